@@ -1,0 +1,1289 @@
+// Catalogue/data pairs, loose files and the registries of open objects.
+#include "arc.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <unordered_map>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Catalog;
+
+struct Entry {
+    std::string name;  // backslashes, as listed
+    std::string lname; // lower-cased, for lookups
+    int64_t offset = 0;
+    int64_t size = 0;
+};
+
+struct FileObject {
+    int refs = 0;
+    int writers = 0;
+    int handles = 0;
+    Catalog* catalog = nullptr;
+    std::vector<unsigned char> buffer; // memory files; size() is the capacity
+    int64_t length = 0;
+    int64_t stored = 0;
+    bool modified = false;
+    int64_t mtime = -1;
+    int error = ARC_OK;
+    int fd = -1;
+    std::string fullName; // "<cat>::<entry>" or the disk path (backslashes)
+    std::string key;      // lower-cased fullName
+    std::string entryName;
+    int flags = 0;
+};
+
+struct Catalog {
+    std::vector<Entry> entries;
+    std::string path; // full .cat path (backslashes)
+    std::string key;
+    std::string datLine;
+    int catFd = -1;
+    int datFd = -1;
+    int error = ARC_OK;
+    int refs = 0;
+    bool modified = false;
+    bool readOnly = false;
+    int64_t total = 0; // sum of all entry sizes
+};
+
+struct Token {
+    enum Kind { Literal, One, Any } kind;
+    std::string text;
+};
+
+std::unordered_map<std::string, Catalog*>& catalogs()
+{
+    static std::unordered_map<std::string, Catalog*> registry;
+    return registry;
+}
+
+std::unordered_map<std::string, std::vector<FileObject*>>& files()
+{
+    static std::unordered_map<std::string, std::vector<FileObject*>> registry;
+    return registry;
+}
+
+int g_lastError = ARC_OK;
+
+int fail(int code)
+{
+    g_lastError = code;
+    return code;
+}
+
+std::string lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+int errnoCode(int e)
+{
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+        return ARC_E_NOFILE;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EWOULDBLOCK:
+        return ARC_E_ACCESS;
+    case EEXIST:
+        return ARC_E_EXISTS;
+    default:
+        return ARC_E_OPEN;
+    }
+}
+
+// Absolute, lexically normalised path with backslashes; false when it cannot be formed.
+bool fullPath(const char* in, std::string& out)
+{
+    if (!in || !*in)
+        return false;
+    std::string p(in);
+    for (char& c : p)
+        if (c == '\\')
+            c = '/';
+    if (p[0] != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd))
+            return false;
+        p = std::string(cwd) + "/" + p;
+    }
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i <= p.size()) {
+        size_t j = p.find('/', i);
+        if (j == std::string::npos)
+            j = p.size();
+        std::string part = p.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        i = j + 1;
+    }
+    out.clear();
+    for (const std::string& part : parts)
+        out += "\\" + part;
+    if (out.empty())
+        out = "\\";
+    return true;
+}
+
+// The operating-system form of a library path. The game comes from a
+// case-insensitive file system, so a component that does not exist as spelled is
+// matched case-insensitively against the directory's contents.
+std::string osPath(const std::string& path)
+{
+    std::string p = path;
+    for (char& c : p)
+        if (c == '\\')
+            c = '/';
+    struct stat st;
+    if (::stat(p.c_str(), &st) == 0)
+        return p;
+    std::string resolved;
+    size_t i = 1;
+    while (i <= p.size()) {
+        size_t j = p.find('/', i);
+        if (j == std::string::npos)
+            j = p.size();
+        const std::string part = p.substr(i, j - i);
+        std::string candidate = resolved + "/" + part;
+        if (::stat(candidate.c_str(), &st) != 0) {
+            if (DIR* dir = opendir(resolved.empty() ? "/" : resolved.c_str())) {
+                const std::string want = lower(part);
+                while (dirent* d = readdir(dir)) {
+                    if (lower(d->d_name) == want) {
+                        candidate = resolved + "/" + d->d_name;
+                        break;
+                    }
+                }
+                closedir(dir);
+            }
+        }
+        resolved = std::move(candidate);
+        i = j + 1;
+    }
+    return resolved.empty() ? p : resolved;
+}
+
+// Opens with the sharing rule of the game's platform: readers deny writers,
+// writers deny everybody. A refused lock is "access denied".
+int osOpen(const std::string& path, int flags, bool exclusive, int& code, bool* lockRefused = nullptr)
+{
+    if (lockRefused)
+        *lockRefused = false;
+    const int fd = ::open(osPath(path).c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        code = errnoCode(errno);
+        return -1;
+    }
+    if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        ::close(fd);
+        code = ARC_E_ACCESS;
+        if (lockRefused)
+            *lockRefused = true;
+        return -1;
+    }
+    code = ARC_OK;
+    return fd;
+}
+
+bool preadAll(int fd, unsigned char* buf, int64_t count, int64_t offset)
+{
+    while (count > 0) {
+        const ssize_t n = ::pread(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)),
+                                  offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buf += n;
+        count -= n;
+        offset += n;
+    }
+    return true;
+}
+
+bool pwriteAll(int fd, const unsigned char* buf, int64_t count, int64_t offset)
+{
+    while (count > 0) {
+        const ssize_t n = ::pwrite(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)),
+                                   offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buf += n;
+        count -= n;
+        offset += n;
+    }
+    return true;
+}
+
+// Data-file bytes are stored XORed with a constant; writes go through a bounded
+// scratch buffer so that large entries are not copied whole.
+bool writeScrambled(int fd, const unsigned char* data, int64_t count, int64_t offset)
+{
+    constexpr int64_t kChunk = 1 << 20;
+    std::vector<unsigned char> scratch(static_cast<size_t>(std::min(count, kChunk)));
+    while (count > 0) {
+        const int64_t n = std::min(count, kChunk);
+        for (int64_t i = 0; i < n; ++i)
+            scratch[i] = data[i] ^ ARC_DAT_XOR;
+        if (!pwriteAll(fd, scratch.data(), n, offset))
+            return false;
+        data += n;
+        count -= n;
+        offset += n;
+    }
+    return true;
+}
+
+// Moves `count` bytes of the data file from `from` down to `to` (to < from).
+int moveDown(int fd, int64_t from, int64_t to, int64_t count)
+{
+    if (count <= 0)
+        return ARC_OK;
+    std::vector<unsigned char> buf;
+    try {
+        buf.resize(static_cast<size_t>(std::min(count, ARC_MOVE_CHUNK)));
+    } catch (const std::bad_alloc&) {
+        return ARC_E_NOMEM;
+    }
+    while (count > 0) {
+        const int64_t n = std::min<int64_t>(count, static_cast<int64_t>(buf.size()));
+        if (!preadAll(fd, buf.data(), n, from) || !pwriteAll(fd, buf.data(), n, to))
+            return ARC_E_INTERNAL;
+        from += n;
+        to += n;
+        count -= n;
+    }
+    return ARC_OK;
+}
+
+int64_t findEntry(const Catalog* c, const std::string& lname)
+{
+    for (size_t i = 0; i < c->entries.size(); ++i)
+        if (c->entries[i].lname == lname)
+            return static_cast<int64_t>(i);
+    return -1;
+}
+
+int writeCatalogText(Catalog* c)
+{
+    std::string text = c->datLine + "\n";
+    for (const Entry& e : c->entries)
+        text += e.name + " " + std::to_string(e.size) + "\n";
+    for (char& ch : text)
+        if (ch == '\\')
+            ch = '/';
+    std::vector<unsigned char> bytes(text.begin(), text.end());
+    arc_scramble_catalog(bytes.data(), bytes.size());
+    if (!pwriteAll(c->catFd, bytes.data(), static_cast<int64_t>(bytes.size()), 0)
+        || ::ftruncate(c->catFd, static_cast<off_t>(bytes.size())) != 0)
+        return ARC_E_INTERNAL;
+    ::fsync(c->catFd);
+    c->modified = false;
+    return ARC_OK;
+}
+
+std::string baseName(const std::string& path)
+{
+    const size_t slash = path.rfind('\\');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string dirName(const std::string& path)
+{
+    const size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+void destroyCatalog(Catalog* c)
+{
+    if (c->catFd >= 0 && c->datFd >= 0 && c->modified && !c->readOnly) {
+        if (writeCatalogText(c) != ARC_OK)
+            c->error = ARC_E_INTERNAL;
+        if (::ftruncate(c->datFd, static_cast<off_t>(c->total)) != 0)
+            c->error = ARC_E_INTERNAL;
+        ::fsync(c->datFd);
+    }
+    if (c->catFd >= 0)
+        ::close(c->catFd);
+    if (c->datFd >= 0)
+        ::close(c->datFd);
+    delete c;
+}
+
+void releaseCatalog(Catalog* c)
+{
+    if (!c || --c->refs > 0)
+        return;
+    catalogs().erase(c->key);
+    destroyCatalog(c);
+}
+
+// Opens (or shares) the catalogue object of a full .cat path; adds a reference.
+Catalog* acquireCatalog(const std::string& path, int create, int& code)
+{
+    const std::string key = lower(path);
+    auto it = catalogs().find(key);
+    if (it != catalogs().end()) {
+        ++it->second->refs;
+        code = ARC_OK;
+        return it->second;
+    }
+    auto* c = new Catalog;
+    c->path = path;
+    c->key = key;
+    c->refs = 1;
+    const std::string datPath = dirName(path) + "\\" + baseName(path) + ".dat";
+
+    bool lockRefused = false;
+    c->catFd = osOpen(path, O_RDWR, true, code, &lockRefused);
+    if (c->catFd < 0 && code == ARC_E_ACCESS && !lockRefused) {
+        // A read-only install can still be read; every change to it is refused.
+        c->catFd = osOpen(path, O_RDONLY, false, code);
+        c->readOnly = c->catFd >= 0;
+    }
+    if (c->catFd < 0 && code == ARC_E_NOFILE && create == 1) {
+        c->catFd = osOpen(path, O_RDWR | O_CREAT | O_TRUNC, true, code);
+        if (c->catFd >= 0)
+            c->datFd = osOpen(datPath, O_RDWR | O_CREAT | O_TRUNC, true, code);
+        if (c->catFd >= 0 && c->datFd >= 0) {
+            c->datLine = baseName(path) + ".dat";
+            code = writeCatalogText(c);
+        }
+    } else if (c->catFd >= 0) {
+        struct stat st;
+        std::vector<unsigned char> text;
+        if (fstat(c->catFd, &st) != 0) {
+            code = ARC_E_OPEN;
+        } else if (st.st_size == 0) {
+            code = ARC_E_EMPTY;
+        } else {
+            try {
+                text.resize(static_cast<size_t>(st.st_size));
+                code = preadAll(c->catFd, text.data(), st.st_size, 0) ? ARC_OK : ARC_E_BADDATA;
+            } catch (const std::bad_alloc&) {
+                code = ARC_E_NOMEM;
+            }
+        }
+        std::vector<ArcCatalogLine> lines;
+        if (code == ARC_OK) {
+            arc_scramble_catalog(text.data(), text.size());
+            code = arc_parse_catalog_text(reinterpret_cast<const char*>(text.data()), text.size(),
+                                          c->datLine, lines);
+        }
+        if (code == ARC_OK) {
+            c->entries.reserve(lines.size());
+            for (ArcCatalogLine& l : lines) {
+                if (c->total > INT64_MAX / 2 - l.size) {
+                    code = ARC_E_ENTRYSIZE;
+                    break;
+                }
+                Entry e;
+                e.lname = lower(l.name);
+                e.name = std::move(l.name);
+                e.offset = c->total;
+                e.size = l.size;
+                c->total += l.size;
+                c->entries.push_back(std::move(e));
+            }
+        }
+        if (code == ARC_OK) {
+            c->datFd = osOpen(datPath, c->readOnly ? O_RDONLY : O_RDWR, !c->readOnly, code);
+            if (c->datFd < 0 && code == ARC_E_NOFILE)
+                code = ARC_E_NODAT;
+        }
+    }
+    if (code != ARC_OK || c->catFd < 0 || c->datFd < 0) {
+        if (code == ARC_OK)
+            code = ARC_E_OPEN;
+        c->modified = false;
+        destroyCatalog(c);
+        fail(code);
+        return nullptr;
+    }
+    catalogs()[key] = c;
+    return c;
+}
+
+bool splitVirtual(const char* path, std::string& catPath, std::string& entry)
+{
+    const char* sep = std::strstr(path, "::");
+    if (!sep)
+        return false;
+    catPath.assign(path, sep);
+    entry.assign(sep + 2);
+    for (char& ch : entry)
+        if (ch == '/')
+            ch = '\\';
+    return true;
+}
+
+void registerFile(FileObject* f)
+{
+    files()[f->key].push_back(f);
+}
+
+void unregisterFile(FileObject* f)
+{
+    auto it = files().find(f->key);
+    if (it == files().end())
+        return;
+    auto& list = it->second;
+    list.erase(std::remove(list.begin(), list.end(), f), list.end());
+    if (list.empty())
+        files().erase(it);
+}
+
+// The open objects of a full name; null when none.
+std::vector<FileObject*>* openObjects(const std::string& key)
+{
+    auto it = files().find(key);
+    return it == files().end() ? nullptr : &it->second;
+}
+
+bool ensureCapacity(FileObject* f, int64_t needed)
+{
+    if (needed <= static_cast<int64_t>(f->buffer.size()))
+        return true;
+    // Grow geometrically in whole 5120-byte steps so that writing a large file in
+    // many pieces stays linear.
+    int64_t cap = std::max<int64_t>(needed, static_cast<int64_t>(f->buffer.size()) * 2);
+    cap = (cap + 5119) / 5120 * 5120;
+    try {
+        f->buffer.resize(static_cast<size_t>(cap));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool isMemory(const FileObject* f)
+{
+    return !(f->flags & ARC_F_DISK) || (f->flags & ARC_F_PACKED);
+}
+
+int storeEntry(FileObject* f)
+{
+    Catalog* c = f->catalog;
+    const int64_t idx = findEntry(c, lower(f->entryName));
+    if (idx < 0)
+        return ARC_E_NOENTRY;
+    if (f->handles > 1)
+        return ARC_E_LOCKED;
+    if (c->readOnly)
+        return ARC_E_ACCESS;
+
+    std::vector<unsigned char> packed;
+    const unsigned char* data = f->buffer.data();
+    int64_t newSize = f->length;
+    if (f->flags & ARC_F_PACKED) {
+        const int status = arc_pack(f->buffer.data(), static_cast<size_t>(f->length),
+                                    static_cast<uint32_t>(f->mtime), packed);
+        if (status != ARC_GZ_OK)
+            return arc_codec_error(status);
+        data = packed.data();
+        newSize = static_cast<int64_t>(packed.size());
+    }
+
+    Entry& e = c->entries[static_cast<size_t>(idx)];
+    const int64_t oldSize = e.size;
+    const int64_t tail = c->total - (e.offset + oldSize);
+    if (tail > 0 && newSize != oldSize) {
+        const int rc = moveDown(c->datFd, e.offset + oldSize, e.offset, tail);
+        if (rc != ARC_OK)
+            return rc;
+        for (size_t i = static_cast<size_t>(idx) + 1; i < c->entries.size(); ++i)
+            c->entries[i].offset -= oldSize;
+        e.offset = c->total - oldSize;
+        std::rotate(c->entries.begin() + idx, c->entries.begin() + idx + 1, c->entries.end());
+    }
+    Entry& last = tail > 0 && newSize != oldSize ? c->entries.back() : e;
+    c->modified = true; // the tail may have moved even if the write below fails
+    if (!writeScrambled(c->datFd, data, newSize, last.offset))
+        return ARC_E_INTERNAL;
+    c->total += newSize - oldSize;
+    last.size = newSize;
+    f->stored = newSize;
+    f->modified = false;
+    return ARC_OK;
+}
+
+int storeDisk(FileObject* f)
+{
+    if (f->flags & ARC_F_PACKED) {
+        std::vector<unsigned char> packed;
+        const int status = arc_pack(f->buffer.data(), static_cast<size_t>(f->length),
+                                    static_cast<uint32_t>(f->mtime), packed);
+        if (status != ARC_GZ_OK)
+            return arc_codec_error(status);
+        if (!pwriteAll(f->fd, packed.data(), static_cast<int64_t>(packed.size()), 0)
+            || ::ftruncate(f->fd, static_cast<off_t>(packed.size())) != 0)
+            return ARC_E_INTERNAL;
+        f->stored = static_cast<int64_t>(packed.size());
+    }
+    ::fsync(f->fd);
+    const timespec times[2] = {{static_cast<time_t>(f->mtime), 0},
+                               {static_cast<time_t>(f->mtime), 0}};
+    futimens(f->fd, times);
+    f->modified = false;
+    return ARC_OK;
+}
+
+void freeFile(FileObject* f)
+{
+    if (f->fd >= 0)
+        ::close(f->fd);
+    Catalog* c = f->catalog;
+    delete f;
+    releaseCatalog(c);
+}
+
+ArcFileHandle* newHandle(FileObject* f, int mode);
+
+} // namespace
+
+struct ArcFileHandle {
+    FileObject* file = nullptr;
+    int mode = 0;
+    int error = ARC_OK;
+    int64_t pos = 0;
+};
+
+struct ArcCatalogHandle {
+    Catalog* catalog = nullptr;
+};
+
+struct ArcSearchHandle {
+    Catalog* catalog = nullptr;
+    size_t current = 0;
+    std::vector<Token> pattern;
+};
+
+namespace {
+
+ArcFileHandle* newHandle(FileObject* f, int mode)
+{
+    auto* h = new ArcFileHandle;
+    h->file = f;
+    h->mode = mode;
+    ++f->refs;
+    ++f->handles;
+    if (mode == ARC_MODE_WRITE)
+        ++f->writers;
+    return h;
+}
+
+int handleFail(ArcFileHandle* h, int code)
+{
+    h->error = code;
+    h->file->error = code;
+    return fail(code);
+}
+
+// Sharing check for a name that is already open: readers may join readers only.
+int shareCheck(const std::vector<FileObject*>* open, int mode)
+{
+    if (!open || open->empty())
+        return ARC_OK;
+    if (mode == ARC_MODE_WRITE)
+        return ARC_E_MODE;
+    for (const FileObject* f : *open)
+        if (f->writers > 0)
+            return ARC_E_MODE;
+    return ARC_OK;
+}
+
+ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, int mode,
+                         int create, int type)
+{
+    const std::string fullName = catPath + "::" + entry;
+    const std::string key = lower(fullName);
+    std::vector<FileObject*>* open = openObjects(key);
+    if (const int rc = shareCheck(open, mode); rc != ARC_OK) {
+        fail(rc);
+        return nullptr;
+    }
+    if (open && !open->empty())
+        return newHandle(open->front(), mode);
+
+    int code = ARC_OK;
+    Catalog* c = acquireCatalog(catPath, 0, code);
+    if (!c)
+        return nullptr;
+
+    auto* f = new FileObject;
+    f->catalog = c;
+    f->fullName = fullName;
+    f->key = key;
+    f->entryName = entry;
+    const int64_t idx = findEntry(c, lower(entry));
+    code = ARC_OK;
+    if (idx >= 0) {
+        const Entry& e = c->entries[static_cast<size_t>(idx)];
+        struct stat st;
+        if (fstat(c->datFd, &st) != 0 || e.offset + e.size > st.st_size) {
+            code = ARC_E_ENTRYSIZE; // listed bytes that the data file does not hold
+        } else {
+            std::vector<unsigned char> raw;
+            try {
+                raw.resize(static_cast<size_t>(e.size));
+            } catch (const std::bad_alloc&) {
+                code = ARC_E_NOMEM;
+            }
+            if (code == ARC_OK && !preadAll(c->datFd, raw.data(), e.size, e.offset))
+                code = ARC_E_ENTRYSIZE;
+            if (code == ARC_OK) {
+                for (unsigned char& b : raw)
+                    b ^= ARC_DAT_XOR;
+                f->stored = e.size;
+                if (type == ARC_TYPE_AUTO)
+                    type = arc_is_packed(raw.data(), raw.size()) ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
+                if (e.size == 0) {
+                    f->flags = type == ARC_TYPE_PACKED ? ARC_F_PACKED : ARC_F_PLAIN;
+                    f->mtime = type == ARC_TYPE_PACKED ? static_cast<int64_t>(time(nullptr)) : -1;
+                } else if (type == ARC_TYPE_PLAIN) {
+                    f->flags = ARC_F_PLAIN;
+                    f->length = e.size;
+                    f->buffer = std::move(raw);
+                } else {
+                    uint32_t mtime = 0;
+                    const int status = arc_unpack(raw.data(), raw.size(), f->buffer, &mtime);
+                    if (status != ARC_GZ_OK && status != ARC_GZ_RESERVED) {
+                        code = arc_codec_error(status);
+                    } else {
+                        if (status == ARC_GZ_RESERVED)
+                            f->error = ARC_E_GZ_RESERVED;
+                        f->flags = ARC_F_PACKED;
+                        f->length = static_cast<int64_t>(f->buffer.size());
+                        f->mtime = mtime;
+                    }
+                }
+            }
+        }
+    } else if (create != 1) {
+        code = ARC_E_NOENTRY;
+    } else if (!arc_valid_entry_name(entry.c_str())) {
+        code = ARC_E_NAME;
+    } else if (c->readOnly) {
+        code = ARC_E_ACCESS;
+    } else {
+        Entry e;
+        e.name = entry;
+        e.lname = lower(entry);
+        e.offset = c->total;
+        e.size = 0;
+        c->entries.push_back(std::move(e));
+        c->modified = true;
+        f->flags = type == ARC_TYPE_PLAIN ? ARC_F_PLAIN : ARC_F_PACKED;
+        f->mtime = static_cast<int64_t>(time(nullptr));
+        f->modified = true;
+    }
+    if (code != ARC_OK) {
+        fail(code);
+        freeFile(f); // drops the catalogue reference taken above
+        return nullptr;
+    }
+    registerFile(f);
+    ArcFileHandle* h = newHandle(f, mode);
+    if (f->error != ARC_OK)
+        h->error = f->error;
+    return h;
+}
+
+ArcFileHandle* openDisk(const std::string& path, int mode, int create, int type)
+{
+    const std::string key = lower(path);
+    if (type == ARC_TYPE_AUTO) {
+        type = ARC_TYPE_PLAIN;
+        const int fd = ::open(osPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            unsigned char head[3];
+            if (::read(fd, head, 3) == 3 && arc_is_packed(head, 3))
+                type = ARC_TYPE_PACKED;
+            ::close(fd);
+        }
+    }
+    std::vector<FileObject*>* open = openObjects(key);
+    if (const int rc = shareCheck(open, mode); rc != ARC_OK) {
+        fail(rc);
+        return nullptr;
+    }
+    if (open && type == ARC_TYPE_PACKED) {
+        for (FileObject* f : *open)
+            if (f->flags & ARC_F_PACKED)
+                return newHandle(f, mode);
+    }
+
+    int code = ARC_OK;
+    const int flags = (mode == ARC_MODE_WRITE ? O_RDWR : O_RDONLY) | (create == 1 ? O_CREAT : 0);
+    const int fd = osOpen(path, flags, mode == ARC_MODE_WRITE, code);
+    if (fd < 0) {
+        fail(code);
+        return nullptr;
+    }
+    auto* f = new FileObject;
+    f->fd = fd;
+    f->fullName = path;
+    f->key = key;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        freeFile(f);
+        fail(ARC_E_OPEN);
+        return nullptr;
+    }
+    f->stored = st.st_size;
+    f->mtime = st.st_mtime;
+    if (type == ARC_TYPE_PLAIN) {
+        f->flags = ARC_F_DISK | ARC_F_PLAIN;
+    } else {
+        f->flags = ARC_F_DISK | ARC_F_PACKED;
+        if (st.st_size == 0) {
+            f->modified = true;
+        } else {
+            std::vector<unsigned char> raw;
+            code = ARC_OK;
+            try {
+                raw.resize(static_cast<size_t>(st.st_size));
+            } catch (const std::bad_alloc&) {
+                code = ARC_E_NOMEM;
+            }
+            if (code == ARC_OK && !preadAll(fd, raw.data(), st.st_size, 0))
+                code = ARC_E_BADDATA;
+            uint32_t mtime = 0;
+            int status = ARC_GZ_OK;
+            if (code == ARC_OK) {
+                status = arc_unpack(raw.data(), raw.size(), f->buffer, &mtime);
+                if (status != ARC_GZ_OK && status != ARC_GZ_RESERVED)
+                    code = arc_codec_error(status);
+            }
+            if (code != ARC_OK) {
+                freeFile(f);
+                fail(code);
+                return nullptr;
+            }
+            if (status == ARC_GZ_RESERVED)
+                f->error = ARC_E_GZ_RESERVED;
+            f->length = static_cast<int64_t>(f->buffer.size());
+            f->mtime = mtime;
+        }
+        if (mode == ARC_MODE_READ) {
+            ::close(f->fd);
+            f->fd = -1;
+        }
+    }
+    registerFile(f);
+    ArcFileHandle* h = newHandle(f, mode);
+    if (f->error != ARC_OK)
+        h->error = f->error;
+    return h;
+}
+
+std::vector<Token> compilePattern(const char* pattern)
+{
+    std::vector<Token> tokens;
+    for (const char* p = pattern ? pattern : ""; *p; ++p) {
+        if (*p == '*') {
+            if (tokens.empty() || tokens.back().kind != Token::Any)
+                tokens.push_back({Token::Any, {}});
+        } else if (*p == '?') {
+            tokens.push_back({Token::One, {}});
+        } else {
+            const char c = (*p >= 'A' && *p <= 'Z') ? static_cast<char>(*p - 'A' + 'a') : *p;
+            if (tokens.empty() || tokens.back().kind != Token::Literal)
+                tokens.push_back({Token::Literal, {}});
+            tokens.back().text += c;
+        }
+    }
+    return tokens;
+}
+
+// Glob match with single-star backtracking: linear in practice, never exponential.
+bool matches(const std::vector<Token>& tokens, const std::string& name)
+{
+    size_t t = 0, n = 0;
+    size_t starT = std::string::npos, starN = 0;
+    while (n < name.size() || t < tokens.size()) {
+        if (t < tokens.size()) {
+            const Token& tok = tokens[t];
+            if (tok.kind == Token::Any) {
+                starT = t++;
+                starN = n;
+                continue;
+            }
+            if (tok.kind == Token::One && n < name.size()) {
+                ++t;
+                ++n;
+                continue;
+            }
+            if (tok.kind == Token::Literal && name.compare(n, tok.text.size(), tok.text) == 0) {
+                n += tok.text.size();
+                ++t;
+                continue;
+            }
+        }
+        if (starT == std::string::npos || starN >= name.size())
+            return false;
+        t = starT + 1;
+        n = ++starN;
+    }
+    return true;
+}
+
+void fillFind(const Entry& e, ArcFindRecord* r)
+{
+    if (!r)
+        return;
+    std::snprintf(r->name, sizeof r->name, "%s", e.name.c_str());
+    r->size = static_cast<int32_t>(e.size);
+}
+
+} // namespace
+
+const char* arc_error_message(int code)
+{
+    static const char* const messages[] = {
+        "No error.",
+        "Invalid handle.",
+        "Cannot seek to specified position.",
+        "Bad seek mode.",
+        "Unknown error while opening file.",
+        "Cannot open file - access denied or file locked.",
+        "File already exist.",
+        "File does not exist.",
+        "Bad file mode.",
+        "Bad data in file.",
+        "File is empty.",
+        "File is locked",
+        "CAT archive is not open.",
+        "No entry in CAT file.",
+        "Cannot find DAT file.",
+        "Invalid size in CAT entry.",
+        "Files in CAT are locked.",
+        "File name syntax is incorrect.",
+        "Internal error.",
+        "Cannot allocate memory.",
+        "Bad flags specified.",
+        "GZIP - reserved flag bits are set.",
+        "GZIP - no GZIP header found.",
+        "GZIP - input stream too small.",
+        "GZIP - data CRC does not match.",
+        "GZIP - header CRC does not match",
+        "GZIP - unsupported compression.",
+        "GZIP - deflate/inflate failed.",
+    };
+    if (code < 0 || code >= static_cast<int>(sizeof messages / sizeof messages[0]))
+        return messages[ARC_E_INTERNAL];
+    return messages[code];
+}
+
+int arc_last_error()
+{
+    return g_lastError;
+}
+
+int arc_handle_error(ArcFileHandle* h)
+{
+    return h ? h->error : ARC_E_HANDLE;
+}
+
+ArcFileHandle* arc_open(const char* path, int mode, int create, int type)
+{
+    g_lastError = ARC_OK;
+    if (mode < 0 || mode > 1 || create < 0 || create > 1 || type < 0 || type > 2) {
+        fail(ARC_E_FLAGS);
+        return nullptr;
+    }
+    if (!path) {
+        fail(ARC_E_INTERNAL);
+        return nullptr;
+    }
+    std::string catPart, entry, full;
+    if (splitVirtual(path, catPart, entry)) {
+        if (!fullPath(catPart.c_str(), full)) {
+            fail(ARC_E_INTERNAL);
+            return nullptr;
+        }
+        return openEntry(full, entry, mode, create, type);
+    }
+    if (!fullPath(path, full)) {
+        fail(ARC_E_INTERNAL);
+        return nullptr;
+    }
+    return openDisk(full, mode, create, type);
+}
+
+bool arc_close(ArcFileHandle* h)
+{
+    g_lastError = ARC_OK;
+    if (!h) {
+        fail(ARC_E_HANDLE);
+        return false;
+    }
+    FileObject* f = h->file;
+    bool ok = true;
+    if (f->refs == 1) {
+        unregisterFile(f);
+        if (f->modified) {
+            int code = ARC_E_MODE;
+            if (h->mode == ARC_MODE_WRITE)
+                code = f->catalog ? storeEntry(f) : storeDisk(f);
+            if (code != ARC_OK) {
+                h->error = f->error = code;
+                if (f->catalog)
+                    f->catalog->error = code;
+                fail(code);
+                ok = false;
+            }
+        }
+    }
+    --f->handles;
+    if (h->mode == ARC_MODE_WRITE)
+        --f->writers;
+    if (--f->refs == 0)
+        freeFile(f);
+    delete h;
+    return ok;
+}
+
+int64_t arc_read(ArcFileHandle* h, void* buffer, int64_t count)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), -1;
+    if (count < 0 || (!buffer && count > 0))
+        return handleFail(h, ARC_E_INTERNAL), -1;
+    FileObject* f = h->file;
+    if (!isMemory(f)) {
+        int64_t done = 0;
+        auto* out = static_cast<unsigned char*>(buffer);
+        while (done < count) {
+            const ssize_t n = ::read(f->fd, out + done,
+                                     static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return handleFail(h, ARC_E_INTERNAL), -1;
+            if (n == 0)
+                break;
+            done += n;
+        }
+        return done;
+    }
+    const int64_t n = std::max<int64_t>(0, std::min(count, f->length - h->pos));
+    if (n > 0)
+        std::memcpy(buffer, f->buffer.data() + h->pos, static_cast<size_t>(n));
+    h->pos += n;
+    return n;
+}
+
+int64_t arc_write(ArcFileHandle* h, const void* buffer, int64_t count)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), -1;
+    if (h->mode != ARC_MODE_WRITE)
+        return handleFail(h, ARC_E_MODE), -1;
+    if (count < 0 || (!buffer && count > 0))
+        return handleFail(h, ARC_E_INTERNAL), -1;
+    FileObject* f = h->file;
+    if (!isMemory(f)) {
+        int64_t done = 0;
+        const auto* in = static_cast<const unsigned char*>(buffer);
+        while (done < count) {
+            const ssize_t n = ::write(f->fd, in + done,
+                                      static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return handleFail(h, ARC_E_INTERNAL), -1;
+            done += n;
+        }
+    } else {
+        if (h->pos > INT64_MAX - count || !ensureCapacity(f, h->pos + count))
+            return handleFail(h, ARC_E_NOMEM), -1;
+        if (count > 0)
+            std::memcpy(f->buffer.data() + h->pos, buffer, static_cast<size_t>(count));
+        h->pos += count;
+        f->length = std::max(f->length, h->pos);
+    }
+    f->mtime = static_cast<int64_t>(time(nullptr));
+    f->modified = true;
+    return count;
+}
+
+bool arc_seek(ArcFileHandle* h, int64_t offset, int origin)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), false;
+    if (origin < ARC_SEEK_SET || origin > ARC_SEEK_CUR)
+        return handleFail(h, ARC_E_SEEKMODE), false;
+    FileObject* f = h->file;
+    if (!isMemory(f)) {
+        static const int whence[] = {SEEK_SET, SEEK_END, SEEK_CUR};
+        if (::lseek(f->fd, static_cast<off_t>(offset), whence[origin]) < 0)
+            return handleFail(h, ARC_E_SEEK), false;
+        return true;
+    }
+    const int64_t base = origin == ARC_SEEK_SET ? 0 : origin == ARC_SEEK_END ? f->length : h->pos;
+    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0
+        || base + offset > f->length)
+        return handleFail(h, ARC_E_SEEK), false;
+    h->pos = base + offset;
+    return true;
+}
+
+int64_t arc_size(ArcFileHandle* h)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), -1;
+    FileObject* f = h->file;
+    if (!isMemory(f)) {
+        struct stat st;
+        if (fstat(f->fd, &st) != 0)
+            return handleFail(h, ARC_E_INTERNAL), -1;
+        return st.st_size;
+    }
+    return f->length;
+}
+
+bool arc_eof(ArcFileHandle* h)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), true;
+    FileObject* f = h->file;
+    if (!isMemory(f)) {
+        struct stat st;
+        const off_t pos = ::lseek(f->fd, 0, SEEK_CUR);
+        return fstat(f->fd, &st) != 0 || pos < 0 || pos >= st.st_size;
+    }
+    return h->pos >= f->length;
+}
+
+bool arc_truncate(ArcFileHandle* h)
+{
+    if (!h)
+        return fail(ARC_E_HANDLE), false;
+    if (h->mode != ARC_MODE_WRITE)
+        return handleFail(h, ARC_E_MODE), false;
+    FileObject* f = h->file;
+    if (!isMemory(f)) {
+        const off_t pos = ::lseek(f->fd, 0, SEEK_CUR);
+        if (pos < 0 || ::ftruncate(f->fd, pos) != 0)
+            return handleFail(h, ARC_E_INTERNAL), false;
+        return true;
+    }
+    if (f->length != h->pos) {
+        // A shortened file must be stored even when nothing else was written.
+        f->length = h->pos;
+        f->modified = true;
+    }
+    return true;
+}
+
+bool arc_stat(ArcFileHandle* h, ArcStatRecord* r)
+{
+    if (!h)
+        return fail(ARC_E_HANDLE), false;
+    if (!r)
+        return handleFail(h, ARC_E_INTERNAL), false;
+    const FileObject* f = h->file;
+    std::snprintf(r->name, sizeof r->name, "%s", f->fullName.c_str());
+    r->mtime = static_cast<int32_t>(f->mtime);
+    r->length = static_cast<int32_t>(arc_size(h));
+    r->storedSize = static_cast<int32_t>(f->stored);
+    r->flags = f->flags;
+    return true;
+}
+
+bool arc_remove(const char* path)
+{
+    g_lastError = ARC_OK;
+    if (!path)
+        return fail(ARC_E_INTERNAL), false;
+    std::string catPart, entry, full;
+    const bool isEntry = splitVirtual(path, catPart, entry);
+    if (!fullPath(isEntry ? catPart.c_str() : path, full))
+        return fail(ARC_E_INTERNAL), false;
+    const std::string fullName = isEntry ? full + "::" + entry : full;
+    if (openObjects(lower(fullName)))
+        return fail(ARC_E_LOCKED), false;
+    if (!isEntry) {
+        if (::unlink(osPath(full).c_str()) != 0)
+            return fail(errnoCode(errno)), false;
+        return true;
+    }
+    int code = ARC_OK;
+    Catalog* c = acquireCatalog(full, 0, code);
+    if (!c)
+        return false;
+    const int64_t idx = findEntry(c, lower(entry));
+    if (idx < 0)
+        code = ARC_E_NOENTRY;
+    else if (c->readOnly)
+        code = ARC_E_ACCESS;
+    if (code == ARC_OK) {
+        const Entry e = c->entries[static_cast<size_t>(idx)];
+        const int64_t tail = c->total - (e.offset + e.size);
+        code = moveDown(c->datFd, e.offset + e.size, e.offset, tail);
+        if (code == ARC_OK) {
+            if (::ftruncate(c->datFd, static_cast<off_t>(c->total - e.size)) != 0)
+                code = ARC_E_INTERNAL;
+            for (size_t i = static_cast<size_t>(idx) + 1; i < c->entries.size(); ++i)
+                c->entries[i].offset -= e.size;
+            c->entries.erase(c->entries.begin() + idx);
+            c->total -= e.size;
+            c->modified = true;
+        }
+    }
+    if (code != ARC_OK) {
+        c->error = code;
+        fail(code);
+    }
+    releaseCatalog(c);
+    return code == ARC_OK;
+}
+
+ArcCatalogHandle* arc_open_catalog(const char* path, int create)
+{
+    g_lastError = ARC_OK;
+    if (create < 0 || create > 1)
+        return fail(ARC_E_FLAGS), nullptr;
+    std::string full;
+    if (!path || !fullPath(path, full))
+        return fail(ARC_E_INTERNAL), nullptr;
+    int code = ARC_OK;
+    Catalog* c = acquireCatalog(full, create, code);
+    if (!c)
+        return nullptr;
+    auto* h = new ArcCatalogHandle;
+    h->catalog = c;
+    return h;
+}
+
+bool arc_close_catalog(ArcCatalogHandle* h)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), false;
+    releaseCatalog(h->catalog);
+    delete h;
+    return true;
+}
+
+ArcSearchHandle* arc_find_first(ArcCatalogHandle* h, const char* pattern, ArcFindRecord* record)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), nullptr;
+    auto* s = new ArcSearchHandle;
+    s->catalog = h->catalog;
+    ++s->catalog->refs; // the search keeps the catalogue alive on its own
+    s->pattern = compilePattern(pattern);
+    for (size_t i = 0; i < s->catalog->entries.size(); ++i) {
+        if (matches(s->pattern, s->catalog->entries[i].lname)) {
+            s->current = i;
+            fillFind(s->catalog->entries[i], record);
+            return s;
+        }
+    }
+    arc_find_close(s);
+    fail(ARC_E_NOENTRY);
+    return nullptr;
+}
+
+bool arc_find_next(ArcSearchHandle* s, ArcFindRecord* record)
+{
+    g_lastError = ARC_OK;
+    if (!s)
+        return fail(ARC_E_HANDLE), false;
+    const auto& entries = s->catalog->entries;
+    for (size_t i = s->current + 1; i < entries.size(); ++i) {
+        if (matches(s->pattern, entries[i].lname)) {
+            s->current = i;
+            fillFind(entries[i], record);
+            return true;
+        }
+    }
+    s->current = entries.size();
+    return false;
+}
+
+bool arc_find_close(ArcSearchHandle* s)
+{
+    g_lastError = ARC_OK;
+    if (!s)
+        return fail(ARC_E_HANDLE), false;
+    releaseCatalog(s->catalog);
+    delete s;
+    return true;
+}
+
+bool arc_copy(ArcFileHandle* source, ArcFileHandle* destination)
+{
+    g_lastError = ARC_OK;
+    if (!source || !destination)
+        return fail(ARC_E_HANDLE), false;
+    if (destination->mode != ARC_MODE_WRITE)
+        return handleFail(destination, ARC_E_MODE), false;
+    FileObject* src = source->file;
+    FileObject* dst = destination->file;
+    std::vector<unsigned char> diskData;
+    const unsigned char* data = src->buffer.data();
+    int64_t length = src->length;
+    if (!isMemory(src)) {
+        struct stat st;
+        if (fstat(src->fd, &st) != 0)
+            return handleFail(source, ARC_E_INTERNAL), false;
+        try {
+            diskData.resize(static_cast<size_t>(st.st_size));
+        } catch (const std::bad_alloc&) {
+            return handleFail(source, ARC_E_NOMEM), false;
+        }
+        if (!preadAll(src->fd, diskData.data(), st.st_size, 0))
+            return handleFail(source, ARC_E_INTERNAL), false;
+        length = st.st_size;
+        if (isMemory(dst)) {
+            dst->buffer = std::move(diskData);
+            dst->length = length;
+            // At the end, like a written copy: the caller truncates at the position next.
+            destination->pos = length;
+            dst->modified = true;
+            dst->mtime = src->mtime;
+            return true;
+        }
+        data = diskData.data();
+    }
+    if (!arc_seek(destination, 0, ARC_SEEK_SET))
+        return false;
+    const int64_t written = arc_write(destination, data, length);
+    dst->mtime = src->mtime;
+    return written == length;
+}

@@ -1,0 +1,167 @@
+// Catalogue archive library: files that live loose on disk or as entries of a
+// Vega catalogue/data pair (NN.cat + NN.dat), with the packed form (a key byte
+// followed by a scrambled gzip member) unpacked and packed transparently.
+//
+// C-style API without any Qt dependency. Single-threaded: the registries of open
+// catalogues and files and the last-error slot are process-wide and unlocked.
+//
+// Paths: a path containing "::" names a catalogue entry ("<cat path>::<entry>"),
+// any other path a disk file. Either separator is accepted; entry names are held
+// with backslashes. Every handle returned must be released with its close call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Error codes; the numbers and their messages are fixed (callers and logs show them).
+enum ArcError : int {
+    ARC_OK = 0,
+    ARC_E_HANDLE = 1,       // "Invalid handle."
+    ARC_E_SEEK = 2,         // "Cannot seek to specified position."
+    ARC_E_SEEKMODE = 3,     // "Bad seek mode."
+    ARC_E_OPEN = 4,         // "Unknown error while opening file."
+    ARC_E_ACCESS = 5,       // "Cannot open file - access denied or file locked."
+    ARC_E_EXISTS = 6,       // "File already exist."
+    ARC_E_NOFILE = 7,       // "File does not exist."
+    ARC_E_MODE = 8,         // "Bad file mode."
+    ARC_E_BADDATA = 9,      // "Bad data in file."
+    ARC_E_EMPTY = 10,       // "File is empty."
+    ARC_E_LOCKED = 11,      // "File is locked"
+    ARC_E_CATNOTOPEN = 12,  // "CAT archive is not open."
+    ARC_E_NOENTRY = 13,     // "No entry in CAT file."
+    ARC_E_NODAT = 14,       // "Cannot find DAT file."
+    ARC_E_ENTRYSIZE = 15,   // "Invalid size in CAT entry."
+    ARC_E_CATLOCKED = 16,   // "Files in CAT are locked."
+    ARC_E_NAME = 17,        // "File name syntax is incorrect."
+    ARC_E_INTERNAL = 18,    // "Internal error."
+    ARC_E_NOMEM = 19,       // "Cannot allocate memory."
+    ARC_E_FLAGS = 20,       // "Bad flags specified."
+    ARC_E_GZ_RESERVED = 21, // "GZIP - reserved flag bits are set."
+    ARC_E_GZ_MAGIC = 22,    // "GZIP - no GZIP header found."
+    ARC_E_GZ_SHORT = 23,    // "GZIP - input stream too small."
+    ARC_E_GZ_CRC = 24,      // "GZIP - data CRC does not match."
+    ARC_E_GZ_HCRC = 25,     // "GZIP - header CRC does not match"
+    ARC_E_GZ_METHOD = 26,   // "GZIP - unsupported compression."
+    ARC_E_GZ_ZLIB = 27,     // "GZIP - deflate/inflate failed."
+};
+
+// File object flags (ArcStatRecord::flags).
+enum ArcFileFlags : int { ARC_F_DISK = 1, ARC_F_PLAIN = 2, ARC_F_PACKED = 4 };
+
+// arc_open modes and types; arc_seek origins (the library's own numbering).
+enum { ARC_MODE_READ = 0, ARC_MODE_WRITE = 1 };
+enum { ARC_TYPE_AUTO = 0, ARC_TYPE_PLAIN = 1, ARC_TYPE_PACKED = 2 };
+enum { ARC_SEEK_SET = 0, ARC_SEEK_END = 1, ARC_SEEK_CUR = 2 };
+
+// Byte-level constants of the formats.
+constexpr unsigned char ARC_CAT_SCRAMBLE_BASE = 0x6E; // cat byte i ^= (0x6E + i) & 0xFF
+constexpr unsigned char ARC_DAT_XOR = 0xA5;           // every data-file byte
+constexpr unsigned char ARC_KEY_XOR = 0x3C;           // packed form: byte 0 = key ^ 0x3C
+constexpr int64_t ARC_MOVE_CHUNK = 20480000;          // tail moves use at most this buffer
+
+struct ArcStatRecord {
+    char name[260];     // full name of the file object, truncated
+    int32_t mtime;      // seconds since 1970; -1 for a plain entry
+    int32_t length;     // data length
+    int32_t storedSize; // size in the data file or on disk when opened
+    int32_t flags;      // ArcFileFlags
+};
+
+struct ArcFindRecord {
+    char name[260]; // entry name (backslashes), truncated
+    int32_t size;   // stored size
+};
+
+struct ArcFileHandle;
+struct ArcCatalogHandle;
+struct ArcSearchHandle;
+
+// mode: 0 read, 1 read-write; create: 0/1; type: 0 automatic, 1 plain, 2 packed.
+ArcFileHandle* arc_open(const char* path, int mode, int create, int type);
+// True when everything was stored. Releases the handle in every case.
+bool arc_close(ArcFileHandle* h);
+int64_t arc_read(ArcFileHandle* h, void* buffer, int64_t count);
+int64_t arc_write(ArcFileHandle* h, const void* buffer, int64_t count);
+bool arc_seek(ArcFileHandle* h, int64_t offset, int origin);
+int64_t arc_size(ArcFileHandle* h);
+bool arc_eof(ArcFileHandle* h);
+// The file now ends at the current position.
+bool arc_truncate(ArcFileHandle* h);
+bool arc_stat(ArcFileHandle* h, ArcStatRecord* record);
+// Deletes a disk file or a catalogue entry; fails with 11 while it is open.
+bool arc_remove(const char* path);
+
+ArcCatalogHandle* arc_open_catalog(const char* path, int create);
+bool arc_close_catalog(ArcCatalogHandle* h);
+// Patterns: literal text, "?" (one character), "*" (any run); case-insensitive.
+// Returns null when no entry matches.
+ArcSearchHandle* arc_find_first(ArcCatalogHandle* h, const char* pattern, ArcFindRecord* record);
+bool arc_find_next(ArcSearchHandle* s, ArcFindRecord* record);
+bool arc_find_close(ArcSearchHandle* s);
+
+// Copies the whole source into the destination (mode 1) from its start; does not
+// cut a longer destination (the caller truncates).
+bool arc_copy(ArcFileHandle* source, ArcFileHandle* destination);
+
+// The process-wide code of the last failure, a handle's own last code, and the
+// fixed message of a code ("Internal error." for unknown codes).
+int arc_last_error();
+int arc_handle_error(ArcFileHandle* h);
+const char* arc_error_message(int code);
+
+// --- Packed form and catalogue text, usable on their own (tools, tests, fuzzers) ---
+
+// Codec status values of the gzip layer.
+enum ArcCodecStatus : int {
+    ARC_GZ_OK = 0,
+    ARC_GZ_RESERVED = 1,
+    ARC_GZ_NOMAGIC = -1,
+    ARC_GZ_TOOSHORT = -2,
+    ARC_GZ_DATACRC = -3,
+    ARC_GZ_HEADERCRC = -4,
+    ARC_GZ_METHOD = -5,
+    ARC_GZ_ZLIB = -6,
+    ARC_GZ_INTERNAL = -8,
+};
+// Maps a codec status to an error code.
+int arc_codec_error(int status);
+
+// A buffer is packed when it has >= 3 bytes and, with c = b[0]^0x3C, b[1]^c == 0x1F
+// and b[2]^c == 0x8B.
+bool arc_is_packed(const unsigned char* data, size_t length);
+
+// Reads one gzip member (any RFC 1952 header). The trailer's length is trusted only
+// up to what deflate can produce from the input, so a forged trailer cannot cause a
+// huge allocation. Returns a codec status; status 1 (reserved flag bits) still
+// yields the data.
+int arc_gzip_decode(const unsigned char* data, size_t length, std::vector<unsigned char>& out,
+                    uint32_t* mtime);
+// Writes one gzip member: level 9, raw deflate, memory level 9, OS byte 11.
+int arc_gzip_encode(const unsigned char* data, size_t length, uint32_t mtime,
+                    std::vector<unsigned char>& out, const char* name = nullptr,
+                    const char* comment = nullptr);
+// Packed form = key byte ^ 0x3C, then the gzip member XORed with the key.
+int arc_unpack(const unsigned char* data, size_t length, std::vector<unsigned char>& out,
+               uint32_t* mtime);
+// key < 0 picks a key from the processor clock.
+int arc_pack(const unsigned char* data, size_t length, uint32_t mtime,
+             std::vector<unsigned char>& out, int key = -1);
+
+// Scrambles or unscrambles catalogue text in place (the same operation).
+void arc_scramble_catalog(unsigned char* data, size_t length, size_t startIndex = 0);
+
+struct ArcCatalogLine {
+    std::string name; // backslashes
+    int64_t size;
+};
+// Parses unscrambled catalogue text: the first line is the data-file line, every
+// further line "name size" split at the last blank. Returns 0, 9 for a line without
+// a blank, 15 for a size that is negative or too large, 10 for empty text.
+int arc_parse_catalog_text(const char* text, size_t length, std::string& datLine,
+                           std::vector<ArcCatalogLine>& entries);
+
+// True when an entry name is acceptable for a new entry: not empty, none of
+// / : * < > |, not absolute (leading backslash) and no ".." component.
+bool arc_valid_entry_name(const char* name);

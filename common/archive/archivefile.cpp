@@ -1,0 +1,248 @@
+#include "archivefile.h"
+
+#include "arc.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct HandleCloser {
+    void operator()(ArcFileHandle* h) const { arc_close(h); }
+};
+using Handle = std::unique_ptr<ArcFileHandle, HandleCloser>;
+
+// Library form of a path: backslashes throughout.
+QByteArray arcPath(const QString& path)
+{
+    QString p = path;
+    p.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return QFile::encodeName(p);
+}
+
+// Disk form for the toolkit's own file classes.
+QString diskPath(const QString& path)
+{
+    QString p = path;
+    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return p;
+}
+
+int lastSeparator(const QString& path)
+{
+    return qMax(path.lastIndexOf(QLatin1Char('/')),
+                qMax(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1String("::")) + 1));
+}
+
+QString extensionOf(const QString& path)
+{
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || dot < lastSeparator(path))
+        return QString();
+    return path.mid(dot + 1).toLower();
+}
+
+bool isPackedExtension(const QString& path)
+{
+    const QString ext = extensionOf(path);
+    return ext == QLatin1String("pck") || ext == QLatin1String("pbb") || ext == QLatin1String("pbd");
+}
+
+bool isGzipError(int code)
+{
+    return code >= ARC_E_GZ_RESERVED && code <= ARC_E_GZ_ZLIB;
+}
+
+} // namespace
+
+bool IsVirtualPath(const QString& path)
+{
+    return path.contains(QLatin1String("::"));
+}
+
+QString PackedName(const QString& path, bool withText)
+{
+    const QString ext = extensionOf(path);
+    QString packed;
+    if (ext == QLatin1String("bod"))
+        packed = QStringLiteral("pbd");
+    else if (ext == QLatin1String("bob"))
+        packed = QStringLiteral("pbb");
+    else if (withText && (ext == QLatin1String("xml") || ext == QLatin1String("txt")))
+        packed = QStringLiteral("pck");
+    if (packed.isEmpty())
+        return path;
+    return path.left(path.size() - ext.size()) + packed;
+}
+
+bool ExtractArchiveFile(const QString& source, const QString& destination, bool packedName,
+                        bool forcePlain)
+{
+    QString src = source;
+    if (packedName)
+        src = PackedName(src, false);
+    Handle h(arc_open(arcPath(src).constData(), ARC_MODE_READ, 0,
+                      forcePlain ? ARC_TYPE_PLAIN : ARC_TYPE_AUTO));
+    if (!h)
+        return false;
+    const int64_t size = arc_size(h.get());
+    if (size < 0)
+        return false;
+    QByteArray content;
+    content.resize(static_cast<qsizetype>(size));
+    if (arc_read(h.get(), content.data(), size) != size)
+        return false;
+    // Written beside and renamed, so a failed extraction never leaves half a file.
+    QSaveFile out(diskPath(destination));
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
+        return false;
+    return out.commit();
+}
+
+bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool pack, bool append)
+{
+    if (!data || size < 1)
+        return false;
+    const bool entry = IsVirtualPath(target);
+    // Only a fresh write replaces a loose file; appending must keep what is there.
+    if (!entry && !append && QFile::exists(diskPath(target)))
+        QFile::remove(diskPath(target));
+    QString name = target;
+    if (pack) {
+        name = PackedName(target, true);
+        pack = name != target;
+    }
+    const QByteArray path = arcPath(name);
+    const int type = pack ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
+    Handle h(arc_open(path.constData(), ARC_MODE_WRITE, append ? 0 : 1, type));
+    if (!h && !append && entry && isGzipError(arc_last_error())) {
+        // The old entry is in the other form; it is being replaced anyway.
+        arc_remove(path.constData());
+        h.reset(arc_open(path.constData(), ARC_MODE_WRITE, 1, type));
+    }
+    if (!h)
+        return false;
+    if (!arc_seek(h.get(), 0, append ? ARC_SEEK_END : ARC_SEEK_SET))
+        return false;
+    if (arc_write(h.get(), data, size) != size || !arc_truncate(h.get()))
+        return false;
+    return arc_close(h.release());
+}
+
+bool AddArchiveFile(QFile& source, const QString& target, bool pack)
+{
+    const bool entry = IsVirtualPath(target);
+    if (!entry && QFile::exists(diskPath(target)))
+        QFile::remove(diskPath(target));
+    QString name = target;
+    if (pack) {
+        name = PackedName(target, true);
+        pack = name != target;
+    }
+    RemoveArchiveFile(name);
+    Handle h(arc_open(arcPath(name).constData(), ARC_MODE_WRITE, 1,
+                      pack ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN));
+    if (!h || !arc_seek(h.get(), 0, ARC_SEEK_SET))
+        return false;
+    bool complete = false;
+    if (source.open(QIODevice::ReadOnly)) {
+        complete = true;
+        std::vector<char> block(1 << 20);
+        for (;;) {
+            const qint64 n = source.read(block.data(), static_cast<qint64>(block.size()));
+            if (n < 0)
+                complete = false;
+            if (n <= 0)
+                break;
+            if (arc_write(h.get(), block.data(), n) != n) {
+                complete = false;
+                break;
+            }
+        }
+        source.close();
+    }
+    arc_truncate(h.get());
+    // An unreadable source still leaves the (empty) target, but is not a success.
+    return arc_close(h.release()) && complete;
+}
+
+void RemoveArchiveFile(const QString& path)
+{
+    arc_remove(arcPath(PackedName(path, false)).constData());
+}
+
+QList<CatalogEntryInfo> ListCatalog(const QString& catalog)
+{
+    QList<CatalogEntryInfo> result;
+    ArcCatalogHandle* c = arc_open_catalog(arcPath(catalog).constData(), 0);
+    if (!c)
+        return result;
+    ArcFindRecord record;
+    if (ArcSearchHandle* s = arc_find_first(c, "*", &record)) {
+        do {
+            result.append({QString::fromLocal8Bit(record.name), record.size});
+        } while (arc_find_next(s, &record));
+        arc_find_close(s);
+    }
+    arc_close_catalog(c);
+    return result;
+}
+
+bool UnpackDiskFile(const QString& source, const QString& destination)
+{
+    std::vector<unsigned char> plain;
+    bool ok = false;
+    QFile in(diskPath(source));
+    if (in.open(QIODevice::ReadOnly)) {
+        const QByteArray packed = in.readAll();
+        const int status =
+            arc_unpack(reinterpret_cast<const unsigned char*>(packed.constData()),
+                       static_cast<size_t>(packed.size()), plain, nullptr);
+        ok = status == ARC_GZ_OK || status == ARC_GZ_RESERVED;
+        if (!ok)
+            plain.clear();
+    }
+    QSaveFile out(diskPath(destination));
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(reinterpret_cast<const char*>(plain.data()), static_cast<qint64>(plain.size()));
+    return out.commit() && ok;
+}
+
+bool CopyArchiveFile(const QString& source, const QString& destination)
+{
+    const int dstType = isPackedExtension(destination) ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
+    const int srcType = isPackedExtension(source) ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
+    // Source first: a missing source must not leave an empty new destination behind.
+    Handle src(arc_open(arcPath(source).constData(), ARC_MODE_READ, 0, srcType));
+    if (!src)
+        return false;
+    Handle dst(arc_open(arcPath(destination).constData(), ARC_MODE_WRITE, 1, dstType));
+    if (!dst)
+        return false;
+    const bool copied = arc_seek(dst.get(), 0, ARC_SEEK_SET) && arc_seek(src.get(), 0, ARC_SEEK_SET)
+                        && arc_copy(src.get(), dst.get()) && arc_truncate(dst.get());
+    const bool stored = arc_close(dst.release());
+    return copied && stored;
+}
+
+bool EnsureCatalog(const QString& catalog)
+{
+    ArcCatalogHandle* c = arc_open_catalog(arcPath(catalog).constData(), 1);
+    if (!c)
+        return false;
+    return arc_close_catalog(c);
+}
+
+int LastArchiveError()
+{
+    return arc_last_error();
+}
+
+QString ArchiveErrorMessage(int code)
+{
+    return QString::fromLatin1(arc_error_message(code));
+}

@@ -1,0 +1,50 @@
+// Whole-file operations over the archive library, with virtual paths as the
+// programs write them: "<catalogue path>::<entry name>" names an entry, any other
+// path a disk file. Either slash may be used; entry names reach the library with
+// backslashes. Each call opens what it needs and closes it before returning.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class QFile;
+
+struct CatalogEntryInfo {
+    QString name; // backslashes, as held in the catalogue
+    qint64 size = 0; // stored size in the data file
+};
+
+// Packed-form name of a path: ".bod" -> ".pbd", ".bob" -> ".pbb" and, when
+// withText is set, ".xml"/".txt" -> ".pck" (case-insensitive). Other names are
+// returned unchanged.
+QString PackedName(const QString& path, bool withText = true);
+bool IsVirtualPath(const QString& path);
+
+// Extracts a disk file or entry to a disk file. packedName maps .bob/.bod sources
+// to their packed names; forcePlain keeps packed bytes packed. False when the
+// source cannot be opened or the destination cannot be written.
+bool ExtractArchiveFile(const QString& source, const QString& destination, bool packedName,
+                        bool forcePlain);
+// Writes a buffer into a disk file or entry. append adds to an existing target.
+// pack stores .bod/.bob/.xml/.txt targets in packed form under their packed name.
+bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool pack,
+                      bool append);
+// Replaces the target with the contents of an (unopened) file. An unreadable
+// source leaves an empty target. False only when the target cannot be opened.
+bool AddArchiveFile(QFile& source, const QString& target, bool pack);
+// Removes a disk file or entry; .bob/.bod names are removed under their packed names.
+void RemoveArchiveFile(const QString& path);
+// Entries in catalogue order; empty when the catalogue cannot be opened.
+QList<CatalogEntryInfo> ListCatalog(const QString& catalog);
+// Unpacks a loose packed file; an unreadable or invalid source gives an empty
+// destination and false.
+bool UnpackDiskFile(const QString& source, const QString& destination);
+// Copies between any two virtual paths, converting between the plain and packed
+// forms by extension (.pck, .pbb, .pbd are packed). True when all was copied.
+bool CopyArchiveFile(const QString& source, const QString& destination);
+
+// Creates an empty catalogue (data-file line only) when none exists at the path.
+bool EnsureCatalog(const QString& catalog);
+// Last error of the archive library and its message, for front ends that report it.
+int LastArchiveError();
+QString ArchiveErrorMessage(int code);

@@ -1,0 +1,239 @@
+// Whole-file operations and virtual paths.
+#include "arc.h"
+#include "archivefile.h"
+
+#include <QtTest>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+bool isPacked(const QByteArray& b)
+{
+    return arc_is_packed(reinterpret_cast<const unsigned char*>(b.constData()), size_t(b.size()));
+}
+
+QStringList names(const QList<CatalogEntryInfo>& list)
+{
+    QStringList out;
+    for (const CatalogEntryInfo& e : list)
+        out << e.name;
+    return out;
+}
+
+} // namespace
+
+class TstArchiveFile : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_cat;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString entry(const QString& name) const { return m_cat + QStringLiteral("::") + name; }
+
+private slots:
+    void init()
+    {
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        m_cat = path("mods/Hullwright.cat");
+        QDir().mkpath(path("mods"));
+        QVERIFY(EnsureCatalog(m_cat));
+    }
+
+    void packedNames_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<bool>("withText");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("bod") << "objects/ship.bod" << false << "objects/ship.pbd";
+        QTest::newRow("BOB upper") << "objects\\SHIP.BOB" << false << "objects\\SHIP.pbb";
+        QTest::newRow("xml kept") << "t/449001.xml" << false << "t/449001.xml";
+        QTest::newRow("xml") << "t/449001.xml" << true << "t/449001.pck";
+        QTest::newRow("txt in cat") << "a/01.cat::types\\TShips.txt" << true << "a/01.cat::types\\TShips.pck";
+        QTest::newRow("dds") << "x.dds" << true << "x.dds";
+        QTest::newRow("dot in folder") << "my.folder/readme" << true << "my.folder/readme";
+        QTest::newRow("two dots") << "a.b.txt" << true << "a.b.pck";
+    }
+    void packedNames()
+    {
+        QFETCH(QString, in);
+        QFETCH(bool, withText);
+        QFETCH(QString, out);
+        QCOMPARE(PackedName(in, withText), out);
+    }
+
+    void writeAndExtract()
+    {
+        const QByteArray table = QByteArray("48;1;\n0;HW_NEW_SHIP;\n").repeated(20);
+        QVERIFY(WriteArchiveFile(table.constData(), table.size(), entry("types/TShips.txt"), true, false));
+        QVERIFY(WriteArchiveFile("DDS!", 4, entry("x.dds"), true, false));
+        QCOMPARE(names(ListCatalog(m_cat)), QStringList({"types\\TShips.pck", "x.dds"}));
+
+        QVERIFY(ExtractArchiveFile(entry("types\\TShips.pck"), path("plain.txt"), false, false));
+        QCOMPARE(readFile(path("plain.txt")), table);
+        QVERIFY(ExtractArchiveFile(entry("types/tships.PCK"), path("raw.pck"), false, true));
+        const QByteArray raw = readFile(path("raw.pck"));
+        QVERIFY(isPacked(raw));
+        UnpackDiskFile(path("raw.pck"), path("unpacked.txt"));
+        QCOMPARE(readFile(path("unpacked.txt")), table);
+        QCOMPARE(readFile(path("x.dds")), QByteArray()); // nothing extracted yet
+        QVERIFY(ExtractArchiveFile(entry("x.dds"), path("x.dds"), false, false));
+        QCOMPARE(readFile(path("x.dds")), QByteArray("DDS!"));
+
+        QVERIFY(!ExtractArchiveFile(entry("missing.txt"), path("m.txt"), false, false));
+        QVERIFY(!QFileInfo::exists(path("m.txt")));
+        // A destination that cannot be written is a failure, not a success.
+        QVERIFY(!ExtractArchiveFile(entry("x.dds"), path("no/such/dir/x.dds"), false, false));
+
+        QVERIFY(!WriteArchiveFile(nullptr, 4, entry("y"), false, false));
+        QVERIFY(!WriteArchiveFile("abc", 0, entry("y"), false, false));
+        QCOMPARE(ListCatalog(m_cat).size(), 2);
+    }
+
+    void modelsUsePackedNames()
+    {
+        QVERIFY(WriteArchiveFile("model", 5, entry("objects\\ship.bob"), true, false));
+        QVERIFY(WriteArchiveFile("loose", 5, entry("objects\\ship2.bob"), false, false));
+        QCOMPARE(names(ListCatalog(m_cat)), QStringList({"objects\\ship.pbb", "objects\\ship2.bob"}));
+        QVERIFY(ExtractArchiveFile(entry("objects\\ship.bob"), path("m.bob"), true, false));
+        QCOMPARE(readFile(path("m.bob")), QByteArray("model"));
+
+        // Removing a .bob name removes its packed twin, never the plain name.
+        RemoveArchiveFile(entry("objects\\ship2.bob"));
+        RemoveArchiveFile(entry("objects\\ship.bob"));
+        QCOMPARE(names(ListCatalog(m_cat)), QStringList({"objects\\ship2.bob"}));
+        QVERIFY(WriteArchiveFile("<x/>", 4, entry("t\\page.xml"), false, false));
+        RemoveArchiveFile(entry("t\\page.xml"));
+        QCOMPARE(names(ListCatalog(m_cat)), QStringList({"objects\\ship2.bob"}));
+    }
+
+    void appendingInPieces()
+    {
+        QByteArray whole;
+        for (int i = 0; i < 50; ++i) {
+            const QByteArray piece = QByteArray::number(i).repeated(1000);
+            whole += piece;
+            QVERIFY(WriteArchiveFile(piece.constData(), piece.size(), entry("big.txt"), true, i > 0));
+        }
+        QVERIFY(ExtractArchiveFile(entry("big.pck"), path("big.txt"), false, false));
+        QCOMPARE(readFile(path("big.txt")), whole);
+
+        // Appending to a loose file keeps what is already there.
+        QVERIFY(WriteArchiveFile("abc", 3, path("loose.bin"), false, false));
+        QVERIFY(WriteArchiveFile("def", 3, path("loose.bin"), false, true));
+        QCOMPARE(readFile(path("loose.bin")), QByteArray("abcdef"));
+        QVERIFY(WriteArchiveFile("xyz", 3, path("loose.bin"), false, false));
+        QCOMPARE(readFile(path("loose.bin")), QByteArray("xyz"));
+
+        // A fresh packed write replaces an entry that is held in the other form.
+        QVERIFY(WriteArchiveFile("plain", 5, entry("swap.pck"), false, false));
+        QVERIFY(WriteArchiveFile("now packed", 10, entry("swap.txt"), true, false));
+        QVERIFY(ExtractArchiveFile(entry("swap.pck"), path("swap.txt"), false, false));
+        QCOMPARE(readFile(path("swap.txt")), QByteArray("now packed"));
+    }
+
+    void addingFiles()
+    {
+        QVERIFY(writeFile(path("src.txt"), "line one\nline two\n"));
+        QFile src(path("src.txt"));
+        QVERIFY(AddArchiveFile(src, entry("types/TLaser.txt"), true));
+        QVERIFY(ExtractArchiveFile(entry("types\\TLaser.pck"), path("out.txt"), false, false));
+        QCOMPARE(readFile(path("out.txt")), QByteArray("line one\nline two\n"));
+
+        // Adding again replaces the entry instead of duplicating it.
+        QVERIFY(writeFile(path("src.txt"), "v2"));
+        QVERIFY(AddArchiveFile(src, entry("types/TLaser.txt"), true));
+        QCOMPARE(names(ListCatalog(m_cat)), QStringList({"types\\TLaser.pck"}));
+        QVERIFY(ExtractArchiveFile(entry("types\\TLaser.pck"), path("out.txt"), false, false));
+        QCOMPARE(readFile(path("out.txt")), QByteArray("v2"));
+
+        // An unreadable source leaves an empty entry and reports the failure.
+        QFile missing(path("nope.txt"));
+        QVERIFY(!AddArchiveFile(missing, entry("empty.dds"), false));
+        const QList<CatalogEntryInfo> list = ListCatalog(m_cat);
+        QCOMPARE(list.last().name, QString("empty.dds"));
+        QCOMPARE(list.last().size, 0);
+
+        // Disk targets work the same way.
+        QVERIFY(AddArchiveFile(src, path("copy.txt"), false));
+        QCOMPARE(readFile(path("copy.txt")), QByteArray("v2"));
+    }
+
+    void unsafeEntryNamesAreRefused()
+    {
+        QFile src(path("src.txt"));
+        QVERIFY(writeFile(path("src.txt"), "x"));
+        QVERIFY(!WriteArchiveFile("x", 1, entry("../escape.txt"), false, false));
+        QVERIFY(!WriteArchiveFile("x", 1, entry("objects/../../escape.txt"), false, false));
+        QVERIFY(!AddArchiveFile(src, entry("/abs.txt"), false));
+        QVERIFY(ListCatalog(m_cat).isEmpty());
+    }
+
+    void listingMissingCatalogueCreatesNothing()
+    {
+        QVERIFY(ListCatalog(path("99.cat")).isEmpty());
+        QVERIFY(!QFileInfo::exists(path("99.cat")));
+        QVERIFY(!QFileInfo::exists(path("99.dat")));
+    }
+
+    void unpackingGarbage()
+    {
+        QVERIFY(writeFile(path("bad.pck"), "this is not packed"));
+        QVERIFY(writeFile(path("out.txt"), "old content"));
+        QVERIFY(!UnpackDiskFile(path("bad.pck"), path("out.txt")));
+        QCOMPARE(readFile(path("out.txt")), QByteArray());
+        QVERIFY(!UnpackDiskFile(path("missing.pck"), path("out2.txt")));
+        QVERIFY(QFileInfo::exists(path("out2.txt")));
+    }
+
+    void copyingConvertsForms()
+    {
+        const QByteArray text("// table\n47;0;\n");
+        QVERIFY(WriteArchiveFile(text.constData(), text.size(), entry("types\\TCockpits.txt"), true, false));
+        // .pck -> .txt unpacks, .txt -> .pck packs, across catalogue and disk.
+        QVERIFY(CopyArchiveFile(entry("types\\TCockpits.pck"), path("cockpits.txt")));
+        QCOMPARE(readFile(path("cockpits.txt")), text);
+        QVERIFY(CopyArchiveFile(path("cockpits.txt"), path("cockpits.pck")));
+        QVERIFY(isPacked(readFile(path("cockpits.pck"))));
+        QVERIFY(CopyArchiveFile(path("cockpits.pck"), entry("types\\copy.txt")));
+        QVERIFY(ExtractArchiveFile(entry("types\\copy.txt"), path("copy.txt"), false, false));
+        QCOMPARE(readFile(path("copy.txt")), text);
+
+        // A shorter copy cuts the longer destination.
+        QVERIFY(WriteArchiveFile("0123456789", 10, entry("c.bin"), false, false));
+        QVERIFY(writeFile(path("short.bin"), "ab"));
+        QVERIFY(CopyArchiveFile(path("short.bin"), entry("c.bin")));
+        QVERIFY(ExtractArchiveFile(entry("c.bin"), path("c.bin"), false, false));
+        QCOMPARE(readFile(path("c.bin")), QByteArray("ab"));
+
+        // A missing source leaves no empty destination behind.
+        QVERIFY(!CopyArchiveFile(entry("missing.txt"), entry("dest.txt")));
+        QVERIFY(!names(ListCatalog(m_cat)).contains("dest.txt"));
+    }
+
+    void heldCatalogueIsShared()
+    {
+        // While the catalogue is held (as the game holds its archives), another holder
+        // of the same process shares it; the whole-file calls still work.
+        ArcCatalogHandle* held = arc_open_catalog(QFile::encodeName(m_cat).constData(), 0);
+        QVERIFY(held);
+        QVERIFY(WriteArchiveFile("a", 1, entry("a.txt"), false, false));
+        QCOMPARE(ListCatalog(m_cat).size(), 1);
+        arc_close_catalog(held);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstArchiveFile)
+#include "tst_archivefile.moc"
