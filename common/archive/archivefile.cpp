@@ -246,3 +246,69 @@ QString ArchiveErrorMessage(int code)
 {
     return QString::fromLatin1(arc_error_message(code));
 }
+
+ArchiveStreamWriter::~ArchiveStreamWriter()
+{
+    abandon();
+}
+
+bool ArchiveStreamWriter::open(const QString& target, bool pack)
+{
+    abandon();
+    const bool entry = IsVirtualPath(target);
+    if (!entry && QFile::exists(diskPath(target)))
+        QFile::remove(diskPath(target));
+    QString name = target;
+    if (pack) {
+        name = PackedName(target, true);
+        pack = name != target;
+    }
+    const QByteArray path = arcPath(name);
+    const int type = pack ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
+    m_handle = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
+    if (!m_handle && entry && isGzipError(arc_last_error())) {
+        arc_remove(path.constData());
+        m_handle = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
+    }
+    if (m_handle && !arc_seek(m_handle, 0, ARC_SEEK_SET)) {
+        arc_close(m_handle);
+        m_handle = nullptr;
+    }
+    m_target = name;
+    m_failed = m_handle == nullptr;
+    return !m_failed;
+}
+
+bool ArchiveStreamWriter::write(const char* data, qint64 size)
+{
+    if (!m_handle || m_failed)
+        return false;
+    if (size > 0 && arc_write(m_handle, data, size) != size)
+        m_failed = true;
+    return !m_failed;
+}
+
+bool ArchiveStreamWriter::commit()
+{
+    if (!m_handle)
+        return false;
+    const bool ok = !m_failed && arc_truncate(m_handle);
+    ArcFileHandle* h = m_handle;
+    m_handle = nullptr;
+    const bool stored = arc_close(h);
+    if (!ok)
+        arc_remove(arcPath(m_target).constData());
+    return ok && stored;
+}
+
+void ArchiveStreamWriter::abandon()
+{
+    if (!m_handle)
+        return;
+    // Emptied first so that the close does not pack data that is thrown away.
+    arc_seek(m_handle, 0, ARC_SEEK_SET);
+    arc_truncate(m_handle);
+    arc_close(m_handle);
+    m_handle = nullptr;
+    arc_remove(arcPath(m_target).constData());
+}

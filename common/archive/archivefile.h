@@ -48,3 +48,29 @@ bool EnsureCatalog(const QString& catalog);
 // Last error of the archive library and its message, for front ends that report it.
 int LastArchiveError();
 QString ArchiveErrorMessage(int code);
+
+struct ArcFileHandle;
+
+// Writes one disk file or entry in pieces and stores it once, at commit: a large
+// file is packed once instead of once per piece, so the time is linear in its
+// size. The stored result equals a WriteArchiveFile of the whole data.
+class ArchiveStreamWriter
+{
+public:
+    ArchiveStreamWriter() = default;
+    ~ArchiveStreamWriter(); // an open, uncommitted target is removed
+    ArchiveStreamWriter(const ArchiveStreamWriter&) = delete;
+    ArchiveStreamWriter& operator=(const ArchiveStreamWriter&) = delete;
+
+    // Same naming rules as a fresh WriteArchiveFile (packed names when packing).
+    bool open(const QString& target, bool pack);
+    bool write(const char* data, qint64 size);
+    bool commit();
+    void abandon();
+    QString target() const { return m_target; }
+
+private:
+    ArcFileHandle* m_handle = nullptr;
+    QString m_target;
+    bool m_failed = false;
+};

@@ -1,0 +1,164 @@
+#include "uitexts.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
+namespace {
+
+bool sameName(QStringView a, QLatin1StringView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString attribute(const QXmlStreamAttributes& attributes, QLatin1StringView name)
+{
+    for (const QXmlStreamAttribute& a : attributes)
+        if (sameName(a.name(), name))
+            return a.value().toString();
+    return QString();
+}
+
+QString convert(QString text)
+{
+    text.replace(QLatin1Char('_'), QLatin1Char('&'));
+    text.replace(QLatin1String("\\n"), QLatin1String("\n"));
+    text.replace(QLatin1String("[b]"), QLatin1String("<b>"));
+    text.replace(QLatin1String("[/b]"), QLatin1String("</b>"));
+    return text;
+}
+
+QStringList placeholders(int count)
+{
+    QStringList texts;
+    texts.reserve(count);
+    for (int n = 0; n < count; ++n)
+        texts.append(UiTexts::placeholder(n));
+    return texts;
+}
+
+} // namespace
+
+UiTexts::UiTexts(Program program) : m_program(program)
+{
+    reset();
+}
+
+QString UiTexts::placeholder(int n)
+{
+    return QStringLiteral("ReadText-") + QString::number(n);
+}
+
+void UiTexts::reset()
+{
+    m_own = placeholders(m_program == Program::Installer ? kInstallerCount : kCreatorCount);
+    m_shared = placeholders(kSharedCount);
+    m_languages.clear();
+    m_error.clear();
+}
+
+QString UiTexts::own(int n) const
+{
+    return n >= 0 && n < m_own.size() ? m_own.at(n) : placeholder(n);
+}
+
+QString UiTexts::shared(int n) const
+{
+    return n >= 0 && n < m_shared.size() ? m_shared.at(n) : placeholder(n);
+}
+
+bool UiTexts::load(const QString& xmlPath, const QString& languageName)
+{
+    reset();
+    QFile file(xmlPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
+        return false;
+    }
+    return load(file, languageName);
+}
+
+bool UiTexts::load(QIODevice& device, const QString& languageName)
+{
+    reset();
+    const QLatin1StringView ownSection(m_program == Program::Installer ? "installer" : "creator");
+
+    // Depths of the open elements that matter; -1 when not inside one. Depths
+    // rather than flags, so that a nested element of the same name cannot close
+    // them early.
+    int depth = 0;
+    int languageDepth = -1;
+    int sectionDepth = -1;
+    QStringList* section = nullptr;
+    int current = -1;
+    QString raw; // character data of the current text, converted once it ends
+
+    const auto storeCurrent = [&] {
+        if (section && current >= 0)
+            (*section)[current] = convert(raw);
+        current = -1;
+        raw.clear();
+    };
+
+    QXmlStreamReader xml(&device);
+    while (!xml.atEnd()) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::StartElement: {
+            ++depth;
+            const QStringView name = xml.name();
+            if (sameName(name, QLatin1StringView("language"))) {
+                const QXmlStreamAttributes attributes = xml.attributes();
+                Language language;
+                language.name = attribute(attributes, QLatin1StringView("name"));
+                language.id = attribute(attributes, QLatin1StringView("id")).toInt();
+                language.translator = attribute(attributes, QLatin1StringView("translator"));
+                if (languageDepth < 0 &&
+                    language.name.compare(languageName, Qt::CaseInsensitive) == 0)
+                    languageDepth = depth;
+                m_languages.append(std::move(language));
+            } else if (languageDepth >= 0 && sectionDepth < 0 &&
+                       (sameName(name, ownSection) ||
+                        sameName(name, QLatin1StringView("shared")))) {
+                section = sameName(name, ownSection) ? &m_own : &m_shared;
+                sectionDepth = depth;
+            } else if (section && sameName(name, QLatin1StringView("t"))) {
+                storeCurrent();
+                // A number that is not a number must not land on text 0.
+                bool ok = false;
+                const int id = attribute(xml.attributes(), QLatin1StringView("id")).toInt(&ok);
+                if (ok && id >= 0 && id < section->size()) {
+                    current = id;
+                    (*section)[id].clear();
+                }
+            }
+            break;
+        }
+        case QXmlStreamReader::EndElement:
+            if (sameName(xml.name(), QLatin1StringView("t")))
+                storeCurrent();
+            if (depth == sectionDepth) {
+                storeCurrent();
+                section = nullptr;
+                sectionDepth = -1;
+            }
+            if (depth == languageDepth)
+                languageDepth = -1;
+            --depth;
+            break;
+        case QXmlStreamReader::Characters:
+            if (current >= 0)
+                raw += xml.text();
+            break;
+        default:
+            break;
+        }
+    }
+    storeCurrent();
+    if (xml.hasError()) {
+        m_error = QStringLiteral("%1 (line %2, column %3)")
+                      .arg(xml.errorString())
+                      .arg(xml.lineNumber())
+                      .arg(xml.columnNumber());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,67 @@
+// The UI translation catalogue: every caption, label and message of both programs
+// is looked up by number in text tables filled from hw_languages.xml. Each
+// language in the file has a section per program ("installer", "creator") and a
+// "shared" section; element and attribute names are matched without regard to case.
+// Numbers without a translation read "ReadText-" + n, so a gap shows its number.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QIODevice;
+
+class UiTexts
+{
+public:
+    enum class Program {
+        Installer, // own section "installer", 150 texts
+        Creator,   // own section "creator", 400 texts
+    };
+
+    struct Language {
+        QString name;
+        int id = 0;
+        QString translator;
+    };
+
+    static constexpr int kInstallerCount = 150;
+    static constexpr int kCreatorCount = 400;
+    static constexpr int kSharedCount = 20;
+
+    explicit UiTexts(Program program);
+
+    Program program() const { return m_program; }
+
+    // Resets every text to its placeholder and the language list, then reads the
+    // texts of the language whose name equals languageName (any letter case) and
+    // the list of all languages. In each stored text "_" becomes "&" (shortcut
+    // marker), a backslash followed by "n" a line break, and "[b]"/"[/b]" bold
+    // markup. False when the file cannot be opened or is not well-formed XML;
+    // what was read before the error stays. A language the file lacks is not an
+    // error: the texts just keep their placeholders.
+    bool load(const QString& xmlPath, const QString& languageName);
+    bool load(QIODevice& device, const QString& languageName);
+    // Why the last load returned false; empty after a successful load.
+    QString errorString() const { return m_error; }
+
+    // Out-of-range numbers give the placeholder text of that number.
+    QString own(int n) const;
+    QString shared(int n) const;
+    // Valid until the next load.
+    const QStringList& ownTexts() const { return m_own; }
+    const QStringList& sharedTexts() const { return m_shared; }
+    // Every language of the file, in file order.
+    const QList<Language>& languages() const { return m_languages; }
+
+    static QString placeholder(int n);
+
+private:
+    void reset();
+
+    Program m_program;
+    QStringList m_own;
+    QStringList m_shared;
+    QList<Language> m_languages;
+    QString m_error;
+};

@@ -1,0 +1,26 @@
+// Small shared operations: version comparison, text templates, folder trees,
+// block copies and the dated debug logs.
+#pragma once
+
+#include <QString>
+
+class QIODevice;
+class ProgressSink;
+
+// Letters become number components: "a" -> ".1.", "z" -> ".26." (either case).
+QString VersionLettersToNumbers(const QString& version);
+// +1 when b is newer than a, -1 when older, 0 when equal.
+int CompareVersions(const QString& a, const QString& b);
+// Fills "%1", "%2", "%3" in that order; missing texts count as empty.
+QString FormatText(const QString& templ, const QString& t1 = QString(),
+                   const QString& t2 = QString(), const QString& t3 = QString());
+// Creates the missing folders of a "/"-separated relative path below base.
+void MakePath(const QString& base, const QString& relative);
+// Removes a folder tree; with removeFiles false it fails where files remain.
+bool RemoveTree(const QString& path, bool removeFiles);
+// Copies the rest of source's size to target in blocks, reporting progress.
+void CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize,
+                  ProgressSink* progress = nullptr);
+// Appends "[dd:MM:yy - hh:mm:ss] message" to <programDir>/log/<logName>.txt.
+// Nothing happens when the log name or the message is empty.
+void WriteLog(const QString& programDir, const QString& logName, const QString& message);

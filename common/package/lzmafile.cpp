@@ -1,0 +1,140 @@
+#include "lzmafile.h"
+
+#include "uiseams.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <lzma.h>
+
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kDictionary = 2u << 20;
+constexpr qint64 kBlock = 1 << 20;
+constexpr uint64_t kMemLimit = 1ull << 30;
+
+// Runs one coder from source to target; `first` holds input bytes already taken
+// from the source (the header) that the coder still has to see.
+bool runCoder(lzma_stream& zs, QFile& in, QSaveFile& out, qint64 total, ProgressSink* progress,
+              const std::vector<uint8_t>& first = {})
+{
+    std::vector<uint8_t> inBuf(kBlock), outBuf(kBlock);
+    size_t firstLeft = first.size();
+    bool inputEnded = false;
+    qint64 done = 0;
+    for (;;) {
+        lzma_action action = LZMA_RUN;
+        if (zs.avail_in == 0 && !inputEnded) {
+            if (firstLeft > 0) {
+                std::copy(first.begin(), first.end(), inBuf.begin());
+                zs.avail_in = firstLeft;
+                firstLeft = 0;
+            } else {
+                const qint64 n = in.read(reinterpret_cast<char*>(inBuf.data()), kBlock);
+                if (n < 0)
+                    return false;
+                zs.avail_in = static_cast<size_t>(n);
+                inputEnded = n == 0;
+            }
+            zs.next_in = inBuf.data();
+        }
+        if (inputEnded)
+            action = LZMA_FINISH;
+        zs.next_out = outBuf.data();
+        zs.avail_out = outBuf.size();
+        const lzma_ret rc = lzma_code(&zs, action);
+        const size_t produced = outBuf.size() - zs.avail_out;
+        if (produced > 0 && out.write(reinterpret_cast<const char*>(outBuf.data()),
+                                      static_cast<qint64>(produced)) != static_cast<qint64>(produced))
+            return false;
+        done += static_cast<qint64>(produced);
+        if (progress && total > 0)
+            progress->setDone(qMin(done, total));
+        if (rc == LZMA_STREAM_END)
+            return true;
+        if (rc != LZMA_OK)
+            return false;
+        // Input exhausted and no further output: the stream was cut short.
+        if (inputEnded && produced == 0 && zs.avail_in == 0)
+            return false;
+    }
+}
+
+} // namespace
+
+bool CompressFile(const QString& source, const QString& target, ProgressSink* progress)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const quint64 size = static_cast<quint64>(in.size());
+
+    lzma_options_lzma opt;
+    if (lzma_lzma_preset(&opt, 6))
+        return false;
+    opt.dict_size = kDictionary;
+    opt.lc = 3;
+    opt.lp = 0;
+    opt.pb = 2;
+    opt.mode = LZMA_MODE_NORMAL;
+    opt.nice_len = 128;
+    opt.mf = LZMA_MF_BT4;
+    opt.depth = 0;
+    opt.ext_flags = 0; // no end marker: the header carries the real size
+    opt.ext_size_low = static_cast<uint32_t>(size);
+    opt.ext_size_high = static_cast<uint32_t>(size >> 32);
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+
+    lzma_stream zs = LZMA_STREAM_INIT;
+    if (lzma_raw_encoder(&zs, filters) != LZMA_OK)
+        return false;
+
+    QSaveFile out(target);
+    bool ok = out.open(QIODevice::WriteOnly);
+    if (ok) {
+        uint8_t header[13] = {0x5D};
+        for (int i = 0; i < 4; ++i)
+            header[1 + i] = static_cast<uint8_t>(kDictionary >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            header[5 + i] = static_cast<uint8_t>(size >> (8 * i));
+        ok = out.write(reinterpret_cast<const char*>(header), 13) == 13;
+    }
+    if (progress)
+        progress->setTotal(static_cast<qint64>(size));
+    // Progress of an encoder is its input, not its output.
+    ok = ok && runCoder(zs, in, out, 0, nullptr);
+    if (progress)
+        progress->setDone(static_cast<qint64>(size));
+    lzma_end(&zs);
+    ok = ok && static_cast<quint64>(in.pos()) == size;
+    return ok && out.commit();
+}
+
+bool DecompressFile(const QString& source, const QString& target, ProgressSink* progress)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    std::vector<uint8_t> header(13);
+    if (in.read(reinterpret_cast<char*>(header.data()), 13) != 13)
+        return false;
+    uint64_t size = 0;
+    for (int i = 7; i >= 0; --i)
+        size = size << 8 | header[5 + i];
+
+    // The standard decoder reads the header itself, accepts both a stated size and
+    // the unknown size with an end marker, and stops at the stated size.
+    lzma_stream zs = LZMA_STREAM_INIT;
+    if (lzma_alone_decoder(&zs, kMemLimit) != LZMA_OK)
+        return false;
+    QSaveFile out(target);
+    bool ok = out.open(QIODevice::WriteOnly);
+    const qint64 total = size == UINT64_MAX ? 0 : static_cast<qint64>(size);
+    if (progress)
+        progress->setTotal(total);
+    ok = ok && runCoder(zs, in, out, total, progress, header);
+    lzma_end(&zs);
+    return ok && out.commit();
+}

@@ -1,0 +1,350 @@
+#include "registry.h"
+
+#include "fileutils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <optional>
+
+namespace {
+
+const QString kRegistryFile = QStringLiteral("/Slipway/ships.dat");
+
+// The writer leaves the line out for 0 and for values the installer treats as
+// overflow; reading then gives 0.
+bool writesBuffer(qint32 buffer)
+{
+    return buffer != 0 && buffer < 10000;
+}
+
+struct KeyValue {
+    QStringView key;
+    QStringView value;
+};
+
+KeyValue splitLine(QStringView line)
+{
+    const qsizetype blank = line.indexOf(QLatin1Char(' '));
+    if (blank < 0)
+        return {line, {}};
+    return {line.left(blank), line.mid(blank + 1)};
+}
+
+// "size time name": the name is everything after the second blank and may hold blanks.
+PackageFile parseFileEntry(QStringView value)
+{
+    PackageFile file;
+    const KeyValue first = splitLine(value);
+    const KeyValue second = splitLine(first.value);
+    file.Size = first.key.toInt();
+    file.Time = second.key.toUInt();
+    file.Name = second.value.toString();
+    return file;
+}
+
+// Applies the reader's rules line by line, so that a file can be streamed and a
+// byte array parsed by the same code.
+class RegistryParser
+{
+public:
+    RegistryParser(ShipRegistry& registry, const QString& programDir, const QString& logName)
+        : m_registry(registry), m_programDir(programDir), m_logName(logName)
+    {
+        m_registry.Ships.clear();
+        m_registry.Buffer = 0;
+        m_registry.InstallerVersion = 0;
+    }
+
+    void addLine(QByteArrayView bytes)
+    {
+        if (bytes.endsWith('\r'))
+            bytes.chop(1);
+        const QString line = QString::fromLocal8Bit(bytes);
+        const KeyValue kv = splitLine(line);
+
+        if (kv.key == QLatin1String("InstallerVersion:")) {
+            m_registry.InstallerVersion = kv.value.toDouble();
+        } else if (kv.key == QLatin1String("BaseFakePatch:")) {
+            m_registry.BaseFakePatch = kv.value.toInt();
+        } else if (kv.key == QLatin1String("Mod:")) {
+            m_registry.ModName = kv.value.toString();
+        } else if (kv.key == QLatin1String("UpdateTime:")) {
+            m_registry.UpdateTime = kv.value.toInt();
+        } else if (kv.key == QLatin1String("Buffer:")) {
+            m_registry.Buffer = kv.value.toInt();
+            WriteLog(m_programDir, m_logName,
+                     QStringLiteral("Reading buffer to: ") + QString::number(m_registry.Buffer));
+        } else if (kv.key == QLatin1String("Deleted:")) {
+            ShipPackage placeholder;
+            placeholder.Deleted = kv.value.toInt();
+            if (placeholder.Deleted == 0)
+                placeholder.Deleted = 1;
+            m_registry.Ships.append(std::move(placeholder));
+        } else if (line == QLatin1String("<ship>")) {
+            // An unclosed block before this one is dropped, like one cut off at the end.
+            m_current.emplace();
+            m_current->Enabled = true;
+            m_current->Changed = true;
+        } else if (line == QLatin1String("</ship>")) {
+            // Lines after the block must not reach the ship already in the list.
+            if (m_current) {
+                m_registry.Ships.append(std::move(*m_current));
+                m_current.reset();
+            }
+        } else if (m_current) {
+            ParseRegistryLine(line, *m_current);
+        }
+    }
+
+private:
+    ShipRegistry& m_registry;
+    const QString& m_programDir;
+    const QString& m_logName;
+    std::optional<ShipPackage> m_current;
+};
+
+// One-line values must not carry a line break of their own.
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+void appendLine(QString& out, QLatin1StringView key, const QString& value)
+{
+    out += key;
+    out += QLatin1Char(' ');
+    out += oneLine(value);
+    out += QLatin1Char('\n');
+}
+
+void appendFileLine(QString& out, QLatin1StringView key, const PackageFile& file)
+{
+    appendLine(out, key,
+               QString::number(file.Size) + QLatin1Char(' ') + QString::number(file.Time) +
+                   QLatin1Char(' ') + file.Name);
+}
+
+void appendShip(QString& out, const ShipPackage& ship)
+{
+    out += QLatin1String("<ship>\n");
+    appendLine(out, QLatin1StringView("Name:"), ship.Name);
+    appendLine(out, QLatin1StringView("Version:"), ship.Version);
+    appendLine(out, QLatin1StringView("Author:"), ship.Author);
+    appendLine(out, QLatin1StringView("ID:"), ship.ID);
+    appendLine(out, QLatin1StringView("Data:"), ship.Data);
+    if (ship.OriginalDesc != 0)
+        appendLine(out, QLatin1StringView("OriginalDesc:"), QString::number(ship.OriginalDesc));
+    if (!ship.Comment.isEmpty())
+        appendLine(out, QLatin1StringView("Comment:"),
+                   encodeNewlines(ship.Comment).remove(QLatin1Char('\r')));
+    if (!ship.ScreenShot.isEmpty())
+        appendLine(out, QLatin1StringView("ScreenShot:"), ship.ScreenShot);
+    for (size_t i = 0; i < kShipyardRaces.size(); ++i) {
+        if (ship.Shipyards[i]) {
+            out += QLatin1String(kShipyardRaces[i]);
+            out += QLatin1Char('\n');
+        }
+    }
+    if (!ship.Enabled)
+        out += QLatin1String("Disabled\n");
+    if (ship.NotChecked)
+        out += QLatin1String("NotChecked\n");
+    if (!ship.Web.isEmpty())
+        appendLine(out, QLatin1StringView("Web:"), ship.Web);
+    if (!ship.Mirror1.isEmpty())
+        appendLine(out, QLatin1StringView("Mirror1:"), ship.Mirror1);
+    if (!ship.Mirror2.isEmpty())
+        appendLine(out, QLatin1StringView("Mirror2:"), ship.Mirror2);
+    for (const PackageText& text : ship.Texts)
+        appendLine(out, QLatin1StringView("Text:"),
+                   QString::number(text.Language) + QLatin1Char(':') + text.Name +
+                       QLatin1Char(':') + text.Description);
+    if (ship.SceneFile)
+        appendFileLine(out, QLatin1StringView("SceneFile:"), *ship.SceneFile);
+    if (ship.CockpitFile)
+        appendFileLine(out, QLatin1StringView("CockpitFile:"), *ship.CockpitFile);
+    for (const PackageFile& file : ship.Models)
+        appendFileLine(out, QLatin1StringView("Model:"), file);
+    for (const PackageFile& file : ship.Files)
+        appendFileLine(out, QLatin1StringView("Files:"), file);
+    for (const PackageFile& file : ship.Scripts)
+        appendFileLine(out, QLatin1StringView("Script:"), file);
+    for (const PackageDummy& dummy : ship.Dummies)
+        appendLine(out, QLatin1StringView("Dummy:"), dummy.Section + QLatin1Char(':') + dummy.Data);
+    for (const PackageComponent& c : ship.Components)
+        appendLine(out, QLatin1StringView("Component:"),
+                   c.Part1 + QLatin1Char(';') + c.Part2 + QLatin1Char(';') + c.Part3);
+    for (const QString& cockpit : ship.Cockpits)
+        appendLine(out, QLatin1StringView("Cockpit:"), cockpit);
+    out += QLatin1String("</ship>\n");
+}
+
+} // namespace
+
+void ParseRegistryLine(const QString& line, ShipPackage& package)
+{
+    for (size_t i = 0; i < kShipyardRaces.size(); ++i) {
+        if (line == QLatin1String(kShipyardRaces[i])) {
+            package.Shipyards[i] = true;
+            return;
+        }
+    }
+    if (line == QLatin1String("Disabled")) {
+        package.Enabled = false;
+        return;
+    }
+    if (line == QLatin1String("NotChecked")) {
+        package.NotChecked = true;
+        return;
+    }
+
+    const KeyValue kv = splitLine(line);
+    const QStringView key = kv.key;
+    const QStringView value = kv.value;
+    if (key == QLatin1String("Name:")) {
+        package.Name = value.toString();
+    } else if (key == QLatin1String("Author:")) {
+        package.Author = value.toString();
+    } else if (key == QLatin1String("Version:")) {
+        package.Version = value.toString();
+    } else if (key == QLatin1String("ID:")) {
+        package.ID = value.toString();
+    } else if (key == QLatin1String("Data:")) {
+        package.Data = value.toString();
+    } else if (key == QLatin1String("Web:")) {
+        package.Web = value.toString();
+    } else if (key == QLatin1String("Mirror1:")) {
+        package.Mirror1 = value.toString();
+    } else if (key == QLatin1String("Mirror2:")) {
+        package.Mirror2 = value.toString();
+    } else if (key == QLatin1String("ScreenShot:")) {
+        package.ScreenShot = value.toString();
+    } else if (key == QLatin1String("Comment:")) {
+        package.Comment = decodeNewlines(value.toString());
+    } else if (key == QLatin1String("OriginalDesc:")) {
+        package.OriginalDesc = value.toInt();
+    } else if (key == QLatin1String("Text:")) {
+        // The description may hold ":" itself, so only the first two separate.
+        PackageText text;
+        const qsizetype first = value.indexOf(QLatin1Char(':'));
+        text.Language = value.left(first < 0 ? value.size() : first).toInt();
+        if (first >= 0) {
+            const QStringView rest = value.mid(first + 1);
+            const qsizetype second = rest.indexOf(QLatin1Char(':'));
+            text.Name = rest.left(second < 0 ? rest.size() : second).toString();
+            if (second >= 0)
+                text.Description = rest.mid(second + 1).toString();
+        }
+        package.Texts.append(std::move(text));
+    } else if (key == QLatin1String("SceneFile:")) {
+        package.SceneFile = parseFileEntry(value);
+    } else if (key == QLatin1String("CockpitFile:")) {
+        package.CockpitFile = parseFileEntry(value);
+    } else if (key == QLatin1String("Model:")) {
+        package.Models.append(parseFileEntry(value));
+    } else if (key == QLatin1String("Files:")) {
+        package.Files.append(parseFileEntry(value));
+    } else if (key == QLatin1String("Script:")) {
+        package.Scripts.append(parseFileEntry(value));
+    } else if (key == QLatin1String("Dummy:")) {
+        const qsizetype colon = value.indexOf(QLatin1Char(':'));
+        PackageDummy dummy;
+        dummy.Section = value.left(colon < 0 ? value.size() : colon).toString();
+        if (colon >= 0)
+            dummy.Data = value.mid(colon + 1).toString();
+        package.Dummies.append(std::move(dummy));
+    } else if (key == QLatin1String("Component:")) {
+        PackageComponent component;
+        const qsizetype first = value.indexOf(QLatin1Char(';'));
+        component.Part1 = value.left(first < 0 ? value.size() : first).toString();
+        if (first >= 0) {
+            const QStringView rest = value.mid(first + 1);
+            const qsizetype second = rest.indexOf(QLatin1Char(';'));
+            component.Part2 = rest.left(second < 0 ? rest.size() : second).toString();
+            if (second >= 0)
+                component.Part3 = rest.mid(second + 1).toString();
+        }
+        package.Components.append(std::move(component));
+    } else if (key == QLatin1String("Cockpit:")) {
+        package.Cockpits.append(value.toString());
+    }
+}
+
+void ParseRegistryText(const QByteArray& text, ShipRegistry& registry, const QString& programDir,
+                       const QString& logName)
+{
+    RegistryParser parser(registry, programDir, logName);
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        parser.addLine(QByteArrayView(text.constData() + start, end - start));
+        start = end + 1;
+    }
+}
+
+bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString& programDir,
+                  const QString& logName)
+{
+    registry.Ships.clear();
+    QFile file(baseDir + kRegistryFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    RegistryParser parser(registry, programDir, logName);
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        parser.addLine(line);
+    }
+    return true;
+}
+
+QByteArray RegistryText(const ShipRegistry& registry)
+{
+    QString out;
+    out += QLatin1String("InstallerVersion: ") + QString::number(kRegistryVersion) +
+           QLatin1Char('\n');
+    appendLine(out, QLatin1StringView("Mod:"), registry.ModName);
+    appendLine(out, QLatin1StringView("UpdateTime:"), QString::number(registry.UpdateTime));
+    appendLine(out, QLatin1StringView("BaseFakePatch:"), QString::number(registry.BaseFakePatch));
+    if (writesBuffer(registry.Buffer))
+        appendLine(out, QLatin1StringView("Buffer:"), QString::number(registry.Buffer));
+    for (const ShipPackage& ship : registry.Ships) {
+        if (ship.Deleted != 0)
+            appendLine(out, QLatin1StringView("Deleted:"), QString::number(ship.Deleted));
+        else
+            appendShip(out, ship);
+    }
+    return out.toLocal8Bit();
+}
+
+bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const QString& programDir,
+                   const QString& logName)
+{
+    // A game folder that has gone away is not recreated.
+    QDir base(baseDir);
+    if (baseDir.isEmpty() || !base.exists())
+        return false;
+    if (!base.exists(QStringLiteral("Slipway")) && !base.mkdir(QStringLiteral("Slipway")))
+        return false;
+
+    if (writesBuffer(registry.Buffer))
+        WriteLog(programDir, logName,
+                 QStringLiteral("Writing Buffer to: ") + QString::number(registry.Buffer));
+
+    const QByteArray text = RegistryText(registry);
+    QSaveFile file(baseDir + kRegistryFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

@@ -1,0 +1,617 @@
+#include "xspfile.h"
+
+#include "archivefile.h"
+#include "fileutils.h"
+#include "lzmafile.h"
+#include "uiseams.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <vector>
+
+namespace {
+
+constexpr qint64 kPlainBlock = 250000;
+constexpr qint64 kArchiveBlock = 500000;
+constexpr qint64 kWriteBlock = 50000;
+// Lines longer than this are not part of any package that a writer makes.
+constexpr qint64 kMaxLine = 16 << 20;
+
+QString text(const QStringList* table, int n)
+{
+    return table && n >= 0 && n < table->size() ? table->at(n) : QString();
+}
+
+// Splits "a b rest" into its first two words and the rest after the second blank.
+void splitFileValue(const QString& value, QString& first, QString& second, QString& rest)
+{
+    const qsizetype b1 = value.indexOf(QLatin1Char(' '));
+    first = value.left(b1 < 0 ? value.size() : b1);
+    if (b1 < 0) {
+        second.clear();
+        rest.clear();
+        return;
+    }
+    const qsizetype b2 = value.indexOf(QLatin1Char(' '), b1 + 1);
+    second = value.mid(b1 + 1, b2 < 0 ? -1 : b2 - b1 - 1);
+    rest = b2 < 0 ? QString() : value.mid(b2 + 1);
+}
+
+bool isBareName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
+           && !name.contains(QLatin1Char(':'));
+}
+
+class Reader
+{
+public:
+    Reader(ShipPackage& package, const OpenPackageOptions& options, const PackageContext& context)
+        : m_pkg(package), m_opt(options), m_ctx(context)
+    {
+    }
+
+    OpenPackageResult run(QFile& file);
+
+private:
+    void log(const QString& message) const { WriteLog(m_ctx.programDir, m_ctx.logName, message); }
+    void status(int sharedNumber, const QString& what) const
+    {
+        if (m_ctx.status && m_ctx.sharedTexts)
+            m_ctx.status->showStatus(text(m_ctx.sharedTexts, sharedNumber) + QStringLiteral(": ")
+                                     + what + QStringLiteral("..."));
+    }
+    void progress() const
+    {
+        if (m_ctx.progress)
+            m_ctx.progress->setDone(m_in->pos());
+    }
+    bool handle(const QString& key, const QString& value);
+    bool checkSize(qint64 size, const QString& what);
+    bool skip(qint64 size);
+    bool copyTo(QIODevice& out, qint64 size, qint64 block);
+    bool extractFile(const PackageFile& entry, int kind);
+    bool refuse(const QString& what, qint64 size);
+
+    ShipPackage& m_pkg;
+    const OpenPackageOptions& m_opt;
+    const PackageContext& m_ctx;
+    QIODevice* m_in = nullptr;
+    QString m_targetDir;
+    OpenPackageResult m_result;
+    bool m_unsafe = false;
+    bool m_stop = false;
+};
+
+bool Reader::checkSize(qint64 size, const QString& what)
+{
+    if (size >= 0 && size <= m_in->size() - m_in->pos())
+        return true;
+    log(QStringLiteral("(OPENXSP) Invalid size for ") + what + QStringLiteral(", stopping."));
+    m_result.status = PackageFailed;
+    m_stop = true;
+    return false;
+}
+
+bool Reader::skip(qint64 size)
+{
+    const bool ok = m_in->seek(m_in->pos() + size);
+    progress();
+    return ok;
+}
+
+bool Reader::copyTo(QIODevice& out, qint64 size, qint64 block)
+{
+    std::vector<char> buf(static_cast<size_t>(qMin(size, block)) + 1);
+    bool written = true;
+    while (size > 0) {
+        const qint64 n = m_in->read(buf.data(), qMin(size, block));
+        if (n <= 0)
+            return false;
+        if (written && out.write(buf.data(), n) != n)
+            written = false; // keep consuming so that the next line stays aligned
+        size -= n;
+        progress();
+    }
+    return written;
+}
+
+// Unsafe names are consumed but never written; the package then fails as a whole.
+bool Reader::refuse(const QString& what, qint64 size)
+{
+    log(QStringLiteral("(OPENXSP) Refusing unsafe file name: ") + what);
+    m_unsafe = true;
+    return skip(size);
+}
+
+bool Reader::extractFile(const PackageFile& entry, int kind)
+{
+    const QString& name = entry.Name;
+    if (!IsSafeEntryName(name))
+        return refuse(name, entry.Size);
+    const bool toArchive = m_opt.installed && !m_opt.modCatalog.isEmpty();
+    if (m_opt.installed) {
+        if (!IsFileWanted(m_opt.installed, entry, kind))
+            return skip(entry.Size);
+        log(QStringLiteral("(OPENXSP) Writing file (") + QString::number(kind) + QStringLiteral("): ") + name);
+    }
+    if (toArchive) {
+        log(QStringLiteral("(OPENXSP) Adding file to mod package: ") + name);
+        // Held open while its blocks arrive and stored once: packing a large model
+        // once per block would make the install quadratic in its size.
+        ArchiveStreamWriter out;
+        if (!out.open(m_opt.modCatalog + QStringLiteral("::") + name, true))
+            return skip(entry.Size);
+        std::vector<char> buf(static_cast<size_t>(qMin<qint64>(entry.Size, kArchiveBlock)) + 1);
+        qint64 left = entry.Size;
+        while (left > 0) {
+            const qint64 n = m_in->read(buf.data(), qMin(left, kArchiveBlock));
+            if (n <= 0)
+                return false;
+            out.write(buf.data(), n);
+            left -= n;
+            progress();
+        }
+        if (!out.commit())
+            log(QStringLiteral("(OPENXSP) Could not store file in mod package: ") + name);
+        return true;
+    }
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0)
+        MakePath(m_targetDir, name.left(slash));
+    QSaveFile out(m_targetDir + QLatin1Char('/') + name);
+    if (!out.open(QIODevice::WriteOnly))
+        return skip(entry.Size);
+    if (copyTo(out, entry.Size, kPlainBlock))
+        out.commit();
+    return true;
+}
+
+bool Reader::handle(const QString& key, const QString& value)
+{
+    static const QString packager = QStringLiteral("Packager:");
+    if (key == packager || (key.size() == packager.size() + 1 && key.endsWith(packager))) {
+        const double version = value.toDouble();
+        log(QStringLiteral("(OPENXSP) Package Version: ") + value + QStringLiteral(", Installer Version: 1"));
+        if (version > 1.0) {
+            m_result.status = PackageTooNew;
+            m_stop = true;
+        }
+    } else if (key == QLatin1String("Name:")) {
+        m_pkg.Name = value;
+    } else if (key == QLatin1String("Web:")) {
+        m_pkg.Web = value;
+    } else if (key == QLatin1String("Mirror1:")) {
+        m_pkg.Mirror1 = value;
+    } else if (key == QLatin1String("Mirror2:")) {
+        m_pkg.Mirror2 = value;
+    } else if (key == QLatin1String("Data:")) {
+        m_pkg.Data = value;
+    } else if (key == QLatin1String("OriginalDesc:")) {
+        m_pkg.OriginalDesc = value.toInt();
+    } else if (key == QLatin1String("Author:")) {
+        m_pkg.Author = value;
+        if (m_opt.installed && m_result.replaces < 0) {
+            for (qsizetype i = 0; i < m_opt.installed->size(); ++i) {
+                const ShipPackage& p = m_opt.installed->at(i);
+                if (p.Deleted == 0 && p.sameShip(m_pkg)) {
+                    m_result.replaces = static_cast<int>(i);
+                    log(QStringLiteral("(OPENXSP) Found existing ship: ") + m_pkg.Name);
+                    break;
+                }
+            }
+        }
+    } else if (key == QLatin1String("ID:")) {
+        m_pkg.ID = value;
+        // An empty ID names no ship; matching it would offer every ID-less ship as an update.
+        if (m_opt.installed && m_ctx.installerTexts && m_ctx.prompter && m_result.replaces < 0
+            && !value.isEmpty()) {
+            const QString id = value.toUpper();
+            for (qsizetype i = 0; i < m_opt.installed->size(); ++i) {
+                const ShipPackage& p = m_opt.installed->at(i);
+                if (p.Deleted != 0 || p.ID.toUpper() != id)
+                    continue;
+                const QStringList* t = m_ctx.installerTexts;
+                const int answer = m_ctx.prompter->ask(
+                    Prompter::Icon::Information, text(t, 136), FormatText(text(t, 137), id),
+                    {text(t, 138), text(t, 139), text(t, 46)}, 0, -1);
+                if (answer == 0) {
+                    m_result.replaces = static_cast<int>(i);
+                } else if (answer != 1) {
+                    m_result.status = PackageFailed;
+                    m_result.replaces = -1;
+                    m_stop = true;
+                }
+                break;
+            }
+        }
+    } else if (key == QLatin1String("Version:")) {
+        m_pkg.Version = value;
+        if (m_opt.installed && m_result.replaces >= 0
+            && CompareVersions(m_opt.installed->at(m_result.replaces).Version, value) < 0) {
+            log(QStringLiteral("(OPENXSP) Installing older version, skipping."));
+            m_result.status = PackageOlder;
+            m_result.replaces = -1;
+            m_stop = true;
+        }
+    } else if (key == QLatin1String("Comment:")) {
+        m_pkg.Comment = decodeNewlines(value);
+    } else if (key == QLatin1String("ScreenShot:")) {
+        QString sizeText, ext, rest;
+        splitFileValue(value, sizeText, ext, rest);
+        const qint64 size = sizeText.toLongLong();
+        if (!checkSize(size, QStringLiteral("screenshot")))
+            return false;
+        QString picture = m_pkg.Name + QLatin1Char('-') + m_pkg.Author;
+        picture.remove(QLatin1Char(' ')).remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
+        picture += QLatin1Char('.') + ext;
+        if (!isBareName(picture))
+            return refuse(picture, size);
+        MakePath(m_targetDir, QStringLiteral("ShipPics"));
+        status(5, picture);
+        QSaveFile out(m_targetDir + QStringLiteral("/ShipPics/") + picture);
+        if (out.open(QIODevice::WriteOnly)) {
+            if (copyTo(out, size, kPlainBlock))
+                out.commit();
+        } else {
+            skip(size);
+        }
+        m_pkg.ScreenShot = picture;
+    } else if (key == QLatin1String("Text:")) {
+        PackageText t;
+        const qsizetype c1 = value.indexOf(QLatin1Char(':'));
+        t.Language = value.left(c1 < 0 ? value.size() : c1).toInt();
+        if (c1 >= 0) {
+            const qsizetype c2 = value.indexOf(QLatin1Char(':'), c1 + 1);
+            t.Name = value.mid(c1 + 1, c2 < 0 ? -1 : c2 - c1 - 1);
+            if (c2 >= 0)
+                t.Description = value.mid(c2 + 1);
+        }
+        m_pkg.Texts.append(t);
+    } else if (key == QLatin1String("SceneFile:") || key == QLatin1String("CockpitFile:")
+               || key == QLatin1String("Model:") || key == QLatin1String("Files:")
+               || key == QLatin1String("Script:")) {
+        PackageFile entry;
+        QString timeText, sizeText;
+        splitFileValue(value, timeText, sizeText, entry.Name);
+        entry.Time = timeText.toUInt();
+        const qint64 size = sizeText.toLongLong();
+        if (!checkSize(size, entry.Name) || size > INT32_MAX)
+            return false;
+        entry.Size = static_cast<qint32>(size);
+        if (key == QLatin1String("Script:")) {
+            m_pkg.Scripts.append(entry);
+            status(5, entry.Name);
+            if (!isBareName(entry.Name))
+                return refuse(entry.Name, size);
+            if (!IsScriptWanted(m_opt.installed, entry))
+                return skip(size);
+            log(QStringLiteral("(OPENXSP) Installing script file: ") + entry.Name);
+            QSaveFile out(m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir + QLatin1Char('/') + entry.Name);
+            if (!out.open(QIODevice::WriteOnly))
+                return skip(size);
+            if (copyTo(out, size, kPlainBlock))
+                out.commit();
+            return true;
+        }
+        status(5, QFileInfo(entry.Name).fileName());
+        const int kind = key == QLatin1String("Files:") ? KindFile : KindModel;
+        if (!extractFile(entry, kind))
+            return false;
+        if (key == QLatin1String("SceneFile:"))
+            m_pkg.SceneFile = entry;
+        else if (key == QLatin1String("CockpitFile:"))
+            m_pkg.CockpitFile = entry;
+        else if (kind == KindModel)
+            m_pkg.Models.append(entry);
+        else
+            m_pkg.Files.append(entry);
+    } else if (key == QLatin1String("Dummy:")) {
+        const qsizetype semi = value.indexOf(QLatin1Char(';'));
+        PackageDummy d{value.left(semi < 0 ? value.size() : semi), semi < 0 ? QString() : value.mid(semi + 1)};
+        if (!d.Data.endsWith(QLatin1Char(';')))
+            d.Data += QLatin1Char(';');
+        m_pkg.Dummies.append(d);
+    } else if (key == QLatin1String("Component:")) {
+        PackageComponent c;
+        const qsizetype s1 = value.indexOf(QLatin1Char(';'));
+        c.Part1 = value.left(s1 < 0 ? value.size() : s1);
+        if (s1 >= 0) {
+            const qsizetype s2 = value.indexOf(QLatin1Char(';'), s1 + 1);
+            c.Part2 = value.mid(s1 + 1, s2 < 0 ? -1 : s2 - s1 - 1);
+            if (s2 >= 0)
+                c.Part3 = value.mid(s2 + 1);
+        }
+        m_pkg.Components.append(c);
+    } else if (key == QLatin1String("Cockpit:")) {
+        m_pkg.Cockpits.append(value);
+    } else if (key == QLatin1String("Shipyard:")) {
+        const QStringList flags = value.split(QLatin1Char(';'));
+        for (int i = 0; i < 8; ++i)
+            m_pkg.Shipyards[i] = i < flags.size() && flags.at(i) == QLatin1String("1");
+    }
+    return true;
+}
+
+OpenPackageResult Reader::run(QFile& file)
+{
+    QDir(m_ctx.programDir).mkpath(QStringLiteral("temp"));
+    const QString packagePath = file.fileName();
+    const QString document = PackageDocumentPath(m_ctx.programDir, packagePath);
+    if (!file.isOpen() && !file.open(QIODevice::ReadOnly)) {
+        m_result.status = PackageFailed;
+        return m_result;
+    }
+    QFile plainDoc;
+    m_in = &file;
+    const QByteArray firstLine = file.readLine(4096);
+    const QString firstKey = QString::fromLocal8Bit(firstLine).section(QLatin1Char(' '), 0, 0);
+    bool madeDocument = false;
+    if (firstKey != QLatin1String("Packager:")) {
+        status(4, QFileInfo(packagePath).completeBaseName());
+        log(QStringLiteral("(OPENXSP) Uncompressing file: ") + packagePath);
+        file.close();
+        if (!DecompressFile(packagePath, document, m_ctx.progress)) {
+            log(QStringLiteral("(OPENXSP) Uncompression failed!!"));
+            m_result.status = PackageFailed;
+            return m_result;
+        }
+        madeDocument = true;
+        plainDoc.setFileName(document);
+        if (!plainDoc.open(QIODevice::ReadOnly)) {
+            log(QStringLiteral("(OPENXSP) Uncompression failed!!!"));
+            QFile::remove(document);
+            m_result.status = PackageFailed;
+            return m_result;
+        }
+        m_in = &plainDoc;
+    }
+    status(6, QFileInfo(madeDocument ? document : packagePath).completeBaseName());
+    if (m_ctx.progress)
+        m_ctx.progress->setTotal(m_in->size());
+    m_pkg.SceneFile.reset();
+    m_pkg.CockpitFile.reset();
+
+    m_targetDir = m_opt.baseDir;
+    MakePath(m_opt.baseDir, m_opt.scriptDir);
+    if (m_opt.inSlipway) {
+        MakePath(m_opt.baseDir, QStringLiteral("Slipway"));
+        m_targetDir = m_opt.baseDir + QStringLiteral("/Slipway");
+    }
+
+    while (!m_stop && !m_in->atEnd()) {
+        QByteArray raw = m_in->readLine(kMaxLine);
+        if (!raw.endsWith('\n') && !m_in->atEnd()) {
+            log(QStringLiteral("(OPENXSP) Line too long, stopping."));
+            m_result.status = PackageFailed;
+            break;
+        }
+        while (raw.endsWith('\n') || raw.endsWith('\r'))
+            raw.chop(1);
+        progress();
+        const QString line = QString::fromLocal8Bit(raw);
+        const qsizetype blank = line.indexOf(QLatin1Char(' '));
+        const QString key = blank < 0 ? line : line.left(blank);
+        const QString value = blank < 0 ? QString() : line.mid(blank + 1);
+        if (!handle(key, value) && !m_stop) {
+            m_result.status = PackageFailed; // the document ended inside a file's bytes
+            break;
+        }
+    }
+
+    if (m_result.status == PackageOk) {
+        m_result.complete = !m_pkg.Name.isEmpty() && !m_pkg.Author.isEmpty() && !m_unsafe;
+        if (!m_result.complete)
+            m_result.status = PackageFailed;
+    }
+    if (m_result.status != PackageOk)
+        m_result.replaces = -1;
+    if (m_ctx.progress)
+        m_ctx.progress->setDone(m_in->size());
+    m_in->close();
+    if (madeDocument)
+        QFile::remove(document);
+    return m_result;
+}
+
+} // namespace
+
+bool IsSafeEntryName(const QString& name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\'))
+        || name.contains(QLatin1Char(':')))
+        return false;
+    for (const QString& part : name.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
+        if (part == QLatin1String(".."))
+            return false;
+    return true;
+}
+
+OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPackageOptions& options,
+                              const PackageContext& context)
+{
+    Reader reader(package, options, context);
+    return reader.run(file);
+}
+
+QString PackageDocumentPath(const QString& programDir, const QString& packagePath)
+{
+    return programDir + QStringLiteral("/temp/") + QFileInfo(packagePath).fileName()
+           + QStringLiteral(".tMp");
+}
+
+namespace {
+
+class Writer
+{
+public:
+    Writer(QFile& out, const PackageContext& ctx) : m_out(out), m_ctx(ctx) {}
+
+    void line(const QString& s) { m_out.write(s.toLocal8Bit() + '\n'); }
+
+    // Writes "<key> <header>" and the source's bytes; the size in the line is the
+    // size of the bytes that follow, whatever the entry claims.
+    bool embed(const QString& key, const PackageFile& entry, bool trailingLf, bool bareName)
+    {
+        QFile src(entry.SourcePath);
+        if (entry.SourcePath.isEmpty() || !src.open(QIODevice::ReadOnly))
+            return false;
+        const QString name = bareName ? QFileInfo(entry.Name).fileName() : entry.Name;
+        line(key + QLatin1Char(' ') + QString::number(entry.Time) + QLatin1Char(' ')
+             + QString::number(src.size()) + QLatin1Char(' ') + name);
+        copy(src);
+        if (trailingLf)
+            m_out.write("\n");
+        src.close();
+        if (entry.RemoveAfterSave)
+            QFile::remove(entry.SourcePath);
+        return true;
+    }
+
+    void copy(QFile& src)
+    {
+        if (m_ctx.progress)
+            m_ctx.progress->setTotal(src.size());
+        CopyFileData(src, m_out, kWriteBlock, m_ctx.progress);
+    }
+
+private:
+    QFile& m_out;
+    const PackageContext& m_ctx;
+};
+
+} // namespace
+
+bool SavePackageText(const ShipPackage& p, const QString& documentPath, const PackageContext& context)
+{
+    QFile out(documentPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    Writer w(out, context);
+    w.line(QStringLiteral("Packager: 1"));
+    w.line(QStringLiteral("Name: ") + p.Name);
+    w.line(QStringLiteral("Author: ") + p.Author);
+    w.line(QStringLiteral("ID: ") + p.ID);
+    w.line(QStringLiteral("Data: ") + p.Data);
+    if (!p.Web.isEmpty())
+        w.line(QStringLiteral("Web: ") + p.Web);
+    if (!p.Mirror1.isEmpty())
+        w.line(QStringLiteral("Mirror1: ") + p.Mirror1);
+    if (!p.Mirror2.isEmpty())
+        w.line(QStringLiteral("Mirror2: ") + p.Mirror2);
+    QStringList yards;
+    for (bool flag : p.Shipyards)
+        yards << (flag ? QStringLiteral("1") : QStringLiteral("0"));
+    w.line(QStringLiteral("Shipyard: ") + yards.join(QLatin1Char(';')));
+    if (p.OriginalDesc != 0)
+        w.line(QStringLiteral("OriginalDesc: ") + QString::number(p.OriginalDesc));
+    w.line(QStringLiteral("Version: ") + (p.Version.isEmpty() ? QStringLiteral("0") : p.Version));
+    if (!p.Comment.isEmpty())
+        w.line(QStringLiteral("Comment: ") + encodeNewlines(p.Comment));
+    if (!p.ScreenShot.isEmpty()) {
+        QString path = p.ScreenShot;
+        if (path.startsWith(QLatin1String("<PACKAGE>/")))
+            path = context.programDir + QStringLiteral("/Slipway/") + path.mid(10);
+        QFile pic(path);
+        if (pic.open(QIODevice::ReadOnly)) {
+            const QString name = QFileInfo(path).fileName();
+            const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+            w.line(QStringLiteral("ScreenShot: ") + QString::number(pic.size()) + QLatin1Char(' ')
+                   + (dot < 0 ? QString() : name.mid(dot + 1)));
+            w.copy(pic);
+            out.write("\n");
+        }
+    }
+    for (const PackageText& t : p.Texts)
+        w.line(QStringLiteral("Text: ") + QString::number(t.Language) + QLatin1Char(':') + t.Name
+               + QLatin1Char(':') + t.Description);
+    if (p.SceneFile)
+        w.embed(QStringLiteral("SceneFile:"), *p.SceneFile, false, false);
+    if (p.CockpitFile)
+        w.embed(QStringLiteral("CockpitFile:"), *p.CockpitFile, false, false);
+    for (const PackageFile& f : p.Models)
+        w.embed(QStringLiteral("Model:"), f, true, false);
+    for (const PackageFile& f : p.Files)
+        w.embed(QStringLiteral("Files:"), f, true, false);
+    for (const PackageDummy& d : p.Dummies)
+        w.line(QStringLiteral("Dummy: ") + d.Section + QLatin1Char(';') + d.Data);
+    for (const PackageComponent& c : p.Components)
+        w.line(QStringLiteral("Component: ") + c.Part1 + QLatin1Char(';') + c.Part2 + QLatin1Char(';') + c.Part3);
+    for (const QString& c : p.Cockpits)
+        w.line(QStringLiteral("Cockpit: ") + c);
+    for (const PackageFile& f : p.Scripts)
+        w.embed(QStringLiteral("Script:"), f, true, true);
+    return out.error() == QFileDevice::NoError && out.flush();
+}
+
+bool SavePackage(const ShipPackage& package, const QString& target, const PackageContext& context)
+{
+    QDir(context.programDir).mkpath(QStringLiteral("temp"));
+    const QString document = PackageDocumentPath(context.programDir, target);
+    const bool ok = SavePackageText(package, document, context) && CompressFile(document, target, context.progress);
+    QFile::remove(document);
+    return ok;
+}
+
+bool IsFileWanted(const QList<ShipPackage>* installed, const PackageFile& entry, int kind)
+{
+    if (!installed)
+        return true;
+    auto newer = [&](const PackageFile& f) { return f.Name == entry.Name && f.Time >= entry.Time; };
+    for (const ShipPackage& p : *installed) {
+        if (p.Deleted != 0)
+            continue;
+        if (kind == KindModel) {
+            if ((p.SceneFile && newer(*p.SceneFile)) || (p.CockpitFile && newer(*p.CockpitFile)))
+                return false;
+            for (const PackageFile& f : p.Models)
+                if (newer(f))
+                    return false;
+        } else {
+            for (const PackageFile& f : p.Files)
+                if (newer(f))
+                    return false;
+        }
+    }
+    return true;
+}
+
+bool IsScriptWanted(const QList<ShipPackage>* installed, const PackageFile& entry)
+{
+    if (!installed)
+        return true;
+    for (const ShipPackage& p : *installed)
+        for (const PackageFile& f : p.Scripts)
+            if (f.Name == entry.Name && f.Time > entry.Time)
+                return false;
+    return true;
+}
+
+bool IsFileUsedElsewhere(const QList<ShipPackage>* installed, const QString& fileName,
+                         const ShipPackage& excluded, int kind)
+{
+    if (!installed)
+        return false;
+    const QString want = fileName.toUpper();
+    auto same = [&](const PackageFile& f) { return f.Name.toUpper() == want; };
+    for (const ShipPackage& p : *installed) {
+        if (p.Deleted != 0 || p.sameShip(excluded))
+            continue;
+        if (kind == KindModel) {
+            if ((p.SceneFile && same(*p.SceneFile)) || (p.CockpitFile && same(*p.CockpitFile)))
+                return true;
+            for (const PackageFile& f : p.Models)
+                if (same(f))
+                    return true;
+        } else {
+            for (const PackageFile& f : p.Files)
+                if (same(f))
+                    return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,72 @@
+// The .xsp ship package: an LZMA-alone stream holding a line document in which
+// the bytes of each embedded file follow the line that announces it. The keys and
+// their order are read by every installed copy of both programs: keep them.
+#pragma once
+
+#include "shippackage.h"
+
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class Prompter;
+class ProgressSink;
+class StatusSink;
+
+// What the reader and writer need from their caller instead of widgets.
+struct PackageContext {
+    QString programDir;             // holds temp/ and log/
+    Prompter* prompter = nullptr;   // the "update or install beside" question
+    ProgressSink* progress = nullptr;
+    StatusSink* status = nullptr;
+    QString logName;                // empty: no logging
+    const QStringList* installerTexts = nullptr;
+    const QStringList* sharedTexts = nullptr;
+};
+
+enum PackageStatus : int {
+    PackageOk = 0,      // read to the end ("complete" tells whether Name and Author were set)
+    PackageFailed = 1,  // failed, cancelled, unsafe or incomplete
+    PackageOlder = 2,   // an installed twin has a newer version
+    PackageTooNew = 3,  // needs a newer reader
+};
+
+enum PackageFileKind : int { KindModel = 0, KindFile = 1 };
+
+struct OpenPackageOptions {
+    QString baseDir;                          // installer: game dir; authoring: program dir
+    const QList<ShipPackage>* installed = nullptr;
+    QString modCatalog;                       // empty: files are written as plain files
+    QString scriptDir = QStringLiteral("scripts"); // relative to baseDir
+    bool inSlipway = true;                    // files go below baseDir/Slipway
+};
+
+struct OpenPackageResult {
+    int status = PackageOk;
+    bool complete = false;
+    int replaces = -1; // index in the installed list of the ship this one replaces
+};
+
+// Reads one package into `package`, which the caller created and always owns: on
+// any status other than PackageOk the caller discards it (also after a cancel in
+// the update question). Files already placed before a failure stay where they are.
+OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPackageOptions& options,
+                              const PackageContext& context);
+
+// The temporary document for a package file: <programDir>/temp/<file name>.tMp.
+QString PackageDocumentPath(const QString& programDir, const QString& packagePath);
+// Writes the inner document of a package. Sources that cannot be opened are
+// left out with their lines; entries marked RemoveAfterSave are deleted once written.
+bool SavePackageText(const ShipPackage& package, const QString& documentPath,
+                     const PackageContext& context);
+// SavePackageText to the temporary document, then CompressFile into target.
+bool SavePackage(const ShipPackage& package, const QString& target, const PackageContext& context);
+
+bool IsFileWanted(const QList<ShipPackage>* installed, const PackageFile& entry, int kind);
+bool IsScriptWanted(const QList<ShipPackage>* installed, const PackageFile& entry);
+bool IsFileUsedElsewhere(const QList<ShipPackage>* installed, const QString& fileName,
+                         const ShipPackage& excluded, int kind);
+// A package entry name must stay below its target: not absolute, no drive
+// letter, no ".." component, not empty.
+bool IsSafeEntryName(const QString& name);

@@ -1,0 +1,231 @@
+#include "uitexts.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Texts = QMap<int, QString>;
+
+class TestUiTexts : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_files = 0;
+
+    QString writeXml(const QByteArray& xml)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("lang%1.xml").arg(++m_files));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    static void compareTexts(const UiTexts& texts, const Texts& own, const Texts& shared)
+    {
+        for (int n = 0; n < texts.ownTexts().size(); ++n)
+            QCOMPARE(texts.own(n), own.value(n, UiTexts::placeholder(n)));
+        for (int n = 0; n < texts.sharedTexts().size(); ++n)
+            QCOMPARE(texts.shared(n), shared.value(n, UiTexts::placeholder(n)));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void placeholdersBeforeLoading()
+    {
+        const UiTexts installer(UiTexts::Program::Installer);
+        QCOMPARE(installer.ownTexts().size(), 150);
+        QCOMPARE(installer.sharedTexts().size(), 20);
+        QCOMPARE(installer.own(0), QStringLiteral("ReadText-0"));
+        QCOMPARE(installer.shared(19), QStringLiteral("ReadText-19"));
+        // Out of range reads its own number instead of failing.
+        QCOMPARE(installer.own(150), QStringLiteral("ReadText-150"));
+        QCOMPARE(installer.shared(-1), QStringLiteral("ReadText--1"));
+        QCOMPARE(UiTexts(UiTexts::Program::Creator).ownTexts().size(), 400);
+    }
+
+    void load_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<bool>("creator");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<Texts>("own");
+        QTest::addColumn<Texts>("shared");
+
+        QTest::newRow("ids at and beyond the array ends")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<installer><t id='149'>last</t><t id='150'>over</t>"
+                          "<t id='-1'>neg</t><t id='abc'>word</t><t>none</t></installer>"
+                          "<shared><t id='19'>s-last</t><t id='20'>s-over</t></shared>"
+                          "</language></languages>")
+            << false << "English" << true << Texts{{149, "last"}} << Texts{{19, "s-last"}};
+        QTest::newRow("creator takes its own section, not the installer's")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<installer><t id='1'>inst</t></installer>"
+                          "<creator><t id='1'>cre</t><t id='399'>top</t><t id='400'>x</t>"
+                          "</creator></language></languages>")
+            << true << "English" << true << Texts{{1, "cre"}, {399, "top"}} << Texts{};
+        QTest::newRow("conversions")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<installer><t id='0'>_Install</t><t id='1'>one\\ntwo\\n</t>"
+                          "<t id='2'>[b]Name[/b]:</t><t id='3'>[B]as is[/B] back\\slash</t>"
+                          "</installer></language></languages>")
+            << false << "English" << true
+            << Texts{{0, "&Install"}, {1, "one\ntwo\n"}, {2, "<b>Name</b>:"},
+                     {3, "[B]as is[/B] back\\slash"}}
+            << Texts{};
+        QTest::newRow("upper-case element and attribute names")
+            << QByteArray("<LANGUAGES><LANGUAGE NAME='English' ID='44' TRANSLATOR='x'>"
+                          "<INSTALLER><T ID='5'>five</T></INSTALLER>"
+                          "<Shared><T Id='6'>six</T></Shared></LANGUAGE></LANGUAGES>")
+            << false << "English" << true << Texts{{5, "five"}} << Texts{{6, "six"}};
+        QTest::newRow("language name in another letter case")
+            << QByteArray("<languages><language name='english' id='44' translator='x'>"
+                          "<installer><t id='5'>five</t></installer></language></languages>")
+            << false << "ENGLISH" << true << Texts{{5, "five"}} << Texts{};
+        QTest::newRow("only the wanted language counts")
+            << QByteArray("<languages>"
+                          "<language name='German' id='49' translator='a'>"
+                          "<installer><t id='1'>eins</t><t id='2'>zwei</t></installer></language>"
+                          "<language name='English' id='44' translator='b'>"
+                          "<installer><t id='1'>one</t></installer></language>"
+                          "<language name='French' id='33' translator='c'>"
+                          "<shared><t id='1'>un</t></shared></language></languages>")
+            << false << "English" << true << Texts{{1, "one"}} << Texts{};
+        QTest::newRow("later duplicate wins, empty text clears the placeholder")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<installer><t id='1'>first</t><t id='2'></t><t id='3'/></installer>"
+                          "<installer><t id='1'>second</t></installer>"
+                          "</language></languages>")
+            << false << "English" << true << Texts{{1, "second"}, {2, ""}, {3, ""}} << Texts{};
+        QTest::newRow("entities and CDATA join into one text")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<installer><t id='1'>a &amp; b<![CDATA[ <c>]]>_d</t></installer>"
+                          "</language></languages>")
+            << false << "English" << true << Texts{{1, "a & b <c>&d"}} << Texts{};
+        QTest::newRow("texts outside a section are ignored")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<t id='1'>stray</t><installer><t id='2'>kept</t></installer>"
+                          "<t id='3'>stray</t></language>"
+                          "<installer><t id='4'>outside</t></installer></languages>")
+            << false << "English" << true << Texts{{2, "kept"}} << Texts{};
+        QTest::newRow("language missing from the file")
+            << QByteArray("<languages><language name='German' id='49' translator='a'>"
+                          "<installer><t id='1'>eins</t></installer></language></languages>")
+            << false << "English" << true << Texts{} << Texts{};
+        QTest::newRow("malformed: what came before the error stays")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<installer><t id='1'>one</t><t id='2'>two</x>"
+                          "<t id='3'>three</t></installer></language></languages>")
+            << false << "English" << false << Texts{{1, "one"}, {2, "two"}} << Texts{};
+        QTest::newRow("cut off inside a text")
+            << QByteArray("<languages><language name='English' id='44' translator='x'>"
+                          "<installer><t id='1'>one</t><t id='2'>tw")
+            << false << "English" << false << Texts{{1, "one"}, {2, "tw"}} << Texts{};
+        QTest::newRow("not XML at all")
+            << QByteArray("\x00\xff<<<>>>&&&", 11) << false << "English" << false << Texts{}
+            << Texts{};
+        QTest::newRow("empty file") << QByteArray() << false << "English" << false << Texts{}
+                                    << Texts{};
+    }
+
+    void load()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(bool, creator);
+        QFETCH(QString, language);
+        QFETCH(bool, ok);
+        QFETCH(Texts, own);
+        QFETCH(Texts, shared);
+
+        UiTexts texts(creator ? UiTexts::Program::Creator : UiTexts::Program::Installer);
+        QCOMPARE(texts.load(writeXml(xml), language), ok);
+        QCOMPARE(texts.errorString().isEmpty(), ok);
+        compareTexts(texts, own, shared);
+    }
+
+    void languageList()
+    {
+        const QString path = writeXml(
+            "<?xml version='1.0' encoding='UTF-8'?><languages>"
+            "<language name='Deutsch' id='49' translator='A. Muster'/>"
+            "<language name='English' id='44' translator='B. Sample'/>"
+            "<language name='Fran\xc3\xa7" "ais' id='oops' translator=''/></languages>");
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(path, QStringLiteral("Nonexistent")));
+        const QList<UiTexts::Language>& list = texts.languages();
+        QCOMPARE(list.size(), 3);
+        QCOMPARE(list.at(0).name, QStringLiteral("Deutsch"));
+        QCOMPARE(list.at(0).id, 49);
+        QCOMPARE(list.at(0).translator, QStringLiteral("A. Muster"));
+        QCOMPARE(list.at(1).name, QStringLiteral("English"));
+        QCOMPARE(list.at(1).id, 44);
+        QCOMPARE(list.at(2).name, QString::fromUtf8("Fran\xc3\xa7" "ais"));
+        QCOMPARE(list.at(2).id, 0);
+    }
+
+    void reloadStartsAfresh()
+    {
+        const QString path = writeXml("<languages>"
+                                      "<language name='A' id='1' translator='x'>"
+                                      "<installer><t id='1'>a1</t><t id='2'>a2</t></installer>"
+                                      "</language><language name='B' id='2' translator='y'>"
+                                      "<installer><t id='1'>b1</t></installer></language>"
+                                      "</languages>");
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(path, QStringLiteral("A")));
+        QCOMPARE(texts.own(2), QStringLiteral("a2"));
+        QVERIFY(texts.load(path, QStringLiteral("B")));
+        QCOMPARE(texts.own(1), QStringLiteral("b1"));
+        QCOMPARE(texts.own(2), QStringLiteral("ReadText-2"));
+        QCOMPARE(texts.languages().size(), 2);
+
+        QVERIFY(!texts.load(m_dir.filePath(QStringLiteral("missing.xml")), QStringLiteral("A")));
+        QVERIFY(!texts.errorString().isEmpty());
+        QVERIFY(texts.languages().isEmpty());
+        compareTexts(texts, {}, {});
+    }
+
+    // Every number that the programs' windows and engine use must have a text in
+    // the catalogue that ships with them.
+    void shippedCatalogueIsComplete()
+    {
+        const QList<int> installerNumbers = {7,  8,  14, 20, 22, 23, 24, 25,  27,  28,  29,  30,
+                                             31, 32, 33, 34, 35, 36, 37, 38,  39,  40,  41,  42,
+                                             43, 46, 47, 48, 96, 97, 98, 128, 129, 130, 136, 137,
+                                             138, 139, 143, 144};
+        const QList<int> sharedNumbers = {0, 1, 2, 3, 4, 5, 6};
+
+        UiTexts installer(UiTexts::Program::Installer);
+        QVERIFY2(installer.load(QStringLiteral(VEGA_LANGUAGES_XML), QStringLiteral("english")),
+                 qPrintable(installer.errorString()));
+        for (int n : installerNumbers) {
+            QVERIFY2(!installer.own(n).startsWith(QLatin1String("ReadText-")),
+                     qPrintable(QStringLiteral("installer text %1").arg(n)));
+            QVERIFY2(!installer.own(n).isEmpty(),
+                     qPrintable(QStringLiteral("installer text %1").arg(n)));
+        }
+        for (int n : sharedNumbers)
+            QVERIFY2(!installer.shared(n).startsWith(QLatin1String("ReadText-")),
+                     qPrintable(QStringLiteral("shared text %1").arg(n)));
+        QCOMPARE(installer.own(138), QStringLiteral("&Update"));
+        QVERIFY(installer.own(137).contains(QLatin1String("%1")));
+        QVERIFY(installer.own(39).contains(QLatin1String("%3")));
+
+        QCOMPARE(installer.languages().size(), 1);
+        QCOMPARE(installer.languages().at(0).name, QStringLiteral("English"));
+        QCOMPARE(installer.languages().at(0).id, 44);
+        QVERIFY(!installer.languages().at(0).translator.isEmpty());
+
+        UiTexts creator(UiTexts::Program::Creator);
+        QVERIFY(creator.load(QStringLiteral(VEGA_LANGUAGES_XML), QStringLiteral("English")));
+        for (int n : sharedNumbers)
+            QVERIFY(!creator.shared(n).startsWith(QLatin1String("ReadText-")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUiTexts)
+#include "tst_uitexts.moc"

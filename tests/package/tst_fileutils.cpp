@@ -1,0 +1,74 @@
+#include "fileutils.h"
+
+#include <QtTest>
+
+class TstFileUtils : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void compareVersions_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("result");
+        QTest::newRow("numeric not text") << "2" << "10" << 1;
+        QTest::newRow("older") << "1.10" << "1.9" << -1;
+        QTest::newRow("longer is newer") << "1.2" << "1.2.1" << 1;
+        QTest::newRow("letter is a component") << "1.2" << "1.2a" << 1;
+        QTest::newRow("letter case") << "1.2b" << "1.2B" << 0;
+        QTest::newRow("leading dots") << ".5" << "0.5" << -1;
+        QTest::newRow("both empty") << "" << "" << 0;
+        QTest::newRow("empty field ends") << "1.2a.5" << "1.2a.6" << 0;
+        QTest::newRow("equal") << "1.2" << "1.2" << 0;
+        QTest::newRow("non-digits count as 0") << "1.-" << "1.0" << 0;
+    }
+    void compareVersions()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, result);
+        QCOMPARE(CompareVersions(a, b), result);
+        QCOMPARE(CompareVersions(b, a), -result);
+    }
+
+    void lettersToNumbers()
+    {
+        QCOMPARE(VersionLettersToNumbers("1aJz"), QString("1.1..10..26."));
+    }
+
+    void formatText()
+    {
+        QCOMPARE(FormatText("Ship %1 by %2", "A", "B"), QString("Ship A by B"));
+        QCOMPARE(FormatText("plain"), QString("plain"));
+        QCOMPARE(FormatText("%3%3-%1", "x"), QString("-x"));
+    }
+
+    void foldersAndLogs()
+    {
+        QTemporaryDir dir;
+        MakePath(dir.path(), "a/b//c/");
+        QVERIFY(QFileInfo(dir.filePath("a/b/c")).isDir());
+        QFile(dir.filePath("a/f.txt")).open(QIODevice::WriteOnly);
+        QFile(dir.filePath("a/b/c/g.txt")).open(QIODevice::WriteOnly);
+        QVERIFY(!RemoveTree(dir.filePath("a"), false));
+        QVERIFY(QFileInfo::exists(dir.filePath("a/f.txt")));
+        QVERIFY(RemoveTree(dir.filePath("a"), true));
+        QVERIFY(!QFileInfo::exists(dir.filePath("a")));
+
+        WriteLog(dir.path(), QString(), "message");
+        QVERIFY(!QFileInfo::exists(dir.filePath("log")));
+        WriteLog(dir.path(), "installer_debug", "first");
+        WriteLog(dir.path(), "installer_debug", "second");
+        QFile log(dir.filePath("log/installer_debug.txt"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(QRegularExpression(R"(^\[\d\d:\d\d:\d\d - \d\d:\d\d:\d\d\] first$)")
+                    .match(QString::fromLatin1(lines[0])).hasMatch());
+        QVERIFY(lines[1].endsWith("] second"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstFileUtils)
+#include "tst_fileutils.moc"

@@ -1,0 +1,466 @@
+#include "registry.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+PackageFile fileEntry(qint32 size, quint32 time, const QString& name)
+{
+    PackageFile f;
+    f.Size = size;
+    f.Time = time;
+    f.Name = name;
+    return f;
+}
+
+// A ship that uses every optional line of a block.
+ShipPackage fullShip()
+{
+    ShipPackage s;
+    s.Name = QStringLiteral("Nova Corvette");
+    s.Version = QStringLiteral("1.2a");
+    s.Author = QStringLiteral("J. Doe");
+    s.ID = QStringLiteral("NOVA-1");
+    s.Data = QStringLiteral("10;20;name;");
+    s.OriginalDesc = 1234;
+    s.Comment = QStringLiteral("line one\nline two\nline three");
+    s.ScreenShot = QStringLiteral("NovaCorvette-J.Doe.png");
+    s.Shipyards = {true, false, false, true, false, false, false, true};
+    s.Enabled = false;
+    s.NotChecked = true;
+    s.Web = QStringLiteral("http://example.org/nova");
+    s.Mirror1 = QStringLiteral("http://mirror1.example.org/");
+    s.Mirror2 = QStringLiteral("http://mirror2.example.org/");
+    s.Texts = {{44, QStringLiteral("Nova Corvette"), QStringLiteral("A fast ship: built to scout")},
+               {49, QStringLiteral("Nova Korvette"), QString()}};
+    s.SceneFile = fileEntry(100, 200, QStringLiteral("objects/ships/nova_scene.bod"));
+    s.CockpitFile = fileEntry(110, 210, QStringLiteral("objects/cockpits/nova_cockpit.bod"));
+    s.Models = {fileEntry(1200, 5000, QStringLiteral("objects/ships/nova body.bod")),
+                fileEntry(1300, 4294967295u, QStringLiteral("objects/ships/nova_turret.bod"))};
+    s.Files = {fileEntry(400, 4000, QStringLiteral("textures/nova.jpg"))};
+    s.Scripts = {fileEntry(50, 600, QStringLiteral("init.nova.xml"))};
+    s.Dummies = {{QStringLiteral("SDTYPE_ANIMATED"), QStringLiteral("nova_dummy;1;2;")}};
+    s.Components = {
+        {QStringLiteral("SCTYPE_COCKPIT"), QStringLiteral("nova"), QStringLiteral("0;1;2;")}};
+    s.Cockpits = {QStringLiteral("1;2;nova_cockpit;")};
+    return s;
+}
+
+ShipPackage plainShip()
+{
+    ShipPackage s;
+    s.Name = QStringLiteral("Plain");
+    s.Version = QStringLiteral("1");
+    s.Author = QStringLiteral("Someone");
+    s.Enabled = true;
+    return s;
+}
+
+ShipPackage placeholder(qint32 state)
+{
+    ShipPackage s;
+    s.Deleted = state;
+    return s;
+}
+
+ShipRegistry sampleRegistry()
+{
+    ShipRegistry r;
+    r.ModName = QStringLiteral("BaseMod");
+    r.UpdateTime = 1700000000;
+    r.BaseFakePatch = 3;
+    r.Buffer = 300;
+    r.Ships = {fullShip(), placeholder(2), plainShip()};
+    return r;
+}
+
+const char* const kSampleText = "InstallerVersion: 1.89\n"
+                                "Mod: BaseMod\n"
+                                "UpdateTime: 1700000000\n"
+                                "BaseFakePatch: 3\n"
+                                "Buffer: 300\n"
+                                "<ship>\n"
+                                "Name: Nova Corvette\n"
+                                "Version: 1.2a\n"
+                                "Author: J. Doe\n"
+                                "ID: NOVA-1\n"
+                                "Data: 10;20;name;\n"
+                                "OriginalDesc: 1234\n"
+                                "Comment: line one<newline>line two<newline>line three\n"
+                                "ScreenShot: NovaCorvette-J.Doe.png\n"
+                                "Argon\n"
+                                "Split\n"
+                                "Xenon\n"
+                                "Disabled\n"
+                                "NotChecked\n"
+                                "Web: http://example.org/nova\n"
+                                "Mirror1: http://mirror1.example.org/\n"
+                                "Mirror2: http://mirror2.example.org/\n"
+                                "Text: 44:Nova Corvette:A fast ship: built to scout\n"
+                                "Text: 49:Nova Korvette:\n"
+                                "SceneFile: 100 200 objects/ships/nova_scene.bod\n"
+                                "CockpitFile: 110 210 objects/cockpits/nova_cockpit.bod\n"
+                                "Model: 1200 5000 objects/ships/nova body.bod\n"
+                                "Model: 1300 4294967295 objects/ships/nova_turret.bod\n"
+                                "Files: 400 4000 textures/nova.jpg\n"
+                                "Script: 50 600 init.nova.xml\n"
+                                "Dummy: SDTYPE_ANIMATED:nova_dummy;1;2;\n"
+                                "Component: SCTYPE_COCKPIT;nova;0;1;2;\n"
+                                "Cockpit: 1;2;nova_cockpit;\n"
+                                "</ship>\n"
+                                "Deleted: 2\n"
+                                "<ship>\n"
+                                "Name: Plain\n"
+                                "Version: 1\n"
+                                "Author: Someone\n"
+                                "ID: \n"
+                                "Data: \n"
+                                "</ship>\n";
+
+void compareFile(const PackageFile& a, const PackageFile& b)
+{
+    QCOMPARE(a.Size, b.Size);
+    QCOMPARE(a.Time, b.Time);
+    QCOMPARE(a.Name, b.Name);
+}
+
+// Everything the registry stores; Changed and the other runtime members are not.
+void compareShip(const ShipPackage& a, const ShipPackage& b)
+{
+    QCOMPARE(a.Name, b.Name);
+    QCOMPARE(a.Author, b.Author);
+    QCOMPARE(a.Version, b.Version);
+    QCOMPARE(a.ID, b.ID);
+    QCOMPARE(a.Data, b.Data);
+    QCOMPARE(a.Web, b.Web);
+    QCOMPARE(a.Mirror1, b.Mirror1);
+    QCOMPARE(a.Mirror2, b.Mirror2);
+    QCOMPARE(a.Texts.size(), b.Texts.size());
+    for (qsizetype i = 0; i < a.Texts.size(); ++i) {
+        QCOMPARE(a.Texts[i].Language, b.Texts[i].Language);
+        QCOMPARE(a.Texts[i].Name, b.Texts[i].Name);
+        QCOMPARE(a.Texts[i].Description, b.Texts[i].Description);
+    }
+    QCOMPARE(a.SceneFile.has_value(), b.SceneFile.has_value());
+    if (a.SceneFile)
+        compareFile(*a.SceneFile, *b.SceneFile);
+    QCOMPARE(a.CockpitFile.has_value(), b.CockpitFile.has_value());
+    if (a.CockpitFile)
+        compareFile(*a.CockpitFile, *b.CockpitFile);
+    for (const auto& [x, y] : {std::pair(&a.Models, &b.Models), std::pair(&a.Files, &b.Files),
+                               std::pair(&a.Scripts, &b.Scripts)}) {
+        QCOMPARE(x->size(), y->size());
+        for (qsizetype i = 0; i < x->size(); ++i)
+            compareFile(x->at(i), y->at(i));
+    }
+    QCOMPARE(a.Dummies.size(), b.Dummies.size());
+    for (qsizetype i = 0; i < a.Dummies.size(); ++i) {
+        QCOMPARE(a.Dummies[i].Section, b.Dummies[i].Section);
+        QCOMPARE(a.Dummies[i].Data, b.Dummies[i].Data);
+    }
+    QCOMPARE(a.Components.size(), b.Components.size());
+    for (qsizetype i = 0; i < a.Components.size(); ++i) {
+        QCOMPARE(a.Components[i].Part1, b.Components[i].Part1);
+        QCOMPARE(a.Components[i].Part2, b.Components[i].Part2);
+        QCOMPARE(a.Components[i].Part3, b.Components[i].Part3);
+    }
+    QCOMPARE(a.Cockpits, b.Cockpits);
+    QCOMPARE(a.Comment, b.Comment);
+    QCOMPARE(a.ScreenShot, b.ScreenShot);
+    QCOMPARE(a.Enabled, b.Enabled);
+    QCOMPARE(a.Shipyards, b.Shipyards);
+    QCOMPARE(a.NotChecked, b.NotChecked);
+    QCOMPARE(a.Deleted, b.Deleted);
+    QCOMPARE(a.OriginalDesc, b.OriginalDesc);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class TestRegistry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exactLayout()
+    {
+        QCOMPARE(RegistryText(sampleRegistry()), QByteArray(kSampleText));
+    }
+
+    void roundTripThroughFile()
+    {
+        QTemporaryDir game;
+        const ShipRegistry written = sampleRegistry();
+        QVERIFY(WriteRegistry(game.path(), written));
+        QCOMPARE(readAll(game.filePath(QStringLiteral("Slipway/ships.dat"))),
+                 QByteArray(kSampleText));
+
+        ShipRegistry read;
+        read.Ships = {plainShip()}; // replaced, not appended to
+        QVERIFY(ReadRegistry(game.path(), read));
+        QCOMPARE(read.ModName, written.ModName);
+        QCOMPARE(read.UpdateTime, written.UpdateTime);
+        QCOMPARE(read.BaseFakePatch, written.BaseFakePatch);
+        QCOMPARE(read.Buffer, written.Buffer);
+        QVERIFY(RegistryVersionMatches(read.InstallerVersion));
+        QCOMPARE(read.Ships.size(), 3);
+        for (qsizetype i = 0; i < 3; ++i) {
+            compareShip(read.Ships[i], written.Ships[i]);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(QStringLiteral("entry %1 differs").arg(i)));
+        }
+        QVERIFY(read.Ships[0].Changed);
+        QVERIFY(read.Ships[2].Changed);
+        QVERIFY(read.Ships[2].Enabled);
+        QVERIFY(read.Ships[0].Models[0].Name.contains(QLatin1Char(' ')));
+    }
+
+    void buffer_data()
+    {
+        QTest::addColumn<qint32>("buffer");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("0") << 0 << false;
+        QTest::newRow("1") << 1 << true;
+        QTest::newRow("9999") << 9999 << true;
+        QTest::newRow("10000") << 10000 << false;
+        QTest::newRow("123456") << 123456 << false;
+    }
+
+    void buffer()
+    {
+        QFETCH(qint32, buffer);
+        QFETCH(bool, written);
+        QTemporaryDir game, program;
+        ShipRegistry r;
+        r.Buffer = buffer;
+        QVERIFY(WriteRegistry(game.path(), r, program.path(), QStringLiteral("installer_debug")));
+        const QByteArray text = readAll(game.filePath(QStringLiteral("Slipway/ships.dat")));
+        QCOMPARE(text.contains("\nBuffer: " + QByteArray::number(buffer) + '\n'), written);
+        QCOMPARE(text.contains("Buffer:"), written);
+
+        ShipRegistry read;
+        read.Buffer = 777; // a file without the line means 0, not the last value
+        QVERIFY(ReadRegistry(game.path(), read, program.path(), QStringLiteral("installer_debug")));
+        QCOMPARE(read.Buffer, written ? buffer : 0);
+
+        const QByteArray log = readAll(program.filePath(QStringLiteral("log/installer_debug.txt")));
+        QCOMPARE(log.contains("] Writing Buffer to: " + QByteArray::number(buffer) + '\n'), written);
+        QCOMPARE(log.contains("] Reading buffer to: " + QByteArray::number(buffer) + '\n'), written);
+        if (written)
+            QVERIFY(log.indexOf("Writing Buffer") < log.indexOf("Reading buffer"));
+    }
+
+    // Parses the input and writes it back: the output shows what was understood.
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray header = "InstallerVersion: 1.89\nMod: \nUpdateTime: 0\nBaseFakePatch: 0\n";
+
+        QTest::newRow("block cut off at the end is dropped")
+            << QByteArray("<ship>\nName: A\n</ship>\nDeleted: 1\n<ship>\nName: B\nVersion: 2")
+            << header + "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\nDeleted: 1\n";
+        QTest::newRow("CR LF line ends")
+            << QByteArray("Mod: M\r\n<ship>\r\nName: A\r\nArgon\r\nDisabled\r\n</ship>\r\n")
+            << "InstallerVersion: 1.89\nMod: M\nUpdateTime: 0\nBaseFakePatch: 0\n"
+               "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \nArgon\nDisabled\n</ship>\n";
+        QTest::newRow("unclosed block followed by another")
+            << QByteArray("<ship>\nName: Lost\n<ship>\nName: Kept\n</ship>\n")
+            << header + "<ship>\nName: Kept\nVersion: \nAuthor: \nID: \nData: \n</ship>\n";
+        QTest::newRow("lines between blocks do not reach the ship before")
+            << QByteArray("<ship>\nName: A\n</ship>\nName: Evil\nXenon\n</ship>\n")
+            << header + "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\n";
+        QTest::newRow("ship lines before the first block and unknown keys are ignored")
+            << QByteArray("Name: Stray\nFoo: bar\nUpdateTime: 12\n<ship>\nName: A\nColour: red\n"
+                          "argon\n Argon\nArgon \n</ship>\n")
+            << "InstallerVersion: 1.89\nMod: \nUpdateTime: 12\nBaseFakePatch: 0\n"
+               "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\n";
+        QTest::newRow("malformed numbers read as 0")
+            << QByteArray("UpdateTime: soon\nBaseFakePatch: 99999999999\nBuffer: 1e3\n<ship>\n"
+                          "OriginalDesc: x12\nModel: big old name with  blanks\n"
+                          "Files: 7\nScript:\nText: forty:Name:Desc\n</ship>\n")
+            << header + "<ship>\nName: \nVersion: \nAuthor: \nID: \nData: \nText: 0:Name:Desc\n"
+                        "Model: 0 0 name with  blanks\nFiles: 7 0 \nScript: 0 0 \n</ship>\n";
+        QTest::newRow("fields split at the first separators only")
+            << QByteArray("<ship>\nText: 44\nText: 7:Name only\nText: 1:N:D: more:\n"
+                          "Dummy: SEC\nDummy: SEC:a:b;\nComponent: one\nComponent: 1;2;3;4\n"
+                          "SceneFile: 1 2 first\nSceneFile: 3 4 second\n</ship>\n")
+            << header + "<ship>\nName: \nVersion: \nAuthor: \nID: \nData: \n"
+                        "Text: 44::\nText: 7:Name only:\nText: 1:N:D: more:\n"
+                        "SceneFile: 3 4 second\nDummy: SEC:\nDummy: SEC:a:b;\n"
+                        "Component: one;;\nComponent: 1;2;3;4\n</ship>\n";
+        QTest::newRow("placeholders keep their slot")
+            << QByteArray("Deleted: 2\nDeleted: 0\nDeleted: gone\nDeleted: -3\n")
+            << header + "Deleted: 2\nDeleted: 1\nDeleted: 1\nDeleted: -3\n";
+        QTest::newRow("a placeholder inside a block is added at once")
+            << QByteArray("<ship>\nName: A\nDeleted: 2\n</ship>\n")
+            << header + "Deleted: 2\n<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\n";
+        QTest::newRow("empty text") << QByteArray() << header;
+        QTest::newRow("binary garbage") << QByteArray("\0\n\xff\xfe<ship>\n\0</ship>", 19)
+                                        << header;
+    }
+
+    void parse()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, expected);
+        ShipRegistry r;
+        ParseRegistryText(input, r);
+        QCOMPARE(RegistryText(r), expected);
+    }
+
+    void commentWithTwoLineBreaks()
+    {
+        ShipRegistry r;
+        ShipPackage s = plainShip();
+        s.Comment = QStringLiteral("first\nsecond\r\nthird");
+        r.Ships = {s};
+        const QByteArray text = RegistryText(r);
+        QVERIFY(text.contains("\nComment: first<newline>second<newline>third\n"));
+        ShipRegistry read;
+        ParseRegistryText(text, read);
+        QCOMPARE(read.Ships.size(), 1);
+        QCOMPARE(read.Ships[0].Comment, QStringLiteral("first\nsecond\nthird"));
+    }
+
+    // A package's values end up here; a line break in one must not add lines.
+    void lineBreaksInValuesCannotInjectLines()
+    {
+        ShipRegistry r;
+        ShipPackage s = plainShip();
+        s.Name = QStringLiteral("Evil\n</ship>\nDeleted: 5");
+        s.Texts = {{44, QStringLiteral("N"), QStringLiteral("two\r\nlines")}};
+        s.Models = {fileEntry(1, 2, QStringLiteral("a\nModel: 9 9 b"))};
+        r.Ships = {s};
+        ShipRegistry read;
+        ParseRegistryText(RegistryText(r), read);
+        QCOMPARE(read.Ships.size(), 1);
+        QCOMPARE(read.Ships[0].Deleted, 0);
+        QCOMPARE(read.Ships[0].Name, QStringLiteral("Evil  </ship>  Deleted: 5").replace(
+                                         QLatin1String("  "), QLatin1String(" ")));
+        QCOMPARE(read.Ships[0].Texts[0].Description, QStringLiteral("two  lines"));
+        QCOMPARE(read.Ships[0].Models.size(), 1);
+    }
+
+    void missingFileKeepsHeaderValues()
+    {
+        QTemporaryDir game;
+        ShipRegistry r = sampleRegistry();
+        r.InstallerVersion = 1.5;
+        QVERIFY(!ReadRegistry(game.path(), r));
+        QVERIFY(r.Ships.isEmpty());
+        QCOMPARE(r.ModName, QStringLiteral("BaseMod"));
+        QCOMPARE(r.UpdateTime, 1700000000);
+        QCOMPARE(r.BaseFakePatch, 3);
+        QCOMPARE(r.Buffer, 300);
+        QCOMPARE(r.InstallerVersion, 1.5);
+        QVERIFY(!QDir(game.filePath(QStringLiteral("Slipway"))).exists());
+    }
+
+    void versionCheck()
+    {
+        ShipRegistry r;
+        ParseRegistryText("InstallerVersion: 1.89000001\n", r);
+        QVERIFY(RegistryVersionMatches(r.InstallerVersion));
+        ParseRegistryText("InstallerVersion: 1.88\n", r);
+        QVERIFY(!RegistryVersionMatches(r.InstallerVersion));
+        ParseRegistryText("Mod: x\n", r);
+        QVERIFY(!RegistryVersionMatches(r.InstallerVersion));
+    }
+
+    void writeCreatesSlipwayButNotTheGameFolder()
+    {
+        QTemporaryDir game;
+        QVERIFY(WriteRegistry(game.path(), sampleRegistry()));
+        QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat"))).isFile());
+        const QString gone = game.filePath(QStringLiteral("no-such-game"));
+        QVERIFY(!WriteRegistry(gone, sampleRegistry()));
+        QVERIFY(!QFileInfo::exists(gone));
+    }
+
+    // The user's registry must survive a write that fails half way.
+    void failedWriteKeepsOldFile()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs a file size limit to make the write fail");
+#else
+        QTemporaryDir game;
+        ShipRegistry old;
+        old.ModName = QStringLiteral("OldMod");
+        old.Ships = {plainShip()};
+        QVERIFY(WriteRegistry(game.path(), old));
+        const QString path = game.filePath(QStringLiteral("Slipway/ships.dat"));
+        const QByteArray before = readAll(path);
+
+        // A registry larger than the limit: the write beside the old file fails
+        // with EFBIG (also as root, where permissions would not stop it).
+        ShipRegistry large;
+        for (int i = 0; i < 200; ++i)
+            large.Ships.append(fullShip());
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const bool ok = WriteRegistry(game.path(), large);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!ok);
+        QCOMPARE(readAll(path), before);
+        QCOMPARE(QDir(game.filePath(QStringLiteral("Slipway")))
+                     .entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("ships.dat")});
+        QVERIFY(WriteRegistry(game.path(), large));
+#endif
+    }
+
+    void targetInTheWay()
+    {
+        QTemporaryDir game;
+        QVERIFY(QDir(game.path()).mkpath(QStringLiteral("Slipway/ships.dat/inner")));
+        QVERIFY(!WriteRegistry(game.path(), sampleRegistry()));
+        QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat/inner"))).isDir());
+
+        QFile blocker(game.filePath(QStringLiteral("other")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(QFile::rename(blocker.fileName(), game.filePath(QStringLiteral("file"))));
+        QTemporaryDir second;
+        QFile slipwayFile(second.filePath(QStringLiteral("Slipway")));
+        QVERIFY(slipwayFile.open(QIODevice::WriteOnly));
+        slipwayFile.close();
+        QVERIFY(!WriteRegistry(second.path(), sampleRegistry()));
+    }
+
+    void largeRegistry()
+    {
+        ShipRegistry r;
+        for (int i = 0; i < 20000; ++i) {
+            ShipPackage s = fullShip();
+            s.Name = QString::number(i);
+            r.Ships.append(s);
+        }
+        const QByteArray text = RegistryText(r);
+        ShipRegistry read;
+        ParseRegistryText(text, read);
+        QCOMPARE(read.Ships.size(), 20000);
+        QCOMPARE(read.Ships.last().Name, QStringLiteral("19999"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegistry)
+#include "tst_registry.moc"

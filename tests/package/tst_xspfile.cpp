@@ -1,0 +1,406 @@
+// The .xsp container and document: round trips, interop with the standard
+// LZMA tool, installed twins, and hostile input.
+#include "archivefile.h"
+#include "lzmafile.h"
+#include "uiseams.h"
+#include "xspfile.h"
+
+#include <QtTest>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+struct ScriptedPrompter : Prompter {
+    QList<int> answers;
+    QStringList asked;
+    int ask(Icon, const QString& caption, const QString& text, const QStringList& buttons, int, int) override
+    {
+        asked << caption + "|" + text + "|" + buttons.join(",");
+        return answers.isEmpty() ? 0 : answers.takeFirst();
+    }
+};
+
+QStringList numberedTexts(const QString& prefix, int count)
+{
+    QStringList t;
+    for (int i = 0; i < count; ++i)
+        t << prefix + QString::number(i);
+    return t;
+}
+
+} // namespace
+
+class TstXspFile : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_program, m_game, m_src;
+    PackageContext m_ctx;
+
+    PackageFile source(const QString& name, const QByteArray& data, quint32 time = 1000)
+    {
+        PackageFile f;
+        f.Name = name;
+        f.Time = time;
+        f.Size = int(data.size());
+        f.SourcePath = m_src + "/" + QString(name).replace('/', '_');
+        writeFile(f.SourcePath, data);
+        return f;
+    }
+
+    ShipPackage fullPackage()
+    {
+        ShipPackage p;
+        p.Name = "My Ship";
+        p.Author = "A/B";
+        p.ID = "myship-id";
+        p.Version = "1.2";
+        p.Data = "0;0;0;0;0;0;0;0;0;106;1;5;37;0;112;202;HW_NEW_SHIP;";
+        p.Web = "http://example.invalid/ships";
+        p.Mirror1 = "http://mirror.invalid/1";
+        p.Mirror2 = "http://mirror.invalid/2";
+        p.Shipyards = {true, false, false, true, false, false, false, true};
+        p.OriginalDesc = 4711;
+        p.Comment = "first line\nsecond: line\nthird";
+        p.ScreenShot = m_src + "/shot.jpg";
+        writeFile(p.ScreenShot, QByteArray("JPEGDATA\n\x00\x01 binary", 19));
+        p.Texts = {{44, "Kestrel", "A fast: light ship"}, {49, "Falke", "Schnell"}};
+        p.SceneFile = source("objects/ships/kestrel_scene.pbd", "scene\nwithout trailing lf");
+        p.CockpitFile = source("objects/cockpits/kestrel_cp.pbd", QByteArray("cockpit\n"));
+        p.Models = {source("objects/ships/kestrel_body.bob", QByteArray(70000, 'b') + "\nend"),
+                    source("objects/ships/kestrel_gun.bod", "gun model\n")};
+        p.Files = {source("tex/kestrel.jpg", QByteArray("\x00\xff\n\n", 4))};
+        p.Scripts = {source("kestrel.setup.xml", "<script/>\n")};
+        p.Dummies = {{"kestrel_scene", "1;SDTYPE_GUN;0;0;"}, {"kestrel_scene", "2;SDTYPE_DOCK;"}};
+        p.Components = {{"SCENE", "GROUP", "1;2;3;"}, {"SCENE", "GROUP2", "x;"}};
+        p.Cockpits = {"0;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_KESTREL;"};
+        return p;
+    }
+
+    OpenPackageResult open(const QString& path, ShipPackage& out, const QList<ShipPackage>* installed = nullptr,
+                           const QString& mod = QString())
+    {
+        QFile f(path);
+        OpenPackageOptions o;
+        o.baseDir = m_game;
+        o.installed = installed;
+        o.modCatalog = mod;
+        return OpenPackage(f, out, o, m_ctx);
+    }
+
+    static QByteArray lzmaHeader(const QString& path) { return readFile(path).left(13); }
+
+private slots:
+    void init()
+    {
+        QDir(m_tmp.path()).removeRecursively();
+        m_program = m_tmp.filePath("program");
+        m_game = m_tmp.filePath("game");
+        m_src = m_tmp.filePath("src");
+        for (const QString& d : {m_program, m_game, m_src})
+            QDir().mkpath(d);
+        m_ctx = PackageContext();
+        m_ctx.programDir = m_program;
+    }
+
+    void roundTripKeepsEverything()
+    {
+        const ShipPackage in = fullPackage();
+        const QString pkgPath = m_tmp.filePath("kestrel.xsp");
+        QVERIFY(SavePackage(in, pkgPath, m_ctx));
+        const QByteArray header = lzmaHeader(pkgPath);
+        QCOMPARE(quint8(header[0]), quint8(0x5D));
+        QCOMPARE(header.mid(1, 4), QByteArray("\x00\x00\x20\x00", 4));
+        QVERIFY(header.mid(5, 8) != QByteArray(8, '\xff')); // a real size, never "unknown"
+
+        ShipPackage out;
+        const OpenPackageResult r = open(pkgPath, out);
+        QCOMPARE(r.status, int(PackageOk));
+        QVERIFY(r.complete);
+        QCOMPARE(r.replaces, -1);
+        QCOMPARE(out.Name, in.Name);
+        QCOMPARE(out.Author, in.Author);
+        QCOMPARE(out.ID, in.ID);
+        QCOMPARE(out.Version, in.Version);
+        QCOMPARE(out.Data, in.Data);
+        QCOMPARE(out.Web, in.Web);
+        QCOMPARE(out.Mirror1, in.Mirror1);
+        QCOMPARE(out.Mirror2, in.Mirror2);
+        QCOMPARE(out.Shipyards, in.Shipyards);
+        QCOMPARE(out.OriginalDesc, in.OriginalDesc);
+        QCOMPARE(out.Comment, in.Comment);
+        QCOMPARE(out.ScreenShot, QString("MyShip-AB.jpg"));
+        QCOMPARE(readFile(m_game + "/Slipway/ShipPics/MyShip-AB.jpg"), readFile(in.ScreenShot));
+        QCOMPARE(out.Texts.size(), 2);
+        QCOMPARE(out.Texts[0].Description, QString("A fast: light ship"));
+        QCOMPARE(out.Texts[1].Language, 49);
+        QCOMPARE(out.Dummies.size(), 2);
+        QCOMPARE(out.Dummies[1].Data, QString("2;SDTYPE_DOCK;"));
+        QCOMPARE(out.Components[0].Part3, QString("1;2;3;"));
+        QCOMPARE(out.Cockpits, in.Cockpits);
+
+        QList<PackageFile> all = in.Models + in.Files;
+        all << *in.SceneFile << *in.CockpitFile;
+        QCOMPARE(out.Models.size(), 2);
+        QCOMPARE(out.Files.size(), 1);
+        QVERIFY(out.SceneFile && out.CockpitFile);
+        QCOMPARE(out.SceneFile->Time, 1000u);
+        for (const PackageFile& f : all)
+            QCOMPARE(readFile(m_game + "/Slipway/" + f.Name), readFile(f.SourcePath));
+        QCOMPARE(out.Scripts.size(), 1);
+        QCOMPARE(readFile(m_game + "/scripts/kestrel.setup.xml"), QByteArray("<script/>\n"));
+        QVERIFY(QDir(m_program + "/temp").isEmpty()); // the temporary document is gone
+    }
+
+    void standardToolInterop()
+    {
+        const QString xz = QStandardPaths::findExecutable("xz");
+        if (xz.isEmpty())
+            QSKIP("xz is not installed");
+        // Our package decodes with the standard tool...
+        const QString pkgPath = m_tmp.filePath("kestrel.xsp");
+        QVERIFY(SavePackage(fullPackage(), pkgPath, m_ctx));
+        QProcess p;
+        p.start(xz, {"--format=lzma", "--decompress", "--stdout", pkgPath});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray document = p.readAllStandardOutput();
+        QVERIFY(document.startsWith("Packager: 1\nName: My Ship\nAuthor: A/B\nID: myship-id\nData: "));
+        QVERIFY(document.contains("\nShipyard: 1;0;0;1;0;0;0;1\n"));
+        QVERIFY(document.contains("\nComment: first line<newline>second: line<newline>third\n"));
+
+        // ...and a document it compresses (unknown size, end marker) reads back.
+        writeFile(m_tmp.filePath("doc.txt"), document);
+        p.start(xz, {"--format=lzma", "--compress", "--stdout", m_tmp.filePath("doc.txt")});
+        QVERIFY(p.waitForFinished());
+        const QByteArray lzma = p.readAllStandardOutput();
+        QCOMPARE(lzma.mid(5, 8), QByteArray(8, '\xff'));
+        writeFile(m_tmp.filePath("byxz.xsp"), lzma);
+        QVERIFY(DecompressFile(m_tmp.filePath("byxz.xsp"), m_tmp.filePath("back.txt")));
+        QCOMPARE(readFile(m_tmp.filePath("back.txt")), document);
+        ShipPackage out;
+        QCOMPARE(open(m_tmp.filePath("byxz.xsp"), out).status, int(PackageOk));
+        QCOMPARE(out.Models.size(), 2);
+    }
+
+    void packagerVersions_data()
+    {
+        QTest::addColumn<QByteArray>("firstLine");
+        QTest::addColumn<bool>("compressed");
+        QTest::addColumn<int>("status");
+        QTest::newRow("plain 1") << QByteArray("Packager: 1") << false << int(PackageOk);
+        QTest::newRow("plain is not checked") << QByteArray("Packager: 1.5") << false << int(PackageOk);
+        QTest::newRow("compressed 1") << QByteArray("Packager: 1") << true << int(PackageOk);
+        QTest::newRow("compressed 0.9") << QByteArray("Packager: 0.9") << true << int(PackageOk);
+        QTest::newRow("compressed 1.5") << QByteArray("Packager: 1.5") << true << int(PackageTooNew);
+        QTest::newRow("marker before key") << QByteArray("\xEF\xBB\xBFPackager: 1.5") << true << int(PackageTooNew);
+    }
+    void packagerVersions()
+    {
+        QFETCH(QByteArray, firstLine);
+        QFETCH(bool, compressed);
+        QFETCH(int, status);
+        const QByteArray doc = firstLine + "\nName: N\nAuthor: A\nVersion: 1\n";
+        writeFile(m_tmp.filePath("doc.txt"), doc);
+        const QString pkg = m_tmp.filePath("p.xsp");
+        if (compressed)
+            QVERIFY(CompressFile(m_tmp.filePath("doc.txt"), pkg));
+        else
+            writeFile(pkg, doc);
+        ShipPackage out;
+        QCOMPARE(open(pkg, out).status, status);
+    }
+
+    void documentFieldRules()
+    {
+        writeFile(m_tmp.filePath("p.xsp"),
+                  "Packager: 1\nName: N\nAuthor: A\nDummy: SECTION;1;2\nText: 44:Name:First: second\n"
+                  "Shipyard: true;1;0;yes;1\nComponent: only\nUnknown: key\n\nOriginalDesc: abc\n");
+        ShipPackage out;
+        QCOMPARE(open(m_tmp.filePath("p.xsp"), out).status, int(PackageOk));
+        QCOMPARE(out.Dummies[0].Section, QString("SECTION"));
+        QCOMPARE(out.Dummies[0].Data, QString("1;2;"));
+        QCOMPARE(out.Texts[0].Language, 44);
+        QCOMPARE(out.Texts[0].Name, QString("Name"));
+        QCOMPARE(out.Texts[0].Description, QString("First: second"));
+        QCOMPARE(out.Shipyards, (std::array<bool, 8>{false, true, false, false, true, false, false, false}));
+        QCOMPARE(out.Components[0].Part1, QString("only"));
+        QCOMPARE(out.OriginalDesc, 0);
+
+        writeFile(m_tmp.filePath("q.xsp"), "Packager: 1\nName: N\n");
+        ShipPackage noAuthor;
+        const OpenPackageResult r = open(m_tmp.filePath("q.xsp"), noAuthor);
+        QCOMPARE(r.status, int(PackageFailed));
+        QVERIFY(!r.complete);
+    }
+
+    void installedTwins()
+    {
+        ShipPackage twin;
+        twin.Name = "MY SHIP";
+        twin.Author = "a/b";
+        twin.Version = "1.2";
+        twin.Models = {{5000, 10, "objects/ships/kestrel_body.bob", {}, false}};
+        ShipPackage placeholder;
+        placeholder.Deleted = 1;
+        const QList<ShipPackage> installed = {placeholder, twin};
+
+        ShipPackage pkg = fullPackage();
+        for (const char* v : {"1.1", "1.2", "1.2a"}) {
+            pkg.Version = v;
+            QVERIFY(SavePackage(pkg, m_tmp.filePath("p.xsp"), m_ctx));
+            ShipPackage out;
+            const OpenPackageResult r = open(m_tmp.filePath("p.xsp"), out, &installed);
+            if (QByteArray(v) == "1.1") {
+                QCOMPARE(r.status, int(PackageOlder));
+                QCOMPARE(r.replaces, -1);
+            } else {
+                QCOMPARE(r.status, int(PackageOk));
+                QCOMPARE(r.replaces, 1);
+            }
+        }
+        // The body model is older than the installed copy: not written, but the
+        // reading stays aligned and the next model is placed.
+        QVERIFY(!QFileInfo::exists(m_game + "/Slipway/objects/ships/kestrel_body.bob"));
+        QCOMPARE(readFile(m_game + "/Slipway/objects/ships/kestrel_gun.bod"), QByteArray("gun model\n"));
+    }
+
+    void updateQuestionById_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("replaces");
+        QTest::newRow("update it") << 0 << int(PackageOk) << 0;
+        QTest::newRow("install beside") << 1 << int(PackageOk) << -1;
+        QTest::newRow("cancel") << 2 << int(PackageFailed) << -1;
+    }
+    void updateQuestionById()
+    {
+        QFETCH(int, answer);
+        QFETCH(int, status);
+        QFETCH(int, replaces);
+        ShipPackage renamed;
+        renamed.Name = "Old Name";
+        renamed.Author = "Someone";
+        renamed.ID = "MYSHIP-ID";
+        renamed.Version = "1";
+        const QList<ShipPackage> installed = {renamed};
+        const QStringList installerTexts = numberedTexts("I", 150);
+        ScriptedPrompter prompter;
+        prompter.answers = {answer};
+        m_ctx.prompter = &prompter;
+        m_ctx.installerTexts = &installerTexts;
+        QVERIFY(SavePackage(fullPackage(), m_tmp.filePath("p.xsp"), m_ctx));
+        ShipPackage out;
+        const OpenPackageResult r = open(m_tmp.filePath("p.xsp"), out, &installed);
+        QCOMPARE(r.status, status);
+        QCOMPARE(r.replaces, replaces);
+        QCOMPARE(prompter.asked, QStringList({"I136|I137|I138,I139,I46"}));
+    }
+
+    void filesGoIntoTheModArchive()
+    {
+        const QString mod = m_game + "/mods/Hullwright.cat";
+        QDir().mkpath(m_game + "/mods");
+        QVERIFY(EnsureCatalog(mod));
+        QVERIFY(SavePackage(fullPackage(), m_tmp.filePath("p.xsp"), m_ctx));
+        const QList<ShipPackage> installed;
+        ShipPackage out;
+        QCOMPARE(open(m_tmp.filePath("p.xsp"), out, &installed, mod).status, int(PackageOk));
+        QStringList names;
+        for (const CatalogEntryInfo& e : ListCatalog(mod))
+            names << e.name;
+        QVERIFY(names.contains("objects\\ships\\kestrel_body.pbb"));
+        QVERIFY(names.contains("objects\\ships\\kestrel_gun.pbd"));
+        QVERIFY(names.contains("tex\\kestrel.jpg"));
+        QVERIFY(ExtractArchiveFile(mod + "::objects\\ships\\kestrel_body.bob", m_tmp.filePath("body"), true, false));
+        QCOMPARE(readFile(m_tmp.filePath("body")), QByteArray(70000, 'b') + "\nend");
+    }
+
+    void unsafeNamesAreRefused()
+    {
+        const QByteArray doc = "Packager: 1\nName: N\nAuthor: A\n"
+                               "Files: 1 4 ../../escape.txt\nEVIL\n"
+                               "Files: 1 4 /abs.txt\nEVIL\n"
+                               "Model: 1 4 c:/drive.bob\nEVIL\n"
+                               "Script: 1 4 ../up.xml\nEVIL\n"
+                               "Files: 1 4 fine/ok.txt\nGOOD\n";
+        writeFile(m_tmp.filePath("p.xsp"), doc);
+        ShipPackage out;
+        const OpenPackageResult r = open(m_tmp.filePath("p.xsp"), out);
+        QCOMPARE(r.status, int(PackageFailed));
+        QVERIFY(!r.complete);
+        QVERIFY(!QFileInfo::exists(m_tmp.filePath("escape.txt")));
+        QVERIFY(!QFileInfo::exists(m_game + "/escape.txt"));
+        QVERIFY(!QFileInfo::exists("/abs.txt"));
+        QVERIFY(!QFileInfo::exists(m_game + "/up.xml"));
+        QCOMPARE(readFile(m_game + "/Slipway/fine/ok.txt"), QByteArray("GOOD")); // still aligned
+        QVERIFY(!IsSafeEntryName("a\\..\\b"));
+        QVERIFY(IsSafeEntryName("objects/ships/a..b.bob"));
+    }
+
+    void badSizesAndStreams()
+    {
+        writeFile(m_tmp.filePath("big.xsp"), "Packager: 1\nName: N\nAuthor: A\nModel: 1 999999 m.bob\nxx\n");
+        ShipPackage out;
+        QCOMPARE(open(m_tmp.filePath("big.xsp"), out).status, int(PackageFailed));
+        QVERIFY(!QFileInfo::exists(m_game + "/Slipway/m.bob"));
+        writeFile(m_tmp.filePath("neg.xsp"), "Packager: 1\nName: N\nAuthor: A\nFiles: 1 -5 m.txt\nxx\n");
+        QCOMPARE(open(m_tmp.filePath("neg.xsp"), out).status, int(PackageFailed));
+
+        // A package cut off mid-stream or corrupt fails and leaves no temporary document.
+        QVERIFY(SavePackage(fullPackage(), m_tmp.filePath("p.xsp"), m_ctx));
+        QByteArray packed = readFile(m_tmp.filePath("p.xsp"));
+        writeFile(m_tmp.filePath("cut.xsp"), packed.left(packed.size() / 2));
+        QCOMPARE(open(m_tmp.filePath("cut.xsp"), out).status, int(PackageFailed));
+        for (qsizetype i = 40; i < packed.size(); i += 97)
+            packed[i] = char(packed[i] ^ 0x55);
+        writeFile(m_tmp.filePath("bad.xsp"), packed);
+        QCOMPARE(open(m_tmp.filePath("bad.xsp"), out).status, int(PackageFailed));
+        writeFile(m_tmp.filePath("tiny.xsp"), "\x5d\x00");
+        QCOMPARE(open(m_tmp.filePath("tiny.xsp"), out).status, int(PackageFailed));
+        QVERIFY(QDir(m_program + "/temp").isEmpty());
+    }
+
+    void sharingTests()
+    {
+        ShipPackage a;
+        a.Name = "A";
+        a.Author = "X";
+        a.Models = {{100, 1, "objects/shared.bob", {}, false}};
+        a.Scripts = {{100, 1, "s.xml", {}, false}};
+        ShipPackage b = a;
+        b.Name = "B";
+        b.Models = {{50, 1, "OBJECTS/SHARED.BOB", {}, false}};
+        ShipPackage gone = a;
+        gone.Deleted = 2;
+        const QList<ShipPackage> installed = {a, b, gone};
+        QVERIFY(IsFileUsedElsewhere(&installed, "objects/shared.bob", a, KindModel));
+        QVERIFY(!IsFileUsedElsewhere(&installed, "objects/shared.bob", a, KindFile));
+        const QList<ShipPackage> onlyA = {a, gone};
+        QVERIFY(!IsFileUsedElsewhere(&onlyA, "objects/shared.bob", a, KindModel));
+
+        QVERIFY(!IsFileWanted(&installed, {100, 1, "objects/shared.bob", {}, false}, KindModel));
+        QVERIFY(IsFileWanted(&installed, {101, 1, "objects/shared.bob", {}, false}, KindModel));
+        QVERIFY(IsFileWanted(nullptr, {0, 1, "x", {}, false}, KindModel));
+        QVERIFY(IsScriptWanted(&installed, {100, 1, "s.xml", {}, false}));
+        QVERIFY(!IsScriptWanted(&installed, {99, 1, "s.xml", {}, false}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstXspFile)
+#include "tst_xspfile.moc"

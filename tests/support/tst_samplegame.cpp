@@ -1,0 +1,292 @@
+// The sample game is the fixture of many other tests: read it back through the
+// archive library and hold its tables to the game's own rules.
+
+#include "arc.h"
+#include "archivefile.h"
+#include "samplegame.h"
+
+#include <QHash>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+struct Table
+{
+    int count = -1;             // header field 1
+    QList<QByteArrayList> rows; // entry lines split at ";"
+};
+
+// Comment and empty lines are skipped; the first remaining line is the header.
+Table parseTable(const QByteArray& text, bool grouped = false)
+{
+    Table t;
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('/'))
+            continue;
+        if (t.count < 0 && !grouped)
+            t.count = line.split(';').value(1).toInt();
+        else
+            t.rows.append(line.split(';'));
+    }
+    return t;
+}
+
+// Page 17 of a language 44 text page; empty when the XML is broken.
+QHash<int, QString> page17(const QByteArray& xml)
+{
+    QHash<int, QString> texts;
+    QXmlStreamReader r(xml);
+    int page = -1;
+    while (!r.atEnd()) {
+        if (r.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = r.attributes();
+        const QStringView id = attributes.value(QLatin1String("id"));
+        if (r.name() == QLatin1String("language") && id != QLatin1String("44"))
+            return {};
+        if (r.name() == QLatin1String("page"))
+            page = id.toInt();
+        else if (r.name() == QLatin1String("t") && page == 17)
+            texts.insert(id.toInt(), r.readElementText());
+    }
+    return r.hasError() ? QHash<int, QString>() : texts;
+}
+
+int gunsOf(const QByteArrayList& record)
+{
+    int p = 54 + 4 * record[53].toInt(), guns = 0;
+    for (int g = record[p].toInt(); g > 0; --g) {
+        guns += record[p + 4].toInt();
+        p += 4 + 6 * record[p + 4].toInt();
+    }
+    return guns;
+}
+
+} // namespace
+
+class TestSampleGame : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_game;
+
+    QByteArray extract(const QString& catalog, const QString& entry, bool raw = false)
+    {
+        const QString out = m_tmp.filePath(QStringLiteral("extracted"));
+        QFile::remove(out);
+        QFile f(out);
+        if (!ExtractArchiveFile(m_game + '/' + catalog + "::" + entry, out, false, raw) ||
+            !f.open(QIODevice::ReadOnly))
+            return {};
+        return f.readAll();
+    }
+    // The copy the game would use: 02.cat's when it has one, else 01.cat's.
+    QByteArray layered(bool newest, const QString& entry)
+    {
+        const QByteArray text = newest ? extract(QStringLiteral("02.cat"), entry) : QByteArray();
+        return text.isEmpty() ? extract(QStringLiteral("01.cat"), entry) : text;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_game = m_tmp.filePath(QStringLiteral("game"));
+        QString error;
+        QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
+    }
+
+    void entriesReadBackAsListed()
+    {
+        QVERIFY(QFileInfo(m_game + "/vega.exe").isFile());
+        QFile lang(m_game + "/lang.dat");
+        QVERIFY(lang.open(QIODevice::ReadOnly));
+        QCOMPARE(lang.readAll().trimmed(), QByteArray("44"));
+
+        QHash<QString, QStringList> expected;
+        for (const SampleGame::Entry& e : SampleGame::Entries()) {
+            expected[e.catalog] << e.name;
+            QCOMPARE(extract(e.catalog, e.name), e.text);
+            const QByteArray raw = extract(e.catalog, e.name, true);
+            QVERIFY2(arc_is_packed(reinterpret_cast<const unsigned char*>(raw.constData()),
+                                   static_cast<size_t>(raw.size())),
+                     qPrintable(e.name + " is stored plain"));
+        }
+        for (const QString& cat : expected.keys()) {
+            QStringList listed;
+            for (const CatalogEntryInfo& e : ListCatalog(m_game + '/' + cat))
+                listed << e.name;
+            QCOMPARE(listed, expected[cat]);
+        }
+    }
+
+    void shipTable_data()
+    {
+        QTest::addColumn<bool>("newest");
+        QTest::addColumn<int>("count");
+        QTest::newRow("01.cat alone") << false << int(SampleGame::BaseShipCount);
+        QTest::newRow("02.cat over 01.cat") << true << int(SampleGame::ShipCount);
+    }
+
+    void shipTable()
+    {
+        QFETCH(bool, newest);
+        QFETCH(int, count);
+        const Table ships = parseTable(layered(newest, QStringLiteral("types\\TShips.pck")));
+        const QHash<int, QString> texts = page17(layered(newest, QStringLiteral("t\\440001.pck")));
+        QCOMPARE(ships.count, count);
+        QCOMPARE(ships.rows.size(), count);
+
+        const QList<SampleGame::Ship> expected = SampleGame::Ships();
+        QSet<int> shapes;
+        for (int i = 0; i < count; ++i) {
+            const QByteArrayList f = ships.rows[i];
+            const auto num = [&f](qsizetype n) { return f.value(n).toInt(); };
+            const QByteArray where = "ship " + QByteArray::number(i);
+
+            // Walk the variable part; slots count from 1 across all groups.
+            const int turrets = num(53);
+            qsizetype p = 54 + 4 * turrets;
+            int slot = 1, lastGunSlot = 0;
+            for (int g = num(p); g > 0; --g) {
+                QVERIFY2(num(p + 1) == slot, where + ": group does not start at the next slot");
+                for (int k = 0; k < num(p + 4); ++k) {
+                    QVERIFY2(num(p + 5 + 6 * k) == slot, where + ": gun slot out of sequence");
+                    lastGunSlot = slot;
+                    slot += num(p + 6 + 6 * k);
+                }
+                p += 4 + 6 * num(p + 4);
+            }
+            QVERIFY2(f.size() == p + 12 && f.last().isEmpty(), where + ": identifier misplaced");
+            QCOMPARE(QString::fromLatin1(f[p + 10]), expected[i].id);
+            QCOMPARE(num(19), lastGunSlot);
+            shapes.insert(turrets * 100 + num(54 + 4 * turrets));
+
+            for (int k = 0; k < turrets; ++k)
+                QVERIFY(num(54 + 4 * k) == k + 1 && num(55 + 4 * k) == k);
+            // One cockpit pair per turret (the main cockpit is none), unused pairs zero.
+            for (int pair = 0; pair < 6; ++pair) {
+                const int cockpit = num(31 + 2 * pair);
+                if (pair < turrets - 1)
+                    QVERIFY2(cockpit > 0 && cockpit < SampleGame::CockpitCount,
+                             where + ": turret cockpit out of range");
+                else
+                    QVERIFY2(f[31 + 2 * pair] == "0" && f[32 + 2 * pair] == "0",
+                             where + ": pair without turret");
+            }
+            QVERIFY(num(28) <= num(29));
+            QVERIFY(num(18) > 0 && num(18) < 1 << SampleGame::LaserCount);
+            QVERIFY(num(24) >= 0 && num(24) < 1 << SampleGame::MissileCount);
+            QVERIFY(num(22) >= 0 && num(22) < SampleGame::ShieldCount);
+            QCOMPARE(QString::fromLatin1(f[16]), expected[i].scene);
+            QCOMPARE(num(6), expected[i].nameText);
+            QCOMPARE(texts.value(num(6)), expected[i].name);
+            QCOMPARE(texts.value(num(6) + 1), expected[i].description);
+        }
+        QVERIFY2(shapes.size() >= 8, "the fixture should vary turrets and gun groups");
+
+        // Worked example: two turret entries and one group of three guns put the
+        // identifier at field 94.
+        const QByteArrayList egret = ships.rows[4];
+        QVERIFY(egret[53] == "2" && egret[62] == "1" && egret[66] == "3");
+        QCOMPARE(egret[94], QByteArray("SS_SH_EGRET"));
+    }
+
+    void otherTables_data() { shipTable_data(); }
+
+    void otherTables()
+    {
+        QFETCH(bool, newest);
+        const Table cockpits = parseTable(layered(newest, QStringLiteral("types\\TCockpits.pck")));
+        QCOMPARE(cockpits.rows.size(), cockpits.count);
+        QCOMPARE(cockpits.rows.first().join(';'),
+                 QByteArray("0;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_DEFAULT;"));
+        QSet<QByteArray> keys;
+        for (const QByteArrayList& row : cockpits.rows) {
+            QVERIFY(row.size() == 20 && row[18].startsWith("SS_COCKPIT_"));
+            keys.insert(row[18].toUpper());
+        }
+        QCOMPARE(keys.size(), cockpits.count);
+
+        const QHash<int, QString> texts = page17(layered(newest, QStringLiteral("t\\440001.pck")));
+        for (const char* entry :
+             {"types\\TLaser.pck", "types\\TShields.pck", "types\\TMissiles.pck"}) {
+            const Table t = parseTable(layered(newest, QLatin1String(entry)));
+            QVERIFY(t.count > 0);
+            QCOMPARE(t.rows.size(), t.count);
+            for (const QByteArrayList& row : t.rows)
+                QVERIFY2(!texts.value(row.value(6).toInt()).isEmpty(), entry);
+        }
+
+        // Dummies: "name;count;" then exactly count lines, field 0 (the scene)
+        // unique in its group; the gun points of a scene match its ship's guns.
+        QHash<QByteArray, int> gunsOfScene, gunDummies;
+        for (const QByteArrayList& f :
+             parseTable(layered(newest, QStringLiteral("types\\TShips.pck"))).rows) {
+            if (gunsOf(f))
+                gunsOfScene.insert(f[16], gunsOf(f));
+        }
+        const QList<QByteArrayList> dummies =
+            parseTable(layered(newest, QStringLiteral("types\\Dummies.pck")), true).rows;
+        QByteArrayList groups;
+        for (qsizetype i = 0; i < dummies.size();) {
+            const QByteArrayList header = dummies[i++];
+            groups << header[0];
+            QSet<QByteArray> ids;
+            for (int n = header.value(1).toInt(); n > 0; --n, ++i) {
+                QVERIFY2(i < dummies.size(), "group runs past the end");
+                QVERIFY2(!ids.contains(dummies[i][0]), "field 0 repeated in a group");
+                ids.insert(dummies[i][0]);
+                if (header[0] == "SDTYPE_GUN")
+                    gunDummies.insert(dummies[i][0], dummies[i][1].toInt());
+            }
+        }
+        QCOMPARE(
+            groups.join(':'),
+            QByteArray("SDTYPE_ANIMATED:SDTYPE_DOCK:SDTYPE_DOORWAY:SDTYPE_GUN:SDTYPE_CONNECTION"));
+        QCOMPARE(gunDummies, gunsOfScene);
+
+        // Components: component headers, group headers and lines nest exactly.
+        const QList<QByteArrayList> components =
+            parseTable(layered(newest, QStringLiteral("types\\Components.pck")), true).rows;
+        qsizetype i = 0;
+        while (i < components.size()) {
+            for (int g = components[i++].value(1).toInt(); g > 0 && i < components.size(); --g)
+                i += 1 + components[i].value(1).toInt();
+        }
+        QVERIFY(!components.isEmpty());
+        QCOMPARE(i, components.size());
+    }
+
+    void newerCatalogueOverrides()
+    {
+        const Table base = parseTable(extract("01.cat", QStringLiteral("types\\TShips.pck")));
+        const Table newer = parseTable(extract("02.cat", QStringLiteral("types\\TShips.pck")));
+        // The newer table keeps every slot and appends; exactly one old record changed.
+        QVERIFY(newer.rows.size() > base.rows.size());
+        QByteArrayList changed;
+        for (qsizetype i = 0; i < base.rows.size(); ++i) {
+            QCOMPARE(newer.rows[i].value(newer.rows[i].size() - 2),
+                     base.rows[i].value(base.rows[i].size() - 2));
+            if (newer.rows[i] != base.rows[i])
+                changed << newer.rows[i].value(newer.rows[i].size() - 2);
+        }
+        QCOMPARE(changed, QByteArrayList{"SS_SH_GANNET"});
+    }
+
+    void refusesToOverwriteAGame()
+    {
+        QString error;
+        QVERIFY(!SampleGame::MakeSampleGame(m_game, &error));
+        QVERIFY(error.contains(QLatin1String("01.cat")));
+        QCOMPARE(ListCatalog(m_game + "/01.cat").size(), 8);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSampleGame)
+#include "tst_samplegame.moc"

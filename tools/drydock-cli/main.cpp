@@ -1,0 +1,286 @@
+// drydock-cli: the archive tools and the sample game generator without a window.
+//
+// The output of every command is read by scripts; keep it exact. Exit codes:
+// 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
+
+#include "arc.h"
+#include "archivefile.h"
+#include "samplegame.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+enum ExitCode { Ok = 0, Failed = 1, BadUsage = 2 };
+
+const char kUsage[] =
+    "Usage: drydock-cli <command> [arguments]\n"
+    "\n"
+    "Commands:\n"
+    "  cat list CAT                        list entries: stored size, TAB, entry name\n"
+    "  cat extract CAT ENTRY DEST [--raw]  extract an entry (--raw keeps packed bytes packed)\n"
+    "  cat add CAT SOURCE ENTRY [--pack]   add a file (--pack stores .txt/.xml/.bod/.bob packed)\n"
+    "  cat remove CAT ENTRY                remove an entry\n"
+    "  pack SRC DST                        pack a loose file\n"
+    "  unpack SRC DST                      unpack a loose packed file\n"
+    "  make-sample-game DIR                write a small sample game into DIR\n"
+    "  --help                              show this text\n";
+
+void writeOut(const QByteArray& text)
+{
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+}
+
+int fail(const QString& message)
+{
+    const QByteArray line = "drydock-cli: " + message.toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    return Failed;
+}
+
+int usageError(const QString& message)
+{
+    const QByteArray text = "drydock-cli: " + message.toLocal8Bit() + "\n\n" + kUsage;
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+    return BadUsage;
+}
+
+QString libraryMessage()
+{
+    return ArchiveErrorMessage(LastArchiveError());
+}
+
+// Reason of an archive failure: the library's message when it has one, else ours.
+QString reason(const QString& fallback)
+{
+    return LastArchiveError() != ARC_OK ? libraryMessage() : fallback;
+}
+
+QString entryPath(const QString& catalog, const QString& entry)
+{
+    return catalog + QStringLiteral("::") + entry;
+}
+
+int catList(const QString& catalog)
+{
+    // ListCatalog cannot tell a missing catalogue from an empty one; holding the
+    // catalogue open also makes the listing share this object.
+    ArcCatalogHandle* handle = arc_open_catalog(QFile::encodeName(catalog).constData(), 0);
+    if (!handle)
+        return fail(catalog + QStringLiteral(": ") + libraryMessage());
+    const QList<CatalogEntryInfo> entries = ListCatalog(catalog);
+    arc_close_catalog(handle);
+    for (const CatalogEntryInfo& e : entries)
+        writeOut(QByteArray::number(e.size) + '\t' + e.name.toLocal8Bit() + '\n');
+    return Ok;
+}
+
+int catExtract(const QString& catalog, const QString& entry, const QString& destination, bool raw)
+{
+    if (!ExtractArchiveFile(entryPath(catalog, entry), destination, false, raw))
+        return fail(entryPath(catalog, entry) + QStringLiteral(": ") +
+                    reason(QStringLiteral("cannot write ") + destination));
+    return Ok;
+}
+
+int catAdd(const QString& catalog, const QString& source, const QString& entry, bool pack)
+{
+    QFile file(source);
+    // Checked first: the library would otherwise store an empty entry.
+    if (!QFileInfo(source).isFile() || !file.open(QIODevice::ReadOnly))
+        return fail(source + QStringLiteral(": cannot read the file"));
+    file.close();
+    if (!QFileInfo::exists(catalog) && !EnsureCatalog(catalog))
+        return fail(catalog + QStringLiteral(": ") + libraryMessage());
+    if (!AddArchiveFile(file, entryPath(catalog, entry), pack))
+        return fail(entryPath(catalog, entry) + QStringLiteral(": ") +
+                    reason(QStringLiteral("cannot add the file")));
+    return Ok;
+}
+
+int catRemove(const QString& catalog, const QString& entry)
+{
+    // RemoveArchiveFile reports nothing; the library's last error tells.
+    RemoveArchiveFile(entryPath(catalog, entry));
+    if (LastArchiveError() != ARC_OK)
+        return fail(entryPath(catalog, entry) + QStringLiteral(": ") + libraryMessage());
+    return Ok;
+}
+
+bool readWhole(const QString& path, QByteArray* content, QString* why)
+{
+    QFile f(path);
+    if (!f.exists()) {
+        *why = ArchiveErrorMessage(ARC_E_NOFILE);
+        return false;
+    }
+    if (!f.open(QIODevice::ReadOnly)) {
+        *why = f.errorString();
+        return false;
+    }
+    *content = f.readAll();
+    return true;
+}
+
+int pack(const QString& source, const QString& destination)
+{
+    QByteArray plain;
+    QString why;
+    if (!readWhole(source, &plain, &why))
+        return fail(source + QStringLiteral(": ") + why);
+    // The gzip header carries the source's time, as the game's own packer does.
+    const qint64 mtime = QFileInfo(source).lastModified().toSecsSinceEpoch();
+    std::vector<unsigned char> packed;
+    const int status =
+        arc_pack(reinterpret_cast<const unsigned char*>(plain.constData()),
+                 static_cast<size_t>(plain.size()), static_cast<uint32_t>(mtime), packed);
+    if (status != ARC_GZ_OK)
+        return fail(source + QStringLiteral(": ") + ArchiveErrorMessage(arc_codec_error(status)));
+    QSaveFile out(destination);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(packed.data()),
+                  static_cast<qint64>(packed.size())) != static_cast<qint64>(packed.size()) ||
+        !out.commit())
+        return fail(destination + QStringLiteral(": ") + out.errorString());
+    return Ok;
+}
+
+int unpack(const QString& source, const QString& destination)
+{
+    QByteArray packed;
+    QString why;
+    if (!readWhole(source, &packed, &why))
+        return fail(source + QStringLiteral(": ") + why);
+    const bool existed = QFileInfo::exists(destination);
+    if (UnpackDiskFile(source, destination))
+        return Ok;
+    // The library leaves an empty destination behind; do not keep one we made.
+    if (!existed)
+        QFile::remove(destination);
+    std::vector<unsigned char> plain;
+    const int status = arc_unpack(reinterpret_cast<const unsigned char*>(packed.constData()),
+                                  static_cast<size_t>(packed.size()), plain, nullptr);
+    if (status != ARC_GZ_OK && status != ARC_GZ_RESERVED)
+        return fail(source + QStringLiteral(": not a packed file: ") +
+                    ArchiveErrorMessage(arc_codec_error(status)));
+    return fail(destination + QStringLiteral(": cannot write the file"));
+}
+
+int makeSampleGame(const QString& dir)
+{
+    QString error;
+    if (!SampleGame::MakeSampleGame(dir, &error))
+        return fail(error);
+    return Ok;
+}
+
+// Positional arguments and the options a command allows.
+struct Arguments
+{
+    QStringList positional;
+    QStringList options;
+};
+
+bool splitArguments(const QStringList& args, const QStringList& allowed, Arguments* out,
+                    QString* bad)
+{
+    bool optionsEnded = false;
+    for (const QString& a : args) {
+        if (!optionsEnded && a == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded && a.startsWith(QLatin1Char('-')) && a.size() > 1) {
+            if (!allowed.contains(a)) {
+                *bad = QStringLiteral("unknown option '%1'").arg(a);
+                return false;
+            }
+            out->options.append(a);
+        } else {
+            out->positional.append(a);
+        }
+    }
+    return true;
+}
+
+int run(const QStringList& args)
+{
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command given"));
+    const QString& command = args.first();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+        command == QLatin1String("help")) {
+        writeOut(kUsage);
+        return Ok;
+    }
+
+    QStringList rest = args.mid(1);
+    QString name = command;
+    if (command == QLatin1String("cat")) {
+        if (rest.isEmpty())
+            return usageError(QStringLiteral("'cat' needs a subcommand"));
+        name += QLatin1Char(' ') + rest.takeFirst();
+    }
+
+    struct Command
+    {
+        const char* name;
+        qsizetype arguments;
+        const char* option;
+    };
+    static const Command commands[] = {
+        {"cat list", 1, nullptr},         {"cat extract", 3, "--raw"}, {"cat add", 3, "--pack"},
+        {"cat remove", 2, nullptr},       {"pack", 2, nullptr},        {"unpack", 2, nullptr},
+        {"make-sample-game", 1, nullptr},
+    };
+    const Command* found = nullptr;
+    for (const Command& c : commands) {
+        if (name == QLatin1String(c.name))
+            found = &c;
+    }
+    if (!found)
+        return usageError(QStringLiteral("unknown command '%1'").arg(name));
+
+    Arguments a;
+    QString bad;
+    const QStringList allowed =
+        found->option ? QStringList{QLatin1String(found->option)} : QStringList{};
+    if (!splitArguments(rest, allowed, &a, &bad))
+        return usageError(bad);
+    if (a.positional.size() != found->arguments)
+        return usageError(
+            QStringLiteral("'%1' takes %2 argument(s)").arg(name).arg(found->arguments));
+    const QStringList& p = a.positional;
+    const bool flag = !a.options.isEmpty();
+
+    if (name == QLatin1String("cat list"))
+        return catList(p[0]);
+    if (name == QLatin1String("cat extract"))
+        return catExtract(p[0], p[1], p[2], flag);
+    if (name == QLatin1String("cat add"))
+        return catAdd(p[0], p[1], p[2], flag);
+    if (name == QLatin1String("cat remove"))
+        return catRemove(p[0], p[1]);
+    if (name == QLatin1String("pack"))
+        return pack(p[0], p[1]);
+    if (name == QLatin1String("unpack"))
+        return unpack(p[0], p[1]);
+    return makeSampleGame(p[0]);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("drydock-cli"));
+    const int code = run(QCoreApplication::arguments().mid(1));
+    std::fflush(stdout);
+    return code;
+}

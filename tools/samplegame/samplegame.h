@@ -1,0 +1,76 @@
+// Generator of a small, self-consistent Vega install: the executable stand-in,
+// the language file and two numbered catalogues with the type tables and the
+// main text page. Used by the tests, the benchmarks and the quick start.
+//
+// The content is fixed: every call produces the same plain texts. Only the packed
+// bytes differ between runs (the packed form's key byte and time stamp).
+//
+// Layout of the generated install:
+//   vega.exe            empty stand-in
+//   lang.dat            "44"
+//   mods/               empty
+//   01.cat / 01.dat     all type tables and t\440001.pck for the first 30 ships
+//   02.cat / 02.dat     a newer types\TShips.pck (36 ships, one price changed),
+//                       types\Dummies.pck and t\440001.pck covering all 36 ships
+// Every entry is stored packed.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace SampleGame {
+
+constexpr int Language = 44;
+constexpr int BaseShipCount = 30; // ships in 01.cat
+constexpr int ShipCount = 36;     // ships in 02.cat, the newest table
+constexpr int CockpitCount = 10;  // entry 0 is SS_COCKPIT_DEFAULT
+constexpr int LaserCount = 12;
+constexpr int ShieldCount = 6;
+constexpr int MissileCount = 8;
+
+// One catalogue entry of the install with its plain (unpacked) content.
+struct Entry
+{
+    QString catalog; // catalogue file name in the game directory: "01.cat", "02.cat"
+    QString name;    // entry name as stored: packed name with backslashes, "types\TShips.pck"
+    QByteArray text; // plain content
+};
+
+struct Ship
+{
+    int index;           // position in the ship table
+    QString id;          // ship type identifier (last field of the record)
+    QString name;        // page 17 text nameText
+    QString description; // page 17 text nameText + 1
+    int nameText;        // record field 6
+    QString scene;       // record field 16; also field 0 of the ship's dummy lines
+    bool newer;          // only in 02.cat
+};
+
+// Writes the install into dir (created when missing). Fails without touching
+// anything when dir already holds 01.cat or 02.cat, so a real game is never
+// overwritten. On failure *error (when given) gets a one-line reason.
+bool MakeSampleGame(const QString& dir, QString* error = nullptr);
+
+// Every catalogue entry in the order written: 01.cat's entries, then 02.cat's.
+QList<Entry> Entries();
+// Plain content of one entry (name with backslashes, compared case-insensitively);
+// empty when the catalogue does not hold it.
+QByteArray EntryText(const QString& catalog, const QString& name);
+
+// The ships of the newest table, in table order.
+QList<Ship> Ships();
+
+// The plain texts, also reachable through EntryText(). newest selects 02.cat's
+// copy of the tables that both catalogues hold.
+QByteArray ShipTable(bool newest = true);
+QByteArray CockpitTable();
+QByteArray DummyTable(bool newest = true);
+QByteArray ComponentTable();
+QByteArray LaserTable();
+QByteArray ShieldTable();
+QByteArray MissileTable();
+QByteArray TextPage(bool newest = true);
+
+} // namespace SampleGame
