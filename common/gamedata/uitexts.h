@@ -19,7 +19,8 @@ public:
         Creator,   // own section "creator", 400 texts
     };
 
-    struct Language {
+    struct Language
+    {
         QString name;
         int id = 0;
         QString translator;

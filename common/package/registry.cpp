@@ -19,7 +19,8 @@ bool writesBuffer(qint32 buffer)
     return buffer != 0 && buffer < 10000;
 }
 
-struct KeyValue {
+struct KeyValue
+{
     QStringView key;
     QStringView value;
 };
@@ -308,8 +309,8 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
 QByteArray RegistryText(const ShipRegistry& registry)
 {
     QString out;
-    out += QLatin1String("InstallerVersion: ") + QString::number(kRegistryVersion) +
-           QLatin1Char('\n');
+    out +=
+        QLatin1String("InstallerVersion: ") + QString::number(kRegistryVersion) + QLatin1Char('\n');
     appendLine(out, QLatin1StringView("Mod:"), registry.ModName);
     appendLine(out, QLatin1StringView("UpdateTime:"), QString::number(registry.UpdateTime));
     appendLine(out, QLatin1StringView("BaseFakePatch:"), QString::number(registry.BaseFakePatch));

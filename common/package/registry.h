@@ -9,7 +9,8 @@
 #include <QList>
 #include <QString>
 
-struct ShipRegistry {
+struct ShipRegistry
+{
     QList<ShipPackage> Ships; // file order
     QString ModName;
     qint32 UpdateTime = 0;

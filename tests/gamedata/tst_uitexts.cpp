@@ -74,7 +74,9 @@ private slots:
                           "<t id='2'>[b]Name[/b]:</t><t id='3'>[B]as is[/B] back\\slash</t>"
                           "</installer></language></languages>")
             << false << "English" << true
-            << Texts{{0, "&Install"}, {1, "one\ntwo\n"}, {2, "<b>Name</b>:"},
+            << Texts{{0, "&Install"},
+                     {1, "one\ntwo\n"},
+                     {2, "<b>Name</b>:"},
                      {3, "[B]as is[/B] back\\slash"}}
             << Texts{};
         QTest::newRow("upper-case element and attribute names")
@@ -124,12 +126,11 @@ private slots:
         QTest::newRow("cut off inside a text")
             << QByteArray("<languages><language name='English' id='44' translator='x'>"
                           "<installer><t id='1'>one</t><t id='2'>tw")
-            << false << "English" << false << Texts{{1, "one"}, {2, "tw"}} << Texts{};
-        QTest::newRow("not XML at all")
-            << QByteArray("\x00\xff<<<>>>&&&", 11) << false << "English" << false << Texts{}
-            << Texts{};
-        QTest::newRow("empty file") << QByteArray() << false << "English" << false << Texts{}
-                                    << Texts{};
+            << false << "English" << false << Texts{{1, "one"}, {2, ""}} << Texts{};
+        QTest::newRow("not XML at all") << QByteArray("\x00\xff<<<>>>&&&", 11) << false << "English"
+                                        << false << Texts{} << Texts{};
+        QTest::newRow("empty file")
+            << QByteArray() << false << "English" << false << Texts{} << Texts{};
     }
 
     void load()
@@ -149,11 +150,11 @@ private slots:
 
     void languageList()
     {
-        const QString path = writeXml(
-            "<?xml version='1.0' encoding='UTF-8'?><languages>"
-            "<language name='Deutsch' id='49' translator='A. Muster'/>"
-            "<language name='English' id='44' translator='B. Sample'/>"
-            "<language name='Fran\xc3\xa7" "ais' id='oops' translator=''/></languages>");
+        const QString path = writeXml("<?xml version='1.0' encoding='UTF-8'?><languages>"
+                                      "<language name='Deutsch' id='49' translator='A. Muster'/>"
+                                      "<language name='English' id='44' translator='B. Sample'/>"
+                                      "<language name='Fran\xc3\xa7"
+                                      "ais' id='oops' translator=''/></languages>");
         UiTexts texts(UiTexts::Program::Installer);
         QVERIFY(texts.load(path, QStringLiteral("Nonexistent")));
         const QList<UiTexts::Language>& list = texts.languages();
@@ -163,7 +164,8 @@ private slots:
         QCOMPARE(list.at(0).translator, QStringLiteral("A. Muster"));
         QCOMPARE(list.at(1).name, QStringLiteral("English"));
         QCOMPARE(list.at(1).id, 44);
-        QCOMPARE(list.at(2).name, QString::fromUtf8("Fran\xc3\xa7" "ais"));
+        QCOMPARE(list.at(2).name, QString::fromUtf8("Fran\xc3\xa7"
+                                                    "ais"));
         QCOMPARE(list.at(2).id, 0);
     }
 
@@ -193,14 +195,14 @@ private slots:
     // the catalogue that ships with them.
     void shippedCatalogueIsComplete()
     {
-        const QList<int> installerNumbers = {7,  8,  14, 20, 22, 23, 24, 25,  27,  28,  29,  30,
-                                             31, 32, 33, 34, 35, 36, 37, 38,  39,  40,  41,  42,
-                                             43, 46, 47, 48, 96, 97, 98, 128, 129, 130, 136, 137,
-                                             138, 139, 143, 144};
+        const QList<int> installerNumbers = {7,  8,   14,  20,  22,  23,  24,  25,  27,  28,
+                                             29, 30,  31,  32,  33,  34,  35,  36,  37,  38,
+                                             39, 40,  41,  42,  43,  46,  47,  48,  96,  97,
+                                             98, 128, 129, 130, 136, 137, 138, 139, 143, 144};
         const QList<int> sharedNumbers = {0, 1, 2, 3, 4, 5, 6};
 
         UiTexts installer(UiTexts::Program::Installer);
-        QVERIFY2(installer.load(QStringLiteral(VEGA_LANGUAGES_XML), QStringLiteral("english")),
+        QVERIFY2(installer.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("english")),
                  qPrintable(installer.errorString()));
         for (int n : installerNumbers) {
             QVERIFY2(!installer.own(n).startsWith(QLatin1String("ReadText-")),
@@ -221,7 +223,7 @@ private slots:
         QVERIFY(!installer.languages().at(0).translator.isEmpty());
 
         UiTexts creator(UiTexts::Program::Creator);
-        QVERIFY(creator.load(QStringLiteral(VEGA_LANGUAGES_XML), QStringLiteral("English")));
+        QVERIFY(creator.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("English")));
         for (int n : sharedNumbers)
             QVERIFY(!creator.shared(n).startsWith(QLatin1String("ReadText-")));
     }

@@ -124,63 +124,6 @@ const char* const kSampleText = "InstallerVersion: 1.89\n"
                                 "Data: \n"
                                 "</ship>\n";
 
-void compareFile(const PackageFile& a, const PackageFile& b)
-{
-    QCOMPARE(a.Size, b.Size);
-    QCOMPARE(a.Time, b.Time);
-    QCOMPARE(a.Name, b.Name);
-}
-
-// Everything the registry stores; Changed and the other runtime members are not.
-void compareShip(const ShipPackage& a, const ShipPackage& b)
-{
-    QCOMPARE(a.Name, b.Name);
-    QCOMPARE(a.Author, b.Author);
-    QCOMPARE(a.Version, b.Version);
-    QCOMPARE(a.ID, b.ID);
-    QCOMPARE(a.Data, b.Data);
-    QCOMPARE(a.Web, b.Web);
-    QCOMPARE(a.Mirror1, b.Mirror1);
-    QCOMPARE(a.Mirror2, b.Mirror2);
-    QCOMPARE(a.Texts.size(), b.Texts.size());
-    for (qsizetype i = 0; i < a.Texts.size(); ++i) {
-        QCOMPARE(a.Texts[i].Language, b.Texts[i].Language);
-        QCOMPARE(a.Texts[i].Name, b.Texts[i].Name);
-        QCOMPARE(a.Texts[i].Description, b.Texts[i].Description);
-    }
-    QCOMPARE(a.SceneFile.has_value(), b.SceneFile.has_value());
-    if (a.SceneFile)
-        compareFile(*a.SceneFile, *b.SceneFile);
-    QCOMPARE(a.CockpitFile.has_value(), b.CockpitFile.has_value());
-    if (a.CockpitFile)
-        compareFile(*a.CockpitFile, *b.CockpitFile);
-    for (const auto& [x, y] : {std::pair(&a.Models, &b.Models), std::pair(&a.Files, &b.Files),
-                               std::pair(&a.Scripts, &b.Scripts)}) {
-        QCOMPARE(x->size(), y->size());
-        for (qsizetype i = 0; i < x->size(); ++i)
-            compareFile(x->at(i), y->at(i));
-    }
-    QCOMPARE(a.Dummies.size(), b.Dummies.size());
-    for (qsizetype i = 0; i < a.Dummies.size(); ++i) {
-        QCOMPARE(a.Dummies[i].Section, b.Dummies[i].Section);
-        QCOMPARE(a.Dummies[i].Data, b.Dummies[i].Data);
-    }
-    QCOMPARE(a.Components.size(), b.Components.size());
-    for (qsizetype i = 0; i < a.Components.size(); ++i) {
-        QCOMPARE(a.Components[i].Part1, b.Components[i].Part1);
-        QCOMPARE(a.Components[i].Part2, b.Components[i].Part2);
-        QCOMPARE(a.Components[i].Part3, b.Components[i].Part3);
-    }
-    QCOMPARE(a.Cockpits, b.Cockpits);
-    QCOMPARE(a.Comment, b.Comment);
-    QCOMPARE(a.ScreenShot, b.ScreenShot);
-    QCOMPARE(a.Enabled, b.Enabled);
-    QCOMPARE(a.Shipyards, b.Shipyards);
-    QCOMPARE(a.NotChecked, b.NotChecked);
-    QCOMPARE(a.Deleted, b.Deleted);
-    QCOMPARE(a.OriginalDesc, b.OriginalDesc);
-}
-
 QByteArray readAll(const QString& path)
 {
     QFile f(path);
@@ -194,37 +137,30 @@ class TestRegistry : public QObject
     Q_OBJECT
 
 private slots:
-    void exactLayout()
-    {
-        QCOMPARE(RegistryText(sampleRegistry()), QByteArray(kSampleText));
-    }
+    void exactLayout() { QCOMPARE(RegistryText(sampleRegistry()), QByteArray(kSampleText)); }
 
     void roundTripThroughFile()
     {
         QTemporaryDir game;
-        const ShipRegistry written = sampleRegistry();
-        QVERIFY(WriteRegistry(game.path(), written));
+        QVERIFY(WriteRegistry(game.path(), sampleRegistry()));
         QCOMPARE(readAll(game.filePath(QStringLiteral("Slipway/ships.dat"))),
                  QByteArray(kSampleText));
 
         ShipRegistry read;
         read.Ships = {plainShip()}; // replaced, not appended to
         QVERIFY(ReadRegistry(game.path(), read));
-        QCOMPARE(read.ModName, written.ModName);
-        QCOMPARE(read.UpdateTime, written.UpdateTime);
-        QCOMPARE(read.BaseFakePatch, written.BaseFakePatch);
-        QCOMPARE(read.Buffer, written.Buffer);
-        QVERIFY(RegistryVersionMatches(read.InstallerVersion));
+        // The layout is pinned above, so writing what was read shows every stored member.
+        QCOMPARE(RegistryText(read), QByteArray(kSampleText));
         QCOMPARE(read.Ships.size(), 3);
-        for (qsizetype i = 0; i < 3; ++i) {
-            compareShip(read.Ships[i], written.Ships[i]);
-            if (QTest::currentTestFailed())
-                QFAIL(qPrintable(QStringLiteral("entry %1 differs").arg(i)));
-        }
+        QVERIFY(RegistryVersionMatches(read.InstallerVersion));
         QVERIFY(read.Ships[0].Changed);
+        QVERIFY(!read.Ships[0].Enabled);
         QVERIFY(read.Ships[2].Changed);
         QVERIFY(read.Ships[2].Enabled);
-        QVERIFY(read.Ships[0].Models[0].Name.contains(QLatin1Char(' ')));
+        QCOMPARE(read.Ships[1].Name, QString());
+        QCOMPARE(read.Ships[0].Models[0].Time, 5000u);
+        QCOMPARE(read.Ships[0].Models[1].Time, 4294967295u);
+        QCOMPARE(read.Ships[0].Texts[0].Description, QStringLiteral("A fast ship: built to scout"));
     }
 
     void buffer_data()
@@ -256,8 +192,10 @@ private slots:
         QCOMPARE(read.Buffer, written ? buffer : 0);
 
         const QByteArray log = readAll(program.filePath(QStringLiteral("log/installer_debug.txt")));
-        QCOMPARE(log.contains("] Writing Buffer to: " + QByteArray::number(buffer) + '\n'), written);
-        QCOMPARE(log.contains("] Reading buffer to: " + QByteArray::number(buffer) + '\n'), written);
+        QCOMPARE(log.contains("] Writing Buffer to: " + QByteArray::number(buffer) + '\n'),
+                 written);
+        QCOMPARE(log.contains("] Reading buffer to: " + QByteArray::number(buffer) + '\n'),
+                 written);
         if (written)
             QVERIFY(log.indexOf("Writing Buffer") < log.indexOf("Reading buffer"));
     }
@@ -267,15 +205,17 @@ private slots:
     {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray header = "InstallerVersion: 1.89\nMod: \nUpdateTime: 0\nBaseFakePatch: 0\n";
+        const QByteArray header =
+            "InstallerVersion: 1.89\nMod: \nUpdateTime: 0\nBaseFakePatch: 0\n";
 
         QTest::newRow("block cut off at the end is dropped")
             << QByteArray("<ship>\nName: A\n</ship>\nDeleted: 1\n<ship>\nName: B\nVersion: 2")
             << header + "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\nDeleted: 1\n";
         QTest::newRow("CR LF line ends")
             << QByteArray("Mod: M\r\n<ship>\r\nName: A\r\nArgon\r\nDisabled\r\n</ship>\r\n")
-            << "InstallerVersion: 1.89\nMod: M\nUpdateTime: 0\nBaseFakePatch: 0\n"
-               "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \nArgon\nDisabled\n</ship>\n";
+            << QByteArray("InstallerVersion: 1.89\nMod: M\nUpdateTime: 0\nBaseFakePatch: 0\n"
+                          "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \nArgon\nDisabled\n"
+                          "</ship>\n");
         QTest::newRow("unclosed block followed by another")
             << QByteArray("<ship>\nName: Lost\n<ship>\nName: Kept\n</ship>\n")
             << header + "<ship>\nName: Kept\nVersion: \nAuthor: \nID: \nData: \n</ship>\n";
@@ -285,8 +225,8 @@ private slots:
         QTest::newRow("ship lines before the first block and unknown keys are ignored")
             << QByteArray("Name: Stray\nFoo: bar\nUpdateTime: 12\n<ship>\nName: A\nColour: red\n"
                           "argon\n Argon\nArgon \n</ship>\n")
-            << "InstallerVersion: 1.89\nMod: \nUpdateTime: 12\nBaseFakePatch: 0\n"
-               "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\n";
+            << QByteArray("InstallerVersion: 1.89\nMod: \nUpdateTime: 12\nBaseFakePatch: 0\n"
+                          "<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\n");
         QTest::newRow("malformed numbers read as 0")
             << QByteArray("UpdateTime: soon\nBaseFakePatch: 99999999999\nBuffer: 1e3\n<ship>\n"
                           "OriginalDesc: x12\nModel: big old name with  blanks\n"
@@ -308,8 +248,8 @@ private slots:
             << QByteArray("<ship>\nName: A\nDeleted: 2\n</ship>\n")
             << header + "Deleted: 2\n<ship>\nName: A\nVersion: \nAuthor: \nID: \nData: \n</ship>\n";
         QTest::newRow("empty text") << QByteArray() << header;
-        QTest::newRow("binary garbage") << QByteArray("\0\n\xff\xfe<ship>\n\0</ship>", 19)
-                                        << header;
+        QTest::newRow("binary garbage")
+            << QByteArray("\0\n\xff\xfe<ship>\n\0</ship>", 19) << header;
     }
 
     void parse()
@@ -348,10 +288,10 @@ private slots:
         ParseRegistryText(RegistryText(r), read);
         QCOMPARE(read.Ships.size(), 1);
         QCOMPARE(read.Ships[0].Deleted, 0);
-        QCOMPARE(read.Ships[0].Name, QStringLiteral("Evil  </ship>  Deleted: 5").replace(
-                                         QLatin1String("  "), QLatin1String(" ")));
+        QCOMPARE(read.Ships[0].Name, QStringLiteral("Evil </ship> Deleted: 5"));
         QCOMPARE(read.Ships[0].Texts[0].Description, QStringLiteral("two  lines"));
         QCOMPARE(read.Ships[0].Models.size(), 1);
+        QCOMPARE(read.Ships[0].Models[0].Name, QStringLiteral("a Model: 9 9 b"));
     }
 
     void missingFileKeepsHeaderValues()
@@ -376,18 +316,20 @@ private slots:
         QVERIFY(RegistryVersionMatches(r.InstallerVersion));
         ParseRegistryText("InstallerVersion: 1.88\n", r);
         QVERIFY(!RegistryVersionMatches(r.InstallerVersion));
-        ParseRegistryText("Mod: x\n", r);
+        ParseRegistryText("Mod: x\n", r); // no version line: needs the migration
         QVERIFY(!RegistryVersionMatches(r.InstallerVersion));
     }
 
-    void writeCreatesSlipwayButNotTheGameFolder()
+    void writeRefusals()
     {
         QTemporaryDir game;
-        QVERIFY(WriteRegistry(game.path(), sampleRegistry()));
-        QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat"))).isFile());
         const QString gone = game.filePath(QStringLiteral("no-such-game"));
         QVERIFY(!WriteRegistry(gone, sampleRegistry()));
         QVERIFY(!QFileInfo::exists(gone));
+
+        QVERIFY(QDir(game.path()).mkpath(QStringLiteral("Slipway/ships.dat/inner")));
+        QVERIFY(!WriteRegistry(game.path(), sampleRegistry()));
+        QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat/inner"))).isDir());
     }
 
     // The user's registry must survive a write that fails half way.
@@ -426,39 +368,6 @@ private slots:
                  QStringList{QStringLiteral("ships.dat")});
         QVERIFY(WriteRegistry(game.path(), large));
 #endif
-    }
-
-    void targetInTheWay()
-    {
-        QTemporaryDir game;
-        QVERIFY(QDir(game.path()).mkpath(QStringLiteral("Slipway/ships.dat/inner")));
-        QVERIFY(!WriteRegistry(game.path(), sampleRegistry()));
-        QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat/inner"))).isDir());
-
-        QFile blocker(game.filePath(QStringLiteral("other")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        QVERIFY(QFile::rename(blocker.fileName(), game.filePath(QStringLiteral("file"))));
-        QTemporaryDir second;
-        QFile slipwayFile(second.filePath(QStringLiteral("Slipway")));
-        QVERIFY(slipwayFile.open(QIODevice::WriteOnly));
-        slipwayFile.close();
-        QVERIFY(!WriteRegistry(second.path(), sampleRegistry()));
-    }
-
-    void largeRegistry()
-    {
-        ShipRegistry r;
-        for (int i = 0; i < 20000; ++i) {
-            ShipPackage s = fullShip();
-            s.Name = QString::number(i);
-            r.Ships.append(s);
-        }
-        const QByteArray text = RegistryText(r);
-        ShipRegistry read;
-        ParseRegistryText(text, read);
-        QCOMPARE(read.Ships.size(), 20000);
-        QCOMPARE(read.Ships.last().Name, QStringLiteral("19999"));
     }
 };
 

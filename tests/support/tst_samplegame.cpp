@@ -4,6 +4,7 @@
 #include "arc.h"
 #include "archivefile.h"
 #include "samplegame.h"
+#include "xspfile.h"
 
 #include <QHash>
 #include <QSet>
@@ -66,6 +67,22 @@ int gunsOf(const QByteArrayList& record)
     return guns;
 }
 
+// Index of the identifier by the record-length rule, or -1 when the walk runs
+// past the end of the record.
+qsizetype identifierField(const QStringList& f)
+{
+    qsizetype p = 54 + 4 * f.value(53).toInt();
+    for (int g = f.value(p).toInt(); g > 0 && p + 4 < f.size(); --g)
+        p += 4 + 6 * f[p + 4].toInt();
+    return p + 10 < f.size() ? p + 10 : -1;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestSampleGame : public QObject
@@ -74,6 +91,7 @@ class TestSampleGame : public QObject
 
     QTemporaryDir m_tmp;
     QString m_game;
+    QString m_packages;
 
     QByteArray extract(const QString& catalog, const QString& entry, bool raw = false)
     {
@@ -99,6 +117,8 @@ private slots:
         m_game = m_tmp.filePath(QStringLiteral("game"));
         QString error;
         QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
+        m_packages = m_game + '/' + SampleGame::PackageFolder;
+        QVERIFY2(SampleGame::MakeSamplePackages(m_packages, &error), qPrintable(error));
     }
 
     void entriesReadBackAsListed()
@@ -277,6 +297,127 @@ private slots:
                 changed << newer.rows[i].value(newer.rows[i].size() - 2);
         }
         QCOMPARE(changed, QByteArrayList{"SS_SH_GANNET"});
+    }
+
+    // The reader as the installer runs it without a registry; files land below root.
+    OpenPackageResult openSample(const QString& file, const QString& root, ShipPackage* package)
+    {
+        PackageContext context;
+        context.programDir = root;
+        OpenPackageOptions options;
+        options.baseDir = root;
+        QFile f(m_packages + '/' + file);
+        return OpenPackage(f, *package, options, context);
+    }
+
+    void samplePackagesRead()
+    {
+        const QStringList files = SampleGame::PackageFileNames();
+        QCOMPARE(files.size(), 2);
+        QSet<QByteArray> gameCockpits;
+        for (const QByteArrayList& row : parseTable(SampleGame::CockpitTable()).rows)
+            gameCockpits.insert(row.value(18));
+
+        for (const QString& file : files) {
+            const QString root = m_tmp.filePath("read-" + file);
+            ShipPackage p;
+            const OpenPackageResult r = openSample(file, root, &p);
+            QVERIFY2(r.status == PackageOk && r.complete, qPrintable(file));
+            QList<int> languages;
+            for (const PackageText& t : p.Texts)
+                languages << t.Language;
+            QCOMPARE(languages, QList<int>({44, 49}));
+
+            // Every announced file was placed whole.
+            QList<PackageFile> placed = p.Models + p.Files;
+            for (const auto& scene : {p.SceneFile, p.CockpitFile})
+                if (scene)
+                    placed << *scene;
+            for (const PackageFile& f : placed)
+                QVERIFY2(QFileInfo(root + "/Slipway/" + f.Name).size() == f.Size,
+                         qPrintable(f.Name));
+            for (const PackageFile& f : p.Models)
+                QVERIFY(f.Name.endsWith(".bob") || f.Name.endsWith(".bod"));
+
+            const QStringList record = p.Data.split(';');
+            const qsizetype id = identifierField(record);
+            QVERIFY2(id > 0 && record.size() == id + 2 && record.last().isEmpty(),
+                     qPrintable(file + ": record length"));
+            QVERIFY(record[id].startsWith("SS_SH_"));
+            QCOMPARE(record.value(28).toInt() <= record.value(29).toInt(), true);
+
+            // Turret pairs: one per turret after the main cockpit; an own cockpit
+            // is named by the key of one of the package's cockpit lines.
+            const int turrets = record[53].toInt() - 1;
+            QStringList ownKeys;
+            for (const QString& line : p.Cockpits) {
+                const QStringList f = line.split(';');
+                QVERIFY2(f.size() == 20 && f[19].isEmpty(), "18 numbers, the key and ';'");
+                for (int n = 0; n < 18; ++n)
+                    QVERIFY(!f[n].isEmpty() && f[n].toInt() == f[n].toDouble());
+                QVERIFY(f[18].startsWith("SS_COCKPIT_"));
+                QVERIFY2(!gameCockpits.contains(f[18].toLatin1()), "own key clashes with the game");
+                ownKeys << f[18];
+            }
+            for (int pair = 0; pair < 6; ++pair) {
+                const QString cockpit = record[31 + 2 * pair];
+                if (pair >= turrets)
+                    QVERIFY(cockpit == "0" && record[32 + 2 * pair] == "0");
+                else
+                    QVERIFY2(ownKeys.contains(cockpit), qPrintable(cockpit));
+            }
+            if (file != files.first())
+                continue;
+
+            // The fighter carries one of every kind of entry.
+            QCOMPARE(turrets, 1);
+            QVERIFY(p.SceneFile && p.CockpitFile);
+            QCOMPARE(p.Models.size(), 2);
+            QCOMPARE(p.Files.size(), 1);
+            QCOMPARE(p.Scripts.size(), 1);
+            QCOMPARE(p.Dummies.size(), 2);
+            QCOMPARE(p.Components.size(), 2);
+            QCOMPARE(p.Cockpits.size(), 1);
+            QVERIFY(p.Comment.contains('\n'));
+            QCOMPARE(QFileInfo(root + "/scripts/" + p.Scripts[0].Name).size(), p.Scripts[0].Size);
+            QCOMPARE(p.ScreenShot, QString("Merganser-OrrinVale.png"));
+            QVERIFY(fileBytes(root + "/Slipway/ShipPics/" + p.ScreenShot).startsWith("\x89PNG\r\n"));
+        }
+    }
+
+    void sharedModel()
+    {
+        const QStringList files = SampleGame::PackageFileNames();
+        ShipPackage first, second;
+        QCOMPARE(openSample(files[0], m_tmp.filePath("shared-1"), &first).status, int(PackageOk));
+        QCOMPARE(openSample(files[1], m_tmp.filePath("shared-2"), &second).status, int(PackageOk));
+        QList<PackageFile> shared;
+        for (const PackageFile& a : first.Models)
+            for (const PackageFile& b : second.Models)
+                if (a.Name == b.Name) {
+                    QCOMPARE(a.Time, b.Time);
+                    shared << b;
+                }
+        QCOMPARE(shared.size(), 1);
+        const QString name = shared[0].Name;
+        QCOMPARE(fileBytes(m_tmp.filePath("shared-2/Slipway/" + name)),
+                 fileBytes(m_tmp.filePath("shared-1/Slipway/" + name)));
+
+        // With the first ship installed, the installer skips the shared copy only.
+        const QList<ShipPackage> installed{first};
+        for (const PackageFile& f : second.Models)
+            QCOMPARE(IsFileWanted(&installed, f, KindModel), f.Name != name);
+    }
+
+    void samplePackagesAreReproducible()
+    {
+        const QString again = m_tmp.filePath("again");
+        QVERIFY(SampleGame::MakeSamplePackages(again));
+        for (const QString& file : SampleGame::PackageFileNames()) {
+            const QByteArray bytes = fileBytes(m_packages + '/' + file);
+            QVERIFY(!bytes.isEmpty());
+            QVERIFY2(fileBytes(again + '/' + file) == bytes, qPrintable(file));
+        }
     }
 
     void refusesToOverwriteAGame()

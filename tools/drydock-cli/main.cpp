@@ -1,25 +1,30 @@
 // drydock-cli: the archive tools and the sample game generator without a window.
 //
 // The output of every command is read by scripts; keep it exact. Exit codes:
-// 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
+// 0 success, 1 the operation failed (one line on stderr), 2 bad usage, 3 the
+// package needs a newer reader (xsp info; one line on stderr).
 
 #include "arc.h"
 #include "archivefile.h"
+#include "commands.h"
 #include "samplegame.h"
+#include "xspfile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <vector>
 
 namespace {
 
-enum ExitCode { Ok = 0, Failed = 1, BadUsage = 2 };
+enum ExitCode { Ok = 0, Failed = 1, BadUsage = 2, TooNew = 3 };
 
 const char kUsage[] =
     "Usage: drydock-cli <command> [arguments]\n"
@@ -31,7 +36,17 @@ const char kUsage[] =
     "  cat remove CAT ENTRY                remove an entry\n"
     "  pack SRC DST                        pack a loose file\n"
     "  unpack SRC DST                      unpack a loose packed file\n"
-    "  make-sample-game DIR                write a small sample game into DIR\n"
+    "  xsp info PKG                        print a ship package: header lines, then Text:\n"
+    "                                      lines, then one line per embedded file (kind, TAB,\n"
+    "                                      time, TAB, size, TAB, name), then Dummy:, Component:\n"
+    "                                      and Cockpit: lines; exit 3 when the package needs a\n"
+    "                                      newer reader\n"
+    "  make-sample-game DIR                write a small sample game into DIR and two sample\n"
+    "                                      ship packages into DIR/sample-ships\n"
+    "  game find                           print the game directory found in the registry\n"
+    "  game extract GAMEDIR ENTRY DEST     extract the newest copy of a game file\n"
+    "  table read GAMEDIR TABLE            list a type table: count, then index TAB identifier\n"
+    "  text GAMEDIR LANG PAGE ID           print one game text as the loader resolves it\n"
     "  --help                              show this text\n";
 
 void writeOut(const QByteArray& text)
@@ -39,11 +54,11 @@ void writeOut(const QByteArray& text)
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
 }
 
-int fail(const QString& message)
+int fail(const QString& message, int code = Failed)
 {
     const QByteArray line = "drydock-cli: " + message.toLocal8Bit() + '\n';
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    return Failed;
+    return code;
 }
 
 int usageError(const QString& message)
@@ -177,8 +192,80 @@ int unpack(const QString& source, const QString& destination)
 int makeSampleGame(const QString& dir)
 {
     QString error;
-    if (!SampleGame::MakeSampleGame(dir, &error))
+    if (!SampleGame::MakeSampleGame(dir, &error) ||
+        !SampleGame::MakeSamplePackages(
+            QDir(dir).filePath(QLatin1String(SampleGame::PackageFolder)), &error))
         return fail(error);
+    return Ok;
+}
+
+QByteArray fileLine(const char* kind, const PackageFile& f)
+{
+    return QByteArray(kind) + '\t' + QByteArray::number(f.Time) + '\t' +
+           QByteArray::number(f.Size) + '\t' + f.Name.toLocal8Bit() + '\n';
+}
+
+int xspInfo(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        return fail(path + QStringLiteral(": ") + ArchiveErrorMessage(ARC_E_NOFILE));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(path + QStringLiteral(": ") + file.errorString());
+    // The reader places every embedded file; all of it lands in this folder,
+    // which is removed on return.
+    QTemporaryDir work;
+    if (!work.isValid())
+        return fail(QStringLiteral("cannot create a temporary folder: ") + work.errorString());
+    PackageContext context;
+    context.programDir = work.path();
+    OpenPackageOptions options;
+    options.baseDir = work.path();
+    ShipPackage p;
+    const OpenPackageResult result = OpenPackage(file, p, options, context);
+    if (result.status == PackageTooNew)
+        return fail(path + QStringLiteral(": the package needs a newer reader"), TooNew);
+    if (result.status != PackageOk)
+        return fail(path + QStringLiteral(": not a valid ship package"));
+
+    QByteArray out;
+    const auto line = [&out](const char* key, const QString& value) {
+        out += QByteArray(key) + ": " + value.toLocal8Bit() + '\n';
+    };
+    line("Name", p.Name);
+    line("Author", p.Author);
+    line("ID", p.ID);
+    line("Version", p.Version);
+    line("Data", p.Data);
+    line("Web", p.Web);
+    line("Mirror1", p.Mirror1);
+    line("Mirror2", p.Mirror2);
+    QStringList yards;
+    for (bool flag : p.Shipyards)
+        yards << QString::number(flag ? 1 : 0);
+    line("Shipyard", yards.join(QLatin1Char(';')));
+    line("OriginalDesc", QString::number(p.OriginalDesc));
+    line("Comment", encodeNewlines(p.Comment));
+    for (const PackageText& t : p.Texts)
+        line("Text", QString::number(t.Language) + QLatin1Char(':') + t.Name + QLatin1Char(':') +
+                         t.Description);
+    if (p.SceneFile)
+        out += fileLine("SceneFile", *p.SceneFile);
+    if (p.CockpitFile)
+        out += fileLine("CockpitFile", *p.CockpitFile);
+    for (const PackageFile& f : p.Models)
+        out += fileLine("Model", f);
+    for (const PackageFile& f : p.Files)
+        out += fileLine("Files", f);
+    for (const PackageFile& f : p.Scripts)
+        out += fileLine("Script", f);
+    for (const PackageDummy& d : p.Dummies)
+        line("Dummy", d.Section + QLatin1Char(';') + d.Data);
+    for (const PackageComponent& c : p.Components)
+        line("Component", c.Part1 + QLatin1Char(';') + c.Part2 + QLatin1Char(';') + c.Part3);
+    for (const QString& c : p.Cockpits)
+        line("Cockpit", c);
+    writeOut(out);
     return Ok;
 }
 
@@ -220,11 +307,18 @@ int run(const QStringList& args)
         return Ok;
     }
 
+    if (command == QLatin1String("game"))
+        return gameCommand(args.mid(1));
+    if (command == QLatin1String("table"))
+        return tableCommand(args.mid(1));
+    if (command == QLatin1String("text"))
+        return textCommand(args.mid(1));
+
     QStringList rest = args.mid(1);
     QString name = command;
-    if (command == QLatin1String("cat")) {
+    if (command == QLatin1String("cat") || command == QLatin1String("xsp")) {
         if (rest.isEmpty())
-            return usageError(QStringLiteral("'cat' needs a subcommand"));
+            return usageError(QStringLiteral("'%1' needs a subcommand").arg(command));
         name += QLatin1Char(' ') + rest.takeFirst();
     }
 
@@ -237,7 +331,7 @@ int run(const QStringList& args)
     static const Command commands[] = {
         {"cat list", 1, nullptr},         {"cat extract", 3, "--raw"}, {"cat add", 3, "--pack"},
         {"cat remove", 2, nullptr},       {"pack", 2, nullptr},        {"unpack", 2, nullptr},
-        {"make-sample-game", 1, nullptr},
+        {"xsp info", 1, nullptr},         {"make-sample-game", 1, nullptr},
     };
     const Command* found = nullptr;
     for (const Command& c : commands) {
@@ -271,10 +365,27 @@ int run(const QStringList& args)
         return pack(p[0], p[1]);
     if (name == QLatin1String("unpack"))
         return unpack(p[0], p[1]);
+    if (name == QLatin1String("xsp info"))
+        return xspInfo(p[0]);
     return makeSampleGame(p[0]);
 }
 
 } // namespace
+
+void cliWriteOut(const QByteArray& text)
+{
+    writeOut(text);
+}
+
+int cliFail(const QString& message)
+{
+    return fail(message);
+}
+
+int cliUsageError(const QString& message)
+{
+    return usageError(message);
+}
 
 int main(int argc, char* argv[])
 {

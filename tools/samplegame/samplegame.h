@@ -13,11 +13,15 @@
 //   02.cat / 02.dat     a newer types\TShips.pck (36 ships, one price changed),
 //                       types\Dummies.pck and t\440001.pck covering all 36 ships
 // Every entry is stored packed.
+//
+// MakeSamplePackages adds ship packages to install into it; make-sample-game
+// writes them into <game>/sample-ships/.
 #pragma once
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace SampleGame {
 
@@ -72,5 +76,22 @@ QByteArray LaserTable();
 QByteArray ShieldTable();
 QByteArray MissileTable();
 QByteArray TextPage(bool newest = true);
+
+// Folder of the sample packages inside the generated game folder.
+inline constexpr char PackageFolder[] = "sample-ships";
+
+// File names of the sample packages, in the order written:
+//   Merganser.xsp  a fighter with one of every kind of entry: scene and cockpit
+//                  scene, two models, a texture, a script, a screenshot, texts in
+//                  languages 44 and 49, two dummies, two components and an own
+//                  cockpit line whose key its turret field names;
+//   Goosander.xsp  a second ship by the same author, without turrets, sharing
+//                  one model file (same name, same time, same bytes) with the first.
+QStringList PackageFileNames();
+
+// Writes the sample packages into folder (created when missing), replacing
+// earlier copies. Content and file times are fixed, so the packages are identical
+// on every run. On failure *error (when given) gets a one-line reason.
+bool MakeSamplePackages(const QString& folder, QString* error = nullptr);
 
 } // namespace SampleGame

@@ -1,0 +1,6 @@
+#include "commands.h"
+
+int tableCommand(const QStringList&)
+{
+    return cliFail(QStringLiteral("'table' is not available yet"));
+}

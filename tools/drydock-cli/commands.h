@@ -1,0 +1,17 @@
+// Command groups of drydock-cli that live in files of their own. Each takes the
+// arguments after its group word and returns the process exit code:
+// 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+int gameCommand(const QStringList& args);  // game find | game extract GAMEDIR ENTRY DEST
+int tableCommand(const QStringList& args); // table read GAMEDIR TABLE
+int textCommand(const QStringList& args);  // text GAMEDIR LANG PAGE ID
+
+// Shared output helpers (same formats as the built-in commands).
+void cliWriteOut(const QByteArray& text);
+int cliFail(const QString& message);       // "drydock-cli: message" on stderr, returns 1
+int cliUsageError(const QString& message); // message and usage on stderr, returns 2
