@@ -46,9 +46,10 @@ int failed(const QString& text)
 QByteArray generatePage()
 {
     static const char* const words[] = {
-        "hull",   "shield", "Argon",  "freighter", "sector", "jump", "drive",  "cargo",
-        "Größe",  "naïve",  "Ωmega",  "&amp;",     "&lt;b&gt;", "&quot;x&quot;", "&#233;",
-        "laser",  "turret", "escort", "corvette",  "trade",  "dock", "station",
+        "hull",      "shield",        "Argon",  "freighter", "sector", "jump",
+        "drive",     "cargo",         "Größe",  "naïve",     "Ωmega",  "&amp;",
+        "&lt;b&gt;", "&quot;x&quot;", "&#233;", "laser",     "turret", "escort",
+        "corvette",  "trade",         "dock",   "station",
     };
     std::mt19937 random(kSeed);
     const auto word = [&] { return words[random() % std::size(words)]; };
@@ -66,7 +67,7 @@ QByteArray generatePage()
                 xml += " speaker=\"narrator\"";
             xml += '>';
             const int words = t % 3 == 0 ? 1 + static_cast<int>(random() % 3)
-                                         : 6 + static_cast<int>(random() % 10);
+                                         : 6 + static_cast<int>(random() % 11);
             if (t % 10 == 0)
                 xml += "<![CDATA[<raw> & text]]> ";
             for (int w = 0; w < words; ++w) {
@@ -90,8 +91,7 @@ struct Timing
     qsizetype texts = 0;
 };
 
-template <typename Make>
-Timing timeParse(const QString& path, int runs, Make make)
+template <typename Make> Timing timeParse(const QString& path, int runs, Make make)
 {
     Timing timing;
     for (int r = 0; r < runs; ++r) {
@@ -173,7 +173,8 @@ int main(int argc, char* argv[])
     QFile script(QStringLiteral(TEXTPAGE_BENCH_PY));
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty() || !script.open(QIODevice::ReadOnly)) {
-        print(QStringLiteral("expat: python3 or %1 not found, no comparison").arg(script.fileName()));
+        print(
+            QStringLiteral("expat: python3 or %1 not found, no comparison").arg(script.fileName()));
         return 0;
     }
     QProcess process;

@@ -34,8 +34,14 @@ void require(bool condition, const char* what)
 // placed one to three levels above a target would show up in box or root.
 struct Work
 {
-    QString root = QDir::tempPath() + QStringLiteral("/fuzz_package-") +
-                   QString::number(static_cast<qint64>(getpid()));
+    Work() { std::atexit([] { QDir(rootOf(getpid())).removeRecursively(); }); }
+    static QString rootOf(pid_t pid)
+    {
+        return QDir::tempPath() + QStringLiteral("/fuzz_package-") +
+               QString::number(static_cast<qint64>(pid));
+    }
+
+    QString root = rootOf(getpid());
     QString box = root + QStringLiteral("/box");
     QString input = root + QStringLiteral("/in/package.xsp");
     QString prog = box + QStringLiteral("/prog");
@@ -139,6 +145,14 @@ void checkResult(const OpenPackageResult& r, const ShipPackage& p, qsizetype ins
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // Names with a NUL make the file classes warn on every run; the warnings
+    // say nothing the checks below do not.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -126,8 +126,8 @@ bool parseHeader(const QString& line, Header* h)
         }
     }
     h->name = (s1 < 0 ? QStringView(line) : QStringView(line).left(s1)).trimmed().toString();
-    h->countText = s1 < 0 ? QString()
-                          : QStringView(line).mid(s1 + 1, s2 < 0 ? -1 : s2 - s1 - 1).toString();
+    h->countText =
+        s1 < 0 ? QString() : QStringView(line).mid(s1 + 1, s2 < 0 ? -1 : s2 - s1 - 1).toString();
     int n = 0;
     h->countValid = ParseTableInt(h->countText, &n) && n >= 0;
     h->count = h->countValid ? n : 0;
@@ -141,8 +141,9 @@ QString describe(const SourceLine& l)
 
 void noteBadCount(QStringList* problems, const SourceLine& l, const Header& h)
 {
-    problems->append(describe(l) + QStringLiteral("count \"%1\" of \"%2\" is not a count; read as 0")
-                                       .arg(h.countText.trimmed(), h.name));
+    problems->append(describe(l) +
+                     QStringLiteral("count \"%1\" of \"%2\" is not a count; read as 0")
+                         .arg(h.countText.trimmed(), h.name));
 }
 
 void noteShort(QStringList* problems, const SourceLine& l, const Header& h, qsizetype found,
@@ -186,8 +187,7 @@ QString unpackComment(const char* table, const QString& packageName, const QStri
            QStringLiteral(" by ") + author;
 }
 
-void readDummies(const QList<SourceLine>& lines, QList<TableGroup>* groups,
-                 QStringList* problems)
+void readDummies(const QList<SourceLine>& lines, QList<TableGroup>* groups, QStringList* problems)
 {
     qsizetype i = 0;
     while (i < lines.size()) {
@@ -255,7 +255,8 @@ int CockpitTable::indexOf(const QString& key) const
 bool CockpitTable::merge(const QString& line)
 {
     const QString l = withoutLineEnd(line);
-    if (!writableLine(l) || indexOf(TableIdentifier(l)) >= 0)
+    const QString key = TableIdentifier(l);
+    if (key.isEmpty() || !writableLine(l) || indexOf(key) >= 0)
         return false;
     return append(l);
 }
@@ -406,7 +407,7 @@ int DummyTable::groupFor(const QString& name)
     if (found >= 0)
         return found;
     m_groups.append(TableGroup{name, {}});
-    m_keys.append({});
+    m_keys.append(QSet<QString>());
     const int index = static_cast<int>(m_groups.size() - 1);
     m_groupIndex.insert(name, index);
     return index;
@@ -558,15 +559,15 @@ bool ComponentTable::add(const QString& component, const QString& group, const Q
     int c = m_componentIndex.value(compName, -1);
     if (c < 0) {
         m_components.append(ComponentGroup{compName, {}});
-        m_groupIndex.append({});
-        m_lines.append({});
+        m_groupIndex.append(QHash<QString, int>());
+        m_lines.append(QList<QSet<QString>>());
         c = static_cast<int>(m_components.size() - 1);
         m_componentIndex.insert(compName, c);
     }
     int g = m_groupIndex.at(c).value(groupName, -1);
     if (g < 0) {
         m_components[c].groups.append(TableGroup{groupName, {}});
-        m_lines[c].append({});
+        m_lines[c].append(QSet<QString>());
         g = static_cast<int>(m_components.at(c).groups.size() - 1);
         m_groupIndex[c].insert(groupName, g);
     }

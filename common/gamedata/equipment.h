@@ -199,9 +199,9 @@ private:
     QList<ComponentGroup> m_components;
     QStringList m_problems;
     bool m_indexed = false;
-    QHash<QString, int> m_componentIndex;          // name -> first component
-    QList<QHash<QString, int>> m_groupIndex;       // per component: name -> first group
-    QList<QList<QSet<QString>>> m_lines;           // per component, per group: closed lines
+    QHash<QString, int> m_componentIndex;    // name -> first component
+    QList<QHash<QString, int>> m_groupIndex; // per component: name -> first group
+    QList<QList<QSet<QString>>> m_lines;     // per component, per group: closed lines
 };
 
 // The one-ship tables of a package unpack. Each begins with the comment

@@ -5,7 +5,8 @@
 ShipRecord::ShipRecord(const QString& line)
 {
     qsizetype end = line.size();
-    while (end > 0 && (line.at(end - 1) == QLatin1Char('\n') || line.at(end - 1) == QLatin1Char('\r')))
+    while (end > 0 &&
+           (line.at(end - 1) == QLatin1Char('\n') || line.at(end - 1) == QLatin1Char('\r')))
         --end;
     m_pieces = line.left(end).split(QLatin1Char(';'));
     countFields();

@@ -22,7 +22,7 @@ inline constexpr int kShipTableFormat = 48;
 inline constexpr int kTurretCountField = 53;
 inline constexpr int kTurretPairFirstField = 31; // six cockpit pairs: 31/32 ... 41/42
 inline constexpr int kTurretPairs = 6;
-inline constexpr int kTailFields = 9;            // E ... E + 8
+inline constexpr int kTailFields = 9; // E ... E + 8
 
 // Where the variable part puts the tail and the identifier.
 struct RecordLayout

@@ -39,8 +39,8 @@ bool ParseTextPage(QIODevice& device, TextPageHandler& handler, QString* error)
     QXmlStreamReader xml(&device);
     xml.setNamespaceProcessing(false);
     int page = -1;
-    int textId = -1;  // >= 0 while inside a <t> of a wanted page
-    int nested = 0;   // elements open inside that <t>
+    int textId = -1; // >= 0 while inside a <t> of a wanted page
+    int nested = 0;  // elements open inside that <t>
     QString text;
     while (!xml.atEnd()) {
         switch (xml.readNext()) {
@@ -345,7 +345,9 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
         if (log)
             log(line);
     };
-    QDir().mkpath(options.workDir);
+    // Without a work folder the unpacked files would land in the file system root.
+    if (options.workDir.isEmpty() || !QDir().mkpath(options.workDir))
+        return 0;
     const QString extracted = options.workDir + QStringLiteral("/textfile.txt");
     int files = 0;
 
@@ -357,8 +359,8 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
         if (!QFileInfo(catalog).isFile())
             break;
         const QList<CatalogEntryInfo> entries = ListCatalog(catalog);
-        say(QStringLiteral("GetText() Checking Catfile: ") + catalog + QStringLiteral(", Files = ") +
-            QString::number(entries.size()));
+        say(QStringLiteral("GetText() Checking Catfile: ") + catalog +
+            QStringLiteral(", Files = ") + QString::number(entries.size()));
         for (const CatalogEntryInfo& entry : entries) {
             if (!isTextEntry(entry.name) || TextFileLanguage(entry.name) != options.language)
                 continue;
@@ -408,7 +410,8 @@ QStringList DiscoverTextLanguages(const QString& gameDir)
             languages.append(language);
     };
     for (const QString& name : looseTextFiles(gameDir)) {
-        if (hasSuffix(name, QLatin1StringView(".pck")) || hasSuffix(name, QLatin1StringView(".xml")))
+        if (hasSuffix(name, QLatin1StringView(".pck")) ||
+            hasSuffix(name, QLatin1StringView(".xml")))
             add(name);
     }
     for (const GameEntry& entry : EnumerateGameEntries(gameDir)) {

@@ -156,7 +156,7 @@ struct GetTextOptions
 {
     QString gameDir;
     // Folder for the files unpacked while loading ("textfile.txt", "text.xml");
-    // created when missing. Both are deleted after use.
+    // created when missing; nothing is read without it. Both are deleted after use.
     QString workDir;
     QString language = QStringLiteral("44"); // base language
     bool looseFiles = true;                  // also read the game's loose "t" folder

@@ -138,7 +138,8 @@ bool ExtractTableText(const QString& gameDir, const QString& name, const QString
                       QByteArray* text, const QString& modName)
 {
     text->clear();
-    QTemporaryFile temp(QDir(tempFolder).filePath(safeFileStem(name) + QStringLiteral("-XXXXXX.txt")));
+    QTemporaryFile temp(
+        QDir(tempFolder).filePath(safeFileStem(name) + QStringLiteral("-XXXXXX.txt")));
     if (!temp.open())
         return false;
     const QString path = temp.fileName();

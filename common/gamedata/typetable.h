@@ -27,8 +27,8 @@ struct TypeTable
     QString header;      // header line without its line end; empty when the text has none
     QStringList entries; // entry lines, each its full text without the line end
 
-    int format() const;  // header field 0; 0 when absent or not a number
-    int count() const;   // header field 1 as declared (may differ from entries.size())
+    int format() const; // header field 0; 0 when absent or not a number
+    int count() const;  // header field 1 as declared (may differ from entries.size())
 };
 
 // The plain reader: entries keep their text, including blanks, except the line end

@@ -32,7 +32,7 @@ QByteArray readFile(const QString& path)
 // Adds an entry to a catalogue, creating the catalogue when needed.
 bool addEntry(const QString& catalog, const QString& entry, const QByteArray& data)
 {
-    return EnsureCatalog(catalog) &&
+    return QDir().mkpath(QFileInfo(catalog).absolutePath()) && EnsureCatalog(catalog) &&
            WriteArchiveFile(data.constData(), data.size(), catalog + "::" + entry, false, false);
 }
 
@@ -95,31 +95,32 @@ private slots:
     void layeredLookup_data()
     {
         QTest::addColumn<QStringList>("catalogs");
-        QTest::addColumn<QString>("mod");          // written to mods/Hullwright.cat; "-" none
+        QTest::addColumn<QString>("mod"); // written to mods/Hullwright.cat; "-" none
         QTest::addColumn<QString>("modName");
         QTest::addColumn<bool>("found");
         QTest::addColumn<QByteArray>("destination"); // after the call; it held "stale"
-        QTest::newRow("highest wins") << QStringList{"1=one", "2=two", "3=three"} << "-" << ""
-                                      << true << QByteArray("three");
-        QTest::newRow("gap hides 04") << QStringList{"1=one", "2=two", "4=four"} << "-" << ""
-                                      << true << QByteArray("two");
-        QTest::newRow("lower holds it") << QStringList{"1=one", "2", "3"} << "-" << "" << true
-                                        << QByteArray("one");
-        QTest::newRow("held nowhere") << QStringList{"1", "2"} << "-" << "" << false
-                                      << QByteArray("stale");
-        QTest::newRow("no catalogue, mod ignored")
-            << QStringList{} << "mod" << "Hullwright" << false << QByteArray("stale");
-        QTest::newRow("mod wins") << QStringList{"1=one", "2=two"} << "mod" << "Hullwright" << true
-                                  << QByteArray("mod");
-        QTest::newRow("mod name in other case")
-            << QStringList{"1=one"} << "mod" << "HULLWRIGHT" << true << QByteArray("mod");
-        QTest::newRow("no-mod marker") << QStringList{"1=one", "2=two"} << "mod" << ":: None ::"
-                                       << true << QByteArray("two");
-        QTest::newRow("mod without it") << QStringList{"1=one"} << "" << "Hullwright" << true
-                                        << QByteArray("one");
+        QTest::newRow("highest wins") << QStringList{"1=one", "2=two", "3=three"} << "-"
+                                      << "" << true << QByteArray("three");
+        QTest::newRow("gap hides 04") << QStringList{"1=one", "2=two", "4=four"} << "-"
+                                      << "" << true << QByteArray("two");
+        QTest::newRow("lower holds it") << QStringList{"1=one", "2", "3"} << "-"
+                                        << "" << true << QByteArray("one");
+        QTest::newRow("held nowhere") << QStringList{"1", "2"} << "-"
+                                      << "" << false << QByteArray("stale");
+        QTest::newRow("no catalogue, mod ignored") << QStringList{} << "mod"
+                                                   << "Hullwright" << false << QByteArray("stale");
+        QTest::newRow("mod wins") << QStringList{"1=one", "2=two"} << "mod"
+                                  << "Hullwright" << true << QByteArray("mod");
+        QTest::newRow("mod name in other case") << QStringList{"1=one"} << "mod"
+                                                << "HULLWRIGHT" << true << QByteArray("mod");
+        QTest::newRow("no-mod marker") << QStringList{"1=one", "2=two"} << "mod"
+                                       << ":: None ::" << true << QByteArray("two");
+        QTest::newRow("mod without it") << QStringList{"1=one"} << ""
+                                        << "Hullwright" << true << QByteArray("one");
         // The stale copy goes before the mod is asked, so it is never taken for a result.
         QTest::newRow("mod selected, held nowhere")
-            << QStringList{"1"} << "" << "Hullwright" << false << QByteArray("<missing>");
+            << QStringList{"1"} << ""
+            << "Hullwright" << false << QByteArray("<missing>");
     }
     void layeredLookup()
     {
@@ -131,7 +132,8 @@ private slots:
         const QString game = makeGame(fresh(), catalogs);
         if (mod != "-")
             QVERIFY(addEntry(game + "/mods/Hullwright.cat",
-                             mod.isEmpty() ? QStringLiteral("x.txt") : kShips, mod.toUtf8()));
+                             mod.isEmpty() ? QStringLiteral("x.txt") : kShips,
+                             mod.isEmpty() ? "x" : mod.toUtf8()));
         const QString dest = game + "/out.txt";
         QVERIFY(writeFile(dest, "stale"));
         QCOMPARE(ExtractGameFile(game, QStringLiteral("types/TShips.pck"), dest, modName), found);
@@ -140,7 +142,8 @@ private slots:
         for (const QString& c : catalogs)
             numbers << c.section('=', 0, 0);
         for (int n = 1; n <= 4; ++n) // the lookup never creates a catalogue
-            QCOMPARE(QFile::exists(game + "/" + CatalogName(n)), numbers.contains(QString::number(n)));
+            QCOMPARE(QFile::exists(game + "/" + CatalogName(n)),
+                     numbers.contains(QString::number(n)));
     }
 
     // The generated game stores everything packed; the lookup hands out plain text.
@@ -204,12 +207,24 @@ private slots:
         QTest::addColumn<QString>("publisher"); // "<game>" is a valid game folder
         QTest::addColumn<QString>("store");     // "<steam>" holds the game's store folder
         QTest::addColumn<QString>("expected");
-        QTest::newRow("publisher wins") << "<game>" << "<steam>" << "<game>";
-        QTest::newRow("backslashes") << "<game>\\" << "" << "<game>";
-        QTest::newRow("publisher invalid") << "<steam>" << "<steam>" << "<store game>";
-        QTest::newRow("store only") << "" << "<steam>" << "<store game>";
-        QTest::newRow("store invalid") << "" << "<game>" << "";
-        QTest::newRow("nothing") << "" << "" << "";
+        QTest::newRow("publisher wins") << "<game>"
+                                        << "<steam>"
+                                        << "<game>";
+        QTest::newRow("backslashes") << "<game>\\"
+                                     << ""
+                                     << "<game>";
+        QTest::newRow("publisher invalid") << "<steam>"
+                                           << "<steam>"
+                                           << "<store game>";
+        QTest::newRow("store only") << ""
+                                    << "<steam>"
+                                    << "<store game>";
+        QTest::newRow("store invalid") << ""
+                                       << "<game>"
+                                       << "";
+        QTest::newRow("nothing") << ""
+                                 << ""
+                                 << "";
     }
     void discovery()
     {
@@ -271,17 +286,20 @@ private slots:
 
         r = runCli(cli, {"game", "extract", game, "types/Nope.pck", dest});
         QCOMPARE(r.code, 1);
-        QCOMPARE(r.err, "drydock-cli: " + game.toLocal8Bit() + ": no catalogue holds types\\Nope.pck\n");
+        QCOMPARE(r.err,
+                 "drydock-cli: " + game.toLocal8Bit() + ": no catalogue holds types\\Nope.pck\n");
         r = runCli(cli, {"game", "extract", game, kShips, game + "/missing/x.txt"});
-        QCOMPARE(r.err, "drydock-cli: " + game.toLocal8Bit() + "/missing/x.txt: cannot write the file\n");
+        QCOMPARE(r.err,
+                 "drydock-cli: " + game.toLocal8Bit() + "/missing/x.txt: cannot write the file\n");
         r = runCli(cli, {"game", "extract", m_tmp.path(), kShips, dest});
         QCOMPARE(r.code, 1);
         QVERIFY(r.err.contains("no numbered catalogue"));
         QVERIFY(r.out.isEmpty());
 
-        for (const QStringList& bad : {QStringList{"game"}, QStringList{"game", "extract", game, kShips},
-                                       QStringList{"game", "fetch"}, QStringList{"game", "find", "x"},
-                                       QStringList{"game", "extract", "-x", game, kShips, dest}})
+        for (const QStringList& bad :
+             {QStringList{"game"}, QStringList{"game", "extract", game, kShips},
+              QStringList{"game", "fetch"}, QStringList{"game", "find", "x"},
+              QStringList{"game", "extract", "-x", game, kShips, dest}})
             QCOMPARE(runCli(cli, bad).code, 2);
     }
 

@@ -116,8 +116,9 @@ void TestTextPages::parsesRealWorldMarkup()
 void TestTextPages::malformedFileKeepsEarlierTexts()
 {
     const QByteArray good = "<language id=\"44\"><page id=\"17\"><t id=\"1\">one</t>";
-    for (const QByteArray& bad : {good, good + "<t id=\"2\">two</x>", good + "<t id=\"2\">&bogus;</t>",
-                                  good + "<t id=\"2\">two</t></page></language><extra/>"}) {
+    for (const QByteArray& bad :
+         {good, good + "<t id=\"2\">two</x>", good + "<t id=\"2\">&bogus;</t>",
+          good + "<t id=\"2\">two</t></page></language><extra/>"}) {
         TextLibrary lib;
         QVERIFY(!parse(bad, lib));
         QCOMPARE(lib.text(44, 17, 1), QStringLiteral("one"));
@@ -134,17 +135,18 @@ void TestTextPages::collectsTheTablesByPage()
     texts.setWantedShipTexts({500, 501, 500});
     texts.setWantedTexts2006({7});
     texts.setEquipmentTextNumbers({900, 500});
-    QByteArray xml = "<language id=\"44\">"
-                     "<page id=\"17\"><t id=\"500\">old</t><t id=\"501\">desc</t>"
-                     "<t id=\"900\">Laser</t><t id=\"901\">not wanted</t></page>"
-                     "<page id=\"302006\"><t id=\"7\">second</t><t id=\"8\">x</t></page>"
-                     "<page id=\"1999\"><t id=\"9\">x</t><t id=\"10\">first</t><t id=\"19\">last</t>"
-                     "<t id=\"20\">x</t></page>"
-                     "<page id=\"301266\"><t id=\"1\">one</t><t id=\"19\">nineteen</t></page>"
-                     "<page id=\"300028\"><t id=\"110\">top</t><t id=\"95\">bottom</t>"
-                     "<t id=\"111\">x</t><t id=\"94\">x</t></page>"
-                     "<page id=\"300029\"><t id=\"100\">x</t></page>"
-                     "</language>";
+    QByteArray xml =
+        "<language id=\"44\">"
+        "<page id=\"17\"><t id=\"500\">old</t><t id=\"501\">desc</t>"
+        "<t id=\"900\">Laser</t><t id=\"901\">not wanted</t></page>"
+        "<page id=\"302006\"><t id=\"7\">second</t><t id=\"8\">x</t></page>"
+        "<page id=\"1999\"><t id=\"9\">x</t><t id=\"10\">first</t><t id=\"19\">last</t>"
+        "<t id=\"20\">x</t></page>"
+        "<page id=\"301266\"><t id=\"1\">one</t><t id=\"19\">nineteen</t></page>"
+        "<page id=\"300028\"><t id=\"110\">top</t><t id=\"95\">bottom</t>"
+        "<t id=\"111\">x</t><t id=\"94\">x</t></page>"
+        "<page id=\"300029\"><t id=\"100\">x</t></page>"
+        "</language>";
     QVERIFY(parse(xml, texts));
     // Later files replace earlier texts; pages 17 and 300017 feed the same list.
     QVERIFY(parse("<language><page id=\"300017\"><t id=\"500\">new</t></page></language>", texts));
@@ -181,8 +183,8 @@ void TestTextPages::resolvesReferencesAmongShipTexts()
     texts.setWantedShipTexts({1, 2, 3, 4, 5, 6, 7, 8});
     QVERIFY(parse(page17({{1, "{17,2}"},
                           {2, "Target"},
-                          {3, "{17,99}"},   // not wanted
-                          {4, "{17,8}"},    // wanted, never collected
+                          {3, "{17,99}"}, // not wanted
+                          {4, "{17,8}"},  // wanted, never collected
                           {5, "{17,x}"},
                           {6, "{17,2"},
                           {7, "{17,1}"}}), // a reference to a reference: once only
@@ -196,7 +198,7 @@ void TestTextPages::resolvesReferencesAmongShipTexts()
     QCOMPARE(texts.shipText(3), QStringLiteral("Late"));
 
     TextLibrary lib;
-    QVERIFY(parse(page17({{2, "Target"}}) + "", lib));
+    QVERIFY(parse(page17({{2, "Target"}}), lib));
     QVERIFY(parse("<language id=\"44\"><page id=\"5\"><t id=\"1\">{17,2}</t><t id=\"2\">{17,3}</t>"
                   "</page></language>",
                   lib));
@@ -256,7 +258,8 @@ void TestTextPages::writtenPageReadsBackTheSameTexts()
     QVERIFY(parse(page, lib));
     for (int i = 0; i < samples.size(); ++i)
         QCOMPARE(lib.text(44, 17, 20000 + i), samples.at(i));
-    QCOMPARE(lib.text(44, 17, 20100), QStringLiteral("belland" "end"));
+    QCOMPARE(lib.text(44, 17, 20100), QStringLiteral("belland"
+                                                     "end"));
     QCOMPARE(lib.text(44, 9001, 1), QStringLiteral("1"));
 }
 
@@ -364,10 +367,10 @@ void TestTextPages::cliPrintsTheResolvedText()
     QTemporaryDir game;
     const QString g = game.path();
     QVERIFY(writeFile(g + "/vega.exe", {}));
-    addText(g, "01.cat", "440001",
-            page17({{1, "old"}, {2, "{17,1}"}, {3, "{17,77}"}}) +
-                "<page id=\"300023\"><t id=\"110\">Cadet</t></page>");
-    addText(g, "02.cat", "440001", page17({{1, "Größe & <Mehr>"}}));
+    addText(g, "01.cat", "440001", page17({{1, "old"}, {2, "{17,1}"}, {3, "{17,77}"}}));
+    addText(g, "01.cat", "440002",
+            "<language id=\"44\"><page id=\"300023\"><t id=\"110\">Cadet</t></page></language>");
+    addText(g, "02.cat", "440001", page17({{1, "Größe &amp; &lt;Mehr&gt;"}}));
     int code = 0;
     QCOMPARE(cliText({g, "44", "17", "1"}, &code), QStringLiteral("Größe & <Mehr>"));
     QCOMPARE(cliText({g, "44", "17", "2"}, &code), QStringLiteral("Größe & <Mehr>"));

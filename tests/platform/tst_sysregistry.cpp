@@ -26,12 +26,18 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("subkey with space") << "/Vega Concord/INSTALL_DIR" << "/home/p/vega";
-        QTest::newRow("windows path") << "/Steam/InstallPath" << "C:\\Program Files\\Steam\\";
-        QTest::newRow("comma and quotes") << "/A/B/C" << "x, \"y\"; z = 1";
-        QTest::newRow("padded, percent") << "/K%2F/ x " << " 100% ";
-        QTest::newRow("at sign, unicode") << "/Vega/ModName" << "@Hüllwright";
-        QTest::newRow("empty value") << "/Vega/Empty" << "";
+        QTest::newRow("subkey with space") << "/Vega Concord/INSTALL_DIR"
+                                           << "/home/p/vega";
+        QTest::newRow("windows path") << "/Steam/InstallPath"
+                                      << "C:\\Program Files\\Steam\\";
+        QTest::newRow("comma and quotes") << "/A/B/C"
+                                          << "x, \"y\"; z = 1";
+        QTest::newRow("padded, percent") << "/K%2F/ x "
+                                         << " 100% ";
+        QTest::newRow("at sign, unicode") << "/Vega/ModName"
+                                          << "@Hüllwright";
+        QTest::newRow("empty value") << "/Vega/Empty"
+                                     << "";
     }
     void roundTrip()
     {
@@ -80,7 +86,8 @@ private slots:
                                 "Vega Concord/INSTALL_DIR=/home/p/Vega, Concord\n"
                                 "[SKYWARD]\nVega\\ModName=Base\n"));
         auto reg = CreateIniRegistry(path);
-        QCOMPARE(reg->readString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR")),
+        QCOMPARE(reg->readString(QStringLiteral("/Starfall"),
+                                 QStringLiteral("/Vega Concord/INSTALL_DIR")),
                  QStringLiteral("/home/p/Vega, Concord"));
         QCOMPARE(reg->readString(QStringLiteral("\\SKYWARD\\"), QStringLiteral("vega//modname")),
                  QStringLiteral("Base"));
@@ -91,7 +98,8 @@ private slots:
         const QByteArray text = f.readAll();
         QCOMPARE(text.count("ModName"), 1);
         QVERIFY(text.contains("Vega\\ModName=Hullwright"));
-        QCOMPARE(reg->readString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR")),
+        QCOMPARE(reg->readString(QStringLiteral("/Starfall"),
+                                 QStringLiteral("/Vega Concord/INSTALL_DIR")),
                  QStringLiteral("/home/p/Vega, Concord"));
     }
 
@@ -107,8 +115,10 @@ private slots:
 #ifndef Q_OS_WIN
     void programFolderFile()
     {
-        QVERIFY(CreateSystemRegistry(m_dir.path())->writeString("/Valve", "/Steam/InstallPath", "s"));
-        QCOMPARE(SystemRegistryLocation(m_dir.path()), m_dir.filePath(QStringLiteral("registry.ini")));
+        QVERIFY(
+            CreateSystemRegistry(m_dir.path())->writeString("/Valve", "/Steam/InstallPath", "s"));
+        QCOMPARE(SystemRegistryLocation(m_dir.path()),
+                 m_dir.filePath(QStringLiteral("registry.ini")));
         QCOMPARE(CreateIniRegistry(m_dir.filePath(QStringLiteral("registry.ini")))
                      ->readString("/Valve", "/Steam/InstallPath"),
                  QStringLiteral("s"));

@@ -51,10 +51,8 @@ int textCommand(const QStringList& args)
 
     const std::optional<QString> text = texts.resolvedText(language, page, id);
     if (!text)
-        return cliFail(QStringLiteral("no text %1 on page %2 in language %3")
-                           .arg(id)
-                           .arg(page)
-                           .arg(language));
+        return cliFail(
+            QStringLiteral("no text %1 on page %2 in language %3").arg(id).arg(page).arg(language));
     cliWriteOut(text->toUtf8() + '\n');
     return 0;
 }

@@ -1,0 +1,136 @@
+// Drydock's installer engine, without any window: the Hullwright mod pair in the
+// game's mods folder, the base mod carried along, installing and uninstalling ship
+// packages, enabling and disabling them, and the update-mod step that regenerates
+// the ship, cockpit, dummy and component tables and the text pages into the mod.
+//
+// The window (and drydock-cli) drive it: they own the timers and the widgets and
+// reach the engine through these calls. The engine reaches the user only through
+// the seams in Services; every location is passed in.
+#pragma once
+
+#include "installersettings.h"
+#include "registry.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class Prompter;
+class ProgressSink;
+class StatusSink;
+class SystemRegistry;
+
+struct InstallResult {
+    int status = 1;     // 0 installed, 1 failed or cancelled, 2 older version, 3 reader too old
+    QString name, author, version;
+    QString error;      // why it failed, for front ends; empty on success
+    bool replacedExisting = false;
+};
+
+class InstallerEngine
+{
+public:
+    struct Services {
+        QString programDir;                  // temp/, log/, Scripts/, Icons/ live here
+        SystemRegistry* systemRegistry = nullptr; // the game's selected-mod value
+        const QStringList* installerTexts = nullptr;
+        const QStringList* sharedTexts = nullptr;
+        Prompter* prompter = nullptr;        // null: no message boxes at all
+        ProgressSink* progress = nullptr;
+        StatusSink* status = nullptr;
+        std::function<void(const QString&)> log; // debug log lines (already without time stamp)
+        std::function<qint64()> clock;       // seconds since 1970; tests pin it
+    };
+
+    // The name of the mod pair and the value written into the game's registry.
+    static constexpr const char* kModName = "Hullwright";
+    static constexpr int kMaxBuffer = 10000;
+
+    InstallerEngine(Services services, InstallerSettings& settings);
+
+    // --- Game directory ---
+    // Selects a game directory: reads its registry (with the purge check and the
+    // game-language check), remembers the base mod from it. Empty: none selected.
+    void setGameDir(const QString& dir);
+    QString gameDir() const { return m_gameDir; }
+    QString modCatalog() const;      // <game>/mods/Hullwright.cat
+    ShipRegistry& registry() { return m_registry; }
+    const ShipRegistry& registry() const { return m_registry; }
+    bool saveRegistry();
+    bool modChanged() const { return m_modChanged; }
+    void setModChanged(bool changed) { m_modChanged = changed; }
+    // Index of the installed (state 0) record of a ship, or -1.
+    int findShip(const QString& name, const QString& author) const;
+
+    // --- Base mod ---
+    // ":: " + installer text 14 + " ::" first, then every mods/*.cat except Hullwright.
+    QStringList baseModChoices() const;
+    QString currentBaseMod() const { return m_baseMod; }
+    QString previousBaseMod() const { return m_previousBaseMod; }
+    static bool isRealMod(const QString& name);
+    // A change of base mod: true when the caller must run createMod() next.
+    bool selectBaseMod(const QString& name);
+    // Rebuild from the current base mod: true when createMod() must run next.
+    bool redoBaseMod();
+    // The rebuild of the mod pair from the base mod (standard mod or fake patch).
+    bool createMod();
+
+    // --- Install queue ---
+    QStringList& queue() { return m_queue; }
+    // Appends the ".xsp" paths among the given ones; returns how many were queued.
+    int enqueue(const QStringList& paths);
+    // Installs the first queued path and drops it from the queue.
+    InstallResult installNext(bool showMessages = true);
+    // The install step for one package file.
+    InstallResult install(const QString& path, ProgressSink* progress, bool showMessages);
+
+    // --- Uninstall, enable, disable ---
+    bool uninstallShip(int index, bool showMessages = true);
+    bool setShipEnabled(int index, bool enabled);
+    // Files of `oldFiles` that `newFiles` no longer has leave the mod and Slipway.
+    void removeLeftoverFiles(const QList<PackageFile>& oldFiles, const QList<PackageFile>& newFiles);
+    // Records waiting for the game's purge become free when the game reported it.
+    void purgeCheck();
+    // Offers to take the game's own language as the extra text language.
+    void checkGameLanguage();
+
+    // --- Update mod ---
+    // Text pages, cockpit, ship, dummy and component tables into the mod, then the
+    // game's registry value. False when the mod could not be written.
+    bool updateMod();
+    void fixBuffer();
+    QList<int> textLanguages() const;
+    bool generateTexts();
+    QStringList generateCockpits();  // the merged cockpit entries, in index order
+    bool generateShips(const QStringList& cockpits);
+    bool generateDummies();
+    bool generateComponents();
+    bool addTablesToMod();
+    int gameShipCount();             // header count of the game's own ship table
+
+    // --- Scripts and loading screens ---
+    void installProgramScripts(const QString& gameDir);
+    void copyAllLoadingScreens();
+    void removeAllLoadingScreens();
+    void copyLoadingScreen(const ShipPackage& ship);
+    void removeLoadingScreen(const ShipPackage& ship);
+
+private:
+    void log(const QString& message) const;
+    QString installerText(int n) const;
+    QString sharedText(int n) const;
+    qint64 now() const;
+    // Extracts a game table, base mod first when one is chosen, never the Hullwright mod.
+    bool extractGameTable(const QString& entry, const QString& destination) const;
+
+    Services m_services;
+    InstallerSettings& m_settings;
+    QString m_gameDir;
+    ShipRegistry m_registry;
+    QStringList m_queue;
+    QString m_baseMod;
+    QString m_previousBaseMod;
+    bool m_modChanged = false;
+};
