@@ -3,6 +3,7 @@
 
 #include "arc.h"
 #include "archivefile.h"
+#include "lzmafile.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,9 +25,17 @@ struct Result
     }
 };
 
-Result cli(const QStringList& args)
+// workDir and tmpDir (when given) become the working folder and TMPDIR.
+Result cli(const QStringList& args, const QString& workDir = {}, const QString& tmpDir = {})
 {
     QProcess p;
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    if (!tmpDir.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), tmpDir);
+        p.setProcessEnvironment(env);
+    }
     p.start(QStringLiteral(DRYDOCK_CLI_PATH), args);
     Result r;
     if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit)
@@ -78,6 +87,8 @@ private slots:
         QTest::newRow("too many") << QStringList{"pack", "a", "b", "c"} << 2;
         QTest::newRow("foreign option")
             << QStringList{"cat", "extract", "a", "x", "y", "--pack"} << 2;
+        QTest::newRow("xsp alone") << QStringList{"xsp"} << 2;
+        QTest::newRow("xsp info without package") << QStringList{"xsp", "info"} << 2;
     }
 
     void usage()
@@ -104,6 +115,16 @@ private slots:
             expected += QByteArray::number(e.size) + '\t' + e.name.toLocal8Bit() + '\n';
         QVERIFY(expected.contains("\ttypes\\TShips.pck\n"));
         QCOMPARE(r.out, expected);
+
+        // The sample packages lie inside the game folder and read back.
+        QCOMPARE(QDir(game + "/sample-ships").entryList(QDir::Files, QDir::Name),
+                 QStringList({"Goosander.xsp", "Merganser.xsp"}));
+        for (const char* ship : {"Goosander", "Merganser"}) {
+            r = cli({"xsp", "info", game + "/sample-ships/" + ship + ".xsp"});
+            QCOMPARE(r.code, 0);
+            QVERIFY(r.out.startsWith("Name: " + QByteArray(ship) + "\nAuthor: Orrin Vale\n"));
+            QVERIFY(r.out.contains("\nText: 44:") && r.out.contains("\nText: 49:"));
+        }
 
         QVERIFY(cli({"make-sample-game", game}).failedWith("already holds"));
         QVERIFY(cli({"cat", "extract", game + "/01.cat", "types\\None.pck", path("out")})
@@ -152,6 +173,121 @@ private slots:
         QCOMPARE(cli({"cat", "list", cat}).out, plainLine);
         QVERIFY(
             cli({"cat", "remove", cat, "types\\TShips.pck"}).failedWith("No entry in CAT file."));
+    }
+
+    // Every kind of line, out of the writer's order, with an unknown key, embedded
+    // bytes that hold a line break, and an empty file.
+    void xspInfo()
+    {
+        const QByteArray document = "Packager: 1\n"
+                                    "Name: Test Hull\n"
+                                    "Author: Ada Quill\n"
+                                    "Version: 2.0b\n"
+                                    "ID: tq-hull\n"
+                                    "Data: 0;0;SS_COCKPIT_TQ;0;HW_NEW_SHIP;\n"
+                                    "Mirror2: http://m2.example.org/hull\n"
+                                    "Shipyard: 1;0;true;0;0;0;0;1\n"
+                                    "OriginalDesc: 17\n"
+                                    "Comment: first line<newline>second: line\n"
+                                    "Unknown: ignored\n"
+                                    "Text: 44:Hull:Fast: and light\n"
+                                    "Text: 7:Rumpf\n"
+                                    "Script: 3 4 setup.tq.xml\n<a/>\n"
+                                    "Model: 200 3 objects/tq/b.bob\na\nb\n"
+                                    "SceneFile: 100 5 objects/tq/scene.bod\nP 1;\n"
+                                    "Files: 300 0 textures/empty.tga\n\n"
+                                    "Dummy: SDTYPE_GUN;objects\\tq;1;0;0;4\n"
+                                    "Component: c;g;1;2;3;\n"
+                                    "Cockpit: 0;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;"
+                                    "SS_COCKPIT_TQ;\n";
+        const QByteArray expected = "Name: Test Hull\n"
+                                    "Author: Ada Quill\n"
+                                    "ID: tq-hull\n"
+                                    "Version: 2.0b\n"
+                                    "Data: 0;0;SS_COCKPIT_TQ;0;HW_NEW_SHIP;\n"
+                                    "Web: \n"
+                                    "Mirror1: \n"
+                                    "Mirror2: http://m2.example.org/hull\n"
+                                    "Shipyard: 1;0;0;0;0;0;0;1\n"
+                                    "OriginalDesc: 17\n"
+                                    "Comment: first line<newline>second: line\n"
+                                    "Text: 44:Hull:Fast: and light\n"
+                                    "Text: 7:Rumpf:\n"
+                                    "SceneFile\t100\t5\tobjects/tq/scene.bod\n"
+                                    "Model\t200\t3\tobjects/tq/b.bob\n"
+                                    "Files\t300\t0\ttextures/empty.tga\n"
+                                    "Script\t3\t4\tsetup.tq.xml\n"
+                                    "Dummy: SDTYPE_GUN;objects\\tq;1;0;0;4;\n"
+                                    "Component: c;g;1;2;3;\n"
+                                    "Cockpit: 0;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;"
+                                    "SS_COCKPIT_TQ;\n";
+        const QString box = path("xsp");
+        QVERIFY(QDir().mkpath(box + "/work") && QDir().mkpath(box + "/tmp"));
+        QVERIFY(writeFile(box + "/plain.xsp", document));
+        QVERIFY(CompressFile(box + "/plain.xsp", box + "/packed.xsp"));
+        for (const char* file : {"plain.xsp", "packed.xsp"}) {
+            const Result r = cli({"xsp", "info", box + '/' + file}, box + "/work", box + "/tmp");
+            QVERIFY2(r.code == 0 && r.err.isEmpty(), r.err.constData());
+            QCOMPARE(r.out, expected);
+        }
+        // The files it placed went into a temporary folder that is gone again.
+        QCOMPARE(QDir(box + "/work").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+        QCOMPARE(QDir(box + "/tmp").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+        QCOMPARE(QDir(box).entryList(QDir::Files), QStringList({"packed.xsp", "plain.xsp"}));
+    }
+
+    void xspInfoRefuses_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<bool>("compressed");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("message");
+        const QByteArray head = "Packager: 1\nName: N\nAuthor: A\n";
+        QTest::newRow("too new") << QByteArray("Packager: 1.5\nName: N\nAuthor: A\n") << true
+                                 << 3 << QByteArray("needs a newer reader");
+        QTest::newRow("no author") << QByteArray("Packager: 1\nName: N\n") << false << 1
+                                   << QByteArray("not a valid ship package");
+        QTest::newRow("size past the end")
+            << head + "Model: 1 50 objects/a.bob\nshort\n" << false << 1
+            << QByteArray("not a valid ship package");
+        QTest::newRow("name outside the target")
+            << head + "Model: 1 2 ../../escape.bob\nab\n" << true << 1
+            << QByteArray("not a valid ship package");
+        QTest::newRow("not a package") << QByteArray("\x5d\x00\x00\x20garbage") << false << 1
+                                       << QByteArray("not a valid ship package");
+    }
+
+    void xspInfoRefuses()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(bool, compressed);
+        QFETCH(int, code);
+        QFETCH(QByteArray, message);
+        const QString box = path("refused");
+        QDir(box).removeRecursively();
+        QVERIFY(QDir().mkpath(box + "/tmp"));
+        QVERIFY(writeFile(box + "/doc", document));
+        QString package = box + "/doc";
+        if (compressed) {
+            package = box + "/doc.xsp";
+            QVERIFY(CompressFile(box + "/doc", package));
+        }
+        const Result r = cli({"xsp", "info", package}, box, box + "/tmp");
+        QCOMPARE(r.code, code);
+        QVERIFY(r.out.isEmpty() && r.err.count('\n') == 1);
+        QVERIFY2(r.err.startsWith("drydock-cli: " + package.toLocal8Bit() + ": ") &&
+                     r.err.contains(message),
+                 r.err.constData());
+        QCOMPARE(QDir(box + "/tmp").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(!QFileInfo::exists(path("escape.bob")) && !QFileInfo::exists(box + "/escape.bob"));
+    }
+
+    void xspInfoMissingFile()
+    {
+        QVERIFY(cli({"xsp", "info", path("absent.xsp")}).failedWith("File does not exist."));
     }
 
     void packAndUnpack()

@@ -1,0 +1,96 @@
+// Engine state, game-directory selection and the helpers every step shares.
+// The steps themselves live in engine_*.cpp beside this file.
+#include "installerengine.h"
+
+#include "fileutils.h"
+#include "gamedir.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+InstallerEngine::InstallerEngine(Services services, InstallerSettings& settings)
+    : m_services(std::move(services)), m_settings(settings)
+{
+}
+
+void InstallerEngine::log(const QString& message) const
+{
+    if (m_services.log)
+        m_services.log(message);
+}
+
+QString InstallerEngine::installerText(int n) const
+{
+    const QStringList* t = m_services.installerTexts;
+    return t && n >= 0 && n < t->size() ? t->at(n) : QStringLiteral("ReadText-%1").arg(n);
+}
+
+QString InstallerEngine::sharedText(int n) const
+{
+    const QStringList* t = m_services.sharedTexts;
+    return t && n >= 0 && n < t->size() ? t->at(n) : QStringLiteral("ReadText-%1").arg(n);
+}
+
+qint64 InstallerEngine::now() const
+{
+    return m_services.clock ? m_services.clock() : QDateTime::currentSecsSinceEpoch();
+}
+
+QString InstallerEngine::modCatalog() const
+{
+    return m_gameDir + QStringLiteral("/mods/") + QLatin1String(kModName) + QStringLiteral(".cat");
+}
+
+bool InstallerEngine::isRealMod(const QString& name)
+{
+    return !name.isEmpty() && IsModSelected(name);
+}
+
+void InstallerEngine::setGameDir(const QString& dir)
+{
+    m_gameDir = dir;
+    m_registry = ShipRegistry();
+    m_queue.clear();
+    m_baseMod.clear();
+    m_previousBaseMod.clear();
+    if (dir.isEmpty())
+        return;
+    ReadRegistry(dir, m_registry, m_services.programDir,
+                 m_settings.debugLog ? QStringLiteral("installer_debug") : QString());
+    m_baseMod = m_registry.ModName;
+    m_previousBaseMod = m_baseMod;
+    purgeCheck();
+    checkGameLanguage();
+}
+
+bool InstallerEngine::saveRegistry()
+{
+    if (m_gameDir.isEmpty())
+        return false;
+    m_registry.ModName = m_baseMod;
+    return WriteRegistry(m_gameDir, m_registry, m_services.programDir,
+                         m_settings.debugLog ? QStringLiteral("installer_debug") : QString());
+}
+
+int InstallerEngine::findShip(const QString& name, const QString& author) const
+{
+    for (qsizetype i = 0; i < m_registry.Ships.size(); ++i) {
+        const ShipPackage& p = m_registry.Ships.at(i);
+        if (p.Deleted == 0 && p.Name == name && p.Author == author)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool InstallerEngine::extractGameTable(const QString& entry, const QString& destination) const
+{
+    QFile::remove(destination);
+    // The Hullwright mod is never searched: the generators start from the game's own tables.
+    if (isRealMod(m_baseMod)) {
+        const QString base = ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod + QStringLiteral(".cat"));
+        if (ExtractArchiveFile(base + QStringLiteral("::") + entry, destination, false, false))
+            return true;
+    }
+    return ExtractGameFile(m_gameDir, entry, destination);
+}
