@@ -97,8 +97,9 @@ QByteArray writeModel(const QString& path, qint64 size)
         if (run % 2 == 0) {
             while (block.size() < kRun) {
                 const quint64 r = random();
-                block += QByteArray::number(r % 100000) + ';' + QByteArray::number(r >> 40 & 0xfff) +
-                         ";-" + QByteArray::number(r >> 20 & 0x3ff) + "; // point " +
+                block += QByteArray::number(r % 100000) + ';' +
+                         QByteArray::number(r >> 40 & 0xfff) + ";-" +
+                         QByteArray::number(r >> 20 & 0x3ff) + "; // point " +
                          QByteArray::number(block.size()) + "\r\n";
             }
             block.truncate(kRun);

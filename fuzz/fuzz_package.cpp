@@ -34,7 +34,10 @@ void require(bool condition, const char* what)
 // placed one to three levels above a target would show up in box or root.
 struct Work
 {
-    Work() { std::atexit([] { QDir(rootOf(getpid())).removeRecursively(); }); }
+    Work()
+    {
+        std::atexit([] { QDir(rootOf(getpid())).removeRecursively(); });
+    }
     static QString rootOf(pid_t pid)
     {
         return QDir::tempPath() + QStringLiteral("/fuzz_package-") +
@@ -129,8 +132,8 @@ struct QuietStatus : StatusSink
 
 QSet<QString> entries(const QString& dir)
 {
-    const QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                  QDir::Hidden | QDir::System);
+    const QStringList names =
+        QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     return QSet<QString>(names.begin(), names.end());
 }
 

@@ -19,14 +19,16 @@ namespace {
 
 struct Catalog;
 
-struct Entry {
+struct Entry
+{
     std::string name;  // backslashes, as listed
     std::string lname; // lower-cased, for lookups
     int64_t offset = 0;
     int64_t size = 0;
 };
 
-struct FileObject {
+struct FileObject
+{
     int refs = 0;
     int writers = 0;
     int handles = 0;
@@ -44,7 +46,8 @@ struct FileObject {
     int flags = 0;
 };
 
-struct Catalog {
+struct Catalog
+{
     std::vector<Entry> entries;
     std::string path; // full .cat path (backslashes)
     std::string key;
@@ -58,7 +61,8 @@ struct Catalog {
     int64_t total = 0; // sum of all entry sizes
 };
 
-struct Token {
+struct Token
+{
     enum Kind { Literal, One, Any } kind;
     std::string text;
 };
@@ -187,7 +191,8 @@ std::string osPath(const std::string& path)
 
 // Opens with the sharing rule of the game's platform: readers deny writers,
 // writers deny everybody. A refused lock is "access denied".
-int osOpen(const std::string& path, int flags, bool exclusive, int& code, bool* lockRefused = nullptr)
+int osOpen(const std::string& path, int flags, bool exclusive, int& code,
+           bool* lockRefused = nullptr)
 {
     if (lockRefused)
         *lockRefused = false;
@@ -210,8 +215,8 @@ int osOpen(const std::string& path, int flags, bool exclusive, int& code, bool* 
 bool preadAll(int fd, unsigned char* buf, int64_t count, int64_t offset)
 {
     while (count > 0) {
-        const ssize_t n = ::pread(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)),
-                                  offset);
+        const ssize_t n =
+            ::pread(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)), offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -226,8 +231,8 @@ bool preadAll(int fd, unsigned char* buf, int64_t count, int64_t offset)
 bool pwriteAll(int fd, const unsigned char* buf, int64_t count, int64_t offset)
 {
     while (count > 0) {
-        const ssize_t n = ::pwrite(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)),
-                                   offset);
+        const ssize_t n =
+            ::pwrite(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)), offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -298,8 +303,8 @@ int writeCatalogText(Catalog* c)
             ch = '/';
     std::vector<unsigned char> bytes(text.begin(), text.end());
     arc_scramble_catalog(bytes.data(), bytes.size());
-    if (!pwriteAll(c->catFd, bytes.data(), static_cast<int64_t>(bytes.size()), 0)
-        || ::ftruncate(c->catFd, static_cast<off_t>(bytes.size())) != 0)
+    if (!pwriteAll(c->catFd, bytes.data(), static_cast<int64_t>(bytes.size()), 0) ||
+        ::ftruncate(c->catFd, static_cast<off_t>(bytes.size())) != 0)
         return ARC_E_INTERNAL;
     ::fsync(c->catFd);
     c->modified = false;
@@ -541,8 +546,8 @@ int storeDisk(FileObject* f)
                                     static_cast<uint32_t>(f->mtime), packed);
         if (status != ARC_GZ_OK)
             return arc_codec_error(status);
-        if (!pwriteAll(f->fd, packed.data(), static_cast<int64_t>(packed.size()), 0)
-            || ::ftruncate(f->fd, static_cast<off_t>(packed.size())) != 0)
+        if (!pwriteAll(f->fd, packed.data(), static_cast<int64_t>(packed.size()), 0) ||
+            ::ftruncate(f->fd, static_cast<off_t>(packed.size())) != 0)
             return ARC_E_INTERNAL;
         f->stored = static_cast<int64_t>(packed.size());
     }
@@ -567,18 +572,21 @@ ArcFileHandle* newHandle(FileObject* f, int mode);
 
 } // namespace
 
-struct ArcFileHandle {
+struct ArcFileHandle
+{
     FileObject* file = nullptr;
     int mode = 0;
     int error = ARC_OK;
     int64_t pos = 0;
 };
 
-struct ArcCatalogHandle {
+struct ArcCatalogHandle
+{
     Catalog* catalog = nullptr;
 };
 
-struct ArcSearchHandle {
+struct ArcSearchHandle
+{
     Catalog* catalog = nullptr;
     size_t current = 0;
     std::vector<Token> pattern;
@@ -618,8 +626,8 @@ int shareCheck(const std::vector<FileObject*>* open, int mode)
     return ARC_OK;
 }
 
-ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, int mode,
-                         int create, int type)
+ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, int mode, int create,
+                         int type)
 {
     const std::string fullName = catPath + "::" + entry;
     const std::string key = lower(fullName);
@@ -1015,8 +1023,8 @@ int64_t arc_write(ArcFileHandle* h, const void* buffer, int64_t count)
         int64_t done = 0;
         const auto* in = static_cast<const unsigned char*>(buffer);
         while (done < count) {
-            const ssize_t n = ::write(f->fd, in + done,
-                                      static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+            const ssize_t n = ::write(
+                f->fd, in + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -1051,8 +1059,7 @@ bool arc_seek(ArcFileHandle* h, int64_t offset, int origin)
         return true;
     }
     const int64_t base = origin == ARC_SEEK_SET ? 0 : origin == ARC_SEEK_END ? f->length : h->pos;
-    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0
-        || base + offset > f->length)
+    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0 || base + offset > f->length)
         return handleFail(h, ARC_E_SEEK), false;
     h->pos = base + offset;
     return true;

@@ -61,7 +61,8 @@ constexpr unsigned char ARC_DAT_XOR = 0xA5;           // every data-file byte
 constexpr unsigned char ARC_KEY_XOR = 0x3C;           // packed form: byte 0 = key ^ 0x3C
 constexpr int64_t ARC_MOVE_CHUNK = 20480000;          // tail moves use at most this buffer
 
-struct ArcStatRecord {
+struct ArcStatRecord
+{
     char name[260];     // full name of the file object, truncated
     int32_t mtime;      // seconds since 1970; -1 for a plain entry
     int32_t length;     // data length
@@ -69,7 +70,8 @@ struct ArcStatRecord {
     int32_t flags;      // ArcFileFlags
 };
 
-struct ArcFindRecord {
+struct ArcFindRecord
+{
     char name[260]; // entry name (backslashes), truncated
     int32_t size;   // stored size
 };
@@ -152,7 +154,8 @@ int arc_pack(const unsigned char* data, size_t length, uint32_t mtime,
 // Scrambles or unscrambles catalogue text in place (the same operation).
 void arc_scramble_catalog(unsigned char* data, size_t length, size_t startIndex = 0);
 
-struct ArcCatalogLine {
+struct ArcCatalogLine
+{
     std::string name; // backslashes
     int64_t size;
 };

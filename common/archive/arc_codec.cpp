@@ -176,8 +176,9 @@ int arc_gzip_encode(const unsigned char* data, size_t length, uint32_t mtime,
     if (deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
         return ARC_GZ_ZLIB;
     try {
-        out.reserve(10 + (withName ? strlen(name) + 1 : 0) + (withComment ? strlen(comment) + 1 : 0)
-                    + deflateBound(&zs, length > ULONG_MAX ? ULONG_MAX : uLong(length)) + 8);
+        out.reserve(10 + (withName ? strlen(name) + 1 : 0) +
+                    (withComment ? strlen(comment) + 1 : 0) +
+                    deflateBound(&zs, length > ULONG_MAX ? ULONG_MAX : uLong(length)) + 8);
         out.insert(out.end(), {kGzId1, kGzId2, kGzDeflate, flags});
         putLe32(out, mtime);
         out.insert(out.end(), {0, kOsByte});
@@ -320,7 +321,14 @@ bool arc_valid_entry_name(const char* name)
         return false;
     for (const char* p = name; *p; ++p) {
         switch (*p) {
-        case '/': case ':': case '*': case '<': case '>': case '|': case '\r': case '\n':
+        case '/':
+        case ':':
+        case '*':
+        case '<':
+        case '>':
+        case '|':
+        case '\r':
+        case '\n':
             return false;
         default:
             break;

@@ -10,7 +10,8 @@
 
 namespace {
 
-struct HandleCloser {
+struct HandleCloser
+{
     void operator()(ArcFileHandle* h) const { arc_close(h); }
 };
 using Handle = std::unique_ptr<ArcFileHandle, HandleCloser>;
@@ -33,8 +34,9 @@ QString diskPath(const QString& path)
 
 int lastSeparator(const QString& path)
 {
-    return qMax(path.lastIndexOf(QLatin1Char('/')),
-                qMax(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1String("::")) + 1));
+    return qMax(
+        path.lastIndexOf(QLatin1Char('/')),
+        qMax(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1String("::")) + 1));
 }
 
 QString extensionOf(const QString& path)
@@ -48,7 +50,8 @@ QString extensionOf(const QString& path)
 bool isPackedExtension(const QString& path)
 {
     const QString ext = extensionOf(path);
-    return ext == QLatin1String("pck") || ext == QLatin1String("pbb") || ext == QLatin1String("pbd");
+    return ext == QLatin1String("pck") || ext == QLatin1String("pbb") ||
+           ext == QLatin1String("pbd");
 }
 
 bool isGzipError(int code)
@@ -198,9 +201,8 @@ bool UnpackDiskFile(const QString& source, const QString& destination)
     QFile in(diskPath(source));
     if (in.open(QIODevice::ReadOnly)) {
         const QByteArray packed = in.readAll();
-        const int status =
-            arc_unpack(reinterpret_cast<const unsigned char*>(packed.constData()),
-                       static_cast<size_t>(packed.size()), plain, nullptr);
+        const int status = arc_unpack(reinterpret_cast<const unsigned char*>(packed.constData()),
+                                      static_cast<size_t>(packed.size()), plain, nullptr);
         ok = status == ARC_GZ_OK || status == ARC_GZ_RESERVED;
         if (!ok)
             plain.clear();
@@ -223,8 +225,9 @@ bool CopyArchiveFile(const QString& source, const QString& destination)
     Handle dst(arc_open(arcPath(destination).constData(), ARC_MODE_WRITE, 1, dstType));
     if (!dst)
         return false;
-    const bool copied = arc_seek(dst.get(), 0, ARC_SEEK_SET) && arc_seek(src.get(), 0, ARC_SEEK_SET)
-                        && arc_copy(src.get(), dst.get()) && arc_truncate(dst.get());
+    const bool copied = arc_seek(dst.get(), 0, ARC_SEEK_SET) &&
+                        arc_seek(src.get(), 0, ARC_SEEK_SET) && arc_copy(src.get(), dst.get()) &&
+                        arc_truncate(dst.get());
     const bool stored = arc_close(dst.release());
     return copied && stored;
 }

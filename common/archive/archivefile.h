@@ -9,8 +9,9 @@
 
 class QFile;
 
-struct CatalogEntryInfo {
-    QString name; // backslashes, as held in the catalogue
+struct CatalogEntryInfo
+{
+    QString name;    // backslashes, as held in the catalogue
     qint64 size = 0; // stored size in the data file
 };
 
@@ -27,8 +28,7 @@ bool ExtractArchiveFile(const QString& source, const QString& destination, bool 
                         bool forcePlain);
 // Writes a buffer into a disk file or entry. append adds to an existing target.
 // pack stores .bod/.bob/.xml/.txt targets in packed form under their packed name.
-bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool pack,
-                      bool append);
+bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool pack, bool append);
 // Replaces the target with the contents of an (unopened) file. An unreadable
 // source leaves an empty target. False only when the target cannot be opened.
 bool AddArchiveFile(QFile& source, const QString& target, bool pack);

@@ -75,7 +75,8 @@ void MakePath(const QString& base, const QString& relative)
 bool RemoveTree(const QString& path, bool removeFiles)
 {
     QDir dir(path);
-    const auto subdirs = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const auto subdirs =
+        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QString& sub : subdirs)
         if (!RemoveTree(dir.filePath(sub), removeFiles))
             return false;
@@ -113,6 +114,8 @@ void WriteLog(const QString& programDir, const QString& logName, const QString& 
     QFile log(programDir + QStringLiteral("/log/") + logName + QStringLiteral(".txt"));
     if (!log.open(QIODevice::Append | QIODevice::WriteOnly))
         return;
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("dd:MM:yy - hh:mm:ss"));
-    log.write((QLatin1Char('[') + stamp + QStringLiteral("] ") + message + QLatin1Char('\n')).toLocal8Bit());
+    const QString stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("dd:MM:yy - hh:mm:ss"));
+    log.write((QLatin1Char('[') + stamp + QStringLiteral("] ") + message + QLatin1Char('\n'))
+                  .toLocal8Bit());
 }

@@ -46,8 +46,9 @@ bool runCoder(lzma_stream& zs, QFile& in, QSaveFile& out, qint64 total, Progress
         zs.avail_out = outBuf.size();
         const lzma_ret rc = lzma_code(&zs, action);
         const size_t produced = outBuf.size() - zs.avail_out;
-        if (produced > 0 && out.write(reinterpret_cast<const char*>(outBuf.data()),
-                                      static_cast<qint64>(produced)) != static_cast<qint64>(produced))
+        if (produced > 0 &&
+            out.write(reinterpret_cast<const char*>(outBuf.data()),
+                      static_cast<qint64>(produced)) != static_cast<qint64>(produced))
             return false;
         done += static_cast<qint64>(produced);
         if (progress && total > 0)

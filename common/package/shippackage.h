@@ -11,26 +11,30 @@
 #include <array>
 #include <optional>
 
-struct PackageText {
+struct PackageText
+{
     qint32 Language = 0; // the game's language number
     QString Name;        // never contains ":"
     QString Description; // may contain ":"
 };
 
-struct PackageFile {
-    quint32 Time = 0; // seconds since 1970 (UTC)
-    qint32 Size = 0;  // bytes of data
-    QString Name;     // path below the game directory ("/" separators); scripts: bare name
-    QString SourcePath;          // authoring program: file whose bytes are embedded
+struct PackageFile
+{
+    quint32 Time = 0;   // seconds since 1970 (UTC)
+    qint32 Size = 0;    // bytes of data
+    QString Name;       // path below the game directory ("/" separators); scripts: bare name
+    QString SourcePath; // authoring program: file whose bytes are embedded
     bool RemoveAfterSave = false; // authoring program: SourcePath is a temporary file
 };
 
-struct PackageDummy {
+struct PackageDummy
+{
     QString Section;
     QString Data; // rest of the table line, always ends with ";"
 };
 
-struct PackageComponent {
+struct PackageComponent
+{
     QString Part1;
     QString Part2;
     QString Part3;
@@ -40,7 +44,8 @@ struct PackageComponent {
 inline constexpr std::array<const char*, 8> kShipyardRaces = {
     "Argon", "Boron", "Paranid", "Split", "Teladi", "Pirates", "Friendly", "Xenon"};
 
-struct ShipPackage {
+struct ShipPackage
+{
     QString Name;
     QString Author;
     QString Version;
@@ -62,12 +67,12 @@ struct ShipPackage {
     QString ScreenShot;
     bool Enabled = false;
     std::array<bool, 8> Shipyards = {};
-    bool Changed = false;          // installer only, never stored
+    bool Changed = false; // installer only, never stored
     bool NotChecked = false;
-    bool WriteUpdateInfo = false;  // authoring program only, never stored
-    qint32 Deleted = 0;            // non-zero: placeholder of an uninstalled ship
+    bool WriteUpdateInfo = false; // authoring program only, never stored
+    qint32 Deleted = 0;           // non-zero: placeholder of an uninstalled ship
     qint32 OriginalDesc = 0;
-    qint32 GeneratedDescId = 0;    // installer only, never stored
+    qint32 GeneratedDescId = 0; // installer only, never stored
 
     // Same ship: equal name and author, compared upper-cased.
     bool sameShip(const ShipPackage& other) const

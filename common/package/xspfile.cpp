@@ -42,9 +42,9 @@ void splitFileValue(const QString& value, QString& first, QString& second, QStri
 
 bool isBareName(const QString& name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
-           && !name.contains(QLatin1Char(':'));
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
+           !name.contains(QLatin1Char(':'));
 }
 
 class Reader
@@ -62,8 +62,8 @@ private:
     void status(int sharedNumber, const QString& what) const
     {
         if (m_ctx.status && m_ctx.sharedTexts)
-            m_ctx.status->showStatus(text(m_ctx.sharedTexts, sharedNumber) + QStringLiteral(": ")
-                                     + what + QStringLiteral("..."));
+            m_ctx.status->showStatus(text(m_ctx.sharedTexts, sharedNumber) + QStringLiteral(": ") +
+                                     what + QStringLiteral("..."));
     }
     void progress() const
     {
@@ -137,7 +137,8 @@ bool Reader::extractFile(const PackageFile& entry, int kind)
     if (m_opt.installed) {
         if (!IsFileWanted(m_opt.installed, entry, kind))
             return skip(entry.Size);
-        log(QStringLiteral("(OPENXSP) Writing file (") + QString::number(kind) + QStringLiteral("): ") + name);
+        log(QStringLiteral("(OPENXSP) Writing file (") + QString::number(kind) +
+            QStringLiteral("): ") + name);
     }
     if (toArchive) {
         log(QStringLiteral("(OPENXSP) Adding file to mod package: ") + name);
@@ -176,7 +177,8 @@ bool Reader::handle(const QString& key, const QString& value)
     static const QString packager = QStringLiteral("Packager:");
     if (key == packager || (key.size() == packager.size() + 1 && key.endsWith(packager))) {
         const double version = value.toDouble();
-        log(QStringLiteral("(OPENXSP) Package Version: ") + value + QStringLiteral(", Installer Version: 1"));
+        log(QStringLiteral("(OPENXSP) Package Version: ") + value +
+            QStringLiteral(", Installer Version: 1"));
         if (version > 1.0) {
             m_result.status = PackageTooNew;
             m_stop = true;
@@ -208,8 +210,8 @@ bool Reader::handle(const QString& key, const QString& value)
     } else if (key == QLatin1String("ID:")) {
         m_pkg.ID = value;
         // An empty ID names no ship; matching it would offer every ID-less ship as an update.
-        if (m_opt.installed && m_ctx.installerTexts && m_ctx.prompter && m_result.replaces < 0
-            && !value.isEmpty()) {
+        if (m_opt.installed && m_ctx.installerTexts && m_ctx.prompter && m_result.replaces < 0 &&
+            !value.isEmpty()) {
             const QString id = value.toUpper();
             for (qsizetype i = 0; i < m_opt.installed->size(); ++i) {
                 const ShipPackage& p = m_opt.installed->at(i);
@@ -231,8 +233,8 @@ bool Reader::handle(const QString& key, const QString& value)
         }
     } else if (key == QLatin1String("Version:")) {
         m_pkg.Version = value;
-        if (m_opt.installed && m_result.replaces >= 0
-            && CompareVersions(m_opt.installed->at(m_result.replaces).Version, value) < 0) {
+        if (m_opt.installed && m_result.replaces >= 0 &&
+            CompareVersions(m_opt.installed->at(m_result.replaces).Version, value) < 0) {
             log(QStringLiteral("(OPENXSP) Installing older version, skipping."));
             m_result.status = PackageOlder;
             m_result.replaces = -1;
@@ -272,9 +274,9 @@ bool Reader::handle(const QString& key, const QString& value)
                 t.Description = value.mid(c2 + 1);
         }
         m_pkg.Texts.append(t);
-    } else if (key == QLatin1String("SceneFile:") || key == QLatin1String("CockpitFile:")
-               || key == QLatin1String("Model:") || key == QLatin1String("Files:")
-               || key == QLatin1String("Script:")) {
+    } else if (key == QLatin1String("SceneFile:") || key == QLatin1String("CockpitFile:") ||
+               key == QLatin1String("Model:") || key == QLatin1String("Files:") ||
+               key == QLatin1String("Script:")) {
         PackageFile entry;
         QString timeText, sizeText;
         splitFileValue(value, timeText, sizeText, entry.Name);
@@ -291,7 +293,8 @@ bool Reader::handle(const QString& key, const QString& value)
             if (!IsScriptWanted(m_opt.installed, entry))
                 return skip(size);
             log(QStringLiteral("(OPENXSP) Installing script file: ") + entry.Name);
-            QSaveFile out(m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir + QLatin1Char('/') + entry.Name);
+            QSaveFile out(m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir + QLatin1Char('/') +
+                          entry.Name);
             if (!out.open(QIODevice::WriteOnly))
                 return skip(size);
             if (copyTo(out, size, kPlainBlock))
@@ -312,7 +315,8 @@ bool Reader::handle(const QString& key, const QString& value)
             m_pkg.Files.append(entry);
     } else if (key == QLatin1String("Dummy:")) {
         const qsizetype semi = value.indexOf(QLatin1Char(';'));
-        PackageDummy d{value.left(semi < 0 ? value.size() : semi), semi < 0 ? QString() : value.mid(semi + 1)};
+        PackageDummy d{value.left(semi < 0 ? value.size() : semi),
+                       semi < 0 ? QString() : value.mid(semi + 1)};
         if (!d.Data.endsWith(QLatin1Char(';')))
             d.Data += QLatin1Char(';');
         m_pkg.Dummies.append(d);
@@ -422,8 +426,8 @@ OpenPackageResult Reader::run(QFile& file)
 
 bool IsSafeEntryName(const QString& name)
 {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\'))
-        || name.contains(QLatin1Char(':')))
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
+        name.contains(QLatin1Char(':')))
         return false;
     for (const QString& part : name.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
         if (part == QLatin1String(".."))
@@ -440,8 +444,8 @@ OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPacka
 
 QString PackageDocumentPath(const QString& programDir, const QString& packagePath)
 {
-    return programDir + QStringLiteral("/temp/") + QFileInfo(packagePath).fileName()
-           + QStringLiteral(".tMp");
+    return programDir + QStringLiteral("/temp/") + QFileInfo(packagePath).fileName() +
+           QStringLiteral(".tMp");
 }
 
 namespace {
@@ -461,8 +465,8 @@ public:
         if (entry.SourcePath.isEmpty() || !src.open(QIODevice::ReadOnly))
             return false;
         const QString name = bareName ? QFileInfo(entry.Name).fileName() : entry.Name;
-        line(key + QLatin1Char(' ') + QString::number(entry.Time) + QLatin1Char(' ')
-             + QString::number(src.size()) + QLatin1Char(' ') + name);
+        line(key + QLatin1Char(' ') + QString::number(entry.Time) + QLatin1Char(' ') +
+             QString::number(src.size()) + QLatin1Char(' ') + name);
         copy(src);
         if (trailingLf)
             m_out.write("\n");
@@ -486,7 +490,8 @@ private:
 
 } // namespace
 
-bool SavePackageText(const ShipPackage& p, const QString& documentPath, const PackageContext& context)
+bool SavePackageText(const ShipPackage& p, const QString& documentPath,
+                     const PackageContext& context)
 {
     QFile out(documentPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -520,15 +525,15 @@ bool SavePackageText(const ShipPackage& p, const QString& documentPath, const Pa
         if (pic.open(QIODevice::ReadOnly)) {
             const QString name = QFileInfo(path).fileName();
             const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-            w.line(QStringLiteral("ScreenShot: ") + QString::number(pic.size()) + QLatin1Char(' ')
-                   + (dot < 0 ? QString() : name.mid(dot + 1)));
+            w.line(QStringLiteral("ScreenShot: ") + QString::number(pic.size()) + QLatin1Char(' ') +
+                   (dot < 0 ? QString() : name.mid(dot + 1)));
             w.copy(pic);
             out.write("\n");
         }
     }
     for (const PackageText& t : p.Texts)
-        w.line(QStringLiteral("Text: ") + QString::number(t.Language) + QLatin1Char(':') + t.Name
-               + QLatin1Char(':') + t.Description);
+        w.line(QStringLiteral("Text: ") + QString::number(t.Language) + QLatin1Char(':') + t.Name +
+               QLatin1Char(':') + t.Description);
     if (p.SceneFile)
         w.embed(QStringLiteral("SceneFile:"), *p.SceneFile, false, false);
     if (p.CockpitFile)
@@ -540,7 +545,8 @@ bool SavePackageText(const ShipPackage& p, const QString& documentPath, const Pa
     for (const PackageDummy& d : p.Dummies)
         w.line(QStringLiteral("Dummy: ") + d.Section + QLatin1Char(';') + d.Data);
     for (const PackageComponent& c : p.Components)
-        w.line(QStringLiteral("Component: ") + c.Part1 + QLatin1Char(';') + c.Part2 + QLatin1Char(';') + c.Part3);
+        w.line(QStringLiteral("Component: ") + c.Part1 + QLatin1Char(';') + c.Part2 +
+               QLatin1Char(';') + c.Part3);
     for (const QString& c : p.Cockpits)
         w.line(QStringLiteral("Cockpit: ") + c);
     for (const PackageFile& f : p.Scripts)
@@ -552,7 +558,8 @@ bool SavePackage(const ShipPackage& package, const QString& target, const Packag
 {
     QDir(context.programDir).mkpath(QStringLiteral("temp"));
     const QString document = PackageDocumentPath(context.programDir, target);
-    const bool ok = SavePackageText(package, document, context) && CompressFile(document, target, context.progress);
+    const bool ok = SavePackageText(package, document, context) &&
+                    CompressFile(document, target, context.progress);
     QFile::remove(document);
     return ok;
 }

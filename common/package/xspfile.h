@@ -15,34 +15,37 @@ class ProgressSink;
 class StatusSink;
 
 // What the reader and writer need from their caller instead of widgets.
-struct PackageContext {
-    QString programDir;             // holds temp/ and log/
-    Prompter* prompter = nullptr;   // the "update or install beside" question
+struct PackageContext
+{
+    QString programDir;           // holds temp/ and log/
+    Prompter* prompter = nullptr; // the "update or install beside" question
     ProgressSink* progress = nullptr;
     StatusSink* status = nullptr;
-    QString logName;                // empty: no logging
+    QString logName; // empty: no logging
     const QStringList* installerTexts = nullptr;
     const QStringList* sharedTexts = nullptr;
 };
 
 enum PackageStatus : int {
-    PackageOk = 0,      // read to the end ("complete" tells whether Name and Author were set)
-    PackageFailed = 1,  // failed, cancelled, unsafe or incomplete
-    PackageOlder = 2,   // an installed twin has a newer version
-    PackageTooNew = 3,  // needs a newer reader
+    PackageOk = 0,     // read to the end ("complete" tells whether Name and Author were set)
+    PackageFailed = 1, // failed, cancelled, unsafe or incomplete
+    PackageOlder = 2,  // an installed twin has a newer version
+    PackageTooNew = 3, // needs a newer reader
 };
 
 enum PackageFileKind : int { KindModel = 0, KindFile = 1 };
 
-struct OpenPackageOptions {
-    QString baseDir;                          // installer: game dir; authoring: program dir
+struct OpenPackageOptions
+{
+    QString baseDir; // installer: game dir; authoring: program dir
     const QList<ShipPackage>* installed = nullptr;
-    QString modCatalog;                       // empty: files are written as plain files
+    QString modCatalog;                            // empty: files are written as plain files
     QString scriptDir = QStringLiteral("scripts"); // relative to baseDir
-    bool inSlipway = true;                    // files go below baseDir/Slipway
+    bool inSlipway = true;                         // files go below baseDir/Slipway
 };
 
-struct OpenPackageResult {
+struct OpenPackageResult
+{
     int status = PackageOk;
     bool complete = false;
     int replaces = -1; // index in the installed list of the ship this one replaces

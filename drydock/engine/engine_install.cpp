@@ -1,1 +1,290 @@
-// in progress
+// The pending-install queue and the install step: a package's files go into
+// the mod, its record into the registry. The tables follow at the next update mod.
+#include "installerengine.h"
+
+#include "archivefile.h"
+#include "fileutils.h"
+#include "gamedir.h"
+#include "uiseams.h"
+#include "xspfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+QString withoutLineBreaks(QString text)
+{
+    text.remove(QLatin1Char('\n'));
+    text.remove(QLatin1Char('\r'));
+    return text;
+}
+
+QSet<QString> lowerNames(const QStringList& names)
+{
+    QSet<QString> set;
+    for (const QString& n : names)
+        set.insert(n.toLower());
+    return set;
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+// How a mod entry of a package file is named: backslashes, packed models and texts.
+QString storedName(const QString& name)
+{
+    return PackedName(QString(name).replace(QLatin1Char('/'), QLatin1Char('\\')), true);
+}
+
+// Scene, cockpit scene, models and other files of a ship.
+QList<PackageFile> shipFiles(const ShipPackage& ship)
+{
+    QList<PackageFile> files;
+    if (ship.SceneFile)
+        files.append(*ship.SceneFile);
+    if (ship.CockpitFile)
+        files.append(*ship.CockpitFile);
+    files += ship.Models;
+    files += ship.Files;
+    return files;
+}
+
+// True when an installed ship lists a file of that name (any kind, any case).
+bool ownedByInstalledShip(const QList<ShipPackage>& ships, const QString& name)
+{
+    const QString wanted = storedName(name).toLower();
+    for (const ShipPackage& ship : ships) {
+        if (ship.Deleted != 0)
+            continue;
+        for (const PackageFile& f : shipFiles(ship))
+            if (storedName(f.Name).toLower() == wanted)
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int InstallerEngine::enqueue(const QStringList& paths)
+{
+    int queued = 0;
+    for (const QString& p : paths) {
+        const QString path = withoutLineBreaks(p);
+        if (path.isEmpty() || QFileInfo(path).suffix().toLower() != QLatin1String("xsp"))
+            continue;
+        m_queue.append(path);
+        ++queued;
+    }
+    return queued;
+}
+
+InstallResult InstallerEngine::installNext(bool showMessages)
+{
+    if (m_queue.isEmpty()) {
+        InstallResult none;
+        none.error = QStringLiteral("nothing queued");
+        return none;
+    }
+    // Taken off before the install runs: whatever arrives meanwhile (a message
+    // box runs its own event loop) queues behind it, and no path runs twice.
+    const QString path = m_queue.takeFirst();
+    return install(path, m_services.progress, showMessages);
+}
+
+InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink* progress,
+                                       bool showMessages)
+{
+    InstallResult result;
+    const QString path = withoutLineBreaks(packagePath);
+    Prompter* prompter = m_services.prompter;
+
+    QFile file(path);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly)) {
+        // Shown whatever the caller asked: the user named a file that is not there.
+        if (prompter)
+            prompter->ask(Prompter::Icon::Critical, installerText(36), installerText(37) + path,
+                          {installerText(29)});
+        result.error = QStringLiteral("package file cannot be opened: ") + path;
+        log(QStringLiteral("(INSTALL) Package file cannot be opened: ") + path);
+        return result;
+    }
+    if (m_gameDir.isEmpty()) {
+        result.error = QStringLiteral("no game directory selected");
+        log(QStringLiteral("(INSTALL) No game directory selected"));
+        return result;
+    }
+    // A mod the running game holds cannot take the files; nothing may be registered then.
+    if (!modWritable(QStringLiteral("(INSTALL) "), &result.error))
+        return result;
+
+    // What exists before the package is read: a failed package takes back only
+    // what it added and nobody else owns.
+    const QString catalog = modCatalog();
+    const QString scriptDir =
+        QDir(m_gameDir).relativeFilePath(ResolvePath(m_gameDir, QStringLiteral("scripts")));
+    const QString picsDir = m_gameDir + QStringLiteral("/Slipway/ShipPics");
+    QStringList entriesBefore;
+    for (const CatalogEntryInfo& e : ListCatalog(catalog))
+        entriesBefore << e.name;
+    const QSet<QString> modBefore = lowerNames(entriesBefore);
+    const QSet<QString> scriptsBefore =
+        lowerNames(filesIn(m_gameDir + QLatin1Char('/') + scriptDir));
+    const QSet<QString> picsBefore = lowerNames(filesIn(picsDir));
+
+    ShipPackage ship;
+    ship.Enabled = true;
+    log(QStringLiteral("Installing Ship: ") + path);
+
+    OpenPackageOptions options;
+    options.baseDir = m_gameDir;
+    options.installed = &m_registry.Ships;
+    options.modCatalog = catalog;
+    options.scriptDir = scriptDir;
+    options.inSlipway = true;
+    PackageContext context;
+    context.programDir = m_services.programDir;
+    context.prompter = prompter;
+    context.progress = progress;
+    context.status = m_services.status;
+    context.logName = m_settings.debugLog ? QStringLiteral("installer_debug") : QString();
+    context.installerTexts = m_services.installerTexts;
+    context.sharedTexts = m_services.sharedTexts;
+    const OpenPackageResult read = OpenPackage(file, ship, options, context);
+    file.close();
+
+    // Takes back what this package added and no installed ship owns. Files that
+    // were there before (an installed ship's, the base mod's, the game's scripts)
+    // stay, also when the package overwrote them: their old bytes are gone, and
+    // removing them would break their owner.
+    const auto takeBack = [&] {
+        for (const PackageFile& f : shipFiles(ship)) {
+            const QString stored = storedName(f.Name);
+            if (!IsSafeEntryName(f.Name) || modBefore.contains(stored.toLower()) ||
+                ownedByInstalledShip(m_registry.Ships, f.Name))
+                continue;
+            log(QStringLiteral("(INSTALL) Removing file of the failed package: ") + f.Name);
+            RemoveArchiveFile(catalog + QStringLiteral("::") + stored);
+        }
+        for (const PackageFile& f : ship.Scripts) {
+            if (!IsSafeEntryName(f.Name) || f.Name.contains(QLatin1Char('/')) ||
+                f.Name.contains(QLatin1Char('\\')) || scriptsBefore.contains(f.Name.toLower()))
+                continue;
+            log(QStringLiteral("(INSTALL) Removing script of the failed package: ") + f.Name);
+            QFile::remove(m_gameDir + QLatin1Char('/') + scriptDir + QLatin1Char('/') + f.Name);
+        }
+        const QString& pic = ship.ScreenShot;
+        if (!pic.isEmpty() && IsSafeEntryName(pic) && !pic.contains(QLatin1Char('/')) &&
+            !pic.contains(QLatin1Char('\\')) && !picsBefore.contains(pic.toLower()))
+            QFile::remove(picsDir + QLatin1Char('/') + pic);
+    };
+
+    result.status = read.status;
+    result.name = ship.Name;
+    result.author = ship.Author;
+    result.version = ship.Version;
+
+    // Every file the package brought must now be in the mod (those an installed
+    // ship already holds in the same or a newer copy were not written, and are
+    // there already). A missing one was refused by the archive, e.g. because the
+    // game locked the mod while the package was read.
+    if (read.status == PackageOk && read.complete) {
+        QStringList entriesNow;
+        for (const CatalogEntryInfo& e : ListCatalog(catalog))
+            entriesNow << e.name;
+        const QSet<QString> modNow = lowerNames(entriesNow);
+        for (const PackageFile& f : shipFiles(ship)) {
+            if (!modNow.contains(storedName(f.Name).toLower()) &&
+                !ownedByInstalledShip(m_registry.Ships, f.Name)) {
+                log(QStringLiteral("(INSTALL) File missing from the mod archive: ") + f.Name);
+                result.status = PackageFailed;
+                result.error = QStringLiteral("could not store ") + f.Name + QStringLiteral(" in ") +
+                               catalog;
+                break;
+            }
+        }
+    }
+
+    if (result.status != PackageOk || !read.complete) {
+        if (result.status == PackageOk)
+            result.status = PackageFailed;
+        if (showMessages && prompter && result.status == PackageTooNew)
+            prompter->ask(Prompter::Icon::Critical, sharedText(1), sharedText(2),
+                          {installerText(29)});
+        if (showMessages && prompter && result.status == PackageOlder)
+            prompter->ask(Prompter::Icon::Critical, sharedText(1), sharedText(3),
+                          {installerText(29)});
+        if (result.error.isEmpty())
+            result.error = result.status == PackageTooNew ? QStringLiteral("package needs a newer installer")
+                           : result.status == PackageOlder
+                               ? QStringLiteral("an installed copy has a newer version")
+                               : QStringLiteral("package could not be read, or was cancelled");
+        log(QStringLiteral("(INSTALL) Package not installed (status %1): ").arg(result.status) +
+            path);
+
+        takeBack();
+        return result;
+    }
+
+    ship.NotChecked = false;
+    ship.Changed = true;
+    const QList<ShipPackage> before = m_registry.Ships;
+    const int old = read.replaces;
+    ShipPackage oldShip;
+    if (old >= 0 && old < m_registry.Ships.size()) {
+        // An update takes the old record's place, and so its ship-table slot.
+        oldShip = m_registry.Ships.at(old);
+        m_registry.Ships[old] = ship;
+        result.replacedExisting = true;
+    } else {
+        int freeSlot = -1;
+        for (qsizetype i = 0; i < m_registry.Ships.size() && freeSlot < 0; ++i)
+            if (m_registry.Ships.at(i).Deleted == 2)
+                freeSlot = static_cast<int>(i);
+        if (freeSlot >= 0)
+            m_registry.Ships[freeSlot] = ship;
+        else
+            m_registry.Ships.append(ship);
+    }
+
+    if (!saveRegistry()) {
+        m_registry.Ships = before;
+        takeBack();
+        result.status = PackageFailed;
+        result.error = QStringLiteral("the registry could not be saved");
+        log(QStringLiteral("(INSTALL) Cannot save the registry; ship not installed: ") + ship.Name);
+        return result;
+    }
+    m_modChanged = true;
+
+    if (result.replacedExisting) {
+        // Scene and cockpit scene the new version no longer names leave the mod
+        // unless another ship uses them.
+        const auto dropScene = [&](const std::optional<PackageFile>& was,
+                                   const std::optional<PackageFile>& now) {
+            if (!was || !IsSafeEntryName(was->Name) ||
+                (now && now->Name.compare(was->Name, Qt::CaseInsensitive) == 0) ||
+                ownedByInstalledShip(m_registry.Ships, was->Name))
+                return;
+            log(QStringLiteral("Removing Unused files: ") + was->Name);
+            QFile::remove(m_gameDir + QStringLiteral("/Slipway/") + was->Name);
+            RemoveArchiveFile(catalog + QStringLiteral("::") + storedName(was->Name));
+        };
+        dropScene(oldShip.SceneFile, ship.SceneFile);
+        dropScene(oldShip.CockpitFile, ship.CockpitFile);
+        removeLeftoverFiles(oldShip.Models, ship.Models);
+        removeLeftoverFiles(oldShip.Files, ship.Files);
+    }
+
+    if (!ship.ScreenShot.isEmpty() && m_settings.loadingScreens)
+        copyLoadingScreen(ship);
+    if (showMessages && prompter)
+        prompter->ask(Prompter::Icon::Information, installerText(38),
+                      FormatText(installerText(39), ship.Name, ship.Author, ship.Version),
+                      {installerText(29)});
+    return result;
+}

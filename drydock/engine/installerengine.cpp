@@ -2,12 +2,14 @@
 // The steps themselves live in engine_*.cpp beside this file.
 #include "installerengine.h"
 
+#include "arc.h"
 #include "fileutils.h"
 #include "gamedir.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 InstallerEngine::InstallerEngine(Services services, InstallerSettings& settings)
     : m_services(std::move(services)), m_settings(settings)
@@ -93,4 +95,48 @@ bool InstallerEngine::extractGameTable(const QString& entry, const QString& dest
             return true;
     }
     return ExtractGameFile(m_gameDir, entry, destination);
+}
+
+bool InstallerEngine::modWritable(const QString& tag, QString* error) const
+{
+    const QString catalog = modCatalog();
+    QString why;
+    if (!EnsureCatalog(catalog)) {
+        const int code = LastArchiveError();
+        why = code == ARC_E_ACCESS ? QStringLiteral("Mod archive is locked: ")
+                                   : QStringLiteral("Mod archive cannot be created: ");
+        why += catalog + QStringLiteral(" (") + ArchiveErrorMessage(code) + QLatin1Char(')');
+    } else if (ArcCatalogHandle* h = arc_open_catalog(
+                   QFile::encodeName(QString(catalog).replace(QLatin1Char('/'), QLatin1Char('\\')))
+                       .constData(),
+                   0)) {
+        arc_close_catalog(h);
+        // A catalogue the library could only open for reading refuses every change.
+        if (!QFileInfo(catalog).isWritable())
+            why = QStringLiteral("Mod archive is read-only: ") + catalog;
+    } else {
+        const int code = LastArchiveError();
+        why = (code == ARC_E_ACCESS ? QStringLiteral("Mod archive is locked: ")
+                                    : QStringLiteral("Mod archive cannot be opened: ")) +
+              catalog + QStringLiteral(" (") + ArchiveErrorMessage(code) + QLatin1Char(')');
+    }
+    if (why.isEmpty())
+        return true;
+    log(tag + why);
+    if (error)
+        *error = why;
+    return false;
+}
+
+QByteArray InstallerEngine::gameTableText(const QString& entry, const QString& tempName) const
+{
+    const QString temp = m_services.programDir + QLatin1Char('/') + tempName;
+    QByteArray text;
+    if (extractGameTable(entry, temp)) {
+        QFile f(temp);
+        if (f.open(QIODevice::ReadOnly))
+            text = f.readAll();
+    }
+    QFile::remove(temp);
+    return text;
 }

@@ -42,6 +42,9 @@ public:
         StatusSink* status = nullptr;
         std::function<void(const QString&)> log; // debug log lines (already without time stamp)
         std::function<qint64()> clock;       // seconds since 1970; tests pin it
+        // Ids of the UI catalogue's language list, in list order: text option 1
+        // picks its extra language from here by the settings' list index.
+        QList<int> knownLanguageIds;
     };
 
     // The name of the mod pair and the value written into the game's registry.
@@ -66,7 +69,10 @@ public:
 
     // --- Base mod ---
     // ":: " + installer text 14 + " ::" first, then every mods/*.cat except Hullwright.
-    QStringList baseModChoices() const;
+    // Also settles the current base mod: when none is known yet it is taken from the
+    // game's selected-mod value, and a name that is not among the choices becomes
+    // the first item.
+    QStringList baseModChoices();
     QString currentBaseMod() const { return m_baseMod; }
     QString previousBaseMod() const { return m_previousBaseMod; }
     static bool isRealMod(const QString& name);
@@ -89,7 +95,9 @@ public:
     // --- Uninstall, enable, disable ---
     bool uninstallShip(int index, bool showMessages = true);
     bool setShipEnabled(int index, bool enabled);
-    // Files of `oldFiles` that `newFiles` no longer has leave the mod and Slipway.
+    // Files of `oldFiles` that `newFiles` no longer has leave the mod and Slipway,
+    // except those a registered ship still lists: call it once the old record has
+    // left the registry.
     void removeLeftoverFiles(const QList<PackageFile>& oldFiles, const QList<PackageFile>& newFiles);
     // Records waiting for the game's purge become free when the game reported it.
     void purgeCheck();
@@ -102,13 +110,18 @@ public:
     bool updateMod();
     void fixBuffer();
     QList<int> textLanguages() const;
+    // The extra text language of the settings: option 1 the chosen list entry's id
+    // (0 when there is no such entry), option 2 the custom id, option 0 none (0).
+    int extraTextLanguage() const;
     bool generateTexts();
     QStringList generateCockpits();  // the merged cockpit entries, in index order
     bool generateShips(const QStringList& cockpits);
     bool generateDummies();
     bool generateComponents();
     bool addTablesToMod();
-    int gameShipCount();             // header count of the game's own ship table
+    // Ships of the game's own table: its header count, or the entry lines present
+    // when the header disagrees with them.
+    int gameShipCount();
 
     // --- Scripts and loading screens ---
     void installProgramScripts(const QString& gameDir);
@@ -124,6 +137,12 @@ private:
     qint64 now() const;
     // Extracts a game table, base mod first when one is chosen, never the Hullwright mod.
     bool extractGameTable(const QString& entry, const QString& destination) const;
+    // Makes sure the mod catalogue exists and can be written now (the game holds
+    // it locked while it runs); logs why not under the given tag.
+    bool modWritable(const QString& tag, QString* error = nullptr) const;
+    // A game table's text through a temporary file in the program folder; empty
+    // when no catalogue holds it.
+    QByteArray gameTableText(const QString& entry, const QString& tempName) const;
 
     Services m_services;
     InstallerSettings& m_settings;

@@ -27,7 +27,8 @@ QByteArray readFile(const QString& path)
 QByteArray catalogText(const QString& path)
 {
     QByteArray raw = readFile(path);
-    arc_scramble_catalog(reinterpret_cast<unsigned char*>(raw.data()), static_cast<size_t>(raw.size()));
+    arc_scramble_catalog(reinterpret_cast<unsigned char*>(raw.data()),
+                         static_cast<size_t>(raw.size()));
     return raw;
 }
 
@@ -69,7 +70,10 @@ class TstArc : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QByteArray cat(const char* name = "01.cat") const { return QFile::encodeName(m_dir.filePath(QLatin1String(name))); }
+    QByteArray cat(const char* name = "01.cat") const
+    {
+        return QFile::encodeName(m_dir.filePath(QLatin1String(name)));
+    }
     QByteArray entry(const char* name, const char* catName = "01.cat") const
     {
         return cat(catName) + "::" + name;
@@ -141,7 +145,8 @@ private slots:
 
         auto reserved = gz; // reserved bits are reported but the data still comes out
         reserved[3] = 0x20;
-        QCOMPARE(arc_gzip_decode(reserved.data(), reserved.size(), out, nullptr), int(ARC_GZ_RESERVED));
+        QCOMPARE(arc_gzip_decode(reserved.data(), reserved.size(), out, nullptr),
+                 int(ARC_GZ_RESERVED));
         QCOMPARE(out, text);
 
         auto truncated = gz;
@@ -161,9 +166,11 @@ private slots:
         QCOMPARE(lines[1].name, std::string("my model.pbb"));
         QCOMPARE(lines[1].size, int64_t(7));
         const char noBlank[] = "01.dat\nnoblank\n";
-        QCOMPARE(arc_parse_catalog_text(noBlank, sizeof noBlank - 1, dat, lines), int(ARC_E_BADDATA));
+        QCOMPARE(arc_parse_catalog_text(noBlank, sizeof noBlank - 1, dat, lines),
+                 int(ARC_E_BADDATA));
         const char negative[] = "01.dat\nx -5\n";
-        QCOMPARE(arc_parse_catalog_text(negative, sizeof negative - 1, dat, lines), int(ARC_E_ENTRYSIZE));
+        QCOMPARE(arc_parse_catalog_text(negative, sizeof negative - 1, dat, lines),
+                 int(ARC_E_ENTRYSIZE));
         const char huge[] = "01.dat\nx 99999999999999999999999\n";
         QCOMPARE(arc_parse_catalog_text(huge, sizeof huge - 1, dat, lines), int(ARC_E_ENTRYSIZE));
     }
@@ -172,8 +179,8 @@ private slots:
     {
         QVERIFY(arc_valid_entry_name("types\\TShips.pck"));
         QVERIFY(arc_valid_entry_name("objects\\ships\\a b..c.pbb"));
-        for (const char* bad : {"", "..\\x", "a\\..\\b", "a\\..", "\\abs", "c:x", "a/b", "a*", "a|b",
-                                "a<b", "a>b", "a\nb"})
+        for (const char* bad : {"", "..\\x", "a\\..\\b", "a\\..", "\\abs", "c:x", "a/b", "a*",
+                                "a|b", "a<b", "a>b", "a\nb"})
             QVERIFY2(!arc_valid_entry_name(bad), bad);
     }
 
@@ -193,7 +200,8 @@ private slots:
         QFile(m_dir.filePath("03.cat")).open(QIODevice::WriteOnly);
         QVERIFY(!arc_open_catalog(cat("03.cat").constData(), 0));
         QCOMPARE(arc_last_error(), int(ARC_E_EMPTY));
-        QCOMPARE(QString::fromLatin1(arc_error_message(arc_last_error())), QString("File is empty."));
+        QCOMPARE(QString::fromLatin1(arc_error_message(arc_last_error())),
+                 QString("File is empty."));
 
         QFile::copy(m_dir.filePath("01.cat"), m_dir.filePath("04.cat"));
         QVERIFY(!arc_open_catalog(cat("04.cat").constData(), 0));
@@ -213,7 +221,8 @@ private slots:
         QVERIFY(putEntry(entry("a.txt"), "AAAA"));
         QVERIFY(putEntry(entry("types\\b.txt"), "BBBBBB"));
         QVERIFY(putEntry(entry("c.txt"), "CC"));
-        QCOMPARE(catalogText(m_dir.filePath("01.cat")), QByteArray("01.dat\na.txt 4\ntypes/b.txt 6\nc.txt 2\n"));
+        QCOMPARE(catalogText(m_dir.filePath("01.cat")),
+                 QByteArray("01.dat\na.txt 4\ntypes/b.txt 6\nc.txt 2\n"));
         QByteArray dat = readFile(m_dir.filePath("01.dat"));
         for (char& ch : dat)
             ch = static_cast<char>(ch ^ 0xA5);
@@ -223,10 +232,12 @@ private slots:
 
         // Same size: rewritten in place.
         QVERIFY(putEntry(entry("types\\b.txt"), "bbbbbb"));
-        QCOMPARE(catalogText(m_dir.filePath("01.cat")), QByteArray("01.dat\na.txt 4\ntypes/b.txt 6\nc.txt 2\n"));
+        QCOMPARE(catalogText(m_dir.filePath("01.cat")),
+                 QByteArray("01.dat\na.txt 4\ntypes/b.txt 6\nc.txt 2\n"));
         // Other size: the tail moves down and the entry goes to the end.
         QVERIFY(putEntry(entry("types\\b.txt"), "123456789"));
-        QCOMPARE(catalogText(m_dir.filePath("01.cat")), QByteArray("01.dat\na.txt 4\nc.txt 2\ntypes/b.txt 9\n"));
+        QCOMPARE(catalogText(m_dir.filePath("01.cat")),
+                 QByteArray("01.dat\na.txt 4\nc.txt 2\ntypes/b.txt 9\n"));
         QCOMPARE(getEntry(entry("a.txt")), QByteArray("AAAA"));
         QCOMPARE(getEntry(entry("c.txt")), QByteArray("CC"));
         QCOMPARE(getEntry(entry("types\\b.txt")), QByteArray("123456789"));
@@ -238,13 +249,15 @@ private slots:
         QCOMPARE(getEntry(entry("types\\b.txt")), QByteArray("123456789"));
 
         // A new entry that is closed at once is stored empty.
-        ArcFileHandle* h = arc_open(entry("empty.txt").constData(), ARC_MODE_WRITE, 1, ARC_TYPE_PLAIN);
+        ArcFileHandle* h =
+            arc_open(entry("empty.txt").constData(), ARC_MODE_WRITE, 1, ARC_TYPE_PLAIN);
         QVERIFY(h);
         QVERIFY(arc_close(h));
         QVERIFY(catalogText(m_dir.filePath("01.cat")).endsWith("empty.txt 0\n"));
 
         QVERIFY(arc_remove(entry("c.txt").constData()));
-        QCOMPARE(catalogText(m_dir.filePath("01.cat")), QByteArray("01.dat\ntypes/b.txt 9\na.txt 1\nempty.txt 0\n"));
+        QCOMPARE(catalogText(m_dir.filePath("01.cat")),
+                 QByteArray("01.dat\ntypes/b.txt 9\na.txt 1\nempty.txt 0\n"));
         QCOMPARE(QFileInfo(m_dir.filePath("01.dat")).size(), 10);
         QCOMPARE(getEntry(entry("a.txt")), QByteArray("A"));
         QVERIFY(!arc_remove(entry("c.txt").constData()));
@@ -258,7 +271,8 @@ private slots:
         QVERIFY(putEntry(entry("types\\TShips.pck"), text, ARC_TYPE_PACKED));
         QCOMPARE(getEntry(entry("types\\TShips.pck")), text);
         const QByteArray raw = getEntry(entry("types\\TShips.pck"), ARC_TYPE_PLAIN);
-        QVERIFY(arc_is_packed(reinterpret_cast<const unsigned char*>(raw.constData()), size_t(raw.size())));
+        QVERIFY(arc_is_packed(reinterpret_cast<const unsigned char*>(raw.constData()),
+                              size_t(raw.size())));
         QVERIFY(raw.size() < text.size());
 
         ArcFileHandle* h = arc_open(entry("types\\TShips.pck").constData(), 0, 0, 0);
@@ -367,7 +381,8 @@ private slots:
     void searchPatterns()
     {
         QVERIFY(arc_close_catalog(arc_open_catalog(cat().constData(), 1)));
-        for (const char* n : {"t\\440001.pck", "types\\TShips.pck", "t\\490001.pck", "T\\449001.PCK"})
+        for (const char* n :
+             {"t\\440001.pck", "types\\TShips.pck", "t\\490001.pck", "T\\449001.PCK"})
             QVERIFY(putEntry(entry(n), "x"));
         ArcCatalogHandle* c = arc_open_catalog(cat().constData(), 0);
         auto find = [&](const char* pattern) {
@@ -418,7 +433,8 @@ private slots:
         QVERIFY(arc_close(dst));
         QVERIFY(arc_close(src));
         const QByteArray onDisk = readFile(m_dir.filePath("model.pbd"));
-        QVERIFY(arc_is_packed(reinterpret_cast<const unsigned char*>(onDisk.constData()), size_t(onDisk.size())));
+        QVERIFY(arc_is_packed(reinterpret_cast<const unsigned char*>(onDisk.constData()),
+                              size_t(onDisk.size())));
         QCOMPARE(getEntry(packedPath), text);
 
         // A copy into a read handle is refused.
@@ -439,7 +455,8 @@ private slots:
     {
         QDir(m_dir.path()).mkpath("Types");
         QVERIFY(putEntry(QFile::encodeName(m_dir.filePath("Types/Table.txt")), "abc"));
-        QCOMPARE(getEntry(QFile::encodeName(m_dir.filePath("types\\TABLE.TXT"))), QByteArray("abc"));
+        QCOMPARE(getEntry(QFile::encodeName(m_dir.filePath("types\\TABLE.TXT"))),
+                 QByteArray("abc"));
     }
 };
 

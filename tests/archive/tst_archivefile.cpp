@@ -61,7 +61,8 @@ private slots:
         QTest::newRow("BOB upper") << "objects\\SHIP.BOB" << false << "objects\\SHIP.pbb";
         QTest::newRow("xml kept") << "t/449001.xml" << false << "t/449001.xml";
         QTest::newRow("xml") << "t/449001.xml" << true << "t/449001.pck";
-        QTest::newRow("txt in cat") << "a/01.cat::types\\TShips.txt" << true << "a/01.cat::types\\TShips.pck";
+        QTest::newRow("txt in cat")
+            << "a/01.cat::types\\TShips.txt" << true << "a/01.cat::types\\TShips.pck";
         QTest::newRow("dds") << "x.dds" << true << "x.dds";
         QTest::newRow("dot in folder") << "my.folder/readme" << true << "my.folder/readme";
         QTest::newRow("two dots") << "a.b.txt" << true << "a.b.pck";
@@ -77,7 +78,8 @@ private slots:
     void writeAndExtract()
     {
         const QByteArray table = QByteArray("48;1;\n0;HW_NEW_SHIP;\n").repeated(20);
-        QVERIFY(WriteArchiveFile(table.constData(), table.size(), entry("types/TShips.txt"), true, false));
+        QVERIFY(WriteArchiveFile(table.constData(), table.size(), entry("types/TShips.txt"), true,
+                                 false));
         QVERIFY(WriteArchiveFile("DDS!", 4, entry("x.dds"), true, false));
         QCOMPARE(names(ListCatalog(m_cat)), QStringList({"types\\TShips.pck", "x.dds"}));
 
@@ -106,7 +108,8 @@ private slots:
     {
         QVERIFY(WriteArchiveFile("model", 5, entry("objects\\ship.bob"), true, false));
         QVERIFY(WriteArchiveFile("loose", 5, entry("objects\\ship2.bob"), false, false));
-        QCOMPARE(names(ListCatalog(m_cat)), QStringList({"objects\\ship.pbb", "objects\\ship2.bob"}));
+        QCOMPARE(names(ListCatalog(m_cat)),
+                 QStringList({"objects\\ship.pbb", "objects\\ship2.bob"}));
         QVERIFY(ExtractArchiveFile(entry("objects\\ship.bob"), path("m.bob"), true, false));
         QCOMPARE(readFile(path("m.bob")), QByteArray("model"));
 
@@ -125,7 +128,8 @@ private slots:
         for (int i = 0; i < 50; ++i) {
             const QByteArray piece = QByteArray::number(i).repeated(1000);
             whole += piece;
-            QVERIFY(WriteArchiveFile(piece.constData(), piece.size(), entry("big.txt"), true, i > 0));
+            QVERIFY(
+                WriteArchiveFile(piece.constData(), piece.size(), entry("big.txt"), true, i > 0));
         }
         QVERIFY(ExtractArchiveFile(entry("big.pck"), path("big.txt"), false, false));
         QCOMPARE(readFile(path("big.txt")), whole);
@@ -201,7 +205,8 @@ private slots:
     void copyingConvertsForms()
     {
         const QByteArray text("// table\n47;0;\n");
-        QVERIFY(WriteArchiveFile(text.constData(), text.size(), entry("types\\TCockpits.txt"), true, false));
+        QVERIFY(WriteArchiveFile(text.constData(), text.size(), entry("types\\TCockpits.txt"), true,
+                                 false));
         // .pck -> .txt unpacks, .txt -> .pck packs, across catalogue and disk.
         QVERIFY(CopyArchiveFile(entry("types\\TCockpits.pck"), path("cockpits.txt")));
         QCOMPARE(readFile(path("cockpits.txt")), text);

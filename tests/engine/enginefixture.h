@@ -1,1 +1,309 @@
+// Shared fixture of the engine tests: a sample game and a program folder in a
+// temporary directory, scripted answers for the prompter, recorders for log
+// lines, progress and status, a pinned clock, and helpers that build packages
+// and read back what the engine wrote into the mod.
 #pragma once
+
+#include "archivefile.h"
+#include "installerengine.h"
+#include "installersettings.h"
+#include "samplegame.h"
+#include "shiprecord.h"
+#include "sysregistry.h"
+#include "uiseams.h"
+#include "xspfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Answers questions from a list (the default button once the list is used up)
+// and records every question asked.
+class ScriptedPrompter : public Prompter
+{
+public:
+    struct Question
+    {
+        Icon icon;
+        QString caption;
+        QString text;
+        QStringList buttons;
+        int defaultButton;
+        int escapeButton;
+        int answer;
+    };
+
+    QList<int> answers;
+    QList<Question> asked;
+
+    int ask(Icon icon, const QString& caption, const QString& text, const QStringList& buttons,
+            int defaultButton, int escapeButton) override
+    {
+        const int answer = answers.isEmpty() ? defaultButton : answers.takeFirst();
+        asked.append({icon, caption, text, buttons, defaultButton, escapeButton, answer});
+        return answer;
+    }
+    // Questions whose caption is the given text.
+    int countCaption(const QString& caption) const
+    {
+        int n = 0;
+        for (const Question& q : asked)
+            n += q.caption == caption;
+        return n;
+    }
+};
+
+class RecordingProgress : public ProgressSink
+{
+public:
+    qint64 total = 0;
+    qint64 done = 0;
+    int updates = 0;
+    void setTotal(qint64 t) override { total = t; }
+    void setDone(qint64 d) override
+    {
+        done = d;
+        ++updates;
+    }
+};
+
+class RecordingStatus : public StatusSink
+{
+public:
+    QStringList shown;
+    void showStatus(const QString& text) override { shown.append(text); }
+};
+
+// UI texts of the tests: installer text n reads "I<n>", shared text n "S<n>".
+// The texts that take values carry their placeholders, so a formatted message
+// shows what was filled in: installer text 39 reads "I39 %1|%2|%3".
+inline QStringList FixtureInstallerTexts()
+{
+    static const QSet<int> withValues = {23, 27, 39, 42, 137};
+    QStringList texts;
+    for (int n = 0; n < 150; ++n)
+        texts << (withValues.contains(n) ? QStringLiteral("I%1 %2|%3|%4")
+                                               .arg(n)
+                                               .arg(QLatin1String("%1"), QLatin1String("%2"),
+                                                    QLatin1String("%3"))
+                                         : QStringLiteral("I%1").arg(n));
+    return texts;
+}
+
+inline QStringList FixtureSharedTexts()
+{
+    QStringList texts;
+    for (int n = 0; n < 20; ++n)
+        texts << QStringLiteral("S%1").arg(n);
+    return texts;
+}
+
+class EngineFixture
+{
+public:
+    static constexpr qint64 kStartTime = 1300000000; // the pinned clock's first reading
+
+    QTemporaryDir root;
+    QString gameDir;    // root/game: the sample game
+    QString programDir; // root/program: temp/, log/, registry.ini
+    QStringList installerTexts = FixtureInstallerTexts();
+    QStringList sharedTexts = FixtureSharedTexts();
+    ScriptedPrompter prompter;
+    RecordingProgress progress;
+    RecordingStatus status;
+    QStringList logLines;
+    qint64 clock = kStartTime;
+    InstallerSettings settings;
+    std::unique_ptr<SystemRegistry> systemRegistry;
+    std::unique_ptr<InstallerEngine> engine;
+
+    // Creates the folders and, with withGame, the sample game. Check ok() after.
+    explicit EngineFixture(bool withGame = true)
+    {
+        if (!root.isValid())
+            return;
+        gameDir = root.filePath(QStringLiteral("game"));
+        programDir = root.filePath(QStringLiteral("program"));
+        QDir().mkpath(programDir + QStringLiteral("/temp"));
+        systemRegistry = CreateIniRegistry(programDir + QStringLiteral("/registry.ini"));
+        m_ok = !withGame || SampleGame::MakeSampleGame(gameDir, &error);
+    }
+
+    bool ok() const { return root.isValid() && m_ok; }
+    QString error;
+
+    InstallerEngine::Services services(bool withPrompter = true)
+    {
+        InstallerEngine::Services s;
+        s.programDir = programDir;
+        s.systemRegistry = systemRegistry.get();
+        s.installerTexts = &installerTexts;
+        s.sharedTexts = &sharedTexts;
+        s.prompter = withPrompter ? &prompter : nullptr;
+        s.progress = &progress;
+        s.status = &status;
+        s.log = [this](const QString& line) { logLines.append(line); };
+        s.clock = [this] { return clock; };
+        return s;
+    }
+
+    // A new engine on the fixture's game (selected) and settings; replaces the old one.
+    InstallerEngine& makeEngine(bool withPrompter = true)
+    {
+        engine = std::make_unique<InstallerEngine>(services(withPrompter), settings);
+        engine->setGameDir(gameDir);
+        return *engine;
+    }
+
+    QString modCatalog() const { return gameDir + QStringLiteral("/mods/Hullwright.cat"); }
+    QString registryFile() const { return gameDir + QStringLiteral("/Slipway/ships.dat"); }
+
+    // Log lines that start with the given text.
+    QStringList logStartingWith(const QString& start) const
+    {
+        QStringList found;
+        for (const QString& l : logLines)
+            if (l.startsWith(start))
+                found << l;
+        return found;
+    }
+
+    // --- Reading the mod back ---
+
+    // Entry names of the mod catalogue (backslashes), in catalogue order.
+    QStringList modEntries() const
+    {
+        QStringList names;
+        for (const CatalogEntryInfo& e : ListCatalog(modCatalog()))
+            names << e.name;
+        return names;
+    }
+
+    // The unpacked content of a mod entry ("types\\TShips.pck"); empty when missing.
+    QByteArray modEntry(const QString& name) const { return entryOf(modCatalog(), name); }
+
+    // The unpacked content of an entry of any catalogue or of a loose (packed) file.
+    QByteArray entryOf(const QString& catalog, const QString& name) const
+    {
+        const QString out = root.filePath(QStringLiteral("extracted.tmp"));
+        QFile::remove(out);
+        const QString source = name.isEmpty() ? catalog : catalog + QStringLiteral("::") + name;
+        if (!ExtractArchiveFile(source, out, false, false))
+            return {};
+        QFile f(out);
+        QByteArray bytes;
+        if (f.open(QIODevice::ReadOnly))
+            bytes = f.readAll();
+        f.close();
+        QFile::remove(out);
+        return bytes;
+    }
+
+    // Lines of a mod entry without their line ends (LF or CR LF).
+    QStringList modLines(const QString& name) const { return splitLines(modEntry(name)); }
+
+    static QStringList splitLines(const QByteArray& bytes)
+    {
+        QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        for (QString& l : lines)
+            if (l.endsWith(QLatin1Char('\r')))
+                l.chop(1);
+        return lines;
+    }
+
+    // --- Game tables ---
+
+    // Adds catalogue NN.cat to the game holding one plain table entry (packed in
+    // the catalogue), e.g. addGameEntry(3, "types\\TShips.txt", text).
+    bool addGameEntry(int catalogNumber, const QString& plainName, const QByteArray& text) const
+    {
+        const QString cat = gameDir + QLatin1Char('/') +
+                            QStringLiteral("%1.cat").arg(catalogNumber, 2, 10, QLatin1Char('0'));
+        return EnsureCatalog(cat) &&
+               WriteArchiveFile(text.constData(), text.size(), cat + QStringLiteral("::") + plainName,
+                                true, false);
+    }
+
+    // A ship table of `count` game ships ("GAME_SHIP_<i>"), each a complete record.
+    static QByteArray gameShipTable(int count)
+    {
+        QByteArray t = "// TShips.txt - a grown game table\n48;" + QByteArray::number(count) + ";\n";
+        for (int i = 0; i < count; ++i)
+            t += QByteArray(kDefaultShipLine).replace("HW_NEW_SHIP", "GAME_SHIP_" + QByteArray::number(i)) +
+                 "\n";
+        return t;
+    }
+
+    // --- Packages ---
+
+    // The sample packages, written once into root/packages; full paths in the
+    // order of SampleGame::PackageFileNames().
+    QStringList samplePackages()
+    {
+        const QString folder = root.filePath(QStringLiteral("packages"));
+        QStringList paths;
+        for (const QString& n : SampleGame::PackageFileNames())
+            paths << folder + QLatin1Char('/') + n;
+        if (!QFile::exists(paths.first()) && !SampleGame::MakeSamplePackages(folder, &error))
+            return {};
+        return paths;
+    }
+
+    // A minimal package: the default record with the given ID, one English text.
+    static ShipPackage simplePackage(const QString& name, const QString& author,
+                                     const QString& version, const QString& id)
+    {
+        ShipPackage p;
+        p.Name = name;
+        p.Author = author;
+        p.Version = version;
+        p.ID = id;
+        p.Data = QString::fromLatin1(kDefaultShipLine).replace(QStringLiteral("HW_NEW_SHIP"), id);
+        p.Texts = {{44, name, QStringLiteral("Description of ") + name}};
+        return p;
+    }
+
+    // Adds an embedded file whose bytes are written to a source file now.
+    // kind KindModel appends to Models, KindFile to Files.
+    PackageFile addFile(ShipPackage& p, int kind, const QString& name, quint32 time,
+                        const QByteArray& bytes)
+    {
+        const QString src = root.filePath(QStringLiteral("src/") + QString::number(m_sources++));
+        QDir().mkpath(root.filePath(QStringLiteral("src")));
+        QFile f(src);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+        PackageFile e;
+        e.Name = name;
+        e.Time = time;
+        e.Size = static_cast<qint32>(bytes.size());
+        e.SourcePath = src;
+        (kind == KindModel ? p.Models : p.Files).append(e);
+        return e;
+    }
+
+    // Writes a package to root/packages/<fileName> and returns its path.
+    QString writePackage(const ShipPackage& p, const QString& fileName)
+    {
+        const QString folder = root.filePath(QStringLiteral("packages"));
+        QDir().mkpath(folder);
+        const QString scratch = root.filePath(QStringLiteral("writer"));
+        QDir().mkpath(scratch + QStringLiteral("/temp"));
+        PackageContext context;
+        context.programDir = scratch;
+        const QString path = folder + QLatin1Char('/') + fileName;
+        return SavePackage(p, path, context) ? path : QString();
+    }
+
+private:
+    bool m_ok = false;
+    int m_sources = 0;
+};

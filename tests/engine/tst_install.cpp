@@ -1,4 +1,669 @@
+// Installing packages and regenerating the mod, end to end on a generated game:
+// the queue, the install step with its branches and failures, the table
+// generators and the text pages, read back line by line from the mod.
+#include "enginefixture.h"
+
+#include "lzmafile.h"
+#include "registry.h"
+#include "shiprecord.h"
+
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT private slots: void pending() {} };
-QTEST_GUILESS_MAIN(Placeholder)
+
+namespace {
+
+const QString kAuthor = QStringLiteral("Orrin Vale");
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString filler(const char* prefix, int number)
+{
+    return QStringLiteral("0;").repeated(64) + QLatin1String(prefix) + QString::number(number) +
+           QLatin1Char(';');
+}
+
+QString textLine(int id, const QString& text)
+{
+    return QStringLiteral(" <t id=\"%1\">%2</t>").arg(id).arg(text);
+}
+
+// The fields of a table line, without the empty piece after its closing ";".
+QStringList fields(const QString& line)
+{
+    QStringList f = line.split(QLatin1Char(';'));
+    if (!f.isEmpty() && f.last().isEmpty())
+        f.removeLast();
+    return f;
+}
+
+// A default record whose turret cockpit fields (31, 33, 35) are set.
+QString recordWithTurrets(const QString& id, const QString& t1, const QString& t2,
+                          const QString& t3)
+{
+    ShipRecord r(QString::fromLatin1(kDefaultShipLine).replace(QStringLiteral("HW_NEW_SHIP"), id));
+    r.setField(31, t1);
+    r.setField(33, t2);
+    r.setField(35, t3);
+    return r.line();
+}
+
+} // namespace
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void installPlacesFilesAndRecord();
+    void twoShipsAfterGameOf120();
+    void turretCockpitsAndRecordLength();
+    void reinstallUpdateAndFreeSlot();
+    void sameIdQuestion();
+    void textIdsPerLanguage();
+    void bufferFollowsTheGameTable();
+    void queue();
+    void refusedVersions();
+    void failedPackageTakesBackItsFiles();
+    void lockedModFailsCleanly();
+};
+
+void TestInstall::installPlacesFilesAndRecord()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    QVERIFY2(!packages.isEmpty(), qPrintable(f.error));
+    InstallerEngine& engine = f.makeEngine();
+
+    QCOMPARE(engine.enqueue(packages), 2);
+    const InstallResult first = engine.installNext();
+    QCOMPARE(first.status, 0);
+    QCOMPARE(first.name, QStringLiteral("Merganser"));
+    QVERIFY(first.error.isEmpty());
+    QVERIFY(engine.modChanged());
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("I38"));
+    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I39 Merganser|Orrin Vale|1.0"));
+    QCOMPARE(f.logStartingWith(QStringLiteral("Installing Ship: ")).size(), 1);
+
+    const QStringList entries = f.modEntries();
+    for (const char* name :
+         {"objects\\ships\\fighters\\merganser_scene.pbd", "objects\\cockpits\\merganser_cockpit.pbd",
+          "objects\\ships\\fighters\\merganser_body.pbb", "objects\\ships\\parts\\vale_engine.pbd",
+          "textures\\merganser_hull.tga"})
+        QVERIFY2(entries.contains(QLatin1String(name), Qt::CaseInsensitive), name);
+    QVERIFY(QFile::exists(f.gameDir + QStringLiteral("/scripts/setup.merganser.xml")));
+    QVERIFY(QFile::exists(f.gameDir + QStringLiteral("/Slipway/ShipPics/Merganser-OrrinVale.png")));
+
+    QCOMPARE(engine.installNext(false).status, 0);
+    QCOMPARE(f.prompter.asked.size(), 1); // messages off
+    QVERIFY(engine.queue().isEmpty());
+
+    // The registry on disk holds both, enabled, in install order.
+    ShipRegistry saved;
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QCOMPARE(saved.Ships.size(), 2);
+    QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("Merganser"));
+    QCOMPARE(saved.Ships.at(1).Name, QStringLiteral("Goosander"));
+    QVERIFY(saved.Ships.at(0).Enabled && saved.Ships.at(1).Enabled);
+}
+
+void TestInstall::twoShipsAfterGameOf120()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QByteArray gameTable = EngineFixture::gameShipTable(120);
+    QVERIFY(f.addGameEntry(3, QStringLiteral("types\\TShips.txt"), gameTable));
+    const QStringList packages = f.samplePackages();
+    InstallerEngine& engine = f.makeEngine();
+    engine.enqueue(packages);
+    QCOMPARE(engine.installNext(false).status, 0);
+    QCOMPARE(engine.installNext(false).status, 0);
+    const QString merganserData = engine.registry().Ships.at(0).Data;
+    const QString goosanderData = engine.registry().Ships.at(1).Data;
+
+    QVERIFY(engine.updateMod());
+    QCOMPARE(engine.registry().Buffer, 300);
+    QCOMPARE(f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
+             QStringLiteral("Hullwright"));
+    QVERIFY(f.logLines.contains(QStringLiteral("(TEXTFILE) TShips offset: 120")));
+    QVERIFY(f.logLines.contains(QStringLiteral("(TEXTFILE) Setting buffer: 300")));
+    QVERIFY(f.logLines.contains(QStringLiteral("Creating TShips, offset=120, spacer=180, maxnum=300")));
+
+    // Cockpits: the game's ten, then the Merganser's own.
+    const QStringList cockpits = f.modLines(QStringLiteral("types\\TCockpits.pck"));
+    QCOMPARE(cockpits.size(), 2 + 11);
+    QCOMPARE(cockpits.at(0), QStringLiteral("// TCockpits created by hullwright"));
+    QCOMPARE(cockpits.at(1), QStringLiteral("47;11;"));
+    QVERIFY(cockpits.last().endsWith(QStringLiteral(";SS_COCKPIT_MERGANSER_REAR;")));
+
+    const QStringList ships = f.modLines(QStringLiteral("types\\TShips.pck"));
+    QCOMPARE(ships.size(), 2 + 302);
+    QCOMPARE(ships.at(0), QStringLiteral("// TShips created by hullwright"));
+    QCOMPARE(ships.at(1), QStringLiteral("48;302;"));
+    const QStringList gameLines = EngineFixture::splitLines(gameTable).mid(2);
+    QCOMPARE(ships.mid(2, 120), gameLines);
+    for (int i = 1; i <= 180; ++i)
+        QCOMPARE(ships.at(2 + 119 + i), filler("HULLWRIGHT_SPACER_", i));
+
+    // Index 300: the Merganser with its description id, its turret's cockpit as
+    // an index, and its ID as the last field.
+    const QStringList m = fields(ships.at(2 + 300));
+    const QStringList mData = fields(merganserData);
+    QCOMPARE(m.size(), mData.size());
+    for (int i = 0; i < m.size(); ++i) {
+        const QString expected = i == 6 ? QStringLiteral("20000")
+                                 : i == 31 ? QStringLiteral("10")
+                                 : i == m.size() - 1 ? QStringLiteral("OV-MERGANSER")
+                                                     : mData.at(i);
+        QCOMPARE(m.at(i), expected);
+    }
+    const QStringList g = fields(ships.at(2 + 301));
+    QCOMPARE(g.size(), fields(goosanderData).size());
+    QCOMPARE(g.at(6), QStringLiteral("20002"));
+    QCOMPARE(g.at(31), QStringLiteral("0"));
+    QCOMPARE(g.last(), QStringLiteral("OV-GOOSANDER"));
+
+    // Dummies: the ships' lines join the game's groups; the Goosander's gun line
+    // has its own scene, so it is added too.
+    const QStringList dummies = f.modLines(QStringLiteral("types\\Dummies.pck"));
+    QCOMPARE(dummies.first(), QStringLiteral("// Dummies.txt created by Hullwright"));
+    QVERIFY(dummies.contains(QStringLiteral("ships\\fighters\\merganser_scene;1;11;")));
+    QVERIFY(dummies.contains(
+        QStringLiteral("ships\\fighters\\goosander_scene;4;-2;0;6;3;0;5;-4;1;4;5;1;3;")));
+    const int gunHeader = static_cast<int>(dummies.indexOf(QRegularExpression(QStringLiteral("^SDTYPE_GUN;\\d+;$"))));
+    QVERIFY(gunHeader > 0);
+    const int guns = dummies.at(gunHeader).section(QLatin1Char(';'), 1, 1).toInt();
+    QCOMPARE(dummies.at(gunHeader + guns), QStringLiteral("ships\\fighters\\goosander_scene;4;-2;0;6;3;0;5;-4;1;4;5;1;3;"));
+    QCOMPARE(dummies.at(gunHeader + guns + 1), QString());
+
+    // Components: CR LF line ends, the Merganser's parts as a new component.
+    const QByteArray components = f.modEntry(QStringLiteral("types\\Components.pck"));
+    QVERIFY(components.startsWith("// Components.txt created by Hullwright\r\n"));
+    QVERIFY(components.contains("ships\\fighters\\merganser_scene;2;\r\nSCTYPE_HARDPOINT;1;\r\n"
+                                "11;-3;1;6;\r\nSCTYPE_ENGINE;1;\r\n20;0;0;-9;\r\n\r\n"));
+    QVERIFY(!components.contains("\n\n"));
+
+    // Text pages: English and German, both ships in each.
+    QVERIFY(f.modEntries().contains(QStringLiteral("t\\449001.pck")));
+    QVERIFY(f.modEntries().contains(QStringLiteral("t\\499001.pck")));
+    const QStringList english = f.modLines(QStringLiteral("t\\449001.pck"));
+    const QStringList expected = {
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>"),
+        QStringLiteral("<language id=\"44\">"),
+        QStringLiteral("<page id=\"17\" title=\"ship names and descriptions\">"),
+        textLine(20000, QStringLiteral("Merganser")),
+        textLine(20001, QStringLiteral("A nimble escort fighter. Armament: two forward guns and "
+                                       "one rear turret.")),
+        textLine(20002, QStringLiteral("Goosander")),
+        textLine(20003, QStringLiteral("A heavy fighter with four forward guns.")),
+        QStringLiteral("</page>"),
+        QStringLiteral("<page id=\"9001\" title=\"Ship ids for scripts\">"),
+        textLine(1, QStringLiteral("2")),
+        textLine(2, QString::number(EngineFixture::kStartTime)),
+        textLine(10, QStringLiteral("OV-MERGANSER")), textLine(11, QStringLiteral("300")),
+        textLine(12, QStringLiteral("1")), textLine(13, QStringLiteral("0")),
+        textLine(14, QStringLiteral("0")), textLine(15, QStringLiteral("1")),
+        textLine(16, QStringLiteral("0")), textLine(17, QStringLiteral("0")),
+        textLine(18, QStringLiteral("0")), textLine(19, QStringLiteral("0")),
+        textLine(20, QStringLiteral("OV-GOOSANDER")), textLine(21, QStringLiteral("301")),
+        textLine(22, QStringLiteral("0")), textLine(23, QStringLiteral("1")),
+        textLine(24, QStringLiteral("0")), textLine(25, QStringLiteral("0")),
+        textLine(26, QStringLiteral("1")), textLine(27, QStringLiteral("0")),
+        textLine(28, QStringLiteral("0")), textLine(29, QStringLiteral("0")),
+        QStringLiteral("</page>"),
+        QStringLiteral("</language>"),
+    };
+    QCOMPARE(english, expected);
+    QVERIFY(f.modEntry(QStringLiteral("t\\449001.pck")).contains("</t>\r\n"));
+    const QStringList german = f.modLines(QStringLiteral("t\\499001.pck"));
+    QVERIFY(german.contains(textLine(20001, QStringLiteral("Ein wendiger Begleitjaeger mit einem Heckturm."))));
+    QCOMPARE(engine.registry().UpdateTime, EngineFixture::kStartTime);
+
+    // The working folder keeps its files only.
+    QVERIFY(QFile::exists(f.gameDir + QStringLiteral("/Slipway/types/TCockpits.pck")));
+    QVERIFY(!QFile::exists(f.gameDir + QStringLiteral("/Slipway/types/TCockpits.txt")));
+}
+
+void TestInstall::turretCockpitsAndRecordLength()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    InstallerEngine& engine = f.makeEngine(false);
+
+    // A key of a game cockpit, a number, a key nobody has, the package's own key.
+    ShipPackage turrets = EngineFixture::simplePackage(QStringLiteral("Turrets"), QStringLiteral("T"),
+                                                       QStringLiteral("1"), QStringLiteral("SS_T"));
+    turrets.Data = recordWithTurrets(QStringLiteral("OWN_LAST_FIELD"), QStringLiteral("SS_COCKPIT_REAR_LIGHT"),
+                                     QStringLiteral("5"), QStringLiteral("SS_COCKPIT_NOBODY"));
+    {
+        ShipRecord r(turrets.Data);
+        r.setField(37, QStringLiteral("SS_COCKPIT_T_OWN"));
+        turrets.Data = r.line();
+    }
+    turrets.Cockpits = {QStringLiteral("1;1;60;30;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_T_OWN;"),
+                        // Same key as a game cockpit: the game's entry keeps the key.
+                        QStringLiteral("9;9;9;9;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_LEFT;")};
+    // Counts that do not fit the record: the whole line stays, with the ID.
+    ShipPackage broken = EngineFixture::simplePackage(QStringLiteral("Broken"), QStringLiteral("T"),
+                                                      QStringLiteral("1"), QStringLiteral("SS_B"));
+    broken.Data = QStringLiteral("a;b;c;");
+    ShipPackage forged = EngineFixture::simplePackage(QStringLiteral("Forged"), QStringLiteral("T"),
+                                                      QStringLiteral("1"), QStringLiteral("SS_F"));
+    {
+        ShipRecord r(forged.Data);
+        r.setField(53, QStringLiteral("2147483647"));
+        forged.Data = r.line();
+    }
+    for (const ShipPackage& p : {turrets, broken, forged})
+        QCOMPARE(engine.install(f.writePackage(p, p.Name + QStringLiteral(".xsp")), nullptr, false).status, 0);
+    QVERIFY(engine.updateMod());
+
+    const QStringList cockpits = f.modLines(QStringLiteral("types\\TCockpits.pck"));
+    QCOMPARE(cockpits.at(1), QStringLiteral("47;11;"));
+    QVERIFY(cockpits.at(2 + 10).endsWith(QStringLiteral(";SS_COCKPIT_T_OWN;")));
+
+    const QStringList ships = f.modLines(QStringLiteral("types\\TShips.pck"));
+    const int first = 2 + 300;
+    const QStringList t = fields(ships.at(first));
+    QCOMPARE(t.at(31), QStringLiteral("3")); // SS_COCKPIT_REAR_LIGHT in the game's table
+    QCOMPARE(t.at(33), QStringLiteral("5"));
+    QCOMPARE(t.at(35), QStringLiteral("SS_COCKPIT_NOBODY"));
+    QCOMPARE(t.at(37), QStringLiteral("10"));
+    QCOMPARE(t.size(), 65); // fields 0..63 and the ID
+    QCOMPARE(t.at(64), QStringLiteral("SS_T"));
+    QCOMPARE(ships.at(first + 1), QStringLiteral("a;b;SS_B;"));
+    const QStringList forgedFields = fields(ships.at(first + 2));
+    QCOMPARE(forgedFields.at(53), QStringLiteral("2147483647"));
+    QCOMPARE(forgedFields.last(), QStringLiteral("SS_F"));
+    QCOMPARE(forgedFields.size(), 65);
+}
+
+void TestInstall::reinstallUpdateAndFreeSlot()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    InstallerEngine& engine = f.makeEngine(false);
+    const auto install = [&](const ShipPackage& p, const QString& file) {
+        return engine.install(f.writePackage(p, file), nullptr, false);
+    };
+
+    ShipPackage a = EngineFixture::simplePackage(QStringLiteral("Alpha"), QStringLiteral("Ann"),
+                                                 QStringLiteral("1.0"), QStringLiteral("SS_ALPHA"));
+    f.addFile(a, KindModel, QStringLiteral("objects/alpha/body.bob"), 100, "alpha body v1");
+    f.addFile(a, KindModel, QStringLiteral("objects/alpha/old_part.bod"), 100, "old part");
+    ShipPackage b = EngineFixture::simplePackage(QStringLiteral("Beta"), QStringLiteral("Bob"),
+                                                 QStringLiteral("1.0"), QStringLiteral("SS_BETA"));
+    QCOMPARE(install(a, QStringLiteral("a1.xsp")).status, 0);
+    QCOMPARE(install(b, QStringLiteral("b1.xsp")).status, 0);
+    QVERIFY(engine.updateMod());
+    const QString betaLine = f.modLines(QStringLiteral("types\\TShips.pck")).at(2 + 301);
+
+    // The same version installs again, in place.
+    InstallResult again = install(a, QStringLiteral("a1.xsp"));
+    QCOMPARE(again.status, 0);
+    QVERIFY(again.replacedExisting);
+    QCOMPARE(engine.registry().Ships.size(), 2);
+    QCOMPARE(engine.registry().Ships.at(0).Name, QStringLiteral("Alpha"));
+
+    // A new version with a changed record and a dropped model keeps slot 300.
+    ShipPackage a2 = EngineFixture::simplePackage(QStringLiteral("Alpha"), QStringLiteral("Ann"),
+                                                  QStringLiteral("1.1"), QStringLiteral("SS_ALPHA"));
+    a2.Data.replace(0, 1, QStringLiteral("7"));
+    f.addFile(a2, KindModel, QStringLiteral("objects/alpha/body.bob"), 200, "alpha body v2");
+    QCOMPARE(install(a2, QStringLiteral("a2.xsp")).status, 0);
+    QCOMPARE(engine.registry().Ships.size(), 2);
+    QCOMPARE(engine.registry().Ships.at(0).Version, QStringLiteral("1.1"));
+    QCOMPARE(f.modEntry(QStringLiteral("objects\\alpha\\body.pbb")), QByteArray("alpha body v2"));
+    QVERIFY(!f.modEntries().contains(QStringLiteral("objects\\alpha\\old_part.pbd")));
+    QVERIFY(engine.updateMod());
+    const QStringList ships = f.modLines(QStringLiteral("types\\TShips.pck"));
+    QCOMPARE(ships.at(1), QStringLiteral("48;302;"));
+    QVERIFY(ships.at(2 + 300).startsWith(QStringLiteral("7;")));
+    QVERIFY(ships.at(2 + 300).endsWith(QStringLiteral(";SS_ALPHA;")));
+    QCOMPARE(ships.at(2 + 301), betaLine);
+
+    // A purged slot (state 2) is taken by the next new ship; a waiting one is not.
+    ShipPackage waiting;
+    waiting.Deleted = 1;
+    ShipPackage purged;
+    purged.Deleted = 2;
+    engine.registry().Ships.insert(1, waiting);
+    engine.registry().Ships.insert(2, purged);
+    ShipPackage c = EngineFixture::simplePackage(QStringLiteral("Gamma"), QStringLiteral("Cy"),
+                                                 QStringLiteral("1"), QStringLiteral("SS_GAMMA"));
+    QCOMPARE(install(c, QStringLiteral("c.xsp")).status, 0);
+    QCOMPARE(engine.registry().Ships.size(), 4);
+    QCOMPARE(engine.registry().Ships.at(1).Deleted, 1);
+    QCOMPARE(engine.registry().Ships.at(2).Name, QStringLiteral("Gamma"));
+    QVERIFY(engine.updateMod());
+    const QStringList after = f.modLines(QStringLiteral("types\\TShips.pck"));
+    QCOMPARE(after.at(2 + 301), filler("HULLWRIGHT_DELETED_", 1));
+    QVERIFY(after.at(2 + 302).endsWith(QStringLiteral(";SS_GAMMA;")));
+}
+
+void TestInstall::sameIdQuestion()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    InstallerEngine& engine = f.makeEngine();
+    ShipPackage a = EngineFixture::simplePackage(QStringLiteral("Alpha"), QStringLiteral("Ann"),
+                                                 QStringLiteral("1"), QStringLiteral("SS_SHARED"));
+    ShipPackage b = EngineFixture::simplePackage(QStringLiteral("Other"), QStringLiteral("Olga"),
+                                                 QStringLiteral("1"), QStringLiteral("ss_shared"));
+    ShipPackage z = EngineFixture::simplePackage(QStringLiteral("Zeta"), QStringLiteral("Zed"),
+                                                 QStringLiteral("1"), QStringLiteral("SS_Z"));
+    QCOMPARE(engine.install(f.writePackage(a, QStringLiteral("a.xsp")), nullptr, false).status, 0);
+    QCOMPARE(engine.install(f.writePackage(z, QStringLiteral("z.xsp")), nullptr, false).status, 0);
+    const QString other = f.writePackage(b, QStringLiteral("b.xsp"));
+    const QByteArray registryBefore = readFile(f.registryFile());
+
+    // Cancel: nothing changes.
+    f.prompter.answers = {2};
+    QCOMPARE(engine.install(other, nullptr, false).status, 1);
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("I136"));
+    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I137 SS_SHARED||"));
+    QCOMPARE(f.prompter.asked.first().buttons,
+             QStringList({QStringLiteral("I138"), QStringLiteral("I139"), QStringLiteral("I46")}));
+    QCOMPARE(readFile(f.registryFile()), registryBefore);
+
+    // Update: the other ship takes the first one's slot.
+    f.prompter.answers = {0};
+    const InstallResult updated = engine.install(other, nullptr, false);
+    QCOMPARE(updated.status, 0);
+    QVERIFY(updated.replacedExisting);
+    QCOMPARE(engine.registry().Ships.size(), 2);
+    QCOMPARE(engine.registry().Ships.at(0).Name, QStringLiteral("Other"));
+    QCOMPARE(engine.registry().Ships.at(1).Name, QStringLiteral("Zeta"));
+}
+
+void TestInstall::textIdsPerLanguage()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    InstallerEngine& engine = f.makeEngine(false);
+    QList<ShipPackage> ships;
+    for (int i = 0; i < 4; ++i) {
+        ShipPackage p = EngineFixture::simplePackage(QStringLiteral("Ship%1").arg(i), QStringLiteral("A"),
+                                                     QStringLiteral("1"), QStringLiteral("SS_%1").arg(i));
+        p.Shipyards = {i == 3, false, false, false, false, false, false, i == 3};
+        ships << p;
+    }
+    ships[0].Texts = {{49, QStringLiteral("Erster & Bester"), QStringLiteral("Nur deutsch")},
+                      {49, QStringLiteral("Zweiter"), QStringLiteral("unused")}};
+    ships[2].OriginalDesc = 5000;
+    ships[3].Texts = {{44, QStringLiteral("First"), QString()}, {44, QStringLiteral("Last"), QStringLiteral("Chosen")}};
+    for (const ShipPackage& p : ships)
+        QCOMPARE(engine.install(f.writePackage(p, p.Name + QStringLiteral(".xsp")), nullptr, false).status, 0);
+    engine.registry().Ships[1].Enabled = false;
+    f.settings.textOption = 2;
+    f.settings.textCustom = 33;
+    QCOMPARE(engine.textLanguages(), QList<int>({49, 44, 33}));
+    QVERIFY(engine.updateMod());
+
+    const QStringList english = f.modLines(QStringLiteral("t\\449001.pck"));
+    const QStringList page17 = english.mid(3, english.indexOf(QStringLiteral("</page>")) - 3);
+    // Ship 0 has German texts only: its first entry; ship 3 its first English
+    // entry, whose empty description writes nothing.
+    QCOMPARE(page17, QStringList({textLine(20000, QStringLiteral("Erster &amp; Bester")),
+                                  textLine(20001, QStringLiteral("Nur deutsch")),
+                                  textLine(20002, QStringLiteral("First"))}));
+    QVERIFY(english.contains(textLine(1, QStringLiteral("4"))));
+    QVERIFY(english.contains(textLine(20, QStringLiteral("-1"))));
+    QVERIFY(english.contains(textLine(21, QStringLiteral("301"))));
+    QVERIFY(!english.contains(textLine(22, QStringLiteral("0"))));
+    QVERIFY(english.contains(textLine(30, QStringLiteral("SS_2"))));
+    QVERIFY(english.contains(textLine(40, QStringLiteral("SS_3"))));
+    QVERIFY(english.contains(textLine(41, QStringLiteral("303"))));
+    QVERIFY(english.contains(textLine(42, QStringLiteral("1"))));
+    QVERIFY(english.contains(textLine(48, QStringLiteral("0"))));
+    QVERIFY(english.contains(textLine(49, QStringLiteral("1"))));
+    QVERIFY(!english.contains(textLine(50, QStringLiteral("1"))));
+    QVERIFY(f.modEntries().contains(QStringLiteral("t\\339001.pck")));
+    // German: ship 3 has no German entry and shows its last English one.
+    const QStringList german = f.modLines(QStringLiteral("t\\499001.pck"));
+    QVERIFY(german.contains(textLine(20000, QStringLiteral("Erster &amp; Bester"))));
+    QVERIFY(german.contains(textLine(20002, QStringLiteral("Last"))));
+    QVERIFY(german.contains(textLine(20003, QStringLiteral("Chosen"))));
+
+    const QStringList table = f.modLines(QStringLiteral("types\\TShips.pck"));
+    QCOMPARE(fields(table.at(2 + 300)).at(6), QStringLiteral("20000"));
+    QCOMPARE(table.at(2 + 301), filler("HULLWRIGHT_DISABLEDSHIP_", 1));
+    QCOMPARE(fields(table.at(2 + 302)).at(6), QStringLiteral("5000"));
+    QCOMPARE(fields(table.at(2 + 303)).at(6), QStringLiteral("20002"));
+
+    // Once no ship and no setting names a language, its page leaves the mod.
+    engine.registry().Ships[0] = ShipPackage();
+    engine.registry().Ships[0].Deleted = 1;
+    f.settings.textOption = 0;
+    f.clock += 60;
+    QVERIFY(engine.updateMod());
+    QVERIFY(!f.modEntries().contains(QStringLiteral("t\\499001.pck")));
+    QVERIFY(!f.modEntries().contains(QStringLiteral("t\\339001.pck")));
+    const QStringList later = f.modLines(QStringLiteral("t\\449001.pck"));
+    QVERIFY(later.contains(textLine(2, QString::number(EngineFixture::kStartTime + 60))));
+    QVERIFY(later.contains(textLine(10, QStringLiteral("-1"))));
+    QVERIFY(later.contains(textLine(20000, QStringLiteral("First"))));
+    QCOMPARE(f.modLines(QStringLiteral("types\\TShips.pck")).at(2 + 300), filler("HULLWRIGHT_DELETED_", 1));
+}
+
+void TestInstall::bufferFollowsTheGameTable()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    QVERIFY(f.addGameEntry(3, QStringLiteral("types\\TShips.txt"), EngineFixture::gameShipTable(120)));
+    InstallerEngine& engine = f.makeEngine(false);
+    for (const QString& p : f.samplePackages())
+        QCOMPARE(engine.install(p, nullptr, false).status, 0);
+    QVERIFY(engine.updateMod());
+    QCOMPARE(engine.registry().Buffer, 300);
+
+    // The game grows past the buffer: the installed ships move behind it.
+    QVERIFY(f.addGameEntry(4, QStringLiteral("types\\TShips.txt"), EngineFixture::gameShipTable(320)));
+    f.logLines.clear();
+    QVERIFY(engine.updateMod());
+    QCOMPARE(engine.registry().Buffer, 370);
+    QVERIFY(f.logLines.contains(QStringLiteral("(TEXTFILE) Moving Buffer past offset to: 370")));
+    QStringList ships = f.modLines(QStringLiteral("types\\TShips.pck"));
+    QCOMPARE(ships.at(1), QStringLiteral("48;372;"));
+    QCOMPARE(ships.at(2 + 320), filler("HULLWRIGHT_SPACER_", 1));
+    QCOMPARE(ships.at(2 + 369), filler("HULLWRIGHT_SPACER_", 50));
+    QVERIFY(ships.at(2 + 370).endsWith(QStringLiteral(";OV-MERGANSER;")));
+    QVERIFY(f.modLines(QStringLiteral("t\\449001.pck")).contains(textLine(11, QStringLiteral("370"))));
+
+    // A corrupt buffer is reset and fixed again from the game's count.
+    engine.registry().Buffer = 20000;
+    f.logLines.clear();
+    QVERIFY(engine.updateMod());
+    QVERIFY(f.logLines.contains(QStringLiteral("Buffer overflow detected, reseting")));
+    QVERIFY(f.logLines.contains(QStringLiteral("(TEXTFILE) Setting buffer: 370")));
+    QCOMPARE(engine.registry().Buffer, 370);
+
+    // With no record at all the buffer is dropped and chosen anew.
+    engine.registry().Ships.clear();
+    engine.fixBuffer();
+    QCOMPARE(engine.registry().Buffer, 370);
+    QVERIFY(f.logLines.contains(QStringLiteral("Current Buffer is: 0")));
+}
+
+void TestInstall::queue()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    InstallerEngine& engine = f.makeEngine();
+
+    // Dropped text split at line breaks: only the packages are queued.
+    const QString missing = f.root.filePath(QStringLiteral("gone.XSP"));
+    QCOMPARE(engine.enqueue({missing + QStringLiteral("\r"), f.root.filePath(QStringLiteral("notes.txt")),
+                             packages.at(1)}),
+             2);
+    QCOMPARE(engine.queue(), QStringList({missing, packages.at(1)}));
+
+    // A missing package is reported even without messages, and the queue goes on.
+    const InstallResult gone = engine.installNext(false);
+    QCOMPARE(gone.status, 1);
+    QVERIFY(!gone.error.isEmpty());
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().icon, Prompter::Icon::Critical);
+    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("I36"));
+    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I37") + missing);
+    QCOMPARE(f.prompter.asked.first().buttons, QStringList({QStringLiteral("I29")}));
+    QCOMPARE(engine.queue().size(), 1);
+    QCOMPARE(engine.installNext(false).status, 0);
+    QVERIFY(engine.queue().isEmpty());
+    QCOMPARE(engine.installNext(false).status, 1); // empty queue: nothing installed
+    QCOMPARE(engine.registry().Ships.size(), 1);
+}
+
+void TestInstall::refusedVersions()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    InstallerEngine& engine = f.makeEngine();
+    QCOMPARE(engine.install(packages.at(1), nullptr, false).status, 0); // Goosander 1.2
+    const QByteArray registryBefore = readFile(f.registryFile());
+    engine.setModChanged(false);
+
+    ShipPackage older = EngineFixture::simplePackage(QStringLiteral("Goosander"), kAuthor,
+                                                     QStringLiteral("1.1"), QStringLiteral("OV-GOOSANDER"));
+    const InstallResult r = engine.install(f.writePackage(older, QStringLiteral("old.xsp")), nullptr, true);
+    QCOMPARE(r.status, 2);
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("S1"));
+    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("S3"));
+    QCOMPARE(readFile(f.registryFile()), registryBefore);
+    QCOMPARE(engine.registry().Ships.size(), 1);
+    QVERIFY(!engine.modChanged());
+
+    // A document of a newer format, compressed as every package is.
+    const QString doc = f.root.filePath(QStringLiteral("new.txt"));
+    QFile d(doc);
+    QVERIFY(d.open(QIODevice::WriteOnly));
+    d.write("Packager: 1.5\nName: Future\nAuthor: Someone\nVersion: 1\n");
+    d.close();
+    const QString future = f.root.filePath(QStringLiteral("future.xsp"));
+    QVERIFY(CompressFile(doc, future));
+    QCOMPARE(engine.install(future, nullptr, true).status, 3);
+    QCOMPARE(f.prompter.asked.last().caption, QStringLiteral("S1"));
+    QCOMPARE(f.prompter.asked.last().text, QStringLiteral("S2"));
+    QCOMPARE(engine.install(future, nullptr, false).status, 3);
+    QCOMPARE(f.prompter.asked.size(), 2);
+    QCOMPARE(readFile(f.registryFile()), registryBefore);
+}
+
+void TestInstall::failedPackageTakesBackItsFiles()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    InstallerEngine& engine = f.makeEngine(false);
+    QCOMPARE(engine.install(packages.at(0), nullptr, false).status, 0); // Merganser
+    const QByteArray shared = f.modEntry(QStringLiteral("objects\\ships\\parts\\vale_engine.pbd"));
+    QVERIFY(!shared.isEmpty());
+    const QByteArray registryBefore = readFile(f.registryFile());
+    const QString scripts = f.gameDir + QStringLiteral("/scripts/");
+    QFile game(scripts + QStringLiteral("game.own.xml"));
+    QVERIFY(game.open(QIODevice::WriteOnly));
+    game.write("the game's own");
+    game.close();
+
+    // New files, a newer copy of the Merganser's engine, a script over one of
+    // the game's and a new one, then an entry name that leaves the game folder.
+    ShipPackage bad = EngineFixture::simplePackage(QStringLiteral("Failer"), QStringLiteral("Tester"),
+                                                   QStringLiteral("1"), QStringLiteral("SS_FAIL"));
+    f.addFile(bad, KindModel, QStringLiteral("objects/failer/body.bob"), 10, "failer body");
+    f.addFile(bad, KindModel, QStringLiteral("objects/ships/parts/vale_engine.bod"), 2000000000, "newer engine");
+    f.addFile(bad, KindFile, QStringLiteral("textures/failer.tga"), 10, "texture");
+    f.addFile(bad, KindFile, QStringLiteral("../outside.txt"), 10, "escape");
+    for (const char* name : {"game.own.xml", "failer.xml"}) {
+        PackageFile s = f.addFile(bad, KindFile, QLatin1String(name), 10, "script");
+        bad.Files.removeLast();
+        bad.Scripts << s;
+    }
+    const QString pic = f.root.filePath(QStringLiteral("failer.png"));
+    QFile p(pic);
+    QVERIFY(p.open(QIODevice::WriteOnly));
+    p.write("png");
+    p.close();
+    bad.ScreenShot = pic;
+
+    const QStringList entriesBefore = f.modEntries();
+    const InstallResult r = engine.install(f.writePackage(bad, QStringLiteral("bad.xsp")), nullptr, false);
+    QCOMPARE(r.status, 1);
+    QVERIFY(!r.error.isEmpty());
+    QCOMPARE(readFile(f.registryFile()), registryBefore);
+    QCOMPARE(engine.registry().Ships.size(), 1);
+
+    // Gone: what only the failed package had. Kept: what was there before.
+    QCOMPARE(f.modEntries(), entriesBefore);
+    QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\parts\\vale_engine.pbd")), QByteArray("newer engine"));
+    QVERIFY(!QFile::exists(scripts + QStringLiteral("failer.xml")));
+    QVERIFY(QFile::exists(scripts + QStringLiteral("game.own.xml")));
+    QVERIFY(!QFile::exists(f.gameDir + QStringLiteral("/Slipway/ShipPics/Failer-Tester.png")));
+    QVERIFY(QFile::exists(f.gameDir + QStringLiteral("/Slipway/ShipPics/Merganser-OrrinVale.png")));
+    QVERIFY(!QFile::exists(f.root.filePath(QStringLiteral("outside.txt"))));
+    QVERIFY(!QFile::exists(f.gameDir + QStringLiteral("/outside.txt")));
+    QVERIFY(!f.logStartingWith(QStringLiteral("(INSTALL) Removing file of the failed package: ")).isEmpty());
+}
+
+void TestInstall::lockedModFailsCleanly()
+{
+    const QString flock = QStandardPaths::findExecutable(QStringLiteral("flock"));
+    if (flock.isEmpty())
+        QSKIP("flock(1) is needed to hold the mod from a second process");
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    InstallerEngine& engine = f.makeEngine();
+    QCOMPARE(engine.install(packages.at(0), nullptr, false).status, 0);
+    QVERIFY(engine.updateMod());
+    f.systemRegistry->writeString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"),
+                                  QStringLiteral("Other"));
+    const QByteArray registryBefore = readFile(f.registryFile());
+    const QStringList entriesBefore = f.modEntries();
+    f.prompter.asked.clear();
+
+    // The second process holds the catalogue as the running game does, until its
+    // input is closed.
+    QProcess holder;
+    holder.start(flock, {QStringLiteral("-x"), QStringLiteral("-o"), f.modCatalog(), QStringLiteral("sh"),
+                         QStringLiteral("-c"), QStringLiteral("echo locked; exec cat")});
+    QVERIFY(holder.waitForStarted(10000));
+    QVERIFY(holder.waitForReadyRead(10000));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("locked"));
+
+    const InstallResult r = engine.install(packages.at(1), nullptr, true);
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.error.contains(QStringLiteral("locked")), qPrintable(r.error));
+    QCOMPARE(f.logStartingWith(QStringLiteral("(INSTALL) Mod archive is locked: ")).size(), 1);
+    QCOMPARE(engine.registry().Ships.size(), 1);
+    QVERIFY(f.prompter.asked.isEmpty());
+
+    const int bufferBefore = engine.registry().Buffer;
+    f.clock += 100;
+    QVERIFY(!engine.updateMod());
+    QCOMPARE(f.logStartingWith(QStringLiteral("(UPDATEMOD) Mod archive is locked: ")).size(), 1);
+    QCOMPARE(engine.registry().Buffer, bufferBefore);
+    QCOMPARE(engine.registry().UpdateTime, EngineFixture::kStartTime);
+    QCOMPARE(f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
+             QStringLiteral("Other"));
+
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(10000));
+    QCOMPARE(readFile(f.registryFile()), registryBefore);
+    QCOMPARE(f.modEntries(), entriesBefore);
+
+    // Released: the same package installs.
+    QCOMPARE(engine.install(packages.at(1), nullptr, false).status, 0);
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
 #include "tst_install.moc"

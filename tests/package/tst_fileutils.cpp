@@ -12,16 +12,26 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("result");
-        QTest::newRow("numeric not text") << "2" << "10" << 1;
-        QTest::newRow("older") << "1.10" << "1.9" << -1;
-        QTest::newRow("longer is newer") << "1.2" << "1.2.1" << 1;
-        QTest::newRow("letter is a component") << "1.2" << "1.2a" << 1;
-        QTest::newRow("letter case") << "1.2b" << "1.2B" << 0;
-        QTest::newRow("leading dots") << ".5" << "0.5" << -1;
-        QTest::newRow("both empty") << "" << "" << 0;
-        QTest::newRow("empty field ends") << "1.2a.5" << "1.2a.6" << 0;
-        QTest::newRow("equal") << "1.2" << "1.2" << 0;
-        QTest::newRow("non-digits count as 0") << "1.-" << "1.0" << 0;
+        QTest::newRow("numeric not text") << "2"
+                                          << "10" << 1;
+        QTest::newRow("older") << "1.10"
+                               << "1.9" << -1;
+        QTest::newRow("longer is newer") << "1.2"
+                                         << "1.2.1" << 1;
+        QTest::newRow("letter is a component") << "1.2"
+                                               << "1.2a" << 1;
+        QTest::newRow("letter case") << "1.2b"
+                                     << "1.2B" << 0;
+        QTest::newRow("leading dots") << ".5"
+                                      << "0.5" << -1;
+        QTest::newRow("both empty") << ""
+                                    << "" << 0;
+        QTest::newRow("empty field ends") << "1.2a.5"
+                                          << "1.2a.6" << 0;
+        QTest::newRow("equal") << "1.2"
+                               << "1.2" << 0;
+        QTest::newRow("non-digits count as 0") << "1.-"
+                                               << "1.0" << 0;
     }
     void compareVersions()
     {
@@ -32,10 +42,7 @@ private slots:
         QCOMPARE(CompareVersions(b, a), -result);
     }
 
-    void lettersToNumbers()
-    {
-        QCOMPARE(VersionLettersToNumbers("1aJz"), QString("1.1..10..26."));
-    }
+    void lettersToNumbers() { QCOMPARE(VersionLettersToNumbers("1aJz"), QString("1.1..10..26.")); }
 
     void formatText()
     {
@@ -65,7 +72,8 @@ private slots:
         const QList<QByteArray> lines = log.readAll().split('\n');
         QCOMPARE(lines.size(), 3);
         QVERIFY(QRegularExpression(R"(^\[\d\d:\d\d:\d\d - \d\d:\d\d:\d\d\] first$)")
-                    .match(QString::fromLatin1(lines[0])).hasMatch());
+                    .match(QString::fromLatin1(lines[0]))
+                    .hasMatch());
         QVERIFY(lines[1].endsWith("] second"));
     }
 };

@@ -23,10 +23,12 @@ void writeFile(const QString& path, const QByteArray& data)
     f.write(data);
 }
 
-struct ScriptedPrompter : Prompter {
+struct ScriptedPrompter : Prompter
+{
     QList<int> answers;
     QStringList asked;
-    int ask(Icon, const QString& caption, const QString& text, const QStringList& buttons, int, int) override
+    int ask(Icon, const QString& caption, const QString& text, const QStringList& buttons, int,
+            int) override
     {
         asked << caption + "|" + text + "|" + buttons.join(",");
         return answers.isEmpty() ? 0 : answers.takeFirst();
@@ -91,7 +93,8 @@ class TstXspFile : public QObject
         return p;
     }
 
-    OpenPackageResult open(const QString& path, ShipPackage& out, const QList<ShipPackage>* installed = nullptr,
+    OpenPackageResult open(const QString& path, ShipPackage& out,
+                           const QList<ShipPackage>* installed = nullptr,
                            const QString& mod = QString())
     {
         QFile f(path);
@@ -179,7 +182,8 @@ private slots:
         QVERIFY(p.waitForFinished());
         QCOMPARE(p.exitCode(), 0);
         const QByteArray document = p.readAllStandardOutput();
-        QVERIFY(document.startsWith("Packager: 1\nName: My Ship\nAuthor: A/B\nID: myship-id\nData: "));
+        QVERIFY(
+            document.startsWith("Packager: 1\nName: My Ship\nAuthor: A/B\nID: myship-id\nData: "));
         QVERIFY(document.contains("\nShipyard: 1;0;0;1;0;0;0;1\n"));
         QVERIFY(document.contains("\nComment: first line<newline>second: line<newline>third\n"));
 
@@ -203,11 +207,14 @@ private slots:
         QTest::addColumn<bool>("compressed");
         QTest::addColumn<int>("status");
         QTest::newRow("plain 1") << QByteArray("Packager: 1") << false << int(PackageOk);
-        QTest::newRow("plain is not checked") << QByteArray("Packager: 1.5") << false << int(PackageOk);
+        QTest::newRow("plain is not checked")
+            << QByteArray("Packager: 1.5") << false << int(PackageOk);
         QTest::newRow("compressed 1") << QByteArray("Packager: 1") << true << int(PackageOk);
         QTest::newRow("compressed 0.9") << QByteArray("Packager: 0.9") << true << int(PackageOk);
-        QTest::newRow("compressed 1.5") << QByteArray("Packager: 1.5") << true << int(PackageTooNew);
-        QTest::newRow("marker before key") << QByteArray("\xEF\xBB\xBFPackager: 1.5") << true << int(PackageTooNew);
+        QTest::newRow("compressed 1.5")
+            << QByteArray("Packager: 1.5") << true << int(PackageTooNew);
+        QTest::newRow("marker before key")
+            << QByteArray("\xEF\xBB\xBFPackager: 1.5") << true << int(PackageTooNew);
     }
     void packagerVersions()
     {
@@ -227,9 +234,10 @@ private slots:
 
     void documentFieldRules()
     {
-        writeFile(m_tmp.filePath("p.xsp"),
-                  "Packager: 1\nName: N\nAuthor: A\nDummy: SECTION;1;2\nText: 44:Name:First: second\n"
-                  "Shipyard: true;1;0;yes;1\nComponent: only\nUnknown: key\n\nOriginalDesc: abc\n");
+        writeFile(
+            m_tmp.filePath("p.xsp"),
+            "Packager: 1\nName: N\nAuthor: A\nDummy: SECTION;1;2\nText: 44:Name:First: second\n"
+            "Shipyard: true;1;0;yes;1\nComponent: only\nUnknown: key\n\nOriginalDesc: abc\n");
         ShipPackage out;
         QCOMPARE(open(m_tmp.filePath("p.xsp"), out).status, int(PackageOk));
         QCOMPARE(out.Dummies[0].Section, QString("SECTION"));
@@ -237,7 +245,8 @@ private slots:
         QCOMPARE(out.Texts[0].Language, 44);
         QCOMPARE(out.Texts[0].Name, QString("Name"));
         QCOMPARE(out.Texts[0].Description, QString("First: second"));
-        QCOMPARE(out.Shipyards, (std::array<bool, 8>{false, true, false, false, true, false, false, false}));
+        QCOMPARE(out.Shipyards,
+                 (std::array<bool, 8>{false, true, false, false, true, false, false, false}));
         QCOMPARE(out.Components[0].Part1, QString("only"));
         QCOMPARE(out.OriginalDesc, 0);
 
@@ -276,7 +285,8 @@ private slots:
         // The body model is older than the installed copy: not written, but the
         // reading stays aligned and the next model is placed.
         QVERIFY(!QFileInfo::exists(m_game + "/Slipway/objects/ships/kestrel_body.bob"));
-        QCOMPARE(readFile(m_game + "/Slipway/objects/ships/kestrel_gun.bod"), QByteArray("gun model\n"));
+        QCOMPARE(readFile(m_game + "/Slipway/objects/ships/kestrel_gun.bod"),
+                 QByteArray("gun model\n"));
     }
 
     void updateQuestionById_data()
@@ -327,7 +337,8 @@ private slots:
         QVERIFY(names.contains("objects\\ships\\kestrel_body.pbb"));
         QVERIFY(names.contains("objects\\ships\\kestrel_gun.pbd"));
         QVERIFY(names.contains("tex\\kestrel.jpg"));
-        QVERIFY(ExtractArchiveFile(mod + "::objects\\ships\\kestrel_body.bob", m_tmp.filePath("body"), true, false));
+        QVERIFY(ExtractArchiveFile(mod + "::objects\\ships\\kestrel_body.bob",
+                                   m_tmp.filePath("body"), true, false));
         QCOMPARE(readFile(m_tmp.filePath("body")), QByteArray(70000, 'b') + "\nend");
     }
 
@@ -355,11 +366,13 @@ private slots:
 
     void badSizesAndStreams()
     {
-        writeFile(m_tmp.filePath("big.xsp"), "Packager: 1\nName: N\nAuthor: A\nModel: 1 999999 m.bob\nxx\n");
+        writeFile(m_tmp.filePath("big.xsp"),
+                  "Packager: 1\nName: N\nAuthor: A\nModel: 1 999999 m.bob\nxx\n");
         ShipPackage out;
         QCOMPARE(open(m_tmp.filePath("big.xsp"), out).status, int(PackageFailed));
         QVERIFY(!QFileInfo::exists(m_game + "/Slipway/m.bob"));
-        writeFile(m_tmp.filePath("neg.xsp"), "Packager: 1\nName: N\nAuthor: A\nFiles: 1 -5 m.txt\nxx\n");
+        writeFile(m_tmp.filePath("neg.xsp"),
+                  "Packager: 1\nName: N\nAuthor: A\nFiles: 1 -5 m.txt\nxx\n");
         QCOMPARE(open(m_tmp.filePath("neg.xsp"), out).status, int(PackageFailed));
 
         // A package cut off mid-stream or corrupt fails and leaves no temporary document.

@@ -381,7 +381,8 @@ private slots:
             QVERIFY(p.Comment.contains('\n'));
             QCOMPARE(QFileInfo(root + "/scripts/" + p.Scripts[0].Name).size(), p.Scripts[0].Size);
             QCOMPARE(p.ScreenShot, QString("Merganser-OrrinVale.png"));
-            QVERIFY(fileBytes(root + "/Slipway/ShipPics/" + p.ScreenShot).startsWith("\x89PNG\r\n"));
+            QVERIFY(
+                fileBytes(root + "/Slipway/ShipPics/" + p.ScreenShot).startsWith("\x89PNG\r\n"));
         }
     }
 

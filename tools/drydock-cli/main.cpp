@@ -329,9 +329,10 @@ int run(const QStringList& args)
         const char* option;
     };
     static const Command commands[] = {
-        {"cat list", 1, nullptr},         {"cat extract", 3, "--raw"}, {"cat add", 3, "--pack"},
-        {"cat remove", 2, nullptr},       {"pack", 2, nullptr},        {"unpack", 2, nullptr},
-        {"xsp info", 1, nullptr},         {"make-sample-game", 1, nullptr},
+        {"cat list", 1, nullptr}, {"cat extract", 3, "--raw"},
+        {"cat add", 3, "--pack"}, {"cat remove", 2, nullptr},
+        {"pack", 2, nullptr},     {"unpack", 2, nullptr},
+        {"xsp info", 1, nullptr}, {"make-sample-game", 1, nullptr},
     };
     const Command* found = nullptr;
     for (const Command& c : commands) {

@@ -53,8 +53,7 @@ QByteArray sceneText(const char* title, const QByteArrayList& bodies)
     QByteArray text = QByteArray("// ") + title + "\r\nVER: 1;\r\n";
     for (qsizetype i = 0; i < bodies.size(); ++i)
         text += "P " + QByteArray::number(i) + "; B " + bodies[i] + "; " +
-                QByteArray::number(i ? -1 : 0) + "; 0; 0; " + QByteArray::number(i * 900) +
-                ";\r\n";
+                QByteArray::number(i ? -1 : 0) + "; 0; 0; " + QByteArray::number(i * 900) + ";\r\n";
     return text;
 }
 
@@ -78,7 +77,9 @@ QByteArray texture()
     t[16] = 24;   // bits per pixel
     t[17] = 0x20; // top-left origin
     for (int p = 0; p < 16; ++p)
-        t.append(static_cast<char>(0x40 + 8 * p)).append('\x60').append(static_cast<char>(0x70 + 4 * p));
+        t.append(static_cast<char>(0x40 + 8 * p))
+            .append('\x60')
+            .append(static_cast<char>(0x70 + 4 * p));
     return t;
 }
 
@@ -120,8 +121,8 @@ QString merganserRecord()
     f << QLatin1String(kOwnCockpit) << QStringLiteral("1");
     f << numbers({0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     f << numbers({0, 0, 1, 3800, 35, 36, 1, 0, 0, 1, 2});
-    f << numbers({1, 0, 0, 0, 2, 1, 11, 0});             // turret entries
-    f << numbers({2});                                   // gun groups
+    f << numbers({1, 0, 0, 0, 2, 1, 11, 0}); // turret entries
+    f << numbers({2});                       // gun groups
     f << numbers({1, 0, 1, 2, 1, 1, 0, 0, 0, 0, 2, 1, 0, 1, 0, 0});
     f << numbers({3, 1, 2, 1, 3, 1, 1, 2, 0, 0});
     f << numbers({1, 54000, 25, 1, 0, 68000, 10, 310, 0});
@@ -152,10 +153,11 @@ QString goosanderRecord()
 }
 
 // Writes one source file and returns its package entry.
-bool addSource(const QString& sources, const QString& name, quint32 time,
-               const QByteArray& content, PackageFile* entry, QString* error)
+bool addSource(const QString& sources, const QString& name, quint32 time, const QByteArray& content,
+               PackageFile* entry, QString* error)
 {
-    const QString path = sources + QLatin1Char('/') + QString(name).replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QString path =
+        sources + QLatin1Char('/') + QString(name).replace(QLatin1Char('/'), QLatin1Char('_'));
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
@@ -186,8 +188,9 @@ bool buildMerganser(const QString& sources, ShipPackage* p, QString* error)
                 {49, QStringLiteral("Merganser"),
                  QStringLiteral("Ein wendiger Begleitjaeger mit einem Heckturm.")}};
     const QString scene = QStringLiteral("ships\\fighters\\merganser_scene");
-    p->Dummies = {{QStringLiteral("SDTYPE_ANIMATED"), scene + QStringLiteral(";1;11;")},
-                  {QStringLiteral("SDTYPE_GUN"), scene + QStringLiteral(";3;-2;0;6;3;0;5;-4;1;4;")}};
+    p->Dummies = {
+        {QStringLiteral("SDTYPE_ANIMATED"), scene + QStringLiteral(";1;11;")},
+        {QStringLiteral("SDTYPE_GUN"), scene + QStringLiteral(";3;-2;0;6;3;0;5;-4;1;4;")}};
     p->Components = {{scene, QStringLiteral("SCTYPE_HARDPOINT"), QStringLiteral("11;-3;1;6;")},
                      {scene, QStringLiteral("SCTYPE_ENGINE"), QStringLiteral("20;0;0;-9;")}};
     p->Cockpits = {QStringLiteral("1;1;60;30;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;") +
@@ -195,8 +198,8 @@ bool buildMerganser(const QString& sources, ShipPackage* p, QString* error)
 
     PackageFile f;
     const QByteArray sceneBytes = sceneText("merganser_scene", {"ships\\fighters\\merganser_body",
-                                                                 "ships\\parts\\vale_engine",
-                                                                 "ships\\fighters\\merganser_body"});
+                                                                "ships\\parts\\vale_engine",
+                                                                "ships\\fighters\\merganser_body"});
     if (!addSource(sources, QStringLiteral("objects/ships/fighters/merganser_scene.bod"),
                    kTimeBase + kDay, sceneBytes, &f, error))
         return false;
@@ -242,8 +245,9 @@ bool buildGoosander(const QString& sources, ShipPackage* p, QString* error)
                  QStringLiteral("A heavy fighter with four forward guns.")},
                 {49, QStringLiteral("Goosander"),
                  QStringLiteral("Ein schwerer Jaeger mit vier Frontgeschuetzen.")}};
-    p->Dummies = {{QStringLiteral("SDTYPE_GUN"),
-                   QStringLiteral("ships\\fighters\\goosander_scene;4;-2;0;6;3;0;5;-4;1;4;5;1;3;")}};
+    p->Dummies = {
+        {QStringLiteral("SDTYPE_GUN"),
+         QStringLiteral("ships\\fighters\\goosander_scene;4;-2;0;6;3;0;5;-4;1;4;5;1;3;")}};
 
     PackageFile f;
     if (!addSource(sources, QStringLiteral("objects/ships/fighters/goosander_scene.bod"),
