@@ -246,10 +246,10 @@ int run(const QStringList& args)
         p.setStandardOutputFile(QProcess::nullDevice());
         clock.restart();
         p.start(xz, {QStringLiteral("--format=lzma"), QStringLiteral("-dc"), xsp});
-        // Its peak is sampled while it runs; the decoder allocates all it needs
-        // at the start, so the last sample is the peak.
         if (!p.waitForStarted())
             return failed(QStringLiteral("cannot start ") + xz);
+        // Its peak is sampled while it runs; the decoder allocates all it needs
+        // at the start, so the samples reach the peak early.
         const QString pid = QString::number(p.processId());
         long xzPeak = -1;
         while (p.state() != QProcess::NotRunning && !p.waitForFinished(20))

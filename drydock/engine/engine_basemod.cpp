@@ -146,8 +146,8 @@ QStringList InstallerEngine::baseModChoices()
     QStringList items{QStringLiteral(":: ") + installerText(14) + QStringLiteral(" ::")};
     if (!m_gameDir.isEmpty()) {
         const QDir mods(ResolvePath(m_gameDir, QStringLiteral("mods")));
-        const QStringList cats = mods.entryList({QStringLiteral("*.cat")}, QDir::Files,
-                                                QDir::Name | QDir::IgnoreCase);
+        const QStringList cats =
+            mods.entryList({QStringLiteral("*.cat")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
         for (const QString& cat : cats)
             if (cat.toLower() != QLatin1String("hullwright.cat"))
                 items << cat.left(cat.lastIndexOf(QLatin1Char('.')));
@@ -165,13 +165,21 @@ bool InstallerEngine::selectBaseMod(const QString& name)
     // Two spellings of "no base mod" are the same choice.
     if (m_gameDir.isEmpty() || name == m_baseMod || (!isRealMod(name) && !isRealMod(m_baseMod)))
         return false;
+    // A name from the command line: only a mod pair in the mods folder, and never
+    // the installer's own mod, which would be copied into itself.
+    if (isRealMod(name) && (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
+                            name == QLatin1String("..") ||
+                            name.compare(QLatin1String(kModName), Qt::CaseInsensitive) == 0)) {
+        log(QStringLiteral("Refusing base mod: ") + name);
+        return false;
+    }
     m_modChanged = true;
     for (ShipPackage& p : m_registry.Ships)
         p.Changed = false;
     m_previousBaseMod = m_baseMod;
     m_baseMod = name;
-    log(QStringLiteral("Changed selected mod from: ") + m_previousBaseMod + QStringLiteral(", to: ") +
-        name);
+    log(QStringLiteral("Changed selected mod from: ") + m_previousBaseMod +
+        QStringLiteral(", to: ") + name);
     if (m_services.status) {
         if (isRealMod(name))
             m_services.status->showStatus(sharedText(0) + QLatin1Char(' ') + name +
@@ -194,8 +202,8 @@ bool InstallerEngine::redoBaseMod()
     m_modChanged = true;
     for (ShipPackage& p : m_registry.Ships)
         p.Changed = false;
-    log(QStringLiteral("Changed selected mod from: ") + m_previousBaseMod + QStringLiteral(", to: ") +
-        m_baseMod);
+    log(QStringLiteral("Changed selected mod from: ") + m_previousBaseMod +
+        QStringLiteral(", to: ") + m_baseMod);
     if (m_services.status)
         m_services.status->showStatus(installerText(28) + QLatin1Char(' ') + m_baseMod +
                                       QStringLiteral("..."));
@@ -295,7 +303,8 @@ bool InstallerEngine::createMod()
         for (const CatalogEntryInfo& e : ListCatalog(hwCat)) {
             if (owned.contains(e.name.toUpper()))
                 continue;
-            log(QStringLiteral("(CREATEMOD) Removing: ") + e.name + QStringLiteral(" from mod files"));
+            log(QStringLiteral("(CREATEMOD) Removing: ") + e.name +
+                QStringLiteral(" from mod files"));
             arc_remove(arcName(hwCat + QStringLiteral("::") + e.name).constData());
             advance(e.size);
         }
@@ -309,8 +318,9 @@ bool InstallerEngine::createMod()
         if (!QFileInfo(baseCat).isFile()) {
             log(QStringLiteral("(CREATEMOD) Base mod not found: ") + baseCat);
         } else if (!QFileInfo(targetCat).isFile()) {
-            ok = copyModPair(baseCat, baseDat, targetCat, targetDat,
-                             [this](const QString& line) { log(line); }, advance);
+            ok = copyModPair(
+                baseCat, baseDat, targetCat, targetDat, [this](const QString& line) { log(line); },
+                advance);
             if (ok && fakePatch)
                 m_registry.BaseFakePatch = patch;
         } else {

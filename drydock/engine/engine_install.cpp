@@ -202,8 +202,8 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
                 !ownedByInstalledShip(m_registry.Ships, f.Name)) {
                 log(QStringLiteral("(INSTALL) File missing from the mod archive: ") + f.Name);
                 result.status = PackageFailed;
-                result.error = QStringLiteral("could not store ") + f.Name + QStringLiteral(" in ") +
-                               catalog;
+                result.error =
+                    QStringLiteral("could not store ") + f.Name + QStringLiteral(" in ") + catalog;
                 break;
             }
         }
@@ -219,7 +219,8 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
             prompter->ask(Prompter::Icon::Critical, sharedText(1), sharedText(3),
                           {installerText(29)});
         if (result.error.isEmpty())
-            result.error = result.status == PackageTooNew ? QStringLiteral("package needs a newer installer")
+            result.error = result.status == PackageTooNew
+                               ? QStringLiteral("package needs a newer installer")
                            : result.status == PackageOlder
                                ? QStringLiteral("an installed copy has a newer version")
                                : QStringLiteral("package could not be read, or was cancelled");

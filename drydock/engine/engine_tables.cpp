@@ -47,8 +47,8 @@ QString withoutLineBreaks(QString text)
 bool countField(const ShipRecord& record, qint64 n, qint64* value)
 {
     int v = 0;
-    if (n < 0 || n >= record.fieldCount() || !ParseTableInt(record.field(static_cast<int>(n)), &v) ||
-        v < 0)
+    if (n < 0 || n >= record.fieldCount() ||
+        !ParseTableInt(record.field(static_cast<int>(n)), &v) || v < 0)
         return false;
     *value = v;
     return true;
@@ -85,8 +85,8 @@ QString shipTableLine(const ShipPackage& ship, const QHash<QString, int>& cockpi
 {
     ShipRecord record(withoutLineBreaks(ship.Data));
     if (record.fieldCount() > 6)
-        record.setField(6, QString::number(ship.OriginalDesc != 0 ? ship.OriginalDesc
-                                                              : ship.GeneratedDescId));
+        record.setField(
+            6, QString::number(ship.OriginalDesc != 0 ? ship.OriginalDesc : ship.GeneratedDescId));
     for (int k = 0; k < kTurretPairs; ++k) {
         const int field = kTurretPairFirstField + 2 * k;
         const QString value = record.field(field).trimmed();
@@ -114,8 +114,7 @@ QString shipTableLine(const ShipPackage& ship, const QHash<QString, int>& cockpi
 
 int InstallerEngine::gameShipCount()
 {
-    const TypeTable table =
-        ReadTypeTable(gameTableText(kShipsEntry, QStringLiteral("TShips.txt")));
+    const TypeTable table = ReadTypeTable(gameTableText(kShipsEntry, QStringLiteral("TShips.txt")));
     // The installed ships follow the lines actually present; a header that
     // disagrees with them would shift every installed ship's index.
     const int lines = static_cast<int>(table.entries.size());
@@ -148,8 +147,8 @@ QStringList InstallerEngine::generateCockpits()
         }
     }
 
-    QByteArray text = "// TCockpits created by hullwright\n47;" +
-                      QByteArray::number(entries.size()) + ";\n";
+    QByteArray text =
+        "// TCockpits created by hullwright\n47;" + QByteArray::number(entries.size()) + ";\n";
     for (const QString& e : std::as_const(entries))
         text += e.toLatin1() + '\n';
     MakePath(m_gameDir, QStringLiteral("Slipway/types"));
@@ -167,7 +166,10 @@ bool InstallerEngine::generateShips(const QStringList& cockpits)
     const int n = static_cast<int>(game.entries.size());
     const int buffer = m_registry.Buffer;
     const int spacer = qMax(0, buffer - n);
-    log(QStringLiteral("Creating TShips, offset=%1, spacer=%2, maxnum=%3").arg(n).arg(spacer).arg(buffer));
+    log(QStringLiteral("Creating TShips, offset=%1, spacer=%2, maxnum=%3")
+            .arg(n)
+            .arg(spacer)
+            .arg(buffer));
 
     QHash<QString, int> cockpitIndex;
     for (qsizetype i = cockpits.size() - 1; i >= 0; --i)
@@ -191,8 +193,8 @@ bool InstallerEngine::generateShips(const QStringList& cockpits)
     // The count of the lines written: records + buffer whenever the game's
     // ships fit below the buffer, which fixing the buffer makes sure of.
     const qsizetype lines = n + spacer + m_registry.Ships.size();
-    const QByteArray text = "// TShips created by hullwright\n48;" + QByteArray::number(lines) +
-                            ";\n" + body;
+    const QByteArray text =
+        "// TShips created by hullwright\n48;" + QByteArray::number(lines) + ";\n" + body;
     const QString target = modCatalog() + QStringLiteral("::types\\TShips.txt");
     if (!WriteArchiveFile(text.constData(), text.size(), target, true, false)) {
         log(QStringLiteral("(UPDATEMOD) Cannot write types\\TShips.pck into ") + modCatalog());
@@ -203,7 +205,8 @@ bool InstallerEngine::generateShips(const QStringList& cockpits)
 
 bool InstallerEngine::generateDummies()
 {
-    DummyTable table = DummyTable::read(gameTableText(kDummiesEntry, QStringLiteral("Dummies.txt")));
+    DummyTable table =
+        DummyTable::read(gameTableText(kDummiesEntry, QStringLiteral("Dummies.txt")));
     for (const ShipPackage& ship : std::as_const(m_registry.Ships)) {
         if (!isLive(ship))
             continue;
@@ -232,8 +235,8 @@ bool InstallerEngine::generateComponents()
     if (!any) {
         // Nothing to merge: the base mod's own table, if it has one, stays in force.
         if (isRealMod(m_baseMod)) {
-            const QString base =
-                ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod + QStringLiteral(".cat"));
+            const QString base = ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod +
+                                                            QStringLiteral(".cat"));
             CopyArchiveFile(base + QStringLiteral("::") + kComponentsEntry,
                             catalog + QStringLiteral("::") + kComponentsEntry);
         }

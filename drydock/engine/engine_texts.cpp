@@ -165,7 +165,8 @@ bool InstallerEngine::generateTexts()
         }
         const QString entry = QStringLiteral("t\\") + PackedName(TextPageFileName(language));
         if (!CopyArchiveFile(packed, catalog + QStringLiteral("::") + entry)) {
-            log(QStringLiteral("(TEXTFILE) Cannot add ") + entry + QStringLiteral(" to ") + catalog);
+            log(QStringLiteral("(TEXTFILE) Cannot add ") + entry + QStringLiteral(" to ") +
+                catalog);
             ok = false;
         }
     }
@@ -195,9 +196,8 @@ bool InstallerEngine::updateMod()
         return false;
     }
     if (!m_services.systemRegistry ||
-        !m_services.systemRegistry->writeString(QStringLiteral("/SKYWARD"),
-                                                QStringLiteral("/Vega/ModName"),
-                                                QLatin1String(kModName))) {
+        !m_services.systemRegistry->writeString(
+            QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), QLatin1String(kModName))) {
         log(QStringLiteral("(UPDATEMOD) Cannot select the mod in the game's registry value"));
         return false;
     }

@@ -187,12 +187,15 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
     m_registry.Ships[index] = placeholder;
     log(QStringLiteral("(UNINSTALL) Setting delete state for ship to waiting"));
     m_modChanged = true;
+    // The game's purge reports for the list published so far do not cover this
+    // ship: until the next update mod publishes a new list, no report may free it.
+    m_registry.UpdateTime = 0;
 
     if (showMessages && m_services.prompter)
-        m_services.prompter->ask(Prompter::Icon::Information, installerText(41),
-                                 FormatText(installerText(42), ship.Name, ship.Author,
-                                            ship.Version),
-                                 {installerText(29)}, 0, 0);
+        m_services.prompter->ask(
+            Prompter::Icon::Information, installerText(41),
+            FormatText(installerText(42), ship.Name, ship.Author, ship.Version),
+            {installerText(29)}, 0, 0);
 
     RemoveTree(slipway, false);
     if (!saveRegistry())
@@ -266,8 +269,7 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
                 QFile::remove(loose);
                 log(QStringLiteral("(ENABLE) Moved file into mod: ") + name);
             } else {
-                log(QStringLiteral("(ENABLE) Could not add file to mod, kept in Slipway: ") +
-                    name);
+                log(QStringLiteral("(ENABLE) Could not add file to mod, kept in Slipway: ") + name);
             }
         }
         const QString scripts = ResolvePath(m_gameDir, QStringLiteral("Scripts"));
@@ -370,10 +372,10 @@ void InstallerEngine::checkGameLanguage()
     if (extra == 0 || extra == game || game == 44 || !m_services.prompter)
         return;
     // Installer texts 22 and 23 are menu labels; this question has 47 and 48.
-    const int answer = m_services.prompter->ask(
-        Prompter::Icon::Question, installerText(47),
-        FormatText(installerText(48), QString::number(game)), {installerText(7), installerText(8)},
-        0, 1);
+    const int answer =
+        m_services.prompter->ask(Prompter::Icon::Question, installerText(47),
+                                 FormatText(installerText(48), QString::number(game)),
+                                 {installerText(7), installerText(8)}, 0, 1);
     if (answer == 0) {
         m_settings.textOption = 2;
         m_settings.textCustom = game;

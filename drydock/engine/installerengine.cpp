@@ -90,7 +90,8 @@ bool InstallerEngine::extractGameTable(const QString& entry, const QString& dest
     QFile::remove(destination);
     // The Hullwright mod is never searched: the generators start from the game's own tables.
     if (isRealMod(m_baseMod)) {
-        const QString base = ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod + QStringLiteral(".cat"));
+        const QString base =
+            ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod + QStringLiteral(".cat"));
         if (ExtractArchiveFile(base + QStringLiteral("::") + entry, destination, false, false))
             return true;
     }

@@ -22,26 +22,28 @@ class ProgressSink;
 class StatusSink;
 class SystemRegistry;
 
-struct InstallResult {
-    int status = 1;     // 0 installed, 1 failed or cancelled, 2 older version, 3 reader too old
+struct InstallResult
+{
+    int status = 1; // 0 installed, 1 failed or cancelled, 2 older version, 3 reader too old
     QString name, author, version;
-    QString error;      // why it failed, for front ends; empty on success
+    QString error; // why it failed, for front ends; empty on success
     bool replacedExisting = false;
 };
 
 class InstallerEngine
 {
 public:
-    struct Services {
-        QString programDir;                  // temp/, log/, Scripts/, Icons/ live here
+    struct Services
+    {
+        QString programDir;                       // temp/, log/, Scripts/, Icons/ live here
         SystemRegistry* systemRegistry = nullptr; // the game's selected-mod value
         const QStringList* installerTexts = nullptr;
         const QStringList* sharedTexts = nullptr;
-        Prompter* prompter = nullptr;        // null: no message boxes at all
+        Prompter* prompter = nullptr; // null: no message boxes at all
         ProgressSink* progress = nullptr;
         StatusSink* status = nullptr;
         std::function<void(const QString&)> log; // debug log lines (already without time stamp)
-        std::function<qint64()> clock;       // seconds since 1970; tests pin it
+        std::function<qint64()> clock;           // seconds since 1970; tests pin it
         // Ids of the UI catalogue's language list, in list order: text option 1
         // picks its extra language from here by the settings' list index.
         QList<int> knownLanguageIds;
@@ -58,7 +60,7 @@ public:
     // game-language check), remembers the base mod from it. Empty: none selected.
     void setGameDir(const QString& dir);
     QString gameDir() const { return m_gameDir; }
-    QString modCatalog() const;      // <game>/mods/Hullwright.cat
+    QString modCatalog() const; // <game>/mods/Hullwright.cat
     ShipRegistry& registry() { return m_registry; }
     const ShipRegistry& registry() const { return m_registry; }
     bool saveRegistry();
@@ -98,7 +100,8 @@ public:
     // Files of `oldFiles` that `newFiles` no longer has leave the mod and Slipway,
     // except those a registered ship still lists: call it once the old record has
     // left the registry.
-    void removeLeftoverFiles(const QList<PackageFile>& oldFiles, const QList<PackageFile>& newFiles);
+    void removeLeftoverFiles(const QList<PackageFile>& oldFiles,
+                             const QList<PackageFile>& newFiles);
     // Records waiting for the game's purge become free when the game reported it.
     void purgeCheck();
     // Offers to take the game's own language as the extra text language.
@@ -114,7 +117,7 @@ public:
     // (0 when there is no such entry), option 2 the custom id, option 0 none (0).
     int extraTextLanguage() const;
     bool generateTexts();
-    QStringList generateCockpits();  // the merged cockpit entries, in index order
+    QStringList generateCockpits(); // the merged cockpit entries, in index order
     bool generateShips(const QStringList& cockpits);
     bool generateDummies();
     bool generateComponents();

@@ -113,7 +113,8 @@ QByteArray InstallerSettingsText(const InstallerSettings& settings, const QByteA
         out += '\n';
     };
     QString language = settings.language;
-    language.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    language.replace(QLatin1Char('\r'), QLatin1Char(' '))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
     line(QString::fromLatin1(kCommonOpen));
     line(QStringLiteral("Language: ") + language);
     line(QString::fromLatin1(kCommonClose));

@@ -88,11 +88,11 @@ inline QStringList FixtureInstallerTexts()
     static const QSet<int> withValues = {23, 27, 39, 42, 137};
     QStringList texts;
     for (int n = 0; n < 150; ++n)
-        texts << (withValues.contains(n) ? QStringLiteral("I%1 %2|%3|%4")
-                                               .arg(n)
-                                               .arg(QLatin1String("%1"), QLatin1String("%2"),
-                                                    QLatin1String("%3"))
-                                         : QStringLiteral("I%1").arg(n));
+        texts << (withValues.contains(n)
+                      ? QStringLiteral("I%1 %2|%3|%4")
+                            .arg(n)
+                            .arg(QLatin1String("%1"), QLatin1String("%2"), QLatin1String("%3"))
+                      : QStringLiteral("I%1").arg(n));
     return texts;
 }
 
@@ -119,6 +119,7 @@ public:
     RecordingStatus status;
     QStringList logLines;
     qint64 clock = kStartTime;
+    QList<int> knownLanguageIds = {44, 49, 33}; // the UI catalogue's language list
     InstallerSettings settings;
     std::unique_ptr<SystemRegistry> systemRegistry;
     std::unique_ptr<InstallerEngine> engine;
@@ -150,6 +151,7 @@ public:
         s.status = &status;
         s.log = [this](const QString& line) { logLines.append(line); };
         s.clock = [this] { return clock; };
+        s.knownLanguageIds = knownLanguageIds;
         return s;
     }
 
@@ -228,16 +230,18 @@ public:
         const QString cat = gameDir + QLatin1Char('/') +
                             QStringLiteral("%1.cat").arg(catalogNumber, 2, 10, QLatin1Char('0'));
         return EnsureCatalog(cat) &&
-               WriteArchiveFile(text.constData(), text.size(), cat + QStringLiteral("::") + plainName,
-                                true, false);
+               WriteArchiveFile(text.constData(), text.size(),
+                                cat + QStringLiteral("::") + plainName, true, false);
     }
 
     // A ship table of `count` game ships ("GAME_SHIP_<i>"), each a complete record.
     static QByteArray gameShipTable(int count)
     {
-        QByteArray t = "// TShips.txt - a grown game table\n48;" + QByteArray::number(count) + ";\n";
+        QByteArray t =
+            "// TShips.txt - a grown game table\n48;" + QByteArray::number(count) + ";\n";
         for (int i = 0; i < count; ++i)
-            t += QByteArray(kDefaultShipLine).replace("HW_NEW_SHIP", "GAME_SHIP_" + QByteArray::number(i)) +
+            t += QByteArray(kDefaultShipLine)
+                     .replace("HW_NEW_SHIP", "GAME_SHIP_" + QByteArray::number(i)) +
                  "\n";
         return t;
     }

@@ -1,4 +1,734 @@
+// Base mod rebuilds, uninstalling, disabling and enabling, the purge and
+// game-language checks, and the loose files (scripts, loading screens). Ships
+// are registered directly (registry records plus their files in the mod), so
+// these tests do not depend on the package reader.
+#include "enginefixture.h"
+
+#include "arc.h"
+#include "registry.h"
+
+#include <QXmlStreamReader>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT private slots: void pending() {} };
-QTEST_GUILESS_MAIN(Placeholder)
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString kNoMod = QStringLiteral(":: I14 ::");
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Bytes that do not compress to nothing, so block copies really have blocks.
+QByteArray noise(int size, quint32 seed)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        b[i] = static_cast<char>(seed >> 24);
+    }
+    return b;
+}
+
+// A ship's file placed into the mod the way the installer stores it (packed
+// names for models and texts), and its registry entry.
+PackageFile place(const EngineFixture& f, const QString& name, const QByteArray& bytes)
+{
+    EnsureCatalog(f.modCatalog());
+    WriteArchiveFile(bytes.constData(), bytes.size(), f.modCatalog() + QStringLiteral("::") + name,
+                     true, false);
+    PackageFile e;
+    e.Name = name;
+    e.Size = static_cast<qint32>(bytes.size());
+    e.Time = 1000;
+    return e;
+}
+
+PackageFile listed(const QString& name)
+{
+    PackageFile e;
+    e.Name = name;
+    e.Size = 10;
+    return e;
+}
+
+ShipPackage ship(const QString& name)
+{
+    ShipPackage s = EngineFixture::simplePackage(name, QStringLiteral("Me"), QStringLiteral("1.0"),
+                                                 name.toUpper() + QStringLiteral("_ID"));
+    s.Enabled = true;
+    return s;
+}
+
+ShipPackage placeholder(int state)
+{
+    ShipPackage s;
+    s.Deleted = state;
+    return s;
+}
+
+// A base mod in the game's mods folder; entries are stored as given (plain), or
+// packed under their packed names when pack is set.
+QString makeBaseMod(const EngineFixture& f, const QString& name,
+                    const QList<QPair<QString, QByteArray>>& entries, bool pack = false)
+{
+    const QString cat = f.gameDir + QStringLiteral("/mods/") + name + QStringLiteral(".cat");
+    EnsureCatalog(cat);
+    for (const auto& [entry, bytes] : entries)
+        WriteArchiveFile(bytes.constData(), bytes.size(), cat + QStringLiteral("::") + entry, pack,
+                         false);
+    return cat;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+QStringList filesIn(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
+// The raw stored bytes of an entry, not unpacked.
+QByteArray rawEntry(const EngineFixture& f, const QString& name)
+{
+    const QString out = f.root.filePath(QStringLiteral("raw.tmp"));
+    QFile::remove(out);
+    if (!ExtractArchiveFile(f.modCatalog() + QStringLiteral("::") + name, out, false, true))
+        return {};
+    const QByteArray bytes = readFile(out);
+    QFile::remove(out);
+    return bytes;
+}
+
+#ifdef Q_OS_UNIX
+// What the running game does to the mod: holds it open, so writers are refused.
+class GameHolds
+{
+public:
+    explicit GameHolds(const QString& path) : m_fd(::open(QFile::encodeName(path), O_RDONLY))
+    {
+        if (m_fd >= 0 && flock(m_fd, LOCK_SH) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~GameHolds()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    GameHolds(const GameHolds&) = delete;
+    GameHolds& operator=(const GameHolds&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+#endif
+
+} // namespace
+
+class TestBaseMod : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void choices();
+    void baseModInAndOut();
+    void standardCopyOfBasePair();
+    void fakePatchNumbering_data();
+    void fakePatchNumbering();
+    void allFakePatchNumbersTaken();
+    void lockedModChangesNothing();
+    void uninstallKeepsSharedFiles();
+    void purge_data();
+    void purge();
+    void leftoverFilesKeepShared();
+    void disableEnableRestoresMod();
+    void loadingScreensOffOn();
+    void programScripts();
+    void gameLanguageQuestion_data();
+    void gameLanguageQuestion();
+};
+
+void TestBaseMod::choices()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    for (const char* name : {"BaseMod.cat", "Other.CAT", "HULLWRIGHT.cat", "hullwright.cat",
+                             "notes.txt", "Base.Mod.dat"})
+        QVERIFY(writeFile(f.gameDir + QStringLiteral("/mods/") + QLatin1String(name), "x"));
+    const QStringList expected = {kNoMod, QStringLiteral("BaseMod"), QStringLiteral("Other")};
+
+    // No "Mod:" in the registry: the game's selected mod is taken.
+    QVERIFY(f.systemRegistry->writeString(
+        QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), QStringLiteral("Other")));
+    QCOMPARE(f.makeEngine().baseModChoices(), expected);
+    QCOMPARE(f.engine->currentBaseMod(), QStringLiteral("Other"));
+
+    // A selected mod that is not on offer (the installer's own) means no base mod.
+    QVERIFY(f.systemRegistry->writeString(
+        QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), QStringLiteral("Hullwright")));
+    QCOMPARE(f.makeEngine().baseModChoices(), expected);
+    QCOMPARE(f.engine->currentBaseMod(), kNoMod);
+
+    // The registry's own value wins over the game's.
+    ShipRegistry reg;
+    reg.ModName = QStringLiteral("BaseMod");
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    f.makeEngine().baseModChoices();
+    QCOMPARE(f.engine->currentBaseMod(), QStringLiteral("BaseMod"));
+
+    // Names that do not come from the list (the command line) are checked too.
+    QVERIFY(!f.engine->selectBaseMod(QStringLiteral("HULLWRIGHT")));
+    QVERIFY(!f.engine->selectBaseMod(QStringLiteral("../../BaseMod")));
+    QCOMPARE(f.engine->currentBaseMod(), QStringLiteral("BaseMod"));
+}
+
+void TestBaseMod::baseModInAndOut()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    // Ship A lives in the mod; ship B is disabled (its files are in Slipway).
+    ShipPackage a = ship(QStringLiteral("A"));
+    a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene of a");
+    a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit of a");
+    a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "model of a")};
+    a.Files = {place(f, QStringLiteral("t/a_notes.xml"), "<notes/>"),
+               place(f, QStringLiteral("textures/a.dds"), "texture of a")};
+    ShipPackage b = ship(QStringLiteral("B"));
+    b.Enabled = false;
+    b.Models = {listed(QStringLiteral("objects/ships/b.bob"))};
+    ShipRegistry reg;
+    reg.Ships = {a, placeholder(1), b};
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    const QStringList shipEntries = sorted(f.modEntries());
+
+    const QString baseCat =
+        makeBaseMod(f, QStringLiteral("BaseMod"),
+                    {{QStringLiteral("objects\\base\\x.bod"), "base model"},
+                     {QStringLiteral("t\\440099.xml"), "<language id=\"44\"/>"},
+                     {QStringLiteral("textures\\base.dds"), noise(1000, 1)},
+                     {QStringLiteral("objects\\ships\\a.bob"), "the base mod's own a.bob"}});
+    WriteArchiveFile("48;0;", 5, baseCat + QStringLiteral("::types\\TShips.txt"), true, false);
+
+    InstallerEngine& e = f.makeEngine();
+    e.baseModChoices();
+    QCOMPARE(e.currentBaseMod(), kNoMod);
+
+    // In: file by file, since the mod holds ships; texts and models packed under
+    // their packed names, the ship's own a.bob untouched.
+    QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
+    QVERIFY(f.status.shown.contains(QStringLiteral("S0 BaseMod...")));
+    QVERIFY(e.createMod());
+    QCOMPARE(sorted(f.modEntries()),
+             sorted(shipEntries + QStringList{QStringLiteral("objects\\base\\x.pbd"),
+                                              QStringLiteral("t\\440099.pck"),
+                                              QStringLiteral("textures\\base.dds"),
+                                              QStringLiteral("types\\TShips.pck")}));
+    QCOMPARE(f.modEntry(QStringLiteral("objects\\base\\x.pbd")), QByteArray("base model"));
+    QCOMPARE(f.modEntry(QStringLiteral("t\\440099.pck")), QByteArray("<language id=\"44\"/>"));
+    QCOMPARE(f.modEntry(QStringLiteral("types\\TShips.pck")), QByteArray("48;0;"));
+    QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a.pbb")), QByteArray("model of a"));
+    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Copying file to mod, ") + baseCat +
+                                QStringLiteral("::objects\\base\\x.bod")));
+
+    // Out: every base file goes, every file of a registered ship stays.
+    f.logLines.clear();
+    QVERIFY(e.selectBaseMod(kNoMod));
+    QCOMPARE(f.logLines.first(),
+             QStringLiteral("Changed selected mod from: BaseMod, to: ") + kNoMod);
+    QCOMPARE(f.status.shown.last(), QStringLiteral("I27 BaseMod||..."));
+    QVERIFY(e.modChanged());
+    QVERIFY(e.createMod());
+    QCOMPARE(sorted(f.modEntries()), shipEntries);
+    QCOMPARE(f.modEntry(QStringLiteral("t\\a_notes.pck")), QByteArray("<notes/>"));
+    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Removing existing mod files")));
+    QVERIFY(f.logLines.contains(
+        QStringLiteral("(CREATEMOD) Removing: objects\\base\\x.pbd from mod files")));
+
+    ShipRegistry saved;
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QCOMPARE(saved.ModName, kNoMod);
+    QCOMPARE(saved.Ships.size(), 3);
+
+    // Choosing what is chosen, or redoing without a base mod, does nothing.
+    f.logLines.clear();
+    QVERIFY(!e.selectBaseMod(kNoMod));
+    QVERIFY(!e.redoBaseMod());
+    QVERIFY(f.logLines.isEmpty());
+}
+
+void TestBaseMod::standardCopyOfBasePair()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    // A stale pair from earlier: with no record at all it is dropped first.
+    place(f, QStringLiteral("objects/old.bob"), "old");
+    const QString baseCat = makeBaseMod(f, QStringLiteral("BaseMod"),
+                                        {{QStringLiteral("objects\\big.pbd"), noise(600000, 2)},
+                                         {QStringLiteral("t\\440001.xml"), "<language/>"}},
+                                        true);
+    const QString baseDat = f.gameDir + QStringLiteral("/mods/BaseMod.dat");
+    const QString hwDat = f.gameDir + QStringLiteral("/mods/Hullwright.dat");
+
+    InstallerEngine& e = f.makeEngine();
+    e.baseModChoices();
+    QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
+    QVERIFY(e.createMod());
+    QCOMPARE(readFile(f.modCatalog()), readFile(baseCat));
+    QCOMPARE(readFile(hwDat), readFile(baseDat));
+    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Copying Cat file, ") + f.modCatalog()));
+    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Copying Dat file, ") + hwDat));
+    QCOMPARE(f.progress.total, QFileInfo(baseDat).size());
+    QCOMPARE(f.progress.done, f.progress.total);
+    QVERIFY(f.progress.updates >= 4); // 250,000-byte blocks
+
+    // Choosing it again does nothing; redo rebuilds the same copy.
+    QVERIFY(!e.selectBaseMod(QStringLiteral("BaseMod")));
+    QVERIFY(e.redoBaseMod());
+    QCOMPARE(f.status.shown.last(), QStringLiteral("I28 BaseMod..."));
+    QVERIFY(e.createMod());
+    QCOMPARE(readFile(hwDat), readFile(baseDat));
+    ShipRegistry saved;
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QCOMPARE(saved.ModName, QStringLiteral("BaseMod"));
+}
+
+void TestBaseMod::fakePatchNumbering_data()
+{
+    QTest::addColumn<int>("highestTaken");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("01-03 present") << 3 << QStringLiteral("04");
+    QTest::newRow("01-09 present") << 9 << QStringLiteral("10");
+}
+
+void TestBaseMod::fakePatchNumbering()
+{
+    QFETCH(int, highestTaken);
+    QFETCH(QString, expected);
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    f.settings.baseType = 1;
+    for (int n = 3; n <= highestTaken; ++n) // 01 and 02 are the game's own
+        QVERIFY(
+            writeFile(f.gameDir + QStringLiteral("/%1.cat").arg(n, 2, 10, QLatin1Char('0')), "x"));
+    const QString baseCat = makeBaseMod(f, QStringLiteral("BaseMod"),
+                                        {{QStringLiteral("types\\TShips.txt"), "48;0;"}}, true);
+
+    InstallerEngine& e = f.makeEngine();
+    e.baseModChoices();
+    QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
+    QVERIFY(e.createMod());
+    const QString patchCat = f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".cat");
+    QCOMPARE(readFile(patchCat), readFile(baseCat));
+    QVERIFY(QFileInfo::exists(f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".dat")));
+    QVERIFY(!QFileInfo::exists(f.modCatalog()));
+    ShipRegistry saved;
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QCOMPARE(saved.BaseFakePatch, expected.toInt());
+
+    // Back to no base mod: the fake patch goes.
+    QVERIFY(e.selectBaseMod(kNoMod));
+    QVERIFY(e.createMod());
+    QVERIFY(!QFileInfo::exists(patchCat));
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QCOMPARE(saved.BaseFakePatch, 0);
+}
+
+void TestBaseMod::allFakePatchNumbersTaken()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    f.settings.baseType = 1;
+    for (int n = 3; n <= 99; ++n)
+        QVERIFY(
+            writeFile(f.gameDir + QStringLiteral("/%1.cat").arg(n, 2, 10, QLatin1Char('0')), "x"));
+    makeBaseMod(f, QStringLiteral("BaseMod"), {{QStringLiteral("a.txt"), "a"}});
+    ShipPackage a = ship(QStringLiteral("A"));
+    a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
+    ShipRegistry reg;
+    reg.Ships = {a};
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    const QByteArray registryBefore = readFile(f.registryFile());
+    const QByteArray modBefore = readFile(f.modCatalog());
+    const QStringList gameBefore = filesIn(f.gameDir);
+
+    InstallerEngine& e = f.makeEngine();
+    e.baseModChoices();
+    QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
+    QVERIFY(!e.createMod());
+    QVERIFY(f.logLines.contains(QStringLiteral(
+        "(CREATEMOD) Every fake patch number from 01 to 99 is taken, nothing changed")));
+    QCOMPARE(e.currentBaseMod(), kNoMod);
+    QCOMPARE(readFile(f.registryFile()), registryBefore);
+    QCOMPARE(readFile(f.modCatalog()), modBefore);
+    QCOMPARE(filesIn(f.gameDir), gameBefore);
+    QCOMPARE(readFile(f.gameDir + QStringLiteral("/99.cat")), QByteArray("x"));
+}
+
+void TestBaseMod::lockedModChangesNothing()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs POSIX file locks");
+#else
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    makeBaseMod(f, QStringLiteral("BaseMod"), {{QStringLiteral("x.dds"), "base"}});
+    ShipPackage a = ship(QStringLiteral("A"));
+    a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
+    place(f, QStringLiteral("x.dds"), "base");
+    ShipRegistry reg;
+    reg.ModName = QStringLiteral("BaseMod");
+    reg.Ships = {a};
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    const QByteArray registryBefore = readFile(f.registryFile());
+    const QStringList entriesBefore = f.modEntries();
+
+    InstallerEngine& e = f.makeEngine();
+    e.baseModChoices();
+    {
+        GameHolds game(f.modCatalog());
+        QVERIFY(game.held());
+        QVERIFY(e.selectBaseMod(kNoMod));
+        QVERIFY(!e.createMod());
+        QVERIFY(!e.uninstallShip(0, false));
+        QVERIFY(!e.setShipEnabled(0, false));
+    }
+    QVERIFY(!f.logStartingWith(QStringLiteral("(CREATEMOD) Archive is locked")).isEmpty());
+    QVERIFY(!f.logStartingWith(QStringLiteral("(UNINSTALL) Mod archive is locked")).isEmpty());
+    QCOMPARE(e.currentBaseMod(), QStringLiteral("BaseMod"));
+    QCOMPARE(e.registry().Ships.first().Name, QStringLiteral("A"));
+    QVERIFY(e.registry().Ships.first().Enabled);
+    QCOMPARE(f.modEntries(), entriesBefore);
+    QCOMPARE(readFile(f.registryFile()), registryBefore);
+#endif
+}
+
+void TestBaseMod::uninstallKeepsSharedFiles()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    ShipPackage a = ship(QStringLiteral("A"));
+    a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
+    a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "a"),
+                place(f, QStringLiteral("objects/ships/shared.bob"), "shared")};
+    a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>")};
+    a.Scripts = {listed(QStringLiteral("a.init.xml")), listed(QStringLiteral("common.xml"))};
+    a.ScreenShot = QStringLiteral("A-Me.jpg");
+    ShipPackage b = ship(QStringLiteral("B"));
+    b.Models = {listed(QStringLiteral("objects/ships/shared.bob"))};
+    b.Scripts = {listed(QStringLiteral("common.xml"))};
+    ShipRegistry reg;
+    reg.UpdateTime = 500;
+    reg.Ships = {b, a};
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    // The game's script folder in lower case: one folder with "Scripts" to the game.
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/a.init.xml"), "<a/>"));
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/common.xml"), "<c/>"));
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg"), "jpg"));
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg"), "jpg"));
+
+    InstallerEngine& e = f.makeEngine();
+    QVERIFY(e.uninstallShip(1));
+    QCOMPARE(
+        f.logStartingWith(QStringLiteral("(UNINSTALL)")),
+        QStringList({QStringLiteral("(UNINSTALL) Removing scene file: objects/ships/a_scene.bod"),
+                     QStringLiteral("(UNINSTALL) Removing model file: objects/ships/a.bob"),
+                     QStringLiteral("(UNINSTALL) Skipping model  file: "
+                                    "objects/ships/shared.bob, skipped"),
+                     QStringLiteral("(UNINSTALL) Removing other file: t/a.xml"),
+                     QStringLiteral("(UNINSTALL) Removing script file: a.init.xml"),
+                     QStringLiteral("(UNINSTALL) Skipping script  file: common.xml, skipped"),
+                     QStringLiteral("(UNINSTALL) Setting delete state for ship to waiting")}));
+    QCOMPARE(f.modEntries(), QStringList{QStringLiteral("objects\\ships\\shared.pbb")});
+    QCOMPARE(filesIn(f.gameDir + QStringLiteral("/scripts")),
+             QStringList{QStringLiteral("common.xml")});
+    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg")));
+    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("I41"));
+    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I42 A|Me|1.0"));
+    QCOMPARE(f.prompter.asked.first().buttons, QStringList{QStringLiteral("I29")});
+    QVERIFY(e.modChanged());
+
+    // The slot stays, as a placeholder waiting for the game's purge, also on disk.
+    ShipRegistry saved;
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QCOMPARE(saved.Ships.size(), 2);
+    QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
+    QCOMPARE(saved.Ships.at(1).Deleted, 1);
+    QVERIFY(saved.Ships.at(1).Name.isEmpty());
+    QVERIFY(!e.uninstallShip(1));
+
+    // The game's report about the list published before the uninstall does not
+    // free the slot: the game has not purged this ship yet.
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/log09001.txt"), "Purged: 500\n"));
+    QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
+}
+
+void TestBaseMod::purge_data()
+{
+    QTest::addColumn<QString>("logName");
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<int>("state");
+    QTest::newRow("equal time frees")
+        << QStringLiteral("log09001.txt") << QByteArray("Purged: 900\nPurged: 1234\n") << 2;
+    QTest::newRow("older time frees nothing")
+        << QStringLiteral("log09001.txt") << QByteArray("Purged: 900\n") << 1;
+    QTest::newRow("the newest line counts")
+        << QStringLiteral("log09001.txt") << QByteArray("Purged: 1234\nPurged: 2000\n") << 1;
+    QTest::newRow("blanks, CR LF, other lines")
+        << QStringLiteral("LOG09001.TXT")
+        << QByteArray("Started 1234\r\n  Purged:   1234  \r\nPurged:\r\n") << 2;
+    QTest::newRow("no report") << QString() << QByteArray() << 1;
+}
+
+void TestBaseMod::purge()
+{
+    QFETCH(QString, logName);
+    QFETCH(QByteArray, log);
+    QFETCH(int, state);
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    ShipRegistry reg;
+    reg.UpdateTime = 1234;
+    reg.Ships = {placeholder(1), ship(QStringLiteral("A")), placeholder(2)};
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    if (!logName.isEmpty())
+        QVERIFY(writeFile(f.gameDir + QLatin1Char('/') + logName, log));
+    InstallerEngine& e = f.makeEngine();
+    QCOMPARE(e.registry().Ships.at(0).Deleted, state);
+    QCOMPARE(e.registry().Ships.at(1).Deleted, 0);
+    QCOMPARE(e.registry().Ships.at(2).Deleted, 2);
+}
+
+void TestBaseMod::leftoverFilesKeepShared()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    // The update of A has already replaced its record: a1 and shared are gone from
+    // its list, but B still lists shared.
+    const QList<PackageFile> oldModels = {place(f, QStringLiteral("objects/a1.bob"), "a1"),
+                                          place(f, QStringLiteral("objects/shared.bob"), "s"),
+                                          place(f, QStringLiteral("objects/a2.bob"), "a2")};
+    ShipPackage a = ship(QStringLiteral("A"));
+    a.Models = {oldModels.at(2)};
+    ShipPackage b = ship(QStringLiteral("B"));
+    b.Models = {listed(QStringLiteral("Objects/Shared.bob"))};
+    ShipRegistry reg;
+    reg.Ships = {a, b};
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/objects/a1.bob"), "loose"));
+
+    InstallerEngine& e = f.makeEngine();
+    e.removeLeftoverFiles(oldModels, a.Models);
+    QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("objects\\a2.pbb"),
+                                                  QStringLiteral("objects\\shared.pbb")}));
+    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Slipway/objects/a1.bob")));
+    QVERIFY(f.logLines.contains(QStringLiteral("Removing Unused files: objects/a1.bob")));
+}
+
+void TestBaseMod::disableEnableRestoresMod()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    // A model delivered already packed is stored with its own bytes under its own name.
+    std::vector<unsigned char> packed;
+    const QByteArray gun = noise(3000, 3);
+    QCOMPARE(arc_pack(reinterpret_cast<const unsigned char*>(gun.constData()),
+                      static_cast<size_t>(gun.size()), 1000, packed, 7),
+             0);
+    const QByteArray gunBytes(reinterpret_cast<const char*>(packed.data()),
+                              static_cast<qsizetype>(packed.size()));
+
+    ShipPackage b = ship(QStringLiteral("B"));
+    b.Files = {place(f, QStringLiteral("textures/shared.dds"), "shared texture")};
+    ShipPackage a = ship(QStringLiteral("A"));
+    a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
+    a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit");
+    a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), noise(5000, 4)),
+                place(f, QStringLiteral("objects/ships/a_gun.pbd"), gunBytes)};
+    a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>"),
+               place(f, QStringLiteral("textures/a.dds"), "texture"),
+               listed(QStringLiteral("textures/shared.dds"))};
+    a.Scripts = {listed(QStringLiteral("a.init.xml"))};
+    a.ScreenShot = QStringLiteral("A-Me.jpg");
+    ShipRegistry reg;
+    reg.Ships = {b, a};
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Scripts/a.init.xml"), "<script/>"));
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg"), "jpg"));
+    QVERIFY(writeFile(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg"), "jpg"));
+
+    const QStringList entries = sorted(f.modEntries());
+    QMap<QString, QByteArray> contents;
+    for (const QString& name : entries)
+        contents[name] = f.modEntry(name);
+
+    InstallerEngine& e = f.makeEngine();
+    QVERIFY(e.setShipEnabled(1, false));
+    QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("textures\\shared.dds")}));
+    const QString slipway = f.gameDir + QStringLiteral("/Slipway/");
+    QCOMPARE(readFile(slipway + QStringLiteral("objects/ships/a.bob")), noise(5000, 4));
+    QCOMPARE(readFile(slipway + QStringLiteral("objects/ships/a_gun.pbd")), gunBytes);
+    QCOMPARE(readFile(slipway + QStringLiteral("t/a.xml")), QByteArray("<a/>"));
+    QCOMPARE(readFile(slipway + QStringLiteral("scripts/a.init.xml")), QByteArray("<script/>"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Scripts/a.init.xml")));
+    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
+    ShipRegistry saved;
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QVERIFY(!saved.Ships.at(1).Enabled);
+
+    QVERIFY(e.setShipEnabled(1, true));
+    QCOMPARE(sorted(f.modEntries()), entries);
+    for (const QString& name : entries)
+        QCOMPARE(f.modEntry(name), contents.value(name));
+    QCOMPARE(rawEntry(f, QStringLiteral("objects\\ships\\a_gun.pbd")), gunBytes);
+    QVERIFY(!QFileInfo::exists(slipway + QStringLiteral("objects/ships/a.bob")));
+    QVERIFY(!QFileInfo::exists(slipway + QStringLiteral("scripts/a.init.xml")));
+    QCOMPARE(readFile(f.gameDir + QStringLiteral("/Scripts/a.init.xml")), QByteArray("<script/>"));
+    QVERIFY(QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
+    QCOMPARE(e.registry().Ships.at(1).Name, QStringLiteral("A"));
+    QVERIFY(e.registry().Ships.at(1).Enabled);
+    QVERIFY(e.registry().Ships.at(1).Changed);
+}
+
+void TestBaseMod::loadingScreensOffOn()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    ShipRegistry reg;
+    for (const char* n : {"A", "B", "C", "D"}) {
+        ShipPackage s = ship(QLatin1String(n));
+        s.ScreenShot = QLatin1String(n) + QStringLiteral("-Me.png");
+        if (s.Name != QLatin1String("D")) // D's picture is missing
+            QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/") + s.ScreenShot,
+                              s.Name.toLatin1()));
+        s.Enabled = s.Name != QLatin1String("C");
+        reg.Ships << s;
+    }
+    reg.Ships << placeholder(1);
+    QVERIFY(WriteRegistry(f.gameDir, reg));
+    const QString loadscr = f.gameDir + QStringLiteral("/loadscr");
+    const QStringList shown = {QStringLiteral("A-Me.png"), QStringLiteral("B-Me.png")};
+
+    InstallerEngine& e = f.makeEngine();
+    e.copyAllLoadingScreens();
+    QCOMPARE(filesIn(loadscr), shown);
+    QCOMPARE(readFile(loadscr + QStringLiteral("/B-Me.png")), QByteArray("B"));
+    e.removeAllLoadingScreens();
+    QVERIFY(filesIn(loadscr).isEmpty());
+    e.copyAllLoadingScreens();
+    QCOMPARE(filesIn(loadscr), shown);
+}
+
+void TestBaseMod::programScripts()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QString source = f.programDir + QStringLiteral("/Scripts/");
+    QVERIFY(writeFile(source + QStringLiteral("hw.purge.xml"), "<new/>"));
+    QVERIFY(writeFile(source + QStringLiteral("extra.XML"), "<extra/>"));
+    QVERIFY(writeFile(source + QStringLiteral("readme.txt"), "not a script"));
+    // A newly chosen game directory whose script folder is spelt in lower case and
+    // holds an older copy.
+    const QString newGame = f.root.filePath(QStringLiteral("other game"));
+    QVERIFY(writeFile(newGame + QStringLiteral("/vega.exe"), ""));
+    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+
+    f.makeEngine().installProgramScripts(newGame);
+    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<new/>"));
+    QCOMPARE(filesIn(newGame + QStringLiteral("/scripts")),
+             QStringList({QStringLiteral("extra.XML"), QStringLiteral("hw.purge.xml")}));
+    QCOMPARE(QDir(newGame).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("scripts")});
+    QVERIFY(f.logLines.contains(QStringLiteral("(SCRIPTS) Installing script file: ") + source +
+                                QStringLiteral("hw.purge.xml, to: ") + newGame +
+                                QStringLiteral("/scripts/hw.purge.xml")));
+
+    // The purge script the program ships is well-formed and names its protocol.
+    const QString shipped =
+        qEnvironmentVariable("VEGA_PROGRAM_DIR") + QStringLiteral("/Scripts/hw.purge.xml");
+    const QByteArray script = readFile(shipped);
+    QVERIFY2(!script.isEmpty(), qPrintable(shipped));
+    QXmlStreamReader xml(script);
+    while (!xml.atEnd())
+        xml.readNext();
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(script.contains("9001"));
+    QVERIFY(script.contains("log09001.txt"));
+    QVERIFY(script.contains("Purged: "));
+}
+
+void TestBaseMod::gameLanguageQuestion_data()
+{
+    QTest::addColumn<QByteArray>("langDat"); // empty: no file
+    QTest::addColumn<int>("option");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<int>("option2");
+    QTest::addColumn<int>("custom2");
+    QTest::newRow("accepted") << QByteArray("49\r\n") << 2 << 0 << true << 2 << 49;
+    QTest::newRow("declined") << QByteArray("49") << 2 << 1 << true << 2 << 33;
+    QTest::newRow("list entry") << QByteArray("49") << 1 << 0 << true << 2 << 49;
+    QTest::newRow("game in English") << QByteArray("44") << 2 << 0 << false << 2 << 33;
+    QTest::newRow("same language") << QByteArray("33") << 2 << 0 << false << 2 << 33;
+    QTest::newRow("no extra language") << QByteArray("49") << 0 << 0 << false << 0 << 33;
+    QTest::newRow("no lang.dat") << QByteArray() << 2 << 0 << false << 2 << 33;
+    QTest::newRow("not a number") << QByteArray("x") << 2 << 0 << false << 2 << 33;
+}
+
+void TestBaseMod::gameLanguageQuestion()
+{
+    QFETCH(QByteArray, langDat);
+    QFETCH(int, option);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    QFETCH(int, option2);
+    QFETCH(int, custom2);
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    QFile::remove(f.gameDir + QStringLiteral("/lang.dat"));
+    if (!langDat.isEmpty())
+        QVERIFY(writeFile(f.gameDir + QStringLiteral("/lang.dat"), langDat));
+    f.installerTexts[48] = QStringLiteral("I48 %1");
+    f.settings.textOption = option;
+    f.settings.textSelect = 1;
+    f.settings.textCustom = 33;
+    f.prompter.answers = {answer};
+    InstallerEngine::Services services = f.services();
+    services.knownLanguageIds = {44, 33};
+    InstallerEngine e(services, f.settings);
+    e.setGameDir(f.gameDir);
+    QCOMPARE(f.prompter.asked.size(), asked ? 1 : 0);
+    if (asked) {
+        const ScriptedPrompter::Question& q = f.prompter.asked.first();
+        QCOMPARE(q.caption, QStringLiteral("I47"));
+        QCOMPARE(q.text, QStringLiteral("I48 49"));
+        QCOMPARE(q.buttons, QStringList({QStringLiteral("I7"), QStringLiteral("I8")}));
+        QCOMPARE(q.defaultButton, 0);
+    }
+    QCOMPARE(f.settings.textOption, option2);
+    QCOMPARE(f.settings.textCustom, custom2);
+}
+
+QTEST_GUILESS_MAIN(TestBaseMod)
 #include "tst_basemod.moc"
