@@ -77,9 +77,13 @@ bool RemoveTree(const QString& path, bool removeFiles)
     QDir dir(path);
     const auto subdirs =
         dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    // Every subfolder is visited even after one fails: a clean-up that keeps files
+    // must still remove the empty folders beside them.
+    bool allRemoved = true;
     for (const QString& sub : subdirs)
-        if (!RemoveTree(dir.filePath(sub), removeFiles))
-            return false;
+        allRemoved = RemoveTree(dir.filePath(sub), removeFiles) && allRemoved;
+    if (!allRemoved)
+        return false;
     const auto files = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     if (!files.isEmpty() && !removeFiles)
         return false;
@@ -88,22 +92,24 @@ bool RemoveTree(const QString& path, bool removeFiles)
     return dir.rmdir(dir.absolutePath());
 }
 
-void CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize, ProgressSink* progress)
+bool CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize, ProgressSink* progress)
 {
     const qint64 size = source.size();
-    if (size < 1 || blockSize < 1)
-        return;
+    if (size < 1)
+        return true;
+    if (blockSize < 1)
+        return false;
     std::vector<char> block(static_cast<size_t>(blockSize) + 1);
     qint64 done = 0;
     while (done < size) {
         const qint64 n = source.read(block.data(), qMin(blockSize, size - done));
-        if (n <= 0)
-            break;
-        target.write(block.data(), n);
+        if (n <= 0 || target.write(block.data(), n) != n)
+            return false; // a short copy would leave a size line that lies about its bytes
         done += n;
         if (progress)
             progress->setDone(done);
     }
+    return true;
 }
 
 void WriteLog(const QString& programDir, const QString& logName, const QString& message)

@@ -18,8 +18,9 @@ QString FormatText(const QString& templ, const QString& t1 = QString(),
 void MakePath(const QString& base, const QString& relative);
 // Removes a folder tree; with removeFiles false it fails where files remain.
 bool RemoveTree(const QString& path, bool removeFiles);
-// Copies the rest of source's size to target in blocks, reporting progress.
-void CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize,
+// Copies source's size to target in blocks, reporting progress. False when the
+// source ended early or the target refused a block.
+bool CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize,
                   ProgressSink* progress = nullptr);
 // Appends "[dd:MM:yy - hh:mm:ss] message" to <programDir>/log/<logName>.txt.
 // Nothing happens when the log name or the message is empty.

@@ -40,6 +40,32 @@ void splitFileValue(const QString& value, QString& first, QString& second, QStri
     rest = b2 < 0 ? QString() : value.mid(b2 + 1);
 }
 
+// Reads one line of at most `limit` bytes through a small reused buffer; asking the
+// device for a line of the full limit would allocate that much for every line.
+bool readBoundedLine(QIODevice& in, QByteArray& line, qint64 limit)
+{
+    line.clear();
+    char chunk[65536];
+    while (line.size() <= limit) {
+        const qint64 n = in.readLine(chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        line.append(chunk, static_cast<qsizetype>(n));
+        if (line.endsWith('\n'))
+            return true;
+    }
+    return line.size() <= limit;
+}
+
+// Values that the document holds on one line: a line break would start a new key.
+QString oneLine(QString value)
+{
+    value.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    value.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    value.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return value;
+}
+
 bool isBareName(const QString& name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
@@ -388,8 +414,8 @@ OpenPackageResult Reader::run(QFile& file)
     }
 
     while (!m_stop && !m_in->atEnd()) {
-        QByteArray raw = m_in->readLine(kMaxLine);
-        if (!raw.endsWith('\n') && !m_in->atEnd()) {
+        QByteArray raw;
+        if (!readBoundedLine(*m_in, raw, kMaxLine)) {
             log(QStringLiteral("(OPENXSP) Line too long, stopping."));
             m_result.status = PackageFailed;
             break;
@@ -429,6 +455,9 @@ bool IsSafeEntryName(const QString& name)
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
         name.contains(QLatin1Char(':')))
         return false;
+    for (QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
     for (const QString& part : name.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
         if (part == QLatin1String(".."))
             return false;
@@ -455,7 +484,8 @@ class Writer
 public:
     Writer(QFile& out, const PackageContext& ctx) : m_out(out), m_ctx(ctx) {}
 
-    void line(const QString& s) { m_out.write(s.toLocal8Bit() + '\n'); }
+    void line(const QString& s) { m_out.write(oneLine(s).toLocal8Bit() + '\n'); }
+    bool failed() const { return m_failed; }
 
     // Writes "<key> <header>" and the source's bytes; the size in the line is the
     // size of the bytes that follow, whatever the entry claims.
@@ -467,23 +497,26 @@ public:
         const QString name = bareName ? QFileInfo(entry.Name).fileName() : entry.Name;
         line(key + QLatin1Char(' ') + QString::number(entry.Time) + QLatin1Char(' ') +
              QString::number(src.size()) + QLatin1Char(' ') + name);
-        copy(src);
+        const bool copied = copy(src);
         if (trailingLf)
             m_out.write("\n");
         src.close();
-        if (entry.RemoveAfterSave)
+        if (copied && entry.RemoveAfterSave)
             QFile::remove(entry.SourcePath);
-        return true;
+        return copied;
     }
 
-    void copy(QFile& src)
+    bool copy(QFile& src)
     {
         if (m_ctx.progress)
             m_ctx.progress->setTotal(src.size());
-        CopyFileData(src, m_out, kWriteBlock, m_ctx.progress);
+        if (!CopyFileData(src, m_out, kWriteBlock, m_ctx.progress))
+            m_failed = true;
+        return !m_failed;
     }
 
 private:
+    bool m_failed = false;
     QFile& m_out;
     const PackageContext& m_ctx;
 };
@@ -551,7 +584,7 @@ bool SavePackageText(const ShipPackage& p, const QString& documentPath,
         w.line(QStringLiteral("Cockpit: ") + c);
     for (const PackageFile& f : p.Scripts)
         w.embed(QStringLiteral("Script:"), f, true, true);
-    return out.error() == QFileDevice::NoError && out.flush();
+    return !w.failed() && out.error() == QFileDevice::NoError && out.flush();
 }
 
 bool SavePackage(const ShipPackage& package, const QString& target, const PackageContext& context)

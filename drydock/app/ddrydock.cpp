@@ -1,1 +1,461 @@
-// in progress
+#include "ddrydock.h"
+
+#include "dconfig.h"
+#include "dslipway.h"
+#include "fileutils.h"
+#include "gamedir.h"
+#include "installerengine.h"
+#include "installertexts.h"
+#include "sysregistry.h"
+#include "ui_drydock.h"
+#include "uiseams_qt.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+
+constexpr int kStartDelayMs = 100;
+const QString kLogName = QStringLiteral("installer_debug");
+
+} // namespace
+
+QWidget* createMainWindow(const QString& programDir)
+{
+    return new DDrydock(programDir);
+}
+
+DDrydock::DDrydock(const QString& programDir, QWidget* parent)
+    : QMainWindow(parent), m_programDir(programDir), m_ui(std::make_unique<Ui::Drydock>())
+{
+    m_ui->setupUi(this);
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setAlignment(Qt::AlignCenter);
+    m_progress->setMaximumWidth(240);
+    m_progress->hide();
+    statusBar()->addPermanentWidget(m_progress);
+    m_prompter = std::make_unique<QtPrompter>(this);
+    m_progressSink = std::make_unique<QtProgressSink>(m_progress);
+    m_statusSink = std::make_unique<QtStatusSink>(statusBar());
+
+    ReadInstallerSettings(m_programDir, m_settings);
+    loadTexts();
+    m_systemRegistry = CreateSystemRegistry(m_programDir);
+
+    InstallerEngine::Services services;
+    services.programDir = m_programDir;
+    services.systemRegistry = m_systemRegistry.get();
+    services.installerTexts = &m_texts.ownTexts();
+    services.sharedTexts = &m_texts.sharedTexts();
+    services.prompter = m_prompter.get();
+    services.progress = m_progressSink.get();
+    services.status = m_statusSink.get();
+    services.log = [this](const QString& line) { AddLog(line); };
+    // The file's language list does not depend on the language that is read.
+    for (const UiTexts::Language& l : m_texts.languages())
+        services.knownLanguageIds.append(l.id);
+    m_engine = std::make_unique<InstallerEngine>(std::move(services), m_settings);
+
+    DSlipway* slipway = m_ui->slipway;
+    slipway->attach({m_engine.get(), &m_texts, m_programDir, m_prompter.get(), m_statusSink.get()});
+    connect(slipway, &DSlipway::Signal_EnableGui, this, &DDrydock::SetControls);
+    connect(slipway, &DSlipway::Signal_AddLog, this, &DDrydock::AddLog);
+    retranslate();
+
+    if (m_settings.installDirs.isEmpty()) {
+        GameDirList dirs;
+        const QString found = dirs.discover(*m_systemRegistry);
+        if (!found.isEmpty()) {
+            m_settings.installDirs = dirs.dirs;
+            m_engine->installProgramScripts(found);
+        }
+    }
+    fillDirectoryBox();
+    if (m_settings.installDirs.isEmpty())
+        Slot_GetDirectory();
+
+    writeSettings();
+    const QString current = m_settings.installDirs.value(0);
+    if (m_engine->gameDir() != current) {
+        const int textOption = m_settings.textOption;
+        const int textCustom = m_settings.textCustom;
+        m_engine->setGameDir(current);
+        // The game-language question may have chosen the extra text language.
+        if (m_settings.textOption != textOption || m_settings.textCustom != textCustom)
+            writeSettings();
+    }
+    slipway->fillBaseModBox();
+    slipway->refreshList();
+    SetControls(true);
+
+    connect(m_ui->browseButton, &QPushButton::clicked, this, &DDrydock::Slot_GetDirectory);
+    connect(m_ui->directoryBox, &QComboBox::textActivated, this, &DDrydock::Slot_ComboDir);
+    connect(m_ui->actionInstall, &QAction::triggered, this, &DDrydock::Slot_Install);
+    connect(m_ui->actionUninstall, &QAction::triggered, this, &DDrydock::Slot_Uninstall);
+    connect(m_ui->actionExit, &QAction::triggered, this, &QWidget::close);
+    connect(m_ui->actionConfig, &QAction::triggered, this, &DDrydock::Slot_Config);
+    connect(m_ui->actionUpdateShips, &QAction::triggered, this, &DDrydock::Slot_ShipUpdate);
+    connect(m_ui->actionUpdateProgram, &QAction::triggered, this, &DDrydock::Slot_ProgramUpdate);
+    connect(m_ui->actionUpdateMod, &QAction::triggered, this, &DDrydock::Slot_UpdateMod);
+    connect(m_ui->actionRedoBaseMod, &QAction::triggered, this, &DDrydock::Slot_RedoBaseMod);
+
+    AddLog(QStringLiteral("Ship Installed Started"));
+}
+
+DDrydock::~DDrydock()
+{
+    if (m_waitCursor)
+        QApplication::restoreOverrideCursor();
+}
+
+DSlipway* DDrydock::shipList() const
+{
+    return m_ui->slipway;
+}
+
+QComboBox* DDrydock::directoryBox() const
+{
+    return m_ui->directoryBox;
+}
+
+void DDrydock::loadTexts()
+{
+    const QString file = m_programDir + QStringLiteral("/hw_languages.xml");
+    m_texts.load(file, m_settings.language);
+    // A language the file no longer offers would leave every text a placeholder.
+    const QString english = QStringLiteral("English");
+    bool offered = false;
+    for (const UiTexts::Language& l : m_texts.languages())
+        offered = offered || l.name.compare(m_settings.language, Qt::CaseInsensitive) == 0;
+    if (!offered && m_settings.language.compare(english, Qt::CaseInsensitive) != 0)
+        m_texts.load(file, english);
+}
+
+void DDrydock::retranslate()
+{
+    using namespace InstallerText;
+    setWindowTitle(PlainUiText(installerText(Caption)) + QStringLiteral(" V") +
+                   QString::asprintf("%.2f", kVersion));
+    m_ui->menuFile->setTitle(installerText(MenuFile));
+    m_ui->menuSettings->setTitle(installerText(MenuSettings));
+    m_ui->menuUpdate->setTitle(installerText(MenuUpdate));
+    m_ui->actionInstall->setText(installerText(InstallShips));
+    m_ui->actionUninstall->setText(installerText(UninstallShip));
+    m_ui->actionExit->setText(installerText(Exit));
+    m_ui->actionConfig->setText(installerText(Configuration));
+    m_ui->actionUpdateShips->setText(installerText(UpdateShips));
+    m_ui->actionUpdateProgram->setText(installerText(UpdateProgram));
+    m_ui->actionUpdateMod->setText(installerText(UpdateMod));
+    m_ui->actionRedoBaseMod->setText(installerText(RedoBaseMod));
+    const QString icons = m_programDir + QStringLiteral("/Icons/");
+    m_ui->actionInstall->setIcon(QIcon(icons + QStringLiteral("install.png")));
+    m_ui->actionUninstall->setIcon(QIcon(icons + QStringLiteral("uninstall.png")));
+    m_ui->directoryLabel->setText(installerText(GameDirLabel));
+    m_ui->browseButton->setText(installerText(Browse));
+    m_ui->slipway->retranslate();
+}
+
+void DDrydock::fillDirectoryBox()
+{
+    const QSignalBlocker blocker(m_ui->directoryBox);
+    m_ui->directoryBox->clear();
+    m_ui->directoryBox->addItems(m_settings.installDirs);
+    m_ui->directoryBox->setCurrentIndex(m_settings.installDirs.isEmpty() ? -1 : 0);
+}
+
+void DDrydock::writeSettings()
+{
+    if (!WriteInstallerSettings(m_programDir, m_settings))
+        AddLog(QStringLiteral("Could not write the settings: ") + m_programDir +
+               QStringLiteral("/config.dat"));
+}
+
+void DDrydock::AddLog(const QString& line)
+{
+    if (m_settings.debugLog)
+        WriteLog(m_programDir, kLogName, line);
+}
+
+void DDrydock::SetControls(bool enable)
+{
+    const bool haveDir = m_engine && !m_engine->gameDir().isEmpty();
+    m_ui->directoryBox->setEnabled(enable);
+    m_ui->browseButton->setEnabled(enable);
+    m_ui->actionConfig->setEnabled(enable);
+    m_ui->actionUpdateProgram->setEnabled(enable);
+    for (QAction* action : {m_ui->actionInstall, m_ui->actionUninstall, m_ui->actionUpdateShips,
+                            m_ui->actionUpdateMod, m_ui->actionRedoBaseMod})
+        action->setEnabled(enable && haveDir);
+    m_ui->slipway->setEnabled(enable && haveDir);
+
+    if (enable) {
+        m_progress->hide();
+        statusBar()->clearMessage();
+        if (m_waitCursor) {
+            QApplication::restoreOverrideCursor();
+            m_waitCursor = false;
+        }
+        if (m_closeRequested) {
+            m_closeRequested = false;
+            QTimer::singleShot(0, this, &QWidget::close);
+        }
+    } else {
+        m_progressSink->setTotal(0);
+        m_progress->show();
+        if (!m_waitCursor) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            m_waitCursor = true;
+        }
+    }
+}
+
+void DDrydock::Slot_ReadInputText(const QString& text)
+{
+    QString path = text;
+    path.remove(QLatin1Char('\r'));
+    path.remove(QLatin1Char('\n'));
+    path.remove(QChar(0));
+    if (path.trimmed().isEmpty())
+        return;
+    if (m_ui->directoryBox->count() == 0) {
+        using namespace InstallerText;
+        m_prompter->ask(Prompter::Icon::Critical, installerText(NoGameDirCaption),
+                        installerText(NoGameDirText), {installerText(Ok)});
+        return;
+    }
+    m_ui->slipway->queuePackages({path});
+}
+
+void DDrydock::Slot_GetDirectory()
+{
+    using namespace InstallerText;
+    const QString current = m_engine->gameDir();
+    QString dir = FileDialogs::chooseDirectory(this, installerText(ChooseGameDir),
+                                               current.isEmpty() ? QDir::homePath() : current);
+    if (dir.isEmpty())
+        return;
+    dir.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    GameDirList dirs;
+    dirs.dirs = m_settings.installDirs;
+    if (!dirs.choose(dir)) {
+        m_prompter->ask(Prompter::Icon::Critical, installerText(InvalidDirCaption),
+                        FormatText(installerText(InvalidDirText), QDir::toNativeSeparators(dir)),
+                        {installerText(Ok)});
+        return;
+    }
+    if (!current.isEmpty()) {
+        m_engine->saveRegistry();
+        // The old directory's mod must follow its changes before it is left.
+        if (m_engine->modChanged() && dirs.current() != current && !updateMod())
+            m_prompter->ask(Prompter::Icon::Warning, installerText(ModNotUpdatedCaption),
+                            installerText(ModNotUpdatedText), {installerText(Ok)});
+    }
+    m_settings.installDirs = dirs.dirs;
+    fillDirectoryBox();
+    m_engine->installProgramScripts(dirs.current());
+    writeSettings();
+    m_engine->setGameDir(dirs.current());
+    m_ui->slipway->fillBaseModBox();
+    m_ui->slipway->refreshList();
+    SetControls(true);
+    m_engine->setModChanged(true);
+}
+
+void DDrydock::Slot_ComboDir(const QString& dir)
+{
+    if (dir == m_engine->gameDir() || m_ui->slipway->isBusy())
+        return;
+    m_ui->slipway->beginOperation(installerText(InstallerText::ChangingGameDir) +
+                                  QStringLiteral("..."));
+    QTimer::singleShot(kStartDelayMs, this, [this, dir] { switchDirectory(dir); });
+}
+
+void DDrydock::switchDirectory(const QString& dir)
+{
+    using namespace InstallerText;
+    GameDirList dirs;
+    dirs.dirs = m_settings.installDirs;
+    if (!dirs.choose(dir)) {
+        // Gone since it was listed (the game was moved or uninstalled).
+        m_settings.installDirs.removeAll(dir);
+        fillDirectoryBox();
+        writeSettings();
+        m_prompter->ask(Prompter::Icon::Critical, installerText(InvalidDirCaption),
+                        FormatText(installerText(InvalidDirText), QDir::toNativeSeparators(dir)),
+                        {installerText(Ok)});
+        m_ui->slipway->endOperation();
+        return;
+    }
+    if (!m_engine->gameDir().isEmpty()) {
+        m_engine->saveRegistry();
+        if (m_engine->modChanged() && !updateMod())
+            m_prompter->ask(Prompter::Icon::Warning, installerText(ModNotUpdatedCaption),
+                            installerText(ModNotUpdatedText), {installerText(Ok)});
+    }
+    m_settings.installDirs = dirs.dirs;
+    fillDirectoryBox();
+    writeSettings();
+    m_engine->setGameDir(dirs.current());
+    m_ui->slipway->fillBaseModBox();
+    m_ui->slipway->refreshList();
+    m_engine->setModChanged(false);
+    m_ui->slipway->endOperation();
+}
+
+void DDrydock::Slot_Enabled()
+{
+    m_ui->slipway->Slot_Enabled();
+}
+
+void DDrydock::Slot_Uninstall()
+{
+    m_ui->slipway->Slot_Uninstall();
+}
+
+void DDrydock::Slot_Install()
+{
+    m_ui->slipway->Slot_Install();
+}
+
+void DDrydock::Slot_RedoBaseMod()
+{
+    m_ui->slipway->Slot_RedoBaseMod();
+}
+
+bool DDrydock::updateMod()
+{
+    if (!m_engine->updateMod())
+        return false;
+    m_engine->saveRegistry();
+    m_engine->setModChanged(false);
+    return true;
+}
+
+void DDrydock::Slot_UpdateMod()
+{
+    if (m_engine->gameDir().isEmpty() || m_ui->slipway->isBusy())
+        return;
+    m_ui->slipway->beginOperation(installerText(InstallerText::UpdatingMod) +
+                                  QStringLiteral("..."));
+    QTimer::singleShot(kStartDelayMs, this, &DDrydock::Slot_Update);
+}
+
+void DDrydock::Slot_Update()
+{
+    using namespace InstallerText;
+    const bool ok = updateMod();
+    writeSettings();
+    if (!ok) {
+        m_engine->saveRegistry();
+        m_prompter->ask(Prompter::Icon::Warning, installerText(ModNotUpdatedCaption),
+                        installerText(ModNotUpdatedText), {installerText(Ok)});
+    }
+    m_ui->slipway->endOperation();
+}
+
+void DDrydock::closeEvent(QCloseEvent* event)
+{
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_closeScheduled)
+        return;
+    if (m_ui->slipway->isBusy()) {
+        m_closeRequested = true;
+        return;
+    }
+    if (!m_engine->modChanged() || m_engine->gameDir().isEmpty()) {
+        saveState();
+        m_closing = true;
+        event->accept();
+        return;
+    }
+    m_closeScheduled = true;
+    m_ui->slipway->beginOperation(installerText(InstallerText::Closing) + QStringLiteral("..."));
+    QTimer::singleShot(kStartDelayMs, this, &DDrydock::Slot_Close);
+}
+
+void DDrydock::Slot_Close()
+{
+    using namespace InstallerText;
+    m_closeScheduled = false;
+    if (m_engine->modChanged() && !m_engine->gameDir().isEmpty()) {
+        // Closing without the regenerated tables would leave the game with tables
+        // that do not match the installed ships: let the user decide.
+        while (!updateMod()) {
+            const int answer = m_prompter->ask(
+                Prompter::Icon::Warning, installerText(ModNotUpdatedCaption),
+                installerText(ModNotUpdatedText),
+                {installerText(TryAgain), installerText(CloseAnyway), installerText(Cancel)}, 0, 2);
+            if (answer == 1)
+                break;
+            if (answer != 0) {
+                m_ui->slipway->endOperation();
+                return;
+            }
+        }
+    }
+    saveState();
+    m_closing = true;
+    close();
+}
+
+void DDrydock::saveState()
+{
+    if (!m_engine->gameDir().isEmpty())
+        m_engine->saveRegistry();
+    writeSettings();
+}
+
+void DDrydock::Slot_Config()
+{
+    DConfig dialog(m_texts, m_settings, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const InstallerSettings chosen = dialog.settings();
+    m_engine->setModChanged(true);
+    m_settings.textCustom = chosen.textCustom;
+    m_settings.textOption = chosen.textOption;
+    m_settings.textSelect = chosen.textSelect;
+    m_settings.language = chosen.language;
+    if (m_settings.debugLog && !chosen.debugLog) {
+        AddLog(QStringLiteral("Debug log has been disabled"));
+        m_settings.debugLog = false;
+    } else if (!m_settings.debugLog && chosen.debugLog) {
+        m_settings.debugLog = true;
+        AddLog(QStringLiteral("Debug log has been enabled"));
+    }
+    if (m_settings.loadingScreens != chosen.loadingScreens) {
+        m_settings.loadingScreens = chosen.loadingScreens;
+        if (m_settings.loadingScreens)
+            m_engine->copyAllLoadingScreens();
+        else
+            m_engine->removeAllLoadingScreens();
+    }
+    m_settings.baseType = chosen.baseType;
+    loadTexts();
+    retranslate();
+    writeSettings();
+}
+
+void DDrydock::Slot_ShipUpdate()
+{
+    using namespace InstallerText;
+    m_prompter->ask(Prompter::Icon::Information, installerText(NotAvailableCaption),
+                    installerText(ShipUpdateNotAvailable), {installerText(Ok)});
+}
+
+void DDrydock::Slot_ProgramUpdate()
+{
+    using namespace InstallerText;
+    m_prompter->ask(Prompter::Icon::Information, installerText(NotAvailableCaption),
+                    installerText(ProgramUpdateNotAvailable), {installerText(Ok)});
+}

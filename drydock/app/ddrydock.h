@@ -1,1 +1,96 @@
+// The installer's main window (form "Drydock"): the game-directory box, the ship
+// list, the menus, and a status bar with a progress bar. It owns the settings of
+// config.dat, the UI texts, the debug log and the installer engine.
 #pragma once
+
+#include "installersettings.h"
+#include "uitexts.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+class DSlipway;
+class InstallerEngine;
+class QComboBox;
+class QProgressBar;
+class QtPrompter;
+class QtProgressSink;
+class QtStatusSink;
+class SystemRegistry;
+
+namespace Ui {
+class Drydock;
+}
+
+class DDrydock : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr double kVersion = 1.89;
+
+    // Reads config.dat, hw_languages.xml and the system registry values of the
+    // program folder, and asks for a game directory when none is known.
+    explicit DDrydock(const QString& programDir, QWidget* parent = nullptr);
+    ~DDrydock() override;
+
+    InstallerEngine& engine() { return *m_engine; }
+    DSlipway* shipList() const;
+    QComboBox* directoryBox() const;
+    QProgressBar* progressBar() const { return m_progress; }
+    const InstallerSettings& settings() const { return m_settings; }
+    const UiTexts& texts() const { return m_texts; }
+    QString programDir() const { return m_programDir; }
+
+public slots:
+    void SetControls(bool enable);
+    // A package path from the command line or another instance.
+    void Slot_ReadInputText(const QString& text);
+    void Slot_GetDirectory();
+    void Slot_Enabled();
+    void Slot_Uninstall();
+    void Slot_Install();
+    void Slot_Close();
+    void Slot_Config();
+    void Slot_ComboDir(const QString& dir);
+    void Slot_ShipUpdate();
+    void Slot_ProgramUpdate();
+    void Slot_UpdateMod();
+    void Slot_Update();
+    void Slot_RedoBaseMod();
+    void AddLog(const QString& line);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QString installerText(int n) const { return m_texts.own(n); }
+    void loadTexts();
+    void retranslate();
+    void fillDirectoryBox();
+    void writeSettings();
+    // Regenerates the mod; on success the mod counts as unchanged.
+    bool updateMod();
+    void switchDirectory(const QString& dir);
+    // The registry of the current directory and the settings, as at closing.
+    void saveState();
+
+    QString m_programDir;
+    std::unique_ptr<Ui::Drydock> m_ui;
+    UiTexts m_texts{UiTexts::Program::Installer};
+    InstallerSettings m_settings;
+    std::unique_ptr<SystemRegistry> m_systemRegistry;
+    QProgressBar* m_progress = nullptr;
+    std::unique_ptr<QtPrompter> m_prompter;
+    std::unique_ptr<QtProgressSink> m_progressSink;
+    std::unique_ptr<QtStatusSink> m_statusSink;
+    std::unique_ptr<InstallerEngine> m_engine;
+    bool m_waitCursor = false;
+    bool m_closing = false;        // the close that is let through
+    bool m_closeScheduled = false; // the mod is being regenerated before closing
+    bool m_closeRequested = false; // asked to close while an operation ran
+};
+
+// The window the program's entry point shows.
+QWidget* createMainWindow(const QString& programDir);

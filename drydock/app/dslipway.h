@@ -1,1 +1,113 @@
+// The ship list of the installer window (form "Slipway"): the base-mod box and the
+// list of installed ships, with the actions that work on them. The engine does the
+// work; this widget schedules it, one long operation at a time.
+//
+// Long operations run 100 ms after they are asked for, so that the window shows
+// the disabled controls and the status first. While one is scheduled or running
+// the widget is busy: a package that arrives meanwhile waits in the install queue
+// and the queue starts once the operation has ended.
 #pragma once
+
+#include <QIcon>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+class InstallerEngine;
+class Prompter;
+class QComboBox;
+class QMenu;
+class QTreeWidgetItem;
+class StatusSink;
+class UiTexts;
+class WListView;
+struct ShipPackage;
+
+namespace Ui {
+class Slipway;
+}
+
+class DSlipway : public QWidget
+{
+    Q_OBJECT
+public:
+    enum Column { ColumnName = 0, ColumnAuthor = 1, ColumnVersion = 2, ColumnState = 3 };
+
+    // What the list works with; everything is owned by the main window and must
+    // outlive this widget.
+    struct Context
+    {
+        InstallerEngine* engine = nullptr;
+        const UiTexts* texts = nullptr;
+        QString programDir;
+        Prompter* prompter = nullptr;
+        StatusSink* status = nullptr;
+    };
+
+    explicit DSlipway(QWidget* parent = nullptr);
+    ~DSlipway() override;
+
+    void attach(const Context& context);
+    // Labels, headers and the base-mod box again, after the UI texts changed.
+    void retranslate();
+    void fillBaseModBox();
+    // One item per installed ship of the registry; the selection is kept.
+    void refreshList();
+
+    WListView* listView() const;
+    QComboBox* baseModBox() const;
+    // The installed record an item shows, or null.
+    const ShipPackage* recordOf(const QTreeWidgetItem* item) const;
+    // The context menu's entries for an item (null: the list's empty part).
+    void fillContextMenu(QMenu& menu, QTreeWidgetItem* item);
+
+    // Queues the ship packages among the paths (".xsp") and starts the queue.
+    // Returns how many were queued.
+    int queuePackages(const QStringList& paths);
+    // Installs the next queued package 100 ms from now, unless an operation is
+    // scheduled or running; with nothing left, the controls are enabled again.
+    void startQueue();
+    bool isBusy() const { return m_busy; }
+    // A long operation of the main window: disables the controls and shows the
+    // status. endOperation() ends it and lets the queue continue.
+    void beginOperation(const QString& status);
+    void endOperation();
+
+public slots:
+    void Slot_ViewComment();
+    void Slot_ViewScreenShot();
+    void Slot_EditMode();
+    void Slot_DoubleClicked(QTreeWidgetItem* item, int column);
+    void Slot_Menu(const QPoint& pos);
+    void Slot_Dropped(const QString& text);
+    void Slot_SelectMod(const QString& name);
+    void Slot_RedoBaseMod();
+    void Slot_Enabled();
+    void Slot_EnabledShip();
+    void Slot_Uninstall();
+    void Slot_UninstallShip();
+    void Slot_CreateMod();
+    void Slot_Install();
+    void Slot_StartInstall();
+
+signals:
+    void Signal_EnableGui(bool enable);
+    void Signal_AddLog(const QString& line);
+
+private:
+    QString text(int n) const;
+    QIcon icon(const QString& name) const;
+    bool requireGameDir();
+    // Name and author of the selected ships, in list order.
+    QList<std::pair<QString, QString>> selectedShips() const;
+    QTreeWidgetItem* currentShipItem() const;
+    void updateStateColumn(QTreeWidgetItem* item, bool enabled);
+    void warnModLocked();
+
+    std::unique_ptr<Ui::Slipway> m_ui;
+    Context m_context;
+    bool m_busy = false;
+    QString m_lastFolder;
+};

@@ -1,4 +1,29 @@
-int main()
+#include "cstartup.h"
+#include "ddrydock.h"
+
+#include <QApplication>
+#include <QTimer>
+
+int main(int argc, char* argv[])
 {
-    return 0;
+    QApplication app(argc, argv);
+    const QString programDir = QCoreApplication::applicationDirPath();
+
+    CStartup startup(
+        QCoreApplication::arguments(),
+        [programDir](const QString& argumentText) -> QWidget* {
+            auto* window = new DDrydock(programDir);
+            if (!argumentText.isEmpty()) {
+                // After the window is shown, so that a message box about the path has
+                // a window to sit on.
+                QTimer::singleShot(0, window, [window, argumentText] {
+                    window->Slot_ReadInputText(argumentText);
+                });
+            }
+            return window;
+        });
+    QObject::connect(&startup, &CStartup::Signal_Quit, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    startup.start();
+    return app.exec();
 }

@@ -1,1 +1,173 @@
-// in progress
+#include "uiseams_qt.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextDocument>
+#include <QUrl>
+
+#include <limits>
+
+namespace {
+
+struct PrompterHook
+{
+    bool on = false;
+    QList<int> answers;
+    QList<QtPrompter::Asked> asked;
+};
+
+PrompterHook& prompterHook()
+{
+    static PrompterHook hook;
+    return hook;
+}
+
+QMessageBox::Icon boxIcon(Prompter::Icon icon)
+{
+    switch (icon) {
+    case Prompter::Icon::Information:
+        return QMessageBox::Information;
+    case Prompter::Icon::Question:
+        return QMessageBox::Question;
+    case Prompter::Icon::Warning:
+        return QMessageBox::Warning;
+    case Prompter::Icon::Critical:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QString PlainUiText(const QString& text)
+{
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != QLatin1Char('&')) {
+            plain += text.at(i);
+        } else if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('&')) {
+            plain += QLatin1Char('&');
+            ++i;
+        }
+    }
+    return plain;
+}
+
+int QtPrompter::ask(Icon icon, const QString& caption, const QString& text,
+                    const QStringList& buttons, int defaultButton, int escapeButton)
+{
+    PrompterHook& hook = prompterHook();
+    if (hook.on) {
+        int answer = hook.answers.isEmpty() ? defaultButton : hook.answers.takeFirst();
+        if (answer < 0 || answer >= buttons.size())
+            answer = defaultButton;
+        hook.asked.append({icon, caption, text, buttons, answer});
+        return answer;
+    }
+
+    QMessageBox box(boxIcon(icon), PlainUiText(caption), QString(), QMessageBox::NoButton,
+                    m_parent);
+    // The texts mark bold parts with tags; their line breaks must survive rich text.
+    if (Qt::mightBeRichText(text)) {
+        box.setTextFormat(Qt::RichText);
+        box.setText(QString(text).replace(QLatin1Char('\n'), QLatin1String("<br>")));
+    } else {
+        box.setTextFormat(Qt::PlainText);
+        box.setText(text);
+    }
+    QList<QPushButton*> pushed;
+    const QStringList labels = buttons.isEmpty() ? QStringList{QStringLiteral("&OK")} : buttons;
+    for (const QString& label : labels)
+        pushed.append(box.addButton(label, QMessageBox::AcceptRole));
+    if (defaultButton >= 0 && defaultButton < pushed.size())
+        box.setDefaultButton(pushed.at(defaultButton));
+    if (escapeButton >= 0 && escapeButton < pushed.size())
+        box.setEscapeButton(pushed.at(escapeButton));
+    box.exec();
+    const int chosen = int(pushed.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
+    // Closed without a button (only possible with an escape button): that one.
+    return chosen >= 0 ? chosen : (escapeButton >= 0 ? escapeButton : defaultButton);
+}
+
+void QtPrompter::setTestMode(bool on)
+{
+    prompterHook().on = on;
+}
+
+bool QtPrompter::testMode()
+{
+    return prompterHook().on;
+}
+
+void QtPrompter::setNextAnswers(const QList<int>& answers)
+{
+    prompterHook().answers = answers;
+}
+
+QList<QtPrompter::Asked> QtPrompter::takeAsked()
+{
+    return std::exchange(prompterHook().asked, {});
+}
+
+void QtProgressSink::setTotal(qint64 total)
+{
+    m_total = qMax<qint64>(0, total);
+    m_shift = 0;
+    while ((m_total >> m_shift) > std::numeric_limits<int>::max())
+        ++m_shift;
+    if (!m_bar)
+        return;
+    // A zero total is a reset: an empty bar, not the toolkit's busy animation.
+    m_bar->setRange(0, m_total > 0 ? int(m_total >> m_shift) : 1);
+    m_bar->setValue(0);
+}
+
+void QtProgressSink::setDone(qint64 done)
+{
+    if (!m_bar)
+        return;
+    const qint64 clamped = qBound<qint64>(0, done, m_total);
+    m_bar->setValue(int(clamped >> m_shift));
+}
+
+void QtStatusSink::showStatus(const QString& text)
+{
+    if (!m_bar)
+        return;
+    if (text.isEmpty())
+        m_bar->clearMessage();
+    else
+        m_bar->showMessage(text);
+}
+
+FileDialogs::DirectoryHook FileDialogs::directoryHook;
+FileDialogs::FilesHook FileDialogs::filesHook;
+
+QString FileDialogs::chooseDirectory(QWidget* parent, const QString& caption, const QString& start)
+{
+    if (directoryHook)
+        return directoryHook(caption, start);
+    return QFileDialog::getExistingDirectory(parent, PlainUiText(caption), start);
+}
+
+QStringList FileDialogs::chooseFiles(QWidget* parent, const QString& caption,
+                                     const QString& start, const QString& filter)
+{
+    if (filesHook)
+        return filesHook(caption, start, filter);
+    return QFileDialog::getOpenFileNames(parent, PlainUiText(caption), start, filter);
+}
+
+std::function<bool(const QUrl&)> DesktopOpen::hook;
+
+bool DesktopOpen::openUrl(const QUrl& url)
+{
+    if (hook)
+        return hook(url);
+    return QDesktopServices::openUrl(url);
+}

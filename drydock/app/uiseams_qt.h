@@ -1,1 +1,98 @@
+// The window implementations of the engine's seams (message boxes, progress bar,
+// status bar) and thin wrappers around the file dialogs and the desktop's "open".
+//
+// Each wrapper has a static test hook: while it is set, nothing modal is shown,
+// so widget tests never block on a dialog.
 #pragma once
+
+#include "uiseams.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QProgressBar;
+class QStatusBar;
+class QUrl;
+class QWidget;
+
+// Removes the shortcut markers ("&") of a UI text for places that show it plainly
+// (window captions, tooltips); "&&" stays one "&".
+QString PlainUiText(const QString& text);
+
+class QtPrompter : public Prompter
+{
+public:
+    struct Asked
+    {
+        Icon icon;
+        QString caption;
+        QString text;
+        QStringList buttons;
+        int answer;
+    };
+
+    explicit QtPrompter(QWidget* parent = nullptr) : m_parent(parent) {}
+
+    int ask(Icon icon, const QString& caption, const QString& text, const QStringList& buttons,
+            int defaultButton = 0, int escapeButton = -1) override;
+
+    // Test hook. While on, no box is shown: each question takes the next queued
+    // answer, or its default button once the queue is used up, and is recorded.
+    static void setTestMode(bool on);
+    static bool testMode();
+    static void setNextAnswers(const QList<int>& answers);
+    // The questions recorded since the last call, oldest first.
+    static QList<Asked> takeAsked();
+
+private:
+    QWidget* m_parent;
+};
+
+// Drives a progress bar with byte counts of any size.
+class QtProgressSink : public ProgressSink
+{
+public:
+    explicit QtProgressSink(QProgressBar* bar) : m_bar(bar) {}
+    void setTotal(qint64 total) override;
+    void setDone(qint64 done) override;
+
+private:
+    QProgressBar* m_bar;
+    qint64 m_total = 0;
+    int m_shift = 0; // bytes are divided by 2^shift so the range fits an int
+};
+
+class QtStatusSink : public StatusSink
+{
+public:
+    explicit QtStatusSink(QStatusBar* bar) : m_bar(bar) {}
+    void showStatus(const QString& text) override;
+
+private:
+    QStatusBar* m_bar;
+};
+
+// File and folder choosers. Replace a hook to answer without a dialog; an empty
+// answer means the user cancelled.
+struct FileDialogs
+{
+    using DirectoryHook = std::function<QString(const QString& caption, const QString& start)>;
+    using FilesHook = std::function<QStringList(const QString& caption, const QString& start,
+                                                const QString& filter)>;
+    static DirectoryHook directoryHook;
+    static FilesHook filesHook;
+
+    static QString chooseDirectory(QWidget* parent, const QString& caption, const QString& start);
+    static QStringList chooseFiles(QWidget* parent, const QString& caption, const QString& start,
+                                   const QString& filter);
+};
+
+// The desktop's "open" action on a file. The hook replaces it in tests.
+struct DesktopOpen
+{
+    static std::function<bool(const QUrl&)> hook;
+    static bool openUrl(const QUrl& url);
+};

@@ -266,7 +266,6 @@ bool InstallerEngine::createMod()
                                          "nothing changed"));
     }
 
-    // 1. Progress in bytes of the data files involved.
     const bool oldContent = QFileInfo(hwCat).isFile() && isRealMod(m_previousBaseMod);
     qint64 total = baseReal ? QFileInfo(baseDat).size() : 0;
     if (oldContent)
@@ -282,20 +281,20 @@ bool InstallerEngine::createMod()
         progress->setDone(0);
     }
 
-    // 2. Without any record the mod holds nothing of the ships.
+    // Without any record the mod holds nothing of the ships.
     if (m_registry.Ships.isEmpty()) {
         QFile::remove(hwCat);
         QFile::remove(hwDat);
     }
 
-    // 3. The old fake patch goes; a new one is made below when wanted.
+    // The old fake patch goes; a new one is made below when wanted.
     if (oldPatch > 0) {
         QFile::remove(fakeCat(oldPatch));
         QFile::remove(fakeDat(oldPatch));
         m_registry.BaseFakePatch = 0;
     }
 
-    // 4. Out with the old base mod's files; the ships' own files stay.
+    // Out with the old base mod's files; the ships' own files stay.
     if (QFileInfo(hwCat).isFile() && isRealMod(m_previousBaseMod)) {
         log(QStringLiteral("(CREATEMOD) Removing existing mod files"));
         const QSet<QString> owned = shipOwnedEntries(m_registry.Ships);
@@ -311,7 +310,6 @@ bool InstallerEngine::createMod()
     }
 
     bool ok = true;
-    // 5.-7. Carry the new base mod into its target.
     if (baseReal) {
         const QString targetCat = fakePatch ? fakeCat(patch) : hwCat;
         const QString targetDat = fakePatch ? fakeDat(patch) : hwDat;
@@ -347,7 +345,7 @@ bool InstallerEngine::createMod()
         }
     }
 
-    // 8. The mod now holds the current base mod's files.
+    // The mod now holds the current base mod's files: a redo removes them first.
     m_previousBaseMod = m_baseMod;
     if (!saveRegistry()) {
         log(QStringLiteral("(CREATEMOD) Could not save the ship registry"));

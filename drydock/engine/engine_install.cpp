@@ -275,6 +275,8 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
             QFile::remove(m_gameDir + QStringLiteral("/Slipway/") + was->Name);
             RemoveArchiveFile(catalog + QStringLiteral("::") + storedName(was->Name));
         };
+        if (!oldShip.Enabled)
+            adoptLooseFiles(ship);
         dropScene(oldShip.SceneFile, ship.SceneFile);
         dropScene(oldShip.CockpitFile, ship.CockpitFile);
         removeLeftoverFiles(oldShip.Models, ship.Models);
@@ -288,4 +290,46 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
                       FormatText(installerText(39), ship.Name, ship.Author, ship.Version),
                       {installerText(29)});
     return result;
+}
+
+void InstallerEngine::adoptLooseFiles(const ShipPackage& ship)
+{
+    const QString catalog = modCatalog();
+    const QString slipway = m_gameDir + QStringLiteral("/Slipway");
+    QStringList entries;
+    for (const CatalogEntryInfo& e : ListCatalog(catalog))
+        entries << e.name;
+    const QSet<QString> inMod = lowerNames(entries);
+    for (const PackageFile& f : shipFiles(ship)) {
+        const QString loose = slipway + QLatin1Char('/') + f.Name;
+        if (!IsSafeEntryName(f.Name) || !QFileInfo(loose).isFile())
+            continue;
+        // A copy already in the mod is the new version's own or another ship's:
+        // the loose one is then the stale copy.
+        if (!inMod.contains(storedName(f.Name).toLower())) {
+            QFile source(loose);
+            if (!AddArchiveFile(source, catalog + QStringLiteral("::") + f.Name, true)) {
+                log(QStringLiteral("(INSTALL) Could not move file into mod, kept in Slipway: ") +
+                    f.Name);
+                continue;
+            }
+            log(QStringLiteral("(INSTALL) Moved file of the disabled version into mod: ") + f.Name);
+        }
+        QFile::remove(loose);
+    }
+    const QString scripts = ResolvePath(m_gameDir, QStringLiteral("scripts"));
+    for (const PackageFile& s : ship.Scripts) {
+        const QString from = slipway + QStringLiteral("/scripts/") + s.Name;
+        if (!IsSafeEntryName(s.Name) || s.Name.contains(QLatin1Char('/')) ||
+            s.Name.contains(QLatin1Char('\\')) || !QFileInfo(from).isFile())
+            continue;
+        const QString to = ResolvePath(scripts, s.Name);
+        if (QFileInfo::exists(to)) {
+            QFile::remove(from); // the new version wrote its own
+            continue;
+        }
+        QDir().mkpath(scripts);
+        if (!QFile::rename(from, to) && !(QFile::copy(from, to) && QFile::remove(from)))
+            log(QStringLiteral("(INSTALL) Could not move script file: ") + s.Name);
+    }
 }

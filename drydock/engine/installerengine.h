@@ -146,6 +146,9 @@ private:
     // A game table's text through a temporary file in the program folder; empty
     // when no catalogue holds it.
     QByteArray gameTableText(const QString& entry, const QString& tempName) const;
+    // An installed ship that replaced a disabled one: the files the reader left
+    // out because the disabled copy had them move from Slipway into the mod.
+    void adoptLooseFiles(const ShipPackage& ship);
 
     Services m_services;
     InstallerSettings& m_settings;

@@ -287,6 +287,7 @@ private slots:
     void xspInfoMissingFile()
     {
         QVERIFY(cli({"xsp", "info", path("absent.xsp")}).failedWith("File does not exist."));
+        QVERIFY(cli({"xsp", "info", m_tmp.path()}).failedWith("not a file"));
     }
 
     void packAndUnpack()

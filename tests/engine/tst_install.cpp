@@ -3,6 +3,7 @@
 // generators and the text pages, read back line by line from the mod.
 #include "enginefixture.h"
 
+#include "gamedir.h"
 #include "lzmafile.h"
 #include "registry.h"
 #include "shiprecord.h"
@@ -63,6 +64,7 @@ private slots:
     void twoShipsAfterGameOf120();
     void turretCockpitsAndRecordLength();
     void reinstallUpdateAndFreeSlot();
+    void reinstallOverDisabledShip();
     void sameIdQuestion();
     void textIdsPerLanguage();
     void bufferFollowsTheGameTable();
@@ -367,6 +369,35 @@ void TestInstall::reinstallUpdateAndFreeSlot()
     const QStringList after = f.modLines(QStringLiteral("types\\TShips.pck"));
     QCOMPARE(after.at(2 + 301), filler("HULLWRIGHT_DELETED_", 1));
     QVERIFY(after.at(2 + 302).endsWith(QStringLiteral(";SS_GAMMA;")));
+}
+
+void TestInstall::reinstallOverDisabledShip()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QString merganser = f.samplePackages().value(0);
+    InstallerEngine& engine = f.makeEngine(false);
+    QCOMPARE(engine.install(merganser, nullptr, false).status, 0);
+    QStringList entriesBefore = f.modEntries();
+    entriesBefore.sort();
+    QVERIFY(engine.setShipEnabled(0, false));
+    const QString loose =
+        f.gameDir + QStringLiteral("/Slipway/objects/ships/fighters/merganser_body.bob");
+    QVERIFY(QFile::exists(loose));
+
+    // The disabled copy holds the same files: the reader writes none of them, and
+    // the enabled new record must find them in the mod all the same.
+    const InstallResult r = engine.install(merganser, nullptr, false);
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.replacedExisting);
+    QCOMPARE(engine.registry().Ships.size(), 1);
+    QVERIFY(engine.registry().Ships.at(0).Enabled);
+    QStringList entriesAfter = f.modEntries();
+    entriesAfter.sort();
+    QCOMPARE(entriesAfter, entriesBefore);
+    QVERIFY(!QFile::exists(loose));
+    QVERIFY(!QFile::exists(f.gameDir + QStringLiteral("/Slipway/scripts/setup.merganser.xml")));
+    QVERIFY(QFile::exists(ResolvePath(f.gameDir, QStringLiteral("scripts/setup.merganser.xml"))));
 }
 
 void TestInstall::sameIdQuestion()

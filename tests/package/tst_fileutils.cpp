@@ -60,6 +60,13 @@ private slots:
         QFile(dir.filePath("a/b/c/g.txt")).open(QIODevice::WriteOnly);
         QVERIFY(!RemoveTree(dir.filePath("a"), false));
         QVERIFY(QFileInfo::exists(dir.filePath("a/f.txt")));
+        // Without removing files, empty folders beside kept files still go.
+        MakePath(dir.path(), "a/empty1");
+        MakePath(dir.path(), "a/zempty2/deeper");
+        QVERIFY(!RemoveTree(dir.filePath("a"), false));
+        QVERIFY(!QFileInfo::exists(dir.filePath("a/empty1")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("a/zempty2")));
+        QVERIFY(QFileInfo::exists(dir.filePath("a/b/c/g.txt")));
         QVERIFY(RemoveTree(dir.filePath("a"), true));
         QVERIFY(!QFileInfo::exists(dir.filePath("a")));
 

@@ -257,6 +257,25 @@ private slots:
         QVERIFY(!r.complete);
     }
 
+    void lineBreaksCannotInjectKeys()
+    {
+        ShipPackage p;
+        p.Name = "Evil\nModel: 1 4 ../../x.bob";
+        p.Author = "A\r\nB";
+        p.Data = "1;2;\nDeleted: 1";
+        p.Texts = {{44, "N", "line one\nScript: 1 1 y.xml"}};
+        QVERIFY(SavePackage(p, m_tmp.filePath("p.xsp"), m_ctx));
+        ShipPackage out;
+        QCOMPARE(open(m_tmp.filePath("p.xsp"), out).status, int(PackageOk));
+        QCOMPARE(out.Name, QString("Evil Model: 1 4 ../../x.bob"));
+        QCOMPARE(out.Author, QString("A B"));
+        QVERIFY(out.Models.isEmpty());
+        QVERIFY(out.Scripts.isEmpty());
+        QCOMPARE(out.Texts.size(), 1);
+        QVERIFY(!IsSafeEntryName(QString("a") + QChar(0) + "b"));
+        QVERIFY(!IsSafeEntryName("tab\there"));
+    }
+
     void installedTwins()
     {
         ShipPackage twin;

@@ -10,6 +10,9 @@
 int gameCommand(const QStringList& args);  // game find | game extract GAMEDIR ENTRY DEST
 int tableCommand(const QStringList& args); // table read GAMEDIR TABLE
 int textCommand(const QStringList& args);  // text GAMEDIR LANG PAGE ID
+// install | list | uninstall | disable | enable | update-mod | base-mod | redo-base-mod,
+// with the command word itself as the first argument.
+int engineCommand(const QStringList& args);
 
 // Shared output helpers (same formats as the built-in commands).
 void cliWriteOut(const QByteArray& text);

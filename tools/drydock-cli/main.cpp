@@ -1,4 +1,5 @@
-// drydock-cli: the archive tools and the sample game generator without a window.
+// drydock-cli: the archive tools, the installer engine and the sample game generator
+// without a window.
 //
 // The output of every command is read by scripts; keep it exact. Exit codes:
 // 0 success, 1 the operation failed (one line on stderr), 2 bad usage, 3 the
@@ -47,6 +48,33 @@ const char kUsage[] =
     "  game extract GAMEDIR ENTRY DEST     extract the newest copy of a game file\n"
     "  table read GAMEDIR TABLE            list a type table: count, then index TAB identifier\n"
     "  text GAMEDIR LANG PAGE ID           print one game text as the loader resolves it\n"
+    "\n"
+    "Installer commands (read config.dat and hw_languages.xml beside drydock-cli and\n"
+    "write log/installer_debug.txt there when its debug log is on; config.dat itself is\n"
+    "never written, the window owns it). Installs and changes reach the game's tables\n"
+    "at the next update-mod:\n"
+    "  install GAMEDIR PKG... [--on-same-id=update|beside|cancel]\n"
+    "                                      install ship packages, one line per package:\n"
+    "                                      'installed NAME by AUTHOR VERSION', 'skipped\n"
+    "                                      (older version) NAME by AUTHOR VERSION' or\n"
+    "                                      'failed: reason'; exit 0 only when all installed.\n"
+    "                                      A package with the ID of an installed ship of\n"
+    "                                      another name updates it, goes beside it or is\n"
+    "                                      not installed (default cancel)\n"
+    "  list GAMEDIR                        installed ships in registry order: slot, state\n"
+    "                                      (installed, waiting, free), enabled (yes, no, -),\n"
+    "                                      name, author, version, TAB-separated; slot is -\n"
+    "                                      until the first update-mod\n"
+    "  uninstall GAMEDIR NAME AUTHOR       uninstall a ship; its slot waits for the game's purge\n"
+    "  disable GAMEDIR NAME AUTHOR         move a ship's files out of the mod, keeping its slot\n"
+    "  enable GAMEDIR NAME AUTHOR          move a disabled ship's files back into the mod\n"
+    "  update-mod GAMEDIR                  regenerate the tables and text pages into\n"
+    "                                      mods/Hullwright.cat and make the game load it\n"
+    "  base-mod GAMEDIR (NAME|--none) [--fake-patch]\n"
+    "                                      carry mods/NAME.cat into the mod (or, with\n"
+    "                                      --fake-patch, into a numbered pair); --none drops it\n"
+    "  redo-base-mod GAMEDIR [--fake-patch]\n"
+    "                                      copy the current base mod in again\n"
     "  --help                              show this text\n";
 
 void writeOut(const QByteArray& text)
@@ -207,8 +235,11 @@ QByteArray fileLine(const char* kind, const PackageFile& f)
 
 int xspInfo(const QString& path)
 {
-    if (!QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (!info.exists())
         return fail(path + QStringLiteral(": ") + ArchiveErrorMessage(ARC_E_NOFILE));
+    if (!info.isFile())
+        return fail(path + QStringLiteral(": not a file"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(path + QStringLiteral(": ") + file.errorString());
@@ -313,6 +344,11 @@ int run(const QStringList& args)
         return tableCommand(args.mid(1));
     if (command == QLatin1String("text"))
         return textCommand(args.mid(1));
+    if (command == QLatin1String("install") || command == QLatin1String("list") ||
+        command == QLatin1String("uninstall") || command == QLatin1String("disable") ||
+        command == QLatin1String("enable") || command == QLatin1String("update-mod") ||
+        command == QLatin1String("base-mod") || command == QLatin1String("redo-base-mod"))
+        return engineCommand(args);
 
     QStringList rest = args.mid(1);
     QString name = command;
