@@ -69,7 +69,6 @@ void CStartup::startMainDialog()
     // second installer window; only a failed connect makes this the running instance.
     if (m_state != State::Connecting)
         return;
-    qWarning("DBG %s state %d", qPrintable(m_socket->errorString()), int(m_socket->state()));
     m_state = State::Running;
     m_socket->abort();
     m_window = m_factory ? m_factory(m_argumentText) : nullptr;

@@ -31,16 +31,19 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const quint16 port = qEnvironmentVariable("PROBE_PORT").toUShort();
 
-    CStartup startup(QCoreApplication::arguments(), [port](const QString& argumentText) {
-        auto* window = new QWidget;
-        auto* server = new CServerSocket(window, port);
-        QObject::connect(server, &CServerSocket::receivedText, sayPath);
-        say(server->isListening() ? QStringLiteral("listening")
-                                  : QStringLiteral("not-listening"));
-        if (!argumentText.isEmpty())
-            sayPath(argumentText);
-        return window;
-    });
+    CStartup startup(
+        QCoreApplication::arguments(),
+        [port](const QString& argumentText) {
+            auto* window = new QWidget;
+            auto* server = new CServerSocket(window, port);
+            QObject::connect(server, &CServerSocket::receivedText, sayPath);
+            say(server->isListening() ? QStringLiteral("listening")
+                                      : QStringLiteral("not-listening"));
+            if (!argumentText.isEmpty())
+                sayPath(argumentText);
+            return window;
+        },
+        port);
     QObject::connect(&startup, &CStartup::Signal_Quit, &app, [] {
         say(QStringLiteral("handed-over"));
         QCoreApplication::quit();

@@ -1,4 +1,652 @@
+// The installer window driven as a user would: through its slots, menus and
+// dialogs, on a sample game in a temporary folder. Message boxes and file
+// dialogs are answered through their test hooks.
+#include "archivefile.h"
+#include "dconfig.h"
+#include "ddrydock.h"
+#include "dslipway.h"
+#include "installerengine.h"
+#include "samplegame.h"
+#include "sysregistry.h"
+#include "uiseams_qt.h"
+#include "wlistview.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT private slots: void pending() {} };
-QTEST_MAIN(Placeholder)
+
+#include <memory>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QStringList captionsAsked()
+{
+    QStringList captions;
+    for (const QtPrompter::Asked& a : QtPrompter::takeAsked())
+        captions << a.caption;
+    return captions;
+}
+
+// Every text a user can see in a widget tree, with where it was found.
+QStringList visibleTexts(const QWidget* root)
+{
+    QStringList texts{root->windowTitle()};
+    for (const QAction* a : root->findChildren<QAction*>())
+        texts << a->text();
+    for (const QMenu* m : root->findChildren<QMenu*>())
+        texts << m->title();
+    for (const QLabel* l : root->findChildren<QLabel*>())
+        texts << l->text();
+    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>())
+        texts << b->text();
+    for (const QGroupBox* g : root->findChildren<QGroupBox*>())
+        texts << g->title();
+    for (const QComboBox* c : root->findChildren<QComboBox*>())
+        for (int i = 0; i < c->count(); ++i)
+            texts << c->itemText(i);
+    for (const QTreeWidget* t : root->findChildren<QTreeWidget*>()) {
+        for (int c = 0; c < t->columnCount(); ++c)
+            texts << t->headerItem()->text(c);
+        for (int i = 0; i < t->topLevelItemCount(); ++i)
+            for (int c = 0; c < t->columnCount(); ++c)
+                texts << t->topLevelItem(i)->text(c);
+    }
+    return texts;
+}
+
+QStringList placeholdersIn(const QStringList& texts)
+{
+    return texts.filter(QStringLiteral("ReadText-"));
+}
+
+QTreeWidgetItem* findItem(DSlipway* list, const QString& name)
+{
+    const QList<QTreeWidgetItem*> items =
+        list->listView()->findItems(name, Qt::MatchExactly, DSlipway::ColumnName);
+    return items.isEmpty() ? nullptr : items.first();
+}
+
+void selectOnly(DSlipway* list, const QString& name)
+{
+    QTreeWidgetItem* item = findItem(list, name);
+    QVERIFY(item);
+    list->listView()->clearSelection();
+    list->listView()->setCurrentItem(item);
+    item->setSelected(true);
+}
+
+} // namespace
+
+class TestDrydockWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void constructionAsksForDirectory_data();
+    void constructionAsksForDirectory();
+    void constructionWithSettings();
+    void constructionFindsGameThroughRegistry();
+    void directoryList();
+    void settingsDialog();
+    void installUninstallAndClose();
+    void closeWaitsForPendingInstall();
+    void dropQueuesPackagesOnly();
+    void dropDecoding_data();
+    void dropDecoding();
+    void screenshotViewer();
+
+private:
+    // A program folder with the English texts and a registry that names no game.
+    QString makeProgramDir(const QString& name);
+    QString makeGame(const QString& name);
+    void writeConfig(const QString& programDir, const QByteArray& text);
+    std::unique_ptr<DDrydock> openWindow(const QString& programDir);
+    void waitIdle(DDrydock& window);
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    QString m_textsFile;
+    QStringList m_directoryAnswers;
+    int m_directoryAsked = 0;
+    QList<QUrl> m_opened;
+    bool m_openSucceeds = true;
+};
+
+void TestDrydockWindow::initTestCase()
+{
+    QString bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
+    if (bin.isEmpty())
+        bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+    m_textsFile = bin + QStringLiteral("/hw_languages.xml");
+    QVERIFY2(QFileInfo::exists(m_textsFile), qPrintable(m_textsFile));
+
+    QtPrompter::setTestMode(true);
+    FileDialogs::directoryHook = [this](const QString&, const QString&) {
+        ++m_directoryAsked;
+        return m_directoryAnswers.isEmpty() ? QString() : m_directoryAnswers.takeFirst();
+    };
+    FileDialogs::filesHook = [](const QString&, const QString&, const QString&) {
+        return QStringList();
+    };
+    DesktopOpen::hook = [this](const QUrl& url) {
+        m_opened << url;
+        return m_openSucceeds;
+    };
+}
+
+void TestDrydockWindow::init()
+{
+    m_root = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_root->isValid());
+    m_directoryAnswers.clear();
+    m_directoryAsked = 0;
+    m_opened.clear();
+    m_openSucceeds = true;
+    QtPrompter::setNextAnswers({});
+    QtPrompter::takeAsked();
+}
+
+void TestDrydockWindow::cleanup()
+{
+    m_root.reset();
+}
+
+QString TestDrydockWindow::makeProgramDir(const QString& name)
+{
+    const QString dir = m_root->filePath(name);
+    QDir().mkpath(dir);
+    QFile::copy(m_textsFile, dir + QStringLiteral("/hw_languages.xml"));
+    CreateIniRegistry(dir + QStringLiteral("/registry.ini"))
+        ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
+                      m_root->filePath(QStringLiteral("nowhere")));
+    return dir;
+}
+
+QString TestDrydockWindow::makeGame(const QString& name)
+{
+    const QString dir = m_root->filePath(name);
+    QString error;
+    if (!SampleGame::MakeSampleGame(dir, &error) ||
+        !SampleGame::MakeSamplePackages(dir + QStringLiteral("/sample-ships"), &error))
+        qWarning("sample game: %s", qPrintable(error));
+    return dir;
+}
+
+void TestDrydockWindow::writeConfig(const QString& programDir, const QByteArray& text)
+{
+    writeFile(programDir + QStringLiteral("/config.dat"), text);
+}
+
+std::unique_ptr<DDrydock> TestDrydockWindow::openWindow(const QString& programDir)
+{
+    return std::make_unique<DDrydock>(programDir);
+}
+
+void TestDrydockWindow::waitIdle(DDrydock& window)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!window.shipList()->isBusy(), 20000);
+}
+
+void TestDrydockWindow::constructionAsksForDirectory_data()
+{
+    QTest::addColumn<QString>("answer"); // "game", "invalid" or "" (cancelled)
+    QTest::newRow("game chosen") << QStringLiteral("game");
+    QTest::newRow("not a game") << QStringLiteral("invalid");
+    QTest::newRow("cancelled") << QString();
+}
+
+void TestDrydockWindow::constructionAsksForDirectory()
+{
+    QFETCH(QString, answer);
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    writeFile(program + QStringLiteral("/Scripts/hw.test.xml"), "<script/>");
+    const QString game = makeGame(QStringLiteral("game"));
+    const QString invalid = m_root->filePath(QStringLiteral("empty"));
+    QDir().mkpath(invalid);
+    m_directoryAnswers << (answer == QLatin1String("game")      ? game
+                           : answer == QLatin1String("invalid") ? invalid
+                                                                : QString());
+
+    auto window = openWindow(program);
+    QCOMPARE(m_directoryAsked, 1);
+    QVERIFY(window->windowTitle().endsWith(QLatin1String(" V1.89")));
+    QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
+    auto* install = window->findChild<QAction*>(QStringLiteral("actionInstall"));
+    QVERIFY(install);
+
+    if (answer == QLatin1String("game")) {
+        QCOMPARE(window->directoryBox()->count(), 1);
+        QCOMPARE(window->directoryBox()->itemText(0), game);
+        QCOMPARE(window->engine().gameDir(), game);
+        QVERIFY(install->isEnabled());
+        QVERIFY(readFile(program + QStringLiteral("/config.dat"))
+                    .contains("InstallDir: " + game.toUtf8() + '\n'));
+        QCOMPARE(readFile(game + QStringLiteral("/Scripts/hw.test.xml")), QByteArray("<script/>"));
+        QCOMPARE(captionsAsked(), QStringList());
+        return;
+    }
+    QCOMPARE(window->directoryBox()->count(), 0);
+    QVERIFY(window->engine().gameDir().isEmpty());
+    QVERIFY(!install->isEnabled());
+    QVERIFY(!readFile(program + QStringLiteral("/config.dat")).contains("InstallDir:"));
+    const QStringList captions = captionsAsked();
+    QCOMPARE(captions, answer == QLatin1String("invalid")
+                           ? QStringList{QStringLiteral("Not a Game Directory")}
+                           : QStringList());
+
+    // Without a game directory a path from outside is refused with a message.
+    window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp\n"));
+    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("No Game Directory")});
+    QVERIFY(window->engine().queue().isEmpty());
+    QVERIFY(!window->shipList()->isBusy());
+}
+
+void TestDrydockWindow::constructionWithSettings()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    const QByteArray creator = "<creator>\nVegaDir: /somewhere\nModDir: C:/Program Files/Mods\n"
+                               "BODCOMP\n</creator>\n";
+    writeConfig(program, "<common>\nLanguage: English\n</common>\n" + creator +
+                             "<installer>\nInstallDir: " + game.toUtf8() +
+                             "\nInstallDir: " + m_root->filePath(QStringLiteral("gone")).toUtf8() +
+                             "\nText_Custom: 49\nDebugLog\n</installer>\n");
+
+    auto window = openWindow(program);
+    QCOMPARE(m_directoryAsked, 0);
+    QCOMPARE(window->directoryBox()->count(), 1);
+    QCOMPARE(window->engine().gameDir(), game);
+    QCOMPARE(window->settings().textCustom, 49);
+    QVERIFY(window->settings().debugLog);
+    // The first item means "no base mod"; the sample game has no other mod.
+    QCOMPARE(window->shipList()->baseModBox()->count(), 1);
+    QCOMPARE(window->shipList()->baseModBox()->itemText(0), QStringLiteral(":: No Base Mod ::"));
+
+    const QByteArray config = readFile(program + QStringLiteral("/config.dat"));
+    QVERIFY(config.contains(creator));
+    QVERIFY(!config.contains("gone"));
+    const QByteArray log = readFile(program + QStringLiteral("/log/installer_debug.txt"));
+    QVERIFY(log.trimmed().endsWith("] Ship Installed Started"));
+}
+
+void TestDrydockWindow::constructionFindsGameThroughRegistry()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeFile(program + QStringLiteral("/Scripts/hw.test.xml"), "<script/>");
+    CreateIniRegistry(program + QStringLiteral("/registry.ini"))
+        ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
+                      QString(game).replace(QLatin1Char('/'), QLatin1Char('\\')));
+
+    auto window = openWindow(program);
+    QCOMPARE(m_directoryAsked, 0);
+    QCOMPARE(window->engine().gameDir(), game);
+    QVERIFY(QFileInfo::exists(game + QStringLiteral("/Scripts/hw.test.xml")));
+}
+
+void TestDrydockWindow::directoryList()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    QComboBox* box = window->directoryBox();
+
+    QStringList games;
+    for (int i = 1; i <= 11; ++i) {
+        const QString dir = m_root->filePath(QStringLiteral("games/g%1").arg(i));
+        writeFile(dir + QStringLiteral("/vega.exe"), QByteArray());
+        games << dir;
+    }
+    m_directoryAnswers = games;
+    for (int i = 0; i < games.size(); ++i)
+        window->Slot_GetDirectory();
+    QCOMPARE(box->count(), 10);
+    QCOMPARE(box->itemText(0), games.last());
+    QCOMPARE(box->itemText(9), games.at(1)); // the sample game and g1 fell off the end
+    QCOMPARE(window->engine().gameDir(), games.last());
+
+    // Choosing a listed directory again (typed with backslashes) moves it up.
+    m_directoryAnswers << QString(games.at(4)).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    window->Slot_GetDirectory();
+    QCOMPARE(box->count(), 10);
+    QCOMPARE(box->itemText(0), games.at(4));
+    QStringList listed;
+    for (int i = 0; i < box->count(); ++i)
+        listed << box->itemText(i);
+    QCOMPARE(listed.count(games.at(4)), 1);
+
+    // A folder without the game is refused and changes nothing.
+    captionsAsked();
+    m_directoryAnswers << m_root->filePath(QStringLiteral("games"));
+    window->Slot_GetDirectory();
+    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Not a Game Directory")});
+    QCOMPARE(box->itemText(0), games.at(4));
+    QCOMPARE(box->count(), 10);
+
+    // The box switches directories 100 ms later; the list follows.
+    window->Slot_ComboDir(games.at(7));
+    QVERIFY(window->shipList()->isBusy());
+    waitIdle(*window);
+    QCOMPARE(box->itemText(0), games.at(7));
+    QCOMPARE(box->itemText(1), games.at(4));
+    QCOMPARE(window->engine().gameDir(), games.at(7));
+    QVERIFY(!window->engine().modChanged());
+
+    QStringList written;
+    for (const QByteArray& line : readFile(program + QStringLiteral("/config.dat")).split('\n'))
+        if (line.startsWith("InstallDir: "))
+            written << QString::fromUtf8(line.mid(12));
+    QStringList shown;
+    for (int i = 0; i < box->count(); ++i)
+        shown << box->itemText(i);
+    QCOMPARE(written, shown);
+}
+
+void TestDrydockWindow::settingsDialog()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    const QByteArray creator = "<creator>\nVegaDir: " + game.toUtf8() +
+                               "\nDefAuthor: Someone Else\nPrefix\n</creator>\n";
+    writeConfig(program, creator + "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    const QString configPath = program + QStringLiteral("/config.dat");
+    const QString logPath = program + QStringLiteral("/log/installer_debug.txt");
+
+    // Drives the dialog once it runs; `change` edits it, then Done or Cancel.
+    QStringList dialogPlaceholders;
+    auto runDialog = [&](const std::function<void(DConfig*)>& change, bool accept) {
+        bool ran = false;
+        QTimer::singleShot(0, window.get(), [&] {
+            auto* dialog = window->findChild<DConfig*>();
+            QVERIFY(dialog);
+            QTRY_VERIFY(dialog->isVisible());
+            dialogPlaceholders += placeholdersIn(visibleTexts(dialog));
+            change(dialog);
+            auto* button = dialog->findChild<QPushButton*>(accept ? QStringLiteral("doneButton")
+                                                                  : QStringLiteral("cancelButton"));
+            QVERIFY(button);
+            QTest::mouseClick(button, Qt::LeftButton);
+            ran = true;
+        });
+        window->Slot_Config();
+        QVERIFY(ran);
+    };
+    auto click = [](QWidget* dialog, const char* name) {
+        auto* button = dialog->findChild<QAbstractButton*>(QLatin1String(name));
+        QVERIFY2(button, name);
+        QTest::mouseClick(button, Qt::LeftButton);
+    };
+
+    runDialog(
+        [&](DConfig* d) {
+            click(d, "debugLog");
+            click(d, "baseFakePatch");
+            click(d, "textCustom");
+            auto* custom = d->findChild<QSpinBox*>(QStringLiteral("textCustomBox"));
+            QVERIFY(custom && custom->isEnabled());
+            custom->setValue(49);
+        },
+        true);
+    QCOMPARE(dialogPlaceholders, QStringList());
+    QByteArray config = readFile(configPath);
+    QVERIFY(config.contains(creator));
+    QVERIFY(config.contains("\nDebugLog\n"));
+    QVERIFY(config.contains("\nBaseType: 1\n"));
+    QVERIFY(config.contains("\nText_Option: 2\n"));
+    QVERIFY(config.contains("\nText_Custom: 49\n"));
+    QVERIFY(readFile(logPath).trimmed().endsWith("] Debug log has been enabled"));
+    QVERIFY(window->engine().modChanged());
+
+    // Cancel leaves everything as it was.
+    runDialog([&](DConfig* d) { click(d, "debugLog"); }, false);
+    QCOMPARE(readFile(configPath), config);
+    QVERIFY(window->settings().debugLog);
+
+    // Switching the log off still writes that it was switched off.
+    runDialog([&](DConfig* d) { click(d, "debugLog"); }, true);
+    config = readFile(configPath);
+    QVERIFY(config.contains(creator));
+    QVERIFY(!config.contains("DebugLog"));
+    QVERIFY(readFile(logPath).trimmed().endsWith("] Debug log has been disabled"));
+}
+
+void TestDrydockWindow::installUninstallAndClose()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    window->show();
+    DSlipway* list = window->shipList();
+    InstallerEngine& engine = window->engine();
+    const QString packages = game + QStringLiteral("/sample-ships/");
+
+    // The second path arrives while the first waits for its start: both stay
+    // queued, the queue starts once, and each package is installed once.
+    window->Slot_ReadInputText(packages + QStringLiteral("Merganser.xsp\r\n"));
+    window->Slot_ReadInputText(packages + QStringLiteral("Goosander.xsp"));
+    window->Slot_ReadInputText(QStringLiteral("\n"));
+    window->Slot_ReadInputText(packages + QStringLiteral("notes.txt"));
+    QCOMPARE(engine.queue().size(), 2);
+    QVERIFY(list->isBusy());
+    waitIdle(*window);
+    QCOMPARE(list->listView()->topLevelItemCount(), 2);
+    QCOMPARE(engine.registry().Ships.size(), 2);
+    QVERIFY(engine.findShip(QStringLiteral("Merganser"), engine.registry().Ships.at(0).Author) >=
+            0);
+    QCOMPARE(captionsAsked(),
+             (QStringList{QStringLiteral("Ship Installed"), QStringLiteral("Ship Installed")}));
+    QVERIFY(engine.queue().isEmpty());
+    QVERIFY(window->findChild<QAction*>(QStringLiteral("actionInstall"))->isEnabled());
+    QVERIFY(window->progressBar()->isHidden());
+    QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
+
+    // The context menu of a ship with a comment and a screenshot.
+    QMenu menu;
+    list->fillContextMenu(menu, findItem(list, QStringLiteral("Merganser")));
+    QStringList entries;
+    for (const QAction* a : menu.actions())
+        if (!a->isSeparator())
+            entries << a->text();
+    QCOMPARE(entries, (QStringList{QStringLiteral("&Install Ships"),
+                                   QStringLiteral("&Uninstall Ship"), QStringLiteral("&Disable Ship"),
+                                   QStringLiteral("Open in &Edit Mode"),
+                                   QStringLiteral("View &Comment"),
+                                   QStringLiteral("View &Screenshot")}));
+
+    // Disable and enable again: the record and the list follow.
+    const int merganser =
+        engine.findShip(QStringLiteral("Merganser"), engine.registry().Ships.at(0).Author);
+    selectOnly(list, QStringLiteral("Merganser"));
+    window->Slot_Enabled();
+    waitIdle(*window);
+    QVERIFY(!engine.registry().Ships.at(merganser).Enabled);
+    QCOMPARE(findItem(list, QStringLiteral("Merganser"))->text(DSlipway::ColumnState),
+             QStringLiteral("Disabled"));
+    // A double click on the state column toggles it back.
+    list->Slot_DoubleClicked(findItem(list, QStringLiteral("Merganser")), DSlipway::ColumnState);
+    waitIdle(*window);
+    QVERIFY(engine.registry().Ships.at(merganser).Enabled);
+    QCOMPARE(findItem(list, QStringLiteral("Merganser"))->text(DSlipway::ColumnState),
+             QStringLiteral("Enabled"));
+
+    // Uninstall keeps the slot as a placeholder and takes the item away.
+    selectOnly(list, QStringLiteral("Goosander"));
+    captionsAsked();
+    window->Slot_Uninstall();
+    waitIdle(*window);
+    QCOMPARE(list->listView()->topLevelItemCount(), 1);
+    QCOMPARE(engine.registry().Ships.size(), 2);
+    int placeholders = 0;
+    for (const ShipPackage& p : engine.registry().Ships)
+        placeholders += p.Deleted == 1;
+    QCOMPARE(placeholders, 1);
+    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Ship Uninstalled")});
+
+    // Closing with changes regenerates the mod first, then closes.
+    QVERIFY(engine.modChanged());
+    QVERIFY(!window->close());
+    QVERIFY(window->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 20000);
+    QStringList entriesInMod;
+    for (const CatalogEntryInfo& e : ListCatalog(engine.modCatalog()))
+        entriesInMod << e.name.toLower();
+    QVERIFY(entriesInMod.contains(QStringLiteral("types\\tships.pck")));
+    QCOMPARE(CreateIniRegistry(program + QStringLiteral("/registry.ini"))
+                 ->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
+             QStringLiteral("Hullwright"));
+    QVERIFY(!engine.modChanged());
+}
+
+void TestDrydockWindow::closeWaitsForPendingInstall()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    window->show();
+
+    window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Goosander.xsp"));
+    QVERIFY(!window->close());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 20000);
+    QCOMPARE(window->engine().registry().Ships.size(), 1);
+    QStringList entriesInMod;
+    for (const CatalogEntryInfo& e : ListCatalog(window->engine().modCatalog()))
+        entriesInMod << e.name.toLower();
+    QVERIFY(entriesInMod.contains(QStringLiteral("types\\tships.pck")));
+}
+
+void TestDrydockWindow::dropQueuesPackagesOnly()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    WListView* view = window->shipList()->listView();
+    const QString notes = game + QStringLiteral("/sample-ships/notes.txt");
+    writeFile(notes, "not a ship");
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(game + QStringLiteral("/sample-ships/Merganser.xsp")),
+                  QUrl::fromLocalFile(notes)});
+    const QPoint centre = view->viewport()->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(window->engine().queue(),
+             QStringList{game + QStringLiteral("/sample-ships/Merganser.xsp")});
+    waitIdle(*window);
+    QCOMPARE(view->topLevelItemCount(), 1);
+    QCOMPARE(view->topLevelItem(0)->text(DSlipway::ColumnName), QStringLiteral("Merganser"));
+}
+
+void TestDrydockWindow::dropDecoding_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("installer");
+    QTest::addColumn<QString>("full");
+    QTest::newRow("escapes") << QStringLiteral("C:%5cShips%5cmy%20ship%5b2%5d.xsp")
+                             << QStringLiteral("C:/Ships/my ship%5b2%5d.xsp")
+                             << QStringLiteral("C:/Ships/my ship[2].xsp");
+    QTest::newRow("plain") << QStringLiteral("/home/a/b.xsp\n/home/a/c.xsp")
+                           << QStringLiteral("/home/a/b.xsp\n/home/a/c.xsp")
+                           << QStringLiteral("/home/a/b.xsp\n/home/a/c.xsp");
+}
+
+void TestDrydockWindow::dropDecoding()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, installer);
+    QFETCH(QString, full);
+    QMimeData data;
+    data.setText(text);
+    QCOMPARE(WListView::droppedFiles(data, WListView::Decoding::Installer), installer);
+    QCOMPARE(WListView::droppedFiles(data, WListView::Decoding::Full), full);
+
+    // File URLs win over the text that file managers send beside them; blanks
+    // and percent signs in names arrive as they are on disk.
+    QMimeData urls;
+    urls.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/my ship%20.xsp")),
+                  QUrl(QStringLiteral("https://example.org/remote.xsp")),
+                  QUrl::fromLocalFile(QStringLiteral("/tmp/b.xsp"))});
+    urls.setText(text);
+    QCOMPARE(WListView::droppedFiles(urls, WListView::Decoding::Installer),
+             QStringLiteral("/tmp/my ship%20.xsp\n/tmp/b.xsp"));
+}
+
+void TestDrydockWindow::screenshotViewer()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    DSlipway* list = window->shipList();
+    window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp"));
+    waitIdle(*window);
+    captionsAsked();
+    selectOnly(list, QStringLiteral("Merganser"));
+    const ShipPackage* ship = list->recordOf(findItem(list, QStringLiteral("Merganser")));
+    QVERIFY(ship && !ship->ScreenShot.isEmpty());
+    const QString picture = game + QStringLiteral("/Slipway/ShipPics/") + ship->ScreenShot;
+
+    list->Slot_ViewScreenShot();
+    QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(picture)});
+    QCOMPARE(captionsAsked(), QStringList());
+
+    m_openSucceeds = false;
+    list->Slot_ViewScreenShot();
+    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Screenshot")});
+
+    // A screenshot name that is not a picture is never handed to the desktop.
+    m_opened.clear();
+    m_openSucceeds = true;
+    const int index = window->engine().findShip(ship->Name, ship->Author);
+    window->engine().registry().Ships[index].ScreenShot = QStringLiteral("merganser.sh");
+    writeFile(game + QStringLiteral("/Slipway/ShipPics/merganser.sh"), "#!/bin/sh\n");
+    list->Slot_ViewScreenShot();
+    QVERIFY(m_opened.isEmpty());
+    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Screenshot")});
+
+    window->Slot_ShipUpdate();
+    window->Slot_ProgramUpdate();
+    QCOMPARE(captionsAsked(), (QStringList{QStringLiteral("Not Available Yet"),
+                                           QStringLiteral("Not Available Yet")}));
+}
+
+QTEST_MAIN(TestDrydockWindow)
 #include "tst_drydockwindow.moc"

@@ -137,15 +137,14 @@ void TestSingleInstance::serverSplitsLines_data()
     QTest::addColumn<Chunks>("chunks");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("remote start message") << Chunks{QByteArray("/s/a.xsp\n\0", 10)}
-                                          << QStringList{"/s/a.xsp\n"};
+    QTest::newRow("remote start message")
+        << Chunks{QByteArray("/s/a.xsp\n\0", 10)} << QStringList{"/s/a.xsp\n"};
     QTest::newRow("split across reads")
         << Chunks{"/s/My Sh", "ips/a.x", "sp\n"} << QStringList{"/s/My Ships/a.xsp\n"};
-    QTest::newRow("two lines in one read") << Chunks{"/s/a.xsp\n/s/b.xsp\n"}
-                                           << QStringList{"/s/a.xsp\n", "/s/b.xsp\n"};
-    QTest::newRow("zero bytes removed")
-        << Chunks{QByteArray("/s/a.xsp\n\0/s/b.x\0sp\n\0", 21)}
-        << QStringList{"/s/a.xsp\n", "/s/b.xsp\n"};
+    QTest::newRow("two lines in one read")
+        << Chunks{"/s/a.xsp\n/s/b.xsp\n"} << QStringList{"/s/a.xsp\n", "/s/b.xsp\n"};
+    QTest::newRow("zero bytes removed") << Chunks{QByteArray("/s/a.xsp\n\0/s/b.x\0sp\n\0", 21)}
+                                        << QStringList{"/s/a.xsp\n", "/s/b.xsp\n"};
     QTest::newRow("trailing partial line never delivered")
         << Chunks{"/s/a.xsp\n/s/b", ".xsp"} << QStringList{"/s/a.xsp\n"};
     QTest::newRow("empty and blank lines ignored")

@@ -344,6 +344,8 @@ int run(const QStringList& args)
         return tableCommand(args.mid(1));
     if (command == QLatin1String("text"))
         return textCommand(args.mid(1));
+    if (command == QLatin1String("updates"))
+        return updatesCommand(args.mid(1));
     if (command == QLatin1String("install") || command == QLatin1String("list") ||
         command == QLatin1String("uninstall") || command == QLatin1String("disable") ||
         command == QLatin1String("enable") || command == QLatin1String("update-mod") ||

@@ -1,0 +1,324 @@
+// drydock-cli's installer commands, run as a program on the sample game. Their
+// output lines are read by scripts and checked exactly. The program reads
+// config.dat and writes registry.ini and its log beside itself, so every test
+// runs a copy of it in a program folder of its own.
+
+#include "archivefile.h"
+#include "shiprecord.h"
+#include "xspfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+const char kMerganser[] = "Merganser\tOrrin Vale\t1.0";
+const char kGoosander[] = "Goosander\tOrrin Vale\t1.2";
+
+} // namespace
+
+class TestCliEngine : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_program; // the program folder with the copy of drydock-cli
+    QString m_game;
+    QStringList m_samples;
+    int m_games = 0;
+
+    Result cli(const QStringList& args) const
+    {
+        QProcess p;
+        p.start(m_program + QStringLiteral("/drydock-cli"), args);
+        Result r;
+        if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+            r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return r;
+    }
+
+    QByteArray listing() const { return cli({"list", m_game}).out; }
+
+    QSet<QString> modEntries() const
+    {
+        QSet<QString> names;
+        for (const CatalogEntryInfo& e : ListCatalog(m_game + "/mods/Hullwright.cat"))
+            names.insert(e.name);
+        return names;
+    }
+
+    // A package without files: the default record under the given ID.
+    QString package(const QString& name, const QString& version, const QString& id)
+    {
+        ShipPackage p;
+        p.Name = name;
+        p.Author = QStringLiteral("Orrin Vale");
+        p.Version = version;
+        p.ID = id;
+        p.Data = QString::fromLatin1(kDefaultShipLine).replace(QStringLiteral("HW_NEW_SHIP"), id);
+        p.Texts = {{44, name, QStringLiteral("A test ship.")}};
+        PackageContext context;
+        context.programDir = m_tmp.path();
+        const QString path = m_tmp.filePath(name + QLatin1Char('-') + version + ".xsp");
+        return SavePackage(p, path, context) ? path : QString();
+    }
+
+    bool installSamples()
+    {
+        const Result r = cli(QStringList{"install", m_game} + m_samples);
+        return r.code == 0 && r.err.isEmpty();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_program = m_tmp.filePath("program");
+        QVERIFY(QDir().mkpath(m_program));
+        const QString built = QStringLiteral(DRYDOCK_CLI_PATH);
+        QVERIFY(QFile::copy(built, m_program + "/drydock-cli"));
+        QVERIFY(QFile::copy(QFileInfo(built).absolutePath() + "/hw_languages.xml",
+                            m_program + "/hw_languages.xml"));
+    }
+
+    // Every test starts on a fresh sample game without installed ships.
+    void init()
+    {
+        m_game = m_tmp.filePath(QStringLiteral("game%1").arg(++m_games));
+        QCOMPARE(cli({"make-sample-game", m_game}).code, 0);
+        m_samples = QStringList{m_game + "/sample-ships/Merganser.xsp",
+                                m_game + "/sample-ships/Goosander.xsp"};
+        QFile::remove(m_program + "/config.dat");
+    }
+
+    void badUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("install without package") << QStringList{"install", "G"};
+        QTest::newRow("list without game") << QStringList{"list"};
+        QTest::newRow("uninstall without author") << QStringList{"uninstall", "G", "Merganser"};
+        QTest::newRow("update-mod with extra") << QStringList{"update-mod", "G", "x"};
+        QTest::newRow("base-mod without name") << QStringList{"base-mod", "G"};
+        QTest::newRow("base-mod name and none") << QStringList{"base-mod", "G", "X", "--none"};
+        QTest::newRow("unknown same-id answer")
+            << QStringList{"install", "G", "a.xsp", "--on-same-id=maybe"};
+        QTest::newRow("fake patch on install")
+            << QStringList{"install", "G", "a.xsp", "--fake-patch"};
+        QTest::newRow("none on redo") << QStringList{"redo-base-mod", "G", "--none"};
+    }
+
+    void badUsage()
+    {
+        QFETCH(QStringList, args);
+        if (args.size() > 1)
+            args.replace(1, m_game);
+        const Result r = cli(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.contains("Usage: drydock-cli"));
+    }
+
+    void notAGameDirectory()
+    {
+        const Result r = cli({"list", m_tmp.path()});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err, "drydock-cli: " + m_tmp.path().toLocal8Bit() +
+                            ": not a game directory (no vega.exe)\n");
+    }
+
+    // Slots are "-" until update mod fixes the buffer: below 300 game ships it is
+    // 300, and registry position k sits at 300 + k.
+    void installListAndUpdateMod()
+    {
+        QCOMPARE(listing(), QByteArray());
+        Result r = cli(QStringList{"install", m_game} + m_samples);
+        QCOMPARE(r.out, "installed Merganser by Orrin Vale 1.0\n"
+                        "installed Goosander by Orrin Vale 1.2\n");
+        QCOMPARE(r.code, 0);
+        QCOMPARE(listing(), QByteArray("-\tinstalled\tyes\t") + kMerganser +
+                                "\n-\tinstalled\tyes\t" + kGoosander + "\n");
+        QVERIFY(!modEntries().contains("types\\TShips.pck"));
+
+        r = cli({"update-mod", m_game});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.isEmpty() && r.err.isEmpty());
+        const QByteArray expected = QByteArray("300\tinstalled\tyes\t") + kMerganser +
+                                    "\n301\tinstalled\tyes\t" + kGoosander + "\n";
+        QCOMPARE(listing(), expected);
+        r = cli({"cat", "list", m_game + "/mods/Hullwright.cat"});
+        QVERIFY(r.out.contains("\ttypes\\TShips.pck\n"));
+        QVERIFY(r.out.contains("\tt\\449001.pck\n"));
+        QCOMPARE(QFileInfo(m_program + "/registry.ini").isFile(), true);
+
+        // A second run (run.sh does this) reinstalls both in place.
+        QVERIFY(installSamples());
+        QCOMPARE(cli({"update-mod", m_game}).code, 0);
+        QCOMPARE(listing(), expected);
+    }
+
+    // One line per package in argument order; the good ones still install.
+    void installFailures()
+    {
+        const QString missing = m_tmp.filePath("absent.xsp");
+        const QString notPackage = m_game + "/lang.dat";
+        const Result r = cli({"install", m_game, missing, m_samples[0], notPackage});
+        QCOMPARE(r.out, "failed: package file cannot be opened: " + missing.toLocal8Bit() +
+                            "\ninstalled Merganser by Orrin Vale 1.0\n"
+                            "failed: not a ship package (.xsp): " +
+                            notPackage.toLocal8Bit() + "\n");
+        QCOMPARE(r.code, 1);
+        QCOMPARE(listing(), QByteArray("-\tinstalled\tyes\t") + kMerganser + "\n");
+    }
+
+    void olderVersionIsSkipped()
+    {
+        QVERIFY(installSamples());
+        const QString older = package("Merganser", "0.9", "OV-MERGANSER");
+        QVERIFY(!older.isEmpty());
+        const Result r = cli({"install", m_game, older});
+        QCOMPARE(r.out, "skipped (older version) Merganser by Orrin Vale 0.9\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY(listing().startsWith(QByteArray("-\tinstalled\tyes\t") + kMerganser + "\n"));
+    }
+
+    // A package of another name with an installed ship's ID: the question the
+    // window asks is answered by --on-same-id.
+    void sameIdAnswer()
+    {
+        QVERIFY(installSamples());
+        QCOMPARE(cli({"update-mod", m_game}).code, 0);
+        const QString twin = package("Merganser Mk2", "2.0", "OV-MERGANSER");
+        QVERIFY(!twin.isEmpty());
+
+        Result r = cli({"install", m_game, twin});
+        QCOMPARE(r.out, "failed: package could not be read, or was cancelled\n");
+        QCOMPARE(r.code, 1);
+        QCOMPARE(listing().count('\n'), 2);
+
+        r = cli({"install", "--on-same-id=beside", m_game, twin});
+        QCOMPARE(r.out, "installed Merganser Mk2 by Orrin Vale 2.0\n");
+        QCOMPARE(listing(), QByteArray("300\tinstalled\tyes\t") + kMerganser +
+                                "\n301\tinstalled\tyes\t" + kGoosander +
+                                "\n302\tinstalled\tyes\tMerganser Mk2\tOrrin Vale\t2.0\n");
+
+        const QString twin2 = package("Goosander Mk2", "2.0", "OV-GOOSANDER");
+        r = cli({"install", m_game, twin2, "--on-same-id=update"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(listing().contains("\n301\tinstalled\tyes\tGoosander Mk2\tOrrin Vale\t2.0\n"));
+    }
+
+    void disableEnableUninstall()
+    {
+        QVERIFY(installSamples());
+        QCOMPARE(cli({"update-mod", m_game}).code, 0);
+        const QSet<QString> before = modEntries();
+
+        Result r = cli({"disable", m_game, "Merganser", "Orrin Vale"});
+        QCOMPARE(r.out, "disabled Merganser by Orrin Vale 1.0\n");
+        QCOMPARE(r.code, 0);
+        QVERIFY(listing().startsWith(QByteArray("300\tinstalled\tno\t") + kMerganser + "\n"));
+        QVERIFY(!modEntries().contains("objects\\ships\\fighters\\merganser_body.pbb"));
+        r = cli({"enable", m_game, "Merganser", "Orrin Vale"});
+        QCOMPARE(r.out, "enabled Merganser by Orrin Vale 1.0\n");
+        QCOMPARE(modEntries(), before);
+
+        r = cli({"uninstall", m_game, "Merganser", "Orrin Vale"});
+        QCOMPARE(r.out, "uninstalled Merganser by Orrin Vale 1.0\n");
+        QCOMPARE(listing(),
+                 QByteArray("300\twaiting\t-\t\t\t\n301\tinstalled\tyes\t") + kGoosander + "\n");
+        // The engine pod Goosander shares stays in the mod.
+        QVERIFY(modEntries().contains("objects\\ships\\parts\\vale_engine.pbd"));
+
+        for (const char* command : {"uninstall", "disable", "enable"}) {
+            r = cli({command, m_game, "Merganser", "Orrin Vale"});
+            QCOMPARE(r.code, 1);
+            QCOMPARE(r.err, "drydock-cli: no installed ship Merganser by Orrin Vale in " +
+                                m_game.toLocal8Bit() + "\n");
+        }
+
+        // Once the game reports its purge of the published list, the slot is free
+        // and the next install takes it.
+        QCOMPARE(cli({"update-mod", m_game}).code, 0);
+        QFile registry(m_game + "/Slipway/ships.dat");
+        QVERIFY(registry.open(QIODevice::ReadOnly));
+        const QString time = QRegularExpression("UpdateTime: (\\d+)")
+                                 .match(QString::fromLatin1(registry.readAll()))
+                                 .captured(1);
+        QVERIFY(!time.isEmpty());
+        QFile purge(m_game + "/log09001.txt");
+        QVERIFY(purge.open(QIODevice::WriteOnly));
+        purge.write("Purged: " + time.toLatin1() + "\n");
+        purge.close();
+        QVERIFY(listing().startsWith("300\tfree\t-\t\t\t\n"));
+        QVERIFY(cli({"install", m_game, m_samples[0]}).code == 0);
+        QVERIFY(listing().startsWith(QByteArray("300\tinstalled\tyes\t") + kMerganser + "\n"));
+    }
+
+    void baseMod()
+    {
+        QVERIFY(installSamples());
+        const QString base = m_game + "/mods/Extra.cat";
+        const QByteArray rock = "// a rock\r\n1;2;3;\r\n";
+        QVERIFY(EnsureCatalog(base));
+        QVERIFY(WriteArchiveFile(rock.constData(), rock.size(), base + "::objects\\rock.bod", true,
+                                 false));
+
+        Result r = cli({"base-mod", m_game, "Absent"});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.startsWith("drydock-cli: no mod Absent in "));
+        QCOMPARE(cli({"redo-base-mod", m_game}).code, 1);
+
+        r = cli({"base-mod", m_game, "extra"}); // the letter case of the file wins
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.isEmpty() && r.err.isEmpty());
+        QVERIFY(modEntries().contains("objects\\rock.pbd"));
+        QFile registry(m_game + "/Slipway/ships.dat");
+        QVERIFY(registry.open(QIODevice::ReadOnly));
+        QVERIFY(registry.readAll().contains("\nMod: Extra\n"));
+        QCOMPARE(cli({"redo-base-mod", m_game}).code, 0);
+        QVERIFY(modEntries().contains("objects\\rock.pbd"));
+
+        // Dropping it keeps the ships' files.
+        QCOMPARE(cli({"base-mod", m_game, "--none"}).code, 0);
+        QVERIFY(!modEntries().contains("objects\\rock.pbd"));
+        QVERIFY(modEntries().contains("objects\\ships\\fighters\\merganser_body.pbb"));
+
+        // As a fake patch: the first free number after the game's 01 and 02.
+        QCOMPARE(cli({"base-mod", m_game, "Extra", "--fake-patch"}).code, 0);
+        QVERIFY(!modEntries().contains("objects\\rock.pbd"));
+        QCOMPARE(ListCatalog(m_game + "/03.cat").size(), 1);
+        QCOMPARE(cli({"base-mod", m_game, "--none"}).code, 0);
+        QVERIFY(!QFile::exists(m_game + "/03.cat"));
+    }
+
+    // The window's config.dat in the program folder turns the debug log on; the
+    // command reads it and never rewrites it.
+    void debugLogFromConfig()
+    {
+        QFile config(m_program + "/config.dat");
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        const QByteArray settings = "<installer>\nDebugLog\n</installer>\n";
+        config.write(settings);
+        config.close();
+        QVERIFY(installSamples());
+        QFile log(m_program + "/log/installer_debug.txt");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        QCOMPARE(config.readAll(), settings);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliEngine)
+#include "tst_cli_engine.moc"

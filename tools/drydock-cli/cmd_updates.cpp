@@ -1,0 +1,6 @@
+#include "commands.h"
+
+int updatesCommand(const QStringList&)
+{
+    return cliFail(QStringLiteral("'updates' is not available yet"));
+}
