@@ -105,30 +105,42 @@ bool ExtractArchiveFile(const QString& source, const QString& destination, bool 
     return out.commit();
 }
 
-bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool pack, bool append)
+namespace {
+
+// Opens a target for writing under the naming rules of the whole-file writes.
+// `name` receives the name actually opened (the packed name when packing).
+ArcFileHandle* openTarget(const QString& target, bool pack, bool append, QString* name)
 {
-    if (!data || size < 1)
-        return false;
     const bool entry = IsVirtualPath(target);
     // Only a fresh write replaces a loose file; appending must keep what is there.
     if (!entry && !append && QFile::exists(diskPath(target)))
         QFile::remove(diskPath(target));
-    QString name = target;
-    if (pack) {
-        name = PackedName(target, true);
-        pack = name != target;
-    }
-    const QByteArray path = arcPath(name);
+    *name = pack ? PackedName(target, true) : target;
+    pack = pack && *name != target;
+    const QByteArray path = arcPath(*name);
     const int type = pack ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
-    Handle h(arc_open(path.constData(), ARC_MODE_WRITE, append ? 0 : 1, type));
+    ArcFileHandle* h = arc_open(path.constData(), ARC_MODE_WRITE, append ? 0 : 1, type);
     if (!h && !append && entry && isGzipError(arc_last_error())) {
         // The old entry is in the other form; it is being replaced anyway.
         arc_remove(path.constData());
-        h.reset(arc_open(path.constData(), ARC_MODE_WRITE, 1, type));
+        h = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
     }
-    if (!h)
+    if (h && !arc_seek(h, 0, append ? ARC_SEEK_END : ARC_SEEK_SET)) {
+        arc_close(h);
+        h = nullptr;
+    }
+    return h;
+}
+
+} // namespace
+
+bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool pack, bool append)
+{
+    if (!data || size < 1)
         return false;
-    if (!arc_seek(h.get(), 0, append ? ARC_SEEK_END : ARC_SEEK_SET))
+    QString name;
+    Handle h(openTarget(target, pack, append, &name));
+    if (!h)
         return false;
     if (arc_write(h.get(), data, size) != size || !arc_truncate(h.get()))
         return false;
@@ -258,25 +270,8 @@ ArchiveStreamWriter::~ArchiveStreamWriter()
 bool ArchiveStreamWriter::open(const QString& target, bool pack)
 {
     abandon();
-    const bool entry = IsVirtualPath(target);
-    if (!entry && QFile::exists(diskPath(target)))
-        QFile::remove(diskPath(target));
-    QString name = target;
-    if (pack) {
-        name = PackedName(target, true);
-        pack = name != target;
-    }
-    const QByteArray path = arcPath(name);
-    const int type = pack ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
-    m_handle = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
-    if (!m_handle && entry && isGzipError(arc_last_error())) {
-        arc_remove(path.constData());
-        m_handle = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
-    }
-    if (m_handle && !arc_seek(m_handle, 0, ARC_SEEK_SET)) {
-        arc_close(m_handle);
-        m_handle = nullptr;
-    }
+    QString name;
+    m_handle = openTarget(target, pack, false, &name);
     m_target = name;
     m_failed = m_handle == nullptr;
     return !m_failed;

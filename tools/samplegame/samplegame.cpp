@@ -226,10 +226,10 @@ QByteArray fraction(int thousandths)
 QList<int> gunGroups(const ShipDef& def)
 {
     QList<int> groups;
-    const QByteArray spec(def.guns);
-    if (spec.isEmpty())
+    const QByteArray gunList(def.guns);
+    if (gunList.isEmpty())
         return groups;
-    for (const QByteArray& n : spec.split(','))
+    for (const QByteArray& n : gunList.split(','))
         groups.append(n.toInt());
     return groups;
 }
