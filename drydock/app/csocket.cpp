@@ -8,6 +8,13 @@ CSocket::CSocket(QObject* parent) : QTcpSocket(parent)
     connect(this, &QTcpSocket::disconnected, this, &CSocket::onDisconnected);
 }
 
+CSocket::~CSocket()
+{
+    // The base destructor aborts an open connection and emits disconnected(), which
+    // must not reach this part of the object any more.
+    disconnect(this, nullptr, this, nullptr);
+}
+
 void CSocket::read()
 {
     for (;;) {

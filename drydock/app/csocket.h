@@ -21,6 +21,7 @@ public:
     static constexpr qint64 kMaxLineLength = 64 * 1024;
 
     explicit CSocket(QObject* parent = nullptr);
+    ~CSocket() override;
 
 public slots:
     // Emits receivedText() for every whole line in the buffer; a partial line waits for

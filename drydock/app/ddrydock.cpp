@@ -1,5 +1,6 @@
 #include "ddrydock.h"
 
+#include "csocket.h"
 #include "dconfig.h"
 #include "dslipway.h"
 #include "fileutils.h"
@@ -27,7 +28,9 @@ const QString kLogName = QStringLiteral("installer_debug");
 
 QWidget* createMainWindow(const QString& programDir)
 {
-    return new DDrydock(programDir);
+    auto* window = new DDrydock(programDir);
+    window->startListening(kSingleInstancePort);
+    return window;
 }
 
 DDrydock::DDrydock(const QString& programDir, QWidget* parent)
@@ -112,6 +115,21 @@ DDrydock::~DDrydock()
 {
     if (m_waitCursor)
         QApplication::restoreOverrideCursor();
+}
+
+void DDrydock::startListening(quint16 port)
+{
+    if (m_server)
+        return;
+    m_server = new CServerSocket(this, port);
+    connect(m_server, &CServerSocket::receivedText, this, &DDrydock::Slot_ReadInputText);
+    connect(m_server, &CServerSocket::Signal_AddLog, this, &DDrydock::AddLog);
+    if (m_server->isListening())
+        AddLog(QStringLiteral("Starting listen server on port ") +
+               QString::number(m_server->serverPort()));
+    else
+        AddLog(QStringLiteral("Cannot listen on port ") + QString::number(port) +
+               QStringLiteral(": ") + m_server->errorString());
 }
 
 DSlipway* DDrydock::shipList() const

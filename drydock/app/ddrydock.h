@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class CServerSocket;
 class DSlipway;
 class InstallerEngine;
 class QComboBox;
@@ -42,6 +43,12 @@ public:
     const InstallerSettings& settings() const { return m_settings; }
     const UiTexts& texts() const { return m_texts; }
     QString programDir() const { return m_programDir; }
+
+    // Becomes the running instance: paths that later starts hand over on this
+    // port reach Slot_ReadInputText. A port that is taken is logged, not an error.
+    // Port 0 picks a free one (tests).
+    void startListening(quint16 port);
+    CServerSocket* server() const { return m_server; }
 
 public slots:
     void SetControls(bool enable);
@@ -86,11 +93,13 @@ private:
     std::unique_ptr<QtProgressSink> m_progressSink;
     std::unique_ptr<QtStatusSink> m_statusSink;
     std::unique_ptr<InstallerEngine> m_engine;
+    CServerSocket* m_server = nullptr; // child of the window
     bool m_waitCursor = false;
     bool m_closing = false;        // the close that is let through
     bool m_closeScheduled = false; // the mod is being regenerated before closing
     bool m_closeRequested = false; // asked to close while an operation ran
 };
 
-// The window the program's entry point shows.
+// The window the program's entry point shows, already listening for paths
+// from later starts.
 QWidget* createMainWindow(const QString& programDir);

@@ -29,8 +29,8 @@ constexpr int kStartDelayMs = 100;
 bool isViewablePicture(const QString& name)
 {
     static const QSet<QString> pictures = {
-        QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-        QStringLiteral("bmp"), QStringLiteral("gif"), QStringLiteral("tga"),
+        QStringLiteral("png"), QStringLiteral("jpg"),  QStringLiteral("jpeg"),
+        QStringLiteral("bmp"), QStringLiteral("gif"),  QStringLiteral("tga"),
         QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("webp")};
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
         name.startsWith(QLatin1Char('.')))
@@ -93,8 +93,9 @@ void DSlipway::retranslate()
 {
     using namespace InstallerText;
     m_ui->baseModLabel->setText(text(BaseModLabel));
-    m_ui->shipList->setHeaderLabels(
-        {text(ColumnShip), text(ColumnAuthor), text(ColumnVersion), text(ColumnState)});
+    m_ui->shipList->setHeaderLabels({PlainUiText(text(HeaderShip)), PlainUiText(text(HeaderAuthor)),
+                                     PlainUiText(text(HeaderVersion)),
+                                     PlainUiText(text(HeaderState))});
     m_ui->shipList->setEmptyText(PlainUiText(text(DropHint)));
     if (m_context.engine) {
         fillBaseModBox();
@@ -118,16 +119,20 @@ const ShipPackage* DSlipway::recordOf(const QTreeWidgetItem* item) const
 {
     if (!item || !m_context.engine)
         return nullptr;
-    const int index =
-        m_context.engine->findShip(item->text(ColumnName), item->text(ColumnAuthor));
+    const int index = m_context.engine->findShip(item->text(ColumnName), item->text(ColumnAuthor));
     return index >= 0 ? &m_context.engine->registry().Ships.at(index) : nullptr;
 }
 
 void DSlipway::updateStateColumn(QTreeWidgetItem* item, bool enabled)
 {
     using namespace InstallerText;
-    item->setIcon(ColumnState, icon(enabled ? QStringLiteral("yes.png") : QStringLiteral("no.png")));
+    item->setIcon(ColumnState,
+                  icon(enabled ? QStringLiteral("yes.png") : QStringLiteral("no.png")));
     item->setText(ColumnState, PlainUiText(text(enabled ? Enabled : Disabled)));
+    // A disabled ship is out of the game: its row reads greyed out.
+    const QBrush brush = enabled ? QBrush() : palette().brush(QPalette::Disabled, QPalette::Text);
+    for (int column = ColumnName; column <= ColumnVersion; ++column)
+        item->setForeground(column, brush);
 }
 
 void DSlipway::refreshList()
@@ -376,8 +381,8 @@ void DSlipway::Slot_EditMode()
     if (!currentShipItem() || !m_context.prompter)
         return;
     using namespace InstallerText;
-    m_context.prompter->ask(Prompter::Icon::Information, text(EditModeCaption),
-                            text(EditModeText), {text(Ok)});
+    m_context.prompter->ask(Prompter::Icon::Information, text(EditModeCaption), text(EditModeText),
+                            {text(Ok)});
 }
 
 void DSlipway::Slot_ViewComment()
@@ -407,8 +412,8 @@ void DSlipway::Slot_ViewScreenShot()
     const ShipPackage* ship = recordOf(currentShipItem());
     if (!ship || ship->ScreenShot.isEmpty())
         return;
-    const QString path = m_context.engine->gameDir() + QStringLiteral("/Slipway/ShipPics/") +
-                         ship->ScreenShot;
+    const QString path =
+        m_context.engine->gameDir() + QStringLiteral("/Slipway/ShipPics/") + ship->ScreenShot;
     const bool shown = isViewablePicture(ship->ScreenShot) && QFileInfo(path).isFile() &&
                        DesktopOpen::openUrl(QUrl::fromLocalFile(path));
     if (shown)

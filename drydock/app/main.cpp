@@ -9,18 +9,17 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const QString programDir = QCoreApplication::applicationDirPath();
 
-    CStartup startup(QCoreApplication::arguments(),
-                     [programDir](const QString& argumentText) -> QWidget* {
-                         auto* window = new DDrydock(programDir);
-                         if (!argumentText.isEmpty()) {
-                             // After the window is shown, so that a message box about the path has
-                             // a window to sit on.
-                             QTimer::singleShot(0, window, [window, argumentText] {
-                                 window->Slot_ReadInputText(argumentText);
-                             });
-                         }
-                         return window;
-                     });
+    CStartup startup(QCoreApplication::arguments(), [programDir](const QString& argumentText) {
+        QWidget* window = createMainWindow(programDir);
+        auto* drydock = qobject_cast<DDrydock*>(window);
+        if (drydock && !argumentText.isEmpty()) {
+            // Once the window is shown, so that a message box about the path has a
+            // window to sit on.
+            QTimer::singleShot(
+                0, drydock, [drydock, argumentText] { drydock->Slot_ReadInputText(argumentText); });
+        }
+        return window;
+    });
     QObject::connect(&startup, &CStartup::Signal_Quit, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     startup.start();

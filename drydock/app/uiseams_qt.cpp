@@ -155,8 +155,8 @@ QString FileDialogs::chooseDirectory(QWidget* parent, const QString& caption, co
     return QFileDialog::getExistingDirectory(parent, PlainUiText(caption), start);
 }
 
-QStringList FileDialogs::chooseFiles(QWidget* parent, const QString& caption,
-                                     const QString& start, const QString& filter)
+QStringList FileDialogs::chooseFiles(QWidget* parent, const QString& caption, const QString& start,
+                                     const QString& filter)
 {
     if (filesHook)
         return filesHook(caption, start, filter);

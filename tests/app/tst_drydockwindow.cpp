@@ -2,6 +2,7 @@
 // dialogs, on a sample game in a temporary folder. Message boxes and file
 // dialogs are answered through their test hooks.
 #include "archivefile.h"
+#include "csocket.h"
 #include "dconfig.h"
 #include "ddrydock.h"
 #include "dslipway.h"
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -122,6 +124,8 @@ private slots:
     void installUninstallAndClose();
     void closeWaitsForPendingInstall();
     void dropQueuesPackagesOnly();
+    void remotePathIsInstalled();
+    void baseModChoice();
     void dropDecoding_data();
     void dropDecoding();
     void screenshotViewer();
@@ -377,9 +381,10 @@ void TestDrydockWindow::settingsDialog()
 {
     const QString program = makeProgramDir(QStringLiteral("program"));
     const QString game = makeGame(QStringLiteral("game"));
-    const QByteArray creator = "<creator>\nVegaDir: " + game.toUtf8() +
-                               "\nDefAuthor: Someone Else\nPrefix\n</creator>\n";
-    writeConfig(program, creator + "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    const QByteArray creator =
+        "<creator>\nVegaDir: " + game.toUtf8() + "\nDefAuthor: Someone Else\nPrefix\n</creator>\n";
+    writeConfig(program,
+                creator + "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
     auto window = openWindow(program);
     const QString configPath = program + QStringLiteral("/config.dat");
     const QString logPath = program + QStringLiteral("/log/installer_debug.txt");
@@ -406,7 +411,9 @@ void TestDrydockWindow::settingsDialog()
     auto click = [](QWidget* dialog, const char* name) {
         auto* button = dialog->findChild<QAbstractButton*>(QLatin1String(name));
         QVERIFY2(button, name);
-        QTest::mouseClick(button, Qt::LeftButton);
+        // Check boxes and radio buttons take clicks on their indicator and text
+        // only, not on the empty rest of a wide row.
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
     };
 
     runDialog(
@@ -472,6 +479,10 @@ void TestDrydockWindow::installUninstallAndClose()
     QVERIFY(window->findChild<QAction*>(QStringLiteral("actionInstall"))->isEnabled());
     QVERIFY(window->progressBar()->isHidden());
     QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
+    QTreeWidgetItem* header = list->listView()->headerItem();
+    QCOMPARE((QStringList{header->text(0), header->text(1), header->text(2), header->text(3)}),
+             (QStringList{QStringLiteral("Ship"), QStringLiteral("Author"),
+                          QStringLiteral("Version"), QStringLiteral("State")}));
 
     // The context menu of a ship with a comment and a screenshot.
     QMenu menu;
@@ -480,11 +491,10 @@ void TestDrydockWindow::installUninstallAndClose()
     for (const QAction* a : menu.actions())
         if (!a->isSeparator())
             entries << a->text();
-    QCOMPARE(entries, (QStringList{QStringLiteral("&Install Ships"),
-                                   QStringLiteral("&Uninstall Ship"), QStringLiteral("&Disable Ship"),
-                                   QStringLiteral("Open in &Edit Mode"),
-                                   QStringLiteral("View &Comment"),
-                                   QStringLiteral("View &Screenshot")}));
+    QCOMPARE(entries,
+             (QStringList{QStringLiteral("&Install Ships..."), QStringLiteral("&Uninstall Ship"),
+                          QStringLiteral("&Disable Ship"), QStringLiteral("Open in &Edit Mode"),
+                          QStringLiteral("View &Comment"), QStringLiteral("View &Screenshot")}));
 
     // Disable and enable again: the record and the list follow.
     const int merganser =
@@ -573,6 +583,61 @@ void TestDrydockWindow::dropQueuesPackagesOnly()
     waitIdle(*window);
     QCOMPARE(view->topLevelItemCount(), 1);
     QCOMPARE(view->topLevelItem(0)->text(DSlipway::ColumnName), QStringLiteral("Merganser"));
+}
+
+void TestDrydockWindow::remotePathIsInstalled()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    window->startListening(0);
+    QVERIFY(window->server() && window->server()->isListening());
+
+    // What a second start sends: the path, a line break and a zero byte.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, window->server()->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write(QFile::encodeName(game + QStringLiteral("/sample-ships/Goosander.xsp")) +
+                 QByteArray("\n\0", 2));
+    client.disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(window->shipList()->listView()->topLevelItemCount(), 1, 20000);
+    waitIdle(*window);
+    QCOMPARE(window->engine().registry().Ships.size(), 1);
+}
+
+void TestDrydockWindow::baseModChoice()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    QVERIFY(
+        QFile::copy(game + QStringLiteral("/01.cat"), game + QStringLiteral("/mods/Other.cat")));
+    QVERIFY(
+        QFile::copy(game + QStringLiteral("/01.dat"), game + QStringLiteral("/mods/Other.dat")));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    DSlipway* list = window->shipList();
+    QComboBox* box = list->baseModBox();
+    QCOMPARE(box->count(), 2);
+    QCOMPARE(box->itemText(1), QStringLiteral("Other"));
+
+    // Redo without a real base mod does nothing at all.
+    list->Slot_RedoBaseMod();
+    QVERIFY(!list->isBusy());
+
+    list->Slot_SelectMod(QStringLiteral("Other"));
+    QVERIFY(list->isBusy());
+    waitIdle(*window);
+    QCOMPARE(window->engine().currentBaseMod(), QStringLiteral("Other"));
+    QCOMPARE(box->currentText(), QStringLiteral("Other"));
+    QCOMPARE(ListCatalog(window->engine().modCatalog()).size(),
+             ListCatalog(game + QStringLiteral("/mods/Other.cat")).size());
+
+    list->Slot_SelectMod(box->itemText(0));
+    waitIdle(*window);
+    QCOMPARE(box->currentIndex(), 0);
+    QVERIFY(!InstallerEngine::isRealMod(window->engine().currentBaseMod()));
+    QVERIFY(window->engine().modChanged());
 }
 
 void TestDrydockWindow::dropDecoding_data()

@@ -182,8 +182,9 @@ void TestSingleInstance::serverDropsOversizedLines_data()
     QTest::addColumn<bool>("accepted");
 
     const qint64 limit = CSocket::kMaxLineLength;
-    QTest::newRow("at the limit") << QByteArray(limit, 'a') + "\n" << true;
-    QTest::newRow("one byte over") << QByteArray(limit + 1, 'a') + "\n" << false;
+    const QByteArray next = "/s/after.xsp\n";
+    QTest::newRow("at the limit") << QByteArray(limit, 'a') + "\n" + next << true;
+    QTest::newRow("one byte over") << QByteArray(limit + 1, 'a') + "\n" + next << false;
     QTest::newRow("no newline ever") << QByteArray(4 * limit, 'a') << false;
 }
 
@@ -201,11 +202,10 @@ void TestSingleInstance::serverDropsOversizedLines()
     QVERIFY(client.waitForConnected(2000));
     QSignalSpy closedByServer(&client, &QTcpSocket::disconnected);
     client.write(payload);
-    client.write("/s/after.xsp\n");
 
     if (accepted) {
         QTRY_COMPARE(received.size(), 2);
-        QCOMPARE(received.at(0).at(0).toString().size(), payload.size());
+        QCOMPARE(received.at(0).at(0).toString().size(), CSocket::kMaxLineLength + 1);
         QCOMPARE(logged.size(), 0);
         QCOMPARE(closedByServer.size(), 0);
     } else {
@@ -294,16 +294,21 @@ void TestSingleInstance::startupHandsOverAndQuits()
 
 void TestSingleInstance::startupFailureAfterConnectOpensNoWindow()
 {
-    // Something on the port that hangs up at once: the connect worked, so this start
-    // must not become a second running instance.
+    // Something on the port takes the connection, reads nothing and hangs up while the
+    // path is still being sent. The connect worked, so the write error that follows
+    // must not make this start a second running instance.
     QTcpServer rude;
     QVERIFY(rude.listen(QHostAddress::LocalHost, 0));
-    connect(&rude, &QTcpServer::newConnection, this,
-            [&rude] { rude.nextPendingConnection()->abort(); });
+    connect(&rude, &QTcpServer::newConnection, this, [&rude] {
+        QTcpSocket* peer = rude.nextPendingConnection();
+        QTimer::singleShot(200, peer, [peer] { peer->abort(); });
+    });
 
     int windows = 0;
+    // Far more than the socket buffers hold, so the write is still going on.
+    const QString hugePath(32 * 1024 * 1024, QLatin1Char('x'));
     CStartup startup(
-        {"drydock", "/s/a.xsp"},
+        {"drydock", hugePath},
         [&windows](const QString&) {
             ++windows;
             return new QWidget;
@@ -312,8 +317,7 @@ void TestSingleInstance::startupFailureAfterConnectOpensNoWindow()
     QSignalSpy quit(&startup, &CStartup::Signal_Quit);
     startup.start();
 
-    QTRY_COMPARE(quit.size(), 1);
-    QTest::qWait(50);
+    QTRY_COMPARE_WITH_TIMEOUT(quit.size(), 1, 10000);
     QCOMPARE(windows, 0);
 }
 

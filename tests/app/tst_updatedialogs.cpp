@@ -1,4 +1,368 @@
+// The two update dialogs driven as a user would, against a local HTTP server:
+// the ship dialog's three phases behind one button, its selection menu and skip
+// button, and the program dialog's answers (up to date, yes, no, failures).
+#include "../engine/enginefixture.h"
+#include "../engine/updateserver.h"
+#include "dshipupdate.h"
+#include "dupdate.h"
+#include "registry.h"
+#include "uitexts.h"
+
+#include <QAbstractButton>
+#include <QImage>
+#include <QLabel>
+#include <QNetworkProxy>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextBrowser>
+#include <QTreeWidget>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT private slots: void pending() {} };
-QTEST_MAIN(Placeholder)
+
+using namespace UpdateText;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList visibleTexts(const QWidget* root)
+{
+    QStringList texts{root->windowTitle()};
+    for (const QLabel* l : root->findChildren<QLabel*>())
+        texts << l->text();
+    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>())
+        texts << b->text();
+    for (const QTreeWidget* t : root->findChildren<QTreeWidget*>()) {
+        for (int c = 0; c < t->columnCount(); ++c)
+            texts << t->headerItem()->text(c);
+        for (int i = 0; i < t->topLevelItemCount(); ++i)
+            for (int c = 0; c < t->columnCount(); ++c)
+                texts << t->topLevelItem(i)->text(c);
+    }
+    return texts;
+}
+
+} // namespace
+
+class TestUpdateDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void shipUpdatePhases();
+    void shipSelectionAndSkip();
+    void programUpToDate();
+    void programNewerDeclined();
+    void programNewerAccepted();
+    void programIncompleteDownloadIsNotStarted();
+    void programAllMirrorsFail();
+
+private:
+    // Merganser (installed as 0.9) and Goosander on the fixture's game, both
+    // looked up on the server.
+    void installTwoShips(EngineFixture& f);
+    QPushButton* button(QWidget* dialog, const char* name);
+    // A program dialog on the given mirrors; the starter is recorded, never run.
+    QPointer<DUpdate> openProgramDialog(EngineFixture& f, const QStringList& mirrors);
+
+    UiTexts m_texts{UiTexts::Program::Installer};
+    std::unique_ptr<UpdateServer> m_server;
+    QStringList m_started; // program, working folder
+};
+
+void TestUpdateDialogs::initTestCase()
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    QString bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
+    if (bin.isEmpty())
+        bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+    QVERIFY(m_texts.load(bin + QStringLiteral("/hw_languages.xml"), QStringLiteral("English")));
+}
+
+void TestUpdateDialogs::init()
+{
+    m_server = std::make_unique<UpdateServer>();
+    QVERIFY(m_server->isListening());
+    m_started.clear();
+}
+
+void TestUpdateDialogs::installTwoShips(EngineFixture& f)
+{
+    const QStringList packages = f.samplePackages();
+    QVERIFY2(!packages.isEmpty(), qPrintable(f.error));
+    InstallerEngine& engine = f.makeEngine();
+    QCOMPARE(engine.install(packages.at(0), nullptr, false).status, 0);
+    QCOMPARE(engine.install(packages.at(1), nullptr, false).status, 0);
+    QList<ShipPackage>& ships = engine.registry().Ships;
+    ships[0].Version = QStringLiteral("0.9");
+    ships[0].Web = m_server->url("/merganser");
+    ships[0].Mirror1.clear();
+    ships[1].Web = m_server->url("/goosander");
+    QVERIFY(engine.saveRegistry());
+    m_server->answer("/merganser/Merganser.dat",
+                     "version: 1.0\nfile: " + m_server->url("/files/Merganser.xsp").toUtf8() +
+                         "\nscript: Merganser\n");
+    m_server->answer("/files/Merganser.xsp", readFile(packages.at(0)));
+    m_server->answer("/goosander/Goosander.dat",
+                     "version: 1.2\nfile: http://h/Goosander.xsp\nscript: Goosander\n");
+}
+
+// A failed test leaves its dialog open; it must not outlive the test's fixture.
+void TestUpdateDialogs::cleanup()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<DShipUpdate*>(w) || qobject_cast<DUpdate*>(w))
+            delete w;
+    m_server.reset();
+}
+
+QPushButton* TestUpdateDialogs::button(QWidget* dialog, const char* name)
+{
+    return dialog->findChild<QPushButton*>(QLatin1String(name));
+}
+
+void TestUpdateDialogs::shipUpdatePhases()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    installTwoShips(f);
+    QVERIFY(QDir().mkpath(f.programDir + "/Icons"));
+    QImage icon(4, 4, QImage::Format_RGB32);
+    icon.fill(Qt::blue);
+    QVERIFY(icon.save(f.programDir + "/Icons/file.png"));
+    InstallerEngine& engine = *f.engine;
+
+    QPointer<DShipUpdate> dialog =
+        new DShipUpdate({&engine, &m_texts, f.programDir, &f.prompter, nullptr});
+    dialog->show();
+    QTreeWidget* list = dialog->list();
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QTreeWidgetItem* merganser = list->topLevelItem(0);
+    QTreeWidgetItem* goosander = list->topLevelItem(1);
+    QCOMPARE(merganser->text(DShipUpdate::ColumnName), QStringLiteral("Merganser"));
+    QCOMPARE(merganser->text(DShipUpdate::ColumnAuthor), QStringLiteral("Orrin Vale"));
+    QCOMPARE(merganser->text(DShipUpdate::ColumnVersion), QStringLiteral("0.9"));
+    QCOMPARE(merganser->checkState(0), Qt::Checked);
+    QVERIFY(!merganser->icon(0).isNull());
+    QCOMPARE(visibleTexts(dialog).filter("ReadText-"), QStringList());
+    QCOMPARE(list->headerItem()->text(DShipUpdate::ColumnAuthor), m_texts.own(HeaderAuthor));
+    QCOMPARE(list->headerItem()->text(DShipUpdate::ColumnStatus), m_texts.own(HeaderStatus));
+
+    // Checking: the unticked ship is remembered as not checked, on disk too.
+    goosander->setCheckState(0, Qt::Unchecked);
+    QPushButton* action = button(dialog, "actionButton");
+    QCOMPARE(action->text(), m_texts.own(CheckNow));
+    QTest::mouseClick(action, Qt::LeftButton);
+    QVERIFY(dialog->isWorking());
+    QTRY_VERIFY(!dialog->isWorking());
+    ShipRegistry saved;
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QVERIFY(!saved.Ships.at(0).NotChecked);
+    QVERIFY(saved.Ships.at(1).NotChecked);
+    QCOMPARE(merganser->text(DShipUpdate::ColumnStatus), m_texts.own(Newer) + ": 1.0");
+    QCOMPARE(merganser->text(DShipUpdate::ColumnAddress), m_server->url("/files/Merganser.xsp"));
+    QCOMPARE(goosander->text(DShipUpdate::ColumnStatus), m_texts.own(NotChecked));
+    QVERIFY(!m_server->requested.contains("/goosander/Goosander.dat"));
+    const QString log = dialog->findChild<QTextBrowser*>("log")->toPlainText();
+    QVERIFY2(log.contains("Merganser - " + m_texts.own(Newer) + ": 1.0"), qPrintable(log));
+
+    // Downloading.
+    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Download);
+    QCOMPARE(action->text(), m_texts.own(DownloadUpdates));
+    QTest::mouseClick(action, Qt::LeftButton);
+    QTRY_VERIFY(!dialog->isWorking());
+    QCOMPARE(merganser->text(DShipUpdate::ColumnStatus), m_texts.own(Downloaded));
+    QVERIFY(QFile::exists(f.programDir + "/Downloads/Merganser.xsp"));
+
+    // Installing through the engine, without message boxes.
+    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Install);
+    QSignalSpy installed(dialog.data(), &DShipUpdate::Signal_ShipsInstalled);
+    f.prompter.asked.clear();
+    QTest::mouseClick(action, Qt::LeftButton);
+    QTRY_VERIFY(!dialog->isWorking());
+    QCOMPARE(merganser->text(DShipUpdate::ColumnStatus), m_texts.own(InstallOk));
+    QCOMPARE(merganser->text(DShipUpdate::ColumnVersion), QStringLiteral("1.0"));
+    QCOMPARE(installed.size(), 1);
+    QVERIFY(f.prompter.asked.isEmpty());
+    QVERIFY(ReadRegistry(f.gameDir, saved));
+    QCOMPARE(saved.Ships.at(0).Version, QStringLiteral("1.0"));
+    QVERIFY(engine.modChanged());
+    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Check);
+
+    // Nothing left to install: the same button now checks again.
+    dialog->close();
+    QTRY_VERIFY(dialog.isNull());
+}
+
+void TestUpdateDialogs::shipSelectionAndSkip()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    installTwoShips(f);
+    InstallerEngine& engine = *f.engine;
+    // The web address never answers; mirror 1 does.
+    m_server->silent("/quiet/Merganser.dat");
+    engine.registry().Ships[0].Web = m_server->url("/quiet");
+    engine.registry().Ships[0].Mirror1 = m_server->url("/merganser");
+
+    auto* dialog = new DShipUpdate({&engine, &m_texts, f.programDir, &f.prompter, nullptr});
+    dialog->show();
+    QTreeWidget* list = dialog->list();
+    const auto ticks = [list] {
+        QList<bool> t;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            t << (list->topLevelItem(i)->checkState(0) == Qt::Checked);
+        return t;
+    };
+
+    // Nothing ticked: an information box, and both remembered as not checked.
+    dialog->Slot_DeselectAll();
+    QCOMPARE(ticks(), (QList<bool>{false, false}));
+    dialog->Slot_CheckNow();
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().caption, m_texts.own(NothingToDoCaption));
+    QCOMPARE(f.prompter.asked.first().text, m_texts.own(NothingToCheck));
+    QVERIFY(!dialog->isWorking());
+    QVERIFY(engine.registry().Ships.at(0).NotChecked && engine.registry().Ships.at(1).NotChecked);
+
+    dialog->Slot_InvertSelect();
+    QCOMPARE(ticks(), (QList<bool>{true, true}));
+    engine.registry().Ships[1].NotChecked = false;
+    dialog->Slot_SelectStored();
+    QCOMPARE(ticks(), (QList<bool>{false, true}));
+    dialog->Slot_SelectAll();
+    list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+
+    // The countdown shows in the status; skip gives up the silent address at once.
+    QElapsedTimer clock;
+    clock.start();
+    dialog->Slot_CheckNow();
+    QLabel* status = dialog->findChild<QLabel*>("statusLabel");
+    const QString waiting =
+        m_texts.own(StateConnecting) + QStringLiteral(" 127.0.0.1:%1 (").arg(m_server->port());
+    QTRY_VERIFY(status->text().startsWith(waiting));
+    QTRY_VERIFY(m_server->requested.contains("/quiet/Merganser.dat"));
+    QVERIFY(button(dialog, "skipButton")->isEnabled());
+    QTest::mouseClick(button(dialog, "skipButton"), Qt::LeftButton);
+    QTRY_VERIFY(!dialog->isWorking());
+    QVERIFY(clock.elapsed() < 10000);
+    QCOMPARE(list->topLevelItem(0)->text(DShipUpdate::ColumnStatus), m_texts.own(Newer) + ": 1.0");
+    QVERIFY(!button(dialog, "skipButton")->isEnabled());
+    dialog->close();
+}
+
+QPointer<DUpdate> TestUpdateDialogs::openProgramDialog(EngineFixture& f, const QStringList& mirrors)
+{
+    QStringList urls;
+    for (const QString& m : mirrors)
+        urls << m_server->url(m);
+    auto* dialog = new DUpdate({&m_texts, f.programDir, &f.prompter, 0, urls});
+    dialog->setStarter([this](const QString& program, const QString& workingDir) {
+        m_started << program << workingDir;
+        return true;
+    });
+    dialog->show();
+    return dialog;
+}
+
+void TestUpdateDialogs::programUpToDate()
+{
+    EngineFixture f(false);
+    m_server->answer("/a/shipupdate.dat", "version: 1.89\nfile: setup.exe\n");
+    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"});
+    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
+    QCOMPARE(visibleTexts(dialog).filter("ReadText-"), QStringList());
+    QTRY_VERIFY(dialog.isNull());
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().icon, Prompter::Icon::Information);
+    QCOMPARE(f.prompter.asked.first().caption, m_texts.own(UpToDateCaption));
+    QVERIFY(f.prompter.asked.first().text.contains("1.89"));
+    QCOMPARE(closeOwner.size(), 0);
+}
+
+void TestUpdateDialogs::programNewerDeclined()
+{
+    EngineFixture f(false);
+    m_server->answer("/a/shipupdate.dat", "version: 1.90\nfile: setup-1.90.exe\n");
+    m_server->answer("/a/setup-1.90.exe", "program");
+    f.prompter.answers = {1}; // no
+    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"});
+    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
+    QTRY_VERIFY(dialog.isNull());
+    QCOMPARE(f.prompter.asked.size(), 1);
+    const ScriptedPrompter::Question& q = f.prompter.asked.first();
+    QCOMPARE(q.icon, Prompter::Icon::Question);
+    QCOMPARE(q.caption, m_texts.own(NewVersionCaption));
+    QCOMPARE(q.buttons, (QStringList{m_texts.own(Yes), m_texts.own(No)}));
+    QVERIFY(q.text.contains("1.90") && q.text.contains("1.89"));
+    QVERIFY(!m_server->requested.contains("/a/setup-1.90.exe"));
+    QVERIFY(!QDir(f.programDir + "/Downloads").exists());
+    QCOMPARE(closeOwner.size(), 0);
+    QVERIFY(m_started.isEmpty());
+}
+
+void TestUpdateDialogs::programNewerAccepted()
+{
+    EngineFixture f(false);
+    const QByteArray program(200000, 'p');
+    // The first mirror fails; the second names the file in its own folder.
+    m_server->answer("/b/shipupdate.dat", "version: 1.90\nfile: ../../setup-1.90.exe\n");
+    m_server->answer("/b/setup-1.90.exe", program);
+    f.prompter.answers = {0}; // yes
+    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat", "/b/shipupdate.dat"});
+    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
+    QTRY_VERIFY(dialog.isNull());
+    const QString downloads = f.programDir + "/Downloads";
+    QCOMPARE(readFile(downloads + "/setup-1.90.exe"), program);
+    QCOMPARE(m_started, (QStringList{downloads + "/setup-1.90.exe", downloads}));
+    QCOMPARE(closeOwner.size(), 1);
+    QCOMPARE(f.prompter.asked.size(), 1); // only the question
+}
+
+void TestUpdateDialogs::programIncompleteDownloadIsNotStarted()
+{
+    EngineFixture f(false);
+    m_server->answer("/a/shipupdate.dat", "version: 1.90\nfile: setup-1.90.exe\n");
+    UpdateServer::Answer cut;
+    cut.body = QByteArray(1000, 'p');
+    cut.claimedLength = 100000;
+    m_server->answer("/a/setup-1.90.exe", cut);
+    f.prompter.answers = {0};
+    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"});
+    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
+    QTRY_VERIFY(dialog.isNull());
+    QCOMPARE(f.prompter.asked.size(), 2);
+    QCOMPARE(f.prompter.asked.last().icon, Prompter::Icon::Critical);
+    QCOMPARE(f.prompter.asked.last().caption, m_texts.own(ProgramFailedCaption));
+    QVERIFY(m_started.isEmpty());
+    QCOMPARE(closeOwner.size(), 0);
+    QCOMPARE(QDir(f.programDir + "/Downloads").entryList(QDir::Files | QDir::Hidden),
+             QStringList());
+}
+
+void TestUpdateDialogs::programAllMirrorsFail()
+{
+    EngineFixture f(false);
+    m_server->answer("/b/shipupdate.dat", "version: 0\nfile: setup.exe\n");
+    m_server->answer("/c/shipupdate.dat", "version: 1.95\n");
+    QPointer<DUpdate> dialog =
+        openProgramDialog(f, {"/a/shipupdate.dat", "/b/shipupdate.dat", "/c/shipupdate.dat"});
+    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
+    QTRY_VERIFY(dialog.isNull());
+    QCOMPARE(m_server->requested.size(), 3);
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().icon, Prompter::Icon::Critical);
+    QCOMPARE(f.prompter.asked.first().caption, m_texts.own(ProgramFailedCaption));
+    QCOMPARE(f.prompter.asked.first().text, m_texts.own(ProgramFailedText));
+    QCOMPARE(closeOwner.size(), 0);
+}
+
+QTEST_MAIN(TestUpdateDialogs)
 #include "tst_updatedialogs.moc"

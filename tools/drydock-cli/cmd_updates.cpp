@@ -1,6 +1,170 @@
-#include "commands.h"
+// drydock-cli updates: the ship update check of the installer window, headless.
+// It runs the same checker and downloader on an event loop of its own and
+// installs through the engine as the window's update dialog does.
 
-int updatesCommand(const QStringList&)
+#include "commands.h"
+#include "fileutils.h"
+#include "gamedir.h"
+#include "installerengine.h"
+#include "installersettings.h"
+#include "sysregistry.h"
+#include "uiseams.h"
+#include "uitexts.h"
+#include "updatecheck.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+
+#include <memory>
+
+using namespace UpdateCheck;
+
+namespace {
+
+// Nobody to ask: every question takes its default button.
+class DefaultPrompter : public Prompter
 {
-    return cliFail(QStringLiteral("'updates' is not available yet"));
+public:
+    int ask(Icon, const QString&, const QString&, const QStringList&, int defaultButton,
+            int) override
+    {
+        return defaultButton;
+    }
+};
+
+QByteArray local(const QString& text)
+{
+    return text.toLocal8Bit();
+}
+
+QString failureText(const ShipCheckResult& result)
+{
+    QStringList reasons;
+    for (const Failure& f : result.failures)
+        reasons << (f.address.isEmpty()
+                        ? f.reason()
+                        : f.reason() + QStringLiteral(" (") + f.address + QLatin1Char(')'));
+    return QStringLiteral("failed: ") + reasons.join(QStringLiteral("; "));
+}
+
+QString statusWord(const ShipCheckResult& result)
+{
+    switch (result.outcome) {
+    case ShipCheckResult::Outcome::Newer:
+        return QStringLiteral("newer");
+    case ShipCheckResult::Outcome::Same:
+        return QStringLiteral("same");
+    case ShipCheckResult::Outcome::Older:
+        return QStringLiteral("older");
+    case ShipCheckResult::Outcome::Failed:
+        break;
+    }
+    return failureText(result);
+}
+
+} // namespace
+
+int updatesCommand(const QStringList& args)
+{
+    QStringList positional;
+    bool install = false;
+    for (const QString& a : args) {
+        if (a == QLatin1String("--install"))
+            install = true;
+        else if (a.startsWith(QLatin1Char('-')) && a.size() > 1)
+            return cliUsageError(QStringLiteral("unknown option '%1'").arg(a));
+        else
+            positional << a;
+    }
+    if (positional.size() != 1)
+        return cliUsageError(QStringLiteral("'updates' takes GAMEDIR [--install]"));
+    const QString gameDir = QDir::cleanPath(QFileInfo(positional.first()).absoluteFilePath());
+    if (!IsValidGameDir(gameDir))
+        return cliFail(QDir::toNativeSeparators(gameDir) +
+                       QStringLiteral(": not a game directory (no vega.exe)"));
+
+    // The same surroundings as the other installer commands.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    InstallerSettings settings;
+    ReadInstallerSettings(programDir, settings);
+    UiTexts texts(UiTexts::Program::Installer);
+    texts.load(programDir + QStringLiteral("/hw_languages.xml"), settings.language);
+    const std::unique_ptr<SystemRegistry> systemRegistry = CreateSystemRegistry(programDir);
+    DefaultPrompter prompter;
+    InstallerEngine::Services services;
+    services.programDir = programDir;
+    services.systemRegistry = systemRegistry.get();
+    services.installerTexts = &texts.ownTexts();
+    services.sharedTexts = &texts.sharedTexts();
+    services.prompter = &prompter;
+    services.log = [&](const QString& line) {
+        if (settings.debugLog)
+            WriteLog(programDir, QStringLiteral("installer_debug"), line);
+    };
+    for (const UiTexts::Language& l : texts.languages())
+        services.knownLanguageIds.append(l.id);
+    InstallerEngine engine(std::move(services), settings);
+    engine.setGameDir(gameDir);
+    engine.baseModChoices();
+
+    QList<ShipCheck> jobs;
+    for (const ShipPackage& ship : engine.registry().Ships)
+        if (ship.Deleted == 0)
+            jobs << ShipCheck::of(ship);
+
+    QEventLoop loop;
+    ShipUpdateChecker checker(&texts.ownTexts());
+    QObject::connect(&checker, &ShipUpdateChecker::Signal_Finished, &loop, &QEventLoop::quit);
+    checker.start(jobs);
+    if (!jobs.isEmpty())
+        loop.exec();
+
+    bool allGood = true;
+    QStringList newer;
+    QByteArray out;
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        const ShipCheckResult& r = checker.results().at(i);
+        const bool failed = r.outcome == ShipCheckResult::Outcome::Failed;
+        allGood = allGood && !failed;
+        if (r.outcome == ShipCheckResult::Outcome::Newer)
+            newer << r.fileAddress;
+        out += local(QStringList{jobs.at(i).name, jobs.at(i).installedVersion,
+                                 failed ? QStringLiteral("-") : r.remoteVersion, statusWord(r)}
+                         .join(QLatin1Char('\t'))) +
+               '\n';
+    }
+    cliWriteOut(out);
+    if (!install || newer.isEmpty())
+        return allGood ? 0 : 1;
+
+    FileDownloader downloader(&texts.ownTexts());
+    QObject::connect(&downloader, &FileDownloader::Signal_Finished, &loop, &QEventLoop::quit);
+    downloader.downloadFiles(newer, programDir + QStringLiteral("/Downloads"));
+    loop.exec();
+
+    for (qsizetype i = 0; i < newer.size(); ++i) {
+        const DownloadResult& d = downloader.results().at(i);
+        QString line;
+        if (!d.ok) {
+            line = QStringLiteral("failed: download of ") + newer.at(i) + QStringLiteral(": ") +
+                   d.failure.reason();
+        } else {
+            const InstallResult r = engine.install(d.savedPath, nullptr, false);
+            const QString ship =
+                r.name + QStringLiteral(" by ") + r.author + QLatin1Char(' ') + r.version;
+            if (r.status == 0)
+                line = QStringLiteral("installed ") + ship;
+            else if (r.status == 2)
+                line = QStringLiteral("skipped (older version) ") + ship;
+            else
+                line =
+                    QStringLiteral("failed: ") +
+                    (r.error.isEmpty() ? QStringLiteral("the package was not installed") : r.error);
+        }
+        allGood = allGood && line.startsWith(QLatin1String("installed "));
+        cliWriteOut(local(line) + '\n');
+    }
+    return allGood ? 0 : 1;
 }

@@ -75,6 +75,14 @@ const char kUsage[] =
     "                                      --fake-patch, into a numbered pair); --none drops it\n"
     "  redo-base-mod GAMEDIR [--fake-patch]\n"
     "                                      copy the current base mod in again\n"
+    "  updates GAMEDIR [--install]         look for newer versions of the installed ships on\n"
+    "                                      their web addresses, one line per ship: name,\n"
+    "                                      installed version, newest version (- when the\n"
+    "                                      check failed) and newer, same, older or 'failed:\n"
+    "                                      reason', TAB-separated. --install downloads the\n"
+    "                                      newer ones into Downloads beside drydock-cli and\n"
+    "                                      installs them, one line each as for install.\n"
+    "                                      Exit 0 only when every check and install succeeded\n"
     "  --help                              show this text\n";
 
 void writeOut(const QByteArray& text)
