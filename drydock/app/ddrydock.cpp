@@ -2,7 +2,9 @@
 
 #include "csocket.h"
 #include "dconfig.h"
+#include "dshipupdate.h"
 #include "dslipway.h"
+#include "dupdate.h"
 #include "fileutils.h"
 #include "gamedir.h"
 #include "installerengine.h"
@@ -466,14 +468,34 @@ void DDrydock::Slot_Config()
 
 void DDrydock::Slot_ShipUpdate()
 {
-    using namespace InstallerText;
-    m_prompter->ask(Prompter::Icon::Information, installerText(NotAvailableCaption),
-                    installerText(ShipUpdateNotAvailable), {installerText(Ok)});
+    if (m_engine->gameDir().isEmpty())
+        return;
+    // Modeless and self-deleting; an open one is raised instead of opening a second.
+    if (m_shipUpdate) {
+        m_shipUpdate->raise();
+        return;
+    }
+    DShipUpdate::Context context;
+    context.engine = m_engine.get();
+    context.texts = &m_texts;
+    context.programDir = m_programDir;
+    context.prompter = m_prompter.get();
+    context.shipList = m_ui->slipway;
+    m_shipUpdate = new DShipUpdate(context, this);
+    m_shipUpdate->show();
 }
 
 void DDrydock::Slot_ProgramUpdate()
 {
-    using namespace InstallerText;
-    m_prompter->ask(Prompter::Icon::Information, installerText(NotAvailableCaption),
-                    installerText(ProgramUpdateNotAvailable), {installerText(Ok)});
+    if (m_programUpdate) {
+        m_programUpdate->raise();
+        return;
+    }
+    DUpdate::Context context;
+    context.texts = &m_texts;
+    context.programDir = m_programDir;
+    context.prompter = m_prompter.get();
+    m_programUpdate = new DUpdate(context, this);
+    connect(m_programUpdate, &DUpdate::Signal_CloseOwner, this, &QWidget::close);
+    m_programUpdate->show();
 }

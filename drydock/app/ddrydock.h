@@ -7,12 +7,15 @@
 #include "uitexts.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
 class CServerSocket;
 class DSlipway;
+class DShipUpdate;
+class DUpdate;
 class InstallerEngine;
 class QComboBox;
 class QProgressBar;
@@ -93,6 +96,8 @@ private:
     std::unique_ptr<QtProgressSink> m_progressSink;
     std::unique_ptr<QtStatusSink> m_statusSink;
     std::unique_ptr<InstallerEngine> m_engine;
+    QPointer<DShipUpdate> m_shipUpdate;
+    QPointer<DUpdate> m_programUpdate;
     CServerSocket* m_server = nullptr; // child of the window
     bool m_waitCursor = false;
     bool m_closing = false;        // the close that is let through

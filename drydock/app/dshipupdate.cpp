@@ -7,7 +7,6 @@
 #include "uitexts.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QTimer>

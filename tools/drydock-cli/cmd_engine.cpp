@@ -155,9 +155,9 @@ QByteArray local(const QString& text)
     return text.toLocal8Bit();
 }
 
-QString shipText(const ShipPackage& p)
+QString shipText(const QString& name, const QString& author, const QString& version)
 {
-    return p.Name + QStringLiteral(" by ") + p.Author + QLatin1Char(' ') + p.Version;
+    return name + QStringLiteral(" by ") + author + QLatin1Char(' ') + version;
 }
 
 int install(Session& s, const QStringList& packages)
@@ -170,8 +170,7 @@ int install(Session& s, const QStringList& packages)
             line = QStringLiteral("failed: not a ship package (.xsp): ") + package;
         } else {
             const InstallResult r = engine.installNext(false);
-            const QString ship =
-                r.name + QStringLiteral(" by ") + r.author + QLatin1Char(' ') + r.version;
+            const QString ship = shipText(r.name, r.author, r.version);
             if (r.status == 0)
                 line = QStringLiteral("installed ") + ship;
             else if (r.status == 2)
@@ -236,7 +235,7 @@ int changeShip(Session& s, const QString& command, const QString& name, const QS
                                       QStringLiteral("the engine refused")));
     if (const int code = s.saveRegistry())
         return code;
-    cliWriteOut(local(past + shipText(ship)) + '\n');
+    cliWriteOut(local(past + shipText(ship.Name, ship.Author, ship.Version)) + '\n');
     return 0;
 }
 
