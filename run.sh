@@ -1,27 +1,64 @@
 #!/usr/bin/env bash
-# Builds the dev preset, generates a sample game, installs the two sample ship
-# packages into it, updates the mod and lists the result. Safe to run again: the
-# same package versions are simply installed again in place.
+# The main job: builds everything, makes a sample game in the build folder (once),
+# points the installer's program folder at it and starts Drydock. The two sample
+# packages wait in the game's sample-ships folder, ready to drop into the window.
+#
+#   ./run.sh          start the installer window
+#   ./run.sh --cli    no window: install both samples with drydock-cli, update the
+#                     mod and list the result (also used when no display is found)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
+
+mode=window
+case "${1:-}" in
+--cli) mode=cli ;;
+"") ;;
+*)
+    echo "usage: ./run.sh [--cli]" >&2
+    exit 2
+    ;;
+esac
 
 scripts/deps.sh
 cmake --preset dev
 cmake --build --preset dev
 
-cli=build/dev/bin/drydock-cli
-game=build/dev/sample-game
-# A game made before the generator wrote sample packages is made again.
+bin=build/dev/bin
+cli=$bin/drydock-cli
+game=$(pwd)/build/dev/sample-game
 if [ ! -f "$game/sample-ships/Merganser.xsp" ] || [ ! -f "$game/sample-ships/Goosander.xsp" ]; then
     rm -rf "$game"
     "$cli" make-sample-game "$game"
 fi
 
-echo "== install"
-"$cli" install "$game" "$game/sample-ships/Merganser.xsp" "$game/sample-ships/Goosander.xsp"
-echo "== update-mod"
-"$cli" update-mod "$game"
-echo "== list (slot, state, enabled, name, author, version)"
-"$cli" list "$game"
-echo "== $game/mods/Hullwright.cat"
-"$cli" cat list "$game/mods/Hullwright.cat"
+if [ "$mode" = window ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run.sh: no display found; showing the command-line installer instead." >&2
+    mode=cli
+fi
+
+if [ "$mode" = cli ]; then
+    echo "== install"
+    "$cli" install "$game" "$game/sample-ships/Merganser.xsp" "$game/sample-ships/Goosander.xsp"
+    echo "== update-mod"
+    "$cli" update-mod "$game"
+    echo "== list (slot, state, enabled, name, author, version)"
+    "$cli" list "$game"
+    echo "== $game/mods/Hullwright.cat"
+    "$cli" cat list "$game/mods/Hullwright.cat"
+    exit 0
+fi
+
+# The program folder must know the sample game before the window starts: put it
+# first among the installer's game directories, keeping every other line.
+config=$bin/config.dat
+if ! grep -qxF "InstallDir: $game" "$config" 2>/dev/null; then
+    tmp=$(mktemp "$bin/config.dat.XXXXXX")
+    if grep -qx '<installer>' "$config" 2>/dev/null; then
+        sed "/^<installer>\$/a InstallDir: $game" "$config" >"$tmp"
+    else
+        { [ -f "$config" ] && cat "$config"; printf '<installer>\nInstallDir: %s\n</installer>\n' "$game"; } >"$tmp"
+    fi
+    mv "$tmp" "$config"
+fi
+echo "Drydock is starting on $game; drop the packages from $game/sample-ships into its list."
+exec "$bin/drydock"
