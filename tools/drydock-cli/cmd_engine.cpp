@@ -3,6 +3,7 @@
 // write the debug log there; unlike it, they never write config.dat, which the
 // window owns. The tables follow only at update-mod, as in the window.
 
+#include "clisession.h"
 #include "commands.h"
 #include "fileutils.h"
 #include "gamedir.h"
@@ -20,101 +21,11 @@
 
 namespace {
 
-// Answers the package reader's "same ID" question as the command line says and
-// every other question with its default button, as a user pressing Enter would.
-class CliPrompter : public Prompter
-{
-public:
-    CliPrompter(QString idCaption, int idAnswer)
-        : m_idCaption(std::move(idCaption)), m_idAnswer(idAnswer)
-    {
-    }
-    int ask(Icon, const QString& caption, const QString&, const QStringList& buttons,
-            int defaultButton, int) override
-    {
-        // Update, install beside, cancel.
-        if (caption == m_idCaption && buttons.size() == 3)
-            return m_idAnswer;
-        return defaultButton;
-    }
-
-private:
-    QString m_idCaption;
-    int m_idAnswer;
-};
-
-constexpr int kIdQuestionCaption = 136; // installer text
-enum SameId { Update = 0, Beside = 1, Cancel = 2 };
-
-// Everything the window would hold around its engine, for one command.
-class Session
-{
-public:
-    Session(const QString& gameDir, int sameId)
-        : m_programDir(QCoreApplication::applicationDirPath()), m_texts(UiTexts::Program::Installer)
-    {
-        ReadInstallerSettings(m_programDir, m_settings);
-        // Missing texts read as their numbers, as in the window.
-        m_texts.load(m_programDir + QStringLiteral("/hw_languages.xml"), m_settings.language);
-        m_systemRegistry = CreateSystemRegistry(m_programDir);
-        m_prompter = std::make_unique<CliPrompter>(m_texts.own(kIdQuestionCaption), sameId);
-
-        InstallerEngine::Services services;
-        services.programDir = m_programDir;
-        services.systemRegistry = m_systemRegistry.get();
-        services.installerTexts = &m_texts.ownTexts();
-        services.sharedTexts = &m_texts.sharedTexts();
-        services.prompter = m_prompter.get();
-        services.log = [this](const QString& line) {
-            m_logLines.append(line);
-            if (m_settings.debugLog)
-                WriteLog(m_programDir, QStringLiteral("installer_debug"), line);
-        };
-        for (const UiTexts::Language& l : m_texts.languages())
-            services.knownLanguageIds.append(l.id);
-        m_engine = std::make_unique<InstallerEngine>(std::move(services), m_settings);
-        m_engine->setGameDir(gameDir);
-        // The window fills its base-mod box at once; that settles the base mod.
-        m_engine->baseModChoices();
-    }
-
-    InstallerEngine& engine() { return *m_engine; }
-    InstallerSettings& settings() { return m_settings; }
-
-    // Where the engine's log stands now, for failureSince().
-    qsizetype logMark() const { return m_logLines.size(); }
-    // "what: " + the last engine log line written since the mark, or the fallback.
-    QString failureSince(qsizetype mark, const QString& what, const QString& fallback) const
-    {
-        QString why = fallback;
-        if (m_logLines.size() > mark)
-            why = m_logLines.last();
-        return what + QStringLiteral(": ") + why;
-    }
-
-    int saveRegistry()
-    {
-        if (!m_engine->saveRegistry())
-            return cliFail(QDir::toNativeSeparators(m_engine->gameDir()) +
-                           QStringLiteral("/Slipway/ships.dat: cannot write the registry"));
-        return 0;
-    }
-
-private:
-    QString m_programDir;
-    InstallerSettings m_settings;
-    UiTexts m_texts;
-    std::unique_ptr<SystemRegistry> m_systemRegistry;
-    std::unique_ptr<CliPrompter> m_prompter;
-    QStringList m_logLines;
-    std::unique_ptr<InstallerEngine> m_engine;
-};
-
 struct Parsed
 {
     QStringList positional;
     QStringList flags;
-    int sameId = Cancel;
+    int sameId = CliSession::Cancel;
 };
 
 bool parse(const QString& command, const QStringList& args, Parsed* out, QString* bad)
@@ -155,12 +66,7 @@ QByteArray local(const QString& text)
     return text.toLocal8Bit();
 }
 
-QString shipText(const QString& name, const QString& author, const QString& version)
-{
-    return name + QStringLiteral(" by ") + author + QLatin1Char(' ') + version;
-}
-
-int install(Session& s, const QStringList& packages)
+int install(CliSession& s, const QStringList& packages)
 {
     InstallerEngine& engine = s.engine();
     bool allInstalled = true;
@@ -169,16 +75,7 @@ int install(Session& s, const QStringList& packages)
         if (engine.enqueue({package}) == 0) {
             line = QStringLiteral("failed: not a ship package (.xsp): ") + package;
         } else {
-            const InstallResult r = engine.installNext(false);
-            const QString ship = shipText(r.name, r.author, r.version);
-            if (r.status == 0)
-                line = QStringLiteral("installed ") + ship;
-            else if (r.status == 2)
-                line = QStringLiteral("skipped (older version) ") + ship;
-            else
-                line =
-                    QStringLiteral("failed: ") +
-                    (r.error.isEmpty() ? QStringLiteral("the package was not installed") : r.error);
+            line = InstallResultLine(engine.installNext(false));
         }
         allInstalled = allInstalled && line.startsWith(QLatin1String("installed "));
         cliWriteOut(local(line) + '\n');
@@ -188,7 +85,7 @@ int install(Session& s, const QStringList& packages)
     return allInstalled ? 0 : 1;
 }
 
-int list(Session& s)
+int list(CliSession& s)
 {
     const ShipRegistry& registry = s.engine().registry();
     QByteArray out;
@@ -211,7 +108,7 @@ int list(Session& s)
 }
 
 // uninstall, disable, enable
-int changeShip(Session& s, const QString& command, const QString& name, const QString& author)
+int changeShip(CliSession& s, const QString& command, const QString& name, const QString& author)
 {
     InstallerEngine& engine = s.engine();
     const int index = engine.findShip(name, author);
@@ -235,11 +132,11 @@ int changeShip(Session& s, const QString& command, const QString& name, const QS
                                       QStringLiteral("the engine refused")));
     if (const int code = s.saveRegistry())
         return code;
-    cliWriteOut(local(past + shipText(ship.Name, ship.Author, ship.Version)) + '\n');
+    cliWriteOut(local(past + ShipText(ship.Name, ship.Author, ship.Version)) + '\n');
     return 0;
 }
 
-int updateMod(Session& s)
+int updateMod(CliSession& s)
 {
     const qsizetype mark = s.logMark();
     const bool ok = s.engine().updateMod();
@@ -252,7 +149,7 @@ int updateMod(Session& s)
     return 0;
 }
 
-int createMod(Session& s, qsizetype mark)
+int createMod(CliSession& s, qsizetype mark)
 {
     if (!s.engine().createMod())
         return cliFail(s.failureSince(mark, QStringLiteral("cannot rebuild the mod"),
@@ -260,7 +157,7 @@ int createMod(Session& s, qsizetype mark)
     return s.saveRegistry();
 }
 
-int baseMod(Session& s, const QString& name)
+int baseMod(CliSession& s, const QString& name)
 {
     InstallerEngine& engine = s.engine();
     const QStringList choices = engine.baseModChoices();
@@ -284,7 +181,7 @@ int baseMod(Session& s, const QString& name)
     return createMod(s, mark);
 }
 
-int redoBaseMod(Session& s)
+int redoBaseMod(CliSession& s)
 {
     const qsizetype mark = s.logMark();
     if (!s.engine().redoBaseMod())
@@ -324,7 +221,7 @@ int engineCommand(const QStringList& args)
     if (!IsValidGameDir(gameDir))
         return cliFail(QDir::toNativeSeparators(gameDir) +
                        QStringLiteral(": not a game directory (no vega.exe)"));
-    Session s(gameDir, p.sameId);
+    CliSession s(gameDir, p.sameId);
     if (p.flags.contains(QLatin1String("--fake-patch")))
         s.settings().baseType = 1;
 

@@ -2,6 +2,7 @@
 // It runs the same checker and downloader on an event loop of its own and
 // installs through the engine as the window's update dialog does.
 
+#include "clisession.h"
 #include "commands.h"
 #include "fileutils.h"
 #include "gamedir.h"
@@ -22,17 +23,6 @@
 using namespace UpdateCheck;
 
 namespace {
-
-// Nobody to ask: every question takes its default button.
-class DefaultPrompter : public Prompter
-{
-public:
-    int ask(Icon, const QString&, const QString&, const QStringList&, int defaultButton,
-            int) override
-    {
-        return defaultButton;
-    }
-};
 
 QByteArray local(const QString& text)
 {
@@ -85,29 +75,10 @@ int updatesCommand(const QStringList& args)
         return cliFail(QDir::toNativeSeparators(gameDir) +
                        QStringLiteral(": not a game directory (no vega.exe)"));
 
-    // The same surroundings as the other installer commands.
-    const QString programDir = QCoreApplication::applicationDirPath();
-    InstallerSettings settings;
-    ReadInstallerSettings(programDir, settings);
-    UiTexts texts(UiTexts::Program::Installer);
-    texts.load(programDir + QStringLiteral("/hw_languages.xml"), settings.language);
-    const std::unique_ptr<SystemRegistry> systemRegistry = CreateSystemRegistry(programDir);
-    DefaultPrompter prompter;
-    InstallerEngine::Services services;
-    services.programDir = programDir;
-    services.systemRegistry = systemRegistry.get();
-    services.installerTexts = &texts.ownTexts();
-    services.sharedTexts = &texts.sharedTexts();
-    services.prompter = &prompter;
-    services.log = [&](const QString& line) {
-        if (settings.debugLog)
-            WriteLog(programDir, QStringLiteral("installer_debug"), line);
-    };
-    for (const UiTexts::Language& l : texts.languages())
-        services.knownLanguageIds.append(l.id);
-    InstallerEngine engine(std::move(services), settings);
-    engine.setGameDir(gameDir);
-    engine.baseModChoices();
+    CliSession session(gameDir);
+    InstallerEngine& engine = session.engine();
+    const UiTexts& texts = session.texts();
+    const QString programDir = session.programDir();
 
     QList<ShipCheck> jobs;
     for (const ShipPackage& ship : engine.registry().Ships)
@@ -151,17 +122,7 @@ int updatesCommand(const QStringList& args)
             line = QStringLiteral("failed: download of ") + newer.at(i) + QStringLiteral(": ") +
                    d.failure.reason();
         } else {
-            const InstallResult r = engine.install(d.savedPath, nullptr, false);
-            const QString ship =
-                r.name + QStringLiteral(" by ") + r.author + QLatin1Char(' ') + r.version;
-            if (r.status == 0)
-                line = QStringLiteral("installed ") + ship;
-            else if (r.status == 2)
-                line = QStringLiteral("skipped (older version) ") + ship;
-            else
-                line =
-                    QStringLiteral("failed: ") +
-                    (r.error.isEmpty() ? QStringLiteral("the package was not installed") : r.error);
+            line = InstallResultLine(engine.install(d.savedPath, nullptr, false));
         }
         allGood = allGood && line.startsWith(QLatin1String("installed "));
         cliWriteOut(local(line) + '\n');

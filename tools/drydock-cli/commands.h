@@ -7,9 +7,9 @@
 #include <QString>
 #include <QStringList>
 
-int gameCommand(const QStringList& args);  // game find | game extract GAMEDIR ENTRY DEST
-int tableCommand(const QStringList& args); // table read GAMEDIR TABLE
-int textCommand(const QStringList& args);  // text GAMEDIR LANG PAGE ID
+int gameCommand(const QStringList& args);    // game find | game extract GAMEDIR ENTRY DEST
+int tableCommand(const QStringList& args);   // table read GAMEDIR TABLE
+int textCommand(const QStringList& args);    // text GAMEDIR LANG PAGE ID
 int updatesCommand(const QStringList& args); // updates GAMEDIR [--install]
 // install | list | uninstall | disable | enable | update-mod | base-mod | redo-base-mod,
 // with the command word itself as the first argument.

@@ -1,0 +1,99 @@
+#include "clisession.h"
+
+#include "commands.h"
+#include "fileutils.h"
+#include "sysregistry.h"
+#include "uiseams.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+
+constexpr int kIdQuestionCaption = 136; // installer text
+
+} // namespace
+
+// Answers the package reader's "same ID" question as the command line says and
+// every other question with its default button, as a user pressing Enter would.
+class CliPrompter : public Prompter
+{
+public:
+    CliPrompter(QString idCaption, int idAnswer)
+        : m_idCaption(std::move(idCaption)), m_idAnswer(idAnswer)
+    {
+    }
+    int ask(Icon, const QString& caption, const QString&, const QStringList& buttons,
+            int defaultButton, int) override
+    {
+        // Update, install beside, cancel.
+        if (caption == m_idCaption && buttons.size() == 3)
+            return m_idAnswer;
+        return defaultButton;
+    }
+
+private:
+    QString m_idCaption;
+    int m_idAnswer;
+};
+
+CliSession::CliSession(const QString& gameDir, int sameId)
+    : m_programDir(QCoreApplication::applicationDirPath()), m_texts(UiTexts::Program::Installer)
+{
+    ReadInstallerSettings(m_programDir, m_settings);
+    // Missing texts read as their numbers, as in the window.
+    m_texts.load(m_programDir + QStringLiteral("/hw_languages.xml"), m_settings.language);
+    m_systemRegistry = CreateSystemRegistry(m_programDir);
+    m_prompter = std::make_unique<CliPrompter>(m_texts.own(kIdQuestionCaption), sameId);
+
+    InstallerEngine::Services services;
+    services.programDir = m_programDir;
+    services.systemRegistry = m_systemRegistry.get();
+    services.installerTexts = &m_texts.ownTexts();
+    services.sharedTexts = &m_texts.sharedTexts();
+    services.prompter = m_prompter.get();
+    services.log = [this](const QString& line) {
+        m_logLines.append(line);
+        if (m_settings.debugLog)
+            WriteLog(m_programDir, QStringLiteral("installer_debug"), line);
+    };
+    for (const UiTexts::Language& l : m_texts.languages())
+        services.knownLanguageIds.append(l.id);
+    m_engine = std::make_unique<InstallerEngine>(std::move(services), m_settings);
+    m_engine->setGameDir(gameDir);
+    // The window fills its base-mod box at once; that settles the base mod.
+    m_engine->baseModChoices();
+}
+
+CliSession::~CliSession() = default;
+
+QString CliSession::failureSince(qsizetype mark, const QString& what, const QString& fallback) const
+{
+    QString why = fallback;
+    if (m_logLines.size() > mark)
+        why = m_logLines.last();
+    return what + QStringLiteral(": ") + why;
+}
+
+int CliSession::saveRegistry()
+{
+    if (!m_engine->saveRegistry())
+        return cliFail(QDir::toNativeSeparators(m_engine->gameDir()) +
+                       QStringLiteral("/Slipway/ships.dat: cannot write the registry"));
+    return 0;
+}
+
+QString ShipText(const QString& name, const QString& author, const QString& version)
+{
+    return name + QStringLiteral(" by ") + author + QLatin1Char(' ') + version;
+}
+
+QString InstallResultLine(const InstallResult& r)
+{
+    if (r.status == 0)
+        return QStringLiteral("installed ") + ShipText(r.name, r.author, r.version);
+    if (r.status == 2)
+        return QStringLiteral("skipped (older version) ") + ShipText(r.name, r.author, r.version);
+    return QStringLiteral("failed: ") +
+           (r.error.isEmpty() ? QStringLiteral("the package was not installed") : r.error);
+}

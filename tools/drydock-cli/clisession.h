@@ -1,0 +1,52 @@
+// What the installer window holds around its engine, for one drydock-cli command:
+// the settings, UI texts, system registry and debug log of drydock-cli's own
+// program folder, and an engine on the given game directory.
+#pragma once
+
+#include "installerengine.h"
+#include "installersettings.h"
+#include "uitexts.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class CliPrompter;
+
+class CliSession
+{
+public:
+    // How the package reader's "same ID" question is answered.
+    enum SameId { Update = 0, Beside = 1, Cancel = 2 };
+
+    explicit CliSession(const QString& gameDir, int sameId = Cancel);
+    ~CliSession();
+
+    InstallerEngine& engine() { return *m_engine; }
+    InstallerSettings& settings() { return m_settings; }
+    const UiTexts& texts() const { return m_texts; }
+    QString programDir() const { return m_programDir; }
+
+    // Where the engine's log stands now, for failureSince().
+    qsizetype logMark() const { return m_logLines.size(); }
+    // "what: " + the last engine log line written since the mark, or the fallback.
+    QString failureSince(qsizetype mark, const QString& what, const QString& fallback) const;
+    // 0, or the exit code of a failure already reported on stderr.
+    int saveRegistry();
+
+private:
+    QString m_programDir;
+    InstallerSettings m_settings;
+    UiTexts m_texts;
+    std::unique_ptr<SystemRegistry> m_systemRegistry;
+    std::unique_ptr<CliPrompter> m_prompter;
+    QStringList m_logLines;
+    std::unique_ptr<InstallerEngine> m_engine;
+};
+
+// "NAME by AUTHOR VERSION"
+QString ShipText(const QString& name, const QString& author, const QString& version);
+// The line a front end prints for one install: "installed ...",
+// "skipped (older version) ..." or "failed: reason".
+QString InstallResultLine(const InstallResult& result);
