@@ -290,6 +290,32 @@ private slots:
         QVERIFY(cli({"xsp", "info", m_tmp.path()}).failedWith("not a file"));
     }
 
+    void xspBuildAndUnpack()
+    {
+        const QByteArray document = "Packager: 1\nName: Test Hull\nAuthor: Ada Quill\n"
+                                    "ScreenShot: 3 png\nPNG\n"
+                                    "Script: 3 4 setup.tq.xml\n<a/>\n"
+                                    "Model: 200 3 objects/tq/b.bob\nabc\n";
+        QVERIFY(writeFile(path("doc.txt"), document));
+        const Result built = cli({"xsp", "build", path("doc.txt"), path("built.xsp")});
+        QCOMPARE(built.code, 0);
+        QVERIFY(readFile(path("built.xsp")).startsWith("\x5d\x00\x00\x20\x00"));
+
+        const Result unpacked = cli({"xsp", "unpack", path("built.xsp"), path("unpacked")});
+        QCOMPARE(unpacked.code, 0);
+        QCOMPARE(readFile(path("unpacked/objects/tq/b.bob")), QByteArray("abc"));
+        QCOMPARE(readFile(path("unpacked/Scripts/setup.tq.xml")), QByteArray("<a/>"));
+        QCOMPARE(readFile(path("unpacked/ShipPics/TestHull-AdaQuill.png")), QByteArray("PNG"));
+
+        // Anything but a package document is refused instead of packed.
+        QVERIFY(writeFile(path("notdoc.txt"), "hello\n"));
+        QVERIFY(cli({"xsp", "build", path("notdoc.txt"), path("x.xsp")})
+                    .failedWith("not a package document"));
+        QVERIFY(!QFileInfo::exists(path("x.xsp")));
+        QVERIFY(cli({"xsp", "unpack", path("notdoc.txt"), path("u2")})
+                    .failedWith("not a valid ship package"));
+    }
+
     void packAndUnpack()
     {
         QByteArray text;

@@ -8,6 +8,7 @@
 #include "arc.h"
 #include "archivefile.h"
 #include "commands.h"
+#include "lzmafile.h"
 #include "samplegame.h"
 #include "xspfile.h"
 
@@ -42,6 +43,9 @@ const char kUsage[] =
     "                                      time, TAB, size, TAB, name), then Dummy:, Component:\n"
     "                                      and Cockpit: lines; exit 3 when the package needs a\n"
     "                                      newer reader\n"
+    "  xsp build DOC OUT                   compress a plain package document into a package\n"
+    "  xsp unpack PKG DIR                  place every file of a package below DIR (scripts in\n"
+    "                                      DIR/Scripts, the picture in DIR/ShipPics)\n"
     "  make-sample-game DIR                write a small sample game into DIR and two sample\n"
     "                                      ship packages into DIR/sample-ships\n"
     "  game find                           print the game directory found in the registry\n"
@@ -241,6 +245,46 @@ QByteArray fileLine(const char* kind, const PackageFile& f)
            QByteArray::number(f.Size) + '\t' + f.Name.toLocal8Bit() + '\n';
 }
 
+int xspBuild(const QString& document, const QString& target)
+{
+    QFile doc(document);
+    if (!doc.open(QIODevice::ReadOnly))
+        return fail(document + QStringLiteral(": ") + doc.errorString());
+    // Only a package document is worth compressing; anything else would make a
+    // package that every reader refuses.
+    if (!doc.readLine(4096).startsWith("Packager: "))
+        return fail(document + QStringLiteral(": not a package document (no Packager: line)"));
+    doc.close();
+    if (!CompressFile(document, target))
+        return fail(target + QStringLiteral(": cannot write the package"));
+    return Ok;
+}
+
+int xspUnpack(const QString& path, const QString& dir)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return fail(path + QStringLiteral(": ") + ArchiveErrorMessage(ARC_E_NOFILE));
+    if (!QDir().mkpath(dir))
+        return fail(dir + QStringLiteral(": cannot create the folder"));
+    QTemporaryDir work; // the decompressed document lives here while it is read
+    if (!work.isValid())
+        return fail(QStringLiteral("cannot create a temporary folder: ") + work.errorString());
+    PackageContext context;
+    context.programDir = work.path();
+    OpenPackageOptions options;
+    options.baseDir = dir;
+    options.scriptDir = QStringLiteral("Scripts");
+    options.inSlipway = false;
+    ShipPackage p;
+    const OpenPackageResult result = OpenPackage(file, p, options, context);
+    if (result.status == PackageTooNew)
+        return fail(path + QStringLiteral(": the package needs a newer reader"), TooNew);
+    if (result.status != PackageOk)
+        return fail(path + QStringLiteral(": not a valid ship package"));
+    return Ok;
+}
+
 int xspInfo(const QString& path)
 {
     const QFileInfo info(path);
@@ -375,10 +419,10 @@ int run(const QStringList& args)
         const char* option;
     };
     static const Command commands[] = {
-        {"cat list", 1, nullptr}, {"cat extract", 3, "--raw"},
-        {"cat add", 3, "--pack"}, {"cat remove", 2, nullptr},
-        {"pack", 2, nullptr},     {"unpack", 2, nullptr},
-        {"xsp info", 1, nullptr}, {"make-sample-game", 1, nullptr},
+        {"cat list", 1, nullptr},         {"cat extract", 3, "--raw"}, {"cat add", 3, "--pack"},
+        {"cat remove", 2, nullptr},       {"pack", 2, nullptr},        {"unpack", 2, nullptr},
+        {"xsp info", 1, nullptr},         {"xsp build", 2, nullptr},   {"xsp unpack", 2, nullptr},
+        {"make-sample-game", 1, nullptr},
     };
     const Command* found = nullptr;
     for (const Command& c : commands) {
@@ -414,6 +458,10 @@ int run(const QStringList& args)
         return unpack(p[0], p[1]);
     if (name == QLatin1String("xsp info"))
         return xspInfo(p[0]);
+    if (name == QLatin1String("xsp build"))
+        return xspBuild(p[0], p[1]);
+    if (name == QLatin1String("xsp unpack"))
+        return xspUnpack(p[0], p[1]);
     return makeSampleGame(p[0]);
 }
 
