@@ -58,8 +58,20 @@ void InstallerEngine::setGameDir(const QString& dir)
     m_previousBaseMod.clear();
     if (dir.isEmpty())
         return;
-    ReadRegistry(dir, m_registry, m_services.programDir,
-                 m_settings.debugLog ? QStringLiteral("installer_debug") : QString());
+    const bool read = ReadRegistry(dir, m_registry, m_services.programDir,
+                                   m_settings.debugLog ? QStringLiteral("installer_debug") : QString());
+    // A registry written by another installer version may come with older program
+    // scripts in the games it knows: bring every known game directory up to date.
+    if (read && !RegistryVersionMatches(m_registry.InstallerVersion)) {
+        log(QStringLiteral("Registry version %1 differs from %2, installing program scripts")
+                .arg(m_registry.InstallerVersion)
+                .arg(kRegistryVersion));
+        QStringList dirs = m_settings.installDirs;
+        if (!dirs.contains(dir))
+            dirs.append(dir);
+        for (const QString& known : std::as_const(dirs))
+            installProgramScripts(known);
+    }
     m_baseMod = m_registry.ModName;
     m_previousBaseMod = m_baseMod;
     purgeCheck();

@@ -664,6 +664,19 @@ void TestBaseMod::programScripts()
                                 QStringLiteral("hw.purge.xml, to: ") + newGame +
                                 QStringLiteral("/scripts/hw.purge.xml")));
 
+    // A registry from another installer version brings the scripts of every known
+    // game directory up to date when it is read; the current version does not.
+    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    f.settings.installDirs = {newGame};
+    QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.5\nMod: \n"));
+    f.makeEngine();
+    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<new/>"));
+    QVERIFY(!f.logStartingWith(QStringLiteral("Registry version 1.5 differs")).isEmpty());
+    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.89\nMod: \n"));
+    f.makeEngine();
+    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<old/>"));
+
     // The purge script the program ships is well-formed and names its protocol.
     const QString shipped =
         qEnvironmentVariable("VEGA_PROGRAM_DIR") + QStringLiteral("/Scripts/hw.purge.xml");
