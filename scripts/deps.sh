@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev liblzma-dev)
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev liblzma-dev xz-utils)
 for arg in "$@"; do
     case "$arg" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
