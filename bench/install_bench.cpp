@@ -10,6 +10,7 @@
 //    --game-ships ships, then times update mod (text pages and all four tables).
 
 #include "archivefile.h"
+#include "benchmodel.h"
 #include "fileutils.h"
 #include "installerengine.h"
 #include "samplegame.h"
@@ -37,7 +38,6 @@
 
 namespace {
 
-constexpr quint64 kSeed = 20240601;
 constexpr qint64 kMiB = 1 << 20;
 constexpr quint32 kTime = 1262304000;
 const char kModelName[] = "objects/bench/large_hull.bod";
@@ -111,54 +111,6 @@ private:
     qint64 m_cpu;
     QElapsedTimer m_wall;
 };
-
-// Alternating 64 KiB runs of table-like text and random bytes, written in blocks.
-// Returns the SHA-1 of what was written, empty on failure.
-QByteArray writeModel(const QString& path, qint64 size)
-{
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return {};
-    std::mt19937_64 random(kSeed);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    constexpr qint64 kRun = 64 * 1024;
-    QByteArray block;
-    qint64 written = 0;
-    for (qint64 run = 0; written < size; ++run) {
-        block.clear();
-        if (run % 2 == 0) {
-            while (block.size() < kRun) {
-                const quint64 r = random();
-                block += QByteArray::number(r % 100000) + ';' +
-                         QByteArray::number(r >> 40 & 0xfff) + ";-" +
-                         QByteArray::number(r >> 20 & 0x3ff) + "; // point " +
-                         QByteArray::number(block.size()) + "\r\n";
-            }
-            block.truncate(kRun);
-        } else {
-            block.resize(kRun);
-            for (qint64 i = 0; i < kRun; i += 8) {
-                const quint64 r = random();
-                std::memcpy(block.data() + i, &r, 8);
-            }
-        }
-        block.truncate(qMin<qint64>(block.size(), size - written));
-        if (out.write(block) != block.size())
-            return {};
-        hash.addData(block);
-        written += block.size();
-    }
-    return hash.result().toHex();
-}
-
-QByteArray fileHash(const QString& path)
-{
-    QFile f(path);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
-        return {};
-    return hash.result().toHex();
-}
 
 ShipPackage shipPackage(const QString& name, const QString& id)
 {
@@ -234,7 +186,7 @@ Span largeInstall(const QDir& work, qint64 sizeMb, QString* packagePath, QString
         return {};
     }
     *modelPath = work.filePath(tag + QStringLiteral(".model"));
-    const QByteArray modelHash = writeModel(*modelPath, sizeMb * kMiB);
+    const QByteArray modelHash = WriteBenchModel(*modelPath, sizeMb * kMiB);
     if (modelHash.isEmpty()) {
         failed(QStringLiteral("cannot write ") + *modelPath);
         return {};
@@ -265,7 +217,7 @@ Span largeInstall(const QDir& work, qint64 sizeMb, QString* packagePath, QString
     const QString extracted = work.filePath(tag + QStringLiteral(".extracted"));
     const QString entry =
         e.engine->modCatalog() + QStringLiteral("::") + QLatin1String(kModelEntry);
-    if (!ExtractArchiveFile(entry, extracted, false, false) || fileHash(extracted) != modelHash) {
+    if (!ExtractArchiveFile(entry, extracted, false, false) || FileSha1(extracted) != modelHash) {
         failed(QStringLiteral("the mod entry does not unpack to the model"));
         return {};
     }

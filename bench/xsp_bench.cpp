@@ -3,6 +3,7 @@
 // decoding the same file. The reader runs in a child process of its own so that
 // its peak resident size is not hidden by the peak of building the package.
 
+#include "benchmodel.h"
 #include "uiseams.h"
 #include "xspfile.h"
 
@@ -24,7 +25,7 @@
 
 namespace {
 
-constexpr quint64 kSeed = 20240601;
+constexpr quint64 kSeed = kBenchModelSeed;
 constexpr qint64 kMiB = 1 << 20;
 const char kModelName[] = "objects/bench/large_hull.bod";
 const char kReadMode[] = "--read-into"; // internal: the child that runs the reader
@@ -78,54 +79,6 @@ long highWaterMark(const QString& pid)
 QString seconds(qint64 ms)
 {
     return QString::number(static_cast<double>(ms) / 1000.0, 'f', 2) + QStringLiteral(" s");
-}
-
-// Half table-like text, half random bytes, in alternating 64 KiB runs, written
-// in blocks so that the bench itself never holds the model. Returns its SHA-1.
-QByteArray writeModel(const QString& path, qint64 size)
-{
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return {};
-    std::mt19937_64 random(kSeed);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    constexpr qint64 kRun = 64 * 1024;
-    QByteArray block;
-    qint64 written = 0;
-    for (qint64 run = 0; written < size; ++run) {
-        block.clear();
-        if (run % 2 == 0) {
-            while (block.size() < kRun) {
-                const quint64 r = random();
-                block += QByteArray::number(r % 100000) + ';' +
-                         QByteArray::number(r >> 40 & 0xfff) + ";-" +
-                         QByteArray::number(r >> 20 & 0x3ff) + "; // point " +
-                         QByteArray::number(block.size()) + "\r\n";
-            }
-            block.truncate(kRun);
-        } else {
-            block.resize(kRun);
-            for (qint64 i = 0; i < kRun; i += 8) {
-                const quint64 r = random();
-                std::memcpy(block.data() + i, &r, 8);
-            }
-        }
-        block.truncate(qMin<qint64>(block.size(), size - written));
-        if (out.write(block) != block.size())
-            return {};
-        hash.addData(block);
-        written += block.size();
-    }
-    return hash.result().toHex();
-}
-
-QByteArray fileHash(const QString& path)
-{
-    QFile f(path);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
-        return {};
-    return hash.result().toHex();
 }
 
 // The reader announces its phases through the progress totals: the first total
@@ -205,7 +158,7 @@ int run(const QStringList& args)
               .arg(sizeMb)
               .arg(kSeed));
     const QString source = work.filePath(QStringLiteral("model.src"));
-    const QByteArray sourceHash = writeModel(source, size);
+    const QByteArray sourceHash = WriteBenchModel(source, size);
     if (sourceHash.isEmpty())
         return failed(QStringLiteral("cannot write ") + source);
 
@@ -283,7 +236,7 @@ int run(const QStringList& args)
         print(QStringLiteral("OpenPackage / xz time: %1")
                   .arg(static_cast<double>(readMs) / static_cast<double>(xzMs), 0, 'f', 2));
 
-    if (fileHash(target + QStringLiteral("/Slipway/") + QLatin1String(kModelName)) != sourceHash)
+    if (FileSha1(target + QStringLiteral("/Slipway/") + QLatin1String(kModelName)) != sourceHash)
         return failed(QStringLiteral("the placed model differs from the one written"));
     print(QStringLiteral("placed model: identical to the source"));
     if (keep)
