@@ -1,0 +1,107 @@
+// The real installer program started twice, as opening packages from a file
+// manager does: the second start hands its package to the running one and ends.
+#include "arc.h"
+#include "samplegame.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+constexpr quint16 kPort = 53416;
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+// The mod catalogue's text, read without opening it through the archive library:
+// taking its lock here could refuse the running installer a write.
+QByteArray catalogueText(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray text = f.readAll();
+    arc_scramble_catalog(reinterpret_cast<unsigned char*>(text.data()), size_t(text.size()));
+    return text;
+}
+
+bool portAnswers()
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, kPort);
+    return probe.waitForConnected(200);
+}
+
+} // namespace
+
+class TestTwoInstances : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void secondStartHandsOverItsPackage()
+    {
+        {
+            QTcpServer busy;
+            if (!busy.listen(QHostAddress::LocalHost, kPort))
+                QSKIP("the installer's port is taken by another program");
+        }
+        QTemporaryDir root;
+        const QString program = root.filePath("program");
+        const QString game = root.filePath("game");
+        QVERIFY(QDir().mkpath(program));
+        QString error;
+        QVERIFY2(SampleGame::MakeSampleGame(game, &error), qPrintable(error));
+        const QString packages = game + "/" + SampleGame::PackageFolder;
+        QVERIFY2(SampleGame::MakeSamplePackages(packages, &error), qPrintable(error));
+
+        // A program folder of its own that already knows the game.
+        const QString exe = program + "/drydock";
+        QVERIFY(QFile::copy(QStringLiteral(DRYDOCK_PATH), exe));
+        QVERIFY(QFile::copy(qEnvironmentVariable("VEGA_PROGRAM_DIR") + "/hw_languages.xml",
+                            program + "/hw_languages.xml"));
+        QVERIFY(writeFile(program + "/config.dat",
+                          "<installer>\nInstallDir: " + game.toLocal8Bit() + "\n</installer>\n"));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(exe, {});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(portAnswers(), 15000);
+
+        // A start without arguments ends at once and hands over nothing.
+        QProcess empty;
+        empty.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        empty.start(exe, {});
+        QVERIFY(empty.waitForFinished(10000));
+        QCOMPARE(empty.exitCode(), 0);
+        QVERIFY(clock.elapsed() < 5000);
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        clock.restart();
+        second.start(exe, {packages + "/Merganser.xsp"});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(clock.elapsed() < 5000);
+
+        // The running installer installs it: the ship's model reaches the mod.
+        const QString mod = game + "/mods/Hullwright.cat";
+        QTRY_VERIFY_WITH_TIMEOUT(
+            catalogueText(mod).contains("objects/ships/fighters/merganser_body.pbb"), 20000);
+        QCOMPARE(first.state(), QProcess::Running);
+        first.kill();
+        first.waitForFinished();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTwoInstances)
+#include "tst_twoinstances.moc"
