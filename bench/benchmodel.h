@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QString>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -59,4 +60,25 @@ inline QByteArray FileSha1(const QString& path)
     if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
         return {};
     return hash.result().toHex();
+}
+
+// Output helpers shared by the benchmarks: results on stdout, failures on stderr
+// prefixed with the bench's name.
+inline void BenchPrint(const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+inline int BenchFail(const char* bench, const QString& text)
+{
+    const QByteArray bytes = QByteArray(bench) + ": " + text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    return 1;
+}
+
+inline QString BenchSeconds(qint64 ms)
+{
+    return QString::number(static_cast<double>(ms) / 1000.0, 'f', 2) + QStringLiteral(" s");
 }

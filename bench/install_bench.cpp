@@ -52,25 +52,6 @@ const char kUsage[] =
     "  --dir DIR     work folder (default: a new temporary folder)\n"
     "  --keep        keep the work folder\n";
 
-void print(const QString& text)
-{
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
-int failed(const QString& text)
-{
-    const QByteArray bytes = "install_bench: " + text.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    return 1;
-}
-
-QString seconds(qint64 ms)
-{
-    return QString::number(static_cast<double>(ms) / 1000.0, 'f', 2) + QStringLiteral(" s");
-}
-
 QString ratio(qint64 a, qint64 b)
 {
     return b > 0 ? QString::number(static_cast<double>(a) / static_cast<double>(b), 'f', 2)
@@ -84,7 +65,10 @@ struct Span
     qint64 wall = -1;
     qint64 cpu = -1;
     bool ok() const { return wall >= 0; }
-    QString text() const { return seconds(wall) + QStringLiteral(" (CPU ") + seconds(cpu) + ')'; }
+    QString text() const
+    {
+        return BenchSeconds(wall) + QStringLiteral(" (CPU ") + BenchSeconds(cpu) + ')';
+    }
 };
 
 qint64 msOf(const timeval& t)
@@ -182,13 +166,13 @@ Span largeInstall(const QDir& work, qint64 sizeMb, QString* packagePath, QString
     const QString game = work.filePath(tag + QStringLiteral("-game"));
     QString error;
     if (!SampleGame::MakeSampleGame(game, &error)) {
-        failed(error);
+        BenchFail("install_bench", error);
         return {};
     }
     *modelPath = work.filePath(tag + QStringLiteral(".model"));
     const QByteArray modelHash = WriteBenchModel(*modelPath, sizeMb * kMiB);
     if (modelHash.isEmpty()) {
-        failed(QStringLiteral("cannot write ") + *modelPath);
+        BenchFail("install_bench", QStringLiteral("cannot write ") + *modelPath);
         return {};
     }
     ShipPackage p = shipPackage(QStringLiteral("Large Hull %1").arg(sizeMb),
@@ -201,7 +185,7 @@ Span largeInstall(const QDir& work, qint64 sizeMb, QString* packagePath, QString
     p.Models << model;
     *packagePath = work.filePath(tag + QStringLiteral(".xsp"));
     if (!savePackage(p, *packagePath, work.filePath(tag + QStringLiteral("-writer")))) {
-        failed(QStringLiteral("cannot write ") + *packagePath);
+        BenchFail("install_bench", QStringLiteral("cannot write ") + *packagePath);
         return {};
     }
 
@@ -210,15 +194,15 @@ Span largeInstall(const QDir& work, qint64 sizeMb, QString* packagePath, QString
     const InstallResult r = e.engine->install(*packagePath, nullptr, false);
     const Span time = watch.span();
     if (r.status != 0) {
-        failed(QStringLiteral("install failed: ") + r.error + QStringLiteral(" (") + e.lastLog() +
-               QLatin1Char(')'));
+        BenchFail("install_bench", QStringLiteral("install failed: ") + r.error +
+                                       QStringLiteral(" (") + e.lastLog() + QLatin1Char(')'));
         return {};
     }
     const QString extracted = work.filePath(tag + QStringLiteral(".extracted"));
     const QString entry =
         e.engine->modCatalog() + QStringLiteral("::") + QLatin1String(kModelEntry);
     if (!ExtractArchiveFile(entry, extracted, false, false) || FileSha1(extracted) != modelHash) {
-        failed(QStringLiteral("the mod entry does not unpack to the model"));
+        BenchFail("install_bench", QStringLiteral("the mod entry does not unpack to the model"));
         return {};
     }
     QFile::remove(extracted);
@@ -226,12 +210,12 @@ Span largeInstall(const QDir& work, qint64 sizeMb, QString* packagePath, QString
     for (const CatalogEntryInfo& info : ListCatalog(e.engine->modCatalog()))
         if (info.name == QLatin1String(kModelEntry))
             stored = info.size;
-    print(QStringLiteral("install %1 MiB model: %2 (package %3 bytes, packed entry %4 bytes; "
-                         "entry unpacks to the model)")
-              .arg(sizeMb)
-              .arg(time.text())
-              .arg(QFileInfo(*packagePath).size())
-              .arg(stored));
+    BenchPrint(QStringLiteral("install %1 MiB model: %2 (package %3 bytes, packed entry %4 bytes; "
+                              "entry unpacks to the model)")
+                   .arg(sizeMb)
+                   .arg(time.text())
+                   .arg(QFileInfo(*packagePath).size())
+                   .arg(stored));
     RemoveTree(game, true);
     return time;
 }
@@ -268,7 +252,7 @@ int registryBench(const QDir& work, int shipCount, int gameShips)
 {
     const QString game = work.filePath(QStringLiteral("big-game"));
     if (!makeBigGame(game, gameShips))
-        return failed(QStringLiteral("cannot write the game in ") + game);
+        return BenchFail("install_bench", QStringLiteral("cannot write the game in ") + game);
 
     // Small packages like real ones: a scene, a model, a dummy group, a
     // component line and a cockpit line of their own.
@@ -297,7 +281,7 @@ int registryBench(const QDir& work, int shipCount, int gameShips)
             while (bytes.size() < 4096)
                 bytes += QByteArray::number(bytes.size() * 7919 % 1000) + ";1;-2;\r\n";
             if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-                return failed(QStringLiteral("cannot write ") + source);
+                return BenchFail("install_bench", QStringLiteral("cannot write ") + source);
             f.close();
             PackageFile entry;
             entry.Name = name;
@@ -311,12 +295,12 @@ int registryBench(const QDir& work, int shipCount, int gameShips)
         }
         const QString path = packages + QStringLiteral("/small_") + n + QStringLiteral(".xsp");
         if (!savePackage(p, path, packages))
-            return failed(QStringLiteral("cannot write ") + path);
+            return BenchFail("install_bench", QStringLiteral("cannot write ") + path);
         paths << path;
     }
-    print(QStringLiteral("%1 small packages written in %2")
-              .arg(shipCount)
-              .arg(seconds(clock.elapsed())));
+    BenchPrint(QStringLiteral("%1 small packages written in %2")
+                   .arg(shipCount)
+                   .arg(BenchSeconds(clock.elapsed())));
 
     Engine e(work.filePath(QStringLiteral("big-program")), game);
     // The last 100 installs against the first 100 show whether a growing
@@ -330,44 +314,48 @@ int registryBench(const QDir& work, int shipCount, int gameShips)
             lastHundredStart = all.span();
         const InstallResult r = e.engine->install(paths[i], nullptr, false);
         if (r.status != 0)
-            return failed(QStringLiteral("install of %1 failed: %2").arg(paths[i], r.error));
+            return BenchFail("install_bench",
+                             QStringLiteral("install of %1 failed: %2").arg(paths[i], r.error));
     }
     const Span installed = all.span();
     const Span lastHundred{installed.wall - lastHundredStart.wall,
                            installed.cpu - lastHundredStart.cpu};
-    print(QStringLiteral("install %1 small packages: %2").arg(shipCount).arg(installed.text()));
+    BenchPrint(
+        QStringLiteral("install %1 small packages: %2").arg(shipCount).arg(installed.text()));
     if (paths.size() >= 200)
-        print(QStringLiteral("  the first 100: %1; the last 100: %2")
-                  .arg(firstHundred.text(), lastHundred.text()));
+        BenchPrint(QStringLiteral("  the first 100: %1; the last 100: %2")
+                       .arg(firstHundred.text(), lastHundred.text()));
 
     for (int round = 1; round <= 2; ++round) {
         const Stopwatch watch;
         const bool ok = e.engine->updateMod();
         const Span time = watch.span();
         if (!ok)
-            return failed(QStringLiteral("update mod failed: ") + e.lastLog());
-        print(QStringLiteral("update mod, %1 ships over a %2-ship game table (%3): %4")
-                  .arg(shipCount)
-                  .arg(gameShips)
-                  .arg(round == 1 ? QStringLiteral("first") : QStringLiteral("again"))
-                  .arg(time.text()));
+            return BenchFail("install_bench", QStringLiteral("update mod failed: ") + e.lastLog());
+        BenchPrint(QStringLiteral("update mod, %1 ships over a %2-ship game table (%3): %4")
+                       .arg(shipCount)
+                       .arg(gameShips)
+                       .arg(round == 1 ? QStringLiteral("first") : QStringLiteral("again"))
+                       .arg(time.text()));
     }
     // The header counts the game's ships, the spacers up to the buffer and the registry.
     const QString tables = work.filePath(QStringLiteral("TShips.txt"));
     if (!ExtractArchiveFile(e.engine->modCatalog() + QStringLiteral("::types\\TShips.pck"), tables,
                             false, false))
-        return failed(QStringLiteral("the mod holds no ship table"));
+        return BenchFail("install_bench", QStringLiteral("the mod holds no ship table"));
     QFile t(tables);
     if (!t.open(QIODevice::ReadOnly))
-        return failed(QStringLiteral("cannot read ") + tables);
+        return BenchFail("install_bench", QStringLiteral("cannot read ") + tables);
     const QList<QByteArray> lines = t.readAll().split('\n');
     const int buffer = e.engine->registry().Buffer;
     const QByteArray header = "48;" + QByteArray::number(buffer + shipCount) + ";";
     if (lines.size() < 2 || lines[1] != header || lines.size() - 3 != buffer + shipCount)
-        return failed(QStringLiteral("unexpected ship table: header %1, %2 lines")
-                          .arg(QString::fromLatin1(lines.value(1)))
-                          .arg(lines.size() - 3));
-    print(QStringLiteral("ship table: %1 lines (buffer %2)").arg(buffer + shipCount).arg(buffer));
+        return BenchFail("install_bench",
+                         QStringLiteral("unexpected ship table: header %1, %2 lines")
+                             .arg(QString::fromLatin1(lines.value(1)))
+                             .arg(lines.size() - 3));
+    BenchPrint(
+        QStringLiteral("ship table: %1 lines (buffer %2)").arg(buffer + shipCount).arg(buffer));
     return 0;
 }
 
@@ -412,7 +400,8 @@ int run(const QStringList& args)
     QTemporaryDir temporary((dir.isEmpty() ? QDir::tempPath() : QDir(dir).absolutePath()) +
                             QStringLiteral("/install_bench-XXXXXX"));
     if (!temporary.isValid())
-        return failed(QStringLiteral("cannot create a work folder: ") + temporary.errorString());
+        return BenchFail("install_bench",
+                         QStringLiteral("cannot create a work folder: ") + temporary.errorString());
     temporary.setAutoRemove(!keep);
     const QDir work(temporary.path());
 
@@ -429,12 +418,12 @@ int run(const QStringList& args)
         times << time;
     }
     if (sizes.size() >= 2)
-        print(QStringLiteral("%1 MiB / %2 MiB install time: %3, CPU %4 (%5x the size)")
-                  .arg(sizes.last())
-                  .arg(sizes.first())
-                  .arg(ratio(times.last().wall, times.first().wall),
-                       ratio(times.last().cpu, times.first().cpu),
-                       ratio(sizes.last(), sizes.first())));
+        BenchPrint(QStringLiteral("%1 MiB / %2 MiB install time: %3, CPU %4 (%5x the size)")
+                       .arg(sizes.last())
+                       .arg(sizes.first())
+                       .arg(ratio(times.last().wall, times.first().wall),
+                            ratio(times.last().cpu, times.first().cpu),
+                            ratio(sizes.last(), sizes.first())));
     if (!sizes.isEmpty()) {
         QString error;
         const Span xz =
@@ -444,15 +433,17 @@ int run(const QStringList& args)
             xz.ok() ? timeTool(QStringLiteral("gzip"), {QStringLiteral("-9c"), model}, &error)
                     : Span();
         if (!gzip.ok())
-            return failed(error);
+            return BenchFail("install_bench", error);
         const Span tools{xz.wall + gzip.wall, xz.cpu + gzip.cpu};
-        print(QStringLiteral("%1 MiB: xz --format=lzma -dc PKG > /dev/null: %2; gzip -9 of the "
-                             "model: %3; together %4")
-                  .arg(sizes.last())
-                  .arg(xz.text(), gzip.text(), tools.text()));
-        print(QStringLiteral("%1 MiB: install / (xz + gzip): %2, CPU %3")
-                  .arg(sizes.last())
-                  .arg(ratio(times.last().wall, tools.wall), ratio(times.last().cpu, tools.cpu)));
+        BenchPrint(
+            QStringLiteral("%1 MiB: xz --format=lzma -dc PKG > /dev/null: %2; gzip -9 of the "
+                           "model: %3; together %4")
+                .arg(sizes.last())
+                .arg(xz.text(), gzip.text(), tools.text()));
+        BenchPrint(
+            QStringLiteral("%1 MiB: install / (xz + gzip): %2, CPU %3")
+                .arg(sizes.last())
+                .arg(ratio(times.last().wall, tools.wall), ratio(times.last().cpu, tools.cpu)));
         QFile::remove(model);
         QFile::remove(package);
     }
@@ -460,7 +451,7 @@ int run(const QStringList& args)
     if (ships > 0 && registryBench(work, ships, gameShips) != 0)
         return 1;
     if (keep)
-        print(QStringLiteral("kept: ") + work.path());
+        BenchPrint(QStringLiteral("kept: ") + work.path());
     return 0;
 }
 

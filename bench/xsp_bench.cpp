@@ -35,20 +35,6 @@ const char kUsage[] = "Usage: xsp_bench [--size-mb N] [--dir DIR] [--keep]\n"
                       "  --dir DIR    work folder (default: a new temporary folder)\n"
                       "  --keep       keep the package and the placed files\n";
 
-void print(const QString& text)
-{
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
-int failed(const QString& text)
-{
-    const QByteArray bytes = "xsp_bench: " + text.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    return 1;
-}
-
 // ru_maxrss is in KiB on Linux.
 double mib(long kib)
 {
@@ -74,11 +60,6 @@ long highWaterMark(const QString& pid)
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
-}
-
-QString seconds(qint64 ms)
-{
-    return QString::number(static_cast<double>(ms) / 1000.0, 'f', 2) + QStringLiteral(" s");
 }
 
 // The reader announces its phases through the progress totals: the first total
@@ -113,12 +94,12 @@ int readInto(const QString& dir, const QString& package)
     const qint64 total = clock.elapsed();
     const qint64 placing = phases.mark(1) < 0 ? -1 : total - phases.mark(1);
     const qint64 decompressing = phases.mark(1) < 0 ? -1 : phases.mark(1) - phases.mark(0);
-    print(QStringLiteral("%1 %2 %3 %4 %5")
-              .arg(result.status)
-              .arg(total)
-              .arg(decompressing)
-              .arg(placing)
-              .arg(highWaterMark(QStringLiteral("self"))));
+    BenchPrint(QStringLiteral("%1 %2 %3 %4 %5")
+                   .arg(result.status)
+                   .arg(total)
+                   .arg(decompressing)
+                   .arg(placing)
+                   .arg(highWaterMark(QStringLiteral("self"))));
     return result.status == PackageOk ? 0 : 1;
 }
 
@@ -149,18 +130,19 @@ int run(const QStringList& args)
     QTemporaryDir temporary(dir.isEmpty() ? QDir::tempPath() + QStringLiteral("/xsp_bench-XXXXXX")
                                           : QDir(dir).filePath(QStringLiteral("xsp_bench-XXXXXX")));
     if (!temporary.isValid())
-        return failed(QStringLiteral("cannot create a work folder: ") + temporary.errorString());
+        return BenchFail("xsp_bench",
+                         QStringLiteral("cannot create a work folder: ") + temporary.errorString());
     temporary.setAutoRemove(!keep);
     const QDir work(temporary.path());
     const qint64 size = sizeMb * kMiB;
 
-    print(QStringLiteral("model: %1 MiB, half table text and half random bytes (seed %2)")
-              .arg(sizeMb)
-              .arg(kSeed));
+    BenchPrint(QStringLiteral("model: %1 MiB, half table text and half random bytes (seed %2)")
+                   .arg(sizeMb)
+                   .arg(kSeed));
     const QString source = work.filePath(QStringLiteral("model.src"));
     const QByteArray sourceHash = WriteBenchModel(source, size);
     if (sourceHash.isEmpty())
-        return failed(QStringLiteral("cannot write ") + source);
+        return BenchFail("xsp_bench", QStringLiteral("cannot write ") + source);
 
     ShipPackage package;
     package.Name = QStringLiteral("Bench Hull");
@@ -180,27 +162,28 @@ int run(const QStringList& args)
     QElapsedTimer clock;
     clock.start();
     if (!SavePackage(package, xsp, context))
-        return failed(QStringLiteral("SavePackage failed"));
+        return BenchFail("xsp_bench", QStringLiteral("SavePackage failed"));
     const qint64 saveMs = clock.elapsed();
     const qint64 packed = QFileInfo(xsp).size();
-    print(QStringLiteral("package: %1 bytes (%2 of the document), written in %3")
-              .arg(packed)
-              .arg(QString::number(static_cast<double>(packed) / static_cast<double>(size), 'f', 3))
-              .arg(seconds(saveMs)));
-    print(QStringLiteral("bench process peak RSS (generating and writing): %1 MiB")
-              .arg(mib(peakRss(RUSAGE_SELF)), 0, 'f', 1));
+    BenchPrint(
+        QStringLiteral("package: %1 bytes (%2 of the document), written in %3")
+            .arg(packed)
+            .arg(QString::number(static_cast<double>(packed) / static_cast<double>(size), 'f', 3))
+            .arg(BenchSeconds(saveMs)));
+    BenchPrint(QStringLiteral("bench process peak RSS (generating and writing): %1 MiB")
+                   .arg(mib(peakRss(RUSAGE_SELF)), 0, 'f', 1));
 
     qint64 xzMs = -1;
     const QString xz = QStandardPaths::findExecutable(QStringLiteral("xz"));
     if (xz.isEmpty()) {
-        print(QStringLiteral("xz --format=lzma -dc: not run (xz not found)"));
+        BenchPrint(QStringLiteral("xz --format=lzma -dc: not run (xz not found)"));
     } else {
         QProcess p;
         p.setStandardOutputFile(QProcess::nullDevice());
         clock.restart();
         p.start(xz, {QStringLiteral("--format=lzma"), QStringLiteral("-dc"), xsp});
         if (!p.waitForStarted())
-            return failed(QStringLiteral("cannot start ") + xz);
+            return BenchFail("xsp_bench", QStringLiteral("cannot start ") + xz);
         // Its peak is sampled while it runs; the decoder allocates all it needs
         // at the start, so the samples reach the peak early.
         const QString pid = QString::number(p.processId());
@@ -209,38 +192,42 @@ int run(const QStringList& args)
             xzPeak = qMax(xzPeak, highWaterMark(pid));
         xzMs = clock.elapsed();
         if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-            return failed(QStringLiteral("xz could not decode the package: ") +
-                          QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
-        print(QStringLiteral("xz --format=lzma -dc PKG > /dev/null: %1, peak RSS %2 MiB")
-                  .arg(seconds(xzMs))
-                  .arg(mib(xzPeak), 0, 'f', 1));
+            return BenchFail("xsp_bench",
+                             QStringLiteral("xz could not decode the package: ") +
+                                 QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
+        BenchPrint(QStringLiteral("xz --format=lzma -dc PKG > /dev/null: %1, peak RSS %2 MiB")
+                       .arg(BenchSeconds(xzMs))
+                       .arg(mib(xzPeak), 0, 'f', 1));
     }
 
     const QString target = work.filePath(QStringLiteral("read"));
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {QLatin1String(kReadMode), target, xsp});
     if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit)
-        return failed(QStringLiteral("the reader process did not finish"));
+        return BenchFail("xsp_bench", QStringLiteral("the reader process did not finish"));
     const QStringList figures =
         QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
     if (figures.size() != 5 || figures[0] != QLatin1String("0"))
-        return failed(QStringLiteral("OpenPackage failed (status %1)").arg(figures.value(0)));
+        return BenchFail("xsp_bench",
+                         QStringLiteral("OpenPackage failed (status %1)").arg(figures.value(0)));
     const qint64 readMs = figures[1].toLongLong();
     const long readRss = figures[4].toLong();
-    print(QStringLiteral("OpenPackage into a folder: %1 (decompress %2, place files %3), peak RSS "
-                         "%4 MiB")
-              .arg(seconds(readMs), seconds(figures[2].toLongLong()),
-                   seconds(figures[3].toLongLong()))
-              .arg(mib(readRss), 0, 'f', 1));
+    BenchPrint(
+        QStringLiteral("OpenPackage into a folder: %1 (decompress %2, place files %3), peak RSS "
+                       "%4 MiB")
+            .arg(BenchSeconds(readMs), BenchSeconds(figures[2].toLongLong()),
+                 BenchSeconds(figures[3].toLongLong()))
+            .arg(mib(readRss), 0, 'f', 1));
     if (xzMs > 0)
-        print(QStringLiteral("OpenPackage / xz time: %1")
-                  .arg(static_cast<double>(readMs) / static_cast<double>(xzMs), 0, 'f', 2));
+        BenchPrint(QStringLiteral("OpenPackage / xz time: %1")
+                       .arg(static_cast<double>(readMs) / static_cast<double>(xzMs), 0, 'f', 2));
 
     if (FileSha1(target + QStringLiteral("/Slipway/") + QLatin1String(kModelName)) != sourceHash)
-        return failed(QStringLiteral("the placed model differs from the one written"));
-    print(QStringLiteral("placed model: identical to the source"));
+        return BenchFail("xsp_bench",
+                         QStringLiteral("the placed model differs from the one written"));
+    BenchPrint(QStringLiteral("placed model: identical to the source"));
     if (keep)
-        print(QStringLiteral("kept: ") + work.path());
+        BenchPrint(QStringLiteral("kept: ") + work.path());
     return 0;
 }
 
