@@ -1,0 +1,191 @@
+#include "fileio.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fio {
+namespace {
+
+long g_count = 0;
+long g_faultAt = 0; // in counted calls of the fault's kinds, from injection on
+unsigned g_faultKinds = 0;
+int g_faultError = 0;
+long g_faultSeen = 0;
+bool g_fired = false;
+
+long killPoint()
+{
+    static const long point = [] {
+        const char* v = std::getenv("VEGA_FIO_KILL_AT");
+        return v ? std::strtol(v, nullptr, 10) : 0L;
+    }();
+    return point;
+}
+
+// Counts one call; false (errno set) when the injected fault hits it.
+bool pass(Kind kind)
+{
+    ++g_count;
+    if (const long k = killPoint(); k > 0 && g_count == k)
+        ::raise(SIGKILL);
+    if (g_faultAt > 0 && (g_faultKinds & kind)) {
+        if (++g_faultSeen == g_faultAt) {
+            g_faultAt = 0;
+            g_fired = true;
+            errno = g_faultError;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+ssize_t write(int fd, const void* buffer, size_t count)
+{
+    return pass(Write) ? ::write(fd, buffer, count) : -1;
+}
+
+ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset)
+{
+    return pass(Write) ? ::pwrite(fd, buffer, count, offset) : -1;
+}
+
+int fsync(int fd)
+{
+    return pass(Sync) ? ::fsync(fd) : -1;
+}
+
+int ftruncate(int fd, off_t length)
+{
+    return pass(Truncate) ? ::ftruncate(fd, length) : -1;
+}
+
+int rename(const char* from, const char* to)
+{
+    return pass(Rename) ? ::rename(from, to) : -1;
+}
+
+int unlink(const char* path)
+{
+    return pass(Remove) ? ::unlink(path) : -1;
+}
+
+int rmdir(const char* path)
+{
+    return pass(Remove) ? ::rmdir(path) : -1;
+}
+
+int mkdir(const char* path, mode_t mode)
+{
+    return pass(Create) ? ::mkdir(path, mode) : -1;
+}
+
+int link(const char* from, const char* to)
+{
+    return pass(Create) ? ::link(from, to) : -1;
+}
+
+int open(const char* path, int flags, mode_t mode)
+{
+    if ((flags & O_CREAT) && !pass(Create))
+        return -1;
+    return ::open(path, flags | O_CLOEXEC, mode);
+}
+
+int close(int fd)
+{
+    if (!pass(Close)) {
+        const int e = errno;
+        ::close(fd); // the descriptor is gone whatever close reports
+        errno = e;
+        return -1;
+    }
+    return ::close(fd);
+}
+
+bool pwriteAll(int fd, const void* buffer, int64_t count, int64_t offset)
+{
+    const auto* p = static_cast<const unsigned char*>(buffer);
+    while (count > 0) {
+        const ssize_t n =
+            fio::pwrite(fd, p, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        count -= n;
+        offset += n;
+    }
+    return true;
+}
+
+bool writeAll(int fd, const void* buffer, int64_t count)
+{
+    const auto* p = static_cast<const unsigned char*>(buffer);
+    while (count > 0) {
+        const ssize_t n = fio::write(fd, p, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool syncDir(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fio::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+void injectFault(long index, int error, unsigned kinds)
+{
+    g_faultAt = index;
+    g_faultKinds = kinds;
+    g_faultError = error;
+    g_faultSeen = 0;
+    g_fired = false;
+}
+
+void clearFault()
+{
+    injectFault(0, 0, 0);
+}
+
+long callCount()
+{
+    return g_count;
+}
+
+void resetCount()
+{
+    g_count = 0;
+}
+
+bool faultFired()
+{
+    return g_fired;
+}
+
+} // namespace fio

@@ -1,0 +1,58 @@
+// The file-I/O boundary. Every call that changes a file on disk (the archive
+// library, the change journal and the checked whole-file operations) goes
+// through here, so that a test can make the Nth such call fail and a harness can
+// kill the process at the Nth call. No Qt.
+#pragma once
+
+#include <cstdint>
+#include <sys/types.h>
+
+namespace fio {
+
+// Kinds of counted calls, for fault masks.
+enum Kind : unsigned {
+    Write = 1,    // write, pwrite
+    Sync = 2,     // fsync
+    Rename = 4,   // rename
+    Remove = 8,   // unlink, rmdir
+    Truncate = 16,
+    Create = 32,  // open with O_CREAT, mkdir, link
+    Close = 64,
+    AllKinds = 0x7f,
+};
+
+ssize_t write(int fd, const void* buffer, size_t count);
+ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset);
+int fsync(int fd);
+int ftruncate(int fd, off_t length);
+int rename(const char* from, const char* to);
+int unlink(const char* path);
+int rmdir(const char* path);
+int mkdir(const char* path, mode_t mode);
+int link(const char* from, const char* to);
+// Counted as Create only when flags hold O_CREAT.
+int open(const char* path, int flags, mode_t mode = 0666);
+int close(int fd);
+
+// Whole-buffer helpers over the calls above, retrying short writes and EINTR.
+// False with errno set on failure.
+bool pwriteAll(int fd, const void* buffer, int64_t count, int64_t offset);
+bool writeAll(int fd, const void* buffer, int64_t count);
+// fsync of a folder (a rename or a new name inside it becomes durable).
+bool syncDir(const char* path);
+
+// --- Test seam ---
+// The index-th counted call of one of `kinds` from now on (1-based) fails with
+// `error` and changes nothing. One fault at a time; 0 clears it.
+void injectFault(long index, int error, unsigned kinds = AllKinds);
+void clearFault();
+// Counted calls since the last reset, of any kind.
+long callCount();
+void resetCount();
+// True once the injected fault fired.
+bool faultFired();
+
+// The kill-point harness sets VEGA_FIO_KILL_AT=N in a child's environment: the
+// child kills itself with SIGKILL at its Nth counted call, before making it.
+
+} // namespace fio

@@ -1,0 +1,115 @@
+#include "gamechange.h"
+
+#include "journal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+
+namespace {
+
+std::string os(const QString& path)
+{
+    return QFile::encodeName(QDir::cleanPath(path)).toStdString();
+}
+
+} // namespace
+
+QString GameChange::journalDir(const QString& gameDir)
+{
+    return QDir::cleanPath(gameDir) + QStringLiteral("/mods/Hullwright.journal");
+}
+
+int GameChange::recover(const QString& gameDir, QString* report)
+{
+    std::string r;
+    const int rc = journal::recover(os(journalDir(gameDir)), os(gameDir), &r);
+    if (report)
+        *report = QString::fromLocal8Bit(r.c_str());
+    return rc;
+}
+
+GameChange::GameChange(const QString& gameDir)
+{
+    if (!QDir().mkpath(QDir::cleanPath(gameDir) + QStringLiteral("/mods"))) {
+        m_error = QDir::toNativeSeparators(gameDir) + QStringLiteral("/mods: cannot create");
+        return;
+    }
+    std::string why;
+    m_open = journal::begin(os(journalDir(gameDir)), os(gameDir), &why);
+    if (!m_open)
+        m_error = QString::fromLocal8Bit(why.c_str());
+}
+
+GameChange::~GameChange()
+{
+    if (m_open)
+        rollback();
+}
+
+bool GameChange::commit()
+{
+    if (!m_open)
+        return false;
+    m_open = false;
+    std::string why;
+    if (journal::commit(&why))
+        return true;
+    m_error = QString::fromLocal8Bit(why.c_str());
+    return false;
+}
+
+bool GameChange::rollback()
+{
+    if (!m_open)
+        return false;
+    m_open = false;
+    std::string why;
+    if (journal::rollback(&why))
+        return true;
+    m_error = QString::fromLocal8Bit(why.c_str());
+    return false;
+}
+
+GameDirLock::GameDirLock(const QString& gameDir)
+    : m_path(QDir::cleanPath(gameDir) + QStringLiteral("/Slipway/writer.lock"))
+{
+}
+
+GameDirLock::~GameDirLock() = default;
+
+bool GameDirLock::tryLock(QString* holder)
+{
+    if (isLocked())
+        return true;
+    QDir().mkpath(QDir::cleanPath(m_path + QStringLiteral("/..")));
+    m_lock = std::make_unique<QLockFile>(m_path);
+    // Held for hours by an open window: only a holder that no longer runs is stale.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0))
+        return true;
+    if (holder) {
+        qint64 pid = 0;
+        QString host, app;
+        if (m_lock->getLockInfo(&pid, &host, &app))
+            *holder = QStringLiteral("%1 (process %2 on %3)")
+                          .arg(app.isEmpty() ? QStringLiteral("another program") : app)
+                          .arg(pid)
+                          .arg(host);
+        else
+            *holder = QStringLiteral("another program (") + QDir::toNativeSeparators(m_path) +
+                      QLatin1Char(')');
+    }
+    m_lock.reset();
+    return false;
+}
+
+bool GameDirLock::isLocked() const
+{
+    return m_lock && m_lock->isLocked();
+}
+
+void GameDirLock::unlock()
+{
+    m_lock.reset();
+}

@@ -1,0 +1,59 @@
+// One all-or-nothing change of a game directory (install, uninstall, update mod,
+// base mod, edit-mode save), over the change journal of journal.h, and the lock
+// that keeps a second program from writing the same game directory meanwhile.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QLockFile;
+
+class GameChange
+{
+public:
+    // Where the journal of a game directory lives: beside the mod.
+    static QString journalDir(const QString& gameDir);
+    // Rolls back a journal left by a crash. 0 none, 1 rolled back, -1 failed
+    // (kept for the next try); `report` says what happened.
+    static int recover(const QString& gameDir, QString* report);
+
+    // Opens the journal (or joins the one open in this process).
+    explicit GameChange(const QString& gameDir);
+    // Rolls back when neither commit() nor rollback() ran.
+    ~GameChange();
+    GameChange(const GameChange&) = delete;
+    GameChange& operator=(const GameChange&) = delete;
+
+    bool ok() const { return m_open; }
+    QString error() const { return m_error; }
+    // Makes the change durable; on failure it is rolled back and false returned.
+    bool commit();
+    bool rollback();
+
+private:
+    bool m_open = false;
+    QString m_error;
+};
+
+// The one-writer lock of a game directory: a lock file in its Slipway folder,
+// held for as long as a program may write there. A lock left by a process that
+// no longer runs is taken over.
+class GameDirLock
+{
+public:
+    explicit GameDirLock(const QString& gameDir);
+    ~GameDirLock();
+    GameDirLock(const GameDirLock&) = delete;
+    GameDirLock& operator=(const GameDirLock&) = delete;
+
+    // False when another process holds it; `holder` then names it.
+    bool tryLock(QString* holder = nullptr);
+    bool isLocked() const;
+    void unlock();
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+    std::unique_ptr<QLockFile> m_lock;
+};

@@ -1,0 +1,63 @@
+// The change journal: one all-or-nothing change of the files below a root folder
+// (a game directory), across crashes, kills and power loss. No Qt.
+//
+// Before a file is changed, what the change destroys goes into the journal: its
+// length, the original bytes of every region rewritten in place or cut off, a
+// link to (or copy of) a file that is replaced or removed, the names of files and
+// folders that are new. The journal is synced before the first destructive step
+// after each new record. commit() syncs every changed file and folder once and
+// then deletes the journal's index: that deletion is the commit point. A journal
+// found later (after a crash) is rolled back by recover().
+//
+// Layout of a journal folder: "index" (checksummed records, append only), "data"
+// (saved regions) and "b<n>" (kept whole files).
+//
+// One journal is open per process at a time; a nested begin() joins the open one
+// and only the outermost commit() or rollback() takes effect. Paths outside the
+// root are not journaled. The hooks are no-ops while no journal is open.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace journal {
+
+// Opens a journal for changes below `root` (absolute paths, either separator).
+// A leftover journal in `journalDir` must have been recovered first.
+bool begin(const std::string& journalDir, const std::string& root, std::string* error);
+bool active();
+// The outermost commit makes the change durable and deletes the journal; when
+// that fails, the change is rolled back and false returned.
+bool commit(std::string* error);
+// Undoes everything recorded since the outermost begin().
+bool rollback(std::string* error);
+// Rolls back a journal left in `journalDir` (after a crash). Returns 0 when there
+// was none (or only a committed remainder), 1 when it was rolled back, -1 when
+// the roll-back failed (the journal stays for the next try). `report` says what.
+int recover(const std::string& journalDir, const std::string& root, std::string* report);
+
+// --- Hooks for the writers (false, errno set, when the journal cannot record) ---
+// A file that does not exist yet will be created at `path`.
+bool willCreate(const std::string& path);
+// An existing file kept in place will be written; `fd` is open on it.
+bool willChange(const std::string& path, int fd);
+// Bytes [offset, offset + length) of an existing file will be overwritten in place.
+bool willOverwrite(const std::string& path, int fd, int64_t offset, int64_t length);
+// The file will be cut to newLength.
+bool willTruncate(const std::string& path, int fd, int64_t newLength);
+// The file at `path` will be replaced (renamed over) or removed: a link to it (a
+// copy where links fail) is kept. No-op when it does not exist.
+bool willReplace(const std::string& path);
+// Removes the file by moving it into the journal. True when it is gone.
+bool removeInto(const std::string& path);
+// A folder that does not exist yet will be created.
+bool willMakeDir(const std::string& path);
+// An empty folder will be removed.
+bool willRemoveDir(const std::string& path);
+// The file (or the folder) changed and must be synced at commit.
+void touched(const std::string& path);
+void touchedDir(const std::string& path);
+// True when `path` is journaled (a journal is open and the path is below its root).
+bool covers(const std::string& path);
+
+} // namespace journal
