@@ -1,6 +1,9 @@
 // Catalogue/data pairs, loose files and the registries of open objects.
 #include "arc.h"
 
+#include "fileio.h"
+#include "journal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -41,6 +44,7 @@ struct FileObject
     int error = ARC_OK;
     int fd = -1;
     std::string fullName; // "<cat>::<entry>" or the disk path (backslashes)
+    std::string os;       // disk files: the operating-system path
     std::string key;      // lower-cased fullName
     std::string entryName;
     int flags = 0;
@@ -50,6 +54,7 @@ struct Catalog
 {
     std::vector<Entry> entries;
     std::string path; // full .cat path (backslashes)
+    std::string catOs, datOs; // operating-system paths, for the change journal
     std::string key;
     std::string datLine;
     int catFd = -1;
@@ -196,7 +201,7 @@ int osOpen(const std::string& path, int flags, bool exclusive, int& code,
 {
     if (lockRefused)
         *lockRefused = false;
-    const int fd = ::open(osPath(path).c_str(), flags | O_CLOEXEC, 0666);
+    const int fd = fio::open(osPath(path).c_str(), flags, 0666);
     if (fd < 0) {
         code = errnoCode(errno);
         return -1;
@@ -232,7 +237,7 @@ bool pwriteAll(int fd, const unsigned char* buf, int64_t count, int64_t offset)
 {
     while (count > 0) {
         const ssize_t n =
-            ::pwrite(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)), offset);
+            fio::pwrite(fd, buf, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)), offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -293,6 +298,16 @@ int64_t findEntry(const Catalog* c, const std::string& lname)
     return -1;
 }
 
+// A change under the journal is synced once, at its commit; otherwise now.
+bool syncOrDefer(const std::string& os, int fd)
+{
+    if (journal::covers(os)) {
+        journal::touched(os);
+        return true;
+    }
+    return fio::fsync(fd) == 0;
+}
+
 int writeCatalogText(Catalog* c)
 {
     std::string text = c->datLine + "\n";
@@ -303,10 +318,14 @@ int writeCatalogText(Catalog* c)
             ch = '/';
     std::vector<unsigned char> bytes(text.begin(), text.end());
     arc_scramble_catalog(bytes.data(), bytes.size());
-    if (!pwriteAll(c->catFd, bytes.data(), static_cast<int64_t>(bytes.size()), 0) ||
-        ::ftruncate(c->catFd, static_cast<off_t>(bytes.size())) != 0)
+    const int64_t size = static_cast<int64_t>(bytes.size());
+    if (!journal::willOverwrite(c->catOs, c->catFd, 0, size) ||
+        !journal::willTruncate(c->catOs, c->catFd, size) ||
+        !pwriteAll(c->catFd, bytes.data(), size, 0) ||
+        fio::ftruncate(c->catFd, static_cast<off_t>(size)) != 0)
         return ARC_E_INTERNAL;
-    ::fsync(c->catFd);
+    if (!syncOrDefer(c->catOs, c->catFd))
+        return ARC_E_INTERNAL;
     c->modified = false;
     return ARC_OK;
 }
@@ -325,28 +344,35 @@ std::string dirName(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-void destroyCatalog(Catalog* c)
+// Stores a changed catalogue and closes it; the code tells whether all was stored.
+int destroyCatalog(Catalog* c)
 {
+    int code = ARC_OK;
     if (c->catFd >= 0 && c->datFd >= 0 && c->modified && !c->readOnly) {
-        if (writeCatalogText(c) != ARC_OK)
-            c->error = ARC_E_INTERNAL;
-        if (::ftruncate(c->datFd, static_cast<off_t>(c->total)) != 0)
-            c->error = ARC_E_INTERNAL;
-        ::fsync(c->datFd);
+        // Data first: a catalogue must never list bytes the data file lacks.
+        if (!journal::willTruncate(c->datOs, c->datFd, c->total) ||
+            fio::ftruncate(c->datFd, static_cast<off_t>(c->total)) != 0 ||
+            !syncOrDefer(c->datOs, c->datFd))
+            code = ARC_E_INTERNAL;
+        if (code == ARC_OK)
+            code = writeCatalogText(c);
     }
-    if (c->catFd >= 0)
-        ::close(c->catFd);
-    if (c->datFd >= 0)
-        ::close(c->datFd);
+    if (c->catFd >= 0 && fio::close(c->catFd) != 0 && code == ARC_OK && c->modified)
+        code = ARC_E_INTERNAL;
+    if (c->datFd >= 0 && fio::close(c->datFd) != 0 && code == ARC_OK && c->modified)
+        code = ARC_E_INTERNAL;
     delete c;
+    if (code != ARC_OK)
+        fail(code);
+    return code;
 }
 
-void releaseCatalog(Catalog* c)
+int releaseCatalog(Catalog* c)
 {
     if (!c || --c->refs > 0)
-        return;
+        return ARC_OK;
     catalogs().erase(c->key);
-    destroyCatalog(c);
+    return destroyCatalog(c);
 }
 
 // Opens (or shares) the catalogue object of a full .cat path; adds a reference.
@@ -364,6 +390,8 @@ Catalog* acquireCatalog(const std::string& path, int create, int& code)
     c->key = key;
     c->refs = 1;
     const std::string datPath = dirName(path) + "\\" + baseName(path) + ".dat";
+    c->catOs = osPath(path);
+    c->datOs = osPath(datPath);
 
     bool lockRefused = false;
     c->catFd = osOpen(path, O_RDWR, true, code, &lockRefused);
@@ -373,7 +401,12 @@ Catalog* acquireCatalog(const std::string& path, int create, int& code)
         c->readOnly = c->catFd >= 0;
     }
     if (c->catFd < 0 && code == ARC_E_NOFILE && create == 1) {
-        c->catFd = osOpen(path, O_RDWR | O_CREAT | O_TRUNC, true, code);
+        // A data file without its catalogue is kept by the journal, not cut in place.
+        if (!journal::willCreate(c->catOs) || !journal::removeInto(c->datOs) ||
+            !journal::willCreate(c->datOs))
+            code = ARC_E_INTERNAL;
+        else
+            c->catFd = osOpen(path, O_RDWR | O_CREAT | O_TRUNC, true, code);
         if (c->catFd >= 0)
             c->datFd = osOpen(datPath, O_RDWR | O_CREAT | O_TRUNC, true, code);
         if (c->catFd >= 0 && c->datFd >= 0) {
@@ -518,6 +551,12 @@ int storeEntry(FileObject* f)
     Entry& e = c->entries[static_cast<size_t>(idx)];
     const int64_t oldSize = e.size;
     const int64_t tail = c->total - (e.offset + oldSize);
+    // Everything from the entry on may be rewritten: its bytes, the moved tail and
+    // the new copy at the end.
+    const int64_t rewriteFrom = e.offset;
+    const int64_t rewriteTo = std::max(c->total, c->total - oldSize + newSize);
+    if (!journal::willOverwrite(c->datOs, c->datFd, rewriteFrom, rewriteTo - rewriteFrom))
+        return ARC_E_INTERNAL;
     if (tail > 0 && newSize != oldSize) {
         const int rc = moveDown(c->datFd, e.offset + oldSize, e.offset, tail);
         if (rc != ARC_OK)
@@ -531,6 +570,7 @@ int storeEntry(FileObject* f)
     c->modified = true; // the tail may have moved even if the write below fails
     if (!writeScrambled(c->datFd, data, newSize, last.offset))
         return ARC_E_INTERNAL;
+    journal::touched(c->datOs);
     c->total += newSize - oldSize;
     last.size = newSize;
     f->stored = newSize;
@@ -546,26 +586,34 @@ int storeDisk(FileObject* f)
                                     static_cast<uint32_t>(f->mtime), packed);
         if (status != ARC_GZ_OK)
             return arc_codec_error(status);
-        if (!pwriteAll(f->fd, packed.data(), static_cast<int64_t>(packed.size()), 0) ||
-            ::ftruncate(f->fd, static_cast<off_t>(packed.size())) != 0)
+        const int64_t size = static_cast<int64_t>(packed.size());
+        if (!journal::willOverwrite(f->os, f->fd, 0, size) ||
+            !journal::willTruncate(f->os, f->fd, size) ||
+            !pwriteAll(f->fd, packed.data(), size, 0) ||
+            fio::ftruncate(f->fd, static_cast<off_t>(size)) != 0)
             return ARC_E_INTERNAL;
-        f->stored = static_cast<int64_t>(packed.size());
+        f->stored = size;
     }
-    ::fsync(f->fd);
+    if (!syncOrDefer(f->os, f->fd))
+        return ARC_E_INTERNAL;
     const timespec times[2] = {{static_cast<time_t>(f->mtime), 0},
                                {static_cast<time_t>(f->mtime), 0}};
-    futimens(f->fd, times);
+    futimens(f->fd, times); // the time is a courtesy; the bytes are what counts
     f->modified = false;
     return ARC_OK;
 }
 
-void freeFile(FileObject* f)
+// Closes a file object; the code tells whether a written disk file or the
+// catalogue it changed was stored completely.
+int freeFile(FileObject* f)
 {
-    if (f->fd >= 0)
-        ::close(f->fd);
+    int code = ARC_OK;
+    if (f->fd >= 0 && fio::close(f->fd) != 0 && (f->flags & ARC_F_DISK))
+        code = ARC_E_INTERNAL;
     Catalog* c = f->catalog;
     delete f;
-    releaseCatalog(c);
+    const int cat = releaseCatalog(c);
+    return code != ARC_OK ? code : cat;
 }
 
 ArcFileHandle* newHandle(FileObject* f, int mode);
@@ -749,6 +797,13 @@ ArcFileHandle* openDisk(const std::string& path, int mode, int create, int type)
 
     int code = ARC_OK;
     const int flags = (mode == ARC_MODE_WRITE ? O_RDWR : O_RDONLY) | (create == 1 ? O_CREAT : 0);
+    const std::string os = osPath(path);
+    struct stat st;
+    const bool existed = ::stat(os.c_str(), &st) == 0;
+    if (mode == ARC_MODE_WRITE && create == 1 && !existed && !journal::willCreate(os)) {
+        fail(ARC_E_INTERNAL);
+        return nullptr;
+    }
     const int fd = osOpen(path, flags, mode == ARC_MODE_WRITE, code);
     if (fd < 0) {
         fail(code);
@@ -757,9 +812,9 @@ ArcFileHandle* openDisk(const std::string& path, int mode, int create, int type)
     auto* f = new FileObject;
     f->fd = fd;
     f->fullName = path;
+    f->os = os;
     f->key = key;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
+    if (fstat(fd, &st) != 0 || (mode == ARC_MODE_WRITE && existed && !journal::willChange(os, fd))) {
         freeFile(f);
         fail(ARC_E_OPEN);
         return nullptr;
@@ -972,8 +1027,11 @@ bool arc_close(ArcFileHandle* h)
     --f->handles;
     if (h->mode == ARC_MODE_WRITE)
         --f->writers;
-    if (--f->refs == 0)
-        freeFile(f);
+    if (--f->refs == 0 && freeFile(f) != ARC_OK) {
+        h->error = ARC_E_INTERNAL;
+        fail(ARC_E_INTERNAL);
+        ok = false;
+    }
     delete h;
     return ok;
 }
@@ -1023,7 +1081,10 @@ int64_t arc_write(ArcFileHandle* h, const void* buffer, int64_t count)
         int64_t done = 0;
         const auto* in = static_cast<const unsigned char*>(buffer);
         while (done < count) {
-            const ssize_t n = ::write(
+            const off_t at = ::lseek(f->fd, 0, SEEK_CUR);
+            if (at < 0 || !journal::willOverwrite(f->os, f->fd, at, count - done))
+                return handleFail(h, ARC_E_INTERNAL), -1;
+            const ssize_t n = fio::write(
                 f->fd, in + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
             if (n < 0 && errno == EINTR)
                 continue;
@@ -1103,7 +1164,7 @@ bool arc_truncate(ArcFileHandle* h)
     FileObject* f = h->file;
     if (!isMemory(f)) {
         const off_t pos = ::lseek(f->fd, 0, SEEK_CUR);
-        if (pos < 0 || ::ftruncate(f->fd, pos) != 0)
+        if (pos < 0 || !journal::willTruncate(f->os, f->fd, pos) || fio::ftruncate(f->fd, pos) != 0)
             return handleFail(h, ARC_E_INTERNAL), false;
         return true;
     }
@@ -1143,7 +1204,13 @@ bool arc_remove(const char* path)
     if (openObjects(lower(fullName)))
         return fail(ARC_E_LOCKED), false;
     if (!isEntry) {
-        if (::unlink(osPath(full).c_str()) != 0)
+        const std::string os = osPath(full);
+        struct stat st;
+        if (::lstat(os.c_str(), &st) != 0)
+            return fail(errnoCode(errno)), false;
+        const bool removed =
+            journal::covers(os) ? journal::removeInto(os) : fio::unlink(os.c_str()) == 0;
+        if (!removed)
             return fail(errnoCode(errno)), false;
         return true;
     }
@@ -1159,9 +1226,12 @@ bool arc_remove(const char* path)
     if (code == ARC_OK) {
         const Entry e = c->entries[static_cast<size_t>(idx)];
         const int64_t tail = c->total - (e.offset + e.size);
-        code = moveDown(c->datFd, e.offset + e.size, e.offset, tail);
+        code = journal::willOverwrite(c->datOs, c->datFd, e.offset, c->total - e.offset) &&
+                       journal::willTruncate(c->datOs, c->datFd, c->total - e.size)
+                   ? moveDown(c->datFd, e.offset + e.size, e.offset, tail)
+                   : ARC_E_INTERNAL;
         if (code == ARC_OK) {
-            if (::ftruncate(c->datFd, static_cast<off_t>(c->total - e.size)) != 0)
+            if (fio::ftruncate(c->datFd, static_cast<off_t>(c->total - e.size)) != 0)
                 code = ARC_E_INTERNAL;
             for (size_t i = static_cast<size_t>(idx) + 1; i < c->entries.size(); ++i)
                 c->entries[i].offset -= e.size;
@@ -1174,7 +1244,9 @@ bool arc_remove(const char* path)
         c->error = code;
         fail(code);
     }
-    releaseCatalog(c);
+    const int stored = releaseCatalog(c);
+    if (code == ARC_OK && stored != ARC_OK)
+        code = stored;
     return code == ARC_OK;
 }
 
@@ -1200,9 +1272,9 @@ bool arc_close_catalog(ArcCatalogHandle* h)
     g_lastError = ARC_OK;
     if (!h)
         return fail(ARC_E_HANDLE), false;
-    releaseCatalog(h->catalog);
+    const int code = releaseCatalog(h->catalog);
     delete h;
-    return true;
+    return code == ARC_OK;
 }
 
 ArcSearchHandle* arc_find_first(ArcCatalogHandle* h, const char* pattern, ArcFindRecord* record)

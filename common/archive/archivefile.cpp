@@ -1,6 +1,7 @@
 #include "archivefile.h"
 
 #include "arc.h"
+#include "safefile.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -113,8 +114,8 @@ ArcFileHandle* openTarget(const QString& target, bool pack, bool append, QString
 {
     const bool entry = IsVirtualPath(target);
     // Only a fresh write replaces a loose file; appending must keep what is there.
-    if (!entry && !append && QFile::exists(diskPath(target)))
-        QFile::remove(diskPath(target));
+    if (!entry && !append && !RemoveFileChecked(diskPath(target)))
+        return nullptr;
     *name = pack ? PackedName(target, true) : target;
     pack = pack && *name != target;
     const QByteArray path = arcPath(*name);
@@ -150,14 +151,15 @@ bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool
 bool AddArchiveFile(QFile& source, const QString& target, bool pack)
 {
     const bool entry = IsVirtualPath(target);
-    if (!entry && QFile::exists(diskPath(target)))
-        QFile::remove(diskPath(target));
+    if (!entry && !RemoveFileChecked(diskPath(target)))
+        return false;
     QString name = target;
     if (pack) {
         name = PackedName(target, true);
         pack = name != target;
     }
-    RemoveArchiveFile(name);
+    if (!RemoveArchiveFile(name))
+        return false;
     Handle h(arc_open(arcPath(name).constData(), ARC_MODE_WRITE, 1,
                       pack ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN));
     if (!h || !arc_seek(h.get(), 0, ARC_SEEK_SET))
@@ -184,9 +186,12 @@ bool AddArchiveFile(QFile& source, const QString& target, bool pack)
     return arc_close(h.release()) && complete;
 }
 
-void RemoveArchiveFile(const QString& path)
+bool RemoveArchiveFile(const QString& path)
 {
-    arc_remove(arcPath(PackedName(path, false)).constData());
+    if (arc_remove(arcPath(PackedName(path, false)).constData()))
+        return true;
+    const int code = arc_last_error();
+    return code == ARC_E_NOENTRY || code == ARC_E_NOFILE;
 }
 
 QList<CatalogEntryInfo> ListCatalog(const QString& catalog)
@@ -219,11 +224,9 @@ bool UnpackDiskFile(const QString& source, const QString& destination)
         if (!ok)
             plain.clear();
     }
-    QSaveFile out(diskPath(destination));
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(reinterpret_cast<const char*>(plain.data()), static_cast<qint64>(plain.size()));
-    return out.commit() && ok;
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(plain.data()),
+                                                     static_cast<qsizetype>(plain.size()));
+    return WriteFileAtomic(diskPath(destination), bytes) && ok;
 }
 
 bool CopyArchiveFile(const QString& source, const QString& destination)
@@ -294,7 +297,8 @@ bool ArchiveStreamWriter::commit()
     ArcFileHandle* h = m_handle;
     m_handle = nullptr;
     const bool stored = arc_close(h);
-    if (!ok)
+    // Nothing half-stored stays behind under the name.
+    if (!ok || !stored)
         arc_remove(arcPath(m_target).constData());
     return ok && stored;
 }

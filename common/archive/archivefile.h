@@ -33,7 +33,8 @@ bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool
 // source leaves an empty target. False only when the target cannot be opened.
 bool AddArchiveFile(QFile& source, const QString& target, bool pack);
 // Removes a disk file or entry; .bob/.bod names are removed under their packed names.
-void RemoveArchiveFile(const QString& path);
+// True when it is gone afterwards, also when it was not there.
+bool RemoveArchiveFile(const QString& path);
 // Entries in catalogue order; empty when the catalogue cannot be opened.
 QList<CatalogEntryInfo> ListCatalog(const QString& catalog);
 // Unpacks a loose packed file; an unreadable or invalid source gives an empty

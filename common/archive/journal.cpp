@@ -490,8 +490,9 @@ bool willOverwrite(const std::string& path, int fd, int64_t offset, int64_t leng
                 merged.push_back(iv);
         }
         f->saved = std::move(merged);
+        return durable();
     }
-    return durable();
+    return true;
 }
 
 bool willTruncate(const std::string& path, int fd, int64_t newLength)

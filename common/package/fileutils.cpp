@@ -1,5 +1,7 @@
 #include "fileutils.h"
 
+#include "safefile.h"
+
 #include "uiseams.h"
 
 #include <QDateTime>
@@ -66,7 +68,7 @@ void MakePath(const QString& base, const QString& relative)
         return;
     for (const QString& part : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         if (!dir.exists(part))
-            dir.mkdir(part);
+            MakeDirChecked(dir.filePath(part));
         if (!dir.cd(part))
             return;
     }
@@ -88,8 +90,9 @@ bool RemoveTree(const QString& path, bool removeFiles)
     if (!files.isEmpty() && !removeFiles)
         return false;
     for (const QString& f : files)
-        dir.remove(f);
-    return dir.rmdir(dir.absolutePath());
+        if (!RemoveFileChecked(dir.filePath(f)))
+            return false;
+    return RemoveDirChecked(dir.absolutePath());
 }
 
 bool CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize, ProgressSink* progress)

@@ -3,6 +3,7 @@
 #include "archivefile.h"
 #include "fileutils.h"
 #include "lzmafile.h"
+#include "safefile.h"
 #include "uiseams.h"
 
 #include <QDir>
@@ -10,11 +11,11 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <functional>
 #include <vector>
 
 namespace {
 
-constexpr qint64 kPlainBlock = 250000;
 constexpr qint64 kArchiveBlock = 500000;
 constexpr qint64 kWriteBlock = 50000;
 // Lines longer than this are not part of any package that a writer makes.
@@ -99,7 +100,8 @@ private:
     bool handle(const QString& key, const QString& value);
     bool checkSize(qint64 size, const QString& what);
     bool skip(qint64 size);
-    bool copyTo(QIODevice& out, qint64 size, qint64 block);
+    // Writes the next `size` bytes to a disk file through the checked writer.
+    bool writeFile(const QString& path, qint64 size);
     bool extractFile(const PackageFile& entry, int kind);
     bool refuse(const QString& what, qint64 size);
 
@@ -110,6 +112,7 @@ private:
     QString m_targetDir;
     OpenPackageResult m_result;
     bool m_unsafe = false;
+    bool m_writeFailed = false; // a file could not be stored whole: the package fails
     bool m_stop = false;
 };
 
@@ -130,20 +133,53 @@ bool Reader::skip(qint64 size)
     return ok;
 }
 
-bool Reader::copyTo(QIODevice& out, qint64 size, qint64 block)
+namespace {
+
+// The next `size` bytes of the document as a device of their own, for the
+// checked whole-file writer.
+class Slice : public QIODevice
 {
-    std::vector<char> buf(static_cast<size_t>(qMin(size, block)) + 1);
-    bool written = true;
-    while (size > 0) {
-        const qint64 n = m_in->read(buf.data(), qMin(size, block));
-        if (n <= 0)
-            return false;
-        if (written && out.write(buf.data(), n) != n)
-            written = false; // keep consuming so that the next line stays aligned
-        size -= n;
-        progress();
+public:
+    Slice(QIODevice* in, qint64 size, std::function<void()> progress)
+        : m_in(in), m_left(size), m_progress(std::move(progress))
+    {
+        open(QIODevice::ReadOnly);
     }
-    return written;
+    bool isSequential() const override { return true; }
+    qint64 left() const { return m_left; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        if (m_left <= 0)
+            return 0;
+        const qint64 n = m_in->read(data, qMin(max, m_left));
+        if (n <= 0)
+            return -1;
+        m_left -= n;
+        m_progress();
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QIODevice* m_in;
+    qint64 m_left;
+    std::function<void()> m_progress;
+};
+
+} // namespace
+
+bool Reader::writeFile(const QString& path, qint64 size)
+{
+    Slice slice(m_in, size, [this] { progress(); });
+    QString why;
+    if (!WriteFileAtomic(path, slice, &why)) {
+        log(QStringLiteral("(OPENXSP) Could not write file: ") + why);
+        m_writeFailed = true;
+    }
+    // What the writer did not take is skipped, so that the next line stays aligned.
+    return slice.left() <= 0 || skip(slice.left());
 }
 
 // Unsafe names are consumed but never written; the package then fails as a whole.
@@ -183,19 +219,16 @@ bool Reader::extractFile(const PackageFile& entry, int kind)
             left -= n;
             progress();
         }
-        if (!out.commit())
+        if (!out.commit()) {
             log(QStringLiteral("(OPENXSP) Could not store file in mod package: ") + name);
+            m_writeFailed = true;
+        }
         return true;
     }
     const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
     if (slash > 0)
         MakePath(m_targetDir, name.left(slash));
-    QSaveFile out(m_targetDir + QLatin1Char('/') + name);
-    if (!out.open(QIODevice::WriteOnly))
-        return skip(entry.Size);
-    if (copyTo(out, entry.Size, kPlainBlock))
-        out.commit();
-    return true;
+    return writeFile(m_targetDir + QLatin1Char('/') + name, entry.Size);
 }
 
 bool Reader::handle(const QString& key, const QString& value)
@@ -281,13 +314,8 @@ bool Reader::handle(const QString& key, const QString& value)
             return refuse(picture, size);
         MakePath(m_targetDir, QStringLiteral("ShipPics"));
         status(5, picture);
-        QSaveFile out(m_targetDir + QStringLiteral("/ShipPics/") + picture);
-        if (out.open(QIODevice::WriteOnly)) {
-            if (copyTo(out, size, kPlainBlock))
-                out.commit();
-        } else {
-            skip(size);
-        }
+        if (!writeFile(m_targetDir + QStringLiteral("/ShipPics/") + picture, size))
+            return false;
         m_pkg.ScreenShot = picture;
     } else if (key == QLatin1String("Text:")) {
         PackageText t;
@@ -319,13 +347,9 @@ bool Reader::handle(const QString& key, const QString& value)
             if (!IsScriptWanted(m_opt.installed, entry))
                 return skip(size);
             log(QStringLiteral("(OPENXSP) Installing script file: ") + entry.Name);
-            QSaveFile out(m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir + QLatin1Char('/') +
-                          entry.Name);
-            if (!out.open(QIODevice::WriteOnly))
-                return skip(size);
-            if (copyTo(out, size, kPlainBlock))
-                out.commit();
-            return true;
+            return writeFile(m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir +
+                                 QLatin1Char('/') + entry.Name,
+                             size);
         }
         status(5, QFileInfo(entry.Name).fileName());
         const int kind = key == QLatin1String("Files:") ? KindFile : KindModel;
@@ -434,7 +458,8 @@ OpenPackageResult Reader::run(QFile& file)
     }
 
     if (m_result.status == PackageOk) {
-        m_result.complete = !m_pkg.Name.isEmpty() && !m_pkg.Author.isEmpty() && !m_unsafe;
+        m_result.complete =
+            !m_pkg.Name.isEmpty() && !m_pkg.Author.isEmpty() && !m_unsafe && !m_writeFailed;
         if (!m_result.complete)
             m_result.status = PackageFailed;
     }

@@ -2,6 +2,8 @@
 // mod) or into a numbered pair that the game always loads (fake patch).
 #include "installerengine.h"
 
+#include "safefile.h"
+
 #include "arc.h"
 #include "fileutils.h"
 #include "gamedir.h"
@@ -11,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 
 #include <vector>
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr qint64 kDatBlock = 250000;
+
 constexpr int kMaxFakePatch = 99;
 
 QByteArray arcName(const QString& path)
@@ -91,51 +93,47 @@ QSet<QString> shipOwnedEntries(const QList<ShipPackage>& ships)
     return owned;
 }
 
-// The whole pair in one go, for a target that does not exist yet: the catalogue in
-// one piece, the data file in blocks. A failure removes whatever was written.
+// The whole pair in one go, for a target that does not exist yet: the catalogue
+// and the data file copied whole. A failure is the caller's to roll back.
 template <typename Log, typename Advance>
 bool copyModPair(const QString& baseCat, const QString& baseDat, const QString& targetCat,
                  const QString& targetDat, Log log, Advance advance)
 {
-    auto cleanUp = [&]() {
-        QFile::remove(targetCat);
-        QFile::remove(targetDat);
-        log(QStringLiteral("(CREATEMOD) Mod didn't copy, cleaning up"));
+    QString why;
+    if (!QFileInfo(baseDat).isFile()) {
+        log(QStringLiteral("(CREATEMOD) Mod didn't copy, no data file: ") + baseDat);
         return false;
-    };
-    QFile catIn(baseCat);
-    QFile datIn(baseDat);
-    if (!QFileInfo(baseDat).isFile() || !catIn.open(QIODevice::ReadOnly) ||
-        !datIn.open(QIODevice::ReadOnly))
-        return cleanUp();
-    QDir().mkpath(QFileInfo(targetCat).absolutePath());
-
+    }
     log(QStringLiteral("(CREATEMOD) Copying Cat file, ") + targetCat);
-    {
-        QSaveFile catOut(targetCat);
-        const QByteArray cat = catIn.readAll();
-        if (catIn.error() != QFileDevice::NoError || !catOut.open(QIODevice::WriteOnly) ||
-            catOut.write(cat) != cat.size() || !catOut.commit())
-            return cleanUp();
+    if (!MakeDirChecked(QFileInfo(targetCat).absolutePath(), &why) ||
+        !CopyFileChecked(baseCat, targetCat, &why)) {
+        log(QStringLiteral("(CREATEMOD) Mod didn't copy: ") + why);
+        return false;
     }
-
     log(QStringLiteral("(CREATEMOD) Copying Dat file, ") + targetDat);
-    QSaveFile datOut(targetDat);
-    if (!datOut.open(QIODevice::WriteOnly))
-        return cleanUp();
-    std::vector<char> block(static_cast<size_t>(kDatBlock));
-    for (;;) {
-        const qint64 n = datIn.read(block.data(), kDatBlock);
-        if (n < 0)
-            return cleanUp();
-        if (n == 0)
-            break;
-        if (datOut.write(block.data(), n) != n)
-            return cleanUp();
-        advance(n);
+    // The data file may be large: the progress bar moves with every block read.
+    class CountedFile : public QFile
+    {
+    public:
+        CountedFile(const QString& path, Advance& advance) : QFile(path), m_advance(advance) {}
+
+    protected:
+        qint64 readData(char* data, qint64 max) override
+        {
+            const qint64 n = QFile::readData(data, qMin<qint64>(max, kDatBlock));
+            if (n > 0)
+                m_advance(n);
+            return n;
+        }
+
+    private:
+        Advance& m_advance;
+    } dat(baseDat, advance);
+    if (!dat.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+        !WriteFileAtomic(targetDat, dat, &why)) {
+        log(QStringLiteral("(CREATEMOD) Mod didn't copy: ") + why);
+        return false;
     }
-    if (!datOut.commit())
-        return cleanUp();
     return true;
 }
 
@@ -266,6 +264,12 @@ bool InstallerEngine::createMod()
                                          "nothing changed"));
     }
 
+    // From here on the rebuild changes files: all of it, or nothing.
+    Change change(*this, QStringLiteral("(CREATEMOD) "));
+    if (!change.ok())
+        return finish(false);
+    QString why;
+
     const bool oldContent = QFileInfo(hwCat).isFile() && isRealMod(m_previousBaseMod);
     qint64 total = baseReal ? QFileInfo(baseDat).size() : 0;
     if (oldContent)
@@ -283,14 +287,15 @@ bool InstallerEngine::createMod()
 
     // Without any record the mod holds nothing of the ships.
     if (m_registry.Ships.isEmpty()) {
-        QFile::remove(hwCat);
-        QFile::remove(hwDat);
+        check(RemoveFileChecked(hwCat, &why) && RemoveFileChecked(hwDat, &why),
+              QStringLiteral("(CREATEMOD) ") + why);
     }
 
     // The old fake patch goes; a new one is made below when wanted.
     if (oldPatch > 0) {
-        QFile::remove(fakeCat(oldPatch));
-        QFile::remove(fakeDat(oldPatch));
+        check(RemoveFileChecked(fakeCat(oldPatch), &why) &&
+                  RemoveFileChecked(fakeDat(oldPatch), &why),
+              QStringLiteral("(CREATEMOD) ") + why);
         m_registry.BaseFakePatch = 0;
     }
 
@@ -304,7 +309,8 @@ bool InstallerEngine::createMod()
                 continue;
             log(QStringLiteral("(CREATEMOD) Removing: ") + e.name +
                 QStringLiteral(" from mod files"));
-            arc_remove(arcName(hwCat + QStringLiteral("::") + e.name).constData());
+            check(RemoveArchiveFile(hwCat + QStringLiteral("::") + e.name),
+                  QStringLiteral("(CREATEMOD) Cannot remove ") + e.name);
             advance(e.size);
         }
     }
@@ -337,7 +343,7 @@ bool InstallerEngine::createMod()
                     QStringLiteral("::") + e.name);
                 if (!CopyArchiveFile(baseCat + QStringLiteral("::") + e.name,
                                      targetCat + QStringLiteral("::") + destination)) {
-                    log(QStringLiteral("(CREATEMOD) Could not copy file to mod: ") + e.name);
+                    check(false, QStringLiteral("(CREATEMOD) Could not copy file to mod: ") + e.name);
                     ok = false;
                 }
                 advance(e.size);
@@ -351,5 +357,11 @@ bool InstallerEngine::createMod()
         log(QStringLiteral("(CREATEMOD) Could not save the ship registry"));
         ok = false;
     }
-    return finish(ok);
+    if (!ok)
+        change.failed(QStringLiteral("the mod was not rebuilt completely"));
+    if (!change.commit()) {
+        m_baseMod = m_previousBaseMod;
+        return finish(false);
+    }
+    return finish(true);
 }

@@ -5,6 +5,7 @@
 #include "archivefile.h"
 #include "fileutils.h"
 #include "gamedir.h"
+#include "safefile.h"
 #include "uiseams.h"
 #include "xspfile.h"
 
@@ -28,11 +29,6 @@ QSet<QString> lowerNames(const QStringList& names)
     for (const QString& n : names)
         set.insert(n.toLower());
     return set;
-}
-
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
 // How a mod entry of a package file is named: backslashes, packed models and texts.
@@ -122,19 +118,16 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     if (!modWritable(QStringLiteral("(INSTALL) "), &result.error))
         return result;
 
-    // What exists before the package is read: a failed package takes back only
-    // what it added and nobody else owns.
+    // Everything the package does to the game directory is one change: a package
+    // that fails, part-way or at the end, leaves the directory as it was.
+    Change change(*this, QStringLiteral("(INSTALL) "));
+    if (!change.ok()) {
+        result.error = change.error();
+        return result;
+    }
     const QString catalog = modCatalog();
     const QString scriptDir =
         QDir(m_gameDir).relativeFilePath(ResolvePath(m_gameDir, QStringLiteral("scripts")));
-    const QString picsDir = m_gameDir + QStringLiteral("/Slipway/ShipPics");
-    QStringList entriesBefore;
-    for (const CatalogEntryInfo& e : ListCatalog(catalog))
-        entriesBefore << e.name;
-    const QSet<QString> modBefore = lowerNames(entriesBefore);
-    const QSet<QString> scriptsBefore =
-        lowerNames(filesIn(m_gameDir + QLatin1Char('/') + scriptDir));
-    const QSet<QString> picsBefore = lowerNames(filesIn(picsDir));
 
     ShipPackage ship;
     ship.Enabled = true;
@@ -156,32 +149,6 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     context.sharedTexts = m_services.sharedTexts;
     const OpenPackageResult read = OpenPackage(file, ship, options, context);
     file.close();
-
-    // Takes back what this package added and no installed ship owns. Files that
-    // were there before (an installed ship's, the base mod's, the game's scripts)
-    // stay, also when the package overwrote them: their old bytes are gone, and
-    // removing them would break their owner.
-    const auto takeBack = [&] {
-        for (const PackageFile& f : shipFiles(ship)) {
-            const QString stored = storedName(f.Name);
-            if (!IsSafeEntryName(f.Name) || modBefore.contains(stored.toLower()) ||
-                ownedByInstalledShip(m_registry.Ships, f.Name))
-                continue;
-            log(QStringLiteral("(INSTALL) Removing file of the failed package: ") + f.Name);
-            RemoveArchiveFile(catalog + QStringLiteral("::") + stored);
-        }
-        for (const PackageFile& f : ship.Scripts) {
-            if (!IsSafeEntryName(f.Name) || f.Name.contains(QLatin1Char('/')) ||
-                f.Name.contains(QLatin1Char('\\')) || scriptsBefore.contains(f.Name.toLower()))
-                continue;
-            log(QStringLiteral("(INSTALL) Removing script of the failed package: ") + f.Name);
-            QFile::remove(m_gameDir + QLatin1Char('/') + scriptDir + QLatin1Char('/') + f.Name);
-        }
-        const QString& pic = ship.ScreenShot;
-        if (!pic.isEmpty() && IsSafeEntryName(pic) && !pic.contains(QLatin1Char('/')) &&
-            !pic.contains(QLatin1Char('\\')) && !picsBefore.contains(pic.toLower()))
-            QFile::remove(picsDir + QLatin1Char('/') + pic);
-    };
 
     result.status = read.status;
     result.name = ship.Name;
@@ -226,14 +193,13 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
                                : QStringLiteral("package could not be read, or was cancelled");
         log(QStringLiteral("(INSTALL) Package not installed (status %1): ").arg(result.status) +
             path);
-
-        takeBack();
+        change.failed(result.error);
+        change.commit();
         return result;
     }
 
     ship.NotChecked = false;
     ship.Changed = true;
-    const QList<ShipPackage> before = m_registry.Ships;
     const int old = read.replaces;
     ShipPackage oldShip;
     if (old >= 0 && old < m_registry.Ships.size()) {
@@ -253,11 +219,10 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     }
 
     if (!saveRegistry()) {
-        m_registry.Ships = before;
-        takeBack();
         result.status = PackageFailed;
         result.error = QStringLiteral("the registry could not be saved");
         log(QStringLiteral("(INSTALL) Cannot save the registry; ship not installed: ") + ship.Name);
+        change.commit();
         return result;
     }
     m_modChanged = true;
@@ -272,8 +237,11 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
                 ownedByInstalledShip(m_registry.Ships, was->Name))
                 return;
             log(QStringLiteral("Removing Unused files: ") + was->Name);
-            QFile::remove(m_gameDir + QStringLiteral("/Slipway/") + was->Name);
-            RemoveArchiveFile(catalog + QStringLiteral("::") + storedName(was->Name));
+            QString why;
+            check(RemoveFileChecked(m_gameDir + QStringLiteral("/Slipway/") + was->Name, &why),
+                  QStringLiteral("(INSTALL) ") + why);
+            check(RemoveArchiveFile(catalog + QStringLiteral("::") + storedName(was->Name)),
+                  QStringLiteral("(INSTALL) Cannot remove ") + was->Name);
         };
         if (!oldShip.Enabled)
             adoptLooseFiles(ship);
@@ -285,6 +253,11 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
 
     if (!ship.ScreenShot.isEmpty() && m_settings.loadingScreens)
         copyLoadingScreen(ship);
+    if (!change.commit()) {
+        result.status = PackageFailed;
+        result.error = change.error();
+        return result;
+    }
     if (showMessages && prompter)
         prompter->ask(Prompter::Icon::Information, installerText(38),
                       FormatText(installerText(39), ship.Name, ship.Author, ship.Version),
@@ -308,14 +281,13 @@ void InstallerEngine::adoptLooseFiles(const ShipPackage& ship)
         // the loose one is then the stale copy.
         if (!inMod.contains(storedName(f.Name).toLower())) {
             QFile source(loose);
-            if (!AddArchiveFile(source, catalog + QStringLiteral("::") + f.Name, true)) {
-                log(QStringLiteral("(INSTALL) Could not move file into mod, kept in Slipway: ") +
-                    f.Name);
+            if (!check(AddArchiveFile(source, catalog + QStringLiteral("::") + f.Name, true),
+                       QStringLiteral("(INSTALL) Could not move file into mod: ") + f.Name))
                 continue;
-            }
             log(QStringLiteral("(INSTALL) Moved file of the disabled version into mod: ") + f.Name);
         }
-        QFile::remove(loose);
+        QString why;
+        check(RemoveFileChecked(loose, &why), QStringLiteral("(INSTALL) ") + why);
     }
     const QString scripts = ResolvePath(m_gameDir, QStringLiteral("scripts"));
     for (const PackageFile& s : ship.Scripts) {
@@ -324,12 +296,13 @@ void InstallerEngine::adoptLooseFiles(const ShipPackage& ship)
             s.Name.contains(QLatin1Char('\\')) || !QFileInfo(from).isFile())
             continue;
         const QString to = ResolvePath(scripts, s.Name);
+        QString why;
         if (QFileInfo::exists(to)) {
-            QFile::remove(from); // the new version wrote its own
+            // the new version wrote its own
+            check(RemoveFileChecked(from, &why), QStringLiteral("(INSTALL) ") + why);
             continue;
         }
-        QDir().mkpath(scripts);
-        if (!QFile::rename(from, to) && !(QFile::copy(from, to) && QFile::remove(from)))
-            log(QStringLiteral("(INSTALL) Could not move script file: ") + s.Name);
+        check(MakeDirChecked(scripts, &why) && RenameFileChecked(from, to, &why),
+              QStringLiteral("(INSTALL) Could not move script file: ") + why);
     }
 }

@@ -3,31 +3,14 @@
 #include "installerengine.h"
 
 #include "gamedir.h"
+#include "safefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
-namespace {
+#include <optional>
 
-// Reads a small file whole and writes it atomically, so that the game never
-// sees half a script or half a picture.
-bool copyWhole(const QString& source, const QString& target)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError)
-        return false;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-        return false;
-    return out.commit();
-}
-
-} // namespace
 
 void InstallerEngine::installProgramScripts(const QString& gameDir)
 {
@@ -38,17 +21,25 @@ void InstallerEngine::installProgramScripts(const QString& gameDir)
         source.entryList({QStringLiteral("*.xml")}, QDir::Files | QDir::Readable, QDir::Name);
     if (names.isEmpty())
         return;
+    // Only the selected game directory is ours to journal; the others just get the copies.
+    std::optional<Change> change;
+    if (QDir(gameDir) == QDir(m_gameDir))
+        change.emplace(*this, QStringLiteral("(SCRIPTS) "));
     // "Scripts" and "scripts" are one folder to the game: reuse whichever exists.
     const QString folder = ResolvePath(gameDir, QStringLiteral("Scripts"));
-    QDir().mkpath(folder);
+    QString why;
+    if (!check(MakeDirChecked(folder, &why), QStringLiteral("(SCRIPTS) ") + why))
+        return;
     for (const QString& name : names) {
         const QString from = source.filePath(name);
         const QString to = ResolvePath(folder, name);
         log(QStringLiteral("(SCRIPTS) Installing script file: ") + from + QStringLiteral(", to: ") +
             to);
-        if (!copyWhole(from, to))
-            log(QStringLiteral("(SCRIPTS) Could not write script file: ") + to);
+        check(CopyFileChecked(from, to, &why),
+              QStringLiteral("(SCRIPTS) Could not write script file: ") + why);
     }
+    if (change)
+        change->commit();
 }
 
 void InstallerEngine::copyLoadingScreen(const ShipPackage& ship)
@@ -59,8 +50,10 @@ void InstallerEngine::copyLoadingScreen(const ShipPackage& ship)
     if (!QFileInfo(source).isFile())
         return;
     const QString folder = ResolvePath(m_gameDir, QStringLiteral("loadscr"));
-    QDir().mkpath(folder);
-    copyWhole(source, ResolvePath(folder, ship.ScreenShot));
+    QString why;
+    check(MakeDirChecked(folder, &why) &&
+              CopyFileChecked(source, ResolvePath(folder, ship.ScreenShot), &why),
+          QStringLiteral("(SCRIPTS) Cannot copy the loading screen: ") + why);
 }
 
 void InstallerEngine::removeLoadingScreen(const ShipPackage& ship)
@@ -68,20 +61,28 @@ void InstallerEngine::removeLoadingScreen(const ShipPackage& ship)
     if (m_gameDir.isEmpty() || ship.ScreenShot.isEmpty())
         return;
     const QString copy = ResolvePath(m_gameDir, QStringLiteral("loadscr/") + ship.ScreenShot);
-    if (QFileInfo(copy).isFile())
-        QFile::remove(copy);
+    QString why;
+    check(RemoveFileChecked(copy, &why), QStringLiteral("(SCRIPTS) ") + why);
 }
 
 void InstallerEngine::copyAllLoadingScreens()
 {
+    Change change(*this, QStringLiteral("(SCRIPTS) "));
+    if (!change.ok())
+        return;
     // A disabled ship has no loading screen until it is enabled again.
     for (const ShipPackage& ship : std::as_const(m_registry.Ships))
         if (ship.Deleted == 0 && ship.Enabled)
             copyLoadingScreen(ship);
+    change.commit();
 }
 
 void InstallerEngine::removeAllLoadingScreens()
 {
+    Change change(*this, QStringLiteral("(SCRIPTS) "));
+    if (!change.ok())
+        return;
     for (const ShipPackage& ship : std::as_const(m_registry.Ships))
         removeLoadingScreen(ship);
+    change.commit();
 }

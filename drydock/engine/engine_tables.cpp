@@ -226,8 +226,10 @@ bool InstallerEngine::generateDummies()
 bool InstallerEngine::generateComponents()
 {
     const QString catalog = modCatalog();
-    if (QFile::exists(catalog))
-        RemoveArchiveFile(catalog + QStringLiteral("::") + kComponentsEntry);
+    if (QFile::exists(catalog) &&
+        !check(RemoveArchiveFile(catalog + QStringLiteral("::") + kComponentsEntry),
+               QStringLiteral("(UPDATEMOD) Cannot remove the old components table")))
+        return false;
 
     bool any = false;
     for (const ShipPackage& ship : std::as_const(m_registry.Ships))

@@ -133,7 +133,8 @@ bool InstallerEngine::generateTexts()
         const QRegularExpressionMatch m = pageName.match(e.name);
         if (m.hasMatch() && !languages.contains(m.captured(1).toInt())) {
             log(QStringLiteral("(TEXTFILE) Removing page of a language no longer used: ") + e.name);
-            RemoveArchiveFile(catalog + QStringLiteral("::") + e.name);
+            check(RemoveArchiveFile(catalog + QStringLiteral("::") + e.name),
+                  QStringLiteral("(TEXTFILE) Cannot remove ") + e.name);
         }
     }
 
@@ -182,6 +183,11 @@ bool InstallerEngine::updateMod()
     // Checked first: a mod the running game holds must leave everything as it was.
     if (!modWritable(QStringLiteral("(UPDATEMOD) ")))
         return false;
+    // Tables, texts, the registry's update time and the game's mod value change
+    // together or not at all.
+    Change change(*this, QStringLiteral("(UPDATEMOD) "));
+    if (!change.ok())
+        return false;
 
     bool ok = generateTexts();
     const QStringList cockpits = generateCockpits();
@@ -193,13 +199,19 @@ bool InstallerEngine::updateMod()
     if (!ok) {
         log(QStringLiteral("(UPDATEMOD) The mod was not written completely; the game's mod "
                            "selection is left as it was"));
-        return false;
+        change.failed(QStringLiteral("the mod was not written completely"));
+        return change.commit();
     }
+    if (!saveRegistry()) {
+        change.failed(QStringLiteral("the registry could not be saved"));
+        return change.commit();
+    }
+    // Last: the system registry is outside the journal.
     if (!m_services.systemRegistry ||
         !m_services.systemRegistry->writeString(
             QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), QLatin1String(kModName))) {
-        log(QStringLiteral("(UPDATEMOD) Cannot select the mod in the game's registry value"));
-        return false;
+        change.failed(QStringLiteral("cannot select the mod in the game's registry value"));
+        return change.commit();
     }
-    return true;
+    return change.commit();
 }

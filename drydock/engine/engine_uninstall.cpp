@@ -3,6 +3,8 @@
 // read: the game's purge report and the game's own language.
 #include "installerengine.h"
 
+#include "safefile.h"
+
 #include "arc.h"
 #include "fileutils.h"
 #include "gamedir.h"
@@ -16,19 +18,16 @@
 
 namespace {
 
-QByteArray arcName(const QString& path)
-{
-    return QFile::encodeName(QString(path).replace(QLatin1Char('/'), QLatin1Char('\\')));
-}
-
 // A ship's file leaves the mod under the name it was stored with (packed names
 // for models and texts) and under its listed name, should an older copy use that.
-void removeModEntry(const QString& catalog, const QString& name)
+// True when neither form is left in the mod.
+bool removeModEntry(const QString& catalog, const QString& name)
 {
     const QString packed = PackedName(name, true);
-    arc_remove(arcName(catalog + QStringLiteral("::") + packed).constData());
+    bool ok = RemoveArchiveFile(catalog + QStringLiteral("::") + packed);
     if (packed != name)
-        arc_remove(arcName(catalog + QStringLiteral("::") + name).constData());
+        ok = RemoveArchiveFile(catalog + QStringLiteral("::") + name) && ok;
+    return ok;
 }
 
 // Script and screenshot names are bare file names; a registry edited by hand must
@@ -74,15 +73,6 @@ bool holdsFile(const ShipPackage& p, const QString& key)
     return false;
 }
 
-// Moves a file, replacing the target; across file systems by copy and delete.
-bool moveFile(const QString& from, const QString& to)
-{
-    if (QFileInfo::exists(to))
-        QFile::remove(to);
-    if (QFile::rename(from, to))
-        return true;
-    return QFile::copy(from, to) && QFile::remove(from);
-}
 
 struct ShipFile
 {
@@ -116,6 +106,9 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
     // forgets them: refuse instead of leaving files that nothing owns.
     if (!modWritable(QStringLiteral("(UNINSTALL) ")))
         return false;
+    Change change(*this, QStringLiteral("(UNINSTALL) "));
+    if (!change.ok())
+        return false;
     const ShipPackage ship = m_registry.Ships.at(index);
     const QString catalog = modCatalog();
     const QString slipway = m_gameDir + QStringLiteral("/Slipway");
@@ -141,9 +134,12 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
             return;
         }
         log(removing + f.Name);
+        QString why;
         if (IsSafeEntryName(f.Name))
-            QFile::remove(slipway + QLatin1Char('/') + f.Name);
-        removeModEntry(catalog, f.Name);
+            check(RemoveFileChecked(slipway + QLatin1Char('/') + f.Name, &why),
+                  QStringLiteral("(UNINSTALL) ") + why);
+        check(removeModEntry(catalog, f.Name),
+              QStringLiteral("(UNINSTALL) Cannot remove from the mod: ") + f.Name);
         if (counted && progress) {
             done += f.Size;
             progress->setDone(qMin(done, total));
@@ -171,13 +167,18 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
         log(QStringLiteral("(UNINSTALL) Removing script file: ") + s.Name);
         if (!isBareName(s.Name))
             continue;
-        QFile::remove(ResolvePath(m_gameDir, QStringLiteral("Scripts/") + s.Name));
+        QString why;
+        check(RemoveFileChecked(ResolvePath(m_gameDir, QStringLiteral("Scripts/") + s.Name), &why),
+              QStringLiteral("(UNINSTALL) ") + why);
         // A disabled ship keeps its scripts in the working folder.
-        QFile::remove(slipway + QStringLiteral("/scripts/") + s.Name);
+        check(RemoveFileChecked(slipway + QStringLiteral("/scripts/") + s.Name, &why),
+              QStringLiteral("(UNINSTALL) ") + why);
     }
 
     if (isBareName(ship.ScreenShot)) {
-        QFile::remove(slipway + QStringLiteral("/ShipPics/") + ship.ScreenShot);
+        QString why;
+        check(RemoveFileChecked(slipway + QStringLiteral("/ShipPics/") + ship.ScreenShot, &why),
+              QStringLiteral("(UNINSTALL) ") + why);
         removeLoadingScreen(ship);
     }
 
@@ -191,15 +192,16 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
     // ship: until the next update mod publishes a new list, no report may free it.
     m_registry.UpdateTime = 0;
 
+    RemoveTree(slipway, false);
+    if (!saveRegistry())
+        log(QStringLiteral("(UNINSTALL) Could not save the ship registry"));
+    if (!change.commit())
+        return false;
     if (showMessages && m_services.prompter)
         m_services.prompter->ask(
             Prompter::Icon::Information, installerText(41),
             FormatText(installerText(42), ship.Name, ship.Author, ship.Version),
             {installerText(29)}, 0, 0);
-
-    RemoveTree(slipway, false);
-    if (!saveRegistry())
-        log(QStringLiteral("(UNINSTALL) Could not save the ship registry"));
     return true;
 }
 
@@ -211,7 +213,11 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
     if (m_registry.Ships.at(index).Enabled == enabled)
         return true;
     // Also creates the catalogue that enabling needs.
-    if (!modWritable(enabled ? QStringLiteral("(ENABLE) ") : QStringLiteral("(DISABLE) ")))
+    const QString tag = enabled ? QStringLiteral("(ENABLE) ") : QStringLiteral("(DISABLE) ");
+    if (!modWritable(tag))
+        return false;
+    Change change(*this, tag);
+    if (!change.ok())
         return false;
     ShipPackage& record = m_registry.Ships[index];
     record.Enabled = enabled;
@@ -237,7 +243,8 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
                 MakePath(slipway, name.left(slash));
             if (ExtractArchiveFile(catalog + QStringLiteral("::") + stored,
                                    slipway + QLatin1Char('/') + name, false, stored == name)) {
-                removeModEntry(catalog, name);
+                check(removeModEntry(catalog, name),
+                      QStringLiteral("(DISABLE) Cannot remove from the mod: ") + name);
                 log(QStringLiteral("(DISABLE) Moved file out of mod: ") + name);
             } else {
                 log(QStringLiteral("(DISABLE) File not in mod, left alone: ") + name);
@@ -249,9 +256,10 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
             const QString from = ResolvePath(m_gameDir, QStringLiteral("Scripts/") + s.Name);
             if (!QFileInfo(from).isFile())
                 continue;
-            MakePath(slipway, QStringLiteral("scripts"));
-            if (!moveFile(from, slipway + QStringLiteral("/scripts/") + s.Name))
-                log(QStringLiteral("(DISABLE) Could not move script file: ") + s.Name);
+            QString why;
+            check(MakeDirChecked(slipway + QStringLiteral("/scripts"), &why) &&
+                      RenameFileChecked(from, slipway + QStringLiteral("/scripts/") + s.Name, &why),
+                  QStringLiteral("(DISABLE) Could not move script file: ") + why);
         }
         if (isBareName(ship.ScreenShot))
             removeLoadingScreen(ship);
@@ -265,21 +273,21 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
                 continue;
             // Packed names again: .bod/.bob/.xml/.txt go back exactly where they were.
             QFile source(loose);
-            if (AddArchiveFile(source, catalog + QStringLiteral("::") + name, true)) {
-                QFile::remove(loose);
+            QString why;
+            if (check(AddArchiveFile(source, catalog + QStringLiteral("::") + name, true),
+                      QStringLiteral("(ENABLE) Could not add file to mod: ") + name) &&
+                check(RemoveFileChecked(loose, &why), QStringLiteral("(ENABLE) ") + why))
                 log(QStringLiteral("(ENABLE) Moved file into mod: ") + name);
-            } else {
-                log(QStringLiteral("(ENABLE) Could not add file to mod, kept in Slipway: ") + name);
-            }
         }
         const QString scripts = ResolvePath(m_gameDir, QStringLiteral("Scripts"));
         for (const PackageFile& s : ship.Scripts) {
             const QString from = slipway + QStringLiteral("/scripts/") + s.Name;
             if (!isBareName(s.Name) || !QFileInfo(from).isFile())
                 continue;
-            QDir().mkpath(scripts);
-            if (!moveFile(from, ResolvePath(scripts, s.Name)))
-                log(QStringLiteral("(ENABLE) Could not move script file: ") + s.Name);
+            QString why;
+            check(MakeDirChecked(scripts, &why) &&
+                      RenameFileChecked(from, ResolvePath(scripts, s.Name), &why),
+                  QStringLiteral("(ENABLE) Could not move script file: ") + why);
         }
         if (m_settings.loadingScreens && isBareName(ship.ScreenShot))
             copyLoadingScreen(ship);
@@ -287,9 +295,8 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
 
     RemoveTree(slipway, false);
     if (!saveRegistry())
-        log((enabled ? QStringLiteral("(ENABLE) ") : QStringLiteral("(DISABLE) ")) +
-            QStringLiteral("Could not save the ship registry"));
-    return true;
+        log(tag + QStringLiteral("Could not save the ship registry"));
+    return change.commit();
 }
 
 void InstallerEngine::removeLeftoverFiles(const QList<PackageFile>& oldFiles,
@@ -313,10 +320,11 @@ void InstallerEngine::removeLeftoverFiles(const QList<PackageFile>& oldFiles,
             log(QStringLiteral("Keeping file another ship uses: ") + f.Name);
             continue;
         }
+        QString why;
         if (IsSafeEntryName(f.Name))
-            QFile::remove(m_gameDir + QStringLiteral("/Slipway/") + f.Name);
+            check(RemoveFileChecked(m_gameDir + QStringLiteral("/Slipway/") + f.Name, &why), why);
         log(QStringLiteral("Removing Unused files: ") + f.Name);
-        removeModEntry(catalog, f.Name);
+        check(removeModEntry(catalog, f.Name), QStringLiteral("Cannot remove from the mod: ") + f.Name);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "arc.h"
 #include "fileutils.h"
 #include "gamedir.h"
+#include "safefile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -49,6 +50,88 @@ bool InstallerEngine::isRealMod(const QString& name)
     return !name.isEmpty() && IsModSelected(name);
 }
 
+InstallerEngine::Change::Change(InstallerEngine& engine, const QString& tag)
+    : m_engine(engine), m_tag(tag), m_outer(engine.m_change)
+{
+    if (m_outer) {
+        m_ok = m_outer->m_ok;
+        m_error = m_outer->m_error;
+        return;
+    }
+    if (engine.m_gameDir.isEmpty()) {
+        m_error = QStringLiteral("no game directory selected");
+    } else if (!engine.m_writeRefusal.isEmpty()) {
+        m_error = engine.m_writeRefusal;
+    } else {
+        m_journal = std::make_unique<GameChange>(engine.m_gameDir);
+        if (!m_journal->ok())
+            m_error = QStringLiteral("cannot start the change: ") + m_journal->error();
+    }
+    if (!m_error.isEmpty()) {
+        m_journal.reset();
+        engine.log(tag + m_error);
+        return;
+    }
+    m_ok = true;
+    m_registry = engine.m_registry;
+    m_modChanged = engine.m_modChanged;
+    m_baseMod = engine.m_baseMod;
+    m_previousBaseMod = engine.m_previousBaseMod;
+    engine.m_change = this;
+}
+
+InstallerEngine::Change::~Change()
+{
+    if (!m_outer && m_ok && !m_done) {
+        m_failure = QStringLiteral("the operation did not finish");
+        commit();
+    }
+}
+
+void InstallerEngine::Change::failed(const QString& why)
+{
+    if (m_outer) {
+        m_outer->failed(why);
+        return;
+    }
+    if (m_failure.isEmpty())
+        m_failure = why;
+}
+
+bool InstallerEngine::Change::commit()
+{
+    if (m_outer)
+        return m_ok && !m_outer->hasFailed();
+    if (!m_ok || m_done)
+        return false;
+    m_done = true;
+    m_engine.m_change = nullptr;
+    if (m_failure.isEmpty() && m_journal->commit())
+        return true;
+    QString why = m_failure.isEmpty() ? m_journal->error() : m_failure;
+    if (m_failure.isEmpty()) {
+        // The journal rolled itself back when its commit failed.
+    } else if (!m_journal->rollback()) {
+        why += QStringLiteral("; ") + m_journal->error();
+    }
+    m_engine.m_registry = m_registry;
+    m_engine.m_modChanged = m_modChanged;
+    m_engine.m_baseMod = m_baseMod;
+    m_engine.m_previousBaseMod = m_previousBaseMod;
+    m_error = why;
+    m_engine.log(m_tag + QStringLiteral("Nothing was changed: ") + why);
+    return false;
+}
+
+bool InstallerEngine::check(bool ok, const QString& what)
+{
+    if (!ok && m_change)
+        m_change->failed(what);
+    if (!ok)
+        log(what);
+    return ok;
+}
+
 void InstallerEngine::setGameDir(const QString& dir)
 {
     m_gameDir = dir;
@@ -56,8 +139,27 @@ void InstallerEngine::setGameDir(const QString& dir)
     m_queue.clear();
     m_baseMod.clear();
     m_previousBaseMod.clear();
+    m_lock.reset();
+    m_writeRefusal.clear();
     if (dir.isEmpty())
         return;
+    // One writer per game directory: a window or a command line run that holds
+    // it keeps its registry in memory and would overwrite ours.
+    m_lock = std::make_unique<GameDirLock>(dir);
+    QString holder;
+    if (!m_lock->tryLock(&holder)) {
+        m_writeRefusal = QDir::toNativeSeparators(dir) +
+                         QStringLiteral(" is being changed by ") + holder +
+                         QStringLiteral("; close it first");
+        log(m_writeRefusal);
+    } else {
+        QString report;
+        const int recovered = GameChange::recover(dir, &report);
+        if (recovered != 0)
+            log(QStringLiteral("(JOURNAL) ") + report);
+        if (recovered < 0)
+            m_writeRefusal = report;
+    }
     const bool read = ReadRegistry(dir, m_registry, m_services.programDir,
                                    m_settings.debugLog ? QStringLiteral("installer_debug") : QString());
     // A registry written by another installer version may come with older program
@@ -82,9 +184,15 @@ bool InstallerEngine::saveRegistry()
 {
     if (m_gameDir.isEmpty())
         return false;
+    Change change(*this, QStringLiteral("(REGISTRY) "));
+    if (!change.ok())
+        return false;
     m_registry.ModName = m_baseMod;
-    return WriteRegistry(m_gameDir, m_registry, m_services.programDir,
-                         m_settings.debugLog ? QStringLiteral("installer_debug") : QString());
+    check(WriteRegistry(m_gameDir, m_registry, m_services.programDir,
+                        m_settings.debugLog ? QStringLiteral("installer_debug") : QString()),
+          QStringLiteral("(REGISTRY) Cannot write ") + m_gameDir +
+              QStringLiteral("/Slipway/ships.dat"));
+    return change.commit();
 }
 
 int InstallerEngine::findShip(const QString& name, const QString& author) const
@@ -99,7 +207,7 @@ int InstallerEngine::findShip(const QString& name, const QString& author) const
 
 bool InstallerEngine::extractGameTable(const QString& entry, const QString& destination) const
 {
-    QFile::remove(destination);
+    RemoveFileChecked(destination);
     // The Hullwright mod is never searched: the generators start from the game's own tables.
     if (isRealMod(m_baseMod)) {
         const QString base =
@@ -150,6 +258,6 @@ QByteArray InstallerEngine::gameTableText(const QString& entry, const QString& t
         if (f.open(QIODevice::ReadOnly))
             text = f.readAll();
     }
-    QFile::remove(temp);
+    RemoveFileChecked(temp);
     return text;
 }

@@ -8,6 +8,7 @@
 // the seams in Services; every location is passed in.
 #pragma once
 
+#include "gamechange.h"
 #include "installersettings.h"
 #include "registry.h"
 
@@ -16,6 +17,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class Prompter;
 class ProgressSink;
@@ -56,9 +58,13 @@ public:
     InstallerEngine(Services services, InstallerSettings& settings);
 
     // --- Game directory ---
-    // Selects a game directory: reads its registry (with the purge check and the
+    // Selects a game directory: takes its writer lock, rolls back a change a
+    // crash left unfinished, reads its registry (with the purge check and the
     // game-language check), remembers the base mod from it. Empty: none selected.
     void setGameDir(const QString& dir);
+    // Why this engine may not change the game directory (another program holds
+    // its lock, or a crashed change could not be rolled back); empty when it may.
+    QString writeRefusal() const { return m_writeRefusal; }
     QString gameDir() const { return m_gameDir; }
     QString modCatalog() const; // <game>/mods/Hullwright.cat
     ShipRegistry& registry() { return m_registry; }
@@ -134,6 +140,41 @@ public:
     void removeLoadingScreen(const ShipPackage& ship);
 
 private:
+    // One all-or-nothing change of the game directory: the journal opened at the
+    // start, the engine's own state put back when the change is rolled back. A
+    // change begun inside another one joins it.
+    class Change
+    {
+    public:
+        Change(InstallerEngine& engine, const QString& tag);
+        ~Change();
+        bool ok() const { return m_ok; }
+        QString error() const { return m_error; }
+        // A file step failed: the change will be rolled back.
+        void failed(const QString& why);
+        bool hasFailed() const { return !m_failure.isEmpty(); }
+        // Durable, or rolled back (and logged) when a step failed or the commit did.
+        bool commit();
+
+    private:
+        InstallerEngine& m_engine;
+        QString m_tag;
+        std::unique_ptr<GameChange> m_journal; // null when joined or refused
+        bool m_ok = false;
+        bool m_done = false;
+        QString m_error;
+        QString m_failure;
+        ShipRegistry m_registry;
+        bool m_modChanged = false;
+        QString m_baseMod, m_previousBaseMod;
+        Change* m_outer = nullptr;
+    };
+    friend class Change;
+    // The change now open in this engine, for steps that report failures into it.
+    Change* m_change = nullptr;
+    // Reports a failed file step to the open change; returns ok.
+    bool check(bool ok, const QString& what);
+
     void log(const QString& message) const;
     QString installerText(int n) const;
     QString sharedText(int n) const;
@@ -158,4 +199,6 @@ private:
     QString m_baseMod;
     QString m_previousBaseMod;
     bool m_modChanged = false;
+    std::unique_ptr<GameDirLock> m_lock;
+    QString m_writeRefusal;
 };
