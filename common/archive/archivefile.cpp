@@ -100,10 +100,7 @@ bool ExtractArchiveFile(const QString& source, const QString& destination, bool 
     if (arc_read(h.get(), content.data(), size) != size)
         return false;
     // Written beside and renamed, so a failed extraction never leaves half a file.
-    QSaveFile out(diskPath(destination));
-    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
-        return false;
-    return out.commit();
+    return WriteFileAtomic(diskPath(destination), content);
 }
 
 namespace {

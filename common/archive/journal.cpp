@@ -248,10 +248,10 @@ FileState* stateOf(int fd)
     return it == g_state->files.end() ? nullptr : &it->second;
 }
 
-bool removeJournalFiles(const std::string& dir)
+bool removeJournalFiles(const std::string& dir, bool indexGone = false)
 {
     // The index first: without it the rest is a committed remainder.
-    if (fio::unlink((dir + "/index").c_str()) != 0 && errno != ENOENT)
+    if (!indexGone && fio::unlink((dir + "/index").c_str()) != 0 && errno != ENOENT)
         return false;
     fio::syncDir(dir.c_str());
     if (DIR* d = opendir(dir.c_str())) {
@@ -645,7 +645,7 @@ bool commit(std::string* error)
     }
     const std::string dir = s.dir;
     closeState();
-    removeJournalFiles(dir);
+    removeJournalFiles(dir, true);
     return true;
 }
 

@@ -1,10 +1,11 @@
 #include "registry.h"
 
+#include "safefile.h"
+
 #include "fileutils.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <optional>
 
@@ -332,7 +333,7 @@ bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const Q
     QDir base(baseDir);
     if (baseDir.isEmpty() || !base.exists())
         return false;
-    if (!base.exists(QStringLiteral("Slipway")) && !base.mkdir(QStringLiteral("Slipway")))
+    if (!MakeDirChecked(baseDir + QStringLiteral("/Slipway")))
         return false;
 
     if (writesBuffer(registry.Buffer))
@@ -340,12 +341,5 @@ bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const Q
                  QStringLiteral("Writing Buffer to: ") + QString::number(registry.Buffer));
 
     const QByteArray text = RegistryText(registry);
-    QSaveFile file(baseDir + kRegistryFile);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteFileAtomic(baseDir + kRegistryFile, text);
 }

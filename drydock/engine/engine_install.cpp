@@ -114,15 +114,17 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
         log(QStringLiteral("(INSTALL) No game directory selected"));
         return result;
     }
-    // A mod the running game holds cannot take the files; nothing may be registered then.
-    if (!modWritable(QStringLiteral("(INSTALL) "), &result.error))
-        return result;
-
     // Everything the package does to the game directory is one change: a package
     // that fails, part-way or at the end, leaves the directory as it was.
     Change change(*this, QStringLiteral("(INSTALL) "));
     if (!change.ok()) {
         result.error = change.error();
+        return result;
+    }
+    // A mod the running game holds cannot take the files; nothing may be registered then.
+    if (!modWritable(QStringLiteral("(INSTALL) "), &result.error)) {
+        change.failed(result.error);
+        change.commit();
         return result;
     }
     const QString catalog = modCatalog();

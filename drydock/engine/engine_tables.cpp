@@ -153,8 +153,8 @@ QStringList InstallerEngine::generateCockpits()
         text += e.toLatin1() + '\n';
     MakePath(m_gameDir, QStringLiteral("Slipway/types"));
     const QString target = m_gameDir + QStringLiteral("/Slipway/types/TCockpits.txt");
-    if (!WriteArchiveFile(text.constData(), text.size(), target, true, false))
-        log(QStringLiteral("(UPDATEMOD) Cannot write ") + PackedName(target));
+    check(WriteArchiveFile(text.constData(), text.size(), target, true, false),
+          QStringLiteral("(UPDATEMOD) Cannot write ") + PackedName(target));
     return entries;
 }
 

@@ -181,13 +181,15 @@ bool InstallerEngine::updateMod()
         return false;
     }
     // Checked first: a mod the running game holds must leave everything as it was.
-    if (!modWritable(QStringLiteral("(UPDATEMOD) ")))
-        return false;
     // Tables, texts, the registry's update time and the game's mod value change
     // together or not at all.
     Change change(*this, QStringLiteral("(UPDATEMOD) "));
     if (!change.ok())
         return false;
+    if (!modWritable(QStringLiteral("(UPDATEMOD) "))) {
+        change.failed(QStringLiteral("the mod cannot be written"));
+        return change.commit();
+    }
 
     bool ok = generateTexts();
     const QStringList cockpits = generateCockpits();

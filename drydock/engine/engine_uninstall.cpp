@@ -104,11 +104,13 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
         return false;
     // With the game holding the mod, the files would stay in it while the record
     // forgets them: refuse instead of leaving files that nothing owns.
-    if (!modWritable(QStringLiteral("(UNINSTALL) ")))
-        return false;
     Change change(*this, QStringLiteral("(UNINSTALL) "));
     if (!change.ok())
         return false;
+    if (!modWritable(QStringLiteral("(UNINSTALL) "))) {
+        change.failed(QStringLiteral("the mod cannot be written"));
+        return change.commit();
+    }
     const ShipPackage ship = m_registry.Ships.at(index);
     const QString catalog = modCatalog();
     const QString slipway = m_gameDir + QStringLiteral("/Slipway");
@@ -214,11 +216,13 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
         return true;
     // Also creates the catalogue that enabling needs.
     const QString tag = enabled ? QStringLiteral("(ENABLE) ") : QStringLiteral("(DISABLE) ");
-    if (!modWritable(tag))
-        return false;
     Change change(*this, tag);
     if (!change.ok())
         return false;
+    if (!modWritable(tag)) {
+        change.failed(QStringLiteral("the mod cannot be written"));
+        return change.commit();
+    }
     ShipPackage& record = m_registry.Ships[index];
     record.Enabled = enabled;
     if (enabled)
@@ -229,6 +233,9 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
     const QString slipway = m_gameDir + QStringLiteral("/Slipway");
 
     if (!enabled) {
+        QSet<QString> inMod;
+        for (const CatalogEntryInfo& e : ListCatalog(catalog))
+            inMod.insert(e.name.toUpper());
         for (const ShipFile& sf : shipFiles(ship)) {
             const QString& name = sf.file->Name;
             if (!IsSafeEntryName(name) ||
@@ -239,10 +246,17 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
             // bytes it was stored with, so that enabling stores it unchanged again.
             const QString stored = PackedName(name, true);
             const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
-            if (slash > 0)
-                MakePath(slipway, name.left(slash));
-            if (ExtractArchiveFile(catalog + QStringLiteral("::") + stored,
-                                   slipway + QLatin1Char('/') + name, false, stored == name)) {
+            QString why;
+            if (slash > 0 &&
+                !check(MakeDirChecked(slipway + QLatin1Char('/') + name.left(slash), &why),
+                       QStringLiteral("(DISABLE) ") + why))
+                break;
+            if (inMod.contains(storedKey(name)) &&
+                !check(ExtractArchiveFile(catalog + QStringLiteral("::") + stored,
+                                          slipway + QLatin1Char('/') + name, false, stored == name),
+                       QStringLiteral("(DISABLE) Cannot move out of the mod: ") + name))
+                break;
+            if (inMod.contains(storedKey(name))) {
                 check(removeModEntry(catalog, name),
                       QStringLiteral("(DISABLE) Cannot remove from the mod: ") + name);
                 log(QStringLiteral("(DISABLE) Moved file out of mod: ") + name);

@@ -222,7 +222,9 @@ bool InstallerEngine::modWritable(const QString& tag, QString* error) const
 {
     const QString catalog = modCatalog();
     QString why;
-    if (!EnsureCatalog(catalog)) {
+    if (!m_writeRefusal.isEmpty()) {
+        why = m_writeRefusal;
+    } else if (!EnsureCatalog(catalog)) {
         const int code = LastArchiveError();
         why = code == ARC_E_ACCESS ? QStringLiteral("Mod archive is locked: ")
                                    : QStringLiteral("Mod archive cannot be created: ");

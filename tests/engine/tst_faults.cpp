@@ -1,0 +1,226 @@
+// Every installer operation with a failing write, sync, rename or remove at each
+// step in turn: afterwards the game directory is exactly as before, or, when the
+// operation says it succeeded, as after a run without faults.
+#include "archivefile.h"
+#include "enginefixture.h"
+#include "fileio.h"
+#include "gamechange.h"
+
+#include <QDirIterator>
+#include <QtTest>
+
+#include <cerrno>
+#include <functional>
+#include <map>
+
+namespace {
+
+using Snapshot = std::map<QString, QByteArray>;
+
+// Files by path; a catalogue or packed file by its unpacked bytes, since packing
+// picks a new key byte every time. The writer lock is the engine's, not the game's.
+Snapshot snapshot(const QString& dir)
+{
+    Snapshot s;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString rel = QDir(dir).relativeFilePath(path);
+        if (rel == QLatin1String("Slipway/writer.lock"))
+            continue;
+        // Folders count by the files in them: an empty one left behind harms nobody.
+        if (it.fileInfo().isDir()) {
+            continue;
+        } else if (rel.endsWith(QLatin1String(".cat"))) {
+            QByteArray listing;
+            for (const CatalogEntryInfo& e : ListCatalog(path)) {
+                const QString out = dir + QStringLiteral("/../entry.tmp");
+                listing += e.name.toUtf8() + '\n';
+                if (ExtractArchiveFile(path + QStringLiteral("::") + e.name, out, false, false)) {
+                    QFile f(out);
+                    f.open(QIODevice::ReadOnly);
+                    listing += f.readAll() + '\n';
+                    QFile::remove(out);
+                } else {
+                    listing += "<unreadable>\n";
+                }
+            }
+            s[rel] = listing;
+        } else if (QStringList{"pck", "pbd", "pbb"}.contains(it.fileInfo().suffix())) {
+            const QString out = dir + QStringLiteral("/../entry.tmp");
+            UnpackDiskFile(path, out);
+            QFile f(out);
+            f.open(QIODevice::ReadOnly);
+            s[rel] = f.readAll();
+            QFile::remove(out);
+        } else if (!rel.endsWith(QLatin1String(".dat")) || rel.startsWith(QLatin1String("Slipway"))) {
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            s[rel] = f.readAll();
+        }
+    }
+    return s;
+}
+
+QString firstDifference(const Snapshot& a, const Snapshot& b)
+{
+    for (const auto& [k, v] : a) {
+        auto it = b.find(k);
+        if (it == b.end())
+            return k + QStringLiteral(" is missing");
+        if (it->second != v)
+            return k + QStringLiteral(" differs");
+    }
+    for (const auto& [k, v] : b)
+        if (!a.count(k))
+            return k + QStringLiteral(" is new");
+    return QString();
+}
+
+bool copyTree(const QString& from, const QString& to)
+{
+    QDir().mkpath(to);
+    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(path);
+        if (it.fileInfo().isDir() ? !QDir().mkpath(target) : !QFile::copy(path, target))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyStepFails_data();
+    void everyStepFails();
+    void leftoverJournalIsRolledBack();
+    void secondWriterIsRefused();
+};
+
+using Operation = std::function<bool(InstallerEngine&, const QStringList& packages)>;
+Q_DECLARE_METATYPE(Operation)
+
+void TestFaults::everyStepFails_data()
+{
+    using E = InstallerEngine;
+    using P = const QStringList;
+    QTest::addColumn<Operation>("prepare");
+    QTest::addColumn<Operation>("operation");
+    const Operation one = [](E& e, P& p) {
+        return e.install(p.at(0), nullptr, false).status == 0 && e.updateMod();
+    };
+    QTest::newRow("install") << Operation() << Operation([](E& e, P& p) {
+        return e.install(p.at(0), nullptr, false).status == 0;
+    });
+    QTest::newRow("update mod") << Operation([](E& e, P& p) {
+        return e.install(p.at(0), nullptr, false).status == 0 && e.updateMod() &&
+               e.install(p.at(1), nullptr, false).status == 0;
+    }) << Operation([](E& e, P&) { return e.updateMod(); });
+    QTest::newRow("uninstall") << one << Operation([](E& e, P&) { return e.uninstallShip(0, false); });
+    QTest::newRow("disable") << one << Operation([](E& e, P&) { return e.setShipEnabled(0, false); });
+}
+
+void TestFaults::everyStepFails()
+{
+    QFETCH(Operation, prepare);
+    QFETCH(Operation, operation);
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    QVERIFY(!packages.isEmpty());
+    if (prepare) {
+        QVERIFY(prepare(f.makeEngine(false), packages));
+        f.engine.reset();
+    }
+    const QString pristine = f.root.filePath(QStringLiteral("pristine"));
+    QVERIFY(copyTree(f.gameDir, pristine));
+    const Snapshot before = snapshot(f.gameDir);
+
+    // A clean run: how many steps there are, and what "done" looks like.
+    fio::resetCount();
+    QVERIFY(operation(f.makeEngine(false), packages));
+    f.engine.reset();
+    const long steps = fio::callCount();
+    const Snapshot done = snapshot(f.gameDir);
+    QVERIFY(steps > 10);
+
+    static const int errors[] = {ENOSPC, EIO, EACCES};
+    const long only = qEnvironmentVariableIntValue("VEGA_FAULT_STEP");
+    for (long step = only > 0 ? only : 1; step <= (only > 0 ? only : steps); ++step) {
+        QVERIFY(QDir(f.gameDir).removeRecursively() && copyTree(pristine, f.gameDir));
+        InstallerEngine& e = f.makeEngine(false);
+        fio::injectFault(step, errors[step % 3]);
+        const bool ok = operation(e, packages);
+        const bool fired = fio::faultFired();
+        fio::clearFault();
+        f.engine.reset();
+        const Snapshot after = snapshot(f.gameDir);
+        if (only > 0)
+            qDebug().noquote() << f.logLines.join(QLatin1Char('\n'));
+        const QString diff = firstDifference(ok ? done : before, after);
+        QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("fault at step %1 of %2 (%3): %4")
+                                                 .arg(step)
+                                                 .arg(steps)
+                                                 .arg(ok ? "reported done" : "reported failed")
+                                                 .arg(diff)));
+        Q_UNUSED(fired);
+        QVERIFY(!QFileInfo::exists(GameChange::journalDir(f.gameDir)));
+    }
+}
+
+void TestFaults::leftoverJournalIsRolledBack()
+{
+    // A change cut off in the middle (as by a kill): the next program to open the
+    // game directory puts it back.
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    const Snapshot before = snapshot(f.gameDir);
+    {
+        GameChange change(f.gameDir);
+        QVERIFY(change.ok());
+        QFile pkg(packages.at(0));
+        QVERIFY(EnsureCatalog(f.modCatalog()));
+        QVERIFY(AddArchiveFile(pkg, f.modCatalog() + QStringLiteral("::objects/x.bod"), true));
+        QVERIFY(RemoveArchiveFile(f.gameDir + QStringLiteral("/vega.exe")));
+        QVERIFY(snapshot(f.gameDir) != before);
+        // Left open on purpose: what a killed process leaves behind.
+        QString report;
+        QCOMPARE(GameChange::recover(f.gameDir, &report), 1);
+        change.rollback();
+    }
+    QCOMPARE(firstDifference(before, snapshot(f.gameDir)), QString());
+    QVERIFY(!QFileInfo::exists(GameChange::journalDir(f.gameDir)));
+}
+
+void TestFaults::secondWriterIsRefused()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    InstallerEngine& first = f.makeEngine(false);
+    QVERIFY(first.writeRefusal().isEmpty());
+    InstallerEngine second(f.services(false), f.settings);
+    second.setGameDir(f.gameDir); // the same process counts too: two windows, two engines
+    QVERIFY(!second.writeRefusal().isEmpty());
+    const Snapshot before = snapshot(f.gameDir);
+    const InstallResult r = second.install(packages.at(0), nullptr, false);
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.error.contains(QStringLiteral("is being changed by")), qPrintable(r.error));
+    QCOMPARE(firstDifference(before, snapshot(f.gameDir)), QString());
+    f.engine.reset(); // the first writer closes: the lock is free again
+    second.setGameDir(f.gameDir);
+    QVERIFY(second.writeRefusal().isEmpty());
+    QCOMPARE(second.install(packages.at(0), nullptr, false).status, 0);
+}
+
+QTEST_GUILESS_MAIN(TestFaults)
+#include "tst_faults.moc"
