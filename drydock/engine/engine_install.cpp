@@ -118,6 +118,8 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
         log(QStringLiteral("(INSTALL) No game directory selected"));
         return result;
     }
+    if (refusedForBrokenRegistry(QStringLiteral("(INSTALL) "), &result.error, showMessages))
+        return result;
     // A mod the running game holds cannot take the files; nothing may be registered then.
     if (!modWritable(QStringLiteral("(INSTALL) "), &result.error))
         return result;

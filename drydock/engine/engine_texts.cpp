@@ -179,6 +179,8 @@ bool InstallerEngine::updateMod()
         log(QStringLiteral("(UPDATEMOD) No game directory selected"));
         return false;
     }
+    if (refusedForBrokenRegistry(QStringLiteral("(UPDATEMOD) ")))
+        return false;
     // Checked first: a mod the running game holds must leave everything as it was.
     if (!modWritable(QStringLiteral("(UPDATEMOD) ")))
         return false;
