@@ -108,7 +108,7 @@ QString blockLineFault(QStringView line, const KeyValue& kv)
     }
     if (key == QLatin1String("Dummy:"))
         return value.contains(QLatin1Char(':')) ? QString()
-                                                 : QStringLiteral("Dummy is not section:data");
+                                                : QStringLiteral("Dummy is not section:data");
     if (key == QLatin1String("Component:"))
         return value.count(QLatin1Char(';')) >= 2
                    ? QString()
@@ -216,12 +216,14 @@ public:
             fault(1, QStringLiteral("the file is empty"));
         if (m_current) {
             fault(m_blockLine,
-                  QStringLiteral("the ship block that begins here is cut off by the end of the file"));
+                  QStringLiteral(
+                      "the ship block that begins here is cut off by the end of the file"));
             m_status.lostBlocks.append(m_registry.Ships.size());
         }
         // Editors that drop the last line end leave the closing line whole.
         if (m_lineNumber > 0 && !m_lastLineEnded && !m_lastLineCloses)
-            fault(m_lineNumber, QStringLiteral("the last line has no line end: the file is cut off"));
+            fault(m_lineNumber,
+                  QStringLiteral("the last line has no line end: the file is cut off"));
         return std::move(m_status);
     }
 
@@ -474,8 +476,8 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
     if (!file.open(QIODevice::ReadOnly)) {
         // Unreadable is not "no ships": writing over it would lose them all.
         result.state = RegistryReadStatus::Broken;
-        result.reason = QStringLiteral("cannot be opened (") + file.errorString() +
-                        QLatin1Char(')');
+        result.reason =
+            QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')');
         result.brokenLines = 1;
         if (status)
             *status = result;

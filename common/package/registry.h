@@ -35,7 +35,7 @@ struct RegistryReadStatus
 {
     enum State { Missing, Whole, Broken };
     State state = Missing;
-    int line = 0;   // first broken line, from 1; 0 when the file could not be opened or read
+    int line = 0;   // first broken line, from 1; 0 when the file could not be opened
     QString reason; // why, for logs and messages
     int brokenLines = 0;
     // Positions in Ships at which a block that never closed stood (it is not in the list).

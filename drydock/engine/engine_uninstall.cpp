@@ -210,7 +210,8 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
     if (m_gameDir.isEmpty() || index < 0 || index >= m_registry.Ships.size() ||
         m_registry.Ships.at(index).Deleted != 0)
         return false;
-    if (refusedForBrokenRegistry(enabled ? QStringLiteral("(ENABLE) ") : QStringLiteral("(DISABLE) ")))
+    if (refusedForBrokenRegistry(enabled ? QStringLiteral("(ENABLE) ")
+                                         : QStringLiteral("(DISABLE) ")))
         return false;
     if (m_registry.Ships.at(index).Enabled == enabled)
         return true;

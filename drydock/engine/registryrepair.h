@@ -34,5 +34,4 @@ struct RegistryRepair
 };
 
 // tempDir: a scratch folder for the text page taken out of the mod.
-RegistryRepair RepairRegistry(const QString& gameDir, const QString& tempDir,
-                              const QDateTime& now);
+RegistryRepair RepairRegistry(const QString& gameDir, const QString& tempDir, const QDateTime& now);

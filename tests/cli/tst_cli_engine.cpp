@@ -351,8 +351,8 @@ private slots:
 
         r = cli({"list", m_game});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("300\tinstalled\tyes\t") + kMerganser +
-                            "\n301\twaiting\t-\t\t\t\n");
+        QCOMPARE(r.out,
+                 QByteArray("300\tinstalled\tyes\t") + kMerganser + "\n301\twaiting\t-\t\t\t\n");
         QCOMPARE(cli({"registry", "repair", m_game}).out,
                  QDir::toNativeSeparators(path).toLocal8Bit() +
                      " reads whole: nothing to repair\n");

@@ -783,8 +783,8 @@ void TestInstall::brokenRegistryRefusesChanges()
     QVERIFY(!engine.updateMod());
     QVERIFY(!engine.createMod());
     QVERIFY(!engine.saveRegistry());
-    QCOMPARE(f.logStartingWith(QStringLiteral("(INSTALL) Refused, the registry is broken: ")).size(),
-             1);
+    QCOMPARE(
+        f.logStartingWith(QStringLiteral("(INSTALL) Refused, the registry is broken: ")).size(), 1);
     QCOMPARE(readFile(f.registryFile()), text);
     QCOMPARE(f.modEntries(), entriesBefore);
 }

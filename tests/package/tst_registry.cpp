@@ -284,17 +284,15 @@ private slots:
         QTest::newRow("random bytes") << noise << 1 << QString() << 0;
         QTest::newRow("binary zeros") << QByteArray(64, '\0') << 1 << QStringLiteral("NUL") << 0;
         QTest::newRow("empty") << QByteArray() << 1 << QStringLiteral("empty") << 0;
-        QTest::newRow("cut in half") << sample.left(sample.size() / 2) << 6
-                                     << QStringLiteral("cut off") << 0;
-        QTest::newRow("cut in the last block")
-            << sample.left(sample.indexOf("Name: Plain") + 9) << 36 << QStringLiteral("cut off")
-            << 2;
+        QTest::newRow("cut in half")
+            << sample.left(sample.size() / 2) << 6 << QStringLiteral("cut off") << 0;
+        QTest::newRow("cut in the last block") << sample.left(sample.indexOf("Name: Plain") + 9)
+                                               << 36 << QStringLiteral("cut off") << 2;
         QTest::newRow("cut in the header")
-            << sample.left(sample.indexOf("Mod: ") + 6) << 2 << QStringLiteral("no line end")
-            << 0;
-        QTest::newRow("bad number") << QByteArray(sample).replace("UpdateTime: 1700000000",
-                                                                  "UpdateTime: 17OO")
-                                    << 3 << QStringLiteral("UpdateTime") << 3;
+            << sample.left(sample.indexOf("Mod: ") + 6) << 2 << QStringLiteral("no line end") << 0;
+        QTest::newRow("bad number")
+            << QByteArray(sample).replace("UpdateTime: 1700000000", "UpdateTime: 17OO") << 3
+            << QStringLiteral("UpdateTime") << 3;
         QTest::newRow("bad file line")
             << QByteArray(sample).replace("Files: 400 4000", "Files: 400") << 29
             << QStringLiteral("Files") << 3;
@@ -332,7 +330,8 @@ private slots:
         QCOMPARE(fromFile.line, status.line);
         QCOMPARE(RegistryText(read), RegistryText(parsed));
         if (line != 0)
-            QVERIFY(fromFile.message(file.fileName()).contains(QStringLiteral(": line %1: ").arg(line)));
+            QVERIFY(fromFile.message(file.fileName())
+                        .contains(QStringLiteral(": line %1: ").arg(line)));
     }
 
     // Each write keeps the file it replaces, but only a copy that reads whole.
