@@ -1,11 +1,11 @@
 #include "registry.h"
 
-#include "safefile.h"
-
 #include "fileutils.h"
+#include "safefile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <optional>
 
@@ -46,8 +46,86 @@ PackageFile parseFileEntry(QStringView value)
     return file;
 }
 
+bool isInt(QStringView text)
+{
+    bool ok = false;
+    (void)text.toInt(&ok);
+    return ok;
+}
+
+// What the writer makes of a key it does not know: "Key: value" with a plain word.
+bool looksLikeKey(QStringView key)
+{
+    if (key.size() < 2 || !key.endsWith(QLatin1Char(':')) || !key.front().isLetter())
+        return false;
+    for (QChar c : key.chopped(1))
+        if (!c.isLetterOrNumber())
+            return false;
+    return true;
+}
+
+bool isHeaderKey(QStringView key)
+{
+    return key == QLatin1String("InstallerVersion:") || key == QLatin1String("BaseFakePatch:") ||
+           key == QLatin1String("Mod:") || key == QLatin1String("UpdateTime:") ||
+           key == QLatin1String("Buffer:");
+}
+
+bool isFlagLine(QStringView line)
+{
+    for (const char* race : kShipyardRaces)
+        if (line == QLatin1String(race))
+            return true;
+    return line == QLatin1String("Disabled") || line == QLatin1String("NotChecked");
+}
+
+// Why a line inside a block does not read as the writer writes it; empty when it does.
+QString blockLineFault(QStringView line, const KeyValue& kv)
+{
+    if (isFlagLine(line))
+        return {};
+    const QStringView key = kv.key;
+    const QStringView value = kv.value;
+    if (key == QLatin1String("OriginalDesc:"))
+        return isInt(value) ? QString() : QStringLiteral("OriginalDesc is not a number");
+    if (key == QLatin1String("Text:")) {
+        const qsizetype first = value.indexOf(QLatin1Char(':'));
+        if (first < 0 || value.indexOf(QLatin1Char(':'), first + 1) < 0 ||
+            !isInt(value.left(first)))
+            return QStringLiteral("Text is not language:name:description");
+        return {};
+    }
+    if (key == QLatin1String("SceneFile:") || key == QLatin1String("CockpitFile:") ||
+        key == QLatin1String("Model:") || key == QLatin1String("Files:") ||
+        key == QLatin1String("Script:")) {
+        const KeyValue size = splitLine(value);
+        const KeyValue time = splitLine(size.value);
+        bool timeOk = false;
+        (void)time.key.toUInt(&timeOk);
+        if (!isInt(size.key) || !timeOk || size.value.indexOf(QLatin1Char(' ')) < 0)
+            return key.chopped(1).toString() + QStringLiteral(" is not size time name");
+        return {};
+    }
+    if (key == QLatin1String("Dummy:"))
+        return value.contains(QLatin1Char(':')) ? QString()
+                                                : QStringLiteral("Dummy is not section:data");
+    if (key == QLatin1String("Component:"))
+        return value.count(QLatin1Char(';')) >= 2
+                   ? QString()
+                   : QStringLiteral("Component is not three ;-separated parts");
+    if (isHeaderKey(key))
+        return QStringLiteral("a header line inside a ship block");
+    if (key == QLatin1String("Deleted:"))
+        return QStringLiteral("a placeholder inside a ship block");
+    // Name, Version, Comment, ... take any text, and so do keys of other layouts.
+    if (looksLikeKey(key) && line.size() > key.size() && line.at(key.size()) == QLatin1Char(' '))
+        return {};
+    return QStringLiteral("unknown line in a ship block");
+}
+
 // Applies the reader's rules line by line, so that a file can be streamed and a
-// byte array parsed by the same code.
+// byte array parsed by the same code. The records it keeps do not depend on the
+// damage it reports.
 class RegistryParser
 {
 public:
@@ -57,54 +135,130 @@ public:
         m_registry.Ships.clear();
         m_registry.Buffer = 0;
         m_registry.InstallerVersion = 0;
+        m_status.state = RegistryReadStatus::Whole;
     }
 
-    void addLine(QByteArrayView bytes)
+    // ended: the line had its LF.
+    void addLine(QByteArrayView bytes, bool ended)
     {
+        ++m_lineNumber;
+        m_lastLineEnded = ended;
         if (bytes.endsWith('\r'))
             bytes.chop(1);
+        if (bytes.contains('\0'))
+            fault(m_lineNumber, QStringLiteral("not text (NUL byte)"));
         const QString line = QString::fromLocal8Bit(bytes);
+        m_lastLineCloses = line == QLatin1String("</ship>");
         const KeyValue kv = splitLine(line);
 
+        if (m_current && line != QLatin1String("<ship>") && line != QLatin1String("</ship>")) {
+            const QString why = blockLineFault(line, kv);
+            if (!why.isEmpty())
+                fault(m_lineNumber, why);
+        }
+
         if (kv.key == QLatin1String("InstallerVersion:")) {
-            m_registry.InstallerVersion = kv.value.toDouble();
+            bool ok = false;
+            m_registry.InstallerVersion = kv.value.toDouble(&ok);
+            header(kv.key, ok);
         } else if (kv.key == QLatin1String("BaseFakePatch:")) {
             m_registry.BaseFakePatch = kv.value.toInt();
+            header(kv.key, isInt(kv.value));
         } else if (kv.key == QLatin1String("Mod:")) {
             m_registry.ModName = kv.value.toString();
+            header(kv.key, true);
         } else if (kv.key == QLatin1String("UpdateTime:")) {
             m_registry.UpdateTime = kv.value.toInt();
+            header(kv.key, isInt(kv.value));
         } else if (kv.key == QLatin1String("Buffer:")) {
             m_registry.Buffer = kv.value.toInt();
+            header(kv.key, isInt(kv.value));
             WriteLog(m_programDir, m_logName,
                      QStringLiteral("Reading buffer to: ") + QString::number(m_registry.Buffer));
         } else if (kv.key == QLatin1String("Deleted:")) {
             ShipPackage placeholder;
             placeholder.Deleted = kv.value.toInt();
+            if (!m_current && !isInt(kv.value))
+                fault(m_lineNumber, QStringLiteral("Deleted is not a number"));
             if (placeholder.Deleted == 0)
                 placeholder.Deleted = 1;
             m_registry.Ships.append(std::move(placeholder));
         } else if (line == QLatin1String("<ship>")) {
             // An unclosed block before this one is dropped, like one cut off at the end.
+            if (m_current) {
+                fault(m_lineNumber, QStringLiteral("a ship block begins before the one at line "
+                                                   "%1 is closed")
+                                        .arg(m_blockLine));
+                m_status.lostBlocks.append(m_registry.Ships.size());
+            }
             m_current.emplace();
             m_current->Enabled = true;
             m_current->Changed = true;
+            m_blockLine = m_lineNumber;
         } else if (line == QLatin1String("</ship>")) {
             // Lines after the block must not reach the ship already in the list.
             if (m_current) {
                 m_registry.Ships.append(std::move(*m_current));
                 m_current.reset();
+            } else {
+                fault(m_lineNumber, QStringLiteral("</ship> without a ship block"));
             }
         } else if (m_current) {
             ParseRegistryLine(line, *m_current);
+        } else if (!line.trimmed().isEmpty()) {
+            fault(m_lineNumber, QStringLiteral("unknown line outside a ship block"));
         }
     }
 
+    RegistryReadStatus finish()
+    {
+        if (m_lineNumber == 0)
+            fault(1, QStringLiteral("the file is empty"));
+        if (m_current) {
+            fault(m_blockLine,
+                  QStringLiteral(
+                      "the ship block that begins here is cut off by the end of the file"));
+            m_status.lostBlocks.append(m_registry.Ships.size());
+        }
+        // Editors that drop the last line end leave the closing line whole.
+        if (m_lineNumber > 0 && !m_lastLineEnded && !m_lastLineCloses)
+            fault(m_lineNumber,
+                  QStringLiteral("the last line has no line end: the file is cut off"));
+        return std::move(m_status);
+    }
+
+    // A read that stopped short of the end.
+    void readFailed(const QString& why) { fault(m_lineNumber + 1, why); }
+
 private:
+    void fault(int line, const QString& why)
+    {
+        ++m_status.brokenLines;
+        if (m_status.state != RegistryReadStatus::Broken || line < m_status.line) {
+            m_status.state = RegistryReadStatus::Broken;
+            m_status.line = line;
+            m_status.reason = why;
+        }
+    }
+
+    void header(QStringView key, bool valueOk)
+    {
+        if (m_current)
+            return; // reported by the block check
+        if (!valueOk)
+            fault(m_lineNumber, key.chopped(1).toString() + QStringLiteral(" is not a number"));
+        m_status.headerKeys.append(key.toString());
+    }
+
     ShipRegistry& m_registry;
     const QString& m_programDir;
     const QString& m_logName;
     std::optional<ShipPackage> m_current;
+    RegistryReadStatus m_status;
+    int m_lineNumber = 0;
+    int m_blockLine = 0;
+    bool m_lastLineEnded = true;
+    bool m_lastLineCloses = false;
 };
 
 // One-line values must not carry a line break of their own.
@@ -112,6 +266,7 @@ QString oneLine(QString text)
 {
     text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text.replace(QChar(0), QLatin1Char(' '));
     return text;
 }
 
@@ -276,34 +431,74 @@ void ParseRegistryLine(const QString& line, ShipPackage& package)
     }
 }
 
-void ParseRegistryText(const QByteArray& text, ShipRegistry& registry, const QString& programDir,
-                       const QString& logName)
+RegistryReadStatus ParseRegistryText(const QByteArray& text, ShipRegistry& registry,
+                                     const QString& programDir, const QString& logName)
 {
     RegistryParser parser(registry, programDir, logName);
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = text.indexOf('\n', start);
-        if (end < 0)
+        const bool ended = end >= 0;
+        if (!ended)
             end = text.size();
-        parser.addLine(QByteArrayView(text.constData() + start, end - start));
+        parser.addLine(QByteArrayView(text.constData() + start, end - start), ended);
         start = end + 1;
     }
+    return parser.finish();
+}
+
+QString RegistryReadStatus::message(const QString& file) const
+{
+    const QString where = QDir::toNativeSeparators(file);
+    if (state != Broken)
+        return where;
+    if (line <= 0)
+        return where + QStringLiteral(": ") + reason;
+    return where + QStringLiteral(": line %1: ").arg(line) + reason;
+}
+
+QString RegistryPath(const QString& baseDir)
+{
+    return baseDir + kRegistryFile;
 }
 
 bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString& programDir,
-                  const QString& logName)
+                  const QString& logName, RegistryReadStatus* status)
 {
     registry.Ships.clear();
-    QFile file(baseDir + kRegistryFile);
-    if (!file.open(QIODevice::ReadOnly))
+    RegistryReadStatus result;
+    QFile file(RegistryPath(baseDir));
+    if (!file.exists()) {
+        if (status)
+            *status = result;
         return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Unreadable is not "no ships": writing over it would lose them all.
+        result.state = RegistryReadStatus::Broken;
+        result.reason =
+            QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')');
+        result.brokenLines = 1;
+        if (status)
+            *status = result;
+        return false;
+    }
     RegistryParser parser(registry, programDir, logName);
     while (!file.atEnd()) {
         QByteArray line = file.readLine();
-        if (line.endsWith('\n'))
+        if (line.isEmpty() && file.error() != QFileDevice::NoError)
+            break;
+        const bool ended = line.endsWith('\n');
+        if (ended)
             line.chop(1);
-        parser.addLine(line);
+        parser.addLine(line, ended);
     }
+    if (file.error() != QFileDevice::NoError)
+        parser.readFailed(QStringLiteral("cannot be read (") + file.errorString() +
+                          QLatin1Char(')'));
+    result = parser.finish();
+    if (status)
+        *status = std::move(result);
     return true;
 }
 
@@ -327,19 +522,38 @@ QByteArray RegistryText(const ShipRegistry& registry)
 }
 
 bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const QString& programDir,
-                   const QString& logName)
+                   const QString& logName, QString* error)
 {
+    auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
     // A game folder that has gone away is not recreated.
     QDir base(baseDir);
     if (baseDir.isEmpty() || !base.exists())
-        return false;
-    if (!MakeDirChecked(baseDir + QStringLiteral("/Slipway")))
+        return fail(QDir::toNativeSeparators(baseDir) + QStringLiteral(": no such folder"));
+    const QString slipway = baseDir + QStringLiteral("/Slipway");
+    if (!base.exists(QStringLiteral("Slipway")) && !MakeDirChecked(slipway, error))
         return false;
 
     if (writesBuffer(registry.Buffer))
         WriteLog(programDir, logName,
                  QStringLiteral("Writing Buffer to: ") + QString::number(registry.Buffer));
 
-    const QByteArray text = RegistryText(registry);
-    return WriteFileAtomic(baseDir + kRegistryFile, text);
+    const QString path = RegistryPath(baseDir);
+    if (QFileInfo(path).isFile()) {
+        // The bytes checked are the bytes kept: only a copy that reads whole is good.
+        QFile old(path);
+        if (!old.open(QIODevice::ReadOnly))
+            return fail(QDir::toNativeSeparators(path) + QStringLiteral(": cannot be read (") +
+                        old.errorString() + QLatin1Char(')'));
+        const QByteArray previous = old.readAll();
+        old.close();
+        ShipRegistry scratch;
+        if (!ParseRegistryText(previous, scratch).broken() &&
+            !WriteFileAtomic(path + QStringLiteral(".bak"), previous, error))
+            return false;
+    }
+    return WriteFileAtomic(path, RegistryText(registry), error);
 }

@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct ShipRegistry
 {
@@ -28,26 +29,62 @@ inline bool RegistryVersionMatches(double version)
     return static_cast<float>(version) == static_cast<float>(kRegistryVersion);
 }
 
+// How a read went. A file that exists but was not read whole must never be
+// written over: every ship it lists beyond the damage would be lost.
+struct RegistryReadStatus
+{
+    enum State { Missing, Whole, Broken };
+    State state = Missing;
+    int line = 0;   // first broken line, from 1; 0 when the file could not be opened
+    QString reason; // why, for logs and messages
+    int brokenLines = 0;
+    // Positions in Ships at which a block that never closed stood (it is not in the list).
+    QList<qsizetype> lostBlocks;
+    // The header keys met ("Mod:", "UpdateTime:", ...), so that a repair can tell a
+    // value that was read from one that was lost.
+    QStringList headerKeys;
+
+    bool broken() const { return state == Broken; }
+    // "<file>: line N: reason", or "<file>: reason" for a file that could not be read.
+    QString message(const QString& file) const;
+};
+
+// <baseDir>/Slipway/ships.dat
+QString RegistryPath(const QString& baseDir);
+
 // Reads <baseDir>/Slipway/ships.dat. The ship list is emptied first; when the file
-// is missing or unreadable it stays empty and the header values keep what they
-// were. Returns false in that case. A file without a "Buffer:" line means buffer 0.
-// With a log name, the buffer read is logged to <programDir>/log/<logName>.txt.
+// is missing or cannot be opened it stays empty and the header values keep what
+// they were. Returns false in that case. A file without a "Buffer:" line means
+// buffer 0. Every record that parses is kept also from a broken file; *status
+// tells whether the file was read whole. With a log name, the buffer read is
+// logged to <programDir>/log/<logName>.txt.
 bool ReadRegistry(const QString& baseDir, ShipRegistry& registry,
-                  const QString& programDir = QString(), const QString& logName = QString());
-// Rewrites <baseDir>/Slipway/ships.dat completely and atomically (written beside,
-// then renamed), creating "Slipway" when missing. False when it could not be
-// written; the old file is then intact. With a log name, a written buffer is logged.
+                  const QString& programDir = QString(), const QString& logName = QString(),
+                  RegistryReadStatus* status = nullptr);
+// Rewrites <baseDir>/Slipway/ships.dat completely and atomically, creating
+// "Slipway" when missing. The file it replaces is kept as ships.dat.bak when it
+// reads whole; a broken one never replaces an earlier good copy. False (with a
+// reason in *error) when it could not be written; the old file is then intact.
+// With a log name, a written buffer is logged.
 bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry,
-                   const QString& programDir = QString(), const QString& logName = QString());
+                   const QString& programDir = QString(), const QString& logName = QString(),
+                   QString* error = nullptr);
 // Parses registry text (for tests and fuzzing); the same rules as ReadRegistry.
 // LF ends a line and a trailing CR is dropped. A block cut off by the end of the
 // text is not added. A "Deleted:" value that is not a non-zero number reads as 1
 // (waiting for the purge): the slot keeps its place instead of becoming a live
 // ship without a name.
-void ParseRegistryText(const QByteArray& text, ShipRegistry& registry,
-                       const QString& programDir = QString(), const QString& logName = QString());
-// The file's bytes. Line breaks inside one-line values become blanks, so that no
-// value can end its line early and inject lines of its own.
+//
+// Broken, though what parses is kept: an empty text, a NUL byte, a line outside a
+// block that is not a header key, "Deleted:" or "<ship>", a block that does not
+// close, a line in a block that is neither a known line nor "Key: value" (keys
+// of other layouts are ignored), a number or field layout that does not parse,
+// and a last line without its line end (the writer ends every line).
+RegistryReadStatus ParseRegistryText(const QByteArray& text, ShipRegistry& registry,
+                                     const QString& programDir = QString(),
+                                     const QString& logName = QString());
+// The file's bytes. Line breaks and NUL bytes inside values become blanks, so that
+// no value can end its line early, inject lines of its own or read back as broken.
 QByteArray RegistryText(const ShipRegistry& registry);
 // Applies one line inside a "<ship>" block to the package; unknown lines are ignored.
 void ParseRegistryLine(const QString& line, ShipPackage& package);

@@ -94,6 +94,7 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
         // The game-language question may have chosen the extra text language.
         if (m_settings.textOption != textOption || m_settings.textCustom != textCustom)
             writeSettings();
+        m_engine->showBrokenRegistry();
     }
     slipway->fillBaseModBox();
     slipway->refreshList();
@@ -281,10 +282,12 @@ void DDrydock::Slot_GetDirectory()
     m_engine->installProgramScripts(dirs.current());
     writeSettings();
     m_engine->setGameDir(dirs.current());
+    m_engine->showBrokenRegistry();
     m_ui->slipway->fillBaseModBox();
     m_ui->slipway->refreshList();
     SetControls(true);
-    m_engine->setModChanged(true);
+    // Nothing can be regenerated from a broken registry; closing must not insist.
+    m_engine->setModChanged(!m_engine->registryBroken());
 }
 
 void DDrydock::Slot_ComboDir(const QString& dir)
@@ -322,6 +325,7 @@ void DDrydock::switchDirectory(const QString& dir)
     fillDirectoryBox();
     writeSettings();
     m_engine->setGameDir(dirs.current());
+    m_engine->showBrokenRegistry();
     m_ui->slipway->fillBaseModBox();
     m_ui->slipway->refreshList();
     m_engine->setModChanged(false);

@@ -72,5 +72,7 @@ enum : int {
     ViewScreenshot = 130,
     EditModeText = 143,
     EditModeCaption = 144,
+    BrokenRegistryCaption = 145,
+    BrokenRegistryText = 146,
 };
 } // namespace InstallerText

@@ -163,6 +163,8 @@ bool InstallerEngine::selectBaseMod(const QString& name)
     // Two spellings of "no base mod" are the same choice.
     if (m_gameDir.isEmpty() || name == m_baseMod || (!isRealMod(name) && !isRealMod(m_baseMod)))
         return false;
+    if (refusedForBrokenRegistry(QStringLiteral("(BASEMOD) ")))
+        return false;
     // A name from the command line: only a mod pair in the mods folder, and never
     // the installer's own mod, which would be copied into itself.
     if (isRealMod(name) && (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
@@ -195,7 +197,8 @@ bool InstallerEngine::selectBaseMod(const QString& name)
 
 bool InstallerEngine::redoBaseMod()
 {
-    if (m_gameDir.isEmpty() || !isRealMod(m_baseMod))
+    if (m_gameDir.isEmpty() || !isRealMod(m_baseMod) ||
+        refusedForBrokenRegistry(QStringLiteral("(BASEMOD) ")))
         return false;
     m_modChanged = true;
     for (ShipPackage& p : m_registry.Ships)
@@ -220,7 +223,7 @@ bool InstallerEngine::createMod()
             m_services.status->showStatus(QString());
         return ok;
     };
-    if (m_gameDir.isEmpty())
+    if (m_gameDir.isEmpty() || refusedForBrokenRegistry(QStringLiteral("(BASEMOD) ")))
         return finish(false);
 
     const QString modsDir = ResolvePath(m_gameDir, QStringLiteral("mods"));

@@ -114,6 +114,8 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
         log(QStringLiteral("(INSTALL) No game directory selected"));
         return result;
     }
+    if (refusedForBrokenRegistry(QStringLiteral("(INSTALL) "), &result.error, showMessages))
+        return result;
     // Everything the package does to the game directory is one change: a package
     // that fails, part-way or at the end, leaves the directory as it was.
     Change change(*this, QStringLiteral("(INSTALL) "));

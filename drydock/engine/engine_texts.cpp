@@ -180,6 +180,8 @@ bool InstallerEngine::updateMod()
         log(QStringLiteral("(UPDATEMOD) No game directory selected"));
         return false;
     }
+    if (refusedForBrokenRegistry(QStringLiteral("(UPDATEMOD) ")))
+        return false;
     // Checked first: a mod the running game holds must leave everything as it was.
     // Tables, texts, the registry's update time and the game's mod value change
     // together or not at all.

@@ -102,6 +102,8 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
     if (m_gameDir.isEmpty() || index < 0 || index >= m_registry.Ships.size() ||
         m_registry.Ships.at(index).Deleted != 0)
         return false;
+    if (refusedForBrokenRegistry(QStringLiteral("(UNINSTALL) "), nullptr, showMessages))
+        return false;
     // With the game holding the mod, the files would stay in it while the record
     // forgets them: refuse instead of leaving files that nothing owns.
     Change change(*this, QStringLiteral("(UNINSTALL) "));
@@ -211,6 +213,9 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
 {
     if (m_gameDir.isEmpty() || index < 0 || index >= m_registry.Ships.size() ||
         m_registry.Ships.at(index).Deleted != 0)
+        return false;
+    if (refusedForBrokenRegistry(enabled ? QStringLiteral("(ENABLE) ")
+                                         : QStringLiteral("(DISABLE) ")))
         return false;
     if (m_registry.Ships.at(index).Enabled == enabled)
         return true;

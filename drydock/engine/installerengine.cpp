@@ -6,6 +6,7 @@
 #include "fileutils.h"
 #include "gamedir.h"
 #include "safefile.h"
+#include "uiseams.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -139,6 +140,8 @@ void InstallerEngine::setGameDir(const QString& dir)
     m_queue.clear();
     m_baseMod.clear();
     m_previousBaseMod.clear();
+    m_registryBroken = false;
+    m_registryError.clear();
     m_lock.reset();
     m_writeRefusal.clear();
     if (dir.isEmpty())
@@ -160,11 +163,20 @@ void InstallerEngine::setGameDir(const QString& dir)
         if (recovered < 0)
             m_writeRefusal = report;
     }
-    const bool read = ReadRegistry(dir, m_registry, m_services.programDir,
-                                   m_settings.debugLog ? QStringLiteral("installer_debug") : QString());
+    RegistryReadStatus status;
+    const bool read =
+        ReadRegistry(dir, m_registry, m_services.programDir,
+                     m_settings.debugLog ? QStringLiteral("installer_debug") : QString(), &status);
+    if (status.broken()) {
+        m_registryBroken = true;
+        m_registryError = status.message(RegistryPath(dir));
+        log(QStringLiteral("(REGISTRY) The registry cannot be read whole, changes are refused: ") +
+            m_registryError);
+    }
     // A registry written by another installer version may come with older program
     // scripts in the games it knows: bring every known game directory up to date.
-    if (read && !RegistryVersionMatches(m_registry.InstallerVersion)) {
+    // A broken file's version says nothing.
+    if (read && !m_registryBroken && !RegistryVersionMatches(m_registry.InstallerVersion)) {
         log(QStringLiteral("Registry version %1 differs from %2, installing program scripts")
                 .arg(m_registry.InstallerVersion)
                 .arg(kRegistryVersion));
@@ -182,7 +194,7 @@ void InstallerEngine::setGameDir(const QString& dir)
 
 bool InstallerEngine::saveRegistry()
 {
-    if (m_gameDir.isEmpty())
+    if (m_gameDir.isEmpty() || refusedForBrokenRegistry(QStringLiteral("(REGISTRY) ")))
         return false;
     Change change(*this, QStringLiteral("(REGISTRY) "));
     if (!change.ok())
@@ -193,6 +205,27 @@ bool InstallerEngine::saveRegistry()
           QStringLiteral("(REGISTRY) Cannot write ") + m_gameDir +
               QStringLiteral("/Slipway/ships.dat"));
     return change.commit();
+}
+
+bool InstallerEngine::refusedForBrokenRegistry(const QString& tag, QString* error,
+                                               bool showMessages) const
+{
+    if (!m_registryBroken)
+        return false;
+    log(tag + QStringLiteral("Refused, the registry is broken: ") + m_registryError);
+    if (error)
+        *error = m_registryError;
+    if (showMessages)
+        showBrokenRegistry();
+    return true;
+}
+
+void InstallerEngine::showBrokenRegistry() const
+{
+    if (m_registryBroken && m_services.prompter)
+        m_services.prompter->ask(Prompter::Icon::Critical, installerText(145),
+                                 FormatText(installerText(146), m_registryError),
+                                 {installerText(29)});
 }
 
 int InstallerEngine::findShip(const QString& name, const QString& author) const

@@ -69,7 +69,15 @@ public:
     QString modCatalog() const; // <game>/mods/Hullwright.cat
     ShipRegistry& registry() { return m_registry; }
     const ShipRegistry& registry() const { return m_registry; }
+    // Never writes over a broken registry.
     bool saveRegistry();
+    // The registry exists but was not read whole: every change to the game directory
+    // is refused (and logged) until it is repaired, so that the ships it still lists
+    // are not written over. The error names the file and the broken line.
+    bool registryBroken() const { return m_registryBroken; }
+    QString registryError() const { return m_registryError; }
+    // The critical box about a broken registry, through the prompter.
+    void showBrokenRegistry() const;
     bool modChanged() const { return m_modChanged; }
     void setModChanged(bool changed) { m_modChanged = changed; }
     // Index of the installed (state 0) record of a ship, or -1.
@@ -191,6 +199,10 @@ private:
     // out because the disabled copy had them move from Slipway into the mod.
     void adoptLooseFiles(const ShipPackage& ship);
 
+    // True (with the refusal logged under the tag) while the registry is broken.
+    bool refusedForBrokenRegistry(const QString& tag, QString* error = nullptr,
+                                  bool showMessages = false) const;
+
     Services m_services;
     InstallerSettings& m_settings;
     QString m_gameDir;
@@ -201,4 +213,6 @@ private:
     bool m_modChanged = false;
     std::unique_ptr<GameDirLock> m_lock;
     QString m_writeRefusal;
+    bool m_registryBroken = false;
+    QString m_registryError;
 };

@@ -302,6 +302,63 @@ private slots:
         QVERIFY(!QFile::exists(m_game + "/03.cat"));
     }
 
+    // A registry that lost its header lines and its second block: the changing
+    // commands refuse it, list shows what is left, repair rebuilds from the mod.
+    void brokenRegistryAndRepair()
+    {
+        QVERIFY(installSamples());
+        QCOMPARE(cli({"update-mod", m_game}).code, 0);
+        const QString path = m_game + "/Slipway/ships.dat";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray text = file.readAll();
+        file.close();
+        text = QString::fromLatin1(text)
+                   .remove(QRegularExpression("(UpdateTime|Buffer): \\d+\n"))
+                   .toLatin1();
+        text.truncate(text.lastIndexOf("Name: Goosander") + 8);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        file.close();
+
+        Result r = cli({"install", m_game, m_samples[1]});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.startsWith("drydock-cli: " + path.toLocal8Bit() + ": line "), r.err);
+        r = cli({"list", m_game});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.out, QByteArray("-\tinstalled\tyes\t") + kMerganser + "\n");
+        QVERIFY(r.err.contains("cut off"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), text);
+        file.close();
+
+        r = cli({"registry", "repair", m_game});
+        QCOMPARE(r.code, 0);
+        const QString copy =
+            QRegularExpression("\nbroken copy\t(.*ships\\.dat\\.broken-\\d{8}-\\d{6})\n")
+                .match(QString::fromLocal8Bit(r.out))
+                .captured(1);
+        QVERIFY2(!copy.isEmpty(), r.out);
+        QFile broken(copy);
+        QVERIFY(broken.open(QIODevice::ReadOnly));
+        QCOMPARE(broken.readAll(), text);
+        QVERIFY(r.out.contains("\nrecords kept\t1\nplaceholders\t1\n"));
+        QVERIFY(r.out.contains("\nrecovered from the mod\tUpdateTime\n"));
+        QVERIFY(r.out.contains("\nrecovered from the mod\tBuffer\n"));
+        // Goosander's own files have lost their record; the part Merganser shares has not.
+        QVERIFY2(r.out.contains("\norphan\tobjects\\ships\\fighters\\goosander"), r.out);
+        QVERIFY(!r.out.contains("vale_engine") && !r.out.contains("\torphan\tt\\"));
+
+        r = cli({"list", m_game});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out,
+                 QByteArray("300\tinstalled\tyes\t") + kMerganser + "\n301\twaiting\t-\t\t\t\n");
+        QCOMPARE(cli({"registry", "repair", m_game}).out,
+                 QDir::toNativeSeparators(path).toLocal8Bit() +
+                     " reads whole: nothing to repair\n");
+        QCOMPARE(cli({"install", m_game, m_samples[1]}).code, 0);
+    }
+
     // The window's config.dat in the program folder turns the debug log on; the
     // command reads it and never rewrites it.
     void debugLogFromConfig()

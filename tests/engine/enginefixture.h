@@ -85,7 +85,7 @@ public:
 // shows what was filled in: installer text 39 reads "I39 %1|%2|%3".
 inline QStringList FixtureInstallerTexts()
 {
-    static const QSet<int> withValues = {23, 27, 39, 42, 137};
+    static const QSet<int> withValues = {23, 27, 39, 42, 137, 146};
     QStringList texts;
     for (int n = 0; n < 150; ++n)
         texts << (withValues.contains(n)

@@ -73,6 +73,7 @@ private slots:
     void refusedVersions();
     void failedPackageTakesBackItsFiles();
     void lockedModFailsCleanly();
+    void brokenRegistryRefusesChanges();
 };
 
 void TestInstall::installPlacesFilesAndRecord()
@@ -745,6 +746,48 @@ void TestInstall::lockedModFailsCleanly()
 
     // Released: the same package installs.
     QCOMPARE(engine.install(packages.at(1), nullptr, false).status, 0);
+}
+
+// A registry cut short must not be written over: every ship after the damage
+// would be lost, the intact ones before it too at the next save.
+void TestInstall::brokenRegistryRefusesChanges()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QStringList packages = f.samplePackages();
+    InstallerEngine& engine = f.makeEngine();
+    QCOMPARE(engine.install(packages.at(0), nullptr, false).status, 0);
+    QCOMPARE(engine.install(packages.at(1), nullptr, false).status, 0);
+    QVERIFY(engine.updateMod() && engine.saveRegistry());
+    QByteArray text = readFile(f.registryFile());
+    text.chop(text.size() - text.lastIndexOf("Name: ") - 8);
+    QFile file(f.registryFile());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    const QStringList entriesBefore = f.modEntries();
+
+    engine.setGameDir(f.gameDir);
+    QVERIFY(engine.registryBroken());
+    QVERIFY2(engine.registryError().contains(QStringLiteral("ships.dat: line ")),
+             qPrintable(engine.registryError()));
+    QCOMPARE(engine.registry().Ships.size(), 1); // the intact first ship is still listed
+    f.prompter.asked.clear();
+
+    const InstallResult r = engine.install(packages.at(1), nullptr, true);
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.error, engine.registryError());
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("I145"));
+    QVERIFY(f.prompter.asked.first().text.contains(engine.registryError()));
+    QVERIFY(!engine.uninstallShip(0, false));
+    QVERIFY(!engine.setShipEnabled(0, false));
+    QVERIFY(!engine.updateMod());
+    QVERIFY(!engine.createMod());
+    QVERIFY(!engine.saveRegistry());
+    QCOMPARE(
+        f.logStartingWith(QStringLiteral("(INSTALL) Refused, the registry is broken: ")).size(), 1);
+    QCOMPARE(readFile(f.registryFile()), text);
+    QCOMPARE(f.modEntries(), entriesBefore);
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

@@ -261,6 +261,103 @@ private slots:
         QCOMPARE(RegistryText(r), expected);
     }
 
+    // Damage must be told apart from what the writer (or a hand edit) leaves, and
+    // the records before it must survive; the file and the text readers agree.
+    void damage_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("line"); // 0: reads whole
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("kept");
+        const QByteArray sample(kSampleText);
+        QByteArray noise(512, '\0');
+        quint32 seed = 12345;
+        for (char& c : noise) {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 24);
+        }
+
+        QTest::newRow("valid") << sample << 0 << QString() << 3;
+        QTest::newRow("hand edit: CR LF, a key of another layout, no last line end")
+            << QByteArray("Mod: M\r\n\r\n<ship>\r\nName: A\r\nColour: red\r\n</ship>") << 0
+            << QString() << 1;
+        QTest::newRow("random bytes") << noise << 1 << QString() << 0;
+        QTest::newRow("binary zeros") << QByteArray(64, '\0') << 1 << QStringLiteral("NUL") << 0;
+        QTest::newRow("empty") << QByteArray() << 1 << QStringLiteral("empty") << 0;
+        QTest::newRow("cut in half")
+            << sample.left(sample.size() / 2) << 6 << QStringLiteral("cut off") << 0;
+        QTest::newRow("cut in the last block") << sample.left(sample.indexOf("Name: Plain") + 9)
+                                               << 36 << QStringLiteral("cut off") << 2;
+        QTest::newRow("cut in the header")
+            << sample.left(sample.indexOf("Mod: ") + 6) << 2 << QStringLiteral("no line end") << 0;
+        QTest::newRow("bad number")
+            << QByteArray(sample).replace("UpdateTime: 1700000000", "UpdateTime: 17OO") << 3
+            << QStringLiteral("UpdateTime") << 3;
+        QTest::newRow("bad file line")
+            << QByteArray(sample).replace("Files: 400 4000", "Files: 400") << 29
+            << QStringLiteral("Files") << 3;
+        QTest::newRow("lost closing line")
+            << QByteArray(sample).replace("</ship>\nDeleted", "Deleted") << 34
+            << QStringLiteral("placeholder") << 2;
+        QTest::newRow("stray line between blocks")
+            << QByteArray(sample).replace("Deleted: 2\n", "Deleted: 2\nName: Stray\n") << 36
+            << QStringLiteral("outside") << 3;
+    }
+
+    void damage()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(int, line);
+        QFETCH(QString, reason);
+        QFETCH(int, kept);
+        ShipRegistry parsed;
+        const RegistryReadStatus status = ParseRegistryText(input, parsed);
+        QCOMPARE(status.broken(), line != 0);
+        QCOMPARE(status.line, line);
+        QVERIFY2(status.reason.contains(reason), qPrintable(status.reason));
+        QCOMPARE(parsed.Ships.size(), kept);
+
+        QTemporaryDir game;
+        QVERIFY(QDir(game.path()).mkdir(QStringLiteral("Slipway")));
+        QFile file(RegistryPath(game.path()));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(input), input.size());
+        file.close();
+        ShipRegistry read;
+        RegistryReadStatus fromFile;
+        QVERIFY(ReadRegistry(game.path(), read, QString(), QString(), &fromFile));
+        QCOMPARE(fromFile.broken(), status.broken());
+        QCOMPARE(fromFile.line, status.line);
+        QCOMPARE(RegistryText(read), RegistryText(parsed));
+        if (line != 0)
+            QVERIFY(fromFile.message(file.fileName())
+                        .contains(QStringLiteral(": line %1: ").arg(line)));
+    }
+
+    // Each write keeps the file it replaces, but only a copy that reads whole.
+    void backupHoldsTheLastGoodFile()
+    {
+        QTemporaryDir game;
+        const QString path = RegistryPath(game.path());
+        ShipRegistry first = sampleRegistry();
+        QVERIFY(WriteRegistry(game.path(), first));
+        QVERIFY(!QFile::exists(path + QStringLiteral(".bak")));
+        ShipRegistry second = first;
+        second.Ships.removeLast();
+        QVERIFY(WriteRegistry(game.path(), second));
+        QCOMPARE(readAll(path + QStringLiteral(".bak")), QByteArray(kSampleText));
+        QCOMPARE(readAll(path), RegistryText(second));
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<ship>\nName: cut");
+        file.close();
+        QString error;
+        QVERIFY(WriteRegistry(game.path(), first, QString(), QString(), &error));
+        QCOMPARE(readAll(path + QStringLiteral(".bak")), QByteArray(kSampleText));
+        QCOMPARE(readAll(path), QByteArray(kSampleText));
+    }
+
     void commentWithTwoLineBreaks()
     {
         ShipRegistry r;
@@ -365,7 +462,8 @@ private slots:
         QCOMPARE(readAll(path), before);
         QCOMPARE(QDir(game.filePath(QStringLiteral("Slipway")))
                      .entryList(QDir::Files | QDir::Hidden | QDir::System),
-                 QStringList{QStringLiteral("ships.dat")});
+                 (QStringList{QStringLiteral("ships.dat"), QStringLiteral("ships.dat.bak")}));
+        QCOMPARE(readAll(path + QStringLiteral(".bak")), before);
         QVERIFY(WriteRegistry(game.path(), large));
 #endif
     }

@@ -222,6 +222,14 @@ int engineCommand(const QStringList& args)
         return cliFail(QDir::toNativeSeparators(gameDir) +
                        QStringLiteral(": not a game directory (no vega.exe)"));
     CliSession s(gameDir, p.sameId);
+    // Written over, a broken registry would lose every ship it still lists.
+    if (s.engine().registryBroken()) {
+        if (command == QLatin1String("list"))
+            list(s);
+        return cliFail(s.engine().registryError() +
+                       QStringLiteral("; nothing is changed until 'drydock-cli registry repair' "
+                                      "has rewritten it"));
+    }
     if (p.flags.contains(QLatin1String("--fake-patch")))
         s.settings().baseType = 1;
 

@@ -11,6 +11,7 @@ int gameCommand(const QStringList& args);    // game find | game extract GAMEDIR
 int tableCommand(const QStringList& args);   // table read GAMEDIR TABLE
 int textCommand(const QStringList& args);    // text GAMEDIR LANG PAGE ID
 int updatesCommand(const QStringList& args); // updates GAMEDIR [--install]
+int registryCommand(const QStringList& args); // registry repair GAMEDIR
 // install | list | uninstall | disable | enable | update-mod | base-mod | redo-base-mod,
 // with the command word itself as the first argument.
 int engineCommand(const QStringList& args);

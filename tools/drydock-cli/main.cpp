@@ -87,6 +87,12 @@ const char kUsage[] =
     "                                      newer ones into Downloads beside drydock-cli and\n"
     "                                      installs them, one line each as for install.\n"
     "                                      Exit 0 only when every check and install succeeded\n"
+    "  registry repair GAMEDIR             rewrite a registry that does not read whole (the\n"
+    "                                      changing commands refuse it): keeps the broken\n"
+    "                                      file as ships.dat.broken-<time> and every record\n"
+    "                                      that parses, keeps lost slots as waiting\n"
+    "                                      placeholders and prints what it did and the mod\n"
+    "                                      entries no record lists (orphan TAB entry)\n"
     "  --help                              show this text\n";
 
 void writeOut(const QByteArray& text)
@@ -398,6 +404,8 @@ int run(const QStringList& args)
         return textCommand(args.mid(1));
     if (command == QLatin1String("updates"))
         return updatesCommand(args.mid(1));
+    if (command == QLatin1String("registry"))
+        return registryCommand(args.mid(1));
     if (command == QLatin1String("install") || command == QLatin1String("list") ||
         command == QLatin1String("uninstall") || command == QLatin1String("disable") ||
         command == QLatin1String("enable") || command == QLatin1String("update-mod") ||
