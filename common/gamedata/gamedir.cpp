@@ -1,5 +1,7 @@
 #include "gamedir.h"
 
+#include "arc.h"
+
 #include "sysregistry.h"
 
 #include <QDir>
@@ -92,9 +94,17 @@ QString catalogPath(const QString& gameDir, int n)
     return ResolvePath(gameDir, CatalogName(n));
 }
 
-bool extractEntry(const QString& catalog, const QString& entry, const QString& destination)
+// `failed` is set when the catalogue holds the entry but it could not be
+// extracted: an older copy further down must not stand in for it.
+bool extractEntry(const QString& catalog, const QString& entry, const QString& destination,
+                  bool* failed)
 {
-    return ExtractArchiveFile(catalog + QStringLiteral("::") + entry, destination, false, false);
+    if (ExtractArchiveFile(catalog + QStringLiteral("::") + entry, destination, false, false))
+        return true;
+    const int code = LastArchiveError();
+    if (failed && code != ARC_E_NOENTRY && code != ARC_E_NOFILE && code != ARC_E_NODAT)
+        *failed = true;
+    return false;
 }
 
 } // namespace
@@ -169,7 +179,7 @@ bool IsModSelected(const QString& modName)
 }
 
 bool ExtractGameFile(const QString& gameDir, const QString& entry, const QString& destination,
-                     const QString& modName)
+                     const QString& modName, bool* failed)
 {
     const int count = CountCatalogs(gameDir);
     if (count == 0)
@@ -181,11 +191,11 @@ bool ExtractGameFile(const QString& gameDir, const QString& entry, const QString
             QFile::remove(dest);
         const QString modCatalog =
             ResolvePath(gameDir, QStringLiteral("mods/") + modName + QStringLiteral(".cat"));
-        if (extractEntry(modCatalog, entry, destination))
+        if (extractEntry(modCatalog, entry, destination, failed))
             return true;
     }
-    for (int n = count; n >= 1; --n) {
-        if (extractEntry(catalogPath(gameDir, n), entry, destination))
+    for (int n = count; n >= 1 && !(failed && *failed); --n) {
+        if (extractEntry(catalogPath(gameDir, n), entry, destination, failed))
             return true;
     }
     return false;

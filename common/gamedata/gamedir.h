@@ -56,9 +56,10 @@ bool IsModSelected(const QString& modName);
 // catalogue. With a selected mod name, <gameDir>/mods/<mod>.cat is tried first (and
 // an existing destination is deleted before, so a stale copy is never taken for a
 // result). False when no catalogue holds the entry; the destination is then not
-// written.
+// written. `failed`, when given, is set when a catalogue holds the entry but it
+// could not be extracted (no older copy is taken then).
 bool ExtractGameFile(const QString& gameDir, const QString& entry, const QString& destination,
-                     const QString& modName = QString());
+                     const QString& modName = QString(), bool* failed = nullptr);
 
 // Every entry name across the numbered catalogues, highest catalogue first; a name
 // found in a higher catalogue (compared without regard to case) is not taken again

@@ -238,7 +238,8 @@ int InstallerEngine::findShip(const QString& name, const QString& author) const
     return -1;
 }
 
-bool InstallerEngine::extractGameTable(const QString& entry, const QString& destination) const
+bool InstallerEngine::extractGameTable(const QString& entry, const QString& destination,
+                                       bool* failed) const
 {
     RemoveFileChecked(destination);
     // The Hullwright mod is never searched: the generators start from the game's own tables.
@@ -247,8 +248,13 @@ bool InstallerEngine::extractGameTable(const QString& entry, const QString& dest
             ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod + QStringLiteral(".cat"));
         if (ExtractArchiveFile(base + QStringLiteral("::") + entry, destination, false, false))
             return true;
+        const int code = LastArchiveError();
+        if (failed && code != ARC_E_NOENTRY && code != ARC_E_NOFILE && code != ARC_E_NODAT) {
+            *failed = true;
+            return false;
+        }
     }
-    return ExtractGameFile(m_gameDir, entry, destination);
+    return ExtractGameFile(m_gameDir, entry, destination, QString(), failed);
 }
 
 bool InstallerEngine::modWritable(const QString& tag, QString* error) const
@@ -284,15 +290,19 @@ bool InstallerEngine::modWritable(const QString& tag, QString* error) const
     return false;
 }
 
-QByteArray InstallerEngine::gameTableText(const QString& entry, const QString& tempName) const
+QByteArray InstallerEngine::gameTableText(const QString& entry, const QString& tempName)
 {
     const QString temp = m_services.programDir + QLatin1Char('/') + tempName;
     QByteArray text;
-    if (extractGameTable(entry, temp)) {
+    bool failed = false;
+    if (extractGameTable(entry, temp, &failed)) {
         QFile f(temp);
         if (f.open(QIODevice::ReadOnly))
             text = f.readAll();
+        failed = f.error() != QFileDevice::NoError;
     }
+    // A table that exists but cannot be read must not be replaced by an empty one.
+    check(!failed, QStringLiteral("(UPDATEMOD) Cannot read the game's ") + entry);
     RemoveFileChecked(temp);
     return text;
 }

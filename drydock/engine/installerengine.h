@@ -188,13 +188,14 @@ private:
     QString sharedText(int n) const;
     qint64 now() const;
     // Extracts a game table, base mod first when one is chosen, never the Hullwright mod.
-    bool extractGameTable(const QString& entry, const QString& destination) const;
+    bool extractGameTable(const QString& entry, const QString& destination,
+                          bool* failed = nullptr) const;
     // Makes sure the mod catalogue exists and can be written now (the game holds
     // it locked while it runs); logs why not under the given tag.
     bool modWritable(const QString& tag, QString* error = nullptr) const;
     // A game table's text through a temporary file in the program folder; empty
     // when no catalogue holds it.
-    QByteArray gameTableText(const QString& entry, const QString& tempName) const;
+    QByteArray gameTableText(const QString& entry, const QString& tempName);
     // An installed ship that replaced a disabled one: the files the reader left
     // out because the disabled copy had them move from Slipway into the mod.
     void adoptLooseFiles(const ShipPackage& ship);
