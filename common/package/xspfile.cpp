@@ -66,11 +66,54 @@ QString oneLine(QString value)
     return value;
 }
 
-bool isBareName(const QString& name)
+// What file systems take: a name component, and a whole path.
+constexpr qsizetype kMaxNameBytes = 255;
+constexpr qsizetype kMaxPathBytes = 4095;
+
+// The rule an embedded file's name breaks, or empty. A bare name (scripts, the
+// picture) must not hold a folder either.
+QString nameProblem(const QString& name, bool bare)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           !name.contains(QLatin1Char(':'));
+    if (name.isEmpty())
+        return QStringLiteral("empty name");
+    for (QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return QStringLiteral("control character in name");
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
+        name.contains(QLatin1Char(':')))
+        return QStringLiteral("name leaves its folder");
+    static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+    const QStringList parts = name.split(separator);
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".."))
+            return QStringLiteral("name leaves its folder");
+        if (part.toLocal8Bit().size() > kMaxNameBytes)
+            return QStringLiteral("name part longer than %1 bytes").arg(kMaxNameBytes);
+    }
+    if (bare && (parts.size() > 1 || name == QLatin1String(".")))
+        return QStringLiteral("name holds a folder");
+    return {};
+}
+
+// A name as a message shows it: control characters escaped, a long one cut short.
+QString shownName(const QString& name)
+{
+    QString shown;
+    for (QChar c : name.left(100)) {
+        if (c == QLatin1Char('\r'))
+            shown += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            shown += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            shown += QLatin1String("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    if (name.size() > 100)
+        shown += QStringLiteral("... (%1 characters)").arg(name.size());
+    return QLatin1Char('"') + shown + QLatin1Char('"');
 }
 
 class Reader
@@ -100,8 +143,11 @@ private:
     bool checkSize(qint64 size, const QString& what);
     bool skip(qint64 size);
     bool copyTo(QIODevice& out, qint64 size, qint64 block);
-    bool extractFile(const PackageFile& entry, int kind);
-    bool refuse(const QString& what, qint64 size);
+    bool extractFile(const PackageFile& entry, const QString& kindName, int kind);
+    bool refuse(const QString& kind, const QString& name, const QString& rule, qint64 size);
+    bool checkName(const QString& kind, const QString& name, const QString& dir, bool bare,
+                   qint64 size, bool& refused);
+    void problem(const QString& message);
 
     ShipPackage& m_pkg;
     const OpenPackageOptions& m_opt;
@@ -118,6 +164,7 @@ bool Reader::checkSize(qint64 size, const QString& what)
     if (size >= 0 && size <= m_in->size() - m_in->pos())
         return true;
     log(QStringLiteral("(OPENXSP) Invalid size for ") + what + QStringLiteral(", stopping."));
+    problem(what + QStringLiteral(": size beyond the end of the package"));
     m_result.status = PackageFailed;
     m_stop = true;
     return false;
@@ -146,19 +193,44 @@ bool Reader::copyTo(QIODevice& out, qint64 size, qint64 block)
     return written;
 }
 
-// Unsafe names are consumed but never written; the package then fails as a whole.
-bool Reader::refuse(const QString& what, qint64 size)
+void Reader::problem(const QString& message)
 {
-    log(QStringLiteral("(OPENXSP) Refusing unsafe file name: ") + what);
+    m_result.problems << message;
+    if (m_result.error.isEmpty())
+        m_result.error = message;
+}
+
+// Refused files are consumed but never written; the package then fails as a whole.
+bool Reader::refuse(const QString& kind, const QString& name, const QString& rule, qint64 size)
+{
+    const QString message = kind + QLatin1Char(' ') + shownName(name) + QStringLiteral(": ") + rule;
+    log(QStringLiteral("(OPENXSP) Refusing file: ") + message);
+    problem(message);
     m_unsafe = true;
     return skip(size);
 }
 
-bool Reader::extractFile(const PackageFile& entry, int kind)
+// The name's rules, and the path it makes below dir; false (with `refused` set to the
+// outcome of refuse()) when the file must not be written.
+bool Reader::checkName(const QString& kind, const QString& name, const QString& dir, bool bare,
+                       qint64 size, bool& refused)
+{
+    QString rule = nameProblem(name, bare);
+    if (rule.isEmpty() && (dir + QLatin1Char('/') + name).toLocal8Bit().size() > kMaxPathBytes)
+        rule = QStringLiteral("path longer than %1 bytes").arg(kMaxPathBytes);
+    if (rule.isEmpty())
+        return true;
+    refused = refuse(kind, name, rule, size);
+    return false;
+}
+
+bool Reader::extractFile(const PackageFile& entry, const QString& kindName, int kind)
 {
     const QString& name = entry.Name;
-    if (!IsSafeEntryName(name))
-        return refuse(name, entry.Size);
+    // Also below the mod catalogue: disabling a ship moves its files into the folder.
+    bool refused = true;
+    if (!checkName(kindName, name, m_targetDir, false, entry.Size, refused))
+        return refused;
     const bool toArchive = m_opt.installed && !m_opt.modCatalog.isEmpty();
     if (m_opt.installed) {
         if (!IsFileWanted(m_opt.installed, entry, kind))
@@ -192,7 +264,8 @@ bool Reader::extractFile(const PackageFile& entry, int kind)
         MakePath(m_targetDir, name.left(slash));
     QSaveFile out(m_targetDir + QLatin1Char('/') + name);
     if (!out.open(QIODevice::WriteOnly))
-        return skip(entry.Size);
+        return refuse(kindName, name, QStringLiteral("cannot be written: ") + out.errorString(),
+                      entry.Size);
     if (copyTo(out, entry.Size, kPlainBlock))
         out.commit();
     return true;
@@ -277,8 +350,10 @@ bool Reader::handle(const QString& key, const QString& value)
         QString picture = m_pkg.Name + QLatin1Char('-') + m_pkg.Author;
         picture.remove(QLatin1Char(' ')).remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
         picture += QLatin1Char('.') + ext;
-        if (!isBareName(picture))
-            return refuse(picture, size);
+        bool refused = true;
+        if (!checkName(QStringLiteral("screenshot"), picture,
+                       m_targetDir + QStringLiteral("/ShipPics"), true, size, refused))
+            return refused;
         MakePath(m_targetDir, QStringLiteral("ShipPics"));
         status(5, picture);
         QSaveFile out(m_targetDir + QStringLiteral("/ShipPics/") + picture);
@@ -286,7 +361,8 @@ bool Reader::handle(const QString& key, const QString& value)
             if (copyTo(out, size, kPlainBlock))
                 out.commit();
         } else {
-            skip(size);
+            refuse(QStringLiteral("screenshot"), picture,
+                   QStringLiteral("cannot be written: ") + out.errorString(), size);
         }
         m_pkg.ScreenShot = picture;
     } else if (key == QLatin1String("Text:")) {
@@ -314,22 +390,28 @@ bool Reader::handle(const QString& key, const QString& value)
         if (key == QLatin1String("Script:")) {
             m_pkg.Scripts.append(entry);
             status(5, entry.Name);
-            if (!isBareName(entry.Name))
-                return refuse(entry.Name, size);
+            const QString scripts = m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir;
+            bool refused = true;
+            if (!checkName(QStringLiteral("script"), entry.Name, scripts, true, size, refused))
+                return refused;
             if (!IsScriptWanted(m_opt.installed, entry))
                 return skip(size);
             log(QStringLiteral("(OPENXSP) Installing script file: ") + entry.Name);
-            QSaveFile out(m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir + QLatin1Char('/') +
-                          entry.Name);
+            QSaveFile out(scripts + QLatin1Char('/') + entry.Name);
             if (!out.open(QIODevice::WriteOnly))
-                return skip(size);
+                return refuse(QStringLiteral("script"), entry.Name,
+                              QStringLiteral("cannot be written: ") + out.errorString(), size);
             if (copyTo(out, size, kPlainBlock))
                 out.commit();
             return true;
         }
         status(5, QFileInfo(entry.Name).fileName());
         const int kind = key == QLatin1String("Files:") ? KindFile : KindModel;
-        if (!extractFile(entry, kind))
+        const QString kindName = key == QLatin1String("SceneFile:")     ? QStringLiteral("scene")
+                                 : key == QLatin1String("CockpitFile:") ? QStringLiteral("cockpit")
+                                 : kind == KindModel                    ? QStringLiteral("model")
+                                                                        : QStringLiteral("file");
+        if (!extractFile(entry, kindName, kind))
             return false;
         if (key == QLatin1String("SceneFile:"))
             m_pkg.SceneFile = entry;
@@ -387,6 +469,7 @@ OpenPackageResult Reader::run(QFile& file)
         file.close();
         if (!DecompressFile(packagePath, document, m_ctx.progress)) {
             log(QStringLiteral("(OPENXSP) Uncompression failed!!"));
+            problem(QStringLiteral("the package does not decompress"));
             m_result.status = PackageFailed;
             return m_result;
         }
@@ -417,6 +500,7 @@ OpenPackageResult Reader::run(QFile& file)
         QByteArray raw;
         if (!readBoundedLine(*m_in, raw, kMaxLine)) {
             log(QStringLiteral("(OPENXSP) Line too long, stopping."));
+            problem(QStringLiteral("line longer than %1 bytes").arg(kMaxLine));
             m_result.status = PackageFailed;
             break;
         }
@@ -435,6 +519,8 @@ OpenPackageResult Reader::run(QFile& file)
 
     if (m_result.status == PackageOk) {
         m_result.complete = !m_pkg.Name.isEmpty() && !m_pkg.Author.isEmpty() && !m_unsafe;
+        if (m_pkg.Name.isEmpty() || m_pkg.Author.isEmpty())
+            problem(QStringLiteral("the package names no ship or no author"));
         if (!m_result.complete)
             m_result.status = PackageFailed;
     }
@@ -452,16 +538,7 @@ OpenPackageResult Reader::run(QFile& file)
 
 bool IsSafeEntryName(const QString& name)
 {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
-        name.contains(QLatin1Char(':')))
-        return false;
-    for (QChar c : name)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            return false;
-    for (const QString& part : name.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
-        if (part == QLatin1String(".."))
-            return false;
-    return true;
+    return nameProblem(name, false).isEmpty();
 }
 
 OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPackageOptions& options,

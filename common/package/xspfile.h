@@ -49,6 +49,12 @@ struct OpenPackageResult
     int status = PackageOk;
     bool complete = false;
     int replaces = -1; // index in the installed list of the ship this one replaces
+    // Why the package failed, naming the entry and the rule it broke (the first of
+    // `problems`); empty when there is nothing to name, as after a cancel.
+    QString error;
+    // Every problem met, one line each, e.g. every embedded file that was refused or
+    // could not be written.
+    QStringList problems;
 };
 
 // Reads one package into `package`, which the caller created and always owns: on
@@ -71,5 +77,6 @@ bool IsScriptWanted(const QList<ShipPackage>* installed, const PackageFile& entr
 bool IsFileUsedElsewhere(const QList<ShipPackage>* installed, const QString& fileName,
                          const ShipPackage& excluded, int kind);
 // A package entry name must stay below its target: not absolute, no drive
-// letter, no ".." component, not empty.
+// letter, no ".." component, not empty, no control character, no part longer than
+// a file system takes.
 bool IsSafeEntryName(const QString& name);
