@@ -125,6 +125,7 @@ public:
     }
 
     OpenPackageResult run(QFile& file);
+    OpenPackageResult runDocument(QIODevice& document, const QString& name);
 
 private:
     void log(const QString& message) const { WriteLog(m_ctx.programDir, m_ctx.logName, message); }
@@ -139,6 +140,7 @@ private:
         if (m_ctx.progress)
             m_ctx.progress->setDone(m_in->pos());
     }
+    void readDocument(const QString& shownName);
     bool handle(const QString& key, const QString& value);
     bool checkSize(qint64 size, const QString& what);
     bool skip(qint64 size);
@@ -483,7 +485,31 @@ OpenPackageResult Reader::run(QFile& file)
         }
         m_in = &plainDoc;
     }
-    status(6, QFileInfo(madeDocument ? document : packagePath).completeBaseName());
+    readDocument(QFileInfo(madeDocument ? document : packagePath).completeBaseName());
+    m_in->close();
+    if (madeDocument)
+        QFile::remove(document);
+    return m_result;
+}
+
+OpenPackageResult Reader::runDocument(QIODevice& document, const QString& name)
+{
+    m_in = &document;
+    const QByteArray firstLine = document.readLine(4096);
+    if (QString::fromLocal8Bit(firstLine).section(QLatin1Char(' '), 0, 0) !=
+        QLatin1String("Packager:")) {
+        problem(QStringLiteral("not a package document"));
+        m_result.status = PackageFailed;
+        return m_result;
+    }
+    readDocument(name);
+    return m_result;
+}
+
+// Reads from the line after the first to the end of m_in.
+void Reader::readDocument(const QString& shownName)
+{
+    status(6, shownName);
     if (m_ctx.progress)
         m_ctx.progress->setTotal(m_in->size());
     m_pkg.SceneFile.reset();
@@ -528,10 +554,6 @@ OpenPackageResult Reader::run(QFile& file)
         m_result.replaces = -1;
     if (m_ctx.progress)
         m_ctx.progress->setDone(m_in->size());
-    m_in->close();
-    if (madeDocument)
-        QFile::remove(document);
-    return m_result;
 }
 
 } // namespace
@@ -546,6 +568,14 @@ OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPacka
 {
     Reader reader(package, options, context);
     return reader.run(file);
+}
+
+OpenPackageResult OpenPackageDocument(QIODevice& document, const QString& name,
+                                      ShipPackage& package, const OpenPackageOptions& options,
+                                      const PackageContext& context)
+{
+    Reader reader(package, options, context);
+    return reader.runDocument(document, name);
 }
 
 QString PackageDocumentPath(const QString& programDir, const QString& packagePath)

@@ -63,6 +63,13 @@ struct OpenPackageResult
 OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPackageOptions& options,
                               const PackageContext& context);
 
+// The same for a plain document already in `document` (open for reading, at its
+// start; its first line must have the key "Packager:"): no temporary file, no
+// decompression. `name` stands for the package in status texts. The device is left open.
+OpenPackageResult OpenPackageDocument(QIODevice& document, const QString& name,
+                                      ShipPackage& package, const OpenPackageOptions& options,
+                                      const PackageContext& context);
+
 // The temporary document for a package file: <programDir>/temp/<file name>.tMp.
 QString PackageDocumentPath(const QString& programDir, const QString& packagePath);
 // Writes the inner document of a package. Sources that cannot be opened are
