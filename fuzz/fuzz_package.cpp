@@ -11,20 +11,19 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <dirent.h>
 #include <ftw.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
-#include <initializer_list>
-
 #include <cerrno>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 namespace {
 
