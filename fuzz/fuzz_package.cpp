@@ -1,26 +1,31 @@
 // Package document reader (the uncompressed path). The input follows a
-// "Packager: 1" line and is read twice: into a folder without an installed list,
-// and into a mod catalogue against an installed list that holds a twin, an ID
-// match and shared file names. Every read must end with a consistent status and
-// must not write beside its target folders.
+// "Packager: 1" line and is read twice from memory: into a folder without an
+// installed list, and into a mod catalogue against an installed list that holds a
+// twin, an ID match and shared file names. Every read must end with a consistent
+// status and must not write beside its target folders. The folders live in shared
+// memory where there is some: placed files are synced, and a disk makes that slow.
 #include "archivefile.h"
 #include "uiseams.h"
 #include "xspfile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QSet>
+#include <QFileInfo>
 
+#include <dirent.h>
+#include <ftw.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 namespace {
-
-// Runs between two clean-ups of the work folder; keeps the disk use bounded.
-constexpr int kCleanEvery = 64;
 
 void require(bool condition, const char* what)
 {
@@ -30,34 +35,59 @@ void require(bool condition, const char* what)
     }
 }
 
-// Work folder layout: <root>/in/package.xsp, <root>/box/{prog,base,game}. Names
-// placed one to three levels above a target would show up in box or root.
+int removeOne(const char* path, const struct stat*, int, struct FTW*)
+{
+    return ::remove(path);
+}
+
+// Work folder layout: <root>/box/{prog,base,game}. Names placed one to three levels
+// above a target would show up in box or root. Every run starts from the same
+// empty folders and catalogue: state left by earlier runs would make the coverage of
+// a run depend on them.
 struct Work
 {
     Work()
     {
         std::atexit([] { QDir(rootOf(getpid())).removeRecursively(); });
+        reset();
+        require(EnsureCatalog(catalog), "cannot create the mod catalogue");
+        QFile cat(catalog);
+        require(cat.open(QIODevice::ReadOnly), "cannot read the mod catalogue");
+        emptyCatalog = cat.readAll();
     }
     static QString rootOf(pid_t pid)
     {
-        return QDir::tempPath() + QStringLiteral("/fuzz_package-") +
+        static const QString shm = QStringLiteral("/dev/shm");
+        const QString parent = QFileInfo(shm).isWritable() ? shm : QDir::tempPath();
+        return parent + QStringLiteral("/fuzz_package-") +
                QString::number(static_cast<qint64>(pid));
     }
 
     QString root = rootOf(getpid());
     QString box = root + QStringLiteral("/box");
-    QString input = root + QStringLiteral("/in/package.xsp");
     QString prog = box + QStringLiteral("/prog");
     QString base = box + QStringLiteral("/base");
     QString game = box + QStringLiteral("/game");
     QString catalog = game + QStringLiteral("/mods/Hullwright.cat");
+    QString dataFile = game + QStringLiteral("/mods/Hullwright.dat");
+    QByteArray emptyCatalog;
 
-    void reset()
+    // Plain calls: the toolkit's recursive removal costs more than a whole run.
+    void reset() const
     {
-        QDir(box).removeRecursively();
+        const QByteArray boxPath = QFile::encodeName(box);
+        require(nftw(boxPath.constData(), removeOne, 16, FTW_DEPTH | FTW_PHYS) == 0 ||
+                    errno == ENOENT,
+                "cannot clear the work folder");
         for (const QString& dir : {prog, base, game + QStringLiteral("/mods")})
             require(QDir().mkpath(dir), "cannot create the work folders");
-        require(EnsureCatalog(catalog), "cannot create the mod catalogue");
+        if (emptyCatalog.isEmpty())
+            return;
+        QFile cat(catalog);
+        require(cat.open(QIODevice::WriteOnly) && cat.write(emptyCatalog) == emptyCatalog.size(),
+                "cannot write the mod catalogue");
+        QFile dat(dataFile);
+        require(dat.open(QIODevice::WriteOnly), "cannot write the mod data file");
     }
 };
 
@@ -130,11 +160,25 @@ struct QuietStatus : StatusSink
     void showStatus(const QString&) override {}
 };
 
-QSet<QString> entries(const QString& dir)
+// True when dir holds exactly these names. Plain calls: the toolkit's listing costs
+// a good part of a run.
+bool holdsOnly(const QByteArray& dir, std::initializer_list<const char*> names)
 {
-    const QStringList names =
-        QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    return QSet<QString>(names.begin(), names.end());
+    DIR* d = opendir(dir.constData());
+    if (!d)
+        return false;
+    size_t found = 0;
+    bool foreign = false;
+    while (const dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        ++found;
+        foreign = foreign || std::none_of(names.begin(), names.end(), [e](const char* n) {
+                      return std::strcmp(n, e->d_name) == 0;
+                  });
+    }
+    closedir(d);
+    return !foreign && found == names.size();
 }
 
 void checkResult(const OpenPackageResult& r, const ShipPackage& p, qsizetype installed)
@@ -159,22 +203,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static Work work;
-    static int runs = 0;
+    static const Work work;
     static const QList<ShipPackage> installed = installedShips();
     static const QStringList installerTexts = numbered("installer ", 150);
     static const QStringList sharedTexts = numbered("shared ", 20);
-    if (runs++ % kCleanEvery == 0) {
-        work.reset();
-        require(QDir().mkpath(work.root + QStringLiteral("/in")), "cannot create the input folder");
-    }
+    work.reset();
 
-    {
-        QFile in(work.input);
-        require(in.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot write the input");
-        in.write("Packager: 1\n");
-        in.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
-    }
+    QByteArray document("Packager: 1\n");
+    document.append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QString name = QStringLiteral("package");
 
     CheckedProgress progress;
     QuietStatus status;
@@ -185,8 +222,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         OpenPackageOptions options;
         options.baseDir = work.base;
         ShipPackage p;
-        QFile in(work.input);
-        checkResult(OpenPackage(in, p, options, context), p, 0);
+        QBuffer in(&document);
+        in.open(QIODevice::ReadOnly);
+        checkResult(OpenPackageDocument(in, name, p, options, context), p, 0);
     }
     {
         CyclingPrompter prompter;
@@ -203,16 +241,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         options.installed = &installed;
         options.modCatalog = work.catalog;
         ShipPackage p;
-        QFile in(work.input);
-        checkResult(OpenPackage(in, p, options, context), p, installed.size());
+        QBuffer in(&document);
+        in.open(QIODevice::ReadOnly);
+        checkResult(OpenPackageDocument(in, name, p, options, context), p, installed.size());
     }
 
-    static const QSet<QString> rootNames{QStringLiteral("in"), QStringLiteral("box")};
-    static const QSet<QString> boxNames{QStringLiteral("prog"), QStringLiteral("base"),
-                                        QStringLiteral("game")};
-    require(entries(work.root) == rootNames && entries(work.box) == boxNames &&
-                entries(work.root + QStringLiteral("/in")) ==
-                    QSet<QString>{QStringLiteral("package.xsp")},
+    static const QByteArray root = QFile::encodeName(work.root);
+    static const QByteArray box = QFile::encodeName(work.box);
+    require(holdsOnly(root, {"box"}) && holdsOnly(box, {"prog", "base", "game"}),
             "a file was written beside the target folders");
     return 0;
 }

@@ -165,6 +165,11 @@ struct ArcCatalogLine
 int arc_parse_catalog_text(const char* text, size_t length, std::string& datLine,
                            std::vector<ArcCatalogLine>& entries);
 
+// Longest name component and whole entry name, in bytes, that arc_valid_entry_name
+// accepts: what common file systems take for a name and a path.
+enum { ARC_MAX_NAME_COMPONENT = 255, ARC_MAX_ENTRY_NAME = 4095 };
+
 // True when an entry name is acceptable for a new entry: not empty, none of
-// / : * < > |, not absolute (leading backslash) and no ".." component.
+// / : * < > | and no control character (below 0x20, or 0x7F), not absolute (leading
+// backslash), no ".." component, and within the lengths above.
 bool arc_valid_entry_name(const char* name);

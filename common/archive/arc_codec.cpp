@@ -320,30 +320,34 @@ bool arc_valid_entry_name(const char* name)
     if (!name || !*name || *name == '\\')
         return false;
     for (const char* p = name; *p; ++p) {
-        switch (*p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        // A control character would end the catalogue line or name another file.
+        if (c < 0x20 || c == 0x7F)
+            return false;
+        switch (c) {
         case '/':
         case ':':
         case '*':
         case '<':
         case '>':
         case '|':
-        case '\r':
-        case '\n':
             return false;
         default:
             break;
         }
     }
-    // No ".." component: the name must stay below its catalogue when extracted.
+    // No ".." component: the name must stay below its catalogue when extracted. Nor a
+    // component or a whole name that no file system would take.
     const char* start = name;
     for (const char* p = name;; ++p) {
         if (*p == '\\' || *p == '\0') {
             if (p - start == 2 && start[0] == '.' && start[1] == '.')
                 return false;
+            if (p - start > ARC_MAX_NAME_COMPONENT)
+                return false;
             if (*p == '\0')
-                break;
+                return p - name <= ARC_MAX_ENTRY_NAME;
             start = p + 1;
         }
     }
-    return true;
 }

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <functional>
 #include <vector>
@@ -67,11 +66,54 @@ QString oneLine(QString value)
     return value;
 }
 
-bool isBareName(const QString& name)
+// What file systems take: a name component, and a whole path.
+constexpr qsizetype kMaxNameBytes = 255;
+constexpr qsizetype kMaxPathBytes = 4095;
+
+// The rule an embedded file's name breaks, or empty. A bare name (scripts, the
+// picture) must not hold a folder either.
+QString nameProblem(const QString& name, bool bare)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           !name.contains(QLatin1Char(':'));
+    if (name.isEmpty())
+        return QStringLiteral("empty name");
+    for (QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return QStringLiteral("control character in name");
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
+        name.contains(QLatin1Char(':')))
+        return QStringLiteral("name leaves its folder");
+    static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+    const QStringList parts = name.split(separator);
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".."))
+            return QStringLiteral("name leaves its folder");
+        if (part.toLocal8Bit().size() > kMaxNameBytes)
+            return QStringLiteral("name part longer than %1 bytes").arg(kMaxNameBytes);
+    }
+    if (bare && (parts.size() > 1 || name == QLatin1String(".")))
+        return QStringLiteral("name holds a folder");
+    return {};
+}
+
+// A name as a message shows it: control characters escaped, a long one cut short.
+QString shownName(const QString& name)
+{
+    QString shown;
+    for (QChar c : name.left(100)) {
+        if (c == QLatin1Char('\r'))
+            shown += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            shown += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            shown += QLatin1String("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    if (name.size() > 100)
+        shown += QStringLiteral("... (%1 characters)").arg(name.size());
+    return QLatin1Char('"') + shown + QLatin1Char('"');
 }
 
 class Reader
@@ -83,6 +125,7 @@ public:
     }
 
     OpenPackageResult run(QFile& file);
+    OpenPackageResult runDocument(QIODevice& document, const QString& name);
 
 private:
     void log(const QString& message) const { WriteLog(m_ctx.programDir, m_ctx.logName, message); }
@@ -97,13 +140,17 @@ private:
         if (m_ctx.progress)
             m_ctx.progress->setDone(m_in->pos());
     }
+    void readDocument(const QString& shownName);
     bool handle(const QString& key, const QString& value);
     bool checkSize(qint64 size, const QString& what);
     bool skip(qint64 size);
     // Writes the next `size` bytes to a disk file through the checked writer.
-    bool writeFile(const QString& path, qint64 size);
-    bool extractFile(const PackageFile& entry, int kind);
-    bool refuse(const QString& what, qint64 size);
+    bool writeFile(const QString& kind, const QString& name, const QString& path, qint64 size);
+    bool extractFile(const PackageFile& entry, const QString& kindName, int kind);
+    bool refuse(const QString& kind, const QString& name, const QString& rule, qint64 size);
+    bool checkName(const QString& kind, const QString& name, const QString& dir, bool bare,
+                   qint64 size, bool& refused);
+    void problem(const QString& message);
 
     ShipPackage& m_pkg;
     const OpenPackageOptions& m_opt;
@@ -121,6 +168,7 @@ bool Reader::checkSize(qint64 size, const QString& what)
     if (size >= 0 && size <= m_in->size() - m_in->pos())
         return true;
     log(QStringLiteral("(OPENXSP) Invalid size for ") + what + QStringLiteral(", stopping."));
+    problem(what + QStringLiteral(": size beyond the end of the package"));
     m_result.status = PackageFailed;
     m_stop = true;
     return false;
@@ -170,31 +218,58 @@ private:
 
 } // namespace
 
-bool Reader::writeFile(const QString& path, qint64 size)
+bool Reader::writeFile(const QString& kind, const QString& name, const QString& path, qint64 size)
 {
     Slice slice(m_in, size, [this] { progress(); });
     QString why;
     if (!WriteFileAtomic(path, slice, &why)) {
         log(QStringLiteral("(OPENXSP) Could not write file: ") + why);
+        problem(kind + QLatin1Char(' ') + shownName(name) + QStringLiteral(": cannot be written: ") +
+                why);
         m_writeFailed = true;
     }
     // What the writer did not take is skipped, so that the next line stays aligned.
     return slice.left() <= 0 || skip(slice.left());
 }
 
-// Unsafe names are consumed but never written; the package then fails as a whole.
-bool Reader::refuse(const QString& what, qint64 size)
+void Reader::problem(const QString& message)
 {
-    log(QStringLiteral("(OPENXSP) Refusing unsafe file name: ") + what);
+    m_result.problems << message;
+    if (m_result.error.isEmpty())
+        m_result.error = message;
+}
+
+// Refused files are consumed but never written; the package then fails as a whole.
+bool Reader::refuse(const QString& kind, const QString& name, const QString& rule, qint64 size)
+{
+    const QString message = kind + QLatin1Char(' ') + shownName(name) + QStringLiteral(": ") + rule;
+    log(QStringLiteral("(OPENXSP) Refusing file: ") + message);
+    problem(message);
     m_unsafe = true;
     return skip(size);
 }
 
-bool Reader::extractFile(const PackageFile& entry, int kind)
+// The name's rules, and the path it makes below dir; false (with `refused` set to the
+// outcome of refuse()) when the file must not be written.
+bool Reader::checkName(const QString& kind, const QString& name, const QString& dir, bool bare,
+                       qint64 size, bool& refused)
+{
+    QString rule = nameProblem(name, bare);
+    if (rule.isEmpty() && (dir + QLatin1Char('/') + name).toLocal8Bit().size() > kMaxPathBytes)
+        rule = QStringLiteral("path longer than %1 bytes").arg(kMaxPathBytes);
+    if (rule.isEmpty())
+        return true;
+    refused = refuse(kind, name, rule, size);
+    return false;
+}
+
+bool Reader::extractFile(const PackageFile& entry, const QString& kindName, int kind)
 {
     const QString& name = entry.Name;
-    if (!IsSafeEntryName(name))
-        return refuse(name, entry.Size);
+    // Also below the mod catalogue: disabling a ship moves its files into the folder.
+    bool refused = true;
+    if (!checkName(kindName, name, m_targetDir, false, entry.Size, refused))
+        return refused;
     const bool toArchive = m_opt.installed && !m_opt.modCatalog.isEmpty();
     if (m_opt.installed) {
         if (!IsFileWanted(m_opt.installed, entry, kind))
@@ -228,7 +303,7 @@ bool Reader::extractFile(const PackageFile& entry, int kind)
     const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
     if (slash > 0)
         MakePath(m_targetDir, name.left(slash));
-    return writeFile(m_targetDir + QLatin1Char('/') + name, entry.Size);
+    return writeFile(kindName, name, m_targetDir + QLatin1Char('/') + name, entry.Size);
 }
 
 bool Reader::handle(const QString& key, const QString& value)
@@ -310,11 +385,14 @@ bool Reader::handle(const QString& key, const QString& value)
         QString picture = m_pkg.Name + QLatin1Char('-') + m_pkg.Author;
         picture.remove(QLatin1Char(' ')).remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
         picture += QLatin1Char('.') + ext;
-        if (!isBareName(picture))
-            return refuse(picture, size);
+        bool refused = true;
+        if (!checkName(QStringLiteral("screenshot"), picture,
+                       m_targetDir + QStringLiteral("/ShipPics"), true, size, refused))
+            return refused;
         MakePath(m_targetDir, QStringLiteral("ShipPics"));
         status(5, picture);
-        if (!writeFile(m_targetDir + QStringLiteral("/ShipPics/") + picture, size))
+        if (!writeFile(QStringLiteral("screenshot"), picture,
+                       m_targetDir + QStringLiteral("/ShipPics/") + picture, size))
             return false;
         m_pkg.ScreenShot = picture;
     } else if (key == QLatin1String("Text:")) {
@@ -342,18 +420,25 @@ bool Reader::handle(const QString& key, const QString& value)
         if (key == QLatin1String("Script:")) {
             m_pkg.Scripts.append(entry);
             status(5, entry.Name);
-            if (!isBareName(entry.Name))
-                return refuse(entry.Name, size);
+            const QString scripts = m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir;
+            bool refused = true;
+            if (!checkName(QStringLiteral("script"), entry.Name, scripts, true, size, refused))
+                return refused;
             if (!IsScriptWanted(m_opt.installed, entry))
                 return skip(size);
             log(QStringLiteral("(OPENXSP) Installing script file: ") + entry.Name);
-            return writeFile(m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir +
+            return writeFile(QStringLiteral("script"), entry.Name,
+                             m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir +
                                  QLatin1Char('/') + entry.Name,
                              size);
         }
         status(5, QFileInfo(entry.Name).fileName());
         const int kind = key == QLatin1String("Files:") ? KindFile : KindModel;
-        if (!extractFile(entry, kind))
+        const QString kindName = key == QLatin1String("SceneFile:")     ? QStringLiteral("scene")
+                                 : key == QLatin1String("CockpitFile:") ? QStringLiteral("cockpit")
+                                 : kind == KindModel                    ? QStringLiteral("model")
+                                                                        : QStringLiteral("file");
+        if (!extractFile(entry, kindName, kind))
             return false;
         if (key == QLatin1String("SceneFile:"))
             m_pkg.SceneFile = entry;
@@ -411,6 +496,7 @@ OpenPackageResult Reader::run(QFile& file)
         file.close();
         if (!DecompressFile(packagePath, document, m_ctx.progress)) {
             log(QStringLiteral("(OPENXSP) Uncompression failed!!"));
+            problem(QStringLiteral("the package does not decompress"));
             m_result.status = PackageFailed;
             return m_result;
         }
@@ -424,7 +510,31 @@ OpenPackageResult Reader::run(QFile& file)
         }
         m_in = &plainDoc;
     }
-    status(6, QFileInfo(madeDocument ? document : packagePath).completeBaseName());
+    readDocument(QFileInfo(madeDocument ? document : packagePath).completeBaseName());
+    m_in->close();
+    if (madeDocument)
+        QFile::remove(document);
+    return m_result;
+}
+
+OpenPackageResult Reader::runDocument(QIODevice& document, const QString& name)
+{
+    m_in = &document;
+    const QByteArray firstLine = document.readLine(4096);
+    if (QString::fromLocal8Bit(firstLine).section(QLatin1Char(' '), 0, 0) !=
+        QLatin1String("Packager:")) {
+        problem(QStringLiteral("not a package document"));
+        m_result.status = PackageFailed;
+        return m_result;
+    }
+    readDocument(name);
+    return m_result;
+}
+
+// Reads from the line after the first to the end of m_in.
+void Reader::readDocument(const QString& shownName)
+{
+    status(6, shownName);
     if (m_ctx.progress)
         m_ctx.progress->setTotal(m_in->size());
     m_pkg.SceneFile.reset();
@@ -441,6 +551,7 @@ OpenPackageResult Reader::run(QFile& file)
         QByteArray raw;
         if (!readBoundedLine(*m_in, raw, kMaxLine)) {
             log(QStringLiteral("(OPENXSP) Line too long, stopping."));
+            problem(QStringLiteral("line longer than %1 bytes").arg(kMaxLine));
             m_result.status = PackageFailed;
             break;
         }
@@ -467,26 +578,13 @@ OpenPackageResult Reader::run(QFile& file)
         m_result.replaces = -1;
     if (m_ctx.progress)
         m_ctx.progress->setDone(m_in->size());
-    m_in->close();
-    if (madeDocument)
-        QFile::remove(document);
-    return m_result;
 }
 
 } // namespace
 
 bool IsSafeEntryName(const QString& name)
 {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
-        name.contains(QLatin1Char(':')))
-        return false;
-    for (QChar c : name)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            return false;
-    for (const QString& part : name.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
-        if (part == QLatin1String(".."))
-            return false;
-    return true;
+    return nameProblem(name, false).isEmpty();
 }
 
 OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPackageOptions& options,
@@ -494,6 +592,14 @@ OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPacka
 {
     Reader reader(package, options, context);
     return reader.run(file);
+}
+
+OpenPackageResult OpenPackageDocument(QIODevice& document, const QString& name,
+                                      ShipPackage& package, const OpenPackageOptions& options,
+                                      const PackageContext& context)
+{
+    Reader reader(package, options, context);
+    return reader.runDocument(document, name);
 }
 
 QString PackageDocumentPath(const QString& programDir, const QString& packagePath)

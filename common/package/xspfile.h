@@ -49,6 +49,12 @@ struct OpenPackageResult
     int status = PackageOk;
     bool complete = false;
     int replaces = -1; // index in the installed list of the ship this one replaces
+    // Why the package failed, naming the entry and the rule it broke (the first of
+    // `problems`); empty when there is nothing to name, as after a cancel.
+    QString error;
+    // Every problem met, one line each, e.g. every embedded file that was refused or
+    // could not be written.
+    QStringList problems;
 };
 
 // Reads one package into `package`, which the caller created and always owns: on
@@ -56,6 +62,13 @@ struct OpenPackageResult
 // the update question). Files already placed before a failure stay where they are.
 OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPackageOptions& options,
                               const PackageContext& context);
+
+// The same for a plain document already in `document` (open for reading, at its
+// start; its first line must have the key "Packager:"): no temporary file, no
+// decompression. `name` stands for the package in status texts. The device is left open.
+OpenPackageResult OpenPackageDocument(QIODevice& document, const QString& name,
+                                      ShipPackage& package, const OpenPackageOptions& options,
+                                      const PackageContext& context);
 
 // The temporary document for a package file: <programDir>/temp/<file name>.tMp.
 QString PackageDocumentPath(const QString& programDir, const QString& packagePath);
@@ -71,5 +84,6 @@ bool IsScriptWanted(const QList<ShipPackage>* installed, const PackageFile& entr
 bool IsFileUsedElsewhere(const QList<ShipPackage>* installed, const QString& fileName,
                          const ShipPackage& excluded, int kind);
 // A package entry name must stay below its target: not absolute, no drive
-// letter, no ".." component, not empty.
+// letter, no ".." component, not empty, no control character, no part longer than
+// a file system takes.
 bool IsSafeEntryName(const QString& name);

@@ -7,12 +7,16 @@
 // second start. Both sides must agree on it; it is fixed for all released versions.
 inline constexpr quint16 kSingleInstancePort = 53416;
 
-// One accepted connection of the listening server. Text arrives as lines of 8-bit text,
-// each ending in "\n"; a remote start ends its message with a zero byte.
+// One accepted connection of the listening server. It takes only what a second start
+// of the installer sends: one line of 8-bit text holding a package path, its "\n", then
+// a zero byte. Anything else is refused: an HTTP request line or a header line first
+// (a web page can make a browser post to this port), a second line before the zero
+// byte, a line longer than kMaxLineLength. A refused connection is closed and nothing
+// it sent is handed on. A path that is not an existing regular file ending in ".xsp"
+// is dropped with a log line.
 //
-// The socket closes and deletes itself (deleteLater) when the peer disconnects or when a
-// line grows past kMaxLineLength, so a client that never stops sending cannot make the
-// installer buffer without bound.
+// The socket closes and deletes itself (deleteLater) once its message is handled, when
+// it refuses the peer, or when the peer disconnects; one connection carries one path.
 class CSocket : public QTcpSocket
 {
     Q_OBJECT
@@ -23,10 +27,13 @@ public:
     explicit CSocket(QObject* parent = nullptr);
     ~CSocket() override;
 
+    // True when a first line (without its line end) has the shape of an HTTP request
+    // line ("METHOD target HTTP/...") or of a header line ("Name: value").
+    static bool looksLikeHttp(const QByteArray& line);
+
 public slots:
-    // Emits receivedText() for every whole line in the buffer; a partial line waits for
-    // the rest. Zero bytes are removed, and lines that are then empty or blank are
-    // skipped. The emitted text keeps its "\n".
+    // Gathers the message as it arrives; a line may come in pieces over several reads.
+    // Emits receivedText() once for an accepted path, its "\n" kept.
     void read();
 
 signals:
@@ -34,8 +41,13 @@ signals:
     void Signal_AddLog(const QString& message);
 
 private:
-    void dropOversizedLine();
+    void refuse(const QString& why);
+    void deliver(const QByteArray& line);
     void onDisconnected();
+
+    QByteArray m_message; // everything received so far, up to the zero byte
+    bool m_firstLineChecked = false;
+    bool m_done = false;
 };
 
 // Listens on 127.0.0.1 for package paths from other starts of the installer. Listening

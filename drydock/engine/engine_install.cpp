@@ -189,6 +189,10 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
         if (showMessages && prompter && result.status == PackageOlder)
             prompter->ask(Prompter::Icon::Critical, sharedText(1), sharedText(3),
                           {installerText(29)});
+        if (result.error.isEmpty() && result.status == PackageFailed && !read.error.isEmpty()) {
+            result.error = read.error;
+            log(QStringLiteral("(INSTALL) ") + read.error);
+        }
         if (result.error.isEmpty())
             result.error = result.status == PackageTooNew
                                ? QStringLiteral("package needs a newer installer")

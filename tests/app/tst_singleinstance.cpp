@@ -32,15 +32,13 @@ int liveConnections(const CServerSocket& server)
     return int(server.findChildren<CSocket*>().size());
 }
 
-// Sends each chunk as its own write and lets the server read it before the next one,
-// so that chunks reach the server as separate reads.
-void sendChunks(QTcpSocket& client, const Chunks& chunks)
+// Sends a chunk as its own write and lets the server read it before the next one, so
+// that chunks reach the server as separate reads. The server may hang up meanwhile.
+void sendChunk(QTcpSocket& client, const QByteArray& chunk)
 {
-    for (const QByteArray& chunk : chunks) {
-        client.write(chunk);
-        QVERIFY(client.waitForBytesWritten(2000));
-        QTest::qWait(20);
-    }
+    client.write(chunk);
+    client.waitForBytesWritten(2000);
+    QTest::qWait(20);
 }
 
 class Probe
@@ -95,10 +93,9 @@ private slots:
     void argumentText_data();
     void argumentText();
 
-    void serverSplitsLines_data();
-    void serverSplitsLines();
-    void serverDropsOversizedLines_data();
-    void serverDropsOversizedLines();
+    void initTestCase();
+    void server_data();
+    void server();
     void serverFreesConnections();
 
     void startupHandsOverAndQuits_data();
@@ -107,6 +104,11 @@ private slots:
     void startupBecomesRunningInstance();
 
     void twoProcesses();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_package;
+    QString m_accented;
 };
 
 void TestSingleInstance::argumentText_data()
@@ -132,88 +134,96 @@ void TestSingleInstance::argumentText()
     QCOMPARE(startup.programPath(), arguments.first());
 }
 
-void TestSingleInstance::serverSplitsLines_data()
+void TestSingleInstance::initTestCase()
 {
-    QTest::addColumn<Chunks>("chunks");
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("remote start message")
-        << Chunks{QByteArray("/s/a.xsp\n\0", 10)} << QStringList{"/s/a.xsp\n"};
-    QTest::newRow("split across reads")
-        << Chunks{"/s/My Sh", "ips/a.x", "sp\n"} << QStringList{"/s/My Ships/a.xsp\n"};
-    QTest::newRow("two lines in one read")
-        << Chunks{"/s/a.xsp\n/s/b.xsp\n"} << QStringList{"/s/a.xsp\n", "/s/b.xsp\n"};
-    QTest::newRow("zero bytes removed") << Chunks{QByteArray("/s/a.xsp\n\0/s/b.x\0sp\n\0", 21)}
-                                        << QStringList{"/s/a.xsp\n", "/s/b.xsp\n"};
-    QTest::newRow("trailing partial line never delivered")
-        << Chunks{"/s/a.xsp\n/s/b", ".xsp"} << QStringList{"/s/a.xsp\n"};
-    QTest::newRow("empty and blank lines ignored")
-        << Chunks{"\n", " \t\r\n", QByteArray("\0\n\0", 3)} << QStringList{};
-    const QString accented = QStringLiteral("/s/N\u00e9ant.xsp\n");
-    QTest::newRow("8-bit text") << Chunks{accented.toLocal8Bit()} << QStringList{accented};
+    QVERIFY(m_dir.isValid());
+    m_package = m_dir.filePath(QStringLiteral("My Ship.xsp"));
+    m_accented = m_dir.filePath(QStringLiteral("N\u00e9ant.XSP"));
+    for (const QString& name :
+         {m_package, m_accented, m_dir.filePath("marker.xsp"), m_dir.filePath("notes.txt")}) {
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.xsp")));
 }
 
-void TestSingleInstance::serverSplitsLines()
+// "@PKG@" in a chunk stands for the path of an existing package file, "@DIR@" for its
+// folder, "@ACC@" for a package whose name needs 8-bit text.
+void TestSingleInstance::server_data()
+{
+    QTest::addColumn<Chunks>("chunks");
+    QTest::addColumn<bool>("queued");
+    QTest::addColumn<QString>("logged"); // part of the log line, empty for none
+
+    const QByteArray pkg = "@PKG@";
+    const QByteArray end("\n\0", 2);
+    QTest::newRow("remote start") << Chunks{pkg + end} << true << QString();
+    QTest::newRow("split across reads")
+        << Chunks{"@DIR@/My Sh", "ip.x", "sp", "\n", QByteArray(1, '\0')} << true << QString();
+    QTest::newRow("8-bit name, upper-case suffix") << Chunks{"@ACC@" + end} << true << QString();
+
+    const QByteArray http = "HTTP request or header line";
+    QTest::newRow("cross-site POST")
+        << Chunks{"POST / HTTP/1.1\r\nHost: 127.0.0.1:53416\r\nOrigin: http://example.org\r\n"
+                  "Content-Type: text/plain\r\nContent-Length: 60\r\n\r\n" +
+                  pkg + end}
+        << false << QString(http);
+    QTest::newRow("GET") << Chunks{"GET /" + pkg + " HTTP/1.0\r\n\r\n"} << false << QString(http);
+    QTest::newRow("header line first")
+        << Chunks{"Content-Type: text/plain\n" + pkg + end} << false << QString(http);
+    QTest::newRow("header after the path")
+        << Chunks{pkg + "\nHost: localhost\n" + QByteArray(1, '\0')} << false
+        << "more than one line";
+    QTest::newRow("two paths") << Chunks{pkg + "\n" + pkg + end} << false << "more than one line";
+    QTest::newRow("zero byte inside the line")
+        << Chunks{QByteArray("@DIR@/My") + '\0' + " Ship.xsp" + end} << false << "zero byte";
+
+    const QString dropped = QStringLiteral("not an existing .xsp file");
+    QTest::newRow("not a package") << Chunks{"@DIR@/notes.txt" + end} << false << dropped;
+    QTest::newRow("folder") << Chunks{"@DIR@/folder.xsp" + end} << false << dropped;
+    QTest::newRow("missing file") << Chunks{"@DIR@/gone.xsp" + end} << false << dropped;
+
+    const qint64 limit = CSocket::kMaxLineLength;
+    QTest::newRow("line at the limit") << Chunks{QByteArray(limit, 'a') + end} << false << dropped;
+    QTest::newRow("line over the limit")
+        << Chunks{QByteArray(limit + 1, 'a') + end} << false << "longer than";
+    QTest::newRow("no newline ever")
+        << Chunks{QByteArray(4 * limit, 'a')} << false << "longer than";
+}
+
+void TestSingleInstance::server()
 {
     QFETCH(Chunks, chunks);
-    QFETCH(QStringList, expected);
+    QFETCH(bool, queued);
+    QFETCH(QString, logged);
 
     CServerSocket server(nullptr, 0);
     QVERIFY(server.isListening());
     QSignalSpy received(&server, &CServerSocket::receivedText);
-
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
-    QVERIFY(client.waitForConnected(2000));
-    sendChunks(client, chunks);
-    client.disconnectFromHost();
-
-    // The connection goes away with its peer, and a partial line goes with it.
-    QTRY_COMPARE(liveConnections(server), 0);
-    QStringList lines;
-    for (const QList<QVariant>& args : received)
-        lines << args.at(0).toString();
-    QCOMPARE(lines, expected);
-}
-
-void TestSingleInstance::serverDropsOversizedLines_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<bool>("accepted");
-
-    const qint64 limit = CSocket::kMaxLineLength;
-    const QByteArray next = "/s/after.xsp\n";
-    QTest::newRow("at the limit") << QByteArray(limit, 'a') + "\n" + next << true;
-    QTest::newRow("one byte over") << QByteArray(limit + 1, 'a') + "\n" + next << false;
-    QTest::newRow("no newline ever") << QByteArray(4 * limit, 'a') << false;
-}
-
-void TestSingleInstance::serverDropsOversizedLines()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(bool, accepted);
-
-    CServerSocket server(nullptr, 0);
-    QSignalSpy received(&server, &CServerSocket::receivedText);
-    QSignalSpy logged(&server, &CServerSocket::Signal_AddLog);
+    QSignalSpy logs(&server, &CServerSocket::Signal_AddLog);
 
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, server.serverPort());
     QVERIFY(client.waitForConnected(2000));
     QSignalSpy closedByServer(&client, &QTcpSocket::disconnected);
-    client.write(payload);
-
-    if (accepted) {
-        QTRY_COMPARE(received.size(), 2);
-        QCOMPARE(received.at(0).at(0).toString().size(), CSocket::kMaxLineLength + 1);
-        QCOMPARE(logged.size(), 0);
-        QCOMPARE(closedByServer.size(), 0);
-    } else {
-        QTRY_COMPARE(closedByServer.size(), 1);
-        QTRY_COMPARE(liveConnections(server), 0);
-        QCOMPARE(received.size(), 0);
-        QCOMPARE(logged.size(), 1);
+    for (QByteArray chunk : chunks) {
+        chunk.replace("@PKG@", m_package.toLocal8Bit())
+            .replace("@ACC@", m_accented.toLocal8Bit())
+            .replace("@DIR@", m_dir.path().toLocal8Bit());
+        sendChunk(client, chunk);
     }
+
+    // Every message ends the connection, taken or not.
+    QTRY_COMPARE(closedByServer.size(), 1);
+    QTRY_COMPARE(liveConnections(server), 0);
+    QCOMPARE(received.size(), queued ? 1 : 0);
+    if (queued)
+        QCOMPARE(received.at(0).at(0).toString(),
+                 (chunks.first().startsWith("@ACC@") ? m_accented : m_package) + "\n");
+    QCOMPARE(logs.size(), logged.isEmpty() ? 0 : 1);
+    if (!logged.isEmpty())
+        QVERIFY2(logs.at(0).at(0).toString().contains(logged),
+                 qPrintable(logs.at(0).at(0).toString()));
 }
 
 void TestSingleInstance::serverFreesConnections()
@@ -237,7 +247,7 @@ void TestSingleInstance::serverFreesConnections()
         client.connectToHost(QHostAddress::LocalHost, server.serverPort());
         QVERIFY(client.waitForConnected(2000));
         if (i % 2 == 0)
-            client.write(QByteArray("/s/a.xsp\n\0", 10));
+            client.write(m_package.toLocal8Bit() + QByteArray("\n\0", 2));
         client.disconnectFromHost();
         if (client.state() != QAbstractSocket::UnconnectedState)
             QVERIFY(client.waitForDisconnected(2000));
@@ -364,11 +374,11 @@ void TestSingleInstance::twoProcesses()
 
     // A start with a path hands it over and ends at once.
     Probe second(port);
-    second.start({"/s/My", "\"Ship.xsp\""});
+    second.start({m_dir.filePath("My"), "\"Ship.xsp\""});
     QVERIFY(second.process.waitForFinished(5000));
     QCOMPARE(second.process.exitCode(), 0);
     QCOMPARE(second.lines(), QStringList{"handed-over"});
-    QTRY_COMPARE(first.paths(), QStringList{"/s/My Ship.xsp\\n"});
+    QTRY_COMPARE(first.paths(), QStringList{m_package + "\\n"});
 
     // A start without arguments also ends at once, and the running one gets nothing.
     Probe empty(port);
@@ -377,9 +387,9 @@ void TestSingleInstance::twoProcesses()
     QCOMPARE(empty.lines(), QStringList{"handed-over"});
 
     Probe marker(port);
-    marker.start({"/s/marker.xsp"});
+    marker.start({m_dir.filePath("marker.xsp")});
     QVERIFY(marker.process.waitForFinished(5000));
-    QTRY_COMPARE(first.paths(), (QStringList{"/s/My Ship.xsp\\n", "/s/marker.xsp\\n"}));
+    QTRY_COMPARE(first.paths(), (QStringList{m_package + "\\n", m_dir.filePath("marker.xsp\\n")}));
     QCOMPARE(first.process.state(), QProcess::Running);
 }
 

@@ -179,9 +179,19 @@ private slots:
     {
         QVERIFY(arc_valid_entry_name("types\\TShips.pck"));
         QVERIFY(arc_valid_entry_name("objects\\ships\\a b..c.pbb"));
+        QVERIFY(arc_valid_entry_name("objects\\\xC3\xA9t\xC3\xA9.bod"));
         for (const char* bad : {"", "..\\x", "a\\..\\b", "a\\..", "\\abs", "c:x", "a/b", "a*",
-                                "a|b", "a<b", "a>b", "a\nb"})
+                                "a|b", "a<b", "a>b", "a\nb", "a\rb", "a\tb", "a\x7f", "\x01"})
             QVERIFY2(!arc_valid_entry_name(bad), bad);
+        const std::string longest(ARC_MAX_NAME_COMPONENT, 'n');
+        QVERIFY(arc_valid_entry_name(("dir\\" + longest).c_str()));
+        QVERIFY(!arc_valid_entry_name(("dir\\" + longest + "n").c_str()));
+        std::string deep;
+        while (deep.size() + 4 <= ARC_MAX_ENTRY_NAME)
+            deep += "abc\\";
+        deep.resize(ARC_MAX_ENTRY_NAME, 'x');
+        QVERIFY(arc_valid_entry_name(deep.c_str()));
+        QVERIFY(!arc_valid_entry_name((deep + "x").c_str()));
     }
 
     void createOpenAndBrokenCatalogues()

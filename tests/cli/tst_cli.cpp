@@ -313,7 +313,20 @@ private slots:
                     .failedWith("not a package document"));
         QVERIFY(!QFileInfo::exists(path("x.xsp")));
         QVERIFY(cli({"xsp", "unpack", path("notdoc.txt"), path("u2")})
-                    .failedWith("not a valid ship package"));
+                    .failedWith("the package does not decompress"));
+
+        // Files left out are named one by one; what could be placed is placed.
+        QVERIFY(writeFile(path("doc.txt"), document + "Files: 1 2 " + QByteArray(5000, 'n') +
+                                               "\nab\nScript: 1 2 a\r.xml\nab\n"));
+        QCOMPARE(cli({"xsp", "build", path("doc.txt"), path("skips.xsp")}).code, 0);
+        const Result skipped = cli({"xsp", "unpack", path("skips.xsp"), path("u3")});
+        QCOMPARE(skipped.code, 1);
+        const QList<QByteArray> lines = skipped.err.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].contains("file \"nnn") && lines[0].contains("longer than 255 bytes"),
+                 lines[0].constData());
+        QVERIFY2(lines[1].contains("script \"a\\r.xml\": control character"), lines[1].constData());
+        QCOMPARE(readFile(path("u3/objects/tq/b.bob")), QByteArray("abc"));
     }
 
     void packAndUnpack()

@@ -45,7 +45,8 @@ const char kUsage[] =
     "                                      newer reader\n"
     "  xsp build DOC OUT                   compress a plain package document into a package\n"
     "  xsp unpack PKG DIR                  place every file of a package below DIR (scripts in\n"
-    "                                      DIR/Scripts, the picture in DIR/ShipPics)\n"
+    "                                      DIR/Scripts, the picture in DIR/ShipPics); every\n"
+    "                                      file left out is named on stderr, and exit is 1\n"
     "  make-sample-game DIR                write a small sample game into DIR and two sample\n"
     "                                      ship packages into DIR/sample-ships\n"
     "  game find                           print the game directory found in the registry\n"
@@ -286,9 +287,12 @@ int xspUnpack(const QString& path, const QString& dir)
     const OpenPackageResult result = OpenPackage(file, p, options, context);
     if (result.status == PackageTooNew)
         return fail(path + QStringLiteral(": the package needs a newer reader"), TooNew);
-    if (result.status != PackageOk)
+    // Every file left out gets its line: a partial unpack must not pass for a whole one.
+    for (const QString& problem : result.problems)
+        fail(path + QStringLiteral(": ") + problem);
+    if (result.status != PackageOk && result.problems.isEmpty())
         return fail(path + QStringLiteral(": not a valid ship package"));
-    return Ok;
+    return result.status == PackageOk && result.problems.isEmpty() ? Ok : Failed;
 }
 
 int xspInfo(const QString& path)
@@ -315,7 +319,8 @@ int xspInfo(const QString& path)
     if (result.status == PackageTooNew)
         return fail(path + QStringLiteral(": the package needs a newer reader"), TooNew);
     if (result.status != PackageOk)
-        return fail(path + QStringLiteral(": not a valid ship package"));
+        return fail(path + QStringLiteral(": not a valid ship package") +
+                    (result.error.isEmpty() ? QString() : QStringLiteral(": ") + result.error));
 
     QByteArray out;
     const auto line = [&out](const char* key, const QString& value) {
