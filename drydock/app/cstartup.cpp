@@ -1,5 +1,7 @@
 #include "cstartup.h"
 
+#include <QFileInfo>
+
 #include <QHostAddress>
 #include <QTcpSocket>
 
@@ -35,6 +37,9 @@ QString CStartup::joinArguments(const QStringList& arguments)
 {
     QString text = arguments.mid(1).join(QLatin1Char(' '));
     text.remove(QLatin1Char('"'));
+    // The running instance has another working folder: hand it a full path.
+    if (!text.isEmpty() && QFileInfo::exists(text))
+        text = QFileInfo(text).absoluteFilePath();
     return text;
 }
 
