@@ -542,6 +542,7 @@ bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const Q
                  QStringLiteral("Writing Buffer to: ") + QString::number(registry.Buffer));
 
     const QString path = RegistryPath(baseDir);
+    const QByteArray text = RegistryText(registry);
     if (QFileInfo(path).isFile()) {
         // The bytes checked are the bytes kept: only a copy that reads whole is good.
         QFile old(path);
@@ -550,10 +551,13 @@ bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const Q
                         old.errorString() + QLatin1Char(')'));
         const QByteArray previous = old.readAll();
         old.close();
+        // Saving the same list again must not push the previous good copy out of the backup.
+        if (previous == text)
+            return true;
         ShipRegistry scratch;
         if (!ParseRegistryText(previous, scratch).broken() &&
             !WriteFileAtomic(path + QStringLiteral(".bak"), previous, error))
             return false;
     }
-    return WriteFileAtomic(path, RegistryText(registry), error);
+    return WriteFileAtomic(path, text, error);
 }

@@ -1,0 +1,105 @@
+// drydock-cli killed with SIGKILL in the middle of install, uninstall and update
+// mod: the next run rolls the change back, so the game directory is exactly as
+// before, or as after the change when the kill came after its commit. The test
+// kills at a few points; scripts/killsweep.sh kills at every one.
+#include "gamesnapshot.h"
+
+#include <QProcess>
+#include <QtTest>
+
+using namespace GameSnapshot;
+
+class TestKillPoints : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_program;
+
+    // Exit code, or -1 when the run was killed.
+    int cli(const QStringList& args, long killAt = 0) const
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (killAt > 0)
+            env.insert(QStringLiteral("VEGA_FIO_KILL_AT"), QString::number(killAt));
+        p.setProcessEnvironment(env);
+        p.start(m_program + QStringLiteral("/drydock-cli"), args);
+        if (!p.waitForFinished(60000))
+            return -2;
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_program = m_tmp.filePath("program");
+        QVERIFY(QDir().mkpath(m_program));
+        const QString built = QStringLiteral(DRYDOCK_CLI_PATH);
+        QVERIFY(QFile::copy(built, m_program + "/drydock-cli"));
+        QVERIFY(QFile::copy(QFileInfo(built).absolutePath() + "/hw_languages.xml",
+                            m_program + "/hw_languages.xml"));
+    }
+
+    void killedAndRolledBack_data()
+    {
+        QTest::addColumn<QList<QStringList>>("prepare");
+        QTest::addColumn<QStringList>("command");
+        const QStringList merganser{"install", "G", "G/sample-ships/Merganser.xsp"};
+        QTest::newRow("install") << QList<QStringList>{} << merganser;
+        QTest::newRow("update mod")
+            << QList<QStringList>{merganser, {"update-mod", "G"},
+                                  {"install", "G", "G/sample-ships/Goosander.xsp"}}
+            << QStringList{"update-mod", "G"};
+        QTest::newRow("uninstall") << QList<QStringList>{merganser, {"update-mod", "G"}}
+                                   << QStringList{"uninstall", "G", "Merganser", "Orrin Vale"};
+    }
+
+    void killedAndRolledBack()
+    {
+        QFETCH(QList<QStringList>, prepare);
+        QFETCH(QStringList, command);
+        const QString game = m_tmp.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        const auto inGame = [&game](QStringList args) {
+            for (QString& a : args)
+                if (a == QLatin1String("G") || a.startsWith(QLatin1String("G/")))
+                    a = game + a.mid(1);
+            return args;
+        };
+        QCOMPARE(cli({"make-sample-game", game}), 0);
+        for (const QStringList& step : prepare)
+            QCOMPARE(cli(inGame(step)), 0);
+        const QString pristine = game + QStringLiteral("-pristine");
+        QVERIFY(copyTree(game, pristine));
+        const Snapshot before = snapshot(game);
+        QCOMPARE(cli(inGame(command)), 0);
+        const Snapshot done = snapshot(game);
+
+        // Every point for the sweep; else a spread that reaches past the commit.
+        const bool sweep = qEnvironmentVariableIntValue("VEGA_KILL_SWEEP") > 0;
+        int killed = 0;
+        for (long point = 1;; point = sweep ? point + 1 : point * 2 + 1) {
+            QVERIFY(QDir(game).removeRecursively() && copyTree(pristine, game));
+            const int code = cli(inGame(command), point);
+            if (code != -1) {
+                QCOMPARE(code, 0); // ran to its end before the point
+                break;
+            }
+            ++killed;
+            QCOMPARE(cli({"list", game}), 0); // rolls back what the kill left
+            const Snapshot after = snapshot(game);
+            const QString toBefore = firstDifference(before, after);
+            QVERIFY2(toBefore.isEmpty() || firstDifference(done, after).isEmpty(),
+                     qPrintable(QStringLiteral("killed at %1: %2; %3")
+                                    .arg(point)
+                                    .arg(toBefore, firstDifference(done, after))));
+        }
+        QVERIFY(killed >= 4);
+        if (sweep)
+            qInfo("%s: %d kill points, no broken state", QTest::currentDataTag(), killed);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKillPoints)
+#include "tst_killpoints.moc"
