@@ -3,6 +3,7 @@
 #include "installerengine.h"
 
 #include "arc.h"
+#include "archivefile.h"
 #include "fileutils.h"
 #include "gamedir.h"
 #include "sysregistry.h"
@@ -113,9 +114,15 @@ bool copyModPair(const QString& baseCat, const QString& baseDat, const QString& 
     log(QStringLiteral("(CREATEMOD) Copying Cat file, ") + targetCat);
     {
         QSaveFile catOut(targetCat);
-        const QByteArray cat = catIn.readAll();
-        if (catIn.error() != QFileDevice::NoError || !catOut.open(QIODevice::WriteOnly) ||
-            catOut.write(cat) != cat.size() || !catOut.commit())
+        QByteArray cat;
+        QString why;
+        // Catalogue text is held whole (as the archive library holds it): bounded.
+        if (!ReadFileWhole(baseCat, &cat, &why)) {
+            log(QStringLiteral("(CREATEMOD) ") + why);
+            return cleanUp();
+        }
+        if (!catOut.open(QIODevice::WriteOnly) || catOut.write(cat) != cat.size() ||
+            !catOut.commit())
             return cleanUp();
     }
 

@@ -183,12 +183,14 @@ bool InstallerEngine::updateMod()
     if (!modWritable(QStringLiteral("(UPDATEMOD) ")))
         return false;
 
+    m_tableRefused = false;
     bool ok = generateTexts();
     const QStringList cockpits = generateCockpits();
     ok = generateShips(cockpits) && ok;
     ok = generateDummies() && ok;
     ok = generateComponents() && ok;
     ok = addTablesToMod() && ok;
+    ok = !m_tableRefused && ok;
     RemoveTree(m_gameDir + QStringLiteral("/Slipway"), false);
     if (!ok) {
         log(QStringLiteral("(UPDATEMOD) The mod was not written completely; the game's mod "

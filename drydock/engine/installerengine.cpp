@@ -3,6 +3,7 @@
 #include "installerengine.h"
 
 #include "arc.h"
+#include "archivefile.h"
 #include "fileutils.h"
 #include "gamedir.h"
 
@@ -146,9 +147,18 @@ QByteArray InstallerEngine::gameTableText(const QString& entry, const QString& t
     const QString temp = m_services.programDir + QLatin1Char('/') + tempName;
     QByteArray text;
     if (extractGameTable(entry, temp)) {
-        QFile f(temp);
-        if (f.open(QIODevice::ReadOnly))
-            text = f.readAll();
+        const qint64 size = QFileInfo(temp).size();
+        QString why;
+        if (size > InMemoryFileLimit()) {
+            log(QStringLiteral("(TEXTFILE) Game table too large to be read: %1 (%2 bytes, the "
+                               "limit is %3 bytes)")
+                    .arg(entry)
+                    .arg(size)
+                    .arg(InMemoryFileLimit()));
+            m_tableRefused = true;
+        } else if (!ReadFileWhole(temp, &text, &why)) {
+            log(QStringLiteral("(TEXTFILE) Game table cannot be read: ") + why);
+        }
     }
     QFile::remove(temp);
     return text;

@@ -144,7 +144,10 @@ private:
     // it locked while it runs); logs why not under the given tag.
     bool modWritable(const QString& tag, QString* error = nullptr) const;
     // A game table's text through a temporary file in the program folder; empty
-    // when no catalogue holds it.
+    // when no catalogue holds it. A table larger than InMemoryFileLimit() is not
+    // read: it is logged, gives empty text and sets m_tableRefused, which fails the
+    // update of the mod (a table generated without the game's lines would break
+    // the game).
     QByteArray gameTableText(const QString& entry, const QString& tempName) const;
     // An installed ship that replaced a disabled one: the files the reader left
     // out because the disabled copy had them move from Slipway into the mod.
@@ -158,4 +161,5 @@ private:
     QString m_baseMod;
     QString m_previousBaseMod;
     bool m_modChanged = false;
+    mutable bool m_tableRefused = false; // see gameTableText
 };
