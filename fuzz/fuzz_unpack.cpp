@@ -1,11 +1,15 @@
 // Packed-form and gzip reader. Whatever unpacks must pack again and come back
-// identical, with its modification time.
+// identical, with its modification time; the streamed reader of a loose packed
+// file must agree with the whole-buffer one.
 #include "arc.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -17,6 +21,27 @@ void require(bool condition, const char* what)
     }
 }
 
+int collect(void* ctx, const unsigned char* data, size_t size)
+{
+    auto* out = static_cast<std::vector<unsigned char>*>(ctx);
+    out->insert(out->end(), data, data + size);
+    return 0;
+}
+
+// The input as a loose file, streamed as packed.
+int streamed(const uint8_t* data, size_t size, std::vector<unsigned char>& out)
+{
+    static const std::string path = "/tmp/fuzz_unpack_" + std::to_string(::getpid()) + ".pck";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    require(f != nullptr, "cannot write the stream input");
+    require(size == 0 || std::fwrite(data, 1, size, f) == size, "cannot write the stream input");
+    std::fclose(f);
+    out.clear();
+    const int code = arc_stream(path.c_str(), ARC_TYPE_PACKED, collect, &out);
+    ::unlink(path.c_str());
+    return code;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -24,6 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<unsigned char> out;
     uint32_t mtime = 0;
     const int status = arc_unpack(data, size, out, &mtime);
+    // An empty file streams as an empty packed file; the buffer reader wants bytes.
+    if (size > 0 && status != ARC_GZ_TOOLARGE) {
+        std::vector<unsigned char> viaStream;
+        const int code = streamed(data, size, viaStream);
+        require(code == arc_codec_error(status), "stream and buffer reader disagree on the code");
+        if (code == ARC_OK || code == ARC_E_GZ_RESERVED)
+            require(viaStream == out, "stream and buffer reader disagree on the data");
+    }
     if (status == ARC_GZ_OK || status == ARC_GZ_RESERVED) {
         require(arc_is_packed(data, size), "unpacked a buffer that is not recognised as packed");
         std::vector<unsigned char> packed;

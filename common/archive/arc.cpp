@@ -1,5 +1,6 @@
 // Catalogue/data pairs, loose files and the registries of open objects.
 #include "arc.h"
+#include "arc_gzip.h"
 
 #include "fileio.h"
 #include "journal.h"
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <unordered_map>
 
@@ -48,6 +50,7 @@ struct FileObject
     std::string key;      // lower-cased fullName
     std::string entryName;
     int flags = 0;
+    bool streaming = false; // stands for an open ArcStream: counts as a reader, holds no data
 };
 
 struct Catalog
@@ -420,6 +423,8 @@ Catalog* acquireCatalog(const std::string& path, int create, int& code)
             code = ARC_E_OPEN;
         } else if (st.st_size == 0) {
             code = ARC_E_EMPTY;
+        } else if (st.st_size > arc_memory_cap()) {
+            code = ARC_E_TOOLARGE;
         } else {
             try {
                 text.resize(static_cast<size_t>(st.st_size));
@@ -684,8 +689,11 @@ ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, i
         fail(rc);
         return nullptr;
     }
-    if (open && !open->empty())
-        return newHandle(open->front(), mode);
+    if (open) {
+        for (FileObject* o : *open)
+            if (!o->streaming)
+                return newHandle(o, mode);
+    }
 
     int code = ARC_OK;
     Catalog* c = acquireCatalog(catPath, 0, code);
@@ -704,6 +712,8 @@ ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, i
         struct stat st;
         if (fstat(c->datFd, &st) != 0 || e.offset + e.size > st.st_size) {
             code = ARC_E_ENTRYSIZE; // listed bytes that the data file does not hold
+        } else if (e.size > arc_memory_cap()) {
+            code = ARC_E_TOOLARGE; // the whole entry would be held in memory
         } else {
             std::vector<unsigned char> raw;
             try {
@@ -830,10 +840,14 @@ ArcFileHandle* openDisk(const std::string& path, int mode, int create, int type)
         } else {
             std::vector<unsigned char> raw;
             code = ARC_OK;
-            try {
-                raw.resize(static_cast<size_t>(st.st_size));
-            } catch (const std::bad_alloc&) {
-                code = ARC_E_NOMEM;
+            if (st.st_size > arc_memory_cap()) {
+                code = ARC_E_TOOLARGE;
+            } else {
+                try {
+                    raw.resize(static_cast<size_t>(st.st_size));
+                } catch (const std::bad_alloc&) {
+                    code = ARC_E_NOMEM;
+                }
             }
             if (code == ARC_OK && !preadAll(fd, raw.data(), st.st_size, 0))
                 code = ARC_E_BADDATA;
@@ -922,7 +936,7 @@ void fillFind(const Entry& e, ArcFindRecord* r)
     if (!r)
         return;
     std::snprintf(r->name, sizeof r->name, "%s", e.name.c_str());
-    r->size = static_cast<int32_t>(e.size);
+    r->size = e.size;
 }
 
 } // namespace
@@ -958,6 +972,7 @@ const char* arc_error_message(int code)
         "GZIP - header CRC does not match",
         "GZIP - unsupported compression.",
         "GZIP - deflate/inflate failed.",
+        "File is too large to be held in memory.",
     };
     if (code < 0 || code >= static_cast<int>(sizeof messages / sizeof messages[0]))
         return messages[ARC_E_INTERNAL];
@@ -1185,8 +1200,8 @@ bool arc_stat(ArcFileHandle* h, ArcStatRecord* r)
     const FileObject* f = h->file;
     std::snprintf(r->name, sizeof r->name, "%s", f->fullName.c_str());
     r->mtime = static_cast<int32_t>(f->mtime);
-    r->length = static_cast<int32_t>(arc_size(h));
-    r->storedSize = static_cast<int32_t>(f->stored);
+    r->length = arc_size(h);
+    r->storedSize = f->stored;
     r->flags = f->flags;
     return true;
 }
@@ -1334,35 +1349,288 @@ bool arc_copy(ArcFileHandle* source, ArcFileHandle* destination)
         return handleFail(destination, ARC_E_MODE), false;
     FileObject* src = source->file;
     FileObject* dst = destination->file;
-    std::vector<unsigned char> diskData;
-    const unsigned char* data = src->buffer.data();
-    int64_t length = src->length;
     if (!isMemory(src)) {
         struct stat st;
         if (fstat(src->fd, &st) != 0)
             return handleFail(source, ARC_E_INTERNAL), false;
-        try {
-            diskData.resize(static_cast<size_t>(st.st_size));
-        } catch (const std::bad_alloc&) {
-            return handleFail(source, ARC_E_NOMEM), false;
-        }
-        if (!preadAll(src->fd, diskData.data(), st.st_size, 0))
-            return handleFail(source, ARC_E_INTERNAL), false;
-        length = st.st_size;
         if (isMemory(dst)) {
+            // The destination holds it whole anyway: read once and handed over.
+            if (st.st_size > arc_memory_cap())
+                return handleFail(source, ARC_E_TOOLARGE), false;
+            std::vector<unsigned char> diskData;
+            try {
+                diskData.resize(static_cast<size_t>(st.st_size));
+            } catch (const std::bad_alloc&) {
+                return handleFail(source, ARC_E_NOMEM), false;
+            }
+            if (!preadAll(src->fd, diskData.data(), st.st_size, 0))
+                return handleFail(source, ARC_E_INTERNAL), false;
             dst->buffer = std::move(diskData);
-            dst->length = length;
+            dst->length = st.st_size;
             // At the end, like a written copy: the caller truncates at the position next.
-            destination->pos = length;
+            destination->pos = st.st_size;
             dst->modified = true;
             dst->mtime = src->mtime;
             return true;
         }
-        data = diskData.data();
+        // Disk to disk: in chunks, nothing is held whole.
+        if (!arc_seek(destination, 0, ARC_SEEK_SET))
+            return false;
+        constexpr int64_t kChunk = 1 << 20;
+        std::vector<unsigned char> chunk(
+            static_cast<size_t>(std::min<int64_t>(st.st_size, kChunk)));
+        for (int64_t done = 0; done < st.st_size;) {
+            const int64_t n = std::min<int64_t>(st.st_size - done, kChunk);
+            if (!preadAll(src->fd, chunk.data(), n, done))
+                return handleFail(source, ARC_E_INTERNAL), false;
+            if (arc_write(destination, chunk.data(), n) != n)
+                return false;
+            done += n;
+        }
+        dst->modified = true; // also when empty, as a written copy
+        dst->mtime = src->mtime;
+        return true;
     }
     if (!arc_seek(destination, 0, ARC_SEEK_SET))
         return false;
-    const int64_t written = arc_write(destination, data, length);
+    const int64_t written = arc_write(destination, src->buffer.data(), src->length);
     dst->mtime = src->mtime;
-    return written == length;
+    return written == src->length;
+}
+
+// --- Streams ---
+
+struct ArcStream
+{
+    FileObject* file = nullptr; // registered under the name; holds the disk fd or the catalogue
+    bool entry = false;
+    std::string lname;     // entry name, lower-cased: the entry is found again for each read
+    size_t index = 0;      // where it was last found
+    int64_t rawSize = 0;   // stored bytes
+    int64_t pos = 0;       // plain: next stored byte to deliver
+    unsigned char key = 0; // packed: the key byte
+    std::unique_ptr<ArcGzipReader> gz;
+    int error = ARC_OK;   // ARC_E_GZ_RESERVED, or the failure once failed
+    int ioError = ARC_OK; // why the stored bytes could not be read
+    bool failed = false;
+};
+
+namespace {
+
+// Stored bytes [pos, pos + size) of the stream's file, the data-file XOR undone.
+// An entry's offset is looked up again every time: rewriting another entry of the
+// catalogue may move this one's data down.
+bool readStored(ArcStream* s, int64_t pos, unsigned char* out, size_t size)
+{
+    int64_t offset = 0;
+    int fd = s->file->fd;
+    if (s->entry) {
+        const Catalog* c = s->file->catalog;
+        if (s->index >= c->entries.size() || c->entries[s->index].lname != s->lname) {
+            const int64_t idx = findEntry(c, s->lname);
+            s->index = idx < 0 ? c->entries.size() : static_cast<size_t>(idx);
+        }
+        // The entry cannot be rewritten or removed while the stream is open.
+        if (s->index >= c->entries.size() || c->entries[s->index].size != s->rawSize) {
+            s->ioError = ARC_E_INTERNAL;
+            return false;
+        }
+        offset = c->entries[s->index].offset;
+        fd = c->datFd;
+    }
+    if (pos < 0 || pos > s->rawSize || static_cast<int64_t>(size) > s->rawSize - pos ||
+        !preadAll(fd, out, static_cast<int64_t>(size), offset + pos)) {
+        s->ioError = s->entry ? ARC_E_ENTRYSIZE : ARC_E_BADDATA;
+        return false;
+    }
+    if (s->entry)
+        for (size_t i = 0; i < size; ++i)
+            out[i] ^= ARC_DAT_XOR;
+    return true;
+}
+
+// The gzip member of a packed file: stored bytes 1.., XORed with the key.
+bool readMember(void* ctx, uint64_t pos, unsigned char* out, size_t size)
+{
+    auto* s = static_cast<ArcStream*>(ctx);
+    if (!readStored(s, static_cast<int64_t>(pos) + 1, out, size))
+        return false;
+    for (size_t i = 0; i < size; ++i)
+        out[i] ^= s->key;
+    return true;
+}
+
+void destroyStream(ArcStream* s)
+{
+    s->gz.reset();
+    if (s->file) {
+        unregisterFile(s->file);
+        freeFile(s->file); // closes the disk fd, drops the catalogue reference
+    }
+    delete s;
+}
+
+} // namespace
+
+ArcStream* arc_stream_open(const char* path, int type)
+{
+    g_lastError = ARC_OK;
+    if (type < ARC_TYPE_AUTO || type > ARC_TYPE_PACKED)
+        return fail(ARC_E_FLAGS), nullptr;
+    if (!path)
+        return fail(ARC_E_INTERNAL), nullptr;
+    std::string catPart, entry, full;
+    const bool isEntry = splitVirtual(path, catPart, entry);
+    if (!fullPath(isEntry ? catPart.c_str() : path, full))
+        return fail(ARC_E_INTERNAL), nullptr;
+    const std::string fullName = isEntry ? full + "::" + entry : full;
+    const std::string key = lower(fullName);
+    // The sharing rule of arc_open for a reader: refused while anybody writes it.
+    if (const int rc = shareCheck(openObjects(key), ARC_MODE_READ); rc != ARC_OK)
+        return fail(rc), nullptr;
+
+    auto* s = new ArcStream;
+    auto* f = new FileObject;
+    f->fullName = fullName;
+    f->key = key;
+    f->streaming = true;
+    s->file = f;
+    s->entry = isEntry;
+    int code = ARC_OK;
+    if (isEntry) {
+        f->entryName = entry;
+        Catalog* c = acquireCatalog(full, 0, code);
+        if (!c) {
+            delete f;
+            delete s;
+            return nullptr; // acquireCatalog has set the code
+        }
+        f->catalog = c;
+        s->lname = lower(entry);
+        const int64_t idx = findEntry(c, s->lname);
+        struct stat st;
+        if (idx < 0) {
+            code = ARC_E_NOENTRY;
+        } else {
+            const Entry& e = c->entries[static_cast<size_t>(idx)];
+            s->index = static_cast<size_t>(idx);
+            s->rawSize = e.size;
+            if (fstat(c->datFd, &st) != 0 || e.offset + e.size > st.st_size)
+                code = ARC_E_ENTRYSIZE; // listed bytes that the data file does not hold
+        }
+    } else {
+        f->fd = osOpen(full, O_RDONLY, false, code);
+        struct stat st;
+        if (f->fd >= 0 && fstat(f->fd, &st) != 0)
+            code = ARC_E_OPEN;
+        else if (f->fd >= 0)
+            s->rawSize = st.st_size;
+    }
+    f->stored = s->rawSize;
+    if (code == ARC_OK && type == ARC_TYPE_AUTO) {
+        unsigned char head[3];
+        type = s->rawSize >= 3 && readStored(s, 0, head, 3) && arc_is_packed(head, 3)
+                   ? ARC_TYPE_PACKED
+                   : ARC_TYPE_PLAIN;
+        s->ioError = ARC_OK; // a head that cannot be read counts as plain, as with arc_open
+    }
+    // An empty file is empty in either form.
+    if (code == ARC_OK && type == ARC_TYPE_PACKED && s->rawSize > 0) {
+        unsigned char k = 0;
+        if (!readStored(s, 0, &k, 1)) {
+            code = s->ioError;
+        } else {
+            s->key = k ^ ARC_KEY_XOR;
+            s->gz = std::make_unique<ArcGzipReader>(readMember, s,
+                                                    static_cast<uint64_t>(s->rawSize - 1));
+            const int status = s->gz->begin(nullptr);
+            if (status < 0)
+                code = s->ioError != ARC_OK ? s->ioError : arc_codec_error(status);
+            else if (status == ARC_GZ_RESERVED)
+                s->error = ARC_E_GZ_RESERVED;
+        }
+    }
+    if (code != ARC_OK) {
+        destroyStream(s);
+        fail(code);
+        return nullptr;
+    }
+    registerFile(f);
+    return s;
+}
+
+int64_t arc_stream_read(ArcStream* s, void* buffer, int64_t count)
+{
+    g_lastError = ARC_OK;
+    if (!s)
+        return fail(ARC_E_HANDLE), -1;
+    if (count < 0 || (!buffer && count > 0))
+        return fail(ARC_E_INTERNAL), -1;
+    if (s->failed)
+        return fail(s->error), -1;
+    if (count == 0)
+        return 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    int64_t n = 0;
+    if (s->gz) {
+        n = s->gz->read(out, static_cast<size_t>(std::min<int64_t>(count, INT64_MAX / 2)));
+        if (n < 0) {
+            s->failed = true;
+            s->error = s->ioError != ARC_OK ? s->ioError : arc_codec_error(s->gz->status());
+        }
+    } else {
+        n = std::min(count, s->rawSize - s->pos);
+        if (n > 0 && !readStored(s, s->pos, out, static_cast<size_t>(n))) {
+            s->failed = true;
+            s->error = s->ioError;
+            n = -1;
+        } else {
+            s->pos += n;
+        }
+    }
+    if (n < 0)
+        return fail(s->error), -1;
+    return n;
+}
+
+int arc_stream_error(const ArcStream* s)
+{
+    return s ? s->error : ARC_E_HANDLE;
+}
+
+bool arc_stream_close(ArcStream* s)
+{
+    if (!s)
+        return false;
+    const bool ok = !s->failed;
+    destroyStream(s);
+    return ok;
+}
+
+int arc_stream(const char* path, int type, ArcSink sink, void* ctx)
+{
+    if (!sink)
+        return fail(ARC_E_INTERNAL);
+    ArcStream* s = arc_stream_open(path, type);
+    if (!s)
+        return arc_last_error();
+    std::vector<unsigned char> buffer(256 * 1024);
+    int code = ARC_OK;
+    for (;;) {
+        const int64_t n = arc_stream_read(s, buffer.data(), static_cast<int64_t>(buffer.size()));
+        if (n <= 0) {
+            code = s->error; // ARC_OK or ARC_E_GZ_RESERVED at the end
+            break;
+        }
+        if (const int rc = sink(ctx, buffer.data(), static_cast<size_t>(n)); rc != 0) {
+            code = rc;
+            break;
+        }
+    }
+    arc_stream_close(s);
+    if (code == ARC_OK || code == ARC_E_GZ_RESERVED)
+        g_lastError = ARC_OK;
+    else
+        fail(code);
+    return code;
 }

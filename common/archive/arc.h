@@ -45,6 +45,7 @@ enum ArcError : int {
     ARC_E_GZ_HCRC = 25,     // "GZIP - header CRC does not match"
     ARC_E_GZ_METHOD = 26,   // "GZIP - unsupported compression."
     ARC_E_GZ_ZLIB = 27,     // "GZIP - deflate/inflate failed."
+    ARC_E_TOOLARGE = 28,    // "File is too large to be held in memory."
 };
 
 // File object flags (ArcStatRecord::flags).
@@ -65,15 +66,15 @@ struct ArcStatRecord
 {
     char name[260];     // full name of the file object, truncated
     int32_t mtime;      // seconds since 1970; -1 for a plain entry
-    int32_t length;     // data length
-    int32_t storedSize; // size in the data file or on disk when opened
+    int64_t length;     // data length
+    int64_t storedSize; // size in the data file or on disk when opened
     int32_t flags;      // ArcFileFlags
 };
 
 struct ArcFindRecord
 {
     char name[260]; // entry name (backslashes), truncated
-    int32_t size;   // stored size
+    int64_t size;   // stored size
 };
 
 struct ArcFileHandle;
@@ -107,6 +108,55 @@ bool arc_find_close(ArcSearchHandle* s);
 // cut a longer destination (the caller truncates).
 bool arc_copy(ArcFileHandle* source, ArcFileHandle* destination);
 
+// --- Memory bound ---
+//
+// Whatever the library holds in memory whole is refused above this many bytes with
+// ARC_E_TOOLARGE, before anything of that size is allocated: the stored bytes of an
+// entry or packed disk file opened with arc_open (and, unpacked, its content: the
+// inflater stops as soon as the output passes the cap), catalogue text, a plain disk
+// source that arc_copy reads into a memory file, and arc_gzip_decode/arc_unpack
+// output. Data written into a file object is not capped. Streams (below) are not
+// capped: they never hold a file whole.
+constexpr int64_t ARC_DEFAULT_MEMORY_CAP = int64_t(256) << 20; // 256 MiB
+int64_t arc_memory_cap();
+// Sets the cap (a value < 1 restores the default) and returns the previous one.
+// For tests; the default holds for the programs.
+int64_t arc_set_memory_cap(int64_t cap);
+
+// --- Streaming reads: the content of a disk file or entry in order, in bounded memory ---
+//
+// Type as for arc_open (0 automatic, 1 plain, 2 packed). Plain data is read from
+// the data file (or disk file) in chunks, packed data is unscrambled and inflated
+// chunk by chunk; the gzip trailer's CRC-32 and length are checked at the end, so
+// the end of the data is only reported once it is verified. The codes are those of
+// arc_open and the whole-buffer decoder; ARC_E_GZ_RESERVED (reserved gzip flag bits)
+// still yields the data and counts as success. An entry of size 0 is empty in every
+// type, as with arc_open.
+//
+// While a stream is open its name counts as open for reading: opening it for
+// writing fails with 8, removing it with 11. The stream holds its catalogue open;
+// other entries of that catalogue may still be rewritten meanwhile (the stream
+// follows its entry's offset). A stream is not a file handle: arc_* handle calls
+// do not take it.
+struct ArcStream;
+// Null on failure (code in arc_last_error()).
+ArcStream* arc_stream_open(const char* path, int type);
+// Up to count bytes; 0 at the verified end (and for count 0), -1 on failure. A
+// failure is final: later calls return -1 again.
+int64_t arc_stream_read(ArcStream* s, void* buffer, int64_t count);
+// ARC_OK, ARC_E_GZ_RESERVED (data complete and valid) or the failure's code.
+int arc_stream_error(const ArcStream* s);
+// Releases the stream; true when it had not failed. Leaves the last-error slot
+// as it is, so that a failed read's code can still be read afterwards.
+bool arc_stream_close(ArcStream* s);
+
+// Receives the data of arc_stream in order; 0 to go on, any other value stops the
+// stream and becomes arc_stream's result (and the last error).
+typedef int (*ArcSink)(void* ctx, const unsigned char* data, size_t size);
+// Opens, reads to the end into the sink, closes. Returns ARC_OK or
+// ARC_E_GZ_RESERVED when all data was delivered and verified, else the code.
+int arc_stream(const char* path, int type, ArcSink sink, void* ctx);
+
 // The process-wide code of the last failure, a handle's own last code, and the
 // fixed message of a code ("Internal error." for unknown codes).
 int arc_last_error();
@@ -125,6 +175,7 @@ enum ArcCodecStatus : int {
     ARC_GZ_HEADERCRC = -4,
     ARC_GZ_METHOD = -5,
     ARC_GZ_ZLIB = -6,
+    ARC_GZ_TOOLARGE = -7, // the output would pass the memory cap (ARC_E_TOOLARGE)
     ARC_GZ_INTERNAL = -8,
 };
 // Maps a codec status to an error code.
@@ -136,15 +187,17 @@ bool arc_is_packed(const unsigned char* data, size_t length);
 
 // Reads one gzip member (any RFC 1952 header). The trailer's length is trusted only
 // up to what deflate can produce from the input, so a forged trailer cannot cause a
-// huge allocation. Returns a codec status; status 1 (reserved flag bits) still
-// yields the data.
+// huge allocation, and only up to the memory cap (ARC_GZ_TOOLARGE above it); the
+// inflater never writes past that length. Returns a codec status; status 1
+// (reserved flag bits) still yields the data.
 int arc_gzip_decode(const unsigned char* data, size_t length, std::vector<unsigned char>& out,
                     uint32_t* mtime);
 // Writes one gzip member: level 9, raw deflate, memory level 9, OS byte 11.
 int arc_gzip_encode(const unsigned char* data, size_t length, uint32_t mtime,
                     std::vector<unsigned char>& out, const char* name = nullptr,
                     const char* comment = nullptr);
-// Packed form = key byte ^ 0x3C, then the gzip member XORed with the key.
+// Packed form = key byte ^ 0x3C, then the gzip member XORed with the key (unscrambled
+// on the fly; the member is not copied). Same statuses and cap as arc_gzip_decode.
 int arc_unpack(const unsigned char* data, size_t length, std::vector<unsigned char>& out,
                uint32_t* mtime);
 // key < 0 picks a key from the processor clock.

@@ -1,8 +1,10 @@
 // The packed form (key byte + scrambled gzip member) and the catalogue text.
 #include "arc.h"
+#include "arc_gzip.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -20,6 +22,9 @@ constexpr unsigned char kOsByte = 11;
 // than this from the given input is forged or corrupt; refusing it up front keeps a
 // few bytes of input from demanding gigabytes of memory.
 constexpr uint64_t kMaxInflateRatio = 1032;
+
+// Input chunk of the member reader: what a stream holds of the compressed data.
+constexpr size_t kInChunk = 64 * 1024;
 
 uint32_t le32(const unsigned char* p)
 {
@@ -65,6 +70,8 @@ int arc_codec_error(int status)
         return ARC_E_GZ_METHOD;
     case ARC_GZ_ZLIB:
         return ARC_E_GZ_ZLIB;
+    case ARC_GZ_TOOLARGE:
+        return ARC_E_TOOLARGE;
     case ARC_GZ_INTERNAL:
         return ARC_E_INTERNAL;
     default:
@@ -80,84 +87,271 @@ bool arc_is_packed(const unsigned char* data, size_t length)
     return (data[1] ^ c) == kGzId1 && (data[2] ^ c) == kGzId2;
 }
 
-int arc_gzip_decode(const unsigned char* data, size_t length, std::vector<unsigned char>& out,
-                    uint32_t* mtime)
+// --- ArcGzipReader ---
+
+struct ArcGzipReader::Impl
 {
-    out.clear();
-    if (!data || length < 10)
-        return ARC_GZ_TOOSHORT;
-    if (data[0] != kGzId1 || data[1] != kGzId2)
-        return ARC_GZ_NOMAGIC;
-    if (data[2] != kGzDeflate)
-        return ARC_GZ_METHOD;
-    const unsigned char flags = data[3];
+    z_stream zs;
+    bool zInit = false;
+    std::vector<unsigned char> in; // one input chunk
+    uint64_t inPos = 0;            // member offset of in[0] while parsing the header
+    size_t inLen = 0;              // valid bytes in `in` while parsing the header
+};
+
+ArcGzipReader::ArcGzipReader(Source source, void* ctx, uint64_t length)
+    : m_source(source), m_ctx(ctx), m_length(length), m_impl(std::make_unique<Impl>())
+{
+    std::memset(&m_impl->zs, 0, sizeof m_impl->zs);
+}
+
+ArcGzipReader::~ArcGzipReader()
+{
+    if (m_impl->zInit)
+        inflateEnd(&m_impl->zs);
+}
+
+int ArcGzipReader::fail(int status)
+{
+    m_status = status;
+    if (m_impl->zInit) {
+        inflateEnd(&m_impl->zs);
+        m_impl->zInit = false;
+    }
+    return status;
+}
+
+// Loads member bytes [from, from + size) into the input chunk.
+bool ArcGzipReader::fill(uint64_t from, size_t size)
+{
+    Impl& d = *m_impl;
+    if (d.in.size() < size)
+        d.in.resize(size);
+    d.inPos = from;
+    d.inLen = 0;
+    if (size > 0 && !m_source(m_ctx, from, d.in.data(), size))
+        return false;
+    d.inLen = size;
+    return true;
+}
+
+int ArcGzipReader::begin(uint32_t* mtime)
+{
+    if (m_begun)
+        return m_status;
+    m_begun = true;
+    if (m_length < 10)
+        return fail(ARC_GZ_TOOSHORT);
+    Impl& d = *m_impl;
+    // The header is parsed through the input chunk; a header longer than one chunk
+    // (a long name or comment) reloads it further on.
+    const auto chunkAt = [this](uint64_t pos) {
+        return fill(pos, static_cast<size_t>(std::min<uint64_t>(kInChunk, m_length - pos)));
+    };
+    if (!chunkAt(0))
+        return fail(ARC_GZ_INTERNAL);
+    const unsigned char* h = d.in.data();
+    if (h[0] != kGzId1 || h[1] != kGzId2)
+        return fail(ARC_GZ_NOMAGIC);
+    if (h[2] != kGzDeflate)
+        return fail(ARC_GZ_METHOD);
+    const unsigned char flags = h[3];
     const int status = (flags & 0xE0) ? ARC_GZ_RESERVED : ARC_GZ_OK;
     if (mtime)
-        *mtime = le32(data + 4);
+        *mtime = le32(h + 4);
 
-    size_t p = 10;
+    const auto byteAt = [&d, &chunkAt](uint64_t pos) -> int {
+        if (pos < d.inPos || pos >= d.inPos + d.inLen) {
+            if (!chunkAt(pos))
+                return -1;
+        }
+        return d.in[static_cast<size_t>(pos - d.inPos)];
+    };
+    uint64_t p = 10;
     if (flags & kFlagExtra) {
-        if (length - p < 2)
-            return ARC_GZ_TOOSHORT;
-        const size_t xlen = size_t(data[p]) | size_t(data[p + 1]) << 8;
+        if (m_length - p < 2)
+            return fail(ARC_GZ_TOOSHORT);
+        const int lo = byteAt(p), hi = byteAt(p + 1);
+        if (lo < 0 || hi < 0)
+            return fail(ARC_GZ_INTERNAL);
+        const uint64_t xlen = uint64_t(lo) | uint64_t(hi) << 8;
         p += 2;
-        if (length - p < xlen)
-            return ARC_GZ_TOOSHORT;
+        if (m_length - p < xlen)
+            return fail(ARC_GZ_TOOSHORT);
         p += xlen;
     }
     for (unsigned char f : {kFlagName, kFlagComment}) {
         if (!(flags & f))
             continue;
-        const void* zero = std::memchr(data + p, 0, length - p);
-        if (!zero)
-            return ARC_GZ_TOOSHORT;
-        p = static_cast<size_t>(static_cast<const unsigned char*>(zero) - data) + 1;
+        bool found = false;
+        while (p < m_length && !found) {
+            if (byteAt(p) < 0)
+                return fail(ARC_GZ_INTERNAL);
+            const size_t at = static_cast<size_t>(p - d.inPos);
+            const void* zero = std::memchr(d.in.data() + at, 0, d.inLen - at);
+            if (zero) {
+                p = d.inPos +
+                    static_cast<uint64_t>(static_cast<const unsigned char*>(zero) - d.in.data()) +
+                    1;
+                found = true;
+            } else {
+                p = d.inPos + d.inLen;
+            }
+        }
+        if (!found)
+            return fail(ARC_GZ_TOOSHORT);
     }
     if (flags & kFlagHcrc)
         p += 2;
-    if (p > length || length - p < 8)
+    if (p > m_length || m_length - p < 8)
+        return fail(ARC_GZ_TOOSHORT);
+
+    unsigned char trailer[8];
+    if (!m_source(m_ctx, m_length - 8, trailer, 8))
+        return fail(ARC_GZ_INTERNAL);
+    m_storedCrc = le32(trailer);
+    m_storedLen = le32(trailer + 4);
+    const uint64_t packedLen = m_length - 8 - p;
+    if (uint64_t(m_storedLen) > packedLen * kMaxInflateRatio + 64)
+        return fail(ARC_GZ_ZLIB);
+
+    if (inflateInit2(&d.zs, -MAX_WBITS) != Z_OK)
+        return fail(ARC_GZ_ZLIB);
+    d.zInit = true;
+    d.zs.avail_in = 0;
+    d.inLen = 0;
+    m_dataPos = p;
+    m_dataEnd = m_length - 8;
+    m_crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+    m_status = status;
+    return status;
+}
+
+int64_t ArcGzipReader::read(unsigned char* out, size_t size)
+{
+    if (!m_begun && begin(nullptr) < 0)
+        return -1;
+    if (m_status < 0)
+        return -1;
+    if (m_finished || size == 0)
+        return 0;
+    Impl& d = *m_impl;
+    z_stream& zs = d.zs;
+    const uInt room = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
+    zs.next_out = out;
+    zs.avail_out = room;
+    bool ended = false;
+    while (zs.avail_out > 0) {
+        if (zs.avail_in == 0 && m_dataPos < m_dataEnd) {
+            const size_t n =
+                static_cast<size_t>(std::min<uint64_t>(kInChunk, m_dataEnd - m_dataPos));
+            if (!fill(m_dataPos, n))
+                return fail(ARC_GZ_INTERNAL), -1;
+            m_dataPos += n;
+            zs.next_in = d.in.data();
+            zs.avail_in = static_cast<uInt>(n);
+        }
+        const int rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            ended = true;
+            break;
+        }
+        // Z_BUF_ERROR here means that all input is used up before the stream's end.
+        if (rc != Z_OK)
+            return fail(ARC_GZ_ZLIB), -1;
+    }
+    const uInt produced = room - zs.avail_out;
+    m_crc = static_cast<uint32_t>(crc32(m_crc, out, produced));
+    m_produced += produced;
+    if (ended) {
+        inflateEnd(&zs);
+        d.zInit = false;
+        // RFC 1952 keeps the length modulo 2^32, so members beyond 4 GiB stream too.
+        if ((m_produced & 0xFFFFFFFFu) != m_storedLen)
+            return fail(ARC_GZ_ZLIB), -1;
+        if (m_crc != m_storedCrc)
+            return fail(ARC_GZ_DATACRC), -1;
+        m_finished = true;
+    }
+    return static_cast<int64_t>(produced);
+}
+
+// --- Memory cap ---
+
+namespace {
+
+int64_t g_memoryCap = ARC_DEFAULT_MEMORY_CAP;
+
+struct MemorySource
+{
+    const unsigned char* data;
+    unsigned char key;
+};
+
+bool readMemory(void* ctx, uint64_t pos, unsigned char* out, size_t size)
+{
+    const auto* m = static_cast<const MemorySource*>(ctx);
+    std::memcpy(out, m->data + pos, size);
+    if (m->key != 0)
+        for (size_t i = 0; i < size; ++i)
+            out[i] ^= m->key;
+    return true;
+}
+
+// One member held in memory, every byte XORed with `key`. The output is allocated
+// once at the trailer's length (at most the cap) and the inflater never writes
+// past it: a member that holds more fails as soon as one byte more comes out.
+int decodeMember(const unsigned char* data, size_t length, unsigned char key,
+                 std::vector<unsigned char>& out, uint32_t* mtime)
+{
+    out.clear();
+    if (!data || length < 10)
         return ARC_GZ_TOOSHORT;
-
-    const uint32_t storedCrc = le32(data + length - 8);
-    const uint32_t storedLen = le32(data + length - 4);
-    const size_t packedLen = length - 8 - p;
-    if (uint64_t(storedLen) > uint64_t(packedLen) * kMaxInflateRatio + 64)
-        return ARC_GZ_ZLIB;
-
+    MemorySource source{data, key};
+    ArcGzipReader reader(readMemory, &source, length);
+    const int status = reader.begin(mtime);
+    if (status < 0)
+        return status;
+    const uint32_t want = reader.trailerLength();
+    if (int64_t(want) > g_memoryCap)
+        return ARC_GZ_TOOLARGE;
     try {
-        out.resize(storedLen);
+        out.resize(want);
     } catch (const std::bad_alloc&) {
         return ARC_GZ_INTERNAL;
     }
-
-    z_stream zs;
-    std::memset(&zs, 0, sizeof zs);
-    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
-        return ARC_GZ_ZLIB;
-    unsigned char spare = 0;
-    zs.next_in = const_cast<unsigned char*>(data + p);
-    zs.next_out = storedLen ? out.data() : &spare;
-    zs.avail_out = storedLen; // the trailer's length is 32-bit, so it fits one call
-    size_t inLeft = packedLen;
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        if (zs.avail_in == 0 && inLeft > 0) {
-            zs.avail_in = inLeft > UINT_MAX ? UINT_MAX : static_cast<uInt>(inLeft);
-            inLeft -= zs.avail_in;
+    size_t filled = 0;
+    while (!reader.finished()) {
+        unsigned char spare = 0;
+        const bool full = filled == want;
+        const int64_t n =
+            full ? reader.read(&spare, 1) : reader.read(out.data() + filled, want - filled);
+        if (n < 0 || (full && n > 0)) { // more data than the trailer claims
+            out.clear();
+            return n < 0 ? reader.status() : ARC_GZ_ZLIB;
         }
-        rc = inflate(&zs, inLeft == 0 ? Z_FINISH : Z_NO_FLUSH);
-    }
-    const uint64_t produced = zs.total_out;
-    inflateEnd(&zs);
-    if (rc != Z_STREAM_END || produced != storedLen) {
-        out.clear();
-        return ARC_GZ_ZLIB;
-    }
-    if (crcOf(out.data(), out.size()) != storedCrc) {
-        out.clear();
-        return ARC_GZ_DATACRC;
+        filled += static_cast<size_t>(n);
     }
     return status;
+}
+
+} // namespace
+
+int64_t arc_memory_cap()
+{
+    return g_memoryCap;
+}
+
+int64_t arc_set_memory_cap(int64_t cap)
+{
+    const int64_t old = g_memoryCap;
+    g_memoryCap = cap < 1 ? ARC_DEFAULT_MEMORY_CAP : cap;
+    return old;
+}
+
+int arc_gzip_decode(const unsigned char* data, size_t length, std::vector<unsigned char>& out,
+                    uint32_t* mtime)
+{
+    return decodeMember(data, length, 0, out, mtime);
 }
 
 int arc_gzip_encode(const unsigned char* data, size_t length, uint32_t mtime,
@@ -227,16 +421,7 @@ int arc_unpack(const unsigned char* data, size_t length, std::vector<unsigned ch
     out.clear();
     if (!data || length < 1)
         return ARC_GZ_TOOSHORT;
-    const unsigned char key = data[0] ^ ARC_KEY_XOR;
-    std::vector<unsigned char> member;
-    try {
-        member.assign(data + 1, data + length);
-    } catch (const std::bad_alloc&) {
-        return ARC_GZ_INTERNAL;
-    }
-    for (unsigned char& b : member)
-        b ^= key;
-    return arc_gzip_decode(member.data(), member.size(), out, mtime);
+    return decodeMember(data + 1, length - 1, data[0] ^ ARC_KEY_XOR, out, mtime);
 }
 
 int arc_pack(const unsigned char* data, size_t length, uint32_t mtime,

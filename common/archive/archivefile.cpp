@@ -4,7 +4,8 @@
 #include "safefile.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QIODevice>
 
 #include <memory>
 #include <vector>
@@ -60,7 +61,113 @@ bool isGzipError(int code)
     return code >= ARC_E_GZ_RESERVED && code <= ARC_E_GZ_ZLIB;
 }
 
+// An old entry that cannot be opened as it is (the other form, or too large to be
+// held in memory) does not stop a write that replaces it anyway.
+bool isReplaceableError(int code)
+{
+    return isGzipError(code) || code == ARC_E_TOOLARGE;
+}
+
+void setError(QString* error, const QString& why)
+{
+    if (error)
+        *error = why;
+}
+
+QString libraryError(const QString& path, int code)
+{
+    return diskPath(path) + QStringLiteral(": ") + QString::fromLatin1(arc_error_message(code));
+}
+
+// The data of an archive stream as a sequential read-only device, so that
+// WriteFileAtomic pulls it block by block. A failed read (an I/O error, or a
+// packed file whose gzip trailer does not match at the end) is a read error of
+// the device, which makes WriteFileAtomic drop what it has written.
+class StreamDevice : public QIODevice
+{
+public:
+    explicit StreamDevice(ArcStream* stream) : m_stream(stream)
+    {
+        QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    bool failed() const { return m_failed; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const int64_t n = arc_stream_read(m_stream, data, maxSize);
+        if (n < 0) {
+            m_failed = true;
+            setErrorString(QString::fromLatin1(arc_error_message(arc_stream_error(m_stream))));
+        }
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    ArcStream* m_stream;
+    bool m_failed = false;
+};
+
+// Streams a disk file or entry into a disk file through WriteFileAtomic.
+bool streamToFile(const QString& source, int type, const QString& destination, QString* error)
+{
+    ArcStream* stream = arc_stream_open(arcPath(source).constData(), type);
+    if (!stream) {
+        setError(error, libraryError(source, arc_last_error()));
+        return false;
+    }
+    QString why;
+    bool ok = false;
+    {
+        StreamDevice device(stream);
+        ok = WriteFileAtomic(diskPath(destination), device, &why);
+        if (!ok && device.failed())
+            why = libraryError(source, arc_stream_error(stream));
+    }
+    arc_stream_close(stream); // keeps a failed read's code in arc_last_error()
+    if (!ok)
+        setError(error, why);
+    return ok;
+}
+
 } // namespace
+
+qint64 InMemoryFileLimit()
+{
+    return arc_memory_cap();
+}
+
+bool ReadFileWhole(const QString& path, QByteArray* data, QString* error)
+{
+    data->clear();
+    QFile file(diskPath(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, diskPath(path) + QStringLiteral(": ") + file.errorString());
+        return false;
+    }
+    const qint64 size = file.size();
+    if (size > InMemoryFileLimit()) {
+        setError(error, diskPath(path) +
+                            QStringLiteral(": too large to be read into memory (%1 bytes, the "
+                                           "limit is %2 bytes)")
+                                .arg(size)
+                                .arg(InMemoryFileLimit()));
+        return false;
+    }
+    *data = file.readAll();
+    // Checked again: the file may have grown since its size was taken.
+    if (file.error() != QFileDevice::NoError || data->size() > InMemoryFileLimit()) {
+        setError(error, diskPath(path) + QStringLiteral(": ") +
+                            (data->size() > InMemoryFileLimit()
+                                 ? QStringLiteral("too large to be read into memory")
+                                 : file.errorString()));
+        data->clear();
+        return false;
+    }
+    return true;
+}
 
 bool IsVirtualPath(const QString& path)
 {
@@ -83,24 +190,12 @@ QString PackedName(const QString& path, bool withText)
 }
 
 bool ExtractArchiveFile(const QString& source, const QString& destination, bool packedName,
-                        bool forcePlain)
+                        bool forcePlain, QString* error)
 {
     QString src = source;
     if (packedName)
         src = PackedName(src, false);
-    Handle h(arc_open(arcPath(src).constData(), ARC_MODE_READ, 0,
-                      forcePlain ? ARC_TYPE_PLAIN : ARC_TYPE_AUTO));
-    if (!h)
-        return false;
-    const int64_t size = arc_size(h.get());
-    if (size < 0)
-        return false;
-    QByteArray content;
-    content.resize(static_cast<qsizetype>(size));
-    if (arc_read(h.get(), content.data(), size) != size)
-        return false;
-    // Written beside and renamed, so a failed extraction never leaves half a file.
-    return WriteFileAtomic(diskPath(destination), content);
+    return streamToFile(src, forcePlain ? ARC_TYPE_PLAIN : ARC_TYPE_AUTO, destination, error);
 }
 
 namespace {
@@ -118,8 +213,9 @@ ArcFileHandle* openTarget(const QString& target, bool pack, bool append, QString
     const QByteArray path = arcPath(*name);
     const int type = pack ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
     ArcFileHandle* h = arc_open(path.constData(), ARC_MODE_WRITE, append ? 0 : 1, type);
-    if (!h && !append && entry && isGzipError(arc_last_error())) {
-        // The old entry is in the other form; it is being replaced anyway.
+    if (!h && !append && entry && isReplaceableError(arc_last_error())) {
+        // The old entry is in the other form or too large to open; it is being
+        // replaced anyway.
         arc_remove(path.constData());
         h = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
     }
@@ -208,22 +304,28 @@ QList<CatalogEntryInfo> ListCatalog(const QString& catalog)
     return result;
 }
 
-bool UnpackDiskFile(const QString& source, const QString& destination)
+bool UnpackDiskFile(const QString& source, const QString& destination, QString* error)
 {
-    std::vector<unsigned char> plain;
+    QString why;
     bool ok = false;
-    QFile in(diskPath(source));
-    if (in.open(QIODevice::ReadOnly)) {
-        const QByteArray packed = in.readAll();
-        const int status = arc_unpack(reinterpret_cast<const unsigned char*>(packed.constData()),
-                                      static_cast<size_t>(packed.size()), plain, nullptr);
-        ok = status == ARC_GZ_OK || status == ARC_GZ_RESERVED;
-        if (!ok)
-            plain.clear();
+    const QFileInfo info(diskPath(source));
+    if (!info.isFile()) {
+        why = libraryError(source, ARC_E_NOFILE);
+    } else if (info.size() == 0) {
+        // An empty file is no packed file (the stream would take it for an empty one).
+        why = libraryError(source, ARC_E_GZ_SHORT);
+    } else {
+        ok = streamToFile(source, ARC_TYPE_PACKED, destination, &why);
+        if (!ok && isGzipError(arc_last_error()))
+            why = diskPath(source) + QStringLiteral(": not a packed file: ") +
+                  ArchiveErrorMessage(arc_last_error());
     }
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(plain.data()),
-                                                     static_cast<qsizetype>(plain.size()));
-    return WriteFileAtomic(diskPath(destination), bytes) && ok;
+    if (ok)
+        return true;
+    // A source that cannot be unpacked leaves an empty destination.
+    WriteFileAtomic(diskPath(destination), QByteArray());
+    setError(error, why);
+    return false;
 }
 
 bool CopyArchiveFile(const QString& source, const QString& destination)
@@ -235,6 +337,11 @@ bool CopyArchiveFile(const QString& source, const QString& destination)
     if (!src)
         return false;
     Handle dst(arc_open(arcPath(destination).constData(), ARC_MODE_WRITE, 1, dstType));
+    if (!dst && arc_last_error() == ARC_E_TOOLARGE) {
+        // An old destination too large to be held in memory is overwritten whole anyway.
+        arc_remove(arcPath(destination).constData());
+        dst.reset(arc_open(arcPath(destination).constData(), ARC_MODE_WRITE, 1, dstType));
+    }
     if (!dst)
         return false;
     const bool copied = arc_seek(dst.get(), 0, ARC_SEEK_SET) &&

@@ -4,10 +4,22 @@
 // backslashes. Each call opens what it needs and closes it before returning.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 class QFile;
+
+// The most any caller holds of one file in memory (an entry, an unpacked packed
+// file, a table or text page read whole): 256 MiB, the archive library's default
+// memory cap (arc.h). Larger files are refused with a clear error; files that go
+// to disk are streamed and have no such limit.
+constexpr qint64 kMaxInMemoryFile = qint64(256) << 20;
+// The limit in force: kMaxInMemoryFile, unless a test lowered the library's cap.
+qint64 InMemoryFileLimit();
+// Reads a disk file whole when it is at most InMemoryFileLimit() bytes. False with
+// a reason ("<path>: ...") when it cannot be read or is larger; *data is then empty.
+bool ReadFileWhole(const QString& path, QByteArray* data, QString* error = nullptr);
 
 struct CatalogEntryInfo
 {
@@ -22,10 +34,14 @@ QString PackedName(const QString& path, bool withText = true);
 bool IsVirtualPath(const QString& path);
 
 // Extracts a disk file or entry to a disk file. packedName maps .bob/.bod sources
-// to their packed names; forcePlain keeps packed bytes packed. False when the
-// source cannot be opened or the destination cannot be written.
+// to their packed names; forcePlain keeps packed bytes packed. The data is streamed
+// (packed data inflated chunk by chunk and checked against its gzip trailer at the
+// end), never held whole, and the destination is written through WriteFileAtomic
+// (safefile.h): a failed extraction leaves no new destination and an existing one
+// unchanged. False when the source cannot be opened or read to a valid end or the
+// destination cannot be written; *error then says why.
 bool ExtractArchiveFile(const QString& source, const QString& destination, bool packedName,
-                        bool forcePlain);
+                        bool forcePlain, QString* error = nullptr);
 // Writes a buffer into a disk file or entry. append adds to an existing target.
 // pack stores .bod/.bob/.xml/.txt targets in packed form under their packed name.
 bool WriteArchiveFile(const char* data, qint64 size, const QString& target, bool pack, bool append);
@@ -37,9 +53,9 @@ bool AddArchiveFile(QFile& source, const QString& target, bool pack);
 bool RemoveArchiveFile(const QString& path);
 // Entries in catalogue order; empty when the catalogue cannot be opened.
 QList<CatalogEntryInfo> ListCatalog(const QString& catalog);
-// Unpacks a loose packed file; an unreadable or invalid source gives an empty
-// destination and false.
-bool UnpackDiskFile(const QString& source, const QString& destination);
+// Unpacks a loose packed file, streamed like ExtractArchiveFile; an unreadable or
+// invalid source gives an empty destination and false (*error says why).
+bool UnpackDiskFile(const QString& source, const QString& destination, QString* error = nullptr);
 // Copies between any two virtual paths, converting between the plain and packed
 // forms by extension (.pck, .pbb, .pbd are packed). True when all was copied.
 bool CopyArchiveFile(const QString& source, const QString& destination);

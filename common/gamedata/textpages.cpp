@@ -350,6 +350,19 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
         return 0;
     const QString extracted = options.workDir + QStringLiteral("/textfile.txt");
     int files = 0;
+    // The handler keeps what it reads; a page larger than anything the programs
+    // hold in memory is skipped rather than read.
+    const auto fits = [&say](const QString& path, const QString& name) {
+        const qint64 size = QFileInfo(path).size();
+        if (size <= InMemoryFileLimit())
+            return true;
+        say(QStringLiteral("GetText() Text file too large, skipped: %1 (%2 bytes, the limit is "
+                           "%3 bytes)")
+                .arg(name)
+                .arg(size)
+                .arg(InMemoryFileLimit()));
+        return false;
+    };
 
     say(QStringLiteral("GetText() Dir = ") + options.gameDir);
     for (int n = 1; n <= 99; ++n) {
@@ -369,10 +382,12 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
             if (!ExtractArchiveFile(catalog + QStringLiteral("::") + entry.name, extracted, false,
                                     false))
                 continue;
-            say(QStringLiteral("GetText() Getting Text from file"));
-            ParseTextPageFile(extracted, handler);
+            if (fits(extracted, entry.name)) {
+                say(QStringLiteral("GetText() Getting Text from file"));
+                ParseTextPageFile(extracted, handler);
+                ++files;
+            }
             QFile::remove(extracted);
-            ++files;
         }
     }
 
@@ -387,12 +402,20 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
                 continue;
             const QString path = folder + QLatin1Char('/') + name;
             if (suffix == QLatin1StringView(".xml")) {
+                if (!fits(path, name))
+                    continue;
                 ParseTextPageFile(path, handler);
             } else {
                 // A file that does not unpack is left as an empty one; nothing to read.
-                if (UnpackDiskFile(path, unpacked))
-                    ParseTextPageFile(unpacked, handler);
+                bool skipped = false;
+                if (UnpackDiskFile(path, unpacked)) {
+                    skipped = !fits(unpacked, name);
+                    if (!skipped)
+                        ParseTextPageFile(unpacked, handler);
+                }
                 QFile::remove(unpacked);
+                if (skipped)
+                    continue;
             }
             ++files;
         }

@@ -171,6 +171,9 @@ struct GetTextOptions
 //   "GetText() Checking Catfile: " + catalogue path + ", Files = " + entry count
 //   "GetText() Extracting file: " + entry name + ", Save To: " + work file
 //   "GetText() Getting Text from file"            (after a successful extraction)
+//   "GetText() Text file too large, skipped: " + name + " (N bytes, the limit is M bytes)"
+//                                                 (an unpacked page above InMemoryFileLimit()
+//                                                 is not parsed and not counted)
 int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextLog& log = {});
 
 // The language of a text file: its base name without the last four characters

@@ -1,9 +1,11 @@
 #include "typetable.h"
 
+#include "archivefile.h"
 #include "gamedir.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryFile>
 
@@ -135,7 +137,7 @@ QString TypeTableEntry(const QString& name)
 }
 
 bool ExtractTableText(const QString& gameDir, const QString& name, const QString& tempFolder,
-                      QByteArray* text, const QString& modName)
+                      QByteArray* text, const QString& modName, QString* error)
 {
     text->clear();
     QTemporaryFile temp(
@@ -144,12 +146,25 @@ bool ExtractTableText(const QString& gameDir, const QString& name, const QString
         return false;
     const QString path = temp.fileName();
     temp.close();
+    // The extraction streams; only the read below holds the table in memory.
     if (!ExtractGameFile(gameDir, TypeTableEntry(name), path, modName))
         return false;
-    QFile extracted(path);
-    if (!extracted.open(QIODevice::ReadOnly))
+    const qint64 size = QFileInfo(path).size();
+    if (size > InMemoryFileLimit()) {
+        if (error)
+            *error = TypeTableEntry(name) +
+                     QStringLiteral(" is too large to be read (%1 bytes unpacked, the limit is "
+                                    "%2 bytes)")
+                         .arg(size)
+                         .arg(InMemoryFileLimit());
         return false;
-    *text = extracted.readAll();
+    }
+    QString why;
+    if (!ReadFileWhole(path, text, &why)) {
+        if (error)
+            *error = why;
+        return false;
+    }
     return true; // temp deletes the file
 }
 

@@ -48,9 +48,12 @@ QString TypeTableEntry(const QString& name);
 // Extracts the newest copy of a table (layered lookup of the game directory, with
 // the selected mod first when modName names one) to a temporary file inside
 // tempFolder, reads it whole and deletes the file. False when no catalogue holds
-// the table or tempFolder cannot take the file; *text is then empty.
+// the table, tempFolder cannot take the file, or the table is larger than
+// InMemoryFileLimit() (archivefile.h; *error then says so, and the table is not
+// read); *text is then empty.
 bool ExtractTableText(const QString& gameDir, const QString& name, const QString& tempFolder,
-                      QByteArray* text, const QString& modName = QString());
+                      QByteArray* text, const QString& modName = QString(),
+                      QString* error = nullptr);
 // ExtractTableText followed by the plain or the compact reader. A table that no
 // catalogue holds gives false and an empty table.
 bool LoadTypeTable(const QString& gameDir, const QString& name, const QString& tempFolder,

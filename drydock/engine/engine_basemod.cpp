@@ -5,6 +5,7 @@
 #include "safefile.h"
 
 #include "arc.h"
+#include "archivefile.h"
 #include "fileutils.h"
 #include "gamedir.h"
 #include "sysregistry.h"

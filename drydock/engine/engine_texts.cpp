@@ -199,6 +199,7 @@ bool InstallerEngine::updateMod()
     ok = generateDummies() && ok;
     ok = generateComponents() && ok;
     ok = addTablesToMod() && ok;
+    ok = !change.hasFailed() && ok;
     RemoveTree(m_gameDir + QStringLiteral("/Slipway"), false);
     if (!ok) {
         log(QStringLiteral("(UPDATEMOD) The mod was not written completely; the game's mod "
@@ -211,6 +212,8 @@ bool InstallerEngine::updateMod()
         return change.commit();
     }
     // Last: the system registry is outside the journal.
+    if (change.hasFailed())
+        return change.commit();
     if (!m_services.systemRegistry ||
         !m_services.systemRegistry->writeString(
             QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), QLatin1String(kModName))) {

@@ -3,6 +3,7 @@
 #include "installerengine.h"
 
 #include "arc.h"
+#include "archivefile.h"
 #include "fileutils.h"
 #include "gamedir.h"
 #include "safefile.h"
@@ -296,10 +297,21 @@ QByteArray InstallerEngine::gameTableText(const QString& entry, const QString& t
     QByteArray text;
     bool failed = false;
     if (extractGameTable(entry, temp, &failed)) {
-        QFile f(temp);
-        if (f.open(QIODevice::ReadOnly))
-            text = f.readAll();
-        failed = f.error() != QFileDevice::NoError;
+        const qint64 size = QFileInfo(temp).size();
+        QString why;
+        if (size > InMemoryFileLimit()) {
+            why = QStringLiteral("(TEXTFILE) Game table too large to be read: %1 (%2 bytes, the "
+                                 "limit is %3 bytes)")
+                      .arg(entry)
+                      .arg(size)
+                      .arg(InMemoryFileLimit());
+            failed = true;
+        } else if (!ReadFileWhole(temp, &text, &why)) {
+            why = QStringLiteral("(TEXTFILE) Game table cannot be read: ") + why;
+            failed = true;
+        }
+        if (failed)
+            log(why);
     }
     // A table that exists but cannot be read must not be replaced by an empty one.
     check(!failed, QStringLiteral("(UPDATEMOD) Cannot read the game's ") + entry);

@@ -194,7 +194,9 @@ private:
     // it locked while it runs); logs why not under the given tag.
     bool modWritable(const QString& tag, QString* error = nullptr) const;
     // A game table's text through a temporary file in the program folder; empty
-    // when no catalogue holds it.
+    // when no catalogue holds it. A table that exists but cannot be read (or is
+    // larger than InMemoryFileLimit()) fails the change: a table generated without
+    // the game's lines would break the game.
     QByteArray gameTableText(const QString& entry, const QString& tempName);
     // An installed ship that replaced a disabled one: the files the reader left
     // out because the disabled copy had them move from Slipway into the mod.

@@ -175,6 +175,24 @@ private slots:
             cli({"cat", "remove", cat, "types\\TShips.pck"}).failedWith("No entry in CAT file."));
     }
 
+    // A stored size beyond 32 bits (a sparse data file) is listed in full, and a
+    // destination that cannot be written is named.
+    void hugeEntryIsListedInFull()
+    {
+        const QString cat = path("huge.cat");
+        QByteArray text = "huge.dat\nbig.bin 5000000000\nafter.txt 2\n";
+        arc_scramble_catalog(reinterpret_cast<unsigned char*>(text.data()), size_t(text.size()));
+        QVERIFY(writeFile(cat, text));
+        QFile dat(path("huge.dat"));
+        QVERIFY(dat.open(QIODevice::WriteOnly) && dat.resize(5000000002LL));
+        dat.close();
+        const Result r = cli({"cat", "list", cat});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("5000000000\tbig.bin\n2\tafter.txt\n"));
+        QVERIFY(cli({"cat", "extract", cat, "after.txt", path("no/such/dir/out")})
+                    .failedWith("no/such/dir/out: cannot create"));
+    }
+
     // Every kind of line, out of the writer's order, with an unknown key, embedded
     // bytes that hold a line break, and an empty file.
     void xspInfo()

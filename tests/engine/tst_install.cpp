@@ -4,6 +4,7 @@
 #include "enginefixture.h"
 #include "gamechange.h"
 
+#include "arc.h"
 #include "gamedir.h"
 #include "lzmafile.h"
 #include "registry.h"
@@ -74,6 +75,7 @@ private slots:
     void failedPackageTakesBackItsFiles();
     void lockedModFailsCleanly();
     void brokenRegistryRefusesChanges();
+    void tooLargeGameTableFailsUpdate();
 };
 
 void TestInstall::installPlacesFilesAndRecord()
@@ -788,6 +790,34 @@ void TestInstall::brokenRegistryRefusesChanges()
         f.logStartingWith(QStringLiteral("(INSTALL) Refused, the registry is broken: ")).size(), 1);
     QCOMPARE(readFile(f.registryFile()), text);
     QCOMPARE(f.modEntries(), entriesBefore);
+}
+
+// A game table too large to be held is not read, and the mod is not switched on
+// with tables generated without the game's lines.
+void TestInstall::tooLargeGameTableFailsUpdate()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QByteArray gameTable = EngineFixture::gameShipTable(1200);
+    QVERIFY(gameTable.size() > 128 * 1024);
+    QVERIFY(f.addGameEntry(3, QStringLiteral("types\\TShips.txt"), gameTable));
+    InstallerEngine& engine = f.makeEngine();
+    QCOMPARE(engine.install(f.samplePackages().at(0), nullptr, false).status, 0);
+    const int64_t old = arc_set_memory_cap(128 * 1024);
+    const bool updated = engine.updateMod();
+    arc_set_memory_cap(old);
+    QVERIFY(!updated);
+    QVERIFY(f.logLines.contains(
+        QStringLiteral("(TEXTFILE) Game table too large to be read: types\\TShips.pck (%1 bytes, "
+                       "the limit is %2 bytes)")
+            .arg(gameTable.size())
+            .arg(128 * 1024)));
+    QVERIFY(
+        f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")) !=
+        QStringLiteral("Hullwright"));
+
+    // Within the limit the same game updates.
+    QVERIFY(engine.updateMod());
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

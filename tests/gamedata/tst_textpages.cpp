@@ -2,6 +2,7 @@
 // catalogue order and log, language discovery, the installer's page writer and
 // the drydock-cli "text" command.
 
+#include "arc.h"
 #include "archivefile.h"
 #include "samplegame.h"
 #include "textpages.h"
@@ -74,6 +75,7 @@ private slots:
     void writtenPageReadsBackTheSameTexts();
     void getTextReadsCataloguesInOrderThenLooseFiles();
     void getTextReadsTheSampleGame();
+    void getTextSkipsPagesTooLargeToHold();
     void discoversLanguages();
     void cliPrintsTheResolvedText();
 };
@@ -321,6 +323,28 @@ void TestTextPages::getTextReadsCataloguesInOrderThenLooseFiles()
     QCOMPARE(GetText(options, catalogsOnly), 3);
     QCOMPARE(catalogsOnly.text(44, 17, 4), QStringLiteral("cat3"));
     QCOMPARE(catalogsOnly.text(44, 17, 5), std::nullopt);
+}
+
+void TestTextPages::getTextSkipsPagesTooLargeToHold()
+{
+    QTemporaryDir game;
+    QTemporaryDir work;
+    const QString g = game.path();
+    addText(g, "01.cat", "440001", page17({{1, "small"}}));
+    addText(g, "02.cat", "440001", page17({{1, QString(20000, QLatin1Char('x'))}}));
+    GetTextOptions options{g, work.path(), QStringLiteral("44"), false};
+    QStringList log;
+    TextLibrary lib;
+    const int64_t old = arc_set_memory_cap(4096);
+    const int files = GetText(options, lib, [&log](const QString& line) { log << line; });
+    arc_set_memory_cap(old);
+    QCOMPARE(files, 1);
+    QCOMPARE(lib.text(44, 17, 1), QStringLiteral("small"));
+    QVERIFY(log.contains(
+        QStringLiteral("GetText() Text file too large, skipped: t\\440001.pck (%1 bytes, the "
+                       "limit is 4096 bytes)")
+            .arg(page17({{1, QString(20000, QLatin1Char('x'))}}).size())));
+    QCOMPARE(QDir(work.path()).entryList(QDir::Files), QStringList());
 }
 
 void TestTextPages::getTextReadsTheSampleGame()

@@ -2,6 +2,8 @@
 // text, the record-length rule, the installer's merge rules and the one-ship
 // tables of a package unpack.
 
+#include "arc.h"
+#include "archivefile.h"
 #include "equipment.h"
 #include "samplegame.h"
 #include "shiprecord.h"
@@ -81,6 +83,7 @@ private slots:
     void malformedGroups_data();
     void malformedGroups();
     void readsSampleGameTables();
+    void tooLargeTableIsRefused();
     void cliTableRead();
 
 private:
@@ -607,6 +610,36 @@ void TstTypeTables::readsSampleGameTables()
     QVERIFY(!LoadTypeTable(game, QStringLiteral("TNothing"), temp.path(), &none));
     QVERIFY(none.entries.isEmpty());
     // No temporary file is left behind.
+    QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TstTypeTables::tooLargeTableIsRefused()
+{
+    QTemporaryDir game, temp;
+    QVERIFY(game.isValid() && temp.isValid());
+    const QString cat = game.filePath(QStringLiteral("01.cat"));
+    QVERIFY(EnsureCatalog(cat));
+    const QByteArray text = "48;2000;\n" + QByteArray("0;1;2;3;SS_SH_X;\n").repeated(8000);
+    QVERIFY(WriteArchiveFile(text.constData(), text.size(),
+                             cat + QStringLiteral("::types\\TShips.txt"), true, false));
+    QByteArray read;
+    QVERIFY(ExtractTableText(game.path(), QStringLiteral("TShips"), temp.path(), &read));
+    QCOMPARE(read, text);
+
+    // Unpacked it is larger than the cap: refused with a reason, nothing read.
+    const int64_t old = arc_set_memory_cap(64 * 1024);
+    QString why;
+    const bool found = ExtractTableText(game.path(), QStringLiteral("TShips"), temp.path(), &read,
+                                        QString(), &why);
+    TypeTable table;
+    const bool loaded = LoadTypeTable(game.path(), QStringLiteral("TShips"), temp.path(), &table);
+    arc_set_memory_cap(old);
+    QVERIFY(!found && !loaded);
+    QVERIFY(read.isEmpty() && table.entries.isEmpty());
+    QVERIFY2(
+        why.startsWith(
+            QStringLiteral("types\\TShips.pck is too large to be read (%1 bytes").arg(text.size())),
+        qPrintable(why));
     QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 

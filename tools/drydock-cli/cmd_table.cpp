@@ -74,8 +74,11 @@ int tableRead(const QString& gameDir, const QString& table)
     if (!work.isValid())
         return cliFail(QStringLiteral("cannot create a temporary folder: ") + work.errorString());
     QByteArray text;
-    if (!ExtractTableText(gameDir, name, work.path(), &text))
-        return cliFail(gameDir + QStringLiteral(": no catalogue holds ") + TypeTableEntry(name));
+    QString why;
+    if (!ExtractTableText(gameDir, name, work.path(), &text, QString(), &why))
+        return cliFail(
+            gameDir + QStringLiteral(": ") +
+            (why.isEmpty() ? QStringLiteral("no catalogue holds ") + TypeTableEntry(name) : why));
 
     QByteArray out;
     if (isNamed(name, "Dummies")) {

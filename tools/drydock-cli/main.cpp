@@ -147,9 +147,12 @@ int catList(const QString& catalog)
 
 int catExtract(const QString& catalog, const QString& entry, const QString& destination, bool raw)
 {
-    if (!ExtractArchiveFile(entryPath(catalog, entry), destination, false, raw))
-        return fail(entryPath(catalog, entry) + QStringLiteral(": ") +
-                    reason(QStringLiteral("cannot write ") + destination));
+    // Streamed: an entry of any size goes to disk in bounded memory.
+    QString why;
+    if (!ExtractArchiveFile(entryPath(catalog, entry), destination, false, raw, &why))
+        return fail(LastArchiveError() != ARC_OK
+                        ? entryPath(catalog, entry) + QStringLiteral(": ") + libraryMessage()
+                        : why);
     return Ok;
 }
 
@@ -177,27 +180,15 @@ int catRemove(const QString& catalog, const QString& entry)
     return Ok;
 }
 
-bool readWhole(const QString& path, QByteArray* content, QString* why)
-{
-    QFile f(path);
-    if (!f.exists()) {
-        *why = ArchiveErrorMessage(ARC_E_NOFILE);
-        return false;
-    }
-    if (!f.open(QIODevice::ReadOnly)) {
-        *why = f.errorString();
-        return false;
-    }
-    *content = f.readAll();
-    return true;
-}
-
 int pack(const QString& source, const QString& destination)
 {
+    if (!QFileInfo::exists(source))
+        return fail(source + QStringLiteral(": ") + ArchiveErrorMessage(ARC_E_NOFILE));
+    // Packed whole in memory, so no larger than the library reads back in memory.
     QByteArray plain;
     QString why;
-    if (!readWhole(source, &plain, &why))
-        return fail(source + QStringLiteral(": ") + why);
+    if (!ReadFileWhole(source, &plain, &why))
+        return fail(why);
     // The gzip header carries the source's time, as the game's own packer does.
     const qint64 mtime = QFileInfo(source).lastModified().toSecsSinceEpoch();
     std::vector<unsigned char> packed;
@@ -217,23 +208,16 @@ int pack(const QString& source, const QString& destination)
 
 int unpack(const QString& source, const QString& destination)
 {
-    QByteArray packed;
-    QString why;
-    if (!readWhole(source, &packed, &why))
-        return fail(source + QStringLiteral(": ") + why);
+    if (!QFileInfo(source).isFile())
+        return fail(source + QStringLiteral(": ") + ArchiveErrorMessage(ARC_E_NOFILE));
     const bool existed = QFileInfo::exists(destination);
-    if (UnpackDiskFile(source, destination))
+    QString why;
+    if (UnpackDiskFile(source, destination, &why)) // streamed, in bounded memory
         return Ok;
     // The library leaves an empty destination behind; do not keep one we made.
     if (!existed)
         QFile::remove(destination);
-    std::vector<unsigned char> plain;
-    const int status = arc_unpack(reinterpret_cast<const unsigned char*>(packed.constData()),
-                                  static_cast<size_t>(packed.size()), plain, nullptr);
-    if (status != ARC_GZ_OK && status != ARC_GZ_RESERVED)
-        return fail(source + QStringLiteral(": not a packed file: ") +
-                    ArchiveErrorMessage(arc_codec_error(status)));
-    return fail(destination + QStringLiteral(": cannot write the file"));
+    return fail(why);
 }
 
 int makeSampleGame(const QString& dir)

@@ -1,0 +1,482 @@
+// Bounded memory: the cap on what the archive library holds whole, streamed
+// extraction of entries of any size, and 64-bit catalogue sizes.
+#include "arc.h"
+#include "archivefile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <zlib.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+// The largest single allocation through operator new while tracking is on (the
+// library's buffers are std::vectors).
+namespace {
+std::atomic<bool> g_track{false};
+std::atomic<std::size_t> g_largest{0};
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (g_track.load(std::memory_order_relaxed)) {
+        std::size_t seen = g_largest.load(std::memory_order_relaxed);
+        while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
+        }
+    }
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+
+struct Tracking
+{
+    Tracking()
+    {
+        g_largest = 0;
+        g_track = true;
+    }
+    ~Tracking() { g_track = false; }
+    static std::size_t largest() { return g_largest; }
+};
+
+// A gzip member whose content is `size` zero bytes, deflated in 1 MiB pieces so
+// that the plain data is never held whole.
+QByteArray zeroMember(qint64 size, unsigned char flags = 0)
+{
+    QByteArray out;
+    out.append("\x1F\x8B\x08", 3);
+    out.append(char(flags));
+    out.append("\x00\x5E\x5F\x10\x00\x0B", 6); // mtime, XFL 0, OS 11
+    z_stream zs{};
+    deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    const QByteArray zeros(int(kMiB), '\0');
+    QByteArray chunk(int(kMiB), '\0');
+    uLong crc = crc32(0, Z_NULL, 0);
+    qint64 left = size;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        const uInt n = uInt(std::min<qint64>(left, kMiB));
+        if (zs.avail_in == 0) {
+            zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.constData()));
+            zs.avail_in = n;
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.constData()), n);
+            left -= n;
+        }
+        do {
+            zs.next_out = reinterpret_cast<Bytef*>(chunk.data());
+            zs.avail_out = uInt(chunk.size());
+            rc = deflate(&zs, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            out.append(chunk.constData(), chunk.size() - int(zs.avail_out));
+        } while (zs.avail_out == 0);
+    }
+    deflateEnd(&zs);
+    for (uint32_t v : {uint32_t(crc), uint32_t(size)})
+        for (int i = 0; i < 4; ++i)
+            out.append(char(v >> (8 * i)));
+    return out;
+}
+
+// The packed form of a gzip member with the given key.
+QByteArray packedForm(const QByteArray& member, unsigned char key = 0x5A)
+{
+    QByteArray out(1, char(key ^ ARC_KEY_XOR));
+    out.reserve(member.size() + 1);
+    for (char c : member)
+        out.append(char(c ^ key));
+    return out;
+}
+
+const unsigned char* u(const QByteArray& b)
+{
+    return reinterpret_cast<const unsigned char*>(b.constData());
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// True when the file holds exactly `size` zero bytes; read in pieces.
+bool isZeros(const QString& path, qint64 size)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() != size)
+        return false;
+    for (;;) {
+        const QByteArray piece = f.read(kMiB);
+        if (piece.isEmpty())
+            return f.atEnd();
+        if (piece.count('\0') != piece.size())
+            return false;
+    }
+}
+
+// Stores bytes as they are (a packed form stays packed and is found by type 0).
+bool putEntry(const QString& path, const QByteArray& data)
+{
+    ArcFileHandle* h =
+        arc_open(QFile::encodeName(path).constData(), ARC_MODE_WRITE, 1, ARC_TYPE_PLAIN);
+    if (!h)
+        return false;
+    const bool written = arc_write(h, data.constData(), data.size()) == data.size();
+    arc_truncate(h);
+    return arc_close(h) && written;
+}
+
+// Writes scrambled catalogue text.
+bool writeCatalog(const QString& path, QByteArray text)
+{
+    arc_scramble_catalog(reinterpret_cast<unsigned char*>(text.data()), size_t(text.size()));
+    return writeFile(path, text);
+}
+
+} // namespace
+
+class TstArcMemory : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_cat;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString entry(const QString& name) const { return m_cat + QStringLiteral("::") + name; }
+    QByteArray arcName(const QString& p) const { return QFile::encodeName(p); }
+
+private slots:
+    void init()
+    {
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        m_cat = path(QStringLiteral("01.cat"));
+        QVERIFY(EnsureCatalog(m_cat));
+    }
+    void cleanup() { arc_set_memory_cap(0); }
+
+    void capSetterAndCodes()
+    {
+        QCOMPARE(arc_memory_cap(), ARC_DEFAULT_MEMORY_CAP);
+        QCOMPARE(arc_memory_cap(), kMaxInMemoryFile);
+        QCOMPARE(arc_set_memory_cap(kMiB), ARC_DEFAULT_MEMORY_CAP);
+        QCOMPARE(InMemoryFileLimit(), kMiB);
+        QCOMPARE(arc_set_memory_cap(0), kMiB); // < 1 restores the default
+        QCOMPARE(arc_memory_cap(), ARC_DEFAULT_MEMORY_CAP);
+        QCOMPARE(arc_codec_error(ARC_GZ_TOOLARGE), int(ARC_E_TOOLARGE));
+        QCOMPARE(QString(arc_error_message(ARC_E_TOOLARGE)),
+                 QString("File is too large to be held in memory."));
+        QCOMPARE(QString(arc_error_message(ARC_E_NOMEM)), QString("Cannot allocate memory."));
+        QCOMPARE(QString(arc_error_message(ARC_E_GZ_ZLIB)),
+                 QString("GZIP - deflate/inflate failed."));
+    }
+
+    void capBoundary()
+    {
+        arc_set_memory_cap(4096);
+        std::vector<unsigned char> out;
+        const QByteArray exact = zeroMember(4096), over = zeroMember(4097);
+        QCOMPARE(arc_gzip_decode(u(exact), size_t(exact.size()), out, nullptr), int(ARC_GZ_OK));
+        QCOMPARE(out.size(), size_t(4096));
+        std::vector<unsigned char> fresh;
+        QCOMPARE(arc_gzip_decode(u(over), size_t(over.size()), fresh, nullptr),
+                 int(ARC_GZ_TOOLARGE));
+        QVERIFY(fresh.empty() && fresh.capacity() == 0); // refused before allocating
+    }
+
+    // A packed entry that inflates to 64 MiB under a 1 MiB cap.
+    void bombIsRefusedInMemoryAndStreamsToDisk()
+    {
+        const qint64 size = 64 * kMiB;
+        const QByteArray member = zeroMember(size);
+        const QByteArray packed = packedForm(member);
+        QVERIFY(packed.size() < kMiB);
+        QVERIFY(putEntry(entry(QStringLiteral("types\\TShips.pck")), packed));
+        QVERIFY(writeFile(path(QStringLiteral("loose.pck")), packed));
+        arc_set_memory_cap(kMiB);
+
+        {
+            Tracking t;
+            std::vector<unsigned char> out;
+            QCOMPARE(arc_gzip_decode(u(member), size_t(member.size()), out, nullptr),
+                     int(ARC_GZ_TOOLARGE));
+            QCOMPARE(arc_unpack(u(packed), size_t(packed.size()), out, nullptr),
+                     int(ARC_GZ_TOOLARGE));
+            QVERIFY(out.empty());
+            for (int type : {ARC_TYPE_AUTO, ARC_TYPE_PACKED}) {
+                QVERIFY(!arc_open(arcName(entry("types\\TShips.pck")).constData(), 0, 0, type));
+                QCOMPARE(arc_last_error(), int(ARC_E_TOOLARGE));
+                QVERIFY(!arc_open(arcName(path("loose.pck")).constData(), 0, 0, type));
+                QCOMPARE(arc_last_error(), int(ARC_E_TOOLARGE));
+            }
+            QVERIFY2(t.largest() <= size_t(kMiB), qPrintable(QString::number(t.largest())));
+        }
+        // The stored bytes themselves are small enough to be held.
+        ArcFileHandle* raw =
+            arc_open(arcName(entry("types\\TShips.pck")).constData(), 0, 0, ARC_TYPE_PLAIN);
+        QVERIFY(raw);
+        QCOMPARE(arc_size(raw), qint64(packed.size()));
+        arc_close(raw);
+
+        // To disk it streams: buffers of a bounded size whatever the entry holds.
+        {
+            Tracking t;
+            QString why;
+            QVERIFY2(ExtractArchiveFile(entry("types/TShips.pck"), path("TShips.txt"), false, false,
+                                        &why),
+                     qPrintable(why));
+            QVERIFY(UnpackDiskFile(path("loose.pck"), path("loose.txt"), &why));
+            QVERIFY2(t.largest() <= size_t(2 * kMiB), qPrintable(QString::number(t.largest())));
+        }
+        QVERIFY(isZeros(path("TShips.txt"), size));
+        QVERIFY(isZeros(path("loose.txt"), size));
+
+        struct Count
+        {
+            qint64 total = 0;
+            size_t largestPiece = 0;
+        } count;
+        const auto sink = [](void* ctx, const unsigned char*, size_t n) {
+            auto* c = static_cast<Count*>(ctx);
+            c->total += qint64(n);
+            c->largestPiece = std::max(c->largestPiece, n);
+            return 0;
+        };
+        QCOMPARE(arc_stream(arcName(entry("types\\TShips.pck")).constData(), ARC_TYPE_AUTO, sink,
+                            &count),
+                 int(ARC_OK));
+        QCOMPARE(count.total, size);
+        QVERIFY(count.largestPiece <= 256 * 1024);
+    }
+
+    // A trailer that claims little in front of a stream that holds much: the
+    // in-memory decoder stops right after the claimed length.
+    void forgedShortTrailerStopsTheInflater()
+    {
+        QByteArray member = zeroMember(64 * kMiB);
+        const int at = int(member.size()) - 4;
+        for (int i = 0; i < 4; ++i)
+            member[at + i] = char((1000 >> (8 * i)) & 0xFF);
+        {
+            Tracking t;
+            std::vector<unsigned char> out;
+            QCOMPARE(arc_gzip_decode(u(member), size_t(member.size()), out, nullptr),
+                     int(ARC_GZ_ZLIB));
+            QVERIFY(out.empty());
+            QVERIFY2(t.largest() <= 128 * 1024, qPrintable(QString::number(t.largest())));
+        }
+        // Streamed, the mismatch shows at the end: no destination.
+        QVERIFY(putEntry(entry("forged.pck"), packedForm(member)));
+        QVERIFY(!ExtractArchiveFile(entry("forged.pck"), path("forged.txt"), false, false));
+        QCOMPARE(LastArchiveError(), int(ARC_E_GZ_ZLIB));
+        QVERIFY(!QFileInfo::exists(path("forged.txt")));
+    }
+
+    void corruptStreamLeavesNoDestination()
+    {
+        const QByteArray good = zeroMember(3 * kMiB);
+        QByteArray badCrc = good;
+        badCrc[badCrc.size() - 8] = char(badCrc[badCrc.size() - 8] ^ 1);
+        QByteArray truncated = good.left(good.size() / 2);
+        truncated += good.right(8); // a trailer, but half of the deflate data
+        QVERIFY(putEntry(entry("crc.pck"), packedForm(badCrc)));
+        QVERIFY(putEntry(entry("cut.pck"), packedForm(truncated)));
+
+        QString why;
+        QVERIFY(!ExtractArchiveFile(entry("crc.pck"), path("crc.txt"), false, false, &why));
+        QCOMPARE(LastArchiveError(), int(ARC_E_GZ_CRC));
+        QVERIFY2(why.contains("GZIP - data CRC does not match."), qPrintable(why));
+        QVERIFY(!QFileInfo::exists(path("crc.txt")));
+        QVERIFY(!ExtractArchiveFile(entry("cut.pck"), path("cut.txt"), false, false));
+        QCOMPARE(LastArchiveError(), int(ARC_E_GZ_ZLIB));
+        QVERIFY(!QFileInfo::exists(path("cut.txt")));
+        // No temporary file is left beside the destination either.
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"01.cat", "01.dat"}));
+
+        // An existing destination is kept as it was.
+        QVERIFY(writeFile(path("keep.txt"), "old"));
+        QVERIFY(!ExtractArchiveFile(entry("crc.pck"), path("keep.txt"), false, false));
+        QCOMPARE(readFile(path("keep.txt")), QByteArray("old"));
+
+        // A loose file likewise; the unpacked destination is left empty.
+        QVERIFY(writeFile(path("crc.pck"), packedForm(badCrc)));
+        QVERIFY(!UnpackDiskFile(path("crc.pck"), path("crc.txt"), &why));
+        QVERIFY2(why.contains("not a packed file: GZIP - data CRC does not match."),
+                 qPrintable(why));
+        QCOMPARE(readFile(path("crc.txt")), QByteArray());
+
+        // The same bytes still come out raw on request.
+        QVERIFY(ExtractArchiveFile(entry("crc.pck"), path("raw.pck"), false, true));
+        QCOMPARE(readFile(path("raw.pck")), packedForm(badCrc));
+    }
+
+    void reservedFlagsStillYieldTheData()
+    {
+        QVERIFY(putEntry(entry("r.pck"), packedForm(zeroMember(100000, 0x20))));
+        ArcStream* s = arc_stream_open(arcName(entry("r.pck")).constData(), ARC_TYPE_AUTO);
+        QVERIFY(s);
+        QCOMPARE(arc_stream_error(s), int(ARC_E_GZ_RESERVED));
+        std::vector<char> buffer(300000);
+        qint64 total = 0;
+        for (int64_t n; (n = arc_stream_read(s, buffer.data(), 4096)) > 0;)
+            total += n;
+        QCOMPARE(total, qint64(100000));
+        QCOMPARE(arc_stream_error(s), int(ARC_E_GZ_RESERVED));
+        QVERIFY(arc_stream_close(s));
+        QVERIFY(ExtractArchiveFile(entry("r.pck"), path("r.txt"), false, false));
+        QVERIFY(isZeros(path("r.txt"), 100000));
+
+        // A sink may stop the stream with a code of its own.
+        const auto stop = [](void*, const unsigned char*, size_t) { return int(ARC_E_INTERNAL); };
+        QCOMPARE(arc_stream(arcName(entry("r.pck")).constData(), 0, stop, nullptr),
+                 int(ARC_E_INTERNAL));
+        QCOMPARE(arc_last_error(), int(ARC_E_INTERNAL));
+    }
+
+    // While a stream is open its entry cannot change; other entries can, and the
+    // stream follows its entry when their rewrite moves it.
+    void streamFollowsItsEntry()
+    {
+        QByteArray data(300000, '\0');
+        for (int i = 0; i < data.size(); ++i)
+            data[i] = char(i * 7 + i / 1000);
+        QVERIFY(putEntry(entry("a.txt"), "first"));
+        QVERIFY(putEntry(entry("b.bin"), data));
+        ArcStream* s = arc_stream_open(arcName(entry("B.BIN")).constData(), ARC_TYPE_AUTO);
+        QVERIFY(s);
+        QVERIFY(!arc_open(arcName(entry("b.bin")).constData(), ARC_MODE_WRITE, 0, 0));
+        QCOMPARE(arc_last_error(), int(ARC_E_MODE));
+        QVERIFY(!arc_remove(arcName(entry("b.bin")).constData()));
+        QCOMPARE(arc_last_error(), int(ARC_E_LOCKED));
+        // A reader still opens it (and does not share the stream's object).
+        ArcFileHandle* reader = arc_open(arcName(entry("b.bin")).constData(), 0, 0, 0);
+        QVERIFY(reader);
+        QCOMPARE(arc_size(reader), qint64(data.size()));
+        arc_close(reader);
+
+        QByteArray got(data.size(), '\0');
+        QCOMPARE(arc_stream_read(s, got.data(), 1000), qint64(1000));
+        QVERIFY(putEntry(entry("a.txt"), "a longer first entry")); // moves b.bin down
+        qint64 done = 1000;
+        for (int64_t n; (n = arc_stream_read(s, got.data() + done, 4096)) > 0;)
+            done += n;
+        QCOMPARE(done, qint64(data.size()));
+        QVERIFY(got == data);
+        QVERIFY(arc_stream_close(s));
+        QVERIFY(arc_remove(arcName(entry("b.bin")).constData()));
+    }
+
+    // Over the cap, a replaced entry or copy does not need the old one in memory;
+    // a disk-to-disk copy goes in chunks.
+    void overCapTargetsAreReplaced()
+    {
+        const QByteArray big(int(2 * kMiB), 'x');
+        QVERIFY(putEntry(entry("big.dds"), big));
+        QVERIFY(writeFile(path("big.bin"), big));
+        arc_set_memory_cap(kMiB);
+        QVERIFY(!arc_open(arcName(entry("big.dds")).constData(), 0, 0, 0));
+        QCOMPARE(arc_last_error(), int(ARC_E_TOOLARGE));
+        QVERIFY(WriteArchiveFile("new", 3, entry("big.dds"), false, false));
+        QVERIFY(ExtractArchiveFile(entry("big.dds"), path("new.dds"), false, false));
+        QCOMPARE(readFile(path("new.dds")), QByteArray("new"));
+
+        // A plain disk source copied into a memory file: refused.
+        QVERIFY(!CopyArchiveFile(path("big.bin"), entry("copy.bin")));
+        ArcFileHandle* src = arc_open(arcName(path("big.bin")).constData(), 0, 0, ARC_TYPE_PLAIN);
+        ArcFileHandle* dst = arc_open(arcName(entry("copy.bin")).constData(), 1, 1, ARC_TYPE_PLAIN);
+        QVERIFY(src && dst);
+        QVERIFY(!arc_copy(src, dst));
+        QCOMPARE(arc_last_error(), int(ARC_E_TOOLARGE));
+        arc_close(dst);
+        arc_close(src);
+        QVERIFY(CopyArchiveFile(path("big.bin"), path("copy.bin"))); // disk to disk
+        arc_set_memory_cap(0);
+        QCOMPARE(readFile(path("copy.bin")), big);
+
+        // Catalogue text is held whole too.
+        arc_set_memory_cap(8);
+        QVERIFY(!arc_open_catalog(arcName(m_cat).constData(), 0));
+        QCOMPARE(arc_last_error(), int(ARC_E_TOOLARGE));
+    }
+
+    // Entry sizes beyond 32 bits, in a sparse data file.
+    void sizesBeyond32Bits()
+    {
+        const qint64 big = 5000000000LL;
+        QVERIFY(
+            writeCatalog(m_cat, "01.dat\nbig.bin " + QByteArray::number(big) + "\nafter.txt 5\n"));
+        const QByteArray dat = QFile::encodeName(path("01.dat"));
+        const int fd = ::open(dat.constData(), O_RDWR | O_TRUNC);
+        QVERIFY(fd >= 0);
+        QByteArray hello("hello");
+        for (char& c : hello)
+            c = char(c ^ ARC_DAT_XOR);
+        const bool written = ::ftruncate(fd, off_t(big + 5)) == 0 &&
+                             ::pwrite(fd, hello.constData(), 5, off_t(big)) == 5;
+        ::close(fd);
+        QVERIFY(written);
+
+        const QList<CatalogEntryInfo> list = ListCatalog(m_cat);
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list[0].size, big);
+        QCOMPARE(list[1].size, qint64(5));
+        ArcCatalogHandle* c = arc_open_catalog(arcName(m_cat).constData(), 0);
+        QVERIFY(c);
+        ArcFindRecord record{};
+        ArcSearchHandle* search = arc_find_first(c, "big*", &record);
+        QVERIFY(search);
+        QCOMPARE(record.size, int64_t(big));
+        arc_find_close(search);
+        arc_close_catalog(c);
+
+        // Held whole it is refused, not allocated; streamed, it reads.
+        QVERIFY(!arc_open(arcName(entry("big.bin")).constData(), 0, 0, 0));
+        QCOMPARE(arc_last_error(), int(ARC_E_TOOLARGE));
+        ArcStream* s = arc_stream_open(arcName(entry("big.bin")).constData(), ARC_TYPE_AUTO);
+        QVERIFY(s);
+        QByteArray head(4096, '\0');
+        QCOMPARE(arc_stream_read(s, head.data(), head.size()), qint64(head.size()));
+        QCOMPARE(head, QByteArray(4096, char(ARC_DAT_XOR))); // zeros, XORed on the way out
+        QVERIFY(arc_stream_close(s));
+        // The entry after it starts beyond 4 GiB.
+        QVERIFY(ExtractArchiveFile(entry("after.txt"), path("after.txt"), false, false));
+        QCOMPARE(readFile(path("after.txt")), QByteArray("hello"));
+
+        // A plain disk file reports 64-bit lengths.
+        ArcFileHandle* h = arc_open(dat.constData(), ARC_MODE_READ, 0, ARC_TYPE_PLAIN);
+        QVERIFY(h);
+        ArcStatRecord st{};
+        QVERIFY(arc_stat(h, &st));
+        QCOMPARE(st.length, int64_t(big + 5));
+        QCOMPARE(st.storedSize, int64_t(big + 5));
+        arc_close(h);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstArcMemory)
+#include "tst_arcmemory.moc"
