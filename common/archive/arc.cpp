@@ -364,9 +364,11 @@ int destroyCatalog(Catalog* c)
         code = ARC_E_INTERNAL;
     if (c->datFd >= 0 && fio::close(c->datFd) != 0 && code == ARC_OK && c->modified)
         code = ARC_E_INTERNAL;
-    delete c;
-    if (code != ARC_OK)
+    if (code != ARC_OK) {
+        journal::poison(c->catOs, "the catalogue could not be stored");
         fail(code);
+    }
+    delete c;
     return code;
 }
 
@@ -1034,6 +1036,10 @@ bool arc_close(ArcFileHandle* h)
                 h->error = f->error = code;
                 if (f->catalog)
                     f->catalog->error = code;
+                if (h->mode == ARC_MODE_WRITE && code != ARC_E_LOCKED)
+                    journal::poison(f->catalog ? f->catalog->catOs : f->os,
+                                    f->entryName.empty() ? "could not be stored"
+                                                         : f->entryName + " could not be stored");
                 fail(code);
                 ok = false;
             }

@@ -22,11 +22,24 @@ QString GameChange::journalDir(const QString& gameDir)
 
 int GameChange::recover(const QString& gameDir, QString* report)
 {
+    return recover(journalDir(gameDir), gameDir, report);
+}
+
+int GameChange::recover(const QString& journalDir, const QString& root, QString* report)
+{
     std::string r;
-    const int rc = journal::recover(os(journalDir(gameDir)), os(gameDir), &r);
+    const int rc = journal::recover(os(journalDir), os(root), &r);
     if (report)
         *report = QString::fromLocal8Bit(r.c_str());
     return rc;
+}
+
+GameChange::GameChange(const QString& journalDir, const QString& root)
+{
+    std::string why;
+    m_open = journal::begin(os(journalDir), os(root), &why);
+    if (!m_open)
+        m_error = QString::fromLocal8Bit(why.c_str());
 }
 
 GameChange::GameChange(const QString& gameDir)

@@ -20,6 +20,9 @@ public:
 
     // Opens the journal (or joins the one open in this process).
     explicit GameChange(const QString& gameDir);
+    // The same for any folder: changes below `root`, journal in `journalDir`.
+    GameChange(const QString& journalDir, const QString& root);
+    static int recover(const QString& journalDir, const QString& root, QString* report);
     // Rolls back when neither commit() nor rollback() ran.
     ~GameChange();
     GameChange(const GameChange&) = delete;

@@ -56,6 +56,7 @@ struct State
     std::map<std::string, FileState> files; // by device and inode
     std::set<std::string> fresh;            // paths created or replaced in this change
     std::set<std::string> syncFiles, syncDirs;
+    std::string poisoned; // why the change cannot commit
 };
 
 State* g_state = nullptr;
@@ -583,6 +584,12 @@ bool willRemoveDir(const std::string& path)
     return durable();
 }
 
+void poison(const std::string& path, const std::string& why)
+{
+    if (g_state && g_state->poisoned.empty() && !relative(path).empty())
+        g_state->poisoned = normal(path) + ": " + why;
+}
+
 void touched(const std::string& path)
 {
     if (g_state && !relative(path).empty())
@@ -605,6 +612,15 @@ bool commit(std::string* error)
     if (--g_state->depth > 0)
         return true;
     State& s = *g_state;
+    if (!s.poisoned.empty()) {
+        const std::string why = s.poisoned;
+        g_state->depth = 1;
+        std::string rb;
+        rollback(&rb);
+        if (error)
+            *error = why + (rb.empty() ? std::string() : "; " + rb);
+        return false;
+    }
     std::string failed;
     for (const std::string& f : s.syncFiles) {
         const int fd = ::open(f.c_str(), O_RDONLY | O_CLOEXEC);

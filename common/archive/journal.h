@@ -57,6 +57,9 @@ bool willRemoveDir(const std::string& path);
 // The file (or the folder) changed and must be synced at commit.
 void touched(const std::string& path);
 void touchedDir(const std::string& path);
+// A write below the root failed somewhere a caller may not look: the change
+// can no longer commit, whatever the caller does next.
+void poison(const std::string& path, const std::string& why);
 // True when `path` is journaled (a journal is open and the path is below its root).
 bool covers(const std::string& path);
 

@@ -30,6 +30,8 @@ std::string os(const QString& path)
 
 bool failWith(QString* error, const QString& path, const QString& what)
 {
+    // Inside a change, a failed write fails the change even if the caller moves on.
+    journal::poison(QFile::encodeName(path).toStdString(), what.toStdString());
     if (error)
         *error = QDir::toNativeSeparators(path) + QStringLiteral(": ") + what +
                  QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(errno)) +

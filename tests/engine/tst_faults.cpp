@@ -48,6 +48,24 @@ void TestFaults::everyStepFails_data()
     }) << Operation([](E& e, P&) { return e.updateMod(); });
     QTest::newRow("uninstall") << one << Operation([](E& e, P&) { return e.uninstallShip(0, false); });
     QTest::newRow("disable") << one << Operation([](E& e, P&) { return e.setShipEnabled(0, false); });
+    QTest::newRow("enable") << Operation([one](E& e, P& p) {
+        return one(e, p) && e.setShipEnabled(0, false);
+    }) << Operation([](E& e, P&) { return e.setShipEnabled(0, true); });
+    // A base mod of its own beside the Hullwright mod, carried in as a copy or as a fake patch.
+    const Operation withBase = [one](E& e, P& p) {
+        const QString cat = e.gameDir() + QStringLiteral("/mods/Base.cat");
+        return one(e, p) && EnsureCatalog(cat) &&
+               WriteArchiveFile("base table", 10, cat + QStringLiteral("::types\\TLaser.txt"), true,
+                                false) &&
+               WriteArchiveFile("base model", 10, cat + QStringLiteral("::objects\\base.bod"), true,
+                                false);
+    };
+    const Operation select = [](E& e, P&) {
+        e.baseModChoices();
+        return e.selectBaseMod(QStringLiteral("Base")) && e.createMod();
+    };
+    QTest::newRow("base mod") << withBase << select;
+    QTest::newRow("fake patch") << withBase << select;
 }
 
 void TestFaults::everyStepFails()
@@ -58,6 +76,7 @@ void TestFaults::everyStepFails()
     QVERIFY2(f.ok(), qPrintable(f.error));
     const QStringList packages = f.samplePackages();
     QVERIFY(!packages.isEmpty());
+    f.settings.baseType = QByteArray(QTest::currentDataTag()) == "fake patch" ? 1 : 0;
     if (prepare) {
         QVERIFY(prepare(f.makeEngine(false), packages));
         f.engine.reset();

@@ -2,6 +2,7 @@
 // registry does not read whole.
 
 #include "commands.h"
+#include "gamechange.h"
 #include "gamedir.h"
 #include "registry.h"
 #include "registryrepair.h"
@@ -22,8 +23,25 @@ int registryCommand(const QStringList& args)
     QTemporaryDir temp;
     if (!temp.isValid())
         return cliFail(QStringLiteral("cannot create a temporary folder"));
+    // A writer like any other: the lock first, a crashed change rolled back, then
+    // the repair as one change of its own.
+    GameDirLock lock(gameDir);
+    QString holder;
+    if (!lock.tryLock(&holder))
+        return cliFail(QDir::toNativeSeparators(gameDir) + QStringLiteral(" is being changed by ") +
+                       holder + QStringLiteral("; close it first"));
+    QString report;
+    if (GameChange::recover(gameDir, &report) < 0)
+        return cliFail(report);
+    GameChange change(gameDir);
+    if (!change.ok())
+        return cliFail(change.error());
 
-    const RegistryRepair r = RepairRegistry(gameDir, temp.path(), QDateTime::currentDateTime());
+    RegistryRepair r = RepairRegistry(gameDir, temp.path(), QDateTime::currentDateTime());
+    if (r.neededRepair && r.written && !change.commit()) {
+        r.written = false;
+        r.error = change.error();
+    }
     const QString file = QDir::toNativeSeparators(RegistryPath(gameDir));
     if (!r.neededRepair) {
         cliWriteOut((file + QStringLiteral(" reads whole: nothing to repair\n")).toLocal8Bit());

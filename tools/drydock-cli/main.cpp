@@ -8,6 +8,7 @@
 #include "arc.h"
 #include "archivefile.h"
 #include "commands.h"
+#include "gamechange.h"
 #include "lzmafile.h"
 #include "samplegame.h"
 #include "xspfile.h"
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -156,6 +158,41 @@ int catExtract(const QString& catalog, const QString& entry, const QString& dest
     return Ok;
 }
 
+// A catalogue change is all-or-nothing as well: its journal lies beside it, and
+// one left by a failed or killed run is rolled back first.
+class CatalogChange
+{
+public:
+    explicit CatalogChange(const QString& catalog)
+    {
+        const QFileInfo info(catalog);
+        m_dir = info.absolutePath();
+        m_journal = info.absoluteFilePath() + QStringLiteral(".journal");
+        QString report;
+        if (GameChange::recover(m_journal, m_dir, &report) < 0) {
+            m_error = report;
+            return;
+        }
+        if (!report.isEmpty())
+            std::fprintf(stderr, "drydock-cli: %s\n", report.toLocal8Bit().constData());
+        m_change = std::make_unique<GameChange>(m_journal, m_dir);
+        if (!m_change->ok())
+            m_error = m_change->error();
+    }
+    QString error() const { return m_error; }
+    bool commit()
+    {
+        if (m_change->commit())
+            return true;
+        m_error = m_change->error();
+        return false;
+    }
+
+private:
+    QString m_dir, m_journal, m_error;
+    std::unique_ptr<GameChange> m_change;
+};
+
 int catAdd(const QString& catalog, const QString& source, const QString& entry, bool pack)
 {
     QFile file(source);
@@ -163,20 +200,30 @@ int catAdd(const QString& catalog, const QString& source, const QString& entry, 
     if (!QFileInfo(source).isFile() || !file.open(QIODevice::ReadOnly))
         return fail(source + QStringLiteral(": cannot read the file"));
     file.close();
+    CatalogChange change(catalog);
+    if (!change.error().isEmpty())
+        return fail(change.error());
     if (!QFileInfo::exists(catalog) && !EnsureCatalog(catalog))
         return fail(catalog + QStringLiteral(": ") + libraryMessage());
     if (!AddArchiveFile(file, entryPath(catalog, entry), pack))
         return fail(entryPath(catalog, entry) + QStringLiteral(": ") +
                     reason(QStringLiteral("cannot add the file")));
+    if (!change.commit())
+        return fail(change.error());
     return Ok;
 }
 
 int catRemove(const QString& catalog, const QString& entry)
 {
-    // RemoveArchiveFile reports nothing; the library's last error tells.
-    RemoveArchiveFile(entryPath(catalog, entry));
+    CatalogChange change(catalog);
+    if (!change.error().isEmpty())
+        return fail(change.error());
+    // A missing entry is an error here: the user named it.
+    arc_remove(QFile::encodeName(entryPath(catalog, entry)).constData());
     if (LastArchiveError() != ARC_OK)
         return fail(entryPath(catalog, entry) + QStringLiteral(": ") + libraryMessage());
+    if (!change.commit())
+        return fail(change.error());
     return Ok;
 }
 
