@@ -1,49 +1,9 @@
 #include "installersettings.h"
 
+#include "configfile.h"
 #include "gamedir.h"
 
-#include <QFile>
-#include <QList>
-#include <QSaveFile>
-
 namespace {
-
-const QByteArray kCommonOpen = "<common>";
-const QByteArray kCommonClose = "</common>";
-const QByteArray kInstallerOpen = "<installer>";
-const QByteArray kInstallerClose = "</installer>";
-
-QString configPath(const QString& programDir)
-{
-    return programDir + QStringLiteral("/config.dat");
-}
-
-// The file's lines without their LF. A trailing CR is kept in the line itself, so
-// foreign lines are copied back byte for byte; markers are compared without it.
-QList<QByteArray> splitLines(const QByteArray& text)
-{
-    QList<QByteArray> lines = text.split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-QByteArray withoutCr(const QByteArray& line)
-{
-    return line.endsWith('\r') ? line.chopped(1) : line;
-}
-
-bool opensBlock(const QByteArray& line)
-{
-    const QByteArray l = withoutCr(line);
-    return l == kCommonOpen || l == kInstallerOpen;
-}
-
-bool closesBlock(const QByteArray& line)
-{
-    const QByteArray l = withoutCr(line);
-    return l == kCommonClose || l == kInstallerClose;
-}
 
 // A value that is not a decimal number keeps the default instead of becoming 0.
 void readInt(const QString& value, int& target)
@@ -54,36 +14,16 @@ void readInt(const QString& value, int& target)
         target = n;
 }
 
-// A line break inside a value would end its line early and smuggle in lines of
-// its own (a "DebugLog" flag, a foreign block marker).
-bool isOneLine(const QString& value)
-{
-    return !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r'));
-}
-
 } // namespace
 
 void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
 {
     settings = InstallerSettings();
-    bool inside = false;
-    for (const QByteArray& raw : splitLines(text)) {
-        if (opensBlock(raw)) {
-            inside = true;
-            continue;
-        }
-        if (closesBlock(raw)) {
-            inside = false;
-            continue;
-        }
-        if (!inside)
-            continue;
-        const QString line = QString::fromLocal8Bit(withoutCr(raw));
-        const qsizetype blank = line.indexOf(QLatin1Char(' '));
-        const QString key = blank < 0 ? line : line.left(blank);
-        const QString value = blank < 0 ? QString() : line.mid(blank + 1);
+    for (const QString& line : ConfigBlockLines(text, ConfigBlock::Installer)) {
+        const QString key = ConfigKey(line);
+        const QString value = ConfigValue(line);
         if (key == QLatin1String("Language:")) {
-            settings.language = line.split(QLatin1Char(' '), Qt::SkipEmptyParts).value(1);
+            settings.language = ConfigWord(line);
         } else if (key == QLatin1String("InstallDir:")) {
             if (IsValidGameDir(value))
                 settings.installDirs.append(value);
@@ -107,83 +47,32 @@ void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
 
 QByteArray InstallerSettingsText(const InstallerSettings& settings, const QByteArray& oldText)
 {
-    QByteArray out;
-    auto line = [&out](const QString& text) {
-        out += text.toLocal8Bit();
-        out += '\n';
-    };
-    QString language = settings.language;
-    language.replace(QLatin1Char('\r'), QLatin1Char(' '))
-        .replace(QLatin1Char('\n'), QLatin1Char(' '));
-    line(QString::fromLatin1(kCommonOpen));
-    line(QStringLiteral("Language: ") + language);
-    line(QString::fromLatin1(kCommonClose));
-    line(QString::fromLatin1(kInstallerOpen));
+    QStringList lines;
     for (const QString& dir : settings.installDirs)
-        if (isOneLine(dir))
-            line(QStringLiteral("InstallDir: ") + dir);
-    line(QStringLiteral("Text_Option: ") + QString::number(settings.textOption));
-    line(QStringLiteral("Text_Select: ") + QString::number(settings.textSelect));
-    line(QStringLiteral("Text_Custom: ") + QString::number(settings.textCustom));
+        if (IsOneLineValue(dir))
+            lines << QStringLiteral("InstallDir: ") + dir;
+    lines << QStringLiteral("Text_Option: ") + QString::number(settings.textOption);
+    lines << QStringLiteral("Text_Select: ") + QString::number(settings.textSelect);
+    lines << QStringLiteral("Text_Custom: ") + QString::number(settings.textCustom);
     if (!settings.loadingScreens)
-        line(QStringLiteral("NoLoadScr"));
+        lines << QStringLiteral("NoLoadScr");
     if (settings.debugLog)
-        line(QStringLiteral("DebugLog"));
-    line(QStringLiteral("BaseType: ") + QString::number(settings.baseType));
-    line(QString::fromLatin1(kInstallerClose));
-
-    // Everything outside our two blocks belongs to the authoring program or to
-    // someone else: copied unchanged, in its old order.
-    bool skipping = false;
-    for (const QByteArray& raw : splitLines(oldText)) {
-        if (opensBlock(raw)) {
-            skipping = true;
-            continue;
-        }
-        if (closesBlock(raw)) {
-            skipping = false;
-            continue;
-        }
-        if (!skipping) {
-            out += raw;
-            out += '\n';
-        }
-    }
-    return out;
+        lines << QStringLiteral("DebugLog");
+    lines << QStringLiteral("BaseType: ") + QString::number(settings.baseType);
+    return ConfigText(ConfigBlock::Installer, settings.language, lines, oldText);
 }
 
 bool ReadInstallerSettings(const QString& programDir, InstallerSettings& settings)
 {
-    QFile file(configPath(programDir));
-    if (!file.exists()) {
-        settings = InstallerSettings();
-        return true;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        settings = InstallerSettings();
-        return false;
-    }
-    ParseInstallerSettings(file.readAll(), settings);
-    return true;
+    QByteArray text;
+    const bool read = ReadConfigFile(programDir, &text);
+    ParseInstallerSettings(text, settings);
+    return read;
 }
 
 bool WriteInstallerSettings(const QString& programDir, const InstallerSettings& settings)
 {
-    const QString path = configPath(programDir);
-    QByteArray oldText;
-    QFile old(path);
-    if (old.exists()) {
-        // Without the old lines the authoring program's block would be lost.
-        if (!old.open(QIODevice::ReadOnly))
-            return false;
-        oldText = old.readAll();
-        old.close();
-    }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray text = InstallerSettingsText(settings, oldText);
-    if (out.write(text) != text.size())
-        return false;
-    return out.commit();
+    return RewriteConfigFile(programDir, [&settings](const QByteArray& oldText) {
+        return InstallerSettingsText(settings, oldText);
+    });
 }
