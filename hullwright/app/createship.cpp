@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -64,6 +65,17 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     }
     ui.rawDataEdit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Paths are long and sizes short: the path column takes the room.
+    for (WListView* list : {ui.modelList, ui.otherList, ui.scriptList}) {
+        list->header()->setStretchLastSection(false);
+        list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+        list->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    }
+    ui.textList->setColumnWidth(0, 90);
+    ui.textList->setColumnWidth(1, 220);
+    ui.dummyList->setColumnWidth(0, 220);
+    ui.compList->setColumnWidth(0, 260);
+    ui.cockpitList->setColumnWidth(0, 70);
     connect(ui.modelList, &WListView::DroppedFile, this, &CreateShip::Slot_Dropped);
     connect(ui.otherList, &WListView::DroppedFile, this, &CreateShip::Slot_OtherDropped);
     connect(ui.scriptList, &WListView::DroppedFile, this, &CreateShip::Slot_ScriptDropped);
@@ -133,7 +145,7 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     m_progress->setMaximumWidth(240);
     m_progress->hide();
     statusBar()->addPermanentWidget(m_progress);
-    resize(820, 600);
+    resize(1000, 620);
 }
 
 CreateShip::~CreateShip() = default;
@@ -385,7 +397,6 @@ void CreateShip::addTreeFiles(QTreeWidget* list, const QString& dir, const QStri
         item->setIcon(0, QIcon(icon(fileIcon)));
     }
     folder->setExpanded(true);
-    list->resizeColumnToContents(0);
 }
 
 void CreateShip::fillTree(QTreeWidget* list, const QList<DraftFolder>& tree, const char* fileIcon)
@@ -415,7 +426,6 @@ void CreateShip::addScripts(const QStringList& files)
         item->setData(0, kPathRole, f);
         item->setIcon(0, QIcon(icon("script.png")));
     }
-    m_ui->scriptList->resizeColumnToContents(0);
 }
 
 void CreateShip::addTextRow(const PackageText& t)
@@ -557,7 +567,11 @@ void CreateShip::Slot_LoadShip()
     if (ModalDialogs::exec(dialog) != QDialog::Accepted || dialog.chosen().isEmpty())
         return;
     ShipDraft d = draft();
-    ApplyTableShip(d, dialog.chosen().first().line);
+    const PickerEntry chosen = dialog.chosen().first();
+    ApplyTableShip(d, chosen.line);
+    // The picker showed the game's name of the ship; an empty name field takes it.
+    if (d.name.isEmpty())
+        d.name = chosen.name;
     setDraft(d);
     Slot_Modified();
 }

@@ -78,7 +78,8 @@ bool SelectShip::loadTable(const QString& path)
     }
     m_ui->shipList->setSortingEnabled(true);
     m_ui->shipList->sortByColumn(0, Qt::AscendingOrder);
-    m_ui->shipList->resizeColumnToContents(0);
+    for (int c = 0; c < m_ui->shipList->columnCount(); ++c)
+        m_ui->shipList->resizeColumnToContents(c);
     return load.ok;
 }
 

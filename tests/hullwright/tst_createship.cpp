@@ -249,6 +249,7 @@ void TestCreateShip::loadShipAndImports()
     QCOMPARE(d.id, ship.id);
     QCOMPARE(d.sceneName, ship.scene);
     QCOMPARE(d.existingTextId, ship.nameText);
+    QCOMPARE(d.name, ship.name);
     QVERIFY(w->form()->rawDataEdit->toPlainText().endsWith(ship.id + QLatin1Char(';')));
 
     // Texts from the catalogue; dummies, components and cockpits through their dialogs.
@@ -288,6 +289,10 @@ void TestCreateShip::loadShipAndImports()
     QCOMPARE(w->draft().dummies.size(), dummies);
     QVERIFY(QDir(m_program + QStringLiteral("/Slipway")).entryList(QDir::Files).isEmpty());
     screenshot(w.get(), QStringLiteral("loaded-ship"));
+    for (int tab : {2, 6, 7, 8, 11}) {
+        w->form()->tabs->setCurrentIndex(tab);
+        screenshot(w.get(), QStringLiteral("loaded-") + w->form()->tabs->widget(tab)->objectName());
+    }
 }
 
 void TestCreateShip::popupMenusEditLists()
