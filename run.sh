@@ -6,15 +6,18 @@
 #   ./run.sh          start the installer window
 #   ./run.sh --cli    no window: install both samples with drydock-cli, update the
 #                     mod and list the result (also used when no display is found)
+#   ./run.sh --hullwright
+#                     start the authoring window on the same sample game
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 
 mode=window
 case "${1:-}" in
 --cli) mode=cli ;;
+--hullwright) mode=hullwright ;;
 "") ;;
 *)
-    echo "usage: ./run.sh [--cli]" >&2
+    echo "usage: ./run.sh [--cli | --hullwright]" >&2
     exit 2
     ;;
 esac
@@ -29,6 +32,26 @@ game=$(pwd)/build/dev/sample-game
 if [ ! -f "$game/sample-ships/Merganser.xsp" ] || [ ! -f "$game/sample-ships/Goosander.xsp" ]; then
     rm -rf "$game"
     "$cli" make-sample-game "$game"
+fi
+
+if [ "$mode" = hullwright ]; then
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "run.sh: Hullwright needs a display (try: xvfb-run ./run.sh --hullwright)." >&2
+        exit 1
+    fi
+    # The authoring program's own block of config.dat gets the sample game first.
+    config=$bin/config.dat
+    if ! grep -qxF "VegaDir: $game" "$config" 2>/dev/null; then
+        tmp=$(mktemp "$bin/config.dat.XXXXXX")
+        if grep -qx '<creator>' "$config" 2>/dev/null; then
+            sed "/^<creator>\$/a VegaDir: $game" "$config" >"$tmp"
+        else
+            { [ -f "$config" ] && cat "$config"; printf '<creator>\nVegaDir: %s\n</creator>\n' "$game"; } >"$tmp"
+        fi
+        mv "$tmp" "$config"
+    fi
+    echo "Hullwright is starting on $game; File > Load Ship Data and pick $game/02.cat."
+    exec "$bin/hullwright"
 fi
 
 if [ "$mode" = window ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

@@ -13,6 +13,10 @@
 
 #include <functional>
 
+class QDialog;
+class QAction;
+class QMenu;
+class QPoint;
 class QProgressBar;
 class QStatusBar;
 class QUrl;
@@ -88,6 +92,40 @@ struct FileDialogs
     static QString chooseDirectory(QWidget* parent, const QString& caption, const QString& start);
     static QStringList chooseFiles(QWidget* parent, const QString& caption, const QString& start,
                                    const QString& filter);
+    // One file; answered by filesHook too (its first answer).
+    static QString chooseFile(QWidget* parent, const QString& caption, const QString& start,
+                              const QString& filter);
+};
+
+// One-line text and choice questions. The hook gets the caption, the label and
+// the proposed text (or the choices joined by "\n") and returns the answer, or a
+// null string for "cancelled".
+struct InputDialogs
+{
+    using Hook = std::function<QString(const QString& caption, const QString& label,
+                                       const QString& proposal)>;
+    static Hook hook;
+    // Null when cancelled.
+    static QString askText(QWidget* parent, const QString& caption, const QString& label,
+                           const QString& text = QString());
+    static QString askItem(QWidget* parent, const QString& caption, const QString& label,
+                           const QStringList& items, int current = 0);
+};
+
+// Modal dialogs of the windows' own. The hook is handed the dialog instead of
+// running it: it may fill and press its controls and returns the result code.
+struct ModalDialogs
+{
+    static std::function<int(QDialog&)> hook;
+    static int exec(QDialog& dialog);
+};
+
+// Pop-up menus. The hook chooses an action of the built menu (or none) instead
+// of showing it; the chosen action is triggered as a click would.
+struct PopupMenus
+{
+    static std::function<QAction*(QMenu&)> hook;
+    static QAction* exec(QMenu& menu, const QPoint& globalPos);
 };
 
 // The desktop's "open" action on a file. The hook replaces it in tests.

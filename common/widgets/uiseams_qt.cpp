@@ -1,7 +1,10 @@
 #include "uiseams_qt.h"
 
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -170,4 +173,58 @@ bool DesktopOpen::openUrl(const QUrl& url)
     if (hook)
         return hook(url);
     return QDesktopServices::openUrl(url);
+}
+
+QString FileDialogs::chooseFile(QWidget* parent, const QString& caption, const QString& start,
+                                const QString& filter)
+{
+    if (filesHook)
+        return filesHook(caption, start, filter).value(0);
+    return QFileDialog::getOpenFileName(parent, PlainUiText(caption), start, filter);
+}
+
+InputDialogs::Hook InputDialogs::hook;
+
+QString InputDialogs::askText(QWidget* parent, const QString& caption, const QString& label,
+                              const QString& text)
+{
+    if (hook)
+        return hook(caption, label, text);
+    bool ok = false;
+    const QString answer = QInputDialog::getText(parent, PlainUiText(caption), label,
+                                                 QLineEdit::Normal, text, &ok);
+    return ok ? answer : QString();
+}
+
+QString InputDialogs::askItem(QWidget* parent, const QString& caption, const QString& label,
+                              const QStringList& items, int current)
+{
+    if (hook)
+        return hook(caption, label, items.join(QLatin1Char('\n')));
+    bool ok = false;
+    const QString answer =
+        QInputDialog::getItem(parent, PlainUiText(caption), label, items, current, false, &ok);
+    return ok ? answer : QString();
+}
+
+std::function<int(QDialog&)> ModalDialogs::hook;
+
+int ModalDialogs::exec(QDialog& dialog)
+{
+    if (hook)
+        return hook(dialog);
+    return dialog.exec();
+}
+
+std::function<QAction*(QMenu&)> PopupMenus::hook;
+
+QAction* PopupMenus::exec(QMenu& menu, const QPoint& globalPos)
+{
+    if (hook) {
+        QAction* chosen = hook(menu);
+        if (chosen)
+            chosen->trigger();
+        return chosen;
+    }
+    return menu.exec(globalPos);
 }

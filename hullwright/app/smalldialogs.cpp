@@ -1,0 +1,94 @@
+#include "smalldialogs.h"
+
+#include "creatortexts.h"
+#include "uiseams_qt.h"
+#include "uitexts.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QDialogButtonBox* buttonRow(const UiTexts& texts, int acceptText, QDialog* dialog)
+{
+    auto* box = new QDialogButtonBox(dialog);
+    QPushButton* accept = box->addButton(texts.own(acceptText), QDialogButtonBox::AcceptRole);
+    accept->setObjectName(QStringLiteral("acceptButton"));
+    accept->setDefault(true);
+    box->addButton(texts.own(CreatorText::CancelButton), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("cancelButton"));
+    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return box;
+}
+
+} // namespace
+
+ImportDummy::ImportDummy(const UiTexts& texts, GroupedTable kind, const QList<ImportRow>& rows,
+                         QWidget* parent)
+    : QDialog(parent), m_rows(rows), m_list(new QTreeWidget(this))
+{
+    using namespace CreatorText;
+    setObjectName(QStringLiteral("ImportDummy"));
+    setWindowTitle(PlainUiText(texts.own(kind == GroupedTable::Dummies ? ImportDummyCaption
+                                                                       : ImportComponentCaption)));
+    m_list->setObjectName(QStringLiteral("entryList"));
+    m_list->setRootIsDecorated(false);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setHeaderLabels({texts.own(ColSections), texts.own(ColData)});
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        auto* item = new QTreeWidgetItem(m_list, {rows.at(i).section, rows.at(i).data});
+        item->setData(0, Qt::UserRole, int(i));
+    }
+    m_list->resizeColumnToContents(0);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addWidget(buttonRow(texts, ImportButton, this));
+    resize(620, 420);
+}
+
+QList<ImportRow> ImportDummy::chosen() const
+{
+    QList<ImportRow> rows;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i)
+        if (m_list->topLevelItem(i)->isSelected())
+            rows << m_rows.at(m_list->topLevelItem(i)->data(0, Qt::UserRole).toInt());
+    return rows;
+}
+
+LanguageText::LanguageText(const UiTexts& texts, const PackageText& text, QWidget* parent)
+    : QDialog(parent), m_language(new QSpinBox(this)), m_name(new QLineEdit(text.Name, this)),
+      m_description(new QLineEdit(text.Description, this))
+{
+    using namespace CreatorText;
+    setObjectName(QStringLiteral("LanguageText"));
+    setWindowTitle(PlainUiText(texts.own(LanguageTextCaption)));
+    m_language->setObjectName(QStringLiteral("languageBox"));
+    m_language->setRange(1, 9999);
+    m_language->setValue(text.Language > 0 ? text.Language : 44);
+    m_language->setToolTip(texts.own(LanguageTextHint));
+    m_name->setObjectName(QStringLiteral("nameEdit"));
+    m_description->setObjectName(QStringLiteral("descriptionEdit"));
+    m_description->setMinimumWidth(360);
+    auto* form = new QFormLayout;
+    form->addRow(texts.own(LanguageNumber), m_language);
+    form->addRow(texts.own(ShipName), m_name);
+    form->addRow(texts.own(ColShipDesc), m_description);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttonRow(texts, Ok, this));
+}
+
+PackageText LanguageText::text() const
+{
+    // A name with ":" could not be stored in a package line.
+    QString name = m_name->text();
+    name.remove(QLatin1Char(':'));
+    return {m_language->value(), name, m_description->text()};
+}

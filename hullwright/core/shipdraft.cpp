@@ -1,0 +1,178 @@
+#include "shipdraft.h"
+
+#include "creatorsettings.h"
+#include "shiprecord.h"
+
+namespace {
+
+QString packaged(const QString& name)
+{
+    return QLatin1String(kPackagePrefix) + name;
+}
+
+QString folderOf(const QString& name)
+{
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : name.left(slash);
+}
+
+QList<DraftFolder> treeFromFiles(const QList<PackageFile>& files)
+{
+    QList<DraftFolder> tree;
+    for (const PackageFile& f : files)
+        AddDraftFiles(tree, folderOf(f.Name), {packaged(f.Name)});
+    return tree;
+}
+
+bool sameFiles(const QStringList& rows, const QList<PackageFile>& entries, const QString& prefix)
+{
+    if (rows.size() != entries.size())
+        return false;
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (rows.at(i) != prefix + entries.at(i).Name)
+            return false;
+    return true;
+}
+
+QString scenePath(const std::optional<PackageFile>& file)
+{
+    return file ? packaged(file->Name) : QString();
+}
+
+} // namespace
+
+ShipDraft NewShipDraft(const CreatorSettings& settings)
+{
+    ShipDraft draft;
+    draft.record = QString::fromLatin1(kDefaultShipLine);
+    draft.author = settings.defaultAuthor;
+    draft.web = settings.defaultWeb;
+    draft.mirror1 = settings.defaultMirror1;
+    draft.mirror2 = settings.defaultMirror2;
+    return draft;
+}
+
+void ApplyTableShip(ShipDraft& draft, const QString& line)
+{
+    const ShipRecord record(line);
+    draft.record = record.line();
+    draft.sceneName = record.field(16).trimmed();
+    draft.cockpitName = record.field(17).trimmed();
+    draft.existingTextId = record.intField(6);
+    draft.id = record.identifier();
+}
+
+ShipDraft DraftFromPackage(const ShipPackage& p)
+{
+    ShipDraft d;
+    d.id = p.ID;
+    d.name = p.Name;
+    d.author = p.Author;
+    d.version = p.Version;
+    d.shipyards = p.Shipyards;
+    d.web = p.Web;
+    d.mirror1 = p.Mirror1;
+    d.mirror2 = p.Mirror2;
+    d.writeUpdateInfo = p.WriteUpdateInfo;
+    d.useExistingText = p.OriginalDesc != 0;
+    d.existingTextId = p.OriginalDesc;
+    d.texts = p.Texts;
+    d.sceneFile = scenePath(p.SceneFile);
+    d.cockpitFile = scenePath(p.CockpitFile);
+    // The game name of a scene is the package name without "objects/" (or
+    // "objects/cut/" for a bare name) and without its extension.
+    auto sceneName = [](const std::optional<PackageFile>& f) {
+        if (!f)
+            return QString();
+        QString n = f->Name;
+        if (n.startsWith(QLatin1String("objects/cut/"), Qt::CaseInsensitive))
+            n = n.mid(12);
+        else if (n.startsWith(QLatin1String("objects/"), Qt::CaseInsensitive))
+            n = n.mid(8);
+        const qsizetype dot = n.lastIndexOf(QLatin1Char('.'));
+        return dot > n.lastIndexOf(QLatin1Char('/')) ? n.left(dot) : n;
+    };
+    d.sceneName = sceneName(p.SceneFile);
+    d.cockpitName = sceneName(p.CockpitFile);
+    d.models = treeFromFiles(p.Models);
+    d.others = treeFromFiles(p.Files);
+    for (const PackageFile& s : p.Scripts)
+        d.scripts << QLatin1String(kPackagePrefix) + QStringLiteral("Scripts/") + s.Name;
+    d.dummies = p.Dummies;
+    d.components = p.Components;
+    d.cockpits = p.Cockpits;
+    if (!p.ScreenShot.isEmpty())
+        d.picture = packaged(QStringLiteral("ShipPics/") + p.ScreenShot);
+    d.comment = decodeNewlines(p.Comment);
+    d.record = p.Data;
+    return d;
+}
+
+int AddDraftFiles(QList<DraftFolder>& tree, const QString& dir, const QStringList& files)
+{
+    if (files.isEmpty())
+        return 0;
+    QString target = dir;
+    target.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < tree.size() && at < 0; ++i)
+        if (tree.at(i).dir == target)
+            at = i;
+    if (at < 0) {
+        tree.append({target, {}});
+        at = tree.size() - 1;
+    }
+    tree[at].files << files;
+    return int(files.size());
+}
+
+QStringList DraftTreeFiles(const QList<DraftFolder>& tree)
+{
+    QStringList files;
+    for (const DraftFolder& f : tree)
+        files << f.files;
+    return files;
+}
+
+DraftChange FirstUnsavedChange(const ShipDraft& d, const ShipPackage* p)
+{
+    if (!p)
+        return DraftChange::NoPackage;
+    if (d.record != p->Data)
+        return DraftChange::Record;
+    // QString compares an empty field and a null member as equal, which is the
+    // rule for the optional fields; the others must match exactly anyway.
+    if (d.name != p->Name || d.author != p->Author || d.version != p->Version || d.id != p->ID ||
+        d.web != p->Web || d.mirror1 != p->Mirror1 || d.mirror2 != p->Mirror2)
+        return DraftChange::Header;
+    if (d.shipyards != p->Shipyards)
+        return DraftChange::Shipyards;
+    // The package keeps the comment with "<newline>" markers; compared raw, any
+    // comment of more than one line would count as changed for ever.
+    QString comment = d.comment;
+    comment.remove(QLatin1Char('\r'));
+    const QString picture =
+        p->ScreenShot.isEmpty() ? QString() : packaged(QStringLiteral("ShipPics/") + p->ScreenShot);
+    if (encodeNewlines(comment) != p->Comment || d.picture != picture)
+        return DraftChange::CommentOrPicture;
+    if (d.sceneFile != scenePath(p->SceneFile) || d.cockpitFile != scenePath(p->CockpitFile))
+        return DraftChange::Scenes;
+    if (!sameFiles(DraftTreeFiles(d.models), p->Models, QLatin1String(kPackagePrefix)) ||
+        !sameFiles(DraftTreeFiles(d.others), p->Files, QLatin1String(kPackagePrefix)) ||
+        !sameFiles(d.scripts, p->Scripts, QLatin1String(kPackagePrefix) + QStringLiteral("Scripts/")))
+        return DraftChange::FileLists;
+    if (d.cockpits.size() != p->Cockpits.size())
+        return DraftChange::Cockpits;
+    if (d.dummies.size() != p->Dummies.size() || d.texts.size() != p->Texts.size())
+        return DraftChange::DummiesOrTexts;
+    for (qsizetype i = 0; i < d.dummies.size(); ++i)
+        if (d.dummies.at(i).Section != p->Dummies.at(i).Section ||
+            d.dummies.at(i).Data != p->Dummies.at(i).Data)
+            return DraftChange::DummiesOrTexts;
+    for (qsizetype i = 0; i < d.texts.size(); ++i)
+        if (d.texts.at(i).Language != p->Texts.at(i).Language ||
+            d.texts.at(i).Name != p->Texts.at(i).Name ||
+            d.texts.at(i).Description != p->Texts.at(i).Description)
+            return DraftChange::DummiesOrTexts;
+    return DraftChange::NoChanges;
+}

@@ -1,0 +1,166 @@
+// config.dat as both programs share it: each rewrites its own block and keeps the
+// other's byte for byte.
+#include "creatorsettings.h"
+#include "installersettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QString makeGameDir(const QString& root, const QString& name)
+{
+    const QString dir = root + QLatin1Char('/') + name;
+    QDir().mkpath(dir);
+    QFile exe(dir + QStringLiteral("/vega.exe"));
+    if (exe.open(QIODevice::WriteOnly))
+        exe.close();
+    return dir;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void creatorRoundTrip();
+    void installerBlockSurvives();
+    void foreignBlocksAndTwoCommons();
+    void unreadableFileIsNotReplaced();
+};
+
+void TestConfig::creatorRoundTrip()
+{
+    QTemporaryDir dir;
+    CreatorSettings s;
+    s.language = QStringLiteral("German");
+    for (int i = 0; i < 3; ++i)
+        s.gameDirs << makeGameDir(dir.path(), QStringLiteral("game %1").arg(i));
+    s.modDir = QStringLiteral("C:/Program Files/Mods");
+    s.baseLanguage = QStringLiteral("49");
+    s.modelDir = QStringLiteral("/m");
+    s.saveDir = QStringLiteral("/s");
+    s.typeDir = QStringLiteral("/t");
+    s.textDir = QStringLiteral("/x");
+    s.bodcompPath = QStringLiteral("/b/bodcomp.exe");
+    s.scriptDir = QStringLiteral("/sc");
+    s.defaultAuthor = QStringLiteral("Orrin Vale");
+    s.defaultWeb = QStringLiteral("example.org/ships");
+    s.defaultMirror1 = QStringLiteral("m1");
+    s.defaultMirror2 = QStringLiteral("m2");
+    s.bodcomp = s.prefixNames = s.saveWeb = true;
+    s.getTextOnStart = s.looseTextFolder = false;
+    QVERIFY(WriteCreatorSettings(dir.path(), s));
+
+    const QList<QByteArray> lines = readFile(dir.path() + QStringLiteral("/config.dat")).split('\n');
+    const QList<QByteArray> tail = lines.mid(7); // after <common>, 3 lines, <creator>, 3 dirs
+    QCOMPARE(lines.at(4).left(9), QByteArray("VegaDir: "));
+    QCOMPARE(tail.mid(0, 12),
+             (QList<QByteArray>{"ModDir: C:/Program Files/Mods", "BaseLang: 49", "ModelDir: /m",
+                                "SaveDir: /s", "TypeDir: /t", "TextDir: /x",
+                                "BodcompDir: /b/bodcomp.exe", "ScriptDir: /sc",
+                                "DefAuthor: Orrin Vale", "DefWeb: example.org/ships",
+                                "DefMirror1: m1", "DefMirror2: m2"}));
+    QCOMPARE(tail.mid(12, 6), (QList<QByteArray>{"BODCOMP", "Prefix", "NoText", "NoTextT",
+                                                 "SaveWeb", "</creator>"}));
+
+    CreatorSettings back;
+    QVERIFY(ReadCreatorSettings(dir.path(), back));
+    QCOMPARE(back.gameDirs, s.gameDirs);
+    QCOMPARE(back.modDir, s.modDir);
+    QCOMPARE(back.defaultAuthor, s.defaultAuthor);
+    QVERIFY(!back.getTextOnStart && !back.looseTextFolder && back.bodcomp && back.saveWeb);
+
+    // The base language is the second word only; a directory without vega.exe and
+    // an eleventh one are dropped.
+    QByteArray text = "<creator>\nBaseLang: 49 extra\nVegaDir: /no/such/dir\n";
+    for (int i = 0; i < 11; ++i)
+        text += "VegaDir: " + makeGameDir(dir.path(), QStringLiteral("g%1").arg(i)).toLocal8Bit() + '\n';
+    text += "</creator>\n";
+    ParseCreatorSettings(text, back);
+    QCOMPARE(back.baseLanguage, QStringLiteral("49"));
+    QCOMPARE(back.gameDirs.size(), 10);
+    QVERIFY(back.gameDirs.first().endsWith(QLatin1String("/g0")));
+    QCOMPARE(back.language, QStringLiteral("English"));
+}
+
+void TestConfig::installerBlockSurvives()
+{
+    QTemporaryDir dir;
+    const QString game = makeGameDir(dir.path(), QStringLiteral("game"));
+    InstallerSettings installer;
+    installer.installDirs << game;
+    installer.debugLog = true;
+    installer.textCustom = 33;
+    QVERIFY(WriteInstallerSettings(dir.path(), installer));
+    const QByteArray installerBlock =
+        readFile(dir.path() + QStringLiteral("/config.dat")).mid(QByteArray("<common>\nLanguage: English\n</common>\n").size());
+
+    CreatorSettings creator;
+    creator.gameDirs << game;
+    creator.defaultAuthor = QStringLiteral("A");
+    QVERIFY(WriteCreatorSettings(dir.path(), creator));
+    QVERIFY(WriteCreatorSettings(dir.path(), creator));
+    const QByteArray text = readFile(dir.path() + QStringLiteral("/config.dat"));
+    QVERIFY(text.endsWith("</creator>\n" + installerBlock));
+
+    // And the installer, saving after us, reads its values back and keeps ours.
+    InstallerSettings back;
+    QVERIFY(ReadInstallerSettings(dir.path(), back));
+    QCOMPARE(back.textCustom, 33);
+    QVERIFY(back.debugLog);
+    QVERIFY(WriteInstallerSettings(dir.path(), back));
+    CreatorSettings creatorBack;
+    QVERIFY(ReadCreatorSettings(dir.path(), creatorBack));
+    QCOMPARE(creatorBack.defaultAuthor, QStringLiteral("A"));
+    QCOMPARE(creatorBack.gameDirs, QStringList{game});
+}
+
+void TestConfig::foreignBlocksAndTwoCommons()
+{
+    // CR LF lines of another editor, two <common> blocks and a foreign block.
+    const QByteArray old = "<common>\r\nLanguage: German\r\n</common>\r\n<installer>\r\nDebugLog\r\n"
+                           "</installer>\r\n<common>\nLanguage: French x\n</common>\n"
+                           "<other>\nkey: value\n</other>\n";
+    CreatorSettings s;
+    ParseCreatorSettings(old, s);
+    QCOMPARE(s.language, QStringLiteral("French")); // both read, the later one wins
+    const QByteArray text = CreatorSettingsText(s, old);
+    QCOMPARE(text.count("<common>"), 1);
+    QVERIFY(text.endsWith("</creator>\n<installer>\r\nDebugLog\r\n</installer>\r\n"
+                          "<other>\nkey: value\n</other>\n"));
+    QCOMPARE(CreatorSettingsText(s, text), text);
+    // A value with a line break cannot smuggle a flag line in.
+    s.defaultAuthor = QStringLiteral("x\nNoText");
+    CreatorSettings back;
+    ParseCreatorSettings(CreatorSettingsText(s, {}), back);
+    QVERIFY(back.getTextOnStart);
+}
+
+void TestConfig::unreadableFileIsNotReplaced()
+{
+    // A config.dat that cannot be read (here a folder in its place) gives the
+    // defaults and is never replaced: the installer's lines in it would be lost.
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/config.dat");
+    QVERIFY(QDir().mkpath(path));
+    CreatorSettings s;
+    s.language = QStringLiteral("German");
+    QVERIFY(!ReadCreatorSettings(dir.path(), s));
+    QCOMPARE(s.language, QStringLiteral("English"));
+    QVERIFY(!WriteCreatorSettings(dir.path(), s));
+    QVERIFY(QFileInfo(path).isDir());
+}
+
+QTEST_GUILESS_MAIN(TestConfig)
+#include "tst_config.moc"
