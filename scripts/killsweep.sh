@@ -6,4 +6,4 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 test=build/dev/tests/tst_killpoints
 [[ -x $test ]] || { echo "build the dev preset first: cmake --preset dev && cmake --build --preset dev" >&2; exit 2; }
-VEGA_KILL_SWEEP=1 exec "$test" -silent "$@"
+VEGA_KILL_SWEEP=1 exec "$test" "$@"

@@ -63,6 +63,11 @@ int fsync(int fd)
     return pass(Sync) ? ::fsync(fd) : -1;
 }
 
+int syncfs(int fd)
+{
+    return pass(Sync) ? ::syncfs(fd) : -1;
+}
+
 int ftruncate(int fd, off_t length)
 {
     return pass(Truncate) ? ::ftruncate(fd, length) : -1;

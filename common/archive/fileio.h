@@ -24,6 +24,8 @@ enum Kind : unsigned {
 ssize_t write(int fd, const void* buffer, size_t count);
 ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset);
 int fsync(int fd);
+// Flushes the whole file system that holds fd (Linux syncfs).
+int syncfs(int fd);
 int ftruncate(int fd, off_t length);
 int rename(const char* from, const char* to);
 int unlink(const char* path);

@@ -57,6 +57,7 @@ struct State
     std::set<std::string> fresh;            // paths created or replaced in this change
     std::set<std::string> syncFiles, syncDirs;
     std::string poisoned; // why the change cannot commit
+    long records = 0;
 };
 
 State* g_state = nullptr;
@@ -141,6 +142,7 @@ bool writeRecord(unsigned char type, const std::string& numbers, const std::stri
     if (!fio::writeAll(g_state->indexFd, rec.data(), static_cast<int64_t>(rec.size())))
         return false;
     g_state->dirty = true;
+    ++g_state->records;
     return true;
 }
 
@@ -622,7 +624,29 @@ bool commit(std::string* error)
         return false;
     }
     std::string failed;
-    for (const std::string& f : s.syncFiles) {
+    // One flush of the file system that holds the root makes every changed file and
+    // folder durable at once; where that is not to be had, each is synced.
+    bool flushed = s.records == 0 && s.syncFiles.empty(); // nothing changed
+    if (const int rootFd = flushed ? -1 : ::open(s.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        rootFd >= 0) {
+        bool sameFs = true;
+        struct stat rootSt;
+        if (fstat(rootFd, &rootSt) == 0) {
+            for (const std::string& f : s.syncFiles) {
+                struct stat st;
+                if (::stat(f.c_str(), &st) == 0 && st.st_dev != rootSt.st_dev)
+                    sameFs = false;
+            }
+        }
+        if (sameFs) {
+            if (fio::syncfs(rootFd) == 0)
+                flushed = true;
+            else if (errno != ENOSYS)
+                failed = s.root;
+        }
+        ::close(rootFd);
+    }
+    for (const std::string& f : flushed || !failed.empty() ? std::set<std::string>() : s.syncFiles) {
         const int fd = ::open(f.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             if (errno == ENOENT)
@@ -637,7 +661,7 @@ bool commit(std::string* error)
             break;
         }
     }
-    if (failed.empty()) {
+    if (failed.empty() && !flushed) {
         for (const std::string& d : s.syncDirs) {
             struct stat st;
             if (::stat(d.c_str(), &st) != 0)

@@ -40,6 +40,13 @@ bool failWith(QString* error, const QString& path, const QString& what)
 }
 
 int g_tempCounter = 0;
+QString g_scratch;
+
+bool isScratch(const QString& dir)
+{
+    return !g_scratch.isEmpty() &&
+           (dir == g_scratch || dir.startsWith(g_scratch + QLatin1Char('/')));
+}
 
 } // namespace
 
@@ -52,6 +59,7 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
                          QStringLiteral(".%1-%2.part").arg(::getpid()).arg(++g_tempCounter);
     const std::string t = os(temp), p = os(target);
     const bool journaled = journal::covers(p);
+    const bool scratch = !journaled && isScratch(dir);
     if (!journal::willCreate(t))
         return failWith(error, target, QStringLiteral("cannot record the change"));
     const int fd = fio::open(t.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -80,7 +88,7 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
         ok = fio::writeAll(fd, block.data(), n);
     }
     // Under a journal the change is synced once, at its commit.
-    if (ok && !journaled && fio::fsync(fd) != 0) {
+    if (ok && !journaled && !scratch && fio::fsync(fd) != 0) {
         ok = false;
         what = QStringLiteral("cannot sync");
     }
@@ -108,7 +116,7 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
     if (journaled) {
         journal::touched(p);
         journal::touchedDir(os(dir));
-    } else if (!fio::syncDir(os(dir).c_str())) {
+    } else if (!scratch && !fio::syncDir(os(dir).c_str())) {
         return failWith(error, dir, QStringLiteral("cannot sync the folder"));
     }
     return true;
@@ -179,4 +187,9 @@ bool RemoveDirChecked(const QString& path, QString* error)
     if (!journal::willRemoveDir(d))
         return failWith(error, path, QStringLiteral("cannot record the change"));
     return fio::rmdir(d.c_str()) == 0 || failWith(error, path, QStringLiteral("cannot remove"));
+}
+
+void SetScratchFolder(const QString& dir)
+{
+    g_scratch = dir.isEmpty() ? QString() : absolute(dir);
 }

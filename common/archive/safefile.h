@@ -24,3 +24,6 @@ bool RenameFileChecked(const QString& from, const QString& to, QString* error = 
 bool MakeDirChecked(const QString& path, QString* error = nullptr);
 // Removes an empty folder.
 bool RemoveDirChecked(const QString& path, QString* error = nullptr);
+// Files written below this folder are scratch copies, read once and deleted:
+// they are not synced. Empty: none (the default).
+void SetScratchFolder(const QString& dir);

@@ -17,6 +17,9 @@
 InstallerEngine::InstallerEngine(Services services, InstallerSettings& settings)
     : m_services(std::move(services)), m_settings(settings)
 {
+    // Game tables are read through copies there: they need not reach the disk.
+    if (!m_services.programDir.isEmpty())
+        SetScratchFolder(m_services.programDir + QStringLiteral("/temp"));
 }
 
 void InstallerEngine::log(const QString& message) const
@@ -293,7 +296,8 @@ bool InstallerEngine::modWritable(const QString& tag, QString* error) const
 
 QByteArray InstallerEngine::gameTableText(const QString& entry, const QString& tempName)
 {
-    const QString temp = m_services.programDir + QLatin1Char('/') + tempName;
+    const QString temp = m_services.programDir + QStringLiteral("/temp/") + tempName;
+    QDir().mkpath(m_services.programDir + QStringLiteral("/temp"));
     QByteArray text;
     bool failed = false;
     if (extractGameTable(entry, temp, &failed)) {

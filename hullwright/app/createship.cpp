@@ -1,5 +1,7 @@
 #include "createship.h"
 
+#include "gamechange.h"
+
 #include "configdialog.h"
 #include "creatortexts.h"
 #include "equipment.h"
@@ -312,6 +314,14 @@ bool CreateShip::processStart(const StartRequest& request)
         const EditModeShip ship = DecodeEditModePath(request.editModePath);
         ShipRegistry registry;
         const ShipPackage* found = nullptr;
+        // A change a crash left unfinished is rolled back before the registry is
+        // read, unless a running writer owns it.
+        if (QFileInfo(ship.gameDir).isDir()) {
+            GameDirLock lock(ship.gameDir);
+            QString report;
+            if (lock.tryLock() && GameChange::recover(ship.gameDir, &report) != 0)
+                log(QStringLiteral("(JOURNAL) ") + report);
+        }
         if (QFileInfo(ship.gameDir).isDir() && ReadRegistry(ship.gameDir, registry))
             for (const ShipPackage& p : registry.Ships)
                 if (!p.Deleted && p.Name == ship.name && p.Author == ship.author)
