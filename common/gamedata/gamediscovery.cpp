@@ -66,7 +66,7 @@ public:
                 if (!parseObject(&node, depth + 1))
                     return false;
             } else if (v != Token::String) {
-                return v == Token::Bad || fail("cut off after a key");
+                return v != Token::Bad && fail("cut off after a key");
             }
             parent->children.append(std::move(node));
         }
@@ -232,7 +232,8 @@ public:
         QSet<QString> seen;
         auto addLibrary = [&](const QString& path, const QString& from) {
             const QFileInfo info(path);
-            const QString canonical = info.canonicalFilePath();
+            // A link that loops still has a "canonical" path; it does not exist.
+            const QString canonical = info.exists() ? info.canonicalFilePath() : QString();
             if (canonical.isEmpty()) {
                 if (!from.isEmpty() || info.isSymLink())
                     say(m_env.log, path + QStringLiteral(": skipped: ") +
@@ -286,7 +287,8 @@ public:
         prefixes << m_env.home + QStringLiteral("/.wine");
         QSet<QString> seen;
         for (const QString& prefix : prefixes) {
-            const QString canonical = QFileInfo(prefix).canonicalFilePath();
+            const QFileInfo info(prefix);
+            const QString canonical = info.exists() ? info.canonicalFilePath() : QString();
             if (canonical.isEmpty() || seen.contains(canonical))
                 continue;
             seen.insert(canonical);
