@@ -5,9 +5,9 @@ set(CPACK_PACKAGE_NAME vega-drydock)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Vega ship tools <vega-ship-tools@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Install and author ship packages for the game Vega")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Drydock installs ship packages (.xsp) into Vega and selects its mod, also for\n"
-  "the game run under Wine or Proton; Hullwright authors the packages.")
+set(CPACK_PACKAGE_DESCRIPTION "Drydock installs ship packages (.xsp) into Vega and selects \
+its mod, also for the game run under Wine or Proton; Hullwright authors the packages.")
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
