@@ -482,6 +482,8 @@ public:
         QString keyPath, name;
         if (!split(searchPath, key, &keyPath, &name))
             return false;
+        // A server started between this check and the rename below still loses our
+        // value; nothing short of the server itself can close that gap.
         QString detail;
         if (m_check(m_prefix, &detail)) {
             m_error = QStringLiteral("%1: a program runs in this Wine prefix (%2); its wine server "
