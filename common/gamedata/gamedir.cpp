@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 // Registry values written by the game's installer and by the store client.
@@ -159,6 +161,16 @@ bool GameDirList::choose(const QString& dir)
         return false;
     insertDiscovered(dir);
     return true;
+}
+
+void GameDirList::offer(const QString& dir)
+{
+    const QString d = normalizedDir(dir);
+    if (d.isEmpty() || dirs.size() >= kMax ||
+        std::any_of(dirs.cbegin(), dirs.cend(),
+                    [&d](const QString& e) { return sameDir(normalizedDir(e), d); }))
+        return;
+    dirs.append(d);
 }
 
 QString GameDirList::discover(const SystemRegistry& registry)

@@ -41,6 +41,8 @@ public:
     // A chosen directory moves to the front (once), the list is cut to 10.
     // False (and no change) when the directory is not a game directory.
     bool choose(const QString& dir);
+    // Another game found on this machine joins at the end while the list has room.
+    void offer(const QString& dir);
     // Registry discovery applied to the list: the publisher's value when valid;
     // the store's path only when the list is still empty after that. Returns the
     // directory put in front, or empty.

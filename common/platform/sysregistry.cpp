@@ -56,8 +56,13 @@ public:
         const QString stored = storedKey(settings, full);
         settings.setValue(stored.isEmpty() ? full : stored, value);
         settings.sync();
-        return settings.status() == QSettings::NoError;
+        if (settings.status() == QSettings::NoError)
+            return true;
+        m_error = m_path + QStringLiteral(": cannot write the file");
+        return false;
     }
+
+    QString errorString() const override { return m_error; }
 
 private:
     static QString storedKey(const QSettings& settings, const QString& full)
@@ -73,6 +78,7 @@ private:
     }
 
     QString m_path;
+    QString m_error;
 };
 
 #ifdef Q_OS_WIN

@@ -20,6 +20,9 @@ public:
     // False when the value could not be stored (no access, unwritable file).
     virtual bool writeString(const QString& searchPath, const QString& key,
                              const QString& value) = 0;
+    // Why the last call failed or read nothing from a store that is there but
+    // unusable, for the user; empty when there is nothing to say.
+    virtual QString errorString() const { return QString(); }
 };
 
 // An INI-file registry at the given path (created on first write). The search path

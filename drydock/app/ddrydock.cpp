@@ -51,7 +51,10 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
 
     ReadInstallerSettings(m_programDir, m_settings);
     loadTexts();
-    m_systemRegistry = CreateSystemRegistry(m_programDir);
+    // The game of the selected directory reads its mod from its own prefix's registry.
+    m_systemRegistry = CreateCurrentGameRegistry(
+        m_programDir, [this] { return m_engine ? m_engine->gameDir() : QString(); },
+        [this](const QString& dir) { return FindGamePrefix(dir, m_foundGames); });
 
     InstallerEngine::Services services;
     services.programDir = m_programDir;
@@ -73,13 +76,20 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
     connect(slipway, &DSlipway::Signal_AddLog, this, &DDrydock::AddLog);
     retranslate();
 
-    if (m_settings.installDirs.isEmpty()) {
+    {
+        // Every game found on this machine is offered; the first one becomes current
+        // only when no directory is known yet.
+        const std::unique_ptr<SystemRegistry> platform = CreateSystemRegistry(m_programDir);
+        DiscoveryEnvironment env = ProcessDiscoveryEnvironment();
+        env.log = [this](const QString& line) { AddLog(QStringLiteral("(GAMEDIR) ") + line); };
+        m_foundGames = DiscoverGameInstalls(platform.get(), env);
         GameDirList dirs;
-        const QString found = dirs.discover(*m_systemRegistry);
-        if (!found.isEmpty()) {
-            m_settings.installDirs = dirs.dirs;
-            m_engine->installProgramScripts(found);
-        }
+        dirs.dirs = m_settings.installDirs;
+        for (const GameInstall& game : std::as_const(m_foundGames))
+            dirs.offer(game.dir);
+        if (m_settings.installDirs.isEmpty() && !dirs.dirs.isEmpty())
+            m_engine->installProgramScripts(dirs.current());
+        m_settings.installDirs = dirs.dirs;
     }
     fillDirectoryBox();
     if (m_settings.installDirs.isEmpty())
@@ -199,6 +209,7 @@ void DDrydock::writeSettings()
 
 void DDrydock::AddLog(const QString& line)
 {
+    m_lastLog = line;
     if (m_settings.debugLog)
         WriteLog(m_programDir, kLogName, line);
 }
@@ -373,12 +384,15 @@ void DDrydock::Slot_UpdateMod()
 void DDrydock::Slot_Update()
 {
     using namespace InstallerText;
+    m_lastLog.clear();
     const bool ok = updateMod();
     writeSettings();
     if (!ok) {
         m_engine->saveRegistry();
+        // The engine's reason, e.g. the game running in its prefix.
+        const QString why = m_lastLog.isEmpty() ? QString() : QStringLiteral("\n\n") + m_lastLog;
         m_prompter->ask(Prompter::Icon::Warning, installerText(ModNotUpdatedCaption),
-                        installerText(ModNotUpdatedText), {installerText(Ok)});
+                        installerText(ModNotUpdatedText) + why, {installerText(Ok)});
     }
     m_ui->slipway->endOperation();
 }

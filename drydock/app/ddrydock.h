@@ -3,6 +3,7 @@
 // config.dat, the UI texts, the debug log and the installer engine.
 #pragma once
 
+#include "gamediscovery.h"
 #include "installersettings.h"
 #include "uitexts.h"
 
@@ -90,7 +91,9 @@ private:
     std::unique_ptr<Ui::Drydock> m_ui;
     UiTexts m_texts{UiTexts::Program::Installer};
     InstallerSettings m_settings;
-    std::unique_ptr<SystemRegistry> m_systemRegistry;
+    std::unique_ptr<SystemRegistry> m_systemRegistry; // the current game's registry
+    QList<GameInstall> m_foundGames;                   // at start-up, with their prefixes
+    QString m_lastLog;                                 // the last debug log line
     QProgressBar* m_progress = nullptr;
     std::unique_ptr<QtPrompter> m_prompter;
     std::unique_ptr<QtProgressSink> m_progressSink;

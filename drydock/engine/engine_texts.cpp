@@ -217,7 +217,10 @@ bool InstallerEngine::updateMod()
     if (!m_services.systemRegistry ||
         !m_services.systemRegistry->writeString(
             QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), QLatin1String(kModName))) {
-        change.failed(QStringLiteral("cannot select the mod in the game's registry value"));
+        const QString why = m_services.systemRegistry ? m_services.systemRegistry->errorString()
+                                                      : QString();
+        change.failed(QStringLiteral("cannot select the mod in the game's registry value") +
+                      (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         return change.commit();
     }
     return change.commit();

@@ -318,6 +318,15 @@ void TestDrydockWindow::constructionFindsGameThroughRegistry()
     QCOMPARE(m_directoryAsked, 0);
     QCOMPARE(window->engine().gameDir(), game);
     QVERIFY(QFileInfo::exists(game + QStringLiteral("/Scripts/hw.test.xml")));
+    window.reset();
+
+    // With a known directory the one found joins the box behind it.
+    const QString other = makeGame(QStringLiteral("other"));
+    writeConfig(program, "<installer>\nInstallDir: " + other.toUtf8() + "\n</installer>\n");
+    window = openWindow(program);
+    QCOMPARE(window->engine().gameDir(), other);
+    QCOMPARE(window->directoryBox()->count(), 2);
+    QCOMPARE(window->directoryBox()->itemText(1), game);
 }
 
 void TestDrydockWindow::directoryList()

@@ -38,9 +38,11 @@ class TestCliEngine : public QObject
     QStringList m_samples;
     int m_games = 0;
 
-    Result cli(const QStringList& args) const
+    Result cli(const QStringList& args,
+               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) const
     {
         QProcess p;
+        p.setProcessEnvironment(env);
         p.start(m_program + QStringLiteral("/drydock-cli"), args);
         Result r;
         if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
@@ -100,6 +102,50 @@ private slots:
         m_samples = QStringList{m_game + "/sample-ships/Merganser.xsp",
                                 m_game + "/sample-ships/Goosander.xsp"};
         QFile::remove(m_program + "/config.dat");
+    }
+
+    // A Steam library holding the game and its Proton prefix, found from the home
+    // folder alone: update-mod selects the mod in the prefix's registry, not in a
+    // file of drydock-cli's.
+    void steamGameEndToEnd()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Steam libraries and Proton prefixes are a Linux matter");
+#endif
+        const QString home = QFileInfo(m_tmp.path()).canonicalFilePath() + "/steam-home";
+        const QString steamapps = home + "/.local/share/Steam/steamapps";
+        const QString game = steamapps + "/common/vega - concord";
+        const QString pfx = steamapps + "/compatdata/4242/pfx";
+        QCOMPARE(cli({"make-sample-game", game}).code, 0);
+        QVERIFY(QDir().mkpath(pfx));
+        const QByteArray reg = "WINE REGISTRY Version 2\n\n#arch=win64\n\n"
+                               "[Software\\\\Wow6432Node\\\\SKYWARD\\\\Vega] 1700000000\n"
+                               "\"Count\"=dword:00000001\n\"ModName\"=\"Other\"\n";
+        for (const auto& [path, data] :
+             {std::pair{pfx + "/system.reg", reg},
+              std::pair{steamapps + "/appmanifest_4242.acf",
+                        QByteArray("\"AppState\"\n{\n\t\"appid\"\t\"4242\"\n"
+                                   "\t\"installdir\"\t\"vega - concord\"\n}\n")}}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.remove("WINEPREFIX");
+        env.remove("XDG_DATA_HOME");
+        Result r = cli({"game", "find"}, env);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, (game + '\t' + pfx + "\tOther\n").toLocal8Bit());
+
+        QCOMPARE(cli(QStringList{"install", game} + QStringList{game + "/sample-ships/Merganser.xsp"},
+                     env).code,
+                 0);
+        QCOMPARE(cli({"update-mod", game}, env).code, 0);
+        QCOMPARE(cli({"game", "mod", game}, env).out, QByteArray("Hullwright\n"));
+        QFile f(pfx + "/system.reg");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray(reg).replace("\"Other\"", "\"Hullwright\""));
+        QVERIFY(!QFile::exists(m_program + "/registry.ini"));
     }
 
     void badUsage_data()

@@ -280,14 +280,19 @@ private slots:
         QVERIFY(QFile::copy(QStringLiteral(DRYDOCK_CLI_PATH), cli));
         Run r = runCli(cli, {"game", "find"});
         QCOMPARE(r.code, 1);
-        QCOMPARE(r.err, "drydock-cli: no game directory found in the registry (" +
-                            folder.toLocal8Bit() + "/registry.ini)\n");
+        QCOMPARE(r.err, "drydock-cli: no game directory found (registry: " +
+                            folder.toLocal8Bit() +
+                            "/registry.ini; no Steam library or Wine prefix holds the game)\n");
         const QString game = makeGame(fresh(), {});
-        QVERIFY(CreateIniRegistry(folder + "/registry.ini")
-                    ->writeString("/Starfall", "/Vega Concord/INSTALL_DIR", game));
+        auto reg = CreateIniRegistry(folder + "/registry.ini");
+        QVERIFY(reg->writeString("/Starfall", "/Vega Concord/INSTALL_DIR", game));
+        QVERIFY(reg->writeString("/SKYWARD", "/Vega/ModName", "Other"));
         r = runCli(cli, {"game", "find"});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, game.toLocal8Bit() + "\n");
+        QCOMPARE(r.out, game.toLocal8Bit() + "\t" + folder.toLocal8Bit() + "/registry.ini\tOther\n");
+        r = runCli(cli, {"game", "mod", game});
+        QCOMPARE(r.out, QByteArray("Other\n"));
+        QCOMPARE(runCli(cli, {"game", "mod", folder}).code, 1);
     }
 };
 

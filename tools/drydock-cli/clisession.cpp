@@ -2,6 +2,8 @@
 
 #include "commands.h"
 #include "fileutils.h"
+#include "gamediscovery.h"
+#include "gamedir.h"
 #include "sysregistry.h"
 #include "uiseams.h"
 
@@ -43,7 +45,14 @@ CliSession::CliSession(const QString& gameDir, int sameId)
     ReadInstallerSettings(m_programDir, m_settings);
     // Missing texts read as their numbers, as in the window.
     m_texts.load(m_programDir + QStringLiteral("/hw_languages.xml"), m_settings.language);
-    m_systemRegistry = CreateSystemRegistry(m_programDir);
+    // The registry the game of this directory reads: its Wine or Proton prefix's.
+    QString prefix = PrefixOfGameDir(gameDir);
+    if (prefix.isEmpty() && IsValidGameDir(gameDir)) {
+        const std::unique_ptr<SystemRegistry> standIn = CreateSystemRegistry(m_programDir);
+        prefix = FindGamePrefix(gameDir,
+                                DiscoverGameInstalls(standIn.get(), ProcessDiscoveryEnvironment()));
+    }
+    m_systemRegistry = CreateGameRegistry(m_programDir, prefix);
     m_prompter = std::make_unique<CliPrompter>(m_texts.own(kIdQuestionCaption), sameId);
 
     InstallerEngine::Services services;

@@ -1,10 +1,13 @@
 // drydock-cli game: finding the game and reading the newest copy of its files.
 
 #include "commands.h"
+#include "gamediscovery.h"
 #include "gamedir.h"
 #include "sysregistry.h"
 
 #include <QCoreApplication>
+
+#include <cstdio>
 
 namespace {
 
@@ -25,15 +28,58 @@ bool positional(const QStringList& args, QStringList* out, QString* bad)
     return true;
 }
 
+// The store the game of a directory reads its selected mod from.
+QString registryLocation(const QString& programDir, const QString& prefix)
+{
+    return prefix.isEmpty() ? SystemRegistryLocation(programDir) : prefix;
+}
+
+DiscoveryEnvironment cliEnvironment()
+{
+    DiscoveryEnvironment env = ProcessDiscoveryEnvironment();
+    // What was skipped goes to stderr; the listing on stdout stays parseable.
+    env.log = [](const QString& line) {
+        const QByteArray text = "drydock-cli: " + line.toLocal8Bit() + '\n';
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    };
+    return env;
+}
+
 int gameFind()
 {
     const QString programDir = QCoreApplication::applicationDirPath();
     const std::unique_ptr<SystemRegistry> registry = CreateSystemRegistry(programDir);
-    const QString dir = DiscoverGameDir(*registry);
-    if (dir.isEmpty())
-        return cliFail(QStringLiteral("no game directory found in the registry (%1)")
+    const QList<GameInstall> found = DiscoverGameInstalls(registry.get(), cliEnvironment());
+    if (found.isEmpty())
+        return cliFail(QStringLiteral("no game directory found (registry: %1; no Steam library "
+                                      "or Wine prefix holds the game)")
                            .arg(SystemRegistryLocation(programDir)));
-    cliWriteOut(dir.toLocal8Bit() + '\n');
+    for (const GameInstall& g : found) {
+        const QString mod = CreateGameRegistry(programDir, g.prefix)
+                                ->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"));
+        cliWriteOut((g.dir + QLatin1Char('\t') + registryLocation(programDir, g.prefix) +
+                     QLatin1Char('\t') + mod + QLatin1Char('\n'))
+                        .toLocal8Bit());
+    }
+    return 0;
+}
+
+int gameMod(const QString& gameDir)
+{
+    if (!IsValidGameDir(gameDir))
+        return cliFail(gameDir + QStringLiteral(": not a game directory (no vega.exe)"));
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const std::unique_ptr<SystemRegistry> standIn = CreateSystemRegistry(programDir);
+    const DiscoveryEnvironment env = cliEnvironment();
+    QString prefix = PrefixOfGameDir(gameDir, env.log);
+    if (prefix.isEmpty())
+        prefix = FindGamePrefix(gameDir, DiscoverGameInstalls(standIn.get(), env));
+    const std::unique_ptr<SystemRegistry> registry = CreateGameRegistry(programDir, prefix);
+    const QString mod =
+        registry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"));
+    if (!registry->errorString().isEmpty() && mod.isEmpty())
+        return cliFail(registry->errorString());
+    cliWriteOut(mod.toLocal8Bit() + '\n');
     return 0;
 }
 
@@ -69,6 +115,11 @@ int gameCommand(const QStringList& args)
         if (!p.isEmpty())
             return cliUsageError(QStringLiteral("'%1' takes no arguments").arg(name));
         return gameFind();
+    }
+    if (args.first() == QLatin1String("mod")) {
+        if (p.size() != 1)
+            return cliUsageError(QStringLiteral("'%1' takes 1 argument(s)").arg(name));
+        return gameMod(p[0]);
     }
     if (args.first() == QLatin1String("extract")) {
         if (p.size() != 3)

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-int gameCommand(const QStringList& args);    // game find | game extract GAMEDIR ENTRY DEST
+int gameCommand(const QStringList& args);    // game find | game mod GAMEDIR | game extract ...
 int tableCommand(const QStringList& args);   // table read GAMEDIR TABLE
 int textCommand(const QStringList& args);    // text GAMEDIR LANG PAGE ID
 int updatesCommand(const QStringList& args); // updates GAMEDIR [--install]
