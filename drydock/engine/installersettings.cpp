@@ -95,6 +95,13 @@ void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
             readInt(value, settings.textCustom);
         } else if (key == QLatin1String("BaseType:")) {
             readInt(value, settings.baseType);
+        } else if (key == QLatin1String("LastFolder:")) {
+            settings.lastFolder = value;
+        } else if (key == QLatin1String("UpdateMirror:")) {
+            if (!value.trimmed().isEmpty())
+                settings.updateMirrors.append(value.trimmed());
+        } else if (line == QLatin1String("NoUninstallConfirm")) {
+            settings.confirmUninstall = false;
         } else if (line == QLatin1String("NoLoadScr")) {
             settings.loadingScreens = false;
         } else if (line == QLatin1String("DebugLog")) {
@@ -130,6 +137,13 @@ QByteArray InstallerSettingsText(const InstallerSettings& settings, const QByteA
     if (settings.debugLog)
         line(QStringLiteral("DebugLog"));
     line(QStringLiteral("BaseType: ") + QString::number(settings.baseType));
+    if (!settings.confirmUninstall)
+        line(QStringLiteral("NoUninstallConfirm"));
+    if (!settings.lastFolder.isEmpty() && isOneLine(settings.lastFolder))
+        line(QStringLiteral("LastFolder: ") + settings.lastFolder);
+    for (const QString& mirror : settings.updateMirrors)
+        if (isOneLine(mirror))
+            line(QStringLiteral("UpdateMirror: ") + mirror);
     line(QString::fromLatin1(kInstallerClose));
 
     // Everything outside our two blocks belongs to the authoring program or to
