@@ -15,7 +15,7 @@ class UiTexts
 {
 public:
     enum class Program {
-        Installer, // own section "installer", 150 texts
+        Installer, // own section "installer", 200 texts
         Creator,   // own section "creator", 400 texts
     };
 
@@ -26,7 +26,9 @@ public:
         QString translator;
     };
 
-    static constexpr int kInstallerCount = 150;
+    // Room for the installer's newer messages (numbers 147 on); a translation file
+    // with fewer simply leaves them placeholders.
+    static constexpr int kInstallerCount = 200;
     static constexpr int kCreatorCount = 400;
     static constexpr int kSharedCount = 20;
 

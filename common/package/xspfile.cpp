@@ -66,6 +66,48 @@ QString oneLine(QString value)
     return value;
 }
 
+// The first key of a package document; a byte-order mark or another stray
+// character before it is tolerated.
+bool isPackagerKey(const QString& key)
+{
+    static const QString packager = QStringLiteral("Packager:");
+    return key == packager || (key.size() == packager.size() + 1 && key.endsWith(packager));
+}
+
+constexpr qint64 kLzmaHeaderSize = 13;
+
+// Whether the bytes can start an LZMA-alone stream as package writers make them:
+// valid properties (lc + lp <= 4), a dictionary of 2^n or 2^n + 2^(n-1) bytes, and
+// a size that is either unknown or below 256 GiB. Anything else is not a package,
+// rather than a damaged one.
+bool isLzmaAloneHeader(const QByteArray& header)
+{
+    if (header.size() < kLzmaHeaderSize)
+        return false;
+    const auto byte = [&header](int i) { return static_cast<quint8>(header.at(i)); };
+    const int props = byte(0);
+    if (props >= 9 * 5 * 5 || props % 9 + (props / 9) % 5 > 4)
+        return false;
+    quint32 dict = 0;
+    for (int i = 3; i >= 0; --i)
+        dict = dict << 8 | byte(1 + i);
+    if (dict != 0xFFFFFFFFu) {
+        quint32 d = dict == 0 ? 1 : dict - 1;
+        d |= d >> 2;
+        d |= d >> 3;
+        d |= d >> 4;
+        d |= d >> 8;
+        d |= d >> 16;
+        ++d;
+        if (d != dict)
+            return false;
+    }
+    quint64 size = 0;
+    for (int i = 7; i >= 0; --i)
+        size = size << 8 | byte(5 + i);
+    return size == ~quint64(0) || size < (quint64(1) << 38);
+}
+
 // What file systems take: a name component, and a whole path.
 constexpr qsizetype kMaxNameBytes = 255;
 constexpr qsizetype kMaxPathBytes = 4095;
@@ -150,7 +192,7 @@ private:
     bool refuse(const QString& kind, const QString& name, const QString& rule, qint64 size);
     bool checkName(const QString& kind, const QString& name, const QString& dir, bool bare,
                    qint64 size, bool& refused);
-    void problem(const QString& message);
+    void problem(const QString& message, PackageProblem kind = PackageProblem::Damaged);
 
     ShipPackage& m_pkg;
     const OpenPackageOptions& m_opt;
@@ -224,19 +266,22 @@ bool Reader::writeFile(const QString& kind, const QString& name, const QString& 
     QString why;
     if (!WriteFileAtomic(path, slice, &why)) {
         log(QStringLiteral("(OPENXSP) Could not write file: ") + why);
-        problem(kind + QLatin1Char(' ') + shownName(name) + QStringLiteral(": cannot be written: ") +
-                why);
+        problem(kind + QLatin1Char(' ') + shownName(name) +
+                    QStringLiteral(": cannot be written: ") + why,
+                PackageProblem::NotWritten);
         m_writeFailed = true;
     }
     // What the writer did not take is skipped, so that the next line stays aligned.
     return slice.left() <= 0 || skip(slice.left());
 }
 
-void Reader::problem(const QString& message)
+void Reader::problem(const QString& message, PackageProblem kind)
 {
     m_result.problems << message;
     if (m_result.error.isEmpty())
         m_result.error = message;
+    if (m_result.problem == PackageProblem::None)
+        m_result.problem = kind;
 }
 
 // Refused files are consumed but never written; the package then fails as a whole.
@@ -244,7 +289,7 @@ bool Reader::refuse(const QString& kind, const QString& name, const QString& rul
 {
     const QString message = kind + QLatin1Char(' ') + shownName(name) + QStringLiteral(": ") + rule;
     log(QStringLiteral("(OPENXSP) Refusing file: ") + message);
-    problem(message);
+    problem(message, PackageProblem::RefusedName);
     m_unsafe = true;
     return skip(size);
 }
@@ -296,6 +341,9 @@ bool Reader::extractFile(const PackageFile& entry, const QString& kindName, int 
         }
         if (!out.commit()) {
             log(QStringLiteral("(OPENXSP) Could not store file in mod package: ") + name);
+            problem(kindName + QLatin1Char(' ') + shownName(name) +
+                        QStringLiteral(": cannot be stored in the mod"),
+                    PackageProblem::NotWritten);
             m_writeFailed = true;
         }
         return true;
@@ -308,8 +356,7 @@ bool Reader::extractFile(const PackageFile& entry, const QString& kindName, int 
 
 bool Reader::handle(const QString& key, const QString& value)
 {
-    static const QString packager = QStringLiteral("Packager:");
-    if (key == packager || (key.size() == packager.size() + 1 && key.endsWith(packager))) {
+    if (isPackagerKey(key)) {
         const double version = value.toDouble();
         log(QStringLiteral("(OPENXSP) Package Version: ") + value +
             QStringLiteral(", Installer Version: 1"));
@@ -358,6 +405,8 @@ bool Reader::handle(const QString& key, const QString& value)
                 if (answer == 0) {
                     m_result.replaces = static_cast<int>(i);
                 } else if (answer != 1) {
+                    if (m_result.problem == PackageProblem::None)
+                        m_result.problem = PackageProblem::Cancelled;
                     m_result.status = PackageFailed;
                     m_result.replaces = -1;
                     m_stop = true;
@@ -428,8 +477,8 @@ bool Reader::handle(const QString& key, const QString& value)
                 return skip(size);
             log(QStringLiteral("(OPENXSP) Installing script file: ") + entry.Name);
             return writeFile(QStringLiteral("script"), entry.Name,
-                             m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir +
-                                 QLatin1Char('/') + entry.Name,
+                             m_opt.baseDir + QLatin1Char('/') + m_opt.scriptDir + QLatin1Char('/') +
+                                 entry.Name,
                              size);
         }
         status(5, QFileInfo(entry.Name).fileName());
@@ -491,12 +540,21 @@ OpenPackageResult Reader::run(QFile& file)
     const QString firstKey = QString::fromLocal8Bit(firstLine).section(QLatin1Char(' '), 0, 0);
     bool madeDocument = false;
     if (firstKey != QLatin1String("Packager:")) {
+        file.seek(0);
+        const QByteArray header = file.read(kLzmaHeaderSize);
+        if (!isLzmaAloneHeader(header)) {
+            log(QStringLiteral("(OPENXSP) Not a ship package: ") + packagePath);
+            problem(QStringLiteral("not a ship package (no compressed package header)"),
+                    PackageProblem::NotPackage);
+            m_result.status = PackageFailed;
+            return m_result;
+        }
         status(4, QFileInfo(packagePath).completeBaseName());
         log(QStringLiteral("(OPENXSP) Uncompressing file: ") + packagePath);
         file.close();
         if (!DecompressFile(packagePath, document, m_ctx.progress)) {
             log(QStringLiteral("(OPENXSP) Uncompression failed!!"));
-            problem(QStringLiteral("the package does not decompress"));
+            problem(QStringLiteral("the package does not decompress: it is damaged or cut short"));
             m_result.status = PackageFailed;
             return m_result;
         }
@@ -509,6 +567,19 @@ OpenPackageResult Reader::run(QFile& file)
             return m_result;
         }
         m_in = &plainDoc;
+        // What decompresses must still be a package document.
+        const QByteArray docLine = plainDoc.peek(4096);
+        const QString docKey = QString::fromLocal8Bit(docLine.left(docLine.indexOf('\n')))
+                                   .section(QLatin1Char(' '), 0, 0);
+        if (!isPackagerKey(docKey)) {
+            log(QStringLiteral("(OPENXSP) Not a package document: ") + packagePath);
+            problem(QStringLiteral("not a ship package (no \"Packager:\" line)"),
+                    PackageProblem::NotPackage);
+            m_result.status = PackageFailed;
+            plainDoc.close();
+            QFile::remove(document);
+            return m_result;
+        }
     }
     readDocument(QFileInfo(madeDocument ? document : packagePath).completeBaseName());
     m_in->close();
@@ -523,7 +594,7 @@ OpenPackageResult Reader::runDocument(QIODevice& document, const QString& name)
     const QByteArray firstLine = document.readLine(4096);
     if (QString::fromLocal8Bit(firstLine).section(QLatin1Char(' '), 0, 0) !=
         QLatin1String("Packager:")) {
-        problem(QStringLiteral("not a package document"));
+        problem(QStringLiteral("not a package document"), PackageProblem::NotPackage);
         m_result.status = PackageFailed;
         return m_result;
     }
@@ -564,6 +635,8 @@ void Reader::readDocument(const QString& shownName)
         const QString value = blank < 0 ? QString() : line.mid(blank + 1);
         if (!handle(key, value) && !m_stop) {
             m_result.status = PackageFailed; // the document ended inside a file's bytes
+            if (m_result.problem == PackageProblem::None)
+                problem(QStringLiteral("the package ends inside a file: it is cut short"));
             break;
         }
     }
@@ -573,6 +646,9 @@ void Reader::readDocument(const QString& shownName)
             !m_pkg.Name.isEmpty() && !m_pkg.Author.isEmpty() && !m_unsafe && !m_writeFailed;
         if (!m_result.complete)
             m_result.status = PackageFailed;
+        if (m_pkg.Name.isEmpty() || m_pkg.Author.isEmpty())
+            problem(QStringLiteral("the package names no ship or no author"),
+                    PackageProblem::Incomplete);
     }
     if (m_result.status != PackageOk)
         m_result.replaces = -1;

@@ -44,10 +44,24 @@ struct OpenPackageOptions
     bool inSlipway = true;                         // files go below baseDir/Slipway
 };
 
+// What kind of problem made a package fail, for messages a player understands.
+enum class PackageProblem : int {
+    None,        // read whole, or failed without a problem to name
+    NotPackage,  // not a ship package at all (no LZMA-alone header, no "Packager:" line)
+    Damaged,     // a package, but corrupt or cut short
+    Incomplete,  // read to its end, but it names no ship or no author
+    RefusedName, // an embedded file's name breaks a rule (`error` names it and the rule)
+    NotWritten,  // an embedded file could not be written or stored
+    Cancelled,   // the user cancelled in the "same ID" question
+};
+
 struct OpenPackageResult
 {
     int status = PackageOk;
     bool complete = false;
+    // The first problem met (with status PackageFailed); PackageTooNew and
+    // PackageOlder carry None.
+    PackageProblem problem = PackageProblem::None;
     int replaces = -1; // index in the installed list of the ship this one replaces
     // Why the package failed, naming the entry and the rule it broke (the first of
     // `problems`); empty when there is nothing to name, as after a cancel.

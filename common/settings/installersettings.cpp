@@ -35,6 +35,13 @@ void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
             readInt(value, settings.textCustom);
         } else if (key == QLatin1String("BaseType:")) {
             readInt(value, settings.baseType);
+        } else if (key == QLatin1String("LastFolder:")) {
+            settings.lastFolder = value;
+        } else if (key == QLatin1String("UpdateMirror:")) {
+            if (!value.trimmed().isEmpty())
+                settings.updateMirrors.append(value.trimmed());
+        } else if (line == QLatin1String("NoUninstallConfirm")) {
+            settings.confirmUninstall = false;
         } else if (line == QLatin1String("NoLoadScr")) {
             settings.loadingScreens = false;
         } else if (line == QLatin1String("DebugLog")) {
@@ -59,6 +66,13 @@ QByteArray InstallerSettingsText(const InstallerSettings& settings, const QByteA
     if (settings.debugLog)
         lines << QStringLiteral("DebugLog");
     lines << QStringLiteral("BaseType: ") + QString::number(settings.baseType);
+    if (!settings.confirmUninstall)
+        lines << QStringLiteral("NoUninstallConfirm");
+    if (!settings.lastFolder.isEmpty() && IsOneLineValue(settings.lastFolder))
+        lines << QStringLiteral("LastFolder: ") + settings.lastFolder;
+    for (const QString& mirror : settings.updateMirrors)
+        if (IsOneLineValue(mirror))
+            lines << QStringLiteral("UpdateMirror: ") + mirror;
     return ConfigText(ConfigBlock::Installer, settings.language, lines, oldText);
 }
 

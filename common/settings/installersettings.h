@@ -15,6 +15,12 @@ struct InstallerSettings {
     bool loadingScreens = true;                    // absent "NoLoadScr"
     bool debugLog = false;                         // "DebugLog"
     int baseType = 0;                              // "BaseType:" 0 standard mod, 1 fake patch
+    bool confirmUninstall = true;                  // absent "NoUninstallConfirm"
+    QString lastFolder;                            // "LastFolder:" of the package dialog
+    // "UpdateMirror:" lines, in the order tried: the program update's mirrors. A
+    // distributor that updates Drydock itself puts them there; none means the
+    // program is updated some other way (a package manager, a new build).
+    QStringList updateMirrors;
 };
 
 // Reads <programDir>/config.dat; a missing file leaves the defaults. Directories

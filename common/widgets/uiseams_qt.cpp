@@ -1,5 +1,6 @@
 #include "uiseams_qt.h"
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -20,6 +21,7 @@ struct PrompterHook
 {
     bool on = false;
     QList<int> answers;
+    QList<bool> checkStates;
     QList<QtPrompter::Asked> asked;
 };
 
@@ -64,19 +66,33 @@ QString PlainUiText(const QString& text)
 int QtPrompter::ask(Icon icon, const QString& caption, const QString& text,
                     const QStringList& buttons, int defaultButton, int escapeButton)
 {
+    return askWithCheckBox(icon, caption, text, buttons, QString(), nullptr, defaultButton,
+                           escapeButton);
+}
+
+int QtPrompter::askWithCheckBox(Icon icon, const QString& caption, const QString& text,
+                                const QStringList& buttons, const QString& checkLabel,
+                                bool* checked, int defaultButton, int escapeButton)
+{
+    const bool withCheck = checked && !checkLabel.isEmpty();
     PrompterHook& hook = prompterHook();
     if (hook.on) {
         int answer = hook.answers.isEmpty() ? defaultButton : hook.answers.takeFirst();
         if (answer < 0 || answer >= buttons.size())
             answer = defaultButton;
-        hook.asked.append({icon, caption, text, buttons, answer});
+        if (withCheck && !hook.checkStates.isEmpty())
+            *checked = hook.checkStates.takeFirst();
+        hook.asked.append({icon, caption, text, buttons, answer, withCheck ? checkLabel : QString(),
+                           withCheck && *checked});
         return answer;
     }
 
     QMessageBox box(boxIcon(icon), PlainUiText(caption), QString(), QMessageBox::NoButton,
                     m_parent);
     // The texts mark bold parts with tags; their line breaks must survive rich text.
-    if (Qt::mightBeRichText(text)) {
+    // The toolkit looks for tags on the first line only; a list of bold names
+    // below a plain first line is rich text too.
+    if (Qt::mightBeRichText(text) || text.contains(QLatin1String("<b>"))) {
         box.setTextFormat(Qt::RichText);
         box.setText(QString(text).replace(QLatin1Char('\n'), QLatin1String("<br>")));
     } else {
@@ -91,7 +107,15 @@ int QtPrompter::ask(Icon icon, const QString& caption, const QString& text,
         box.setDefaultButton(pushed.at(defaultButton));
     if (escapeButton >= 0 && escapeButton < pushed.size())
         box.setEscapeButton(pushed.at(escapeButton));
+    QCheckBox* check = nullptr;
+    if (withCheck) {
+        check = new QCheckBox(checkLabel, &box);
+        check->setChecked(*checked);
+        box.setCheckBox(check);
+    }
     box.exec();
+    if (check)
+        *checked = check->isChecked();
     const int chosen = int(pushed.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
     // Closed without a button (only possible with an escape button): that one.
     return chosen >= 0 ? chosen : (escapeButton >= 0 ? escapeButton : defaultButton);
@@ -110,6 +134,11 @@ bool QtPrompter::testMode()
 void QtPrompter::setNextAnswers(const QList<int>& answers)
 {
     prompterHook().answers = answers;
+}
+
+void QtPrompter::setNextCheckStates(const QList<bool>& states)
+{
+    prompterHook().checkStates = states;
 }
 
 QList<QtPrompter::Asked> QtPrompter::takeAsked()

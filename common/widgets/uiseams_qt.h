@@ -36,6 +36,8 @@ public:
         QString text;
         QStringList buttons;
         int answer;
+        QString checkBox; // the check box's label; empty for a plain question
+        bool checked = false;
     };
 
     explicit QtPrompter(QWidget* parent = nullptr) : m_parent(parent) {}
@@ -43,11 +45,19 @@ public:
     int ask(Icon icon, const QString& caption, const QString& text, const QStringList& buttons,
             int defaultButton = 0, int escapeButton = -1) override;
 
+    // A question with a check box below its text (such as "do not ask again").
+    // *checked is the box's state when shown and the user's choice afterwards.
+    int askWithCheckBox(Icon icon, const QString& caption, const QString& text,
+                        const QStringList& buttons, const QString& checkLabel, bool* checked,
+                        int defaultButton = 0, int escapeButton = -1);
+
     // Test hook. While on, no box is shown: each question takes the next queued
     // answer, or its default button once the queue is used up, and is recorded.
+    // A check box takes the next queued state, or stays as it was.
     static void setTestMode(bool on);
     static bool testMode();
     static void setNextAnswers(const QList<int>& answers);
+    static void setNextCheckStates(const QList<bool>& states);
     // The questions recorded since the last call, oldest first.
     static QList<Asked> takeAsked();
 

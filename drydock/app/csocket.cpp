@@ -81,11 +81,14 @@ void CSocket::deliver(const QByteArray& line)
     path.remove(QLatin1Char('\n'));
     if (!path.trimmed().isEmpty()) {
         const QFileInfo info(path);
-        if (info.isFile() && info.fileName().endsWith(QLatin1String(".xsp"), Qt::CaseInsensitive))
+        if (info.isFile() &&
+            info.fileName().endsWith(QLatin1String(".xsp"), Qt::CaseInsensitive)) {
             emit receivedText(text);
-        else
+        } else {
             emit Signal_AddLog(QStringLiteral("Remote path dropped, not an existing .xsp file: ") +
                                path);
+            emit refusedPath(path);
+        }
     }
     disconnectFromHost();
 }
@@ -117,4 +120,5 @@ void CServerSocket::incomingConnection(qintptr socketDescriptor)
     }
     connect(socket, &CSocket::receivedText, this, &CServerSocket::receivedText);
     connect(socket, &CSocket::Signal_AddLog, this, &CServerSocket::Signal_AddLog);
+    connect(socket, &CSocket::refusedPath, this, &CServerSocket::refusedPath);
 }

@@ -17,6 +17,8 @@ inline constexpr quint16 kSingleInstancePort = 53416;
 //
 // The socket closes and deletes itself (deleteLater) once its message is handled, when
 // it refuses the peer, or when the peer disconnects; one connection carries one path.
+// A well-formed message whose path is no existing .xsp file is handed on through
+// refusedPath(), so that the window can say why nothing was installed.
 class CSocket : public QTcpSocket
 {
     Q_OBJECT
@@ -38,6 +40,8 @@ public slots:
 
 signals:
     void receivedText(const QString& line);
+    // A second start's path that is not an existing .xsp file, line end removed.
+    void refusedPath(const QString& path);
     void Signal_AddLog(const QString& message);
 
 private:
@@ -64,6 +68,8 @@ public:
 signals:
     // One line per handed-over path, "\n" included.
     void receivedText(const QString& line);
+    // A handed-over path that names no existing .xsp file.
+    void refusedPath(const QString& path);
     // A connection was dropped for bad input.
     void Signal_AddLog(const QString& message);
 

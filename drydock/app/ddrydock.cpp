@@ -12,11 +12,16 @@
 #include "sysregistry.h"
 #include "ui_drydock.h"
 #include "uiseams_qt.h"
+#include "updatecheck.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QIcon>
+#include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -24,6 +29,7 @@
 namespace {
 
 constexpr int kStartDelayMs = 100;
+constexpr int kListenRetryMs = 500;
 const QString kLogName = QStringLiteral("installer_debug");
 
 } // namespace
@@ -39,6 +45,7 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
     : QMainWindow(parent), m_programDir(programDir), m_ui(std::make_unique<Ui::Drydock>())
 {
     m_ui->setupUi(this);
+    setWindowIcon(applicationIcon(m_programDir));
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setAlignment(Qt::AlignCenter);
@@ -71,7 +78,8 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
     m_engine = std::make_unique<InstallerEngine>(std::move(services), m_settings);
 
     DSlipway* slipway = m_ui->slipway;
-    slipway->attach({m_engine.get(), &m_texts, m_programDir, m_prompter.get(), m_statusSink.get()});
+    slipway->attach({m_engine.get(), &m_texts, m_programDir, m_prompter.get(), m_statusSink.get(),
+                     &m_settings, [this] { writeSettings(); }});
     connect(slipway, &DSlipway::Signal_EnableGui, this, &DDrydock::SetControls);
     connect(slipway, &DSlipway::Signal_AddLog, this, &DDrydock::AddLog);
     retranslate();
@@ -92,8 +100,13 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
         m_settings.installDirs = dirs.dirs;
     }
     fillDirectoryBox();
-    if (m_settings.installDirs.isEmpty())
+    if (m_settings.installDirs.isEmpty()) {
+        // A first start: say what the folder question is for before asking it.
+        using namespace InstallerText;
+        m_prompter->ask(Prompter::Icon::Information, installerText(ChooseGameDir),
+                        installerText(FirstStartText), {installerText(Ok)});
         Slot_GetDirectory();
+    }
 
     writeSettings();
     const QString current = m_settings.installDirs.value(0);
@@ -104,6 +117,7 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
         // The game-language question may have chosen the extra text language.
         if (m_settings.textOption != textOption || m_settings.textCustom != textCustom)
             writeSettings();
+        showWriteRefusal();
         m_engine->showBrokenRegistry();
     }
     slipway->fillBaseModBox();
@@ -130,6 +144,38 @@ DDrydock::~DDrydock()
         QApplication::restoreOverrideCursor();
 }
 
+QIcon DDrydock::applicationIcon(const QString& programDir)
+{
+    // The name the desktop integration installs the icon under (share/icons).
+    QIcon icon = QIcon::fromTheme(QStringLiteral("vega-drydock"));
+    if (!icon.isNull() && !icon.availableSizes().isEmpty())
+        return icon;
+    icon = QIcon();
+    for (const char* name : {"drydock-256.png", "drydock-48.png"}) {
+        const QString file = programDir + QStringLiteral("/Icons/") + QLatin1String(name);
+        if (QFileInfo(file).isFile())
+            icon.addFile(file);
+    }
+    return icon;
+}
+
+QStringList DDrydock::programMirrors() const
+{
+    return UpdateCheck::ProgramMirrors(m_settings.updateMirrors);
+}
+
+void DDrydock::setListenRetry(int tries, int intervalMs)
+{
+    m_maxListenTries = qMax(0, tries);
+    if (m_listenRetry)
+        m_listenRetry->setInterval(intervalMs);
+    else {
+        m_listenRetry = new QTimer(this);
+        m_listenRetry->setInterval(intervalMs);
+        connect(m_listenRetry, &QTimer::timeout, this, &DDrydock::retryListening);
+    }
+}
+
 void DDrydock::startListening(quint16 port)
 {
     if (m_server)
@@ -137,12 +183,57 @@ void DDrydock::startListening(quint16 port)
     m_server = new CServerSocket(this, port);
     connect(m_server, &CServerSocket::receivedText, this, &DDrydock::Slot_ReadInputText);
     connect(m_server, &CServerSocket::Signal_AddLog, this, &DDrydock::AddLog);
-    if (m_server->isListening())
+    connect(m_server, &CServerSocket::refusedPath, this, [this](const QString& path) {
+        if (m_ui->directoryBox->count() > 0)
+            m_ui->slipway->reportRefusedPath(path);
+    });
+    m_listenPort = port;
+    if (m_server->isListening()) {
         AddLog(QStringLiteral("Starting listen server on port ") +
                QString::number(m_server->serverPort()));
-    else
-        AddLog(QStringLiteral("Cannot listen on port ") + QString::number(port) +
-               QStringLiteral(": ") + m_server->errorString());
+        return;
+    }
+    AddLog(QStringLiteral("Cannot listen on port ") + QString::number(port) + QStringLiteral(": ") +
+           m_server->errorString() + QStringLiteral(", trying again"));
+    if (!m_listenRetry)
+        setListenRetry(m_maxListenTries, kListenRetryMs);
+    m_listenTries = 0;
+    m_listenRetry->start();
+}
+
+void DDrydock::retryListening()
+{
+    if (m_server->listen(QHostAddress(QHostAddress::LocalHost), m_listenPort)) {
+        m_listenRetry->stop();
+        AddLog(QStringLiteral("Starting listen server on port ") +
+               QString::number(m_server->serverPort()));
+        return;
+    }
+    if (++m_listenTries < m_maxListenTries)
+        return;
+    m_listenRetry->stop();
+    const QString why = m_server->errorString();
+    AddLog(QStringLiteral("Cannot listen on port ") + QString::number(m_listenPort) +
+           QStringLiteral(": ") + why +
+           QStringLiteral("; packages from other starts will not arrive"));
+    using namespace InstallerText;
+    // Another window may already run on this machine; the game directory's lock
+    // keeps it from writing what this one writes, but its packages go there.
+    m_prompter->ask(
+        Prompter::Icon::Warning, installerText(NoListenCaption),
+        FormatText(installerText(NoListenText), QString::number(m_listenPort), why.toHtmlEscaped()),
+        {installerText(Ok)});
+}
+
+void DDrydock::showWriteRefusal()
+{
+    const QString refusal = m_engine->writeRefusal();
+    if (refusal.isEmpty())
+        return;
+    using namespace InstallerText;
+    m_prompter->ask(Prompter::Icon::Warning, installerText(GameLockedCaption),
+                    FormatText(installerText(GameLockedText), refusal.toHtmlEscaped()),
+                    {installerText(Ok)});
 }
 
 DSlipway* DDrydock::shipList() const
@@ -187,6 +278,11 @@ void DDrydock::retranslate()
     const QString icons = m_programDir + QStringLiteral("/Icons/");
     m_ui->actionInstall->setIcon(QIcon(icons + QStringLiteral("install.png")));
     m_ui->actionUninstall->setIcon(QIcon(icons + QStringLiteral("uninstall.png")));
+    // Greyed out without mirrors; the tooltip says why.
+    m_ui->menuUpdate->setToolTipsVisible(true);
+    m_ui->actionUpdateProgram->setToolTip(programMirrors().isEmpty()
+                                              ? PlainUiText(installerText(NoUpdateMirrors))
+                                              : PlainUiText(installerText(UpdateProgram)));
     m_ui->directoryLabel->setText(installerText(GameDirLabel));
     m_ui->browseButton->setText(installerText(Browse));
     m_ui->slipway->retranslate();
@@ -220,7 +316,7 @@ void DDrydock::SetControls(bool enable)
     m_ui->directoryBox->setEnabled(enable);
     m_ui->browseButton->setEnabled(enable);
     m_ui->actionConfig->setEnabled(enable);
-    m_ui->actionUpdateProgram->setEnabled(enable);
+    m_ui->actionUpdateProgram->setEnabled(enable && !programMirrors().isEmpty());
     for (QAction* action : {m_ui->actionInstall, m_ui->actionUninstall, m_ui->actionUpdateShips,
                             m_ui->actionUpdateMod, m_ui->actionRedoBaseMod})
         action->setEnabled(enable && haveDir);
@@ -293,6 +389,7 @@ void DDrydock::Slot_GetDirectory()
     m_engine->installProgramScripts(dirs.current());
     writeSettings();
     m_engine->setGameDir(dirs.current());
+    showWriteRefusal();
     m_engine->showBrokenRegistry();
     m_ui->slipway->fillBaseModBox();
     m_ui->slipway->refreshList();
@@ -336,6 +433,7 @@ void DDrydock::switchDirectory(const QString& dir)
     fillDirectoryBox();
     writeSettings();
     m_engine->setGameDir(dirs.current());
+    showWriteRefusal();
     m_engine->showBrokenRegistry();
     m_ui->slipway->fillBaseModBox();
     m_ui->slipway->refreshList();
@@ -505,6 +603,8 @@ void DDrydock::Slot_ShipUpdate()
 
 void DDrydock::Slot_ProgramUpdate()
 {
+    if (programMirrors().isEmpty())
+        return;
     if (m_programUpdate) {
         m_programUpdate->raise();
         return;
@@ -513,6 +613,7 @@ void DDrydock::Slot_ProgramUpdate()
     context.texts = &m_texts;
     context.programDir = m_programDir;
     context.prompter = m_prompter.get();
+    context.mirrors = programMirrors();
     m_programUpdate = new DUpdate(context, this);
     connect(m_programUpdate, &DUpdate::Signal_CloseOwner, this, &QWidget::close);
     m_programUpdate->show();

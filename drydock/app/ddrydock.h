@@ -19,7 +19,9 @@ class DShipUpdate;
 class DUpdate;
 class InstallerEngine;
 class QComboBox;
+class QIcon;
 class QProgressBar;
+class QTimer;
 class QtPrompter;
 class QtProgressSink;
 class QtStatusSink;
@@ -49,10 +51,18 @@ public:
     QString programDir() const { return m_programDir; }
 
     // Becomes the running instance: paths that later starts hand over on this
-    // port reach Slot_ReadInputText. A port that is taken is logged, not an error.
-    // Port 0 picks a free one (tests).
+    // port reach Slot_ReadInputText. A port that is taken is tried again every
+    // half second for five seconds (a window that just closed may still hold it);
+    // then the user is told that packages opened from the desktop will not reach
+    // this window. Port 0 picks a free one (tests).
     void startListening(quint16 port);
     CServerSocket* server() const { return m_server; }
+    // For tests: how often and how far apart binding is tried.
+    void setListenRetry(int tries, int intervalMs);
+    // The program mirrors from the settings; empty: Update Program is greyed out.
+    QStringList programMirrors() const;
+    // The icon of the window: the desktop's installed one, else the program folder's.
+    static QIcon applicationIcon(const QString& programDir);
 
 public slots:
     void SetControls(bool enable);
@@ -84,6 +94,9 @@ private:
     // Regenerates the mod; on success the mod counts as unchanged.
     bool updateMod();
     void switchDirectory(const QString& dir);
+    // The box about a game directory that another program holds.
+    void showWriteRefusal();
+    void retryListening();
     // The registry of the current directory and the settings, as at closing.
     void saveState();
 
@@ -102,6 +115,10 @@ private:
     QPointer<DShipUpdate> m_shipUpdate;
     QPointer<DUpdate> m_programUpdate;
     CServerSocket* m_server = nullptr; // child of the window
+    QTimer* m_listenRetry = nullptr;
+    quint16 m_listenPort = 0;
+    int m_listenTries = 0;
+    int m_maxListenTries = 10;
     bool m_waitCursor = false;
     bool m_closing = false;        // the close that is let through
     bool m_closeScheduled = false; // the mod is being regenerated before closing

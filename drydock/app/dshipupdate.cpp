@@ -138,8 +138,7 @@ void DShipUpdate::Slot_Reset()
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(ColumnName, ship.NotChecked ? Qt::Unchecked : Qt::Checked);
     }
-    for (int c = 0; c < m_ui->shipList->columnCount(); ++c)
-        m_ui->shipList->resizeColumnToContents(c);
+    fitColumns();
 }
 
 QList<QTreeWidgetItem*> DShipUpdate::tickedItems() const
@@ -188,7 +187,10 @@ void DShipUpdate::Slot_CheckNow()
             item->setText(ColumnAddress, QString());
             item->setText(ColumnStatus,
                           m_jobItems.contains(item) ? text(Checking) : text(NotChecked));
+            item->setToolTip(ColumnAddress, QString());
+            item->setToolTip(ColumnStatus, item->text(ColumnStatus));
         }
+        fitColumns();
         if (jobs.isEmpty()) {
             inform(NothingToCheck);
             return;
@@ -243,6 +245,7 @@ void DShipUpdate::Slot_RequestStarted(int index, const QUrl& url)
     m_currentJob = index;
     if (QTreeWidgetItem* item = itemAt(index)) {
         item->setText(ColumnAddress, url.toString());
+        showWhole(item);
         m_ui->shipList->scrollToItem(item);
     }
 }
@@ -277,8 +280,27 @@ void DShipUpdate::Slot_RequestFinished(int index, const ShipCheckResult& result)
         break;
     }
     }
-    // Ticked means "install this" from now on.
-    item->setCheckState(ColumnName, result.outcome == Outcome::Newer ? Qt::Checked : Qt::Unchecked);
+    // Ticked means "install this" from now on; a ship whose check failed stays
+    // ticked, so that "Check Now" can try it again.
+    if (result.outcome != Outcome::Failed)
+        item->setCheckState(ColumnName,
+                            result.outcome == Outcome::Newer ? Qt::Checked : Qt::Unchecked);
+    showWhole(item);
+}
+
+void DShipUpdate::showWhole(QTreeWidgetItem* item)
+{
+    // Long addresses and reasons do not fit a column: the tooltip has them whole.
+    for (const int column : {int(ColumnAddress), int(ColumnStatus)})
+        item->setToolTip(column, item->text(column));
+    fitColumns();
+}
+
+void DShipUpdate::fitColumns()
+{
+    QTreeWidget* list = m_ui->shipList;
+    for (int c = 0; c < list->columnCount(); ++c)
+        list->resizeColumnToContents(c);
 }
 
 void DShipUpdate::checkFinished()
@@ -315,6 +337,7 @@ void DShipUpdate::Slot_FinishedDownload(int index, const DownloadResult& result)
         item->setText(ColumnStatus,
                       text(DownloadFailed) + QStringLiteral(": ") + result.failure.text(texts));
     }
+    showWhole(item);
 }
 
 void DShipUpdate::downloadsFinished()
@@ -410,6 +433,9 @@ void DShipUpdate::Slot_Install()
     m_progressSink->setTotal(0);
     const InstallResult result = m_context.engine->install(path, m_progressSink.get(), false);
     item->setText(ColumnStatus, text(InstallStatusText(result.status)));
+    if (result.status != 0 && !result.error.isEmpty())
+        item->setText(ColumnStatus, item->text(ColumnStatus) + QStringLiteral(": ") + result.error);
+    showWhole(item);
     item->setData(ColumnName, RoleDownloaded, QVariant());
     if (result.status == 0) {
         m_installedAny = true;

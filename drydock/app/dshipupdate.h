@@ -98,6 +98,9 @@ private:
     void downloadsFinished();
     void finishInstalls();
     QTreeWidgetItem* itemAt(int index) const;
+    // Tooltips with the whole address and status, columns fitted to their texts.
+    void showWhole(QTreeWidgetItem* item);
+    void fitColumns();
     QList<QTreeWidgetItem*> tickedItems() const;
 
     std::unique_ptr<Ui::PackageUpdate> m_ui;

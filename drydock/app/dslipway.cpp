@@ -2,6 +2,7 @@
 
 #include "fileutils.h"
 #include "installerengine.h"
+#include "installersettings.h"
 #include "installertexts.h"
 #include "ui_slipway.h"
 #include "uiseams_qt.h"
@@ -12,20 +13,129 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QImageReader>
+#include <QLabel>
 #include <QMenu>
+#include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QSet>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
 
 constexpr int kStartDelayMs = 100;
 
-// A screenshot name comes from a package: only a picture directly in ShipPics may
-// reach the desktop's "open", which would run a program or script just as well.
+// At most this many packages are named one by one in the box of gathered failures.
+constexpr int kMaxFailuresListed = 20;
+
+// FormatText in one pass: a value that holds "%2" is not filled in again.
+QString fill(const QString& templ, const QString& t1, const QString& t2 = QString())
+{
+    QString out;
+    out.reserve(templ.size() + t1.size() + t2.size());
+    for (qsizetype i = 0; i < templ.size(); ++i) {
+        if (templ.at(i) == QLatin1Char('%') && i + 1 < templ.size() &&
+            (templ.at(i + 1) == QLatin1Char('1') || templ.at(i + 1) == QLatin1Char('2'))) {
+            out += templ.at(i + 1) == QLatin1Char('1') ? t1 : t2;
+            ++i;
+        } else {
+            out += templ.at(i);
+        }
+    }
+    return out;
+}
+
+// The ship's screenshot in a window of Drydock's own: the picture, scaled to the
+// window with its proportions kept, under the ship's name.
+class ScreenshotViewer : public QDialog
+{
+public:
+    ScreenshotViewer(const QImage& image, const QString& title, const QString& shipName,
+                     const QString& closeText, QWidget* parent)
+        : QDialog(parent), m_pixmap(QPixmap::fromImage(image))
+    {
+        setObjectName(QStringLiteral("screenshotDialog"));
+        setAttribute(Qt::WA_DeleteOnClose);
+        setWindowTitle(title);
+        auto* layout = new QVBoxLayout(this);
+        auto* name = new QLabel(this);
+        name->setObjectName(QStringLiteral("screenshotName"));
+        name->setTextFormat(Qt::PlainText);
+        name->setText(shipName);
+        QFont bold = name->font();
+        bold.setBold(true);
+        bold.setPointSizeF(bold.pointSizeF() * 1.2);
+        name->setFont(bold);
+        name->setAlignment(Qt::AlignCenter);
+        layout->addWidget(name);
+        m_picture = new QLabel(this);
+        m_picture->setObjectName(QStringLiteral("screenshotPicture"));
+        m_picture->setAlignment(Qt::AlignCenter);
+        // Ignored: the label follows the window, the pixmap follows the label.
+        m_picture->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        m_picture->setMinimumSize(160, 120);
+        layout->addWidget(m_picture, 1);
+        auto* buttons = new QDialogButtonBox(this);
+        buttons->addButton(closeText, QDialogButtonBox::RejectRole);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        layout->addWidget(buttons);
+
+        // The picture at its own size when it fits on the screen, else scaled down.
+        QSize wanted = image.size();
+        if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+            wanted = wanted.boundedTo(screen->availableGeometry().size() * 8 / 10);
+        const int chrome = name->sizeHint().height() + buttons->sizeHint().height() +
+                           layout->spacing() * 2 + layout->contentsMargins().top() +
+                           layout->contentsMargins().bottom();
+        const QSize scaled = image.size().scaled(wanted, Qt::KeepAspectRatio);
+        resize(qMax(scaled.width() + layout->contentsMargins().left() +
+                        layout->contentsMargins().right(),
+                    320),
+               scaled.height() + chrome);
+    }
+
+    QSize pictureSize() const { return m_pixmap.size(); }
+    const QPixmap* shownPixmap() const { return &m_shown; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QDialog::resizeEvent(event);
+        rescale();
+    }
+    void showEvent(QShowEvent* event) override
+    {
+        QDialog::showEvent(event);
+        rescale();
+    }
+
+private:
+    void rescale()
+    {
+        const QSize room = m_picture->contentsRect().size();
+        if (room.isEmpty() || m_pixmap.isNull())
+            return;
+        // Never enlarged: a small picture stays sharp in the middle.
+        m_shown =
+            m_pixmap.size().width() <= room.width() && m_pixmap.size().height() <= room.height()
+                ? m_pixmap
+                : m_pixmap.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        m_picture->setPixmap(m_shown);
+    }
+
+    QPixmap m_pixmap;
+    QPixmap m_shown;
+    QLabel* m_picture = nullptr;
+};
+
+// A screenshot name comes from a package: only a picture file directly in
+// ShipPics is read, never a path that leads elsewhere.
 bool isViewablePicture(const QString& name)
 {
     static const QSet<QString> pictures = {
@@ -65,8 +175,32 @@ DSlipway::~DSlipway() = default;
 void DSlipway::attach(const Context& context)
 {
     m_context = context;
-    m_lastFolder = QDir::homePath();
     retranslate();
+}
+
+bool DSlipway::editModeAvailable() const
+{
+    if (m_context.programDir.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    const QFileInfo authoring(m_context.programDir + QStringLiteral("/hullwright.exe"));
+#else
+    const QFileInfo authoring(m_context.programDir + QStringLiteral("/hullwright"));
+#endif
+    return authoring.isFile() && authoring.isExecutable();
+}
+
+QString DSlipway::packageFolder() const
+{
+    if (m_context.settings && !m_context.settings->lastFolder.isEmpty() &&
+        QFileInfo(m_context.settings->lastFolder).isDir())
+        return m_context.settings->lastFolder;
+    if (m_context.engine && !m_context.engine->gameDir().isEmpty()) {
+        const QString samples = m_context.engine->gameDir() + QStringLiteral("/sample-ships");
+        if (QFileInfo(samples).isDir())
+            return samples;
+    }
+    return QDir::homePath();
 }
 
 WListView* DSlipway::listView() const
@@ -232,13 +366,111 @@ int DSlipway::queuePackages(const QStringList& paths)
     for (const QString& path : paths) {
         if (path.trimmed().isEmpty())
             continue;
-        if (m_context.engine->enqueue({path}) > 0)
+        if (m_context.engine->enqueue({path}) > 0) {
             ++queued;
-        else
+        } else {
             emit Signal_AddLog(QStringLiteral("Not a ship package, ignored: ") + path);
+            addFailure(path, text(InstallerText::ReasonNotPackage));
+        }
     }
     startQueue();
     return queued;
+}
+
+void DSlipway::reportRefusedPath(const QString& path)
+{
+    QString clean = path;
+    clean.remove(QLatin1Char('\r'));
+    clean.remove(QLatin1Char('\n'));
+    if (clean.trimmed().isEmpty())
+        return;
+    using namespace InstallerText;
+    const QFileInfo info(clean);
+    addFailure(clean, info.isFile() ? text(ReasonNotPackage) : text(ReasonMissing));
+    startQueue();
+}
+
+QString DSlipway::failureReason(const InstallResult& result) const
+{
+    using namespace InstallerText;
+    using Failure = InstallResult::Failure;
+    const auto shared = [this](int n) {
+        return m_context.texts ? m_context.texts->shared(n) : UiTexts::placeholder(n);
+    };
+    const QString detail = result.error.toHtmlEscaped();
+    switch (result.failure) {
+    case Failure::None:
+        return result.status == 0 ? QString() : detail;
+    case Failure::Cancelled:
+        return QString();
+    case Failure::Missing:
+        return text(ReasonMissing);
+    case Failure::NotPackage:
+        return text(ReasonNotPackage);
+    case Failure::Damaged:
+        return text(ReasonDamaged);
+    case Failure::TooNew:
+        return shared(2);
+    case Failure::Older:
+        return shared(3);
+    case Failure::RefusedName:
+        return fill(text(ReasonRefusedName), detail);
+    case Failure::NotWritten:
+        return fill(text(ReasonNotWritten), detail);
+    case Failure::GameLocked:
+        return text(ReasonGameLocked);
+    case Failure::RegistryBroken:
+        return text(ReasonRegistryBroken);
+    case Failure::Other:
+        break;
+    }
+    return detail;
+}
+
+void DSlipway::addFailure(const QString& path, const QString& reason)
+{
+    if (!reason.isEmpty())
+        m_failures.append({path, reason});
+}
+
+void DSlipway::reportFailures()
+{
+    // A box is up already (its event loop runs the next steps): it shows the
+    // failures that came meanwhile once it is closed.
+    if (m_reporting)
+        return;
+    if (!m_context.prompter) {
+        m_failures.clear();
+        return;
+    }
+    using namespace InstallerText;
+    m_reporting = true;
+    while (!m_failures.isEmpty()) {
+        const QList<std::pair<QString, QString>> failures = std::exchange(m_failures, {});
+        const auto shownName = [](const QString& path) {
+            const QString name = QFileInfo(path).fileName();
+            return (name.isEmpty() ? path : name).toHtmlEscaped();
+        };
+        QString message;
+        if (failures.size() == 1) {
+            message = fill(text(PackageFailedText), shownName(failures.first().first),
+                           failures.first().second);
+        } else {
+            message = text(PackagesFailedText);
+            for (qsizetype i = 0; i < failures.size() && i < kMaxFailuresListed; ++i)
+                message +=
+                    QStringLiteral("\n<b>") + shownName(failures.at(i).first) +
+                    QStringLiteral("</b>: ") +
+                    QString(failures.at(i).second).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            if (failures.size() > kMaxFailuresListed)
+                message += QStringLiteral("\n... (%1)").arg(failures.size());
+        }
+        m_context.prompter->ask(Prompter::Icon::Critical,
+                                m_context.texts ? m_context.texts->shared(1)
+                                                : UiTexts::placeholder(1),
+                                message, {text(Ok)});
+    }
+    m_reporting = false;
 }
 
 void DSlipway::startQueue()
@@ -250,6 +482,7 @@ void DSlipway::startQueue()
     QStringList& queue = m_context.engine->queue();
     if (queue.isEmpty()) {
         emit Signal_EnableGui(true);
+        reportFailures();
         return;
     }
     beginOperation(text(InstallerText::Installing) + QStringLiteral(": ") +
@@ -260,9 +493,13 @@ void DSlipway::startQueue()
 void DSlipway::Slot_StartInstall()
 {
     if (m_context.engine && !m_context.engine->queue().isEmpty()) {
-        const InstallResult result = m_context.engine->installNext(true);
-        if (result.status != 0)
+        const QString path = m_context.engine->queue().first();
+        // The failure boxes wait for the end of the queue, gathered into one.
+        const InstallResult result = m_context.engine->installNext(true, false);
+        if (result.status != 0) {
             emit Signal_AddLog(QStringLiteral("Package not installed: ") + result.error);
+            addFailure(path, failureReason(result));
+        }
         refreshList();
     }
     endOperation();
@@ -274,11 +511,15 @@ void DSlipway::Slot_Install()
         return;
     using namespace InstallerText;
     const QStringList files =
-        FileDialogs::chooseFiles(this, text(ChoosePackages), m_lastFolder,
+        FileDialogs::chooseFiles(this, text(ChoosePackages), packageFolder(),
                                  PlainUiText(text(PackageFilter)) + QStringLiteral(" (*.xsp)"));
     if (files.isEmpty())
         return;
-    m_lastFolder = QFileInfo(files.first()).absolutePath();
+    if (m_context.settings) {
+        m_context.settings->lastFolder = QFileInfo(files.first()).absolutePath();
+        if (m_context.saveSettings)
+            m_context.saveSettings();
+    }
     ShipRegistry& registry = m_context.engine->registry();
     if (registry.Ships.isEmpty())
         registry.Buffer = 0;
@@ -327,9 +568,43 @@ void DSlipway::Slot_CreateMod()
 
 // --- Uninstall, enable, disable ---
 
+bool DSlipway::confirmUninstall(const QList<std::pair<QString, QString>>& ships)
+{
+    if (!m_context.prompter || (m_context.settings && !m_context.settings->confirmUninstall))
+        return true;
+    using namespace InstallerText;
+    QStringList names;
+    for (const auto& ship : ships)
+        if (!names.contains(ship.first))
+            names << ship.first;
+    const QString question =
+        fill(text(ConfirmUninstallText), names.join(QStringLiteral(", ")).toHtmlEscaped());
+    const QStringList buttons{text(Yes), text(No)};
+    const QString caption = PlainUiText(text(UninstallShip));
+    bool dontAsk = false;
+    int answer;
+    if (auto* qt = dynamic_cast<QtPrompter*>(m_context.prompter); qt && m_context.settings)
+        answer = qt->askWithCheckBox(Prompter::Icon::Question, caption, question, buttons,
+                                     text(DoNotAskAgain), &dontAsk, 0, 1);
+    else
+        answer =
+            m_context.prompter->ask(Prompter::Icon::Question, caption, question, buttons, 0, 1);
+    if (answer != 0)
+        return false;
+    if (dontAsk && m_context.settings) {
+        m_context.settings->confirmUninstall = false;
+        if (m_context.saveSettings)
+            m_context.saveSettings();
+    }
+    return true;
+}
+
 void DSlipway::Slot_Uninstall()
 {
-    if (m_busy || selectedShips().isEmpty())
+    if (m_busy)
+        return;
+    const QList<std::pair<QString, QString>> ships = selectedShips();
+    if (ships.isEmpty() || !confirmUninstall(ships))
         return;
     beginOperation(text(InstallerText::Uninstalling) + QStringLiteral("..."));
     QTimer::singleShot(kStartDelayMs, this, &DSlipway::Slot_UninstallShip);
@@ -378,7 +653,7 @@ void DSlipway::Slot_EnabledShip()
 
 void DSlipway::Slot_EditMode()
 {
-    if (!currentShipItem() || !m_context.prompter)
+    if (!editModeAvailable() || !currentShipItem() || !m_context.prompter)
         return;
     using namespace InstallerText;
     m_context.prompter->ask(Prompter::Icon::Information, text(EditModeCaption), text(EditModeText),
@@ -414,15 +689,32 @@ void DSlipway::Slot_ViewScreenShot()
         return;
     const QString path =
         m_context.engine->gameDir() + QStringLiteral("/Slipway/ShipPics/") + ship->ScreenShot;
-    const bool shown = isViewablePicture(ship->ScreenShot) && QFileInfo(path).isFile() &&
-                       DesktopOpen::openUrl(QUrl::fromLocalFile(path));
-    if (shown)
-        return;
-    emit Signal_AddLog(QStringLiteral("Cannot show screenshot: ") + path);
     using namespace InstallerText;
-    if (m_context.prompter)
-        m_context.prompter->ask(Prompter::Icon::Warning, text(ScreenshotCaption),
-                                FormatText(text(ScreenshotFailed), path), {text(Ok)});
+    QImage image;
+    QString why = QStringLiteral("not a picture file name");
+    if (isViewablePicture(ship->ScreenShot)) {
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        image = reader.read();
+        why = reader.errorString();
+    }
+    if (image.isNull()) {
+        emit Signal_AddLog(QStringLiteral("Cannot show screenshot: ") + path +
+                           QStringLiteral(": ") + why);
+        if (m_context.prompter)
+            m_context.prompter->ask(
+                Prompter::Icon::Warning, text(ScreenshotCaption),
+                fill(text(ScreenshotUnreadable), QDir::toNativeSeparators(path).toHtmlEscaped()),
+                {text(Ok)});
+        return;
+    }
+    // One viewer at a time: a second request shows the other ship in its place.
+    if (m_viewer)
+        m_viewer->close();
+    m_viewer = new ScreenshotViewer(
+        image, PlainUiText(text(ScreenshotCaption)) + QStringLiteral(": ") + ship->Name, ship->Name,
+        text(CloseDialog), window());
+    m_viewer->show();
 }
 
 void DSlipway::Slot_DoubleClicked(QTreeWidgetItem* item, int column)
@@ -452,8 +744,9 @@ void DSlipway::fillContextMenu(QMenu& menu, QTreeWidgetItem* item)
     else
         menu.addAction(icon(QStringLiteral("yes.png")), text(EnableShip), this,
                        &DSlipway::Slot_Enabled);
-    menu.addAction(icon(QStringLiteral("editmode.png")), text(EditMode), this,
-                   &DSlipway::Slot_EditMode);
+    if (editModeAvailable())
+        menu.addAction(icon(QStringLiteral("editmode.png")), text(EditMode), this,
+                       &DSlipway::Slot_EditMode);
     if (!ship->Comment.isEmpty() || !ship->ScreenShot.isEmpty())
         menu.addSeparator();
     if (!ship->Comment.isEmpty())

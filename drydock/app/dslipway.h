@@ -9,13 +9,18 @@
 #pragma once
 
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class InstallerEngine;
+struct InstallerSettings;
+struct InstallResult;
+class QDialog;
 class Prompter;
 class QComboBox;
 class QMenu;
@@ -44,6 +49,10 @@ public:
         QString programDir;
         Prompter* prompter = nullptr;
         StatusSink* status = nullptr;
+        // The settings the list keeps (the package folder, the uninstall question)
+        // and how to write them; both optional.
+        InstallerSettings* settings = nullptr;
+        std::function<void()> saveSettings;
     };
 
     explicit DSlipway(QWidget* parent = nullptr);
@@ -64,8 +73,19 @@ public:
     void fillContextMenu(QMenu& menu, QTreeWidgetItem* item);
 
     // Queues the ship packages among the paths (".xsp") and starts the queue.
-    // Returns how many were queued.
+    // Returns how many were queued. The others are reported as not installed.
     int queuePackages(const QStringList& paths);
+    // A path that reached the window but cannot be queued (another start handed
+    // over a file that is no package): reported with the queue's failures.
+    void reportRefusedPath(const QString& path);
+    // Why a package was not installed, in the user's words (rich text, values
+    // escaped); empty when there is nothing to report (the user cancelled).
+    QString failureReason(const InstallResult& result) const;
+    // Whether "Open in Edit Mode" is offered: the authoring program sits beside
+    // this one in the program folder.
+    bool editModeAvailable() const;
+    // The open screenshot window, if any.
+    QDialog* screenshotViewer() const { return m_viewer; }
     // Installs the next queued package 100 ms from now, unless an operation is
     // scheduled or running; with nothing left, the controls are enabled again.
     void startQueue();
@@ -105,9 +125,17 @@ private:
     QTreeWidgetItem* currentShipItem() const;
     void updateStateColumn(QTreeWidgetItem* item, bool enabled);
     void warnModLocked();
+    // The failures gathered while the queue ran, shown in one box once it is empty.
+    void addFailure(const QString& path, const QString& reason);
+    void reportFailures();
+    QString packageFolder() const;
+    // The uninstall question; true when the user wants the ships uninstalled.
+    bool confirmUninstall(const QList<std::pair<QString, QString>>& ships);
 
     std::unique_ptr<Ui::Slipway> m_ui;
     Context m_context;
     bool m_busy = false;
-    QString m_lastFolder;
+    bool m_reporting = false;
+    QList<std::pair<QString, QString>> m_failures; // path, reason
+    QPointer<QDialog> m_viewer;
 };

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <algorithm>
@@ -38,8 +39,7 @@ DUpdate::DUpdate(const Context& context, QWidget* parent)
 
     const QStringList* texts = m_context.texts ? &m_context.texts->ownTexts() : nullptr;
     m_checker = new ProgramUpdateChecker(m_context.currentVersion, texts, this);
-    if (!m_context.mirrors.isEmpty())
-        m_checker->setMirrors(m_context.mirrors);
+    m_checker->setMirrors(m_context.mirrors);
     m_downloader = new FileDownloader(texts, this);
 
     setWindowTitle(PlainUiText(text(UpdateText::ProgramCaption)));
@@ -107,10 +107,12 @@ void DUpdate::Slot_RequestFinished(const ProgramCheckResult& result)
         close();
         return;
     }
+    const int question =
+        m_context.startDownloaded ? int(NewVersionText) : int(InstallerText::NewVersionSaveText);
     const int answer =
         m_context.prompter
             ? m_context.prompter->ask(Prompter::Icon::Question, text(NewVersionCaption),
-                                      FormatText(text(NewVersionText), versionText(result.version),
+                                      FormatText(text(question), versionText(result.version),
                                                  versionText(m_context.currentVersion)),
                                       {text(Yes), text(No)}, 0, 1)
             : 1;
@@ -139,6 +141,20 @@ void DUpdate::Slot_FinishedDownload(int index, const DownloadResult& result)
     if (!result.ok) {
         const QStringList* texts = m_context.texts ? &m_context.texts->ownTexts() : nullptr;
         fail(FormatText(text(ProgramDownloadFailed), result.failure.text(texts)));
+        return;
+    }
+    const QString saved = QDir::toNativeSeparators(result.savedPath);
+    if (!m_context.startDownloaded) {
+        // Outside Windows programs are installed by the system or by the user: a
+        // downloaded file is never run from here.
+        QStringList lines;
+        for (const QString& line :
+             FormatText(text(InstallerText::NewVersionSaved), saved).split(QLatin1Char('\n')))
+            lines << UpdateTexts::blue(line);
+        Slot_AddLog(lines.join(QStringLiteral("<br>")));
+        // The log holds the whole path; the status line names the file.
+        finish(QFileInfo(saved).fileName());
+        m_ui->statusLabel->setToolTip(saved);
         return;
     }
 #ifndef Q_OS_WIN
@@ -174,10 +190,24 @@ void DUpdate::Slot_Progress(qint64 received, qint64 total)
 
 void DUpdate::fail(const QString& message)
 {
-    if (m_context.prompter)
-        m_context.prompter->ask(Prompter::Icon::Critical, text(UpdateText::ProgramFailedCaption),
-                                message, {text(UpdateText::Ok)});
-    close();
+    // In the log, where the mirrors' answers are: a box would hide them and end
+    // the dialog before they were read.
+    Slot_AddLog(UpdateTexts::red(PlainUiText(text(UpdateText::ProgramFailedCaption))) +
+                message.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")));
+    finish(PlainUiText(text(UpdateText::ProgramFailedCaption)));
+}
+
+void DUpdate::finish(const QString& status)
+{
+    m_finished = true;
+    m_checker->cancel();
+    m_downloader->cancel();
+    m_ui->statusLabel->setText(status);
+    m_ui->progress->setRange(0, 1);
+    m_ui->progress->setValue(1);
+    m_ui->closeButton->setText(text(InstallerText::CloseDialog));
+    m_ui->closeButton->setDefault(true);
+    m_ui->closeButton->setFocus();
 }
 
 void DUpdate::closeEvent(QCloseEvent* event)

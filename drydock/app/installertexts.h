@@ -67,6 +67,7 @@ enum : int {
     LanguageBy = 74,
     ChangingGameDir = 75,
     DropHint = 76,
+    CloseDialog = 84,
     EditMode = 128,
     ViewComment = 129,
     ViewScreenshot = 130,
@@ -74,5 +75,26 @@ enum : int {
     EditModeCaption = 144,
     BrokenRegistryCaption = 145,
     BrokenRegistryText = 146,
+    PackageFailedText = 147,  // %1 the file, %2 why
+    PackagesFailedText = 148, // followed by one line per file
+    ReasonDamaged = 149,
+    ReasonNotPackage = 150,
+    ReasonRefusedName = 151, // %1 the refused file and its rule
+    ReasonNotWritten = 152,  // %1 what could not be written
+    ReasonMissing = 153,
+    ConfirmUninstallText = 154, // %1 the ships' names
+    DoNotAskAgain = 155,
+    NoListenCaption = 156,
+    NoListenText = 157, // %1 the port, %2 why
+    GameLockedCaption = 158,
+    GameLockedText = 159, // %1 the engine's writeRefusal()
+    NoUpdateMirrors = 160,
+    NewVersionSaveText = 161, // %1 new, %2 this version; outside Windows
+    NewVersionSaved = 162,    // %1 where
+    FirstStartText = 163,
+    ReinstalledText = 164,      // as 39; the engine uses it too
+    ScreenshotUnreadable = 165, // %1 the picture
+    ReasonGameLocked = 166,
+    ReasonRegistryBroken = 167,
 };
 } // namespace InstallerText

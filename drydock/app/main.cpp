@@ -2,12 +2,17 @@
 #include "ddrydock.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     const QString programDir = QCoreApplication::applicationDirPath();
+    // The desktop entry's name, so that docks and Wayland compositors match the
+    // window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("drydock"));
+    QApplication::setWindowIcon(DDrydock::applicationIcon(programDir));
 
     CStartup startup(QCoreApplication::arguments(), [programDir](const QString& argumentText) {
         QWidget* window = createMainWindow(programDir);

@@ -64,6 +64,27 @@ bool ownedByInstalledShip(const QList<ShipPackage>& ships, const QString& name)
     return false;
 }
 
+InstallResult::Failure readFailure(PackageProblem problem)
+{
+    using Failure = InstallResult::Failure;
+    switch (problem) {
+    case PackageProblem::NotPackage:
+        return Failure::NotPackage;
+    case PackageProblem::Damaged:
+    case PackageProblem::Incomplete:
+        return Failure::Damaged;
+    case PackageProblem::RefusedName:
+        return Failure::RefusedName;
+    case PackageProblem::NotWritten:
+        return Failure::NotWritten;
+    case PackageProblem::Cancelled:
+        return Failure::Cancelled;
+    case PackageProblem::None:
+        break;
+    }
+    return Failure::Other;
+}
+
 } // namespace
 
 int InstallerEngine::enqueue(const QStringList& paths)
@@ -79,7 +100,7 @@ int InstallerEngine::enqueue(const QStringList& paths)
     return queued;
 }
 
-InstallResult InstallerEngine::installNext(bool showMessages)
+InstallResult InstallerEngine::installNext(bool showMessages, bool showFailures)
 {
     if (m_queue.isEmpty()) {
         InstallResult none;
@@ -89,12 +110,13 @@ InstallResult InstallerEngine::installNext(bool showMessages)
     // Taken off before the install runs: whatever arrives meanwhile (a message
     // box runs its own event loop) queues behind it, and no path runs twice.
     const QString path = m_queue.takeFirst();
-    return install(path, m_services.progress, showMessages);
+    return install(path, m_services.progress, showMessages, showFailures);
 }
 
 InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink* progress,
-                                       bool showMessages)
+                                       bool showMessages, bool showFailures)
 {
+    using Failure = InstallResult::Failure;
     InstallResult result;
     const QString path = withoutLineBreaks(packagePath);
     Prompter* prompter = m_services.prompter;
@@ -102,7 +124,8 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     QFile file(path);
     if (!file.exists() || !file.open(QIODevice::ReadOnly)) {
         // Shown whatever the caller asked: the user named a file that is not there.
-        if (prompter)
+        result.failure = Failure::Missing;
+        if (prompter && showFailures)
             prompter->ask(Prompter::Icon::Critical, installerText(36), installerText(37) + path,
                           {installerText(29)});
         result.error = QStringLiteral("package file cannot be opened: ") + path;
@@ -111,20 +134,26 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     }
     if (m_gameDir.isEmpty()) {
         result.error = QStringLiteral("no game directory selected");
+        result.failure = Failure::Other;
         log(QStringLiteral("(INSTALL) No game directory selected"));
         return result;
     }
-    if (refusedForBrokenRegistry(QStringLiteral("(INSTALL) "), &result.error, showMessages))
+    if (refusedForBrokenRegistry(QStringLiteral("(INSTALL) "), &result.error,
+                                 showMessages && showFailures)) {
+        result.failure = Failure::RegistryBroken;
         return result;
+    }
     // Everything the package does to the game directory is one change: a package
     // that fails, part-way or at the end, leaves the directory as it was.
     Change change(*this, QStringLiteral("(INSTALL) "));
     if (!change.ok()) {
         result.error = change.error();
+        result.failure = m_writeRefusal.isEmpty() ? Failure::NotWritten : Failure::GameLocked;
         return result;
     }
     // A mod the running game holds cannot take the files; nothing may be registered then.
     if (!modWritable(QStringLiteral("(INSTALL) "), &result.error)) {
+        result.failure = Failure::NotWritten;
         change.failed(result.error);
         change.commit();
         return result;
@@ -175,6 +204,7 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
                 result.status = PackageFailed;
                 result.error =
                     QStringLiteral("could not store ") + f.Name + QStringLiteral(" in ") + catalog;
+                result.failure = Failure::NotWritten;
                 break;
             }
         }
@@ -183,10 +213,10 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     if (result.status != PackageOk || !read.complete) {
         if (result.status == PackageOk)
             result.status = PackageFailed;
-        if (showMessages && prompter && result.status == PackageTooNew)
+        if (showMessages && showFailures && prompter && result.status == PackageTooNew)
             prompter->ask(Prompter::Icon::Critical, sharedText(1), sharedText(2),
                           {installerText(29)});
-        if (showMessages && prompter && result.status == PackageOlder)
+        if (showMessages && showFailures && prompter && result.status == PackageOlder)
             prompter->ask(Prompter::Icon::Critical, sharedText(1), sharedText(3),
                           {installerText(29)});
         if (result.error.isEmpty() && result.status == PackageFailed && !read.error.isEmpty()) {
@@ -199,6 +229,10 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
                            : result.status == PackageOlder
                                ? QStringLiteral("an installed copy has a newer version")
                                : QStringLiteral("package could not be read, or was cancelled");
+        if (result.failure == Failure::None)
+            result.failure = result.status == PackageTooNew  ? Failure::TooNew
+                             : result.status == PackageOlder ? Failure::Older
+                                                             : readFailure(read.problem);
         log(QStringLiteral("(INSTALL) Package not installed (status %1): ").arg(result.status) +
             path);
         change.failed(result.error);
@@ -229,6 +263,7 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     if (!saveRegistry()) {
         result.status = PackageFailed;
         result.error = QStringLiteral("the registry could not be saved");
+        result.failure = Failure::NotWritten;
         log(QStringLiteral("(INSTALL) Cannot save the registry; ship not installed: ") + ship.Name);
         change.commit();
         return result;
@@ -264,11 +299,15 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     if (!change.commit()) {
         result.status = PackageFailed;
         result.error = change.error();
+        result.failure = Failure::NotWritten;
         return result;
     }
+    // Installer text 164 says that the ship replaced its installed copy.
     if (showMessages && prompter)
         prompter->ask(Prompter::Icon::Information, installerText(38),
-                      FormatText(installerText(39), ship.Name, ship.Author, ship.Version),
+                      FormatText(installerText(result.replacedExisting ? 164 : 39),
+                                 ship.Name.toHtmlEscaped(), ship.Author.toHtmlEscaped(),
+                                 ship.Version.toHtmlEscaped()),
                       {installerText(29)});
     return result;
 }

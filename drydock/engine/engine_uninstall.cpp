@@ -73,7 +73,6 @@ bool holdsFile(const ShipPackage& p, const QString& key)
     return false;
 }
 
-
 struct ShipFile
 {
     const PackageFile* file;
@@ -201,6 +200,10 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
         log(QStringLiteral("(UNINSTALL) Could not save the ship registry"));
     if (!change.commit())
         return false;
+    // Files another ship still uses are skipped, not counted: without this the
+    // box would sit on a bar that stopped short of its end.
+    if (progress)
+        progress->setDone(total);
     if (showMessages && m_services.prompter)
         m_services.prompter->ask(
             Prompter::Icon::Information, installerText(41),
@@ -343,7 +346,8 @@ void InstallerEngine::removeLeftoverFiles(const QList<PackageFile>& oldFiles,
         if (IsSafeEntryName(f.Name))
             check(RemoveFileChecked(m_gameDir + QStringLiteral("/Slipway/") + f.Name, &why), why);
         log(QStringLiteral("Removing Unused files: ") + f.Name);
-        check(removeModEntry(catalog, f.Name), QStringLiteral("Cannot remove from the mod: ") + f.Name);
+        check(removeModEntry(catalog, f.Name),
+              QStringLiteral("Cannot remove from the mod: ") + f.Name);
     }
 }
 

@@ -26,9 +26,25 @@ class SystemRegistry;
 
 struct InstallResult
 {
+    // What kind of failure, so that front ends can say it in the user's words.
+    enum class Failure {
+        None,
+        Missing,        // the file does not exist or cannot be opened
+        NotPackage,     // not a ship package at all
+        Damaged,        // a package, but corrupt, cut short or incomplete
+        TooNew,         // needs a newer installer (status 3)
+        Older,          // an installed copy is newer (status 2)
+        RefusedName,    // an embedded file's name is refused; `error` names it
+        NotWritten,     // a file or the registry could not be written
+        Cancelled,      // the user cancelled
+        GameLocked,     // another program holds the game directory (writeRefusal())
+        RegistryBroken, // the registry must be repaired first
+        Other,          // `error` says why
+    };
     int status = 1; // 0 installed, 1 failed or cancelled, 2 older version, 3 reader too old
     QString name, author, version;
     QString error; // why it failed, for front ends; empty on success
+    Failure failure = Failure::None;
     bool replacedExisting = false;
 };
 
@@ -104,9 +120,13 @@ public:
     // Appends the ".xsp" paths among the given ones; returns how many were queued.
     int enqueue(const QStringList& paths);
     // Installs the first queued path and drops it from the queue.
-    InstallResult installNext(bool showMessages = true);
-    // The install step for one package file.
-    InstallResult install(const QString& path, ProgressSink* progress, bool showMessages);
+    InstallResult installNext(bool showMessages = true, bool showFailures = true);
+    // The install step for one package file. showMessages allows the boxes of the
+    // install (success, newer reader needed, newer copy installed); showFailures
+    // false leaves every failure box to the caller, which reports the result
+    // (the missing-file box is otherwise shown whatever showMessages says).
+    InstallResult install(const QString& path, ProgressSink* progress, bool showMessages,
+                          bool showFailures = true);
 
     // --- Uninstall, enable, disable ---
     bool uninstallShip(int index, bool showMessages = true);

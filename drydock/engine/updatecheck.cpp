@@ -19,12 +19,14 @@
 
 namespace UpdateCheck {
 
-QStringList ProgramMirrors()
+QStringList ProgramMirrors(const QStringList& configured)
 {
-    // The only place these live; the update dialog and its tests take them from here.
-    return {QStringLiteral("http://updates.vega-drydock.invalid/drydock/shipupdate.dat"),
-            QStringLiteral("http://mirror1.vega-drydock.invalid/files/drydock/shipupdate.dat"),
-            QStringLiteral("http://mirror2.vega-drydock.invalid/pub/drydock/shipupdate.dat")};
+    // Three at most, as the update dialog has always tried; blank lines name none.
+    QStringList mirrors;
+    for (const QString& m : configured)
+        if (!m.trimmed().isEmpty() && mirrors.size() < 3)
+            mirrors << m.trimmed();
+    return mirrors;
 }
 
 namespace {
@@ -217,7 +219,9 @@ QString Failure::text(const QStringList* installerTexts) const
     case HttpStatus:
         return FormatText(t.text(ReasonHttpStatus), detail);
     case NetworkError:
-        return t.text(ReasonUnknownError) + QLatin1Char(' ') + detail;
+        // The client's own message says what went wrong; only an error without
+        // one is "unknown".
+        return detail.trimmed().isEmpty() ? t.text(ReasonUnknownError) : detail;
     case TimeOut:
         return FormatText(t.text(ReasonTimeOut), detail);
     case TooLarge:
@@ -780,7 +784,7 @@ void FileDownloader::fileDone(const FetchResult& fetched)
 ProgramUpdateChecker::ProgramUpdateChecker(double currentVersion, const QStringList* installerTexts,
                                            QObject* parent)
     : QObject(parent), m_texts(installerTexts), m_currentVersion(currentVersion),
-      m_mirrors(ProgramMirrors()), m_network(new QNetworkAccessManager(this))
+      m_network(new QNetworkAccessManager(this))
 {
 }
 

@@ -106,9 +106,11 @@ constexpr int kDefaultTimeoutSeconds = 30;
 constexpr qint64 kMaxUpdateFileBytes = 64 * 1024;
 constexpr qint64 kMaxDownloadBytes = qint64(1) << 30;
 
-// The installer's own mirrors, tried in this order. Each names an update file;
-// the program file lies in the same folder.
-QStringList ProgramMirrors();
+// The installer's own mirrors, tried in this order: the first three non-empty
+// "UpdateMirror:" lines of the program folder's settings. Each names an update
+// file; the program file lies in the same folder. No build of this source tree
+// ships any: an empty list means that the program is not updated by itself.
+QStringList ProgramMirrors(const QStringList& configured);
 
 // An address of a package ("http://host/folder", "host:8080/folder" ...) as a
 // plain-HTTP URL: the protocol prefix is dropped, the host is the text before the

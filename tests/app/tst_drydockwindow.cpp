@@ -7,6 +7,7 @@
 #include "ddrydock.h"
 #include "dshipupdate.h"
 #include "dslipway.h"
+#include "dupdate.h"
 #include "installerengine.h"
 #include "samplegame.h"
 #include "sysregistry.h"
@@ -16,16 +17,19 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -131,6 +135,10 @@ private slots:
     void dropDecoding_data();
     void dropDecoding();
     void screenshotViewer();
+    void packageFailuresAreExplained();
+    void uninstallAsksFirst();
+    void oneWriterPerGame();
+    void menusFollowTheProgramFolder();
 
 private:
     // A program folder with the English texts and a registry that names no game.
@@ -146,6 +154,8 @@ private:
     int m_directoryAsked = 0;
     QList<QUrl> m_opened;
     bool m_openSucceeds = true;
+    QStringList m_filesStarts;         // where each package dialog started
+    QList<QStringList> m_filesAnswers; // what the package dialogs answer
 };
 
 void TestDrydockWindow::initTestCase()
@@ -161,8 +171,9 @@ void TestDrydockWindow::initTestCase()
         ++m_directoryAsked;
         return m_directoryAnswers.isEmpty() ? QString() : m_directoryAnswers.takeFirst();
     };
-    FileDialogs::filesHook = [](const QString&, const QString&, const QString&) {
-        return QStringList();
+    FileDialogs::filesHook = [this](const QString&, const QString& start, const QString&) {
+        m_filesStarts << start;
+        return m_filesAnswers.isEmpty() ? QStringList() : m_filesAnswers.takeFirst();
     };
     DesktopOpen::hook = [this](const QUrl& url) {
         m_opened << url;
@@ -178,7 +189,10 @@ void TestDrydockWindow::init()
     m_directoryAsked = 0;
     m_opened.clear();
     m_openSucceeds = true;
+    m_filesStarts.clear();
+    m_filesAnswers.clear();
     QtPrompter::setNextAnswers({});
+    QtPrompter::setNextCheckStates({});
     QtPrompter::takeAsked();
 }
 
@@ -258,7 +272,11 @@ void TestDrydockWindow::constructionAsksForDirectory()
         QVERIFY(readFile(program + QStringLiteral("/config.dat"))
                     .contains("InstallDir: " + game.toUtf8() + '\n'));
         QCOMPARE(readFile(game + QStringLiteral("/Scripts/hw.test.xml")), QByteArray("<script/>"));
-        QCOMPARE(captionsAsked(), QStringList());
+        // A first start says what the folder question is for before it asks.
+        const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().caption, QStringLiteral("Choose the Game Directory"));
+        QVERIFY(asked.first().text.contains(QStringLiteral("vega.exe")));
         return;
     }
     QCOMPARE(window->directoryBox()->count(), 0);
@@ -266,9 +284,12 @@ void TestDrydockWindow::constructionAsksForDirectory()
     QVERIFY(!install->isEnabled());
     QVERIFY(!readFile(program + QStringLiteral("/config.dat")).contains("InstallDir:"));
     const QStringList captions = captionsAsked();
-    QCOMPARE(captions, answer == QLatin1String("invalid")
-                           ? QStringList{QStringLiteral("Not a Game Directory")}
-                           : QStringList());
+    const QString explained = QStringLiteral("Choose the Game Directory");
+    const QStringList expected =
+        answer == QLatin1String("invalid")
+            ? QStringList{explained, QStringLiteral("Not a Game Directory")}
+            : QStringList{explained};
+    QCOMPARE(captions, expected);
 
     // Without a game directory a path from outside is refused with a message.
     window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp\n"));
@@ -484,8 +505,10 @@ void TestDrydockWindow::installUninstallAndClose()
     QCOMPARE(engine.registry().Ships.size(), 2);
     QVERIFY(engine.findShip(QStringLiteral("Merganser"), engine.registry().Ships.at(0).Author) >=
             0);
+    // The text file is reported once the queue is done.
     QCOMPARE(captionsAsked(),
-             (QStringList{QStringLiteral("Ship Installed"), QStringLiteral("Ship Installed")}));
+             (QStringList{QStringLiteral("Ship Installed"), QStringLiteral("Ship Installed"),
+                          QStringLiteral("Package Error")}));
     QVERIFY(engine.queue().isEmpty());
     QVERIFY(window->findChild<QAction*>(QStringLiteral("actionInstall"))->isEnabled());
     QVERIFY(window->progressBar()->isHidden());
@@ -502,10 +525,11 @@ void TestDrydockWindow::installUninstallAndClose()
     for (const QAction* a : menu.actions())
         if (!a->isSeparator())
             entries << a->text();
+    // No authoring program beside this one: no edit mode.
     QCOMPARE(entries,
              (QStringList{QStringLiteral("&Install Ships..."), QStringLiteral("&Uninstall Ship"),
-                          QStringLiteral("&Disable Ship"), QStringLiteral("Open in &Edit Mode"),
-                          QStringLiteral("View &Comment"), QStringLiteral("View &Screenshot")}));
+                          QStringLiteral("&Disable Ship"), QStringLiteral("View &Comment"),
+                          QStringLiteral("View &Screenshot")}));
 
     // Disable and enable again: the record and the list follow.
     const int merganser =
@@ -534,7 +558,10 @@ void TestDrydockWindow::installUninstallAndClose()
     for (const ShipPackage& p : engine.registry().Ships)
         placeholders += p.Deleted == 1;
     QCOMPARE(placeholders, 1);
-    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Ship Uninstalled")});
+    QCOMPARE(captionsAsked(),
+             (QStringList{QStringLiteral("Uninstall Ship"), QStringLiteral("Ship Uninstalled")}));
+    // The box came on a bar at its end, not part-way.
+    QCOMPARE(window->progressBar()->value(), window->progressBar()->maximum());
 
     // Closing with changes regenerates the mod first, then closes.
     QVERIFY(engine.modChanged());
@@ -691,6 +718,7 @@ void TestDrydockWindow::screenshotViewer()
     const QString game = makeGame(QStringLiteral("game"));
     writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
     auto window = openWindow(program);
+    window->show();
     DSlipway* list = window->shipList();
     window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp"));
     waitIdle(*window);
@@ -698,25 +726,47 @@ void TestDrydockWindow::screenshotViewer()
     selectOnly(list, QStringLiteral("Merganser"));
     const ShipPackage* ship = list->recordOf(findItem(list, QStringLiteral("Merganser")));
     QVERIFY(ship && !ship->ScreenShot.isEmpty());
-    const QString picture = game + QStringLiteral("/Slipway/ShipPics/") + ship->ScreenShot;
 
+    // The picture shows in Drydock's own window, with the ship's name, scaled to fit.
     list->Slot_ViewScreenShot();
-    QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(picture)});
     QCOMPARE(captionsAsked(), QStringList());
+    QPointer<QDialog> viewer = list->screenshotViewer();
+    QVERIFY(viewer);
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Screenshot: Merganser"));
+    auto* name = viewer->findChild<QLabel*>(QStringLiteral("screenshotName"));
+    QVERIFY(name);
+    QCOMPARE(name->text(), QStringLiteral("Merganser"));
+    auto* picture = viewer->findChild<QLabel*>(QStringLiteral("screenshotPicture"));
+    QVERIFY(picture);
+    QTRY_VERIFY(!picture->pixmap().isNull());
+    viewer->resize(400, 360);
+    QTRY_VERIFY(picture->pixmap().width() <= picture->width() &&
+                picture->pixmap().height() <= picture->height());
+    // 800 x 600 kept in proportion.
+    const QSize shown = picture->pixmap().size();
+    QVERIFY2(qAbs(shown.width() * 3 - shown.height() * 4) <= 8,
+             qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
+    QVERIFY(m_opened.isEmpty());
+    viewer->close();
+    QTRY_VERIFY(viewer.isNull());
 
-    m_openSucceeds = false;
-    list->Slot_ViewScreenShot();
-    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Screenshot")});
-
-    // A screenshot name that is not a picture is never handed to the desktop.
-    m_opened.clear();
-    m_openSucceeds = true;
+    // A screenshot name that is not a picture, or a picture that does not read,
+    // is refused with a box that names the file.
     const int index = window->engine().findShip(ship->Name, ship->Author);
     window->engine().registry().Ships[index].ScreenShot = QStringLiteral("merganser.sh");
     writeFile(game + QStringLiteral("/Slipway/ShipPics/merganser.sh"), "#!/bin/sh\n");
     list->Slot_ViewScreenShot();
-    QVERIFY(m_opened.isEmpty());
+    QVERIFY(!list->screenshotViewer());
+    QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().caption, QStringLiteral("Screenshot"));
+    QVERIFY(asked.first().text.contains(QStringLiteral("merganser.sh")));
+    window->engine().registry().Ships[index].ScreenShot = QStringLiteral("broken.png");
+    writeFile(game + QStringLiteral("/Slipway/ShipPics/broken.png"), "not a picture");
+    list->Slot_ViewScreenShot();
     QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Screenshot")});
+    QVERIFY(m_opened.isEmpty());
 
     // The ship update dialog opens once; a second request raises the same one.
     window->Slot_ShipUpdate();
@@ -725,6 +775,274 @@ void TestDrydockWindow::screenshotViewer()
     QCOMPARE(dialogs.size(), 1);
     QVERIFY(dialogs.first()->isVisible());
     dialogs.first()->close();
+}
+
+void TestDrydockWindow::packageFailuresAreExplained()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    window->show();
+    const QString samples = game + QStringLiteral("/sample-ships/");
+    // A package cut off half-way, as after a broken download.
+    const QByteArray whole = readFile(samples + QStringLiteral("Merganser.xsp"));
+    const QString cut = m_root->filePath(QStringLiteral("downloads/Cut Short.xsp"));
+    writeFile(cut, whole.left(whole.size() / 2));
+    // A file that only carries the extension.
+    const QString fake = m_root->filePath(QStringLiteral("downloads/holiday.xsp"));
+    writeFile(fake, "Dear all, the pictures from our trip...\n");
+    const QString notes = m_root->filePath(QStringLiteral("downloads/notes.txt"));
+    writeFile(notes, "not a ship");
+    captionsAsked();
+
+    // One package at a time: one box each, naming the file and the reason.
+    struct Case
+    {
+        QString path;
+        QString reason;
+    };
+    const QList<Case> cases = {{cut, QStringLiteral("damaged or cut short")},
+                               {fake, QStringLiteral("not a ship package")},
+                               {notes, QStringLiteral("not a ship package")}};
+    for (const Case& c : cases) {
+        window->Slot_ReadInputText(c.path);
+        waitIdle(*window);
+        const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().caption, QStringLiteral("Package Error"));
+        QCOMPARE(asked.first().icon, Prompter::Icon::Critical);
+        QVERIFY2(asked.first().text.contains(QFileInfo(c.path).fileName()),
+                 qPrintable(asked.first().text));
+        QVERIFY2(asked.first().text.contains(c.reason), qPrintable(asked.first().text));
+        QVERIFY(!asked.first().text.contains(QStringLiteral("ReadText-")));
+    }
+    QCOMPARE(window->engine().registry().Ships.size(), 0);
+
+    // Several in one drop, with a good one among them: the good one is installed
+    // and the others are gathered into one box at the end.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(cut), QUrl::fromLocalFile(notes),
+                  QUrl::fromLocalFile(samples + QStringLiteral("Goosander.xsp")),
+                  QUrl::fromLocalFile(m_root->filePath(QStringLiteral("gone.xsp")))});
+    WListView* view = window->shipList()->listView();
+    const QPoint centre = view->viewport()->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    waitIdle(*window);
+    const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+    QStringList captions;
+    for (const QtPrompter::Asked& a : asked)
+        captions << a.caption;
+    QCOMPARE(captions,
+             (QStringList{QStringLiteral("Ship Installed"), QStringLiteral("Package Error")}));
+    const QString gathered = asked.last().text;
+    QVERIFY2(gathered.startsWith(QStringLiteral("These packages were not installed:")),
+             qPrintable(gathered));
+    for (const QString& name :
+         {QStringLiteral("Cut Short.xsp"), QStringLiteral("notes.txt"), QStringLiteral("gone.xsp")})
+        QVERIFY2(gathered.contains(name), qPrintable(gathered));
+    QVERIFY(gathered.contains(QStringLiteral("no longer exists")));
+    QVERIFY(!gathered.contains(QStringLiteral("Goosander")));
+    QCOMPARE(window->engine().registry().Ships.size(), 1);
+
+    // A second start that hands over a file that is no package gets the same answer.
+    window->startListening(0);
+    QVERIFY(window->server()->isListening());
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, window->server()->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write(QFile::encodeName(notes) + QByteArray("\n\0", 2));
+    client.disconnectFromHost();
+    QList<QtPrompter::Asked> remote;
+    QTRY_VERIFY_WITH_TIMEOUT((remote += QtPrompter::takeAsked(), !remote.isEmpty()), 10000);
+    QCOMPARE(remote.size(), 1);
+    QCOMPARE(remote.first().caption, QStringLiteral("Package Error"));
+    QVERIFY(remote.first().text.contains(QStringLiteral("notes.txt")));
+    QVERIFY(remote.first().text.contains(QStringLiteral("not a ship package")));
+
+    // A reinstall says that it replaced the installed copy.
+    window->Slot_ReadInputText(samples + QStringLiteral("Goosander.xsp"));
+    waitIdle(*window);
+    const QList<QtPrompter::Asked> again = QtPrompter::takeAsked();
+    QCOMPARE(again.size(), 1);
+    QCOMPARE(again.first().caption, QStringLiteral("Ship Installed"));
+    QVERIFY2(again.first().text.contains(QStringLiteral("replaced")),
+             qPrintable(again.first().text));
+}
+
+void TestDrydockWindow::uninstallAsksFirst()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto window = openWindow(program);
+    window->show();
+    DSlipway* list = window->shipList();
+    window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp"));
+    waitIdle(*window);
+    captionsAsked();
+    const QByteArray registry = readFile(game + QStringLiteral("/Slipway/ships.dat"));
+    QVERIFY(!registry.isEmpty());
+
+    // "No" changes nothing at all.
+    selectOnly(list, QStringLiteral("Merganser"));
+    QtPrompter::setNextAnswers({1});
+    auto* uninstall = window->findChild<QAction*>(QStringLiteral("actionUninstall"));
+    QVERIFY(uninstall);
+    QCOMPARE(uninstall->shortcut(), QKeySequence(QStringLiteral("Ctrl+U")));
+    uninstall->trigger();
+    QVERIFY(!list->isBusy());
+    QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().caption, QStringLiteral("Uninstall Ship"));
+    QCOMPARE(asked.first().icon, Prompter::Icon::Question);
+    QVERIFY(asked.first().text.contains(QStringLiteral("Merganser")));
+    QVERIFY(asked.first().text.contains(QStringLiteral("Saved games")));
+    QCOMPARE(asked.first().buttons, (QStringList{QStringLiteral("&Yes"), QStringLiteral("&No")}));
+    QCOMPARE(asked.first().checkBox, QStringLiteral("&Do not ask again"));
+    QCOMPARE(readFile(game + QStringLiteral("/Slipway/ships.dat")), registry);
+    QCOMPARE(list->listView()->topLevelItemCount(), 1);
+    QVERIFY(window->settings().confirmUninstall);
+
+    // "Yes" with "do not ask again": uninstalled, and the choice is kept.
+    QtPrompter::setNextAnswers({0});
+    QtPrompter::setNextCheckStates({true});
+    uninstall->trigger();
+    waitIdle(*window);
+    QCOMPARE(list->listView()->topLevelItemCount(), 0);
+    QCOMPARE(captionsAsked(),
+             (QStringList{QStringLiteral("Uninstall Ship"), QStringLiteral("Ship Uninstalled")}));
+    QVERIFY(!window->settings().confirmUninstall);
+    QVERIFY(readFile(program + QStringLiteral("/config.dat")).contains("\nNoUninstallConfirm\n"));
+
+    // From then on it is not asked.
+    window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Goosander.xsp"));
+    waitIdle(*window);
+    captionsAsked();
+    selectOnly(list, QStringLiteral("Goosander"));
+    uninstall->trigger();
+    waitIdle(*window);
+    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Ship Uninstalled")});
+}
+
+void TestDrydockWindow::oneWriterPerGame()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    auto first = openWindow(program);
+    QVERIFY(first->engine().writeRefusal().isEmpty());
+    QCOMPARE(captionsAsked(), QStringList());
+
+    // A second window on the same game says so at once, and installs nothing there.
+    auto second = openWindow(program);
+    QVERIFY(!second->engine().writeRefusal().isEmpty());
+    const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().caption, QStringLiteral("Game Directory In Use"));
+    QVERIFY2(asked.first().text.contains(QDir::toNativeSeparators(game).toHtmlEscaped()),
+             qPrintable(asked.first().text));
+    second->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp"));
+    waitIdle(*second);
+    const QList<QtPrompter::Asked> refused = QtPrompter::takeAsked();
+    QCOMPARE(refused.size(), 1);
+    QVERIFY(refused.first().text.contains(QStringLiteral("Another program")));
+    QCOMPARE(second->engine().registry().Ships.size(), 0);
+
+    // A port that stays taken: retried, then the user is told.
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    first->setListenRetry(3, 20);
+    first->startListening(taken.serverPort());
+    QVERIFY(!first->server()->isListening());
+    QCOMPARE(captionsAsked(), QStringList());
+    QStringList told;
+    QTRY_VERIFY_WITH_TIMEOUT((told += captionsAsked(), !told.isEmpty()), 5000);
+    QVERIFY2(!first->server()->isListening(), "listening after all");
+    QCOMPARE(told, QStringList{QStringLiteral("Packages From the Desktop")});
+
+    // A port that comes free while retrying is taken without a word.
+    QTcpServer briefly;
+    QVERIFY(briefly.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = briefly.serverPort();
+    second->setListenRetry(50, 20);
+    second->startListening(port);
+    QVERIFY(!second->server()->isListening());
+    briefly.close();
+    QTRY_VERIFY_WITH_TIMEOUT(second->server()->isListening(), 5000);
+    QCOMPARE(second->server()->serverPort(), port);
+    QCOMPARE(captionsAsked(), QStringList());
+}
+
+void TestDrydockWindow::menusFollowTheProgramFolder()
+{
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
+    // The window's icon comes from the program folder when the desktop has none.
+    QDir().mkpath(program + QStringLiteral("/Icons"));
+    QFile::copy(QFileInfo(m_textsFile).absolutePath() + QStringLiteral("/Icons/drydock-256.png"),
+                program + QStringLiteral("/Icons/drydock-256.png"));
+    {
+        auto window = openWindow(program);
+        // A build without mirrors: Update Program greyed out, and the tooltip says why.
+        auto* update = window->findChild<QAction*>(QStringLiteral("actionUpdateProgram"));
+        QVERIFY(update);
+        QVERIFY(!update->isEnabled());
+        QVERIFY(update->toolTip().contains(QStringLiteral("package manager")));
+        window->Slot_ProgramUpdate();
+        QVERIFY(window->findChildren<DUpdate*>().isEmpty());
+        QVERIFY(!window->windowIcon().isNull());
+
+        // The package dialog starts in the sample ships' folder, then in the last one.
+        QCOMPARE(m_filesStarts, QStringList());
+        m_filesAnswers = {{game + QStringLiteral("/sample-ships/Merganser.xsp")}};
+        window->Slot_Install();
+        waitIdle(*window);
+        QCOMPARE(m_filesStarts, QStringList{game + QStringLiteral("/sample-ships")});
+        QCOMPARE(window->settings().lastFolder, game + QStringLiteral("/sample-ships"));
+        QVERIFY(readFile(program + QStringLiteral("/config.dat"))
+                    .contains("\nLastFolder: " + game.toUtf8() + "/sample-ships\n"));
+        const QString other = m_root->filePath(QStringLiteral("elsewhere"));
+        QDir().mkpath(other);
+        QFile::copy(game + QStringLiteral("/sample-ships/Goosander.xsp"),
+                    other + QStringLiteral("/Goosander.xsp"));
+        m_filesAnswers = {{other + QStringLiteral("/Goosander.xsp")}};
+        window->Slot_Install();
+        waitIdle(*window);
+        m_filesAnswers = {{}};
+        window->Slot_Install();
+        QCOMPARE(m_filesStarts.last(), other);
+        QCOMPARE(window->engine().registry().Ships.size(), 2);
+    }
+
+    // Mirrors in the settings and the authoring program beside Drydock.
+    QByteArray config = readFile(program + QStringLiteral("/config.dat"));
+    config.replace("</installer>",
+                   "UpdateMirror: http://127.0.0.1:1/drydock/shipupdate.dat\n</installer>");
+    writeConfig(program, config);
+    writeFile(program + QStringLiteral("/hullwright"), "#!/bin/sh\n");
+    QFile::setPermissions(program + QStringLiteral("/hullwright"),
+                          QFile::permissions(program + QStringLiteral("/hullwright")) |
+                              QFile::ExeOwner);
+    auto window = openWindow(program);
+    auto* update = window->findChild<QAction*>(QStringLiteral("actionUpdateProgram"));
+    QVERIFY(update->isEnabled());
+    QCOMPARE(window->programMirrors(),
+             QStringList{QStringLiteral("http://127.0.0.1:1/drydock/shipupdate.dat")});
+    DSlipway* list = window->shipList();
+    QMenu menu;
+    list->fillContextMenu(menu, findItem(list, QStringLiteral("Merganser")));
+    QStringList entries;
+    for (const QAction* a : menu.actions())
+        entries << a->text();
+    QVERIFY(entries.contains(QStringLiteral("Open in &Edit Mode")));
+    // The mirror lines survive the window's own writes.
+    QVERIFY(readFile(program + QStringLiteral("/config.dat"))
+                .contains("\nUpdateMirror: http://127.0.0.1:1/drydock/shipupdate.dat\n"));
 }
 
 QTEST_MAIN(TestDrydockWindow)

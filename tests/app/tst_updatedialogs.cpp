@@ -23,6 +23,12 @@ using namespace UpdateText;
 
 namespace {
 
+// A UI text as a plain-text label shows it: no shortcut markers.
+QString PlainText(const QString& text)
+{
+    return QString(text).remove('&');
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile f(path);
@@ -63,6 +69,8 @@ private slots:
     void programNewerAccepted();
     void programIncompleteDownloadIsNotStarted();
     void programAllMirrorsFail();
+    void programSavedNotStarted();
+    void shipTicksSurviveFailedCheck();
 
 private:
     // Merganser (installed as 0.9) and Goosander on the fixture's game, both
@@ -70,7 +78,8 @@ private:
     void installTwoShips(EngineFixture& f);
     QPushButton* button(QWidget* dialog, const char* name);
     // A program dialog on the given mirrors; the starter is recorded, never run.
-    QPointer<DUpdate> openProgramDialog(EngineFixture& f, const QStringList& mirrors);
+    QPointer<DUpdate> openProgramDialog(EngineFixture& f, const QStringList& mirrors,
+                                        bool startDownloaded = true);
 
     UiTexts m_texts{UiTexts::Program::Installer};
     std::unique_ptr<UpdateServer> m_server;
@@ -258,12 +267,15 @@ void TestUpdateDialogs::shipSelectionAndSkip()
     dialog->close();
 }
 
-QPointer<DUpdate> TestUpdateDialogs::openProgramDialog(EngineFixture& f, const QStringList& mirrors)
+QPointer<DUpdate> TestUpdateDialogs::openProgramDialog(EngineFixture& f, const QStringList& mirrors,
+                                                       bool startDownloaded)
 {
     QStringList urls;
     for (const QString& m : mirrors)
         urls << m_server->url(m);
-    auto* dialog = new DUpdate({&m_texts, f.programDir, &f.prompter, 0, urls});
+    DUpdate::Context context{&m_texts, f.programDir, &f.prompter, 0, urls};
+    context.startDownloaded = startDownloaded;
+    auto* dialog = new DUpdate(context);
     dialog->setStarter([this](const QString& program, const QString& workingDir) {
         m_started << program << workingDir;
         return true;
@@ -337,10 +349,13 @@ void TestUpdateDialogs::programIncompleteDownloadIsNotStarted()
     f.prompter.answers = {0};
     QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"});
     QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
-    QTRY_VERIFY(dialog.isNull());
-    QCOMPARE(f.prompter.asked.size(), 2);
-    QCOMPARE(f.prompter.asked.last().icon, Prompter::Icon::Critical);
-    QCOMPARE(f.prompter.asked.last().caption, m_texts.own(ProgramFailedCaption));
+    // The failure is shown in the dialog, beside the mirrors' answers; it stays open.
+    QTRY_VERIFY(dialog->isFinished());
+    QCOMPARE(f.prompter.asked.size(), 1); // only the question
+    QVERIFY(dialog->isVisible());
+    const QString log = dialog->findChild<QTextBrowser*>("log")->toPlainText();
+    QVERIFY2(log.contains(PlainText(m_texts.own(ProgramFailedCaption))), qPrintable(log));
+    QCOMPARE(button(dialog, "closeButton")->text(), m_texts.own(Close));
     QVERIFY(m_started.isEmpty());
     QCOMPARE(closeOwner.size(), 0);
     QCOMPARE(QDir(f.programDir + "/Downloads").entryList(QDir::Files | QDir::Hidden),
@@ -355,13 +370,80 @@ void TestUpdateDialogs::programAllMirrorsFail()
     QPointer<DUpdate> dialog =
         openProgramDialog(f, {"/a/shipupdate.dat", "/b/shipupdate.dat", "/c/shipupdate.dat"});
     QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
-    QTRY_VERIFY(dialog.isNull());
+    QTRY_VERIFY(dialog->isFinished());
     QCOMPARE(m_server->requested.size(), 3);
-    QCOMPARE(f.prompter.asked.size(), 1);
-    QCOMPARE(f.prompter.asked.first().icon, Prompter::Icon::Critical);
-    QCOMPARE(f.prompter.asked.first().caption, m_texts.own(ProgramFailedCaption));
-    QCOMPARE(f.prompter.asked.first().text, m_texts.own(ProgramFailedText));
+    QVERIFY(f.prompter.asked.isEmpty());
+    const QString log = dialog->findChild<QTextBrowser*>("log")->toPlainText();
+    QVERIFY2(log.contains(PlainText(m_texts.own(ProgramFailedText)).split('\n').first()),
+             qPrintable(log));
+    QCOMPARE(dialog->findChild<QLabel*>("statusLabel")->text(),
+             PlainText(m_texts.own(ProgramFailedCaption)));
     QCOMPARE(closeOwner.size(), 0);
+    QTest::mouseClick(button(dialog, "closeButton"), Qt::LeftButton);
+    QTRY_VERIFY(dialog.isNull());
+}
+
+void TestUpdateDialogs::programSavedNotStarted()
+{
+    EngineFixture f(false);
+    m_server->answer("/a/shipupdate.dat", "version: 1.90\nfile: drydock-1.90.tar.gz\n");
+    m_server->answer("/a/drydock-1.90.tar.gz", "archive");
+    f.prompter.answers = {0}; // yes
+    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"}, false);
+    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
+    QTRY_VERIFY(dialog->isFinished());
+    const QString saved = f.programDir + "/Downloads/drydock-1.90.tar.gz";
+    QCOMPARE(readFile(saved), QByteArray("archive"));
+    QVERIFY(m_started.isEmpty());
+    QCOMPARE(closeOwner.size(), 0);
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QVERIFY(f.prompter.asked.first().text.contains("Downloads folder"));
+    QVERIFY(!f.prompter.asked.first().text.contains("closes and starts"));
+    const QString log = dialog->findChild<QTextBrowser*>("log")->toPlainText();
+    QVERIFY2(log.contains(QDir::toNativeSeparators(saved)), qPrintable(log));
+    QCOMPARE(dialog->findChild<QLabel*>("statusLabel")->text(),
+             QStringLiteral("drydock-1.90.tar.gz"));
+    QCOMPARE(dialog->findChild<QLabel*>("statusLabel")->toolTip(), QDir::toNativeSeparators(saved));
+    dialog->close();
+    QTRY_VERIFY(dialog.isNull());
+}
+
+void TestUpdateDialogs::shipTicksSurviveFailedCheck()
+{
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    installTwoShips(f);
+    InstallerEngine& engine = *f.engine;
+    // Neither address answers with an update file.
+    engine.registry().Ships[0].Web = m_server->url("/nothing");
+    engine.registry().Ships[1].Web = m_server->url("/nothing");
+
+    auto* dialog = new DShipUpdate({&engine, &m_texts, f.programDir, &f.prompter, nullptr});
+    dialog->show();
+    QTreeWidget* list = dialog->list();
+    QTest::mouseClick(button(dialog, "actionButton"), Qt::LeftButton);
+    QTRY_VERIFY(!dialog->isWorking());
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        QCOMPARE(item->checkState(0), Qt::Checked);
+        const QString status = item->text(DShipUpdate::ColumnStatus);
+        QVERIFY2(status.startsWith(m_texts.own(CheckFailed) + ": " +
+                                   m_texts.own(ReasonHttpStatus).section('%', 0, 0)),
+                 qPrintable(status));
+        // Whole texts in the tooltips; the columns are as wide as their texts.
+        QCOMPARE(item->toolTip(DShipUpdate::ColumnStatus), status);
+        QCOMPARE(item->toolTip(DShipUpdate::ColumnAddress), item->text(DShipUpdate::ColumnAddress));
+        const QFontMetrics metrics(list->font());
+        QVERIFY(list->columnWidth(DShipUpdate::ColumnStatus) >= metrics.horizontalAdvance(status));
+    }
+    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Check);
+    // So "Check Now" tries them again instead of saying that nothing is ticked.
+    f.prompter.asked.clear();
+    QTest::mouseClick(button(dialog, "actionButton"), Qt::LeftButton);
+    QVERIFY(f.prompter.asked.isEmpty());
+    QVERIFY(dialog->isWorking());
+    QTRY_VERIFY(!dialog->isWorking());
+    dialog->close();
 }
 
 QTEST_MAIN(TestUpdateDialogs)

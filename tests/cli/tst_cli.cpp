@@ -331,7 +331,11 @@ private slots:
                     .failedWith("not a package document"));
         QVERIFY(!QFileInfo::exists(path("x.xsp")));
         QVERIFY(cli({"xsp", "unpack", path("notdoc.txt"), path("u2")})
-                    .failedWith("the package does not decompress"));
+                    .failedWith("not a ship package (no compressed package header)"));
+        // A package header followed by too little: damaged, not foreign.
+        QVERIFY(writeFile(path("cut.xsp"), QByteArray("\x5d\0\0\x20\0\x40\0\0\0\0\0\0\0xyz", 16)));
+        QVERIFY(cli({"xsp", "unpack", path("cut.xsp"), path("u3")})
+                    .failedWith("the package does not decompress: it is damaged or cut short"));
 
         // Files left out are named one by one; what could be placed is placed.
         QVERIFY(writeFile(path("doc.txt"), document + "Files: 1 2 " + QByteArray(5000, 'n') +

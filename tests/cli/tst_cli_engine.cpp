@@ -198,7 +198,13 @@ private slots:
 
         r = cli({"update-mod", m_game});
         QCOMPARE(r.code, 0);
-        QVERIFY(r.out.isEmpty() && r.err.isEmpty());
+        QVERIFY(r.err.isEmpty());
+        // One line of what was written.
+        QCOMPARE(r.out,
+                 "updated " +
+                     QDir::toNativeSeparators(m_game + "/mods/Hullwright.cat").toLocal8Bit() +
+                     ": ship table of 302 entries, 2 ships in slots 300-301 (2 enabled), "
+                     "text pages in 2 languages (44 49)\n");
         const QByteArray expected = QByteArray("300\tinstalled\tyes\t") + kMerganser +
                                     "\n301\tinstalled\tyes\t" + kGoosander + "\n";
         QCOMPARE(listing(), expected);

@@ -45,6 +45,7 @@ private slots:
     void twoCommonBlocksCollapse();
     void invalidValues();
     void atomicReplace();
+    void windowChoices();
 };
 
 void TestSettings::defaults()
@@ -228,6 +229,30 @@ void TestSettings::atomicReplace()
     QVERIFY(QDir().mkpath(path));
     QVERIFY(!WriteInstallerSettings(dir.path(), s));
     QVERIFY(QFileInfo(path).isDir());
+}
+
+// The uninstall question, the package folder and the program mirrors: read, kept
+// and written back; defaults when absent.
+void TestSettings::windowChoices()
+{
+    InstallerSettings s;
+    ParseInstallerSettings("<installer>\nNoUninstallConfirm\nLastFolder: /home/a/My Ships\n"
+                           "UpdateMirror: http://a/shipupdate.dat\nUpdateMirror:  \n"
+                           "UpdateMirror: http://b/shipupdate.dat\n</installer>\n",
+                           s);
+    QVERIFY(!s.confirmUninstall);
+    QCOMPARE(s.lastFolder, QStringLiteral("/home/a/My Ships"));
+    QCOMPARE(s.updateMirrors,
+             (QStringList{"http://a/shipupdate.dat", "http://b/shipupdate.dat"}));
+    const QByteArray text = InstallerSettingsText(s, QByteArray());
+    QVERIFY(text.contains("\nNoUninstallConfirm\nLastFolder: /home/a/My Ships\n"
+                          "UpdateMirror: http://a/shipupdate.dat\n"
+                          "UpdateMirror: http://b/shipupdate.dat\n</installer>\n"));
+    InstallerSettings none;
+    ParseInstallerSettings(InstallerSettingsText(InstallerSettings(), QByteArray()), none);
+    QVERIFY(none.confirmUninstall);
+    QVERIFY(none.lastFolder.isEmpty());
+    QVERIFY(none.updateMirrors.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

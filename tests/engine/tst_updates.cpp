@@ -436,10 +436,16 @@ void TestUpdates::programCheck()
                                     : ProgramCheckResult();
     };
 
-    // The fixed mirrors: three plain-HTTP update files.
-    QCOMPARE(ProgramMirrors().size(), 3);
-    for (const QString& m : ProgramMirrors())
-        QVERIFY(m.startsWith(QLatin1String("http://")) && m.endsWith("/shipupdate.dat"));
+    // The mirrors come from the settings: the first three named, none by default.
+    QVERIFY(ProgramMirrors({}).isEmpty());
+    QCOMPARE(ProgramMirrors({" ", "http://a/shipupdate.dat ", "b", "c", "d"}),
+             (QStringList{"http://a/shipupdate.dat", "b", "c"}));
+    QVERIFY(ProgramUpdateChecker(1.89, nullptr).mirrors().isEmpty());
+    // A network error with its own message shows that message, nothing "unknown".
+    const Failure named{Failure::NetworkError, QStringLiteral("Host h not found"), {}};
+    QCOMPARE(named.text(nullptr), QStringLiteral("Host h not found"));
+    const Failure unnamed{Failure::NetworkError, QString(), {}};
+    QCOMPARE(unnamed.text(nullptr), QStringLiteral("ReadText-116"));
 
     ProgramUpdateChecker upToDate(1.89, nullptr);
     upToDate.setMirrors({mirror("a"), mirror("b"), mirror("b")});

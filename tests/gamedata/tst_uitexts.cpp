@@ -36,12 +36,12 @@ private slots:
     void placeholdersBeforeLoading()
     {
         const UiTexts installer(UiTexts::Program::Installer);
-        QCOMPARE(installer.ownTexts().size(), 150);
+        QCOMPARE(installer.ownTexts().size(), 200);
         QCOMPARE(installer.sharedTexts().size(), 20);
         QCOMPARE(installer.own(0), QStringLiteral("ReadText-0"));
         QCOMPARE(installer.shared(19), QStringLiteral("ReadText-19"));
         // Out of range reads its own number instead of failing.
-        QCOMPARE(installer.own(150), QStringLiteral("ReadText-150"));
+        QCOMPARE(installer.own(200), QStringLiteral("ReadText-200"));
         QCOMPARE(installer.shared(-1), QStringLiteral("ReadText--1"));
         QCOMPARE(UiTexts(UiTexts::Program::Creator).ownTexts().size(), 400);
     }
@@ -57,11 +57,11 @@ private slots:
 
         QTest::newRow("ids at and beyond the array ends")
             << QByteArray("<languages><language name='English' id='44' translator='x'>"
-                          "<installer><t id='149'>last</t><t id='150'>over</t>"
+                          "<installer><t id='199'>last</t><t id='200'>over</t>"
                           "<t id='-1'>neg</t><t id='abc'>word</t><t>none</t></installer>"
                           "<shared><t id='19'>s-last</t><t id='20'>s-over</t></shared>"
                           "</language></languages>")
-            << false << "English" << true << Texts{{149, "last"}} << Texts{{19, "s-last"}};
+            << false << "English" << true << Texts{{199, "last"}} << Texts{{19, "s-last"}};
         QTest::newRow("creator takes its own section, not the installer's")
             << QByteArray("<languages><language name='English' id='44' translator='x'>"
                           "<installer><t id='1'>inst</t></installer>"

@@ -106,3 +106,33 @@ QString InstallResultLine(const InstallResult& r)
     return QStringLiteral("failed: ") +
            (r.error.isEmpty() ? QStringLiteral("the package was not installed") : r.error);
 }
+
+QString UpdateModLine(const InstallerEngine& engine)
+{
+    const ShipRegistry& registry = engine.registry();
+    const int records = static_cast<int>(registry.Ships.size());
+    int live = 0, enabled = 0;
+    for (const ShipPackage& ship : registry.Ships) {
+        if (ship.Deleted != 0)
+            continue;
+        ++live;
+        enabled += ship.Enabled ? 1 : 0;
+    }
+    QStringList languages;
+    for (const int id : engine.textLanguages())
+        languages << QString::number(id);
+    QString line = QStringLiteral("updated ") + QDir::toNativeSeparators(engine.modCatalog()) +
+                   QStringLiteral(": ship table of %1 entries, ").arg(registry.Buffer + records);
+    if (records == 0)
+        line += QStringLiteral("no installed ships");
+    else
+        line += QStringLiteral("%1 ships in slots %2-%3 (%4 enabled)")
+                    .arg(live)
+                    .arg(registry.Buffer)
+                    .arg(registry.Buffer + records - 1)
+                    .arg(enabled);
+    line += QStringLiteral(", text pages in %1 languages (%2)")
+                .arg(languages.size())
+                .arg(languages.join(QLatin1Char(' ')));
+    return line;
+}

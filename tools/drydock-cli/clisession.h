@@ -50,3 +50,7 @@ QString ShipText(const QString& name, const QString& author, const QString& vers
 // The line a front end prints for one install: "installed ...",
 // "skipped (older version) ..." or "failed: reason".
 QString InstallResultLine(const InstallResult& result);
+// The line update-mod prints: what it wrote into the mod, e.g. "updated
+// G/mods/Hullwright.cat: ship table of 302 entries, 2 ships in slots 300-301
+// (2 enabled), text pages in 2 languages (44 49)".
+QString UpdateModLine(const InstallerEngine& engine);

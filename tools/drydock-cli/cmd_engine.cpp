@@ -146,6 +146,7 @@ int updateMod(CliSession& s)
     if (!ok)
         return cliFail(s.failureSince(mark, QStringLiteral("cannot update the mod"),
                                       QStringLiteral("a step failed")));
+    cliWriteOut(local(UpdateModLine(s.engine())) + '\n');
     return 0;
 }
 

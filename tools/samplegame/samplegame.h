@@ -86,8 +86,16 @@ inline constexpr char PackageFolder[] = "sample-ships";
 //                  languages 44 and 49, two dummies, two components and an own
 //                  cockpit line whose key its turret field names;
 //   Goosander.xsp  a second ship by the same author, without turrets, sharing
-//                  one model file (same name, same time, same bytes) with the first.
+//                  one model file (same name, same time, same bytes) with the first,
+//                  and with a screenshot of its own.
 QStringList PackageFileNames();
+
+// The screenshot of a sample ship ("Merganser" or "Goosander"): an 800 x 600 PNG
+// picture of the ship over stars and a planet, the same bytes on every run.
+QByteArray ShipScreenshot(const QString& ship);
+// A PNG file of 8-bit RGB rows (width * 3 bytes each, top row first); empty when
+// the sizes do not match.
+QByteArray EncodePng(int width, int height, const QByteArray& rgb);
 
 // Writes the sample packages into folder (created when missing), replacing
 // earlier copies. Content and file times are fixed, so the packages are identical

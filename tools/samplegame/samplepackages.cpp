@@ -22,16 +22,6 @@ const char kOwnCockpit[] = "SS_COCKPIT_MERGANSER_REAR";
 const char kSharedModel[] = "objects/ships/parts/vale_engine.bod";
 constexpr quint32 kSharedModelTime = kTimeBase + 3 * kDay;
 
-// A 4 x 4 RGB picture, small enough to keep as literal bytes.
-const unsigned char kScreenShot[] = {
-    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44,
-    0x52, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0x08, 0x02, 0x00, 0x00, 0x00, 0x26,
-    0x93, 0x09, 0x29, 0x00, 0x00, 0x00, 0x2f, 0x49, 0x44, 0x41, 0x54, 0x78, 0xda, 0x0d, 0xc7,
-    0x31, 0x01, 0x00, 0x20, 0x0c, 0x03, 0x30, 0xe4, 0x20, 0x62, 0x22, 0x76, 0x4f, 0x49, 0x95,
-    0xec, 0x8e, 0x54, 0xc8, 0x97, 0x73, 0x4b, 0x97, 0x14, 0xe5, 0xdc, 0xd1, 0x23, 0xc3, 0xfc,
-    0x44, 0x47, 0x42, 0x7e, 0x56, 0xaf, 0x2c, 0xeb, 0x01, 0x25, 0xda, 0x16, 0xd1, 0x81, 0x7d,
-    0x20, 0x47, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
-
 // A binary body model: a magic word and pseudo-random bytes. The middle holds
 // text that looks like a document line, so a reader that loses its place
 // inside embedded bytes shows up at once.
@@ -226,8 +216,7 @@ bool buildMerganser(const QString& sources, ShipPackage* p, QString* error)
         return false;
     p->Scripts << f;
     if (!addSource(sources, QStringLiteral("merganser.png"), kTimeBase,
-                   QByteArray(reinterpret_cast<const char*>(kScreenShot), sizeof kScreenShot), &f,
-                   error))
+                   ShipScreenshot(QStringLiteral("Merganser")), &f, error))
         return false;
     p->ScreenShot = f.SourcePath;
     return true;
@@ -265,6 +254,10 @@ bool buildGoosander(const QString& sources, ShipPackage* p, QString* error)
                    bodyText("vale_engine - engine pod", 24), &f, error))
         return false;
     p->Models << f;
+    if (!addSource(sources, QStringLiteral("goosander.png"), kTimeBase + 10 * kDay,
+                   ShipScreenshot(QStringLiteral("Goosander")), &f, error))
+        return false;
+    p->ScreenShot = f.SourcePath;
     return true;
 }
 

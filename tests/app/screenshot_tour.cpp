@@ -1,0 +1,307 @@
+// A tour of Drydock's windows and message boxes for looking at them, not a test:
+// it drives the real window on a sample game in a temporary folder, with real
+// message boxes, and saves a picture of each into the folder it is given.
+//
+//   xvfb-run -s "-screen 0 1280x900x24" build/dev/tests/screenshot_tour OUTDIR
+//
+// Every modal box is photographed and then answered by a timer, so the tour
+// runs to its end on its own.
+#include "ddrydock.h"
+#include "dshipupdate.h"
+#include "dslipway.h"
+#include "dupdate.h"
+#include "installerengine.h"
+#include "samplegame.h"
+#include "sysregistry.h"
+#include "uiseams_qt.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QString g_out;
+QStringList g_saved;
+
+void pause(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void save(QWidget* widget, const QString& name)
+{
+    pause(250);
+    const QString file = g_out + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (widget->grab().save(file))
+        g_saved << file;
+}
+
+// Photographs the next modal box (or popup menu) that `action` opens, then
+// answers it: the button whose text contains `answer`, else the box's escape.
+void shootModal(const QString& name, const std::function<void()>& action,
+                const QString& answer = QString(), const std::function<void(QWidget*)>& before = {})
+{
+    auto* timer = new QTimer;
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, [timer, name, answer, before] {
+        QWidget* box = QApplication::activePopupWidget();
+        if (!box)
+            box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        timer->stop();
+        if (before)
+            before(box);
+        save(box, name);
+        if (auto* menu = qobject_cast<QMenu*>(box)) {
+            menu->close();
+        } else if (auto* message = qobject_cast<QMessageBox*>(box)) {
+            QAbstractButton* chosen = nullptr;
+            for (QAbstractButton* b : message->buttons())
+                if (!answer.isEmpty() && b->text().remove(QLatin1Char('&')).contains(answer))
+                    chosen = b;
+            if (!chosen && !message->buttons().isEmpty())
+                chosen = message->buttons().constLast();
+            if (chosen)
+                chosen->click();
+        } else if (auto* dialog = qobject_cast<QDialog*>(box)) {
+            dialog->reject();
+        }
+        timer->deleteLater();
+    });
+    timer->start();
+    action();
+    pause(150);
+}
+
+// A web server on the loopback address for the program update: one update file
+// and the program it names.
+class TinyHttp : public QTcpServer
+{
+public:
+    TinyHttp() { listen(QHostAddress::LocalHost, 0); }
+    QString url(const QString& path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            const QByteArray request = socket->readAll();
+            QByteArray body = "version: 1.95\nfile: drydock-1.95.tar.gz\n";
+            if (request.contains("drydock-1.95.tar.gz"))
+                body = QByteArray(20000, 'x');
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                          "\r\nConnection: close\r\n\r\n" + body);
+            socket->disconnectFromHost();
+        });
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: screenshot_tour OUTDIR\n");
+        return 2;
+    }
+    g_out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(g_out);
+    const QString bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+
+    QTemporaryDir root;
+    const QString program = root.filePath(QStringLiteral("program"));
+    const QString game = root.filePath(QStringLiteral("Vega Concord"));
+    QDir().mkpath(program + QStringLiteral("/Icons"));
+    QFile::copy(bin + QStringLiteral("/hw_languages.xml"),
+                program + QStringLiteral("/hw_languages.xml"));
+    for (const QString& icon : QDir(bin + QStringLiteral("/Icons")).entryList(QDir::Files))
+        QFile::copy(bin + QStringLiteral("/Icons/") + icon,
+                    program + QStringLiteral("/Icons/") + icon);
+    CreateIniRegistry(program + QStringLiteral("/registry.ini"))
+        ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
+                      root.filePath(QStringLiteral("nowhere")));
+    SampleGame::MakeSampleGame(game);
+    SampleGame::MakeSamplePackages(game + QStringLiteral("/sample-ships"));
+    const QString samples = game + QStringLiteral("/sample-ships/");
+    QFile whole(samples + QStringLiteral("Merganser.xsp"));
+    whole.open(QIODevice::ReadOnly);
+    QFile cut(root.filePath(QStringLiteral("Merganser (1).xsp")));
+    cut.open(QIODevice::WriteOnly);
+    cut.write(whole.readAll().left(40000));
+    cut.close();
+    QFile notes(root.filePath(QStringLiteral("readme.txt")));
+    notes.open(QIODevice::WriteOnly);
+    notes.write("notes\n");
+    notes.close();
+
+    // First start: the explanation before the folder question.
+    FileDialogs::directoryHook = [game](const QString&, const QString&) { return game; };
+    std::unique_ptr<DDrydock> window;
+    shootModal(QStringLiteral("01-first-start"),
+               [&] { window = std::make_unique<DDrydock>(program); });
+    window->resize(760, 460);
+    window->show();
+    pause(300);
+
+    // Packages: one installed, one cut short, and a text file in the same drop.
+    auto installed = [&] {
+        window->shipList()->queuePackages({samples + QStringLiteral("Merganser.xsp")});
+        pause(600);
+    };
+    shootModal(QStringLiteral("02-installed"), installed);
+    auto failures = [&] {
+        window->shipList()->queuePackages(
+            {cut.fileName(), notes.fileName(), samples + QStringLiteral("Goosander.xsp")});
+        pause(1500);
+    };
+    // The success box of Goosander comes first, then the gathered failures.
+    shootModal(QStringLiteral("03-goosander-installed"), failures, QString(), [&](QWidget*) {
+        QTimer::singleShot(300, [] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                save(box, QStringLiteral("04-gathered-failures"));
+                if (auto* m = qobject_cast<QMessageBox*>(box))
+                    m->buttons().constFirst()->click();
+            }
+        });
+    });
+    pause(800);
+    shootModal(QStringLiteral("05-one-failure"), [&] {
+        window->Slot_ReadInputText(cut.fileName());
+        pause(800);
+    });
+    shootModal(QStringLiteral("06-reinstalled"), [&] {
+        window->Slot_ReadInputText(samples + QStringLiteral("Goosander.xsp"));
+        pause(800);
+    });
+    save(window.get(), QStringLiteral("07-main-window"));
+
+    // The context menu: no edit mode without Hullwright beside Drydock.
+    DSlipway* list = window->shipList();
+    QTreeWidget* view = list->findChild<QTreeWidget*>();
+    QTreeWidgetItem* merganser =
+        view->findItems(QStringLiteral("Merganser"), Qt::MatchExactly).value(0);
+    view->setCurrentItem(merganser);
+    view->clearSelection();
+    merganser->setSelected(true);
+    shootModal(QStringLiteral("08-context-menu"), [&] {
+        QMenu menu(window.get());
+        list->fillContextMenu(menu, merganser);
+        menu.exec(view->viewport()->mapToGlobal(view->visualItemRect(merganser).center()));
+    });
+    shootModal(QStringLiteral("09-update-menu"), [&] {
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("menuUpdate"));
+        menu->exec(window->mapToGlobal(QPoint(120, 30)));
+    });
+
+    // The screenshot viewer.
+    list->Slot_ViewScreenShot();
+    pause(400);
+    if (QDialog* viewer = list->screenshotViewer()) {
+        save(viewer, QStringLiteral("10-screenshot-viewer"));
+        viewer->resize(420, 380);
+        save(viewer, QStringLiteral("11-screenshot-viewer-small"));
+        viewer->close();
+    }
+
+    // Uninstall asks first.
+    shootModal(
+        QStringLiteral("12-uninstall-question"), [&] { list->Slot_Uninstall(); },
+        QStringLiteral("No"));
+
+    // A second window on the same game, and a port that stays taken.
+    shootModal(QStringLiteral("13-game-in-use"), [&] {
+        DDrydock second(program);
+        pause(100);
+    });
+    QTcpServer taken;
+    taken.listen(QHostAddress::LocalHost, 0);
+    window->setListenRetry(3, 100);
+    shootModal(QStringLiteral("14-no-listen"), [&] {
+        window->startListening(taken.serverPort());
+        pause(1500);
+    });
+
+    // Update Ships: the sample ships' addresses do not resolve here.
+    window->Slot_ShipUpdate();
+    pause(300);
+    if (auto* ships = window->findChild<DShipUpdate*>()) {
+        ships->checker().setTimeout(4);
+        ships->Slot_CheckNow();
+        QElapsedTimer clock;
+        clock.start();
+        while (ships->isWorking() && clock.elapsed() < 30000)
+            pause(100);
+        save(ships, QStringLiteral("15-update-ships-failed"));
+        ships->close();
+    }
+
+    // Update Program: a mirror that refuses, then one that offers a new version.
+    {
+        TinyHttp server;
+        DUpdate::Context context;
+        context.texts = &window->texts();
+        context.programDir = program;
+        QtPrompter prompter(window.get());
+        context.prompter = &prompter;
+        context.mirrors = {QStringLiteral("http://127.0.0.1:1/drydock/shipupdate.dat")};
+        auto* failing = new DUpdate(context, window.get());
+        failing->show();
+        QElapsedTimer clock;
+        clock.start();
+        while (!failing->isFinished() && clock.elapsed() < 10000)
+            pause(100);
+        save(failing, QStringLiteral("16-update-program-failed"));
+        failing->close();
+
+        context.mirrors = {server.url(QStringLiteral("/u/shipupdate.dat"))};
+        DUpdate* saving = nullptr;
+        shootModal(
+            QStringLiteral("17-update-program-question"),
+            [&] {
+                saving = new DUpdate(context, window.get());
+                saving->show();
+                pause(2000);
+            },
+            QStringLiteral("Yes"));
+        clock.restart();
+        while (saving && !saving->isFinished() && clock.elapsed() < 10000)
+            pause(100);
+        if (saving) {
+            save(saving, QStringLiteral("18-update-program-saved"));
+            saving->close();
+        }
+    }
+
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->engine().setModChanged(false);
+    for (const QString& file : std::as_const(g_saved))
+        std::printf("%s\n", qPrintable(file));
+    window.reset();
+    return 0;
+}
