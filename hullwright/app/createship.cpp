@@ -1,6 +1,7 @@
 #include "createship.h"
 
 #include "gamechange.h"
+#include "gamediscovery.h"
 
 #include "configdialog.h"
 #include "creatortexts.h"
@@ -135,6 +136,11 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     GameDirList dirs;
     dirs.dirs = m_settings.gameDirs;
     dirs.discover(*m_systemRegistry);
+    // Games in Steam libraries and Wine prefixes are offered as in the installer.
+    DiscoveryEnvironment env = ProcessDiscoveryEnvironment();
+    env.log = [this](const QString& line) { log(QStringLiteral("(GAMEDIR) ") + line); };
+    for (const GameInstall& game : DiscoverGameInstalls(m_systemRegistry.get(), env))
+        dirs.offer(game.dir);
     m_settings.gameDirs = dirs.dirs;
     if (m_settings.gameDirs.isEmpty())
         askFirstGameDir();
