@@ -116,12 +116,16 @@ int close(int fd)
     return ::close(fd);
 }
 
-bool pwriteAll(int fd, const void* buffer, int64_t count, int64_t offset)
+namespace {
+
+// Retries short writes and EINTR; `put` writes at most n bytes at `done` bytes in.
+template <typename Put>
+bool writeLoop(const void* buffer, int64_t count, Put put)
 {
     const auto* p = static_cast<const unsigned char*>(buffer);
-    while (count > 0) {
-        const ssize_t n =
-            fio::pwrite(fd, p, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)), offset);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = put(p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)), done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -129,29 +133,24 @@ bool pwriteAll(int fd, const void* buffer, int64_t count, int64_t offset)
                 errno = ENOSPC;
             return false;
         }
-        p += n;
-        count -= n;
-        offset += n;
+        done += n;
     }
     return true;
 }
 
+} // namespace
+
+bool pwriteAll(int fd, const void* buffer, int64_t count, int64_t offset)
+{
+    return writeLoop(buffer, count, [&](const unsigned char* p, size_t n, int64_t done) {
+        return fio::pwrite(fd, p, n, offset + done);
+    });
+}
+
 bool writeAll(int fd, const void* buffer, int64_t count)
 {
-    const auto* p = static_cast<const unsigned char*>(buffer);
-    while (count > 0) {
-        const ssize_t n = fio::write(fd, p, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        count -= n;
-    }
-    return true;
+    return writeLoop(buffer, count,
+                     [&](const unsigned char* p, size_t n, int64_t) { return fio::write(fd, p, n); });
 }
 
 bool syncDir(const char* path)
