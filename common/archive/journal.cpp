@@ -389,6 +389,11 @@ bool begin(const std::string& journalDir, const std::string& root, std::string* 
     s->dir = normal(journalDir);
     s->root = normal(root);
     s->depth = 1;
+    // What a committed change left behind is cleared; an index means a change to
+    // roll back first, and the exclusive create below refuses to go on.
+    struct stat st;
+    if (::stat((s->dir + "/index").c_str(), &st) != 0 && ::stat(s->dir.c_str(), &st) == 0)
+        removeJournalFiles(s->dir, true);
     if (fio::mkdir(s->dir.c_str(), 0777) != 0 && errno != EEXIST) {
         if (error)
             *error = s->dir + ": cannot create the change journal (" + std::strerror(errno) + ")";
