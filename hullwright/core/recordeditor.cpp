@@ -383,6 +383,8 @@ bool RecordEditor::setValue(const QString& name, const QString& value, QString* 
 {
     if (const Spec* s = spec(name))
         return setSpec(*s, value, error);
+    if (name == QLatin1String("recharge_total"))
+        return setRechargeTotal(value, error);
     bool known = false;
     const bool ok = setComposite(name, value, &known, error);
     if (!known && error)
@@ -437,6 +439,27 @@ bool RecordEditor::setSpec(const Spec& s, const QString& value, QString* error)
                         .arg(v)
                         .arg(m_context.variants.size()));
     return setFieldInt(f, v);
+}
+
+bool RecordEditor::setRechargeTotal(const QString& value, QString* error)
+{
+    double total = 0, rate = 0;
+    int energy = 0;
+    QString why;
+    if (!parseDouble(rawOf(kRechargeField), &rate))
+        why = QStringLiteral("the recharge rate \"%1\" is not a number and is kept")
+                  .arg(rawOf(kRechargeField));
+    else if (!parseInt(rawOf(kEnergyField), &energy) || energy == 0)
+        why = QStringLiteral("needs a weapons energy other than 0");
+    else if (!parseDouble(value, &total))
+        why = QStringLiteral("\"%1\" is not a number").arg(value);
+    if (!why.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("recharge_total: ") + why;
+        return false;
+    }
+    setRaw(kRechargeField, numberText(total / energy));
+    return true;
 }
 
 // --- Turrets and cockpits --------------------------------------------------

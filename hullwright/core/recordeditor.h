@@ -125,6 +125,7 @@ private:
     QString rawOf(int field) const;
     void setRaw(int field, const QString& text);
     bool setSpec(const Spec& s, const QString& value, QString* error);
+    bool setRechargeTotal(const QString& value, QString* error);
     QString compositeValue(const QString& name, bool* known) const;
     bool setComposite(const QString& name, const QString& value, bool* known, QString* error);
     bool checkVariable(QString* error) const;
