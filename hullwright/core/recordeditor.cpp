@@ -241,22 +241,13 @@ int RecordEditor::rankTable(int race)
     return race == 8 ? 5 : -1;
 }
 
-QStringList RecordEditor::rankNames(int table, const std::function<QString(int, int)>& text)
+qint64 RecordEditor::maskWithChecked(qint64 old, const QList<bool>& checked)
 {
-    QStringList names;
-    if (table < 0 || table > 5 || !text)
-        return names;
-    for (int id = 110; id >= 95; --id)
-        names << text(300023 + table, id);
-    return names;
-}
-
-qint64 RecordEditor::maskFromChecked(const QList<bool>& checked)
-{
-    qint64 mask = 0;
-    for (int i = 0; i < checked.size() && i < 62; ++i)
-        if (checked.at(i))
-            mask += qint64(1) << i;
+    qint64 mask = old;
+    for (int i = 0; i < checked.size() && i < 62; ++i) {
+        const qint64 bit = qint64(1) << i;
+        mask = checked.at(i) ? (mask | bit) : (mask & ~bit);
+    }
     return mask;
 }
 

@@ -15,8 +15,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 // The editor's view of the game and the package.
 struct RecordContext
 {
@@ -83,10 +81,10 @@ public:
     static int notorietyPreset(int item, bool* ok = nullptr);
     // Rank table of a race item (0 to 4 itself, 8 gives 5), -1 when it has none.
     static int rankTable(int race);
-    // The 16 rank names: texts 110 down to 95 of page 300023 + table.
-    static QStringList rankNames(int table, const std::function<QString(int page, int id)>& text);
-    // Sum of the bit values of the checked types; type i has the bit 1 << i.
-    static qint64 maskFromChecked(const QList<bool>& checked);
+    // The mask with the listed types' bits set as checked; type i has the bit
+    // 1 << i. Bits of types the list does not hold are kept: a table with fewer
+    // types than the game that wrote the record must not clear them.
+    static qint64 maskWithChecked(qint64 old, const QList<bool>& checked);
     static bool maskHas(qint64 mask, int type);
 
     // Class and variation by list position; -1 when the field is not a number.
@@ -108,6 +106,9 @@ public:
     bool copyCockpit(const QString& sourceKey, const QString& name, QString* key,
                      QString* error = nullptr);
     const QStringList& packageCockpits() const { return m_context.packageCockpits; }
+    const QStringList& gameCockpits() const { return m_context.cockpitLines; }
+    // Another game directory: indexes now point into its cockpit table.
+    void setGameCockpits(const QStringList& lines) { m_context.cockpitLines = lines; }
 
     // Gun groups (manual entry). Slot numbers are recounted when the record is built.
     const QList<GunGroup>& gunGroups() const { return m_groups; }
