@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QSignalBlocker>
 
 namespace {
@@ -86,6 +87,9 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.ButtonAddGun, &QPushButton::clicked, this, &ConfigShip::Slot_AddGun);
     connect(ui.ButtonChangeGun, &QPushButton::clicked, this, &ConfigShip::Slot_ChangeGun);
     connect(ui.ButtonRemoveGun, &QPushButton::clicked, this, &ConfigShip::Slot_RemoveGun);
+    connect(ui.ButtonAutoGuns, &QPushButton::clicked, this, &ConfigShip::Slot_AutomaticGuns);
+    for (QTreeWidget* list : {ui.ListMasks, ui.ListTurrets, ui.ListGuns})
+        list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
 ConfigShip::~ConfigShip() = default;
@@ -296,7 +300,15 @@ void ConfigShip::fill()
     ui.LabelGunDummies->setText(tr("Gun points of %1 in the dummies table:")
                                     .arg(m_input.sceneName.isEmpty() ? tr("(no scene)")
                                                                      : m_input.sceneName));
-    ui.ListGunDummies->addItems(m_gunDummies);
+    for (const QString& l : m_gunDummies) {
+        const int count = TableFieldInt(l, 1);
+        for (int k = 0; k < count && k < 64; ++k)
+            ui.ListGunDummies->addItem(tr("Gun point %1: %2, %3, %4")
+                                           .arg(k + 1)
+                                           .arg(TableField(l, 2 + 3 * k), TableField(l, 3 + 3 * k),
+                                                TableField(l, 4 + 3 * k)));
+    }
+    ui.ButtonAutoGuns->setEnabled(ui.ListGunDummies->count() > 0);
     for (QWidget* w : {static_cast<QWidget*>(ui.TabTurrets), static_cast<QWidget*>(ui.TabGuns)})
         w->setEnabled(m_editor->variablePartReadable());
     refreshCockpitChoices();
@@ -641,6 +653,15 @@ void ConfigShip::UpdateGunList()
         }
         top->setExpanded(true);
     }
+}
+
+void ConfigShip::Slot_AutomaticGuns()
+{
+    QString error;
+    if (!m_editor->setAutomaticGuns(m_ui->ListGunDummies->count(), &error))
+        return showError(error);
+    UpdateGunList();
+    m_ui->TabsGuns->setCurrentWidget(m_ui->PageGunsManual);
 }
 
 void ConfigShip::Slot_SelectGun()

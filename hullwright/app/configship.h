@@ -75,6 +75,7 @@ public slots:
     void Slot_ChangeGun();
     void Slot_RemoveGun();
     void UpdateGunList();
+    void Slot_AutomaticGuns();
 
 private:
     void loadGame();
@@ -94,6 +95,7 @@ private:
     Input m_input;
     CreatorSettings m_settings;
     GameTexts m_gameTexts;
-    QStringList m_lasers, m_missiles, m_gunDummies;
+    QStringList m_lasers, m_missiles;
+    QStringList m_gunDummies; // one line per gun point set: scene;count;x;y;z;...
     bool m_filling = false;
 };

@@ -683,6 +683,27 @@ bool RecordEditor::removeGun(int group, int k, QString* error)
     return true;
 }
 
+bool RecordEditor::setAutomaticGuns(int points, QString* error)
+{
+    if (!checkVariable(error))
+        return false;
+    if (points < 1 || points > kMaxGunSlots) {
+        if (error)
+            *error = QStringLiteral("%1 gun points: expected 1 to %2").arg(points).arg(kMaxGunSlots);
+        return false;
+    }
+    const QList<GunGroup> old = m_groups;
+    m_groups.clear();
+    addGunGroup();
+    // The carried header value of the first group survives the reassignment.
+    if (!old.isEmpty())
+        m_groups[0].header[1] = old.first().header.at(1);
+    for (int k = 0; k < points; ++k)
+        setGun(0, k, {QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"),
+                      QStringLiteral("0"), QStringLiteral("0")});
+    return true;
+}
+
 QString RecordEditor::compositeValue(const QString& name, bool* known) const
 {
     *known = false;

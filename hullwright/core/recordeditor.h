@@ -117,6 +117,9 @@ public:
     // gun: slot count and the four carried values; k == size appends.
     bool setGun(int group, int k, const QStringList& gun, QString* error = nullptr);
     bool removeGun(int group, int k, QString* error = nullptr);
+    // Automatic entry: the gun groups become one group of one single-slot gun per
+    // gun point of the ship's scene (at most 64).
+    bool setAutomaticGuns(int points, QString* error = nullptr);
 
 private:
     struct Spec;

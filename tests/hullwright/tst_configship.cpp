@@ -94,6 +94,21 @@ void TestConfigShip::controlsWriteFields()
     QCOMPARE(out.field(29), QStringLiteral("50"));
     QCOMPARE(out.field(out.layout().tailStart + 6), QStringLiteral("100000"));
     QCOMPARE(out.intField(18), ShipRecord(r).intField(18) & ~1);
+    // Automatic entry: one single-slot gun per gun point of the scene.
+    bool assigned = false;
+    for (const QString& capital : m_ships) {
+        ConfigShip c(input(capital));
+        const int points = c.form()->ListGunDummies->count();
+        if (points == 0)
+            continue;
+        c.form()->ButtonAutoGuns->click();
+        const ShipRecord guns(c.record());
+        QCOMPARE(guns.layout().gunGroups, 1);
+        QCOMPARE(guns.intField(kTurretCountField + 4 * guns.intField(kTurretCountField) + 5), points);
+        assigned = true;
+        break;
+    }
+    QVERIFY(assigned);
     // Race is only a combo change here (setCurrentIndex is not a user pick), so
     // field 45 keeps its text.
     QCOMPARE(out.field(45), ShipRecord(r).field(45));

@@ -192,6 +192,12 @@ void TestRecordEditor::gunGroupsAgainstLayout()
              QStringLiteral("2;1;0;1;2;1;2;9;8;7;6;3;1;0;0;0;0;4;0;2;1;4;3;0;0;0;0"));
     QCOMPARE(out.field(19), QStringLiteral("4"));
     QCOMPARE(out.field(l.tailStart + 2), QStringLiteral("25"));
+    RecordEditor automatic(e.record());
+    QVERIFY(!automatic.setAutomaticGuns(0));
+    QVERIFY(automatic.setAutomaticGuns(3));
+    const ShipRecord a(automatic.record());
+    QCOMPARE(a.layout().gunGroups, 1);
+    QCOMPARE(a.field(19), QStringLiteral("3"));
     QVERIFY(e.removeGun(0, 0));
     QVERIFY(e.removeGunGroup(1));
     QCOMPARE(ShipRecord(e.record()).field(19), QStringLiteral("1"));
