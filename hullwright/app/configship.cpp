@@ -336,6 +336,9 @@ void ConfigShip::Slot_SpeedChange(int t)
 
 void ConfigShip::Slot_MinSpeedUpdate()
 {
+    // Six digits cannot hold every large value: an unedited text must not move it.
+    if (m_ui->LineSpeedMin->text() == RecordEditor::speedText(m_ui->SpinSpeedMin->value()))
+        return;
     bool ok = false;
     const double shown = m_ui->LineSpeedMin->text().toDouble(&ok);
     if (ok)
@@ -351,6 +354,9 @@ void ConfigShip::Slot_AccelChange(int v)
 
 void ConfigShip::Slot_AccelUpdate()
 {
+    // Six digits cannot hold every large value: an unedited text must not move it.
+    if (m_ui->LineAccel->text() == RecordEditor::speedText(m_ui->SpinAccel->value()))
+        return;
     bool ok = false;
     const double shown = m_ui->LineAccel->text().toDouble(&ok);
     if (ok)
