@@ -2,11 +2,15 @@
 // it was, controls write their fields, unreadable fields stay read-only.
 // With CONFIGSHIP_SHOTS=DIR every tab is also saved as a picture into DIR.
 #include "configship.h"
+#include "createship.h"
+#include "uiseams_qt.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "typetable.h"
 #include "ui_configship.h"
 
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,6 +22,7 @@ private slots:
     void untouchedSaveKeepsRecord();
     void controlsWriteFields();
     void unreadableFieldsStay();
+    void saveReplacesRawData();
 
 private:
     ConfigShip::Input input(const QString& record) const;
@@ -132,5 +137,35 @@ void TestConfigShip::unreadableFieldsStay()
     QCOMPARE(d.record(), expected.line());
 }
 
+void TestConfigShip::saveReplacesRawData()
+{
+    const QString program = m_dir.filePath("window");
+    QVERIFY(QDir().mkpath(program));
+    QFile config(program + "/config.dat");
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<creator>\nVegaDir: " + m_dir.filePath("game").toLocal8Bit() + "\n</creator>\n");
+    config.close();
+    QtPrompter::setTestMode(true);
+    CreateShip w(program);
+    auto* raw = w.findChild<QPlainTextEdit*>("rawDataEdit");
+    auto* customise = w.findChild<QPushButton*>("customiseButton");
+    QVERIFY(raw && customise && customise->isEnabled());
+    const QString before = raw->toPlainText();
+    for (int answer : {int(QDialog::Rejected), int(QDialog::Accepted)}) {
+        ModalDialogs::hook = [answer](QDialog& d) {
+            static_cast<ConfigShip&>(d).form()->SpinHull->setValue(4242);
+            return answer;
+        };
+        customise->click();
+        if (answer == QDialog::Rejected)
+            QCOMPARE(raw->toPlainText(), before);
+    }
+    ModalDialogs::hook = nullptr;
+    ShipRecord expected(before);
+    expected.setField(46, "4242");
+    QCOMPARE(raw->toPlainText(), expected.line());
+}
+
 QTEST_MAIN(TestConfigShip)
 #include "tst_configship.moc"
+
