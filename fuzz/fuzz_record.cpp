@@ -26,7 +26,8 @@ void checkLine(const QString& line, unsigned seed)
     RecordEditor e(line, context);
     const ShipRecord original(line);
     const QStringList changed = e.changedFields();
-    require(changed.isEmpty() || changed == QStringList({QStringLiteral("28"), QStringLiteral("29")}),
+    require(changed.isEmpty() ||
+                changed == QStringList({QStringLiteral("28"), QStringLiteral("29")}),
             "an untouched record changed");
     (void)e.allValues();
     e.setValue(QStringLiteral("min_speed"), QStringLiteral("2.5"));
@@ -47,8 +48,9 @@ void checkLine(const QString& line, unsigned seed)
     if (seed & 8)
         e.addGunGroup();
     if (seed & 16)
-        e.setGun(0, 0, {QStringLiteral("2"), QStringLiteral("0"), QStringLiteral("0"),
-                        QStringLiteral("0"), QStringLiteral("0")});
+        e.setGun(0, 0,
+                 {QStringLiteral("2"), QStringLiteral("0"), QStringLiteral("0"),
+                  QStringLiteral("0"), QStringLiteral("0")});
     if (seed & 32)
         e.removeGunGroup(0);
     const ShipRecord saved(e.record());

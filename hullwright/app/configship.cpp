@@ -3,8 +3,8 @@
 #include "equipment.h"
 #include "shiprecord.h"
 #include "typetable.h"
-#include "uiseams_qt.h"
 #include "ui_configship.h"
+#include "uiseams_qt.h"
 
 #include <QApplication>
 #include <QDir>
@@ -68,13 +68,15 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.DialRoll, &QDial::valueChanged, this, &ConfigShip::Slot_RollDial);
     connect(ui.LineRecharge, &QLineEdit::editingFinished, this, &ConfigShip::Slot_Recharge);
     connect(ui.LineRechargeT, &QLineEdit::editingFinished, this, &ConfigShip::Slot_RechargeT);
-    connect(ui.SpinEnergy, &QSpinBox::valueChanged, this,
-            [this] { m_ui->LineRechargeT->setText(m_editor->value(QStringLiteral("recharge_total"))); });
+    connect(ui.SpinEnergy, &QSpinBox::valueChanged, this, [this] {
+        m_ui->LineRechargeT->setText(m_editor->value(QStringLiteral("recharge_total")));
+    });
     connect(ui.ComboRace, &QComboBox::currentIndexChanged, this, &ConfigShip::UpdateRanks);
     connect(ui.ComboNotoriety, &QComboBox::activated, this, &ConfigShip::Slot_Not);
     connect(ui.RadioLasers, &QRadioButton::toggled, this, &ConfigShip::Slot_UpdateMasks);
     connect(ui.ListMasks, &QTreeWidget::itemChanged, this, &ConfigShip::Slot_LaserChange);
-    connect(ui.ListTurrets, &QTreeWidget::itemSelectionChanged, this, &ConfigShip::Slot_SelectTurret);
+    connect(ui.ListTurrets, &QTreeWidget::itemSelectionChanged, this,
+            &ConfigShip::Slot_SelectTurret);
     connect(ui.ButtonAddTurret, &QPushButton::clicked, this, &ConfigShip::Slot_AddTurret);
     connect(ui.ButtonChangeTurret, &QPushButton::clicked, this, &ConfigShip::Slot_ChangeTurret);
     connect(ui.ButtonRemoveTurret, &QPushButton::clicked, this, &ConfigShip::Slot_RemoveTurret);
@@ -140,7 +142,8 @@ void ConfigShip::loadGame()
             for (const QString& l : g.lines)
                 if (g.name.compare(m_input.sceneName, Qt::CaseInsensitive) == 0 ||
                     (g.name == QLatin1String("SDTYPE_GUN") &&
-                     TableField(l, 0).trimmed().compare(m_input.sceneName, Qt::CaseInsensitive) == 0))
+                     TableField(l, 0).trimmed().compare(m_input.sceneName, Qt::CaseInsensitive) ==
+                         0))
                     m_gunDummies << l;
     }
 
@@ -163,9 +166,8 @@ void ConfigShip::loadGame()
 QString ConfigShip::equipmentName(const QString& line, int type) const
 {
     const int n = TableFieldInt(line, kEquipmentNameField);
-    return m_gameTexts.equipmentName(n).value_or(TableIdentifier(line).isEmpty()
-                                                     ? QString::number(type)
-                                                     : TableIdentifier(line));
+    return m_gameTexts.equipmentName(n).value_or(
+        TableIdentifier(line).isEmpty() ? QString::number(type) : TableIdentifier(line));
 }
 
 void ConfigShip::showError(const QString& error)
@@ -221,7 +223,7 @@ void ConfigShip::bindAxis(QDial* dial, QLineEdit* shown, QLineEdit* raw, const Q
 {
     const QString field = m_editor->fieldText(name == QLatin1String("yaw")     ? 2
                                               : name == QLatin1String("pitch") ? 3
-                                                                                : 4);
+                                                                               : 4);
     shown->setReadOnly(true);
     raw->setReadOnly(true);
     raw->setText(field);
@@ -254,18 +256,30 @@ void ConfigShip::fill()
     bindCombo(ui.ComboShield, QStringLiteral("shield_type"),
               ui.ComboShield->property("items").toStringList());
     const std::pair<QSpinBox*, const char*> spins[] = {
-        {ui.SpinDocking, "docking_slots"},    {ui.SpinCargoMin, "cargo_min"},
-        {ui.SpinCargoMax, "cargo_max"},       {ui.SpinPriceNpc, "npc_price"},
-        {ui.SpinPricePlayer, "player_price"}, {ui.SpinNotoriety, "notoriety"},
-        {ui.SpinSpeed, "speed_extensions"},   {ui.SpinRudder, "rudder_extensions"},
-        {ui.SpinShields, "max_shields"},      {ui.SpinHull, "hull"},
-        {ui.SpinEnergy, "weapons_energy"},    {ui.SpinMissiles, "npc_missiles"},
-        {ui.SpinReactor, "reactor_output"},   {ui.SpinPicture, "picture_id"},
-        {ui.SpinVideo, "video_id"},           {ui.SpinEngineEffect, "engine_effect"},
-        {ui.SpinEngineGlow, "engine_glow"},   {ui.SpinEngineSound, "engine_sound"},
-        {ui.SpinReaction, "reaction_delay"},  {ui.SpinVolumeMin, "volume_min"},
-        {ui.SpinVolumeMax, "volume_max"},     {ui.SpinExplosion, "explosion"},
-        {ui.SpinBodyExplosion, "body_explosion"}, {ui.SpinParticleExplosion, "particle_explosion"},
+        {ui.SpinDocking, "docking_slots"},
+        {ui.SpinCargoMin, "cargo_min"},
+        {ui.SpinCargoMax, "cargo_max"},
+        {ui.SpinPriceNpc, "npc_price"},
+        {ui.SpinPricePlayer, "player_price"},
+        {ui.SpinNotoriety, "notoriety"},
+        {ui.SpinSpeed, "speed_extensions"},
+        {ui.SpinRudder, "rudder_extensions"},
+        {ui.SpinShields, "max_shields"},
+        {ui.SpinHull, "hull"},
+        {ui.SpinEnergy, "weapons_energy"},
+        {ui.SpinMissiles, "npc_missiles"},
+        {ui.SpinReactor, "reactor_output"},
+        {ui.SpinPicture, "picture_id"},
+        {ui.SpinVideo, "video_id"},
+        {ui.SpinEngineEffect, "engine_effect"},
+        {ui.SpinEngineGlow, "engine_glow"},
+        {ui.SpinEngineSound, "engine_sound"},
+        {ui.SpinReaction, "reaction_delay"},
+        {ui.SpinVolumeMin, "volume_min"},
+        {ui.SpinVolumeMax, "volume_max"},
+        {ui.SpinExplosion, "explosion"},
+        {ui.SpinBodyExplosion, "body_explosion"},
+        {ui.SpinParticleExplosion, "particle_explosion"},
     };
     for (const auto& [spin, name] : spins)
         bindSpin(spin, QLatin1String(name));
@@ -297,9 +311,9 @@ void ConfigShip::fill()
     UpdateRanks();
     Slot_UpdateMasks();
     ui.LineScene->setText(m_input.sceneName);
-    ui.LabelGunDummies->setText(tr("Gun points of %1 in the dummies table:")
-                                    .arg(m_input.sceneName.isEmpty() ? tr("(no scene)")
-                                                                     : m_input.sceneName));
+    ui.LabelGunDummies->setText(
+        tr("Gun points of %1 in the dummies table:")
+            .arg(m_input.sceneName.isEmpty() ? tr("(no scene)") : m_input.sceneName));
     for (const QString& l : m_gunDummies) {
         const int count = TableFieldInt(l, 1);
         for (int k = 0; k < count && k < 64; ++k)
@@ -416,9 +430,8 @@ void ConfigShip::UpdateRanks()
 {
     m_ui->ComboNotoriety->clear();
     m_ui->ComboNotoriety->addItem(QString());
-    const int table = RecordEditor::rankTable(m_ui->ComboRace->isEnabled()
-                                                  ? m_ui->ComboRace->currentIndex()
-                                                  : -1);
+    const int table = RecordEditor::rankTable(
+        m_ui->ComboRace->isEnabled() ? m_ui->ComboRace->currentIndex() : -1);
     if (table >= 0) {
         QStringList ranks = m_gameTexts.rankTable(table);
         ranks.resize(GameTexts::kRanksPerTable);
@@ -459,8 +472,8 @@ void ConfigShip::Slot_UpdateMasks()
 
 void ConfigShip::Slot_LaserChange(QTreeWidgetItem*)
 {
-    const QString name =
-        m_ui->RadioLasers->isChecked() ? QStringLiteral("laser_mask") : QStringLiteral("missile_mask");
+    const QString name = m_ui->RadioLasers->isChecked() ? QStringLiteral("laser_mask")
+                                                        : QStringLiteral("missile_mask");
     int old = 0;
     if (!toInt(m_editor->value(name), &old))
         return;
@@ -622,11 +635,12 @@ void ConfigShip::Slot_NewCockpit()
 
 void ConfigShip::Slot_CopyCockpit()
 {
-    const QString source = m_ui->RadioStdCockpit->isChecked() ? m_ui->ComboStdCockpit->currentText()
-                                                              : m_ui->ComboCustCockpit->currentText();
-    const QString name = InputDialogs::askText(this, windowTitle(),
-                                               tr("Name of the copy of %1:").arg(source),
-                                               QString::fromLatin1(kCockpitKeyPrefix));
+    const QString source = m_ui->RadioStdCockpit->isChecked()
+                               ? m_ui->ComboStdCockpit->currentText()
+                               : m_ui->ComboCustCockpit->currentText();
+    const QString name =
+        InputDialogs::askText(this, windowTitle(), tr("Name of the copy of %1:").arg(source),
+                              QString::fromLatin1(kCockpitKeyPrefix));
     if (name.isNull())
         return;
     QString key, error;
@@ -653,8 +667,9 @@ void ConfigShip::UpdateGunList()
         top->setData(0, kTypeRole, QPoint(g, -1));
         for (int k = 0; k < groups.at(g).guns.size(); ++k) {
             const QStringList& gun = groups.at(g).guns.at(k);
-            auto* item = new QTreeWidgetItem(top, {QString::number(k + 1), gun.value(0), gun.value(1),
-                                                   gun.mid(2).join(QLatin1Char(';'))});
+            auto* item =
+                new QTreeWidgetItem(top, {QString::number(k + 1), gun.value(0), gun.value(1),
+                                          gun.mid(2).join(QLatin1Char(';'))});
             item->setData(0, kTypeRole, QPoint(g, k));
         }
         top->setExpanded(true);
@@ -690,14 +705,16 @@ void ConfigShip::Slot_AddGunGroup()
 void ConfigShip::Slot_AddGun()
 {
     const QTreeWidgetItem* item = m_ui->ListGuns->currentItem();
-    const int group = item ? item->data(0, kTypeRole).toPoint().x() : int(m_editor->gunGroups().size()) - 1;
+    const int group =
+        item ? item->data(0, kTypeRole).toPoint().x() : int(m_editor->gunGroups().size()) - 1;
     QString error;
     const QStringList values = m_ui->LineGunValues->text().isEmpty()
                                    ? QStringList{"0", "0", "0", "0"}
                                    : m_ui->LineGunValues->text().split(QLatin1Char(';'));
-    if (group < 0 || !m_editor->setGun(group, int(m_editor->gunGroups().value(group).guns.size()),
-                                       QStringList{QString::number(m_ui->SpinGunSlots->value())} + values,
-                                       &error))
+    if (group < 0 ||
+        !m_editor->setGun(group, int(m_editor->gunGroups().value(group).guns.size()),
+                          QStringList{QString::number(m_ui->SpinGunSlots->value())} + values,
+                          &error))
         return showError(error.isEmpty() ? tr("Add a gun group first.") : error);
     UpdateGunList();
 }

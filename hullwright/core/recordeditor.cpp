@@ -24,7 +24,7 @@ constexpr int kClassNumberField = 52;
 // A gun wider than this is a typing error, not a weapon.
 constexpr int kMaxGunSlots = 64;
 
-const int kNotoriety[16] = {333333, 100000, 33333, 10000, 3333, 1000, 333, 100,
+const int kNotoriety[16] = {333333, 100000, 33333, 10000, 3333, 1000,  333,    100,
                             33,     10,     0,     -11,   -101, -1001, -10001, -100001};
 
 bool parseInt(const QString& text, int* v)
@@ -104,8 +104,7 @@ const QList<RecordEditor::Spec>& RecordEditor::specs()
     return list;
 }
 
-RecordEditor::RecordEditor(const QString& line, const RecordContext& context)
-    : m_context(context)
+RecordEditor::RecordEditor(const QString& line, const RecordContext& context) : m_context(context)
 {
     const ShipRecord rec(line);
     m_original = rec.line().split(QLatin1Char(';'));
@@ -493,8 +492,8 @@ bool RecordEditor::addTurret(const QString& part, QString* error)
     if (!checkVariable(error))
         return false;
     if (m_turrets.isEmpty())
-        m_turrets.append({{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"),
-                           QStringLiteral("0")}});
+        m_turrets.append(
+            {{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}});
     m_turrets.append({{QString(), QString(), QStringLiteral("0"), QStringLiteral("0")}});
     if (!setTurretPart(turretRows() - 1, part, error)) {
         m_turrets.removeLast();
@@ -538,7 +537,8 @@ bool RecordEditor::setStandardCockpit(int row, int index, QString* error)
     if (row < 0 || row >= kTurretPairs || row >= turretRows() || index < 0 ||
         index >= m_context.cockpitLines.size()) {
         if (error)
-            *error = QStringLiteral("turret %1 or cockpit %2 does not exist").arg(row + 1).arg(index);
+            *error =
+                QStringLiteral("turret %1 or cockpit %2 does not exist").arg(row + 1).arg(index);
         return false;
     }
     const int f = kTurretPairFirstField + 2 * row;
@@ -615,9 +615,8 @@ bool RecordEditor::addGunGroup(QString* error)
 {
     if (!checkVariable(error))
         return false;
-    m_groups.append({{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
-                      QStringLiteral("0")},
-                     {}});
+    m_groups.append(
+        {{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}, {}});
     m_variableDirty = true;
     return true;
 }
@@ -689,7 +688,8 @@ bool RecordEditor::setAutomaticGuns(int points, QString* error)
         return false;
     if (points < 1 || points > kMaxGunSlots) {
         if (error)
-            *error = QStringLiteral("%1 gun points: expected 1 to %2").arg(points).arg(kMaxGunSlots);
+            *error =
+                QStringLiteral("%1 gun points: expected 1 to %2").arg(points).arg(kMaxGunSlots);
         return false;
     }
     const QList<GunGroup> old = m_groups;
@@ -699,8 +699,9 @@ bool RecordEditor::setAutomaticGuns(int points, QString* error)
     if (!old.isEmpty())
         m_groups[0].header[1] = old.first().header.at(1);
     for (int k = 0; k < points; ++k)
-        setGun(0, k, {QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"),
-                      QStringLiteral("0"), QStringLiteral("0")});
+        setGun(0, k,
+               {QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
+                QStringLiteral("0")});
     return true;
 }
 
@@ -745,8 +746,7 @@ bool RecordEditor::setComposite(const QString& name, const QString& value, bool*
             return addGunGroup(error);
     }
     if (parts.size() == 3 && ok1 && ok2 && parts.at(0) == QLatin1String("gun"))
-        return remove ? removeGun(a, b, error)
-                      : setGun(a, b, value.split(QLatin1Char(';')), error);
+        return remove ? removeGun(a, b, error) : setGun(a, b, value.split(QLatin1Char(';')), error);
     *known = false;
     return false;
 }

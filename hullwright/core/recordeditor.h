@@ -31,8 +31,8 @@ struct TurretEntry
 
 struct GunGroup
 {
-    QStringList header;        // four: first slot, carried value, group number, N
-    QList<QStringList> guns;   // six each: first slot, slot count, four carried values
+    QStringList header;      // four: first slot, carried value, group number, N
+    QList<QStringList> guns; // six each: first slot, slot count, four carried values
 };
 
 class RecordEditor
@@ -69,13 +69,13 @@ public:
     bool setFieldInt(int field, int value);
 
     // Conversions shared with the dialog.
-    static QString speedText(int units);                // units x 0.002
-    static int speedUnits(double shown);                // trunc(shown x 500 + 0.5)
-    static int maxSpeed(int minSpeed, int extensions);  // + 10% per extension, rounded
-    static QString degreesText(const QString& field);   // field x 360 / 6, "%.1f"
-    static int dialFromField(const QString& field);     // trunc(degrees x 10)
-    static QString fieldFromDial(int dial);             // (dial x 0.1) x 6 / 360, 6 digits
-    static QString numberText(double v);                // 6 significant digits
+    static QString speedText(int units);               // units x 0.002
+    static int speedUnits(double shown);               // trunc(shown x 500 + 0.5)
+    static int maxSpeed(int minSpeed, int extensions); // + 10% per extension, rounded
+    static QString degreesText(const QString& field);  // field x 360 / 6, "%.1f"
+    static int dialFromField(const QString& field);    // trunc(degrees x 10)
+    static QString fieldFromDial(int dial);            // (dial x 0.1) x 6 / 360, 6 digits
+    static QString numberText(double v);               // 6 significant digits
 
     // Notoriety presets: items 1 to 16 of the combo; item 0 is empty.
     static int notorietyPreset(int item, bool* ok = nullptr);

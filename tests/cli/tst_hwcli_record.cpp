@@ -51,25 +51,26 @@ void TestHwCliRecord::commands_data()
     QVERIFY(f.open(QIODevice::WriteOnly) && f.write(SampleGame::ShipTable()) > 0);
     f.close();
     QFile g(swapped);
-    QVERIFY(g.open(QIODevice::WriteOnly) && g.write(QByteArray("47;2;\nbroken;1;\n") + kShip + "\n") > 0);
+    QVERIFY(g.open(QIODevice::WriteOnly) &&
+            g.write(QByteArray("47;2;\nbroken;1;\n") + kShip + "\n") > 0);
     g.close();
 
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
     QTest::addColumn<QByteArray>("out"); // expected in stdout
     QTest::addColumn<QByteArray>("err"); // expected in stderr
-    QTest::newRow("rebuild sample") << QStringList{"record", "rebuild", sample} << 0 << QByteArray()
-                                    << QByteArray();
+    QTest::newRow("rebuild sample")
+        << QStringList{"record", "rebuild", sample} << 0 << QByteArray() << QByteArray();
     QTest::newRow("rebuild swap") << QStringList{"record", "rebuild", swapped} << 1
                                   << QByteArray("1\t28,29\n") << QByteArray();
     QTest::newRow("show") << QStringList{"record", "show", kShip} << 0
                           << QByteArray("max_speed\t2.6\n") << QByteArray();
     QTest::newRow("show broken") << QStringList{"record", "show", "a;b;"} << 0
                                  << QByteArray("body_file\ta\n") << QByteArray("cannot be read");
-    QTest::newRow("set") << QStringList{"record", "set", kShip, "yaw=30.1", "recharge_total=1000"} << 0
-                         << QByteArray("ships\\x;1;0.501667;") << QByteArray();
-    QTest::newRow("set unknown") << QStringList{"record", "set", kShip, "warp=9"} << 1 << QByteArray()
-                                 << QByteArray("unknown field");
+    QTest::newRow("set") << QStringList{"record", "set", kShip, "yaw=30.1", "recharge_total=1000"}
+                         << 0 << QByteArray("ships\\x;1;0.501667;") << QByteArray();
+    QTest::newRow("set unknown") << QStringList{"record", "set", kShip, "warp=9"} << 1
+                                 << QByteArray() << QByteArray("unknown field");
     QTest::newRow("usage") << QStringList{"record"} << 2 << QByteArray() << QByteArray("Usage");
 }
 

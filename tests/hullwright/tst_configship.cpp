@@ -3,11 +3,11 @@
 // With CONFIGSHIP_SHOTS=DIR every tab is also saved as a picture into DIR.
 #include "configship.h"
 #include "createship.h"
-#include "uiseams_qt.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "typetable.h"
 #include "ui_configship.h"
+#include "uiseams_qt.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -41,8 +41,8 @@ ConfigShip::Input TestConfigShip::input(const QString& record) const
 {
     ConfigShip::Input in;
     in.record = record;
-    in.classes = {{1, "Scout"}, {2, "Fighter"}, {3, "Heavy"}, {4, "Corvette"}, {5, "Freighter"},
-                  {6, "Transport"}, {7, "Frigate"}, {8, "Carrier"}};
+    in.classes = {{1, "Scout"},     {2, "Fighter"},   {3, "Heavy"},   {4, "Corvette"},
+                  {5, "Freighter"}, {6, "Transport"}, {7, "Frigate"}, {8, "Carrier"}};
     in.variants = {{1, "Standard"}, {2, "Long Range"}, {3, "Raider"}};
     in.settings.gameDirs = {m_dir.filePath("game")};
     in.programDir = m_dir.filePath("program");
@@ -109,7 +109,8 @@ void TestConfigShip::controlsWriteFields()
         c.form()->ButtonAutoGuns->click();
         const ShipRecord guns(c.record());
         QCOMPARE(guns.layout().gunGroups, 1);
-        QCOMPARE(guns.intField(kTurretCountField + 4 * guns.intField(kTurretCountField) + 5), points);
+        QCOMPARE(guns.intField(kTurretCountField + 4 * guns.intField(kTurretCountField) + 5),
+                 points);
         assigned = true;
         break;
     }
@@ -168,4 +169,3 @@ void TestConfigShip::saveReplacesRawData()
 
 QTEST_MAIN(TestConfigShip)
 #include "tst_configship.moc"
-

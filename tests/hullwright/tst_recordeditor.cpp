@@ -25,8 +25,9 @@ RecordContext context()
     RecordContext c;
     c.classes = {{1, QStringLiteral("Scout")}, {7, QStringLiteral("Frigate")}};
     c.variants = {{1, QStringLiteral("Standard")}};
-    c.cockpitLines = {QString::fromLatin1(kDefaultCockpitLine),
-                      QStringLiteral("1;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_GUN;")};
+    c.cockpitLines = {
+        QString::fromLatin1(kDefaultCockpitLine),
+        QStringLiteral("1;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_GUN;")};
     return c;
 }
 
@@ -43,8 +44,8 @@ QString randomRecord(QRandomGenerator& rng)
     f << QString::number(g);
     for (int i = 0; i < g; ++i) {
         const int n = rng.bounded(8);
-        f << QString::number(rng.bounded(50)) << QStringLiteral("0.1250000001") << QString::number(i)
-          << QString::number(n);
+        f << QString::number(rng.bounded(50)) << QStringLiteral("0.1250000001")
+          << QString::number(i) << QString::number(n);
         for (int k = 0; k < 6 * n; ++k)
             f << QString::number(rng.bounded(-100, 100));
     }
@@ -79,31 +80,43 @@ private slots:
 void TestRecordEditor::conversions_data()
 {
     QTest::addColumn<QString>("record");
-    QTest::addColumn<QString>("set");   // "name=value", or empty
-    QTest::addColumn<QString>("name");  // field shown afterwards
+    QTest::addColumn<QString>("set");  // "name=value", or empty
+    QTest::addColumn<QString>("name"); // field shown afterwards
     QTest::addColumn<QString>("shown");
-    QTest::addColumn<int>("field");     // record field checked afterwards, -1 for none
+    QTest::addColumn<int>("field"); // record field checked afterwards, -1 for none
     QTest::addColumn<QString>("stored");
 
     QTest::newRow("speed 1000, 3 extensions") << withFields({{7, "1000"}, {26, "3"}}) << ""
-                                              << "max_speed" << "2.6" << -1 << "";
-    QTest::newRow("speed 1000, no extension") << withFields({{7, "1000"}}) << "" << "max_speed"
+                                              << "max_speed"
+                                              << "2.6" << -1 << "";
+    QTest::newRow("speed 1000, no extension") << withFields({{7, "1000"}}) << ""
+                                              << "max_speed"
                                               << "2" << -1 << "";
-    QTest::newRow("typing 2.5") << withFields({}) << "min_speed=2.5" << "min_speed" << "2.5" << 7
-                                << "1250";
-    QTest::newRow("acceleration") << withFields({}) << "acceleration=0.9" << "acceleration"
+    QTest::newRow("typing 2.5") << withFields({}) << "min_speed=2.5"
+                                << "min_speed"
+                                << "2.5" << 7 << "1250";
+    QTest::newRow("acceleration") << withFields({}) << "acceleration=0.9"
+                                  << "acceleration"
                                   << "0.9" << 8 << "450";
-    QTest::newRow("yaw 0.5") << withFields({{2, "0.5"}}) << "" << "yaw" << "30.0" << 2 << "0.5";
-    QTest::newRow("yaw dial 301") << withFields({{2, "0.5"}}) << "yaw=30.1" << "yaw" << "30.1" << 2
-                                  << "0.501667";
+    QTest::newRow("yaw 0.5") << withFields({{2, "0.5"}}) << ""
+                             << "yaw"
+                             << "30.0" << 2 << "0.5";
+    QTest::newRow("yaw dial 301") << withFields({{2, "0.5"}}) << "yaw=30.1"
+                                  << "yaw"
+                                  << "30.1" << 2 << "0.501667";
     QTest::newRow("recharge total") << withFields({{20, "5000"}, {21, "0.1"}}) << ""
-                                    << "recharge_total" << "500" << 21 << "0.1";
-    QTest::newRow("typing a total") << withFields({{20, "5000"}, {21, "0.1"}})
-                                    << "recharge_total=1000" << "recharge" << "0.2" << 21 << "0.2";
-    QTest::newRow("class writes its number") << withFields({}) << "class=1" << "class_number"
+                                    << "recharge_total"
+                                    << "500" << 21 << "0.1";
+    QTest::newRow("typing a total")
+        << withFields({{20, "5000"}, {21, "0.1"}}) << "recharge_total=1000"
+        << "recharge"
+        << "0.2" << 21 << "0.2";
+    QTest::newRow("class writes its number") << withFields({}) << "class=1"
+                                             << "class_number"
                                              << "7" << 5 << "1";
     QTest::newRow("player price in the tail") << withFields({}) << "player_price=1234"
-                                              << "player_price" << "1234" << 60 << "1234";
+                                              << "player_price"
+                                              << "1234" << 60 << "1234";
 }
 
 void TestRecordEditor::conversions()
@@ -117,7 +130,8 @@ void TestRecordEditor::conversions()
     RecordEditor e(record, context());
     if (!set.isEmpty()) {
         QString error;
-        QVERIFY2(e.setValue(set.section('=', 0, 0), set.section('=', 1), &error), qPrintable(error));
+        QVERIFY2(e.setValue(set.section('=', 0, 0), set.section('=', 1), &error),
+                 qPrintable(error));
     }
     QCOMPARE(e.value(name), shown);
     if (field >= 0)
@@ -244,12 +258,18 @@ void TestRecordEditor::symbolicFields_data()
     QTest::addColumn<int>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("name");
-    QTest::newRow("class") << 5 << "SC_CLASS_M3" << "class";
-    QTest::newRow("variation") << 50 << "VAR_RAIDER" << "variation";
-    QTest::newRow("speed") << 7 << "SPEED_FAST" << "min_speed";
-    QTest::newRow("yaw") << 2 << "ROT_HIGH" << "yaw";
-    QTest::newRow("race") << 45 << "RACE_PIRATE" << "race";
-    QTest::newRow("fraction") << 21 << "0.12345678901" << "recharge";
+    QTest::newRow("class") << 5 << "SC_CLASS_M3"
+                           << "class";
+    QTest::newRow("variation") << 50 << "VAR_RAIDER"
+                               << "variation";
+    QTest::newRow("speed") << 7 << "SPEED_FAST"
+                           << "min_speed";
+    QTest::newRow("yaw") << 2 << "ROT_HIGH"
+                         << "yaw";
+    QTest::newRow("race") << 45 << "RACE_PIRATE"
+                          << "race";
+    QTest::newRow("fraction") << 21 << "0.12345678901"
+                              << "recharge";
 }
 
 void TestRecordEditor::symbolicFields()

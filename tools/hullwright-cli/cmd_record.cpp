@@ -143,5 +143,6 @@ int recordCommand(const QStringList& argsIn)
         return set(readLine(args.at(1)), args.mid(2), c);
     if (cmd == QLatin1String("rebuild") && args.size() == 2)
         return rebuild(args.at(1), c);
-    return fail(QStringLiteral("unknown record command \"%1\"").arg(args.join(QLatin1Char(' '))), 2);
+    return fail(QStringLiteral("unknown record command \"%1\"").arg(args.join(QLatin1Char(' '))),
+                2);
 }
