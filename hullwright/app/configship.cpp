@@ -89,17 +89,14 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.ButtonAddGun, &QPushButton::clicked, this, &ConfigShip::Slot_AddGun);
     connect(ui.ButtonChangeGun, &QPushButton::clicked, this, &ConfigShip::Slot_ChangeGun);
     connect(ui.ButtonRemoveGun, &QPushButton::clicked, this, &ConfigShip::Slot_RemoveGun);
+    connect(ui.ListTurretWeapons, &QTreeWidget::itemChanged, this,
+            &ConfigShip::Slot_CockpitWeapons);
     connect(ui.ButtonAutoGuns, &QPushButton::clicked, this, &ConfigShip::Slot_AutomaticGuns);
-    for (QTreeWidget* list : {ui.ListMasks, ui.ListTurrets, ui.ListGuns})
+    for (QTreeWidget* list : {ui.ListMasks, ui.ListTurrets, ui.ListGuns, ui.ListTurretWeapons})
         list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
 ConfigShip::~ConfigShip() = default;
-
-QStringList ConfigShip::newCockpits() const
-{
-    return m_editor->packageCockpits().mid(m_input.packageCockpits.size());
-}
 
 void ConfigShip::loadGame()
 {
@@ -560,6 +557,7 @@ void ConfigShip::Slot_SelectTurret()
     m_ui->GroupCockpit->setEnabled(any && row < kTurretPairs);
     m_ui->ButtonChangeTurret->setEnabled(any);
     m_ui->ButtonRemoveTurret->setEnabled(any);
+    Slot_UpdateTurretWeapons();
     if (!any)
         return;
     m_ui->LineTurretPart->setText(m_editor->turretPart(row));
@@ -572,6 +570,53 @@ void ConfigShip::Slot_SelectTurret()
         m_ui->ComboStdCockpit->setCurrentIndex(index);
     else
         m_ui->ComboCustCockpit->setCurrentText(cockpit);
+}
+
+QString ConfigShip::selectedCockpitKey() const
+{
+    const int row = selectedTurret();
+    if (row < 0)
+        return QString();
+    const QString cockpit = m_editor->turretCockpit(row);
+    int index = 0;
+    if (toInt(cockpit, &index))
+        return index >= 0 && index < m_editor->gameCockpits().size()
+                   ? TableIdentifier(m_editor->gameCockpits().at(index))
+                   : QString();
+    return cockpit.trimmed();
+}
+
+void ConfigShip::Slot_UpdateTurretWeapons()
+{
+    bool editable = false;
+    const QString raw = m_editor->cockpitWeapons(selectedCockpitKey(), &editable);
+    int mask = 0;
+    const bool numeric = toInt(raw, &mask);
+    const QSignalBlocker block(m_ui->ListTurretWeapons);
+    m_ui->ListTurretWeapons->clear();
+    for (int i = 0; numeric && i < m_lasers.size() && i < 31; ++i) {
+        auto* item = new QTreeWidgetItem(
+            m_ui->ListTurretWeapons, {equipmentName(m_lasers.at(i), i), QString::number(1u << i)});
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, RecordEditor::maskHas(mask, i) ? Qt::Checked : Qt::Unchecked);
+    }
+    // Game cockpits are shared by every ship: shown, not changed.
+    m_ui->ListTurretWeapons->setEnabled(editable && numeric);
+}
+
+void ConfigShip::Slot_CockpitWeapons(QTreeWidgetItem*)
+{
+    const QString key = selectedCockpitKey();
+    int old = 0;
+    if (!toInt(m_editor->cockpitWeapons(key), &old))
+        return;
+    QList<bool> checked;
+    for (int i = 0; i < m_ui->ListTurretWeapons->topLevelItemCount(); ++i)
+        checked << (m_ui->ListTurretWeapons->topLevelItem(i)->checkState(0) == Qt::Checked);
+    QString error;
+    const qint64 mask = RecordEditor::maskWithChecked(quint32(old), checked);
+    if (!m_editor->setCockpitWeapons(key, qint32(quint32(mask)), &error))
+        showError(error);
 }
 
 void ConfigShip::Slot_AddTurret()

@@ -39,7 +39,9 @@ public:
 
     QString record() const { return m_editor->record(); }
     // The package's cockpits made or copied here, in order.
-    QStringList newCockpits() const;
+    // The package's cockpits: those it had (weapons changed here included), then
+    // those made or copied here.
+    QStringList packageCockpits() const { return m_editor->packageCockpits(); }
     const CreatorSettings& settings() const { return m_settings; }
     const RecordEditor& editor() const { return *m_editor; }
     Ui::DConfigShip* form() const { return m_ui.get(); }
@@ -68,6 +70,8 @@ public slots:
     void Slot_SelectStdCockpit(int index);
     void Slot_SelectCustCockpit(int index);
     void Slot_NewCockpit();
+    void Slot_UpdateTurretWeapons();
+    void Slot_CockpitWeapons(QTreeWidgetItem* item);
     void Slot_CopyCockpit();
     void Slot_SelectGun();
     void Slot_AddGunGroup();
@@ -88,6 +92,7 @@ private:
     void refreshCockpitChoices();
     void showError(const QString& error);
     int selectedTurret() const;
+    QString selectedCockpitKey() const;
     QString equipmentName(const QString& line, int type) const;
 
     std::unique_ptr<Ui::DConfigShip> m_ui;

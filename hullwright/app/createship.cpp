@@ -569,9 +569,14 @@ void CreateShip::Slot_CustomiseShip()
     ConfigShip dialog(input, this);
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
         return;
-    m_ui->rawDataEdit->setPlainText(dialog.record());
-    for (const QString& line : dialog.newCockpits())
-        addCockpitRow(line);
+    // An untouched record keeps its text, line end and all.
+    if (dialog.record() != ShipRecord(d.record).line())
+        m_ui->rawDataEdit->setPlainText(dialog.record());
+    if (dialog.packageCockpits() != d.cockpits) {
+        m_ui->cockpitList->clear();
+        for (const QString& line : dialog.packageCockpits())
+            addCockpitRow(line);
+    }
     const bool reload = dialog.settings().baseLanguage != m_settings.baseLanguage ||
                         dialog.settings().gameDirs.value(0) != gameDir();
     m_settings.baseLanguage = dialog.settings().baseLanguage;

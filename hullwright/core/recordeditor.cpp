@@ -609,6 +609,44 @@ bool RecordEditor::copyCockpit(const QString& sourceKey, const QString& name, QS
     return true;
 }
 
+QString RecordEditor::cockpitWeapons(const QString& key, bool* editable) const
+{
+    if (editable)
+        *editable = false;
+    for (const QString& l : m_context.packageCockpits)
+        if (keyOf(l).compare(key, Qt::CaseInsensitive) == 0) {
+            if (editable)
+                *editable = true;
+            return TableField(l, 0).trimmed();
+        }
+    for (const QString& l : m_context.cockpitLines)
+        if (keyOf(l).compare(key, Qt::CaseInsensitive) == 0)
+            return TableField(l, 0).trimmed();
+    return QString();
+}
+
+bool RecordEditor::setCockpitWeapons(const QString& key, qint64 mask, QString* error)
+{
+    for (QString& l : m_context.packageCockpits) {
+        if (keyOf(l).compare(key, Qt::CaseInsensitive) != 0)
+            continue;
+        QStringList f = l.split(QLatin1Char(';'));
+        int old = 0;
+        if (f.size() < 2 || !parseInt(f.at(0), &old)) {
+            if (error)
+                *error = QStringLiteral("%1: its weapons field \"%2\" is not a number")
+                             .arg(key, f.value(0));
+            return false;
+        }
+        f[0] = QString::number(mask);
+        l = f.join(QLatin1Char(';'));
+        return true;
+    }
+    if (error)
+        *error = QStringLiteral("%1 is not one of the package's cockpits").arg(key);
+    return false;
+}
+
 // --- Gun groups -------------------------------------------------------------
 
 bool RecordEditor::addGunGroup(QString* error)

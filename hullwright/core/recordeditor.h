@@ -106,6 +106,10 @@ public:
     bool copyCockpit(const QString& sourceKey, const QString& name, QString* key,
                      QString* error = nullptr);
     const QStringList& packageCockpits() const { return m_context.packageCockpits; }
+    // A cockpit's weapons: field 0 of its line, a mask over the laser types. Only
+    // the package's own cockpits can be changed; empty when the key is unknown.
+    QString cockpitWeapons(const QString& key, bool* editable = nullptr) const;
+    bool setCockpitWeapons(const QString& key, qint64 mask, QString* error = nullptr);
     const QStringList& gameCockpits() const { return m_context.cockpitLines; }
     // Another game directory: indexes now point into its cockpit table.
     void setGameCockpits(const QStringList& lines) { m_context.cockpitLines = lines; }

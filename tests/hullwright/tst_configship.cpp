@@ -61,6 +61,8 @@ void TestConfigShip::untouchedSaveKeepsRecord()
         if (!shots.isEmpty() && TableFieldInt(r, kTurretCountField) > 2) {
             for (int t = 0; t < d.form()->Tabs->count(); ++t) {
                 d.form()->Tabs->setCurrentIndex(t);
+                if (d.form()->ListTurrets->topLevelItemCount())
+                    d.form()->ListTurrets->setCurrentItem(d.form()->ListTurrets->topLevelItem(0));
                 d.form()->TabsGuns->setCurrentIndex(t == 6 ? 1 : 0);
                 QTest::qWait(50);
                 d.grab().save(QStringLiteral("%1/configship-%2.png").arg(shots).arg(t));

@@ -231,6 +231,13 @@ void TestRecordEditor::cockpits()
     QVERIFY(e.setCustomCockpit(0, "ss_cockpit_copy"));
     QCOMPARE(ShipRecord(e.record()).field(31), QStringLiteral("SS_COCKPIT_COPY"));
     QVERIFY(!e.setCustomCockpit(0, "SS_COCKPIT_NONE"));
+    // Weapons change on the package's cockpits only.
+    QVERIFY(e.setCockpitWeapons("SS_COCKPIT_COPY", 6));
+    QVERIFY(e.packageCockpits().last().startsWith("6;0;"));
+    bool editable = true;
+    QCOMPARE(e.cockpitWeapons("SS_COCKPIT_GUN", &editable), QStringLiteral("1"));
+    QVERIFY(!editable);
+    QVERIFY(!e.setCockpitWeapons("SS_COCKPIT_GUN", 6));
 }
 
 void TestRecordEditor::untouchedRecordsStay()
