@@ -409,7 +409,7 @@ bool RecordEditor::setSpec(const Spec& s, const QString& value, QString* error)
         if (s.kind == Kind::Rotation)
             setRaw(f, fieldFromDial(int(std::trunc(d * 10.0 + (d < 0 ? -0.5 : 0.5)))));
         else
-            setRaw(f, numberText(d));
+            setRaw(f, value.trimmed()); // the text as typed, as the dialog stores it
         return true;
     }
     if (!isNumeric(f))

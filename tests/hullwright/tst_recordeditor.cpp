@@ -111,6 +111,8 @@ void TestRecordEditor::conversions_data()
         << withFields({{20, "5000"}, {21, "0.1"}}) << "recharge_total=1000"
         << "recharge"
         << "0.2" << 21 << "0.2";
+    QTest::newRow("rate as typed") << withFields({{20, "5000"}}) << "recharge=0.12345678"
+                                   << "recharge_total" << "617.284" << 21 << "0.12345678";
     QTest::newRow("class writes its number") << withFields({}) << "class=1"
                                              << "class_number"
                                              << "7" << 5 << "1";
