@@ -4,6 +4,7 @@
 #include "gamediscovery.h"
 
 #include "configdialog.h"
+#include "configship.h"
 #include "creatortexts.h"
 #include "equipment.h"
 #include "fileutils.h"
@@ -105,15 +106,16 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     connect(ui.cockpitBrowseButton, &QPushButton::clicked, this, &CreateShip::Slot_SelectSceneFileCp);
     connect(ui.sceneClearButton, &QPushButton::clicked, this, &CreateShip::Slot_ClearShipScene);
     connect(ui.cockpitClearButton, &QPushButton::clicked, this, &CreateShip::Slot_ClearCockpitScene);
-    // Saving, opening, extraction, customising, balancing and the wizard are
-    // not part of this version; their controls say so instead of doing nothing.
+    connect(ui.actionCustomise, &QAction::triggered, this, &CreateShip::Slot_CustomiseShip);
+    connect(ui.customiseButton, &QPushButton::clicked, this, &CreateShip::Slot_CustomiseShip);
+    // Saving, opening, extraction, balancing and the wizard are not part of this
+    // version; their controls say so instead of doing nothing.
     for (QAction* a : {ui.actionOpen, ui.actionImportWizard, ui.actionSave, ui.actionSaveAs,
-                       ui.actionProfiles, ui.actionExtract, ui.actionBalance, ui.actionCustomise}) {
+                       ui.actionProfiles, ui.actionExtract, ui.actionBalance}) {
         a->setEnabled(false);
         a->setToolTip(text(CreatorText::NotYet));
     }
-    for (QPushButton* b : {ui.importWizardButton, ui.customiseButton, ui.balanceButton,
-                           ui.saveButton, ui.saveAsButton}) {
+    for (QPushButton* b : {ui.importWizardButton, ui.balanceButton, ui.saveButton, ui.saveAsButton}) {
         b->setEnabled(false);
         b->setToolTip(text(CreatorText::NotYet));
     }
@@ -557,6 +559,37 @@ ShipDraft CreateShip::draft() const
     d.comment = ui.commentEdit->toPlainText();
     d.record = ui.rawDataEdit->toPlainText();
     return d;
+}
+
+void CreateShip::Slot_CustomiseShip()
+{
+    const ShipDraft d = draft();
+    ConfigShip::Input input;
+    input.record = d.record;
+    input.packageCockpits = d.cockpits;
+    input.sceneName = d.sceneName;
+    input.classes = m_classes;
+    input.variants = m_variants;
+    input.settings = m_settings;
+    input.programDir = m_programDir;
+    ConfigShip dialog(input, this);
+    if (ModalDialogs::exec(dialog) != QDialog::Accepted)
+        return;
+    // An untouched record keeps its text, line end and all.
+    if (dialog.record() != ShipRecord(d.record).line())
+        m_ui->rawDataEdit->setPlainText(dialog.record());
+    if (dialog.packageCockpits() != d.cockpits) {
+        m_ui->cockpitList->clear();
+        for (const QString& line : dialog.packageCockpits())
+            addCockpitRow(line);
+    }
+    const bool reload = dialog.settings().baseLanguage != m_settings.baseLanguage ||
+                        dialog.settings().gameDirs.value(0) != gameDir();
+    m_settings.baseLanguage = dialog.settings().baseLanguage;
+    m_settings.gameDirs = dialog.settings().gameDirs;
+    saveSettings();
+    if (reload)
+        GetText();
 }
 
 void CreateShip::Slot_Modified()

@@ -64,6 +64,7 @@ public slots:
     void Slot_LoadCockpit();
     void Slot_New();
     void Slot_Config();
+    void Slot_CustomiseShip();
     void Slot_SelectPic();
     void Slot_Close();
     void Slot_Modified();
