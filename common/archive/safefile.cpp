@@ -10,7 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -75,9 +75,12 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
         ok = false;
         what = QStringLiteral("source cannot be read");
     }
-    std::vector<char> block(1 << 20);
+    // Sized by what the source says it holds: small files are the common case.
+    const qint64 known = source.isSequential() ? source.bytesAvailable() : source.size() - source.pos();
+    const qint64 blockSize = known > 0 ? qMin<qint64>(known, 1 << 20) : (1 << 20);
+    const std::unique_ptr<char[]> block(new char[static_cast<size_t>(blockSize)]);
     while (ok) {
-        const qint64 n = source.read(block.data(), static_cast<qint64>(block.size()));
+        const qint64 n = source.read(block.get(), blockSize);
         if (n < 0) {
             errno = EIO;
             ok = false;
@@ -85,7 +88,7 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
         }
         if (n <= 0)
             break;
-        ok = fio::writeAll(fd, block.data(), n);
+        ok = fio::writeAll(fd, block.get(), n);
     }
     // Under a journal the change is synced once, at its commit.
     if (ok && !journaled && !scratch && fio::fsync(fd) != 0) {

@@ -236,6 +236,7 @@ public:
         open(QIODevice::ReadOnly);
     }
     bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_left + QIODevice::bytesAvailable(); }
     qint64 left() const { return m_left; }
 
 protected:
@@ -329,10 +330,12 @@ bool Reader::extractFile(const PackageFile& entry, const QString& kindName, int 
         ArchiveStreamWriter out;
         if (!out.open(m_opt.modCatalog + QStringLiteral("::") + name, true))
             return skip(entry.Size);
-        std::vector<char> buf(static_cast<size_t>(qMin<qint64>(entry.Size, kArchiveBlock)) + 1);
+        // No larger than what the document still holds: a size line may claim anything.
+        const qint64 room = qMax<qint64>(0, m_in->size() - m_in->pos());
+        std::vector<char> buf(static_cast<size_t>(qMin(qMin<qint64>(entry.Size, kArchiveBlock), room)) + 1);
         qint64 left = entry.Size;
         while (left > 0) {
-            const qint64 n = m_in->read(buf.data(), qMin(left, kArchiveBlock));
+            const qint64 n = m_in->read(buf.data(), qMin(left, static_cast<qint64>(buf.size()) - 1));
             if (n <= 0)
                 return false;
             out.write(buf.data(), n);
