@@ -1,0 +1,18 @@
+// Command groups of hullwright-cli, each in a file of its own. Each takes the
+// arguments after its command word and returns the process exit code:
+// 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// cmd_package.cpp
+int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
+int resaveCommand(const QStringList& args);  // resave PKG OUT
+int newCommand(const QStringList& args);     // new OUT --name N ...
+
+// main.cpp
+void cliWriteOut(const QByteArray& text);
+int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1
+int cliUsageError(const QString& message); // message and usage on stderr, returns 2

@@ -1,0 +1,71 @@
+// hullwright-cli: the authoring engine without a window, for scripted builds of
+// ship packages. Its output is read by scripts; keep it exact. Exit codes:
+// 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
+
+#include "commands.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: hullwright-cli <command> [arguments]\n"
+    "\n"
+    "Commands:\n"
+    "  extract PKG DIR [--prefix]          unpack a ship package into the existing folder DIR\n"
+    "                                      as a mod folder, with its ship, cockpit, dummy and\n"
+    "                                      component tables in DIR/types (--prefix names them\n"
+    "                                      e.g. TShips_FastHauler.txt)\n"
+    "  resave PKG OUT                      open a package as the editor does and save it again\n"
+    "  new OUT --name N --author A --id ID --scene FILE --scene-name NAME\n"
+    "      [--cockpit-scene FILE --cockpit-name NAME]\n"
+    "      [--record LINE | --from-table TABLE --index I]\n"
+    "      [--model FOLDER:FILE]... [--file FOLDER:FILE]... [--script FILE]...\n"
+    "      [--text LANG:NAME:DESCRIPTION]... [--version V] [--web URL]\n"
+    "                                      build a ship package as the editor would; the\n"
+    "                                      record is the new-ship record unless given, or\n"
+    "                                      line I (from 0) of the ship table file TABLE\n"
+    "  --help                              show this text\n";
+
+} // namespace
+
+void cliWriteOut(const QByteArray& text)
+{
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+}
+
+int cliFail(const QString& message)
+{
+    const QByteArray line = "hullwright-cli: " + message.toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    return 1;
+}
+
+int cliUsageError(const QString& message)
+{
+    const QByteArray text = "hullwright-cli: " + message.toLocal8Bit() + "\n\n" + kUsage;
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+    return 2;
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty())
+        return cliUsageError(QStringLiteral("no command given"));
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        cliWriteOut(kUsage);
+        return 0;
+    }
+    if (command == QLatin1String("extract"))
+        return extractCommand(args);
+    if (command == QLatin1String("resave"))
+        return resaveCommand(args);
+    if (command == QLatin1String("new"))
+        return newCommand(args);
+    return cliUsageError(QStringLiteral("unknown command: ") + command);
+}
