@@ -1,5 +1,6 @@
 #include "packagebuild.h"
 
+#include "fileutils.h"
 #include "lzmafile.h"
 #include "safefile.h"
 
@@ -249,7 +250,7 @@ OpenForEditResult OpenPackageForEditing(const QString& path, const QString& prog
     ShipPackage read;
     r.read = OpenPackage(file, read, options, context);
     if (r.read.status != PackageOk || !r.read.complete || !r.read.problems.isEmpty()) {
-        if (r.read.status == PackageOk && !r.read.complete)
+        if (r.read.status == PackageOk)
             r.read.status = PackageFailed;
         r.error = r.read.error.isEmpty() ? QStringLiteral("the package does not read whole")
                                          : r.read.error;
@@ -281,6 +282,9 @@ OpenForEditResult OpenPackageForEditing(const QString& path, const QString& prog
         r.read.status = PackageFailed;
         return r;
     }
+    // The editor keeps the comment as the package file holds it, "<newline>"
+    // markers and all, as BuildPackage makes it.
+    read.Comment = encodeNewlines(read.Comment);
     package = read;
     return r;
 }
