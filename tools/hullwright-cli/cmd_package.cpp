@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace {
@@ -173,8 +174,12 @@ int newCommand(const QStringList& args)
     if (const MissingField missing = FirstMissingField(d); missing != MissingField::None)
         return cliUsageError(QString::fromLatin1(kFieldNames[int(missing)]) +
                              QStringLiteral(" must be given"));
-    if (!QFile::exists(d.sceneFile))
-        return cliFail(QStringLiteral("the scene file does not exist: ") + d.sceneFile);
+    // The editor leaves a vanished file out quietly; a script asked for it by name.
+    const QStringList named = QStringList{d.sceneFile, d.cockpitFile} + DraftTreeFiles(d.models) +
+                              DraftTreeFiles(d.others) + d.scripts;
+    for (const QString& f : named)
+        if (!f.isEmpty() && !QFileInfo(f).isFile())
+            return cliFail(QStringLiteral("no such file: ") + f);
     WorkFolder work;
     return save(BuildPackage(d, work.dir.path()), out, work.context());
 }
