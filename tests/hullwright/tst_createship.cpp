@@ -87,6 +87,7 @@ private slots:
     void dropsOfFiles();
     void newShipAndClose();
     void editModeAndBadInput();
+    void openSaveAndExtract();
 
 private:
     std::unique_ptr<CreateShip> makeWindow();
@@ -506,6 +507,63 @@ void TestCreateShip::editModeAndBadInput()
     missing.editModePath = m_game + QStringLiteral("/Nobody~None");
     QVERIFY(w->processStart(missing));
     QVERIFY(!w->editMode());
+}
+
+
+// Open, Save As and Extract through the window, with the boxes they answer in.
+void TestCreateShip::openSaveAndExtract()
+{
+    using namespace CreatorText;
+    const QString samples = m_root.filePath(QStringLiteral("samples"));
+    QVERIFY(SampleGame::MakeSamplePackages(samples));
+    auto w = makeWindow();
+    const QString caption = w->texts().own(OpenCaption);
+
+    QVERIFY(writeFile(samples + QStringLiteral("/bad.xsp"), "Packager: 1\nPackager: 3\n"));
+    for (const QString& name : {QStringLiteral("bad.xsp"), QStringLiteral("Merganser.xsp")}) {
+        m_files = {samples + QLatin1Char('/') + name};
+        QtPrompter::setNextAnswers({0});
+        w->form()->actionOpen->trigger();
+        QTRY_VERIFY(w->isEnabled() && w->form()->centralwidget->isEnabled());
+    }
+    QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+    // Each open asks to clear the editor first; only the damaged one fails.
+    QCOMPARE(asked.size(), 3);
+    QCOMPARE(asked.at(1).caption, caption);
+    QCOMPARE(asked.at(1).icon, Prompter::Icon::Critical);
+    QVERIFY(asked.at(1).text.contains(QStringLiteral("newer")));
+    QTRY_COMPARE(w->draft().name, QStringLiteral("Merganser"));
+    QVERIFY(w->draft().sceneFile.startsWith(QLatin1String("<PACKAGE>/objects/")));
+    QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
+    QVERIFY(w->windowTitle().endsWith(QStringLiteral("Merganser.xsp")));
+
+    ShipDraft d = w->draft();
+    d.id.clear();
+    w->setDraft(d);
+    w->Slot_SaveAs();
+    asked = QtPrompter::takeAsked();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().text, w->texts().own(MissingId));
+
+    d.id = QStringLiteral("OV-MERGANSER");
+    w->setDraft(d);
+    const QString out = m_root.filePath(QStringLiteral("saved"));
+    m_files = {out};
+    w->Slot_SaveAs();
+    QTRY_VERIFY(QFileInfo::exists(out + QStringLiteral(".xsp")) && w->form()->centralwidget->isEnabled());
+    asked = QtPrompter::takeAsked();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().icon, Prompter::Icon::Information);
+    QVERIFY(w->windowTitle().endsWith(QStringLiteral("saved.xsp")));
+
+    const QString target = m_root.filePath(QStringLiteral("extracted"));
+    w->startExtraction(out + QStringLiteral(".xsp"), target, true);
+    QCOMPARE(QtPrompter::takeAsked().first().icon, Prompter::Icon::Warning);
+    QVERIFY(!QFileInfo::exists(target));
+    QVERIFY(QDir().mkpath(target));
+    w->startExtraction(out + QStringLiteral(".xsp"), target, true);
+    QCOMPARE(QtPrompter::takeAsked().first().icon, Prompter::Icon::Information);
+    QVERIFY(QFileInfo::exists(target + QStringLiteral("/types/TShips.txt")));
 }
 
 QTEST_MAIN(TestCreateShip)
