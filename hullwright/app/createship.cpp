@@ -1356,7 +1356,10 @@ void CreateShip::Slot_SaveFile()
         return;
     const ShipPackage package = BuildPackage(draft(), m_programDir);
     QString error;
-    const bool saved = SaveShipPackage(package, target, packageContext(), &error);
+    ModelConversion conversion;
+    conversion.compile = m_settings.bodcomp;
+    conversion.compiler = m_settings.bodcompPath;
+    const bool saved = SaveShipPackage(package, target, packageContext(), &error, conversion);
     setBusy(false);
     if (saved) {
         // Only a package that reached the disk counts as saved: after a failure the

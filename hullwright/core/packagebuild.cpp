@@ -3,6 +3,7 @@
 #include "fileutils.h"
 #include "lzmafile.h"
 #include "safefile.h"
+#include "uiseams.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -193,8 +194,9 @@ QByteArray UpdateInfoText(const ShipPackage& package, const QString& target)
         .toLocal8Bit();
 }
 
-bool SaveShipPackage(const ShipPackage& package, const QString& target,
-                     const PackageContext& context, QString* error)
+bool SaveShipPackage(const ShipPackage& original, const QString& target,
+                     const PackageContext& context, QString* error,
+                     const ModelConversion& conversion)
 {
     auto failed = [&](const QString& why) {
         if (error)
@@ -204,8 +206,27 @@ bool SaveShipPackage(const ShipPackage& package, const QString& target,
     if (!QDir(context.programDir).mkpath(QStringLiteral("temp")))
         return failed(QStringLiteral("cannot create the folder ") + context.programDir +
                       QStringLiteral("/temp"));
+    ShipPackage package = original;
+    const QString work = context.programDir + QStringLiteral("/temp");
+    QString why;
+    auto dropPrepared = [&] {
+        for (const QList<PackageFile>* list : {&package.Models, &package.Files})
+            for (const PackageFile& f : *list)
+                if (f.RemoveAfterSave)
+                    QFile::remove(f.SourcePath);
+    };
+    for (QList<PackageFile>* list : {&package.Models, &package.Files})
+        for (PackageFile& f : *list) {
+            if (context.status)
+                context.status->showStatus(f.Name + QStringLiteral("..."));
+            if (!PrepareModelFile(f, work, true, conversion, &why)) {
+                dropPrepared();
+                return failed(why);
+            }
+        }
     const QString document = PackageDocumentPath(context.programDir, target);
     if (!SavePackageText(package, document, context)) {
+        dropPrepared();
         QFile::remove(document);
         return failed(QStringLiteral("cannot write the temporary document ") + document);
     }
@@ -216,7 +237,6 @@ bool SaveShipPackage(const ShipPackage& package, const QString& target,
         QFile::remove(part);
         return failed(QStringLiteral("cannot write ") + part);
     }
-    QString why;
     if (!RenameFileChecked(part, target, &why)) {
         QFile::remove(part);
         return failed(why);

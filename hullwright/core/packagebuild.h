@@ -3,6 +3,7 @@
 // editing below the program folder's "Slipway".
 #pragma once
 
+#include "modelcompiler.h"
 #include "shipdraft.h"
 #include "xspfile.h"
 
@@ -32,11 +33,15 @@ ShipPackage BuildPackage(const ShipDraft& draft, const QString& programDir);
 QString UpdateInfoPath(const ShipPackage& package, const QString& target);
 QByteArray UpdateInfoText(const ShipPackage& package, const QString& target);
 
-// Writes the package to target. The package is compressed beside the target and
-// renamed over it only when complete, so a failed save keeps the old file. With
-// WriteUpdateInfo and a web address the update-info file follows.
+// Writes the package to target. Models and other files go through
+// PrepareModelFile first (compiled when the conversion asks for it, packed in
+// any case); the scene and cockpit are embedded as they are. The package is
+// compressed beside the target and renamed over it only when complete, so a
+// failed save keeps the old file. With WriteUpdateInfo and a web address the
+// update-info file follows.
 bool SaveShipPackage(const ShipPackage& package, const QString& target,
-                     const PackageContext& context, QString* error = nullptr);
+                     const PackageContext& context, QString* error = nullptr,
+                     const ModelConversion& conversion = {});
 
 struct OpenForEditResult
 {

@@ -1,5 +1,6 @@
 // Packages made from the editor's draft, opened for editing and extracted: what
 // reaches the package file and what lands on disk.
+#include "archivefile.h"
 #include "extraction.h"
 #include "lzmafile.h"
 #include "packagebuild.h"
@@ -42,9 +43,13 @@ QByteArray describe(const ShipPackage& p, const QString& dir)
     s << '\n';
     for (const PackageText& t : p.Texts)
         s << "text " << t.Language << ':' << t.Name << ':' << t.Description << '\n';
+    // Models may be stored plain or packed: what counts is the model they hold.
     auto file = [&](const char* kind, const PackageFile& f, const QString& path) {
-        s << kind << ' ' << f.Time << ' ' << f.Size << ' ' << f.Name << ' '
-          << qHash(readFile(path)) << '\n';
+        QByteArray bytes = readFile(path);
+        if (f.Name.endsWith(".pbd") || f.Name.endsWith(".pbb"))
+            bytes = UnpackDiskFile(path, path + ".plain") ? readFile(path + ".plain") : "<not packed>";
+        s << kind << ' ' << f.Time << ' ' << PackedName(f.Name, false) << ' ' << bytes.size() << ' '
+          << qHash(bytes) << '\n';
     };
     if (p.SceneFile)
         file("scene", *p.SceneFile, dir + '/' + p.SceneFile->Name);

@@ -33,10 +33,11 @@ QString readError(const OpenPackageResult& r, const QString& fallback)
     return r.error.isEmpty() ? fallback : r.error;
 }
 
-int save(const ShipPackage& package, const QString& out, const PackageContext& context)
+int save(const ShipPackage& package, const QString& out, const PackageContext& context,
+         const ModelConversion& conversion = {})
 {
     QString error;
-    if (!SaveShipPackage(package, out, context, &error))
+    if (!SaveShipPackage(package, out, context, &error, conversion))
         return cliFail(out + QStringLiteral(": ") + error);
     cliWriteOut(("saved " + out + "\n").toLocal8Bit());
     return 0;
@@ -74,8 +75,20 @@ int extractCommand(const QStringList& args)
     return 0;
 }
 
-int resaveCommand(const QStringList& args)
+int resaveCommand(const QStringList& arguments)
 {
+    QStringList args = arguments;
+    ModelConversion conversion;
+    const qsizetype at = args.indexOf(QStringLiteral("--compile"));
+    if (at >= 0) {
+        if (at + 1 >= args.size())
+            return cliUsageError(QStringLiteral("--compile needs the compiler's path"));
+        conversion.compile = true;
+        conversion.compiler = args.at(at + 1);
+        args.remove(at, 2);
+        if (!QFileInfo(conversion.compiler).isFile())
+            return cliFail(QStringLiteral("no such compiler: ") + conversion.compiler);
+    }
     if (args.size() != 2)
         return cliUsageError(QStringLiteral("resave needs PKG and OUT"));
     WorkFolder work;
@@ -85,7 +98,8 @@ int resaveCommand(const QStringList& args)
     if (!r.ok())
         return cliFail(args.at(0) + QStringLiteral(": ") + readError(r.read, r.error));
     const ShipDraft draft = DraftFromPackage(opened);
-    return save(BuildPackage(draft, work.dir.path()), PackageSaveName(args.at(1)), context);
+    return save(BuildPackage(draft, work.dir.path()), PackageSaveName(args.at(1)), context,
+                conversion);
 }
 
 int newCommand(const QStringList& args)

@@ -9,7 +9,7 @@
 
 // cmd_package.cpp
 int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
-int resaveCommand(const QStringList& args);  // resave PKG OUT
+int resaveCommand(const QStringList& args);  // resave PKG OUT [--compile BODCOMP]
 int newCommand(const QStringList& args);     // new OUT --name N ...
 
 // main.cpp
