@@ -3,6 +3,7 @@
 #include "archivefile.h"
 #include "extraction.h"
 #include "lzmafile.h"
+#include "modelcompiler.h"
 #include "packagebuild.h"
 #include "samplegame.h"
 
@@ -339,6 +340,62 @@ private slots:
         QCOMPARE(out[0], QString("CP"));
         QCOMPARE(out[31], QString("2"));
         QCOMPARE(out[33], QString("1"));
+    }
+
+    // The outside compiler's tries, its success line and its time limit; whatever
+    // it does, the model is packaged and the user's folder is left alone.
+    void compiler_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("tries");
+        QTest::addColumn<QString>("name");
+        const QByteArray body = "// body\n1; 2; 3;\n";
+        QTest::newRow("first try") << "first" << "body.bod" << body << 1 << "objects/body.pbb";
+        QTest::newRow("second try") << "second" << "body.bod" << body << 2 << "objects/body.pbb";
+        QTest::newRow("upper-case") << "first" << "BODY.BOD" << body << 1 << "objects/BODY.pbb";
+        QTest::newRow("scene") << "first" << "s.bod" << QByteArray("/ c\n\n VER: 1\n") << 0
+                               << "objects/s.pbd";
+        QTest::newRow("binary") << "first" << "b.bob" << QByteArray("BOB1x") << 0 << "objects/b.pbb";
+        QTest::newRow("prints nothing") << "silent" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("full stop") << "dot" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("no output") << "nofile" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("crashes") << "crash" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("hangs") << "hang" << "body.bod" << body << 2 << "objects/body.pbd";
+    }
+    void compiler()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, name);
+        const QString dir = m_tmp.filePath("compile-" + QString(QTest::currentDataTag()));
+        const QString tool = dir + "/tool/compiler.sh";
+        QVERIFY(QDir().mkpath(dir + "/tool") && QDir().mkpath(dir + "/src"));
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
+        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(dir + "/src/" + file, content));
+        qputenv("STANDIN_MODE", mode.toUtf8());
+        qputenv("STANDIN_LOG", (dir + "/log").toUtf8());
+        PackageFile entry{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file, false};
+        ModelConversion conversion{true, tool, mode == "hang" ? 200 : 60000};
+        QVERIFY(PrepareModelFile(entry, dir + "/work", true, conversion));
+
+        QCOMPARE(entry.Name, name);
+        QVERIFY(entry.RemoveAfterSave);
+        QVERIFY(entry.SourcePath.startsWith(dir + "/work/"));
+        QVERIFY(UnpackDiskFile(entry.SourcePath, dir + "/plain"));
+        const bool compiled = name.endsWith(".pbb") && !file.endsWith(".bob");
+        QCOMPARE(readFile(dir + "/plain"), compiled ? "BOB1" + content : content);
+        const QByteArray log = QFile::exists(dir + "/log") ? readFile(dir + "/log") : QByteArray();
+        QTEST(int(log.count('\n')), "tries");
+        if (!log.isEmpty())
+            QVERIFY(log.startsWith((dir + "/tool -c --cut " + dir + "/src/" + file).toUtf8()));
+        if (log.count('\n') == 2)
+            QVERIFY(log.split('\n').at(1).startsWith((dir + "/tool -c --bob ").toUtf8()));
+        QCOMPARE(QDir(dir + "/src").entryList(QDir::Files), QStringList{file});
+        qunsetenv("STANDIN_MODE");
     }
 
 private:
