@@ -16,6 +16,7 @@
 #include "sysregistry.h"
 #include "ui_createship.h"
 #include "uiseams_qt.h"
+#include "editmode.h"
 #include "extraction.h"
 #include "packagebuild.h"
 
@@ -343,9 +344,6 @@ bool CreateShip::processStart(const StartRequest& request)
             m_ui->importWizardButton->hide();
             m_ui->saveAsButton->hide();
             m_ui->menubar->hide();
-            // Writing an installed ship back into the game is not built yet.
-            m_ui->saveButton->setEnabled(false);
-            m_ui->saveButton->setToolTip(text(CreatorText::NotYet));
             refreshCaption();
         } else {
             ask(int(Prompter::Icon::Warning), CreatorText::EditModeCaption,
@@ -1321,9 +1319,7 @@ void CreateShip::Slot_Save()
 {
     if (!checkRequired())
         return;
-    if (editMode())
-        return; // the save button is off in edit mode
-    startSave(m_packagePath);
+    startSave(editMode() ? m_editModePath : m_packagePath);
 }
 
 void CreateShip::Slot_SaveAs()
@@ -1341,8 +1337,10 @@ void CreateShip::startSave(QString name)
                                            text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
-    name = PackageSaveName(name);
-    m_settings.saveDir = QFileInfo(name).absolutePath();
+    if (!editMode()) {
+        name = PackageSaveName(name);
+        m_settings.saveDir = QFileInfo(name).absolutePath();
+    }
     m_pendingSave = name;
     setBusy(true, text(SavingStatus) + QLatin1Char(' ') + name + QStringLiteral("..."));
     QTimer::singleShot(kStartDelayMs, this, &CreateShip::Slot_SaveFile);
@@ -1354,6 +1352,24 @@ void CreateShip::Slot_SaveFile()
     const QString target = std::exchange(m_pendingSave, QString());
     if (target.isEmpty())
         return;
+    if (editMode()) {
+        const EditModeSaveResult r = SaveInstalledShip(m_editModePath, draft(), m_programDir);
+        setBusy(false);
+        if (!r.ok) {
+            log(QStringLiteral("Edit-mode save failed: ") + r.error);
+            ask(int(Prompter::Icon::Critical), SaveCaption,
+                FormatText(text(SaveFailedText), m_editModeCaption, r.error), {Ok});
+            return;
+        }
+        // The editor shows the ship as it is installed now.
+        if (const auto installed = LoadInstalledShip(m_editModePath)) {
+            m_current = *installed;
+            setDraft(DraftFromPackage(*installed));
+        }
+        ask(int(Prompter::Icon::Information), SaveCaption,
+            FormatText(text(SavedText), m_editModeCaption), {Ok});
+        return;
+    }
     const ShipPackage package = BuildPackage(draft(), m_programDir);
     QString error;
     ModelConversion conversion;

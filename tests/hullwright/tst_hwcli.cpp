@@ -1,5 +1,7 @@
 // hullwright-cli and hullwright's extraction run as programs: packages they make
 // must install with drydock-cli exactly like packages made by hand.
+#include "editmode.h"
+#include "gamechange.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "xspfile.h"
@@ -198,6 +200,69 @@ private slots:
         QCOMPARE(r.code, 1);
         QVERIFY(!QFileInfo::exists(dir + "/none"));
 #endif
+    }
+
+    // Edit mode writes the ship back where it lives: into the mod when it is
+    // enabled, into the game's Slipway when it is disabled.
+    void editModeSave_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("enabled") << true;
+        QTest::newRow("disabled") << false;
+    }
+    void editModeSave()
+    {
+        QFETCH(bool, enabled);
+        const QString game = m_tmp.filePath(QStringLiteral("edit%1").arg(enabled));
+        QCOMPARE(run(dd(), {"make-sample-game", game}).code, 0);
+        QCOMPARE(run(dd(), {"install", game, game + "/sample-ships/Merganser.xsp",
+                            game + "/sample-ships/Goosander.xsp"}).code, 0);
+        QCOMPARE(run(dd(), {"update-mod", game}).code, 0);
+        if (!enabled)
+            QCOMPARE(run(dd(), {"disable", game, "Merganser", "Orrin Vale"}).code, 0);
+        const QString path = game + "/Merganser~Orrin Vale";
+        const auto installed = LoadInstalledShip(path);
+        QVERIFY(installed);
+        ShipDraft d = DraftFromPackage(*installed);
+        d.version = "1.1";
+        const QString body = m_tmp.filePath("new/merganser_body.bob");
+        QVERIFY(writeFile(body, "a new body"));
+        const QString oldRow = "<PACKAGE>/objects/ships/fighters/merganser_body.bob";
+        for (DraftFolder& f : d.models)
+            if (f.files.removeAll(oldRow))
+                f.files << body;
+
+        // While another program holds the game directory nothing changes.
+        const QByteArray registry = readFile(game + "/Slipway/ships.dat");
+        const QByteArray mod = readFile(game + "/mods/Hullwright.dat");
+        {
+            GameDirLock other(game);
+            QVERIFY(other.tryLock());
+            const EditModeSaveResult refused = SaveInstalledShip(path, d, m_program);
+            QVERIFY(!refused.ok);
+            QVERIFY2(refused.error.contains("another program"), qPrintable(refused.error));
+        }
+        QCOMPARE(readFile(game + "/Slipway/ships.dat"), registry);
+        QCOMPARE(readFile(game + "/mods/Hullwright.dat"), mod);
+
+        const EditModeSaveResult r = SaveInstalledShip(path, d, m_program);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY(run(dd(), {"list", game}).out.contains("\tMerganser\tOrrin Vale\t1.1\n"));
+        QVERIFY(!QFileInfo::exists(game + "/mods/Hullwright.journal"));
+        const QString out = m_tmp.filePath("edit.out");
+        if (enabled) {
+            QCOMPARE(run(dd(), {"cat", "extract", game + "/mods/Hullwright.cat",
+                                "objects/ships/fighters/merganser_body.pbb", out}).code, 0);
+            QCOMPARE(readFile(out), QByteArray("a new body"));
+        } else {
+            QCOMPARE(readFile(game + "/Slipway/objects/ships/fighters/merganser_body.bob"),
+                     QByteArray("a new body"));
+        }
+        // The model Goosander shares stays, and the ship enables and installs as before.
+        if (!enabled)
+            QCOMPARE(run(dd(), {"enable", game, "Merganser", "Orrin Vale"}).code, 0);
+        QCOMPARE(run(dd(), {"update-mod", game}).code, 0);
+        QVERIFY(run(dd(), {"cat", "list", game + "/mods/Hullwright.cat"}).out.contains("vale_engine.pbd"));
     }
 
 private:
