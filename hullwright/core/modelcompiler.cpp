@@ -2,6 +2,10 @@
 
 #include "archivefile.h"
 
+#include <zlib.h>
+
+#include <ctime>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +26,67 @@ QString withSuffix(const QString& name, const char* suffix)
     const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return (dot > slash ? name.left(dot) : name) + QLatin1Char('.') + QLatin1String(suffix);
+}
+
+// Writes source in the game's packed form (a key byte, then a gzip member
+// scrambled with it) in blocks, so that a model of any size is never held whole.
+bool packStreamed(const QString& source, const QString& target)
+{
+    QFile in(source);
+    QFile out(target);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const auto key = static_cast<unsigned char>(std::clock() & 0xff);
+    QByteArray buffer;
+    auto put = [&](const char* data, qint64 size) {
+        buffer.resize(size);
+        for (qint64 i = 0; i < size; ++i)
+            buffer[i] = char(data[i] ^ char(key));
+        return out.write(buffer) == size;
+    };
+    const quint32 mtime =
+        quint32(qMax<qint64>(0, QFileInfo(source).lastModified().toSecsSinceEpoch()));
+    const char first = char(key ^ 0x3c);
+    const char header[10] = {'\x1f', '\x8b', 8, 0, char(mtime), char(mtime >> 8), char(mtime >> 16),
+                             char(mtime >> 24), 0, 11};
+    if (out.write(&first, 1) != 1 || !put(header, 10))
+        return false;
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
+    constexpr qint64 kBlock = 256 * 1024;
+    QByteArray block, packed(kBlock, '\0');
+    uLong crc = crc32(0, nullptr, 0);
+    quint32 length = 0;
+    int flush = Z_NO_FLUSH;
+    int rc = Z_OK;
+    bool ok = true;
+    while (ok && rc != Z_STREAM_END) {
+        if (z.avail_in == 0 && flush == Z_NO_FLUSH) {
+            block = in.read(kBlock);
+            if (block.isEmpty() && in.error() != QFileDevice::NoError) {
+                ok = false;
+                break;
+            }
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(block.constData()), uInt(block.size()));
+            length += quint32(block.size());
+            z.next_in = reinterpret_cast<Bytef*>(block.data());
+            z.avail_in = uInt(block.size());
+            if (in.atEnd())
+                flush = Z_FINISH;
+        }
+        z.next_out = reinterpret_cast<Bytef*>(packed.data());
+        z.avail_out = uInt(packed.size());
+        rc = deflate(&z, flush);
+        if (rc == Z_STREAM_ERROR)
+            ok = false;
+        const qint64 made = packed.size() - qint64(z.avail_out);
+        ok = ok && put(packed.constData(), made);
+    }
+    deflateEnd(&z);
+    const char trailer[8] = {char(crc), char(crc >> 8), char(crc >> 16), char(crc >> 24),
+                             char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
+    return ok && put(trailer, 8) && out.flush();
 }
 
 bool compilerUsable(const ModelConversion& c)
@@ -143,7 +208,7 @@ bool PrepareModelFile(PackageFile& entry, const QString& workDir, bool compileAl
     }
     const QString packed = base + (lowerSuffix(name) == QLatin1String("bob") ? QStringLiteral(".pbb")
                                                                             : QStringLiteral(".pbd"));
-    const bool ok = CopyArchiveFile(source, packed);
+    const bool ok = packStreamed(source, packed);
     if (compiled)
         QFile::remove(source);
     if (!ok) {
