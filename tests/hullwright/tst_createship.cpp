@@ -87,7 +87,7 @@ private slots:
     void dropsOfFiles();
     void newShipAndClose();
     void editModeAndBadInput();
-    void openSaveAndExtract();
+    void openAndSave();
 
 private:
     std::unique_ptr<CreateShip> makeWindow();
@@ -510,8 +510,8 @@ void TestCreateShip::editModeAndBadInput()
 }
 
 
-// Open, Save As and Extract through the window, with the boxes they answer in.
-void TestCreateShip::openSaveAndExtract()
+// Open and Save As through the window, with the boxes they answer in.
+void TestCreateShip::openAndSave()
 {
     using namespace CreatorText;
     const QString samples = m_root.filePath(QStringLiteral("samples"));
@@ -524,7 +524,7 @@ void TestCreateShip::openSaveAndExtract()
         m_files = {samples + QLatin1Char('/') + name};
         QtPrompter::setNextAnswers({0});
         w->form()->actionOpen->trigger();
-        QTRY_VERIFY(w->isEnabled() && w->form()->centralwidget->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(m_files.isEmpty() && w->form()->centralwidget->isEnabled(), 30000);
     }
     QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
     // Each open asks to clear the editor first; only the damaged one fails.
@@ -532,7 +532,7 @@ void TestCreateShip::openSaveAndExtract()
     QCOMPARE(asked.at(1).caption, caption);
     QCOMPARE(asked.at(1).icon, Prompter::Icon::Critical);
     QVERIFY(asked.at(1).text.contains(QStringLiteral("newer")));
-    QTRY_COMPARE(w->draft().name, QStringLiteral("Merganser"));
+    QCOMPARE(w->draft().name, QStringLiteral("Merganser"));
     QVERIFY(w->draft().sceneFile.startsWith(QLatin1String("<PACKAGE>/objects/")));
     QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
     QVERIFY(w->windowTitle().endsWith(QStringLiteral("Merganser.xsp")));
@@ -550,20 +550,13 @@ void TestCreateShip::openSaveAndExtract()
     const QString out = m_root.filePath(QStringLiteral("saved"));
     m_files = {out};
     w->Slot_SaveAs();
-    QTRY_VERIFY(QFileInfo::exists(out + QStringLiteral(".xsp")) && w->form()->centralwidget->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out + QStringLiteral(".xsp")) &&
+                                 w->form()->centralwidget->isEnabled(),
+                             30000);
     asked = QtPrompter::takeAsked();
     QCOMPARE(asked.size(), 1);
     QCOMPARE(asked.first().icon, Prompter::Icon::Information);
     QVERIFY(w->windowTitle().endsWith(QStringLiteral("saved.xsp")));
-
-    const QString target = m_root.filePath(QStringLiteral("extracted"));
-    w->startExtraction(out + QStringLiteral(".xsp"), target, true);
-    QCOMPARE(QtPrompter::takeAsked().first().icon, Prompter::Icon::Warning);
-    QVERIFY(!QFileInfo::exists(target));
-    QVERIFY(QDir().mkpath(target));
-    w->startExtraction(out + QStringLiteral(".xsp"), target, true);
-    QCOMPARE(QtPrompter::takeAsked().first().icon, Prompter::Icon::Information);
-    QVERIFY(QFileInfo::exists(target + QStringLiteral("/types/TShips.txt")));
 }
 
 QTEST_MAIN(TestCreateShip)
