@@ -398,6 +398,25 @@ private slots:
         qunsetenv("STANDIN_MODE");
     }
 
+    // The import wizard's decompile: its own success line, nothing left on failure.
+    void decompile()
+    {
+        const QString dir = m_tmp.filePath("decompile");
+        const QString tool = dir + "/compiler.sh";
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
+        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(dir + "/m.bob", "binary"));
+        const ModelConversion conversion{true, tool, 60000};
+        qputenv("STANDIN_MODE", "first");
+        QVERIFY(DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
+        QCOMPARE(readFile(dir + "/m.bod"), QByteArray("BOB1binary"));
+        qputenv("STANDIN_MODE", "silent");
+        QVERIFY(!DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
+        QVERIFY(!QFile::exists(dir + "/m.bod"));
+        qunsetenv("STANDIN_MODE");
+    }
+
 private:
     QTemporaryDir m_tmp;
     QString m_samples;
