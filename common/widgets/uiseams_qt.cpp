@@ -212,6 +212,14 @@ QString FileDialogs::chooseFile(QWidget* parent, const QString& caption, const Q
     return QFileDialog::getOpenFileName(parent, PlainUiText(caption), start, filter);
 }
 
+QString FileDialogs::chooseSaveFile(QWidget* parent, const QString& caption, const QString& start,
+                                    const QString& filter)
+{
+    if (filesHook)
+        return filesHook(caption, start, filter).value(0);
+    return QFileDialog::getSaveFileName(parent, PlainUiText(caption), start, filter);
+}
+
 InputDialogs::Hook InputDialogs::hook;
 
 QString InputDialogs::askText(QWidget* parent, const QString& caption, const QString& label,

@@ -105,6 +105,9 @@ struct FileDialogs
     // One file; answered by filesHook too (its first answer).
     static QString chooseFile(QWidget* parent, const QString& caption, const QString& start,
                               const QString& filter);
+    // A name to save under (the file need not exist); answered by filesHook too.
+    static QString chooseSaveFile(QWidget* parent, const QString& caption, const QString& start,
+                                  const QString& filter);
 };
 
 // One-line text and choice questions. The hook gets the caption, the label and

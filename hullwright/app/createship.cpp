@@ -18,7 +18,11 @@
 #include "sysregistry.h"
 #include "ui_createship.h"
 #include "uiseams_qt.h"
+#include "editmode.h"
+#include "extraction.h"
+#include "packagebuild.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -108,14 +112,19 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     connect(ui.cockpitClearButton, &QPushButton::clicked, this, &CreateShip::Slot_ClearCockpitScene);
     connect(ui.actionCustomise, &QAction::triggered, this, &CreateShip::Slot_CustomiseShip);
     connect(ui.customiseButton, &QPushButton::clicked, this, &CreateShip::Slot_CustomiseShip);
-    // Saving, opening, extraction, balancing and the wizard are not part of this
-    // version; their controls say so instead of doing nothing.
-    for (QAction* a : {ui.actionOpen, ui.actionImportWizard, ui.actionSave, ui.actionSaveAs,
-                       ui.actionProfiles, ui.actionExtract, ui.actionBalance}) {
+    connect(ui.actionSave, &QAction::triggered, this, &CreateShip::Slot_Save);
+    connect(ui.saveButton, &QPushButton::clicked, this, &CreateShip::Slot_Save);
+    connect(ui.actionSaveAs, &QAction::triggered, this, &CreateShip::Slot_SaveAs);
+    connect(ui.saveAsButton, &QPushButton::clicked, this, &CreateShip::Slot_SaveAs);
+    connect(ui.actionOpen, &QAction::triggered, this, &CreateShip::Slot_Open);
+    connect(ui.actionExtract, &QAction::triggered, this, &CreateShip::Slot_ExtractShip);
+    // Balancing and the wizard are not part of this version; their controls say so
+    // instead of doing nothing.
+    for (QAction* a : {ui.actionImportWizard, ui.actionProfiles, ui.actionBalance}) {
         a->setEnabled(false);
         a->setToolTip(text(CreatorText::NotYet));
     }
-    for (QPushButton* b : {ui.importWizardButton, ui.balanceButton, ui.saveButton, ui.saveAsButton}) {
+    for (QPushButton* b : {ui.importWizardButton, ui.balanceButton}) {
         b->setEnabled(false);
         b->setToolTip(text(CreatorText::NotYet));
     }
@@ -155,6 +164,8 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     m_progress->setMaximumWidth(240);
     m_progress->hide();
     statusBar()->addPermanentWidget(m_progress);
+    m_progressSink = std::make_unique<QtProgressSink>(m_progress);
+    m_statusSink = std::make_unique<QtStatusSink>(statusBar());
     resize(1000, 620);
 }
 
@@ -199,7 +210,7 @@ void CreateShip::retranslate()
         QAction* action;
         int text;
         const char* key;
-    } actions[] = {{ui.actionLoadShip, LoadShip, "Ctrl+L"}, {ui.actionOpen, OpenPackage, "Ctrl+O"},
+    } actions[] = {{ui.actionLoadShip, LoadShip, "Ctrl+L"}, {ui.actionOpen, CreatorText::OpenPackage, "Ctrl+O"},
                    {ui.actionNew, NewShip, "Ctrl+N"}, {ui.actionImportWizard, ImportWizard, "Ctrl+W"},
                    {ui.actionSave, SaveShip, "Ctrl+S"}, {ui.actionSaveAs, SaveAs, "Ctrl+A"},
                    {ui.actionExit, Exit, "Ctrl+X"}, {ui.actionConfig, Configuration, "Ctrl+C"},
@@ -349,11 +360,18 @@ bool CreateShip::processStart(const StartRequest& request)
                 {CreatorText::Ok});
         }
     }
-    if (!request.openFile.isEmpty())
-        log(QStringLiteral("Opening packages is not available in this version: ") + request.openFile);
-    if (!request.extractPackage.isEmpty())
-        log(QStringLiteral("Extracting packages is not available in this version: ") +
-            request.extractPackage);
+    if (!request.openFile.isEmpty() && !editMode()) {
+        m_pendingOpen = request.openFile;
+        Slot_OpenFile();
+    }
+    if (!request.extractPackage.isEmpty()) {
+        QString target = request.extractionTarget();
+        if (target.isEmpty())
+            target = FileDialogs::chooseDirectory(this, QStringLiteral("select dir"),
+                                                  QFileInfo(request.extractPackage).path());
+        if (!target.isEmpty())
+            startExtraction(request.extractPackage, target, true);
+    }
     return request.showWindow();
 }
 
@@ -1299,4 +1317,215 @@ void CreateShip::Slot_CockpitMenu(const QPoint& pos)
             !m_ui->cockpitList->selectedItems().isEmpty()},
            {menuAction(menu, "clear", MenuClearAll, "trash.png", &CreateShip::ClearCockpit),
             m_ui->cockpitList->topLevelItemCount() > 0}});
+}
+
+// Saving, opening and extracting packages.
+
+PackageContext CreateShip::packageContext()
+{
+    PackageContext c;
+    c.programDir = m_programDir;
+    c.prompter = m_prompter.get();
+    c.progress = m_progressSink.get();
+    c.status = m_statusSink.get();
+    return c;
+}
+
+void CreateShip::setBusy(bool busy, const QString& status)
+{
+    if (m_ui->centralwidget)
+        m_ui->centralwidget->setEnabled(!busy);
+    menuBar()->setEnabled(!busy);
+    m_progress->setVisible(busy);
+    if (busy)
+        statusBar()->showMessage(status);
+    else
+        statusBar()->clearMessage();
+}
+
+bool CreateShip::checkRequired()
+{
+    using namespace CreatorText;
+    static const int kMessages[] = {0, MissingName, MissingAuthor, MissingId, MissingRecord,
+                                    MissingScene};
+    const MissingField missing = FirstMissingField(draft());
+    if (missing == MissingField::None)
+        return true;
+    ask(int(Prompter::Icon::Warning), SaveCaption, text(kMessages[int(missing)]), {Ok});
+    return false;
+}
+
+void CreateShip::Slot_Save()
+{
+    if (!checkRequired())
+        return;
+    startSave(editMode() ? m_editModePath : m_packagePath);
+}
+
+void CreateShip::Slot_SaveAs()
+{
+    if (!checkRequired() || editMode())
+        return;
+    startSave(QString());
+}
+
+void CreateShip::startSave(QString name)
+{
+    using namespace CreatorText;
+    if (name.isEmpty())
+        name = FileDialogs::chooseSaveFile(this, QStringLiteral("save ship"), startDir(m_settings.saveDir),
+                                           text(PackageFilter) + QStringLiteral(" (*.xsp)"));
+    if (name.isEmpty())
+        return;
+    if (!editMode()) {
+        name = PackageSaveName(name);
+        m_settings.saveDir = QFileInfo(name).absolutePath();
+    }
+    m_pendingSave = name;
+    setBusy(true, text(SavingStatus) + QLatin1Char(' ') + name + QStringLiteral("..."));
+    QTimer::singleShot(kStartDelayMs, this, &CreateShip::Slot_SaveFile);
+}
+
+void CreateShip::Slot_SaveFile()
+{
+    using namespace CreatorText;
+    const QString target = std::exchange(m_pendingSave, QString());
+    if (target.isEmpty())
+        return;
+    if (editMode()) {
+        const EditModeSaveResult r = SaveInstalledShip(m_editModePath, draft(), m_programDir);
+        setBusy(false);
+        if (!r.ok) {
+            log(QStringLiteral("Edit-mode save failed: ") + r.error);
+            ask(int(Prompter::Icon::Critical), SaveCaption,
+                FormatText(text(SaveFailedText), m_editModeCaption, r.error), {Ok});
+            return;
+        }
+        // The editor shows the ship as it is installed now.
+        if (const auto installed = LoadInstalledShip(m_editModePath)) {
+            m_current = *installed;
+            setDraft(DraftFromPackage(*installed));
+        }
+        ask(int(Prompter::Icon::Information), SaveCaption,
+            FormatText(text(SavedText), m_editModeCaption), {Ok});
+        return;
+    }
+    const ShipPackage package = BuildPackage(draft(), m_programDir);
+    QString error;
+    ModelConversion conversion;
+    conversion.compile = m_settings.bodcomp;
+    conversion.compiler = m_settings.bodcompPath;
+    const bool saved = SaveShipPackage(package, target, packageContext(), &error, conversion);
+    setBusy(false);
+    if (saved) {
+        // Only a package that reached the disk counts as saved: after a failure the
+        // editor must still report its changes as unsaved.
+        m_current = package;
+        m_packagePath = target;
+        refreshCaption();
+        ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target), {Ok});
+    } else {
+        log(QStringLiteral("Saving failed: ") + target + QStringLiteral(": ") + error);
+        ask(int(Prompter::Icon::Critical), SaveCaption, FormatText(text(SaveFailedText), target, error),
+            {Ok});
+    }
+}
+
+void CreateShip::Slot_Open()
+{
+    using namespace CreatorText;
+    const QString name = FileDialogs::chooseFile(this, QStringLiteral("open file"),
+                                                 startDir(m_settings.saveDir),
+                                                 text(PackageFilter) + QStringLiteral(" (*.xsp)"));
+    if (name.isEmpty())
+        return;
+    if (HasUnsavedChanges(draft(), currentPackage()) &&
+        ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
+        return;
+    m_settings.saveDir = QFileInfo(name).absolutePath();
+    m_pendingOpen = name;
+    setBusy(true, text(OpeningStatus) + QLatin1Char(' ') + name + QStringLiteral("..."));
+    QTimer::singleShot(kStartDelayMs, this, &CreateShip::Slot_OpenFile);
+}
+
+void CreateShip::Slot_OpenFile()
+{
+    using namespace CreatorText;
+    const QString name = std::exchange(m_pendingOpen, QString());
+    if (name.isEmpty())
+        return;
+    ShipPackage package;
+    const OpenForEditResult r = OpenPackageForEditing(name, m_programDir, package, packageContext());
+    setBusy(false);
+    if (!r.ok()) {
+        const QString message =
+            r.read.status == PackageTooNew ? FormatText(text(OpenTooNewText), name)
+            : r.read.status == PackageOlder
+                ? FormatText(text(OpenOlderText), name)
+                : FormatText(text(OpenFailedText), name, r.error);
+        ask(int(Prompter::Icon::Critical), OpenCaption, message, {Ok});
+        return;
+    }
+    setDraft(DraftFromPackage(package));
+    m_current = package;
+    m_packagePath = name;
+    refreshCaption();
+}
+
+void CreateShip::Slot_ExtractShip()
+{
+    const QString package = FileDialogs::chooseFile(this, QStringLiteral("open ship"),
+                                                    startDir(m_settings.saveDir),
+                                                    QStringLiteral("(*.xsp)"));
+    if (package.isEmpty())
+        return;
+    const QString dir = FileDialogs::chooseDirectory(this, QStringLiteral("select dir"),
+                                                     QFileInfo(package).absolutePath());
+    if (dir.isEmpty())
+        return;
+    startExtraction(package, dir, false);
+}
+
+void CreateShip::startExtraction(const QString& package, const QString& targetDir, bool immediate)
+{
+    using namespace CreatorText;
+    m_extractPackage = package;
+    m_extractDir = targetDir;
+    if (!QFileInfo(targetDir).isDir()) {
+        ask(int(Prompter::Icon::Warning), ExtractCaption,
+            text(NoTargetDirText) + QLatin1Char(' ') + targetDir, {Ok});
+        return;
+    }
+    if (immediate) {
+        Slot_StartExtract();
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    statusBar()->showMessage(text(ExtractingStatus) + QLatin1Char(' ') + package + QStringLiteral("..."));
+    QTimer::singleShot(kStartDelayMs, this, [this] {
+        Slot_StartExtract();
+        QApplication::restoreOverrideCursor();
+    });
+}
+
+void CreateShip::Slot_StartExtract()
+{
+    using namespace CreatorText;
+    PackageContext context = packageContext();
+    context.prompter = nullptr;
+    const ExtractionResult r =
+        ExtractShipPackage(m_extractPackage, m_extractDir, m_settings.prefixNames, context);
+    statusBar()->clearMessage();
+    m_progress->hide();
+    if (r.outcome == ExtractionResult::NoTarget)
+        ask(int(Prompter::Icon::Warning), ExtractCaption,
+            text(NoTargetDirText) + QLatin1Char(' ') + m_extractDir, {Ok});
+    else if (r.outcome == ExtractionResult::Unreadable || !r.notWritten.isEmpty())
+        ask(int(Prompter::Icon::Warning), ExtractCaption,
+            FormatText(text(ExtractFailedText), m_extractPackage,
+                       r.outcome == ExtractionResult::Unreadable ? r.error : r.notWritten.join("; ")),
+            {Ok});
+    else
+        ask(int(Prompter::Icon::Information), ExtractCaption,
+            FormatText(text(ExtractDoneText), m_extractDir), {Ok});
 }

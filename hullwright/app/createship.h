@@ -9,6 +9,7 @@
 #include "shipdraft.h"
 #include "textpages.h"
 #include "uitexts.h"
+#include "xspfile.h"
 
 #include <QMainWindow>
 
@@ -114,6 +115,18 @@ public slots:
     void Slot_Dropped(const QString& files);
     void Slot_OtherDropped(const QString& files);
     void Slot_ScriptDropped(const QString& files);
+    void Slot_Save();
+    void Slot_SaveAs();
+    void Slot_SaveFile();
+    void Slot_Open();
+    void Slot_OpenFile();
+    void Slot_ExtractShip();
+    void Slot_StartExtract();
+
+public:
+    // Extracts the package into targetDir: at once (command line) or after the
+    // window has shown the status text (menu).
+    void startExtraction(const QString& package, const QString& targetDir, bool immediate);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -169,4 +182,13 @@ private:
     QString m_packagePath;
     QString m_editModePath;
     QString m_editModeCaption;
+    QString m_pendingSave, m_pendingOpen;
+    QString m_extractPackage, m_extractDir;
+
+    bool checkRequired();
+    void startSave(QString name);
+    void setBusy(bool busy, const QString& status = QString());
+    PackageContext packageContext();
+    std::unique_ptr<ProgressSink> m_progressSink;
+    std::unique_ptr<StatusSink> m_statusSink;
 };

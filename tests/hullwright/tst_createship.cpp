@@ -87,6 +87,7 @@ private slots:
     void dropsOfFiles();
     void newShipAndClose();
     void editModeAndBadInput();
+    void openAndSave();
 
 private:
     std::unique_ptr<CreateShip> makeWindow();
@@ -506,6 +507,56 @@ void TestCreateShip::editModeAndBadInput()
     missing.editModePath = m_game + QStringLiteral("/Nobody~None");
     QVERIFY(w->processStart(missing));
     QVERIFY(!w->editMode());
+}
+
+
+// Open and Save As through the window, with the boxes they answer in.
+void TestCreateShip::openAndSave()
+{
+    using namespace CreatorText;
+    const QString samples = m_root.filePath(QStringLiteral("samples"));
+    QVERIFY(SampleGame::MakeSamplePackages(samples));
+    auto w = makeWindow();
+    const QString caption = w->texts().own(OpenCaption);
+
+    QVERIFY(writeFile(samples + QStringLiteral("/bad.xsp"), "Packager: 1\nPackager: 3\n"));
+    for (const QString& name : {QStringLiteral("bad.xsp"), QStringLiteral("Merganser.xsp")}) {
+        m_files = {samples + QLatin1Char('/') + name};
+        QtPrompter::setNextAnswers({0});
+        w->form()->actionOpen->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_files.isEmpty() && w->form()->centralwidget->isEnabled(), 30000);
+    }
+    QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+    // Each open asks to clear the editor first; only the damaged one fails.
+    QCOMPARE(asked.size(), 3);
+    QCOMPARE(asked.at(1).caption, caption);
+    QCOMPARE(asked.at(1).icon, Prompter::Icon::Critical);
+    QVERIFY(asked.at(1).text.contains(QStringLiteral("newer")));
+    QCOMPARE(w->draft().name, QStringLiteral("Merganser"));
+    QVERIFY(w->draft().sceneFile.startsWith(QLatin1String("<PACKAGE>/objects/")));
+    QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
+    QVERIFY(w->windowTitle().endsWith(QStringLiteral("Merganser.xsp")));
+
+    ShipDraft d = w->draft();
+    d.id.clear();
+    w->setDraft(d);
+    w->Slot_SaveAs();
+    asked = QtPrompter::takeAsked();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().text, w->texts().own(MissingId));
+
+    d.id = QStringLiteral("OV-MERGANSER");
+    w->setDraft(d);
+    const QString out = m_root.filePath(QStringLiteral("saved"));
+    m_files = {out};
+    w->Slot_SaveAs();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out + QStringLiteral(".xsp")) &&
+                                 w->form()->centralwidget->isEnabled(),
+                             30000);
+    asked = QtPrompter::takeAsked();
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().icon, Prompter::Icon::Information);
+    QVERIFY(w->windowTitle().endsWith(QStringLiteral("saved.xsp")));
 }
 
 QTEST_MAIN(TestCreateShip)

@@ -1,8 +1,21 @@
-// Command groups of hullwright-cli. Each takes the arguments after its group word
-// and returns the exit code: 0 success, 1 the operation failed or found a
-// difference, 2 bad usage.
+// Command groups of hullwright-cli, each in a file of its own. Each takes the
+// arguments after its command word and returns the process exit code:
+// 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QStringList>
 
+// cmd_record.cpp: exit 1 also when rebuild finds a difference
 int recordCommand(const QStringList& args); // record show | set | rebuild
+
+// cmd_package.cpp
+int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
+int resaveCommand(const QStringList& args);  // resave PKG OUT [--compile BODCOMP]
+int newCommand(const QStringList& args);     // new OUT --name N ...
+
+// main.cpp
+void cliWriteOut(const QByteArray& text);
+int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1
+int cliUsageError(const QString& message); // message and usage on stderr, returns 2

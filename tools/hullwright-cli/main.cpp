@@ -1,4 +1,6 @@
-// hullwright-cli: the authoring engine without a window.
+// hullwright-cli: the authoring engine without a window, for scripted builds of
+// ship packages. Its output is read by scripts; keep it exact. Exit codes:
+// 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
 
 #include "commands.h"
 
@@ -6,12 +8,72 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv)
+namespace {
+
+const char kUsage[] =
+    "Usage: hullwright-cli <command> [arguments]\n"
+    "\n"
+    "Commands:\n"
+    "  extract PKG DIR [--prefix]          unpack a ship package into the existing folder DIR\n"
+    "                                      as a mod folder, with its ship, cockpit, dummy and\n"
+    "                                      component tables in DIR/types (--prefix names them\n"
+    "                                      e.g. TShips_FastHauler.txt)\n"
+    "  resave PKG OUT [--compile BODCOMP]  open a package as the editor does and save it again;\n"
+    "                                      with --compile, text models are compiled by the\n"
+    "                                      program BODCOMP (given 60 s a try) and packaged in\n"
+    "                                      binary form when it succeeds\n"
+    "  new OUT --name N --author A --id ID --scene FILE --scene-name NAME\n"
+    "      [--cockpit-scene FILE --cockpit-name NAME]\n"
+    "      [--record LINE | --from-table TABLE --index I]\n"
+    "      [--model FOLDER:FILE]... [--file FOLDER:FILE]... [--script FILE]...\n"
+    "      [--text LANG:NAME:DESCRIPTION]... [--version V] [--web URL]\n"
+    "                                      build a ship package as the editor would; the\n"
+    "                                      record is the new-ship record unless given, or\n"
+    "                                      line I (from 0) of the ship table file TABLE\n"
+    "  record show LINE                    every named field of a ship record, in display units\n"
+    "  record set LINE NAME=VALUE...       the record with those fields changed\n"
+    "  record rebuild TABLE                records of a ship table that a save would change\n"
+    "  --help                              show this text\n";
+
+} // namespace
+
+void cliWriteOut(const QByteArray& text)
+{
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+}
+
+int cliFail(const QString& message)
+{
+    const QByteArray line = "hullwright-cli: " + message.toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    return 1;
+}
+
+int cliUsageError(const QString& message)
+{
+    const QByteArray text = "hullwright-cli: " + message.toLocal8Bit() + "\n\n" + kUsage;
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+    return 2;
+}
+
+int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    if (!args.isEmpty() && args.first() == QLatin1String("record"))
-        return recordCommand(args.mid(1));
-    std::fputs("Usage: hullwright-cli record show|set|rebuild ... (see README)\n", stderr);
-    return 2;
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty())
+        return cliUsageError(QStringLiteral("no command given"));
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        cliWriteOut(kUsage);
+        return 0;
+    }
+    if (command == QLatin1String("extract"))
+        return extractCommand(args);
+    if (command == QLatin1String("resave"))
+        return resaveCommand(args);
+    if (command == QLatin1String("new"))
+        return newCommand(args);
+    if (command == QLatin1String("record"))
+        return recordCommand(args);
+    return cliUsageError(QStringLiteral("unknown command: ") + command);
 }

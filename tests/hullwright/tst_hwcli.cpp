@@ -1,0 +1,275 @@
+// hullwright-cli and hullwright's extraction run as programs: packages they make
+// must install with drydock-cli exactly like packages made by hand.
+#include "editmode.h"
+#include "gamechange.h"
+#include "samplegame.h"
+#include "shiprecord.h"
+#include "xspfile.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+Result run(const QString& program, const QStringList& args,
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Result r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    return r;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestHullwrightCli : public QObject
+{
+    Q_OBJECT
+
+    QString dd() const { return m_program + "/drydock-cli"; }
+    QString hw() const { return m_program + "/hullwright-cli"; }
+
+    // Installs the packages into a new sample game, updates the mod and returns
+    // the registry listing and every entry of the mod, unpacked.
+    QByteArray installed(const QStringList& packages)
+    {
+        const QString game = m_tmp.filePath(QStringLiteral("game%1").arg(++m_games));
+        if (run(dd(), {"make-sample-game", game}).code != 0 ||
+            run(dd(), QStringList{"install", game} + packages).code != 0 ||
+            run(dd(), {"update-mod", game}).code != 0)
+            return "<install failed>";
+        QByteArray out = run(dd(), {"list", game}).out;
+        const QString cat = game + "/mods/Hullwright.cat";
+        const QList<QByteArray> lines = run(dd(), {"cat", "list", cat}).out.split('\n');
+        for (const QByteArray& line : lines) {
+            if (line.isEmpty())
+                continue;
+            const QString entry = QString::fromUtf8(line.mid(line.indexOf('\t') + 1));
+            const QString dest = game + "/entry.out";
+            run(dd(), {"cat", "extract", cat, entry, dest});
+            QByteArray bytes = readFile(dest);
+            // Text page 9001 lists when the mod was made.
+            if (entry.contains("9001"))
+                bytes = "<page 9001>";
+            out += entry.toUtf8() + ' ' + QByteArray::number(qHash(bytes)) + '\n';
+        }
+        const QDir scripts(game + "/scripts");
+        for (const QString& f : scripts.entryList(QDir::Files, QDir::Name))
+            out += "script " + f.toUtf8() + ' ' + QByteArray::number(qHash(readFile(scripts.filePath(f)))) + '\n';
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_program = m_tmp.filePath("program");
+        QVERIFY(QDir().mkpath(m_program));
+        const QString built = QFileInfo(QStringLiteral(DRYDOCK_CLI_PATH)).absolutePath();
+        for (const char* f : {"drydock-cli", "hullwright-cli", "hw_languages.xml"})
+            QVERIFY(QFile::copy(built + '/' + f, m_program + '/' + f));
+        QVERIFY(QFile::setPermissions(hw(), QFile::permissions(built + "/hullwright-cli")));
+        m_samples = m_tmp.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(m_samples));
+    }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::newRow("help") << QStringList{"--help"} << 0;
+        QTest::newRow("nothing") << QStringList{} << 2;
+        QTest::newRow("unknown") << QStringList{"frobnicate"} << 2;
+        QTest::newRow("extract short") << QStringList{"extract", "x.xsp"} << 2;
+        QTest::newRow("new without scene")
+            << QStringList{"new", "o.xsp", "--name", "N", "--author", "A", "--id", "I"} << 2;
+        QTest::newRow("extract to missing folder")
+            << QStringList{"extract", "@/Merganser.xsp", "@/none"} << 1;
+        QTest::newRow("resave damaged") << QStringList{"resave", "@/damaged.xsp", "@/o.xsp"} << 1;
+    }
+    void usage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QVERIFY(writeFile(m_samples + "/damaged.xsp", readFile(m_samples + "/Goosander.xsp").left(300)));
+        args.replaceInStrings("@", m_samples);
+        const Result r = run(hw(), args);
+        QCOMPARE(r.code, code);
+        if (code == 1)
+            QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY(!QFileInfo::exists(m_samples + "/none"));
+        QVERIFY(!QFileInfo::exists(m_samples + "/o.xsp"));
+    }
+
+    // Opened and saved again, the sample packages install to the same mod.
+    void resaveInstallsTheSame()
+    {
+        QStringList originals, resaved;
+        for (const QString& name : SampleGame::PackageFileNames()) {
+            originals << m_samples + '/' + name;
+            resaved << m_tmp.filePath("resaved-" + name);
+            const Result r = run(hw(), {"resave", originals.last(), resaved.last()});
+            QVERIFY2(r.code == 0, r.err.constData());
+        }
+        const QByteArray want = installed(originals);
+        QVERIFY(want.contains("types\\TShips.pck") && want.contains("\tMerganser\tOrrin Vale\t") &&
+                want.contains("script setup.merganser.xml"));
+        QCOMPARE(installed(resaved), want);
+    }
+
+    // "new" builds what a hand-made package of the same ship holds.
+    void newInstallsLikeHandMade()
+    {
+        const QString src = m_tmp.filePath("src");
+        QVERIFY(writeFile(src + "/hauler_scene.bod", "scene of the hauler\n"));
+        QVERIFY(writeFile(src + "/hauler_body.bod", "body of the hauler\n"));
+        QVERIFY(writeFile(src + "/setup.hauler.xml", "<script/>\n"));
+        const QString record = QString::fromLatin1(kDefaultShipLine).replace("HW_NEW_SHIP", "SS_SH_HAUL");
+        const Result made = run(hw(), {"new", m_tmp.filePath("made"), "--name", "Fast Hauler",
+                                       "--author", "Orrin Vale", "--id", "OV-HAULER", "--scene",
+                                       src + "/hauler_scene.bod", "--scene-name",
+                                       "ships\\hauler_scene", "--record", record, "--model",
+                                       "objects/ships:" + src + "/hauler_body.bod", "--script",
+                                       src + "/setup.hauler.xml", "--text",
+                                       "44:Fast Hauler:A hauler: fast.", "--version", "1.1"});
+        QVERIFY2(made.code == 0, made.err.constData());
+
+        ShipPackage p;
+        p.Name = "Fast Hauler";
+        p.Author = "Orrin Vale";
+        p.ID = "OV-HAULER";
+        p.Version = "1.1";
+        p.Data = record;
+        p.Texts = {{44, "Fast Hauler", "A hauler: fast."}};
+        auto entry = [](const QString& name, const QString& path) {
+            return PackageFile{quint32(QFileInfo(path).lastModified().toSecsSinceEpoch()),
+                               qint32(QFileInfo(path).size()), name, path, false};
+        };
+        p.SceneFile = entry("objects/ships/hauler_scene.bod", src + "/hauler_scene.bod");
+        p.Models = {entry("objects/ships/hauler_body.bod", src + "/hauler_body.bod")};
+        p.Scripts = {entry("setup.hauler.xml", src + "/setup.hauler.xml")};
+        PackageContext context;
+        context.programDir = m_tmp.path();
+        QVERIFY(SavePackage(p, m_tmp.filePath("hand.xsp"), context));
+
+        const QByteArray want = installed({m_tmp.filePath("hand.xsp")});
+        QVERIFY(want.contains("hauler_body.pbd") && want.contains("script setup.hauler.xml"));
+        QCOMPARE(installed({m_tmp.filePath("made.xsp")}), want);
+    }
+
+    // An extraction alone needs no display: hullwright runs it without a window.
+    void extractWithoutDisplay()
+    {
+#ifndef HULLWRIGHT_PATH
+        QSKIP("built without the window programs");
+#else
+        const QString dir = m_tmp.filePath("headless");
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::copy(m_samples + "/Merganser.xsp", dir + "/Merganser.xsp"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(v);
+        Result r = run(HULLWRIGHT_PATH, {"-x", dir + "/Merganser.xsp", "-d", "HERE"}, env);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(readFile(dir + "/types/TShips.txt"),
+                 readFile(QFINDTESTDATA("data/extract/Merganser/TShips.txt")));
+        r = run(HULLWRIGHT_PATH, {"-x", dir + "/Merganser.xsp", "-d", dir + "/none"}, env);
+        QCOMPARE(r.code, 1);
+        QVERIFY(!QFileInfo::exists(dir + "/none"));
+#endif
+    }
+
+    // Edit mode writes the ship back where it lives: into the mod when it is
+    // enabled, into the game's Slipway when it is disabled.
+    void editModeSave_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("enabled") << true;
+        QTest::newRow("disabled") << false;
+    }
+    void editModeSave()
+    {
+        QFETCH(bool, enabled);
+        const QString game = m_tmp.filePath(QStringLiteral("edit%1").arg(enabled));
+        QCOMPARE(run(dd(), {"make-sample-game", game}).code, 0);
+        QCOMPARE(run(dd(), {"install", game, game + "/sample-ships/Merganser.xsp",
+                            game + "/sample-ships/Goosander.xsp"}).code, 0);
+        QCOMPARE(run(dd(), {"update-mod", game}).code, 0);
+        if (!enabled)
+            QCOMPARE(run(dd(), {"disable", game, "Merganser", "Orrin Vale"}).code, 0);
+        const QString path = game + "/Merganser~Orrin Vale";
+        const auto installed = LoadInstalledShip(path);
+        QVERIFY(installed);
+        ShipDraft d = DraftFromPackage(*installed);
+        d.version = "1.1";
+        const QString body = m_tmp.filePath("new/merganser_body.bob");
+        QVERIFY(writeFile(body, "a new body"));
+        const QString oldRow = "<PACKAGE>/objects/ships/fighters/merganser_body.bob";
+        for (DraftFolder& f : d.models)
+            if (f.files.removeAll(oldRow))
+                f.files << body;
+
+        // While another program holds the game directory nothing changes.
+        const QByteArray registry = readFile(game + "/Slipway/ships.dat");
+        const QByteArray mod = readFile(game + "/mods/Hullwright.dat");
+        {
+            GameDirLock other(game);
+            QVERIFY(other.tryLock());
+            const EditModeSaveResult refused = SaveInstalledShip(path, d, m_program);
+            QVERIFY(!refused.ok);
+            QVERIFY2(refused.error.contains("another program"), qPrintable(refused.error));
+        }
+        QCOMPARE(readFile(game + "/Slipway/ships.dat"), registry);
+        QCOMPARE(readFile(game + "/mods/Hullwright.dat"), mod);
+
+        const EditModeSaveResult r = SaveInstalledShip(path, d, m_program);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY(run(dd(), {"list", game}).out.contains("\tMerganser\tOrrin Vale\t1.1\n"));
+        QVERIFY(!QFileInfo::exists(game + "/mods/Hullwright.journal"));
+        const QString out = m_tmp.filePath("edit.out");
+        if (enabled) {
+            QCOMPARE(run(dd(), {"cat", "extract", game + "/mods/Hullwright.cat",
+                                "objects/ships/fighters/merganser_body.pbb", out}).code, 0);
+            QCOMPARE(readFile(out), QByteArray("a new body"));
+        } else {
+            QCOMPARE(readFile(game + "/Slipway/objects/ships/fighters/merganser_body.bob"),
+                     QByteArray("a new body"));
+        }
+        // The model Goosander shares stays, and the ship enables and installs as before.
+        if (!enabled)
+            QCOMPARE(run(dd(), {"enable", game, "Merganser", "Orrin Vale"}).code, 0);
+        QCOMPARE(run(dd(), {"update-mod", game}).code, 0);
+        QVERIFY(run(dd(), {"cat", "list", game + "/mods/Hullwright.cat"}).out.contains("vale_engine.pbd"));
+    }
+
+private:
+    QTemporaryDir m_tmp;
+    QString m_program, m_samples;
+    int m_games = 0;
+};
+
+QTEST_GUILESS_MAIN(TestHullwrightCli)
+#include "tst_hwcli.moc"

@@ -1,0 +1,426 @@
+// Packages made from the editor's draft, opened for editing and extracted: what
+// reaches the package file and what lands on disk.
+#include "archivefile.h"
+#include "extraction.h"
+#include "lzmafile.h"
+#include "modelcompiler.h"
+#include "packagebuild.h"
+#include "samplegame.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& bytes, qint64 time = 0)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return false;
+    return time == 0 || (f.flush() &&
+           f.setFileTime(QDateTime::fromSecsSinceEpoch(time), QFileDevice::FileModificationTime));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Everything a package carries, its embedded bytes included, as comparable text.
+QByteArray describe(const ShipPackage& p, const QString& dir)
+{
+    QByteArray out;
+    QTextStream s(&out);
+    s << p.Name << '|' << p.Author << '|' << p.Version << '|' << p.ID << '|' << p.Data << '|'
+      << p.Web << '|' << p.Mirror1 << '|' << p.Mirror2 << '|' << p.Comment << '|' << p.OriginalDesc
+      << '\n';
+    for (bool y : p.Shipyards)
+        s << y;
+    s << '\n';
+    for (const PackageText& t : p.Texts)
+        s << "text " << t.Language << ':' << t.Name << ':' << t.Description << '\n';
+    // Models may be stored plain or packed: what counts is the model they hold.
+    auto file = [&](const char* kind, const PackageFile& f, const QString& path) {
+        QByteArray bytes = readFile(path);
+        if (f.Name.endsWith(".pbd") || f.Name.endsWith(".pbb"))
+            bytes = UnpackDiskFile(path, path + ".plain") ? readFile(path + ".plain") : "<not packed>";
+        s << kind << ' ' << f.Time << ' ' << PackedName(f.Name, false) << ' ' << bytes.size() << ' '
+          << qHash(bytes) << '\n';
+    };
+    if (p.SceneFile)
+        file("scene", *p.SceneFile, dir + '/' + p.SceneFile->Name);
+    if (p.CockpitFile)
+        file("cockpit", *p.CockpitFile, dir + '/' + p.CockpitFile->Name);
+    for (const PackageFile& f : p.Models)
+        file("model", f, dir + '/' + f.Name);
+    for (const PackageFile& f : p.Files)
+        file("file", f, dir + '/' + f.Name);
+    for (const PackageFile& f : p.Scripts)
+        file("script", f, dir + "/Scripts/" + f.Name);
+    for (const PackageDummy& d : p.Dummies)
+        s << "dummy " << d.Section << ';' << d.Data << '\n';
+    for (const PackageComponent& c : p.Components)
+        s << "component " << c.Part1 << ';' << c.Part2 << ';' << c.Part3 << '\n';
+    s << "cockpits " << p.Cockpits.join('|') << '\n';
+    s << "picture " << qHash(readFile(dir + "/ShipPics/" + p.ScreenShot)) << '\n';
+    s.flush();
+    return out;
+}
+
+// Reads a package into dir as the installer would place it without a mod.
+bool readInto(const QString& path, const QString& dir, ShipPackage& p)
+{
+    QFile f(path);
+    OpenPackageOptions options;
+    options.baseDir = dir;
+    options.scriptDir = QStringLiteral("Slipway/Scripts");
+    PackageContext context;
+    context.programDir = dir;
+    const OpenPackageResult r = OpenPackage(f, p, options, context);
+    return r.status == PackageOk && r.complete;
+}
+
+} // namespace
+
+class TestHullwrightPackage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_samples = m_tmp.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(m_samples));
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QString>("gameName");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("with folder") << "ships/my_ship" << "/m/a.bod" << "objects/ships/my_ship.bod";
+        QTest::newRow("bare") << "my_ship" << "/m/a.bob" << "objects/cut/my_ship.bob";
+        QTest::newRow("backslashes") << "ships\\f\\x" << "/m/x.bod" << "objects/ships/f/x.bod";
+        QTest::newRow("extension kept") << "ships/x.BOB" << "/m/x.bod" << "objects/ships/x.BOB";
+    }
+    void names()
+    {
+        QFETCH(QString, gameName);
+        QFETCH(QString, source);
+        QTEST(SceneEntryName(gameName, source), "expected");
+        QCOMPARE(PackageSaveName("a/ship"), QString("a/ship.xsp"));
+        QCOMPARE(PackageSaveName("a/SHIP.XSP"), QString("a/SHIP.XSP"));
+    }
+
+    // Which files of the draft reach the package, under which names.
+    void buildFromDraft()
+    {
+        const QString src = m_tmp.filePath("build");
+        const QString program = m_tmp.filePath("buildprog");
+        QVERIFY(writeFile(src + "/hull.bod", "scene", 1000));
+        QVERIFY(writeFile(src + "/hull.bob", "scene twin", 1000));
+        QVERIFY(writeFile(src + "/body.bod", "text model", 2000));
+        QVERIFY(writeFile(src + "/body.bob", "binary model!", 3000));
+        QVERIFY(writeFile(src + "/tex.tga", "texture", 4000));
+        QVERIFY(writeFile(program + "/Slipway/Scripts/s.xml", "<s/>", 5000));
+        ShipDraft d;
+        d.name = "Fast Hauler";
+        d.author = "A";
+        d.id = "X";
+        d.record = "1;2;X;";
+        d.sceneName = "ships/hull";
+        d.sceneFile = src + "/hull.bod";
+        d.comment = "one\r\ntwo\nthree";
+        AddDraftFiles(d.models, "objects/ships/",
+                      {src + "/hull.bob", src + "/body.bod", src + "/missing.bod", src + "/body.bob"});
+        AddDraftFiles(d.others, "textures", {src + "/tex.tga"});
+        d.scripts = {"<PACKAGE>/Scripts/s.xml"};
+        const ShipPackage p = BuildPackage(d, program);
+
+        QCOMPARE(p.SceneFile->Name, QString("objects/ships/hull.bod"));
+        QCOMPARE(p.SceneFile->Time, 1000u);
+        QVERIFY(!p.CockpitFile);
+        // The scene's twin is left out, the missing file too, and the binary form
+        // replaces the text form with its own size, time and bytes.
+        QCOMPARE(p.Models.size(), 1);
+        QCOMPARE(p.Models[0].Name, QString("objects/ships/body.bob"));
+        QCOMPARE(p.Models[0].Size, 13);
+        QCOMPARE(p.Models[0].Time, 3000u);
+        QCOMPARE(p.Models[0].SourcePath, src + "/body.bob");
+        QCOMPARE(p.Files[0].Name, QString("textures/tex.tga"));
+        QCOMPARE(p.Scripts[0].Name, QString("s.xml"));
+        QCOMPARE(p.Scripts[0].SourcePath, program + "/Slipway/Scripts/s.xml");
+        QCOMPARE(p.Comment, QString("one<newline>two<newline>three"));
+
+        QCOMPARE(FirstMissingField(d), MissingField::None);
+        d.sceneName.clear();
+        QCOMPARE(FirstMissingField(d), MissingField::Scene);
+        d.id.clear();
+        QCOMPARE(FirstMissingField(d), MissingField::Id);
+    }
+
+    void updateInfo_data()
+    {
+        QTest::addColumn<QString>("web");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("with web") << "http://x.example/" << true;
+        QTest::newRow("without web") << "" << false;
+    }
+    void updateInfo()
+    {
+        QFETCH(QString, web);
+        QFETCH(bool, written);
+        const QString dir = m_tmp.filePath("info-" + QString::number(written));
+        QVERIFY(QDir().mkpath(dir));
+        ShipPackage p;
+        p.Name = "Fast Hauler";
+        p.Author = "A";
+        p.Version = "1.1";
+        p.Web = web;
+        p.WriteUpdateInfo = true;
+        PackageContext context;
+        context.programDir = dir;
+        QVERIFY(SaveShipPackage(p, dir + "/hauler.xsp", context));
+        QCOMPARE(QFile::exists(dir + "/FastHauler.dat"), written);
+        if (written)
+            QCOMPARE(readFile(dir + "/FastHauler.dat"),
+                     QByteArray("Script: Fast Hauler\nVersion: 1.1\nFile: hauler.xsp\n"));
+        QVERIFY(!QFile::exists(dir + "/hauler.xsp.part"));
+        QVERIFY(!QFile::exists(dir + "/temp/hauler.xsp.tMp"));
+    }
+
+    // Opened for editing and saved again without changes, a package carries the
+    // same ship, files, times and bytes.
+    void openSaveRoundTrip_data()
+    {
+        QTest::addColumn<QString>("package");
+        for (const QString& name : SampleGame::PackageFileNames())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void openSaveRoundTrip()
+    {
+        QFETCH(QString, package);
+        const QString program = m_tmp.filePath("rt-" + package);
+        PackageContext context;
+        context.programDir = program;
+        ShipPackage opened;
+        const OpenForEditResult r =
+            OpenPackageForEditing(m_samples + '/' + package, program, opened, context);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        const ShipPackage built = BuildPackage(DraftFromPackage(opened), program);
+        QVERIFY(!HasUnsavedChanges(DraftFromPackage(opened), &opened));
+        const QString saved = program + "/out/" + package;
+        QVERIFY(QDir().mkpath(program + "/out"));
+        QVERIFY(SaveShipPackage(built, saved, context));
+
+        ShipPackage before, after;
+        QVERIFY(readInto(m_samples + '/' + package, program + "/before", before));
+        QVERIFY(readInto(saved, program + "/after", after));
+        QCOMPARE(describe(after, program + "/after/Slipway"),
+                 describe(before, program + "/before/Slipway"));
+    }
+
+    // A package that does not read leaves the files of the one opened before.
+    void openFailureKeepsSlipway_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        const QByteArray good = readFile(m_samples + "/Merganser.xsp");
+        QTest::newRow("truncated") << good.left(good.size() / 2) << int(PackageFailed);
+        QByteArray corrupt = good;
+        for (qsizetype i = 100; i < corrupt.size(); i += 7)
+            corrupt[i] = char(corrupt[i] ^ 0x5a);
+        QTest::newRow("corrupt") << corrupt << int(PackageFailed);
+        QTest::newRow("not a package") << QByteArray("hello\n") << int(PackageFailed);
+        QTest::newRow("too new") << QByteArray("Packager: 1\nPackager: 2\nName: N\nAuthor: A\n")
+                                 << int(PackageTooNew);
+        QTest::newRow("unsafe name")
+            << QByteArray("Packager: 1\nName: N\nAuthor: A\nFiles: 1 2 ../../x\nab\n")
+            << int(PackageFailed);
+    }
+    void openFailureKeepsSlipway()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString program = m_tmp.filePath("fail-" + QString(QTest::currentDataTag()));
+        QVERIFY(writeFile(program + "/Slipway/objects/kept.bod", "kept"));
+        QVERIFY(writeFile(program + "/bad.xsp", bytes));
+        PackageContext context;
+        context.programDir = program;
+        ShipPackage p;
+        p.Name = "untouched";
+        const OpenForEditResult r = OpenPackageForEditing(program + "/bad.xsp", program, p, context);
+        QVERIFY(!r.ok());
+        QTEST(r.read.status, "status");
+        QCOMPARE(p.Name, QString("untouched"));
+        QCOMPARE(readFile(program + "/Slipway/objects/kept.bod"), QByteArray("kept"));
+        QCOMPARE(QDir(program + "/Slipway").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"objects"});
+        QVERIFY(!QFile::exists(m_tmp.filePath("x")));
+        QCOMPARE(QDir(program + "/temp").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+    // Both sample packages, table by table, against what was written by hand.
+    void extraction_data()
+    {
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<bool>("prefix");
+        QTest::addColumn<QStringList>("tables");
+        QTest::addColumn<bool>("scripts");
+        QTest::newRow("Merganser")
+            << "Merganser" << false
+            << QStringList{"Components.txt", "Dummies.txt", "TCockpits.txt", "TShips.txt"} << true;
+        QTest::newRow("Goosander, prefixed")
+            << "Goosander" << true
+            << QStringList{"Dummies_Goosander.txt", "TCockpits_Goosander.txt", "TShips_Goosander.txt"}
+            << false;
+    }
+    void extraction()
+    {
+        QFETCH(QString, package);
+        QFETCH(bool, prefix);
+        QFETCH(QStringList, tables);
+        const QString dir = m_tmp.filePath("x-" + package);
+        QVERIFY(QDir().mkpath(dir));
+        PackageContext context;
+        context.programDir = m_tmp.filePath("xprog");
+        const ExtractionResult r =
+            ExtractShipPackage(m_samples + '/' + package + ".xsp", dir, prefix, context);
+        QCOMPARE(r.outcome, ExtractionResult::Done);
+        QVERIFY(r.notWritten.isEmpty());
+        QCOMPARE(QDir(dir + "/types").entryList(QDir::Files, QDir::Name), tables);
+        for (const QString& t : tables) {
+            QString expected = t;
+            expected.replace("_" + package, "");
+            const QByteArray want = readFile(QFINDTESTDATA("data/extract/" + package + "/" + expected));
+            QCOMPARE(readFile(dir + "/types/" + t), want);
+        }
+        QTEST(QFileInfo(dir + "/Scripts").isDir(), "scripts");
+        QVERIFY(QFileInfo(dir + "/objects/ships/fighters").isDir());
+    }
+
+    void extractionRefusals()
+    {
+        PackageContext context;
+        context.programDir = m_tmp.filePath("xprog");
+        const QString missing = m_tmp.filePath("no-such-dir");
+        ExtractionResult r = ExtractShipPackage(m_samples + "/Merganser.xsp", missing, false, context);
+        QCOMPARE(r.outcome, ExtractionResult::NoTarget);
+        QVERIFY(!QFileInfo::exists(missing));
+
+        const QString dir = m_tmp.filePath("x-bad");
+        QVERIFY(writeFile(dir + "/bad.xsp", "Packager: 1\nName: N\n"));
+        r = ExtractShipPackage(dir + "/bad.xsp", dir, false, context);
+        QCOMPARE(r.outcome, ExtractionResult::Unreadable);
+        QVERIFY(!QFileInfo::exists(dir + "/types"));
+    }
+
+    // Keys name cockpits only in the turret fields; the same text elsewhere stays.
+    void cockpitKeys()
+    {
+        ShipPackage p;
+        p.Name = "N";
+        p.Author = "A";
+        p.Cockpits = {"1;2;CP;;", "3;CP_REAR"};
+        QStringList f(60, "0");
+        f[0] = "CP";
+        f[31] = "CP_REAR";
+        f[33] = "CP";
+        QString record = f.join(';') + ";ID;";
+        const QByteArray table = CockpitTableText(p, record);
+        QVERIFY(table.contains("\n47;3;\n"));
+        QVERIFY(table.endsWith("\n1;2;CP;;\n3;CP_REAR;\n"));
+        const QStringList out = record.split(';');
+        QCOMPARE(out[0], QString("CP"));
+        QCOMPARE(out[31], QString("2"));
+        QCOMPARE(out[33], QString("1"));
+    }
+
+    // The outside compiler's tries, its success line and its time limit; whatever
+    // it does, the model is packaged and the user's folder is left alone.
+    void compiler_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("tries");
+        QTest::addColumn<QString>("name");
+        const QByteArray body = "// body\n1; 2; 3;\n";
+        QTest::newRow("first try") << "first" << "body.bod" << body << 1 << "objects/body.pbb";
+        QTest::newRow("second try") << "second" << "body.bod" << body << 2 << "objects/body.pbb";
+        QTest::newRow("upper-case") << "first" << "BODY.BOD" << body << 1 << "objects/BODY.pbb";
+        QTest::newRow("scene") << "first" << "s.bod" << QByteArray("/ c\n\n VER: 1\n") << 0
+                               << "objects/s.pbd";
+        QTest::newRow("binary") << "first" << "b.bob" << QByteArray("BOB1x") << 0 << "objects/b.pbb";
+        QTest::newRow("prints nothing") << "silent" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("full stop") << "dot" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("no output") << "nofile" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("crashes") << "crash" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("hangs") << "hang" << "body.bod" << body << 2 << "objects/body.pbd";
+    }
+    void compiler()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, name);
+        const QString dir = m_tmp.filePath("compile-" + QString(QTest::currentDataTag()));
+        const QString tool = dir + "/tool/compiler.sh";
+        QVERIFY(QDir().mkpath(dir + "/tool") && QDir().mkpath(dir + "/src"));
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
+        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(dir + "/src/" + file, content));
+        qputenv("STANDIN_MODE", mode.toUtf8());
+        qputenv("STANDIN_LOG", (dir + "/log").toUtf8());
+        PackageFile entry{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file, false};
+        ModelConversion conversion{true, tool, mode == "hang" ? 200 : 60000};
+        QVERIFY(PrepareModelFile(entry, dir + "/work", true, conversion));
+
+        QCOMPARE(entry.Name, name);
+        QVERIFY(entry.RemoveAfterSave);
+        QVERIFY(entry.SourcePath.startsWith(dir + "/work/"));
+        QVERIFY(UnpackDiskFile(entry.SourcePath, dir + "/plain"));
+        const bool compiled = name.endsWith(".pbb") && !file.endsWith(".bob");
+        QCOMPARE(readFile(dir + "/plain"), compiled ? "BOB1" + content : content);
+        const QByteArray log = QFile::exists(dir + "/log") ? readFile(dir + "/log") : QByteArray();
+        QTEST(int(log.count('\n')), "tries");
+        if (!log.isEmpty())
+            QVERIFY(log.startsWith((dir + "/tool -c --cut " + dir + "/src/" + file).toUtf8()));
+        if (log.count('\n') == 2)
+            QVERIFY(log.split('\n').at(1).startsWith((dir + "/tool -c --bob ").toUtf8()));
+        QCOMPARE(QDir(dir + "/src").entryList(QDir::Files), QStringList{file});
+        qunsetenv("STANDIN_MODE");
+    }
+
+    // The import wizard's decompile: its own success line, nothing left on failure.
+    void decompile()
+    {
+        const QString dir = m_tmp.filePath("decompile");
+        const QString tool = dir + "/compiler.sh";
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
+        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(dir + "/m.bob", "binary"));
+        const ModelConversion conversion{true, tool, 60000};
+        qputenv("STANDIN_MODE", "first");
+        QVERIFY(DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
+        QCOMPARE(readFile(dir + "/m.bod"), QByteArray("BOB1binary"));
+        qputenv("STANDIN_MODE", "silent");
+        QVERIFY(!DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
+        QVERIFY(!QFile::exists(dir + "/m.bod"));
+        qunsetenv("STANDIN_MODE");
+    }
+
+private:
+    QTemporaryDir m_tmp;
+    QString m_samples;
+};
+
+QTEST_GUILESS_MAIN(TestHullwrightPackage)
+#include "tst_hwpackage.moc"
