@@ -48,7 +48,7 @@ QString keyOf(const QString& cockpitLine)
 
 enum class Kind { Text, Int, Speed, Rotation, Decimal, ClassIndex, VariantIndex, ReadOnly };
 
-struct RecordEditor::Spec
+struct RecordEditor::FieldDef
 {
     QString name;
     int field; // record field, or offset from E when tail
@@ -56,10 +56,10 @@ struct RecordEditor::Spec
     Kind kind;
 };
 
-const QList<RecordEditor::Spec>& RecordEditor::specs()
+const QList<RecordEditor::FieldDef>& RecordEditor::fieldDefs()
 {
     // These names are the command line's interface: keep them.
-    static const QList<Spec> list = {
+    static const QList<FieldDef> list = {
         {QStringLiteral("class"), kClassField, false, Kind::ClassIndex},
         {QStringLiteral("class_number"), kClassNumberField, false, Kind::ReadOnly},
         {QStringLiteral("race"), 45, false, Kind::Int},
@@ -281,15 +281,15 @@ bool RecordEditor::setClassIndex(int index, QString* error)
     return true;
 }
 
-const RecordEditor::Spec* RecordEditor::spec(const QString& name) const
+const RecordEditor::FieldDef* RecordEditor::fieldDef(const QString& name) const
 {
-    for (const Spec& s : specs())
+    for (const FieldDef& s : fieldDefs())
         if (s.name == name)
             return &s;
     return nullptr;
 }
 
-int RecordEditor::fieldOf(const Spec& s) const
+int RecordEditor::fieldOf(const FieldDef& s) const
 {
     if (!s.tail)
         return s.field;
@@ -299,7 +299,7 @@ int RecordEditor::fieldOf(const Spec& s) const
 QStringList RecordEditor::fieldNames()
 {
     QStringList names;
-    for (const Spec& s : specs()) {
+    for (const FieldDef& s : fieldDefs()) {
         names << s.name;
         if (s.name == QLatin1String("min_speed"))
             names << QStringLiteral("max_speed");
@@ -324,7 +324,7 @@ QString RecordEditor::value(const QString& name) const
             return QString();
         return numberText(r * e);
     }
-    if (const Spec* s = spec(name)) {
+    if (const FieldDef* s = fieldDef(name)) {
         const int f = fieldOf(*s);
         if (f < 0)
             return QString();
@@ -371,8 +371,8 @@ QList<QPair<QString, QString>> RecordEditor::allValues() const
 
 bool RecordEditor::setValue(const QString& name, const QString& value, QString* error)
 {
-    if (const Spec* s = spec(name))
-        return setSpec(*s, value, error);
+    if (const FieldDef* s = fieldDef(name))
+        return setField(*s, value, error);
     if (name == QLatin1String("recharge_total"))
         return setRechargeTotal(value, error);
     bool known = false;
@@ -382,7 +382,7 @@ bool RecordEditor::setValue(const QString& name, const QString& value, QString* 
     return ok && known;
 }
 
-bool RecordEditor::setSpec(const Spec& s, const QString& value, QString* error)
+bool RecordEditor::setField(const FieldDef& s, const QString& value, QString* error)
 {
     auto fail = [&](const QString& why) {
         if (error)

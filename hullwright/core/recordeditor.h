@@ -126,13 +126,13 @@ public:
     bool setAutomaticGuns(int points, QString* error = nullptr);
 
 private:
-    struct Spec;
-    static const QList<Spec>& specs();
-    const Spec* spec(const QString& name) const;
-    int fieldOf(const Spec& s) const;
+    struct FieldDef;
+    static const QList<FieldDef>& fieldDefs();
+    const FieldDef* fieldDef(const QString& name) const;
+    int fieldOf(const FieldDef& s) const;
     QString rawOf(int field) const;
     void setRaw(int field, const QString& text);
-    bool setSpec(const Spec& s, const QString& value, QString* error);
+    bool setField(const FieldDef& s, const QString& value, QString* error);
     bool setRechargeTotal(const QString& value, QString* error);
     QString compositeValue(const QString& name, bool* known) const;
     bool setComposite(const QString& name, const QString& value, bool* known, QString* error);
