@@ -188,6 +188,18 @@ bool RecordEditor::setFieldInt(int field, int value)
     return true;
 }
 
+bool RecordEditor::setFieldDecimal(int field, double value)
+{
+    double old = 0;
+    const bool numeric = parseDouble(rawOf(field), &old);
+    if (!numeric && field < m_original.size())
+        return false;
+    const QString text = numberText(value);
+    if (!numeric || old != text.toDouble())
+        setRaw(field, text);
+    return true;
+}
+
 QString RecordEditor::speedText(int units)
 {
     return numberText(float(units) * 0.002f);
