@@ -21,6 +21,8 @@
 #include "editmode.h"
 #include "extraction.h"
 #include "packagebuild.h"
+#include "profiledialogs.h"
+#include "shipbalance.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -118,13 +120,16 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     connect(ui.saveAsButton, &QPushButton::clicked, this, &CreateShip::Slot_SaveAs);
     connect(ui.actionOpen, &QAction::triggered, this, &CreateShip::Slot_Open);
     connect(ui.actionExtract, &QAction::triggered, this, &CreateShip::Slot_ExtractShip);
-    // Balancing and the wizard are not part of this version; their controls say so
-    // instead of doing nothing.
-    for (QAction* a : {ui.actionImportWizard, ui.actionProfiles, ui.actionBalance}) {
+    connect(ui.actionBalance, &QAction::triggered, this, &CreateShip::Slot_Balance);
+    connect(ui.balanceButton, &QPushButton::clicked, this, &CreateShip::Slot_Balance);
+    connect(ui.actionProfiles, &QAction::triggered, this, &CreateShip::Slot_ManageProfiles);
+    // The wizard is not part of this version; its controls say so instead of
+    // doing nothing.
+    for (QAction* a : {ui.actionImportWizard}) {
         a->setEnabled(false);
         a->setToolTip(text(CreatorText::NotYet));
     }
-    for (QPushButton* b : {ui.importWizardButton, ui.balanceButton}) {
+    for (QPushButton* b : {ui.importWizardButton}) {
         b->setEnabled(false);
         b->setToolTip(text(CreatorText::NotYet));
     }
@@ -608,6 +613,65 @@ void CreateShip::Slot_CustomiseShip()
     saveSettings();
     if (reload)
         GetText();
+}
+
+void CreateShip::Slot_Balance()
+{
+    using namespace CreatorText;
+    const QString record = m_ui->rawDataEdit->toPlainText();
+    auto warn = [&](const QString& message) {
+        ask(int(Prompter::Icon::Warning), BalanceButton, message, {Ok});
+    };
+    if (record.trimmed().isEmpty())
+        return warn(text(BalEmptyRecord));
+    const ProfileChoice choice =
+        FittingProfiles(ReadProfiles(workDir("Profiles")), ShipRecord(record).line());
+    if (!choice.recordReadable)
+        return warn(FormatText(text(BalCannotBalance), text(BalRecordUnreadable)));
+    if (choice.usable.isEmpty()) {
+        QString message = FormatText(text(BalNoProfile), QString::number(choice.shipClass),
+                                     QString::number(choice.variant));
+        if (!choice.unusable.isEmpty()) {
+            message += QStringLiteral("\n\n") + text(BalUnusableList);
+            for (const ProfileFile& pf : choice.unusable)
+                message += QStringLiteral("\n") + QFileInfo(pf.path).fileName() +
+                           QStringLiteral(": ") + pf.problem;
+        }
+        return warn(message);
+    }
+    ProfileFile profile = choice.usable.first();
+    if (choice.usable.size() > 1) {
+        QStringList items;
+        for (const ProfileFile& pf : choice.usable)
+            items << pf.profile.name + QStringLiteral(" (") + QFileInfo(pf.path).fileName() +
+                         QLatin1Char(')');
+        const QString picked = InputDialogs::askItem(this, PlainUiText(text(BalChooseCaption)),
+                                                     text(BalChooseText), items);
+        if (picked.isNull())
+            return;
+        profile = choice.usable.at(std::max(0, int(items.indexOf(picked))));
+    }
+    ShipBalance dialog(m_texts, profile, record, this);
+    if (!dialog.loaded())
+        return warn(FormatText(text(BalCannotBalance), dialog.loadError()));
+    if (ModalDialogs::exec(dialog) != QDialog::Accepted)
+        return;
+    // An untouched record keeps its text, line end and all.
+    if (dialog.record() != ShipRecord(record).line())
+        m_ui->rawDataEdit->setPlainText(dialog.record());
+}
+
+void CreateShip::Slot_ManageProfiles()
+{
+    ProfileContext context;
+    context.profilesDir = workDir("Profiles");
+    context.workDir = workDir("temp");
+    context.startDir = startDir(m_settings.typeDir);
+    context.iconFile = icon("profile.png");
+    context.classes = m_classes;
+    context.variants = m_variants;
+    ManageProfile dialog(m_texts, context, this);
+    ModalDialogs::exec(dialog);
 }
 
 void CreateShip::Slot_Modified()

@@ -66,6 +66,8 @@ public slots:
     void Slot_New();
     void Slot_Config();
     void Slot_CustomiseShip();
+    void Slot_Balance();
+    void Slot_ManageProfiles();
     void Slot_SelectPic();
     void Slot_Close();
     void Slot_Modified();

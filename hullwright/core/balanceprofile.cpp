@@ -295,6 +295,7 @@ ProfileChoice FittingProfiles(const QList<ProfileFile>& profiles, const QString&
 ProfileImport ImportProfile(const QStringList& entries, int shipClass, const QList<int>& variants)
 {
     ProfileImport result;
+    result.tableRead = true;
     Extremes speed, accel, reactor, tuning, turning, weapon, recharge, cargo, hull, types;
     qint64 cargoSum = 0, differenceSum = 0;
     struct Shield
@@ -308,7 +309,8 @@ ProfileImport ImportProfile(const QStringList& entries, int shipClass, const QLi
         const ShipRecord rec(line);
         int cls = 0, var = 0;
         if (!ParseTableInt(rec.field(5), &cls) || cls != shipClass ||
-            !ParseTableInt(rec.field(50), &var) || !variants.contains(var))
+            !ParseTableInt(rec.field(50), &var) ||
+            (!variants.isEmpty() && !variants.contains(var)))
             continue;
         bool ok = true;
         auto intOf = [&](int field) {

@@ -88,13 +88,15 @@ struct ProfileChoice
 ProfileChoice FittingProfiles(const QList<ProfileFile>& profiles, const QString& record);
 
 // A profile made from existing ships: the class, the checked variants (field 50
-// values); minimum and maximum per statistic over the ships that match.
+// values; none means any); minimum and maximum per statistic over the ships
+// that match.
 struct ProfileImport
 {
     bool ok = false;
     QString error;
     BalanceProfile profile;
-    int ships = 0; // ships that contributed
+    int ships = 0;          // ships that contributed
+    bool tableRead = false; // false when the table itself could not be read
 };
 // From ship-table entry lines. The profile's variant is the one variant given,
 // else -1. Skipped beyond class and variant: the installer's filler lines, and

@@ -15,6 +15,10 @@ int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
 int resaveCommand(const QStringList& args);  // resave PKG OUT [--compile BODCOMP]
 int newCommand(const QStringList& args);     // new OUT --name N ...
 
+// cmd_balance.cpp
+int balanceCommand(const QStringList& args); // balance LINE PROFILE [--mode M] [--moved S[=V]]
+int profileCommand(const QStringList& args); // profile import TABLE --class N ... OUT
+
 // main.cpp
 void cliWriteOut(const QByteArray& text);
 int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1

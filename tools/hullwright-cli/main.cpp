@@ -33,6 +33,12 @@ const char kUsage[] =
     "  record show LINE                    every named field of a ship record, in display units\n"
     "  record set LINE NAME=VALUE...       the record with those fields changed\n"
     "  record rebuild TABLE                records of a ship table that a save would change\n"
+    "  balance LINE PROFILE.xbp [--mode equal|lowest|highest] [--moved SLIDER[=VALUE]]\n"
+    "                                      balance a ship record against a profile as \"Balance\n"
+    "                                      Ship\" does; prints the average before and after and\n"
+    "                                      the record\n"
+    "  profile import TABLE --class N [--variant V]... [--name NAME] OUT.xbp\n"
+    "                                      make a profile from the ships of a table or catalogue\n"
     "  --help                              show this text\n";
 
 } // namespace
@@ -75,5 +81,9 @@ int main(int argc, char* argv[])
         return newCommand(args);
     if (command == QLatin1String("record"))
         return recordCommand(args);
+    if (command == QLatin1String("balance"))
+        return balanceCommand(args);
+    if (command == QLatin1String("profile"))
+        return profileCommand(args);
     return cliUsageError(QStringLiteral("unknown command: ") + command);
 }
