@@ -45,8 +45,9 @@ int plainField(BalanceSlider s)
     }
 }
 
-// trunc(x), except that a product within a millionth of an integer is that
-// integer: 5 / 6000 written as 0.000833333 must read back as 5, not 4.
+// trunc(x), except that a product within what 6 significant digits can lose of
+// an integer is that integer: 5 / 6000 written as 0.000833333 must read back
+// as 5, not 4.
 int truncNear(double x)
 {
     if (!std::isfinite(x))
@@ -54,9 +55,39 @@ int truncNear(double x)
     constexpr double kLimit = 2.0 * kMaxProfileValue;
     x = std::clamp(x, -kLimit, kLimit);
     const double r = std::round(x);
-    if (std::abs(x - r) <= 1e-6 * std::max(1.0, std::abs(x)))
+    if (std::abs(x - r) <= 1e-5 * std::max(1.0, std::abs(x)))
         return int(r);
     return int(std::trunc(x));
+}
+
+// total / divisor as written: 6 significant digits. Six digits cannot always
+// give the total back exactly; of the values one unit in the last digit apart,
+// the one whose product reads back within [lo, hi] is taken, so a written field
+// stays within the profile. Only when none does (a total of more digits than
+// the range is wide) are more digits written.
+struct Ratio
+{
+    double value;
+    int digits;
+};
+Ratio writtenRatio(qint64 total, double divisor, qint64 lo, qint64 hi)
+{
+    const double exact = double(total) / divisor;
+    if (exact <= 0)
+        return {exact, 6};
+    auto inRange = [&](double v) {
+        const qint64 back = truncNear(v * divisor);
+        return back >= lo && back <= hi;
+    };
+    const double unit = std::pow(10.0, std::floor(std::log10(exact)) - 5);
+    const double six = RecordEditor::numberText(exact).toDouble();
+    for (double v : {six, six - unit, six + unit})
+        if (inRange(RecordEditor::numberText(v).toDouble()))
+            return {RecordEditor::numberText(v).toDouble(), 6};
+    for (int digits = 7; digits <= 12; ++digits)
+        if (inRange(QString::number(exact, 'g', digits).toDouble()))
+            return {exact, digits};
+    return {exact, 12};
 }
 
 } // namespace
@@ -471,13 +502,16 @@ QString Balancer::record() const
             e.setFieldInt(plainField(s), int(statistic(s)));
     // The rate is the total over the energy: a new energy needs a new rate. With
     // no energy there is no rate that gives the total, and the rate stays.
-    if (changed(BalanceSlider::Recharge) || changed(BalanceSlider::Weapons))
-        e.setValue(QStringLiteral("recharge_total"),
-                   QString::number(statistic(BalanceSlider::Recharge)));
-    // A cargo maximum below the minimum would be swapped on saving; the minimum
-    // follows it down instead.
+    const qint64 energy = statistic(BalanceSlider::Weapons);
+    if ((changed(BalanceSlider::Recharge) || changed(BalanceSlider::Weapons)) && energy != 0) {
+        const Ratio rate = writtenRatio(statistic(BalanceSlider::Recharge), double(energy),
+                                        m_profile.recharge.min, m_profile.recharge.max);
+        e.setFieldDecimal(kRechargeField, rate.value, rate.digits);
+    }
+    // A cargo minimum above the maximum would be swapped on saving, moving the
+    // maximum away from the slider; the minimum follows the maximum down instead.
     int cargoMin = 0;
-    if (changed(BalanceSlider::Cargo) && ParseTableInt(e.fieldText(kCargoMinField), &cargoMin) &&
+    if (ParseTableInt(e.fieldText(kCargoMinField), &cargoMin) &&
         cargoMin > statistic(BalanceSlider::Cargo))
         e.setFieldInt(kCargoMinField, int(statistic(BalanceSlider::Cargo)));
     if (changed(BalanceSlider::Shields)) {
@@ -487,9 +521,11 @@ QString Balancer::record() const
     }
     if (changed(BalanceSlider::Turning)) {
         const qint64 t = statistic(BalanceSlider::Turning);
+        const Ratio pitch =
+            writtenRatio(t, kTurningUnits, m_profile.turning.min, m_profile.turning.max);
         e.setFieldDecimal(kYawField, double(t + t / 4) / kTurningUnits);
-        e.setFieldDecimal(kPitchField, double(t) / kTurningUnits);
-        e.setFieldDecimal(kRollField, double(t) / kTurningUnits);
+        e.setFieldDecimal(kPitchField, pitch.value, pitch.digits);
+        e.setFieldDecimal(kRollField, pitch.value, pitch.digits);
     }
     return e.record();
 }

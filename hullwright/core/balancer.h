@@ -46,9 +46,9 @@ enum class BalanceMode { Equal, LowestFirst, HighestFirst };
 int BalanceLineStep(BalanceSlider s);
 
 // Statistics read from a record the way the balancer and the profile import
-// read them. trunc(x) of a product that lies within a millionth of an integer
-// gives that integer: values written with 6 significant digits read back as
-// they were written.
+// read them. trunc(x) of a product that lies within 1e-5 (relative) of an
+// integer gives that integer: values written with 6 significant digits read
+// back as they were written.
 int TurningValue(double pitch);                // trunc(field 3 x 6000)
 int RechargeTotal(double rate, int energy);    // trunc(field 21 x field 20)
 

@@ -188,13 +188,13 @@ bool RecordEditor::setFieldInt(int field, int value)
     return true;
 }
 
-bool RecordEditor::setFieldDecimal(int field, double value)
+bool RecordEditor::setFieldDecimal(int field, double value, int digits)
 {
     double old = 0;
     const bool numeric = parseDouble(rawOf(field), &old);
     if (!numeric && field < m_original.size())
         return false;
-    const QString text = numberText(value);
+    const QString text = QString::number(value, 'g', digits);
     if (!numeric || old != text.toDouble())
         setRaw(field, text);
     return true;

@@ -67,9 +67,9 @@ public:
     QString fieldText(int field) const;
     bool isNumeric(int field) const;
     bool setFieldInt(int field, int value);
-    // A decimal field, written with 6 significant digits; false when the record
-    // holds something other than a number there.
-    bool setFieldDecimal(int field, double value);
+    // A decimal field, written with 6 significant digits (or as many as given);
+    // false when the record holds something other than a number there.
+    bool setFieldDecimal(int field, double value, int digits = 6);
 
     // Conversions shared with the dialog.
     static QString speedText(int units);               // units x 0.002

@@ -218,6 +218,14 @@ private:
     QByteArrayList m_fields;
 };
 
+// A class value for variation v (0 to 4): each step adds a twelfth, so the ships
+// of a class spread by a third, enough for a balance profile made from them to
+// leave every one of them room to reach its middle.
+int varied(int base, int v)
+{
+    return base + v * base / 12;
+}
+
 QByteArray fraction(int thousandths)
 {
     return QByteArray::number(thousandths / 1000.0, 'f', 3);
@@ -304,13 +312,14 @@ QByteArray shipRecord(int index, bool newest)
 
     Line l;
     l << QByteArray("ships\\") + cls.folder + '\\' + lower(def.name) << 200 + index
-      << fraction(cls.yaw + v * 3) << fraction(cls.pitch + v * 2) << fraction(cls.roll + v * 4)
-      << def.cls << kShipTextBase + 2 * index << cls.minSpeed + v * 400 << cls.accel + v * 50 << 106
-      << 1 << 5 << 37 << cls.reactor + v * 250 << 112 << 202 << sceneOf(def)
+      << fraction(varied(cls.yaw, v)) << fraction(varied(cls.pitch, v))
+      << fraction(varied(cls.roll, v)) << def.cls << kShipTextBase + 2 * index
+      << varied(cls.minSpeed, v) << varied(cls.accel, v) << 106 << 1 << 5 << 37
+      << varied(cls.reactor, v) << 112 << 202 << sceneOf(def)
       << QByteArray("cockpits\\") + lower(def.name) + "_cockpit" << cls.laserMask << lastGunSlot
-      << cls.energy + v * 100 << fraction(cls.recharge + v * 5) << cls.shieldType << cls.maxShields
+      << varied(cls.energy, v) << fraction(cls.recharge + v * 5) << cls.shieldType << cls.maxShields
       << cls.missileMask << cls.npcMissiles << cls.speedExt << cls.rudderExt << cls.cargoMin + v * 5
-      << cls.cargoMax + v * 20 << 0;
+      << varied(cls.cargoMax, v) + v * 20 << 0;
     for (int k = 1; k <= 6; ++k) {
         if (k < def.turretEntries)
             l << turretCockpit(index, k) << k;
