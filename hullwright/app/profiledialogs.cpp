@@ -275,8 +275,9 @@ ManageProfile::ManageProfile(const UiTexts& texts, const ProfileContext& context
     setWindowTitle(PlainUiText(text(ManageProfiles)));
     ui.ListProfiles->setHeaderLabels(
         {text(ProfColProfile), text(ProfColClass), text(ProfColVariant), text(ProfColFile)});
-    ui.ListProfiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     ui.ListProfiles->header()->setStretchLastSection(false);
+    ui.ListProfiles->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui.ListProfiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     ui.ButtonCreate->setText(text(ProfCreate));
     ui.ButtonEdit->setText(text(ProfEdit));
     ui.ButtonClose->setText(text(CloseButton));
