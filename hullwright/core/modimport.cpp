@@ -350,10 +350,12 @@ bool ModImport::open(QString* error)
         m_ships.append({int(i), ships.entries.at(i), TableIdentifier(ships.entries.at(i)), QString()});
     NameShipsFromCatalog(m_ships, m_catalog, m_programDir + QStringLiteral("/temp"), m_language);
     m_cockpits = ReadCompactTable(texts[1]).entries;
-    for (const TableGroup& g : DummyTable::read(texts[2]).groups())
+    const DummyTable dummies = DummyTable::read(texts[2]);
+    for (const TableGroup& g : dummies.groups())
         for (const QString& l : g.lines)
             m_dummies.append({g.name, TerminatedLine(l.trimmed()), QString(), QString()});
-    for (const ComponentGroup& c : ComponentTable::read(texts[3]).components())
+    const ComponentTable components = ComponentTable::read(texts[3]);
+    for (const ComponentGroup& c : components.components())
         for (const TableGroup& g : c.groups)
             for (const QString& l : g.lines)
                 m_components.append({c.name + QLatin1Char(';') + g.name, TerminatedLine(l.trimmed()),

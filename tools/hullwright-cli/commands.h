@@ -15,6 +15,9 @@ int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
 int resaveCommand(const QStringList& args);  // resave PKG OUT [--compile BODCOMP]
 int newCommand(const QStringList& args);     // new OUT --name N ...
 
+// cmd_import.cpp
+int importCommand(const QStringList& args); // import CAT SHIP-ID OUT [--compile BODCOMP] ...
+
 // main.cpp
 void cliWriteOut(const QByteArray& text);
 int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1
