@@ -149,6 +149,7 @@ DImportWizard::DImportWizard(ModImport& session, const UiTexts& texts, const Opt
     m_textForm->setupUi(textWidget);
     QTreeWidget* textRows = m_textForm->textList;
     textRows->setHeaderLabels({text(ColLanguage), text(ShipName), text(ColShipDesc)});
+    textRows->setSelectionMode(QAbstractItemView::ExtendedSelection);
     textRows->setColumnWidth(0, 90);
     textRows->setColumnWidth(1, 180);
     m_textForm->menuHint->setText(text(RightClickHint));
@@ -163,7 +164,7 @@ DImportWizard::DImportWizard(ModImport& session, const UiTexts& texts, const Opt
     connect(m_textForm->importDirButton, &QPushButton::clicked, this, &DImportWizard::Slot_ImportDir);
     setPage(TextPage, new GatedPage(textWidget, text(WizardTextTitle)));
 
-    setButtonText(QWizard::CancelButton, PlainUiText(text(CancelButton)));
+    setButtonText(QWizard::CancelButton, PlainUiText(text(CreatorText::CancelButton)));
     resize(760, 540);
 }
 

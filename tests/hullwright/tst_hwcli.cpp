@@ -2,6 +2,7 @@
 // must install with drydock-cli exactly like packages made by hand.
 #include "editmode.h"
 #include "gamechange.h"
+#include "installcheck.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "xspfile.h"
@@ -178,6 +179,44 @@ private slots:
         const QByteArray want = installed({m_tmp.filePath("hand.xsp")});
         QVERIFY(want.contains("hauler_body.pbd") && want.contains("script setup.hauler.xml"));
         QCOMPARE(installed({m_tmp.filePath("made.xsp")}), want);
+    }
+
+    // A ship of the sample mod becomes a package that installs with the lines the
+    // mod's own tables give it.
+    void importFromMod_data()
+    {
+        QTest::addColumn<int>("ship");
+        QTest::addColumn<bool>("compile");
+        QTest::newRow("frigate, binary models decompiled") << 0 << true;
+        QTest::newRow("scout, no compiler") << 1 << false;
+    }
+    void importFromMod()
+    {
+        QFETCH(int, ship);
+        QFETCH(bool, compile);
+        const SampleGame::ModShip want = SampleGame::ModShips().at(ship);
+        const QString dir = m_tmp.filePath(QString("import%1").arg(ship));
+        QVERIFY(SampleGame::MakeSampleMod(dir + "/mod"));
+        const QString cat = dir + "/mod/" + SampleGame::ModCatalog;
+        QStringList args{"import", cat, want.id, dir + "/out", "--author", "Orrin Vale"};
+        if (compile) {
+            QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), dir + "/compiler.sh"));
+            QVERIFY(QFile::setPermissions(dir + "/compiler.sh", QFile::ReadOwner | QFile::ExeOwner));
+            args << "--compile" << dir + "/compiler.sh";
+        }
+        const Result r = run(hw(), args);
+        QVERIFY2(r.code == 0, r.err.constData());
+        for (const QString& t : want.textures)
+            QVERIFY2(r.out.contains("texture " + t.toUtf8() + '\n'), r.out.constData());
+        QVERIFY(r.out.endsWith("saved " + (dir + "/out.xsp").toUtf8() + '\n'));
+        const QString problems = InstallCheck::mismatch(dd(), dir + "/out.xsp", want, dir + "/installed");
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+
+        // An unknown ship and a file that is no catalogue fail with one line; usage errors are 2.
+        QCOMPARE(run(hw(), {"import", cat, "SS_SH_NONE", dir + "/none"}).code, 1);
+        QCOMPARE(run(hw(), {"import", dir + "/out.xsp", want.id, dir + "/none"}).code, 1);
+        QCOMPARE(run(hw(), {"import", cat, want.id}).code, 2);
+        QVERIFY(!QFileInfo::exists(dir + "/none.xsp"));
     }
 
     // An extraction alone needs no display: hullwright runs it without a window.
