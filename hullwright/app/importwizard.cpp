@@ -120,29 +120,17 @@ DImportWizard::DImportWizard(ModImport& session, const UiTexts& texts, const Opt
     entryPage(*m_dummyForm, m_dummies, WizardDummyTitle, session.dummies(), GroupedTable::Dummies, DummyPage);
 
     // Pages 3, 4 and 6: models, cockpits, textures.
-    auto* modelWidget = new QWidget;
-    m_modelForm->setupUi(modelWidget);
-    m_models = selectList(*m_modelForm, ChosenModels);
-    connectMoves(m_models, &DImportWizard::Slot_AddModel, &DImportWizard::Slot_AddAllModel,
-                 &DImportWizard::Slot_RemoveModel, &DImportWizard::Slot_RemoveAllModel);
-    setPage(ModelPage, new GatedPage(modelWidget, text(WizardModelTitle)));
-
-    auto* cockpitWidget = new QWidget;
-    m_cockpitForm->setupUi(cockpitWidget);
-    m_cockpits = selectList(*m_cockpitForm, ChosenCockpits);
-    connectMoves(m_cockpits, &DImportWizard::Slot_AddCockpit, &DImportWizard::Slot_AddAllCockpit,
-                 &DImportWizard::Slot_RemoveCockpit, &DImportWizard::Slot_RemoveAllCockpit);
-    setPage(CockpitPage, new GatedPage(cockpitWidget, text(WizardCockpitTitle)));
-
+    m_models = selectPage(*m_modelForm, ModelPage, WizardModelTitle, ChosenModels,
+                          {&DImportWizard::Slot_AddModel, &DImportWizard::Slot_AddAllModel,
+                           &DImportWizard::Slot_RemoveModel, &DImportWizard::Slot_RemoveAllModel});
+    m_cockpits = selectPage(*m_cockpitForm, CockpitPage, WizardCockpitTitle, ChosenCockpits,
+                            {&DImportWizard::Slot_AddCockpit, &DImportWizard::Slot_AddAllCockpit,
+                             &DImportWizard::Slot_RemoveCockpit, &DImportWizard::Slot_RemoveAllCockpit});
     entryPage(*m_compForm, m_components, WizardCompTitle, session.components(), GroupedTable::Components,
               ComponentPage);
-
-    auto* textureWidget = new QWidget;
-    m_textureForm->setupUi(textureWidget);
-    m_textures = selectList(*m_textureForm, ChosenTextures);
-    connectMoves(m_textures, &DImportWizard::Slot_AddTexture, &DImportWizard::Slot_AddAllTexture,
-                 &DImportWizard::Slot_RemoveTexture, &DImportWizard::Slot_RemoveAllTexture);
-    setPage(TexturePage, new GatedPage(textureWidget, text(WizardTextureTitle)));
+    m_textures = selectPage(*m_textureForm, TexturePage, WizardTextureTitle, ChosenTextures,
+                            {&DImportWizard::Slot_AddTexture, &DImportWizard::Slot_AddAllTexture,
+                             &DImportWizard::Slot_RemoveTexture, &DImportWizard::Slot_RemoveAllTexture});
 
     // Page 7: the texts.
     auto* textWidget = new QWidget;
@@ -181,9 +169,12 @@ QString DImportWizard::icon(const char* name) const
 }
 
 template <class Form>
-DImportWizard::SelectList DImportWizard::selectList(Form& form, int chosenCaption)
+DImportWizard::SelectList DImportWizard::selectPage(Form& form, Page id, int title, int chosenCaption,
+                                                    const MoveSlots& moves)
 {
     using namespace CreatorText;
+    auto* widget = new QWidget;
+    form.setupUi(widget);
     SelectList s;
     s.from = form.fromList;
     s.chosen = form.chosenList;
@@ -197,28 +188,20 @@ DImportWizard::SelectList DImportWizard::selectList(Form& form, int chosenCaptio
         s.buttons[i] = buttons[i];
         buttons[i]->setText(QLatin1String(captions[i]));
         buttons[i]->setToolTip(PlainUiText(text(tips[i])));
+        connect(buttons[i], &QPushButton::clicked, this, moves[i]);
     }
-    return s;
-}
-
-void DImportWizard::connectMoves(SelectList& list, void (DImportWizard::*add)(),
-                                 void (DImportWizard::*addAll)(), void (DImportWizard::*remove)(),
-                                 void (DImportWizard::*removeAll)())
-{
-    connect(list.buttons[0], &QPushButton::clicked, this, add);
-    connect(list.buttons[1], &QPushButton::clicked, this, addAll);
-    connect(list.buttons[2], &QPushButton::clicked, this, remove);
-    connect(list.buttons[3], &QPushButton::clicked, this, removeAll);
     // A double click moves the item clicked to the other list.
-    connect(list.from, &QTreeWidget::itemDoubleClicked, this, [this, from = list.from, add](QTreeWidgetItem* item) {
+    connect(s.from, &QTreeWidget::itemDoubleClicked, this, [this, from = s.from, add = moves[0]](QTreeWidgetItem* item) {
         from->setCurrentItem(item);
         (this->*add)();
     });
-    connect(list.chosen, &QTreeWidget::itemDoubleClicked, this,
-            [this, chosen = list.chosen, remove](QTreeWidgetItem* item) {
+    connect(s.chosen, &QTreeWidget::itemDoubleClicked, this,
+            [this, chosen = s.chosen, remove = moves[2]](QTreeWidgetItem* item) {
                 chosen->setCurrentItem(item);
                 (this->*remove)();
             });
+    setPage(id, new GatedPage(widget, text(title)));
+    return s;
 }
 
 void DImportWizard::move(QTreeWidget* from, QTreeWidget* to, bool all)

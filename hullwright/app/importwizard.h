@@ -10,6 +10,7 @@
 
 #include <QWizard>
 
+#include <array>
 #include <memory>
 
 class QLabel;
@@ -99,10 +100,9 @@ private:
         QList<bool> ticked; // per table row
     };
 
+    using MoveSlots = std::array<void (DImportWizard::*)(), 4>; // add, add all, remove, remove all
     template <class Form>
-    SelectList selectList(Form& form, int chosenCaption);
-    void connectMoves(SelectList& list, void (DImportWizard::*add)(), void (DImportWizard::*addAll)(),
-                      void (DImportWizard::*remove)(), void (DImportWizard::*removeAll)());
+    SelectList selectPage(Form& form, Page id, int title, int chosenCaption, const MoveSlots& moves);
     static void move(QTreeWidget* from, QTreeWidget* to, bool all);
     void addItem(QTreeWidget* list, const QString& text, const QVariant& data, const char* icon);
     void fillEntries(EntryPage& page, const QList<ImportRow>& rows, GroupedTable kind);

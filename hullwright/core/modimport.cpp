@@ -425,28 +425,26 @@ SceneModels ModImport::sceneModels(int ship)
     return result;
 }
 
+QList<int> ModImport::rowsOfShip(int ship, const QList<ImportRow>& rows, GroupedTable kind) const
+{
+    QList<int> found;
+    if (ship < 0 || ship >= m_ships.size())
+        return found;
+    const QString scene = ShipRecord(m_ships.at(ship).line).field(16);
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (RowNamesScene(rows.at(i), kind, scene))
+            found << int(i);
+    return found;
+}
+
 QList<int> ModImport::shipDummies(int ship) const
 {
-    QList<int> rows;
-    if (ship < 0 || ship >= m_ships.size())
-        return rows;
-    const QString scene = ShipRecord(m_ships.at(ship).line).field(16);
-    for (qsizetype i = 0; i < m_dummies.size(); ++i)
-        if (RowNamesScene(m_dummies.at(i), GroupedTable::Dummies, scene))
-            rows << int(i);
-    return rows;
+    return rowsOfShip(ship, m_dummies, GroupedTable::Dummies);
 }
 
 QList<int> ModImport::shipComponents(int ship) const
 {
-    QList<int> rows;
-    if (ship < 0 || ship >= m_ships.size())
-        return rows;
-    const QString scene = ShipRecord(m_ships.at(ship).line).field(16);
-    for (qsizetype i = 0; i < m_components.size(); ++i)
-        if (RowNamesScene(m_components.at(i), GroupedTable::Components, scene))
-            rows << int(i);
-    return rows;
+    return rowsOfShip(ship, m_components, GroupedTable::Components);
 }
 
 QList<int> ModImport::turretCockpits(int ship) const

@@ -143,6 +143,7 @@ private:
     QString tempPath(const QString& name) const;
     bool extractScratch(const QString& entry, const QString& target, QString* error);
     QString findEntry(const QString& objectName, const QStringList& suffixes) const;
+    QList<int> rowsOfShip(int ship, const QList<ImportRow>& rows, GroupedTable kind) const;
     bool extractToSlipway(const QString& entry, QList<DraftFolder>* tree, QString* sceneFile,
                           ImportFinish& result);
 
