@@ -89,6 +89,7 @@ DImportWizard::DImportWizard(ModImport& session, const UiTexts& texts, const Opt
     ships->setSortingEnabled(true);
     ships->sortByColumn(0, Qt::AscendingOrder);
     ships->resizeColumnToContents(0);
+    ships->setColumnWidth(0, ships->columnWidth(0) + 24);
     m_shipForm->shipHint->setText(FormatText(text(WizardShipText), session.catalog()));
     auto* shipPage = new GatedPage(shipWidget, text(WizardShipTitle),
                                    [ships] { return !ships->selectedItems().isEmpty(); });
@@ -106,7 +107,6 @@ DImportWizard::DImportWizard(ModImport& session, const UiTexts& texts, const Opt
         page.hint = form.entryHint;
         page.ticked = QList<bool>(rows.size(), false);
         page.list->setHeaderLabels({text(ColSection), text(ColData)});
-        page.list->setColumnWidth(0, 200);
         form.showAllCheck->setText(text(ShowAllEntries));
         connect(form.showAllCheck, &QCheckBox::toggled, this,
                 [this, &page, table = &rows, kind] { fillEntries(page, *table, kind); });
@@ -289,6 +289,8 @@ void DImportWizard::fillEntries(EntryPage& page, const QList<ImportRow>& rows, G
         items << item;
     }
     page.list->addTopLevelItems(items);
+    page.list->resizeColumnToContents(0);
+    page.list->setColumnWidth(0, qBound(160, page.list->columnWidth(0) + 12, 440));
     page.hint->setText(FormatText(text(CreatorText::DummiesShipText), scene));
 }
 

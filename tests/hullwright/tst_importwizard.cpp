@@ -8,6 +8,7 @@
 #include "ui_createship.h"
 #include "uiseams_qt.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QLabel>
@@ -178,6 +179,18 @@ private slots:
             m_files = {m_mod};
             QTest::mouseClick(wiz.currentPage()->findChild<QPushButton*>("importFileButton"), Qt::LeftButton);
             QCOMPARE(rows->topLevelItemCount(), want.languages);
+            // Every page's texts come from the translation file.
+            for (QWidget* c : wiz.findChildren<QWidget*>()) {
+                QStringList shown;
+                if (auto* l = qobject_cast<QLabel*>(c))
+                    shown << l->text();
+                if (auto* b = qobject_cast<QAbstractButton*>(c))
+                    shown << b->text() << b->toolTip();
+                if (auto* t = qobject_cast<QTreeWidget*>(c))
+                    shown << t->headerItem()->text(0);
+                for (const QString& t : shown)
+                    QVERIFY2(!t.contains("ReadText-"), qPrintable(t));
+            }
             driven = true;
             wiz.accept();
         };
