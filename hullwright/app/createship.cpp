@@ -590,6 +590,7 @@ void CreateShip::Slot_CustomiseShip()
     input.variants = m_variants;
     input.settings = m_settings;
     input.programDir = m_programDir;
+    input.texts = &m_texts;
     ConfigShip dialog(input, this);
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
         return;
