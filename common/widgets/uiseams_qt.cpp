@@ -202,7 +202,14 @@ void QtProgressSink::setDone(qint64 done)
     if (!m_bar)
         return;
     const qint64 clamped = qBound<qint64>(0, done, m_total);
-    m_bar->setValue(int(clamped >> m_shift));
+    const int value = int(clamped >> m_shift);
+    if (value == m_bar->value())
+        return;
+    m_bar->setValue(value);
+    // Long work runs on the window's thread: paint now rather than at its end,
+    // without running other events (a drop or a socket) in the middle of it.
+    if (m_bar->isVisible())
+        m_bar->repaint();
 }
 
 void QtStatusSink::showStatus(const QString& text)
@@ -213,6 +220,8 @@ void QtStatusSink::showStatus(const QString& text)
         m_bar->clearMessage();
     else
         m_bar->showMessage(text);
+    if (m_bar->isVisible())
+        m_bar->repaint();
 }
 
 FileDialogs::DirectoryHook FileDialogs::directoryHook;
