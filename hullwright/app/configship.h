@@ -7,6 +7,7 @@
 #include "editorrules.h"
 #include "recordeditor.h"
 #include "textpages.h"
+#include "uitexts.h"
 
 #include <QDialog>
 
@@ -33,6 +34,7 @@ public:
         QList<NumberedName> classes, variants;
         CreatorSettings settings;
         QString programDir;
+        const UiTexts* texts = nullptr; // the creator texts; null keeps the form's own
     };
     explicit ConfigShip(const Input& input, QWidget* parent = nullptr);
     ~ConfigShip() override;
@@ -94,6 +96,14 @@ private:
     int selectedTurret() const;
     QString selectedCockpitKey() const;
     QString equipmentName(const QString& line, int type) const;
+    // Creator text n, or the English fallback when the dialog runs without texts.
+    QString text(int n, const char* fallback) const;
+    void applyTexts();
+    // Names from a game text table; unnamed positions get a numbered word, and
+    // unnamed ones past the last name are left out above a minimum count.
+    QStringList gameNames(const QStringList& table, int minimum, int word,
+                          const char* fallback) const;
+    void relabelGameNames();
 
     std::unique_ptr<Ui::DConfigShip> m_ui;
     std::unique_ptr<RecordEditor> m_editor;

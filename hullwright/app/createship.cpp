@@ -589,6 +589,7 @@ void CreateShip::Slot_CustomiseShip()
     input.variants = m_variants;
     input.settings = m_settings;
     input.programDir = m_programDir;
+    input.texts = &m_texts;
     ConfigShip dialog(input, this);
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
         return;
@@ -1384,7 +1385,22 @@ void CreateShip::Slot_SaveFile()
     ModelConversion conversion;
     conversion.compile = m_settings.bodcomp;
     conversion.compiler = m_settings.bodcompPath;
-    const bool saved = SaveShipPackage(package, target, packageContext(), &error, conversion);
+    // Each file the save works on is named as "Saving <file>...".
+    struct PrefixedStatus : StatusSink
+    {
+        StatusSink* to;
+        QString prefix;
+        void showStatus(const QString& t) override
+        {
+            if (to)
+                to->showStatus(t.isEmpty() ? t : prefix + QLatin1Char(' ') + t);
+        }
+    } status;
+    status.to = m_statusSink.get();
+    status.prefix = text(CreatorText::SavingStatus);
+    PackageContext context = packageContext();
+    context.status = &status;
+    const bool saved = SaveShipPackage(package, target, context, &error, conversion);
     setBusy(false);
     if (saved) {
         // Only a package that reached the disk counts as saved: after a failure the

@@ -242,5 +242,15 @@ enum : int {
     ChooseCatalog = 280,
     ImportingStatus = 281,
     ImportDoneText = 282,
+    // 300 to 387: the customisation dialog's form, by control (configship.cpp).
+    ConfigRaceN = 388,
+    ConfigCargoTypeN = 389,
+    ConfigGunPoints = 390,
+    ConfigNoScene = 391,
+    ConfigGunPoint = 392,
+    ConfigCockpitName = 393,
+    ConfigCopyName = 394,
+    ConfigGroupN = 395,
+    ConfigNoGroup = 396,
 };
 } // namespace CreatorText

@@ -3,6 +3,9 @@
 #include "editmode.h"
 #include "gamechange.h"
 #include "installcheck.h"
+#include "packagebuild.h"
+#include "recordeditor.h"
+#include "typetable.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "xspfile.h"
@@ -217,6 +220,57 @@ private slots:
         QCOMPARE(run(hw(), {"import", dir + "/out.xsp", want.id, dir + "/none"}).code, 1);
         QCOMPARE(run(hw(), {"import", cat, want.id}).code, 2);
         QVERIFY(!QFileInfo::exists(dir + "/none.xsp"));
+    }
+
+    // A cockpit made and copied for turrets in the customisation editor travels as
+    // the package's own cockpit, and Drydock points each turret at its new slot.
+    void turretCockpitKeysInstall()
+    {
+        const QString work = m_tmp.filePath("keys");
+        PackageContext context;
+        context.programDir = work;
+        ShipPackage opened;
+        QVERIFY(OpenPackageForEditing(m_samples + "/Merganser.xsp", work, opened, context).ok());
+        ShipDraft d = DraftFromPackage(opened);
+        RecordContext rc;
+        rc.packageCockpits = d.cockpits;
+        rc.cockpitLines = ReadTypeTable(SampleGame::CockpitTable()).entries;
+        RecordEditor editor(d.record, rc);
+        while (editor.turretRows() < 2)
+            QVERIFY(editor.addTurret(QStringLiteral("%1:0").arg(editor.turretRows() + 1)));
+        QString made, copied;
+        QVERIFY(editor.newCockpit("OV_REAR_GUNNER", &made));
+        QVERIFY(editor.copyCockpit(made, "OV_SIDE_GUNNER", &copied));
+        QVERIFY(editor.setCustomCockpit(0, made) && editor.setCustomCockpit(1, copied));
+        d.record = editor.record();
+        d.cockpits = editor.packageCockpits();
+        const QString out = m_tmp.filePath("keys.xsp");
+        QString error;
+        QVERIFY2(SaveShipPackage(BuildPackage(d, work), out, context, &error), qPrintable(error));
+
+        QVERIFY(installed({out}) != "<install failed>");
+        const QString mod = m_tmp.filePath(QStringLiteral("game%1/mods/Hullwright.cat").arg(m_games));
+        const QString tables = m_tmp.filePath("keys-tables");
+        QVERIFY(QDir().mkpath(tables));
+        for (const char* t : {"TShips", "TCockpits"})
+            QCOMPARE(run(dd(), {"cat", "extract", mod, QStringLiteral("types\\%1.pck").arg(t),
+                                tables + '/' + t})
+                         .code,
+                     0);
+        const QStringList cockpits = ReadTypeTable(readFile(tables + "/TCockpits")).entries;
+        QString ship;
+        for (const QString& l : ReadTypeTable(readFile(tables + "/TShips")).entries)
+            if (TableIdentifier(l) == opened.ID)
+                ship = l;
+        QVERIFY(!ship.isEmpty());
+        const ShipRecord r(ship);
+        for (const auto& [k, key] : {std::pair{0, QStringLiteral("OV_REAR_GUNNER")},
+                                     std::pair{1, QStringLiteral("OV_SIDE_GUNNER")}}) {
+            bool ok = false;
+            const int index = r.turretCockpit(k).toInt(&ok);
+            QVERIFY2(ok && index >= 0 && index < cockpits.size(), qPrintable(r.turretCockpit(k)));
+            QCOMPARE(TableIdentifier(cockpits.at(index)), key);
+        }
     }
 
     // An extraction alone needs no display: hullwright runs it without a window.
