@@ -145,6 +145,7 @@ SceneBodies ReadSceneBodies(QIODevice& device)
     SceneBodies result;
     LineReader reader(device);
     QString line;
+    QSet<QString> seen;
     bool versionSeen = false;
     while (reader.next(line)) {
         if (!versionSeen) {
@@ -160,8 +161,14 @@ SceneBodies ReadSceneBodies(QIODevice& device)
         if (!line.startsWith(QLatin1String("P ")))
             continue;
         const QString field = line.section(QLatin1Char(';'), 1, 1);
-        if (field.startsWith(QLatin1String(" B ")))
-            result.references << field.mid(3).trimmed();
+        // Each body once: a large scene names few bodies many times.
+        if (field.startsWith(QLatin1String(" B "))) {
+            QString reference = field.mid(3).trimmed();
+            if (!seen.contains(reference)) {
+                seen.insert(reference);
+                result.references << std::move(reference);
+            }
+        }
     }
     result.status = versionSeen ? SceneBodies::Scene : SceneBodies::NotAScene;
     return result;
@@ -214,6 +221,10 @@ QStringList ReadModelTextures(QIODevice& device)
     LineReader reader(device);
     QString line;
     while (reader.next(line)) {
+        // Most lines are points and faces: looked at no further than their start.
+        const QStringView start = QStringView(line).trimmed();
+        if (!start.startsWith(QLatin1String("MATERIAL6:"), Qt::CaseInsensitive))
+            continue;
         const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.size() < 3 || words.first().toUpper() != QLatin1String("MATERIAL6:"))
             continue;

@@ -28,7 +28,7 @@ struct SceneBodies
 {
     enum Status { Scene, NotAScene, Unreadable };
     Status status = Unreadable;
-    QStringList references; // as the part lines give them (trimmed), in order
+    QStringList references; // as the part lines give them (trimmed), each once, in order
 };
 SceneBodies ReadSceneBodies(QIODevice& device);
 SceneBodies ReadSceneBodiesFile(const QString& path);
