@@ -2,6 +2,8 @@
 
 #include "creatortexts.h"
 #include "fileutils.h"
+#include "modimport.h"
+#include "packagebuild.h"
 
 #include "equipment.h"
 #include "shiprecord.h"
@@ -11,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QSignalBlocker>
 
@@ -91,6 +94,8 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.ListTurretWeapons, &QTreeWidget::itemChanged, this,
             &ConfigShip::Slot_CockpitWeapons);
     connect(ui.ButtonAutoGuns, &QPushButton::clicked, this, &ConfigShip::Slot_AutomaticGuns);
+    connect(ui.ButtonSceneFile, &QPushButton::clicked, this, &ConfigShip::Slot_GetDirectory);
+    connect(ui.ComboSceneParts, &QComboBox::activated, this, &ConfigShip::Slot_ScenePart);
     for (QTreeWidget* list : {ui.ListMasks, ui.ListTurrets, ui.ListGuns, ui.ListTurretWeapons})
         list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
@@ -181,6 +186,7 @@ void ConfigShip::applyTexts()
     if (!m_input.texts)
         return;
     ApplyFormTexts(this, [this](int n) { return m_input.texts->own(n); }, {
+        {"ButtonSceneFile", CreatorText::Browse},
         {"DConfigShip", 300},
         {"LabelGameDirectory0", 301},
         {"LabelBaseLanguage1", 302},
@@ -449,6 +455,9 @@ void ConfigShip::fill()
     UpdateRanks();
     Slot_UpdateMasks();
     ui.LineScene->setText(m_input.sceneName);
+    ui.ComboSceneParts->setToolTip(text(CreatorText::ConfigSceneParts, "Parts of the ship's scene"));
+    m_sceneFile = m_input.sceneFile;
+    Slot_SceneChanged();
     ui.LabelGunDummies->setText(
         FormatText(text(CreatorText::ConfigGunPoints, "Gun points of %1 in the dummies table:"),
                    m_input.sceneName.isEmpty() ? text(CreatorText::ConfigNoScene, "(no scene)")
@@ -937,4 +946,50 @@ void ConfigShip::Slot_RemoveGun()
     if (!ok)
         return showError(error);
     UpdateGunList();
+}
+
+// ---- scene parts
+
+void ConfigShip::Slot_SceneChanged()
+{
+    QComboBox* combo = m_ui->ComboSceneParts;
+    combo->clear();
+    QString path = ExpandPackagePath(m_sceneFile, m_input.programDir);
+    path.replace(QStringLiteral("%5c"), QStringLiteral("/"));
+    const QString temp = m_input.programDir + QStringLiteral("/temp");
+    const SceneBodies scene = path.isEmpty() ? SceneBodies{} : ReadSceneFile(path, temp);
+    combo->addItem(QString());
+    for (const ScenePart& part : scene.parts)
+        combo->addItem(part.name.isEmpty() ? part.number : part.number + QStringLiteral("  ") + part.name,
+                       part.number);
+    // A binary scene has no part lines to offer: positions are typed as "a:b".
+    combo->setEnabled(combo->count() > 1);
+    m_ui->LineScene->setToolTip(path);
+}
+
+void ConfigShip::Slot_GetDirectory()
+{
+    const QString current = ExpandPackagePath(m_sceneFile, m_input.programDir);
+    const QString file = FileDialogs::chooseFile(
+        this, text(CreatorText::ConfigChooseScene, "Choose the scene to take the positions from"),
+        QFileInfo(current).absolutePath(),
+        text(CreatorText::ConfigSceneFilter, "Scenes") +
+            QStringLiteral(" (*.bod *.pbd *.txt);;* (*)"));
+    if (file.isEmpty())
+        return;
+    m_sceneFile = file;
+    m_ui->LineScene->setText(QFileInfo(file).fileName());
+    Slot_SceneChanged();
+}
+
+// A part fills the position's first value; the second, which the dialog does
+// not interpret, is kept.
+void ConfigShip::Slot_ScenePart(int index)
+{
+    const QString number = m_ui->ComboSceneParts->itemData(index).toString();
+    if (number.isEmpty())
+        return;
+    const QStringList two = m_ui->LineTurretPart->text().split(QLatin1Char(':'));
+    m_ui->LineTurretPart->setText(number + QLatin1Char(':') +
+                                  (two.size() == 2 ? two.at(1).trimmed() : QStringLiteral("0")));
 }

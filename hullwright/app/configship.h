@@ -31,6 +31,7 @@ public:
         QString record;
         QStringList packageCockpits;
         QString sceneName;
+        QString sceneFile; // the editor's scene file ("<PACKAGE>/..." or a path)
         QList<NumberedName> classes, variants;
         CreatorSettings settings;
         QString programDir;
@@ -82,6 +83,11 @@ public slots:
     void Slot_RemoveGun();
     void UpdateGunList();
     void Slot_AutomaticGuns();
+    // The turret positions come from the parts of the ship's scene; another scene
+    // file can be chosen to read them from.
+    void Slot_SceneChanged();
+    void Slot_GetDirectory();
+    void Slot_ScenePart(int index);
 
 private:
     void loadGame();
@@ -112,5 +118,6 @@ private:
     GameTexts m_gameTexts;
     QStringList m_lasers, m_missiles;
     QStringList m_gunDummies; // one line per gun point set: scene;count;x;y;z;...
+    QString m_sceneFile;
     bool m_filling = false;
 };

@@ -585,6 +585,7 @@ void CreateShip::Slot_CustomiseShip()
     input.record = d.record;
     input.packageCockpits = d.cockpits;
     input.sceneName = d.sceneName;
+    input.sceneFile = d.sceneFile;
     input.classes = m_classes;
     input.variants = m_variants;
     input.settings = m_settings;

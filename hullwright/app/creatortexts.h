@@ -252,5 +252,8 @@ enum : int {
     ConfigCopyName = 394,
     ConfigGroupN = 395,
     ConfigNoGroup = 396,
+    ConfigSceneParts = 397,
+    ConfigChooseScene = 398,
+    ConfigSceneFilter = 399,
 };
 } // namespace CreatorText

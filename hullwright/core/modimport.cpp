@@ -161,6 +161,14 @@ SceneBodies ReadSceneBodies(QIODevice& device)
         if (!line.startsWith(QLatin1String("P ")))
             continue;
         const QString field = line.section(QLatin1Char(';'), 1, 1);
+        if (result.parts.size() < kMaxSceneParts) {
+            QString name = field.trimmed();
+            if (name.startsWith(QLatin1String("B ")))
+                name = name.mid(2).trimmed();
+            result.parts.append({line.section(QLatin1Char(';'), 0, 0).mid(2).trimmed(), name});
+        } else {
+            result.partsCut = true;
+        }
         // Each body once: a large scene names few bodies many times.
         if (field.startsWith(QLatin1String(" B "))) {
             QString reference = field.mid(3).trimmed();
@@ -180,6 +188,21 @@ SceneBodies ReadSceneBodiesFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return ReadSceneBodies(file);
+}
+
+SceneBodies ReadSceneFile(const QString& path, const QString& workDir)
+{
+    const QString suffix = suffixOf(path);
+    if (suffix != QLatin1String("pbd") && suffix != QLatin1String("pbb"))
+        return ReadSceneBodiesFile(path);
+    const QString copy = workDir + QStringLiteral("/scene.txt");
+    if (!UnpackDiskFile(path, copy)) {
+        QFile::remove(copy);
+        return {};
+    }
+    SceneBodies bodies = ReadSceneBodiesFile(copy);
+    QFile::remove(copy);
+    return bodies;
 }
 
 QString BodyReferenceKey(const QString& reference)

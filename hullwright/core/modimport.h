@@ -24,14 +24,26 @@ class QIODevice;
 // The body references of a scene: after the blank lines and "/" comments, the
 // first line must begin (in any case) with "VER:"; then every line that begins
 // with "P " gives its second ";" field when that field begins with " B ".
+struct ScenePart
+{
+    QString number; // what follows "P " up to the first ";"
+    QString name;   // the second ";" field, without its "B "
+};
 struct SceneBodies
 {
     enum Status { Scene, NotAScene, Unreadable };
     Status status = Unreadable;
     QStringList references; // as the part lines give them (trimmed), each once, in order
+    // Every part line, in order, up to kMaxSceneParts (a list to choose from).
+    QList<ScenePart> parts;
+    bool partsCut = false;
 };
+inline constexpr int kMaxSceneParts = 5000;
 SceneBodies ReadSceneBodies(QIODevice& device);
 SceneBodies ReadSceneBodiesFile(const QString& path);
+// A scene file on disk in its plain or packed form (".pbd", ".pbb"): a packed
+// one is unpacked to workDir/scene.txt first, and that copy removed after.
+SceneBodies ReadSceneFile(const QString& path, const QString& workDir);
 
 // The compare form of a body reference: backslashes, lower case, a non-zero
 // number padded with "0" to five digits, and "v\" before a bare name.

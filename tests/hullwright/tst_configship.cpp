@@ -28,6 +28,7 @@ private slots:
     void unreadableFieldsStay();
     void saveReplacesRawData();
     void showsNumberedAndGameTexts();
+    void positionsFromSceneParts();
 
 private:
     ConfigShip::Input input(const QString& record) const;
@@ -215,6 +216,41 @@ void TestConfigShip::showsNumberedAndGameTexts()
     ConfigShip translated(in);
     QCOMPARE(translated.form()->LabelRace1->text(), QStringLiteral("Rasse:"));
     QCOMPARE(translated.form()->ComboCargoType->itemText(2), QStringLiteral("Fracht 2"));
+}
+
+void TestConfigShip::positionsFromSceneParts()
+{
+    const QString dir = m_dir.filePath("program/Slipway/objects");
+    QVERIFY(QDir().mkpath(dir));
+    QFile scene(dir + "/ship.bod");
+    QVERIFY(scene.open(QIODevice::WriteOnly));
+    scene.write("// scene\rVER: 1;\rP 0; B ships\\hull;\rP 11; B ships\\gun;\rP 12;;\r");
+    scene.close();
+    ConfigShip::Input in = input(m_ships.value(20));
+    in.sceneFile = "<PACKAGE>/objects/ship.bod";
+    ConfigShip d(in);
+    Ui::DConfigShip& ui = *d.form();
+    QCOMPARE(ui.ComboSceneParts->count(), 4); // an empty item, then the parts
+    QCOMPARE(ui.ComboSceneParts->itemText(2), QStringLiteral("11  ships\\gun"));
+    ui.LineTurretPart->setText("3:7");
+    d.Slot_ScenePart(2);
+    QCOMPARE(ui.LineTurretPart->text(), QStringLiteral("11:7"));
+    const int rows = d.editor().turretRows();
+    d.Slot_AddTurret();
+    QCOMPARE(d.editor().turretPart(rows), QStringLiteral("11:7"));
+
+    // Another scene, here one with no part lines, replaces the offer.
+    FileDialogs::filesHook = [&](const QString&, const QString&, const QString&) {
+        return QStringList{m_dir.filePath("program/Slipway/objects/none.bob")};
+    };
+    QFile binary(dir + "/none.bob");
+    QVERIFY(binary.open(QIODevice::WriteOnly) && binary.write("BOB1\0\1P 5; x") > 0);
+    binary.close();
+    d.Slot_GetDirectory();
+    FileDialogs::filesHook = nullptr;
+    QCOMPARE(ui.ComboSceneParts->count(), 1);
+    QVERIFY(!ui.ComboSceneParts->isEnabled());
+    QCOMPARE(ui.LineScene->text(), QStringLiteral("none.bob"));
 }
 
 QTEST_MAIN(TestConfigShip)
