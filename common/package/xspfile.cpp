@@ -705,6 +705,8 @@ public:
         if (entry.SourcePath.isEmpty() || !src.open(QIODevice::ReadOnly))
             return false;
         const QString name = bareName ? QFileInfo(entry.Name).fileName() : entry.Name;
+        if (m_ctx.status)
+            m_ctx.status->showStatus(name + QStringLiteral("..."));
         line(key + QLatin1Char(' ') + QString::number(entry.Time) + QLatin1Char(' ') +
              QString::number(src.size()) + QLatin1Char(' ') + name);
         const bool copied = copy(src);

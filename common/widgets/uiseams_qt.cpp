@@ -4,6 +4,10 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
@@ -47,6 +51,40 @@ QMessageBox::Icon boxIcon(Prompter::Icon icon)
 }
 
 } // namespace
+
+void ApplyFormTexts(QWidget* form, const std::function<QString(int)>& text,
+                    std::initializer_list<FormText> texts)
+{
+    for (const FormText& t : texts) {
+        QString name = QLatin1String(t.object);
+        int column = -1;
+        if (const qsizetype hash = name.indexOf(QLatin1Char('#')); hash >= 0) {
+            column = name.mid(hash + 1).toInt();
+            name.truncate(hash);
+        }
+        QWidget* w = name == form->objectName() ? form : form->findChild<QWidget*>(name);
+        if (!w)
+            continue;
+        const QString s = text(t.number);
+        auto* tree = qobject_cast<QTreeWidget*>(w);
+        QWidget* stack = w->parentWidget();
+        auto* tabs = stack ? qobject_cast<QTabWidget*>(stack->parentWidget()) : nullptr;
+        if (column >= 0) {
+            if (tree && column < tree->columnCount())
+                tree->headerItem()->setText(column, s);
+        } else if (w == form) {
+            w->setWindowTitle(PlainUiText(s));
+        } else if (tabs && tabs->indexOf(w) >= 0) {
+            tabs->setTabText(tabs->indexOf(w), s);
+        } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+            group->setTitle(s);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            button->setText(s);
+        } else if (auto* label = qobject_cast<QLabel*>(w)) {
+            label->setText(s);
+        }
+    }
+}
 
 QString PlainUiText(const QString& text)
 {
@@ -164,7 +202,14 @@ void QtProgressSink::setDone(qint64 done)
     if (!m_bar)
         return;
     const qint64 clamped = qBound<qint64>(0, done, m_total);
-    m_bar->setValue(int(clamped >> m_shift));
+    const int value = int(clamped >> m_shift);
+    if (value == m_bar->value())
+        return;
+    m_bar->setValue(value);
+    // Long work runs on the window's thread: paint now rather than at its end,
+    // without running other events (a drop or a socket) in the middle of it.
+    if (m_bar->isVisible())
+        m_bar->repaint();
 }
 
 void QtStatusSink::showStatus(const QString& text)
@@ -175,6 +220,8 @@ void QtStatusSink::showStatus(const QString& text)
         m_bar->clearMessage();
     else
         m_bar->showMessage(text);
+    if (m_bar->isVisible())
+        m_bar->repaint();
 }
 
 FileDialogs::DirectoryHook FileDialogs::directoryHook;

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <initializer_list>
 
 class QDialog;
 class QAction;
@@ -25,6 +26,18 @@ class QWidget;
 // Removes the shortcut markers ("&") of a UI text for places that show it plainly
 // (window captions, tooltips); "&&" stays one "&".
 QString PlainUiText(const QString& text);
+
+// Puts numbered UI texts on a designer form's controls, found by object name:
+// a label or button gets its text, a group box its title, a tab page its tab
+// text, the form itself its window title, and "List#2" column 2 of a tree's
+// header. A name the form lacks is skipped, so translations and forms may drift.
+struct FormText
+{
+    const char* object;
+    int number;
+};
+void ApplyFormTexts(QWidget* form, const std::function<QString(int)>& text,
+                    std::initializer_list<FormText> texts);
 
 class QtPrompter : public Prompter
 {

@@ -1,5 +1,10 @@
 #include "configship.h"
 
+#include "creatortexts.h"
+#include "fileutils.h"
+#include "modimport.h"
+#include "packagebuild.h"
+
 #include "equipment.h"
 #include "shiprecord.h"
 #include "typetable.h"
@@ -8,20 +13,16 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QSignalBlocker>
 
 namespace {
 
 constexpr int kTypeRole = Qt::UserRole + 1;
-
-QStringList numbered(const QString& word, int n)
-{
-    QStringList items;
-    for (int i = 0; i < n; ++i)
-        items << word.arg(i);
-    return items;
-}
+// Owner races up to 8 have rank tables; cargo types 0 to 4 are the usual sizes.
+constexpr int kRaces = 9;
+constexpr int kCargoTypes = 5;
 
 QStringList names(const QList<NumberedName>& list)
 {
@@ -44,6 +45,7 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
 {
     Ui::DConfigShip& ui = *m_ui;
     ui.setupUi(this);
+    applyTexts();
     RecordContext context;
     context.classes = input.classes;
     context.variants = input.variants;
@@ -92,6 +94,8 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.ListTurretWeapons, &QTreeWidget::itemChanged, this,
             &ConfigShip::Slot_CockpitWeapons);
     connect(ui.ButtonAutoGuns, &QPushButton::clicked, this, &ConfigShip::Slot_AutomaticGuns);
+    connect(ui.ButtonSceneFile, &QPushButton::clicked, this, &ConfigShip::Slot_GetDirectory);
+    connect(ui.ComboSceneParts, &QComboBox::activated, this, &ConfigShip::Slot_ScenePart);
     for (QTreeWidget* list : {ui.ListMasks, ui.ListTurrets, ui.ListGuns, ui.ListTurretWeapons})
         list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
@@ -169,7 +173,147 @@ QString ConfigShip::equipmentName(const QString& line, int type) const
 
 void ConfigShip::showError(const QString& error)
 {
-    QtPrompter(this).ask(Prompter::Icon::Warning, windowTitle(), error, {tr("OK")});
+    QtPrompter(this).ask(Prompter::Icon::Warning, windowTitle(), error, {text(CreatorText::Ok, "OK")});
+}
+
+QString ConfigShip::text(int n, const char* fallback) const
+{
+    return m_input.texts ? m_input.texts->own(n) : QString::fromUtf8(fallback);
+}
+
+void ConfigShip::applyTexts()
+{
+    if (!m_input.texts)
+        return;
+    ApplyFormTexts(this, [this](int n) { return m_input.texts->own(n); }, {
+        {"ButtonSceneFile", CreatorText::Browse},
+        {"DConfigShip", 300},
+        {"LabelGameDirectory0", 301},
+        {"LabelBaseLanguage1", 302},
+        {"TabInfo", 303},
+        {"LabelClass0", 304},
+        {"LabelRace1", 305},
+        {"LabelVariation2", 306},
+        {"LabelDockingSlots3", 307},
+        {"LabelCargoType4", 308},
+        {"LabelCargoSpace5", 309},
+        {"GroupPrice", 310},
+        {"LabelNPC0", 311},
+        {"LabelPlayer1", 312},
+        {"GroupNotoriety", 313},
+        {"LabelMinimum0", 314},
+        {"LabelPreset1", 315},
+        {"TabMoving", 316},
+        {"GroupSpeed", 317},
+        {"LabelMinimumSpeed0", 318},
+        {"LabelSpeedExtensions1", 319},
+        {"LabelMaximumSpeed2", 320},
+        {"LabelAcceleration3", 321},
+        {"GroupTurning", 322},
+        {"GroupYaw", 323},
+        {"GroupPitch", 324},
+        {"GroupRoll", 325},
+        {"LabelRudderExtensions0", 326},
+        {"TabWeapons", 327},
+        {"GroupShields", 328},
+        {"LabelShieldType0", 329},
+        {"LabelMaximumShields1", 330},
+        {"LabelHullStrength2", 331},
+        {"GroupPower", 332},
+        {"LabelWeaponsEnergy0", 333},
+        {"LabelRechargeRate1", 334},
+        {"LabelRechargeTotal2", 335},
+        {"LabelMissilesNPC3", 336},
+        {"LabelReactorOutput4", 337},
+        {"TabModel", 338},
+        {"GroupIds", 339},
+        {"LabelBodyFile0", 340},
+        {"LabelPictureID1", 341},
+        {"LabelVideoID2", 342},
+        {"GroupEngine", 343},
+        {"LabelEffect0", 344},
+        {"LabelGlow1", 345},
+        {"LabelSound2", 346},
+        {"LabelReactionDelay3", 347},
+        {"GroupVolume", 348},
+        {"LabelVolumeMinimum", 314},
+        {"LabelMaximum1", 349},
+        {"GroupExplosions", 350},
+        {"LabelExplosion0", 351},
+        {"LabelBodyExplosion1", 352},
+        {"LabelParticleExplosion2", 353},
+        {"TabMasks", 354},
+        {"RadioLasers", 355},
+        {"RadioMissiles", 356},
+        {"ListMasks#0", 357},
+        {"ListMasks#1", 358},
+        {"LabelMask0", 359},
+        {"TabTurrets", 360},
+        {"LabelMainCockpit0", 361},
+        {"ListTurrets#0", 357},
+        {"ListTurrets#1", 362},
+        {"LabelTurretPart", 363},
+        {"ButtonAddTurret", 364},
+        {"ButtonChangeTurret", 365},
+        {"ButtonRemoveTurret", 366},
+        {"GroupCockpit", 367},
+        {"RadioStdCockpit", 368},
+        {"RadioCustCockpit", 369},
+        {"ButtonNewCockpit", 370},
+        {"ButtonCopyCockpit", 371},
+        {"LabelScene0", 372},
+        {"LabelTurretWeapons", 373},
+        {"ListTurretWeapons#0", 357},
+        {"ListTurretWeapons#1", 358},
+        {"TabGuns", 374},
+        {"PageGunsAuto", 375},
+        {"ButtonAutoGuns", 376},
+        {"PageGunsManual", 377},
+        {"ListGuns#0", 378},
+        {"ListGuns#1", 379},
+        {"ListGuns#2", 380},
+        {"ListGuns#3", 381},
+        {"LabelSlots0", 382},
+        {"LabelValues1", 383},
+        {"ButtonAddGroup", 384},
+        {"ButtonAddGun", 385},
+        {"ButtonChangeGun", 365},
+        {"ButtonRemoveGun", 366},
+        {"ButtonSave", 386},
+        {"ButtonCancel", 387}
+    });
+}
+
+QStringList ConfigShip::gameNames(const QStringList& table, int minimum, int word,
+                                  const char* fallback) const
+{
+    QStringList items;
+    qsizetype named = minimum;
+    for (qsizetype i = 0; i < table.size(); ++i)
+        if (!table.at(i).isEmpty())
+            named = qMax(named, i + 1);
+    for (qsizetype i = 0; i < named; ++i)
+        items << (table.value(i).isEmpty() ? FormatText(text(word, fallback), QString::number(i))
+                                           : table.at(i));
+    return items;
+}
+
+// A new base language or game renames the races and cargo types; the record's
+// values stay, and a combo showing a value it cannot name keeps it.
+void ConfigShip::relabelGameNames()
+{
+    const std::tuple<QComboBox*, QStringList> combos[] = {
+        {m_ui->ComboRace,
+         gameNames(m_gameTexts.table1266(), kRaces, CreatorText::ConfigRaceN, "Race %1")},
+        {m_ui->ComboCargoType, gameNames(m_gameTexts.table1999(), kCargoTypes,
+                                         CreatorText::ConfigCargoTypeN, "Cargo Type %1")}};
+    for (const auto& [combo, names] : combos) {
+        if (!combo->isEnabled())
+            continue;
+        const QSignalBlocker block(combo);
+        for (int i = 0; i < combo->count() && i < names.size(); ++i)
+            combo->setItemText(i, names.at(i));
+    }
 }
 
 // ---- binding
@@ -247,9 +391,12 @@ void ConfigShip::fill()
 
     bindCombo(ui.ComboClass, QStringLiteral("class"), names(m_input.classes));
     ui.LabelClassNumber->setText(m_editor->value(QStringLiteral("class_number")));
-    bindCombo(ui.ComboRace, QStringLiteral("race"), numbered(tr("Race %1"), 10));
+    bindCombo(ui.ComboRace, QStringLiteral("race"),
+              gameNames(m_gameTexts.table1266(), kRaces, CreatorText::ConfigRaceN, "Race %1"));
     bindCombo(ui.ComboVariation, QStringLiteral("variation"), names(m_input.variants));
-    bindCombo(ui.ComboCargoType, QStringLiteral("cargo_type"), numbered(tr("Cargo Type %1"), 5));
+    bindCombo(ui.ComboCargoType, QStringLiteral("cargo_type"),
+              gameNames(m_gameTexts.table1999(), kCargoTypes, CreatorText::ConfigCargoTypeN,
+                        "Cargo Type %1"));
     bindCombo(ui.ComboShield, QStringLiteral("shield_type"),
               ui.ComboShield->property("items").toStringList());
     const std::pair<QSpinBox*, const char*> spins[] = {
@@ -308,16 +455,22 @@ void ConfigShip::fill()
     UpdateRanks();
     Slot_UpdateMasks();
     ui.LineScene->setText(m_input.sceneName);
+    ui.ComboSceneParts->setToolTip(text(CreatorText::ConfigSceneParts, "Parts of the ship's scene"));
+    m_sceneFile = m_input.sceneFile;
+    Slot_SceneChanged();
     ui.LabelGunDummies->setText(
-        tr("Gun points of %1 in the dummies table:")
-            .arg(m_input.sceneName.isEmpty() ? tr("(no scene)") : m_input.sceneName));
+        FormatText(text(CreatorText::ConfigGunPoints, "Gun points of %1 in the dummies table:"),
+                   m_input.sceneName.isEmpty() ? text(CreatorText::ConfigNoScene, "(no scene)")
+                                               : m_input.sceneName));
     for (const QString& l : m_gunDummies) {
         const int count = TableFieldInt(l, 1);
         for (int k = 0; k < count && k < 64; ++k)
-            ui.ListGunDummies->addItem(tr("Gun point %1: %2, %3, %4")
-                                           .arg(k + 1)
-                                           .arg(TableField(l, 2 + 3 * k), TableField(l, 3 + 3 * k),
-                                                TableField(l, 4 + 3 * k)));
+            ui.ListGunDummies->addItem(FormatText(text(CreatorText::ConfigGunPoint, "Gun point %1: %2"),
+                                                      QString::number(k + 1),
+                                                      QStringList{TableField(l, 2 + 3 * k),
+                                                                  TableField(l, 3 + 3 * k),
+                                                                  TableField(l, 4 + 3 * k)}
+                                                          .join(QStringLiteral(", "))));
     }
     ui.ButtonAutoGuns->setEnabled(ui.ListGunDummies->count() > 0);
     for (QWidget* w : {static_cast<QWidget*>(ui.TabTurrets), static_cast<QWidget*>(ui.TabGuns)})
@@ -492,6 +645,7 @@ void ConfigShip::Slot_GameDir(int index)
     setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     loadGame();
+    relabelGameNames();
     refreshCockpitChoices();
     refreshTurrets(selectedTurret());
     Slot_UpdateMasks();
@@ -509,6 +663,7 @@ void ConfigShip::Slot_BaseLang(const QString& language)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_settings.baseLanguage = language;
     loadGame();
+    relabelGameNames();
     Slot_UpdateMasks();
     UpdateRanks();
     QApplication::restoreOverrideCursor();
@@ -665,7 +820,7 @@ void ConfigShip::Slot_SelectCustCockpit(int index)
 
 void ConfigShip::Slot_NewCockpit()
 {
-    const QString name = InputDialogs::askText(this, windowTitle(), tr("Cockpit name:"),
+    const QString name = InputDialogs::askText(this, windowTitle(), text(CreatorText::ConfigCockpitName, "Cockpit name:"),
                                                QString::fromLatin1(kCockpitKeyPrefix));
     if (name.isNull())
         return;
@@ -684,7 +839,7 @@ void ConfigShip::Slot_CopyCockpit()
                                ? m_ui->ComboStdCockpit->currentText()
                                : m_ui->ComboCustCockpit->currentText();
     const QString name =
-        InputDialogs::askText(this, windowTitle(), tr("Name of the copy of %1:").arg(source),
+        InputDialogs::askText(this, windowTitle(), FormatText(text(CreatorText::ConfigCopyName, "Name of the copy of %1:"), source),
                               QString::fromLatin1(kCockpitKeyPrefix));
     if (name.isNull())
         return;
@@ -708,7 +863,7 @@ void ConfigShip::UpdateGunList()
     const QList<GunGroup>& groups = saved.gunGroups();
     for (int g = 0; g < groups.size(); ++g) {
         auto* top = new QTreeWidgetItem(m_ui->ListGuns,
-                                        {tr("Group %1").arg(g + 1), groups.at(g).header.value(0)});
+                                        {FormatText(text(CreatorText::ConfigGroupN, "Group %1"), QString::number(g + 1)), groups.at(g).header.value(0)});
         top->setData(0, kTypeRole, QPoint(g, -1));
         for (int k = 0; k < groups.at(g).guns.size(); ++k) {
             const QStringList& gun = groups.at(g).guns.at(k);
@@ -760,7 +915,7 @@ void ConfigShip::Slot_AddGun()
         !m_editor->setGun(group, int(m_editor->gunGroups().value(group).guns.size()),
                           QStringList{QString::number(m_ui->SpinGunSlots->value())} + values,
                           &error))
-        return showError(error.isEmpty() ? tr("Add a gun group first.") : error);
+        return showError(error.isEmpty() ? text(CreatorText::ConfigNoGroup, "Add a gun group first.") : error);
     UpdateGunList();
 }
 
@@ -791,4 +946,50 @@ void ConfigShip::Slot_RemoveGun()
     if (!ok)
         return showError(error);
     UpdateGunList();
+}
+
+// ---- scene parts
+
+void ConfigShip::Slot_SceneChanged()
+{
+    QComboBox* combo = m_ui->ComboSceneParts;
+    combo->clear();
+    QString path = ExpandPackagePath(m_sceneFile, m_input.programDir);
+    path.replace(QStringLiteral("%5c"), QStringLiteral("/"));
+    const QString temp = m_input.programDir + QStringLiteral("/temp");
+    const SceneBodies scene = path.isEmpty() ? SceneBodies{} : ReadSceneFile(path, temp);
+    combo->addItem(QString());
+    for (const ScenePart& part : scene.parts)
+        combo->addItem(part.name.isEmpty() ? part.number : part.number + QStringLiteral("  ") + part.name,
+                       part.number);
+    // A binary scene has no part lines to offer: positions are typed as "a:b".
+    combo->setEnabled(combo->count() > 1);
+    m_ui->LineScene->setToolTip(path);
+}
+
+void ConfigShip::Slot_GetDirectory()
+{
+    const QString current = ExpandPackagePath(m_sceneFile, m_input.programDir);
+    const QString file = FileDialogs::chooseFile(
+        this, text(CreatorText::ConfigChooseScene, "Choose the scene to take the positions from"),
+        QFileInfo(current).absolutePath(),
+        text(CreatorText::ConfigSceneFilter, "Scenes") +
+            QStringLiteral(" (*.bod *.pbd *.txt);;* (*)"));
+    if (file.isEmpty())
+        return;
+    m_sceneFile = file;
+    m_ui->LineScene->setText(QFileInfo(file).fileName());
+    Slot_SceneChanged();
+}
+
+// A part fills the position's first value; the second, which the dialog does
+// not interpret, is kept.
+void ConfigShip::Slot_ScenePart(int index)
+{
+    const QString number = m_ui->ComboSceneParts->itemData(index).toString();
+    if (number.isEmpty())
+        return;
+    const QStringList two = m_ui->LineTurretPart->text().split(QLatin1Char(':'));
+    m_ui->LineTurretPart->setText(number + QLatin1Char(':') +
+                                  (two.size() == 2 ? two.at(1).trimmed() : QStringLiteral("0")));
 }

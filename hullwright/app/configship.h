@@ -7,6 +7,7 @@
 #include "editorrules.h"
 #include "recordeditor.h"
 #include "textpages.h"
+#include "uitexts.h"
 
 #include <QDialog>
 
@@ -30,9 +31,11 @@ public:
         QString record;
         QStringList packageCockpits;
         QString sceneName;
+        QString sceneFile; // the editor's scene file ("<PACKAGE>/..." or a path)
         QList<NumberedName> classes, variants;
         CreatorSettings settings;
         QString programDir;
+        const UiTexts* texts = nullptr; // the creator texts; null keeps the form's own
     };
     explicit ConfigShip(const Input& input, QWidget* parent = nullptr);
     ~ConfigShip() override;
@@ -80,6 +83,11 @@ public slots:
     void Slot_RemoveGun();
     void UpdateGunList();
     void Slot_AutomaticGuns();
+    // The turret positions come from the parts of the ship's scene; another scene
+    // file can be chosen to read them from.
+    void Slot_SceneChanged();
+    void Slot_GetDirectory();
+    void Slot_ScenePart(int index);
 
 private:
     void loadGame();
@@ -94,6 +102,14 @@ private:
     int selectedTurret() const;
     QString selectedCockpitKey() const;
     QString equipmentName(const QString& line, int type) const;
+    // Creator text n, or the English fallback when the dialog runs without texts.
+    QString text(int n, const char* fallback) const;
+    void applyTexts();
+    // Names from a game text table; unnamed positions get a numbered word, and
+    // unnamed ones past the last name are left out above a minimum count.
+    QStringList gameNames(const QStringList& table, int minimum, int word,
+                          const char* fallback) const;
+    void relabelGameNames();
 
     std::unique_ptr<Ui::DConfigShip> m_ui;
     std::unique_ptr<RecordEditor> m_editor;
@@ -102,5 +118,6 @@ private:
     GameTexts m_gameTexts;
     QStringList m_lasers, m_missiles;
     QStringList m_gunDummies; // one line per gun point set: scene;count;x;y;z;...
+    QString m_sceneFile;
     bool m_filling = false;
 };

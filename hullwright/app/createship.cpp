@@ -10,6 +10,8 @@
 #include "fileutils.h"
 #include "gamedir.h"
 #include "imports.h"
+#include "importwizard.h"
+#include "modimport.h"
 #include "registry.h"
 #include "safefile.h"
 #include "selectship.h"
@@ -120,19 +122,11 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     connect(ui.saveAsButton, &QPushButton::clicked, this, &CreateShip::Slot_SaveAs);
     connect(ui.actionOpen, &QAction::triggered, this, &CreateShip::Slot_Open);
     connect(ui.actionExtract, &QAction::triggered, this, &CreateShip::Slot_ExtractShip);
+    connect(ui.actionImportWizard, &QAction::triggered, this, &CreateShip::Slot_ImportWizard);
+    connect(ui.importWizardButton, &QPushButton::clicked, this, &CreateShip::Slot_ImportWizard);
     connect(ui.actionBalance, &QAction::triggered, this, &CreateShip::Slot_Balance);
     connect(ui.balanceButton, &QPushButton::clicked, this, &CreateShip::Slot_Balance);
     connect(ui.actionProfiles, &QAction::triggered, this, &CreateShip::Slot_ManageProfiles);
-    // The wizard is not part of this version; its controls say so instead of
-    // doing nothing.
-    for (QAction* a : {ui.actionImportWizard}) {
-        a->setEnabled(false);
-        a->setToolTip(text(CreatorText::NotYet));
-    }
-    for (QPushButton* b : {ui.importWizardButton}) {
-        b->setEnabled(false);
-        b->setToolTip(text(CreatorText::NotYet));
-    }
     for (QLineEdit* e : {ui.idEdit, ui.nameEdit, ui.authorEdit, ui.versionEdit, ui.webEdit,
                          ui.mirror1Edit, ui.mirror2Edit, ui.sceneNameEdit, ui.sceneFileEdit,
                          ui.cockpitNameEdit, ui.cockpitFileEdit, ui.pictureEdit})
@@ -471,8 +465,7 @@ void CreateShip::addScripts(const QStringList& files)
 
 void CreateShip::addTextRow(const PackageText& t)
 {
-    auto* item = new QTreeWidgetItem(m_ui->textList, {QString::number(t.Language), t.Name, t.Description});
-    item->setIcon(0, QIcon(icon("text.png")));
+    TextRows::add(m_ui->textList, t, QIcon(icon("text.png")));
 }
 
 void CreateShip::addDummyRow(const PackageDummy& d)
@@ -558,10 +551,7 @@ ShipDraft CreateShip::draft() const
     d.writeUpdateInfo = ui.updateInfoCheck->isChecked();
     d.useExistingText = ui.useTextCheck->isChecked();
     d.existingTextId = ui.textIdSpin->value();
-    for (int i = 0; i < ui.textList->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* it = ui.textList->topLevelItem(i);
-        d.texts.append({it->text(0).toInt(), it->text(1), it->text(2)});
-    }
+    d.texts = TextRows::read(ui.textList);
     d.sceneName = ui.sceneNameEdit->text();
     d.sceneFile = ui.sceneFileEdit->text();
     d.cockpitName = ui.cockpitNameEdit->text();
@@ -591,10 +581,12 @@ void CreateShip::Slot_CustomiseShip()
     input.record = d.record;
     input.packageCockpits = d.cockpits;
     input.sceneName = d.sceneName;
+    input.sceneFile = d.sceneFile;
     input.classes = m_classes;
     input.variants = m_variants;
     input.settings = m_settings;
     input.programDir = m_programDir;
+    input.texts = &m_texts;
     ConfigShip dialog(input, this);
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
         return;
@@ -1079,57 +1071,32 @@ void CreateShip::ClearScripts()
 
 void CreateShip::Slot_AddLanguage()
 {
-    LanguageText dialog(m_texts, {}, this);
-    if (ModalDialogs::exec(dialog) != QDialog::Accepted || dialog.text().Name.isEmpty())
-        return;
-    addTextRow(dialog.text());
-    Slot_Modified();
+    if (TextRows::addLanguage(this, m_texts, m_ui->textList, QIcon(icon("text.png"))))
+        Slot_Modified();
 }
 
 void CreateShip::Slot_RemoveLanguage()
 {
-    qDeleteAll(m_ui->textList->selectedItems());
+    TextRows::removeSelected(m_ui->textList);
     Slot_Modified();
 }
 
 void CreateShip::Slot_ChangeName()
 {
-    const QList<QTreeWidgetItem*> selected = m_ui->textList->selectedItems();
-    if (selected.isEmpty())
-        return;
-    QString name = InputDialogs::askText(this, text(CreatorText::ShipName),
-                                         text(CreatorText::ChangeNameText), selected.first()->text(1));
-    if (name.isEmpty())
-        return;
-    selected.first()->setText(1, name.remove(QLatin1Char(':')));
-    Slot_Modified();
+    if (TextRows::changeName(this, m_texts, m_ui->textList))
+        Slot_Modified();
 }
 
 void CreateShip::Slot_ChangeDesc()
 {
-    const QList<QTreeWidgetItem*> selected = m_ui->textList->selectedItems();
-    if (selected.isEmpty())
-        return;
-    const QString desc = InputDialogs::askText(this, text(CreatorText::ColShipDesc),
-                                               text(CreatorText::ChangeDescText), selected.first()->text(2));
-    if (desc.isNull())
-        return;
-    selected.first()->setText(2, desc);
-    Slot_Modified();
+    if (TextRows::changeDescription(this, m_texts, m_ui->textList))
+        Slot_Modified();
 }
 
 void CreateShip::Slot_DCTextMenu(QTreeWidgetItem* item, int)
 {
-    if (!item)
-        return;
-    LanguageText dialog(m_texts, {item->text(0).toInt(), item->text(1), item->text(2)}, this);
-    if (ModalDialogs::exec(dialog) != QDialog::Accepted || dialog.text().Name.isEmpty())
-        return;
-    const PackageText t = dialog.text();
-    item->setText(0, QString::number(t.Language));
-    item->setText(1, t.Name);
-    item->setText(2, t.Description);
-    Slot_Modified();
+    if (TextRows::edit(this, m_texts, item))
+        Slot_Modified();
 }
 
 void CreateShip::importTexts(const QStringList& files)
@@ -1162,12 +1129,7 @@ void CreateShip::Slot_ImportTextDir()
                                                      startDir(m_settings.textDir));
     if (dir.isEmpty())
         return;
-    QStringList files;
-    const QDir folder(dir);
-    for (const QString& pattern : {QStringLiteral("*.xml"), QStringLiteral("*.pck")})
-        for (const QString& name : folder.entryList({pattern}, QDir::Files, QDir::Name))
-            files << folder.filePath(name);
-    importTexts(files);
+    importTexts(TextRows::pageFiles(dir));
 }
 
 void CreateShip::ClearText()
@@ -1479,7 +1441,22 @@ void CreateShip::Slot_SaveFile()
     ModelConversion conversion;
     conversion.compile = m_settings.bodcomp;
     conversion.compiler = m_settings.bodcompPath;
-    const bool saved = SaveShipPackage(package, target, packageContext(), &error, conversion);
+    // Each file the save works on is named as "Saving <file>...".
+    struct PrefixedStatus : StatusSink
+    {
+        StatusSink* to;
+        QString prefix;
+        void showStatus(const QString& t) override
+        {
+            if (to)
+                to->showStatus(t.isEmpty() ? t : prefix + QLatin1Char(' ') + t);
+        }
+    } status;
+    status.to = m_statusSink.get();
+    status.prefix = text(CreatorText::SavingStatus);
+    PackageContext context = packageContext();
+    context.status = &status;
+    const bool saved = SaveShipPackage(package, target, context, &error, conversion);
     setBusy(false);
     if (saved) {
         // Only a package that reached the disk counts as saved: after a failure the
@@ -1592,4 +1569,58 @@ void CreateShip::Slot_StartExtract()
     else
         ask(int(Prompter::Icon::Information), ExtractCaption,
             FormatText(text(ExtractDoneText), m_extractDir), {Ok});
+}
+
+// ---- the import wizard
+
+void CreateShip::Slot_ImportWizard()
+{
+    using namespace CreatorText;
+    if (editMode())
+        return;
+    const QString catalog = FileDialogs::chooseFile(this, text(ChooseCatalog), startDir(m_settings.modDir),
+                                                    text(CatalogFilter) + QStringLiteral(" (*.cat)"));
+    if (catalog.isEmpty())
+        return;
+    // The import replaces the ship being edited.
+    if (HasUnsavedChanges(draft(), currentPackage()) &&
+        ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
+        return;
+    const ImportLog logLine = [this](const QString& line) { log(line); };
+    // The session's temporary files go when it does, whichever way the wizard ends.
+    ModImport session(catalog, m_programDir, m_settings.baseLanguage, logLine);
+    QString error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool opened = session.open(&error);
+    QApplication::restoreOverrideCursor();
+    if (!opened) {
+        ask(int(Prompter::Icon::Warning), WizardCaption, FormatText(text(NoShipTableText), catalog, error), {Ok});
+        return;
+    }
+    DImportWizard::Options options;
+    options.programDir = m_programDir;
+    options.compiler.compile = m_settings.bodcomp;
+    options.compiler.compiler = m_settings.bodcompPath;
+    options.textDir = startDir(m_settings.textDir);
+    options.log = logLine;
+    DImportWizard wizard(session, m_texts, options, this);
+    if (ModalDialogs::exec(wizard) != QDialog::Accepted)
+        return;
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    statusBar()->showMessage(text(ImportingStatus) + QLatin1Char(' ') + catalog + QStringLiteral("..."));
+    ShipDraft imported = NewShipDraft(m_settings);
+    const ImportFinish done = session.finish(wizard.choice(), imported);
+    setDraft(imported);
+    m_current.reset();
+    m_packagePath.clear();
+    refreshCaption();
+    QApplication::restoreOverrideCursor();
+    statusBar()->showMessage(FormatText(text(ImportDoneText), imported.name,
+                                        QString::number(DraftTreeFiles(imported.models).size()),
+                                        QString::number(DraftTreeFiles(imported.others).size())),
+                             8000);
+    if (!done.skipped.isEmpty())
+        ask(int(Prompter::Icon::Warning), WizardCaption,
+            FormatText(text(ImportSkippedText), done.skipped.join(QLatin1Char('\n'))), {Ok});
 }

@@ -124,6 +124,7 @@ public slots:
     void Slot_OpenFile();
     void Slot_ExtractShip();
     void Slot_StartExtract();
+    void Slot_ImportWizard();
 
 public:
     // Extracts the package into targetDir: at once (command line) or after the

@@ -90,10 +90,10 @@ CreateProfile::CreateProfile(const UiTexts& texts, const ProfileContext& context
     setWindowTitle(PlainUiText(text(ProfCaption)));
     ui.LabelName->setText(fieldLabel(text(ProfName)));
     ui.LabelClass->setText(fieldLabel(text(ProfColClass)));
-    ui.LabelVariant->setText(fieldLabel(text(ProfVariant)));
+    ui.LabelVariant->setText(fieldLabel(WithoutColon(text(ProfVariant))));
     ui.GroupStats->setTitle(text(ProfStatistics));
-    ui.HeadMin->setText(fieldLabel(text(BalColMinimum)));
-    ui.HeadMax->setText(fieldLabel(text(BalColMaximum)));
+    ui.HeadMin->setText(fieldLabel(WithoutColon(text(BalColMinimum))));
+    ui.HeadMax->setText(fieldLabel(WithoutColon(text(BalColMaximum))));
     const struct
     {
         QLabel* label;
@@ -109,7 +109,7 @@ CreateProfile::CreateProfile(const UiTexts& texts, const ProfileContext& context
                   {ui.LabelShieldHigh, ProfShieldHigh},
                   {ui.LabelShieldHighCount, ProfShieldHighCount}};
     for (const auto& l : labels)
-        l.label->setText(PlainUiText(text(l.text)));
+        l.label->setText(WithoutColon(PlainUiText(text(l.text))));
     ui.GroupCargo->setTitle(text(BalCargo));
     ui.GroupShield->setTitle(text(BalShields));
     ui.ButtonImport->setText(text(ImportButton));

@@ -10,6 +10,12 @@
 
 namespace {
 
+// The group labels, in slider order.
+const int kSliderTexts[kBalanceSliders] = {
+    CreatorText::BalSpeed,   CreatorText::BalAccel,  CreatorText::BalReactor,
+    CreatorText::BalWeapons, CreatorText::BalRecharge, CreatorText::BalCargo,
+    CreatorText::BalShields, CreatorText::BalHull,   CreatorText::BalTurning};
+
 QString shieldName(const UiTexts& texts, int type)
 {
     if (type >= 0 && type < kShieldTypes)
@@ -31,8 +37,11 @@ ShipBalance::ShipBalance(const UiTexts& texts, const ProfileFile& profile, const
     QGroupBox* groups[kBalanceSliders] = {ui.GroupSpeed,   ui.GroupAccel,        ui.GroupReactor,
                                           ui.GroupWeapons, ui.GroupWeapRecharge, ui.GroupCargo,
                                           ui.GroupShields, ui.GroupHull,         ui.GroupTurning};
+    // "Manouvrability:" keeps its colon; the other labels are shared with
+    // Customize Ship, which shows them with one.
     for (int i = 0; i < kBalanceSliders; ++i)
-        groups[i]->setTitle(text(BalSpeed + i));
+        groups[i]->setTitle(i == int(BalanceSlider::Turning) ? text(kSliderTexts[i])
+                                                             : WithoutColon(text(kSliderTexts[i])));
     ui.GroupOptions->setTitle(QString());
     ui.CheckAuto->setText(text(BalAuto));
     ui.RadioEqual->setText(text(BalEqual));
@@ -51,8 +60,9 @@ ShipBalance::ShipBalance(const UiTexts& texts, const ProfileFile& profile, const
     big.setPointSizeF(big.pointSizeF() * 1.6);
     big.setBold(true);
     ui.LabelAverage->setFont(big);
-    ui.ListDetails->setHeaderLabels({text(BalColStatistic), text(BalColShip), text(BalColMinimum),
-                                     text(BalColMiddle), text(BalColMaximum), text(BalColScore)});
+    ui.ListDetails->setHeaderLabels({text(BalColStatistic), text(BalColShip),
+                                     WithoutColon(text(BalColMinimum)), text(BalColMiddle),
+                                     WithoutColon(text(BalColMaximum)), text(BalColScore)});
     ui.ListDetails->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui.Extension->hide();
     ui.ButtonDetails->setText(text(BalDetails) + QStringLiteral(" >>>"));
@@ -210,7 +220,7 @@ void ShipBalance::Slot_UpdateData()
         const BalanceRange r = m_balancer.range(s);
         const bool shields = s == BalanceSlider::Shields;
         auto* item = new QTreeWidgetItem(ui.ListDetails);
-        item->setText(0, PlainUiText(text(BalSpeed + i)).remove(QLatin1Char(':')));
+        item->setText(0, WithoutColon(PlainUiText(text(kSliderTexts[i]))));
         item->setText(1, shields ? QStringLiteral("%1: %2").arg(m_balancer.value(s)).arg(valueText(s))
                                  : QString::number(m_balancer.statistic(s)));
         item->setText(2, QString::number(r.min));

@@ -5,6 +5,7 @@
 #include "uitexts.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -92,3 +93,89 @@ PackageText LanguageText::text() const
     name.remove(QLatin1Char(':'));
     return {m_language->value(), name, m_description->text()};
 }
+
+namespace TextRows {
+
+void add(QTreeWidget* list, const PackageText& t, const QIcon& icon)
+{
+    auto* item = new QTreeWidgetItem(list, {QString::number(t.Language), t.Name, t.Description});
+    item->setIcon(0, icon);
+}
+
+QList<PackageText> read(const QTreeWidget* list)
+{
+    QList<PackageText> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* it = list->topLevelItem(i);
+        rows.append({it->text(0).toInt(), it->text(1), it->text(2)});
+    }
+    return rows;
+}
+
+bool addLanguage(QWidget* parent, const UiTexts& texts, QTreeWidget* list, const QIcon& icon)
+{
+    LanguageText dialog(texts, {}, parent);
+    if (ModalDialogs::exec(dialog) != QDialog::Accepted || dialog.text().Name.isEmpty())
+        return false;
+    add(list, dialog.text(), icon);
+    return true;
+}
+
+bool removeSelected(QTreeWidget* list)
+{
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    qDeleteAll(selected);
+    return !selected.isEmpty();
+}
+
+bool changeName(QWidget* parent, const UiTexts& texts, QTreeWidget* list)
+{
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    QString name = InputDialogs::askText(parent, texts.own(CreatorText::ShipName),
+                                         texts.own(CreatorText::ChangeNameText), selected.first()->text(1));
+    if (name.isEmpty())
+        return false;
+    selected.first()->setText(1, name.remove(QLatin1Char(':')));
+    return true;
+}
+
+bool changeDescription(QWidget* parent, const UiTexts& texts, QTreeWidget* list)
+{
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    const QString desc = InputDialogs::askText(parent, texts.own(CreatorText::ColShipDesc),
+                                               texts.own(CreatorText::ChangeDescText), selected.first()->text(2));
+    if (desc.isNull())
+        return false;
+    selected.first()->setText(2, desc);
+    return true;
+}
+
+bool edit(QWidget* parent, const UiTexts& texts, QTreeWidgetItem* item)
+{
+    if (!item)
+        return false;
+    LanguageText dialog(texts, {item->text(0).toInt(), item->text(1), item->text(2)}, parent);
+    if (ModalDialogs::exec(dialog) != QDialog::Accepted || dialog.text().Name.isEmpty())
+        return false;
+    const PackageText t = dialog.text();
+    item->setText(0, QString::number(t.Language));
+    item->setText(1, t.Name);
+    item->setText(2, t.Description);
+    return true;
+}
+
+QStringList pageFiles(const QString& dir)
+{
+    QStringList files;
+    const QDir folder(dir);
+    for (const QString& pattern : {QStringLiteral("*.xml"), QStringLiteral("*.pck")})
+        for (const QString& name : folder.entryList({pattern}, QDir::Files, QDir::Name))
+            files << folder.filePath(name);
+    return files;
+}
+
+} // namespace TextRows

@@ -1,14 +1,17 @@
 // The two small dialogs of the ship editor: choosing entries of a dummy or
-// component table, and the texts of one language.
+// component table, and the texts of one language; and the editing of a texts
+// list, which the editor's texts tab and the import wizard's text page share.
 #pragma once
 
 #include "imports.h"
 
 #include <QDialog>
 
+class QIcon;
 class QLineEdit;
 class QSpinBox;
 class QTreeWidget;
+class QTreeWidgetItem;
 class UiTexts;
 
 // Lists a table's entries under "Sections" and "Data"; the chosen rows come back.
@@ -43,3 +46,18 @@ private:
     QLineEdit* m_name;
     QLineEdit* m_description;
 };
+
+// A texts list: columns "Language", "Ship Name", "Ship Description". Each edit
+// returns true when it changed the list.
+namespace TextRows {
+void add(QTreeWidget* list, const PackageText& text, const QIcon& icon);
+QList<PackageText> read(const QTreeWidget* list);
+bool addLanguage(QWidget* parent, const UiTexts& texts, QTreeWidget* list, const QIcon& icon);
+bool removeSelected(QTreeWidget* list);
+bool changeName(QWidget* parent, const UiTexts& texts, QTreeWidget* list);
+bool changeDescription(QWidget* parent, const UiTexts& texts, QTreeWidget* list);
+// The language dialog on one row.
+bool edit(QWidget* parent, const UiTexts& texts, QTreeWidgetItem* item);
+// The *.xml and then the *.pck files of a folder, by name.
+QStringList pageFiles(const QString& dir);
+} // namespace TextRows

@@ -197,26 +197,29 @@ PickerLoad LoadPickerTable(const QString& path, PickerTable kind, const QString&
         const QString& line = table.entries.at(i);
         result.entries.append({int(i), line, TableIdentifier(line), QString()});
     }
-    if (kind != PickerTable::Ships || !isCatalog(path))
-        return result;
+    if (kind == PickerTable::Ships && isCatalog(path))
+        NameShipsFromCatalog(result.entries, path, workDir, language);
+    return result;
+}
 
-    // The names come from the catalogue's own text page of that language.
+void NameShipsFromCatalog(QList<PickerEntry>& ships, const QString& catalog, const QString& workDir,
+                          const QString& language)
+{
     TextLibrary library;
     library.setPages({17});
     bool ok = false;
     const int lang = language.toInt(&ok);
-    if (!ok)
-        return result;
+    if (!ok || !MakeDirChecked(workDir))
+        return;
     library.pinLanguage(lang);
     const QString temp = workDir + QStringLiteral("/textfile.txt");
-    for (const CatalogEntryInfo& e : ListCatalog(path)) {
+    for (const CatalogEntryInfo& e : ListCatalog(catalog)) {
         if (!e.name.startsWith(QLatin1String("t\\"), Qt::CaseInsensitive) || languageOf(e.name) != lang)
             continue;
-        if (ExtractArchiveFile(path + QStringLiteral("::") + e.name, temp, false, false))
+        if (ExtractArchiveFile(catalog + QStringLiteral("::") + e.name, temp, false, false))
             ParseTextPageFile(temp, library);
         RemoveFileChecked(temp);
     }
-    for (PickerEntry& p : result.entries)
+    for (PickerEntry& p : ships)
         p.name = library.resolvedText(lang, 17, TableFieldInt(p.line, 6)).value_or(QString());
-    return result;
 }

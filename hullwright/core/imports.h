@@ -68,3 +68,7 @@ struct PickerLoad
 // from its own text page of that language; a .pck table is unpacked first.
 PickerLoad LoadPickerTable(const QString& path, PickerTable kind, const QString& workDir,
                            const QString& language = QStringLiteral("44"));
+// Names ship entries from the catalogue's own text pages of that language: page
+// 17, the text their field 6 gives. Entries without one get an empty name.
+void NameShipsFromCatalog(QList<PickerEntry>& ships, const QString& catalog, const QString& workDir,
+                          const QString& language);

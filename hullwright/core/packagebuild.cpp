@@ -219,10 +219,18 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
         for (PackageFile& f : *list) {
             if (context.status)
                 context.status->showStatus(f.Name + QStringLiteral("..."));
+            // A compile or pack of one big model is a step of its own on the bar.
+            const qint64 size = QFileInfo(f.SourcePath).size();
+            if (context.progress) {
+                context.progress->setTotal(qMax<qint64>(size, 1));
+                context.progress->setDone(0);
+            }
             if (!PrepareModelFile(f, work, true, conversion, &why)) {
                 dropPrepared();
                 return failed(why);
             }
+            if (context.progress)
+                context.progress->setDone(qMax<qint64>(size, 1));
         }
     const QString document = PackageDocumentPath(context.programDir, target);
     if (!SavePackageText(package, document, context)) {

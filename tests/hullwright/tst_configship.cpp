@@ -8,7 +8,11 @@
 #include "typetable.h"
 #include "ui_configship.h"
 #include "uiseams_qt.h"
+#include "uitexts.h"
 
+#include <QBuffer>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -23,11 +27,14 @@ private slots:
     void controlsWriteFields();
     void unreadableFieldsStay();
     void saveReplacesRawData();
+    void showsNumberedAndGameTexts();
+    void positionsFromSceneParts();
 
 private:
     ConfigShip::Input input(const QString& record) const;
     QTemporaryDir m_dir;
     QStringList m_ships;
+    UiTexts m_texts{UiTexts::Program::Creator};
 };
 
 void TestConfigShip::initTestCase()
@@ -35,6 +42,7 @@ void TestConfigShip::initTestCase()
     QVERIFY(SampleGame::MakeSampleGame(m_dir.filePath("game")));
     QDir().mkpath(m_dir.filePath("program"));
     m_ships = ReadTypeTable(SampleGame::ShipTable()).entries;
+    QVERIFY(m_texts.load(qEnvironmentVariable("VEGA_PROGRAM_DIR") + "/hw_languages.xml", "English"));
 }
 
 ConfigShip::Input TestConfigShip::input(const QString& record) const
@@ -47,6 +55,7 @@ ConfigShip::Input TestConfigShip::input(const QString& record) const
     in.settings.gameDirs = {m_dir.filePath("game")};
     in.programDir = m_dir.filePath("program");
     in.sceneName = TableField(record, 16);
+    in.texts = &m_texts;
     return in;
 }
 
@@ -167,6 +176,81 @@ void TestConfigShip::saveReplacesRawData()
     ShipRecord expected(before);
     expected.setField(46, "4242");
     QCOMPARE(raw->toPlainText(), expected.line());
+}
+
+
+void TestConfigShip::showsNumberedAndGameTexts()
+{
+    ConfigShip::Input in = input(m_ships.value(20));
+    ConfigShip d(in);
+    Ui::DConfigShip& ui = *d.form();
+    QStringList shown{d.windowTitle()};
+    for (int t = 0; t < ui.Tabs->count(); ++t)
+        shown << ui.Tabs->tabText(t);
+    for (QLabel* l : d.findChildren<QLabel*>())
+        shown << l->text();
+    for (QAbstractButton* b : d.findChildren<QAbstractButton*>())
+        shown << b->text();
+    for (QGroupBox* g : d.findChildren<QGroupBox*>())
+        shown << g->title();
+    for (QTreeWidget* t : d.findChildren<QTreeWidget*>())
+        for (int c = 0; c < t->columnCount(); ++c)
+            shown << t->headerItem()->text(c);
+    QVERIFY2(!shown.join('|').contains("ReadText-"), qPrintable(shown.join('|')));
+    QVERIFY(shown.contains("Sound Volumn"));
+    // Races and cargo sizes are the game's own names, in record order.
+    QCOMPARE(ui.ComboRace->itemText(0), QStringLiteral("Argon"));
+    QCOMPARE(ui.ComboRace->itemText(7), QStringLiteral("Pirates"));
+    QCOMPARE(ui.ComboCargoType->itemText(3), QStringLiteral("Extra Large"));
+    ui.ComboRace->setCurrentIndex(0);
+    QCOMPARE(ui.ComboNotoriety->itemText(1), QStringLiteral("Rank 1"));
+
+    // A translation reaches the form by number.
+    QByteArray xml = "<languages><language name='Test' id='49'><creator>"
+                     "<t id='305'>Rasse:</t><t id='389'>Fracht %1</t></creator></language></languages>";
+    QBuffer buffer(&xml);
+    UiTexts texts(UiTexts::Program::Creator);
+    QVERIFY(buffer.open(QIODevice::ReadOnly) && texts.load(buffer, "Test"));
+    in.texts = &texts;
+    in.settings.gameDirs.clear();
+    ConfigShip translated(in);
+    QCOMPARE(translated.form()->LabelRace1->text(), QStringLiteral("Rasse:"));
+    QCOMPARE(translated.form()->ComboCargoType->itemText(2), QStringLiteral("Fracht 2"));
+}
+
+void TestConfigShip::positionsFromSceneParts()
+{
+    const QString dir = m_dir.filePath("program/Slipway/objects");
+    QVERIFY(QDir().mkpath(dir));
+    QFile scene(dir + "/ship.bod");
+    QVERIFY(scene.open(QIODevice::WriteOnly));
+    scene.write("// scene\rVER: 1;\rP 0; B ships\\hull;\rP 11; B ships\\gun;\rP 12;;\r");
+    scene.close();
+    ConfigShip::Input in = input(m_ships.value(20));
+    in.sceneFile = "<PACKAGE>/objects/ship.bod";
+    ConfigShip d(in);
+    Ui::DConfigShip& ui = *d.form();
+    QCOMPARE(ui.ComboSceneParts->count(), 4); // an empty item, then the parts
+    QCOMPARE(ui.ComboSceneParts->itemText(2), QStringLiteral("11  ships\\gun"));
+    ui.LineTurretPart->setText("3:7");
+    d.Slot_ScenePart(2);
+    QCOMPARE(ui.LineTurretPart->text(), QStringLiteral("11:7"));
+    const int rows = d.editor().turretRows();
+    d.Slot_AddTurret();
+    QCOMPARE(d.editor().turretPart(rows), QStringLiteral("11:7"));
+
+    // Another scene, here one with no part lines, replaces the offer.
+    FileDialogs::filesHook = [&](const QString&, const QString&, const QString&) {
+        return QStringList{m_dir.filePath("program/Slipway/objects/none.bob")};
+    };
+    QFile binary(dir + "/none.bob");
+    QVERIFY(binary.open(QIODevice::WriteOnly) && binary.write("BOB1\0\1P 5; x") > 0);
+    binary.close();
+    d.Slot_GetDirectory();
+    FileDialogs::filesHook = nullptr;
+    QCOMPARE(ui.ComboSceneParts->count(), 1);
+    QVERIFY(!ui.ComboSceneParts->isEnabled());
+    QCOMPARE(ui.LineScene->text(), QStringLiteral("none.bob"));
 }
 
 QTEST_MAIN(TestConfigShip)

@@ -2,6 +2,10 @@
 // must install with drydock-cli exactly like packages made by hand.
 #include "editmode.h"
 #include "gamechange.h"
+#include "installcheck.h"
+#include "packagebuild.h"
+#include "recordeditor.h"
+#include "typetable.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "xspfile.h"
@@ -178,6 +182,95 @@ private slots:
         const QByteArray want = installed({m_tmp.filePath("hand.xsp")});
         QVERIFY(want.contains("hauler_body.pbd") && want.contains("script setup.hauler.xml"));
         QCOMPARE(installed({m_tmp.filePath("made.xsp")}), want);
+    }
+
+    // A ship of the sample mod becomes a package that installs with the lines the
+    // mod's own tables give it.
+    void importFromMod_data()
+    {
+        QTest::addColumn<int>("ship");
+        QTest::addColumn<bool>("compile");
+        QTest::newRow("frigate, binary models decompiled") << 0 << true;
+        QTest::newRow("scout, no compiler") << 1 << false;
+    }
+    void importFromMod()
+    {
+        QFETCH(int, ship);
+        QFETCH(bool, compile);
+        const SampleGame::ModShip want = SampleGame::ModShips().at(ship);
+        const QString dir = m_tmp.filePath(QString("import%1").arg(ship));
+        QVERIFY(SampleGame::MakeSampleMod(dir + "/mod"));
+        const QString cat = dir + "/mod/" + SampleGame::ModCatalog;
+        QStringList args{"import", cat, want.id, dir + "/out", "--author", "Orrin Vale"};
+        if (compile) {
+            QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), dir + "/compiler.sh"));
+            QVERIFY(QFile::setPermissions(dir + "/compiler.sh", QFile::ReadOwner | QFile::ExeOwner));
+            args << "--compile" << dir + "/compiler.sh";
+        }
+        const Result r = run(hw(), args);
+        QVERIFY2(r.code == 0, r.err.constData());
+        for (const QString& t : want.textures)
+            QVERIFY2(r.out.contains("texture " + t.toUtf8() + '\n'), r.out.constData());
+        QVERIFY(r.out.endsWith("saved " + (dir + "/out.xsp").toUtf8() + '\n'));
+        const QString problems = InstallCheck::mismatch(dd(), dir + "/out.xsp", want, dir + "/installed");
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+
+        // An unknown ship and a file that is no catalogue fail with one line; usage errors are 2.
+        QCOMPARE(run(hw(), {"import", cat, "SS_SH_NONE", dir + "/none"}).code, 1);
+        QCOMPARE(run(hw(), {"import", dir + "/out.xsp", want.id, dir + "/none"}).code, 1);
+        QCOMPARE(run(hw(), {"import", cat, want.id}).code, 2);
+        QVERIFY(!QFileInfo::exists(dir + "/none.xsp"));
+    }
+
+    // A cockpit made and copied for turrets in the customisation editor travels as
+    // the package's own cockpit, and Drydock points each turret at its new slot.
+    void turretCockpitKeysInstall()
+    {
+        const QString work = m_tmp.filePath("keys");
+        PackageContext context;
+        context.programDir = work;
+        ShipPackage opened;
+        QVERIFY(OpenPackageForEditing(m_samples + "/Merganser.xsp", work, opened, context).ok());
+        ShipDraft d = DraftFromPackage(opened);
+        RecordContext rc;
+        rc.packageCockpits = d.cockpits;
+        rc.cockpitLines = ReadTypeTable(SampleGame::CockpitTable()).entries;
+        RecordEditor editor(d.record, rc);
+        while (editor.turretRows() < 2)
+            QVERIFY(editor.addTurret(QStringLiteral("%1:0").arg(editor.turretRows() + 1)));
+        QString made, copied;
+        QVERIFY(editor.newCockpit("OV_REAR_GUNNER", &made));
+        QVERIFY(editor.copyCockpit(made, "OV_SIDE_GUNNER", &copied));
+        QVERIFY(editor.setCustomCockpit(0, made) && editor.setCustomCockpit(1, copied));
+        d.record = editor.record();
+        d.cockpits = editor.packageCockpits();
+        const QString out = m_tmp.filePath("keys.xsp");
+        QString error;
+        QVERIFY2(SaveShipPackage(BuildPackage(d, work), out, context, &error), qPrintable(error));
+
+        QVERIFY(installed({out}) != "<install failed>");
+        const QString mod = m_tmp.filePath(QStringLiteral("game%1/mods/Hullwright.cat").arg(m_games));
+        const QString tables = m_tmp.filePath("keys-tables");
+        QVERIFY(QDir().mkpath(tables));
+        for (const char* t : {"TShips", "TCockpits"})
+            QCOMPARE(run(dd(), {"cat", "extract", mod, QStringLiteral("types\\%1.pck").arg(t),
+                                tables + '/' + t})
+                         .code,
+                     0);
+        const QStringList cockpits = ReadTypeTable(readFile(tables + "/TCockpits")).entries;
+        QString ship;
+        for (const QString& l : ReadTypeTable(readFile(tables + "/TShips")).entries)
+            if (TableIdentifier(l) == opened.ID)
+                ship = l;
+        QVERIFY(!ship.isEmpty());
+        const ShipRecord r(ship);
+        for (const auto& [k, key] : {std::pair{0, QStringLiteral("OV_REAR_GUNNER")},
+                                     std::pair{1, QStringLiteral("OV_SIDE_GUNNER")}}) {
+            bool ok = false;
+            const int index = r.turretCockpit(k).toInt(&ok);
+            QVERIFY2(ok && index >= 0 && index < cockpits.size(), qPrintable(r.turretCockpit(k)));
+            QCOMPARE(TableIdentifier(cockpits.at(index)), key);
+        }
     }
 
     // An extraction alone needs no display: hullwright runs it without a window.

@@ -6,6 +6,7 @@
 #include "modelcompiler.h"
 #include "packagebuild.h"
 #include "samplegame.h"
+#include "uiseams.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -217,7 +218,23 @@ private slots:
         QVERIFY(!HasUnsavedChanges(DraftFromPackage(opened), &opened));
         const QString saved = program + "/out/" + package;
         QVERIFY(QDir().mkpath(program + "/out"));
-        QVERIFY(SaveShipPackage(built, saved, context));
+        // The save names every file it works on and moves the bar for each.
+        struct Seen : StatusSink, ProgressSink
+        {
+            QStringList status;
+            int filled = 0;
+            qint64 total = 0;
+            void showStatus(const QString& t) override { status << t; }
+            void setTotal(qint64 t) override { total = t; }
+            void setDone(qint64 d) override { filled += d == total && total > 0; }
+        } seen;
+        PackageContext watched = context;
+        watched.status = &seen;
+        watched.progress = &seen;
+        QVERIFY(SaveShipPackage(built, saved, watched));
+        for (const PackageFile& f : built.Models)
+            QVERIFY2(seen.status.contains(f.Name + "..."), qPrintable(seen.status.join('|')));
+        QVERIFY(seen.filled >= 2 * built.Models.size() + 1);
 
         ShipPackage before, after;
         QVERIFY(readInto(m_samples + '/' + package, program + "/before", before));

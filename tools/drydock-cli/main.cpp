@@ -49,8 +49,9 @@ const char kUsage[] =
     "  xsp unpack PKG DIR                  place every file of a package below DIR (scripts in\n"
     "                                      DIR/Scripts, the picture in DIR/ShipPics); every\n"
     "                                      file left out is named on stderr, and exit is 1\n"
-    "  make-sample-game DIR                write a small sample game into DIR and two sample\n"
-    "                                      ship packages into DIR/sample-ships\n"
+    "  make-sample-game DIR                write a small sample game into DIR, two sample\n"
+    "                                      ship packages into DIR/sample-ships and a sample\n"
+    "                                      mod catalogue into DIR/sample-mod\n"
     "  game find                           list every game found (registry, Steam libraries,\n"
     "                                      Wine prefixes): directory, registry, selected mod\n"
     "  game mod GAMEDIR                    print the mod the game's registry selects\n"
@@ -275,7 +276,8 @@ int makeSampleGame(const QString& dir)
     QString error;
     if (!SampleGame::MakeSampleGame(dir, &error) ||
         !SampleGame::MakeSamplePackages(
-            QDir(dir).filePath(QLatin1String(SampleGame::PackageFolder)), &error))
+            QDir(dir).filePath(QLatin1String(SampleGame::PackageFolder)), &error) ||
+        !SampleGame::MakeSampleMod(QDir(dir).filePath(QLatin1String(SampleGame::ModFolder)), &error))
         return fail(error);
     return Ok;
 }

@@ -15,6 +15,9 @@ int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
 int resaveCommand(const QStringList& args);  // resave PKG OUT [--compile BODCOMP]
 int newCommand(const QStringList& args);     // new OUT --name N ...
 
+// cmd_import.cpp
+int importCommand(const QStringList& args); // import CAT SHIP-ID OUT [--compile BODCOMP] ...
+
 // cmd_balance.cpp
 int balanceCommand(const QStringList& args); // balance LINE PROFILE [--mode M] [--moved S[=V]]
 int profileCommand(const QStringList& args); // profile import TABLE --class N ... OUT

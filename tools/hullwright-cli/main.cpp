@@ -30,6 +30,11 @@ const char kUsage[] =
     "                                      build a ship package as the editor would; the\n"
     "                                      record is the new-ship record unless given, or\n"
     "                                      line I (from 0) of the ship table file TABLE\n"
+    "  import CAT SHIP-ID OUT [--compile BODCOMP] [--author A] [--name N]\n"
+    "                                      turn ship SHIP-ID of the mod catalogue CAT into a\n"
+    "                                      package as the import wizard would, everything it\n"
+    "                                      proposes chosen; BODCOMP decompiles binary models\n"
+    "                                      to find their textures and compiles on saving\n"
     "  record show LINE                    every named field of a ship record, in display units\n"
     "  record set LINE NAME=VALUE...       the record with those fields changed\n"
     "  record rebuild TABLE                records of a ship table that a save would change\n"
@@ -79,6 +84,8 @@ int main(int argc, char* argv[])
         return resaveCommand(args);
     if (command == QLatin1String("new"))
         return newCommand(args);
+    if (command == QLatin1String("import"))
+        return importCommand(args);
     if (command == QLatin1String("record"))
         return recordCommand(args);
     if (command == QLatin1String("balance"))

@@ -520,7 +520,25 @@ QByteArray TextPage(bool newest)
         t += textLine(kShieldTextBase + i, kShields[i].name);
     for (int i = 0; i < MissileCount; ++i)
         t += textLine(kMissileTextBase + i, kMissiles[i].name);
-    t += "</page>\r\n</language>\r\n";
+    t += "</page>\r\n";
+    if (!newest) {
+        // Owner races, cargo sizes and the first race's ranks, as the
+        // customisation dialog names them.
+        const char* races[] = {"Argon",   "Boron",     "Split",   "Paranid", "Teladi",
+                               "Xenon",   "Outsiders", "Pirates", "Pilgrims"};
+        t += "<page id=\"1266\" title=\"Races\">\r\n";
+        for (int i = 0; i < int(std::size(races)); ++i)
+            t += textLine(i + 1, races[i]);
+        const char* sizes[] = {"Small", "Medium", "Large", "Extra Large", "Station"};
+        t += "</page>\r\n<page id=\"1999\" title=\"Cargo sizes\">\r\n";
+        for (int i = 0; i < int(std::size(sizes)); ++i)
+            t += textLine(10 + i, sizes[i]);
+        t += "</page>\r\n<page id=\"300023\" title=\"Ranks\">\r\n";
+        for (int i = 0; i < 16; ++i)
+            t += textLine(110 - i, "Rank " + QByteArray::number(i + 1));
+        t += "</page>\r\n";
+    }
+    t += "</language>\r\n";
     return t;
 }
 

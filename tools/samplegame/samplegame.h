@@ -102,4 +102,40 @@ QByteArray EncodePng(int width, int height, const QByteArray& rgb);
 // on every run. On failure *error (when given) gets a one-line reason.
 bool MakeSamplePackages(const QString& folder, QString* error = nullptr);
 
+// A mod as modders ship it: one catalogue/data pair with full ship, cockpit,
+// dummy and component tables (the game's entries and the mod's own), the mod's
+// text pages, models and textures. Made by MakeSampleMod; make-sample-game
+// writes it into <game>/sample-mod/, outside "mods", so that the game and the
+// installer never load it.
+//
+//   Albatross  a frigate whose scene names three of the mod's bodies (one of them
+//              by number, in the folder "v"), one body the mod lacks and, with a
+//              part line the game would not read, a fourth body; its turrets use
+//              the mod's own cockpit; dummies in three groups and components
+//   Merlin     a scout with one text-form body
+// The binary models hold their material lines as text behind a "BOB1" line, so
+// that a stand-in compiler that copies its input "decompiles" them readably.
+inline constexpr char ModFolder[] = "sample-mod";
+inline constexpr char ModCatalog[] = "Shipwrights.cat";
+
+struct ModShip
+{
+    QString id, name, description; // name and description in language 44
+    QString line;                  // the entry of the mod's ship table, without line end
+    QString scene;                 // record field 16
+    QStringList models;            // entries the scene names, in catalogue order
+    QStringList textures;          // entries those models name, in catalogue order
+    QStringList cockpits;          // cockpit lines its turrets name (not the default)
+    QStringList dummies;           // "group" + TAB + line
+    QStringList components;        // "component" + TAB + "group" + TAB + line
+    int languages;                 // text pages holding its name
+};
+
+// Every entry of the mod catalogue, in the order written; the catalogue is ModCatalog.
+QList<Entry> ModEntries();
+QList<ModShip> ModShips();
+// Writes ModCatalog and its data file into folder (created when missing),
+// replacing an earlier copy. On failure *error (when given) gets a one-line reason.
+bool MakeSampleMod(const QString& folder, QString* error = nullptr);
+
 } // namespace SampleGame
