@@ -274,7 +274,7 @@ ManageProfile::ManageProfile(const UiTexts& texts, const ProfileContext& context
     ui.setupUi(this);
     setWindowTitle(PlainUiText(text(ManageProfiles)));
     ui.ListProfiles->setHeaderLabels(
-        {text(ProfColProfile), text(ProfColClass), text(ProfColVariant), text(ProfColFile)});
+        {WithoutColon(text(ProfColProfile)), text(ProfColClass), text(ProfColVariant), text(ProfColFile)});
     ui.ListProfiles->header()->setStretchLastSection(false);
     ui.ListProfiles->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui.ListProfiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
