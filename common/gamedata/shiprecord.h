@@ -19,6 +19,25 @@ inline constexpr char kDefaultShipLine[] =
     "0;0;0;0;0;35;36;1;0;0;0;0;0;1;0;25;1;0;0;0;0;0;HW_NEW_SHIP;";
 
 inline constexpr int kShipTableFormat = 48;
+// Fixed fields of a ship record that the editors name.
+inline constexpr int kYawField = 2;
+inline constexpr int kPitchField = 3;
+inline constexpr int kRollField = 4;
+inline constexpr int kClassField = 5;
+inline constexpr int kMinSpeedField = 7;
+inline constexpr int kAccelField = 8;
+inline constexpr int kReactorField = 13;
+inline constexpr int kGunSlotField = 19;
+inline constexpr int kEnergyField = 20;
+inline constexpr int kRechargeField = 21;
+inline constexpr int kShieldTypeField = 22;
+inline constexpr int kShieldCountField = 23;
+inline constexpr int kSpeedExtField = 26;
+inline constexpr int kCargoMinField = 28;
+inline constexpr int kCargoMaxField = 29;
+inline constexpr int kHullField = 46;
+inline constexpr int kVariationField = 50;
+inline constexpr int kClassNumberField = 52;
 inline constexpr int kTurretCountField = 53;
 inline constexpr int kTurretPairFirstField = 31; // six cockpit pairs: 31/32 ... 41/42
 inline constexpr int kTurretPairs = 6;

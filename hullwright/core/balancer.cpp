@@ -9,19 +9,6 @@
 
 namespace {
 
-constexpr int kPitchField = 3;
-constexpr int kYawField = 2;
-constexpr int kRollField = 4;
-constexpr int kSpeedField = 7;
-constexpr int kAccelField = 8;
-constexpr int kReactorField = 13;
-constexpr int kEnergyField = 20;
-constexpr int kRechargeField = 21;
-constexpr int kShieldTypeField = 22;
-constexpr int kShieldCountField = 23;
-constexpr int kCargoMinField = 28;
-constexpr int kCargoMaxField = 29;
-constexpr int kHullField = 46;
 constexpr int kTurningUnits = 6000;
 
 // Field of the sliders that map one field to one value.
@@ -29,7 +16,7 @@ int plainField(BalanceSlider s)
 {
     switch (s) {
     case BalanceSlider::Speed:
-        return kSpeedField;
+        return kMinSpeedField;
     case BalanceSlider::Accel:
         return kAccelField;
     case BalanceSlider::Reactor:
@@ -453,7 +440,7 @@ bool Balancer::load(const QString& recordText, QString* error)
     decimalOf(kRollField);
     const double rate = decimalOf(kRechargeField);
     const int energy = intOf(kEnergyField);
-    m_loaded[index(BalanceSlider::Speed)] = intOf(kSpeedField);
+    m_loaded[index(BalanceSlider::Speed)] = intOf(kMinSpeedField);
     m_loaded[index(BalanceSlider::Accel)] = intOf(kAccelField);
     m_loaded[index(BalanceSlider::Reactor)] = intOf(kReactorField);
     m_loaded[index(BalanceSlider::Weapons)] = energy;

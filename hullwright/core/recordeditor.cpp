@@ -10,17 +10,6 @@
 
 namespace {
 
-constexpr int kClassField = 5;
-constexpr int kMinSpeedField = 7;
-constexpr int kAccelField = 8;
-constexpr int kGunSlotField = 19;
-constexpr int kEnergyField = 20;
-constexpr int kRechargeField = 21;
-constexpr int kSpeedExtField = 26;
-constexpr int kCargoMinField = 28;
-constexpr int kCargoMaxField = 29;
-constexpr int kVariationField = 50;
-constexpr int kClassNumberField = 52;
 // A gun wider than this is a typing error, not a weapon.
 constexpr int kMaxGunSlots = 64;
 
