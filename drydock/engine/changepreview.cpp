@@ -190,11 +190,13 @@ QStringList tableRows(const QString& table, const QByteArray& text)
 {
     QStringList rows;
     if (table == QLatin1String("Dummies")) {
-        for (const TableGroup& g : DummyTable::read(text).groups())
+        const DummyTable dummies = DummyTable::read(text);
+        for (const TableGroup& g : dummies.groups())
             for (const QString& l : g.lines)
                 rows << g.name + QLatin1Char(';') + l;
     } else if (table == QLatin1String("Components")) {
-        for (const ComponentGroup& c : ComponentTable::read(text).components())
+        const ComponentTable components = ComponentTable::read(text);
+        for (const ComponentGroup& c : components.components())
             for (const TableGroup& g : c.groups)
                 for (const QString& l : g.lines)
                     rows << c.name + QLatin1Char(';') + g.name + QLatin1Char(';') + l;

@@ -211,7 +211,7 @@ void checkGenerated(Checker& c, const QString& gameDir, const InstallerEngine::S
     }
     if (p.selectedModAfter != p.selectedModBefore)
         c.add(QStringLiteral("stale"), nullptr, QStringLiteral("ModName"),
-              QStringLiteral("the game loads %1, not the %2 mod; update mod would select it")
+              QStringLiteral("the game selects %1 instead of the %2 mod; update mod would select it")
                   .arg(p.selectedModBefore.isEmpty() ? QStringLiteral("no mod") : p.selectedModBefore,
                        p.selectedModAfter));
 }
