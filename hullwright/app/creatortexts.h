@@ -208,5 +208,8 @@ enum : int {
     ExtractCaption = 204,
     OpenOlderText = 205,
     TempNotWritable = 206,
+    CheckCaption = 230,
+    CheckText = 231, // %1 the problems, one a line
+    SaveAnyway = 232,
 };
 } // namespace CreatorText

@@ -15,6 +15,9 @@ int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
 int resaveCommand(const QStringList& args);  // resave PKG OUT [--compile BODCOMP]
 int newCommand(const QStringList& args);     // new OUT --name N ...
 
+// cmd_validate.cpp
+int validateCommand(const QStringList& args); // validate PKG [--game GAMEDIR] [--json]
+
 // main.cpp
 void cliWriteOut(const QByteArray& text);
 int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1

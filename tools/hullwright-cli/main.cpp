@@ -30,6 +30,10 @@ const char kUsage[] =
     "                                      build a ship package as the editor would; the\n"
     "                                      record is the new-ship record unless given, or\n"
     "                                      line I (from 0) of the ship table file TABLE\n"
+    "  validate PKG [--game GAMEDIR] [--json]\n"
+    "                                      check a package: record and ID, files present and\n"
+    "                                      not empty, turret cockpits, texts, names, sizes;\n"
+    "                                      one line per problem, exit 1 when there is any\n"
     "  record show LINE                    every named field of a ship record, in display units\n"
     "  record set LINE NAME=VALUE...       the record with those fields changed\n"
     "  record rebuild TABLE                records of a ship table that a save would change\n"
@@ -75,5 +79,7 @@ int main(int argc, char* argv[])
         return newCommand(args);
     if (command == QLatin1String("record"))
         return recordCommand(args);
+    if (command == QLatin1String("validate"))
+        return validateCommand(args);
     return cliUsageError(QStringLiteral("unknown command: ") + command);
 }
