@@ -81,6 +81,9 @@ public:
     static constexpr int kMaxBuffer = 10000;
 
     InstallerEngine(Services services, InstallerSettings& settings);
+    // What the engine was made with, for a second engine that works alike (a dry run).
+    const Services& services() const { return m_services; }
+    const InstallerSettings& settings() const { return m_settings; }
 
     // --- Game directory ---
     // Selects a game directory: takes its writer lock, rolls back a change a
