@@ -102,6 +102,17 @@ const char kUsage[] =
     "                                      that parses, keeps lost slots as waiting\n"
     "                                      placeholders and prints what it did and the mod\n"
     "                                      entries no record lists (orphan TAB entry)\n"
+    "  verify GAMEDIR [--json]             check the installation without changing it: mod\n"
+    "                                      pair, entries, ships' files, owners, generated\n"
+    "                                      tables, pending journal; one line per problem,\n"
+    "                                      exit 1 when there is any\n"
+    "  conflicts GAMEDIR [PKG...] [--json] files that installed ships and the packages bring\n"
+    "                                      under one name with other bytes, base-mod entries\n"
+    "                                      they override, and which copy the game sees\n"
+    "  --dry-run (install, uninstall, disable, enable, update-mod, base-mod, redo-base-mod)\n"
+    "                                      run on a scratch copy and print what would change\n"
+    "  --json (list, verify, conflicts, updates, xsp info, any --dry-run)\n"
+    "                                      one JSON document instead of the lines\n"
     "  --help                              show this text\n";
 
 QByteArray* g_capturedOut = nullptr;
