@@ -178,35 +178,28 @@ void checkGenerated(Checker& c, const QString& gameDir, const InstallerEngine::S
     QMap<int, int> texts;
     for (const ChangePreview::Text& t : p.texts)
         ++texts[t.language];
+    const auto stale = [&c](const ChangePreview::Item& e, int differing, const char* what) {
+        c.add(QStringLiteral("stale"), nullptr, e.name,
+              e.change == QLatin1String("added")
+                  ? QStringLiteral("%1 is missing from the mod; update mod would write it").arg(e.name)
+              : e.change == QLatin1String("removed")
+                  ? QStringLiteral("%1 is in the mod; update mod would remove it").arg(e.name)
+                  : QStringLiteral("%1 is not what update mod would write now (%2 %3 differ)")
+                        .arg(e.name)
+                        .arg(differing)
+                        .arg(QLatin1String(what)));
+    };
     for (const ChangePreview::Item& e : p.entries) {
         const QString upper = e.name.toUpper();
+        const QString base =
+            QFileInfo(QString(e.name).replace(QLatin1Char('\\'), QLatin1Char('/'))).completeBaseName();
         if (upper.startsWith(QLatin1String("TYPES\\"))) {
-            const QString table = QFileInfo(QString(e.name).replace(QLatin1Char('\\'), QLatin1Char('/')))
-                                      .completeBaseName();
-            const int n = rows.value(table);
-            c.add(QStringLiteral("stale"), nullptr, e.name,
-                  e.change == QLatin1String("added")
-                      ? QStringLiteral("%1 is missing from the mod; update mod would write it").arg(e.name)
-                  : e.change == QLatin1String("removed")
-                      ? QStringLiteral("%1 is in the mod; update mod would remove it").arg(e.name)
-                      : QStringLiteral("%1 is not what update mod would write now (%2 rows differ)")
-                            .arg(e.name)
-                            .arg(n));
+            stale(e, rows.value(base), "rows");
         } else if (upper.startsWith(QLatin1String("T\\"))) {
-            const int language = QFileInfo(QString(e.name).replace(QLatin1Char('\\'), QLatin1Char('/')))
-                                     .completeBaseName()
-                                     .chopped(4)
-                                     .toInt();
-            if (e.change == QLatin1String("replaced") && texts.value(language) == 0)
-                continue; // only the update time differs
-            c.add(QStringLiteral("stale"), nullptr, e.name,
-                  e.change == QLatin1String("added")
-                      ? QStringLiteral("%1 is missing from the mod; update mod would write it").arg(e.name)
-                  : e.change == QLatin1String("removed")
-                      ? QStringLiteral("%1 is in the mod; update mod would remove it").arg(e.name)
-                      : QStringLiteral("%1 is not what update mod would write now (%2 texts differ)")
-                            .arg(e.name)
-                            .arg(texts.value(language)));
+            const int language = base.chopped(4).toInt();
+            // Only the update time differs: not stale.
+            if (e.change != QLatin1String("replaced") || texts.value(language) != 0)
+                stale(e, texts.value(language), "texts");
         }
     }
     if (p.selectedModAfter != p.selectedModBefore)

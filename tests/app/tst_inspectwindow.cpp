@@ -177,7 +177,11 @@ private slots:
         window.shipList()->Slot_ViewComment();
         QVERIFY(seen);
 
-        // Verify Installation lists the planted fault with its ship.
+        // Verify Installation lists the planted faults, with the ship when there is one.
+        QVERIFY(engine.updateMod());
+        const QByteArray stray = "left behind";
+        QVERIFY(WriteArchiveFile(stray.constData(), stray.size(),
+                                 engine.modCatalog() + QStringLiteral("::textures\\stray.tga"), false, false));
         QVERIFY(RemoveArchiveFile(engine.modCatalog() +
                                   QStringLiteral("::objects\\ships\\fighters\\merganser_body.pbb")));
         QStringList problems;

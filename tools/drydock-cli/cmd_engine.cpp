@@ -12,6 +12,7 @@
 #include "sysregistry.h"
 #include "uiseams.h"
 #include "uitexts.h"
+#include "verify.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -304,6 +305,11 @@ int runCommand(CliSession& s, const QString& command, const Parsed& p)
 // The command on a scratch copy: what it says, then what it changed there.
 int dryRun(const QString& command, const Parsed& p, const QString& gameDir)
 {
+    const QString holder = WriterLockHolder(gameDir);
+    if (!holder.isEmpty())
+        cliWriteErr(local(QStringLiteral("drydock-cli: note: %1 holds the game directory; the "
+                                         "command itself would be refused until it lets go\n")
+                              .arg(holder)));
     CliSession s(gameDir, p.sameId, CliSession::Mode::DryRun);
     if (!s.dryRunError().isEmpty())
         return cliFail(QStringLiteral("cannot make a scratch copy for the dry run: ") +
