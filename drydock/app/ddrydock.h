@@ -80,7 +80,7 @@ public slots:
     void Slot_UpdateMod();
     void Slot_Update();
     void Slot_RedoBaseMod();
-    // Settings > Verify Installation: the check runs 100 ms later, then its list shows.
+    // Update > Verify Installation: the check runs 100 ms later, then its list shows.
     void Slot_Verify();
     void Slot_RunVerify();
     void AddLog(const QString& line);
@@ -102,7 +102,7 @@ private:
     void retryListening();
     // The registry of the current directory and the settings, as at closing.
     void saveState();
-    // Settings menu's "Verify Installation", made on first use.
+    // The Update menu's "Verify Installation", made on first use.
     QAction* verifyAction();
 
     QString m_programDir;
