@@ -18,7 +18,7 @@ namespace {
 constexpr qint64 kArchiveBlock = 500000;
 constexpr qint64 kWriteBlock = 50000;
 // Lines longer than this are not part of any package that a writer makes.
-constexpr qint64 kMaxLine = 16 << 20;
+constexpr qint64 kMaxLine = kMaxPackageLine;
 
 QString text(const QStringList* table, int n)
 {

@@ -14,6 +14,9 @@ class Prompter;
 class ProgressSink;
 class StatusSink;
 
+// The longest line of a package document the reader takes; a longer one fails the package.
+inline constexpr qint64 kMaxPackageLine = 16 << 20;
+
 // What the reader and writer need from their caller instead of widgets.
 struct PackageContext
 {

@@ -46,6 +46,8 @@ void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
             settings.loadingScreens = false;
         } else if (line == QLatin1String("DebugLog")) {
             settings.debugLog = true;
+        } else if (line == QLatin1String("PreviewChanges")) {
+            settings.previewChanges = true;
         }
     }
     if (settings.language.isEmpty())
@@ -68,6 +70,8 @@ QByteArray InstallerSettingsText(const InstallerSettings& settings, const QByteA
     lines << QStringLiteral("BaseType: ") + QString::number(settings.baseType);
     if (!settings.confirmUninstall)
         lines << QStringLiteral("NoUninstallConfirm");
+    if (settings.previewChanges)
+        lines << QStringLiteral("PreviewChanges");
     if (!settings.lastFolder.isEmpty() && IsOneLineValue(settings.lastFolder))
         lines << QStringLiteral("LastFolder: ") + settings.lastFolder;
     for (const QString& mirror : settings.updateMirrors)

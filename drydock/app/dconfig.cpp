@@ -6,6 +6,9 @@
 #include "uiseams_qt.h"
 #include "uitexts.h"
 
+#include <QBoxLayout>
+#include <QCheckBox>
+
 DConfig::DConfig(const UiTexts& texts, const InstallerSettings& settings, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::Config>()), m_settings(settings)
 {
@@ -59,6 +62,12 @@ DConfig::DConfig(const UiTexts& texts, const InstallerSettings& settings, QWidge
     (settings.baseType == 1 ? m_ui->baseFakePatch : m_ui->baseStandard)->setChecked(true);
     m_ui->loadingScreens->setChecked(settings.loadingScreens);
     m_ui->debugLog->setChecked(settings.debugLog);
+    m_preview = new QCheckBox(texts.own(PreviewSetting), this);
+    m_preview->setObjectName(QStringLiteral("previewChanges"));
+    m_preview->setChecked(settings.previewChanges);
+    if (auto* box = qobject_cast<QBoxLayout*>(layout()))
+        box->insertWidget(box->indexOf(m_ui->debugLog) + 1, m_preview);
+    setTabOrder(m_ui->debugLog, m_preview);
 
     connect(m_ui->textList, &QRadioButton::toggled, this, &DConfig::updateEnabled);
     connect(m_ui->textCustom, &QRadioButton::toggled, this, &DConfig::updateEnabled);
@@ -85,6 +94,7 @@ InstallerSettings DConfig::settings() const
     s.textCustom = m_ui->textCustomBox->value();
     s.loadingScreens = m_ui->loadingScreens->isChecked();
     s.debugLog = m_ui->debugLog->isChecked();
+    s.previewChanges = m_preview->isChecked();
     s.baseType = m_ui->baseFakePatch->isChecked() ? 1 : 0;
     return s;
 }

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class QCheckBox;
 class UiTexts;
 
 namespace Ui {
@@ -30,4 +31,5 @@ private:
 
     std::unique_ptr<Ui::Config> m_ui;
     InstallerSettings m_settings;
+    QCheckBox* m_preview = nullptr;
 };

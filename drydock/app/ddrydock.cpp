@@ -2,6 +2,8 @@
 
 #include "csocket.h"
 #include "dconfig.h"
+#include "dinspect.h"
+#include "verify.h"
 #include "dshipupdate.h"
 #include "dslipway.h"
 #include "dupdate.h"
@@ -134,6 +136,7 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
     connect(m_ui->actionUpdateProgram, &QAction::triggered, this, &DDrydock::Slot_ProgramUpdate);
     connect(m_ui->actionUpdateMod, &QAction::triggered, this, &DDrydock::Slot_UpdateMod);
     connect(m_ui->actionRedoBaseMod, &QAction::triggered, this, &DDrydock::Slot_RedoBaseMod);
+    connect(verifyAction(), &QAction::triggered, this, &DDrydock::Slot_Verify);
 
     AddLog(QStringLiteral("Ship Installed Started"));
 }
@@ -275,6 +278,7 @@ void DDrydock::retranslate()
     m_ui->actionUpdateProgram->setText(installerText(UpdateProgram));
     m_ui->actionUpdateMod->setText(installerText(UpdateMod));
     m_ui->actionRedoBaseMod->setText(installerText(RedoBaseMod));
+    verifyAction()->setText(installerText(VerifyMenu));
     const QString icons = m_programDir + QStringLiteral("/Icons/");
     m_ui->actionInstall->setIcon(QIcon(icons + QStringLiteral("install.png")));
     m_ui->actionUninstall->setIcon(QIcon(icons + QStringLiteral("uninstall.png")));
@@ -318,7 +322,7 @@ void DDrydock::SetControls(bool enable)
     m_ui->actionConfig->setEnabled(enable);
     m_ui->actionUpdateProgram->setEnabled(enable && !programMirrors().isEmpty());
     for (QAction* action : {m_ui->actionInstall, m_ui->actionUninstall, m_ui->actionUpdateShips,
-                            m_ui->actionUpdateMod, m_ui->actionRedoBaseMod})
+                            m_ui->actionUpdateMod, m_ui->actionRedoBaseMod, verifyAction()})
         action->setEnabled(enable && haveDir);
     m_ui->slipway->setEnabled(enable && haveDir);
 
@@ -477,6 +481,38 @@ void DDrydock::Slot_UpdateMod()
     m_ui->slipway->beginOperation(installerText(InstallerText::UpdatingMod) +
                                   QStringLiteral("..."));
     QTimer::singleShot(kStartDelayMs, this, &DDrydock::Slot_Update);
+}
+
+QAction* DDrydock::verifyAction()
+{
+    if (!m_verifyAction) {
+        m_verifyAction = new QAction(this);
+        m_verifyAction->setObjectName(QStringLiteral("actionVerify"));
+        m_ui->menuUpdate->insertAction(m_ui->actionRedoBaseMod, m_verifyAction);
+    }
+    return m_verifyAction;
+}
+
+void DDrydock::Slot_Verify()
+{
+    if (m_engine->gameDir().isEmpty() || m_ui->slipway->isBusy())
+        return;
+    m_ui->slipway->beginOperation(PlainUiText(installerText(InstallerText::VerifyCaption)) +
+                                  QStringLiteral("..."));
+    QTimer::singleShot(kStartDelayMs, this, &DDrydock::Slot_RunVerify);
+}
+
+void DDrydock::Slot_RunVerify()
+{
+    // Only reads: the window's own lock stays as it is, nothing is put right.
+    const VerifyReport report =
+        VerifyInstallation(m_engine->gameDir(), m_engine->services(), m_engine->settings());
+    AddLog(QStringLiteral("Verify Installation: %1 problems").arg(report.problems.size()));
+    for (const QString& line : report.lines())
+        AddLog(QStringLiteral("(VERIFY) ") + line);
+    m_ui->slipway->endOperation();
+    DVerify dialog(m_texts, report, this);
+    dialog.exec();
 }
 
 void DDrydock::Slot_Update()

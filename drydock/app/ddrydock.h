@@ -80,6 +80,9 @@ public slots:
     void Slot_UpdateMod();
     void Slot_Update();
     void Slot_RedoBaseMod();
+    // Update > Verify Installation: the check runs 100 ms later, then its list shows.
+    void Slot_Verify();
+    void Slot_RunVerify();
     void AddLog(const QString& line);
 
 protected:
@@ -99,6 +102,8 @@ private:
     void retryListening();
     // The registry of the current directory and the settings, as at closing.
     void saveState();
+    // The Update menu's "Verify Installation", made on first use.
+    QAction* verifyAction();
 
     QString m_programDir;
     std::unique_ptr<Ui::Drydock> m_ui;
@@ -119,6 +124,7 @@ private:
     quint16 m_listenPort = 0;
     int m_listenTries = 0;
     int m_maxListenTries = 10;
+    QAction* m_verifyAction = nullptr;
     bool m_waitCursor = false;
     bool m_closing = false;        // the close that is let through
     bool m_closeScheduled = false; // the mod is being regenerated before closing

@@ -1,5 +1,7 @@
 #include "dslipway.h"
 
+#include "changepreview.h"
+#include "dinspect.h"
 #include "fileutils.h"
 #include "installerengine.h"
 #include "installersettings.h"
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStyle>
 #include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -281,8 +284,13 @@ void DSlipway::refreshList()
 
     list->setSortingEnabled(false);
     list->clear();
+    m_conflicts = ConflictReport();
+    if (m_context.engine && !m_context.engine->gameDir().isEmpty())
+        m_conflicts = FindConflicts(m_context.engine->gameDir(), m_context.engine->registry());
+    const QStringList conflicting = m_conflicts.shipsInvolved();
     if (m_context.engine) {
         const QIcon ship = icon(QStringLiteral("ship.png"));
+        const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
         for (const ShipPackage& p : m_context.engine->registry().Ships) {
             if (p.Deleted != 0)
                 continue;
@@ -292,9 +300,17 @@ void DSlipway::refreshList()
             item->setText(ColumnVersion, p.Version);
             item->setIcon(ColumnName, ship);
             updateStateColumn(item, p.Enabled);
-            if (!p.Comment.isEmpty())
-                item->setToolTip(ColumnName, p.Comment);
             const QString key = p.Name + QLatin1Char('\n') + p.Author;
+            QString tip = p.Comment;
+            if (conflicting.contains(key)) {
+                // Marked: the game sees only one of the copies; the comment names them.
+                item->setIcon(ColumnName, warning);
+                item->setData(ColumnName, Qt::UserRole, true);
+                tip = PlainUiText(text(InstallerText::ConflictTooltip)) +
+                      (tip.isEmpty() ? QString() : QStringLiteral("\n\n") + tip);
+            }
+            if (!tip.isEmpty())
+                item->setToolTip(ColumnName, tip);
             if (selected.contains(key))
                 item->setSelected(true);
             if (key == current)
@@ -494,6 +510,18 @@ void DSlipway::Slot_StartInstall()
 {
     if (m_context.engine && !m_context.engine->queue().isEmpty()) {
         const QString path = m_context.engine->queue().first();
+        if (!previewAccepted([path](InstallerEngine& e, QStringList* said) {
+                const InstallResult r = e.install(path, nullptr, false, false);
+                *said << QFileInfo(path).fileName() + QStringLiteral(": ") +
+                             (r.status == 0 ? r.name + QStringLiteral(" by ") + r.author +
+                                                  QLatin1Char(' ') + r.version
+                                            : r.error);
+                return r.status == 0;
+            })) {
+            m_context.engine->queue().removeFirst();
+            endOperation();
+            return;
+        }
         // The failure boxes wait for the end of the queue, gathered into one.
         const InstallResult result = m_context.engine->installNext(true, false);
         if (result.status != 0) {
@@ -612,6 +640,18 @@ void DSlipway::Slot_Uninstall()
 
 void DSlipway::Slot_UninstallShip()
 {
+    const QList<std::pair<QString, QString>> ships = selectedShips();
+    if (!previewAccepted([ships](InstallerEngine& e, QStringList*) {
+            bool all = true;
+            for (const auto& [name, author] : ships) {
+                const int index = e.findShip(name, author);
+                all = index >= 0 && e.uninstallShip(index, false) && all;
+            }
+            return all;
+        })) {
+        endOperation();
+        return;
+    }
     bool refused = false;
     for (const auto& [name, author] : selectedShips()) {
         const int index = m_context.engine->findShip(name, author);
@@ -663,7 +703,8 @@ void DSlipway::Slot_EditMode()
 void DSlipway::Slot_ViewComment()
 {
     const ShipPackage* ship = recordOf(currentShipItem());
-    if (!ship || ship->Comment.isEmpty())
+    const QString comment = ship ? commentText(*ship) : QString();
+    if (comment.isEmpty())
         return;
     using namespace InstallerText;
     QDialog dialog(this);
@@ -672,7 +713,7 @@ void DSlipway::Slot_ViewComment()
     auto* layout = new QVBoxLayout(&dialog);
     auto* view = new QPlainTextEdit(&dialog);
     view->setReadOnly(true);
-    view->setPlainText(ship->Comment); // never rich text: it comes from the package
+    view->setPlainText(comment); // never rich text: it comes from the package
     layout->addWidget(view);
     auto* buttons = new QDialogButtonBox(&dialog);
     buttons->addButton(text(Ok), QDialogButtonBox::AcceptRole);
@@ -680,6 +721,34 @@ void DSlipway::Slot_ViewComment()
     layout->addWidget(buttons);
     dialog.resize(420, 260);
     dialog.exec();
+}
+
+QString DSlipway::commentText(const ShipPackage& ship) const
+{
+    QString out = ship.Comment;
+    const QStringList lines = m_conflicts.linesFor(ship.Name, ship.Author);
+    if (!lines.isEmpty()) {
+        if (!out.isEmpty())
+            out += QStringLiteral("\n\n");
+        out += PlainUiText(text(InstallerText::ConflictsLabel));
+        for (const QString& l : lines)
+            out += QStringLiteral("\n- ") + l;
+    }
+    return out;
+}
+
+bool DSlipway::previewAccepted(const std::function<bool(InstallerEngine&, QStringList*)>& operation)
+{
+    InstallerEngine* engine = m_context.engine;
+    if (!engine || !m_context.settings || !m_context.settings->previewChanges || !m_context.texts)
+        return true;
+    const DryRunResult result =
+        DryRun(engine->gameDir(), engine->services(), engine->settings(), operation, engine);
+    emit Signal_AddLog(QStringLiteral("Preview: ") +
+                       (result.ran ? result.preview.withoutClock().lines().join(QStringLiteral("; "))
+                                   : result.error));
+    DPreview dialog(*m_context.texts, result, this);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 void DSlipway::Slot_ViewScreenShot()
@@ -747,9 +816,10 @@ void DSlipway::fillContextMenu(QMenu& menu, QTreeWidgetItem* item)
     if (editModeAvailable())
         menu.addAction(icon(QStringLiteral("editmode.png")), text(EditMode), this,
                        &DSlipway::Slot_EditMode);
-    if (!ship->Comment.isEmpty() || !ship->ScreenShot.isEmpty())
+    const bool comment = !commentText(*ship).isEmpty();
+    if (comment || !ship->ScreenShot.isEmpty())
         menu.addSeparator();
-    if (!ship->Comment.isEmpty())
+    if (comment)
         menu.addAction(icon(QStringLiteral("comment.png")), text(ViewComment), this,
                        &DSlipway::Slot_ViewComment);
     if (!ship->ScreenShot.isEmpty())

@@ -8,6 +8,8 @@
 // and the queue starts once the operation has ended.
 #pragma once
 
+#include "conflicts.h"
+
 #include <QIcon>
 #include <QPointer>
 #include <QString>
@@ -94,6 +96,14 @@ public:
     // status. endOperation() ends it and lets the queue continue.
     void beginOperation(const QString& status);
     void endOperation();
+    // With the preview setting on, runs the operation on a scratch copy of the game
+    // and shows what it would change; true when the user goes ahead (or the
+    // setting is off).
+    bool previewAccepted(const std::function<bool(InstallerEngine&, QStringList*)>& operation);
+    // The conflicts the list marks, as of the last refresh.
+    const ConflictReport& conflicts() const { return m_conflicts; }
+    // The lines the comment viewer shows for a ship: its comment, then its conflicts.
+    QString commentText(const ShipPackage& ship) const;
 
 public slots:
     void Slot_ViewComment();
@@ -138,4 +148,5 @@ private:
     bool m_reporting = false;
     QList<std::pair<QString, QString>> m_failures; // path, reason
     QPointer<QDialog> m_viewer;
+    ConflictReport m_conflicts;
 };

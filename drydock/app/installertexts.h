@@ -96,5 +96,16 @@ enum : int {
     ScreenshotUnreadable = 165, // %1 the picture
     ReasonGameLocked = 166,
     ReasonRegistryBroken = 167,
+    VerifyMenu = 180,
+    VerifyCaption = 181,
+    VerifyHealthy = 182,
+    VerifyProblems = 183, // %1 the number
+    HeaderProblem = 184,
+    PreviewCaption = 185,
+    PreviewSetting = 186,
+    PreviewContinue = 187,
+    ConflictsLabel = 188,
+    ConflictTooltip = 189,
+    PreviewFailed = 190, // %1 why
 };
 } // namespace InstallerText

@@ -31,23 +31,14 @@ QSet<QString> lowerNames(const QStringList& names)
     return set;
 }
 
-// How a mod entry of a package file is named: backslashes, packed models and texts.
 QString storedName(const QString& name)
 {
-    return PackedName(QString(name).replace(QLatin1Char('/'), QLatin1Char('\\')), true);
+    return ModEntryName(name);
 }
 
-// Scene, cockpit scene, models and other files of a ship.
 QList<PackageFile> shipFiles(const ShipPackage& ship)
 {
-    QList<PackageFile> files;
-    if (ship.SceneFile)
-        files.append(*ship.SceneFile);
-    if (ship.CockpitFile)
-        files.append(*ship.CockpitFile);
-    files += ship.Models;
-    files += ship.Files;
-    return files;
+    return ShipModFiles(ship);
 }
 
 // True when an installed ship lists a file of that name (any kind, any case).

@@ -13,6 +13,52 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+QString ModEntryName(const QString& packageFileName)
+{
+    return PackedName(QString(packageFileName).replace(QLatin1Char('/'), QLatin1Char('\\')), true);
+}
+
+QList<PackageFile> ShipModFiles(const ShipPackage& ship)
+{
+    QList<PackageFile> files;
+    if (ship.SceneFile)
+        files.append(*ship.SceneFile);
+    if (ship.CockpitFile)
+        files.append(*ship.CockpitFile);
+    files += ship.Models;
+    files += ship.Files;
+    return files;
+}
+
+QStringList UnownedModEntries(const QString& gameDir, const ShipRegistry& registry)
+{
+    QSet<QString> owned;
+    for (const ShipPackage& p : registry.Ships)
+        if (p.Deleted == 0)
+            for (const PackageFile& f : ShipModFiles(p))
+                owned.insert(ModEntryName(f.Name).toUpper());
+    if (registry.BaseFakePatch == 0 && InstallerEngine::isRealMod(registry.ModName)) {
+        const QString base =
+            ResolvePath(gameDir, QStringLiteral("mods/") + registry.ModName + QStringLiteral(".cat"));
+        for (const CatalogEntryInfo& e : ListCatalog(base))
+            owned.insert(ModEntryName(e.name).toUpper());
+    }
+    QStringList orphans;
+    const QString catalog = ResolvePath(gameDir, QStringLiteral("mods/") +
+                                                     QLatin1String(InstallerEngine::kModName) +
+                                                     QStringLiteral(".cat"));
+    for (const CatalogEntryInfo& e : ListCatalog(catalog)) {
+        // Generated tables and pages belong to no ship.
+        const QString upper = e.name.toUpper();
+        if (upper.startsWith(QLatin1String("T\\")) || upper.startsWith(QLatin1String("TYPES\\")))
+            continue;
+        if (!owned.contains(ModEntryName(e.name).toUpper()))
+            orphans.append(e.name);
+    }
+    return orphans;
+}
 
 InstallerEngine::InstallerEngine(Services services, InstallerSettings& settings)
     : m_services(std::move(services)), m_settings(settings)
@@ -240,6 +286,15 @@ int InstallerEngine::findShip(const QString& name, const QString& author) const
             return static_cast<int>(i);
     }
     return -1;
+}
+
+void InstallerEngine::adoptMemoryState(const InstallerEngine& other)
+{
+    m_registry = other.m_registry;
+    m_baseMod = other.m_baseMod;
+    m_previousBaseMod = other.m_previousBaseMod;
+    m_queue = other.m_queue;
+    m_modChanged = other.m_modChanged;
 }
 
 bool InstallerEngine::extractGameTable(const QString& entry, const QString& destination,

@@ -48,6 +48,15 @@ struct InstallResult
     bool replacedExisting = false;
 };
 
+// The name a package file is stored under in the mod: backslashes, models and
+// texts under their packed names.
+QString ModEntryName(const QString& packageFileName);
+// Scene, cockpit scene, models and other files of a ship: what it keeps in the mod.
+QList<PackageFile> ShipModFiles(const ShipPackage& ship);
+// Mod entries that no live record lists, leaving out the generated tables and text
+// pages and what a standard base mod carried in (the registry names it).
+QStringList UnownedModEntries(const QString& gameDir, const ShipRegistry& registry);
+
 class InstallerEngine
 {
 public:
@@ -72,6 +81,9 @@ public:
     static constexpr int kMaxBuffer = 10000;
 
     InstallerEngine(Services services, InstallerSettings& settings);
+    // What the engine was made with, for a second engine that works alike (a dry run).
+    const Services& services() const { return m_services; }
+    const InstallerSettings& settings() const { return m_settings; }
 
     // --- Game directory ---
     // Selects a game directory: takes its writer lock, rolls back a change a
@@ -98,6 +110,9 @@ public:
     void setModChanged(bool changed) { m_modChanged = changed; }
     // Index of the installed (state 0) record of a ship, or -1.
     int findShip(const QString& name, const QString& author) const;
+    // Takes another engine's memory of its game (registry, base mod, queue and the
+    // mod-changed flag), which may be ahead of its files: a dry run starts there.
+    void adoptMemoryState(const InstallerEngine& other);
 
     // --- Base mod ---
     // ":: " + installer text 14 + " ::" first, then every mods/*.cat except Hullwright.

@@ -14,12 +14,6 @@
 
 namespace {
 
-// The name a file has in the mod, for comparing: "x.bod" and "X.PBD" are one entry.
-QString storedKey(const QString& name)
-{
-    return PackedName(QString(name).replace(QLatin1Char('/'), QLatin1Char('\\')), true).toUpper();
-}
-
 class PublishedList : public TextPageHandler
 {
 public:
@@ -56,24 +50,6 @@ PublishedList readPublishedList(const QString& catalog, const QString& tempDir)
             break;
     }
     return list;
-}
-
-QSet<QString> listedFiles(const QList<ShipPackage>& ships)
-{
-    QSet<QString> keys;
-    for (const ShipPackage& p : ships) {
-        if (p.Deleted != 0)
-            continue;
-        if (p.SceneFile)
-            keys.insert(storedKey(p.SceneFile->Name));
-        if (p.CockpitFile)
-            keys.insert(storedKey(p.CockpitFile->Name));
-        for (const PackageFile& f : p.Models)
-            keys.insert(storedKey(f.Name));
-        for (const PackageFile& f : p.Files)
-            keys.insert(storedKey(f.Name));
-    }
-    return keys;
 }
 
 } // namespace
@@ -127,21 +103,7 @@ RegistryRepair RepairRegistry(const QString& gameDir, const QString& tempDir, co
         ++result.placeholders;
     }
 
-    // Generated tables and pages, and what the base mod carried in, belong to no ship.
-    QSet<QString> owned = listedFiles(registry.Ships);
-    if (registry.BaseFakePatch == 0 && InstallerEngine::isRealMod(registry.ModName)) {
-        const QString base = ResolvePath(gameDir, QStringLiteral("mods/") + registry.ModName +
-                                                      QStringLiteral(".cat"));
-        for (const CatalogEntryInfo& e : ListCatalog(base))
-            owned.insert(storedKey(e.name));
-    }
-    for (const CatalogEntryInfo& e : ListCatalog(catalog)) {
-        const QString upper = e.name.toUpper();
-        if (upper.startsWith(QLatin1String("T\\")) || upper.startsWith(QLatin1String("TYPES\\")))
-            continue;
-        if (!owned.contains(storedKey(e.name)))
-            result.orphans.append(e.name);
-    }
+    result.orphans = UnownedModEntries(gameDir, registry);
 
     result.written = WriteRegistry(gameDir, registry, QString(), QString(), &result.error);
     return result;

@@ -25,6 +25,7 @@
 #include "packagebuild.h"
 #include "profiledialogs.h"
 #include "shipbalance.h"
+#include "packagecheck.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -1381,16 +1382,31 @@ bool CreateShip::checkRequired()
     return false;
 }
 
+bool CreateShip::checkPackage()
+{
+    using namespace CreatorText;
+    const QStringList problems = PackageCheckLines(CheckDraft(draft(), m_programDir));
+    if (problems.isEmpty())
+        return true;
+    constexpr int kShown = 20;
+    QStringList shown = problems.mid(0, kShown);
+    if (problems.size() > kShown)
+        shown << QStringLiteral("... (%1 more)").arg(problems.size() - kShown);
+    return ask(int(Prompter::Icon::Warning), CheckCaption,
+               FormatText(text(CheckText), shown.join(QLatin1Char('\n'))),
+               {SaveAnyway, CancelButton}) == 0;
+}
+
 void CreateShip::Slot_Save()
 {
-    if (!checkRequired())
+    if (!checkRequired() || !checkPackage())
         return;
     startSave(editMode() ? m_editModePath : m_packagePath);
 }
 
 void CreateShip::Slot_SaveAs()
 {
-    if (!checkRequired() || editMode())
+    if (!checkRequired() || editMode() || !checkPackage())
         return;
     startSave(QString());
 }

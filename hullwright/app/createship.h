@@ -189,6 +189,9 @@ private:
     QString m_extractPackage, m_extractDir;
 
     bool checkRequired();
+    // The package check before a save: true when there is no problem or the user
+    // chose "Save Anyway".
+    bool checkPackage();
     void startSave(QString name);
     void setBusy(bool busy, const QString& status = QString());
     PackageContext packageContext();

@@ -333,6 +333,9 @@ enum : int {
     ProfCargoAverage = BalAverage,
     ProfVariant = 306,
     ProfStatistics = BalColStatistic,
+    CheckCaption = 298,
+    CheckText = 299, // %1 the problems, one a line
+    SaveAnyway = 134,
 };
 } // namespace CreatorText
 

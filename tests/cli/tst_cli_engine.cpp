@@ -4,11 +4,15 @@
 // runs a copy of it in a program folder of its own.
 
 #include "archivefile.h"
+#include "gamesnapshot.h"
 #include "shiprecord.h"
 #include "xspfile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -22,6 +26,12 @@ struct Result
     int code = -1;
     QByteArray out, err;
 };
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 const char kMerganser[] = "Merganser\tOrrin Vale\t1.0";
 const char kGoosander[] = "Goosander\tOrrin Vale\t1.2";
@@ -217,6 +227,80 @@ private slots:
         QVERIFY(installSamples());
         QCOMPARE(cli({"update-mod", m_game}).code, 0);
         QCOMPARE(listing(), expected);
+    }
+
+    // A dry run prints what would change and changes nothing, the game's selected
+    // mod included; --json gives one document that reads back.
+    void dryRunAndJson()
+    {
+        const GameSnapshot::Snapshot fresh = GameSnapshot::snapshot(m_game);
+        Result r = cli(QStringList{"install", m_game, "--dry-run"} + m_samples);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.startsWith("dry run: installed Merganser by Orrin Vale 1.0\n"
+                                  "dry run: installed Goosander by Orrin Vale 1.2\n"),
+                 r.out.constData());
+        QVERIFY(r.out.contains("registry position 1 taken: Goosander by Orrin Vale 1.2\n"));
+        QCOMPARE(GameSnapshot::firstDifference(fresh, GameSnapshot::snapshot(m_game)), QString());
+        QVERIFY(installSamples());
+
+        const auto json = [this](const QStringList& args, int code) {
+            const Result out = cli(args);
+            [&] { QCOMPARE(out.code, code); }();
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(out.out, &error);
+            [&] { QVERIFY2(error.error == QJsonParseError::NoError, out.out.constData()); }();
+            return doc.object();
+        };
+        const GameSnapshot::Snapshot installed = GameSnapshot::snapshot(m_game);
+        const QByteArray registry = readFile(m_program + "/registry.ini");
+        QJsonObject doc = json({"update-mod", m_game, "--dry-run", "--json"}, 0);
+        QCOMPARE(doc.value("command").toString(), QStringLiteral("update-mod"));
+        QCOMPARE(doc.value("changes").toObject().value("selectedMod").toObject().value("after").toString(),
+                 QStringLiteral("Hullwright"));
+        QVERIFY(doc.value("outcome").toArray().first().toString().contains(
+            QDir::toNativeSeparators(m_game) + "/mods/Hullwright.cat")); // not the scratch copy
+        bool slotRow = false;
+        for (const QJsonValue& row : doc.value("changes").toObject().value("rows").toArray())
+            slotRow = slotRow || (row.toObject().value("table") == QStringLiteral("TShips") &&
+                                  row.toObject().value("index").toInt() == 301 &&
+                                  row.toObject().value("after").toString().endsWith("OV-GOOSANDER;"));
+        QVERIFY(slotRow);
+        for (const QStringList& args : {QStringList{"uninstall", m_game, "Goosander", "Orrin Vale", "--dry-run"},
+                                        QStringList{"disable", m_game, "Merganser", "Orrin Vale", "--dry-run"},
+                                        QStringList{"base-mod", m_game, "--none", "--dry-run", "--json"}})
+            QCOMPARE(cli(args).code, 0);
+        QCOMPARE(GameSnapshot::firstDifference(installed, GameSnapshot::snapshot(m_game)), QString());
+        QCOMPARE(readFile(m_program + "/registry.ini"), registry);
+        // A dry run fails where the real run would, and says why.
+        r = cli({"enable", m_game, "Nobody", "Orrin Vale", "--dry-run"});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.contains(QDir::toNativeSeparators(m_game).toLocal8Bit() + ""));
+
+        doc = json({"list", m_game, "--json"}, 0);
+        QCOMPARE(doc.value("ships").toArray().size(), 2);
+        QCOMPARE(doc.value("ships").toArray().at(1).toObject().value("name").toString(),
+                 QStringLiteral("Goosander"));
+        QVERIFY(doc.value("ships").toArray().at(1).toObject().value("slot").isNull());
+        doc = json({"verify", m_game, "--json"}, 1); // installed, not yet updated
+        QVERIFY(!doc.value("ok").toBool());
+        QCOMPARE(doc.value("problems").toArray().first().toObject().value("kind").toString(),
+                 QStringLiteral("stale"));
+        QCOMPARE(cli({"update-mod", m_game}).code, 0);
+        r = cli({"verify", m_game});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray());
+        doc = json(QStringList{"conflicts", m_game, "--json"} + m_samples, 0);
+        QCOMPARE(doc.value("conflicts").toArray().size(), 0); // the shared engine part is one copy
+        doc = json({"xsp", "info", m_samples.first(), "--json"}, 0);
+        QCOMPARE(doc.value("name").toString(), QStringLiteral("Merganser"));
+        QVERIFY(doc.value("files").toArray().size() > 3);
+        // A ship without web addresses: the check asks no server.
+        QCOMPARE(cli({"uninstall", m_game, "Merganser", "Orrin Vale"}).code, 0);
+        const Result updates = cli({"updates", m_game, "--json"});
+        const QJsonArray checked = QJsonDocument::fromJson(updates.out).object().value("ships").toArray();
+        QCOMPARE(checked.size(), 1);
+        QCOMPARE(checked.first().toObject().value("name").toString(), QStringLiteral("Goosander"));
+        QCOMPARE(cli({"install", m_game, m_samples.first(), "--json"}).code, 2);
     }
 
     // One line per package in argument order; the good ones still install.

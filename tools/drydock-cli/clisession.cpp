@@ -39,8 +39,9 @@ private:
     int m_idAnswer;
 };
 
-CliSession::CliSession(const QString& gameDir, int sameId)
-    : m_programDir(QCoreApplication::applicationDirPath()), m_texts(UiTexts::Program::Installer)
+CliSession::CliSession(const QString& gameDir, int sameId, Mode mode)
+    : m_programDir(QCoreApplication::applicationDirPath()), m_texts(UiTexts::Program::Installer),
+      m_mode(mode)
 {
     ReadInstallerSettings(m_programDir, m_settings);
     // Missing texts read as their numbers, as in the window.
@@ -61,20 +62,56 @@ CliSession::CliSession(const QString& gameDir, int sameId)
     services.installerTexts = &m_texts.ownTexts();
     services.sharedTexts = &m_texts.sharedTexts();
     services.prompter = m_prompter.get();
-    services.log = [this](const QString& line) {
-        m_logLines.append(line);
-        if (m_settings.debugLog)
-            WriteLog(m_programDir, QStringLiteral("installer_debug"), line);
+    const bool debugLog = m_settings.debugLog;
+    services.log = [this, debugLog](const QString& line) {
+        const QString shown = m_mode == Mode::DryRun ? QStringLiteral("(DRYRUN) ") + toGame(line) : line;
+        m_logLines.append(shown);
+        if (debugLog)
+            WriteLog(m_programDir, QStringLiteral("installer_debug"), shown);
     };
     for (const UiTexts::Language& l : m_texts.languages())
         services.knownLanguageIds.append(l.id);
+    m_services = services;
+    QString engineDir = gameDir;
+    if (mode == Mode::DryRun) {
+        // Only the scratch copy changes: no other game folder, no reader log of its own.
+        m_settings.installDirs.clear();
+        m_settings.debugLog = false;
+        m_before = CaptureGameState(gameDir, m_systemRegistry.get());
+        m_scratch = std::make_unique<ScratchGame>();
+        m_memory = std::make_unique<MemoryRegistry>();
+        SetSelectedModValue(*m_memory, m_before.selectedMod);
+        services.systemRegistry = m_memory.get();
+        if (!m_scratch->create(gameDir, DryRunWorkFolder(m_programDir), &m_dryRunError))
+            engineDir.clear();
+        else
+            engineDir = m_scratch->dir();
+    }
     m_engine = std::make_unique<InstallerEngine>(std::move(services), m_settings);
-    m_engine->setGameDir(gameDir);
-    // The window fills its base-mod box at once; that settles the base mod.
-    m_engine->baseModChoices();
+    if (mode != Mode::ReadOnly && !engineDir.isEmpty()) {
+        m_engine->setGameDir(engineDir);
+        // The window fills its base-mod box at once; that settles the base mod.
+        m_engine->baseModChoices();
+    }
 }
 
-CliSession::~CliSession() = default;
+CliSession::~CliSession()
+{
+    // The engine lets go of the scratch copy before it is removed.
+    m_engine.reset();
+}
+
+ChangePreview CliSession::preview() const
+{
+    if (!m_scratch || !m_memory)
+        return {};
+    return DiffGameStates(m_before, CaptureGameState(m_scratch->dir(), m_memory.get()));
+}
+
+QString CliSession::toGame(const QString& text) const
+{
+    return m_scratch ? m_scratch->toGame(text) : text;
+}
 
 QString CliSession::failureSince(qsizetype mark, const QString& what, const QString& fallback) const
 {

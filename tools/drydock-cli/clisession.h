@@ -3,6 +3,7 @@
 // program folder, and an engine on the given game directory.
 #pragma once
 
+#include "changepreview.h"
 #include "installerengine.h"
 #include "installersettings.h"
 #include "uitexts.h"
@@ -20,8 +21,21 @@ public:
     // How the package reader's "same ID" question is answered.
     enum SameId { Update = 0, Beside = 1, Cancel = 2 };
 
-    explicit CliSession(const QString& gameDir, int sameId = Cancel);
+    // Change: the engine on the game directory, as the window has it. DryRun: the
+    // engine on a scratch copy of it, the game's selected mod held in memory, so
+    // that nothing outside the copy changes; preview() tells what the commands did.
+    // ReadOnly: no game directory is opened (services() for checks that only read).
+    enum class Mode { Change, DryRun, ReadOnly };
+
+    explicit CliSession(const QString& gameDir, int sameId = Cancel, Mode mode = Mode::Change);
     ~CliSession();
+
+    // DryRun: why the scratch copy could not be made; empty when it was.
+    QString dryRunError() const { return m_dryRunError; }
+    ChangePreview preview() const;
+    // A text with the scratch copy's paths put back to the game directory.
+    QString toGame(const QString& text) const;
+    InstallerEngine::Services services() const { return m_services; }
 
     InstallerEngine& engine() { return *m_engine; }
     InstallerSettings& settings() { return m_settings; }
@@ -41,7 +55,13 @@ private:
     UiTexts m_texts;
     std::unique_ptr<SystemRegistry> m_systemRegistry;
     std::unique_ptr<CliPrompter> m_prompter;
+    InstallerEngine::Services m_services;
     QStringList m_logLines;
+    Mode m_mode = Mode::Change;
+    GameState m_before;
+    std::unique_ptr<ScratchGame> m_scratch;
+    std::unique_ptr<MemoryRegistry> m_memory;
+    QString m_dryRunError;
     std::unique_ptr<InstallerEngine> m_engine;
 };
 

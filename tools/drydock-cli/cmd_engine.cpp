@@ -12,10 +12,13 @@
 #include "sysregistry.h"
 #include "uiseams.h"
 #include "uitexts.h"
+#include "verify.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <memory>
 
@@ -26,6 +29,8 @@ struct Parsed
     QStringList positional;
     QStringList flags;
     int sameId = CliSession::Cancel;
+    bool dryRun = false;
+    bool json = false;
 };
 
 bool parse(const QString& command, const QStringList& args, Parsed* out, QString* bad)
@@ -36,7 +41,11 @@ bool parse(const QString& command, const QStringList& args, Parsed* out, QString
         if (!optionsEnded && a == QLatin1String("--")) {
             optionsEnded = true;
         } else if (!optionsEnded && a.startsWith(QLatin1Char('-')) && a.size() > 1) {
-            if (command == QLatin1String("install") && a.startsWith(sameIdOption)) {
+            if (a == QLatin1String("--json")) {
+                out->json = true;
+            } else if (a == QLatin1String("--dry-run") && command != QLatin1String("list")) {
+                out->dryRun = true;
+            } else if (command == QLatin1String("install") && a.startsWith(sameIdOption)) {
                 const QString value = a.mid(sameIdOption.size());
                 const QStringList values{QStringLiteral("update"), QStringLiteral("beside"),
                                          QStringLiteral("cancel")};
@@ -85,9 +94,33 @@ int install(CliSession& s, const QStringList& packages)
     return allInstalled ? 0 : 1;
 }
 
-int list(CliSession& s)
+int list(CliSession& s, bool json = false)
 {
     const ShipRegistry& registry = s.engine().registry();
+    if (json) {
+        QJsonArray ships;
+        for (qsizetype k = 0; k < registry.Ships.size(); ++k) {
+            const ShipPackage& p = registry.Ships.at(k);
+            const bool live = p.Deleted == 0;
+            ships.append(QJsonObject{
+                {QStringLiteral("position"), int(k)},
+                {QStringLiteral("slot"), registry.Buffer == 0 ? QJsonValue(QJsonValue::Null)
+                                                              : QJsonValue(registry.Buffer + int(k))},
+                {QStringLiteral("state"), live ? QStringLiteral("installed")
+                                          : p.Deleted == 1 ? QStringLiteral("waiting")
+                                                           : QStringLiteral("free")},
+                {QStringLiteral("enabled"), live ? QJsonValue(p.Enabled) : QJsonValue(QJsonValue::Null)},
+                {QStringLiteral("name"), p.Name},
+                {QStringLiteral("author"), p.Author},
+                {QStringLiteral("version"), p.Version},
+                {QStringLiteral("id"), p.ID}});
+        }
+        cliWriteJson(QJsonObject{{QStringLiteral("game"), QDir::toNativeSeparators(s.engine().gameDir())},
+                                 {QStringLiteral("buffer"), registry.Buffer},
+                                 {QStringLiteral("baseMod"), registry.ModName},
+                                 {QStringLiteral("ships"), ships}});
+        return 0;
+    }
     QByteArray out;
     for (qsizetype k = 0; k < registry.Ships.size(); ++k) {
         const ShipPackage& p = registry.Ships.at(k);
@@ -191,6 +224,9 @@ int redoBaseMod(CliSession& s)
     return createMod(s, mark);
 }
 
+int runCommand(CliSession& s, const QString& command, const Parsed& p);
+int dryRun(const QString& command, const Parsed& p, const QString& gameDir);
+
 } // namespace
 
 int engineCommand(const QStringList& args)
@@ -218,11 +254,26 @@ int engineCommand(const QStringList& args)
         return cliUsageError(QStringLiteral("'%1' takes %2 argument(s)").arg(command).arg(wanted));
     }
 
+    if (p.json && !p.dryRun && command != QLatin1String("list"))
+        return cliUsageError(QStringLiteral("'%1' takes --json only with --dry-run").arg(command));
+
     const QString gameDir = QDir::cleanPath(QFileInfo(p.positional.first()).absoluteFilePath());
     if (!IsValidGameDir(gameDir))
         return cliFail(QDir::toNativeSeparators(gameDir) +
                        QStringLiteral(": not a game directory (no vega.exe)"));
+    if (p.dryRun)
+        return dryRun(command, p, gameDir);
     CliSession s(gameDir, p.sameId);
+    return runCommand(s, command, p);
+}
+
+namespace {
+
+int runCommand(CliSession& s, const QString& command, const Parsed& p)
+{
+    const bool byShip = command == QLatin1String("uninstall") ||
+                        command == QLatin1String("disable") || command == QLatin1String("enable");
+    const bool none = p.flags.contains(QLatin1String("--none"));
     // Written over, a broken registry would lose every ship it still lists.
     if (s.engine().registryBroken()) {
         if (command == QLatin1String("list"))
@@ -241,7 +292,7 @@ int engineCommand(const QStringList& args)
         return install(s, packages);
     }
     if (command == QLatin1String("list"))
-        return list(s);
+        return list(s, p.json);
     if (byShip)
         return changeShip(s, command, p.positional[1], p.positional[2]);
     if (command == QLatin1String("update-mod"))
@@ -250,3 +301,44 @@ int engineCommand(const QStringList& args)
         return baseMod(s, none ? QString() : p.positional[1]);
     return redoBaseMod(s);
 }
+
+// The command on a scratch copy: what it says, then what it changed there.
+int dryRun(const QString& command, const Parsed& p, const QString& gameDir)
+{
+    const QString holder = WriterLockHolder(gameDir);
+    if (!holder.isEmpty())
+        cliWriteErr(local(QStringLiteral("drydock-cli: note: %1 holds the game directory; the "
+                                         "command itself would be refused until it lets go\n")
+                              .arg(holder)));
+    CliSession s(gameDir, p.sameId, CliSession::Mode::DryRun);
+    if (!s.dryRunError().isEmpty())
+        return cliFail(QStringLiteral("cannot make a scratch copy for the dry run: ") +
+                       s.dryRunError());
+    QByteArray said, complained;
+    cliCaptureOutput(&said, &complained);
+    const int code = runCommand(s, command, p);
+    cliCaptureOutput(nullptr, nullptr);
+    cliWriteErr(local(s.toGame(QString::fromLocal8Bit(complained))));
+    QStringList outcome = s.toGame(QString::fromLocal8Bit(said)).split(QLatin1Char('\n'));
+    if (!outcome.isEmpty() && outcome.last().isEmpty())
+        outcome.removeLast();
+    const ChangePreview preview = s.preview();
+    if (p.json) {
+        cliWriteJson(QJsonObject{{QStringLiteral("command"), command},
+                                 {QStringLiteral("game"), QDir::toNativeSeparators(gameDir)},
+                                 {QStringLiteral("dryRun"), true},
+                                 {QStringLiteral("exitCode"), code},
+                                 {QStringLiteral("outcome"), QJsonArray::fromStringList(outcome)},
+                                 {QStringLiteral("changes"), preview.toJson()}});
+        return code;
+    }
+    QByteArray out;
+    for (const QString& line : std::as_const(outcome))
+        out += local(QStringLiteral("dry run: ") + line) + '\n';
+    for (const QString& line : preview.lines())
+        out += local(line) + '\n';
+    cliWriteOut(out);
+    return code;
+}
+
+} // namespace

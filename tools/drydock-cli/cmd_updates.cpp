@@ -17,6 +17,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <memory>
 
@@ -60,16 +62,19 @@ int updatesCommand(const QStringList& args)
 {
     QStringList positional;
     bool install = false;
+    bool json = false;
     for (const QString& a : args) {
         if (a == QLatin1String("--install"))
             install = true;
+        else if (a == QLatin1String("--json"))
+            json = true;
         else if (a.startsWith(QLatin1Char('-')) && a.size() > 1)
             return cliUsageError(QStringLiteral("unknown option '%1'").arg(a));
         else
             positional << a;
     }
     if (positional.size() != 1)
-        return cliUsageError(QStringLiteral("'updates' takes GAMEDIR [--install]"));
+        return cliUsageError(QStringLiteral("'updates' takes GAMEDIR [--install] [--json]"));
     const QString gameDir = QDir::cleanPath(QFileInfo(positional.first()).absoluteFilePath());
     if (!IsValidGameDir(gameDir))
         return cliFail(QDir::toNativeSeparators(gameDir) +
@@ -95,20 +100,36 @@ int updatesCommand(const QStringList& args)
     bool allGood = true;
     QStringList newer;
     QByteArray out;
+    QJsonArray ships, installs;
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const ShipCheckResult& r = checker.results().at(i);
         const bool failed = r.outcome == ShipCheckResult::Outcome::Failed;
         allGood = allGood && !failed;
         if (r.outcome == ShipCheckResult::Outcome::Newer)
             newer << r.fileAddress;
+        const QString status = statusWord(r);
         out += local(QStringList{jobs.at(i).name, jobs.at(i).installedVersion,
-                                 failed ? QStringLiteral("-") : r.remoteVersion, statusWord(r)}
+                                 failed ? QStringLiteral("-") : r.remoteVersion, status}
                          .join(QLatin1Char('\t'))) +
                '\n';
+        ships.append(QJsonObject{
+            {QStringLiteral("name"), jobs.at(i).name},
+            {QStringLiteral("installed"), jobs.at(i).installedVersion},
+            {QStringLiteral("newest"), failed ? QJsonValue(QJsonValue::Null) : QJsonValue(r.remoteVersion)},
+            {QStringLiteral("status"), failed ? QStringLiteral("failed") : status},
+            {QStringLiteral("reason"), failed ? status.mid(QStringLiteral("failed: ").size()) : QString()}});
     }
-    cliWriteOut(out);
+    const auto finish = [&](int code) {
+        if (json)
+            cliWriteJson(QJsonObject{{QStringLiteral("game"), QDir::toNativeSeparators(gameDir)},
+                                     {QStringLiteral("ships"), ships},
+                                     {QStringLiteral("installs"), installs}});
+        return code;
+    };
+    if (!json)
+        cliWriteOut(out);
     if (!install || newer.isEmpty())
-        return allGood ? 0 : 1;
+        return finish(allGood ? 0 : 1);
 
     FileDownloader downloader(&texts.ownTexts());
     QObject::connect(&downloader, &FileDownloader::Signal_Finished, &loop, &QEventLoop::quit);
@@ -125,7 +146,10 @@ int updatesCommand(const QStringList& args)
             line = InstallResultLine(engine.install(d.savedPath, nullptr, false));
         }
         allGood = allGood && line.startsWith(QLatin1String("installed "));
-        cliWriteOut(local(line) + '\n');
+        installs.append(QJsonObject{{QStringLiteral("address"), newer.at(i)},
+                                    {QStringLiteral("result"), line}});
+        if (!json)
+            cliWriteOut(local(line) + '\n');
     }
-    return allGood ? 0 : 1;
+    return finish(allGood ? 0 : 1);
 }

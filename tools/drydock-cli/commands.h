@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -16,7 +17,16 @@ int registryCommand(const QStringList& args); // registry repair GAMEDIR
 // with the command word itself as the first argument.
 int engineCommand(const QStringList& args);
 
+// verify GAMEDIR [--json] | conflicts GAMEDIR [PKG...] [--json]
+int verifyCommand(const QStringList& args);
+int conflictsCommand(const QStringList& args);
+
 // Shared output helpers (same formats as the built-in commands).
 void cliWriteOut(const QByteArray& text);
+void cliWriteErr(const QByteArray& text);
+// One JSON document on standard output (indented, UTF-8, ending in a line break).
+void cliWriteJson(const QJsonObject& document);
+// While set, what cliWriteOut and the cliFail messages would print is kept there.
+void cliCaptureOutput(QByteArray* out, QByteArray* err);
 int cliFail(const QString& message);       // "drydock-cli: message" on stderr, returns 1
 int cliUsageError(const QString& message); // message and usage on stderr, returns 2

@@ -18,6 +18,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -40,7 +43,7 @@ const char kUsage[] =
     "  cat remove CAT ENTRY                remove an entry\n"
     "  pack SRC DST                        pack a loose file\n"
     "  unpack SRC DST                      unpack a loose packed file\n"
-    "  xsp info PKG                        print a ship package: header lines, then Text:\n"
+    "  xsp info PKG [--json]               print a ship package: header lines, then Text:\n"
     "                                      lines, then one line per embedded file (kind, TAB,\n"
     "                                      time, TAB, size, TAB, name), then Dummy:, Component:\n"
     "                                      and Cockpit: lines; exit 3 when the package needs a\n"
@@ -100,17 +103,41 @@ const char kUsage[] =
     "                                      that parses, keeps lost slots as waiting\n"
     "                                      placeholders and prints what it did and the mod\n"
     "                                      entries no record lists (orphan TAB entry)\n"
+    "  verify GAMEDIR [--json]             check the installation without changing it: mod\n"
+    "                                      pair, entries, ships' files, owners, generated\n"
+    "                                      tables, pending journal; one line per problem,\n"
+    "                                      exit 1 when there is any\n"
+    "  conflicts GAMEDIR [PKG...] [--json] files that installed ships and the packages bring\n"
+    "                                      under one name with other bytes, base-mod entries\n"
+    "                                      they override, and which copy the game sees\n"
+    "  --dry-run (install, uninstall, disable, enable, update-mod, base-mod, redo-base-mod)\n"
+    "                                      run on a scratch copy and print what would change\n"
+    "  --json (list, verify, conflicts, updates, xsp info, any --dry-run)\n"
+    "                                      one JSON document instead of the lines\n"
     "  --help                              show this text\n";
+
+QByteArray* g_capturedOut = nullptr;
+QByteArray* g_capturedErr = nullptr;
 
 void writeOut(const QByteArray& text)
 {
-    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+    if (g_capturedOut)
+        g_capturedOut->append(text);
+    else
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+}
+
+void writeErr(const QByteArray& text)
+{
+    if (g_capturedErr)
+        g_capturedErr->append(text);
+    else
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
 }
 
 int fail(const QString& message, int code = Failed)
 {
-    const QByteArray line = "drydock-cli: " + message.toLocal8Bit() + '\n';
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    writeErr("drydock-cli: " + message.toLocal8Bit() + '\n');
     return code;
 }
 
@@ -331,7 +358,58 @@ int xspUnpack(const QString& path, const QString& dir)
     return result.status == PackageOk && result.problems.isEmpty() ? Ok : Failed;
 }
 
-int xspInfo(const QString& path)
+QJsonObject fileJson(const char* kind, const PackageFile& f)
+{
+    return QJsonObject{{QStringLiteral("kind"), QLatin1String(kind)},
+                       {QStringLiteral("time"), qint64(f.Time)},
+                       {QStringLiteral("size"), f.Size},
+                       {QStringLiteral("name"), f.Name}};
+}
+
+QJsonObject packageJson(const ShipPackage& p)
+{
+    QJsonArray texts, files, dummies, components, yards;
+    for (const PackageText& t : p.Texts)
+        texts.append(QJsonObject{{QStringLiteral("language"), t.Language},
+                                 {QStringLiteral("name"), t.Name},
+                                 {QStringLiteral("description"), t.Description}});
+    if (p.SceneFile)
+        files.append(fileJson("SceneFile", *p.SceneFile));
+    if (p.CockpitFile)
+        files.append(fileJson("CockpitFile", *p.CockpitFile));
+    for (const PackageFile& f : p.Models)
+        files.append(fileJson("Model", f));
+    for (const PackageFile& f : p.Files)
+        files.append(fileJson("Files", f));
+    for (const PackageFile& f : p.Scripts)
+        files.append(fileJson("Script", f));
+    for (const PackageDummy& d : p.Dummies)
+        dummies.append(QJsonObject{{QStringLiteral("section"), d.Section},
+                                   {QStringLiteral("data"), d.Data}});
+    for (const PackageComponent& c : p.Components)
+        components.append(QJsonArray{c.Part1, c.Part2, c.Part3});
+    for (bool flag : p.Shipyards)
+        yards.append(flag);
+    return QJsonObject{{QStringLiteral("name"), p.Name},
+                       {QStringLiteral("author"), p.Author},
+                       {QStringLiteral("id"), p.ID},
+                       {QStringLiteral("version"), p.Version},
+                       {QStringLiteral("data"), p.Data},
+                       {QStringLiteral("web"), p.Web},
+                       {QStringLiteral("mirror1"), p.Mirror1},
+                       {QStringLiteral("mirror2"), p.Mirror2},
+                       {QStringLiteral("shipyards"), yards},
+                       {QStringLiteral("originalDesc"), p.OriginalDesc},
+                       {QStringLiteral("comment"), p.Comment},
+                       {QStringLiteral("screenshot"), p.ScreenShot},
+                       {QStringLiteral("texts"), texts},
+                       {QStringLiteral("files"), files},
+                       {QStringLiteral("dummies"), dummies},
+                       {QStringLiteral("components"), components},
+                       {QStringLiteral("cockpits"), QJsonArray::fromStringList(p.Cockpits)}};
+}
+
+int xspInfo(const QString& path, bool json)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -358,6 +436,10 @@ int xspInfo(const QString& path)
         return fail(path + QStringLiteral(": not a valid ship package") +
                     (result.error.isEmpty() ? QString() : QStringLiteral(": ") + result.error));
 
+    if (json) {
+        cliWriteJson(packageJson(p));
+        return Ok;
+    }
     QByteArray out;
     const auto line = [&out](const char* key, const QString& value) {
         out += QByteArray(key) + ": " + value.toLocal8Bit() + '\n';
@@ -447,6 +529,10 @@ int run(const QStringList& args)
         return updatesCommand(args.mid(1));
     if (command == QLatin1String("registry"))
         return registryCommand(args.mid(1));
+    if (command == QLatin1String("verify"))
+        return verifyCommand(args.mid(1));
+    if (command == QLatin1String("conflicts"))
+        return conflictsCommand(args.mid(1));
     if (command == QLatin1String("install") || command == QLatin1String("list") ||
         command == QLatin1String("uninstall") || command == QLatin1String("disable") ||
         command == QLatin1String("enable") || command == QLatin1String("update-mod") ||
@@ -470,7 +556,7 @@ int run(const QStringList& args)
     static const Command commands[] = {
         {"cat list", 1, nullptr},         {"cat extract", 3, "--raw"}, {"cat add", 3, "--pack"},
         {"cat remove", 2, nullptr},       {"pack", 2, nullptr},        {"unpack", 2, nullptr},
-        {"xsp info", 1, nullptr},         {"xsp build", 2, nullptr},   {"xsp unpack", 2, nullptr},
+        {"xsp info", 1, "--json"},         {"xsp build", 2, nullptr},   {"xsp unpack", 2, nullptr},
         {"make-sample-game", 1, nullptr},
     };
     const Command* found = nullptr;
@@ -506,7 +592,7 @@ int run(const QStringList& args)
     if (name == QLatin1String("unpack"))
         return unpack(p[0], p[1]);
     if (name == QLatin1String("xsp info"))
-        return xspInfo(p[0]);
+        return xspInfo(p[0], flag);
     if (name == QLatin1String("xsp build"))
         return xspBuild(p[0], p[1]);
     if (name == QLatin1String("xsp unpack"))
@@ -519,6 +605,22 @@ int run(const QStringList& args)
 void cliWriteOut(const QByteArray& text)
 {
     writeOut(text);
+}
+
+void cliWriteErr(const QByteArray& text)
+{
+    writeErr(text);
+}
+
+void cliWriteJson(const QJsonObject& document)
+{
+    writeOut(QJsonDocument(document).toJson(QJsonDocument::Indented));
+}
+
+void cliCaptureOutput(QByteArray* out, QByteArray* err)
+{
+    g_capturedOut = out;
+    g_capturedErr = err;
 }
 
 int cliFail(const QString& message)

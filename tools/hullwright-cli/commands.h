@@ -22,6 +22,9 @@ int importCommand(const QStringList& args); // import CAT SHIP-ID OUT [--compile
 int balanceCommand(const QStringList& args); // balance LINE PROFILE [--mode M] [--moved S[=V]]
 int profileCommand(const QStringList& args); // profile import TABLE --class N ... OUT
 
+// cmd_validate.cpp
+int validateCommand(const QStringList& args); // validate PKG [--game GAMEDIR] [--json]
+
 // main.cpp
 void cliWriteOut(const QByteArray& text);
 int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1

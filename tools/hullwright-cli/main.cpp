@@ -35,6 +35,10 @@ const char kUsage[] =
     "                                      package as the import wizard would, everything it\n"
     "                                      proposes chosen; BODCOMP decompiles binary models\n"
     "                                      to find their textures and compiles on saving\n"
+    "  validate PKG [--game GAMEDIR] [--json]\n"
+    "                                      check a package: record and ID, files present and\n"
+    "                                      not empty, turret cockpits, texts, names, sizes;\n"
+    "                                      one line per problem, exit 1 when there is any\n"
     "  record show LINE                    every named field of a ship record, in display units\n"
     "  record set LINE NAME=VALUE...       the record with those fields changed\n"
     "  record rebuild TABLE                records of a ship table that a save would change\n"
@@ -92,5 +96,7 @@ int main(int argc, char* argv[])
         return balanceCommand(args);
     if (command == QLatin1String("profile"))
         return profileCommand(args);
+    if (command == QLatin1String("validate"))
+        return validateCommand(args);
     return cliUsageError(QStringLiteral("unknown command: ") + command);
 }

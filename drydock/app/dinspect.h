@@ -1,0 +1,35 @@
+// The installer window's answers about an installation: the list of problems
+// Verify Installation found, and the preview of what an install or uninstall
+// will change (a dry run), asked before it runs.
+#pragma once
+
+#include <QDialog>
+
+struct DryRunResult;
+struct VerifyReport;
+class UiTexts;
+class QListWidget;
+class QTreeWidget;
+
+class DVerify : public QDialog
+{
+    Q_OBJECT
+public:
+    DVerify(const UiTexts& texts, const VerifyReport& report, QWidget* parent = nullptr);
+    QTreeWidget* problemList() const { return m_list; }
+
+private:
+    QTreeWidget* m_list = nullptr;
+};
+
+// Accepted: go ahead with the operation.
+class DPreview : public QDialog
+{
+    Q_OBJECT
+public:
+    DPreview(const UiTexts& texts, const DryRunResult& result, QWidget* parent = nullptr);
+    QListWidget* changeList() const { return m_list; }
+
+private:
+    QListWidget* m_list = nullptr;
+};

@@ -1,0 +1,292 @@
+#include "verify.h"
+
+#include "arc.h"
+#include "archivefile.h"
+#include "changepreview.h"
+#include "gamechange.h"
+#include "gamedir.h"
+#include "registry.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QLockFile>
+#include <QMap>
+#include <QSet>
+#include <QSysInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
+
+namespace {
+
+QByteArray arcName(const QString& path)
+{
+    return QFile::encodeName(QString(path).replace(QLatin1Char('/'), QLatin1Char('\\')));
+}
+
+bool isPackedName(const QString& name)
+{
+    const QString lower = name.toLower();
+    return lower.endsWith(QLatin1String(".pck")) || lower.endsWith(QLatin1String(".pbd")) ||
+           lower.endsWith(QLatin1String(".pbb"));
+}
+
+class Checker
+{
+public:
+    Checker(const QString& gameDir, VerifyReport& report) : m_game(gameDir), m_report(report) {}
+
+    void add(const QString& kind, const ShipPackage* ship, const QString& subject,
+             const QString& message)
+    {
+        VerifyProblem p{kind, ship ? ship->Name : QString(), ship ? ship->Author : QString(),
+                        subject, message};
+        if (ship)
+            p.message = ship->Name + QStringLiteral(" by ") + ship->Author + QStringLiteral(": ") +
+                        message;
+        m_report.problems.append(p);
+    }
+
+    bool exists(const QString& relative) const
+    {
+        return QFileInfo(ResolvePath(m_game, relative)).isFile();
+    }
+
+    const QString& game() const { return m_game; }
+
+private:
+    QString m_game;
+    VerifyReport& m_report;
+};
+
+// The mod pair itself: catalogue and data file agree, and every entry reads whole.
+QSet<QString> checkModPair(Checker& c, const QString& catalog, VerifyReport& report)
+{
+    QSet<QString> names;
+    const QString dat = catalog.left(catalog.size() - 3) + QStringLiteral("dat");
+    const QString shownCat = QDir(c.game()).relativeFilePath(catalog);
+    const bool catThere = QFileInfo(catalog).isFile();
+    const bool datThere = QFileInfo(dat).isFile();
+    if (!catThere) {
+        if (datThere)
+            c.add(QStringLiteral("mod"), nullptr, shownCat,
+                  shownCat + QStringLiteral(" is missing beside its data file"));
+        return names;
+    }
+    if (!datThere) {
+        c.add(QStringLiteral("mod"), nullptr, shownCat,
+              QDir(c.game()).relativeFilePath(dat) + QStringLiteral(" is missing"));
+        return names;
+    }
+    ArcCatalogHandle* h = arc_open_catalog(arcName(catalog).constData(), 0);
+    if (!h) {
+        c.add(QStringLiteral("mod"), nullptr, shownCat,
+              shownCat + QStringLiteral(" cannot be read: ") +
+                  QString::fromLatin1(arc_error_message(arc_last_error())));
+        return names;
+    }
+    arc_close_catalog(h);
+    const QList<CatalogEntryInfo> entries = ListCatalog(catalog);
+    qint64 listed = 0;
+    for (const CatalogEntryInfo& e : entries)
+        listed += e.size;
+    const qint64 held = QFileInfo(dat).size();
+    if (listed != held)
+        c.add(QStringLiteral("mod"), nullptr, shownCat,
+              QStringLiteral("%1 lists %2 bytes of entries, its data file holds %3")
+                  .arg(shownCat)
+                  .arg(listed)
+                  .arg(held));
+    for (const CatalogEntryInfo& e : entries) {
+        names.insert(e.name.toLower());
+        // Packed entries carry a checksum: reading them whole checks it.
+        const int type = isPackedName(e.name) ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
+        const int code =
+            StreamArchiveContent(catalog + QStringLiteral("::") + e.name, type, nullptr);
+        ++report.entriesChecked;
+        if (code != ARC_OK)
+            c.add(QStringLiteral("entry"), nullptr, e.name,
+                  QStringLiteral("entry %1 does not decode: %2")
+                      .arg(e.name, QString::fromLatin1(arc_error_message(code))));
+    }
+    return names;
+}
+
+void checkShips(Checker& c, const ShipRegistry& registry, const QSet<QString>& inMod,
+                VerifyReport& report)
+{
+    for (const ShipPackage& ship : registry.Ships) {
+        if (ship.Deleted != 0)
+            continue;
+        ++report.shipsChecked;
+        for (const PackageFile& f : ShipModFiles(ship)) {
+            const bool mod = inMod.contains(ModEntryName(f.Name).toLower());
+            // A disabled ship's files wait in Slipway, unless an enabled ship keeps them in the mod.
+            if (ship.Enabled && !mod)
+                c.add(QStringLiteral("missing"), &ship, f.Name,
+                      f.Name + QStringLiteral(" is missing from the mod"));
+            else if (!ship.Enabled && !mod && !c.exists(QStringLiteral("Slipway/") + f.Name))
+                c.add(QStringLiteral("missing"), &ship, f.Name,
+                      f.Name + QStringLiteral(" is neither in Slipway nor in the mod"));
+        }
+        for (const PackageFile& s : ship.Scripts) {
+            const bool inGame = c.exists(QStringLiteral("scripts/") + s.Name);
+            if (ship.Enabled && !inGame)
+                c.add(QStringLiteral("missing"), &ship, s.Name,
+                      QStringLiteral("script %1 is missing from the game's scripts folder").arg(s.Name));
+            else if (!ship.Enabled && !inGame && !c.exists(QStringLiteral("Slipway/scripts/") + s.Name))
+                c.add(QStringLiteral("missing"), &ship, s.Name,
+                      QStringLiteral("script %1 is neither in Slipway/scripts nor in the game").arg(s.Name));
+        }
+        if (!ship.ScreenShot.isEmpty() && !c.exists(QStringLiteral("Slipway/ShipPics/") + ship.ScreenShot))
+            c.add(QStringLiteral("missing"), &ship, ship.ScreenShot,
+                  QStringLiteral("screenshot %1 is missing from Slipway/ShipPics").arg(ship.ScreenShot));
+    }
+}
+
+// What update mod would write now, against what the mod holds.
+void checkGenerated(Checker& c, const QString& gameDir, const InstallerEngine::Services& services,
+                    const InstallerSettings& settings)
+{
+    QStringList log;
+    InstallerEngine::Services quiet = services;
+    quiet.prompter = nullptr;
+    quiet.log = [&log](const QString& line) { log << line; };
+    const DryRunResult run = DryRun(gameDir, quiet, settings, [](InstallerEngine& e, QStringList*) {
+        return e.updateMod();
+    });
+    if (!run.ran) {
+        c.add(QStringLiteral("stale"), nullptr, QString(),
+              QStringLiteral("cannot compare the generated tables: ") + run.error);
+        return;
+    }
+    if (!run.succeeded) {
+        c.add(QStringLiteral("stale"), nullptr, QString(),
+              QStringLiteral("update mod would fail now: ") +
+                  (log.isEmpty() ? QStringLiteral("a step failed") : log.last()));
+        return;
+    }
+    const ChangePreview p = run.preview.withoutClock();
+    QMap<QString, int> rows;
+    for (const ChangePreview::Row& r : p.rows)
+        ++rows[r.table];
+    QMap<int, int> texts;
+    for (const ChangePreview::Text& t : p.texts)
+        ++texts[t.language];
+    const auto stale = [&c](const ChangePreview::Item& e, int differing, const char* what) {
+        c.add(QStringLiteral("stale"), nullptr, e.name,
+              e.change == QLatin1String("added")
+                  ? QStringLiteral("%1 is missing from the mod; update mod would write it").arg(e.name)
+              : e.change == QLatin1String("removed")
+                  ? QStringLiteral("%1 is in the mod; update mod would remove it").arg(e.name)
+                  : QStringLiteral("%1 is not what update mod would write now (%2 %3 differ)")
+                        .arg(e.name)
+                        .arg(differing)
+                        .arg(QLatin1String(what)));
+    };
+    for (const ChangePreview::Item& e : p.entries) {
+        const QString upper = e.name.toUpper();
+        const QString base =
+            QFileInfo(QString(e.name).replace(QLatin1Char('\\'), QLatin1Char('/'))).completeBaseName();
+        if (upper.startsWith(QLatin1String("TYPES\\"))) {
+            stale(e, rows.value(base), "rows");
+        } else if (upper.startsWith(QLatin1String("T\\"))) {
+            const int language = base.chopped(4).toInt();
+            // Only the update time differs: not stale.
+            if (e.change != QLatin1String("replaced") || texts.value(language) != 0)
+                stale(e, texts.value(language), "texts");
+        }
+    }
+    if (p.selectedModAfter != p.selectedModBefore)
+        c.add(QStringLiteral("stale"), nullptr, QStringLiteral("ModName"),
+              QStringLiteral("the game selects %1 instead of the %2 mod; update mod would select it")
+                  .arg(p.selectedModBefore.isEmpty() ? QStringLiteral("no mod") : p.selectedModBefore,
+                       p.selectedModAfter));
+}
+
+} // namespace
+
+VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::Services& services,
+                                const InstallerSettings& settings)
+{
+    VerifyReport report;
+    Checker c(gameDir, report);
+
+    if (QFileInfo::exists(GameChange::journalDir(gameDir) + QStringLiteral("/index")))
+        c.add(QStringLiteral("journal"), nullptr, QStringLiteral("mods/Hullwright.journal"),
+              QStringLiteral("a change was interrupted and is not rolled back yet (the next "
+                             "program that changes the game rolls it back)"));
+
+    ShipRegistry registry;
+    RegistryReadStatus status;
+    ReadRegistry(gameDir, registry, QString(), QString(), &status);
+    if (status.broken())
+        c.add(QStringLiteral("registry"), nullptr, QStringLiteral("Slipway/ships.dat"),
+              status.message(RegistryPath(gameDir)));
+
+    const QString catalog = ResolvePath(gameDir, QStringLiteral("mods/") +
+                                                     QLatin1String(InstallerEngine::kModName) +
+                                                     QStringLiteral(".cat"));
+    const QSet<QString> inMod = checkModPair(c, catalog, report);
+    checkShips(c, registry, inMod, report);
+    for (const QString& orphan : UnownedModEntries(gameDir, registry))
+        c.add(QStringLiteral("orphan"), nullptr, orphan,
+              QStringLiteral("entry %1 belongs to no installed ship").arg(orphan));
+
+    // Nothing installed yet: update mod has nothing to keep up with.
+    const bool installedAnything = !registry.Ships.isEmpty() || QFileInfo(catalog).isFile();
+    if (installedAnything && !status.broken())
+        checkGenerated(c, gameDir, services, settings);
+    return report;
+}
+
+QStringList VerifyReport::lines() const
+{
+    QStringList out;
+    for (const VerifyProblem& p : problems)
+        out << p.kind + QStringLiteral(": ") + p.message;
+    return out;
+}
+
+QJsonObject VerifyReport::toJson() const
+{
+    QJsonArray list;
+    for (const VerifyProblem& p : problems)
+        list.append(QJsonObject{{QStringLiteral("kind"), p.kind},
+                                {QStringLiteral("ship"), p.ship},
+                                {QStringLiteral("author"), p.author},
+                                {QStringLiteral("subject"), p.subject},
+                                {QStringLiteral("message"), p.message}});
+    return QJsonObject{{QStringLiteral("ok"), ok()},
+                       {QStringLiteral("entriesChecked"), entriesChecked},
+                       {QStringLiteral("shipsChecked"), shipsChecked},
+                       {QStringLiteral("problems"), list}};
+}
+
+QString WriterLockHolder(const QString& gameDir)
+{
+    const QString path = QDir::cleanPath(gameDir) + QStringLiteral("/Slipway/writer.lock");
+    if (!QFileInfo::exists(path))
+        return QString();
+    QLockFile lock(path);
+    qint64 pid = 0;
+    QString host, app;
+    if (!lock.getLockInfo(&pid, &host, &app))
+        return QString();
+    if (pid == QCoreApplication::applicationPid() && host == QSysInfo::machineHostName())
+        return QString();
+#ifdef Q_OS_UNIX
+    // A lock left by a process that no longer runs holds nothing.
+    if (host == QSysInfo::machineHostName() && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+        return QString();
+#endif
+    return QStringLiteral("%1 (process %2 on %3)")
+        .arg(app.isEmpty() ? QStringLiteral("another program") : app)
+        .arg(pid)
+        .arg(host);
+}

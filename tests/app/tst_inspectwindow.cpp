@@ -1,0 +1,210 @@
+// The installer window's Verify Installation list, the preview before an install
+// or uninstall, and the marking of ships whose files conflict. With
+// VEGA_SCREENSHOTS set to a folder, each dialog is photographed there.
+#include "archivefile.h"
+#include "ddrydock.h"
+#include "dinspect.h"
+#include "dslipway.h"
+#include "installerengine.h"
+#include "samplegame.h"
+#include "sysregistry.h"
+#include "uiseams_qt.h"
+#include "wlistview.h"
+#include "xspfile.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+void shoot(QWidget* w, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("VEGA_SCREENSHOTS");
+    if (!folder.isEmpty())
+        w->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// Runs `check` on the next modal dialog of that object name, then closes it.
+void onDialog(const QString& name, std::function<void(QDialog*)> check, bool* seen)
+{
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(50);
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != name)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        *seen = true;
+        check(dialog);
+    });
+    timer->start();
+}
+
+// A package with one model whose bytes are given.
+QString package(const QString& folder, const QString& name, quint32 time, const QByteArray& bytes)
+{
+    const QString source = folder + QLatin1Char('/') + name + QStringLiteral(".bod");
+    QFile f(source);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return {};
+    f.close();
+    ShipPackage p;
+    p.Name = name;
+    p.Author = QStringLiteral("Orrin Vale");
+    p.Version = QStringLiteral("1");
+    p.ID = QStringLiteral("OV-") + name.toUpper();
+    p.Data = QString::fromLatin1("0;").repeated(64) + p.ID + QLatin1Char(';');
+    p.Texts = {{44, name, QStringLiteral("A ship that shares a hull.")}};
+    p.Comment = QStringLiteral("Built for the conflict test.");
+    p.Models.append({time, qint32(bytes.size()), QStringLiteral("objects/shared_hull.bod"), source});
+    PackageContext context;
+    context.programDir = folder;
+    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".xsp");
+    return SavePackage(p, path, context) ? path : QString();
+}
+
+} // namespace
+
+class TestInspectWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    QString m_program, m_game;
+
+    QTreeWidgetItem* item(DDrydock& w, const QString& name)
+    {
+        const auto items = w.shipList()->listView()->findItems(name, Qt::MatchExactly, 0);
+        return items.isEmpty() ? nullptr : items.first();
+    }
+
+    void waitIdle(DDrydock& w) { QTRY_VERIFY_WITH_TIMEOUT(!w.shipList()->isBusy(), 20000); }
+
+private slots:
+    void initTestCase()
+    {
+        QString bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
+        if (bin.isEmpty())
+            bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+        m_program = m_root.filePath(QStringLiteral("program"));
+        m_game = m_root.filePath(QStringLiteral("game"));
+        QDir().mkpath(m_program + QStringLiteral("/temp"));
+        QVERIFY(QFile::copy(bin + QStringLiteral("/hw_languages.xml"),
+                            m_program + QStringLiteral("/hw_languages.xml")));
+        CreateIniRegistry(m_program + QStringLiteral("/registry.ini"))
+            ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
+                          m_root.filePath(QStringLiteral("nowhere")));
+        QString error;
+        QVERIFY2(SampleGame::MakeSampleGame(m_game, &error) &&
+                     SampleGame::MakeSamplePackages(m_game + QStringLiteral("/sample-ships"), &error),
+                 qPrintable(error));
+        QFile config(m_program + QStringLiteral("/config.dat"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("<installer>\nInstallDir: " + m_game.toUtf8() + "\nPreviewChanges\n</installer>\n");
+        QtPrompter::setTestMode(true);
+    }
+
+    void previewVerifyAndConflicts()
+    {
+        const QString folder = m_root.filePath(QStringLiteral("packages"));
+        QDir().mkpath(folder);
+        const QString teal = package(folder, QStringLiteral("Teal"), 100, "teal's hull");
+        const QString wigeon = package(folder, QStringLiteral("Wigeon"), 200, "wigeon's hull");
+        QVERIFY(!teal.isEmpty() && !wigeon.isEmpty());
+
+        DDrydock window(m_program);
+        window.resize(720, 420);
+        window.show();
+        InstallerEngine& engine = window.engine();
+
+        // Cancelled in its preview, the package is not installed and leaves the queue.
+        bool seen = false;
+        QStringList shown;
+        onDialog(QStringLiteral("previewDialog"), [&](QDialog* d) {
+            const QListWidget* list = d->findChild<QListWidget*>(QStringLiteral("previewList"));
+            for (int i = 0; i < list->count(); ++i)
+                shown << list->item(i)->text();
+            shoot(d, QStringLiteral("preview-install"));
+            d->findChild<QPushButton*>(QStringLiteral("previewCancel"))->click();
+        }, &seen);
+        window.shipList()->queuePackages({m_game + QStringLiteral("/sample-ships/Merganser.xsp")});
+        waitIdle(window);
+        QVERIFY(seen);
+        QVERIFY2(shown.contains(QStringLiteral("registry position 0 taken: Merganser by Orrin Vale 1.0")),
+                 qPrintable(shown.join('\n')));
+        QVERIFY(engine.registry().Ships.isEmpty());
+        QVERIFY(engine.queue().isEmpty());
+        QVERIFY(!QFileInfo::exists(m_game + QStringLiteral("/Slipway/ShipPics/Merganser-OrrinVale.png")));
+
+        // Accepted, each install goes ahead.
+        for (const QString& pkg : {m_game + QStringLiteral("/sample-ships/Merganser.xsp"), teal, wigeon}) {
+            seen = false;
+            onDialog(QStringLiteral("previewDialog"), [](QDialog* d) {
+                d->findChild<QPushButton*>(QStringLiteral("previewContinue"))->click();
+            }, &seen);
+            QtPrompter::setNextAnswers({0});
+            window.shipList()->queuePackages({pkg});
+            waitIdle(window);
+            QVERIFY(seen);
+        }
+        QCOMPARE(engine.registry().Ships.size(), 3);
+
+        // Teal and Wigeon bring the same hull with other bytes: both are marked.
+        QVERIFY(item(window, "Teal")->data(0, Qt::UserRole).toBool());
+        QVERIFY(item(window, "Wigeon")->data(0, Qt::UserRole).toBool());
+        QVERIFY(!item(window, "Merganser")->data(0, Qt::UserRole).toBool());
+        const ShipPackage* tealRecord = window.shipList()->recordOf(item(window, "Teal"));
+        QVERIFY(tealRecord);
+        const QString comment = window.shipList()->commentText(*tealRecord);
+        QVERIFY2(comment.contains(QStringLiteral("Wigeon by Orrin Vale")), qPrintable(comment));
+        QVERIFY(comment.startsWith(QStringLiteral("Built for the conflict test.")));
+        window.shipList()->listView()->setCurrentItem(item(window, "Teal"));
+        shoot(&window, QStringLiteral("conflict-marking"));
+        seen = false;
+        onDialog(QStringLiteral("commentDialog"), [](QDialog* d) {
+            shoot(d, QStringLiteral("conflict-comment"));
+            d->accept();
+        }, &seen);
+        window.shipList()->Slot_ViewComment();
+        QVERIFY(seen);
+
+        // Verify Installation lists the planted faults, with the ship when there is one.
+        QVERIFY(engine.updateMod());
+        const QByteArray stray = "left behind";
+        QVERIFY(WriteArchiveFile(stray.constData(), stray.size(),
+                                 engine.modCatalog() + QStringLiteral("::textures\\stray.tga"), false, false));
+        QVERIFY(RemoveArchiveFile(engine.modCatalog() +
+                                  QStringLiteral("::objects\\ships\\fighters\\merganser_body.pbb")));
+        QStringList problems;
+        seen = false;
+        onDialog(QStringLiteral("verifyDialog"), [&](QDialog* d) {
+            const QTreeWidget* list = d->findChild<QTreeWidget*>(QStringLiteral("problemList"));
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                problems << list->topLevelItem(i)->text(0) + QLatin1Char('|') +
+                                list->topLevelItem(i)->text(1);
+            shoot(d, QStringLiteral("verify-list"));
+            d->accept();
+        }, &seen);
+        QAction* verify = window.findChild<QAction*>(QStringLiteral("actionVerify"));
+        QVERIFY(verify && verify->isEnabled());
+        verify->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(seen, 20000);
+        waitIdle(window);
+        QVERIFY2(problems.contains(QStringLiteral("Merganser (Orrin Vale)|missing: "
+                                                  "objects/ships/fighters/merganser_body.bob is "
+                                                  "missing from the mod")),
+                 qPrintable(problems.join('\n')));
+    }
+};
+
+QTEST_MAIN(TestInspectWindow)
+#include "tst_inspectwindow.moc"

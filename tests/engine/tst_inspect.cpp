@@ -1,0 +1,358 @@
+// Dry runs, the installation check and the conflict report: a dry run changes
+// nothing and shows what the real run then does, the check finds each planted
+// fault and passes a healthy game, the conflict report tells same bytes from
+// different ones.
+
+#include "changepreview.h"
+#include "conflicts.h"
+#include "enginefixture.h"
+#include "gamesnapshot.h"
+#include "verify.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+using Operation = std::function<bool(InstallerEngine&, QStringList*)>;
+
+const QString kAuthor = QStringLiteral("Orrin Vale");
+
+// A base mod in the game's mods folder: one entry a ship also brings, one of its own.
+bool makeBaseMod(const QString& gameDir)
+{
+    const QString cat = gameDir + QStringLiteral("/mods/Other.cat");
+    const QByteArray a = "base copy of the engine part";
+    const QByteArray b = "a texture only the base mod has";
+    QDir().mkpath(gameDir + QStringLiteral("/mods"));
+    return EnsureCatalog(cat) &&
+           WriteArchiveFile(a.constData(), a.size(),
+                            cat + QStringLiteral("::objects\\ships\\parts\\vale_engine.pbd"), false,
+                            false) &&
+           WriteArchiveFile(b.constData(), b.size(), cat + QStringLiteral("::textures\\base.tga"),
+                            false, false);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestInspect : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_packages; // the sample packages, made once: compressing them is slow
+
+    // The sample packages in the fixture's package folder.
+    void seed(EngineFixture& f)
+    {
+        QDir().mkpath(f.root.filePath(QStringLiteral("packages")));
+        for (const QString& n : SampleGame::PackageFileNames())
+            QFile::copy(m_packages.filePath(n), f.root.filePath(QStringLiteral("packages/") + n));
+    }
+
+    // The fixture's game with both sample ships installed and the mod updated.
+    bool prepare(EngineFixture& f, bool update = true)
+    {
+        seed(f);
+        InstallerEngine& e = f.makeEngine(false);
+        for (const QString& pkg : f.samplePackages())
+            if (e.install(pkg, nullptr, false).status != 0)
+                return false;
+        return !update || e.updateMod();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(SampleGame::MakeSamplePackages(m_packages.path(), &error), qPrintable(error));
+    }
+
+    void dryRunMatchesRealRun_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("prepared");
+        QTest::addColumn<int>("baseType");
+        QTest::newRow("install") << "install" << false << 0;
+        QTest::newRow("reinstall") << "install" << true << 0;
+        QTest::newRow("update-mod") << "update-mod" << false << 0;
+        QTest::newRow("uninstall") << "uninstall" << true << 0;
+        QTest::newRow("disable") << "disable" << true << 0;
+        QTest::newRow("enable") << "enable" << true << 0;
+        QTest::newRow("base-mod") << "base-mod" << true << 0;
+        QTest::newRow("base-mod fake patch") << "base-mod" << true << 1;
+        QTest::newRow("base-mod none") << "base-mod none" << true << 0;
+    }
+
+    void dryRunMatchesRealRun()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, prepared);
+        QFETCH(int, baseType);
+        EngineFixture f;
+        QVERIFY2(f.ok(), qPrintable(f.error));
+        QVERIFY(makeBaseMod(f.gameDir));
+        f.settings.baseType = baseType;
+        seed(f);
+        const QStringList packages = f.samplePackages();
+        if (prepared)
+            QVERIFY(prepare(f));
+        else if (operation == QLatin1String("update-mod"))
+            QVERIFY(prepare(f, false));
+        else
+            f.makeEngine(false);
+        InstallerEngine& engine = *f.engine;
+        if (operation == QLatin1String("enable"))
+            QVERIFY(engine.setShipEnabled(engine.findShip(QStringLiteral("Goosander"), kAuthor), false));
+        if (operation == QLatin1String("base-mod none")) {
+            QVERIFY(engine.selectBaseMod(QStringLiteral("Other")) && engine.createMod());
+            QVERIFY(engine.updateMod());
+        }
+
+        const Operation op = [&](InstallerEngine& e, QStringList* said) -> bool {
+            const int goosander = e.findShip(QStringLiteral("Goosander"), kAuthor);
+            if (operation == QLatin1String("install")) {
+                bool all = true;
+                for (const QString& pkg : packages)
+                    all = e.install(pkg, nullptr, false).status == 0 && all;
+                return all;
+            }
+            if (operation == QLatin1String("update-mod"))
+                return e.updateMod();
+            if (operation == QLatin1String("uninstall"))
+                return e.uninstallShip(goosander, false);
+            if (operation == QLatin1String("disable"))
+                return e.setShipEnabled(goosander, false);
+            if (operation == QLatin1String("enable"))
+                return e.setShipEnabled(goosander, true);
+            const QString mod = operation == QLatin1String("base-mod")
+                                    ? QStringLiteral("Other")
+                                    : e.baseModChoices().first();
+            *said << e.gameDir();
+            return e.selectBaseMod(mod) && e.createMod();
+        };
+
+        const GameSnapshot::Snapshot untouched = GameSnapshot::snapshot(f.gameDir);
+        const QByteArray selected = readAll(f.programDir + QStringLiteral("/registry.ini"));
+        const GameState before = CaptureGameState(f.gameDir, f.systemRegistry.get());
+        const DryRunResult dry = DryRun(f.gameDir, f.services(false), f.settings, op, &engine);
+        QVERIFY2(dry.ran, qPrintable(dry.error));
+        QVERIFY(dry.succeeded);
+        QCOMPARE(dry.outcome, QStringList{f.gameDir}.mid(operation.startsWith("base") ? 0 : 1));
+        // Nothing of the game changed, nor the registry value it reads.
+        QCOMPARE(GameSnapshot::firstDifference(untouched, GameSnapshot::snapshot(f.gameDir)),
+                 QString());
+        QCOMPARE(readAll(f.programDir + QStringLiteral("/registry.ini")), selected);
+        // Reinstalling the same packages changes nothing at all.
+        QCOMPARE(dry.preview.isEmpty(), QTest::currentDataTag() == QLatin1String("reinstall"));
+
+        QStringList ignored;
+        QVERIFY(op(engine, &ignored));
+        const ChangePreview real =
+            DiffGameStates(before, CaptureGameState(f.gameDir, f.systemRegistry.get()));
+        QCOMPARE(dry.preview.lines(), real.lines());
+        QVERIFY(dry.preview == real);
+
+        // The JSON form reads back with its keys.
+        const QJsonObject json =
+            QJsonDocument::fromJson(QJsonDocument(dry.preview.toJson()).toJson()).object();
+        for (const char* key : {"entries", "files", "slots", "rows", "texts"})
+            QVERIFY2(json.value(QLatin1String(key)).isArray(), key);
+        QCOMPARE(json.value("entries").toArray().size(), dry.preview.entries.size());
+        QCOMPARE(json.value("buffer").toObject().value("after").toInt(), dry.preview.bufferAfter);
+    }
+
+    void previewNamesWhatChanges()
+    {
+        EngineFixture f;
+        QVERIFY(f.ok());
+        QVERIFY(prepare(f));
+        InstallerEngine& e = *f.engine;
+        const int slot = 300 + e.findShip(QStringLiteral("Goosander"), kAuthor);
+        const DryRunResult r = DryRun(f.gameDir, f.services(false), f.settings,
+                                      [](InstallerEngine& x, QStringList*) {
+                                          return x.uninstallShip(
+                                                     x.findShip(QStringLiteral("Goosander"), kAuthor),
+                                                     false) &&
+                                                 x.updateMod();
+                                      }, &e);
+        QVERIFY(r.ran && r.succeeded);
+        const QStringList lines = r.preview.lines();
+        QVERIFY2(lines.contains(QStringLiteral("slot %1 released: uninstalled, waiting for the "
+                                               "game's purge").arg(slot)),
+                 qPrintable(lines.join('\n')));
+        QVERIFY(lines.contains(
+            QStringLiteral("entry removed objects\\ships\\fighters\\goosander_body.pbb (7024 bytes)")));
+        bool fillerRow = false;
+        for (const ChangePreview::Row& row : r.preview.rows)
+            fillerRow = fillerRow || (row.index == slot && row.after.endsWith("HULLWRIGHT_DELETED_1;"));
+        QVERIFY(fillerRow);
+        bool nameGone = false;
+        for (const ChangePreview::Text& t : r.preview.texts)
+            nameGone = nameGone || (t.page == 17 && t.before == QLatin1String("Goosander"));
+        QVERIFY(nameGone);
+    }
+
+    void verifyFindsPlantedFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("names");
+        QTest::newRow("healthy") << "" << "" << "";
+        QTest::newRow("flipped entry") << "flip" << "entry" << "goosander_body.pbb";
+        QTest::newRow("missing file") << "missing" << "missing" << "Merganser by Orrin Vale";
+        QTest::newRow("stale table") << "stale" << "stale" << "types\\TShips.pck";
+        QTest::newRow("not updated") << "install" << "stale" << "types\\TShips.pck";
+        QTest::newRow("orphan entry") << "orphan" << "orphan" << "stray.txt";
+        QTest::newRow("pending journal") << "journal" << "journal" << "interrupted";
+        QTest::newRow("data file too long") << "dat" << "mod" << "data file holds";
+        QTest::newRow("broken registry") << "registry" << "registry" << "ships.dat";
+        QTest::newRow("disabled ship's file gone") << "loose" << "missing" << "Slipway";
+    }
+
+    void verifyFindsPlantedFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, kind);
+        QFETCH(QString, names);
+        EngineFixture f;
+        QVERIFY(f.ok());
+        QVERIFY(prepare(f));
+        const QString cat = f.modCatalog();
+        const QString dat = f.gameDir + QStringLiteral("/mods/Hullwright.dat");
+        if (fault == QLatin1String("flip")) {
+            qint64 offset = 0;
+            for (const CatalogEntryInfo& e : ListCatalog(cat)) {
+                if (e.name.endsWith(QLatin1String("goosander_body.pbb"))) {
+                    offset += e.size / 2;
+                    break;
+                }
+                offset += e.size;
+            }
+            QByteArray bytes = readAll(dat);
+            bytes[offset] = char(bytes[offset] ^ 0x55);
+            QVERIFY(writeAll(dat, bytes));
+        } else if (fault == QLatin1String("missing")) {
+            QVERIFY(RemoveArchiveFile(cat + QStringLiteral("::objects\\ships\\fighters\\merganser_body.pbb")));
+        } else if (fault == QLatin1String("stale")) {
+            const QByteArray table = "48;1;\n" + QByteArray(kDefaultShipLine) + "\n";
+            QVERIFY(WriteArchiveFile(table.constData(), table.size(),
+                                     cat + QStringLiteral("::types\\TShips.txt"), true, false));
+        } else if (fault == QLatin1String("install")) {
+            const QString pkg = f.writePackage(
+                EngineFixture::simplePackage(QStringLiteral("Smew"), kAuthor, "1", "OV-SMEW"),
+                QStringLiteral("Smew.xsp"));
+            QCOMPARE(f.engine->install(pkg, nullptr, false).status, 0);
+        } else if (fault == QLatin1String("orphan")) {
+            const QByteArray x = "left behind";
+            QVERIFY(WriteArchiveFile(x.constData(), x.size(), cat + QStringLiteral("::stray.txt"),
+                                     false, false));
+        } else if (fault == QLatin1String("journal")) {
+            QVERIFY(QDir().mkpath(GameChange::journalDir(f.gameDir)));
+            QVERIFY(writeAll(GameChange::journalDir(f.gameDir) + QStringLiteral("/index"), "x"));
+        } else if (fault == QLatin1String("dat")) {
+            QFile d(dat);
+            QVERIFY(d.open(QIODevice::Append));
+            d.write("trailing");
+        } else if (fault == QLatin1String("registry")) {
+            QVERIFY(writeAll(f.registryFile(), readAll(f.registryFile()) + "garbage line\n"));
+        } else if (fault == QLatin1String("loose")) {
+            QVERIFY(f.engine->setShipEnabled(f.engine->findShip(QStringLiteral("Merganser"), kAuthor), false));
+            QVERIFY(QFile::remove(f.gameDir +
+                                  QStringLiteral("/Slipway/objects/ships/fighters/merganser_body.bob")));
+        }
+        f.engine.reset(); // a check runs beside no writer
+
+        const GameSnapshot::Snapshot untouched = GameSnapshot::snapshot(f.gameDir);
+        const VerifyReport report = VerifyInstallation(f.gameDir, f.services(false), f.settings);
+        QCOMPARE(GameSnapshot::firstDifference(untouched, GameSnapshot::snapshot(f.gameDir)), QString());
+        if (fault.isEmpty()) {
+            QVERIFY2(report.ok(), qPrintable(report.lines().join('\n')));
+            QVERIFY(report.entriesChecked > 10);
+            QCOMPARE(report.shipsChecked, 2);
+            return;
+        }
+        bool found = false;
+        for (const VerifyProblem& p : report.problems)
+            found = found || (p.kind == kind && p.message.contains(names));
+        QVERIFY2(found, qPrintable(report.lines().join('\n')));
+        const QJsonObject json =
+            QJsonDocument::fromJson(QJsonDocument(report.toJson()).toJson()).object();
+        QCOMPARE(json.value("ok").toBool(), false);
+        QCOMPARE(json.value("problems").toArray().size(), report.problems.size());
+    }
+
+    void conflicts()
+    {
+        EngineFixture f;
+        QVERIFY(f.ok());
+        QVERIFY(makeBaseMod(f.gameDir));
+        // Both bring objects/same.bod with one set of bytes and objects/shared.bod with two.
+        ShipPackage a = EngineFixture::simplePackage("Teal", kAuthor, "1", "OV-TEAL");
+        ShipPackage b = EngineFixture::simplePackage("Wigeon", kAuthor, "1", "OV-WIGEON");
+        ShipPackage c = EngineFixture::simplePackage("Pintail", kAuthor, "1", "OV-PINTAIL");
+        f.addFile(a, KindModel, "objects/same.bod", 100, "same bytes");
+        f.addFile(b, KindModel, "objects/same.bod", 100, "same bytes");
+        f.addFile(a, KindModel, "objects/shared.bod", 100, "teal's copy");
+        f.addFile(b, KindModel, "objects/Shared.bod", 200, "wigeon's copy");
+        f.addFile(c, KindModel, "objects/shared.bod", 300, "teal's copy");
+        f.addFile(a, KindModel, "objects/ships/parts/vale_engine.bod", 100, "teal's engine");
+        const QString pa = f.writePackage(a, "Teal.xsp");
+        const QString pb = f.writePackage(b, "Wigeon.xsp");
+        const QString pc = f.writePackage(c, "Pintail.xsp");
+
+        InstallerEngine& e = f.makeEngine(false);
+        QCOMPARE(e.install(pa, nullptr, false).status, 0);
+        QCOMPARE(e.install(pb, nullptr, false).status, 0);
+        QVERIFY(e.selectBaseMod(QStringLiteral("Other")) && e.createMod());
+
+        ConflictReport installed = FindConflicts(f.gameDir, e.registry());
+        QCOMPARE(installed.files.size(), 1);
+        const FileConflict& shared = installed.files.first();
+        QCOMPARE(shared.entry.toLower(), QStringLiteral("objects\\shared.pbd"));
+        QCOMPARE(shared.copies.size(), 2);
+        QCOMPARE(shared.copies[shared.seen].ship, QStringLiteral("Wigeon")); // the newer copy
+        QCOMPARE(installed.baseOverrides.size(), 1);
+        QCOMPARE(installed.baseOverrides.first().ship.ship, QStringLiteral("Teal"));
+        QVERIFY(installed.baseOverrides.first().shipSeen); // ships' files win over the base mod's
+        QCOMPARE(installed.shipsInvolved().size(), 2);
+        QVERIFY(installed.linesFor("Teal", kAuthor).join('\n').contains("Wigeon by Orrin Vale"));
+
+        // Packages count by their bytes: Pintail's copy is Teal's, Wigeon's is not.
+        ShipRegistry none;
+        QCOMPARE(FindConflicts(f.gameDir, none, {pa, pc}, f.programDir).files.size(), 0);
+        ConflictReport three = FindConflicts(f.gameDir, none, {pa, pb, pc}, f.programDir);
+        QCOMPARE(three.files.size(), 1);
+        QCOMPARE(three.files.first().copies[three.files.first().seen].ship, QStringLiteral("Pintail"));
+
+        // A package of an installed ship stands in for it.
+        ConflictReport update = FindConflicts(f.gameDir, e.registry(), {pc}, f.programDir);
+        QCOMPARE(update.files.size(), 1);
+        QCOMPARE(update.files.first().copies.size(), 3);
+        QVERIFY(FindConflicts(f.gameDir, e.registry(), {"/nowhere.xsp"}, f.programDir).errors.size() == 1);
+
+        const QJsonObject json =
+            QJsonDocument::fromJson(QJsonDocument(installed.toJson()).toJson()).object();
+        QCOMPARE(json.value("conflicts").toArray().first().toObject().value("seen").toObject().value("ship").toString(),
+                 QStringLiteral("Wigeon"));
+        QCOMPARE(json.value("baseOverrides").toArray().first().toObject().value("seen").toString(),
+                 QStringLiteral("ship"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInspect)
+#include "tst_inspect.moc"
