@@ -2,7 +2,7 @@
 
 #include "csocket.h"
 #include "dconfig.h"
-#include "dinspect.h"
+#include "dcheckup.h"
 #include "verify.h"
 #include "dshipupdate.h"
 #include "dslipway.h"

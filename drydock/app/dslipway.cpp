@@ -1,7 +1,7 @@
 #include "dslipway.h"
 
 #include "changepreview.h"
-#include "dinspect.h"
+#include "dcheckup.h"
 #include "fileutils.h"
 #include "installerengine.h"
 #include "installersettings.h"

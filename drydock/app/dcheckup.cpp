@@ -1,4 +1,4 @@
-#include "dinspect.h"
+#include "dcheckup.h"
 
 #include "changepreview.h"
 #include "fileutils.h"

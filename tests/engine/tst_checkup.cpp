@@ -50,7 +50,7 @@ bool writeAll(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-class TestInspect : public QObject
+class TestCheckup : public QObject
 {
     Q_OBJECT
 
@@ -354,5 +354,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestInspect)
-#include "tst_inspect.moc"
+QTEST_GUILESS_MAIN(TestCheckup)
+#include "tst_checkup.moc"

@@ -3,7 +3,7 @@
 // VEGA_SCREENSHOTS set to a folder, each dialog is photographed there.
 #include "archivefile.h"
 #include "ddrydock.h"
-#include "dinspect.h"
+#include "dcheckup.h"
 #include "dslipway.h"
 #include "installerengine.h"
 #include "samplegame.h"
@@ -74,7 +74,7 @@ QString package(const QString& folder, const QString& name, quint32 time, const 
 
 } // namespace
 
-class TestInspectWindow : public QObject
+class TestCheckupWindow : public QObject
 {
     Q_OBJECT
 
@@ -206,5 +206,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestInspectWindow)
-#include "tst_inspectwindow.moc"
+QTEST_MAIN(TestCheckupWindow)
+#include "tst_checkupwindow.moc"
