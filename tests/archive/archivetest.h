@@ -49,35 +49,31 @@ struct AllocationWatch
     static std::size_t largest() { return allocation::largest; }
 };
 
-namespace {
-
-QByteArray readFile(const QString& path)
+inline QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
-bool writeFile(const QString& path, const QByteArray& data)
+inline bool writeFile(const QString& path, const QByteArray& data)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-QByteArray xorWith(QByteArray data, uchar key)
+inline QByteArray xorWith(QByteArray data, uchar key)
 {
     for (char& c : data)
         c = char(uchar(c) ^ key);
     return data;
 }
 
-const unsigned char* u(const QByteArray& b)
+inline const unsigned char* u(const QByteArray& b)
 {
     return reinterpret_cast<const unsigned char*>(b.constData());
 }
 
-bool isPacked(const QByteArray& b)
+inline bool isPacked(const QByteArray& b)
 {
     return arc_is_packed(u(b), size_t(b.size()));
 }
-
-} // namespace
