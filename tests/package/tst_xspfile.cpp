@@ -2,6 +2,7 @@
 // LZMA tool, installed twins, and hostile input.
 #include "archivefile.h"
 #include "lzmafile.h"
+#include "registry.h"
 #include "uiseams.h"
 #include "xspfile.h"
 
@@ -34,6 +35,14 @@ struct ScriptedPrompter : Prompter
         return answers.isEmpty() ? 0 : answers.takeFirst();
     }
 };
+
+// The registry writes every member a package keeps: equal texts, equal packages.
+QByteArray shipText(const ShipPackage& p)
+{
+    ShipRegistry r;
+    r.Ships = {p};
+    return RegistryText(r);
+}
 
 QStringList numberedTexts(const QString& prefix, int count)
 {
@@ -135,36 +144,14 @@ private slots:
         QCOMPARE(r.status, int(PackageOk));
         QVERIFY(r.complete);
         QCOMPARE(r.replaces, -1);
-        QCOMPARE(out.Name, in.Name);
-        QCOMPARE(out.Author, in.Author);
-        QCOMPARE(out.ID, in.ID);
-        QCOMPARE(out.Version, in.Version);
-        QCOMPARE(out.Data, in.Data);
-        QCOMPARE(out.Web, in.Web);
-        QCOMPARE(out.Mirror1, in.Mirror1);
-        QCOMPARE(out.Mirror2, in.Mirror2);
-        QCOMPARE(out.Shipyards, in.Shipyards);
-        QCOMPARE(out.OriginalDesc, in.OriginalDesc);
-        QCOMPARE(out.Comment, in.Comment);
-        QCOMPARE(out.ScreenShot, QString("MyShip-AB.jpg"));
+        ShipPackage expected = in;
+        expected.ScreenShot = "MyShip-AB.jpg";
+        QCOMPARE(shipText(out), shipText(expected));
         QCOMPARE(readFile(m_game + "/Slipway/ShipPics/MyShip-AB.jpg"), readFile(in.ScreenShot));
-        QCOMPARE(out.Texts.size(), 2);
-        QCOMPARE(out.Texts[0].Description, QString("A fast: light ship"));
-        QCOMPARE(out.Texts[1].Language, 49);
-        QCOMPARE(out.Dummies.size(), 2);
-        QCOMPARE(out.Dummies[1].Data, QString("2;SDTYPE_DOCK;"));
-        QCOMPARE(out.Components[0].Part3, QString("1;2;3;"));
-        QCOMPARE(out.Cockpits, in.Cockpits);
-
         QList<PackageFile> all = in.Models + in.Files;
         all << *in.SceneFile << *in.CockpitFile;
-        QCOMPARE(out.Models.size(), 2);
-        QCOMPARE(out.Files.size(), 1);
-        QVERIFY(out.SceneFile && out.CockpitFile);
-        QCOMPARE(out.SceneFile->Time, 1000u);
         for (const PackageFile& f : all)
             QCOMPARE(readFile(m_game + "/Slipway/" + f.Name), readFile(f.SourcePath));
-        QCOMPARE(out.Scripts.size(), 1);
         QCOMPARE(readFile(m_game + "/scripts/kestrel.setup.xml"), QByteArray("<script/>\n"));
         QVERIFY(QDir(m_program + "/temp").isEmpty()); // the temporary document is gone
     }
@@ -371,6 +358,8 @@ private slots:
         };
         row("up", "Files: 1 4 ../../escape.txt\nEVIL\n",
             "file \"../../escape.txt\": name leaves its folder");
+        row("up, backslashes", "Files: 1 4 ..\\..\\escape.txt\nEVIL\n",
+            "file \"..\\..\\escape.txt\": name leaves its folder");
         row("absolute", "Files: 1 4 /abs.txt\nEVIL\n", "file \"/abs.txt\": name leaves its folder");
         row("drive", "Model: 1 4 c:/drive.bob\nEVIL\n",
             "model \"c:/drive.bob\": name leaves its folder");
