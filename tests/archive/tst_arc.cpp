@@ -69,26 +69,6 @@ private slots:
         QDir().mkpath(m_dir.path());
     }
 
-    void packedFormRoundTrips_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("text") << QByteArray("48;2;\n0;1;2;HW_NEW_SHIP;\n").repeated(100);
-        QTest::newRow("random") << randomBytes(300000, 7);
-    }
-    void packedFormRoundTrips()
-    {
-        QFETCH(QByteArray, data);
-        std::vector<unsigned char> packed, plain;
-        QCOMPARE(arc_pack(u(data), size_t(data.size()), 1234567, packed, 0x5A), int(ARC_GZ_OK));
-        QCOMPARE(packed[0], static_cast<unsigned char>(0x5A ^ 0x3C));
-        uint32_t mtime = 0;
-        QCOMPARE(arc_unpack(packed.data(), packed.size(), plain, &mtime), int(ARC_GZ_OK));
-        QCOMPARE(mtime, 1234567u);
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(plain.data()), qsizetype(plain.size())),
-                 data);
-    }
-
     void entryNames()
     {
         QVERIFY(arc_valid_entry_name("types\\TShips.pck"));

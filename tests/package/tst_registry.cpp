@@ -130,26 +130,15 @@ private slots:
     {
         QFETCH(qint32, buffer);
         QFETCH(bool, written);
-        QTemporaryDir game, program;
         ShipRegistry r;
         r.Buffer = buffer;
-        QVERIFY(WriteRegistry(game.path(), r, program.path(), QStringLiteral("installer_debug")));
-        const QByteArray text = readAll(game.filePath(QStringLiteral("Slipway/ships.dat")));
+        const QByteArray text = RegistryText(r);
         QCOMPARE(text.contains("\nBuffer: " + QByteArray::number(buffer) + '\n'), written);
         QCOMPARE(text.contains("Buffer:"), written);
-
         ShipRegistry read;
         read.Buffer = 777; // a file without the line means 0, not the last value
-        QVERIFY(ReadRegistry(game.path(), read, program.path(), QStringLiteral("installer_debug")));
+        ParseRegistryText(text, read);
         QCOMPARE(read.Buffer, written ? buffer : 0);
-
-        const QByteArray log = readAll(program.filePath(QStringLiteral("log/installer_debug.txt")));
-        QCOMPARE(log.contains("] Writing Buffer to: " + QByteArray::number(buffer) + '\n'),
-                 written);
-        QCOMPARE(log.contains("] Reading buffer to: " + QByteArray::number(buffer) + '\n'),
-                 written);
-        if (written)
-            QVERIFY(log.indexOf("Writing Buffer") < log.indexOf("Reading buffer"));
     }
 
     // Parses the input and writes it back: the output shows what was understood.
