@@ -225,17 +225,15 @@ private slots:
             m_tmp.filePath("p.xsp"),
             "Packager: 1\nName: N\nAuthor: A\nDummy: SECTION;1;2\nText: 44:Name:First: second\n"
             "Shipyard: true;1;0;yes;1\nComponent: only\nUnknown: key\n\nOriginalDesc: abc\n");
-        ShipPackage out;
+        ShipPackage out, want;
         QCOMPARE(open(m_tmp.filePath("p.xsp"), out).status, int(PackageOk));
-        QCOMPARE(out.Dummies[0].Section, QString("SECTION"));
-        QCOMPARE(out.Dummies[0].Data, QString("1;2;"));
-        QCOMPARE(out.Texts[0].Language, 44);
-        QCOMPARE(out.Texts[0].Name, QString("Name"));
-        QCOMPARE(out.Texts[0].Description, QString("First: second"));
-        QCOMPARE(out.Shipyards,
-                 (std::array<bool, 8>{false, true, false, false, true, false, false, false}));
-        QCOMPARE(out.Components[0].Part1, QString("only"));
-        QCOMPARE(out.OriginalDesc, 0);
+        want.Name = "N";
+        want.Author = "A";
+        want.Dummies = {{"SECTION", "1;2;"}};
+        want.Texts = {{44, "Name", "First: second"}};
+        want.Shipyards = {false, true, false, false, true, false, false, false};
+        want.Components = {{"only", "", ""}};
+        QCOMPARE(shipText(out), shipText(want));
 
         writeFile(m_tmp.filePath("q.xsp"), "Packager: 1\nName: N\n");
         ShipPackage noAuthor;
@@ -248,19 +246,18 @@ private slots:
     {
         ShipPackage p;
         p.Name = "Evil\nModel: 1 4 ../../x.bob";
+        p.Version = "1";
         p.Author = "A\r\nB";
         p.Data = "1;2;\nDeleted: 1";
         p.Texts = {{44, "N", "line one\nScript: 1 1 y.xml"}};
         QVERIFY(SavePackage(p, m_tmp.filePath("p.xsp"), m_ctx));
         ShipPackage out;
         QCOMPARE(open(m_tmp.filePath("p.xsp"), out).status, int(PackageOk));
-        QCOMPARE(out.Name, QString("Evil Model: 1 4 ../../x.bob"));
-        QCOMPARE(out.Author, QString("A B"));
-        QVERIFY(out.Models.isEmpty());
-        QVERIFY(out.Scripts.isEmpty());
-        QCOMPARE(out.Texts.size(), 1);
-        QVERIFY(!IsSafeEntryName(QString("a") + QChar(0) + "b"));
-        QVERIFY(!IsSafeEntryName("tab\there"));
+        p.Name = "Evil Model: 1 4 ../../x.bob";
+        p.Author = "A B";
+        p.Data = "1;2; Deleted: 1";
+        p.Texts[0].Description = "line one Script: 1 1 y.xml";
+        QCOMPARE(shipText(out), shipText(p));
     }
 
     void installedTwins()
@@ -280,13 +277,9 @@ private slots:
             QVERIFY(SavePackage(pkg, m_tmp.filePath("p.xsp"), m_ctx));
             ShipPackage out;
             const OpenPackageResult r = open(m_tmp.filePath("p.xsp"), out, &installed);
-            if (QByteArray(v) == "1.1") {
-                QCOMPARE(r.status, int(PackageOlder));
-                QCOMPARE(r.replaces, -1);
-            } else {
-                QCOMPARE(r.status, int(PackageOk));
-                QCOMPARE(r.replaces, 1);
-            }
+            const bool older = QByteArray(v) == "1.1";
+            QCOMPARE(r.status, int(older ? PackageOlder : PackageOk));
+            QCOMPARE(r.replaces, older ? -1 : 1);
         }
         // The body model is older than the installed copy: not written, but the
         // reading stays aligned and the next model is placed.
