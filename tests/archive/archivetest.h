@@ -77,3 +77,16 @@ inline bool isPacked(const QByteArray& b)
 {
     return arc_is_packed(u(b), size_t(b.size()));
 }
+
+// Stores the bytes under a path ("x.cat::entry" or a disk file) as they are, or
+// packed with ARC_TYPE_PACKED.
+inline bool putEntry(const QString& path, const QByteArray& data, int type = ARC_TYPE_PLAIN)
+{
+    ArcFileHandle* h = arc_open(QFile::encodeName(path).constData(), ARC_MODE_WRITE, 1, type);
+    if (!h)
+        return false;
+    arc_seek(h, 0, ARC_SEEK_SET);
+    const bool written = arc_write(h, data.constData(), data.size()) == data.size();
+    arc_truncate(h);
+    return arc_close(h) && written;
+}

@@ -15,17 +15,6 @@ QByteArray catalogText(const QString& path)
     return raw;
 }
 
-bool putEntry(const QByteArray& path, const QByteArray& data, int type = ARC_TYPE_PLAIN)
-{
-    ArcFileHandle* h = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
-    if (!h)
-        return false;
-    arc_seek(h, 0, ARC_SEEK_SET);
-    const bool written = arc_write(h, data.constData(), data.size()) == data.size();
-    arc_truncate(h);
-    return arc_close(h) && written;
-}
-
 QByteArray getEntry(const QByteArray& path, int type = ARC_TYPE_AUTO)
 {
     ArcFileHandle* h = arc_open(path.constData(), ARC_MODE_READ, 0, type);

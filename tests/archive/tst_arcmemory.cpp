@@ -74,18 +74,6 @@ bool isZeros(const QString& path, qint64 size)
     }
 }
 
-// Stores bytes as they are (a packed form stays packed and is found by type 0).
-bool putEntry(const QString& path, const QByteArray& data)
-{
-    ArcFileHandle* h =
-        arc_open(QFile::encodeName(path).constData(), ARC_MODE_WRITE, 1, ARC_TYPE_PLAIN);
-    if (!h)
-        return false;
-    const bool written = arc_write(h, data.constData(), data.size()) == data.size();
-    arc_truncate(h);
-    return arc_close(h) && written;
-}
-
 // Writes scrambled catalogue text.
 bool writeCatalog(const QString& path, QByteArray text)
 {
