@@ -1,27 +1,10 @@
 // Behaviour of the archive library through its C-style API.
 #include "arc.h"
-
-#include <QtTest>
+#include "archivetest.h"
 
 #include <random>
 
 namespace {
-
-QByteArray bytes(const std::vector<unsigned char>& v)
-{
-    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
-
-std::vector<unsigned char> vec(const QByteArray& b)
-{
-    return std::vector<unsigned char>(b.begin(), b.end());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Catalogue text as the file holds it, unscrambled.
 QByteArray catalogText(const QString& path)
@@ -30,17 +13,6 @@ QByteArray catalogText(const QString& path)
     arc_scramble_catalog(reinterpret_cast<unsigned char*>(raw.data()),
                          static_cast<size_t>(raw.size()));
     return raw;
-}
-
-bool putEntry(const QByteArray& path, const QByteArray& data, int type = ARC_TYPE_PLAIN)
-{
-    ArcFileHandle* h = arc_open(path.constData(), ARC_MODE_WRITE, 1, type);
-    if (!h)
-        return false;
-    arc_seek(h, 0, ARC_SEEK_SET);
-    const bool written = arc_write(h, data.constData(), data.size()) == data.size();
-    arc_truncate(h);
-    return arc_close(h) && written;
 }
 
 QByteArray getEntry(const QByteArray& path, int type = ARC_TYPE_AUTO)
@@ -86,95 +58,6 @@ private slots:
         QDir().mkpath(m_dir.path());
     }
 
-    void packedFormRoundTrips_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("text") << QByteArray("48;2;\n0;1;2;HW_NEW_SHIP;\n").repeated(100);
-        QTest::newRow("random") << randomBytes(300000, 7);
-    }
-    void packedFormRoundTrips()
-    {
-        QFETCH(QByteArray, data);
-        std::vector<unsigned char> packed, plain;
-        const auto in = vec(data);
-        QCOMPARE(arc_pack(in.data(), in.size(), 1234567, packed, 0x5A), int(ARC_GZ_OK));
-        QCOMPARE(packed[0], static_cast<unsigned char>(0x5A ^ 0x3C));
-        QVERIFY(arc_is_packed(packed.data(), packed.size()));
-        // The gzip header the game expects: method 8, no flags, mtime, XFL 0, OS 11.
-        QCOMPARE(packed[1] ^ 0x5A, 0x1F);
-        QCOMPARE(packed[3] ^ 0x5A, 8);
-        QCOMPARE(packed[4] ^ 0x5A, 0);
-        QCOMPARE(packed[10] ^ 0x5A, 11);
-        uint32_t mtime = 0;
-        QCOMPARE(arc_unpack(packed.data(), packed.size(), plain, &mtime), int(ARC_GZ_OK));
-        QCOMPARE(mtime, 1234567u);
-        QCOMPARE(bytes(plain), data);
-    }
-
-    void badPackedInputFails()
-    {
-        std::vector<unsigned char> out;
-        const unsigned char two[] = {0x3C ^ 0, 0x1F};
-        QVERIFY(!arc_is_packed(two, 2));
-        const unsigned char shortGz[] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0};
-        QCOMPARE(arc_gzip_decode(shortGz, sizeof shortGz, out, nullptr), int(ARC_GZ_TOOSHORT));
-        QCOMPARE(arc_codec_error(ARC_GZ_TOOSHORT), int(ARC_E_GZ_SHORT));
-
-        const auto text = vec(QByteArray("some table text\n").repeated(50));
-        std::vector<unsigned char> gz;
-        QCOMPARE(arc_gzip_encode(text.data(), text.size(), 0, gz), int(ARC_GZ_OK));
-
-        auto forged = gz; // trailer claims 3 GB: refused before any allocation
-        forged[forged.size() - 1] = 0xB2;
-        forged[forged.size() - 2] = 0xD0;
-        QCOMPARE(arc_gzip_decode(forged.data(), forged.size(), out, nullptr), int(ARC_GZ_ZLIB));
-        QVERIFY(out.empty());
-
-        auto badCrc = gz;
-        badCrc[badCrc.size() - 8] ^= 1;
-        QCOMPARE(arc_gzip_decode(badCrc.data(), badCrc.size(), out, nullptr), int(ARC_GZ_DATACRC));
-
-        auto shortLen = gz; // claims fewer bytes than the stream holds
-        shortLen[shortLen.size() - 4] -= 1;
-        QCOMPARE(arc_gzip_decode(shortLen.data(), shortLen.size(), out, nullptr), int(ARC_GZ_ZLIB));
-
-        auto method = gz;
-        method[2] = 7;
-        QCOMPARE(arc_gzip_decode(method.data(), method.size(), out, nullptr), int(ARC_GZ_METHOD));
-
-        auto reserved = gz; // reserved bits are reported but the data still comes out
-        reserved[3] = 0x20;
-        QCOMPARE(arc_gzip_decode(reserved.data(), reserved.size(), out, nullptr),
-                 int(ARC_GZ_RESERVED));
-        QCOMPARE(out, text);
-
-        auto truncated = gz;
-        truncated.resize(truncated.size() / 2);
-        QVERIFY(arc_gzip_decode(truncated.data(), truncated.size(), out, nullptr) < 0);
-    }
-
-    void catalogueTextParsing()
-    {
-        std::string dat;
-        std::vector<ArcCatalogLine> lines;
-        const char text[] = "01.dat\r\n\r\ntypes/TShips.pck 120\nmy model.pbb 7\n\nlast 3";
-        QCOMPARE(arc_parse_catalog_text(text, sizeof text - 1, dat, lines), int(ARC_OK));
-        QCOMPARE(dat, std::string("01.dat"));
-        QCOMPARE(lines.size(), size_t(3));
-        QCOMPARE(lines[0].name, std::string("types\\TShips.pck"));
-        QCOMPARE(lines[1].name, std::string("my model.pbb"));
-        QCOMPARE(lines[1].size, int64_t(7));
-        const char noBlank[] = "01.dat\nnoblank\n";
-        QCOMPARE(arc_parse_catalog_text(noBlank, sizeof noBlank - 1, dat, lines),
-                 int(ARC_E_BADDATA));
-        const char negative[] = "01.dat\nx -5\n";
-        QCOMPARE(arc_parse_catalog_text(negative, sizeof negative - 1, dat, lines),
-                 int(ARC_E_ENTRYSIZE));
-        const char huge[] = "01.dat\nx 99999999999999999999999\n";
-        QCOMPARE(arc_parse_catalog_text(huge, sizeof huge - 1, dat, lines), int(ARC_E_ENTRYSIZE));
-    }
-
     void entryNames()
     {
         QVERIFY(arc_valid_entry_name("types\\TShips.pck"));
@@ -207,16 +90,6 @@ private slots:
         QCOMPARE(arc_last_error(), int(ARC_E_NOFILE));
         QVERIFY(!QFileInfo::exists(m_dir.filePath("02.cat")));
 
-        QFile(m_dir.filePath("03.cat")).open(QIODevice::WriteOnly);
-        QVERIFY(!arc_open_catalog(cat("03.cat").constData(), 0));
-        QCOMPARE(arc_last_error(), int(ARC_E_EMPTY));
-        QCOMPARE(QString::fromLatin1(arc_error_message(arc_last_error())),
-                 QString("File is empty."));
-
-        QFile::copy(m_dir.filePath("01.cat"), m_dir.filePath("04.cat"));
-        QVERIFY(!arc_open_catalog(cat("04.cat").constData(), 0));
-        QCOMPARE(arc_last_error(), int(ARC_E_NODAT));
-
         QVERIFY(!arc_open_catalog(cat().constData(), 2));
         QCOMPARE(arc_last_error(), int(ARC_E_FLAGS));
         QVERIFY(!arc_open(entry("x").constData(), 2, 0, 0));
@@ -233,30 +106,16 @@ private slots:
         QVERIFY(putEntry(entry("c.txt"), "CC"));
         QCOMPARE(catalogText(m_dir.filePath("01.cat")),
                  QByteArray("01.dat\na.txt 4\ntypes/b.txt 6\nc.txt 2\n"));
-        QByteArray dat = readFile(m_dir.filePath("01.dat"));
-        for (char& ch : dat)
-            ch = static_cast<char>(ch ^ 0xA5);
-        QCOMPARE(dat, QByteArray("AAAABBBBBBCC"));
+        QCOMPARE(xorWith(readFile(m_dir.filePath("01.dat")), 0xA5), QByteArray("AAAABBBBBBCC"));
         // Names match case-insensitively and with either slash.
         QCOMPARE(getEntry(entry("TYPES/B.TXT")), QByteArray("BBBBBB"));
 
-        // Same size: rewritten in place.
-        QVERIFY(putEntry(entry("types\\b.txt"), "bbbbbb"));
-        QCOMPARE(catalogText(m_dir.filePath("01.cat")),
-                 QByteArray("01.dat\na.txt 4\ntypes/b.txt 6\nc.txt 2\n"));
-        // Other size: the tail moves down and the entry goes to the end.
-        QVERIFY(putEntry(entry("types\\b.txt"), "123456789"));
-        QCOMPARE(catalogText(m_dir.filePath("01.cat")),
-                 QByteArray("01.dat\na.txt 4\nc.txt 2\ntypes/b.txt 9\n"));
-        QCOMPARE(getEntry(entry("a.txt")), QByteArray("AAAA"));
-        QCOMPARE(getEntry(entry("c.txt")), QByteArray("CC"));
-        QCOMPARE(getEntry(entry("types\\b.txt")), QByteArray("123456789"));
-        QCOMPARE(QFileInfo(m_dir.filePath("01.dat")).size(), 15);
-
-        // Shrinking the middle entry cuts the data file when the catalogue closes.
+        // A new size: the tail moves down, the entry goes to the end, the data file is cut.
         QVERIFY(putEntry(entry("a.txt"), "A"));
-        QCOMPARE(QFileInfo(m_dir.filePath("01.dat")).size(), 12);
-        QCOMPARE(getEntry(entry("types\\b.txt")), QByteArray("123456789"));
+        QCOMPARE(catalogText(m_dir.filePath("01.cat")),
+                 QByteArray("01.dat\ntypes/b.txt 6\nc.txt 2\na.txt 1\n"));
+        QCOMPARE(xorWith(readFile(m_dir.filePath("01.dat")), 0xA5), QByteArray("BBBBBBCCA"));
+        QCOMPARE(getEntry(entry("c.txt")), QByteArray("CC"));
 
         // A new entry that is closed at once is stored empty.
         ArcFileHandle* h =
@@ -267,8 +126,8 @@ private slots:
 
         QVERIFY(arc_remove(entry("c.txt").constData()));
         QCOMPARE(catalogText(m_dir.filePath("01.cat")),
-                 QByteArray("01.dat\ntypes/b.txt 9\na.txt 1\nempty.txt 0\n"));
-        QCOMPARE(QFileInfo(m_dir.filePath("01.dat")).size(), 10);
+                 QByteArray("01.dat\ntypes/b.txt 6\na.txt 1\nempty.txt 0\n"));
+        QCOMPARE(xorWith(readFile(m_dir.filePath("01.dat")), 0xA5), QByteArray("BBBBBBA"));
         QCOMPARE(getEntry(entry("a.txt")), QByteArray("A"));
         QVERIFY(!arc_remove(entry("c.txt").constData()));
         QCOMPARE(arc_last_error(), int(ARC_E_NOENTRY));
@@ -281,9 +140,7 @@ private slots:
         QVERIFY(putEntry(entry("types\\TShips.pck"), text, ARC_TYPE_PACKED));
         QCOMPARE(getEntry(entry("types\\TShips.pck")), text);
         const QByteArray raw = getEntry(entry("types\\TShips.pck"), ARC_TYPE_PLAIN);
-        QVERIFY(arc_is_packed(reinterpret_cast<const unsigned char*>(raw.constData()),
-                              size_t(raw.size())));
-        QVERIFY(raw.size() < text.size());
+        QVERIFY(isPacked(raw));
 
         ArcFileHandle* h = arc_open(entry("types\\TShips.pck").constData(), 0, 0, 0);
         ArcStatRecord st;
@@ -311,7 +168,6 @@ private slots:
         QCOMPARE(arc_last_error(), int(ARC_E_MODE));
         QVERIFY(!arc_remove(entry("a.txt").constData()));
         QCOMPARE(arc_last_error(), int(ARC_E_LOCKED));
-        QCOMPARE(QString(arc_error_message(ARC_E_LOCKED)), QString("File is locked"));
         QCOMPARE(arc_write(r1, "x", 1), int64_t(-1));
         QCOMPARE(arc_handle_error(r1), int(ARC_E_MODE));
         QVERIFY(arc_close(r1));
@@ -355,65 +211,6 @@ private slots:
         QCOMPARE(getEntry(entry("big.bin")), big);
     }
 
-    void invalidNamesAreRefused()
-    {
-        QVERIFY(arc_close_catalog(arc_open_catalog(cat().constData(), 1)));
-        for (const char* bad : {"..\\evil.txt", "a\\..\\..\\evil.txt", "\\abs.txt", "a*b", "x|y"}) {
-            QVERIFY2(!arc_open(entry(bad).constData(), 1, 1, ARC_TYPE_PLAIN), bad);
-            QCOMPARE(arc_last_error(), int(ARC_E_NAME));
-        }
-        QCOMPARE(catalogText(m_dir.filePath("01.cat")), QByteArray("01.dat\n"));
-    }
-
-    void brokenDataFiles()
-    {
-        QVERIFY(arc_close_catalog(arc_open_catalog(cat().constData(), 1)));
-        QVERIFY(putEntry(entry("a.txt"), "0123456789"));
-        QVERIFY(putEntry(entry("b.txt"), "abc"));
-        // Truncated data file: the last entry can no longer be read, the first still can.
-        QFile dat(m_dir.filePath("01.dat"));
-        QVERIFY(dat.resize(11));
-        QVERIFY(!arc_open(entry("b.txt").constData(), 0, 0, 0));
-        QCOMPARE(arc_last_error(), int(ARC_E_ENTRYSIZE));
-        QCOMPARE(getEntry(entry("a.txt")), QByteArray("0123456789"));
-
-        // A catalogue claiming gigabytes fails without trying to allocate them.
-        QByteArray text("01.dat\nhuge.bin 4000000000\n");
-        arc_scramble_catalog(reinterpret_cast<unsigned char*>(text.data()), size_t(text.size()));
-        QFile c(m_dir.filePath("01.cat"));
-        QVERIFY(c.open(QIODevice::WriteOnly));
-        c.write(text);
-        c.close();
-        QVERIFY(!arc_open(entry("huge.bin").constData(), 0, 0, 0));
-        QCOMPARE(arc_last_error(), int(ARC_E_ENTRYSIZE));
-    }
-
-    void searchPatterns()
-    {
-        QVERIFY(arc_close_catalog(arc_open_catalog(cat().constData(), 1)));
-        for (const char* n :
-             {"t\\440001.pck", "types\\TShips.pck", "t\\490001.pck", "T\\449001.PCK"})
-            QVERIFY(putEntry(entry(n), "x"));
-        ArcCatalogHandle* c = arc_open_catalog(cat().constData(), 0);
-        auto find = [&](const char* pattern) {
-            QStringList found;
-            ArcFindRecord r;
-            if (ArcSearchHandle* s = arc_find_first(c, pattern, &r)) {
-                do
-                    found << QString::fromLatin1(r.name);
-                while (arc_find_next(s, &r));
-                arc_find_close(s);
-            }
-            return found;
-        };
-        QCOMPARE(find("*").size(), 4);
-        QCOMPARE(find("t\\44*"), QStringList({"t\\440001.pck", "T\\449001.PCK"}));
-        QCOMPARE(find("t\\4?0001.pck"), QStringList({"t\\440001.pck", "t\\490001.pck"}));
-        QCOMPARE(find("*ships*"), QStringList({"types\\TShips.pck"}));
-        QCOMPARE(find("*.bob"), QStringList());
-        QVERIFY(arc_close_catalog(c));
-    }
-
     void heldCatalogueWritesTextOnceAtTheEnd()
     {
         ArcCatalogHandle* c = arc_open_catalog(cat().constData(), 1);
@@ -431,29 +228,19 @@ private slots:
     {
         const QByteArray plainPath = QFile::encodeName(m_dir.filePath("model.bod"));
         const QByteArray packedPath = QFile::encodeName(m_dir.filePath("model.pbd"));
-        const QByteArray text = QByteArray("P 1; hull;\nB 0;\n").repeated(30);
-        QVERIFY(putEntry(plainPath, text, ARC_TYPE_PLAIN));
-        QCOMPARE(readFile(m_dir.filePath("model.bod")), text);
-
-        // Disk copy into a packed disk file, then read back automatically unpacked.
-        ArcFileHandle* src = arc_open(plainPath.constData(), 0, 0, 0);
-        ArcFileHandle* dst = arc_open(packedPath.constData(), 1, 1, ARC_TYPE_PACKED);
-        QVERIFY(src && dst);
-        QVERIFY(arc_copy(src, dst));
-        QVERIFY(arc_close(dst));
-        QVERIFY(arc_close(src));
-        const QByteArray onDisk = readFile(m_dir.filePath("model.pbd"));
-        QVERIFY(arc_is_packed(reinterpret_cast<const unsigned char*>(onDisk.constData()),
-                              size_t(onDisk.size())));
-        QCOMPARE(getEntry(packedPath), text);
+        QVERIFY(putEntry(plainPath, "P 1; hull;\n"));
+        QVERIFY(putEntry(packedPath, "B 0;\n", ARC_TYPE_PACKED));
+        QVERIFY(isPacked(readFile(m_dir.filePath("model.pbd"))));
 
         // A copy into a read handle is refused.
-        src = arc_open(plainPath.constData(), 0, 0, 0);
+        ArcFileHandle* src = arc_open(plainPath.constData(), 0, 0, 0);
         ArcFileHandle* ro = arc_open(packedPath.constData(), 0, 0, 0);
+        QVERIFY(src && ro);
         QVERIFY(!arc_copy(src, ro));
         QCOMPARE(arc_last_error(), int(ARC_E_MODE));
         arc_close(ro);
         arc_close(src);
+        QCOMPARE(getEntry(packedPath), QByteArray("B 0;\n"));
 
         QVERIFY(arc_remove(plainPath.constData()));
         QVERIFY(!QFileInfo::exists(m_dir.filePath("model.bod")));

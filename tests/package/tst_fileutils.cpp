@@ -12,26 +12,19 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("result");
-        QTest::newRow("numeric not text") << "2"
-                                          << "10" << 1;
-        QTest::newRow("older") << "1.10"
-                               << "1.9" << -1;
-        QTest::newRow("longer is newer") << "1.2"
-                                         << "1.2.1" << 1;
-        QTest::newRow("letter is a component") << "1.2"
-                                               << "1.2a" << 1;
-        QTest::newRow("letter case") << "1.2b"
-                                     << "1.2B" << 0;
-        QTest::newRow("leading dots") << ".5"
-                                      << "0.5" << -1;
-        QTest::newRow("both empty") << ""
-                                    << "" << 0;
-        QTest::newRow("empty field ends") << "1.2a.5"
-                                          << "1.2a.6" << 0;
-        QTest::newRow("equal") << "1.2"
-                               << "1.2" << 0;
-        QTest::newRow("non-digits count as 0") << "1.-"
-                                               << "1.0" << 0;
+        const auto row = [](const char* tag, const char* a, const char* b, int result) {
+            QTest::newRow(tag) << QString(a) << QString(b) << result;
+        };
+        row("numeric not text", "2", "10", 1);
+        row("older", "1.10", "1.9", -1);
+        row("longer is newer", "1.2", "1.2.1", 1);
+        row("letter is a component", "1.2", "1.2a", 1);
+        row("letter case", "1.2b", "1.2B", 0);
+        row("leading dots", ".5", "0.5", -1);
+        row("both empty", "", "", 0);
+        row("empty field ends", "1.2a.5", "1.2a.6", 0);
+        row("equal", "1.2", "1.2", 0);
+        row("non-digits count as 0", "1.-", "1.0", 0);
     }
     void compareVersions()
     {

@@ -19,19 +19,6 @@
 namespace {
 
 const QByteArray kHead = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n";
-// A 64-bit prefix with values of every form around the one that changes.
-const QByteArray kWin64 = kHead +
-    "#arch=win64\n\n"
-    "[Software\\\\Wow6432Node\\\\SKYWARD\\\\Vega] 1700000000\n"
-    "#time=1da1b2c3d4e5f60\n"
-    "\"Blob\"=hex:01,02,03,\\\n  04,05\n"
-    "\"Count\"=dword:0000002a\n"
-    "\"ModName\"=\"Old \\\"one\\\"\"\n"
-    "\"Path\"=str(2):\"%SystemRoot%\\\\x\"\n"
-    "\n"
-    "[Software\\\\SKYWARD\\\\Vega] 1700000000\n"
-    "\"ModName\"=\"64-bit view\"\n";
-
 bool writeFile(const QString& path, const QByteArray& data)
 {
     QFile f(path);
@@ -42,6 +29,12 @@ QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A 64-bit prefix with values of every form around the one that changes.
+QByteArray win64()
+{
+    return readFile(QFINDTESTDATA("../data/platform/system-win64.reg"));
 }
 
 bool noServer(const QString&, QString*)
@@ -77,25 +70,26 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
         QTest::newRow("replace, 64-bit view")
-            << kWin64 << "Hullwright"
-            << QByteArray(kWin64).replace("\"Old \\\"one\\\"\"", "\"Hullwright\"");
-        const QByteArray crlf = QByteArray(kWin64).replace("\n", "\r\n");
+            << win64() << "Hullwright" << win64().replace("\"Old \\\"one\\\"\"", "\"Hullwright\"");
+        const QByteArray crlf = win64().replace("\n", "\r\n");
         QTest::newRow("line breaks kept")
             << crlf << "Hullwright"
             << QByteArray(crlf).replace("\"Old \\\"one\\\"\"", "\"Hullwright\"");
-        const QByteArray noValue = QByteArray(kWin64).replace("\"ModName\"=\"Old \\\"one\\\"\"\n", "");
+        const QByteArray noValue = win64().replace("\"ModName\"=\"Old \\\"one\\\"\"\n", "");
         QTest::newRow("value added to its key")
             << noValue << "Hullwright"
             << QByteArray(noValue).replace("%SystemRoot%\\\\x\"\n",
                                            "%SystemRoot%\\\\x\"\n\"ModName\"=\"Hullwright\"\n");
-        const QByteArray binary = QByteArray(kWin64).replace("\"ModName\"=\"Old \\\"one\\\"\"",
-                                                             "\"modname\"=hex(7):41,00,\\\n  00,00");
+        const QByteArray binary = win64().replace("\"ModName\"=\"Old \\\"one\\\"\"",
+                                                  "\"modname\"=hex(7):41,00,\\\n  00,00");
         QTest::newRow("other type replaced, name spelling kept")
             << binary << "Hullwright"
             << QByteArray(binary).replace("hex(7):41,00,\\\n  00,00", "\"Hullwright\"");
         const QByteArray win32 = kHead + "#arch=win32\n\n[Software\\\\Other] 1\n\"A\"=\"b\"\n";
         QTest::newRow("new key, 32-bit prefix")
-            << win32 << "Hull\\wright \"\xc3\xa9\"\n\x01" "1"
+            << win32
+            << "Hull\\wright \"\xc3\xa9\"\n\x01"
+               "1"
             << win32 + "\n[Software\\\\SKYWARD\\\\Vega] 1750000000\n#time=1dbde0718d04000\n"
                        "\"ModName\"=\"Hull\\\\wright \\\"\\xe9\\\"\\n\\0011\"\n";
     }
@@ -112,7 +106,7 @@ private slots:
 
     void readsOnlyStrings()
     {
-        const QString prefix = prefixWith(kWin64);
+        const QString prefix = prefixWith(win64());
         auto reg = open(prefix);
         QCOMPARE(reg->readString("/SKYWARD", "/Vega/ModName"), QStringLiteral("Old \"one\""));
         QCOMPARE(reg->readString("/SKYWARD", "/Vega/Path"), QStringLiteral("%SystemRoot%\\x"));
@@ -152,8 +146,10 @@ private slots:
 #ifdef Q_OS_WIN
         QSKIP("Wine prefixes are a Linux matter");
 #else
-        const QString prefix = prefixWith(kWin64);
-        struct stat st {};
+        const QString prefix = prefixWith(win64());
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(prefix).constData(), &st), 0);
         const QString serverRoot = m_tmp.filePath("server");
         const QString dir = serverRoot + QStringLiteral("/server-%1-%2")
@@ -174,7 +170,9 @@ private slots:
             ::close(ready[0]);
             ::close(hold[1]);
             const int fd = ::open(lock.constData(), O_RDWR);
-            struct flock fl {};
+            struct flock fl
+            {
+            };
             fl.l_type = F_WRLCK;
             fl.l_whence = SEEK_SET;
             fl.l_len = 1;
@@ -194,7 +192,7 @@ private slots:
         auto reg = CreateWinePrefixRegistry(prefix, DefaultWineServerCheck(serverRoot));
         QVERIFY(!reg->writeString("/SKYWARD", "/Vega/ModName", "Hullwright"));
         QVERIFY(reg->errorString().contains("Close the game"));
-        QCOMPARE(readFile(prefix + "/system.reg"), kWin64);
+        QCOMPARE(readFile(prefix + "/system.reg"), win64());
 
         ::close(hold[1]);
         int status = 0;

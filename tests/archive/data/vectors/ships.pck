@@ -1,0 +1,1 @@
+fEÑRZZJZQ‰r”’vr¼hëêlè¼¨r—“*îl^è×ûf}NÄiÖ]ZÂ€fcZZZ
