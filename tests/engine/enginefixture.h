@@ -1,7 +1,6 @@
 // Shared fixture of the engine tests: a sample game and a program folder in a
-// temporary directory, scripted answers for the prompter, recorders for log
-// lines, progress and status, a pinned clock, and helpers that build packages
-// and read back what the engine wrote into the mod.
+// temporary directory, scripted prompter answers, recorders, a pinned clock,
+// and helpers that build packages and read back what the engine wrote.
 #pragma once
 
 #include "archivefile.h"
@@ -48,14 +47,6 @@ public:
         const int answer = answers.isEmpty() ? defaultButton : answers.takeFirst();
         asked.append({icon, caption, text, buttons, defaultButton, escapeButton, answer});
         return answer;
-    }
-    // Questions whose caption is the given text.
-    int countCaption(const QString& caption) const
-    {
-        int n = 0;
-        for (const Question& q : asked)
-            n += q.caption == caption;
-        return n;
     }
 };
 
@@ -248,16 +239,25 @@ public:
 
     // --- Packages ---
 
-    // The sample packages, written once into root/packages; full paths in the
-    // order of SampleGame::PackageFileNames().
+    // The sample packages copied into root/packages, in the order of
+    // SampleGame::PackageFileNames(). Compressing them is slow: they are made
+    // once per test program.
     QStringList samplePackages()
     {
+        static QTemporaryDir made;
+        static QString madeError;
+        static const bool madeOk = SampleGame::MakeSamplePackages(made.path(), &madeError);
         const QString folder = root.filePath(QStringLiteral("packages"));
+        QDir().mkpath(folder);
         QStringList paths;
-        for (const QString& n : SampleGame::PackageFileNames())
+        for (const QString& n : SampleGame::PackageFileNames()) {
             paths << folder + QLatin1Char('/') + n;
-        if (!QFile::exists(paths.first()) && !SampleGame::MakeSamplePackages(folder, &error))
-            return {};
+            if (!madeOk ||
+                (!QFile::exists(paths.last()) && !QFile::copy(made.filePath(n), paths.last()))) {
+                error = madeError.isEmpty() ? QStringLiteral("cannot copy ") + n : madeError;
+                return {};
+            }
+        }
         return paths;
     }
 
