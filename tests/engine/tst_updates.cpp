@@ -70,7 +70,6 @@ private slots:
     void shipChecks();
     void timeOutAndSkipMoveOn();
     void downloadsStayInside();
-    void downloadAndInstall();
     void programCheck();
     void checkedFlags();
     void commandLine();
@@ -179,16 +178,9 @@ void TestUpdates::parsing()
     const auto version = [](const char* v) { return ProgramVersion(*ParseUpdateFile(v)); };
     QCOMPARE(version("version: 1.90"), 1.90);
     QCOMPARE(version("version: 1.89"), 1.89);
-    QCOMPARE(version("version: abc"), 0.0);
-    QCOMPARE(version("version: nan"), 0.0);
-    QCOMPARE(version("version: inf"), 0.0);
-    QCOMPARE(version("version: -2"), 0.0);
-    QCOMPARE(version("file: x"), 0.0);
-
-    QCOMPARE(InstallStatusText(0), 96);
-    QCOMPARE(InstallStatusText(1), 97);
-    QCOMPARE(InstallStatusText(2), 98);
-    QCOMPARE(InstallStatusText(3), 98);
+    for (const char* none :
+         {"version: abc", "version: nan", "version: inf", "version: -2", "file: x"})
+        QCOMPARE(version(none), 0.0);
 }
 
 void TestUpdates::shipChecks()
@@ -238,25 +230,27 @@ void TestUpdates::shipChecks()
     QCOMPARE(finishedShips.size(), ships.size());
 
     const QList<ShipCheckResult>& r = checker.results();
-    QCOMPARE(r.at(0).outcome, Outcome::Newer);
+    const QList<Outcome> outcomes = {Outcome::Newer,  Outcome::Same,   Outcome::Older,
+                                     Outcome::Failed, Outcome::Failed, Outcome::Failed,
+                                     Outcome::Newer,  Outcome::Same,   Outcome::Failed,
+                                     Outcome::Failed, Outcome::Failed};
+    const QList<Failure::Kind> firstFailures = {
+        Failure::None,     Failure::None,       Failure::None,       Failure::OtherShip,
+        Failure::NoFile,   Failure::HttpStatus, Failure::HttpStatus, Failure::None,
+        Failure::TooLarge, Failure::TooLarge,   Failure::NoAddress};
+    QCOMPARE(r.size(), outcomes.size());
+    for (int i = 0; i < r.size(); ++i) {
+        QCOMPARE(r.at(i).outcome, outcomes.at(i));
+        if (firstFailures.at(i) != Failure::None)
+            QCOMPARE(r.at(i).failures.at(0).kind, firstFailures.at(i));
+    }
     QCOMPARE(r.at(0).remoteVersion, QStringLiteral("1.1"));
     QCOMPARE(r.at(0).fileAddress, file);
-    QCOMPARE(r.at(1).outcome, Outcome::Same);
     QVERIFY(r.at(1).fileAddress.isEmpty());
-    QCOMPARE(r.at(2).outcome, Outcome::Older);
-    QCOMPARE(r.at(3).outcome, Outcome::Failed);
-    QCOMPARE(r.at(3).failures.at(0).kind, Failure::OtherShip);
-    QCOMPARE(r.at(4).failures.at(0).kind, Failure::NoFile);
-    QCOMPARE(r.at(5).failures.at(0).kind, Failure::HttpStatus);
     QCOMPARE(r.at(5).failures.at(0).detail, QStringLiteral("404"));
     // Web address fails, mirror 1 answers.
-    QCOMPARE(r.at(6).outcome, Outcome::Newer);
     QCOMPARE(r.at(6).failures.size(), 1);
     QCOMPARE(r.at(6).answeredBy.toString(), m + QStringLiteral("/Golf.dat"));
-    QCOMPARE(r.at(7).outcome, Outcome::Same);
-    QCOMPARE(r.at(8).failures.at(0).kind, Failure::TooLarge);
-    QCOMPARE(r.at(9).failures.at(0).kind, Failure::TooLarge);
-    QCOMPARE(r.at(10).failures.at(0).kind, Failure::NoAddress);
 
     // One request at a time, each at "/" + folder + "/" + name without blanks + ".dat".
     QCOMPARE(openBeforeCutOffs, 1);
@@ -369,53 +363,6 @@ void TestUpdates::downloadsStayInside()
     QCOMPARE(names, (QStringList{"Ship-2.xsp", "Ship.xsp", "evil.xsp"}));
     QCOMPARE(QDir(root.path()).entryList(QDir::Files), QStringList());
     QCOMPARE(QDir(root.filePath("program")).entryList(QDir::Files), QStringList());
-}
-
-void TestUpdates::downloadAndInstall()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    const QStringList packages = f.samplePackages();
-    QVERIFY2(!packages.isEmpty(), qPrintable(f.error));
-    InstallerEngine& engine = f.makeEngine();
-    QCOMPARE(engine.install(packages.first(), nullptr, false).status, 0);
-
-    // The installed copy is older than the package the server offers.
-    UpdateServer server;
-    ShipPackage& installed = engine.registry().Ships.first();
-    installed.Version = QStringLiteral("0.9");
-    installed.Web = server.url("/merganser/");
-    QVERIFY(engine.saveRegistry());
-    const QByteArray bytes = readFile(packages.first());
-    server.answer("/merganser/Merganser.dat",
-                  updateFile("1.0", server.url("/files/Merganser.xsp"), "Merganser"));
-    server.answer("/files/Merganser.xsp", bytes);
-
-    ShipUpdateChecker checker(&f.installerTexts);
-    checker.start({ShipCheck::of(installed)});
-    QVERIFY(runUntil(checker, &ShipUpdateChecker::Signal_Finished));
-    const ShipCheckResult found = checker.results().first();
-    QCOMPARE(found.outcome, Outcome::Newer);
-
-    FileDownloader downloader(&f.installerTexts);
-    QSignalSpy progress(&downloader, &FileDownloader::Signal_Progress);
-    downloader.downloadFile(found.fileAddress, f.programDir + "/Downloads");
-    QVERIFY(runUntil(downloader, &FileDownloader::Signal_Finished));
-    const DownloadResult saved = downloader.results().first();
-    QVERIFY(saved.ok);
-    QCOMPARE(saved.savedPath, f.programDir + "/Downloads/Merganser.xsp");
-    QCOMPARE(readFile(saved.savedPath), bytes);
-    QVERIFY(!progress.isEmpty());
-
-    f.prompter.asked.clear();
-    const InstallResult result = engine.install(saved.savedPath, &f.progress, false);
-    QCOMPARE(result.status, 0);
-    QVERIFY(f.prompter.asked.isEmpty());
-    QVERIFY(f.progress.updates > 0);
-    ShipRegistry registry;
-    QVERIFY(ReadRegistry(f.gameDir, registry));
-    QCOMPARE(registry.Ships.size(), 1);
-    QCOMPARE(registry.Ships.first().Version, QStringLiteral("1.0"));
 }
 
 void TestUpdates::programCheck()
