@@ -1,7 +1,7 @@
 // drydock-cli's installer commands, run as a program on the sample game. Their
 // output lines are read by scripts and checked exactly. The program reads
-// config.dat and writes registry.ini and its log beside itself, so every test
-// runs a copy of it in a program folder of its own.
+// config.dat and writes registry.ini and its log beside itself, so the tests
+// run a copy of it in a program folder of their own.
 
 #include "archivefile.h"
 #include "gamesnapshot.h"
@@ -102,13 +102,15 @@ private slots:
         QVERIFY(QFile::copy(built, m_program + "/drydock-cli"));
         QVERIFY(QFile::copy(QFileInfo(built).absolutePath() + "/hw_languages.xml",
                             m_program + "/hw_languages.xml"));
+        QCOMPARE(cli({"make-sample-game", m_tmp.filePath("sample")}).code, 0);
     }
 
-    // Every test starts on a fresh sample game without installed ships.
+    // Every test starts on a fresh copy of the sample game without installed ships
+    // (making one compresses its packages, which is slow).
     void init()
     {
         m_game = m_tmp.filePath(QStringLiteral("game%1").arg(++m_games));
-        QCOMPARE(cli({"make-sample-game", m_game}).code, 0);
+        QCOMPARE(QProcess::execute("cp", {"-R", m_tmp.filePath("sample"), m_game}), 0);
         m_samples = QStringList{m_game + "/sample-ships/Merganser.xsp",
                                 m_game + "/sample-ships/Goosander.xsp"};
         QFile::remove(m_program + "/config.dat");
@@ -126,8 +128,8 @@ private slots:
         const QString steamapps = home + "/.local/share/Steam/steamapps";
         const QString game = steamapps + "/common/vega - concord";
         const QString pfx = steamapps + "/compatdata/4242/pfx";
-        QCOMPARE(cli({"make-sample-game", game}).code, 0);
-        QVERIFY(QDir().mkpath(pfx));
+        QVERIFY(QDir().mkpath(pfx) && QDir().mkpath(steamapps + "/common"));
+        QVERIFY(QDir().rename(m_game, game));
         const QByteArray reg = "WINE REGISTRY Version 2\n\n#arch=win64\n\n"
                                "[Software\\\\Wow6432Node\\\\SKYWARD\\\\Vega] 1700000000\n"
                                "\"Count\"=dword:00000001\n\"ModName\"=\"Other\"\n";
@@ -147,9 +149,7 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, (game + '\t' + pfx + "\tOther\n").toLocal8Bit());
 
-        QCOMPARE(cli(QStringList{"install", game} + QStringList{game + "/sample-ships/Merganser.xsp"},
-                     env).code,
-                 0);
+        QCOMPARE(cli({"install", game, game + "/sample-ships/Merganser.xsp"}, env).code, 0);
         QCOMPARE(cli({"update-mod", game}, env).code, 0);
         QCOMPARE(cli({"game", "mod", game}, env).out, QByteArray("Hullwright\n"));
         QFile f(pfx + "/system.reg");
@@ -255,21 +255,29 @@ private slots:
         const QByteArray registry = readFile(m_program + "/registry.ini");
         QJsonObject doc = json({"update-mod", m_game, "--dry-run", "--json"}, 0);
         QCOMPARE(doc.value("command").toString(), QStringLiteral("update-mod"));
-        QCOMPARE(doc.value("changes").toObject().value("selectedMod").toObject().value("after").toString(),
+        QCOMPARE(doc.value("changes")
+                     .toObject()
+                     .value("selectedMod")
+                     .toObject()
+                     .value("after")
+                     .toString(),
                  QStringLiteral("Hullwright"));
         QVERIFY(doc.value("outcome").toArray().first().toString().contains(
             QDir::toNativeSeparators(m_game) + "/mods/Hullwright.cat")); // not the scratch copy
         bool slotRow = false;
         for (const QJsonValue& row : doc.value("changes").toObject().value("rows").toArray())
-            slotRow = slotRow || (row.toObject().value("table") == QStringLiteral("TShips") &&
-                                  row.toObject().value("index").toInt() == 301 &&
-                                  row.toObject().value("after").toString().endsWith("OV-GOOSANDER;"));
+            slotRow =
+                slotRow || (row.toObject().value("table") == QStringLiteral("TShips") &&
+                            row.toObject().value("index").toInt() == 301 &&
+                            row.toObject().value("after").toString().endsWith("OV-GOOSANDER;"));
         QVERIFY(slotRow);
-        for (const QStringList& args : {QStringList{"uninstall", m_game, "Goosander", "Orrin Vale", "--dry-run"},
-                                        QStringList{"disable", m_game, "Merganser", "Orrin Vale", "--dry-run"},
-                                        QStringList{"base-mod", m_game, "--none", "--dry-run", "--json"}})
+        for (const QStringList& args :
+             {QStringList{"uninstall", m_game, "Goosander", "Orrin Vale", "--dry-run"},
+              QStringList{"disable", m_game, "Merganser", "Orrin Vale", "--dry-run"},
+              QStringList{"base-mod", m_game, "--none", "--dry-run", "--json"}})
             QCOMPARE(cli(args).code, 0);
-        QCOMPARE(GameSnapshot::firstDifference(installed, GameSnapshot::snapshot(m_game)), QString());
+        QCOMPARE(GameSnapshot::firstDifference(installed, GameSnapshot::snapshot(m_game)),
+                 QString());
         QCOMPARE(readFile(m_program + "/registry.ini"), registry);
         // A dry run fails where the real run would, and says why.
         r = cli({"enable", m_game, "Nobody", "Orrin Vale", "--dry-run"});
@@ -297,7 +305,8 @@ private slots:
         // A ship without web addresses: the check asks no server.
         QCOMPARE(cli({"uninstall", m_game, "Merganser", "Orrin Vale"}).code, 0);
         const Result updates = cli({"updates", m_game, "--json"});
-        const QJsonArray checked = QJsonDocument::fromJson(updates.out).object().value("ships").toArray();
+        const QJsonArray checked =
+            QJsonDocument::fromJson(updates.out).object().value("ships").toArray();
         QCOMPARE(checked.size(), 1);
         QCOMPARE(checked.first().toObject().value("name").toString(), QStringLiteral("Goosander"));
         QCOMPARE(cli({"install", m_game, m_samples.first(), "--json"}).code, 2);
