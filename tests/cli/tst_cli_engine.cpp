@@ -33,6 +33,15 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The value at a path of keys and indices, e.g. "ships/1/name".
+QJsonValue at(const QJsonObject& doc, const QString& path)
+{
+    QJsonValue v = doc;
+    for (const QString& key : path.split(QLatin1Char('/')))
+        v = v.isArray() ? v.toArray().at(key.toInt()) : v.toObject().value(key);
+    return v;
+}
+
 const char kMerganser[] = "Merganser\tOrrin Vale\t1.0";
 const char kGoosander[] = "Goosander\tOrrin Vale\t1.2";
 
@@ -254,18 +263,14 @@ private slots:
         const GameSnapshot::Snapshot installed = GameSnapshot::snapshot(m_game);
         const QByteArray registry = readFile(m_program + "/registry.ini");
         QJsonObject doc = json({"update-mod", m_game, "--dry-run", "--json"}, 0);
-        QCOMPARE(doc.value("command").toString(), QStringLiteral("update-mod"));
-        QCOMPARE(doc.value("changes")
-                     .toObject()
-                     .value("selectedMod")
-                     .toObject()
-                     .value("after")
-                     .toString(),
-                 QStringLiteral("Hullwright"));
-        QVERIFY(doc.value("outcome").toArray().first().toString().contains(
-            QDir::toNativeSeparators(m_game) + "/mods/Hullwright.cat")); // not the scratch copy
+        QCOMPARE(at(doc, "command").toString(), QStringLiteral("update-mod"));
+        QCOMPARE(at(doc, "changes/selectedMod/after").toString(), QStringLiteral("Hullwright"));
+        QVERIFY(
+            at(doc, "outcome/0")
+                .toString()
+                .contains(QDir::toNativeSeparators(m_game) + "/mods/Hullwright.cat")); // not a copy
         bool slotRow = false;
-        for (const QJsonValue& row : doc.value("changes").toObject().value("rows").toArray())
+        for (const QJsonValue& row : at(doc, "changes/rows").toArray())
             slotRow =
                 slotRow || (row.toObject().value("table") == QStringLiteral("TShips") &&
                             row.toObject().value("index").toInt() == 301 &&
@@ -285,30 +290,26 @@ private slots:
         QVERIFY(r.err.contains(QDir::toNativeSeparators(m_game).toLocal8Bit() + ""));
 
         doc = json({"list", m_game, "--json"}, 0);
-        QCOMPARE(doc.value("ships").toArray().size(), 2);
-        QCOMPARE(doc.value("ships").toArray().at(1).toObject().value("name").toString(),
-                 QStringLiteral("Goosander"));
-        QVERIFY(doc.value("ships").toArray().at(1).toObject().value("slot").isNull());
+        QCOMPARE(at(doc, "ships").toArray().size(), 2);
+        QCOMPARE(at(doc, "ships/1/name").toString(), QStringLiteral("Goosander"));
+        QVERIFY(at(doc, "ships/1/slot").isNull());
         doc = json({"verify", m_game, "--json"}, 1); // installed, not yet updated
-        QVERIFY(!doc.value("ok").toBool());
-        QCOMPARE(doc.value("problems").toArray().first().toObject().value("kind").toString(),
-                 QStringLiteral("stale"));
+        QVERIFY(!at(doc, "ok").toBool());
+        QCOMPARE(at(doc, "problems/0/kind").toString(), QStringLiteral("stale"));
         QCOMPARE(cli({"update-mod", m_game}).code, 0);
         r = cli({"verify", m_game});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, QByteArray());
         doc = json(QStringList{"conflicts", m_game, "--json"} + m_samples, 0);
-        QCOMPARE(doc.value("conflicts").toArray().size(), 0); // the shared engine part is one copy
+        QCOMPARE(at(doc, "conflicts").toArray().size(), 0); // the shared engine part is one copy
         doc = json({"xsp", "info", m_samples.first(), "--json"}, 0);
-        QCOMPARE(doc.value("name").toString(), QStringLiteral("Merganser"));
-        QVERIFY(doc.value("files").toArray().size() > 3);
+        QCOMPARE(at(doc, "name").toString(), QStringLiteral("Merganser"));
+        QVERIFY(at(doc, "files").toArray().size() > 3);
         // A ship without web addresses: the check asks no server.
         QCOMPARE(cli({"uninstall", m_game, "Merganser", "Orrin Vale"}).code, 0);
-        const Result updates = cli({"updates", m_game, "--json"});
-        const QJsonArray checked =
-            QJsonDocument::fromJson(updates.out).object().value("ships").toArray();
-        QCOMPARE(checked.size(), 1);
-        QCOMPARE(checked.first().toObject().value("name").toString(), QStringLiteral("Goosander"));
+        doc = QJsonDocument::fromJson(cli({"updates", m_game, "--json"}).out).object();
+        QCOMPARE(at(doc, "ships").toArray().size(), 1);
+        QCOMPARE(at(doc, "ships/0/name").toString(), QStringLiteral("Goosander"));
         QCOMPARE(cli({"install", m_game, m_samples.first(), "--json"}).code, 2);
     }
 
@@ -357,7 +358,7 @@ private slots:
                                 "\n301\tinstalled\tyes\t" + kGoosander +
                                 "\n302\tinstalled\tyes\tMerganser Mk2\tOrrin Vale\t2.0\n");
 
-        const QString twin2 = package("Goosander Mk2", "2.0", "OV-GOOSANDER");
+        const QString twin2 = package("Goosander Mk2", "2.0", "ov-goosander"); // IDs ignore case
         r = cli({"install", m_game, twin2, "--on-same-id=update"});
         QCOMPARE(r.code, 0);
         QVERIFY(listing().contains("\n301\tinstalled\tyes\tGoosander Mk2\tOrrin Vale\t2.0\n"));

@@ -65,7 +65,6 @@ private slots:
     void turretCockpitsAndRecordLength();
     void reinstallUpdateAndFreeSlot();
     void reinstallOverDisabledShip();
-    void sameIdQuestion();
     void textIdsPerLanguage();
     void bufferFollowsTheGameTable();
     void queue();
@@ -347,42 +346,6 @@ void TestInstall::reinstallOverDisabledShip()
     QVERIFY(!QFile::exists(loose));
     QVERIFY(!QFile::exists(f.gameDir + QStringLiteral("/Slipway/scripts/setup.merganser.xml")));
     QVERIFY(QFile::exists(ResolvePath(f.gameDir, QStringLiteral("scripts/setup.merganser.xml"))));
-}
-
-void TestInstall::sameIdQuestion()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    InstallerEngine& engine = f.makeEngine();
-    ShipPackage a = EngineFixture::simplePackage(QStringLiteral("Alpha"), QStringLiteral("Ann"),
-                                                 QStringLiteral("1"), QStringLiteral("SS_SHARED"));
-    ShipPackage b = EngineFixture::simplePackage(QStringLiteral("Other"), QStringLiteral("Olga"),
-                                                 QStringLiteral("1"), QStringLiteral("ss_shared"));
-    ShipPackage z = EngineFixture::simplePackage(QStringLiteral("Zeta"), QStringLiteral("Zed"),
-                                                 QStringLiteral("1"), QStringLiteral("SS_Z"));
-    QCOMPARE(engine.install(f.writePackage(a, QStringLiteral("a.xsp")), nullptr, false).status, 0);
-    QCOMPARE(engine.install(f.writePackage(z, QStringLiteral("z.xsp")), nullptr, false).status, 0);
-    const QString other = f.writePackage(b, QStringLiteral("b.xsp"));
-    const QByteArray registryBefore = readFile(f.registryFile());
-
-    // Cancel: nothing changes.
-    f.prompter.answers = {2};
-    QCOMPARE(engine.install(other, nullptr, false).status, 1);
-    QCOMPARE(f.prompter.asked.size(), 1);
-    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("I136"));
-    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I137 SS_SHARED||"));
-    QCOMPARE(f.prompter.asked.first().buttons,
-             QStringList({QStringLiteral("I138"), QStringLiteral("I139"), QStringLiteral("I46")}));
-    QCOMPARE(readFile(f.registryFile()), registryBefore);
-
-    // Update: the other ship takes the first one's slot.
-    f.prompter.answers = {0};
-    const InstallResult updated = engine.install(other, nullptr, false);
-    QCOMPARE(updated.status, 0);
-    QVERIFY(updated.replacedExisting);
-    QCOMPARE(engine.registry().Ships.size(), 2);
-    QCOMPARE(engine.registry().Ships.at(0).Name, QStringLiteral("Other"));
-    QCOMPARE(engine.registry().Ships.at(1).Name, QStringLiteral("Zeta"));
 }
 
 void TestInstall::textIdsPerLanguage()

@@ -45,6 +45,19 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The rows of a tab-separated table: the row name, then the columns.
+QList<QStringList> table(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        qFatal("cannot read the table %s", qPrintable(path));
+    QList<QStringList> rows;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            rows << QString::fromUtf8(line).split(QLatin1Char('\t'));
+    return rows;
+}
+
 // Runs a checker or downloader until it reports the end.
 template <typename T, typename Signal>
 bool runUntil(T& object, Signal finished, int timeoutMs = 10000)
@@ -80,32 +93,8 @@ void TestUpdates::updateAddresses_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected"); // empty: unusable
-
-    QTest::newRow("host and folder") << "http://ships.example.org/merganser"
-                                     << "Merganser"
-                                     << "http://ships.example.org/merganser/Merganser.dat";
-    QTest::newRow("closing slash, blanks in name")
-        << "http://ships.example.org/fleet/"
-        << "Sea Hawk Mk 2"
-        << "http://ships.example.org/fleet/SeaHawkMk2.dat";
-    QTest::newRow("no protocol, deep folder") << "mirror.example.net/a/b"
-                                              << "X"
-                                              << "http://mirror.example.net/a/b/X.dat";
-    QTest::newRow("other protocol, port") << "ftp://host:8080/d"
-                                          << "X"
-                                          << "http://host:8080/d/X.dat";
-    QTest::newRow("host only") << "http://host"
-                               << "X"
-                               << "http://host/X.dat";
-    QTest::newRow("name with separators stays one component") << "http://host/d"
-                                                              << "A/B?C"
-                                                              << "http://host/d/A%2FB%3FC.dat";
-    QTest::newRow("no host") << "http:///d"
-                             << "X"
-                             << "";
-    QTest::newRow("empty") << ""
-                           << "X"
-                           << "";
+    for (const QStringList& r : table(QFINDTESTDATA("../data/engine/update-addresses.tsv")))
+        QTest::newRow(qPrintable(r.value(0))) << r.value(1) << r.value(2) << r.value(3);
 }
 
 void TestUpdates::updateAddresses()
@@ -121,29 +110,8 @@ void TestUpdates::downloadNames_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("expected");
-
-    QTest::newRow("plain") << "http://h/files/Ship.xsp"
-                           << "Ship.xsp";
-    QTest::newRow("climbing out") << "http://h/files/../../evil.xsp"
-                                  << "evil.xsp";
-    QTest::newRow("encoded climbing") << "http://h/f/..%2F..%2Fevil.xsp"
-                                      << "evil.xsp";
-    QTest::newRow("backslashes") << "http://h/f/..\\..\\evil.xsp"
-                                 << "evil.xsp";
-    QTest::newRow("query and fragment") << "http://h/get/Ship.xsp?id=3#top"
-                                        << "Ship.xsp";
-    QTest::newRow("absolute path in the name") << "http://h/%2Fetc%2Fpasswd"
-                                               << "passwd";
-    QTest::newRow("folder only") << "http://h/files/"
-                                 << "";
-    QTest::newRow("host only") << "http://h"
-                               << "";
-    QTest::newRow("dots") << "http://h/files/.."
-                          << "";
-    QTest::newRow("drive") << "http://h/C:evil.xsp"
-                           << "";
-    QTest::newRow("control character") << "http://h/a%0Ab.xsp"
-                                       << "";
+    for (const QStringList& r : table(QFINDTESTDATA("../data/engine/download-names.tsv")))
+        QTest::newRow(qPrintable(r.value(0))) << r.value(1) << r.value(2);
 }
 
 void TestUpdates::downloadNames()
