@@ -6,6 +6,7 @@
 #include "archivefile.h"
 #include "installerengine.h"
 #include "installersettings.h"
+#include "registry.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "sysregistry.h"
@@ -196,6 +197,23 @@ public:
         f.close();
         QFile::remove(out);
         return bytes;
+    }
+
+    // The game's registry: written with the given ships, or read back as saved.
+    bool writeRegistry(const QList<ShipPackage>& ships, qint64 updateTime = 0,
+                       const QString& modName = {}) const
+    {
+        ShipRegistry reg;
+        reg.Ships = ships;
+        reg.UpdateTime = updateTime;
+        reg.ModName = modName;
+        return WriteRegistry(gameDir, reg);
+    }
+    ShipRegistry savedRegistry() const
+    {
+        ShipRegistry reg;
+        ReadRegistry(gameDir, reg);
+        return reg;
     }
 
     // Lines of a mod entry without their line ends (LF or CR LF).

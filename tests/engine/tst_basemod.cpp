@@ -118,29 +118,17 @@ QByteArray rawEntry(const EngineFixture& f, const QString& name)
 }
 
 #ifdef Q_OS_UNIX
-// What the running game does to the mod: holds it open, so writers are refused.
-class GameHolds
+// What the running game does to the mod: holds it open with a shared lock, so
+// writers are refused. The descriptor, or -1.
+int holdAsTheGame(const QString& path)
 {
-public:
-    explicit GameHolds(const QString& path) : m_fd(::open(QFile::encodeName(path), O_RDONLY))
-    {
-        if (m_fd >= 0 && flock(m_fd, LOCK_SH) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
+    const int fd = ::open(QFile::encodeName(path), O_RDONLY);
+    if (fd >= 0 && flock(fd, LOCK_SH) != 0) {
+        ::close(fd);
+        return -1;
     }
-    ~GameHolds()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    GameHolds(const GameHolds&) = delete;
-    GameHolds& operator=(const GameHolds&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+    return fd;
+}
 #endif
 
 } // namespace
@@ -215,9 +203,7 @@ void TestBaseMod::baseModInAndOut()
     ShipPackage b = ship(QStringLiteral("B"));
     b.Enabled = false;
     b.Models = {listed(QStringLiteral("objects/ships/b.bob"))};
-    ShipRegistry reg;
-    reg.Ships = {a, placeholder(1), b};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({a, placeholder(1), b}));
     const QStringList shipEntries = sorted(f.modEntries());
 
     const QString baseCat =
@@ -247,15 +233,13 @@ void TestBaseMod::baseModInAndOut()
     QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a.pbb")), QByteArray("model of a"));
 
     // Out: every base file goes, every file of a registered ship stays.
-    f.logLines.clear();
     QVERIFY(e.selectBaseMod(kNoMod));
     QVERIFY(e.modChanged());
     QVERIFY(e.createMod());
     QCOMPARE(sorted(f.modEntries()), shipEntries);
     QCOMPARE(f.modEntry(QStringLiteral("t\\a_notes.pck")), QByteArray("<notes/>"));
 
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.ModName, kNoMod);
     QCOMPARE(saved.Ships.size(), 3);
 
@@ -293,8 +277,7 @@ void TestBaseMod::standardCopyOfBasePair()
     QVERIFY(e.redoBaseMod());
     QVERIFY(e.createMod());
     QCOMPARE(readFile(hwDat), readFile(baseDat));
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.ModName, QStringLiteral("BaseMod"));
 }
 
@@ -321,9 +304,7 @@ void TestBaseMod::fakePatchNumbering()
                                         {{QStringLiteral("types\\TShips.txt"), "48;0;"}}, true);
     ShipPackage a = ship(QStringLiteral("A"));
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
-    ShipRegistry reg;
-    reg.Ships = {a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({a}));
     const QByteArray registryBefore = readFile(f.registryFile());
     const QByteArray modBefore = readFile(f.modCatalog());
     const QStringList gameBefore = filesIn(f.gameDir);
@@ -343,15 +324,14 @@ void TestBaseMod::fakePatchNumbering()
     const QString patchCat = f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".cat");
     QCOMPARE(readFile(patchCat), readFile(baseCat));
     QVERIFY(QFileInfo::exists(f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".dat")));
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.BaseFakePatch, expected.toInt());
 
     // Back to no base mod: the fake patch goes.
     QVERIFY(e.selectBaseMod(kNoMod));
     QVERIFY(e.createMod());
     QVERIFY(!QFileInfo::exists(patchCat));
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    saved = f.savedRegistry();
     QCOMPARE(saved.BaseFakePatch, 0);
 }
 
@@ -366,10 +346,7 @@ void TestBaseMod::lockedModChangesNothing()
     ShipPackage a = ship(QStringLiteral("A"));
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     place(f, QStringLiteral("x.dds"), "base");
-    ShipRegistry reg;
-    reg.ModName = QStringLiteral("BaseMod");
-    reg.Ships = {a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({a}, 0, QStringLiteral("BaseMod")));
     const QByteArray registryBefore = readFile(f.registryFile());
     const QStringList entriesBefore = f.modEntries();
 
@@ -380,8 +357,8 @@ void TestBaseMod::lockedModChangesNothing()
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
     {
-        GameHolds game(f.modCatalog());
-        QVERIFY(game.held());
+        const int game = holdAsTheGame(f.modCatalog());
+        QVERIFY(game >= 0);
         const InstallResult r = e.install(package, nullptr, true);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.error.contains(QStringLiteral("locked")), qPrintable(r.error));
@@ -392,6 +369,7 @@ void TestBaseMod::lockedModChangesNothing()
         QVERIFY(!e.createMod());
         QVERIFY(!e.uninstallShip(0, false));
         QVERIFY(!e.setShipEnabled(0, false));
+        ::close(game);
     }
     QCOMPARE(e.currentBaseMod(), QStringLiteral("BaseMod"));
     QCOMPARE(e.registry().Ships.size(), 1);
@@ -420,10 +398,7 @@ void TestBaseMod::uninstallKeepsSharedFiles()
     ShipPackage b = ship(QStringLiteral("B"));
     b.Models = {listed(QStringLiteral("objects/ships/shared.bob"))};
     b.Scripts = {listed(QStringLiteral("common.xml"))};
-    ShipRegistry reg;
-    reg.UpdateTime = 500;
-    reg.Ships = {b, a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({b, a}, 500));
     // The game's script folder in lower case: one folder with "Scripts" to the game.
     QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/a.init.xml"), "<a/>"));
     QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/common.xml"), "<c/>"));
@@ -442,8 +417,7 @@ void TestBaseMod::uninstallKeepsSharedFiles()
     QVERIFY(e.modChanged());
 
     // The slot stays, as a placeholder waiting for the game's purge, also on disk.
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.Ships.size(), 2);
     QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
     QCOMPARE(saved.Ships.at(1).Deleted, 1);
@@ -479,10 +453,7 @@ void TestBaseMod::purge()
     QFETCH(int, state);
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipRegistry reg;
-    reg.UpdateTime = 1234;
-    reg.Ships = {placeholder(1), ship(QStringLiteral("A")), placeholder(2)};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({placeholder(1), ship(QStringLiteral("A")), placeholder(2)}, 1234));
     if (!logName.isEmpty())
         QVERIFY(writeFile(f.gameDir + QLatin1Char('/') + logName, log));
     InstallerEngine& e = f.makeEngine();
@@ -504,9 +475,7 @@ void TestBaseMod::leftoverFilesKeepShared()
     a.Models = {oldModels.at(2)};
     ShipPackage b = ship(QStringLiteral("B"));
     b.Models = {listed(QStringLiteral("Objects/Shared.bob"))};
-    ShipRegistry reg;
-    reg.Ships = {a, b};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({a, b}));
     QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/objects/a1.bob"), "loose"));
 
     InstallerEngine& e = f.makeEngine();
@@ -542,9 +511,7 @@ void TestBaseMod::disableEnableRestoresMod()
                listed(QStringLiteral("textures/shared.dds"))};
     a.Scripts = {listed(QStringLiteral("a.init.xml"))};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
-    ShipRegistry reg;
-    reg.Ships = {b, a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({b, a}));
     QVERIFY(writeFile(f.gameDir + QStringLiteral("/Scripts/a.init.xml"), "<script/>"));
     QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg"), "jpg"));
     QVERIFY(writeFile(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg"), "jpg"));
@@ -563,8 +530,7 @@ void TestBaseMod::disableEnableRestoresMod()
     QCOMPARE(readFile(slipway + QStringLiteral("scripts/a.init.xml")), QByteArray("<script/>"));
     QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Scripts/a.init.xml")));
     QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QVERIFY(!saved.Ships.at(1).Enabled);
 
     QVERIFY(e.setShipEnabled(1, true));

@@ -105,8 +105,7 @@ void TestInstall::installPlacesFilesAndRecord()
     QVERIFY(engine.queue().isEmpty());
 
     // The registry on disk holds both, enabled, in install order.
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.Ships.size(), 2);
     QCOMPARE(saved.Ships.at(0).Name + saved.Ships.at(1).Name, QStringLiteral("MerganserGoosander"));
     QVERIFY(saved.Ships.at(0).Enabled && saved.Ships.at(1).Enabled);
