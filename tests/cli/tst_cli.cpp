@@ -222,18 +222,10 @@ private slots:
         QTest::addColumn<bool>("compressed");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("message");
-        const QByteArray head = "Packager: 1\nName: N\nAuthor: A\n";
         QTest::newRow("too new") << QByteArray("Packager: 1.5\nName: N\nAuthor: A\n") << true << 3
                                  << QByteArray("needs a newer reader");
         QTest::newRow("no author") << QByteArray("Packager: 1\nName: N\n") << false << 1
                                    << QByteArray("not a valid ship package");
-        QTest::newRow("size past the end") << head + "Model: 1 50 objects/a.bob\nshort\n"
-                                           << false << 1 << QByteArray("not a valid ship package");
-        QTest::newRow("name outside the target")
-            << head + "Model: 1 2 ../../escape.bob\nab\n"
-            << true << 1 << QByteArray("not a valid ship package");
-        QTest::newRow("not a package") << QByteArray("\x5d\x00\x00\x20garbage") << false << 1
-                                       << QByteArray("not a valid ship package");
     }
 
     void xspInfoRefuses()
@@ -259,7 +251,6 @@ private slots:
                  r.err.constData());
         QCOMPARE(QDir(box + "/tmp").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList());
-        QVERIFY(!QFileInfo::exists(path("escape.bob")) && !QFileInfo::exists(box + "/escape.bob"));
     }
 
     void xspInfoMissingFile()

@@ -49,8 +49,7 @@ QByteArray noise(int size, quint32 seed)
 PackageFile place(const EngineFixture& f, const QString& name, const QByteArray& bytes)
 {
     EnsureCatalog(f.modCatalog());
-    WriteArchiveFile(bytes.constData(), bytes.size(), f.modCatalog() + QStringLiteral("::") + name,
-                     true, false);
+    WriteArchiveFile(bytes.constData(), bytes.size(), f.modCatalog() + "::" + name, true, false);
     PackageFile e;
     e.Name = name;
     e.Size = static_cast<qint32>(bytes.size());
@@ -86,11 +85,10 @@ ShipPackage placeholder(int state)
 QString makeBaseMod(const EngineFixture& f, const QString& name,
                     const QList<QPair<QString, QByteArray>>& entries, bool pack = false)
 {
-    const QString cat = f.gameDir + QStringLiteral("/mods/") + name + QStringLiteral(".cat");
+    const QString cat = f.gameDir + "/mods/" + name + QStringLiteral(".cat");
     EnsureCatalog(cat);
     for (const auto& [entry, bytes] : entries)
-        WriteArchiveFile(bytes.constData(), bytes.size(), cat + QStringLiteral("::") + entry, pack,
-                         false);
+        WriteArchiveFile(bytes.constData(), bytes.size(), cat + "::" + entry, pack, false);
     return cat;
 }
 
@@ -108,9 +106,9 @@ QStringList filesIn(const QString& dir)
 // The raw stored bytes of an entry, not unpacked.
 QByteArray rawEntry(const EngineFixture& f, const QString& name)
 {
-    const QString out = f.root.filePath(QStringLiteral("raw.tmp"));
+    const QString out = f.root.filePath("raw.tmp");
     QFile::remove(out);
-    if (!ExtractArchiveFile(f.modCatalog() + QStringLiteral("::") + name, out, false, true))
+    if (!ExtractArchiveFile(f.modCatalog() + "::" + name, out, false, true))
         return {};
     const QByteArray bytes = readFile(out);
     QFile::remove(out);
@@ -161,7 +159,7 @@ void TestBaseMod::choices()
     QVERIFY2(f.ok(), qPrintable(f.error));
     for (const char* name : {"BaseMod.cat", "Other.CAT", "HULLWRIGHT.cat", "hullwright.cat",
                              "notes.txt", "Base.Mod.dat"})
-        QVERIFY(writeFile(f.gameDir + QStringLiteral("/mods/") + QLatin1String(name), "x"));
+        QVERIFY(writeFile(f.gameDir + "/mods/" + QLatin1String(name), "x"));
     const QStringList expected = {kNoMod, QStringLiteral("BaseMod"), QStringLiteral("Other")};
 
     // No "Mod:" in the registry: the game's selected mod is taken.
@@ -194,15 +192,15 @@ void TestBaseMod::baseModInAndOut()
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
     // Ship A lives in the mod; ship B is disabled (its files are in Slipway).
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene of a");
     a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit of a");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "model of a")};
     a.Files = {place(f, QStringLiteral("t/a_notes.xml"), "<notes/>"),
                place(f, QStringLiteral("textures/a.dds"), "texture of a")};
-    ShipPackage b = ship(QStringLiteral("B"));
+    ShipPackage b = ship("B");
     b.Enabled = false;
-    b.Models = {listed(QStringLiteral("objects/ships/b.bob"))};
+    b.Models = {listed("objects/ships/b.bob")};
     QVERIFY(f.writeRegistry({a, placeholder(1), b}));
     const QStringList shipEntries = sorted(f.modEntries());
 
@@ -212,7 +210,7 @@ void TestBaseMod::baseModInAndOut()
                      {QStringLiteral("t\\440099.xml"), "<language id=\"44\"/>"},
                      {QStringLiteral("textures\\base.dds"), noise(1000, 1)},
                      {QStringLiteral("objects\\ships\\a.bob"), "the base mod's own a.bob"}});
-    WriteArchiveFile("48;0;", 5, baseCat + QStringLiteral("::types\\TShips.txt"), true, false);
+    WriteArchiveFile("48;0;", 5, baseCat + "::types\\TShips.txt", true, false);
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
@@ -227,17 +225,17 @@ void TestBaseMod::baseModInAndOut()
                                               QStringLiteral("t\\440099.pck"),
                                               QStringLiteral("textures\\base.dds"),
                                               QStringLiteral("types\\TShips.pck")}));
-    QCOMPARE(f.modEntry(QStringLiteral("objects\\base\\x.pbd")), QByteArray("base model"));
-    QCOMPARE(f.modEntry(QStringLiteral("t\\440099.pck")), QByteArray("<language id=\"44\"/>"));
-    QCOMPARE(f.modEntry(QStringLiteral("types\\TShips.pck")), QByteArray("48;0;"));
-    QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a.pbb")), QByteArray("model of a"));
+    QCOMPARE(f.modEntry("objects\\base\\x.pbd"), QByteArray("base model"));
+    QCOMPARE(f.modEntry("t\\440099.pck"), QByteArray("<language id=\"44\"/>"));
+    QCOMPARE(f.modEntry("types\\TShips.pck"), QByteArray("48;0;"));
+    QCOMPARE(f.modEntry("objects\\ships\\a.pbb"), QByteArray("model of a"));
 
     // Out: every base file goes, every file of a registered ship stays.
     QVERIFY(e.selectBaseMod(kNoMod));
     QVERIFY(e.modChanged());
     QVERIFY(e.createMod());
     QCOMPARE(sorted(f.modEntries()), shipEntries);
-    QCOMPARE(f.modEntry(QStringLiteral("t\\a_notes.pck")), QByteArray("<notes/>"));
+    QCOMPARE(f.modEntry("t\\a_notes.pck"), QByteArray("<notes/>"));
 
     ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.ModName, kNoMod);
@@ -260,8 +258,8 @@ void TestBaseMod::standardCopyOfBasePair()
                                         {{QStringLiteral("objects\\big.pbd"), noise(600000, 2)},
                                          {QStringLiteral("t\\440001.xml"), "<language/>"}},
                                         true);
-    const QString baseDat = f.gameDir + QStringLiteral("/mods/BaseMod.dat");
-    const QString hwDat = f.gameDir + QStringLiteral("/mods/Hullwright.dat");
+    const QString baseDat = f.gameDir + "/mods/BaseMod.dat";
+    const QString hwDat = f.gameDir + "/mods/Hullwright.dat";
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
@@ -302,7 +300,7 @@ void TestBaseMod::fakePatchNumbering()
             writeFile(f.gameDir + QStringLiteral("/%1.cat").arg(n, 2, 10, QLatin1Char('0')), "x"));
     const QString baseCat = makeBaseMod(f, QStringLiteral("BaseMod"),
                                         {{QStringLiteral("types\\TShips.txt"), "48;0;"}}, true);
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     QVERIFY(f.writeRegistry({a}));
     const QByteArray registryBefore = readFile(f.registryFile());
@@ -343,7 +341,7 @@ void TestBaseMod::lockedModChangesNothing()
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
     makeBaseMod(f, QStringLiteral("BaseMod"), {{QStringLiteral("x.dds"), "base"}});
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     place(f, QStringLiteral("x.dds"), "base");
     QVERIFY(f.writeRegistry({a}, 0, QStringLiteral("BaseMod")));
@@ -388,30 +386,29 @@ void TestBaseMod::uninstallKeepsSharedFiles()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "a"),
                 place(f, QStringLiteral("objects/ships/shared.bob"), "shared")};
     a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>")};
-    a.Scripts = {listed(QStringLiteral("a.init.xml")), listed(QStringLiteral("common.xml"))};
+    a.Scripts = {listed("a.init.xml"), listed("common.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
-    ShipPackage b = ship(QStringLiteral("B"));
-    b.Models = {listed(QStringLiteral("objects/ships/shared.bob"))};
-    b.Scripts = {listed(QStringLiteral("common.xml"))};
+    ShipPackage b = ship("B");
+    b.Models = {listed("objects/ships/shared.bob")};
+    b.Scripts = {listed("common.xml")};
     QVERIFY(f.writeRegistry({b, a}, 500));
     // The game's script folder in lower case: one folder with "Scripts" to the game.
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/a.init.xml"), "<a/>"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/common.xml"), "<c/>"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg"), "jpg"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg"), "jpg"));
+    QVERIFY(writeFile(f.gameDir + "/scripts/a.init.xml", "<a/>"));
+    QVERIFY(writeFile(f.gameDir + "/scripts/common.xml", "<c/>"));
+    QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeFile(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
 
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.uninstallShip(1));
     QCOMPARE(f.modEntries(), QStringList{QStringLiteral("objects\\ships\\shared.pbb")});
-    QCOMPARE(filesIn(f.gameDir + QStringLiteral("/scripts")),
-             QStringList{QStringLiteral("common.xml")});
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg")));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
+    QCOMPARE(filesIn(f.gameDir + "/scripts"), QStringList{QStringLiteral("common.xml")});
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/ShipPics/A-Me.jpg"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QCOMPARE(f.prompter.asked.size(), 1);
     QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I42 A|Me|1.0"));
     QVERIFY(e.modChanged());
@@ -425,7 +422,7 @@ void TestBaseMod::uninstallKeepsSharedFiles()
 
     // The game's report about the list published before the uninstall does not
     // free the slot: the game has not purged this ship yet.
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/log09001.txt"), "Purged: 500\n"));
+    QVERIFY(writeFile(f.gameDir + "/log09001.txt", "Purged: 500\n"));
     QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
 }
 
@@ -453,7 +450,7 @@ void TestBaseMod::purge()
     QFETCH(int, state);
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    QVERIFY(f.writeRegistry({placeholder(1), ship(QStringLiteral("A")), placeholder(2)}, 1234));
+    QVERIFY(f.writeRegistry({placeholder(1), ship("A"), placeholder(2)}, 1234));
     if (!logName.isEmpty())
         QVERIFY(writeFile(f.gameDir + QLatin1Char('/') + logName, log));
     InstallerEngine& e = f.makeEngine();
@@ -471,19 +468,18 @@ void TestBaseMod::leftoverFilesKeepShared()
     const QList<PackageFile> oldModels = {place(f, QStringLiteral("objects/a1.bob"), "a1"),
                                           place(f, QStringLiteral("objects/shared.bob"), "s"),
                                           place(f, QStringLiteral("objects/a2.bob"), "a2")};
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.Models = {oldModels.at(2)};
-    ShipPackage b = ship(QStringLiteral("B"));
-    b.Models = {listed(QStringLiteral("Objects/Shared.bob"))};
+    ShipPackage b = ship("B");
+    b.Models = {listed("Objects/Shared.bob")};
     QVERIFY(f.writeRegistry({a, b}));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/objects/a1.bob"), "loose"));
+    QVERIFY(writeFile(f.gameDir + "/Slipway/objects/a1.bob", "loose"));
 
     InstallerEngine& e = f.makeEngine();
     e.removeLeftoverFiles(oldModels, a.Models);
     QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("objects\\a2.pbb"),
                                                   QStringLiteral("objects\\shared.pbb")}));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Slipway/objects/a1.bob")));
-    QVERIFY(f.logLines.contains(QStringLiteral("Removing Unused files: objects/a1.bob")));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/objects/a1.bob"));
 }
 
 void TestBaseMod::disableEnableRestoresMod()
@@ -499,22 +495,22 @@ void TestBaseMod::disableEnableRestoresMod()
     const QByteArray gunBytes(reinterpret_cast<const char*>(packed.data()),
                               static_cast<qsizetype>(packed.size()));
 
-    ShipPackage b = ship(QStringLiteral("B"));
+    ShipPackage b = ship("B");
     b.Files = {place(f, QStringLiteral("textures/shared.dds"), "shared texture")};
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
     a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), noise(5000, 4)),
                 place(f, QStringLiteral("objects/ships/a_gun.pbd"), gunBytes)};
     a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>"),
                place(f, QStringLiteral("textures/a.dds"), "texture"),
-               listed(QStringLiteral("textures/shared.dds"))};
-    a.Scripts = {listed(QStringLiteral("a.init.xml"))};
+               listed("textures/shared.dds")};
+    a.Scripts = {listed("a.init.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
     QVERIFY(f.writeRegistry({b, a}));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Scripts/a.init.xml"), "<script/>"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg"), "jpg"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg"), "jpg"));
+    QVERIFY(writeFile(f.gameDir + "/Scripts/a.init.xml", "<script/>"));
+    QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeFile(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
 
     const QStringList entries = sorted(f.modEntries());
     QMap<QString, QByteArray> contents;
@@ -524,12 +520,12 @@ void TestBaseMod::disableEnableRestoresMod()
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.setShipEnabled(1, false));
     QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("textures\\shared.dds")}));
-    const QString slipway = f.gameDir + QStringLiteral("/Slipway/");
-    QCOMPARE(readFile(slipway + QStringLiteral("objects/ships/a.bob")), noise(5000, 4));
-    QCOMPARE(readFile(slipway + QStringLiteral("objects/ships/a_gun.pbd")), gunBytes);
-    QCOMPARE(readFile(slipway + QStringLiteral("scripts/a.init.xml")), QByteArray("<script/>"));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Scripts/a.init.xml")));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
+    const QString slipway = f.gameDir + "/Slipway/";
+    QCOMPARE(readFile(slipway + "objects/ships/a.bob"), noise(5000, 4));
+    QCOMPARE(readFile(slipway + "objects/ships/a_gun.pbd"), gunBytes);
+    QCOMPARE(readFile(slipway + "scripts/a.init.xml"), QByteArray("<script/>"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Scripts/a.init.xml"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     ShipRegistry saved = f.savedRegistry();
     QVERIFY(!saved.Ships.at(1).Enabled);
 
@@ -538,10 +534,10 @@ void TestBaseMod::disableEnableRestoresMod()
     for (const QString& name : entries)
         QCOMPARE(f.modEntry(name), contents.value(name));
     QCOMPARE(rawEntry(f, QStringLiteral("objects\\ships\\a_gun.pbd")), gunBytes);
-    QVERIFY(!QFileInfo::exists(slipway + QStringLiteral("objects/ships/a.bob")));
-    QVERIFY(!QFileInfo::exists(slipway + QStringLiteral("scripts/a.init.xml")));
-    QCOMPARE(readFile(f.gameDir + QStringLiteral("/Scripts/a.init.xml")), QByteArray("<script/>"));
-    QVERIFY(QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
+    QVERIFY(!QFileInfo::exists(slipway + "objects/ships/a.bob"));
+    QVERIFY(!QFileInfo::exists(slipway + "scripts/a.init.xml"));
+    QCOMPARE(readFile(f.gameDir + "/Scripts/a.init.xml"), QByteArray("<script/>"));
+    QVERIFY(QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QVERIFY(e.registry().Ships.at(1).Enabled);
 }
 
@@ -554,20 +550,19 @@ void TestBaseMod::loadingScreensOffOn()
         ShipPackage s = ship(QLatin1String(n));
         s.ScreenShot = QLatin1String(n) + QStringLiteral("-Me.png");
         if (s.Name != QLatin1String("D")) // D's picture is missing
-            QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/") + s.ScreenShot,
-                              s.Name.toLatin1()));
+            QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/" + s.ScreenShot, s.Name.toLatin1()));
         s.Enabled = s.Name != QLatin1String("C");
         reg.Ships << s;
     }
     reg.Ships << placeholder(1);
     QVERIFY(WriteRegistry(f.gameDir, reg));
-    const QString loadscr = f.gameDir + QStringLiteral("/loadscr");
+    const QString loadscr = f.gameDir + "/loadscr";
     const QStringList shown = {QStringLiteral("A-Me.png"), QStringLiteral("B-Me.png")};
 
     InstallerEngine& e = f.makeEngine();
     e.copyAllLoadingScreens();
     QCOMPARE(filesIn(loadscr), shown);
-    QCOMPARE(readFile(loadscr + QStringLiteral("/B-Me.png")), QByteArray("B"));
+    QCOMPARE(readFile(loadscr + "/B-Me.png"), QByteArray("B"));
     e.removeAllLoadingScreens();
     QVERIFY(filesIn(loadscr).isEmpty());
     e.copyAllLoadingScreens();
@@ -578,34 +573,34 @@ void TestBaseMod::programScripts()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    const QString source = f.programDir + QStringLiteral("/Scripts/");
-    QVERIFY(writeFile(source + QStringLiteral("hw.purge.xml"), "<new/>"));
-    QVERIFY(writeFile(source + QStringLiteral("extra.XML"), "<extra/>"));
-    QVERIFY(writeFile(source + QStringLiteral("readme.txt"), "not a script"));
+    const QString source = f.programDir + "/Scripts/";
+    QVERIFY(writeFile(source + "hw.purge.xml", "<new/>"));
+    QVERIFY(writeFile(source + "extra.XML", "<extra/>"));
+    QVERIFY(writeFile(source + "readme.txt", "not a script"));
     // A newly chosen game directory whose script folder is spelt in lower case and
     // holds an older copy.
-    const QString newGame = f.root.filePath(QStringLiteral("other game"));
-    QVERIFY(writeFile(newGame + QStringLiteral("/vega.exe"), ""));
-    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    const QString newGame = f.root.filePath("other game");
+    QVERIFY(writeFile(newGame + "/vega.exe", ""));
+    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
 
     f.makeEngine().installProgramScripts(newGame);
-    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<new/>"));
-    QCOMPARE(filesIn(newGame + QStringLiteral("/scripts")),
+    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
+    QCOMPARE(filesIn(newGame + "/scripts"),
              QStringList({QStringLiteral("extra.XML"), QStringLiteral("hw.purge.xml")}));
     QCOMPARE(QDir(newGame).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("scripts")});
 
     // A registry from another installer version brings the scripts of every known
     // game directory up to date when it is read; the current version does not.
-    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
     f.settings.installDirs = {newGame};
     QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.5\nMod: \n"));
     f.makeEngine();
-    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<new/>"));
-    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
+    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
     QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.89\nMod: \n"));
     f.makeEngine();
-    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<old/>"));
+    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<old/>"));
 
     // The purge script the program ships is well-formed and names its protocol.
     const QString shipped =
@@ -647,9 +642,9 @@ void TestBaseMod::gameLanguageQuestion()
     QFETCH(int, custom2);
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    QFile::remove(f.gameDir + QStringLiteral("/lang.dat"));
+    QFile::remove(f.gameDir + "/lang.dat");
     if (!langDat.isEmpty())
-        QVERIFY(writeFile(f.gameDir + QStringLiteral("/lang.dat"), langDat));
+        QVERIFY(writeFile(f.gameDir + "/lang.dat", langDat));
     f.installerTexts[48] = QStringLiteral("I48 %1");
     f.settings.textOption = option;
     f.settings.textSelect = 1;

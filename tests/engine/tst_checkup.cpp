@@ -30,10 +30,8 @@ bool makeBaseMod(const QString& gameDir)
     QDir().mkpath(gameDir + QStringLiteral("/mods"));
     return EnsureCatalog(cat) &&
            WriteArchiveFile(a.constData(), a.size(),
-                            cat + QStringLiteral("::objects\\ships\\parts\\vale_engine.pbd"), false,
-                            false) &&
-           WriteArchiveFile(b.constData(), b.size(), cat + QStringLiteral("::textures\\base.tga"),
-                            false, false);
+                            cat + "::objects\\ships\\parts\\vale_engine.pbd", false, false) &&
+           WriteArchiveFile(b.constData(), b.size(), cat + "::textures\\base.tga", false, false);
 }
 
 QByteArray readAll(const QString& path)
@@ -129,7 +127,7 @@ private slots:
         };
 
         const GameSnapshot::Snapshot untouched = GameSnapshot::snapshot(f.gameDir);
-        const QByteArray selected = readAll(f.programDir + QStringLiteral("/registry.ini"));
+        const QByteArray selected = readAll(f.programDir + "/registry.ini");
         const GameState before = CaptureGameState(f.gameDir, f.systemRegistry.get());
         const DryRunResult dry = DryRun(f.gameDir, f.services(false), f.settings, op, &engine);
         QVERIFY2(dry.ran, qPrintable(dry.error));
@@ -138,7 +136,7 @@ private slots:
         // Nothing of the game changed, nor the registry value it reads.
         QCOMPARE(GameSnapshot::firstDifference(untouched, GameSnapshot::snapshot(f.gameDir)),
                  QString());
-        QCOMPARE(readAll(f.programDir + QStringLiteral("/registry.ini")), selected);
+        QCOMPARE(readAll(f.programDir + "/registry.ini"), selected);
         // Reinstalling the same packages changes nothing at all.
         QCOMPARE(dry.preview.isEmpty(), QTest::currentDataTag() == QLatin1String("reinstall"));
 
@@ -229,7 +227,7 @@ private slots:
         QVERIFY(f.ok());
         QVERIFY(prepare(f));
         const QString cat = f.modCatalog();
-        const QString dat = f.gameDir + QStringLiteral("/mods/Hullwright.dat");
+        const QString dat = f.gameDir + "/mods/Hullwright.dat";
         if (fault == QLatin1String("flip")) {
             qint64 offset = 0;
             for (const CatalogEntryInfo& e : ListCatalog(cat)) {
@@ -243,12 +241,11 @@ private slots:
             bytes[offset] = char(bytes[offset] ^ 0x55);
             QVERIFY(writeAll(dat, bytes));
         } else if (fault == QLatin1String("missing")) {
-            QVERIFY(RemoveArchiveFile(
-                cat + QStringLiteral("::objects\\ships\\fighters\\merganser_body.pbb")));
+            QVERIFY(RemoveArchiveFile(cat + "::objects\\ships\\fighters\\merganser_body.pbb"));
         } else if (fault == QLatin1String("stale")) {
             const QByteArray table = "48;1;\n" + QByteArray(kDefaultShipLine) + "\n";
-            QVERIFY(WriteArchiveFile(table.constData(), table.size(),
-                                     cat + QStringLiteral("::types\\TShips.txt"), true, false));
+            QVERIFY(WriteArchiveFile(table.constData(), table.size(), cat + "::types\\TShips.txt",
+                                     true, false));
         } else if (fault == QLatin1String("install")) {
             const QString pkg = f.writePackage(
                 EngineFixture::simplePackage(QStringLiteral("Smew"), kAuthor, "1", "OV-SMEW"),
@@ -256,8 +253,7 @@ private slots:
             QCOMPARE(f.engine->install(pkg, nullptr, false).status, 0);
         } else if (fault == QLatin1String("orphan")) {
             const QByteArray x = "left behind";
-            QVERIFY(WriteArchiveFile(x.constData(), x.size(), cat + QStringLiteral("::stray.txt"),
-                                     false, false));
+            QVERIFY(WriteArchiveFile(x.constData(), x.size(), cat + "::stray.txt", false, false));
         } else if (fault == QLatin1String("journal")) {
             QVERIFY(QDir().mkpath(GameChange::journalDir(f.gameDir)));
             QVERIFY(writeAll(GameChange::journalDir(f.gameDir) + QStringLiteral("/index"), "x"));
@@ -270,8 +266,8 @@ private slots:
         } else if (fault == QLatin1String("loose")) {
             QVERIFY(f.engine->setShipEnabled(
                 f.engine->findShip(QStringLiteral("Merganser"), kAuthor), false));
-            QVERIFY(QFile::remove(
-                f.gameDir + QStringLiteral("/Slipway/objects/ships/fighters/merganser_body.bob")));
+            QVERIFY(
+                QFile::remove(f.gameDir + "/Slipway/objects/ships/fighters/merganser_body.bob"));
         }
         f.engine.reset(); // a check runs beside no writer
 
