@@ -56,38 +56,18 @@ private slots:
 };
 
 // A config.dat read and saved again: our blocks first, every foreign line after
-// them as it was.
+// them as it was. The pairs are in data/engine/settings: NAME.old, NAME.saved.
 void TestSettings::rewrite_data()
 {
     QTest::addColumn<QByteArray>("old");
     QTest::addColumn<QByteArray>("saved");
-    QTest::newRow("nothing") << QByteArray() << ours();
-    QTest::newRow("creator block only: the defaults")
-        << QByteArray("<creator>\nDebugLog\nNoLoadScr\nLanguage: German\n</creator>\n")
-        << ours() + "<creator>\nDebugLog\nNoLoadScr\nLanguage: German\n</creator>\n";
-    QTest::newRow("foreign lines around an old block")
-        << QByteArray("top line\n<creator>\nModDir: C:/Program Files/Mods\n</creator>\n"
-                      "<installer>\nText_Custom: 33\nDebugLog\n</installer>\n\nlast line\n")
-        << ours("33", "DebugLog\n") +
-               "top line\n<creator>\nModDir: C:/Program Files/Mods\n</creator>\n\nlast line\n";
-    QTest::newRow("CR LF")
-        << QByteArray("<creator>\r\nSaveWeb\r\n</creator>\r\n<installer>\r\nNoLoadScr\r\n"
-                      "</installer>\r\n")
-        << ours("44", "NoLoadScr\n") + "<creator>\r\nSaveWeb\r\n</creator>\r\n";
-    QTest::newRow("two common blocks: the later wins, its first word")
-        << QByteArray("<common>\nLanguage: French\n</common>\n<creator>\nPrefix\n</creator>\n"
-                      "<common>\nLanguage: Italian extra\n</common>\n")
-        << ours("44", {}, "Italian") + "<creator>\nPrefix\n</creator>\n";
-    QTest::newRow("number that does not parse, flag with more on its line")
-        << QByteArray("<installer>\nText_Custom: abc\nNoLoadScr extra\n</installer>\n") << ours();
-    QTest::newRow("window choices")
-        << QByteArray(
-               "<installer>\nNoUninstallConfirm\nLastFolder: /home/a/My Ships\n"
-               "UpdateMirror: http://a/u.dat\nUpdateMirror:  \nUpdateMirror: http://b/u.dat\n"
-               "</installer>\n")
-        << ours("44", {}).replace("BaseType: 0\n",
-                                  "BaseType: 0\nNoUninstallConfirm\nLastFolder: /home/a/My Ships\n"
-                                  "UpdateMirror: http://a/u.dat\nUpdateMirror: http://b/u.dat\n");
+    const QDir data(QFINDTESTDATA("../data/engine/settings"));
+    const QStringList names = data.entryList({QStringLiteral("*.old")}, QDir::Files);
+    if (names.size() < 7)
+        qFatal("the settings pairs are missing from %s", qPrintable(data.path()));
+    for (const QString& name : names)
+        QTest::newRow(qPrintable(name.chopped(4)))
+            << readFile(data.filePath(name)) << readFile(data.filePath(name.chopped(4) + ".saved"));
 }
 
 void TestSettings::rewrite()
