@@ -139,17 +139,11 @@ private slots:
         const QString pfx = steamapps + "/compatdata/4242/pfx";
         QVERIFY(QDir().mkpath(pfx) && QDir().mkpath(steamapps + "/common"));
         QVERIFY(QDir().rename(m_game, game));
-        const QByteArray reg = "WINE REGISTRY Version 2\n\n#arch=win64\n\n"
-                               "[Software\\\\Wow6432Node\\\\SKYWARD\\\\Vega] 1700000000\n"
-                               "\"Count\"=dword:00000001\n\"ModName\"=\"Other\"\n";
-        for (const auto& [path, data] :
-             {std::pair{pfx + "/system.reg", reg},
-              std::pair{steamapps + "/appmanifest_4242.acf",
-                        QByteArray("\"AppState\"\n{\n\t\"appid\"\t\"4242\"\n"
-                                   "\t\"installdir\"\t\"vega - concord\"\n}\n")}}) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
-        }
+        // The prefix's registry selects another mod; the manifest names the folder.
+        const QString data = QFINDTESTDATA("../data/cli/steam");
+        QVERIFY(QFile::copy(data + "/system.reg", pfx + "/system.reg"));
+        QVERIFY(QFile::copy(data + "/appmanifest_4242.acf", steamapps + "/appmanifest_4242.acf"));
+        QFile::setPermissions(pfx + "/system.reg", QFile::ReadOwner | QFile::WriteOwner);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);
         env.remove("WINEPREFIX");
@@ -163,7 +157,8 @@ private slots:
         QCOMPARE(cli({"game", "mod", game}, env).out, QByteArray("Hullwright\n"));
         QFile f(pfx + "/system.reg");
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray(reg).replace("\"Other\"", "\"Hullwright\""));
+        QCOMPARE(f.readAll(),
+                 readFile(data + "/system.reg").replace("\"Other\"", "\"Hullwright\""));
         QVERIFY(!QFile::exists(m_program + "/registry.ini"));
     }
 
