@@ -155,9 +155,7 @@ private slots:
         QCOMPARE(cli({"install", game, game + "/sample-ships/Merganser.xsp"}, env).code, 0);
         QCOMPARE(cli({"update-mod", game}, env).code, 0);
         QCOMPARE(cli({"game", "mod", game}, env).out, QByteArray("Hullwright\n"));
-        QFile f(pfx + "/system.reg");
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(),
+        QCOMPARE(readFile(pfx + "/system.reg"),
                  readFile(data + "/system.reg").replace("\"Other\"", "\"Hullwright\""));
         QVERIFY(!QFile::exists(m_program + "/registry.ini"));
     }
@@ -402,9 +400,7 @@ private slots:
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.isEmpty() && r.err.isEmpty());
         QVERIFY(modEntries().contains("objects\\rock.pbd"));
-        QFile registry(m_game + "/Slipway/ships.dat");
-        QVERIFY(registry.open(QIODevice::ReadOnly));
-        QVERIFY(registry.readAll().contains("\nMod: Extra\n"));
+        QVERIFY(readFile(m_game + "/Slipway/ships.dat").contains("\nMod: Extra\n"));
         QCOMPARE(cli({"redo-base-mod", m_game}).code, 0);
         QVERIFY(modEntries().contains("objects\\rock.pbd"));
 
@@ -421,14 +417,11 @@ private slots:
         QVERIFY(installSamples());
         QCOMPARE(cli({"update-mod", m_game}).code, 0);
         const QString path = m_game + "/Slipway/ships.dat";
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QByteArray text = file.readAll();
-        file.close();
-        text = QString::fromLatin1(text)
-                   .remove(QRegularExpression("(UpdateTime|Buffer): \\d+\n"))
-                   .toLatin1();
+        QByteArray text = QString::fromLatin1(readFile(path))
+                              .remove(QRegularExpression("(UpdateTime|Buffer): \\d+\n"))
+                              .toLatin1();
         text.truncate(text.lastIndexOf("Name: Goosander") + 8);
+        QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
         file.close();
 
@@ -440,9 +433,7 @@ private slots:
         QCOMPARE(r.code, 1);
         QCOMPARE(r.out, QByteArray("-\tinstalled\tyes\t") + kMerganser + "\n");
         QVERIFY(r.err.contains("cut off"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), text);
-        file.close();
+        QCOMPARE(readFile(path), text);
 
         r = cli({"registry", "repair", m_game});
         QCOMPARE(r.code, 0);
@@ -451,9 +442,7 @@ private slots:
                 .match(QString::fromLocal8Bit(r.out))
                 .captured(1);
         QVERIFY2(!copy.isEmpty(), r.out);
-        QFile broken(copy);
-        QVERIFY(broken.open(QIODevice::ReadOnly));
-        QCOMPARE(broken.readAll(), text);
+        QCOMPARE(readFile(copy), text);
         QVERIFY(r.out.contains("\nrecords kept\t1\nplaceholders\t1\n"));
         QVERIFY(r.out.contains("\nrecovered from the mod\tUpdateTime\n"));
         QVERIFY(r.out.contains("\nrecovered from the mod\tBuffer\n"));
@@ -481,11 +470,9 @@ private slots:
         config.write(settings);
         config.close();
         QVERIFY(installSamples());
-        QFile log(m_program + "/log/installer_debug.txt");
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(log.readAll().contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
-        QVERIFY(config.open(QIODevice::ReadOnly));
-        QCOMPARE(config.readAll(), settings);
+        QVERIFY(readFile(m_program + "/log/installer_debug.txt")
+                    .contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
+        QCOMPARE(readFile(m_program + "/config.dat"), settings);
     }
 };
 

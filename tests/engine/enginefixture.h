@@ -158,16 +158,6 @@ public:
     QString modCatalog() const { return gameDir + QStringLiteral("/mods/Hullwright.cat"); }
     QString registryFile() const { return gameDir + QStringLiteral("/Slipway/ships.dat"); }
 
-    // Log lines that start with the given text.
-    QStringList logStartingWith(const QString& start) const
-    {
-        QStringList found;
-        for (const QString& l : logLines)
-            if (l.startsWith(start))
-                found << l;
-        return found;
-    }
-
     // --- Reading the mod back ---
 
     // Entry names of the mod catalogue (backslashes), in catalogue order.
@@ -179,16 +169,13 @@ public:
         return names;
     }
 
-    // The unpacked content of a mod entry ("types\\TShips.pck"); empty when missing.
-    QByteArray modEntry(const QString& name) const { return entryOf(modCatalog(), name); }
-
-    // The unpacked content of an entry of any catalogue or of a loose (packed) file.
-    QByteArray entryOf(const QString& catalog, const QString& name) const
+    // The content of a mod entry ("types\\TShips.pck"), unpacked or as stored;
+    // empty when missing.
+    QByteArray modEntry(const QString& name, bool raw = false) const
     {
         const QString out = root.filePath(QStringLiteral("extracted.tmp"));
         QFile::remove(out);
-        const QString source = name.isEmpty() ? catalog : catalog + QStringLiteral("::") + name;
-        if (!ExtractArchiveFile(source, out, false, false))
+        if (!ExtractArchiveFile(modCatalog() + QStringLiteral("::") + name, out, false, raw))
             return {};
         QFile f(out);
         QByteArray bytes;

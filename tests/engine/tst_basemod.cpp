@@ -103,18 +103,6 @@ QStringList filesIn(const QString& dir)
     return QDir(dir).entryList(QDir::Files, QDir::Name);
 }
 
-// The raw stored bytes of an entry, not unpacked.
-QByteArray rawEntry(const EngineFixture& f, const QString& name)
-{
-    const QString out = f.root.filePath("raw.tmp");
-    QFile::remove(out);
-    if (!ExtractArchiveFile(f.modCatalog() + "::" + name, out, false, true))
-        return {};
-    const QByteArray bytes = readFile(out);
-    QFile::remove(out);
-    return bytes;
-}
-
 #ifdef Q_OS_UNIX
 // What the running game does to the mod: holds it open with a shared lock, so
 // writers are refused. The descriptor, or -1.
@@ -533,7 +521,7 @@ void TestBaseMod::disableEnableRestoresMod()
     QCOMPARE(sorted(f.modEntries()), entries);
     for (const QString& name : entries)
         QCOMPARE(f.modEntry(name), contents.value(name));
-    QCOMPARE(rawEntry(f, QStringLiteral("objects\\ships\\a_gun.pbd")), gunBytes);
+    QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a_gun.pbd"), true), gunBytes);
     QVERIFY(!QFileInfo::exists(slipway + "objects/ships/a.bob"));
     QVERIFY(!QFileInfo::exists(slipway + "scripts/a.init.xml"));
     QCOMPARE(readFile(f.gameDir + "/Scripts/a.init.xml"), QByteArray("<script/>"));
