@@ -1,12 +1,12 @@
 // Shared fixture of the engine tests: a sample game and a program folder in a
-// temporary directory, scripted answers for the prompter, recorders for log
-// lines, progress and status, a pinned clock, and helpers that build packages
-// and read back what the engine wrote into the mod.
+// temporary directory, scripted prompter answers, recorders, a pinned clock,
+// and helpers that build packages and read back what the engine wrote.
 #pragma once
 
 #include "archivefile.h"
 #include "installerengine.h"
 #include "installersettings.h"
+#include "registry.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "sysregistry.h"
@@ -48,14 +48,6 @@ public:
         const int answer = answers.isEmpty() ? defaultButton : answers.takeFirst();
         asked.append({icon, caption, text, buttons, defaultButton, escapeButton, answer});
         return answer;
-    }
-    // Questions whose caption is the given text.
-    int countCaption(const QString& caption) const
-    {
-        int n = 0;
-        for (const Question& q : asked)
-            n += q.caption == caption;
-        return n;
     }
 };
 
@@ -166,16 +158,6 @@ public:
     QString modCatalog() const { return gameDir + QStringLiteral("/mods/Hullwright.cat"); }
     QString registryFile() const { return gameDir + QStringLiteral("/Slipway/ships.dat"); }
 
-    // Log lines that start with the given text.
-    QStringList logStartingWith(const QString& start) const
-    {
-        QStringList found;
-        for (const QString& l : logLines)
-            if (l.startsWith(start))
-                found << l;
-        return found;
-    }
-
     // --- Reading the mod back ---
 
     // Entry names of the mod catalogue (backslashes), in catalogue order.
@@ -187,16 +169,13 @@ public:
         return names;
     }
 
-    // The unpacked content of a mod entry ("types\\TShips.pck"); empty when missing.
-    QByteArray modEntry(const QString& name) const { return entryOf(modCatalog(), name); }
-
-    // The unpacked content of an entry of any catalogue or of a loose (packed) file.
-    QByteArray entryOf(const QString& catalog, const QString& name) const
+    // The content of a mod entry ("types\\TShips.pck"), unpacked or as stored;
+    // empty when missing.
+    QByteArray modEntry(const QString& name, bool raw = false) const
     {
         const QString out = root.filePath(QStringLiteral("extracted.tmp"));
         QFile::remove(out);
-        const QString source = name.isEmpty() ? catalog : catalog + QStringLiteral("::") + name;
-        if (!ExtractArchiveFile(source, out, false, false))
+        if (!ExtractArchiveFile(modCatalog() + QStringLiteral("::") + name, out, false, raw))
             return {};
         QFile f(out);
         QByteArray bytes;
@@ -205,6 +184,23 @@ public:
         f.close();
         QFile::remove(out);
         return bytes;
+    }
+
+    // The game's registry: written with the given ships, or read back as saved.
+    bool writeRegistry(const QList<ShipPackage>& ships, qint64 updateTime = 0,
+                       const QString& modName = {}) const
+    {
+        ShipRegistry reg;
+        reg.Ships = ships;
+        reg.UpdateTime = updateTime;
+        reg.ModName = modName;
+        return WriteRegistry(gameDir, reg);
+    }
+    ShipRegistry savedRegistry() const
+    {
+        ShipRegistry reg;
+        ReadRegistry(gameDir, reg);
+        return reg;
     }
 
     // Lines of a mod entry without their line ends (LF or CR LF).
@@ -248,16 +244,25 @@ public:
 
     // --- Packages ---
 
-    // The sample packages, written once into root/packages; full paths in the
-    // order of SampleGame::PackageFileNames().
+    // The sample packages copied into root/packages, in the order of
+    // SampleGame::PackageFileNames(). Compressing them is slow: they are made
+    // once per test program.
     QStringList samplePackages()
     {
+        static QTemporaryDir made;
+        static QString madeError;
+        static const bool madeOk = SampleGame::MakeSamplePackages(made.path(), &madeError);
         const QString folder = root.filePath(QStringLiteral("packages"));
+        QDir().mkpath(folder);
         QStringList paths;
-        for (const QString& n : SampleGame::PackageFileNames())
+        for (const QString& n : SampleGame::PackageFileNames()) {
             paths << folder + QLatin1Char('/') + n;
-        if (!QFile::exists(paths.first()) && !SampleGame::MakeSamplePackages(folder, &error))
-            return {};
+            if (!madeOk ||
+                (!QFile::exists(paths.last()) && !QFile::copy(made.filePath(n), paths.last()))) {
+                error = madeError.isEmpty() ? QStringLiteral("cannot copy ") + n : madeError;
+                return {};
+            }
+        }
         return paths;
     }
 

@@ -49,8 +49,7 @@ QByteArray noise(int size, quint32 seed)
 PackageFile place(const EngineFixture& f, const QString& name, const QByteArray& bytes)
 {
     EnsureCatalog(f.modCatalog());
-    WriteArchiveFile(bytes.constData(), bytes.size(), f.modCatalog() + QStringLiteral("::") + name,
-                     true, false);
+    WriteArchiveFile(bytes.constData(), bytes.size(), f.modCatalog() + "::" + name, true, false);
     PackageFile e;
     e.Name = name;
     e.Size = static_cast<qint32>(bytes.size());
@@ -86,11 +85,10 @@ ShipPackage placeholder(int state)
 QString makeBaseMod(const EngineFixture& f, const QString& name,
                     const QList<QPair<QString, QByteArray>>& entries, bool pack = false)
 {
-    const QString cat = f.gameDir + QStringLiteral("/mods/") + name + QStringLiteral(".cat");
+    const QString cat = f.gameDir + "/mods/" + name + QStringLiteral(".cat");
     EnsureCatalog(cat);
     for (const auto& [entry, bytes] : entries)
-        WriteArchiveFile(bytes.constData(), bytes.size(), cat + QStringLiteral("::") + entry, pack,
-                         false);
+        WriteArchiveFile(bytes.constData(), bytes.size(), cat + "::" + entry, pack, false);
     return cat;
 }
 
@@ -105,42 +103,18 @@ QStringList filesIn(const QString& dir)
     return QDir(dir).entryList(QDir::Files, QDir::Name);
 }
 
-// The raw stored bytes of an entry, not unpacked.
-QByteArray rawEntry(const EngineFixture& f, const QString& name)
-{
-    const QString out = f.root.filePath(QStringLiteral("raw.tmp"));
-    QFile::remove(out);
-    if (!ExtractArchiveFile(f.modCatalog() + QStringLiteral("::") + name, out, false, true))
-        return {};
-    const QByteArray bytes = readFile(out);
-    QFile::remove(out);
-    return bytes;
-}
-
 #ifdef Q_OS_UNIX
-// What the running game does to the mod: holds it open, so writers are refused.
-class GameHolds
+// What the running game does to the mod: holds it open with a shared lock, so
+// writers are refused. The descriptor, or -1.
+int holdAsTheGame(const QString& path)
 {
-public:
-    explicit GameHolds(const QString& path) : m_fd(::open(QFile::encodeName(path), O_RDONLY))
-    {
-        if (m_fd >= 0 && flock(m_fd, LOCK_SH) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
+    const int fd = ::open(QFile::encodeName(path), O_RDONLY);
+    if (fd >= 0 && flock(fd, LOCK_SH) != 0) {
+        ::close(fd);
+        return -1;
     }
-    ~GameHolds()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    GameHolds(const GameHolds&) = delete;
-    GameHolds& operator=(const GameHolds&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+    return fd;
+}
 #endif
 
 } // namespace
@@ -155,7 +129,6 @@ private slots:
     void standardCopyOfBasePair();
     void fakePatchNumbering_data();
     void fakePatchNumbering();
-    void allFakePatchNumbersTaken();
     void lockedModChangesNothing();
     void uninstallKeepsSharedFiles();
     void purge_data();
@@ -174,7 +147,7 @@ void TestBaseMod::choices()
     QVERIFY2(f.ok(), qPrintable(f.error));
     for (const char* name : {"BaseMod.cat", "Other.CAT", "HULLWRIGHT.cat", "hullwright.cat",
                              "notes.txt", "Base.Mod.dat"})
-        QVERIFY(writeFile(f.gameDir + QStringLiteral("/mods/") + QLatin1String(name), "x"));
+        QVERIFY(writeFile(f.gameDir + "/mods/" + QLatin1String(name), "x"));
     const QStringList expected = {kNoMod, QStringLiteral("BaseMod"), QStringLiteral("Other")};
 
     // No "Mod:" in the registry: the game's selected mod is taken.
@@ -207,18 +180,16 @@ void TestBaseMod::baseModInAndOut()
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
     // Ship A lives in the mod; ship B is disabled (its files are in Slipway).
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene of a");
     a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit of a");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "model of a")};
     a.Files = {place(f, QStringLiteral("t/a_notes.xml"), "<notes/>"),
                place(f, QStringLiteral("textures/a.dds"), "texture of a")};
-    ShipPackage b = ship(QStringLiteral("B"));
+    ShipPackage b = ship("B");
     b.Enabled = false;
-    b.Models = {listed(QStringLiteral("objects/ships/b.bob"))};
-    ShipRegistry reg;
-    reg.Ships = {a, placeholder(1), b};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    b.Models = {listed("objects/ships/b.bob")};
+    QVERIFY(f.writeRegistry({a, placeholder(1), b}));
     const QStringList shipEntries = sorted(f.modEntries());
 
     const QString baseCat =
@@ -227,7 +198,7 @@ void TestBaseMod::baseModInAndOut()
                      {QStringLiteral("t\\440099.xml"), "<language id=\"44\"/>"},
                      {QStringLiteral("textures\\base.dds"), noise(1000, 1)},
                      {QStringLiteral("objects\\ships\\a.bob"), "the base mod's own a.bob"}});
-    WriteArchiveFile("48;0;", 5, baseCat + QStringLiteral("::types\\TShips.txt"), true, false);
+    WriteArchiveFile("48;0;", 5, baseCat + "::types\\TShips.txt", true, false);
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
@@ -236,36 +207,25 @@ void TestBaseMod::baseModInAndOut()
     // In: file by file, since the mod holds ships; texts and models packed under
     // their packed names, the ship's own a.bob untouched.
     QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
-    QVERIFY(f.status.shown.contains(QStringLiteral("S0 BaseMod...")));
     QVERIFY(e.createMod());
     QCOMPARE(sorted(f.modEntries()),
              sorted(shipEntries + QStringList{QStringLiteral("objects\\base\\x.pbd"),
                                               QStringLiteral("t\\440099.pck"),
                                               QStringLiteral("textures\\base.dds"),
                                               QStringLiteral("types\\TShips.pck")}));
-    QCOMPARE(f.modEntry(QStringLiteral("objects\\base\\x.pbd")), QByteArray("base model"));
-    QCOMPARE(f.modEntry(QStringLiteral("t\\440099.pck")), QByteArray("<language id=\"44\"/>"));
-    QCOMPARE(f.modEntry(QStringLiteral("types\\TShips.pck")), QByteArray("48;0;"));
-    QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a.pbb")), QByteArray("model of a"));
-    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Copying file to mod, ") + baseCat +
-                                QStringLiteral("::objects\\base\\x.bod")));
+    QCOMPARE(f.modEntry("objects\\base\\x.pbd"), QByteArray("base model"));
+    QCOMPARE(f.modEntry("t\\440099.pck"), QByteArray("<language id=\"44\"/>"));
+    QCOMPARE(f.modEntry("types\\TShips.pck"), QByteArray("48;0;"));
+    QCOMPARE(f.modEntry("objects\\ships\\a.pbb"), QByteArray("model of a"));
 
     // Out: every base file goes, every file of a registered ship stays.
-    f.logLines.clear();
     QVERIFY(e.selectBaseMod(kNoMod));
-    QCOMPARE(f.logLines.first(),
-             QStringLiteral("Changed selected mod from: BaseMod, to: ") + kNoMod);
-    QCOMPARE(f.status.shown.last(), QStringLiteral("I27 BaseMod||..."));
     QVERIFY(e.modChanged());
     QVERIFY(e.createMod());
     QCOMPARE(sorted(f.modEntries()), shipEntries);
-    QCOMPARE(f.modEntry(QStringLiteral("t\\a_notes.pck")), QByteArray("<notes/>"));
-    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Removing existing mod files")));
-    QVERIFY(f.logLines.contains(
-        QStringLiteral("(CREATEMOD) Removing: objects\\base\\x.pbd from mod files")));
+    QCOMPARE(f.modEntry("t\\a_notes.pck"), QByteArray("<notes/>"));
 
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.ModName, kNoMod);
     QCOMPARE(saved.Ships.size(), 3);
 
@@ -286,8 +246,8 @@ void TestBaseMod::standardCopyOfBasePair()
                                         {{QStringLiteral("objects\\big.pbd"), noise(600000, 2)},
                                          {QStringLiteral("t\\440001.xml"), "<language/>"}},
                                         true);
-    const QString baseDat = f.gameDir + QStringLiteral("/mods/BaseMod.dat");
-    const QString hwDat = f.gameDir + QStringLiteral("/mods/Hullwright.dat");
+    const QString baseDat = f.gameDir + "/mods/BaseMod.dat";
+    const QString hwDat = f.gameDir + "/mods/Hullwright.dat";
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
@@ -295,29 +255,25 @@ void TestBaseMod::standardCopyOfBasePair()
     QVERIFY(e.createMod());
     QCOMPARE(readFile(f.modCatalog()), readFile(baseCat));
     QCOMPARE(readFile(hwDat), readFile(baseDat));
-    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Copying Cat file, ") + f.modCatalog()));
-    QVERIFY(f.logLines.contains(QStringLiteral("(CREATEMOD) Copying Dat file, ") + hwDat));
-    QCOMPARE(f.progress.total, QFileInfo(baseDat).size());
-    QCOMPARE(f.progress.done, f.progress.total);
+    QCOMPARE(f.progress.done, QFileInfo(baseDat).size());
     QVERIFY(f.progress.updates >= 4); // 250,000-byte blocks
 
     // Choosing it again does nothing; redo rebuilds the same copy.
     QVERIFY(!e.selectBaseMod(QStringLiteral("BaseMod")));
     QVERIFY(e.redoBaseMod());
-    QCOMPARE(f.status.shown.last(), QStringLiteral("I28 BaseMod..."));
     QVERIFY(e.createMod());
     QCOMPARE(readFile(hwDat), readFile(baseDat));
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.ModName, QStringLiteral("BaseMod"));
 }
 
 void TestBaseMod::fakePatchNumbering_data()
 {
     QTest::addColumn<int>("highestTaken");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expected"); // empty: nothing free
     QTest::newRow("01-03 present") << 3 << QStringLiteral("04");
     QTest::newRow("01-09 present") << 9 << QStringLiteral("10");
+    QTest::newRow("01-99 present") << 99 << QString();
 }
 
 void TestBaseMod::fakePatchNumbering()
@@ -332,41 +288,9 @@ void TestBaseMod::fakePatchNumbering()
             writeFile(f.gameDir + QStringLiteral("/%1.cat").arg(n, 2, 10, QLatin1Char('0')), "x"));
     const QString baseCat = makeBaseMod(f, QStringLiteral("BaseMod"),
                                         {{QStringLiteral("types\\TShips.txt"), "48;0;"}}, true);
-
-    InstallerEngine& e = f.makeEngine();
-    e.baseModChoices();
-    QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
-    QVERIFY(e.createMod());
-    const QString patchCat = f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".cat");
-    QCOMPARE(readFile(patchCat), readFile(baseCat));
-    QVERIFY(QFileInfo::exists(f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".dat")));
-    QVERIFY(!QFileInfo::exists(f.modCatalog()));
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
-    QCOMPARE(saved.BaseFakePatch, expected.toInt());
-
-    // Back to no base mod: the fake patch goes.
-    QVERIFY(e.selectBaseMod(kNoMod));
-    QVERIFY(e.createMod());
-    QVERIFY(!QFileInfo::exists(patchCat));
-    QVERIFY(ReadRegistry(f.gameDir, saved));
-    QCOMPARE(saved.BaseFakePatch, 0);
-}
-
-void TestBaseMod::allFakePatchNumbersTaken()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    f.settings.baseType = 1;
-    for (int n = 3; n <= 99; ++n)
-        QVERIFY(
-            writeFile(f.gameDir + QStringLiteral("/%1.cat").arg(n, 2, 10, QLatin1Char('0')), "x"));
-    makeBaseMod(f, QStringLiteral("BaseMod"), {{QStringLiteral("a.txt"), "a"}});
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
-    ShipRegistry reg;
-    reg.Ships = {a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({a}));
     const QByteArray registryBefore = readFile(f.registryFile());
     const QByteArray modBefore = readFile(f.modCatalog());
     const QStringList gameBefore = filesIn(f.gameDir);
@@ -374,14 +298,27 @@ void TestBaseMod::allFakePatchNumbersTaken()
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
     QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
-    QVERIFY(!e.createMod());
-    QVERIFY(f.logLines.contains(QStringLiteral(
-        "(CREATEMOD) Every fake patch number from 01 to 99 is taken, nothing changed")));
-    QCOMPARE(e.currentBaseMod(), kNoMod);
-    QCOMPARE(readFile(f.registryFile()), registryBefore);
-    QCOMPARE(readFile(f.modCatalog()), modBefore);
-    QCOMPARE(filesIn(f.gameDir), gameBefore);
-    QCOMPARE(readFile(f.gameDir + QStringLiteral("/99.cat")), QByteArray("x"));
+    if (expected.isEmpty()) {
+        QVERIFY(!e.createMod());
+        QCOMPARE(e.currentBaseMod(), kNoMod);
+        QCOMPARE(readFile(f.registryFile()), registryBefore);
+        QCOMPARE(readFile(f.modCatalog()), modBefore);
+        QCOMPARE(filesIn(f.gameDir), gameBefore);
+        return;
+    }
+    QVERIFY(e.createMod());
+    const QString patchCat = f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".cat");
+    QCOMPARE(readFile(patchCat), readFile(baseCat));
+    QVERIFY(QFileInfo::exists(f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".dat")));
+    ShipRegistry saved = f.savedRegistry();
+    QCOMPARE(saved.BaseFakePatch, expected.toInt());
+
+    // Back to no base mod: the fake patch goes.
+    QVERIFY(e.selectBaseMod(kNoMod));
+    QVERIFY(e.createMod());
+    QVERIFY(!QFileInfo::exists(patchCat));
+    saved = f.savedRegistry();
+    QCOMPARE(saved.BaseFakePatch, 0);
 }
 
 void TestBaseMod::lockedModChangesNothing()
@@ -392,29 +329,40 @@ void TestBaseMod::lockedModChangesNothing()
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
     makeBaseMod(f, QStringLiteral("BaseMod"), {{QStringLiteral("x.dds"), "base"}});
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     place(f, QStringLiteral("x.dds"), "base");
-    ShipRegistry reg;
-    reg.ModName = QStringLiteral("BaseMod");
-    reg.Ships = {a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({a}, 0, QStringLiteral("BaseMod")));
     const QByteArray registryBefore = readFile(f.registryFile());
     const QStringList entriesBefore = f.modEntries();
+
+    const QString package = f.samplePackages().value(0);
+    QVERIFY(f.systemRegistry->writeString(
+        QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), QStringLiteral("Other")));
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
     {
-        GameHolds game(f.modCatalog());
-        QVERIFY(game.held());
+        const int game = holdAsTheGame(f.modCatalog());
+        QVERIFY(game >= 0);
+        const InstallResult r = e.install(package, nullptr, true);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.error.contains(QStringLiteral("locked")), qPrintable(r.error));
+        QVERIFY(f.prompter.asked.isEmpty());
+        f.clock += 100;
+        QVERIFY(!e.updateMod());
         QVERIFY(e.selectBaseMod(kNoMod));
         QVERIFY(!e.createMod());
         QVERIFY(!e.uninstallShip(0, false));
         QVERIFY(!e.setShipEnabled(0, false));
+        ::close(game);
     }
-    QVERIFY(!f.logStartingWith(QStringLiteral("(CREATEMOD) Archive is locked")).isEmpty());
-    QVERIFY(!f.logStartingWith(QStringLiteral("(UNINSTALL) Mod archive is locked")).isEmpty());
     QCOMPARE(e.currentBaseMod(), QStringLiteral("BaseMod"));
+    QCOMPARE(e.registry().Ships.size(), 1);
+    QVERIFY(e.registry().UpdateTime == 0);
+    QCOMPARE(
+        f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
+        QStringLiteral("Other"));
     QCOMPARE(e.registry().Ships.first().Name, QStringLiteral("A"));
     QVERIFY(e.registry().Ships.first().Enabled);
     QCOMPARE(f.modEntries(), entriesBefore);
@@ -426,61 +374,43 @@ void TestBaseMod::uninstallKeepsSharedFiles()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "a"),
                 place(f, QStringLiteral("objects/ships/shared.bob"), "shared")};
     a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>")};
-    a.Scripts = {listed(QStringLiteral("a.init.xml")), listed(QStringLiteral("common.xml"))};
+    a.Scripts = {listed("a.init.xml"), listed("common.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
-    ShipPackage b = ship(QStringLiteral("B"));
-    b.Models = {listed(QStringLiteral("objects/ships/shared.bob"))};
-    b.Scripts = {listed(QStringLiteral("common.xml"))};
-    ShipRegistry reg;
-    reg.UpdateTime = 500;
-    reg.Ships = {b, a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    ShipPackage b = ship("B");
+    b.Models = {listed("objects/ships/shared.bob")};
+    b.Scripts = {listed("common.xml")};
+    QVERIFY(f.writeRegistry({b, a}, 500));
     // The game's script folder in lower case: one folder with "Scripts" to the game.
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/a.init.xml"), "<a/>"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/scripts/common.xml"), "<c/>"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg"), "jpg"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg"), "jpg"));
+    QVERIFY(writeFile(f.gameDir + "/scripts/a.init.xml", "<a/>"));
+    QVERIFY(writeFile(f.gameDir + "/scripts/common.xml", "<c/>"));
+    QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeFile(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
 
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.uninstallShip(1));
-    QCOMPARE(
-        f.logStartingWith(QStringLiteral("(UNINSTALL)")),
-        QStringList({QStringLiteral("(UNINSTALL) Removing scene file: objects/ships/a_scene.bod"),
-                     QStringLiteral("(UNINSTALL) Removing model file: objects/ships/a.bob"),
-                     QStringLiteral("(UNINSTALL) Skipping model  file: "
-                                    "objects/ships/shared.bob, skipped"),
-                     QStringLiteral("(UNINSTALL) Removing other file: t/a.xml"),
-                     QStringLiteral("(UNINSTALL) Removing script file: a.init.xml"),
-                     QStringLiteral("(UNINSTALL) Skipping script  file: common.xml, skipped"),
-                     QStringLiteral("(UNINSTALL) Setting delete state for ship to waiting")}));
     QCOMPARE(f.modEntries(), QStringList{QStringLiteral("objects\\ships\\shared.pbb")});
-    QCOMPARE(filesIn(f.gameDir + QStringLiteral("/scripts")),
-             QStringList{QStringLiteral("common.xml")});
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg")));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
+    QCOMPARE(filesIn(f.gameDir + "/scripts"), QStringList{QStringLiteral("common.xml")});
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/ShipPics/A-Me.jpg"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QCOMPARE(f.prompter.asked.size(), 1);
-    QCOMPARE(f.prompter.asked.first().caption, QStringLiteral("I41"));
     QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I42 A|Me|1.0"));
-    QCOMPARE(f.prompter.asked.first().buttons, QStringList{QStringLiteral("I29")});
     QVERIFY(e.modChanged());
 
     // The slot stays, as a placeholder waiting for the game's purge, also on disk.
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.Ships.size(), 2);
     QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
     QCOMPARE(saved.Ships.at(1).Deleted, 1);
-    QVERIFY(saved.Ships.at(1).Name.isEmpty());
     QVERIFY(!e.uninstallShip(1));
 
     // The game's report about the list published before the uninstall does not
     // free the slot: the game has not purged this ship yet.
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/log09001.txt"), "Purged: 500\n"));
+    QVERIFY(writeFile(f.gameDir + "/log09001.txt", "Purged: 500\n"));
     QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
 }
 
@@ -508,10 +438,7 @@ void TestBaseMod::purge()
     QFETCH(int, state);
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipRegistry reg;
-    reg.UpdateTime = 1234;
-    reg.Ships = {placeholder(1), ship(QStringLiteral("A")), placeholder(2)};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
+    QVERIFY(f.writeRegistry({placeholder(1), ship("A"), placeholder(2)}, 1234));
     if (!logName.isEmpty())
         QVERIFY(writeFile(f.gameDir + QLatin1Char('/') + logName, log));
     InstallerEngine& e = f.makeEngine();
@@ -529,21 +456,18 @@ void TestBaseMod::leftoverFilesKeepShared()
     const QList<PackageFile> oldModels = {place(f, QStringLiteral("objects/a1.bob"), "a1"),
                                           place(f, QStringLiteral("objects/shared.bob"), "s"),
                                           place(f, QStringLiteral("objects/a2.bob"), "a2")};
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.Models = {oldModels.at(2)};
-    ShipPackage b = ship(QStringLiteral("B"));
-    b.Models = {listed(QStringLiteral("Objects/Shared.bob"))};
-    ShipRegistry reg;
-    reg.Ships = {a, b};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/objects/a1.bob"), "loose"));
+    ShipPackage b = ship("B");
+    b.Models = {listed("Objects/Shared.bob")};
+    QVERIFY(f.writeRegistry({a, b}));
+    QVERIFY(writeFile(f.gameDir + "/Slipway/objects/a1.bob", "loose"));
 
     InstallerEngine& e = f.makeEngine();
     e.removeLeftoverFiles(oldModels, a.Models);
     QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("objects\\a2.pbb"),
                                                   QStringLiteral("objects\\shared.pbb")}));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Slipway/objects/a1.bob")));
-    QVERIFY(f.logLines.contains(QStringLiteral("Removing Unused files: objects/a1.bob")));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/objects/a1.bob"));
 }
 
 void TestBaseMod::disableEnableRestoresMod()
@@ -559,24 +483,22 @@ void TestBaseMod::disableEnableRestoresMod()
     const QByteArray gunBytes(reinterpret_cast<const char*>(packed.data()),
                               static_cast<qsizetype>(packed.size()));
 
-    ShipPackage b = ship(QStringLiteral("B"));
+    ShipPackage b = ship("B");
     b.Files = {place(f, QStringLiteral("textures/shared.dds"), "shared texture")};
-    ShipPackage a = ship(QStringLiteral("A"));
+    ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
     a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), noise(5000, 4)),
                 place(f, QStringLiteral("objects/ships/a_gun.pbd"), gunBytes)};
     a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>"),
                place(f, QStringLiteral("textures/a.dds"), "texture"),
-               listed(QStringLiteral("textures/shared.dds"))};
-    a.Scripts = {listed(QStringLiteral("a.init.xml"))};
+               listed("textures/shared.dds")};
+    a.Scripts = {listed("a.init.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
-    ShipRegistry reg;
-    reg.Ships = {b, a};
-    QVERIFY(WriteRegistry(f.gameDir, reg));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Scripts/a.init.xml"), "<script/>"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/A-Me.jpg"), "jpg"));
-    QVERIFY(writeFile(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg"), "jpg"));
+    QVERIFY(f.writeRegistry({b, a}));
+    QVERIFY(writeFile(f.gameDir + "/Scripts/a.init.xml", "<script/>"));
+    QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeFile(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
 
     const QStringList entries = sorted(f.modEntries());
     QMap<QString, QByteArray> contents;
@@ -586,29 +508,25 @@ void TestBaseMod::disableEnableRestoresMod()
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.setShipEnabled(1, false));
     QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("textures\\shared.dds")}));
-    const QString slipway = f.gameDir + QStringLiteral("/Slipway/");
-    QCOMPARE(readFile(slipway + QStringLiteral("objects/ships/a.bob")), noise(5000, 4));
-    QCOMPARE(readFile(slipway + QStringLiteral("objects/ships/a_gun.pbd")), gunBytes);
-    QCOMPARE(readFile(slipway + QStringLiteral("t/a.xml")), QByteArray("<a/>"));
-    QCOMPARE(readFile(slipway + QStringLiteral("scripts/a.init.xml")), QByteArray("<script/>"));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/Scripts/a.init.xml")));
-    QVERIFY(!QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
+    const QString slipway = f.gameDir + "/Slipway/";
+    QCOMPARE(readFile(slipway + "objects/ships/a.bob"), noise(5000, 4));
+    QCOMPARE(readFile(slipway + "objects/ships/a_gun.pbd"), gunBytes);
+    QCOMPARE(readFile(slipway + "scripts/a.init.xml"), QByteArray("<script/>"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Scripts/a.init.xml"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
+    ShipRegistry saved = f.savedRegistry();
     QVERIFY(!saved.Ships.at(1).Enabled);
 
     QVERIFY(e.setShipEnabled(1, true));
     QCOMPARE(sorted(f.modEntries()), entries);
     for (const QString& name : entries)
         QCOMPARE(f.modEntry(name), contents.value(name));
-    QCOMPARE(rawEntry(f, QStringLiteral("objects\\ships\\a_gun.pbd")), gunBytes);
-    QVERIFY(!QFileInfo::exists(slipway + QStringLiteral("objects/ships/a.bob")));
-    QVERIFY(!QFileInfo::exists(slipway + QStringLiteral("scripts/a.init.xml")));
-    QCOMPARE(readFile(f.gameDir + QStringLiteral("/Scripts/a.init.xml")), QByteArray("<script/>"));
-    QVERIFY(QFileInfo::exists(f.gameDir + QStringLiteral("/loadscr/A-Me.jpg")));
-    QCOMPARE(e.registry().Ships.at(1).Name, QStringLiteral("A"));
+    QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a_gun.pbd"), true), gunBytes);
+    QVERIFY(!QFileInfo::exists(slipway + "objects/ships/a.bob"));
+    QVERIFY(!QFileInfo::exists(slipway + "scripts/a.init.xml"));
+    QCOMPARE(readFile(f.gameDir + "/Scripts/a.init.xml"), QByteArray("<script/>"));
+    QVERIFY(QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QVERIFY(e.registry().Ships.at(1).Enabled);
-    QVERIFY(e.registry().Ships.at(1).Changed);
 }
 
 void TestBaseMod::loadingScreensOffOn()
@@ -620,20 +538,19 @@ void TestBaseMod::loadingScreensOffOn()
         ShipPackage s = ship(QLatin1String(n));
         s.ScreenShot = QLatin1String(n) + QStringLiteral("-Me.png");
         if (s.Name != QLatin1String("D")) // D's picture is missing
-            QVERIFY(writeFile(f.gameDir + QStringLiteral("/Slipway/ShipPics/") + s.ScreenShot,
-                              s.Name.toLatin1()));
+            QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/" + s.ScreenShot, s.Name.toLatin1()));
         s.Enabled = s.Name != QLatin1String("C");
         reg.Ships << s;
     }
     reg.Ships << placeholder(1);
     QVERIFY(WriteRegistry(f.gameDir, reg));
-    const QString loadscr = f.gameDir + QStringLiteral("/loadscr");
+    const QString loadscr = f.gameDir + "/loadscr";
     const QStringList shown = {QStringLiteral("A-Me.png"), QStringLiteral("B-Me.png")};
 
     InstallerEngine& e = f.makeEngine();
     e.copyAllLoadingScreens();
     QCOMPARE(filesIn(loadscr), shown);
-    QCOMPARE(readFile(loadscr + QStringLiteral("/B-Me.png")), QByteArray("B"));
+    QCOMPARE(readFile(loadscr + "/B-Me.png"), QByteArray("B"));
     e.removeAllLoadingScreens();
     QVERIFY(filesIn(loadscr).isEmpty());
     e.copyAllLoadingScreens();
@@ -644,38 +561,34 @@ void TestBaseMod::programScripts()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    const QString source = f.programDir + QStringLiteral("/Scripts/");
-    QVERIFY(writeFile(source + QStringLiteral("hw.purge.xml"), "<new/>"));
-    QVERIFY(writeFile(source + QStringLiteral("extra.XML"), "<extra/>"));
-    QVERIFY(writeFile(source + QStringLiteral("readme.txt"), "not a script"));
+    const QString source = f.programDir + "/Scripts/";
+    QVERIFY(writeFile(source + "hw.purge.xml", "<new/>"));
+    QVERIFY(writeFile(source + "extra.XML", "<extra/>"));
+    QVERIFY(writeFile(source + "readme.txt", "not a script"));
     // A newly chosen game directory whose script folder is spelt in lower case and
     // holds an older copy.
-    const QString newGame = f.root.filePath(QStringLiteral("other game"));
-    QVERIFY(writeFile(newGame + QStringLiteral("/vega.exe"), ""));
-    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    const QString newGame = f.root.filePath("other game");
+    QVERIFY(writeFile(newGame + "/vega.exe", ""));
+    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
 
     f.makeEngine().installProgramScripts(newGame);
-    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<new/>"));
-    QCOMPARE(filesIn(newGame + QStringLiteral("/scripts")),
+    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
+    QCOMPARE(filesIn(newGame + "/scripts"),
              QStringList({QStringLiteral("extra.XML"), QStringLiteral("hw.purge.xml")}));
     QCOMPARE(QDir(newGame).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("scripts")});
-    QVERIFY(f.logLines.contains(QStringLiteral("(SCRIPTS) Installing script file: ") + source +
-                                QStringLiteral("hw.purge.xml, to: ") + newGame +
-                                QStringLiteral("/scripts/hw.purge.xml")));
 
     // A registry from another installer version brings the scripts of every known
     // game directory up to date when it is read; the current version does not.
-    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
     f.settings.installDirs = {newGame};
     QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.5\nMod: \n"));
     f.makeEngine();
-    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<new/>"));
-    QVERIFY(!f.logStartingWith(QStringLiteral("Registry version 1.5 differs")).isEmpty());
-    QVERIFY(writeFile(newGame + QStringLiteral("/scripts/hw.purge.xml"), "<old/>"));
+    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
+    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
     QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.89\nMod: \n"));
     f.makeEngine();
-    QCOMPARE(readFile(newGame + QStringLiteral("/scripts/hw.purge.xml")), QByteArray("<old/>"));
+    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<old/>"));
 
     // The purge script the program ships is well-formed and names its protocol.
     const QString shipped =
@@ -686,9 +599,7 @@ void TestBaseMod::programScripts()
     while (!xml.atEnd())
         xml.readNext();
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-    QVERIFY(script.contains("9001"));
-    QVERIFY(script.contains("log09001.txt"));
-    QVERIFY(script.contains("Purged: "));
+    QVERIFY(script.contains("log09001.txt") && script.contains("Purged: "));
 }
 
 void TestBaseMod::gameLanguageQuestion_data()
@@ -719,9 +630,9 @@ void TestBaseMod::gameLanguageQuestion()
     QFETCH(int, custom2);
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
-    QFile::remove(f.gameDir + QStringLiteral("/lang.dat"));
+    QFile::remove(f.gameDir + "/lang.dat");
     if (!langDat.isEmpty())
-        QVERIFY(writeFile(f.gameDir + QStringLiteral("/lang.dat"), langDat));
+        QVERIFY(writeFile(f.gameDir + "/lang.dat", langDat));
     f.installerTexts[48] = QStringLiteral("I48 %1");
     f.settings.textOption = option;
     f.settings.textSelect = 1;
@@ -732,13 +643,8 @@ void TestBaseMod::gameLanguageQuestion()
     InstallerEngine e(services, f.settings);
     e.setGameDir(f.gameDir);
     QCOMPARE(f.prompter.asked.size(), asked ? 1 : 0);
-    if (asked) {
-        const ScriptedPrompter::Question& q = f.prompter.asked.first();
-        QCOMPARE(q.caption, QStringLiteral("I47"));
-        QCOMPARE(q.text, QStringLiteral("I48 49"));
-        QCOMPARE(q.buttons, QStringList({QStringLiteral("I7"), QStringLiteral("I8")}));
-        QCOMPARE(q.defaultButton, 0);
-    }
+    if (asked)
+        QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I48 49"));
     QCOMPARE(f.settings.textOption, option2);
     QCOMPARE(f.settings.textCustom, custom2);
 }
