@@ -8,6 +8,7 @@
 #include "dshipupdate.h"
 #include "dslipway.h"
 #include "dupdate.h"
+#include "gamesnapshot.h"
 #include "installerengine.h"
 #include "samplegame.h"
 #include "sysregistry.h"
@@ -101,6 +102,30 @@ QTreeWidgetItem* findItem(DSlipway* list, const QString& name)
     return items.isEmpty() ? nullptr : items.first();
 }
 
+// Drops the files on the list as a file manager does; returns whether it was taken.
+bool dropOn(WListView* view, const QList<QUrl>& urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint centre = view->viewport()->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
+// What a second start sends: the path, a line break and a zero byte.
+void sendRemote(DDrydock& window, const QString& path)
+{
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, window.server()->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write(QFile::encodeName(path) + QByteArray("\n\0", 2));
+    QVERIFY(client.waitForBytesWritten(5000));
+    client.disconnectFromHost();
+}
+
 void selectOnly(DSlipway* list, const QString& name)
 {
     QTreeWidgetItem* item = findItem(list, name);
@@ -129,8 +154,6 @@ private slots:
     void settingsDialog();
     void installUninstallAndClose();
     void closeWaitsForPendingInstall();
-    void dropQueuesPackagesOnly();
-    void remotePathIsInstalled();
     void baseModChoice();
     void dropDecoding_data();
     void dropDecoding();
@@ -143,11 +166,15 @@ private slots:
 private:
     // A program folder with the English texts and a registry that names no game.
     QString makeProgramDir(const QString& name);
+    // A copy of the sample game with its packages, made once: making one is slow.
     QString makeGame(const QString& name);
     void writeConfig(const QString& programDir, const QByteArray& text);
     std::unique_ptr<DDrydock> openWindow(const QString& programDir);
+    // A window on a fresh program folder whose settings know a fresh game.
+    std::unique_ptr<DDrydock> openOnGame(QString* program, QString* game);
     void waitIdle(DDrydock& window);
 
+    QTemporaryDir m_template;
     std::unique_ptr<QTemporaryDir> m_root;
     QString m_textsFile;
     QStringList m_directoryAnswers;
@@ -165,6 +192,11 @@ void TestDrydockWindow::initTestCase()
         bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
     m_textsFile = bin + QStringLiteral("/hw_languages.xml");
     QVERIFY2(QFileInfo::exists(m_textsFile), qPrintable(m_textsFile));
+
+    QString error;
+    QVERIFY2(SampleGame::MakeSampleGame(m_template.path(), &error) &&
+                 SampleGame::MakeSamplePackages(m_template.filePath("sample-ships"), &error),
+             qPrintable(error));
 
     QtPrompter::setTestMode(true);
     FileDialogs::directoryHook = [this](const QString&, const QString&) {
@@ -215,10 +247,8 @@ QString TestDrydockWindow::makeProgramDir(const QString& name)
 QString TestDrydockWindow::makeGame(const QString& name)
 {
     const QString dir = m_root->filePath(name);
-    QString error;
-    if (!SampleGame::MakeSampleGame(dir, &error) ||
-        !SampleGame::MakeSamplePackages(dir + QStringLiteral("/sample-ships"), &error))
-        qWarning("sample game: %s", qPrintable(error));
+    if (!GameSnapshot::copyTree(m_template.path(), dir))
+        qWarning("cannot copy the sample game to %s", qPrintable(dir));
     return dir;
 }
 
@@ -230,6 +260,14 @@ void TestDrydockWindow::writeConfig(const QString& programDir, const QByteArray&
 std::unique_ptr<DDrydock> TestDrydockWindow::openWindow(const QString& programDir)
 {
     return std::make_unique<DDrydock>(programDir);
+}
+
+std::unique_ptr<DDrydock> TestDrydockWindow::openOnGame(QString* program, QString* game)
+{
+    *program = makeProgramDir(QStringLiteral("program"));
+    *game = makeGame(QStringLiteral("game"));
+    writeConfig(*program, "<installer>\nInstallDir: " + game->toUtf8() + "\n</installer>\n");
+    return openWindow(*program);
 }
 
 void TestDrydockWindow::waitIdle(DDrydock& window)
@@ -352,10 +390,8 @@ void TestDrydockWindow::constructionFindsGameThroughRegistry()
 
 void TestDrydockWindow::directoryList()
 {
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    QString program, game;
+    auto window = openOnGame(&program, &game);
     QComboBox* box = window->directoryBox();
 
     QStringList games;
@@ -483,10 +519,8 @@ void TestDrydockWindow::settingsDialog()
 
 void TestDrydockWindow::installUninstallAndClose()
 {
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    QString program, game;
+    auto window = openOnGame(&program, &game);
     window->show();
     DSlipway* list = window->shipList();
     InstallerEngine& engine = window->engine();
@@ -580,10 +614,8 @@ void TestDrydockWindow::installUninstallAndClose()
 
 void TestDrydockWindow::closeWaitsForPendingInstall()
 {
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    QString program, game;
+    auto window = openOnGame(&program, &game);
     window->show();
 
     window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Goosander.xsp"));
@@ -594,54 +626,6 @@ void TestDrydockWindow::closeWaitsForPendingInstall()
     for (const CatalogEntryInfo& e : ListCatalog(window->engine().modCatalog()))
         entriesInMod << e.name.toLower();
     QVERIFY(entriesInMod.contains(QStringLiteral("types\\tships.pck")));
-}
-
-void TestDrydockWindow::dropQueuesPackagesOnly()
-{
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
-    WListView* view = window->shipList()->listView();
-    const QString notes = game + QStringLiteral("/sample-ships/notes.txt");
-    writeFile(notes, "not a ship");
-
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(game + QStringLiteral("/sample-ships/Merganser.xsp")),
-                  QUrl::fromLocalFile(notes)});
-    const QPoint centre = view->viewport()->rect().center();
-    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view->viewport(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view->viewport(), &drop);
-    QVERIFY(drop.isAccepted());
-    QCOMPARE(window->engine().queue(),
-             QStringList{game + QStringLiteral("/sample-ships/Merganser.xsp")});
-    waitIdle(*window);
-    QCOMPARE(view->topLevelItemCount(), 1);
-    QCOMPARE(view->topLevelItem(0)->text(DSlipway::ColumnName), QStringLiteral("Merganser"));
-}
-
-void TestDrydockWindow::remotePathIsInstalled()
-{
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
-    window->startListening(0);
-    QVERIFY(window->server() && window->server()->isListening());
-
-    // What a second start sends: the path, a line break and a zero byte.
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, window->server()->serverPort());
-    QVERIFY(client.waitForConnected(5000));
-    client.write(QFile::encodeName(game + QStringLiteral("/sample-ships/Goosander.xsp")) +
-                 QByteArray("\n\0", 2));
-    client.disconnectFromHost();
-    QTRY_COMPARE_WITH_TIMEOUT(window->shipList()->listView()->topLevelItemCount(), 1, 20000);
-    waitIdle(*window);
-    QCOMPARE(window->engine().registry().Ships.size(), 1);
 }
 
 void TestDrydockWindow::baseModChoice()
@@ -714,10 +698,8 @@ void TestDrydockWindow::dropDecoding()
 
 void TestDrydockWindow::screenshotViewer()
 {
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    QString program, game;
+    auto window = openOnGame(&program, &game);
     window->show();
     DSlipway* list = window->shipList();
     window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp"));
@@ -779,10 +761,8 @@ void TestDrydockWindow::screenshotViewer()
 
 void TestDrydockWindow::packageFailuresAreExplained()
 {
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    QString program, game;
+    auto window = openOnGame(&program, &game);
     window->show();
     const QString samples = game + QStringLiteral("/sample-ships/");
     // A package cut off half-way, as after a broken download.
@@ -821,16 +801,10 @@ void TestDrydockWindow::packageFailuresAreExplained()
 
     // Several in one drop, with a good one among them: the good one is installed
     // and the others are gathered into one box at the end.
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(cut), QUrl::fromLocalFile(notes),
-                  QUrl::fromLocalFile(samples + QStringLiteral("Goosander.xsp")),
-                  QUrl::fromLocalFile(m_root->filePath(QStringLiteral("gone.xsp")))});
-    WListView* view = window->shipList()->listView();
-    const QPoint centre = view->viewport()->rect().center();
-    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view->viewport(), &enter);
-    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view->viewport(), &drop);
+    QVERIFY(dropOn(window->shipList()->listView(),
+                   {QUrl::fromLocalFile(cut), QUrl::fromLocalFile(notes),
+                    QUrl::fromLocalFile(samples + QStringLiteral("Goosander.xsp")),
+                    QUrl::fromLocalFile(m_root->filePath(QStringLiteral("gone.xsp")))}));
     waitIdle(*window);
     const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
     QStringList captions;
@@ -848,37 +822,36 @@ void TestDrydockWindow::packageFailuresAreExplained()
     QVERIFY(!gathered.contains(QStringLiteral("Goosander")));
     QCOMPARE(window->engine().registry().Ships.size(), 1);
 
-    // A second start that hands over a file that is no package gets the same answer.
+    // Second starts hand over paths: a file that is no package gets the same
+    // answer, and a reinstall says that it replaced the installed copy.
     window->startListening(0);
     QVERIFY(window->server()->isListening());
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, window->server()->serverPort());
-    QVERIFY(client.waitForConnected(5000));
-    client.write(QFile::encodeName(notes) + QByteArray("\n\0", 2));
-    client.disconnectFromHost();
-    QList<QtPrompter::Asked> remote;
-    QTRY_VERIFY_WITH_TIMEOUT((remote += QtPrompter::takeAsked(), !remote.isEmpty()), 10000);
-    QCOMPARE(remote.size(), 1);
-    QCOMPARE(remote.first().caption, QStringLiteral("Package Error"));
-    QVERIFY(remote.first().text.contains(QStringLiteral("notes.txt")));
-    QVERIFY(remote.first().text.contains(QStringLiteral("not a ship package")));
-
-    // A reinstall says that it replaced the installed copy.
-    window->Slot_ReadInputText(samples + QStringLiteral("Goosander.xsp"));
-    waitIdle(*window);
-    const QList<QtPrompter::Asked> again = QtPrompter::takeAsked();
-    QCOMPARE(again.size(), 1);
-    QCOMPARE(again.first().caption, QStringLiteral("Ship Installed"));
-    QVERIFY2(again.first().text.contains(QStringLiteral("replaced")),
-             qPrintable(again.first().text));
+    const auto remoteAnswer = [&](const QString& path, QString* answer) {
+        sendRemote(*window, path);
+        QList<QtPrompter::Asked> told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += QtPrompter::takeAsked(), !told.isEmpty()), 20000);
+        waitIdle(*window);
+        told += QtPrompter::takeAsked();
+        QCOMPARE(told.size(), 1);
+        *answer = told.first().caption + QLatin1Char('|') + told.first().text;
+    };
+    QString refused, replaced;
+    remoteAnswer(notes, &refused);
+    QVERIFY2(refused.startsWith(QStringLiteral("Package Error|")) &&
+                 refused.contains(QStringLiteral("notes.txt")) &&
+                 refused.contains(QStringLiteral("not a ship package")),
+             qPrintable(refused));
+    remoteAnswer(samples + QStringLiteral("Goosander.xsp"), &replaced);
+    QVERIFY2(replaced.startsWith(QStringLiteral("Ship Installed|")) &&
+                 replaced.contains(QStringLiteral("replaced")),
+             qPrintable(replaced));
+    QCOMPARE(window->engine().registry().Ships.size(), 1);
 }
 
 void TestDrydockWindow::uninstallAsksFirst()
 {
-    const QString program = makeProgramDir(QStringLiteral("program"));
-    const QString game = makeGame(QStringLiteral("game"));
-    writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    QString program, game;
+    auto window = openOnGame(&program, &game);
     window->show();
     DSlipway* list = window->shipList();
     window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp"));
