@@ -169,7 +169,6 @@ private:
     // A copy of the sample game with its packages, made once: making one is slow.
     QString makeGame(const QString& name);
     void writeConfig(const QString& programDir, const QByteArray& text);
-    std::unique_ptr<DDrydock> openWindow(const QString& programDir);
     // A window on a fresh program folder whose settings know a fresh game.
     std::unique_ptr<DDrydock> openOnGame(QString* program, QString* game);
     void waitIdle(DDrydock& window);
@@ -257,17 +256,12 @@ void TestDrydockWindow::writeConfig(const QString& programDir, const QByteArray&
     writeFile(programDir + QStringLiteral("/config.dat"), text);
 }
 
-std::unique_ptr<DDrydock> TestDrydockWindow::openWindow(const QString& programDir)
-{
-    return std::make_unique<DDrydock>(programDir);
-}
-
 std::unique_ptr<DDrydock> TestDrydockWindow::openOnGame(QString* program, QString* game)
 {
     *program = makeProgramDir(QStringLiteral("program"));
     *game = makeGame(QStringLiteral("game"));
     writeConfig(*program, "<installer>\nInstallDir: " + game->toUtf8() + "\n</installer>\n");
-    return openWindow(*program);
+    return std::make_unique<DDrydock>(*program);
 }
 
 void TestDrydockWindow::waitIdle(DDrydock& window)
@@ -295,7 +289,7 @@ void TestDrydockWindow::constructionAsksForDirectory()
                            : answer == QLatin1String("invalid") ? invalid
                                                                 : QString());
 
-    auto window = openWindow(program);
+    auto window = std::make_unique<DDrydock>(program);
     QCOMPARE(m_directoryAsked, 1);
     QVERIFY(window->windowTitle().endsWith(QLatin1String(" V1.89")));
     QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
@@ -347,7 +341,7 @@ void TestDrydockWindow::constructionWithSettings()
                              "\nInstallDir: " + m_root->filePath(QStringLiteral("gone")).toUtf8() +
                              "\nText_Custom: 49\nDebugLog\n</installer>\n");
 
-    auto window = openWindow(program);
+    auto window = std::make_unique<DDrydock>(program);
     QCOMPARE(m_directoryAsked, 0);
     QCOMPARE(window->directoryBox()->count(), 1);
     QCOMPARE(window->engine().gameDir(), game);
@@ -373,7 +367,7 @@ void TestDrydockWindow::constructionFindsGameThroughRegistry()
         ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
                       QString(game).replace(QLatin1Char('/'), QLatin1Char('\\')));
 
-    auto window = openWindow(program);
+    auto window = std::make_unique<DDrydock>(program);
     QCOMPARE(m_directoryAsked, 0);
     QCOMPARE(window->engine().gameDir(), game);
     QVERIFY(QFileInfo::exists(game + QStringLiteral("/Scripts/hw.test.xml")));
@@ -382,7 +376,7 @@ void TestDrydockWindow::constructionFindsGameThroughRegistry()
     // With a known directory the one found joins the box behind it.
     const QString other = makeGame(QStringLiteral("other"));
     writeConfig(program, "<installer>\nInstallDir: " + other.toUtf8() + "\n</installer>\n");
-    window = openWindow(program);
+    window = std::make_unique<DDrydock>(program);
     QCOMPARE(window->engine().gameDir(), other);
     QCOMPARE(window->directoryBox()->count(), 2);
     QCOMPARE(window->directoryBox()->itemText(1), game);
@@ -393,56 +387,41 @@ void TestDrydockWindow::directoryList()
     QString program, game;
     auto window = openOnGame(&program, &game);
     QComboBox* box = window->directoryBox();
-
+    const auto listed = [box] {
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        return items;
+    };
     QStringList games;
-    for (int i = 1; i <= 11; ++i) {
-        const QString dir = m_root->filePath(QStringLiteral("games/g%1").arg(i));
-        writeFile(dir + QStringLiteral("/vega.exe"), QByteArray());
-        games << dir;
+    for (int i = 1; i <= 3; ++i) {
+        games << m_root->filePath(QStringLiteral("games/g%1").arg(i));
+        writeFile(games.last() + QStringLiteral("/vega.exe"), QByteArray());
     }
+    // Chosen again (typed with backslashes), a listed directory moves up; a
+    // folder without the game is refused and changes nothing.
     m_directoryAnswers = games;
-    for (int i = 0; i < games.size(); ++i)
+    m_directoryAnswers << QString(games.at(0)).replace(QLatin1Char('/'), QLatin1Char('\\'))
+                       << m_root->filePath(QStringLiteral("games"));
+    for (int i = 0; i < 5; ++i)
         window->Slot_GetDirectory();
-    QCOMPARE(box->count(), 10);
-    QCOMPARE(box->itemText(0), games.last());
-    QCOMPARE(box->itemText(9), games.at(1)); // the sample game and g1 fell off the end
-    QCOMPARE(window->engine().gameDir(), games.last());
-
-    // Choosing a listed directory again (typed with backslashes) moves it up.
-    m_directoryAnswers << QString(games.at(4)).replace(QLatin1Char('/'), QLatin1Char('\\'));
-    window->Slot_GetDirectory();
-    QCOMPARE(box->count(), 10);
-    QCOMPARE(box->itemText(0), games.at(4));
-    QStringList listed;
-    for (int i = 0; i < box->count(); ++i)
-        listed << box->itemText(i);
-    QCOMPARE(listed.count(games.at(4)), 1);
-
-    // A folder without the game is refused and changes nothing.
-    captionsAsked();
-    m_directoryAnswers << m_root->filePath(QStringLiteral("games"));
-    window->Slot_GetDirectory();
     QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Not a Game Directory")});
-    QCOMPARE(box->itemText(0), games.at(4));
-    QCOMPARE(box->count(), 10);
+    QCOMPARE(listed(), (QStringList{games.at(0), games.at(2), games.at(1), game}));
+    QCOMPARE(window->engine().gameDir(), games.at(0));
 
     // The box switches directories 100 ms later; the list follows.
-    window->Slot_ComboDir(games.at(7));
+    window->Slot_ComboDir(games.at(1));
     QVERIFY(window->shipList()->isBusy());
     waitIdle(*window);
-    QCOMPARE(box->itemText(0), games.at(7));
-    QCOMPARE(box->itemText(1), games.at(4));
-    QCOMPARE(window->engine().gameDir(), games.at(7));
+    QCOMPARE(listed(), (QStringList{games.at(1), games.at(0), games.at(2), game}));
+    QCOMPARE(window->engine().gameDir(), games.at(1));
     QVERIFY(!window->engine().modChanged());
 
     QStringList written;
     for (const QByteArray& line : readFile(program + QStringLiteral("/config.dat")).split('\n'))
         if (line.startsWith("InstallDir: "))
             written << QString::fromUtf8(line.mid(12));
-    QStringList shown;
-    for (int i = 0; i < box->count(); ++i)
-        shown << box->itemText(i);
-    QCOMPARE(written, shown);
+    QCOMPARE(written, listed());
 }
 
 void TestDrydockWindow::settingsDialog()
@@ -453,7 +432,7 @@ void TestDrydockWindow::settingsDialog()
         "<creator>\nVegaDir: " + game.toUtf8() + "\nDefAuthor: Someone Else\nPrefix\n</creator>\n";
     writeConfig(program,
                 creator + "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    auto window = std::make_unique<DDrydock>(program);
     const QString configPath = program + QStringLiteral("/config.dat");
     const QString logPath = program + QStringLiteral("/log/installer_debug.txt");
 
@@ -547,10 +526,6 @@ void TestDrydockWindow::installUninstallAndClose()
     QVERIFY(window->findChild<QAction*>(QStringLiteral("actionInstall"))->isEnabled());
     QVERIFY(window->progressBar()->isHidden());
     QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
-    QTreeWidgetItem* header = list->listView()->headerItem();
-    QCOMPARE((QStringList{header->text(0), header->text(1), header->text(2), header->text(3)}),
-             (QStringList{QStringLiteral("Ship"), QStringLiteral("Author"),
-                          QStringLiteral("Version"), QStringLiteral("State")}));
 
     // The context menu of a ship with a comment and a screenshot.
     QMenu menu;
@@ -637,7 +612,7 @@ void TestDrydockWindow::baseModChoice()
     QVERIFY(
         QFile::copy(game + QStringLiteral("/01.dat"), game + QStringLiteral("/mods/Other.dat")));
     writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto window = openWindow(program);
+    auto window = std::make_unique<DDrydock>(program);
     DSlipway* list = window->shipList();
     QComboBox* box = list->baseModBox();
     QCOMPARE(box->count(), 2);
@@ -865,7 +840,6 @@ void TestDrydockWindow::uninstallAsksFirst()
     QtPrompter::setNextAnswers({1});
     auto* uninstall = window->findChild<QAction*>(QStringLiteral("actionUninstall"));
     QVERIFY(uninstall);
-    QCOMPARE(uninstall->shortcut(), QKeySequence(QStringLiteral("Ctrl+U")));
     uninstall->trigger();
     QVERIFY(!list->isBusy());
     QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
@@ -906,12 +880,12 @@ void TestDrydockWindow::oneWriterPerGame()
     const QString program = makeProgramDir(QStringLiteral("program"));
     const QString game = makeGame(QStringLiteral("game"));
     writeConfig(program, "<installer>\nInstallDir: " + game.toUtf8() + "\n</installer>\n");
-    auto first = openWindow(program);
+    auto first = std::make_unique<DDrydock>(program);
     QVERIFY(first->engine().writeRefusal().isEmpty());
     QCOMPARE(captionsAsked(), QStringList());
 
     // A second window on the same game says so at once, and installs nothing there.
-    auto second = openWindow(program);
+    auto second = std::make_unique<DDrydock>(program);
     QVERIFY(!second->engine().writeRefusal().isEmpty());
     const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
     QCOMPARE(asked.size(), 1);
@@ -960,7 +934,7 @@ void TestDrydockWindow::menusFollowTheProgramFolder()
     QFile::copy(QFileInfo(m_textsFile).absolutePath() + QStringLiteral("/Icons/drydock-256.png"),
                 program + QStringLiteral("/Icons/drydock-256.png"));
     {
-        auto window = openWindow(program);
+        auto window = std::make_unique<DDrydock>(program);
         // A build without mirrors: Update Program greyed out, and the tooltip says why.
         auto* update = window->findChild<QAction*>(QStringLiteral("actionUpdateProgram"));
         QVERIFY(update);
@@ -1001,7 +975,7 @@ void TestDrydockWindow::menusFollowTheProgramFolder()
     QFile::setPermissions(program + QStringLiteral("/hullwright"),
                           QFile::permissions(program + QStringLiteral("/hullwright")) |
                               QFile::ExeOwner);
-    auto window = openWindow(program);
+    auto window = std::make_unique<DDrydock>(program);
     auto* update = window->findChild<QAction*>(QStringLiteral("actionUpdateProgram"));
     QVERIFY(update->isEnabled());
     QCOMPARE(window->programMirrors(),

@@ -43,15 +43,11 @@ private slots:
 
     void placeholdersBeforeLoading()
     {
-        const UiTexts installer(UiTexts::Program::Installer);
-        QCOMPARE(installer.ownTexts().size(), 200);
-        QCOMPARE(installer.sharedTexts().size(), 20);
-        QCOMPARE(installer.own(0), QStringLiteral("ReadText-0"));
-        QCOMPARE(installer.shared(19), QStringLiteral("ReadText-19"));
         // Out of range reads its own number instead of failing.
+        const UiTexts installer(UiTexts::Program::Installer);
+        QCOMPARE(installer.own(0), QStringLiteral("ReadText-0"));
         QCOMPARE(installer.own(200), QStringLiteral("ReadText-200"));
         QCOMPARE(installer.shared(-1), QStringLiteral("ReadText--1"));
-        QCOMPARE(UiTexts(UiTexts::Program::Creator).ownTexts().size(), 400);
     }
 
     void load_data()
@@ -129,16 +125,11 @@ private slots:
                                       "ais' id='oops' translator=''/></languages>");
         UiTexts texts(UiTexts::Program::Installer);
         QVERIFY(texts.load(path, QStringLiteral("Nonexistent")));
-        const QList<UiTexts::Language>& list = texts.languages();
-        QCOMPARE(list.size(), 3);
-        QCOMPARE(list.at(0).name, QStringLiteral("Deutsch"));
-        QCOMPARE(list.at(0).id, 49);
-        QCOMPARE(list.at(0).translator, QStringLiteral("A. Muster"));
-        QCOMPARE(list.at(1).name, QStringLiteral("English"));
-        QCOMPARE(list.at(1).id, 44);
-        QCOMPARE(list.at(2).name, QString::fromUtf8("Fran\xc3\xa7"
-                                                    "ais"));
-        QCOMPARE(list.at(2).id, 0);
+        QStringList listed;
+        for (const UiTexts::Language& l : texts.languages())
+            listed << l.name + QLatin1Char('|') + QString::number(l.id) + '|' + l.translator;
+        QCOMPARE(listed, (QStringList{"Deutsch|49|A. Muster", "English|44|B. Sample",
+                                      QString::fromUtf8("Fran\xc3\xa7" "ais|0|")}));
     }
 
     void reloadStartsAfresh()
