@@ -13,6 +13,7 @@
 #include "samplegame.h"
 #include "sysregistry.h"
 #include "uiseams_qt.h"
+#include "windowtexts.h"
 #include "wlistview.h"
 
 #include <QAbstractButton>
@@ -41,12 +42,6 @@
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void writeFile(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -63,33 +58,6 @@ QStringList captionsAsked()
     return captions;
 }
 
-// Every text a user can see in a widget tree, with where it was found.
-QStringList visibleTexts(const QWidget* root)
-{
-    QStringList texts{root->windowTitle()};
-    for (const QAction* a : root->findChildren<QAction*>())
-        texts << a->text();
-    for (const QMenu* m : root->findChildren<QMenu*>())
-        texts << m->title();
-    for (const QLabel* l : root->findChildren<QLabel*>())
-        texts << l->text();
-    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>())
-        texts << b->text();
-    for (const QGroupBox* g : root->findChildren<QGroupBox*>())
-        texts << g->title();
-    for (const QComboBox* c : root->findChildren<QComboBox*>())
-        for (int i = 0; i < c->count(); ++i)
-            texts << c->itemText(i);
-    for (const QTreeWidget* t : root->findChildren<QTreeWidget*>()) {
-        for (int c = 0; c < t->columnCount(); ++c)
-            texts << t->headerItem()->text(c);
-        for (int i = 0; i < t->topLevelItemCount(); ++i)
-            for (int c = 0; c < t->columnCount(); ++c)
-                texts << t->topLevelItem(i)->text(c);
-    }
-    return texts;
-}
-
 // Whether the generated mod holds the ship table, as after an update of the mod.
 bool modHoldsShipTable(const InstallerEngine& engine)
 {
@@ -97,11 +65,6 @@ bool modHoldsShipTable(const InstallerEngine& engine)
         if (e.name.compare(QLatin1String("types\\TShips.pck"), Qt::CaseInsensitive) == 0)
             return true;
     return false;
-}
-
-QStringList placeholdersIn(const QStringList& texts)
-{
-    return texts.filter(QStringLiteral("ReadText-"));
 }
 
 QTreeWidgetItem* findItem(DSlipway* list, const QString& name)

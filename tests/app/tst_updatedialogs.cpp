@@ -7,6 +7,7 @@
 #include "dupdate.h"
 #include "registry.h"
 #include "uitexts.h"
+#include "windowtexts.h"
 
 #include <QAbstractButton>
 #include <QImage>
@@ -27,29 +28,6 @@ namespace {
 QString PlainText(const QString& text)
 {
     return QString(text).remove('&');
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QStringList visibleTexts(const QWidget* root)
-{
-    QStringList texts{root->windowTitle()};
-    for (const QLabel* l : root->findChildren<QLabel*>())
-        texts << l->text();
-    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>())
-        texts << b->text();
-    for (const QTreeWidget* t : root->findChildren<QTreeWidget*>()) {
-        for (int c = 0; c < t->columnCount(); ++c)
-            texts << t->headerItem()->text(c);
-        for (int i = 0; i < t->topLevelItemCount(); ++i)
-            for (int c = 0; c < t->columnCount(); ++c)
-                texts << t->topLevelItem(i)->text(c);
-    }
-    return texts;
 }
 
 } // namespace
