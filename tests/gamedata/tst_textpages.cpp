@@ -223,10 +223,6 @@ void TestTextPages::writerLayoutIsExact()
                                 " <t id=\"2\">1700000000</t>\r\n"
                                 "</page>\r\n"
                                 "</language>\r\n";
-    QCOMPARE(BuildTextPage(49, {{20000, "Gull"}, {20001, "A <small> ship & more"}},
-                           {{1, "1"}, {2, "1700000000"}}),
-             expected);
-
     QTemporaryDir dir;
     const QString path = dir.filePath(TextPageFileName(49));
     QVERIFY(WriteTextPage(path, 49, {{20000, "Gull"}, {20001, "A <small> ship & more"}},
@@ -296,25 +292,12 @@ void TestTextPages::getTextReadsCataloguesInOrderThenLooseFiles()
     QCOMPARE(lib.text(44, 17, 5), QStringLiteral("loose pck"));
     QCOMPARE(lib.size(), 5);
 
-    const QString save = ", Save To: " + options.workDir + "/textfile.txt";
-    const QString read = "GetText() Getting Text from file";
-    const QStringList expected = {
-        "GetText() Dir = " + g,
-        "GetText() FileName = 01.cat",
-        "GetText() Checking Catfile: " + g + "/01.cat, Files = 1",
-        "GetText() Extracting file: t\\440001.pck" + save,
-        read,
-        "GetText() FileName = 02.cat",
-        "GetText() Checking Catfile: " + g + "/02.cat, Files = 3",
-        "GetText() Extracting file: t\\440001.pck" + save,
-        read,
-        "GetText() FileName = 03.cat",
-        "GetText() Checking Catfile: " + g + "/03.cat, Files = 1",
-        "GetText() Extracting file: t\\449001.pck" + save,
-        read,
-        "GetText() FileName = 04.cat",
-    };
-    QCOMPARE(log, expected);
+    // Each catalogue in turn up to the first gap, each text file extracted and read.
+    QFile expected(QStringLiteral(TEXTPAGES_DATA "/gettext-order.log"));
+    QVERIFY(expected.open(QIODevice::ReadOnly | QIODevice::Text));
+    QCOMPARE(log.join('\n') + '\n', QString::fromUtf8(expected.readAll())
+                                        .replace("<game>", g)
+                                        .replace("<work>", options.workDir));
     QCOMPARE(QDir(options.workDir).entryList(QDir::Files), QStringList());
 
     // Without the loose folder the catalogues have the last word.
