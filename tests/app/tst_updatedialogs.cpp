@@ -129,9 +129,10 @@ void TestUpdateDialogs::shipUpdatePhases()
     QCOMPARE(list->topLevelItemCount(), 2);
     QTreeWidgetItem* merganser = list->topLevelItem(0);
     QTreeWidgetItem* goosander = list->topLevelItem(1);
-    QCOMPARE(merganser->text(DShipUpdate::ColumnName), QStringLiteral("Merganser"));
-    QCOMPARE(merganser->text(DShipUpdate::ColumnAuthor), QStringLiteral("Orrin Vale"));
-    QCOMPARE(merganser->text(DShipUpdate::ColumnVersion), QStringLiteral("0.9"));
+    QCOMPARE((QStringList{merganser->text(DShipUpdate::ColumnName),
+                          merganser->text(DShipUpdate::ColumnAuthor),
+                          merganser->text(DShipUpdate::ColumnVersion)}),
+             (QStringList{"Merganser", "Orrin Vale", "0.9"}));
     QCOMPARE(merganser->checkState(0), Qt::Checked);
     QVERIFY(!merganser->icon(0).isNull());
     QCOMPARE(visibleTexts(dialog).filter("ReadText-"), QStringList());

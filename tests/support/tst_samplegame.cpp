@@ -366,12 +366,9 @@ private slots:
             // The fighter carries one of every kind of entry.
             QCOMPARE(turrets, 1);
             QVERIFY(p.SceneFile && p.CockpitFile);
-            QCOMPARE(p.Models.size(), 2);
-            QCOMPARE(p.Files.size(), 1);
-            QCOMPARE(p.Scripts.size(), 1);
-            QCOMPARE(p.Dummies.size(), 2);
-            QCOMPARE(p.Components.size(), 2);
-            QCOMPARE(p.Cockpits.size(), 1);
+            QCOMPARE((QList<qsizetype>{p.Models.size(), p.Files.size(), p.Scripts.size(),
+                                       p.Dummies.size(), p.Components.size(), p.Cockpits.size()}),
+                     (QList<qsizetype>{2, 1, 1, 2, 2, 1}));
             QVERIFY(p.Comment.contains('\n'));
             QCOMPARE(QFileInfo(root + "/scripts/" + p.Scripts[0].Name).size(), p.Scripts[0].Size);
             QCOMPARE(p.ScreenShot, QString("Merganser-OrrinVale.png"));
