@@ -6,6 +6,7 @@
 //
 // Every modal box is photographed and then answered by a timer, so the tour
 // runs to its end on its own.
+#include "../engine/updateserver.h"
 #include "ddrydock.h"
 #include "dshipupdate.h"
 #include "dslipway.h"
@@ -26,7 +27,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -93,34 +93,6 @@ void shootModal(const QString& name, const std::function<void()>& action,
     pause(150);
 }
 
-// A web server on the loopback address for the program update: one update file
-// and the program it names.
-class TinyHttp : public QTcpServer
-{
-public:
-    TinyHttp() { listen(QHostAddress::LocalHost, 0); }
-    QString url(const QString& path) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto* socket = new QTcpSocket(this);
-        socket->setSocketDescriptor(descriptor);
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-            const QByteArray request = socket->readAll();
-            QByteArray body = "version: 1.95\nfile: drydock-1.95.tar.gz\n";
-            if (request.contains("drydock-1.95.tar.gz"))
-                body = QByteArray(20000, 'x');
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
-                          "\r\nConnection: close\r\n\r\n" + body);
-            socket->disconnectFromHost();
-        });
-    }
-};
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -149,16 +121,17 @@ int main(int argc, char* argv[])
     SampleGame::MakeSampleGame(game);
     SampleGame::MakeSamplePackages(game + QStringLiteral("/sample-ships"));
     const QString samples = game + QStringLiteral("/sample-ships/");
+    const auto write = [](QFile& file, const QByteArray& bytes) {
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        file.close();
+    };
     QFile whole(samples + QStringLiteral("Merganser.xsp"));
     whole.open(QIODevice::ReadOnly);
     QFile cut(root.filePath(QStringLiteral("Merganser (1).xsp")));
-    cut.open(QIODevice::WriteOnly);
-    cut.write(whole.readAll().left(40000));
-    cut.close();
+    write(cut, whole.readAll().left(40000));
     QFile notes(root.filePath(QStringLiteral("readme.txt")));
-    notes.open(QIODevice::WriteOnly);
-    notes.write("notes\n");
-    notes.close();
+    write(notes, "notes\n");
 
     // First start: the explanation before the folder question.
     FileDialogs::directoryHook = [game](const QString&, const QString&) { return game; };
@@ -263,7 +236,10 @@ int main(int argc, char* argv[])
 
     // Update Program: a mirror that refuses, then one that offers a new version.
     {
-        TinyHttp server;
+        UpdateServer server;
+        server.answer(QStringLiteral("/u/shipupdate.dat"),
+                      "version: 1.95\nfile: drydock-1.95.tar.gz\n");
+        server.answer(QStringLiteral("/u/drydock-1.95.tar.gz"), QByteArray(20000, 'x'));
         DUpdate::Context context;
         context.texts = &window->texts();
         context.programDir = program;

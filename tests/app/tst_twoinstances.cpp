@@ -75,19 +75,10 @@ private slots:
         QVERIFY(first.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(portAnswers(), 15000);
 
-        // A start without arguments ends at once and hands over nothing.
-        QProcess empty;
-        empty.setProcessEnvironment(env);
-        QElapsedTimer clock;
-        clock.start();
-        empty.start(exe, {});
-        QVERIFY(empty.waitForFinished(10000));
-        QCOMPARE(empty.exitCode(), 0);
-        QVERIFY(clock.elapsed() < 5000);
-
         QProcess second;
         second.setProcessEnvironment(env);
-        clock.restart();
+        QElapsedTimer clock;
+        clock.start();
         second.start(exe, {packages + "/Merganser.xsp"});
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitCode(), 0);

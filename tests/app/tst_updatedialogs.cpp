@@ -7,6 +7,7 @@
 #include "dupdate.h"
 #include "registry.h"
 #include "uitexts.h"
+#include "windowtexts.h"
 
 #include <QAbstractButton>
 #include <QImage>
@@ -29,29 +30,6 @@ QString PlainText(const QString& text)
     return QString(text).remove('&');
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QStringList visibleTexts(const QWidget* root)
-{
-    QStringList texts{root->windowTitle()};
-    for (const QLabel* l : root->findChildren<QLabel*>())
-        texts << l->text();
-    for (const QAbstractButton* b : root->findChildren<QAbstractButton*>())
-        texts << b->text();
-    for (const QTreeWidget* t : root->findChildren<QTreeWidget*>()) {
-        for (int c = 0; c < t->columnCount(); ++c)
-            texts << t->headerItem()->text(c);
-        for (int i = 0; i < t->topLevelItemCount(); ++i)
-            for (int c = 0; c < t->columnCount(); ++c)
-                texts << t->topLevelItem(i)->text(c);
-    }
-    return texts;
-}
-
 } // namespace
 
 class TestUpdateDialogs : public QObject
@@ -64,12 +42,8 @@ private slots:
     void cleanup();
     void shipUpdatePhases();
     void shipSelectionAndSkip();
-    void programUpToDate();
-    void programNewerDeclined();
-    void programNewerAccepted();
-    void programIncompleteDownloadIsNotStarted();
-    void programAllMirrorsFail();
-    void programSavedNotStarted();
+    void programDialog_data();
+    void programDialog();
     void shipTicksSurviveFailedCheck();
 
 private:
@@ -155,9 +129,10 @@ void TestUpdateDialogs::shipUpdatePhases()
     QCOMPARE(list->topLevelItemCount(), 2);
     QTreeWidgetItem* merganser = list->topLevelItem(0);
     QTreeWidgetItem* goosander = list->topLevelItem(1);
-    QCOMPARE(merganser->text(DShipUpdate::ColumnName), QStringLiteral("Merganser"));
-    QCOMPARE(merganser->text(DShipUpdate::ColumnAuthor), QStringLiteral("Orrin Vale"));
-    QCOMPARE(merganser->text(DShipUpdate::ColumnVersion), QStringLiteral("0.9"));
+    QCOMPARE((QStringList{merganser->text(DShipUpdate::ColumnName),
+                          merganser->text(DShipUpdate::ColumnAuthor),
+                          merganser->text(DShipUpdate::ColumnVersion)}),
+             (QStringList{"Merganser", "Orrin Vale", "0.9"}));
     QCOMPARE(merganser->checkState(0), Qt::Checked);
     QVERIFY(!merganser->icon(0).isNull());
     QCOMPARE(visibleTexts(dialog).filter("ReadText-"), QStringList());
@@ -284,127 +259,116 @@ QPointer<DUpdate> TestUpdateDialogs::openProgramDialog(EngineFixture& f, const Q
     return dialog;
 }
 
-void TestUpdateDialogs::programUpToDate()
+void TestUpdateDialogs::programDialog_data()
 {
+    QTest::addColumn<QStringList>("mirrors");
+    QTest::addColumn<QStringList>("files"); // "path|body" the server answers; "<cut>" is cut short
+    QTest::addColumn<bool>("startDownloaded");
+    QTest::addColumn<int>("answer");   // the user's answer to the question
+    QTest::addColumn<int>("question"); // caption of the one box expected, -1 for none
+    QTest::addColumn<QString>("told"); // the box's text or, without one, the log holds it
+    QTest::addColumn<QString>("kept"); // the file Downloads holds afterwards, "" for none
+    QTest::addColumn<bool>("starts");  // it is started and the window asked to close
+    QTest::addColumn<int>("status");   // status label text afterwards, -1 when closed
+
+    const QString setup = QStringLiteral("/a/setup-1.90.exe|program");
+    QTest::newRow("up to date") << QStringList{"/a/u.dat"}
+                                << QStringList{"/a/u.dat|version: 1.89\nfile: setup.exe\n"} << true
+                                << 0 << int(UpToDateCaption) << "1.89"
+                                << "" << false << -1;
+    QTest::newRow("newer, declined")
+        << QStringList{"/a/u.dat"}
+        << QStringList{"/a/u.dat|version: 1.90\nfile: setup-1.90.exe\n", setup} << true << 1
+        << int(NewVersionCaption) << "1.89"
+        << "" << false << -1;
+    // The first mirror fails; the second names the file in its own folder.
+    QTest::newRow("newer, accepted")
+        << QStringList{"/a/u.dat", "/b/u.dat"}
+        << QStringList{"/b/u.dat|version: 1.90\nfile: ../../setup-1.90.exe\n",
+                       "/b/setup-1.90.exe|program"}
+        << true << 0 << int(NewVersionCaption) << "1.90"
+        << "setup-1.90.exe" << true << -1;
+    QTest::newRow("download cut short is not started")
+        << QStringList{"/a/u.dat"}
+        << QStringList{"/a/u.dat|version: 1.90\nfile: setup-1.90.exe\n", "/a/setup-1.90.exe|<cut>"}
+        << true << 0 << int(NewVersionCaption) << "1.90"
+        << "" << false << -2;
+    QTest::newRow("every mirror fails")
+        << QStringList{"/a/u.dat", "/b/u.dat", "/c/u.dat"}
+        << QStringList{"/b/u.dat|version: 0\nfile: setup.exe\n", "/c/u.dat|version: 1.95\n"} << true
+        << 0 << -1 << PlainText(m_texts.own(ProgramFailedText)).split('\n').first() << "" << false
+        << int(ProgramFailedCaption);
+    QTest::newRow("saved, not started")
+        << QStringList{"/a/u.dat"}
+        << QStringList{"/a/u.dat|version: 1.90\nfile: drydock-1.90.tar.gz\n",
+                       "/a/drydock-1.90.tar.gz|archive"}
+        << false << 0 << int(NewVersionCaption) << "Downloads folder"
+        << "drydock-1.90.tar.gz" << false << -3;
+}
+
+void TestUpdateDialogs::programDialog()
+{
+    QFETCH(QStringList, mirrors);
+    QFETCH(QStringList, files);
+    QFETCH(bool, startDownloaded);
+    QFETCH(int, answer);
+    QFETCH(int, question);
+    QFETCH(QString, told);
+    QFETCH(QString, kept);
+    QFETCH(bool, starts);
+    QFETCH(int, status);
+
     EngineFixture f(false);
-    m_server->answer("/a/shipupdate.dat", "version: 1.89\nfile: setup.exe\n");
-    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"});
+    for (const QString& file : files) {
+        UpdateServer::Answer reply;
+        reply.body = file.section('|', 1).toUtf8();
+        if (reply.body == "<cut>") {
+            reply.body = QByteArray(1000, 'p');
+            reply.claimedLength = 100000;
+        }
+        m_server->answer(file.section(QLatin1Char('|'), 0, 0), reply);
+    }
+    f.prompter.answers = {answer};
+    QPointer<DUpdate> dialog = openProgramDialog(f, mirrors, startDownloaded);
     QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
     QCOMPARE(visibleTexts(dialog).filter("ReadText-"), QStringList());
-    QTRY_VERIFY(dialog.isNull());
-    QCOMPARE(f.prompter.asked.size(), 1);
-    QCOMPARE(f.prompter.asked.first().icon, Prompter::Icon::Information);
-    QCOMPARE(f.prompter.asked.first().caption, m_texts.own(UpToDateCaption));
-    QVERIFY(f.prompter.asked.first().text.contains("1.89"));
-    QCOMPARE(closeOwner.size(), 0);
-}
+    if (status == -1)
+        QTRY_VERIFY(dialog.isNull());
+    else
+        QTRY_VERIFY(dialog->isFinished());
 
-void TestUpdateDialogs::programNewerDeclined()
-{
-    EngineFixture f(false);
-    m_server->answer("/a/shipupdate.dat", "version: 1.90\nfile: setup-1.90.exe\n");
-    m_server->answer("/a/setup-1.90.exe", "program");
-    f.prompter.answers = {1}; // no
-    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"});
-    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
-    QTRY_VERIFY(dialog.isNull());
-    QCOMPARE(f.prompter.asked.size(), 1);
-    const ScriptedPrompter::Question& q = f.prompter.asked.first();
-    QCOMPARE(q.icon, Prompter::Icon::Question);
-    QCOMPARE(q.caption, m_texts.own(NewVersionCaption));
-    QCOMPARE(q.buttons, (QStringList{m_texts.own(Yes), m_texts.own(No)}));
-    QVERIFY(q.text.contains("1.90") && q.text.contains("1.89"));
-    QVERIFY(!m_server->requested.contains("/a/setup-1.90.exe"));
-    QVERIFY(!QDir(f.programDir + "/Downloads").exists());
-    QCOMPARE(closeOwner.size(), 0);
-    QVERIFY(m_started.isEmpty());
-}
-
-void TestUpdateDialogs::programNewerAccepted()
-{
-    EngineFixture f(false);
-    const QByteArray program(200000, 'p');
-    // The first mirror fails; the second names the file in its own folder.
-    m_server->answer("/b/shipupdate.dat", "version: 1.90\nfile: ../../setup-1.90.exe\n");
-    m_server->answer("/b/setup-1.90.exe", program);
-    f.prompter.answers = {0}; // yes
-    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat", "/b/shipupdate.dat"});
-    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
-    QTRY_VERIFY(dialog.isNull());
+    QCOMPARE(f.prompter.asked.size(), question < 0 ? 0 : 1);
+    const QString log = dialog ? dialog->findChild<QTextBrowser*>("log")->toPlainText() : QString();
+    if (question >= 0) {
+        const ScriptedPrompter::Question& q = f.prompter.asked.first();
+        QCOMPARE(q.caption, m_texts.own(question));
+        QVERIFY2(q.text.contains(told), qPrintable(q.text));
+        if (question == NewVersionCaption)
+            QCOMPARE(q.buttons, (QStringList{m_texts.own(Yes), m_texts.own(No)}));
+        // The question is asked before anything is downloaded.
+        if (answer == 1)
+            QVERIFY(!m_server->requested.contains("/a/setup-1.90.exe"));
+    } else {
+        QVERIFY2(log.contains(told), qPrintable(log));
+    }
     const QString downloads = f.programDir + "/Downloads";
-    QCOMPARE(readFile(downloads + "/setup-1.90.exe"), program);
-    QCOMPARE(m_started, (QStringList{downloads + "/setup-1.90.exe", downloads}));
-    QCOMPARE(closeOwner.size(), 1);
-    QCOMPARE(f.prompter.asked.size(), 1); // only the question
-}
-
-void TestUpdateDialogs::programIncompleteDownloadIsNotStarted()
-{
-    EngineFixture f(false);
-    m_server->answer("/a/shipupdate.dat", "version: 1.90\nfile: setup-1.90.exe\n");
-    UpdateServer::Answer cut;
-    cut.body = QByteArray(1000, 'p');
-    cut.claimedLength = 100000;
-    m_server->answer("/a/setup-1.90.exe", cut);
-    f.prompter.answers = {0};
-    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"});
-    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
-    // The failure is shown in the dialog, beside the mirrors' answers; it stays open.
-    QTRY_VERIFY(dialog->isFinished());
-    QCOMPARE(f.prompter.asked.size(), 1); // only the question
+    QCOMPARE(QDir(downloads).entryList(QDir::Files | QDir::Hidden),
+             kept.isEmpty() ? QStringList() : QStringList{kept});
+    QCOMPARE(m_started, starts ? (QStringList{downloads + "/" + kept, downloads}) : QStringList());
+    QCOMPARE(closeOwner.size(), starts ? 1 : 0);
+    if (status == -1)
+        return;
+    // Failures show in the dialog, which stays open until closed.
     QVERIFY(dialog->isVisible());
-    const QString log = dialog->findChild<QTextBrowser*>("log")->toPlainText();
-    QVERIFY2(log.contains(PlainText(m_texts.own(ProgramFailedCaption))), qPrintable(log));
+    const QString label = dialog->findChild<QLabel*>("statusLabel")->text();
+    if (status == -2)
+        QVERIFY2(log.contains(PlainText(m_texts.own(ProgramFailedCaption))), qPrintable(log));
+    else if (status == -3)
+        QCOMPARE(label, kept);
+    else
+        QCOMPARE(label, PlainText(m_texts.own(status)));
     QCOMPARE(button(dialog, "closeButton")->text(), m_texts.own(Close));
-    QVERIFY(m_started.isEmpty());
-    QCOMPARE(closeOwner.size(), 0);
-    QCOMPARE(QDir(f.programDir + "/Downloads").entryList(QDir::Files | QDir::Hidden),
-             QStringList());
-}
-
-void TestUpdateDialogs::programAllMirrorsFail()
-{
-    EngineFixture f(false);
-    m_server->answer("/b/shipupdate.dat", "version: 0\nfile: setup.exe\n");
-    m_server->answer("/c/shipupdate.dat", "version: 1.95\n");
-    QPointer<DUpdate> dialog =
-        openProgramDialog(f, {"/a/shipupdate.dat", "/b/shipupdate.dat", "/c/shipupdate.dat"});
-    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
-    QTRY_VERIFY(dialog->isFinished());
-    QCOMPARE(m_server->requested.size(), 3);
-    QVERIFY(f.prompter.asked.isEmpty());
-    const QString log = dialog->findChild<QTextBrowser*>("log")->toPlainText();
-    QVERIFY2(log.contains(PlainText(m_texts.own(ProgramFailedText)).split('\n').first()),
-             qPrintable(log));
-    QCOMPARE(dialog->findChild<QLabel*>("statusLabel")->text(),
-             PlainText(m_texts.own(ProgramFailedCaption)));
-    QCOMPARE(closeOwner.size(), 0);
     QTest::mouseClick(button(dialog, "closeButton"), Qt::LeftButton);
-    QTRY_VERIFY(dialog.isNull());
-}
-
-void TestUpdateDialogs::programSavedNotStarted()
-{
-    EngineFixture f(false);
-    m_server->answer("/a/shipupdate.dat", "version: 1.90\nfile: drydock-1.90.tar.gz\n");
-    m_server->answer("/a/drydock-1.90.tar.gz", "archive");
-    f.prompter.answers = {0}; // yes
-    QPointer<DUpdate> dialog = openProgramDialog(f, {"/a/shipupdate.dat"}, false);
-    QSignalSpy closeOwner(dialog.data(), &DUpdate::Signal_CloseOwner);
-    QTRY_VERIFY(dialog->isFinished());
-    const QString saved = f.programDir + "/Downloads/drydock-1.90.tar.gz";
-    QCOMPARE(readFile(saved), QByteArray("archive"));
-    QVERIFY(m_started.isEmpty());
-    QCOMPARE(closeOwner.size(), 0);
-    QCOMPARE(f.prompter.asked.size(), 1);
-    QVERIFY(f.prompter.asked.first().text.contains("Downloads folder"));
-    QVERIFY(!f.prompter.asked.first().text.contains("closes and starts"));
-    const QString log = dialog->findChild<QTextBrowser*>("log")->toPlainText();
-    QVERIFY2(log.contains(QDir::toNativeSeparators(saved)), qPrintable(log));
-    QCOMPARE(dialog->findChild<QLabel*>("statusLabel")->text(),
-             QStringLiteral("drydock-1.90.tar.gz"));
-    QCOMPARE(dialog->findChild<QLabel*>("statusLabel")->toolTip(), QDir::toNativeSeparators(saved));
-    dialog->close();
     QTRY_VERIFY(dialog.isNull());
 }
 

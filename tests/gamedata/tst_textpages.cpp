@@ -160,17 +160,15 @@ void TestTextPages::collectsTheTablesByPage()
     QCOMPARE(texts.equipmentName(900), QStringLiteral("Laser"));
     QCOMPARE(texts.equipmentName(901), std::nullopt);
     QCOMPARE(texts.texts2006(), QStringList{"second"});
-    QCOMPARE(texts.table1999().size(), 10);
-    QCOMPARE(texts.table1999().first(), QStringLiteral("first"));
-    QCOMPARE(texts.table1999().last(), QStringLiteral("last"));
-    QCOMPARE(texts.table1266().size(), 19);
-    QCOMPARE(texts.table1266().first(), QStringLiteral("one"));
-    QCOMPARE(texts.table1266().last(), QStringLiteral("nineteen"));
-    const QStringList ranks = texts.rankTable(5);
-    QCOMPARE(ranks.size(), 16);
-    QCOMPARE(ranks.first(), QStringLiteral("top"));
-    QCOMPARE(ranks.last(), QStringLiteral("bottom"));
-    QCOMPARE(ranks.count(QString()), 14);
+    const auto ends = [](int size, const QString& first, const QString& last) {
+        QStringList table(size);
+        table.first() = first;
+        table.last() = last;
+        return table;
+    };
+    QCOMPARE(texts.table1999(), ends(10, "first", "last"));
+    QCOMPARE(texts.table1266(), ends(19, "one", "nineteen"));
+    QCOMPARE(texts.rankTable(5), ends(16, "top", "bottom"));
     QCOMPARE(texts.rankTable(0), QStringList(16));
     QVERIFY(texts.rankTable(6).isEmpty());
 
@@ -223,10 +221,6 @@ void TestTextPages::writerLayoutIsExact()
                                 " <t id=\"2\">1700000000</t>\r\n"
                                 "</page>\r\n"
                                 "</language>\r\n";
-    QCOMPARE(BuildTextPage(49, {{20000, "Gull"}, {20001, "A <small> ship & more"}},
-                           {{1, "1"}, {2, "1700000000"}}),
-             expected);
-
     QTemporaryDir dir;
     const QString path = dir.filePath(TextPageFileName(49));
     QVERIFY(WriteTextPage(path, 49, {{20000, "Gull"}, {20001, "A <small> ship & more"}},
@@ -296,25 +290,12 @@ void TestTextPages::getTextReadsCataloguesInOrderThenLooseFiles()
     QCOMPARE(lib.text(44, 17, 5), QStringLiteral("loose pck"));
     QCOMPARE(lib.size(), 5);
 
-    const QString save = ", Save To: " + options.workDir + "/textfile.txt";
-    const QString read = "GetText() Getting Text from file";
-    const QStringList expected = {
-        "GetText() Dir = " + g,
-        "GetText() FileName = 01.cat",
-        "GetText() Checking Catfile: " + g + "/01.cat, Files = 1",
-        "GetText() Extracting file: t\\440001.pck" + save,
-        read,
-        "GetText() FileName = 02.cat",
-        "GetText() Checking Catfile: " + g + "/02.cat, Files = 3",
-        "GetText() Extracting file: t\\440001.pck" + save,
-        read,
-        "GetText() FileName = 03.cat",
-        "GetText() Checking Catfile: " + g + "/03.cat, Files = 1",
-        "GetText() Extracting file: t\\449001.pck" + save,
-        read,
-        "GetText() FileName = 04.cat",
-    };
-    QCOMPARE(log, expected);
+    // Each catalogue in turn up to the first gap, each text file extracted and read.
+    QFile expected(QStringLiteral(TEXTPAGES_DATA "/gettext-order.log"));
+    QVERIFY(expected.open(QIODevice::ReadOnly | QIODevice::Text));
+    QCOMPARE(log.join('\n') + '\n', QString::fromUtf8(expected.readAll())
+                                        .replace("<game>", g)
+                                        .replace("<work>", options.workDir));
     QCOMPARE(QDir(options.workDir).entryList(QDir::Files), QStringList());
 
     // Without the loose folder the catalogues have the last word.

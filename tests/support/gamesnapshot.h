@@ -16,47 +16,47 @@ namespace GameSnapshot {
 
 using Snapshot = std::map<QString, QByteArray>;
 
-// Files by path; a catalogue or packed file by its unpacked bytes, since packing
-// picks a new key byte every time. The writer lock is the engine's, not the game's.
+// Reads what `unpack` wrote to a scratch file beside the game, then removes it.
+template <typename Unpack> QByteArray unpacked(const QString& dir, Unpack unpack)
+{
+    const QString out = dir + QStringLiteral("/../entry.tmp");
+    QByteArray bytes = "<unreadable>";
+    QFile f(out);
+    if (unpack(out) && f.open(QIODevice::ReadOnly))
+        bytes = f.readAll();
+    QFile::remove(out);
+    return bytes;
+}
+
+// Files by path; a catalogue or packed file by its unpacked bytes. The writer lock
+// is the engine's, not the game's; folders count by the files in them.
 inline Snapshot snapshot(const QString& dir)
 {
     Snapshot s;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString rel = QDir(dir).relativeFilePath(path);
         if (rel == QLatin1String("Slipway/writer.lock"))
             continue;
-        // Folders count by the files in them: an empty one left behind harms nobody.
-        if (it.fileInfo().isDir()) {
-            continue;
-        } else if (rel.endsWith(QLatin1String(".cat"))) {
+        if (rel.endsWith(QLatin1String(".cat"))) {
             QByteArray listing;
-            for (const CatalogEntryInfo& e : ListCatalog(path)) {
-                const QString out = dir + QStringLiteral("/../entry.tmp");
-                listing += e.name.toUtf8() + '\n';
-                if (ExtractArchiveFile(path + QStringLiteral("::") + e.name, out, false, false)) {
-                    QFile f(out);
-                    f.open(QIODevice::ReadOnly);
-                    listing += f.readAll() + '\n';
-                    QFile::remove(out);
-                } else {
-                    listing += "<unreadable>\n";
-                }
-            }
+            for (const CatalogEntryInfo& e : ListCatalog(path))
+                listing +=
+                    e.name.toUtf8() + '\n' +
+                    unpacked(dir,
+                             [&](const QString& out) {
+                                 return ExtractArchiveFile(path + QStringLiteral("::") + e.name,
+                                                           out, false, false);
+                             }) +
+                    '\n';
             s[rel] = listing;
         } else if (QStringList{"pck", "pbd", "pbb"}.contains(it.fileInfo().suffix())) {
-            const QString out = dir + QStringLiteral("/../entry.tmp");
-            UnpackDiskFile(path, out);
-            QFile f(out);
-            f.open(QIODevice::ReadOnly);
-            s[rel] = f.readAll();
-            QFile::remove(out);
-        } else if (!rel.endsWith(QLatin1String(".dat")) || rel.startsWith(QLatin1String("Slipway"))) {
+            s[rel] = unpacked(dir, [&](const QString& out) { return UnpackDiskFile(path, out); });
+        } else if (!rel.endsWith(QLatin1String(".dat")) ||
+                   rel.startsWith(QLatin1String("Slipway"))) {
             QFile f(path);
-            f.open(QIODevice::ReadOnly);
-            s[rel] = f.readAll();
+            s[rel] = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
         }
     }
     return s;
