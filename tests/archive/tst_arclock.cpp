@@ -1,6 +1,7 @@
-// Sharing between processes: a catalogue held open by one program is closed to
-// every other (the game and the other program get "access denied"), a writer of a
-// disk file denies everyone, readers of a disk file share it.
+// Sharing between processes: a catalogue held open by one program, directly or
+// through an open entry, is closed to every other (the game and the other
+// program get "access denied"), a writer of a disk file denies everyone, readers
+// of a disk file share it.
 #include "arc.h"
 
 #include <QFile>
@@ -31,87 +32,68 @@ class TestArcLock : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void heldCatalogueDeniesOtherProcess();
-    void openEntryKeepsCatalogueLocked();
-    void diskFileSharing_data();
-    void diskFileSharing();
-
-private:
     QTemporaryDir m_tmp;
-    QString m_cat;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        ArcCatalogHandle* cat = arc_open_catalog(native(m_tmp.filePath("04.cat")).constData(), 1);
+        QVERIFY(cat && arc_close_catalog(cat));
+        ArcFileHandle* h = arc_open(native(m_tmp.filePath("04.cat::a.txt")).constData(),
+                                    ARC_MODE_WRITE, 1, ARC_TYPE_PLAIN);
+        QVERIFY(h);
+        QCOMPARE(arc_write(h, "abc", 3), 3);
+        QVERIFY(arc_close(h));
+        QFile plain(m_tmp.filePath("plain.txt"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        QCOMPARE(plain.write("plain"), 5);
+    }
+
+    // What this process holds and what the other one opens, both as the probe's
+    // arguments ("PATH cat" a catalogue, "PATH 0|1" a file read or written), and
+    // the other's answer while it is held; once let go, the other's open succeeds.
+    void heldDeniesOthers_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<QString>("probed");
+        QTest::addColumn<int>("code");
+        const int denied = ARC_E_ACCESS;
+        QTest::newRow("catalogue, catalogue") << "04.cat cat"
+                                              << "04.cat cat" << denied;
+        QTest::newRow("catalogue, entry read") << "04.cat cat"
+                                               << "04.cat::a.txt 0" << denied;
+        QTest::newRow("catalogue, entry write") << "04.cat cat"
+                                                << "04.cat::a.txt 1" << denied;
+        QTest::newRow("entry, catalogue") << "04.cat::a.txt 0"
+                                          << "04.cat cat" << denied;
+        QTest::newRow("reader, reader") << "plain.txt 0"
+                                        << "plain.txt 0" << 0;
+        QTest::newRow("reader, writer") << "plain.txt 0"
+                                        << "plain.txt 1" << denied;
+        QTest::newRow("writer, reader") << "plain.txt 1"
+                                        << "plain.txt 0" << denied;
+        QTest::newRow("writer, writer") << "plain.txt 1"
+                                        << "plain.txt 1" << denied;
+    }
+
+    void heldDeniesOthers()
+    {
+        QFETCH(QString, held);
+        QFETCH(QString, probed);
+        QFETCH(int, code);
+        const QStringList h = held.split(QLatin1Char(' ')), p = probed.split(QLatin1Char(' '));
+        const QByteArray path = native(m_tmp.filePath(h[0]));
+        const bool catalogue = h[1] == QLatin1String("cat");
+        ArcCatalogHandle* cat = catalogue ? arc_open_catalog(path.constData(), 0) : nullptr;
+        ArcFileHandle* file =
+            catalogue ? nullptr : arc_open(path.constData(), h[1].toInt(), 0, ARC_TYPE_AUTO);
+        QVERIFY(cat || file);
+        QCOMPARE(probe(m_tmp.filePath(p[0]), p[1]), code);
+        QVERIFY(catalogue ? arc_close_catalog(cat) : arc_close(file));
+        QCOMPARE(probe(m_tmp.filePath(p[0]), p[1]), 0);
+    }
 };
-
-void TestArcLock::initTestCase()
-{
-    QVERIFY(m_tmp.isValid());
-    QVERIFY(QFileInfo(QStringLiteral(ARC_LOCKPROBE_PATH)).isExecutable());
-    m_cat = m_tmp.filePath(QStringLiteral("04.cat"));
-    ArcCatalogHandle* cat = arc_open_catalog(native(m_cat).constData(), 1);
-    QVERIFY(cat);
-    QVERIFY(arc_close_catalog(cat));
-    ArcFileHandle* h = arc_open(native(m_cat + QStringLiteral("::a.txt")).constData(),
-                                ARC_MODE_WRITE, 1, ARC_TYPE_PLAIN);
-    QVERIFY(h);
-    QCOMPARE(arc_write(h, "abc", 3), 3);
-    QVERIFY(arc_close(h));
-
-    QFile plain(m_tmp.filePath(QStringLiteral("plain.txt")));
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    QCOMPARE(plain.write("plain"), 5);
-}
-
-void TestArcLock::heldCatalogueDeniesOtherProcess()
-{
-    const QString entry = m_cat + QStringLiteral("::a.txt");
-    ArcCatalogHandle* cat = arc_open_catalog(native(m_cat).constData(), 0);
-    QVERIFY(cat);
-    QCOMPARE(probe(m_cat, QStringLiteral("cat")), int(ARC_E_ACCESS));
-    QCOMPARE(probe(entry, QStringLiteral("0")), int(ARC_E_ACCESS));
-    QCOMPARE(probe(entry, QStringLiteral("1")), int(ARC_E_ACCESS));
-    QVERIFY(arc_close_catalog(cat));
-
-    QCOMPARE(probe(m_cat, QStringLiteral("cat")), 0);
-    QCOMPARE(probe(entry, QStringLiteral("1")), 0);
-}
-
-void TestArcLock::openEntryKeepsCatalogueLocked()
-{
-    // The file object holds its own reference on the catalogue.
-    ArcFileHandle* h =
-        arc_open(native(m_cat + QStringLiteral("::a.txt")).constData(), ARC_MODE_READ, 0, 0);
-    QVERIFY(h);
-    QCOMPARE(probe(m_cat, QStringLiteral("cat")), int(ARC_E_ACCESS));
-    QVERIFY(arc_close(h));
-    QCOMPARE(probe(m_cat, QStringLiteral("cat")), 0);
-}
-
-void TestArcLock::diskFileSharing_data()
-{
-    QTest::addColumn<int>("heldMode");
-    QTest::addColumn<QString>("probeMode");
-    QTest::addColumn<int>("code");
-
-    QTest::newRow("reader, reader") << int(ARC_MODE_READ) << "0" << 0;
-    QTest::newRow("reader, writer") << int(ARC_MODE_READ) << "1" << int(ARC_E_ACCESS);
-    QTest::newRow("writer, reader") << int(ARC_MODE_WRITE) << "0" << int(ARC_E_ACCESS);
-    QTest::newRow("writer, writer") << int(ARC_MODE_WRITE) << "1" << int(ARC_E_ACCESS);
-}
-
-void TestArcLock::diskFileSharing()
-{
-    QFETCH(int, heldMode);
-    QFETCH(QString, probeMode);
-    QFETCH(int, code);
-
-    const QString path = m_tmp.filePath(QStringLiteral("plain.txt"));
-    ArcFileHandle* h = arc_open(native(path).constData(), heldMode, 0, ARC_TYPE_PLAIN);
-    QVERIFY(h);
-    QCOMPARE(probe(path, probeMode), code);
-    QVERIFY(arc_close(h));
-    QCOMPARE(probe(path, probeMode), 0);
-}
 
 QTEST_GUILESS_MAIN(TestArcLock)
 #include "tst_arclock.moc"

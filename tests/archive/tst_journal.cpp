@@ -1,0 +1,276 @@
+// The change journal and the checked file operations below the engine: what a
+// rolled-back or refused change leaves, what a failing call reports, that the
+// journal is on disk before the step it guards, that a forged journal cannot
+// reach outside its folder, and the writer lock of a game directory.
+#include "fileio.h"
+#include "gamechange.h"
+#include "gamesnapshot.h"
+#include "journal.h"
+#include "safefile.h"
+
+#include <QDateTime>
+#include <QProcess>
+#include <QSysInfo>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cerrno>
+#include <functional>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+using GameSnapshot::firstDifference;
+using GameSnapshot::Snapshot;
+using Steps = std::function<bool(const QString& root)>;
+Q_DECLARE_METATYPE(Steps)
+
+namespace {
+
+// Every file by its bytes and every folder (as "name/"): a folder left behind counts.
+Snapshot tree(const QString& dir)
+{
+    Snapshot s;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString rel = QDir(dir).relativeFilePath(it.next());
+        QFile f(it.filePath());
+        if (it.fileInfo().isDir())
+            s[rel + QLatin1Char('/')] = {};
+        else if (f.open(QIODevice::ReadOnly))
+            s[rel] = f.readAll();
+    }
+    return s;
+}
+
+bool put(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && f.open(QIODevice::WriteOnly) &&
+           f.write(bytes) == bytes.size();
+}
+
+std::string os(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+// Changes a file in place the way the archive library does, the journal first:
+// writes `bytes` at `offset`, or without bytes cuts the file there.
+bool inPlace(const QString& path, qint64 offset, const QByteArray& bytes = {})
+{
+    const std::string p = os(path);
+    const int fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
+    bool ok = fd >= 0;
+    if (ok && bytes.isEmpty())
+        ok = journal::willTruncate(p, fd, offset) && fio::ftruncate(fd, offset) == 0;
+    else if (ok)
+        ok = journal::willOverwrite(p, fd, offset, bytes.size()) &&
+             fio::pwriteAll(fd, bytes.constData(), bytes.size(), offset);
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+// The step with the journal's first sync failing: refused, since nothing may be
+// destroyed before the journal that brings it back is on disk.
+Steps refusedWhenSyncFails(const Steps& step)
+{
+    return [step](const QString& r) {
+        fio::injectFault(1, EIO, fio::Sync);
+        return !step(r) && fio::faultFired();
+    };
+}
+
+// One journal record as the journal writes it: type, payload length, payload, CRC.
+QByteArray record(char type, const QByteArray& payload)
+{
+    QByteArray r(1, type);
+    const auto le32 = [&r](quint32 v) {
+        v = qToLittleEndian(v);
+        r.append(reinterpret_cast<const char*>(&v), 4);
+    };
+    le32(quint32(payload.size()));
+    r += payload;
+    le32(quint32(crc32(0, reinterpret_cast<const Bytef*>(r.constData()), uInt(r.size()))));
+    return r;
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_root, m_journal;
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_root = m_tmp.filePath(QStringLiteral("root"));
+        m_journal = m_tmp.filePath(QStringLiteral("journal"));
+        QVERIFY(QDir(m_root).removeRecursively() && QDir(m_journal).removeRecursively());
+        QVERIFY(put(m_root + QStringLiteral("/a.txt"), "alpha\n"));
+        QVERIFY(put(m_root + QStringLiteral("/sub/b.txt"), "bravo\n"));
+    }
+
+    void cleanup() { fio::clearFault(); }
+
+    // The steps report true when they went as the row means; the change is
+    // rolled back, or with `commit` must refuse to commit. Either way the folder
+    // is as before and the journal gone.
+    void changeLeavesNothing_data()
+    {
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<bool>("commit");
+        const Steps rewrite = [](const QString& r) { return inPlace(r + "/a.txt", 2, "xx"); };
+        const Steps cut = [](const QString& r) { return inPlace(r + "/a.txt", 2); };
+        const Steps remove = [](const QString& r) { return RemoveFileChecked(r + "/sub/b.txt"); };
+        QTest::newRow("new file in new folders") << Steps([](const QString& r) {
+            return MakeDirChecked(r + "/new/deep") && WriteFileAtomic(r + "/new/deep/c.txt", "c");
+        }) << false;
+        QTest::newRow("rewrite in place up to the last byte, growing")
+            << Steps([](const QString& r) { return inPlace(r + "/a.txt", 0, "ALPHA!ALPHA!"); })
+            << false;
+        QTest::newRow("cut short") << cut << false;
+        QTest::newRow("removed file and folder") << Steps([remove](const QString& r) {
+            return remove(r) && RemoveDirChecked(r + "/sub");
+        }) << false;
+        QTest::newRow("replaced, moved") << Steps([](const QString& r) {
+            return WriteFileAtomic(r + "/a.txt", "new") &&
+                   RenameFileChecked(r + "/sub/b.txt", r + "/b.txt");
+        }) << false;
+        QTest::newRow("journal unsynced, rewrite") << refusedWhenSyncFails(rewrite) << false;
+        QTest::newRow("journal unsynced, cut short") << refusedWhenSyncFails(cut) << false;
+        QTest::newRow("journal unsynced, remove") << refusedWhenSyncFails(remove) << false;
+        QTest::newRow("a failed write the caller ignores") << Steps([](const QString& r) {
+            const bool first = WriteFileAtomic(r + "/c.txt", "c");
+            fio::injectFault(1, ENOSPC, fio::Write);
+            return first && !WriteFileAtomic(r + "/a.txt", "lost");
+        }) << true;
+    }
+
+    void changeLeavesNothing()
+    {
+        QFETCH(Steps, steps);
+        QFETCH(bool, commit);
+        const Snapshot before = tree(m_root);
+        GameChange change(m_journal, m_root);
+        QVERIFY2(change.ok(), qPrintable(change.error()));
+        QVERIFY(steps(m_root));
+        fio::clearFault();
+        if (commit)
+            QVERIFY(!change.commit());
+        else
+            QVERIFY2(change.rollback(), qPrintable(change.error()));
+        QCOMPARE(firstDifference(before, tree(m_root)), QString());
+        QVERIFY(!QFileInfo::exists(m_journal));
+    }
+
+    // A replacing write whose write, sync, close or rename fails reports it and
+    // keeps the old file, with no scratch copy beside it.
+    void failedWriteKeepsOldFile_data()
+    {
+        QTest::addColumn<unsigned>("kind");
+        QTest::newRow("write") << unsigned(fio::Write);
+        QTest::newRow("sync") << unsigned(fio::Sync);
+        QTest::newRow("close") << unsigned(fio::Close);
+        QTest::newRow("rename") << unsigned(fio::Rename);
+    }
+
+    void failedWriteKeepsOldFile()
+    {
+        QFETCH(unsigned, kind);
+        const Snapshot before = tree(m_root);
+        QString error;
+        fio::injectFault(1, EIO, kind);
+        QVERIFY(!WriteFileAtomic(m_root + QStringLiteral("/a.txt"), "new", &error));
+        QVERIFY(fio::faultFired());
+        QVERIFY2(error.contains(QStringLiteral("a.txt")), qPrintable(error));
+        QCOMPARE(firstDifference(before, tree(m_root)), QString());
+    }
+
+    // A journal left behind is rolled back as far as its names stay inside the
+    // folder; a forged name that climbs out ends the roll-back there.
+    void forgedJournalStaysInside_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("leading ..") << QByteArray("../victim.txt");
+        QTest::newRow(".. inside") << QByteArray("sub/../../victim.txt");
+        QTest::newRow("absolute") << QFile::encodeName(
+            m_tmp.filePath(QStringLiteral("victim.txt")));
+    }
+
+    void forgedJournalStaysInside()
+    {
+        QFETCH(QByteArray, name);
+        const QString victim = m_tmp.filePath(QStringLiteral("victim.txt"));
+        QVERIFY(put(victim, "keep"));
+        QVERIFY(put(m_root + QStringLiteral("/c.txt"), "made by the change"));
+        QVERIFY(
+            put(m_journal + QStringLiteral("/index"), record('N', "c.txt") + record('N', name)));
+        QString report;
+        QCOMPARE(GameChange::recover(m_journal, m_root, &report), 1);
+        QVERIFY2(!QFileInfo::exists(m_root + QStringLiteral("/c.txt")), qPrintable(report));
+        QVERIFY(QFileInfo::exists(victim));
+        QVERIFY(!QFileInfo::exists(m_journal));
+    }
+
+    // The file-I/O boundary passes the kernel's refusal on: a sync that did not
+    // happen must not read as done.
+    void callsReachTheKernel_data()
+    {
+        QTest::addColumn<std::function<long()>>("call");
+        using Call = std::function<long()>;
+        QTest::newRow("write") << Call([] { return long(fio::write(-1, "x", 1)); });
+        QTest::newRow("fsync") << Call([] { return long(fio::fsync(-1)); });
+        QTest::newRow("syncfs") << Call([] { return long(fio::syncfs(-1)); });
+    }
+
+    void callsReachTheKernel()
+    {
+        QFETCH(std::function<long()>, call);
+        errno = 0;
+        QCOMPARE(call(), -1L);
+        QCOMPARE(errno, EBADF);
+    }
+
+    // The writer lock is held for hours by a window: only a holder that no
+    // longer runs gives it up, however old the lock file is.
+    void writerLock_data()
+    {
+        QTest::addColumn<bool>("holderRuns");
+        QTest::newRow("another machine's program") << true;
+        QTest::newRow("a program that ended") << false;
+    }
+
+    void writerLock()
+    {
+        QFETCH(bool, holderRuns);
+        QString content = QStringLiteral("4242\ndrydock\nother-machine\n");
+        if (!holderRuns) {
+            QProcess ended;
+            ended.start(QStringLiteral("true"));
+            const qint64 pid = ended.waitForStarted() ? ended.processId() : 0;
+            QVERIFY(pid > 0 && ended.waitForFinished());
+            content = QStringLiteral("%1\ntrue\n%2\n").arg(pid).arg(QSysInfo::machineHostName());
+        }
+        GameDirLock lock(m_root);
+        QFile file(lock.path());
+        QVERIFY(put(lock.path(), content.toUtf8()) && file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        QString holder;
+        QCOMPARE(lock.tryLock(&holder), !holderRuns);
+        if (holderRuns)
+            QCOMPARE(holder, QStringLiteral("drydock (process 4242 on other-machine)"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
