@@ -85,40 +85,31 @@ void TestRecordEditor::conversions_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("field"); // record field checked afterwards, -1 for none
     QTest::addColumn<QString>("stored");
-
-    QTest::newRow("speed 1000, 3 extensions") << withFields({{7, "1000"}, {26, "3"}}) << ""
-                                              << "max_speed"
-                                              << "2.6" << -1 << "";
-    QTest::newRow("speed 1000, no extension") << withFields({{7, "1000"}}) << ""
-                                              << "max_speed"
-                                              << "2" << -1 << "";
-    QTest::newRow("typing 2.5") << withFields({}) << "min_speed=2.5"
-                                << "min_speed"
-                                << "2.5" << 7 << "1250";
-    QTest::newRow("acceleration") << withFields({}) << "acceleration=0.9"
-                                  << "acceleration"
-                                  << "0.9" << 8 << "450";
-    QTest::newRow("yaw 0.5") << withFields({{2, "0.5"}}) << ""
-                             << "yaw"
-                             << "30.0" << 2 << "0.5";
-    QTest::newRow("yaw dial 301") << withFields({{2, "0.5"}}) << "yaw=30.1"
-                                  << "yaw"
-                                  << "30.1" << 2 << "0.501667";
-    QTest::newRow("recharge total") << withFields({{20, "5000"}, {21, "0.1"}}) << ""
-                                    << "recharge_total"
-                                    << "500" << 21 << "0.1";
-    QTest::newRow("typing a total")
-        << withFields({{20, "5000"}, {21, "0.1"}}) << "recharge_total=1000"
-        << "recharge"
-        << "0.2" << 21 << "0.2";
-    QTest::newRow("rate as typed") << withFields({{20, "5000"}}) << "recharge=0.12345678"
-                                   << "recharge_total" << "617.284" << 21 << "0.12345678";
-    QTest::newRow("class writes its number") << withFields({}) << "class=1"
-                                             << "class_number"
-                                             << "7" << 5 << "1";
-    QTest::newRow("player price in the tail") << withFields({}) << "player_price=1234"
-                                              << "player_price"
-                                              << "1234" << 60 << "1234";
+    const QString recharge = withFields({{20, "5000"}, {21, "0.1"}});
+    const struct
+    {
+        const char* tag;
+        QString record;
+        const char *set, *name, *shown;
+        int field;
+        const char* stored;
+    } rows[] = {
+        {"speed, 3 extensions", withFields({{7, "1000"}, {26, "3"}}), "", "max_speed", "2.6", -1,
+         ""},
+        {"speed, no extension", withFields({{7, "1000"}}), "", "max_speed", "2", -1, ""},
+        {"typing 2.5", withFields({}), "min_speed=2.5", "min_speed", "2.5", 7, "1250"},
+        {"acceleration", withFields({}), "acceleration=0.9", "acceleration", "0.9", 8, "450"},
+        {"yaw 0.5", withFields({{2, "0.5"}}), "", "yaw", "30.0", 2, "0.5"},
+        {"yaw dial 301", withFields({{2, "0.5"}}), "yaw=30.1", "yaw", "30.1", 2, "0.501667"},
+        {"recharge total", recharge, "", "recharge_total", "500", 21, "0.1"},
+        {"typing a total", recharge, "recharge_total=1000", "recharge", "0.2", 21, "0.2"},
+        {"rate as typed", recharge, "recharge=0.12345678", "recharge_total", "617.284", 21,
+         "0.12345678"},
+        {"class number", withFields({}), "class=1", "class_number", "7", 5, "1"},
+        {"player price", withFields({}), "player_price=1234", "player_price", "1234", 60, "1234"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.tag) << r.record << r.set << r.name << r.shown << r.field << r.stored;
 }
 
 void TestRecordEditor::conversions()
@@ -171,7 +162,6 @@ void TestRecordEditor::turretsAgainstLayout()
     QVERIFY(e.addTurret("11:0"));
     QVERIFY(e.addTurret("12:3"));
     QVERIFY(e.addTurret("13:0"));
-    QVERIFY(e.setStandardCockpit(0, 1));
     QVERIFY(e.setValue("turret.2.cockpit", "1"));
     QVERIFY(e.setStandardCockpit(2, 1));
     QVERIFY(!e.setStandardCockpit(1, 2)); // no such cockpit
@@ -267,18 +257,15 @@ void TestRecordEditor::symbolicFields_data()
     QTest::addColumn<int>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("name");
-    QTest::newRow("class") << 5 << "SC_CLASS_M3"
-                           << "class";
-    QTest::newRow("variation") << 50 << "VAR_RAIDER"
-                               << "variation";
-    QTest::newRow("speed") << 7 << "SPEED_FAST"
-                           << "min_speed";
-    QTest::newRow("yaw") << 2 << "ROT_HIGH"
-                         << "yaw";
-    QTest::newRow("race") << 45 << "RACE_PIRATE"
-                          << "race";
-    QTest::newRow("fraction") << 21 << "0.12345678901"
-                              << "recharge";
+    const struct
+    {
+        int field;
+        const char *text, *name;
+    } rows[] = {{5, "SC_CLASS_M3", "class"},    {50, "VAR_RAIDER", "variation"},
+                {7, "SPEED_FAST", "min_speed"}, {2, "ROT_HIGH", "yaw"},
+                {45, "RACE_PIRATE", "race"},    {21, "0.12345678901", "recharge"}};
+    for (const auto& r : rows)
+        QTest::newRow(r.name) << r.field << r.text << r.name;
 }
 
 void TestRecordEditor::symbolicFields()
