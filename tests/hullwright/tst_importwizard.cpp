@@ -86,8 +86,9 @@ private slots:
         QVERIFY(QFile::setPermissions(compiler, QFile::ReadOwner | QFile::ExeOwner));
         QFile config(m_program + "/config.dat");
         QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<creator>\nVegaDir: " + game.toLocal8Bit() + "\nDefAuthor: Orrin Vale\nBodcompDir: " +
-                     compiler.toLocal8Bit() + "\n</creator>\n");
+        config.write("<creator>\nVegaDir: " + game.toLocal8Bit() +
+                     "\nDefAuthor: Orrin Vale\nBodcompDir: " + compiler.toLocal8Bit() +
+                     "\n</creator>\n");
         config.close();
 
         QtPrompter::setTestMode(true);
@@ -157,10 +158,11 @@ private slots:
             wiz.next();
 
             QCOMPARE(wiz.chosenList(DImportWizard::CockpitPage)->topLevelItemCount(),
-                         int(want.cockpits.size()));
+                     int(want.cockpits.size()));
             screenshot(&wiz, "4-cockpits");
             wiz.next();
-            QCOMPARE(ticked(wiz.entryList(DImportWizard::ComponentPage)), int(want.components.size()));
+            QCOMPARE(ticked(wiz.entryList(DImportWizard::ComponentPage)),
+                     int(want.components.size()));
             screenshot(&wiz, "5-components");
             wiz.next();
             // Textures: what the chosen models name, decompiled by the stand-in.
@@ -177,7 +179,8 @@ private slots:
             emit rows->customContextMenuRequested(QPoint(5, 5));
             QCOMPARE(rows->topLevelItemCount(), 0);
             m_files = {m_mod};
-            QTest::mouseClick(wiz.currentPage()->findChild<QPushButton*>("importFileButton"), Qt::LeftButton);
+            QTest::mouseClick(wiz.currentPage()->findChild<QPushButton*>("importFileButton"),
+                              Qt::LeftButton);
             QCOMPARE(rows->topLevelItemCount(), want.languages);
             // Every page's texts come from the translation file.
             for (QWidget* c : wiz.findChildren<QWidget*>()) {
@@ -207,14 +210,16 @@ private slots:
         QCOMPARE(d.cockpits, want.cockpits);
         QVERIFY(filesBelow(m_program + "/temp").isEmpty());
         for (int tab : {4, 5, 6})
-            w->form()->tabs->setCurrentIndex(tab), screenshot(w.get(), QString("editor-tab%1").arg(tab));
+            w->form()->tabs->setCurrentIndex(tab),
+                screenshot(w.get(), QString("editor-tab%1").arg(tab));
 
         const QString out = m_tmp.filePath("Albatross.xsp");
         m_files = {out};
         w->form()->actionSave->trigger();
         QTRY_VERIFY(QFileInfo::exists(out));
         QTRY_VERIFY(w->form()->centralwidget->isEnabled());
-        const QString problems = InstallCheck::mismatch(DRYDOCK_CLI_PATH, out, want, m_tmp.filePath("installed"));
+        const QString problems =
+            InstallCheck::mismatch(DRYDOCK_CLI_PATH, out, want, m_tmp.filePath("installed"));
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
     }
 

@@ -83,16 +83,36 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("good") << "" << "" << "";
-        QTest::newRow("short record") << "short" << "record" << "does not hold";
-        QTest::newRow("other ID") << "id" << "record" << "not in the package's ID";
-        QTest::newRow("no scene") << "noscene" << "file" << "no scene file";
-        QTest::newRow("empty model") << "empty" << "file" << "smew.bob is empty";
-        QTest::newRow("unknown cockpit key") << "key" << "cockpit" << "\"OV_FRONT\"";
-        QTest::newRow("cockpit index out of range") << "index" << "cockpit" << "index 40";
-        QTest::newRow("nameless text") << "text" << "text" << "language 49 has no name";
-        QTest::newRow("letter case") << "case" << "case" << "differ only in letter case";
-        QTest::newRow("unsafe name") << "unsafe" << "name" << "..";
+        QTest::newRow("good") << ""
+                              << ""
+                              << "";
+        QTest::newRow("short record") << "short"
+                                      << "record"
+                                      << "does not hold";
+        QTest::newRow("other ID") << "id"
+                                  << "record"
+                                  << "not in the package's ID";
+        QTest::newRow("no scene") << "noscene"
+                                  << "file"
+                                  << "no scene file";
+        QTest::newRow("empty model") << "empty"
+                                     << "file"
+                                     << "smew.bob is empty";
+        QTest::newRow("unknown cockpit key") << "key"
+                                             << "cockpit"
+                                             << "\"OV_FRONT\"";
+        QTest::newRow("cockpit index out of range") << "index"
+                                                    << "cockpit"
+                                                    << "index 40";
+        QTest::newRow("nameless text") << "text"
+                                       << "text"
+                                       << "language 49 has no name";
+        QTest::newRow("letter case") << "case"
+                                     << "case"
+                                     << "differ only in letter case";
+        QTest::newRow("unsafe name") << "unsafe"
+                                     << "name"
+                                     << "..";
     }
 
     void savedPackages()
@@ -141,8 +161,9 @@ private slots:
         cli.start(QStringLiteral(HULLWRIGHT_CLI_PATH), {QStringLiteral("validate"), path});
         QVERIFY(cli.waitForFinished(30000));
         QCOMPARE(cli.exitCode(), problems.isEmpty() ? 0 : 1);
-        QCOMPARE(QString::fromLocal8Bit(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
-                     lines);
+        QCOMPARE(
+            QString::fromLocal8Bit(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+            lines);
     }
 
     void notAPackage()
@@ -179,8 +200,8 @@ private slots:
         ShipDraft d = DraftFromPackage(p);
         d.sceneFile = p.SceneFile->SourcePath;
         d.sceneName = QStringLiteral("ships\\smew_scene");
-        d.models = {{QStringLiteral("objects/ships/"), {p.Models.first().SourcePath,
-                                                        m_root.filePath(QStringLiteral("gone.bob"))}}};
+        d.models = {{QStringLiteral("objects/ships/"),
+                     {p.Models.first().SourcePath, m_root.filePath(QStringLiteral("gone.bob"))}}};
         d.texts << PackageText{49, QString(), QStringLiteral("Nur Text.")};
         d.record = record(QStringLiteral("OV_FRONT"), QStringLiteral("OV-SMEW"));
         window.setDraft(d);
@@ -206,7 +227,8 @@ private slots:
         QVERIFY(shown.contains(QStringLiteral("OV_FRONT")));
         QVERIFY(shown.contains(QStringLiteral("language 49 has no name")));
         QCOMPARE(buttons.size(), 2);
-        QCOMPARE(buttons.first().remove('&'), PlainUiText(window.texts().own(CreatorText::SaveAnyway)));
+        QCOMPARE(buttons.first().remove('&'),
+                 PlainUiText(window.texts().own(CreatorText::SaveAnyway)));
     }
 };
 
