@@ -20,8 +20,8 @@ namespace {
 BalanceProfile middleProfile()
 {
     BalanceProfile p;
-    p.name = QStringLiteral("Test");
-    p.fileName = QStringLiteral("test");
+    p.name = "Test";
+    p.fileName = "test";
     p.shipClass = 3;
     for (BalanceRange* r :
          {&p.tuning, &p.accel, &p.turning, &p.speed, &p.reactor, &p.weapon, &p.recharge, &p.hull})
@@ -38,7 +38,7 @@ BalanceProfile middleProfile()
 QString record(QList<QPair<int, QString>> fields)
 {
     ShipRecord r = ShipRecord::newShip();
-    r.setField(5, QStringLiteral("3"));
+    r.setField(5, "3");
     for (const auto& [n, v] : fields)
         r.setField(n, v);
     return r.line();
@@ -52,7 +52,7 @@ QString recordAt(int v, int shieldType = 3, int shieldCount = 2)
                    {8, QString::number(v)},
                    {13, QString::number(v)},
                    {20, QString::number(v)},
-                   {21, QStringLiteral("1")},
+                   {21, "1"},
                    {22, QString::number(shieldType)},
                    {23, QString::number(shieldCount)},
                    {28, QString::number(v)},
@@ -125,9 +125,9 @@ private slots:
         QVERIFY(t.load(recordAt(2000)));
         t.setValue(BalanceSlider::Turning, 6000);
         const ShipRecord written(t.record());
-        QCOMPARE(written.field(2), QStringLiteral("1.25"));
-        QCOMPARE(written.field(3), QStringLiteral("1"));
-        QCOMPARE(written.field(4), QStringLiteral("1"));
+        QCOMPARE(written.field(2), "1.25");
+        QCOMPARE(written.field(3), "1");
+        QCOMPARE(written.field(4), "1");
     }
     void shieldSequence()
     {
@@ -162,18 +162,18 @@ private slots:
         QVERIFY(out.shieldsOutside());
         QCOMPARE(out.value(BalanceSlider::Shields), 16);
         out.balance(BalanceMode::Equal);
-        QCOMPARE(ShipRecord(out.record()).field(22), QStringLiteral("5"));
-        QCOMPARE(ShipRecord(out.record()).field(23), QStringLiteral("3"));
+        QCOMPARE(ShipRecord(out.record()).field(22), "5");
+        QCOMPARE(ShipRecord(out.record()).field(23), "3");
         out.setValue(BalanceSlider::Shields, 6);
-        QCOMPARE(ShipRecord(out.record()).field(22), QStringLiteral("3"));
-        QCOMPARE(ShipRecord(out.record()).field(23), QStringLiteral("2"));
+        QCOMPARE(ShipRecord(out.record()).field(22), "3");
+        QCOMPARE(ShipRecord(out.record()).field(23), "2");
 
         // A cargo maximum below the minimum takes the minimum down with it.
         Balancer cargo(middleProfile());
         QVERIFY(cargo.load(recordAt(2500)));
         cargo.setValue(BalanceSlider::Cargo, 200);
-        QCOMPARE(ShipRecord(cargo.record()).field(28), QStringLiteral("1200"));
-        QCOMPARE(ShipRecord(cargo.record()).field(29), QStringLiteral("1200"));
+        QCOMPARE(ShipRecord(cargo.record()).field(28), "1200");
+        QCOMPARE(ShipRecord(cargo.record()).field(29), "1200");
 
         // A new energy keeps the total: rate = total / energy. No energy: no rate
         // gives the total, and the rate stays.
@@ -182,9 +182,9 @@ private slots:
         Balancer energy(p);
         QVERIFY(energy.load(recordAt(2000)));
         energy.setValue(BalanceSlider::Weapons, 4000);
-        QCOMPARE(ShipRecord(energy.record()).field(21), QStringLiteral("0.5"));
+        QCOMPARE(ShipRecord(energy.record()).field(21), "0.5");
         energy.setValue(BalanceSlider::Weapons, 0);
-        QCOMPARE(ShipRecord(energy.record()).field(21), QStringLiteral("1"));
+        QCOMPARE(ShipRecord(energy.record()).field(21), "1");
 
         // Values written with 6 digits read back as written: 5 / 6000 is 0.000833333.
         p.turning = {0, 100};
@@ -199,7 +199,7 @@ private slots:
         QString error;
         QVERIFY(!Balancer(middleProfile()).load(record({{7, "fast"}, {21, "x"}}), &error));
         QVERIFY2(error.contains("7") && error.contains("21"), qPrintable(error));
-        QVERIFY(!Balancer(middleProfile()).load(QStringLiteral("1;2;3"), &error));
+        QVERIFY(!Balancer(middleProfile()).load("1;2;3", &error));
     }
     void profileFile()
     {
@@ -218,8 +218,7 @@ private slots:
             ProfileText(p).startsWith("Profile: Test\nClass: 3\nVariant: 4\nAccel: 1000;3000\n"));
         QVERIFY(
             ProfileText(p).endsWith("Cargo: 1000;3000;77;9\nShield: 2;1;4;5\nHull: 1000;3000\n"));
-        QCOMPARE(ProfileFileName(QStringLiteral(" Heavy Fighter/2 ")),
-                 QStringLiteral("Heavy_Fighter_2"));
+        QCOMPARE(ProfileFileName(" Heavy Fighter/2 "), "Heavy_Fighter_2");
     }
     void badProfiles_data()
     {
@@ -263,8 +262,7 @@ private slots:
             text.replace(replace + QLatin1Char('\n'), with.isEmpty() ? QString() : with + '\n');
         bool huge = false;
         const BalanceProfile p = ParseProfile(text.toLatin1(), &huge);
-        const QString why =
-            huge ? QStringLiteral("A value does not fit in 32 bits.") : ProfileProblem(p);
+        const QString why = huge ? "A value does not fit in 32 bits." : ProfileProblem(p);
         if (problem.isEmpty()) {
             QVERIFY2(why.isEmpty(), qPrintable(why));
             // A usable profile balances a record without dividing by zero.
@@ -305,14 +303,14 @@ private slots:
         // are reported for class 0 ships.
         QCOMPARE(FittingProfiles(all, recordAt(2000)).usable.size(), 1);
         ShipRecord variant1(recordAt(2000));
-        variant1.setField(50, QStringLiteral("1"));
+        variant1.setField(50, "1");
         QCOMPARE(FittingProfiles(all, variant1.line()).usable.size(), 2);
         ShipRecord class0(recordAt(2000));
-        class0.setField(5, QStringLiteral("0"));
+        class0.setField(5, "0");
         const ProfileChoice none = FittingProfiles(all, class0.line());
         QVERIFY(none.usable.isEmpty());
         QCOMPARE(none.unusable.size(), 2);
-        class0.setField(5, QStringLiteral("scout"));
+        class0.setField(5, "scout");
         QVERIFY(!FittingProfiles(all, class0.line()).recordReadable);
     }
     void unreachableTargets()
@@ -343,7 +341,7 @@ private slots:
              {BalanceMode::Equal, BalanceMode::LowestFirst, BalanceMode::HighestFirst}) {
             Balancer b(jumpy);
             ShipRecord slow(recordAt(1000, 0, 3));
-            slow.setField(7, QStringLiteral("1"));
+            slow.setField(7, "1");
             QVERIFY(b.load(slow.line()));
             QCOMPARE(b.average(), 96);
             const BalanceRun run = b.balance(mode);
@@ -387,7 +385,7 @@ private slots:
             QVERIFY2(ProfileProblem(p).isEmpty(), qPrintable(ProfileProblem(p)));
 
             ShipRecord rec(base);
-            rec.setField(5, QStringLiteral("3"));
+            rec.setField(5, "3");
             auto around = [&](const BalanceRange& r) {
                 const qint64 spread = qint64(r.max - r.min) + 10;
                 return QString::number(
@@ -464,7 +462,7 @@ private slots:
             ShipRecord r = ShipRecord::newShip();
             r.setField(5, QString::number(cls));
             r.setField(50, QString::number(variant));
-            r.setField(7, speed < 0 ? QStringLiteral("fast") : QString::number(speed));
+            r.setField(7, speed < 0 ? "fast" : QString::number(speed));
             for (int f : {8, 13, 26, 46})
                 r.setField(f, QString::number(speed / 10));
             r.setField(3, QLatin1String(pitch));
@@ -478,7 +476,7 @@ private slots:
         };
         const QStringList entries = {
             ship(0, 0, 20000, 10, 50, 1, 3, "0.1", "0.08", 1000),
-            QStringLiteral("0;").repeated(64) + QStringLiteral("HULLWRIGHT_SPACER_1;"),
+            QStringLiteral("0;").repeated(64) + "HULLWRIGHT_SPACER_1;",
             ship(0, 2, 26000, 30, 40, 2, 1, "0.075", "0.1", 1200),
             ship(1, 0, 90000, 1, 9000, 5, 9, "9", "9", 9000),
             ship(0, 1, 1000, 1, 1, 0, 1, "0.01", "0.01", 10),
@@ -530,8 +528,7 @@ private slots:
     {
         // The shipped profiles are the import of the sample game's ships, one per
         // class that has ships.
-        const QString folder =
-            qEnvironmentVariable("VEGA_PROGRAM_DIR") + QStringLiteral("/Profiles");
+        const QString folder = qEnvironmentVariable("VEGA_PROGRAM_DIR") + "/Profiles";
         const QList<ProfileFile> profiles = ReadProfiles(folder);
         QCOMPARE(profiles.size(), 8);
         for (const ProfileFile& pf : profiles) {

@@ -61,7 +61,7 @@ private slots:
         Ui::DConfigShip& ui = *d.form();
         ui.SpinSpeedMin->setValue(1000);
         ui.SpinSpeed->setValue(3);
-        QCOMPARE(ui.LineSpeedMax->text(), QStringLiteral("2.6"));
+        QCOMPARE(ui.LineSpeedMax->text(), "2.6");
         ui.LineSpeedMin->setText("2.5");
         d.Slot_MinSpeedUpdate();
         ui.DialYaw->setValue(301);
@@ -74,12 +74,12 @@ private slots:
         d.Slot_Not(2);
         ui.ListMasks->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
         const ShipRecord out(d.record());
-        QCOMPARE(out.field(7), QStringLiteral("1250"));
-        QCOMPARE(out.field(26), QStringLiteral("3"));
-        QCOMPARE(out.field(2), QStringLiteral("0.501667"));
-        QCOMPARE(out.field(28), QStringLiteral("10"));
-        QCOMPARE(out.field(29), QStringLiteral("50"));
-        QCOMPARE(out.field(out.layout().tailStart + 6), QStringLiteral("100000"));
+        QCOMPARE(out.field(7), "1250");
+        QCOMPARE(out.field(26), "3");
+        QCOMPARE(out.field(2), "0.501667");
+        QCOMPARE(out.field(28), "10");
+        QCOMPARE(out.field(29), "50");
+        QCOMPARE(out.field(out.layout().tailStart + 6), "100000");
         QCOMPARE(out.intField(18), ShipRecord(r).intField(18) & ~1);
         // Automatic entry: one single-slot gun per gun point of the scene.
         bool assigned = false;
@@ -109,7 +109,7 @@ private slots:
         ConfigShip d(input(r.line()));
         Ui::DConfigShip& ui = *d.form();
         QVERIFY(!ui.ComboClass->isEnabled());
-        QCOMPARE(ui.ComboClass->currentText(), QStringLiteral("SC_CLASS_M3"));
+        QCOMPARE(ui.ComboClass->currentText(), "SC_CLASS_M3");
         QVERIFY(!ui.SpinPricePlayer->isEnabled());
         QVERIFY(!ui.TabTurrets->isEnabled());
         QVERIFY(!ui.LabelProblems->text().isEmpty());
@@ -167,11 +167,11 @@ private slots:
         QVERIFY2(!shown.join('|').contains("ReadText-"), qPrintable(shown.join('|')));
         QVERIFY(shown.contains("Sound Volumn"));
         // Races and cargo sizes are the game's own names, in record order.
-        QCOMPARE(ui.ComboRace->itemText(0), QStringLiteral("Argon"));
-        QCOMPARE(ui.ComboRace->itemText(7), QStringLiteral("Pirates"));
-        QCOMPARE(ui.ComboCargoType->itemText(3), QStringLiteral("Extra Large"));
+        QCOMPARE(ui.ComboRace->itemText(0), "Argon");
+        QCOMPARE(ui.ComboRace->itemText(7), "Pirates");
+        QCOMPARE(ui.ComboCargoType->itemText(3), "Extra Large");
         ui.ComboRace->setCurrentIndex(0);
-        QCOMPARE(ui.ComboNotoriety->itemText(1), QStringLiteral("Rank 1"));
+        QCOMPARE(ui.ComboNotoriety->itemText(1), "Rank 1");
 
         // A translation reaches the form by number.
         QByteArray xml =
@@ -183,8 +183,8 @@ private slots:
         in.texts = &texts;
         in.settings.gameDirs.clear();
         ConfigShip translated(in);
-        QCOMPARE(translated.form()->LabelRace1->text(), QStringLiteral("Rasse:"));
-        QCOMPARE(translated.form()->ComboCargoType->itemText(2), QStringLiteral("Fracht 2"));
+        QCOMPARE(translated.form()->LabelRace1->text(), "Rasse:");
+        QCOMPARE(translated.form()->ComboCargoType->itemText(2), "Fracht 2");
     }
     void positionsFromSceneParts()
     {
@@ -199,13 +199,13 @@ private slots:
         ConfigShip d(in);
         Ui::DConfigShip& ui = *d.form();
         QCOMPARE(ui.ComboSceneParts->count(), 4); // an empty item, then the parts
-        QCOMPARE(ui.ComboSceneParts->itemText(2), QStringLiteral("11  ships\\gun"));
+        QCOMPARE(ui.ComboSceneParts->itemText(2), "11  ships\\gun");
         ui.LineTurretPart->setText("3:7");
         d.Slot_ScenePart(2);
-        QCOMPARE(ui.LineTurretPart->text(), QStringLiteral("11:7"));
+        QCOMPARE(ui.LineTurretPart->text(), "11:7");
         const int rows = d.editor().turretRows();
         d.Slot_AddTurret();
-        QCOMPARE(d.editor().turretPart(rows), QStringLiteral("11:7"));
+        QCOMPARE(d.editor().turretPart(rows), "11:7");
 
         // Another scene, here one with no part lines, replaces the offer.
         FileDialogs::filesHook = [&](const QString&, const QString&, const QString&) {
@@ -218,7 +218,7 @@ private slots:
         FileDialogs::filesHook = nullptr;
         QCOMPARE(ui.ComboSceneParts->count(), 1);
         QVERIFY(!ui.ComboSceneParts->isEnabled());
-        QCOMPARE(ui.LineScene->text(), QStringLiteral("none.bob"));
+        QCOMPARE(ui.LineScene->text(), "none.bob");
     }
 
 private:

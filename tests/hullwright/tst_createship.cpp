@@ -81,8 +81,8 @@ private slots:
     void initTestCase()
     {
         m_bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
-        QVERIFY2(QFileInfo::exists(m_bin + QStringLiteral("/hw_languages.xml")), qPrintable(m_bin));
-        m_game = m_root.filePath(QStringLiteral("game"));
+        QVERIFY2(QFileInfo::exists(m_bin + "/hw_languages.xml"), qPrintable(m_bin));
+        m_game = m_root.filePath("game");
         QString error;
         QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
 
@@ -108,14 +108,14 @@ private slots:
     }
     void init()
     {
-        m_program = m_root.filePath(QStringLiteral("program"));
+        m_program = m_root.filePath("program");
         QDir(m_program).removeRecursively();
-        QVERIFY(QDir().mkpath(m_program + QStringLiteral("/data")));
+        QVERIFY(QDir().mkpath(m_program + "/data"));
         for (const char* f : {"hw_languages.xml", "data/classes", "data/variant"})
             QVERIFY(QFile::copy(m_bin + QLatin1Char('/') + QLatin1String(f),
                                 m_program + QLatin1Char('/') + QLatin1String(f)));
-        QVERIFY(QDir().mkpath(m_program + QStringLiteral("/Icons")));
-        for (const QString& icon : QDir(m_bin + QStringLiteral("/Icons")).entryList(QDir::Files))
+        QVERIFY(QDir().mkpath(m_program + "/Icons"));
+        for (const QString& icon : QDir(m_bin + "/Icons").entryList(QDir::Files))
             QFile::copy(m_bin + QStringLiteral("/Icons/") + icon,
                         m_program + QStringLiteral("/Icons/") + icon);
         // Drydock's block first, as on a machine where the installer ran before.
@@ -123,10 +123,10 @@ private slots:
         installer.installDirs << m_game;
         installer.debugLog = true;
         QVERIFY(WriteInstallerSettings(m_program, installer));
-        QByteArray config = readFile(m_program + QStringLiteral("/config.dat"));
+        QByteArray config = readFile(m_program + "/config.dat");
         config +=
             "<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\nDefAuthor: Orrin Vale\n</creator>\n";
-        QVERIFY(writeFile(m_program + QStringLiteral("/config.dat"), config));
+        QVERIFY(writeFile(m_program + "/config.dat", config));
         m_files.clear();
         m_inputs.clear();
         m_dialog = nullptr;
@@ -141,11 +141,11 @@ private slots:
         QVERIFY(w->windowTitle().contains(QLatin1String("1.89")));
         QCOMPARE(w->settings().gameDirs, QStringList{m_game});
         QVERIFY(!w->shipClasses().isEmpty());
-        QVERIFY(QFileInfo(m_program + QStringLiteral("/temp")).isDir());
+        QVERIFY(QFileInfo(m_program + "/temp").isDir());
         w->startTextLoading();
         QVERIFY(!w->isEnabled());
         QTRY_VERIFY(w->isEnabled());
-        QVERIFY(readFile(m_program + QStringLiteral("/log/creator_debug.txt"))
+        QVERIFY(readFile(m_program + "/log/creator_debug.txt")
                     .contains("GetText() Checking Catfile: " + m_game.toLocal8Bit() + "/02.cat"));
 
         // No placeholder anywhere: window, pop-up menus, every dialog.
@@ -160,16 +160,15 @@ private slots:
         ConfigDialog config(w->texts(), w->settings());
         SelectShip ships(w->texts(), PickerTable::Ships, m_program, m_program + "/Slipway", "44",
                          m_game);
-        QVERIFY(ships.loadTable(m_game + QStringLiteral("/02.cat")));
+        QVERIFY(ships.loadTable(m_game + "/02.cat"));
         SelectShip cockpits(w->texts(), PickerTable::Cockpits, m_program, m_program + "/Slipway",
                             "44", m_game);
-        QVERIFY(cockpits.loadTable(m_game + QStringLiteral("/01.cat")));
-        ImportDummy dummies(w->texts(), GroupedTable::Dummies,
-                            ImportGroupedTable(m_game + QStringLiteral("/02.cat"),
-                                               GroupedTable::Dummies, m_program + "/Slipway")
-                                .rows);
-        LanguageText language(w->texts(),
-                              {44, QStringLiteral("Merganser"), QStringLiteral("A fighter")});
+        QVERIFY(cockpits.loadTable(m_game + "/01.cat"));
+        ImportDummy dummies(
+            w->texts(), GroupedTable::Dummies,
+            ImportGroupedTable(m_game + "/02.cat", GroupedTable::Dummies, m_program + "/Slipway")
+                .rows);
+        LanguageText language(w->texts(), {44, "Merganser", "A fighter"});
         for (QWidget* d :
              std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language})
             texts << visibleTexts(d);
@@ -178,15 +177,14 @@ private slots:
 
         for (int i = 0; i < ui.tabs->count(); ++i) {
             ui.tabs->setCurrentIndex(i);
-            screenshot(w.get(), QStringLiteral("tab%1-%2")
+            screenshot(w.get(), QString("tab%1-%2")
                                     .arg(i, 2, 10, QLatin1Char('0'))
                                     .arg(ui.tabs->widget(i)->objectName()));
         }
         for (QWidget* d :
              std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language}) {
             d->show();
-            screenshot(d, d->objectName() +
-                              (d == &cockpits ? QStringLiteral("-cockpits") : QString()));
+            screenshot(d, d->objectName() + (d == &cockpits ? "-cockpits" : QString()));
         }
     }
     void loadShipAndImports()
@@ -194,9 +192,9 @@ private slots:
         auto w = makeWindow();
         const SampleGame::Ship ship = SampleGame::Ships().last();
         // Load Ship Data: the picker shows the catalogue's names; the chosen ship fills the tabs.
-        m_files = {m_game + QStringLiteral("/02.cat")};
+        m_files = {m_game + "/02.cat"};
         m_dialog = [&ship](QDialog& d) {
-            auto* list = d.findChild<QTreeWidget*>(QStringLiteral("shipList"));
+            auto* list = d.findChild<QTreeWidget*>("shipList");
             const QList<QTreeWidgetItem*> found = list->findItems(ship.name, Qt::MatchExactly);
             if (found.isEmpty())
                 return int(QDialog::Rejected);
@@ -213,8 +211,8 @@ private slots:
         QVERIFY(w->form()->rawDataEdit->toPlainText().endsWith(ship.id + QLatin1Char(';')));
 
         // Texts from the catalogue; dummies, components and cockpits through their dialogs.
-        m_files = {m_game + QStringLiteral("/02.cat")};
-        choose(w->form()->textList, QStringLiteral("importFile"));
+        m_files = {m_game + "/02.cat"};
+        choose(w->form()->textList, "importFile");
         QCOMPARE(w->draft().texts.size(), 1);
         QCOMPARE(w->draft().texts.first().Name, ship.name);
 
@@ -224,31 +222,31 @@ private slots:
             return int(QDialog::Accepted);
         };
         m_dialog = selectAll;
-        m_files = {m_game + QStringLiteral("/02.cat")};
+        m_files = {m_game + "/02.cat"};
         QTest::mouseClick(w->form()->importDummyButton, Qt::LeftButton);
         const int dummies = int(w->draft().dummies.size());
         QVERIFY(dummies > 0);
-        m_files = {m_game + QStringLiteral("/01.cat")};
+        m_files = {m_game + "/01.cat"};
         QTest::mouseClick(w->form()->importCompButton, Qt::LeftButton);
         QVERIFY(!w->draft().components.isEmpty());
-        QCOMPARE(w->draft().components.first().Part2, QStringLiteral("SCTYPE_HARDPOINT"));
-        m_files = {m_game + QStringLiteral("/01.cat")};
+        QCOMPARE(w->draft().components.first().Part2, "SCTYPE_HARDPOINT");
+        m_files = {m_game + "/01.cat"};
         QTest::mouseClick(w->form()->importCockpitButton, Qt::LeftButton);
         QCOMPARE(w->draft().cockpits.size(), SampleGame::CockpitCount);
         QVERIFY(w->draft().cockpits.first().endsWith(QLatin1String("SS_COCKPIT_DEFAULT;")));
 
         // A catalogue without the table and a file that is no table: a message, the
         // lists unchanged.
-        m_files = {m_game + QStringLiteral("/02.cat")};
+        m_files = {m_game + "/02.cat"};
         QTest::mouseClick(w->form()->importCompButton, Qt::LeftButton);
-        m_files = {m_game + QStringLiteral("/vega.exe")};
+        m_files = {m_game + "/vega.exe"};
         QTest::mouseClick(w->form()->importDummyButton, Qt::LeftButton);
         const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
         QCOMPARE(asked.size(), 2);
-        QVERIFY(asked.first().text.endsWith(m_game + QStringLiteral("/02.cat")));
+        QVERIFY(asked.first().text.endsWith(m_game + "/02.cat"));
         QCOMPARE(w->draft().dummies.size(), dummies);
-        QVERIFY(QDir(m_program + QStringLiteral("/Slipway")).entryList(QDir::Files).isEmpty());
-        screenshot(w.get(), QStringLiteral("loaded-ship"));
+        QVERIFY(QDir(m_program + "/Slipway").entryList(QDir::Files).isEmpty());
+        screenshot(w.get(), "loaded-ship");
         for (int tab : {2, 6, 7, 8, 11}) {
             w->form()->tabs->setCurrentIndex(tab);
             screenshot(w.get(),
@@ -259,82 +257,82 @@ private slots:
     {
         auto w = makeWindow();
         Ui::DCreateShip& ui = *w->form();
-        const QString dir = m_root.filePath(QStringLiteral("models"));
+        const QString dir = m_root.filePath("models");
         QVERIFY(QDir().mkpath(dir));
         for (const char* n : {"a.bod", "b.bob", "c.pbd", "t.jpg", "s.xml"})
             QVERIFY(writeFile(dir + QLatin1Char('/') + QLatin1String(n), QByteArray(1023, 'x')));
 
         // Models: add, make ship scene, change directory, remove, clear.
         m_files = {dir + "/a.bod", dir + "/b.bob", dir + "/missing.bod"};
-        m_inputs = {QStringLiteral("objects\\ships")};
-        choose(ui.modelList, QStringLiteral("add"));
+        m_inputs = {"objects\\ships"};
+        choose(ui.modelList, "add");
         QCOMPARE(w->draft().models.size(), 1);
-        QCOMPARE(w->draft().models.first().dir, QStringLiteral("objects/ships"));
+        QCOMPARE(w->draft().models.first().dir, "objects/ships");
         QCOMPARE(w->draft().models.first().files, (QStringList{dir + "/a.bod", dir + "/b.bob"}));
-        QCOMPARE(firstFile(ui.modelList)->text(1), QStringLiteral("    1.00 KB"));
+        QCOMPARE(firstFile(ui.modelList)->text(1), "    1.00 KB");
         firstFile(ui.modelList)->setSelected(true);
-        choose(ui.modelList, QStringLiteral("shipScene"));
+        choose(ui.modelList, "shipScene");
         QCOMPARE(w->draft().sceneFile, dir + "/a.bod");
         QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/b.bob"});
         ui.cockpitFileEdit->setText(dir + "/c.pbd");
         firstFile(ui.modelList)->setSelected(true);
-        choose(ui.modelList, QStringLiteral("cockpitScene"));
+        choose(ui.modelList, "cockpitScene");
         QCOMPARE(w->draft().cockpitFile, dir + "/b.bob");
         QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/c.pbd"});
         firstFile(ui.modelList)->setSelected(true);
-        m_inputs = {QStringLiteral("cut")};
-        choose(ui.modelList, QStringLiteral("changeDir"));
-        QCOMPARE(w->draft().models.first().dir, QStringLiteral("cut"));
+        m_inputs = {"cut"};
+        choose(ui.modelList, "changeDir");
+        QCOMPARE(w->draft().models.first().dir, "cut");
         firstFile(ui.modelList)->setSelected(true);
-        choose(ui.modelList, QStringLiteral("remove"));
+        choose(ui.modelList, "remove");
         QVERIFY(w->draft().models.isEmpty());
 
         // Other files and scripts.
         m_files = {dir + "/t.jpg"};
-        m_inputs = {QStringLiteral("textures")};
-        choose(ui.otherList, QStringLiteral("add"));
+        m_inputs = {"textures"};
+        choose(ui.otherList, "add");
         QCOMPARE(DraftTreeFiles(w->draft().others), QStringList{dir + "/t.jpg"});
-        choose(ui.otherList, QStringLiteral("clear"));
+        choose(ui.otherList, "clear");
         QVERIFY(w->draft().others.isEmpty());
         m_files = {dir + "/s.xml"};
-        choose(ui.scriptList, QStringLiteral("add"));
+        choose(ui.scriptList, "add");
         QCOMPARE(w->draft().scripts, QStringList{dir + "/s.xml"});
         ui.scriptList->topLevelItem(0)->setSelected(true);
-        choose(ui.scriptList, QStringLiteral("remove"));
+        choose(ui.scriptList, "remove");
         QVERIFY(w->draft().scripts.isEmpty());
 
         // Texts: add through the dialog, rename, remove.
         m_dialog = [](QDialog& d) {
             auto* t = qobject_cast<LanguageText*>(&d);
             t->languageBox()->setValue(49);
-            t->nameEdit()->setText(QStringLiteral("Säger: X"));
-            t->descriptionEdit()->setText(QStringLiteral("Ein Jäger"));
+            t->nameEdit()->setText("Säger: X");
+            t->descriptionEdit()->setText("Ein Jäger");
             return int(QDialog::Accepted);
         };
-        choose(ui.textList, QStringLiteral("add"));
+        choose(ui.textList, "add");
         QCOMPARE(w->draft().texts.size(), 1);
         QCOMPARE(w->draft().texts.first().Language, 49);
-        QCOMPARE(w->draft().texts.first().Name, QStringLiteral("Säger X"));
+        QCOMPARE(w->draft().texts.first().Name, "Säger X");
         ui.textList->topLevelItem(0)->setSelected(true);
-        m_inputs = {QStringLiteral("Merganser")};
-        choose(ui.textList, QStringLiteral("changeName"));
-        QCOMPARE(w->draft().texts.first().Name, QStringLiteral("Merganser"));
-        choose(ui.textList, QStringLiteral("remove"));
+        m_inputs = {"Merganser"};
+        choose(ui.textList, "changeName");
+        QCOMPARE(w->draft().texts.first().Name, "Merganser");
+        choose(ui.textList, "remove");
         QVERIFY(w->draft().texts.isEmpty());
 
         // Dummies: add, change section and data, remove.
-        m_inputs = {QStringLiteral("SDTYPE_GUN"), QStringLiteral("ships\\merg;1;0;0;0")};
-        choose(ui.dummyList, QStringLiteral("add"));
+        m_inputs = {"SDTYPE_GUN", "ships\\merg;1;0;0;0"};
+        choose(ui.dummyList, "add");
         QCOMPARE(w->draft().dummies.size(), 1);
-        QCOMPARE(w->draft().dummies.first().Data, QStringLiteral("ships\\merg;1;0;0;0;"));
+        QCOMPARE(w->draft().dummies.first().Data, "ships\\merg;1;0;0;0;");
         ui.dummyList->topLevelItem(0)->setSelected(true);
-        m_inputs = {QStringLiteral("SDTYPE_DOCK")};
-        choose(ui.dummyList, QStringLiteral("changeSection"));
-        m_inputs = {QStringLiteral("ships\\merg;2;")};
-        choose(ui.dummyList, QStringLiteral("changeData"));
-        QCOMPARE(w->draft().dummies.first().Section, QStringLiteral("SDTYPE_DOCK"));
-        QCOMPARE(w->draft().dummies.first().Data, QStringLiteral("ships\\merg;2;"));
-        choose(ui.dummyList, QStringLiteral("remove"));
+        m_inputs = {"SDTYPE_DOCK"};
+        choose(ui.dummyList, "changeSection");
+        m_inputs = {"ships\\merg;2;"};
+        choose(ui.dummyList, "changeData");
+        QCOMPARE(w->draft().dummies.first().Section, "SDTYPE_DOCK");
+        QCOMPARE(w->draft().dummies.first().Data, "ships\\merg;2;");
+        choose(ui.dummyList, "remove");
         QVERIFY(w->draft().dummies.isEmpty());
 
         // Components and cockpits can only be removed.
@@ -343,21 +341,21 @@ private slots:
         d.cockpits = {"a;", "b;", "c;"};
         w->setDraft(d);
         ui.compList->topLevelItem(0)->setSelected(true);
-        choose(ui.compList, QStringLiteral("remove"));
+        choose(ui.compList, "remove");
         QCOMPARE(w->draft().components.size(), 1);
         ui.cockpitList->topLevelItem(0)->setSelected(true);
-        choose(ui.cockpitList, QStringLiteral("remove"));
+        choose(ui.cockpitList, "remove");
         QCOMPARE(w->draft().cockpits, (QStringList{"b;", "c;"}));
-        QCOMPARE(ui.cockpitList->topLevelItem(0)->text(0), QStringLiteral("0"));
-        choose(ui.cockpitList, QStringLiteral("clear"));
+        QCOMPARE(ui.cockpitList->topLevelItem(0)->text(0), "0");
+        choose(ui.cockpitList, "clear");
         QVERIFY(w->draft().cockpits.isEmpty());
     }
     void dropsOfFiles()
     {
         auto w = makeWindow();
         Ui::DCreateShip& ui = *w->form();
-        const QString dir = m_root.filePath(QStringLiteral("drop zone"));
-        QVERIFY(QDir().mkpath(dir + QStringLiteral("/folder.bod")));
+        const QString dir = m_root.filePath("drop zone");
+        QVERIFY(QDir().mkpath(dir + "/folder.bod"));
         for (const char* n : {"x y.BOD", "z.pbb", "s.pck"})
             QVERIFY(writeFile(dir + QLatin1Char('/') + QLatin1String(n), "1"));
         auto drop = [](QTreeWidget* list, QMimeData* data) {
@@ -374,7 +372,7 @@ private slots:
                           QStringLiteral("/z.pbb\n") + dir + "/folder.bod";
         encoded.replace(QLatin1String("drop zone"), QLatin1String("drop%20zone"));
         text->setText(encoded);
-        m_inputs = {QStringLiteral("objects/")};
+        m_inputs = {"objects/"};
         drop(ui.modelList, text);
         QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/x y.BOD"});
         // File URLs, as file managers send them today.
@@ -385,45 +383,45 @@ private slots:
         QCOMPARE(w->draft().scripts, QStringList{dir + "/s.pck"});
         // Nothing that exists: no question, nothing added.
         auto* none = new QMimeData;
-        none->setText(dir + QStringLiteral("/gone.bod"));
-        m_inputs = {QStringLiteral("should not be asked")};
+        none->setText(dir + "/gone.bod");
+        m_inputs = {"should not be asked"};
         drop(ui.otherList, none);
         QVERIFY(w->draft().others.isEmpty());
         QCOMPARE(m_inputs.size(), 1);
     }
     void newShipAndClose()
     {
-        const QString config = m_program + QStringLiteral("/config.dat");
+        const QString config = m_program + "/config.dat";
         const QByteArray old = readFile(config);
         const qsizetype from = old.indexOf("<installer>");
         const QByteArray installerBlock = old.mid(from, old.indexOf("<creator>") - from);
         QVERIFY(installerBlock.startsWith("<installer>\n"));
         auto w = makeWindow();
         ShipDraft d = w->draft();
-        QCOMPARE(d.author, QStringLiteral("Orrin Vale"));
-        d.name = QStringLiteral("Merganser");
-        d.record = QStringLiteral("1;2;X;");
+        QCOMPARE(d.author, "Orrin Vale");
+        d.name = "Merganser";
+        d.record = "1;2;X;";
         w->setDraft(d);
 
         QtPrompter::setNextAnswers({1}); // "No"
         w->form()->actionNew->trigger();
-        QCOMPARE(w->draft().name, QStringLiteral("Merganser"));
+        QCOMPARE(w->draft().name, "Merganser");
         QtPrompter::setNextAnswers({0});
         w->Slot_New();
         QCOMPARE(w->draft().name, QString());
         QVERIFY(w->draft().record.endsWith(QLatin1String("HW_NEW_SHIP;")));
-        QCOMPARE(w->draft().author, QStringLiteral("Orrin Vale"));
+        QCOMPARE(w->draft().author, "Orrin Vale");
         QCOMPARE(QtPrompter::takeAsked().size(), 2);
 
-        QVERIFY(QDir().mkpath(m_program + QStringLiteral("/Slipway/objects")));
+        QVERIFY(QDir().mkpath(m_program + "/Slipway/objects"));
         QtPrompter::setNextAnswers({1}); // keep editing
         QTest::mouseClick(w->form()->closeButton, Qt::LeftButton);
         QVERIFY(w->isVisible());
         QtPrompter::setNextAnswers({0});
         QVERIFY(w->close());
         QCOMPARE(QtPrompter::takeAsked().size(), 2);
-        QVERIFY(!QFileInfo::exists(m_program + QStringLiteral("/Slipway")));
-        QVERIFY(!QFileInfo::exists(m_program + QStringLiteral("/temp")));
+        QVERIFY(!QFileInfo::exists(m_program + "/Slipway"));
+        QVERIFY(!QFileInfo::exists(m_program + "/temp"));
         const QByteArray written = readFile(config);
         QVERIFY(written.contains("<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\nModDir: \n"));
         QVERIFY(written.contains("DefAuthor: Orrin Vale\n"));
@@ -433,16 +431,16 @@ private slots:
     {
         ShipRegistry registry;
         ShipPackage ship;
-        ship.Name = QStringLiteral("Merg/anser");
-        ship.Author = QStringLiteral("Orrin Vale");
-        ship.Data = QStringLiteral("1;2;SS_SH_MERG;");
-        ship.Texts = {{44, ship.Name, QStringLiteral("A fighter")}};
+        ship.Name = "Merg/anser";
+        ship.Author = "Orrin Vale";
+        ship.Data = "1;2;SS_SH_MERG;";
+        ship.Texts = {{44, ship.Name, "A fighter"}};
         registry.Ships << ship;
         QVERIFY(WriteRegistry(m_game, registry));
         {
             auto w = makeWindow();
             StartRequest request;
-            request.editModePath = m_game + QStringLiteral("/Merg<fslash>anser~Orrin Vale");
+            request.editModePath = m_game + "/Merg<fslash>anser~Orrin Vale";
             QVERIFY(w->processStart(request));
             QVERIFY(w->editMode());
             QVERIFY(w->windowTitle().contains(QLatin1String("Merg/anser")));
@@ -455,29 +453,28 @@ private slots:
         }
         // A config.dat that is no settings file and a first-start choice that is no
         // game directory: defaults and a warning, no crash.
-        QVERIFY(writeFile(m_program + QStringLiteral("/config.dat"),
-                          QByteArray("\x00\xff<creator\n\x01", 14)));
-        m_files = {m_root.filePath(QStringLiteral("program"))};
+        QVERIFY(writeFile(m_program + "/config.dat", QByteArray("\x00\xff<creator\n\x01", 14)));
+        m_files = {m_root.filePath("program")};
         auto w = makeWindow();
         QVERIFY(w->settings().gameDirs.isEmpty());
         const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
         QCOMPARE(asked.size(), 1);
         QVERIFY(asked.first().text.contains(QLatin1String("vega.exe")));
         StartRequest missing;
-        missing.editModePath = m_game + QStringLiteral("/Nobody~None");
+        missing.editModePath = m_game + "/Nobody~None";
         QVERIFY(w->processStart(missing));
         QVERIFY(!w->editMode());
     }
     void openAndSave()
     {
         using namespace CreatorText;
-        const QString samples = m_root.filePath(QStringLiteral("samples"));
+        const QString samples = m_root.filePath("samples");
         QVERIFY(SampleGame::MakeSamplePackages(samples));
         auto w = makeWindow();
         const QString caption = w->texts().own(OpenCaption);
 
-        QVERIFY(writeFile(samples + QStringLiteral("/bad.xsp"), "Packager: 1\nPackager: 3\n"));
-        for (const QString& name : {QStringLiteral("bad.xsp"), QStringLiteral("Merganser.xsp")}) {
+        QVERIFY(writeFile(samples + "/bad.xsp", "Packager: 1\nPackager: 3\n"));
+        for (const QString& name : {"bad.xsp", "Merganser.xsp"}) {
             m_files = {samples + QLatin1Char('/') + name};
             QtPrompter::setNextAnswers({0});
             w->form()->actionOpen->trigger();
@@ -489,11 +486,11 @@ private slots:
         QCOMPARE(asked.size(), 3);
         QCOMPARE(asked.at(1).caption, caption);
         QCOMPARE(asked.at(1).icon, Prompter::Icon::Critical);
-        QVERIFY(asked.at(1).text.contains(QStringLiteral("newer")));
-        QCOMPARE(w->draft().name, QStringLiteral("Merganser"));
+        QVERIFY(asked.at(1).text.contains("newer"));
+        QCOMPARE(w->draft().name, "Merganser");
         QVERIFY(w->draft().sceneFile.startsWith(QLatin1String("<PACKAGE>/objects/")));
         QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
-        QVERIFY(w->windowTitle().endsWith(QStringLiteral("Merganser.xsp")));
+        QVERIFY(w->windowTitle().endsWith("Merganser.xsp"));
 
         ShipDraft d = w->draft();
         d.id.clear();
@@ -503,21 +500,20 @@ private slots:
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().text, w->texts().own(MissingId));
 
-        d.id = QStringLiteral("OV-MERGANSER");
+        d.id = "OV-MERGANSER";
         w->setDraft(d);
-        const QString out = m_root.filePath(QStringLiteral("saved"));
+        const QString out = m_root.filePath("saved");
         m_files = {out};
         w->Slot_SaveAs();
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out + QStringLiteral(".xsp")) &&
-                                     w->form()->centralwidget->isEnabled(),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(out + ".xsp") && w->form()->centralwidget->isEnabled(), 30000);
         // The sample's record ends in another identifier than its ID: the check says
         // so first, and its default button saves anyway.
         asked = QtPrompter::takeAsked();
         QCOMPARE(asked.size(), 2);
         QCOMPARE(asked.first().caption, w->texts().own(CheckCaption));
         QCOMPARE(asked.at(1).icon, Prompter::Icon::Information);
-        QVERIFY(w->windowTitle().endsWith(QStringLiteral("saved.xsp")));
+        QVERIFY(w->windowTitle().endsWith("saved.xsp"));
     }
 
 private:
@@ -539,7 +535,7 @@ private:
         if (dir.isEmpty())
             return;
         QDir().mkpath(dir);
-        w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+        w->grab().save(dir + QLatin1Char('/') + name + ".png");
     }
 
     QTemporaryDir m_root;

@@ -28,25 +28,24 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 ShipPackage samplePackage()
 {
     ShipPackage p;
-    p.Name = QStringLiteral("Merganser");
-    p.Author = QStringLiteral("Orrin Vale");
-    p.Version = QStringLiteral("1.0");
-    p.ID = QStringLiteral("SS_SH_MERG");
+    p.Name = "Merganser";
+    p.Author = "Orrin Vale";
+    p.Version = "1.0";
+    p.ID = "SS_SH_MERG";
     p.Data = QString::fromLatin1(kDefaultShipLine);
-    p.Web = QStringLiteral("example.org");
+    p.Web = "example.org";
     p.Shipyards[2] = true;
-    p.Comment = QStringLiteral("two<newline>lines");
-    p.ScreenShot = QStringLiteral("merg.png");
-    p.SceneFile = PackageFile{0, 0, QStringLiteral("objects/ships/merg.bod"), {}, false};
-    p.CockpitFile = PackageFile{0, 0, QStringLiteral("objects/cut/merg_cp.bod"), {}, false};
-    p.Models = {{0, 0, QStringLiteral("objects/ships/a.bod"), {}, false},
-                {0, 0, QStringLiteral("objects/ships/b.bob"), {}, false}};
-    p.Files = {{0, 0, QStringLiteral("tex/t.jpg"), {}, false}};
-    p.Scripts = {{0, 0, QStringLiteral("setup.merg.xml"), {}, false}};
-    p.Texts = {{44, QStringLiteral("Merganser"), QStringLiteral("A fighter")}};
-    p.Dummies = {{QStringLiteral("SDTYPE_GUN"), QStringLiteral("ships\\merg;1;0;0;0;")}};
-    p.Components = {{QStringLiteral("c"), QStringLiteral("g"), QStringLiteral("1;2;")}};
-    p.Cockpits = {QStringLiteral("0;0;SS_COCKPIT_MERG;")};
+    p.Comment = "two<newline>lines";
+    p.ScreenShot = "merg.png";
+    p.SceneFile = PackageFile{0, 0, "objects/ships/merg.bod", {}, false};
+    p.CockpitFile = PackageFile{0, 0, "objects/cut/merg_cp.bod", {}, false};
+    p.Models = {{0, 0, "objects/ships/a.bod", {}, false}, {0, 0, "objects/ships/b.bob", {}, false}};
+    p.Files = {{0, 0, "tex/t.jpg", {}, false}};
+    p.Scripts = {{0, 0, "setup.merg.xml", {}, false}};
+    p.Texts = {{44, "Merganser", "A fighter"}};
+    p.Dummies = {{"SDTYPE_GUN", "ships\\merg;1;0;0;0;"}};
+    p.Components = {{"c", "g", "1;2;"}};
+    p.Cockpits = {"0;0;SS_COCKPIT_MERG;"};
     return p;
 }
 
@@ -60,8 +59,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_game = m_dir.filePath(QStringLiteral("game"));
-        m_work = m_dir.filePath(QStringLiteral("program/temp"));
+        m_game = m_dir.filePath("game");
+        m_work = m_dir.filePath("program/temp");
         QString error;
         QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
     }
@@ -138,8 +137,8 @@ private slots:
     }
     void droppedFiles()
     {
-        const QString d = m_dir.filePath(QStringLiteral("drops"));
-        QVERIFY(QDir().mkpath(d + QStringLiteral("/folder.bod")));
+        const QString d = m_dir.filePath("drops");
+        QVERIFY(QDir().mkpath(d + "/folder.bod"));
         for (const char* name : {"a.BOD", "b.pbb", "c.pbd", "d.txt"})
             QVERIFY(writeFile(d + QLatin1Char('/') + QLatin1String(name), "x"));
         const QString text = d + "/a.BOD\r\n" + d + "/b.pbb\n" + d + "/missing.bod\n" + d +
@@ -151,40 +150,38 @@ private slots:
     }
     void numberedNames()
     {
-        const QString path = m_dir.filePath(QStringLiteral("classes"));
+        const QString path = m_dir.filePath("classes");
         QVERIFY(writeFile(path, "// comment: 1\n1:Scout\r\n0:None\nx:Bad\n\n7:Heavy: Fighter\n"));
         const QList<NumberedName> names = ReadNumberedNames(path);
         QCOMPARE(names.size(), 2);
-        QCOMPARE(names.at(0).name, QStringLiteral("Scout"));
+        QCOMPARE(names.at(0).name, "Scout");
         QCOMPARE(names.at(1).number, 7);
-        QCOMPARE(names.at(1).name, QStringLiteral("Heavy: Fighter"));
-        QVERIFY(ReadNumberedNames(m_dir.filePath(QStringLiteral("missing"))).isEmpty());
+        QCOMPARE(names.at(1).name, "Heavy: Fighter");
+        QVERIFY(ReadNumberedNames(m_dir.filePath("missing")).isEmpty());
     }
     void textImport()
     {
         const SampleGame::Ship ship = SampleGame::Ships().last(); // only in 02.cat's page
         const QList<PackageText> fromCat =
-            ImportShipTexts(m_game + QStringLiteral("/02.cat"), ship.nameText, m_work);
+            ImportShipTexts(m_game + "/02.cat", ship.nameText, m_work);
         QCOMPARE(fromCat.size(), 1);
         QCOMPARE(fromCat.at(0).Language, 44);
         QCOMPARE(fromCat.at(0).Name, ship.name);
         QCOMPARE(fromCat.at(0).Description, ship.description);
-        QVERIFY(
-            ImportShipTexts(m_game + QStringLiteral("/01.cat"), ship.nameText, m_work).isEmpty());
+        QVERIFY(ImportShipTexts(m_game + "/01.cat", ship.nameText, m_work).isEmpty());
 
         // The same page packed and plain, named as the game names its pages.
-        const QString pck = m_dir.filePath(QStringLiteral("490001.pck"));
-        QVERIFY(ExtractArchiveFile(m_game + QStringLiteral("/02.cat::t\\440001.pck"), pck, false,
-                                   true));
-        const QString xml = m_dir.filePath(QStringLiteral("330001.xml"));
+        const QString pck = m_dir.filePath("490001.pck");
+        QVERIFY(ExtractArchiveFile(m_game + "/02.cat::t\\440001.pck", pck, false, true));
+        const QString xml = m_dir.filePath("330001.xml");
         QVERIFY(writeFile(xml, SampleGame::TextPage()));
         QCOMPARE(ImportShipTexts(pck, ship.nameText, m_work).value(0).Language, 49);
         QCOMPARE(ImportShipTexts(xml, ship.nameText, m_work).value(0).Name, ship.name);
 
         // Not XML, a corrupt catalogue, a folder: nothing, with a log line, no crash.
-        const QString bad = m_dir.filePath(QStringLiteral("440001.xml"));
+        const QString bad = m_dir.filePath("440001.xml");
         QVERIFY(writeFile(bad, "\x01\x02 not <xml"));
-        const QString badCat = m_dir.filePath(QStringLiteral("bad.cat"));
+        const QString badCat = m_dir.filePath("bad.cat");
         QVERIFY(writeFile(badCat, QByteArray(300, '\xee')));
         QStringList log;
         for (const QString& path : {bad, badCat, m_dir.path()})
@@ -226,13 +223,11 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(int, kind);
-        QVERIFY(ExtractArchiveFile(m_game + QStringLiteral("/02.cat::types\\Dummies.pck"),
-                                   m_dir.filePath(QStringLiteral("Dummies.pck")), false, true));
-        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("Components.txt")),
-                          SampleGame::ComponentTable()));
-        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("Components.txt.pck")),
-                          SampleGame::ComponentTable()));
-        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("bad.cat")), QByteArray(300, '\xee')));
+        QVERIFY(ExtractArchiveFile(m_game + "/02.cat::types\\Dummies.pck",
+                                   m_dir.filePath("Dummies.pck"), false, true));
+        QVERIFY(writeFile(m_dir.filePath("Components.txt"), SampleGame::ComponentTable()));
+        QVERIFY(writeFile(m_dir.filePath("Components.txt.pck"), SampleGame::ComponentTable()));
+        QVERIFY(writeFile(m_dir.filePath("bad.cat"), QByteArray(300, '\xee')));
 
         const TableImport t = ImportGroupedTable(m_dir.filePath(file), GroupedTable(kind), m_work);
         QTEST(t.ok, "ok");
@@ -242,14 +237,13 @@ private slots:
             QVERIFY(row.data.endsWith(QLatin1Char(';')));
         if (kind == int(GroupedTable::Components) && !t.rows.isEmpty()) {
             const PackageComponent first = ComponentFromRow(t.rows.first());
-            QCOMPARE(first.Part2, QStringLiteral("SCTYPE_HARDPOINT"));
+            QCOMPARE(first.Part2, "SCTYPE_HARDPOINT");
         }
         QVERIFY(QDir(m_work).entryList(QDir::Files).isEmpty());
     }
     void pickerTable()
     {
-        const PickerLoad ships =
-            LoadPickerTable(m_game + QStringLiteral("/02.cat"), PickerTable::Ships, m_work);
+        const PickerLoad ships = LoadPickerTable(m_game + "/02.cat", PickerTable::Ships, m_work);
         QVERIFY(ships.ok);
         const QList<SampleGame::Ship> expected = SampleGame::Ships();
         QCOMPARE(ships.entries.size(), expected.size());
@@ -259,11 +253,10 @@ private slots:
             QCOMPARE(ships.entries.at(i).name, expected.at(i).name);
         }
         const PickerLoad cockpits =
-            LoadPickerTable(m_game + QStringLiteral("/01.cat"), PickerTable::Cockpits, m_work);
+            LoadPickerTable(m_game + "/01.cat", PickerTable::Cockpits, m_work);
         QCOMPARE(cockpits.entries.size(), SampleGame::CockpitCount);
-        QCOMPARE(cockpits.entries.first().identifier, QStringLiteral("SS_COCKPIT_DEFAULT"));
-        QVERIFY(
-            !LoadPickerTable(m_game + QStringLiteral("/02.cat"), PickerTable::Cockpits, m_work).ok);
+        QCOMPARE(cockpits.entries.first().identifier, "SS_COCKPIT_DEFAULT");
+        QVERIFY(!LoadPickerTable(m_game + "/02.cat", PickerTable::Cockpits, m_work).ok);
         QVERIFY(QDir(m_work).entryList(QDir::Files).isEmpty());
     }
     void newAndTableShip()
@@ -272,8 +265,7 @@ private slots:
         ShipDraft draft = NewShipDraft(CreatorSettings());
         QVERIFY(draft.record.endsWith(QLatin1String(";HW_NEW_SHIP;")));
         const SampleGame::Ship ship = SampleGame::Ships().at(3);
-        const PickerLoad table =
-            LoadPickerTable(m_game + QStringLiteral("/02.cat"), PickerTable::Ships, m_work);
+        const PickerLoad table = LoadPickerTable(m_game + "/02.cat", PickerTable::Ships, m_work);
         ApplyTableShip(draft, table.entries.at(3).line);
         QCOMPARE(draft.id, ship.id);
         QCOMPARE(draft.sceneName, ship.scene);
@@ -281,9 +273,9 @@ private slots:
         QCOMPARE(draft.record, table.entries.at(3).line);
 
         QList<DraftFolder> tree;
-        QCOMPARE(AddDraftFiles(tree, QStringLiteral("objects\\ships"), {"a", "b"}), 2);
-        AddDraftFiles(tree, QStringLiteral("cut"), {"c"});
-        AddDraftFiles(tree, QStringLiteral("objects/ships"), {"d"});
+        QCOMPARE(AddDraftFiles(tree, "objects\\ships", {"a", "b"}), 2);
+        AddDraftFiles(tree, "cut", {"c"});
+        AddDraftFiles(tree, "objects/ships", {"d"});
         QCOMPARE(tree.size(), 2);
         QCOMPARE(DraftTreeFiles(tree), (QStringList{"a", "b", "d", "c"}));
     }
@@ -326,9 +318,9 @@ private slots:
         QFETCH(Edit, edit);
         const ShipPackage package = samplePackage();
         ShipDraft draft = DraftFromPackage(package);
-        QCOMPARE(draft.sceneName, QStringLiteral("ships/merg"));
-        QCOMPARE(draft.cockpitName, QStringLiteral("merg_cp"));
-        QCOMPARE(draft.comment, QStringLiteral("two\nlines"));
+        QCOMPARE(draft.sceneName, "ships/merg");
+        QCOMPARE(draft.cockpitName, "merg_cp");
+        QCOMPARE(draft.comment, "two\nlines");
         edit(draft);
         QTEST(int(FirstUnsavedChange(draft, &package)), "change");
         QCOMPARE(FirstUnsavedChange(draft, nullptr), DraftChange::NoPackage);

@@ -80,7 +80,7 @@ bool readInto(const QString& path, const QString& dir, ShipPackage& p)
     QFile f(path);
     OpenPackageOptions options;
     options.baseDir = dir;
-    options.scriptDir = QStringLiteral("Slipway/Scripts");
+    options.scriptDir = "Slipway/Scripts";
     PackageContext context;
     context.programDir = dir;
     const OpenPackageResult r = OpenPackage(f, p, options, context);

@@ -23,11 +23,10 @@ QString withFields(QList<QPair<int, QString>> fields)
 RecordContext context()
 {
     RecordContext c;
-    c.classes = {{1, QStringLiteral("Scout")}, {7, QStringLiteral("Frigate")}};
-    c.variants = {{1, QStringLiteral("Standard")}};
-    c.cockpitLines = {
-        QString::fromLatin1(kDefaultCockpitLine),
-        QStringLiteral("1;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_GUN;")};
+    c.classes = {{1, "Scout"}, {7, "Frigate"}};
+    c.variants = {{1, "Standard"}};
+    c.cockpitLines = {QString::fromLatin1(kDefaultCockpitLine),
+                      "1;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_GUN;"};
     return c;
 }
 
@@ -44,16 +43,16 @@ QString randomRecord(QRandomGenerator& rng)
     f << QString::number(g);
     for (int i = 0; i < g; ++i) {
         const int n = rng.bounded(8);
-        f << QString::number(rng.bounded(50)) << QStringLiteral("0.1250000001")
-          << QString::number(i) << QString::number(n);
+        f << QString::number(rng.bounded(50)) << "0.1250000001" << QString::number(i)
+          << QString::number(n);
         for (int k = 0; k < 6 * n; ++k)
             f << QString::number(rng.bounded(-100, 100));
     }
     for (int i = 0; i < kTailFields; ++i)
         f << QString::number(rng.bounded(-100000, 100000));
-    f << QStringLiteral("SS_SH_RANDOM") << QString();
-    f[2] = QStringLiteral("0.0277777777");
-    f[29] = QStringLiteral("99999");
+    f << "SS_SH_RANDOM" << QString();
+    f[2] = "0.0277777777";
+    f[29] = "99999";
     return f.join(QLatin1Char(';'));
 }
 
@@ -135,8 +134,8 @@ private slots:
     {
         RecordEditor e(withFields({{28, "50"}, {29, "10"}}));
         const ShipRecord out(e.record());
-        QCOMPARE(out.field(28), QStringLiteral("10"));
-        QCOMPARE(out.field(29), QStringLiteral("50"));
+        QCOMPARE(out.field(28), "10");
+        QCOMPARE(out.field(29), "50");
         QCOMPARE(e.changedFields(), QStringList({"28", "29"}));
     }
     void turretsAgainstLayout()
@@ -153,13 +152,13 @@ private slots:
         const RecordLayout l = out.layout();
         QVERIFY(l.complete);
         QCOMPARE(l.turretEntries, 3);
-        QCOMPARE(out.identifier(), QStringLiteral("HW_NEW_SHIP"));
+        QCOMPARE(out.identifier(), "HW_NEW_SHIP");
         // The main cockpit entry, then the turrets renumbered after the removal.
         QCOMPARE(QStringList(out.line().split(';').mid(53, 13)).join(';'),
-                 QStringLiteral("3;1;0;0;0;2;1;12;3;3;2;13;0"));
-        QCOMPARE(out.field(31), QStringLiteral("1")); // pairs moved up with their turrets
-        QCOMPARE(out.field(33), QStringLiteral("1"));
-        QCOMPARE(out.field(35), QStringLiteral("0"));
+                 "3;1;0;0;0;2;1;12;3;3;2;13;0");
+        QCOMPARE(out.field(31), "1"); // pairs moved up with their turrets
+        QCOMPARE(out.field(33), "1");
+        QCOMPARE(out.field(35), "0");
     }
     void gunGroupsAgainstLayout()
     {
@@ -177,18 +176,18 @@ private slots:
         QCOMPARE(l.gunGroups, 2);
         // Slots count from 1 across groups; field 19 is the last gun's first slot.
         QCOMPARE(out.line().split(';').mid(54, 27).join(';'),
-                 QStringLiteral("2;1;0;1;2;1;2;9;8;7;6;3;1;0;0;0;0;4;0;2;1;4;3;0;0;0;0"));
-        QCOMPARE(out.field(19), QStringLiteral("4"));
-        QCOMPARE(out.field(l.tailStart + 2), QStringLiteral("25"));
+                 "2;1;0;1;2;1;2;9;8;7;6;3;1;0;0;0;0;4;0;2;1;4;3;0;0;0;0");
+        QCOMPARE(out.field(19), "4");
+        QCOMPARE(out.field(l.tailStart + 2), "25");
         RecordEditor automatic(e.record());
         QVERIFY(!automatic.setAutomaticGuns(0));
         QVERIFY(automatic.setAutomaticGuns(3));
         const ShipRecord a(automatic.record());
         QCOMPARE(a.layout().gunGroups, 1);
-        QCOMPARE(a.field(19), QStringLiteral("3"));
+        QCOMPARE(a.field(19), "3");
         QVERIFY(e.removeGun(0, 0));
         QVERIFY(e.removeGunGroup(1));
-        QCOMPARE(ShipRecord(e.record()).field(19), QStringLiteral("1"));
+        QCOMPARE(ShipRecord(e.record()).field(19), "1");
     }
     void cockpits()
     {
@@ -197,18 +196,18 @@ private slots:
         QString key;
         QVERIFY(!e.newCockpit("ss_cockpit_gun", &key)); // an existing key in another case
         QVERIFY(e.newCockpit("ss_cockpit_mine", &key));
-        QCOMPARE(key, QStringLiteral("SS_COCKPIT_MINE"));
+        QCOMPARE(key, "SS_COCKPIT_MINE");
         QVERIFY(e.copyCockpit("SS_COCKPIT_GUN", "SS_COCKPIT_COPY", &key));
         QCOMPARE(e.packageCockpits().last(),
-                 QStringLiteral("1;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_COPY;"));
+                 "1;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_COPY;");
         QVERIFY(e.setCustomCockpit(0, "ss_cockpit_copy"));
-        QCOMPARE(ShipRecord(e.record()).field(31), QStringLiteral("SS_COCKPIT_COPY"));
+        QCOMPARE(ShipRecord(e.record()).field(31), "SS_COCKPIT_COPY");
         QVERIFY(!e.setCustomCockpit(0, "SS_COCKPIT_NONE"));
         // Weapons change on the package's cockpits only.
         QVERIFY(e.setCockpitWeapons("SS_COCKPIT_COPY", 6));
         QVERIFY(e.packageCockpits().last().startsWith("6;0;"));
         bool editable = true;
-        QCOMPARE(e.cockpitWeapons("SS_COCKPIT_GUN", &editable), QStringLiteral("1"));
+        QCOMPARE(e.cockpitWeapons("SS_COCKPIT_GUN", &editable), "1");
         QVERIFY(!editable);
         QVERIFY(!e.setCockpitWeapons("SS_COCKPIT_GUN", 6));
     }
