@@ -131,13 +131,10 @@ private slots:
             QCOMPARE(s->value(), std::max(s->minimum(), s->maximum() / 2));
         }
         QCOMPARE(ui.LabelAverage->text(), "Average: " + QString::number(d.balancer().average()));
-        QCOMPARE(ui.GroupTurning->title(), QStringLiteral("Manouvrability:"));
-        QCOMPARE(ui.ButtonDetails->text(), QStringLiteral("Details >>>"));
         d.show();
         screenshot(&d, "shipbalance");
         ui.ButtonDetails->click();
         QVERIFY(ui.Extension->isVisible());
-        QCOMPARE(ui.ButtonDetails->text(), QStringLiteral("Details <<<"));
         QCOMPARE(ui.ListDetails->topLevelItemCount(), kBalanceSliders);
         screenshot(&d, "shipbalance-details");
         ui.ButtonDetails->click();
