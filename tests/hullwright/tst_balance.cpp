@@ -4,6 +4,7 @@
 // ships against the shipped profiles.
 #include "archivefile.h"
 #include "balancer.h"
+#include "hwtest.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "typetable.h"
@@ -278,8 +279,7 @@ private slots:
         // named like a profile are left out.
         QTemporaryDir dir;
         auto write = [&](const QString& name, const QByteArray& data) {
-            QFile f(dir.filePath(name));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+            QVERIFY(writeFile(dir.filePath(name), data));
         };
         write("good.xbp", ProfileText(middleProfile()));
         BalanceProfile other = middleProfile();

@@ -3,6 +3,7 @@
 // With CONFIGSHIP_SHOTS=DIR every tab is also saved as a picture into DIR.
 #include "configship.h"
 #include "createship.h"
+#include "hwtest.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "typetable.h"
@@ -122,11 +123,7 @@ private slots:
     {
         const QString program = m_dir.filePath("window");
         QVERIFY(QDir().mkpath(program));
-        QFile config(program + "/config.dat");
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<creator>\nVegaDir: " + m_dir.filePath("game").toLocal8Bit() +
-                     "\n</creator>\n");
-        config.close();
+        QVERIFY(writeConfig(program, m_dir.filePath("game")));
         QtPrompter::setTestMode(true);
         CreateShip w(program);
         auto* raw = w.findChild<QPlainTextEdit*>("rawDataEdit");
@@ -190,10 +187,8 @@ private slots:
     {
         const QString dir = m_dir.filePath("program/Slipway/objects");
         QVERIFY(QDir().mkpath(dir));
-        QFile scene(dir + "/ship.bod");
-        QVERIFY(scene.open(QIODevice::WriteOnly));
-        scene.write("// scene\rVER: 1;\rP 0; B ships\\hull;\rP 11; B ships\\gun;\rP 12;;\r");
-        scene.close();
+        QVERIFY(writeFile(dir + "/ship.bod",
+                          "// scene\rVER: 1;\rP 0; B ships\\hull;\rP 11; B ships\\gun;\rP 12;;\r"));
         ConfigShip::Input in = input(m_ships.value(20));
         in.sceneFile = "<PACKAGE>/objects/ship.bod";
         ConfigShip d(in);

@@ -3,6 +3,7 @@
 #include "configdialog.h"
 #include "createship.h"
 #include "creatortexts.h"
+#include "hwtest.h"
 #include "installersettings.h"
 #include "registry.h"
 #include "samplegame.h"
@@ -28,18 +29,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Every text a user can see in a widget tree.
 QStringList visibleTexts(QWidget* root)
@@ -287,20 +276,6 @@ private slots:
         choose(ui.modelList, "remove");
         QVERIFY(w->draft().models.isEmpty());
 
-        // Other files and scripts.
-        m_files = {dir + "/t.jpg"};
-        m_inputs = {"textures"};
-        choose(ui.otherList, "add");
-        QCOMPARE(DraftTreeFiles(w->draft().others), QStringList{dir + "/t.jpg"});
-        choose(ui.otherList, "clear");
-        QVERIFY(w->draft().others.isEmpty());
-        m_files = {dir + "/s.xml"};
-        choose(ui.scriptList, "add");
-        QCOMPARE(w->draft().scripts, QStringList{dir + "/s.xml"});
-        ui.scriptList->topLevelItem(0)->setSelected(true);
-        choose(ui.scriptList, "remove");
-        QVERIFY(w->draft().scripts.isEmpty());
-
         // Texts: add through the dialog, rename, remove.
         m_dialog = [](QDialog& d) {
             auto* t = qobject_cast<LanguageText*>(&d);
@@ -319,21 +294,6 @@ private slots:
         QCOMPARE(w->draft().texts.first().Name, "Merganser");
         choose(ui.textList, "remove");
         QVERIFY(w->draft().texts.isEmpty());
-
-        // Dummies: add, change section and data, remove.
-        m_inputs = {"SDTYPE_GUN", "ships\\merg;1;0;0;0"};
-        choose(ui.dummyList, "add");
-        QCOMPARE(w->draft().dummies.size(), 1);
-        QCOMPARE(w->draft().dummies.first().Data, "ships\\merg;1;0;0;0;");
-        ui.dummyList->topLevelItem(0)->setSelected(true);
-        m_inputs = {"SDTYPE_DOCK"};
-        choose(ui.dummyList, "changeSection");
-        m_inputs = {"ships\\merg;2;"};
-        choose(ui.dummyList, "changeData");
-        QCOMPARE(w->draft().dummies.first().Section, "SDTYPE_DOCK");
-        QCOMPARE(w->draft().dummies.first().Data, "ships\\merg;2;");
-        choose(ui.dummyList, "remove");
-        QVERIFY(w->draft().dummies.isEmpty());
 
         // Components and cockpits can only be removed.
         ShipDraft d = w->draft();
@@ -528,14 +488,6 @@ private:
     {
         m_menuChoice = action;
         emit list->customContextMenuRequested(QPoint(5, 5));
-    }
-    void screenshot(QWidget* w, const QString& name)
-    {
-        const QString dir = qEnvironmentVariable("HULLWRIGHT_SCREENSHOTS");
-        if (dir.isEmpty())
-            return;
-        QDir().mkpath(dir);
-        w->grab().save(dir + QLatin1Char('/') + name + ".png");
     }
 
     QTemporaryDir m_root;

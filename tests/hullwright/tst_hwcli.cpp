@@ -12,6 +12,8 @@
 #include "xspfile.h"
 
 #include <QProcess>
+#include "hwtest.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -33,19 +35,6 @@ Result run(const QString& program, const QStringList& args,
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
         r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
     return r;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "creatorsettings.h"
 #include "editorrules.h"
+#include "hwtest.h"
 #include "imports.h"
 #include "samplegame.h"
 #include "shipdraft.h"
@@ -17,12 +18,6 @@
 #include <functional>
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // A package as an opened one is held, with one entry of every kind.
 ShipPackage samplePackage()

@@ -2,6 +2,7 @@
 // reaches the package file and what lands on disk.
 #include "archivefile.h"
 #include "extraction.h"
+#include "hwtest.h"
 #include "lzmafile.h"
 #include "modelcompiler.h"
 #include "packagebuild.h"
@@ -15,22 +16,6 @@
 #include <QtTest>
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes, qint64 time = 0)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return false;
-    return time == 0 || (f.flush() && f.setFileTime(QDateTime::fromSecsSinceEpoch(time),
-                                                    QFileDevice::FileModificationTime));
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 // Everything a package carries, its embedded bytes included, as comparable text.
 QByteArray describe(const ShipPackage& p, const QString& dir)

@@ -1,6 +1,7 @@
 // Importing a ship from a mod catalogue: the scene and material readers, the
 // proposal for the sample mod's ship, the finish into Slipway, and bad input.
 #include "archivefile.h"
+#include "hwtest.h"
 #include "modimport.h"
 #include "samplegame.h"
 #include "shiprecord.h"
@@ -28,17 +29,6 @@ QByteArray shipTable(const QString& scene)
     r.setField(16, scene);
     r.setIdentifier("SS_SH_TEST");
     return "48;1;\n" + r.line().toLatin1() + "\n";
-}
-
-// Every file below root, relative to it.
-QStringList filesBelow(const QString& root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 // The archive writer refuses ".." in names, a catalogue made elsewhere may hold

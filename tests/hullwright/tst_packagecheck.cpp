@@ -3,6 +3,7 @@
 // VEGA_SCREENSHOTS set to a folder, the box is photographed there.
 #include "createship.h"
 #include "creatortexts.h"
+#include "hwtest.h"
 #include "installersettings.h"
 #include "packagecheck.h"
 #include "samplegame.h"
@@ -48,9 +49,7 @@ class TestPackageCheck : public QObject
     PackageFile file(const QString& name, const QByteArray& bytes)
     {
         const QString src = m_root.filePath(QStringLiteral("src%1").arg(m_files++));
-        QFile f(src);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
+        writeFile(src, bytes);
         return {100, qint32(bytes.size()), name, src};
     }
 
@@ -143,10 +142,7 @@ private slots:
     void notAPackage()
     {
         const QString path = m_root.filePath("junk.xsp");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("not a package");
-        f.close();
+        QVERIFY(writeFile(path, "not a package"));
         QString error;
         CheckPackageFile(path, m_root.filePath("temp"), -1, &error);
         QVERIFY(error.contains("not a valid ship package"));
@@ -162,10 +158,7 @@ private slots:
             QVERIFY(QFile::copy(bin + QLatin1Char('/') + QLatin1String(f),
                                 program + QLatin1Char('/') + QLatin1String(f)));
         QVERIFY(SampleGame::MakeSampleGame(game));
-        QFile config(program + "/config.dat");
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<creator>\nVegaDir: " + game.toLocal8Bit() + "\n</creator>\n");
-        config.close();
+        QVERIFY(writeConfig(program, game));
 
         QtPrompter::setTestMode(false);
         CreateShip window(program);

@@ -4,6 +4,7 @@
 // With HULLWRIGHT_SCREENSHOTS=DIR the dialogs are also saved as pictures.
 #include "createship.h"
 #include "creatortexts.h"
+#include "hwtest.h"
 #include "installersettings.h"
 #include "profiledialogs.h"
 #include "samplegame.h"
@@ -53,10 +54,7 @@ private slots:
                 QVERIFY(QFile::copy(m_bin + '/' + d + '/' + f, m_program + '/' + d + '/' + f));
         }
         QVERIFY(QFile::copy(m_bin + "/hw_languages.xml", m_program + "/hw_languages.xml"));
-        QFile config(m_program + "/config.dat");
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\n</creator>\n");
-        config.close();
+        QVERIFY(writeConfig(m_program, m_game));
         m_dialog = nullptr;
         QtPrompter::setNextAnswers({});
         QtPrompter::takeAsked();
@@ -116,34 +114,6 @@ private slots:
         const QList<QByteArray> lines = cli.readAllStandardOutput().split('\n');
         QCOMPARE(lines.value(1), "average after: " + QByteArray::number(d.balancer().average()));
         QCOMPARE(QString::fromLatin1(lines.value(2)), d.record());
-    }
-    void dialogControls()
-    {
-        // Set Average: every slider at half its maximum, without balancing; the
-        // slider values and average shown; Details opens and closes the extension.
-        const QString record = m_ships.value(8);
-        ShipBalance d(m_texts, profileFor(record), record);
-        Ui::DShipBalance& ui = *d.form();
-        ui.CheckAuto->setChecked(true);
-        ui.ButtonSetAverage->click();
-        for (int i = 0; i < kBalanceSliders; ++i) {
-            QSlider* s = d.slider(BalanceSlider(i));
-            QCOMPARE(s->value(), std::max(s->minimum(), s->maximum() / 2));
-        }
-        QCOMPARE(ui.LabelAverage->text(), "Average: " + QString::number(d.balancer().average()));
-        d.show();
-        screenshot(&d, "shipbalance");
-        ui.ButtonDetails->click();
-        QVERIFY(ui.Extension->isVisible());
-        QCOMPARE(ui.ListDetails->topLevelItemCount(), kBalanceSliders);
-        screenshot(&d, "shipbalance-details");
-        ui.ButtonDetails->click();
-        QVERIFY(!ui.Extension->isVisible());
-
-        // Every text of the dialog comes from the translation file.
-        for (QWidget* w : d.findChildren<QWidget*>())
-            if (auto* b = qobject_cast<QAbstractButton*>(w))
-                QVERIFY2(!b->text().contains("ReadText-"), qPrintable(b->text()));
     }
     void mainWindow()
     {
@@ -284,17 +254,6 @@ private:
     {
         return FittingProfiles(ReadProfiles(m_bin + "/Profiles"), ship).usable.value(0);
     }
-    void screenshot(QWidget* w, const QString& name)
-    {
-        const QString dir = qEnvironmentVariable("HULLWRIGHT_SCREENSHOTS");
-        if (dir.isEmpty())
-            return;
-        QDir().mkpath(dir);
-        w->show();
-        QTest::qWait(50);
-        w->grab().save(dir + '/' + name + ".png");
-    }
-
     QTemporaryDir m_root;
     QString m_bin, m_game, m_program;
     QStringList m_ships;

@@ -1,0 +1,73 @@
+// Small helpers shared by the Hullwright test programs.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#ifdef QT_WIDGETS_LIB
+#include <QWidget>
+#endif
+
+namespace hwtest {
+
+// "<unreadable>" rather than empty, so a missing file never equals an empty one.
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Makes the folder; with a time, sets the file's modification time to it.
+inline bool writeFile(const QString& path, const QByteArray& bytes, qint64 time = 0)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return false;
+    return time == 0 || (f.flush() && f.setFileTime(QDateTime::fromSecsSinceEpoch(time),
+                                                    QFileDevice::FileModificationTime));
+}
+
+// A creator settings file that points at the game directory.
+inline bool writeConfig(const QString& program, const QString& game, const QByteArray& more = {})
+{
+    return writeFile(program + "/config.dat",
+                     "<creator>\nVegaDir: " + game.toLocal8Bit() + "\n" + more + "</creator>\n");
+}
+
+// Every file below root, relative to it, sorted.
+inline QStringList filesBelow(const QString& root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+#ifdef QT_WIDGETS_LIB
+// With HULLWRIGHT_SCREENSHOTS=DIR, saves the widget as DIR/name.png.
+inline void screenshot(QWidget* w, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("HULLWRIGHT_SCREENSHOTS");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    w->show();
+    QCoreApplication::processEvents();
+    w->grab().save(dir + QLatin1Char('/') + name + ".png");
+}
+#endif
+
+} // namespace hwtest
+
+#ifdef QT_WIDGETS_LIB
+using hwtest::screenshot;
+#endif
+using hwtest::filesBelow;
+using hwtest::readFile;
+using hwtest::writeConfig;
+using hwtest::writeFile;
