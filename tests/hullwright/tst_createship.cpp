@@ -236,11 +236,6 @@ private slots:
         QCOMPARE(w->draft().dummies.size(), dummies);
         QVERIFY(QDir(m_program + "/Slipway").entryList(QDir::Files).isEmpty());
         screenshot(w.get(), "loaded-ship");
-        for (int tab : {2, 6, 7, 8, 11}) {
-            w->form()->tabs->setCurrentIndex(tab);
-            screenshot(w.get(),
-                       QStringLiteral("loaded-") + w->form()->tabs->widget(tab)->objectName());
-        }
     }
     void popupMenusEditLists()
     {

@@ -2,7 +2,6 @@
 // editor rules, imports from the sample game and the unsaved-changes test.
 #include "archivefile.h"
 #include "commandline.h"
-#include "creatorsettings.h"
 #include "editorrules.h"
 #include "hwtest.h"
 #include "imports.h"
@@ -130,19 +129,6 @@ private slots:
         QFETCH(qint64, bytes);
         QTEST(FileSizeText(bytes, {"bytes", "KB", "MB", "GB"}), "text");
     }
-    void droppedFiles()
-    {
-        const QString d = m_dir.filePath("drops");
-        QVERIFY(QDir().mkpath(d + "/folder.bod"));
-        for (const char* name : {"a.BOD", "b.pbb", "c.pbd", "d.txt"})
-            QVERIFY(writeFile(d + QLatin1Char('/') + QLatin1String(name), "x"));
-        const QString text = d + "/a.BOD\r\n" + d + "/b.pbb\n" + d + "/missing.bod\n" + d +
-                             "/folder.bod\n" + d + "/c.pbd\n" + d + "/d.txt";
-        QCOMPARE(DroppedFileNames(text, DropKind::Models),
-                 (QStringList{d + "/a.BOD", d + "/c.pbd"}));
-        QCOMPARE(DroppedFileNames(text, DropKind::AnyFile),
-                 (QStringList{d + "/a.BOD", d + "/b.pbb", d + "/c.pbd", d + "/d.txt"}));
-    }
     void numberedNames()
     {
         const QString path = m_dir.filePath("classes");
@@ -254,19 +240,9 @@ private slots:
         QVERIFY(!LoadPickerTable(m_game + "/02.cat", PickerTable::Cockpits, m_work).ok);
         QVERIFY(QDir(m_work).entryList(QDir::Files).isEmpty());
     }
-    void newAndTableShip()
+    void draftFolders()
     {
-        // The author and mirrors a new draft takes from the settings are checked in the window.
-        ShipDraft draft = NewShipDraft(CreatorSettings());
-        QVERIFY(draft.record.endsWith(QLatin1String(";HW_NEW_SHIP;")));
-        const SampleGame::Ship ship = SampleGame::Ships().at(3);
-        const PickerLoad table = LoadPickerTable(m_game + "/02.cat", PickerTable::Ships, m_work);
-        ApplyTableShip(draft, table.entries.at(3).line);
-        QCOMPARE(draft.id, ship.id);
-        QCOMPARE(draft.sceneName, ship.scene);
-        QCOMPARE(draft.existingTextId, ship.nameText);
-        QCOMPARE(draft.record, table.entries.at(3).line);
-
+        // One folder per name, whichever slashes it was given with.
         QList<DraftFolder> tree;
         QCOMPARE(AddDraftFiles(tree, "objects\\ships", {"a", "b"}), 2);
         AddDraftFiles(tree, "cut", {"c"});
