@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #ifdef QT_WIDGETS_LIB
 #include <QWidget>
 #endif
@@ -35,6 +36,24 @@ inline bool writeConfig(const QString& program, const QString& game, const QByte
 {
     return writeFile(program + "/config.dat",
                      "<creator>\nVegaDir: " + game.toLocal8Bit() + "\n" + more + "</creator>\n");
+}
+
+struct Result
+{
+    int code = -1; // -1: did not finish or crashed
+    QByteArray out, err;
+};
+
+inline Result run(const QString& program, const QStringList& args,
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Result r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    return r;
 }
 
 // Every file below root, relative to it, sorted.
@@ -69,5 +88,7 @@ using hwtest::screenshot;
 #endif
 using hwtest::filesBelow;
 using hwtest::readFile;
+using hwtest::Result;
+using hwtest::run;
 using hwtest::writeConfig;
 using hwtest::writeFile;

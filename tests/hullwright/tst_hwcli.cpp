@@ -17,28 +17,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-struct Result
-{
-    int code = -1;
-    QByteArray out, err;
-};
-
-Result run(const QString& program, const QStringList& args,
-           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Result r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
-        r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-    return r;
-}
-
-} // namespace
-
 class TestHullwrightCli : public QObject
 {
     Q_OBJECT

@@ -130,13 +130,9 @@ private slots:
         // --game it knows no cockpit table to hold an index against.
         if (message.startsWith("index"))
             return;
-        QProcess cli;
-        cli.start(QStringLiteral(HULLWRIGHT_CLI_PATH), {"validate", path});
-        QVERIFY(cli.waitForFinished(30000));
-        QCOMPARE(cli.exitCode(), problems.isEmpty() ? 0 : 1);
-        QCOMPARE(
-            QString::fromLocal8Bit(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
-            lines);
+        const Result cli = run(QStringLiteral(HULLWRIGHT_CLI_PATH), {"validate", path});
+        QCOMPARE(cli.code, problems.isEmpty() ? 0 : 1);
+        QCOMPARE(QString::fromLocal8Bit(cli.out).split('\n', Qt::SkipEmptyParts), lines);
     }
 
     void notAPackage()

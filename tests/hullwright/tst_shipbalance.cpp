@@ -107,11 +107,9 @@ private slots:
             args << "--moved" << moved + '=' + QString::number(value);
         }
         QVERIFY(d.balancer().average() == 100 || d.lastRun().stop != BalanceRun::Stop::Reached);
-        QProcess cli;
-        cli.start(QStringLiteral(HULLWRIGHT_CLI_PATH), args);
-        QVERIFY(cli.waitForFinished(30000));
-        QCOMPARE(cli.exitCode(), 0);
-        const QList<QByteArray> lines = cli.readAllStandardOutput().split('\n');
+        const Result cli = run(QStringLiteral(HULLWRIGHT_CLI_PATH), args);
+        QCOMPARE(cli.code, 0);
+        const QList<QByteArray> lines = cli.out.split('\n');
         QCOMPARE(lines.value(1), "average after: " + QByteArray::number(d.balancer().average()));
         QCOMPARE(QString::fromLatin1(lines.value(2)), d.record());
     }
