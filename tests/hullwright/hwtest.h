@@ -8,6 +8,12 @@
 #include <QFile>
 #include <QProcess>
 #ifdef QT_WIDGETS_LIB
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QWidget>
 #endif
 
@@ -79,12 +85,38 @@ inline void screenshot(QWidget* w, const QString& name)
     QCoreApplication::processEvents();
     w->grab().save(dir + QLatin1Char('/') + name + ".png");
 }
+
+// Every text a user can see in a widget tree.
+inline QStringList visibleTexts(QWidget* root)
+{
+    QStringList texts{root->windowTitle()};
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (auto* l = qobject_cast<QLabel*>(w))
+            texts << l->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            texts << b->text() << b->toolTip();
+        if (auto* g = qobject_cast<QGroupBox*>(w))
+            texts << g->title();
+        if (auto* t = qobject_cast<QTabWidget*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                texts << t->tabText(i);
+        if (auto* m = qobject_cast<QMenu*>(w))
+            texts << m->title();
+        if (auto* tree = qobject_cast<QTreeWidget*>(w))
+            for (int i = 0; i < tree->columnCount(); ++i)
+                texts << tree->headerItem()->text(i);
+    }
+    for (QAction* a : root->findChildren<QAction*>())
+        texts << a->text() << a->toolTip();
+    return texts;
+}
 #endif
 
 } // namespace hwtest
 
 #ifdef QT_WIDGETS_LIB
 using hwtest::screenshot;
+using hwtest::visibleTexts;
 #endif
 using hwtest::filesBelow;
 using hwtest::readFile;

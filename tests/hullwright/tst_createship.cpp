@@ -12,48 +12,17 @@
 #include "ui_createship.h"
 #include "uiseams_qt.h"
 
-#include <QAbstractButton>
 #include <QDir>
-#include <QGroupBox>
 #include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
-
-// Every text a user can see in a widget tree.
-QStringList visibleTexts(QWidget* root)
-{
-    QStringList texts{root->windowTitle()};
-    for (QWidget* w : root->findChildren<QWidget*>()) {
-        if (auto* l = qobject_cast<QLabel*>(w))
-            texts << l->text();
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            texts << b->text() << b->toolTip();
-        if (auto* g = qobject_cast<QGroupBox*>(w))
-            texts << g->title();
-        if (auto* t = qobject_cast<QTabWidget*>(w))
-            for (int i = 0; i < t->count(); ++i)
-                texts << t->tabText(i);
-        if (auto* m = qobject_cast<QMenu*>(w))
-            texts << m->title();
-        if (auto* tree = qobject_cast<QTreeWidget*>(w))
-            for (int i = 0; i < tree->columnCount(); ++i)
-                texts << tree->headerItem()->text(i);
-    }
-    for (QAction* a : root->findChildren<QAction*>())
-        texts << a->text() << a->toolTip();
-    return texts;
-}
 
 QTreeWidgetItem* firstFile(QTreeWidget* list)
 {
