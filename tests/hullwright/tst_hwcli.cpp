@@ -3,6 +3,7 @@
 #include "archivefile.h"
 #include "editmode.h"
 #include "gamechange.h"
+#include "hwtest.h"
 #include "installcheck.h"
 #include "packagebuild.h"
 #include "recordeditor.h"
@@ -10,9 +11,6 @@
 #include "shiprecord.h"
 #include "typetable.h"
 #include "xspfile.h"
-
-#include <QProcess>
-#include "hwtest.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
