@@ -1,30 +1,11 @@
 // hullwright-cli record as scripts use it: exit codes and output lines.
+#include "../hullwright/hwtest.h"
 #include "samplegame.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-struct Run
-{
-    int code = -1;
-    QByteArray out, err;
-};
-
-Run run(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral(HULLWRIGHT_CLI_PATH), args);
-    Run r;
-    if (!p.waitForFinished(60000))
-        return r;
-    r.code = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
 
 const char kShip[] =
     "ships\\x;1;0.5;0;0;0;0;1000;0;106;1;5;37;0;112;202;0;0;0;0;5000;0.1;0;0;0;0;3;0;50;10;0;0;0;"
@@ -47,13 +28,8 @@ void TestHwCliRecord::commands_data()
 {
     const QString sample = m_dir.filePath("sample.txt");
     const QString swapped = m_dir.filePath("swapped.txt");
-    QFile f(sample);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(SampleGame::ShipTable()) > 0);
-    f.close();
-    QFile g(swapped);
-    QVERIFY(g.open(QIODevice::WriteOnly) &&
-            g.write(QByteArray("47;2;\nbroken;1;\n") + kShip + "\n") > 0);
-    g.close();
+    QVERIFY(writeFile(sample, SampleGame::ShipTable()));
+    QVERIFY(writeFile(swapped, QByteArray("47;2;\nbroken;1;\n") + kShip + "\n"));
 
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
@@ -80,7 +56,7 @@ void TestHwCliRecord::commands()
     QFETCH(int, code);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
-    const Run r = run(args);
+    const Result r = run(QStringLiteral(HULLWRIGHT_CLI_PATH), args);
     QCOMPARE(r.code, code);
     if (out.isEmpty() && code == 0)
         QCOMPARE(r.out, QByteArray());

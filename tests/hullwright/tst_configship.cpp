@@ -3,6 +3,7 @@
 // With CONFIGSHIP_SHOTS=DIR every tab is also saved as a picture into DIR.
 #include "configship.h"
 #include "createship.h"
+#include "hwtest.h"
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "typetable.h"
@@ -22,236 +23,217 @@ class TestConfigShip : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void untouchedSaveKeepsRecord();
-    void controlsWriteFields();
-    void unreadableFieldsStay();
-    void saveReplacesRawData();
-    void showsNumberedAndGameTexts();
-    void positionsFromSceneParts();
+    void initTestCase()
+    {
+        QVERIFY(SampleGame::MakeSampleGame(m_dir.filePath("game")));
+        QDir().mkpath(m_dir.filePath("program"));
+        m_ships = ReadTypeTable(SampleGame::ShipTable()).entries;
+        QVERIFY(m_texts.load(qEnvironmentVariable("VEGA_PROGRAM_DIR") + "/hw_languages.xml",
+                             "English"));
+    }
+    void untouchedSaveKeepsRecord()
+    {
+        const QString shots = qEnvironmentVariable("CONFIGSHIP_SHOTS");
+        for (const QString& r : m_ships) {
+            ConfigShip d(input(r));
+            d.show();
+            QCOMPARE(d.record(), r);
+            QVERIFY(d.form()->ListMasks->topLevelItemCount() > 0);
+            if (!shots.isEmpty() && TableFieldInt(r, kTurretCountField) > 2) {
+                for (int t = 0; t < d.form()->Tabs->count(); ++t) {
+                    d.form()->Tabs->setCurrentIndex(t);
+                    if (d.form()->ListTurrets->topLevelItemCount())
+                        d.form()->ListTurrets->setCurrentItem(
+                            d.form()->ListTurrets->topLevelItem(0));
+                    d.form()->TabsGuns->setCurrentIndex(t == 6 ? 1 : 0);
+                    QTest::qWait(50);
+                    d.grab().save(QStringLiteral("%1/configship-%2.png").arg(shots).arg(t));
+                }
+                d.form()->TabsGuns->setCurrentIndex(0);
+                d.form()->Tabs->setCurrentIndex(6);
+                d.grab().save(shots + "/configship-guns-auto.png");
+            }
+        }
+    }
+    void controlsWriteFields()
+    {
+        const QString r = m_ships.value(20);
+        ConfigShip d(input(r));
+        Ui::DConfigShip& ui = *d.form();
+        ui.SpinSpeedMin->setValue(1000);
+        ui.SpinSpeed->setValue(3);
+        QCOMPARE(ui.LineSpeedMax->text(), "2.6");
+        ui.LineSpeedMin->setText("2.5");
+        d.Slot_MinSpeedUpdate();
+        ui.DialYaw->setValue(301);
+        ui.SpinCargoMin->setValue(50);
+        ui.SpinCargoMax->setValue(10);
+        ui.ComboRace->setCurrentIndex(6);
+        QCOMPARE(ui.ComboNotoriety->count(), 1);
+        ui.ComboRace->setCurrentIndex(1);
+        QCOMPARE(ui.ComboNotoriety->count(), 17);
+        d.Slot_Not(2);
+        ui.ListMasks->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+        const ShipRecord out(d.record());
+        QCOMPARE(out.field(7), "1250");
+        QCOMPARE(out.field(26), "3");
+        QCOMPARE(out.field(2), "0.501667");
+        QCOMPARE(out.field(28), "10");
+        QCOMPARE(out.field(29), "50");
+        QCOMPARE(out.field(out.layout().tailStart + 6), "100000");
+        QCOMPARE(out.intField(18), ShipRecord(r).intField(18) & ~1);
+        // Automatic entry: one single-slot gun per gun point of the scene.
+        bool assigned = false;
+        for (const QString& capital : m_ships) {
+            ConfigShip c(input(capital));
+            const int points = c.form()->ListGunDummies->count();
+            if (points == 0)
+                continue;
+            c.form()->ButtonAutoGuns->click();
+            const ShipRecord guns(c.record());
+            QCOMPARE(guns.layout().gunGroups, 1);
+            QCOMPARE(guns.intField(kTurretCountField + 4 * guns.intField(kTurretCountField) + 5),
+                     points);
+            assigned = true;
+            break;
+        }
+        QVERIFY(assigned);
+        // Race is only a combo change here (setCurrentIndex is not a user pick), so
+        // field 45 keeps its text.
+        QCOMPARE(out.field(45), ShipRecord(r).field(45));
+    }
+    void unreadableFieldsStay()
+    {
+        ShipRecord r(m_ships.value(3));
+        r.setField(5, "SC_CLASS_M3");
+        r.setField(kTurretCountField, "100000");
+        ConfigShip d(input(r.line()));
+        Ui::DConfigShip& ui = *d.form();
+        QVERIFY(!ui.ComboClass->isEnabled());
+        QCOMPARE(ui.ComboClass->currentText(), "SC_CLASS_M3");
+        QVERIFY(!ui.SpinPricePlayer->isEnabled());
+        QVERIFY(!ui.TabTurrets->isEnabled());
+        QVERIFY(!ui.LabelProblems->text().isEmpty());
+        ui.SpinHull->setValue(7);
+        ShipRecord expected = r;
+        expected.setField(46, "7");
+        QCOMPARE(d.record(), expected.line());
+    }
+    void saveReplacesRawData()
+    {
+        const QString program = m_dir.filePath("window");
+        QVERIFY(QDir().mkpath(program));
+        QVERIFY(writeConfig(program, m_dir.filePath("game")));
+        QtPrompter::setTestMode(true);
+        CreateShip w(program);
+        auto* raw = w.findChild<QPlainTextEdit*>("rawDataEdit");
+        auto* customise = w.findChild<QPushButton*>("customiseButton");
+        QVERIFY(raw && customise && customise->isEnabled());
+        const QString before = raw->toPlainText();
+        for (int answer : {int(QDialog::Rejected), int(QDialog::Accepted)}) {
+            ModalDialogs::hook = [answer](QDialog& d) {
+                static_cast<ConfigShip&>(d).form()->SpinHull->setValue(4242);
+                return answer;
+            };
+            customise->click();
+            if (answer == QDialog::Rejected)
+                QCOMPARE(raw->toPlainText(), before);
+        }
+        ModalDialogs::hook = nullptr;
+        ShipRecord expected(before);
+        expected.setField(46, "4242");
+        QCOMPARE(raw->toPlainText(), expected.line());
+    }
+    void showsNumberedAndGameTexts()
+    {
+        ConfigShip::Input in = input(m_ships.value(20));
+        ConfigShip d(in);
+        Ui::DConfigShip& ui = *d.form();
+        QStringList shown{d.windowTitle()};
+        for (int t = 0; t < ui.Tabs->count(); ++t)
+            shown << ui.Tabs->tabText(t);
+        for (QLabel* l : d.findChildren<QLabel*>())
+            shown << l->text();
+        for (QAbstractButton* b : d.findChildren<QAbstractButton*>())
+            shown << b->text();
+        for (QGroupBox* g : d.findChildren<QGroupBox*>())
+            shown << g->title();
+        for (QTreeWidget* t : d.findChildren<QTreeWidget*>())
+            for (int c = 0; c < t->columnCount(); ++c)
+                shown << t->headerItem()->text(c);
+        QVERIFY2(!shown.join('|').contains("ReadText-"), qPrintable(shown.join('|')));
+        QVERIFY(shown.contains("Sound Volumn"));
+        // Races and cargo sizes are the game's own names, in record order.
+        QCOMPARE(ui.ComboRace->itemText(0), "Argon");
+        QCOMPARE(ui.ComboRace->itemText(7), "Pirates");
+        QCOMPARE(ui.ComboCargoType->itemText(3), "Extra Large");
+        ui.ComboRace->setCurrentIndex(0);
+        QCOMPARE(ui.ComboNotoriety->itemText(1), "Rank 1");
+
+        // A translation reaches the form by number.
+        QByteArray xml =
+            "<languages><language name='Test' id='49'><creator>"
+            "<t id='305'>Rasse:</t><t id='389'>Fracht %1</t></creator></language></languages>";
+        QBuffer buffer(&xml);
+        UiTexts texts(UiTexts::Program::Creator);
+        QVERIFY(buffer.open(QIODevice::ReadOnly) && texts.load(buffer, "Test"));
+        in.texts = &texts;
+        in.settings.gameDirs.clear();
+        ConfigShip translated(in);
+        QCOMPARE(translated.form()->LabelRace1->text(), "Rasse:");
+        QCOMPARE(translated.form()->ComboCargoType->itemText(2), "Fracht 2");
+    }
+    void positionsFromSceneParts()
+    {
+        const QString dir = m_dir.filePath("program/Slipway/objects");
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(writeFile(dir + "/ship.bod",
+                          "// scene\rVER: 1;\rP 0; B ships\\hull;\rP 11; B ships\\gun;\rP 12;;\r"));
+        ConfigShip::Input in = input(m_ships.value(20));
+        in.sceneFile = "<PACKAGE>/objects/ship.bod";
+        ConfigShip d(in);
+        Ui::DConfigShip& ui = *d.form();
+        QCOMPARE(ui.ComboSceneParts->count(), 4); // an empty item, then the parts
+        QCOMPARE(ui.ComboSceneParts->itemText(2), "11  ships\\gun");
+        ui.LineTurretPart->setText("3:7");
+        d.Slot_ScenePart(2);
+        QCOMPARE(ui.LineTurretPart->text(), "11:7");
+        const int rows = d.editor().turretRows();
+        d.Slot_AddTurret();
+        QCOMPARE(d.editor().turretPart(rows), "11:7");
+
+        // Another scene, here one with no part lines, replaces the offer.
+        FileDialogs::filesHook = [&](const QString&, const QString&, const QString&) {
+            return QStringList{m_dir.filePath("program/Slipway/objects/none.bob")};
+        };
+        QFile binary(dir + "/none.bob");
+        QVERIFY(binary.open(QIODevice::WriteOnly) && binary.write("BOB1\0\1P 5; x") > 0);
+        binary.close();
+        d.Slot_GetDirectory();
+        FileDialogs::filesHook = nullptr;
+        QCOMPARE(ui.ComboSceneParts->count(), 1);
+        QVERIFY(!ui.ComboSceneParts->isEnabled());
+        QCOMPARE(ui.LineScene->text(), "none.bob");
+    }
 
 private:
-    ConfigShip::Input input(const QString& record) const;
+    ConfigShip::Input input(const QString& record) const
+    {
+        ConfigShip::Input in;
+        in.record = record;
+        in.classes = {{1, "Scout"},     {2, "Fighter"},   {3, "Heavy"},   {4, "Corvette"},
+                      {5, "Freighter"}, {6, "Transport"}, {7, "Frigate"}, {8, "Carrier"}};
+        in.variants = {{1, "Standard"}, {2, "Long Range"}, {3, "Raider"}};
+        in.settings.gameDirs = {m_dir.filePath("game")};
+        in.programDir = m_dir.filePath("program");
+        in.sceneName = TableField(record, 16);
+        in.texts = &m_texts;
+        return in;
+    }
     QTemporaryDir m_dir;
     QStringList m_ships;
     UiTexts m_texts{UiTexts::Program::Creator};
 };
-
-void TestConfigShip::initTestCase()
-{
-    QVERIFY(SampleGame::MakeSampleGame(m_dir.filePath("game")));
-    QDir().mkpath(m_dir.filePath("program"));
-    m_ships = ReadTypeTable(SampleGame::ShipTable()).entries;
-    QVERIFY(m_texts.load(qEnvironmentVariable("VEGA_PROGRAM_DIR") + "/hw_languages.xml", "English"));
-}
-
-ConfigShip::Input TestConfigShip::input(const QString& record) const
-{
-    ConfigShip::Input in;
-    in.record = record;
-    in.classes = {{1, "Scout"},     {2, "Fighter"},   {3, "Heavy"},   {4, "Corvette"},
-                  {5, "Freighter"}, {6, "Transport"}, {7, "Frigate"}, {8, "Carrier"}};
-    in.variants = {{1, "Standard"}, {2, "Long Range"}, {3, "Raider"}};
-    in.settings.gameDirs = {m_dir.filePath("game")};
-    in.programDir = m_dir.filePath("program");
-    in.sceneName = TableField(record, 16);
-    in.texts = &m_texts;
-    return in;
-}
-
-void TestConfigShip::untouchedSaveKeepsRecord()
-{
-    const QString shots = qEnvironmentVariable("CONFIGSHIP_SHOTS");
-    for (const QString& r : m_ships) {
-        ConfigShip d(input(r));
-        d.show();
-        QCOMPARE(d.record(), r);
-        QVERIFY(d.form()->ListMasks->topLevelItemCount() > 0);
-        if (!shots.isEmpty() && TableFieldInt(r, kTurretCountField) > 2) {
-            for (int t = 0; t < d.form()->Tabs->count(); ++t) {
-                d.form()->Tabs->setCurrentIndex(t);
-                if (d.form()->ListTurrets->topLevelItemCount())
-                    d.form()->ListTurrets->setCurrentItem(d.form()->ListTurrets->topLevelItem(0));
-                d.form()->TabsGuns->setCurrentIndex(t == 6 ? 1 : 0);
-                QTest::qWait(50);
-                d.grab().save(QStringLiteral("%1/configship-%2.png").arg(shots).arg(t));
-            }
-            d.form()->TabsGuns->setCurrentIndex(0);
-            d.form()->Tabs->setCurrentIndex(6);
-            d.grab().save(shots + "/configship-guns-auto.png");
-        }
-    }
-}
-
-void TestConfigShip::controlsWriteFields()
-{
-    const QString r = m_ships.value(20);
-    ConfigShip d(input(r));
-    Ui::DConfigShip& ui = *d.form();
-    ui.SpinSpeedMin->setValue(1000);
-    ui.SpinSpeed->setValue(3);
-    QCOMPARE(ui.LineSpeedMax->text(), QStringLiteral("2.6"));
-    ui.LineSpeedMin->setText("2.5");
-    d.Slot_MinSpeedUpdate();
-    ui.DialYaw->setValue(301);
-    ui.SpinCargoMin->setValue(50);
-    ui.SpinCargoMax->setValue(10);
-    ui.ComboRace->setCurrentIndex(6);
-    QCOMPARE(ui.ComboNotoriety->count(), 1);
-    ui.ComboRace->setCurrentIndex(1);
-    QCOMPARE(ui.ComboNotoriety->count(), 17);
-    d.Slot_Not(2);
-    ui.ListMasks->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
-    const ShipRecord out(d.record());
-    QCOMPARE(out.field(7), QStringLiteral("1250"));
-    QCOMPARE(out.field(26), QStringLiteral("3"));
-    QCOMPARE(out.field(2), QStringLiteral("0.501667"));
-    QCOMPARE(out.field(28), QStringLiteral("10"));
-    QCOMPARE(out.field(29), QStringLiteral("50"));
-    QCOMPARE(out.field(out.layout().tailStart + 6), QStringLiteral("100000"));
-    QCOMPARE(out.intField(18), ShipRecord(r).intField(18) & ~1);
-    // Automatic entry: one single-slot gun per gun point of the scene.
-    bool assigned = false;
-    for (const QString& capital : m_ships) {
-        ConfigShip c(input(capital));
-        const int points = c.form()->ListGunDummies->count();
-        if (points == 0)
-            continue;
-        c.form()->ButtonAutoGuns->click();
-        const ShipRecord guns(c.record());
-        QCOMPARE(guns.layout().gunGroups, 1);
-        QCOMPARE(guns.intField(kTurretCountField + 4 * guns.intField(kTurretCountField) + 5),
-                 points);
-        assigned = true;
-        break;
-    }
-    QVERIFY(assigned);
-    // Race is only a combo change here (setCurrentIndex is not a user pick), so
-    // field 45 keeps its text.
-    QCOMPARE(out.field(45), ShipRecord(r).field(45));
-}
-
-void TestConfigShip::unreadableFieldsStay()
-{
-    ShipRecord r(m_ships.value(3));
-    r.setField(5, "SC_CLASS_M3");
-    r.setField(kTurretCountField, "100000");
-    ConfigShip d(input(r.line()));
-    Ui::DConfigShip& ui = *d.form();
-    QVERIFY(!ui.ComboClass->isEnabled());
-    QCOMPARE(ui.ComboClass->currentText(), QStringLiteral("SC_CLASS_M3"));
-    QVERIFY(!ui.SpinPricePlayer->isEnabled());
-    QVERIFY(!ui.TabTurrets->isEnabled());
-    QVERIFY(!ui.LabelProblems->text().isEmpty());
-    ui.SpinHull->setValue(7);
-    ShipRecord expected = r;
-    expected.setField(46, "7");
-    QCOMPARE(d.record(), expected.line());
-}
-
-void TestConfigShip::saveReplacesRawData()
-{
-    const QString program = m_dir.filePath("window");
-    QVERIFY(QDir().mkpath(program));
-    QFile config(program + "/config.dat");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("<creator>\nVegaDir: " + m_dir.filePath("game").toLocal8Bit() + "\n</creator>\n");
-    config.close();
-    QtPrompter::setTestMode(true);
-    CreateShip w(program);
-    auto* raw = w.findChild<QPlainTextEdit*>("rawDataEdit");
-    auto* customise = w.findChild<QPushButton*>("customiseButton");
-    QVERIFY(raw && customise && customise->isEnabled());
-    const QString before = raw->toPlainText();
-    for (int answer : {int(QDialog::Rejected), int(QDialog::Accepted)}) {
-        ModalDialogs::hook = [answer](QDialog& d) {
-            static_cast<ConfigShip&>(d).form()->SpinHull->setValue(4242);
-            return answer;
-        };
-        customise->click();
-        if (answer == QDialog::Rejected)
-            QCOMPARE(raw->toPlainText(), before);
-    }
-    ModalDialogs::hook = nullptr;
-    ShipRecord expected(before);
-    expected.setField(46, "4242");
-    QCOMPARE(raw->toPlainText(), expected.line());
-}
-
-
-void TestConfigShip::showsNumberedAndGameTexts()
-{
-    ConfigShip::Input in = input(m_ships.value(20));
-    ConfigShip d(in);
-    Ui::DConfigShip& ui = *d.form();
-    QStringList shown{d.windowTitle()};
-    for (int t = 0; t < ui.Tabs->count(); ++t)
-        shown << ui.Tabs->tabText(t);
-    for (QLabel* l : d.findChildren<QLabel*>())
-        shown << l->text();
-    for (QAbstractButton* b : d.findChildren<QAbstractButton*>())
-        shown << b->text();
-    for (QGroupBox* g : d.findChildren<QGroupBox*>())
-        shown << g->title();
-    for (QTreeWidget* t : d.findChildren<QTreeWidget*>())
-        for (int c = 0; c < t->columnCount(); ++c)
-            shown << t->headerItem()->text(c);
-    QVERIFY2(!shown.join('|').contains("ReadText-"), qPrintable(shown.join('|')));
-    QVERIFY(shown.contains("Sound Volumn"));
-    // Races and cargo sizes are the game's own names, in record order.
-    QCOMPARE(ui.ComboRace->itemText(0), QStringLiteral("Argon"));
-    QCOMPARE(ui.ComboRace->itemText(7), QStringLiteral("Pirates"));
-    QCOMPARE(ui.ComboCargoType->itemText(3), QStringLiteral("Extra Large"));
-    ui.ComboRace->setCurrentIndex(0);
-    QCOMPARE(ui.ComboNotoriety->itemText(1), QStringLiteral("Rank 1"));
-
-    // A translation reaches the form by number.
-    QByteArray xml = "<languages><language name='Test' id='49'><creator>"
-                     "<t id='305'>Rasse:</t><t id='389'>Fracht %1</t></creator></language></languages>";
-    QBuffer buffer(&xml);
-    UiTexts texts(UiTexts::Program::Creator);
-    QVERIFY(buffer.open(QIODevice::ReadOnly) && texts.load(buffer, "Test"));
-    in.texts = &texts;
-    in.settings.gameDirs.clear();
-    ConfigShip translated(in);
-    QCOMPARE(translated.form()->LabelRace1->text(), QStringLiteral("Rasse:"));
-    QCOMPARE(translated.form()->ComboCargoType->itemText(2), QStringLiteral("Fracht 2"));
-}
-
-void TestConfigShip::positionsFromSceneParts()
-{
-    const QString dir = m_dir.filePath("program/Slipway/objects");
-    QVERIFY(QDir().mkpath(dir));
-    QFile scene(dir + "/ship.bod");
-    QVERIFY(scene.open(QIODevice::WriteOnly));
-    scene.write("// scene\rVER: 1;\rP 0; B ships\\hull;\rP 11; B ships\\gun;\rP 12;;\r");
-    scene.close();
-    ConfigShip::Input in = input(m_ships.value(20));
-    in.sceneFile = "<PACKAGE>/objects/ship.bod";
-    ConfigShip d(in);
-    Ui::DConfigShip& ui = *d.form();
-    QCOMPARE(ui.ComboSceneParts->count(), 4); // an empty item, then the parts
-    QCOMPARE(ui.ComboSceneParts->itemText(2), QStringLiteral("11  ships\\gun"));
-    ui.LineTurretPart->setText("3:7");
-    d.Slot_ScenePart(2);
-    QCOMPARE(ui.LineTurretPart->text(), QStringLiteral("11:7"));
-    const int rows = d.editor().turretRows();
-    d.Slot_AddTurret();
-    QCOMPARE(d.editor().turretPart(rows), QStringLiteral("11:7"));
-
-    // Another scene, here one with no part lines, replaces the offer.
-    FileDialogs::filesHook = [&](const QString&, const QString&, const QString&) {
-        return QStringList{m_dir.filePath("program/Slipway/objects/none.bob")};
-    };
-    QFile binary(dir + "/none.bob");
-    QVERIFY(binary.open(QIODevice::WriteOnly) && binary.write("BOB1\0\1P 5; x") > 0);
-    binary.close();
-    d.Slot_GetDirectory();
-    FileDialogs::filesHook = nullptr;
-    QCOMPARE(ui.ComboSceneParts->count(), 1);
-    QVERIFY(!ui.ComboSceneParts->isEnabled());
-    QCOMPARE(ui.LineScene->text(), QStringLiteral("none.bob"));
-}
 
 QTEST_MAIN(TestConfigShip)
 #include "tst_configship.moc"

@@ -3,6 +3,7 @@
 #include "configdialog.h"
 #include "createship.h"
 #include "creatortexts.h"
+#include "hwtest.h"
 #include "installersettings.h"
 #include "registry.h"
 #include "samplegame.h"
@@ -11,60 +12,17 @@
 #include "ui_createship.h"
 #include "uiseams_qt.h"
 
-#include <QAbstractButton>
 #include <QDir>
-#include <QGroupBox>
 #include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// Every text a user can see in a widget tree.
-QStringList visibleTexts(QWidget* root)
-{
-    QStringList texts{root->windowTitle()};
-    for (QWidget* w : root->findChildren<QWidget*>()) {
-        if (auto* l = qobject_cast<QLabel*>(w))
-            texts << l->text();
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            texts << b->text() << b->toolTip();
-        if (auto* g = qobject_cast<QGroupBox*>(w))
-            texts << g->title();
-        if (auto* t = qobject_cast<QTabWidget*>(w))
-            for (int i = 0; i < t->count(); ++i)
-                texts << t->tabText(i);
-        if (auto* m = qobject_cast<QMenu*>(w))
-            texts << m->title();
-        if (auto* tree = qobject_cast<QTreeWidget*>(w))
-            for (int i = 0; i < tree->columnCount(); ++i)
-                texts << tree->headerItem()->text(i);
-    }
-    for (QAction* a : root->findChildren<QAction*>())
-        texts << a->text() << a->toolTip();
-    return texts;
-}
 
 QTreeWidgetItem* firstFile(QTreeWidget* list)
 {
@@ -78,489 +36,435 @@ class TestCreateShip : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void startUpAndTexts();
-    void loadShipAndImports();
-    void popupMenusEditLists();
-    void dropsOfFiles();
-    void newShipAndClose();
-    void editModeAndBadInput();
-    void openAndSave();
+    void initTestCase()
+    {
+        m_bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
+        QVERIFY2(QFileInfo::exists(m_bin + "/hw_languages.xml"), qPrintable(m_bin));
+        m_game = m_root.filePath("game");
+        QString error;
+        QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
+
+        QtPrompter::setTestMode(true);
+        FileDialogs::filesHook = [this](const QString&, const QString&, const QString&) {
+            return std::exchange(m_files, {});
+        };
+        FileDialogs::directoryHook = [this](const QString&, const QString&) {
+            return m_files.isEmpty() ? QString() : m_files.takeFirst();
+        };
+        InputDialogs::hook = [this](const QString&, const QString&, const QString&) {
+            return m_inputs.isEmpty() ? QString() : m_inputs.takeFirst();
+        };
+        ModalDialogs::hook = [this](QDialog& d) {
+            return m_dialog ? m_dialog(d) : int(QDialog::Rejected);
+        };
+        PopupMenus::hook = [this](QMenu& menu) -> QAction* {
+            for (QAction* a : menu.actions())
+                m_menuSeen << a->text();
+            QAction* a = menu.findChild<QAction*>(m_menuChoice);
+            return a && a->isEnabled() ? a : nullptr;
+        };
+    }
+    void init()
+    {
+        m_program = m_root.filePath("program");
+        QDir(m_program).removeRecursively();
+        QVERIFY(QDir().mkpath(m_program + "/data"));
+        for (const char* f : {"hw_languages.xml", "data/classes", "data/variant"})
+            QVERIFY(QFile::copy(m_bin + QLatin1Char('/') + QLatin1String(f),
+                                m_program + QLatin1Char('/') + QLatin1String(f)));
+        QVERIFY(QDir().mkpath(m_program + "/Icons"));
+        for (const QString& icon : QDir(m_bin + "/Icons").entryList(QDir::Files))
+            QFile::copy(m_bin + QStringLiteral("/Icons/") + icon,
+                        m_program + QStringLiteral("/Icons/") + icon);
+        // Drydock's block first, as on a machine where the installer ran before.
+        InstallerSettings installer;
+        installer.installDirs << m_game;
+        installer.debugLog = true;
+        QVERIFY(WriteInstallerSettings(m_program, installer));
+        QByteArray config = readFile(m_program + "/config.dat");
+        config +=
+            "<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\nDefAuthor: Orrin Vale\n</creator>\n";
+        QVERIFY(writeFile(m_program + "/config.dat", config));
+        m_files.clear();
+        m_inputs.clear();
+        m_dialog = nullptr;
+        m_menuSeen.clear();
+        QtPrompter::setNextAnswers({});
+        QtPrompter::takeAsked();
+    }
+    void cleanup() { m_dialog = nullptr; }
+    void startUpAndTexts()
+    {
+        auto w = makeWindow();
+        QVERIFY(w->windowTitle().contains(QLatin1String("1.89")));
+        QCOMPARE(w->settings().gameDirs, QStringList{m_game});
+        QVERIFY(!w->shipClasses().isEmpty());
+        QVERIFY(QFileInfo(m_program + "/temp").isDir());
+        w->startTextLoading();
+        QVERIFY(!w->isEnabled());
+        QTRY_VERIFY(w->isEnabled());
+        QVERIFY(readFile(m_program + "/log/creator_debug.txt")
+                    .contains("GetText() Checking Catfile: " + m_game.toLocal8Bit() + "/02.cat"));
+
+        // No placeholder anywhere: window, pop-up menus, every dialog.
+        QStringList texts = visibleTexts(w.get());
+        Ui::DCreateShip& ui = *w->form();
+        for (QTreeWidget* list : std::initializer_list<QTreeWidget*>{
+                 ui.modelList, ui.otherList, ui.scriptList, ui.textList, ui.dummyList, ui.compList,
+                 ui.cockpitList})
+            choose(list, QString());
+        QCOMPARE(m_menuSeen.size(), 7 + 5 + 3 + 7 + 5 + 2 + 2);
+        texts << m_menuSeen;
+        ConfigDialog config(w->texts(), w->settings());
+        SelectShip ships(w->texts(), PickerTable::Ships, m_program, m_program + "/Slipway", "44",
+                         m_game);
+        QVERIFY(ships.loadTable(m_game + "/02.cat"));
+        SelectShip cockpits(w->texts(), PickerTable::Cockpits, m_program, m_program + "/Slipway",
+                            "44", m_game);
+        QVERIFY(cockpits.loadTable(m_game + "/01.cat"));
+        ImportDummy dummies(
+            w->texts(), GroupedTable::Dummies,
+            ImportGroupedTable(m_game + "/02.cat", GroupedTable::Dummies, m_program + "/Slipway")
+                .rows);
+        LanguageText language(w->texts(), {44, "Merganser", "A fighter"});
+        for (QWidget* d :
+             std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language})
+            texts << visibleTexts(d);
+        for (const QString& t : texts)
+            QVERIFY2(!t.contains(QLatin1String("ReadText-")), qPrintable(t));
+
+        for (int i = 0; i < ui.tabs->count(); ++i) {
+            ui.tabs->setCurrentIndex(i);
+            screenshot(w.get(), QString("tab%1-%2")
+                                    .arg(i, 2, 10, QLatin1Char('0'))
+                                    .arg(ui.tabs->widget(i)->objectName()));
+        }
+        for (QWidget* d :
+             std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language}) {
+            d->show();
+            screenshot(d, d->objectName() + (d == &cockpits ? "-cockpits" : QString()));
+        }
+    }
+    void loadShipAndImports()
+    {
+        auto w = makeWindow();
+        const SampleGame::Ship ship = SampleGame::Ships().last();
+        // Load Ship Data: the picker shows the catalogue's names; the chosen ship fills the tabs.
+        m_files = {m_game + "/02.cat"};
+        m_dialog = [&ship](QDialog& d) {
+            auto* list = d.findChild<QTreeWidget*>("shipList");
+            const QList<QTreeWidgetItem*> found = list->findItems(ship.name, Qt::MatchExactly);
+            if (found.isEmpty())
+                return int(QDialog::Rejected);
+            list->setCurrentItem(found.first());
+            QMetaObject::invokeMethod(&d, "Slot_Selected");
+            return d.result();
+        };
+        w->form()->actionLoadShip->trigger();
+        ShipDraft d = w->draft();
+        QCOMPARE(d.id, ship.id);
+        QCOMPARE(d.sceneName, ship.scene);
+        QCOMPARE(d.existingTextId, ship.nameText);
+        QCOMPARE(d.name, ship.name);
+        QVERIFY(w->form()->rawDataEdit->toPlainText().endsWith(ship.id + QLatin1Char(';')));
+
+        // Texts from the catalogue; dummies, components and cockpits through their dialogs.
+        m_files = {m_game + "/02.cat"};
+        choose(w->form()->textList, "importFile");
+        QCOMPARE(w->draft().texts.size(), 1);
+        QCOMPARE(w->draft().texts.first().Name, ship.name);
+
+        auto selectAll = [](QDialog& d) {
+            d.findChild<QTreeWidget*>()->selectAll();
+            d.accept();
+            return int(QDialog::Accepted);
+        };
+        m_dialog = selectAll;
+        m_files = {m_game + "/02.cat"};
+        QTest::mouseClick(w->form()->importDummyButton, Qt::LeftButton);
+        const int dummies = int(w->draft().dummies.size());
+        QVERIFY(dummies > 0);
+        m_files = {m_game + "/01.cat"};
+        QTest::mouseClick(w->form()->importCompButton, Qt::LeftButton);
+        QVERIFY(!w->draft().components.isEmpty());
+        QCOMPARE(w->draft().components.first().Part2, "SCTYPE_HARDPOINT");
+        m_files = {m_game + "/01.cat"};
+        QTest::mouseClick(w->form()->importCockpitButton, Qt::LeftButton);
+        QCOMPARE(w->draft().cockpits.size(), SampleGame::CockpitCount);
+        QVERIFY(w->draft().cockpits.first().endsWith(QLatin1String("SS_COCKPIT_DEFAULT;")));
+
+        // A catalogue without the table and a file that is no table: a message, the
+        // lists unchanged.
+        m_files = {m_game + "/02.cat"};
+        QTest::mouseClick(w->form()->importCompButton, Qt::LeftButton);
+        m_files = {m_game + "/vega.exe"};
+        QTest::mouseClick(w->form()->importDummyButton, Qt::LeftButton);
+        const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 2);
+        QVERIFY(asked.first().text.endsWith(m_game + "/02.cat"));
+        QCOMPARE(w->draft().dummies.size(), dummies);
+        QVERIFY(QDir(m_program + "/Slipway").entryList(QDir::Files).isEmpty());
+        screenshot(w.get(), "loaded-ship");
+    }
+    void popupMenusEditLists()
+    {
+        auto w = makeWindow();
+        Ui::DCreateShip& ui = *w->form();
+        const QString dir = m_root.filePath("models");
+        QVERIFY(QDir().mkpath(dir));
+        for (const char* n : {"a.bod", "b.bob", "c.pbd", "t.jpg", "s.xml"})
+            QVERIFY(writeFile(dir + QLatin1Char('/') + QLatin1String(n), QByteArray(1023, 'x')));
+
+        // Models: add, make ship scene, change directory, remove, clear.
+        m_files = {dir + "/a.bod", dir + "/b.bob", dir + "/missing.bod"};
+        m_inputs = {"objects\\ships"};
+        choose(ui.modelList, "add");
+        QCOMPARE(w->draft().models.size(), 1);
+        QCOMPARE(w->draft().models.first().dir, "objects/ships");
+        QCOMPARE(w->draft().models.first().files, (QStringList{dir + "/a.bod", dir + "/b.bob"}));
+        QCOMPARE(firstFile(ui.modelList)->text(1), "    1.00 KB");
+        firstFile(ui.modelList)->setSelected(true);
+        choose(ui.modelList, "shipScene");
+        QCOMPARE(w->draft().sceneFile, dir + "/a.bod");
+        QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/b.bob"});
+        ui.cockpitFileEdit->setText(dir + "/c.pbd");
+        firstFile(ui.modelList)->setSelected(true);
+        choose(ui.modelList, "cockpitScene");
+        QCOMPARE(w->draft().cockpitFile, dir + "/b.bob");
+        QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/c.pbd"});
+        firstFile(ui.modelList)->setSelected(true);
+        m_inputs = {"cut"};
+        choose(ui.modelList, "changeDir");
+        QCOMPARE(w->draft().models.first().dir, "cut");
+        firstFile(ui.modelList)->setSelected(true);
+        choose(ui.modelList, "remove");
+        QVERIFY(w->draft().models.isEmpty());
+
+        // Texts: add through the dialog, rename, remove.
+        m_dialog = [](QDialog& d) {
+            auto* t = qobject_cast<LanguageText*>(&d);
+            t->languageBox()->setValue(49);
+            t->nameEdit()->setText("Säger: X");
+            t->descriptionEdit()->setText("Ein Jäger");
+            return int(QDialog::Accepted);
+        };
+        choose(ui.textList, "add");
+        QCOMPARE(w->draft().texts.size(), 1);
+        QCOMPARE(w->draft().texts.first().Language, 49);
+        QCOMPARE(w->draft().texts.first().Name, "Säger X");
+        ui.textList->topLevelItem(0)->setSelected(true);
+        m_inputs = {"Merganser"};
+        choose(ui.textList, "changeName");
+        QCOMPARE(w->draft().texts.first().Name, "Merganser");
+        choose(ui.textList, "remove");
+        QVERIFY(w->draft().texts.isEmpty());
+
+        // Components and cockpits can only be removed.
+        ShipDraft d = w->draft();
+        d.components = {{"c", "g", "1;"}, {"c", "g", "2;"}};
+        d.cockpits = {"a;", "b;", "c;"};
+        w->setDraft(d);
+        ui.compList->topLevelItem(0)->setSelected(true);
+        choose(ui.compList, "remove");
+        QCOMPARE(w->draft().components.size(), 1);
+        ui.cockpitList->topLevelItem(0)->setSelected(true);
+        choose(ui.cockpitList, "remove");
+        QCOMPARE(w->draft().cockpits, (QStringList{"b;", "c;"}));
+        QCOMPARE(ui.cockpitList->topLevelItem(0)->text(0), "0");
+        choose(ui.cockpitList, "clear");
+        QVERIFY(w->draft().cockpits.isEmpty());
+    }
+    void dropsOfFiles()
+    {
+        auto w = makeWindow();
+        Ui::DCreateShip& ui = *w->form();
+        const QString dir = m_root.filePath("drop zone");
+        QVERIFY(QDir().mkpath(dir + "/folder.bod"));
+        for (const char* n : {"x y.BOD", "z.pbb", "s.pck"})
+            QVERIFY(writeFile(dir + QLatin1Char('/') + QLatin1String(n), "1"));
+        auto drop = [](QTreeWidget* list, QMimeData* data) {
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &enter);
+            QDropEvent event(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &event);
+            delete data;
+        };
+        // Text with escapes, as old file managers send it; .pbb and folders are not models.
+        auto* text = new QMimeData;
+        QString encoded = dir + QStringLiteral("/x%20y.BOD\r\n") + dir +
+                          QStringLiteral("/z.pbb\n") + dir + "/folder.bod";
+        encoded.replace(QLatin1String("drop zone"), QLatin1String("drop%20zone"));
+        text->setText(encoded);
+        m_inputs = {"objects/"};
+        drop(ui.modelList, text);
+        QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/x y.BOD"});
+        // File URLs, as file managers send them today.
+        auto* urls = new QMimeData;
+        urls->setUrls(
+            {QUrl::fromLocalFile(dir + "/s.pck"), QUrl::fromLocalFile(dir + "/gone.xml")});
+        drop(ui.scriptList, urls);
+        QCOMPARE(w->draft().scripts, QStringList{dir + "/s.pck"});
+        // Nothing that exists: no question, nothing added.
+        auto* none = new QMimeData;
+        none->setText(dir + "/gone.bod");
+        m_inputs = {"should not be asked"};
+        drop(ui.otherList, none);
+        QVERIFY(w->draft().others.isEmpty());
+        QCOMPARE(m_inputs.size(), 1);
+    }
+    void newShipAndClose()
+    {
+        const QString config = m_program + "/config.dat";
+        const QByteArray old = readFile(config);
+        const qsizetype from = old.indexOf("<installer>");
+        const QByteArray installerBlock = old.mid(from, old.indexOf("<creator>") - from);
+        QVERIFY(installerBlock.startsWith("<installer>\n"));
+        auto w = makeWindow();
+        ShipDraft d = w->draft();
+        QCOMPARE(d.author, "Orrin Vale");
+        d.name = "Merganser";
+        d.record = "1;2;X;";
+        w->setDraft(d);
+
+        QtPrompter::setNextAnswers({1}); // "No"
+        w->form()->actionNew->trigger();
+        QCOMPARE(w->draft().name, "Merganser");
+        QtPrompter::setNextAnswers({0});
+        w->Slot_New();
+        QCOMPARE(w->draft().name, QString());
+        QVERIFY(w->draft().record.endsWith(QLatin1String("HW_NEW_SHIP;")));
+        QCOMPARE(w->draft().author, "Orrin Vale");
+        QCOMPARE(QtPrompter::takeAsked().size(), 2);
+
+        QVERIFY(QDir().mkpath(m_program + "/Slipway/objects"));
+        QtPrompter::setNextAnswers({1}); // keep editing
+        QTest::mouseClick(w->form()->closeButton, Qt::LeftButton);
+        QVERIFY(w->isVisible());
+        QtPrompter::setNextAnswers({0});
+        QVERIFY(w->close());
+        QCOMPARE(QtPrompter::takeAsked().size(), 2);
+        QVERIFY(!QFileInfo::exists(m_program + "/Slipway"));
+        QVERIFY(!QFileInfo::exists(m_program + "/temp"));
+        const QByteArray written = readFile(config);
+        QVERIFY(written.contains("<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\nModDir: \n"));
+        QVERIFY(written.contains("DefAuthor: Orrin Vale\n"));
+        QVERIFY(written.endsWith("</creator>\n" + installerBlock));
+    }
+    void editModeAndBadInput()
+    {
+        ShipRegistry registry;
+        ShipPackage ship;
+        ship.Name = "Merg/anser";
+        ship.Author = "Orrin Vale";
+        ship.Data = "1;2;SS_SH_MERG;";
+        ship.Texts = {{44, ship.Name, "A fighter"}};
+        registry.Ships << ship;
+        QVERIFY(WriteRegistry(m_game, registry));
+        {
+            auto w = makeWindow();
+            StartRequest request;
+            request.editModePath = m_game + "/Merg<fslash>anser~Orrin Vale";
+            QVERIFY(w->processStart(request));
+            QVERIFY(w->editMode());
+            QVERIFY(w->windowTitle().contains(QLatin1String("Merg/anser")));
+            QVERIFY(w->form()->menubar->isHidden() && w->form()->saveAsButton->isHidden());
+            QCOMPARE(w->draft().record, ship.Data);
+            QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
+            QtPrompter::setNextAnswers({});
+            QVERIFY(w->close()); // nothing changed: no question
+            QVERIFY(QtPrompter::takeAsked().isEmpty());
+        }
+        // A config.dat that is no settings file and a first-start choice that is no
+        // game directory: defaults and a warning, no crash.
+        QVERIFY(writeFile(m_program + "/config.dat", QByteArray("\x00\xff<creator\n\x01", 14)));
+        m_files = {m_root.filePath("program")};
+        auto w = makeWindow();
+        QVERIFY(w->settings().gameDirs.isEmpty());
+        const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.first().text.contains(QLatin1String("vega.exe")));
+        StartRequest missing;
+        missing.editModePath = m_game + "/Nobody~None";
+        QVERIFY(w->processStart(missing));
+        QVERIFY(!w->editMode());
+    }
+    void openAndSave()
+    {
+        using namespace CreatorText;
+        const QString samples = m_root.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(samples));
+        auto w = makeWindow();
+        const QString caption = w->texts().own(OpenCaption);
+
+        QVERIFY(writeFile(samples + "/bad.xsp", "Packager: 1\nPackager: 3\n"));
+        for (const QString& name : {"bad.xsp", "Merganser.xsp"}) {
+            m_files = {samples + QLatin1Char('/') + name};
+            QtPrompter::setNextAnswers({0});
+            w->form()->actionOpen->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(m_files.isEmpty() && w->form()->centralwidget->isEnabled(),
+                                     30000);
+        }
+        QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+        // Each open asks to clear the editor first; only the damaged one fails.
+        QCOMPARE(asked.size(), 3);
+        QCOMPARE(asked.at(1).caption, caption);
+        QCOMPARE(asked.at(1).icon, Prompter::Icon::Critical);
+        QVERIFY(asked.at(1).text.contains("newer"));
+        QCOMPARE(w->draft().name, "Merganser");
+        QVERIFY(w->draft().sceneFile.startsWith(QLatin1String("<PACKAGE>/objects/")));
+        QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
+        QVERIFY(w->windowTitle().endsWith("Merganser.xsp"));
+
+        ShipDraft d = w->draft();
+        d.id.clear();
+        w->setDraft(d);
+        w->Slot_SaveAs();
+        asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().text, w->texts().own(MissingId));
+
+        d.id = "OV-MERGANSER";
+        w->setDraft(d);
+        const QString out = m_root.filePath("saved");
+        m_files = {out};
+        w->Slot_SaveAs();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(out + ".xsp") && w->form()->centralwidget->isEnabled(), 30000);
+        // The sample's record ends in another identifier than its ID: the check says
+        // so first, and its default button saves anyway.
+        asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(asked.first().caption, w->texts().own(CheckCaption));
+        QCOMPARE(asked.at(1).icon, Prompter::Icon::Information);
+        QVERIFY(w->windowTitle().endsWith("saved.xsp"));
+    }
 
 private:
-    std::unique_ptr<CreateShip> makeWindow();
+    std::unique_ptr<CreateShip> makeWindow()
+    {
+        auto w = std::make_unique<CreateShip>(m_program);
+        w->show();
+        return w;
+    }
     // Chooses the pop-up action of that name on the list (none when absent).
-    void choose(QTreeWidget* list, const QString& action);
-    void screenshot(QWidget* w, const QString& name);
+    void choose(QTreeWidget* list, const QString& action)
+    {
+        m_menuChoice = action;
+        emit list->customContextMenuRequested(QPoint(5, 5));
+    }
 
     QTemporaryDir m_root;
     QString m_bin;
     QString m_game;
     QString m_program;
-    QStringList m_files;             // answers of the file choosers
-    QStringList m_inputs;            // answers of the text and choice questions
+    QStringList m_files;                   // answers of the file choosers
+    QStringList m_inputs;                  // answers of the text and choice questions
     std::function<int(QDialog&)> m_dialog; // answers the window's own dialogs
-    QStringList m_menuSeen;          // texts of the pop-up menus shown
+    QStringList m_menuSeen;                // texts of the pop-up menus shown
     QString m_menuChoice;
 };
 
-void TestCreateShip::initTestCase()
-{
-    m_bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
-    QVERIFY2(QFileInfo::exists(m_bin + QStringLiteral("/hw_languages.xml")), qPrintable(m_bin));
-    m_game = m_root.filePath(QStringLiteral("game"));
-    QString error;
-    QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
-
-    QtPrompter::setTestMode(true);
-    FileDialogs::filesHook = [this](const QString&, const QString&, const QString&) {
-        return std::exchange(m_files, {});
-    };
-    FileDialogs::directoryHook = [this](const QString&, const QString&) {
-        return m_files.isEmpty() ? QString() : m_files.takeFirst();
-    };
-    InputDialogs::hook = [this](const QString&, const QString&, const QString&) {
-        return m_inputs.isEmpty() ? QString() : m_inputs.takeFirst();
-    };
-    ModalDialogs::hook = [this](QDialog& d) { return m_dialog ? m_dialog(d) : int(QDialog::Rejected); };
-    PopupMenus::hook = [this](QMenu& menu) -> QAction* {
-        for (QAction* a : menu.actions())
-            m_menuSeen << a->text();
-        QAction* a = menu.findChild<QAction*>(m_menuChoice);
-        return a && a->isEnabled() ? a : nullptr;
-    };
-}
-
-void TestCreateShip::init()
-{
-    m_program = m_root.filePath(QStringLiteral("program"));
-    QDir(m_program).removeRecursively();
-    QVERIFY(QDir().mkpath(m_program + QStringLiteral("/data")));
-    for (const char* f : {"hw_languages.xml", "data/classes", "data/variant"})
-        QVERIFY(QFile::copy(m_bin + QLatin1Char('/') + QLatin1String(f), m_program + QLatin1Char('/') + QLatin1String(f)));
-    QVERIFY(QDir().mkpath(m_program + QStringLiteral("/Icons")));
-    for (const QString& icon : QDir(m_bin + QStringLiteral("/Icons")).entryList(QDir::Files))
-        QFile::copy(m_bin + QStringLiteral("/Icons/") + icon, m_program + QStringLiteral("/Icons/") + icon);
-    // Drydock's block first, as on a machine where the installer ran before.
-    InstallerSettings installer;
-    installer.installDirs << m_game;
-    installer.debugLog = true;
-    QVERIFY(WriteInstallerSettings(m_program, installer));
-    QByteArray config = readFile(m_program + QStringLiteral("/config.dat"));
-    config += "<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\nDefAuthor: Orrin Vale\n</creator>\n";
-    QVERIFY(writeFile(m_program + QStringLiteral("/config.dat"), config));
-    m_files.clear();
-    m_inputs.clear();
-    m_dialog = nullptr;
-    m_menuSeen.clear();
-    QtPrompter::setNextAnswers({});
-    QtPrompter::takeAsked();
-}
-
-void TestCreateShip::cleanup()
-{
-    m_dialog = nullptr;
-}
-
-std::unique_ptr<CreateShip> TestCreateShip::makeWindow()
-{
-    auto w = std::make_unique<CreateShip>(m_program);
-    w->show();
-    return w;
-}
-
-void TestCreateShip::choose(QTreeWidget* list, const QString& action)
-{
-    m_menuChoice = action;
-    emit list->customContextMenuRequested(QPoint(5, 5));
-}
-
-void TestCreateShip::screenshot(QWidget* w, const QString& name)
-{
-    const QString dir = qEnvironmentVariable("HULLWRIGHT_SCREENSHOTS");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
-}
-
-void TestCreateShip::startUpAndTexts()
-{
-    auto w = makeWindow();
-    QVERIFY(w->windowTitle().contains(QLatin1String("1.89")));
-    QCOMPARE(w->settings().gameDirs, QStringList{m_game});
-    QVERIFY(!w->shipClasses().isEmpty());
-    QVERIFY(QFileInfo(m_program + QStringLiteral("/temp")).isDir());
-    w->startTextLoading();
-    QVERIFY(!w->isEnabled());
-    QTRY_VERIFY(w->isEnabled());
-    QVERIFY(readFile(m_program + QStringLiteral("/log/creator_debug.txt"))
-                .contains("GetText() Checking Catfile: " + m_game.toLocal8Bit() + "/02.cat"));
-
-    // No placeholder anywhere: window, pop-up menus, every dialog.
-    QStringList texts = visibleTexts(w.get());
-    Ui::DCreateShip& ui = *w->form();
-    for (QTreeWidget* list : std::initializer_list<QTreeWidget*>{ui.modelList, ui.otherList, ui.scriptList, ui.textList,
-                                                                 ui.dummyList, ui.compList, ui.cockpitList})
-        choose(list, QString());
-    QCOMPARE(m_menuSeen.size(), 7 + 5 + 3 + 7 + 5 + 2 + 2);
-    texts << m_menuSeen;
-    ConfigDialog config(w->texts(), w->settings());
-    SelectShip ships(w->texts(), PickerTable::Ships, m_program, m_program + "/Slipway", "44", m_game);
-    QVERIFY(ships.loadTable(m_game + QStringLiteral("/02.cat")));
-    SelectShip cockpits(w->texts(), PickerTable::Cockpits, m_program, m_program + "/Slipway", "44", m_game);
-    QVERIFY(cockpits.loadTable(m_game + QStringLiteral("/01.cat")));
-    ImportDummy dummies(w->texts(), GroupedTable::Dummies,
-                        ImportGroupedTable(m_game + QStringLiteral("/02.cat"), GroupedTable::Dummies, m_program + "/Slipway").rows);
-    LanguageText language(w->texts(), {44, QStringLiteral("Merganser"), QStringLiteral("A fighter")});
-    for (QWidget* d : std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language})
-        texts << visibleTexts(d);
-    for (const QString& t : texts)
-        QVERIFY2(!t.contains(QLatin1String("ReadText-")), qPrintable(t));
-
-    for (int i = 0; i < ui.tabs->count(); ++i) {
-        ui.tabs->setCurrentIndex(i);
-        screenshot(w.get(), QStringLiteral("tab%1-%2").arg(i, 2, 10, QLatin1Char('0')).arg(ui.tabs->widget(i)->objectName()));
-    }
-    for (QWidget* d : std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language}) {
-        d->show();
-        screenshot(d, d->objectName() + (d == &cockpits ? QStringLiteral("-cockpits") : QString()));
-    }
-}
-
-void TestCreateShip::loadShipAndImports()
-{
-    auto w = makeWindow();
-    const SampleGame::Ship ship = SampleGame::Ships().last();
-    // Load Ship Data: the picker shows the catalogue's names; the chosen ship fills the tabs.
-    m_files = {m_game + QStringLiteral("/02.cat")};
-    m_dialog = [&ship](QDialog& d) {
-        auto* list = d.findChild<QTreeWidget*>(QStringLiteral("shipList"));
-        const QList<QTreeWidgetItem*> found = list->findItems(ship.name, Qt::MatchExactly);
-        if (found.isEmpty())
-            return int(QDialog::Rejected);
-        list->setCurrentItem(found.first());
-        QMetaObject::invokeMethod(&d, "Slot_Selected");
-        return d.result();
-    };
-    w->form()->actionLoadShip->trigger();
-    ShipDraft d = w->draft();
-    QCOMPARE(d.id, ship.id);
-    QCOMPARE(d.sceneName, ship.scene);
-    QCOMPARE(d.existingTextId, ship.nameText);
-    QCOMPARE(d.name, ship.name);
-    QVERIFY(w->form()->rawDataEdit->toPlainText().endsWith(ship.id + QLatin1Char(';')));
-
-    // Texts from the catalogue; dummies, components and cockpits through their dialogs.
-    m_files = {m_game + QStringLiteral("/02.cat")};
-    choose(w->form()->textList, QStringLiteral("importFile"));
-    QCOMPARE(w->draft().texts.size(), 1);
-    QCOMPARE(w->draft().texts.first().Name, ship.name);
-
-    auto selectAll = [](QDialog& d) {
-        d.findChild<QTreeWidget*>()->selectAll();
-        d.accept();
-        return int(QDialog::Accepted);
-    };
-    m_dialog = selectAll;
-    m_files = {m_game + QStringLiteral("/02.cat")};
-    QTest::mouseClick(w->form()->importDummyButton, Qt::LeftButton);
-    const int dummies = int(w->draft().dummies.size());
-    QVERIFY(dummies > 0);
-    m_files = {m_game + QStringLiteral("/01.cat")};
-    QTest::mouseClick(w->form()->importCompButton, Qt::LeftButton);
-    QVERIFY(!w->draft().components.isEmpty());
-    QCOMPARE(w->draft().components.first().Part2, QStringLiteral("SCTYPE_HARDPOINT"));
-    m_files = {m_game + QStringLiteral("/01.cat")};
-    QTest::mouseClick(w->form()->importCockpitButton, Qt::LeftButton);
-    QCOMPARE(w->draft().cockpits.size(), SampleGame::CockpitCount);
-    QVERIFY(w->draft().cockpits.first().endsWith(QLatin1String("SS_COCKPIT_DEFAULT;")));
-
-    // A catalogue without the table and a file that is no table: a message, the
-    // lists unchanged.
-    m_files = {m_game + QStringLiteral("/02.cat")};
-    QTest::mouseClick(w->form()->importCompButton, Qt::LeftButton);
-    m_files = {m_game + QStringLiteral("/vega.exe")};
-    QTest::mouseClick(w->form()->importDummyButton, Qt::LeftButton);
-    const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
-    QCOMPARE(asked.size(), 2);
-    QVERIFY(asked.first().text.endsWith(m_game + QStringLiteral("/02.cat")));
-    QCOMPARE(w->draft().dummies.size(), dummies);
-    QVERIFY(QDir(m_program + QStringLiteral("/Slipway")).entryList(QDir::Files).isEmpty());
-    screenshot(w.get(), QStringLiteral("loaded-ship"));
-    for (int tab : {2, 6, 7, 8, 11}) {
-        w->form()->tabs->setCurrentIndex(tab);
-        screenshot(w.get(), QStringLiteral("loaded-") + w->form()->tabs->widget(tab)->objectName());
-    }
-}
-
-void TestCreateShip::popupMenusEditLists()
-{
-    auto w = makeWindow();
-    Ui::DCreateShip& ui = *w->form();
-    const QString dir = m_root.filePath(QStringLiteral("models"));
-    QVERIFY(QDir().mkpath(dir));
-    for (const char* n : {"a.bod", "b.bob", "c.pbd", "t.jpg", "s.xml"})
-        QVERIFY(writeFile(dir + QLatin1Char('/') + QLatin1String(n), QByteArray(1023, 'x')));
-
-    // Models: add, make ship scene, change directory, remove, clear.
-    m_files = {dir + "/a.bod", dir + "/b.bob", dir + "/missing.bod"};
-    m_inputs = {QStringLiteral("objects\\ships")};
-    choose(ui.modelList, QStringLiteral("add"));
-    QCOMPARE(w->draft().models.size(), 1);
-    QCOMPARE(w->draft().models.first().dir, QStringLiteral("objects/ships"));
-    QCOMPARE(w->draft().models.first().files, (QStringList{dir + "/a.bod", dir + "/b.bob"}));
-    QCOMPARE(firstFile(ui.modelList)->text(1), QStringLiteral("    1.00 KB"));
-    firstFile(ui.modelList)->setSelected(true);
-    choose(ui.modelList, QStringLiteral("shipScene"));
-    QCOMPARE(w->draft().sceneFile, dir + "/a.bod");
-    QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/b.bob"});
-    ui.cockpitFileEdit->setText(dir + "/c.pbd");
-    firstFile(ui.modelList)->setSelected(true);
-    choose(ui.modelList, QStringLiteral("cockpitScene"));
-    QCOMPARE(w->draft().cockpitFile, dir + "/b.bob");
-    QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/c.pbd"});
-    firstFile(ui.modelList)->setSelected(true);
-    m_inputs = {QStringLiteral("cut")};
-    choose(ui.modelList, QStringLiteral("changeDir"));
-    QCOMPARE(w->draft().models.first().dir, QStringLiteral("cut"));
-    firstFile(ui.modelList)->setSelected(true);
-    choose(ui.modelList, QStringLiteral("remove"));
-    QVERIFY(w->draft().models.isEmpty());
-
-    // Other files and scripts.
-    m_files = {dir + "/t.jpg"};
-    m_inputs = {QStringLiteral("textures")};
-    choose(ui.otherList, QStringLiteral("add"));
-    QCOMPARE(DraftTreeFiles(w->draft().others), QStringList{dir + "/t.jpg"});
-    choose(ui.otherList, QStringLiteral("clear"));
-    QVERIFY(w->draft().others.isEmpty());
-    m_files = {dir + "/s.xml"};
-    choose(ui.scriptList, QStringLiteral("add"));
-    QCOMPARE(w->draft().scripts, QStringList{dir + "/s.xml"});
-    ui.scriptList->topLevelItem(0)->setSelected(true);
-    choose(ui.scriptList, QStringLiteral("remove"));
-    QVERIFY(w->draft().scripts.isEmpty());
-
-    // Texts: add through the dialog, rename, remove.
-    m_dialog = [](QDialog& d) {
-        auto* t = qobject_cast<LanguageText*>(&d);
-        t->languageBox()->setValue(49);
-        t->nameEdit()->setText(QStringLiteral("Säger: X"));
-        t->descriptionEdit()->setText(QStringLiteral("Ein Jäger"));
-        return int(QDialog::Accepted);
-    };
-    choose(ui.textList, QStringLiteral("add"));
-    QCOMPARE(w->draft().texts.size(), 1);
-    QCOMPARE(w->draft().texts.first().Language, 49);
-    QCOMPARE(w->draft().texts.first().Name, QStringLiteral("Säger X"));
-    ui.textList->topLevelItem(0)->setSelected(true);
-    m_inputs = {QStringLiteral("Merganser")};
-    choose(ui.textList, QStringLiteral("changeName"));
-    QCOMPARE(w->draft().texts.first().Name, QStringLiteral("Merganser"));
-    choose(ui.textList, QStringLiteral("remove"));
-    QVERIFY(w->draft().texts.isEmpty());
-
-    // Dummies: add, change section and data, remove.
-    m_inputs = {QStringLiteral("SDTYPE_GUN"), QStringLiteral("ships\\merg;1;0;0;0")};
-    choose(ui.dummyList, QStringLiteral("add"));
-    QCOMPARE(w->draft().dummies.size(), 1);
-    QCOMPARE(w->draft().dummies.first().Data, QStringLiteral("ships\\merg;1;0;0;0;"));
-    ui.dummyList->topLevelItem(0)->setSelected(true);
-    m_inputs = {QStringLiteral("SDTYPE_DOCK")};
-    choose(ui.dummyList, QStringLiteral("changeSection"));
-    m_inputs = {QStringLiteral("ships\\merg;2;")};
-    choose(ui.dummyList, QStringLiteral("changeData"));
-    QCOMPARE(w->draft().dummies.first().Section, QStringLiteral("SDTYPE_DOCK"));
-    QCOMPARE(w->draft().dummies.first().Data, QStringLiteral("ships\\merg;2;"));
-    choose(ui.dummyList, QStringLiteral("remove"));
-    QVERIFY(w->draft().dummies.isEmpty());
-
-    // Components and cockpits can only be removed.
-    ShipDraft d = w->draft();
-    d.components = {{"c", "g", "1;"}, {"c", "g", "2;"}};
-    d.cockpits = {"a;", "b;", "c;"};
-    w->setDraft(d);
-    ui.compList->topLevelItem(0)->setSelected(true);
-    choose(ui.compList, QStringLiteral("remove"));
-    QCOMPARE(w->draft().components.size(), 1);
-    ui.cockpitList->topLevelItem(0)->setSelected(true);
-    choose(ui.cockpitList, QStringLiteral("remove"));
-    QCOMPARE(w->draft().cockpits, (QStringList{"b;", "c;"}));
-    QCOMPARE(ui.cockpitList->topLevelItem(0)->text(0), QStringLiteral("0"));
-    choose(ui.cockpitList, QStringLiteral("clear"));
-    QVERIFY(w->draft().cockpits.isEmpty());
-}
-
-void TestCreateShip::dropsOfFiles()
-{
-    auto w = makeWindow();
-    Ui::DCreateShip& ui = *w->form();
-    const QString dir = m_root.filePath(QStringLiteral("drop zone"));
-    QVERIFY(QDir().mkpath(dir + QStringLiteral("/folder.bod")));
-    for (const char* n : {"x y.BOD", "z.pbb", "s.pck"})
-        QVERIFY(writeFile(dir + QLatin1Char('/') + QLatin1String(n), "1"));
-    auto drop = [](QTreeWidget* list, QMimeData* data) {
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(list->viewport(), &enter);
-        QDropEvent event(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(list->viewport(), &event);
-        delete data;
-    };
-    // Text with escapes, as old file managers send it; .pbb and folders are not models.
-    auto* text = new QMimeData;
-    QString encoded = dir + QStringLiteral("/x%20y.BOD\r\n") + dir + QStringLiteral("/z.pbb\n") + dir + "/folder.bod";
-    encoded.replace(QLatin1String("drop zone"), QLatin1String("drop%20zone"));
-    text->setText(encoded);
-    m_inputs = {QStringLiteral("objects/")};
-    drop(ui.modelList, text);
-    QCOMPARE(DraftTreeFiles(w->draft().models), QStringList{dir + "/x y.BOD"});
-    // File URLs, as file managers send them today.
-    auto* urls = new QMimeData;
-    urls->setUrls({QUrl::fromLocalFile(dir + "/s.pck"), QUrl::fromLocalFile(dir + "/gone.xml")});
-    drop(ui.scriptList, urls);
-    QCOMPARE(w->draft().scripts, QStringList{dir + "/s.pck"});
-    // Nothing that exists: no question, nothing added.
-    auto* none = new QMimeData;
-    none->setText(dir + QStringLiteral("/gone.bod"));
-    m_inputs = {QStringLiteral("should not be asked")};
-    drop(ui.otherList, none);
-    QVERIFY(w->draft().others.isEmpty());
-    QCOMPARE(m_inputs.size(), 1);
-}
-
-void TestCreateShip::newShipAndClose()
-{
-    const QString config = m_program + QStringLiteral("/config.dat");
-    const QByteArray old = readFile(config);
-    const qsizetype from = old.indexOf("<installer>");
-    const QByteArray installerBlock = old.mid(from, old.indexOf("<creator>") - from);
-    QVERIFY(installerBlock.startsWith("<installer>\n"));
-    auto w = makeWindow();
-    ShipDraft d = w->draft();
-    QCOMPARE(d.author, QStringLiteral("Orrin Vale"));
-    d.name = QStringLiteral("Merganser");
-    d.record = QStringLiteral("1;2;X;");
-    w->setDraft(d);
-
-    QtPrompter::setNextAnswers({1}); // "No"
-    w->form()->actionNew->trigger();
-    QCOMPARE(w->draft().name, QStringLiteral("Merganser"));
-    QtPrompter::setNextAnswers({0});
-    w->Slot_New();
-    QCOMPARE(w->draft().name, QString());
-    QVERIFY(w->draft().record.endsWith(QLatin1String("HW_NEW_SHIP;")));
-    QCOMPARE(w->draft().author, QStringLiteral("Orrin Vale"));
-    QCOMPARE(QtPrompter::takeAsked().size(), 2);
-
-    QVERIFY(QDir().mkpath(m_program + QStringLiteral("/Slipway/objects")));
-    QtPrompter::setNextAnswers({1}); // keep editing
-    QTest::mouseClick(w->form()->closeButton, Qt::LeftButton);
-    QVERIFY(w->isVisible());
-    QtPrompter::setNextAnswers({0});
-    QVERIFY(w->close());
-    QCOMPARE(QtPrompter::takeAsked().size(), 2);
-    QVERIFY(!QFileInfo::exists(m_program + QStringLiteral("/Slipway")));
-    QVERIFY(!QFileInfo::exists(m_program + QStringLiteral("/temp")));
-    const QByteArray written = readFile(config);
-    QVERIFY(written.contains("<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\nModDir: \n"));
-    QVERIFY(written.contains("DefAuthor: Orrin Vale\n"));
-    QVERIFY(written.endsWith("</creator>\n" + installerBlock));
-}
-
-void TestCreateShip::editModeAndBadInput()
-{
-    ShipRegistry registry;
-    ShipPackage ship;
-    ship.Name = QStringLiteral("Merg/anser");
-    ship.Author = QStringLiteral("Orrin Vale");
-    ship.Data = QStringLiteral("1;2;SS_SH_MERG;");
-    ship.Texts = {{44, ship.Name, QStringLiteral("A fighter")}};
-    registry.Ships << ship;
-    QVERIFY(WriteRegistry(m_game, registry));
-    {
-        auto w = makeWindow();
-        StartRequest request;
-        request.editModePath = m_game + QStringLiteral("/Merg<fslash>anser~Orrin Vale");
-        QVERIFY(w->processStart(request));
-        QVERIFY(w->editMode());
-        QVERIFY(w->windowTitle().contains(QLatin1String("Merg/anser")));
-        QVERIFY(w->form()->menubar->isHidden() && w->form()->saveAsButton->isHidden());
-        QCOMPARE(w->draft().record, ship.Data);
-        QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
-        QtPrompter::setNextAnswers({});
-        QVERIFY(w->close()); // nothing changed: no question
-        QVERIFY(QtPrompter::takeAsked().isEmpty());
-    }
-    // A config.dat that is no settings file and a first-start choice that is no
-    // game directory: defaults and a warning, no crash.
-    QVERIFY(writeFile(m_program + QStringLiteral("/config.dat"), QByteArray("\x00\xff<creator\n\x01", 14)));
-    m_files = {m_root.filePath(QStringLiteral("program"))};
-    auto w = makeWindow();
-    QVERIFY(w->settings().gameDirs.isEmpty());
-    const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
-    QCOMPARE(asked.size(), 1);
-    QVERIFY(asked.first().text.contains(QLatin1String("vega.exe")));
-    StartRequest missing;
-    missing.editModePath = m_game + QStringLiteral("/Nobody~None");
-    QVERIFY(w->processStart(missing));
-    QVERIFY(!w->editMode());
-}
-
-
 // Open and Save As through the window, with the boxes they answer in.
-void TestCreateShip::openAndSave()
-{
-    using namespace CreatorText;
-    const QString samples = m_root.filePath(QStringLiteral("samples"));
-    QVERIFY(SampleGame::MakeSamplePackages(samples));
-    auto w = makeWindow();
-    const QString caption = w->texts().own(OpenCaption);
-
-    QVERIFY(writeFile(samples + QStringLiteral("/bad.xsp"), "Packager: 1\nPackager: 3\n"));
-    for (const QString& name : {QStringLiteral("bad.xsp"), QStringLiteral("Merganser.xsp")}) {
-        m_files = {samples + QLatin1Char('/') + name};
-        QtPrompter::setNextAnswers({0});
-        w->form()->actionOpen->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(m_files.isEmpty() && w->form()->centralwidget->isEnabled(), 30000);
-    }
-    QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
-    // Each open asks to clear the editor first; only the damaged one fails.
-    QCOMPARE(asked.size(), 3);
-    QCOMPARE(asked.at(1).caption, caption);
-    QCOMPARE(asked.at(1).icon, Prompter::Icon::Critical);
-    QVERIFY(asked.at(1).text.contains(QStringLiteral("newer")));
-    QCOMPARE(w->draft().name, QStringLiteral("Merganser"));
-    QVERIFY(w->draft().sceneFile.startsWith(QLatin1String("<PACKAGE>/objects/")));
-    QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
-    QVERIFY(w->windowTitle().endsWith(QStringLiteral("Merganser.xsp")));
-
-    ShipDraft d = w->draft();
-    d.id.clear();
-    w->setDraft(d);
-    w->Slot_SaveAs();
-    asked = QtPrompter::takeAsked();
-    QCOMPARE(asked.size(), 1);
-    QCOMPARE(asked.first().text, w->texts().own(MissingId));
-
-    d.id = QStringLiteral("OV-MERGANSER");
-    w->setDraft(d);
-    const QString out = m_root.filePath(QStringLiteral("saved"));
-    m_files = {out};
-    w->Slot_SaveAs();
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out + QStringLiteral(".xsp")) &&
-                                 w->form()->centralwidget->isEnabled(),
-                             30000);
-    // The sample's record ends in another identifier than its ID: the check says
-    // so first, and its default button saves anyway.
-    asked = QtPrompter::takeAsked();
-    QCOMPARE(asked.size(), 2);
-    QCOMPARE(asked.first().caption, w->texts().own(CheckCaption));
-    QCOMPARE(asked.at(1).icon, Prompter::Icon::Information);
-    QVERIFY(w->windowTitle().endsWith(QStringLiteral("saved.xsp")));
-}
-
 QTEST_MAIN(TestCreateShip)
 #include "tst_createship.moc"

@@ -1,53 +1,19 @@
 // hullwright-cli and hullwright's extraction run as programs: packages they make
 // must install with drydock-cli exactly like packages made by hand.
+#include "archivefile.h"
 #include "editmode.h"
 #include "gamechange.h"
+#include "hwtest.h"
 #include "installcheck.h"
 #include "packagebuild.h"
 #include "recordeditor.h"
-#include "typetable.h"
 #include "samplegame.h"
 #include "shiprecord.h"
+#include "typetable.h"
 #include "xspfile.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-struct Result
-{
-    int code = -1;
-    QByteArray out, err;
-};
-
-Result run(const QString& program, const QStringList& args,
-           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Result r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
-        r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-    return r;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 class TestHullwrightCli : public QObject
 {
@@ -56,33 +22,34 @@ class TestHullwrightCli : public QObject
     QString dd() const { return m_program + "/drydock-cli"; }
     QString hw() const { return m_program + "/hullwright-cli"; }
 
+    // A new sample game, copied: making one takes seconds.
+    bool copyGame(const QString& game) const
+    {
+        return run("cp", {"-a", m_tmp.filePath("sample-game"), game}).code == 0;
+    }
+
     // Installs the packages into a new sample game, updates the mod and returns
     // the registry listing and every entry of the mod, unpacked.
     QByteArray installed(const QStringList& packages)
     {
         const QString game = m_tmp.filePath(QStringLiteral("game%1").arg(++m_games));
-        if (run(dd(), {"make-sample-game", game}).code != 0 ||
-            run(dd(), QStringList{"install", game} + packages).code != 0 ||
+        if (!copyGame(game) || run(dd(), QStringList{"install", game} + packages).code != 0 ||
             run(dd(), {"update-mod", game}).code != 0)
             return "<install failed>";
         QByteArray out = run(dd(), {"list", game}).out;
         const QString cat = game + "/mods/Hullwright.cat";
-        const QList<QByteArray> lines = run(dd(), {"cat", "list", cat}).out.split('\n');
-        for (const QByteArray& line : lines) {
-            if (line.isEmpty())
-                continue;
-            const QString entry = QString::fromUtf8(line.mid(line.indexOf('\t') + 1));
-            const QString dest = game + "/entry.out";
-            run(dd(), {"cat", "extract", cat, entry, dest});
-            QByteArray bytes = readFile(dest);
-            // Text page 9001 lists when the mod was made.
-            if (entry.contains("9001"))
-                bytes = "<page 9001>";
-            out += entry.toUtf8() + ' ' + QByteArray::number(qHash(bytes)) + '\n';
+        for (const CatalogEntryInfo& e : ListCatalog(cat)) {
+            QByteArray bytes;
+            if (!ExtractArchiveFile(cat + "::" + e.name, game + "/entry.out", false, false))
+                bytes = "<not extracted>";
+            else if (!e.name.contains("9001")) // page 9001 lists when the mod was made
+                bytes = readFile(game + "/entry.out");
+            out += e.name.toUtf8() + ' ' + QByteArray::number(qHash(bytes)) + '\n';
         }
         const QDir scripts(game + "/scripts");
         for (const QString& f : scripts.entryList(QDir::Files, QDir::Name))
-            out += "script " + f.toUtf8() + ' ' + QByteArray::number(qHash(readFile(scripts.filePath(f)))) + '\n';
+            out += "script " + f.toUtf8() + ' ' +
+                   QByteArray::number(qHash(readFile(scripts.filePath(f)))) + '\n';
         return out;
     }
 
@@ -96,8 +63,8 @@ private slots:
         for (const char* f : {"drydock-cli", "hullwright-cli", "hw_languages.xml"})
             QVERIFY(QFile::copy(built + '/' + f, m_program + '/' + f));
         QVERIFY(QFile::setPermissions(hw(), QFile::permissions(built + "/hullwright-cli")));
-        m_samples = m_tmp.filePath("samples");
-        QVERIFY(SampleGame::MakeSamplePackages(m_samples));
+        QCOMPARE(run(dd(), {"make-sample-game", m_tmp.filePath("sample-game")}).code, 0);
+        m_samples = m_tmp.filePath("sample-game/sample-ships");
     }
 
     void usage_data()
@@ -113,12 +80,17 @@ private slots:
         QTest::newRow("extract to missing folder")
             << QStringList{"extract", "@/Merganser.xsp", "@/none"} << 1;
         QTest::newRow("resave damaged") << QStringList{"resave", "@/damaged.xsp", "@/o.xsp"} << 1;
+        // "types" is a file there: no table can be written.
+        QTest::newRow("extract, tables not written")
+            << QStringList{"extract", "@/Merganser.xsp", "@/blocked"} << 1;
     }
     void usage()
     {
         QFETCH(QStringList, args);
         QFETCH(int, code);
-        QVERIFY(writeFile(m_samples + "/damaged.xsp", readFile(m_samples + "/Goosander.xsp").left(300)));
+        QVERIFY(writeFile(m_samples + "/damaged.xsp",
+                          readFile(m_samples + "/Goosander.xsp").left(300)));
+        QVERIFY(writeFile(m_samples + "/blocked/types", "a file"));
         args.replaceInStrings("@", m_samples);
         const Result r = run(hw(), args);
         QCOMPARE(r.code, code);
@@ -151,14 +123,19 @@ private slots:
         QVERIFY(writeFile(src + "/hauler_scene.bod", "scene of the hauler\n"));
         QVERIFY(writeFile(src + "/hauler_body.bod", "body of the hauler\n"));
         QVERIFY(writeFile(src + "/setup.hauler.xml", "<script/>\n"));
-        const QString record = QString::fromLatin1(kDefaultShipLine).replace("HW_NEW_SHIP", "SS_SH_HAUL");
-        const Result made = run(hw(), {"new", m_tmp.filePath("made"), "--name", "Fast Hauler",
-                                       "--author", "Orrin Vale", "--id", "OV-HAULER", "--scene",
-                                       src + "/hauler_scene.bod", "--scene-name",
-                                       "ships\\hauler_scene", "--record", record, "--model",
-                                       "objects/ships:" + src + "/hauler_body.bod", "--script",
-                                       src + "/setup.hauler.xml", "--text",
-                                       "44:Fast Hauler:A hauler: fast.", "--version", "1.1"});
+        const QString record =
+            QString::fromLatin1(kDefaultShipLine).replace("HW_NEW_SHIP", "SS_SH_HAUL");
+        const Result made = run(hw(), {"new",          m_tmp.filePath("made"),
+                                       "--name",       "Fast Hauler",
+                                       "--author",     "Orrin Vale",
+                                       "--id",         "OV-HAULER",
+                                       "--scene",      src + "/hauler_scene.bod",
+                                       "--scene-name", "ships\\hauler_scene",
+                                       "--record",     record,
+                                       "--model",      "objects/ships:" + src + "/hauler_body.bod",
+                                       "--script",     src + "/setup.hauler.xml",
+                                       "--text",       "44:Fast Hauler:A hauler: fast.",
+                                       "--version",    "1.1"});
         QVERIFY2(made.code == 0, made.err.constData());
 
         ShipPackage p;
@@ -204,7 +181,8 @@ private slots:
         QStringList args{"import", cat, want.id, dir + "/out", "--author", "Orrin Vale"};
         if (compile) {
             QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), dir + "/compiler.sh"));
-            QVERIFY(QFile::setPermissions(dir + "/compiler.sh", QFile::ReadOwner | QFile::ExeOwner));
+            QVERIFY(
+                QFile::setPermissions(dir + "/compiler.sh", QFile::ReadOwner | QFile::ExeOwner));
             args << "--compile" << dir + "/compiler.sh";
         }
         const Result r = run(hw(), args);
@@ -212,7 +190,8 @@ private slots:
         for (const QString& t : want.textures)
             QVERIFY2(r.out.contains("texture " + t.toUtf8() + '\n'), r.out.constData());
         QVERIFY(r.out.endsWith("saved " + (dir + "/out.xsp").toUtf8() + '\n'));
-        const QString problems = InstallCheck::mismatch(dd(), dir + "/out.xsp", want, dir + "/installed");
+        const QString problems =
+            InstallCheck::mismatch(dd(), dir + "/out.xsp", want, dir + "/installed");
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
 
         // An unknown ship and a file that is no catalogue fail with one line; usage errors are 2.
@@ -249,7 +228,8 @@ private slots:
         QVERIFY2(SaveShipPackage(BuildPackage(d, work), out, context, &error), qPrintable(error));
 
         QVERIFY(installed({out}) != "<install failed>");
-        const QString mod = m_tmp.filePath(QStringLiteral("game%1/mods/Hullwright.cat").arg(m_games));
+        const QString mod =
+            m_tmp.filePath(QStringLiteral("game%1/mods/Hullwright.cat").arg(m_games));
         const QString tables = m_tmp.filePath("keys-tables");
         QVERIFY(QDir().mkpath(tables));
         for (const char* t : {"TShips", "TCockpits"})
@@ -307,9 +287,11 @@ private slots:
     {
         QFETCH(bool, enabled);
         const QString game = m_tmp.filePath(QStringLiteral("edit%1").arg(enabled));
-        QCOMPARE(run(dd(), {"make-sample-game", game}).code, 0);
+        QVERIFY(copyGame(game));
         QCOMPARE(run(dd(), {"install", game, game + "/sample-ships/Merganser.xsp",
-                            game + "/sample-ships/Goosander.xsp"}).code, 0);
+                            game + "/sample-ships/Goosander.xsp"})
+                     .code,
+                 0);
         QCOMPARE(run(dd(), {"update-mod", game}).code, 0);
         if (!enabled)
             QCOMPARE(run(dd(), {"disable", game, "Merganser", "Orrin Vale"}).code, 0);
@@ -325,18 +307,25 @@ private slots:
             if (f.files.removeAll(oldRow))
                 f.files << body;
 
-        // While another program holds the game directory nothing changes.
+        // While another program holds the game directory, or the registry does not
+        // read whole, nothing changes.
         const QByteArray registry = readFile(game + "/Slipway/ships.dat");
         const QByteArray mod = readFile(game + "/mods/Hullwright.dat");
-        {
+        QByteArray broken = registry;
+        broken.insert(broken.indexOf("</ship>\n") + 8, "stray line\n");
+        for (const char* why : {"another program", "does not read whole"}) {
             GameDirLock other(game);
-            QVERIFY(other.tryLock());
+            if (why[0] == 'a')
+                QVERIFY(other.tryLock());
+            else
+                QVERIFY(writeFile(game + "/Slipway/ships.dat", broken));
             const EditModeSaveResult refused = SaveInstalledShip(path, d, m_program);
             QVERIFY(!refused.ok);
-            QVERIFY2(refused.error.contains("another program"), qPrintable(refused.error));
+            QVERIFY2(refused.error.contains(why), qPrintable(refused.error));
+            QCOMPARE(readFile(game + "/Slipway/ships.dat"), why[0] == 'a' ? registry : broken);
+            QCOMPARE(readFile(game + "/mods/Hullwright.dat"), mod);
         }
-        QCOMPARE(readFile(game + "/Slipway/ships.dat"), registry);
-        QCOMPARE(readFile(game + "/mods/Hullwright.dat"), mod);
+        QVERIFY(writeFile(game + "/Slipway/ships.dat", registry));
 
         const EditModeSaveResult r = SaveInstalledShip(path, d, m_program);
         QVERIFY2(r.ok, qPrintable(r.error));
@@ -345,7 +334,9 @@ private slots:
         const QString out = m_tmp.filePath("edit.out");
         if (enabled) {
             QCOMPARE(run(dd(), {"cat", "extract", game + "/mods/Hullwright.cat",
-                                "objects/ships/fighters/merganser_body.pbb", out}).code, 0);
+                                "objects/ships/fighters/merganser_body.pbb", out})
+                         .code,
+                     0);
             QCOMPARE(readFile(out), QByteArray("a new body"));
         } else {
             QCOMPARE(readFile(game + "/Slipway/objects/ships/fighters/merganser_body.bob"),
@@ -355,7 +346,8 @@ private slots:
         if (!enabled)
             QCOMPARE(run(dd(), {"enable", game, "Merganser", "Orrin Vale"}).code, 0);
         QCOMPARE(run(dd(), {"update-mod", game}).code, 0);
-        QVERIFY(run(dd(), {"cat", "list", game + "/mods/Hullwright.cat"}).out.contains("vale_engine.pbd"));
+        QVERIFY(run(dd(), {"cat", "list", game + "/mods/Hullwright.cat"})
+                    .out.contains("vale_engine.pbd"));
     }
 
 private:

@@ -2,6 +2,7 @@
 // reaches the package file and what lands on disk.
 #include "archivefile.h"
 #include "extraction.h"
+#include "hwtest.h"
 #include "lzmafile.h"
 #include "modelcompiler.h"
 #include "packagebuild.h"
@@ -15,22 +16,6 @@
 #include <QtTest>
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes, qint64 time = 0)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return false;
-    return time == 0 || (f.flush() &&
-           f.setFileTime(QDateTime::fromSecsSinceEpoch(time), QFileDevice::FileModificationTime));
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 // Everything a package carries, its embedded bytes included, as comparable text.
 QByteArray describe(const ShipPackage& p, const QString& dir)
@@ -49,7 +34,8 @@ QByteArray describe(const ShipPackage& p, const QString& dir)
     auto file = [&](const char* kind, const PackageFile& f, const QString& path) {
         QByteArray bytes = readFile(path);
         if (f.Name.endsWith(".pbd") || f.Name.endsWith(".pbb"))
-            bytes = UnpackDiskFile(path, path + ".plain") ? readFile(path + ".plain") : "<not packed>";
+            bytes =
+                UnpackDiskFile(path, path + ".plain") ? readFile(path + ".plain") : "<not packed>";
         s << kind << ' ' << f.Time << ' ' << PackedName(f.Name, false) << ' ' << bytes.size() << ' '
           << qHash(bytes) << '\n';
     };
@@ -79,7 +65,7 @@ bool readInto(const QString& path, const QString& dir, ShipPackage& p)
     QFile f(path);
     OpenPackageOptions options;
     options.baseDir = dir;
-    options.scriptDir = QStringLiteral("Slipway/Scripts");
+    options.scriptDir = "Slipway/Scripts";
     PackageContext context;
     context.programDir = dir;
     const OpenPackageResult r = OpenPackage(f, p, options, context);
@@ -105,10 +91,18 @@ private slots:
         QTest::addColumn<QString>("gameName");
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("with folder") << "ships/my_ship" << "/m/a.bod" << "objects/ships/my_ship.bod";
-        QTest::newRow("bare") << "my_ship" << "/m/a.bob" << "objects/cut/my_ship.bob";
-        QTest::newRow("backslashes") << "ships\\f\\x" << "/m/x.bod" << "objects/ships/f/x.bod";
-        QTest::newRow("extension kept") << "ships/x.BOB" << "/m/x.bod" << "objects/ships/x.BOB";
+        QTest::newRow("with folder") << "ships/my_ship"
+                                     << "/m/a.bod"
+                                     << "objects/ships/my_ship.bod";
+        QTest::newRow("bare") << "my_ship"
+                              << "/m/a.bob"
+                              << "objects/cut/my_ship.bob";
+        QTest::newRow("backslashes") << "ships\\f\\x"
+                                     << "/m/x.bod"
+                                     << "objects/ships/f/x.bod";
+        QTest::newRow("extension kept") << "ships/x.BOB"
+                                        << "/m/x.bod"
+                                        << "objects/ships/x.BOB";
     }
     void names()
     {
@@ -138,8 +132,9 @@ private slots:
         d.sceneName = "ships/hull";
         d.sceneFile = src + "/hull.bod";
         d.comment = "one\r\ntwo\nthree";
-        AddDraftFiles(d.models, "objects/ships/",
-                      {src + "/hull.bob", src + "/body.bod", src + "/missing.bod", src + "/body.bob"});
+        AddDraftFiles(
+            d.models, "objects/ships/",
+            {src + "/hull.bob", src + "/body.bod", src + "/missing.bod", src + "/body.bob"});
         AddDraftFiles(d.others, "textures", {src + "/tex.tga"});
         d.scripts = {"<PACKAGE>/Scripts/s.xml"};
         const ShipPackage p = BuildPackage(d, program);
@@ -271,7 +266,8 @@ private slots:
         context.programDir = program;
         ShipPackage p;
         p.Name = "untouched";
-        const OpenForEditResult r = OpenPackageForEditing(program + "/bad.xsp", program, p, context);
+        const OpenForEditResult r =
+            OpenPackageForEditing(program + "/bad.xsp", program, p, context);
         QVERIFY(!r.ok());
         QTEST(r.read.status, "status");
         QCOMPARE(p.Name, QString("untouched"));
@@ -295,7 +291,8 @@ private slots:
             << QStringList{"Components.txt", "Dummies.txt", "TCockpits.txt", "TShips.txt"} << true;
         QTest::newRow("Goosander, prefixed")
             << "Goosander" << true
-            << QStringList{"Dummies_Goosander.txt", "TCockpits_Goosander.txt", "TShips_Goosander.txt"}
+            << QStringList{"Dummies_Goosander.txt", "TCockpits_Goosander.txt",
+                           "TShips_Goosander.txt"}
             << false;
     }
     void extraction()
@@ -315,7 +312,8 @@ private slots:
         for (const QString& t : tables) {
             QString expected = t;
             expected.replace("_" + package, "");
-            const QByteArray want = readFile(QFINDTESTDATA("data/extract/" + package + "/" + expected));
+            const QByteArray want =
+                readFile(QFINDTESTDATA("data/extract/" + package + "/" + expected));
             QCOMPARE(readFile(dir + "/types/" + t), want);
         }
         QTEST(QFileInfo(dir + "/Scripts").isDir(), "scripts");
@@ -327,7 +325,8 @@ private slots:
         PackageContext context;
         context.programDir = m_tmp.filePath("xprog");
         const QString missing = m_tmp.filePath("no-such-dir");
-        ExtractionResult r = ExtractShipPackage(m_samples + "/Merganser.xsp", missing, false, context);
+        ExtractionResult r =
+            ExtractShipPackage(m_samples + "/Merganser.xsp", missing, false, context);
         QCOMPARE(r.outcome, ExtractionResult::NoTarget);
         QVERIFY(!QFileInfo::exists(missing));
 
@@ -369,17 +368,26 @@ private slots:
         QTest::addColumn<int>("tries");
         QTest::addColumn<QString>("name");
         const QByteArray body = "// body\n1; 2; 3;\n";
-        QTest::newRow("first try") << "first" << "body.bod" << body << 1 << "objects/body.pbb";
-        QTest::newRow("second try") << "second" << "body.bod" << body << 2 << "objects/body.pbb";
-        QTest::newRow("upper-case") << "first" << "BODY.BOD" << body << 1 << "objects/BODY.pbb";
-        QTest::newRow("scene") << "first" << "s.bod" << QByteArray("/ c\n\n VER: 1\n") << 0
-                               << "objects/s.pbd";
-        QTest::newRow("binary") << "first" << "b.bob" << QByteArray("BOB1x") << 0 << "objects/b.pbb";
-        QTest::newRow("prints nothing") << "silent" << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("full stop") << "dot" << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("no output") << "nofile" << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("crashes") << "crash" << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("hangs") << "hang" << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("first try") << "first"
+                                   << "body.bod" << body << 1 << "objects/body.pbb";
+        QTest::newRow("second try") << "second"
+                                    << "body.bod" << body << 2 << "objects/body.pbb";
+        QTest::newRow("upper-case") << "first"
+                                    << "BODY.BOD" << body << 1 << "objects/BODY.pbb";
+        QTest::newRow("scene") << "first"
+                               << "s.bod" << QByteArray("/ c\n\n VER: 1\n") << 0 << "objects/s.pbd";
+        QTest::newRow("binary") << "first"
+                                << "b.bob" << QByteArray("BOB1x") << 0 << "objects/b.pbb";
+        QTest::newRow("prints nothing") << "silent"
+                                        << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("full stop") << "dot"
+                                   << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("no output") << "nofile"
+                                   << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("crashes") << "crash"
+                                 << "body.bod" << body << 2 << "objects/body.pbd";
+        QTest::newRow("hangs") << "hang"
+                               << "body.bod" << body << 2 << "objects/body.pbd";
     }
     void compiler()
     {
@@ -395,7 +403,8 @@ private slots:
         QVERIFY(writeFile(dir + "/src/" + file, content));
         qputenv("STANDIN_MODE", mode.toUtf8());
         qputenv("STANDIN_LOG", (dir + "/log").toUtf8());
-        PackageFile entry{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file, false};
+        PackageFile entry{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file,
+                          false};
         ModelConversion conversion{true, tool, mode == "hang" ? 200 : 60000};
         QVERIFY(PrepareModelFile(entry, dir + "/work", true, conversion));
 

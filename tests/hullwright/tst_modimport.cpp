@@ -1,6 +1,7 @@
 // Importing a ship from a mod catalogue: the scene and material readers, the
 // proposal for the sample mod's ship, the finish into Slipway, and bad input.
 #include "archivefile.h"
+#include "hwtest.h"
 #include "modimport.h"
 #include "samplegame.h"
 #include "shiprecord.h"
@@ -28,17 +29,6 @@ QByteArray shipTable(const QString& scene)
     r.setField(16, scene);
     r.setIdentifier("SS_SH_TEST");
     return "48;1;\n" + r.line().toLatin1() + "\n";
-}
-
-// Every file below root, relative to it.
-QStringList filesBelow(const QString& root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 // The archive writer refuses ".." in names, a catalogue made elsewhere may hold
@@ -87,19 +77,28 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("references");
         const int ok = SceneBodies::Scene, no = SceneBodies::NotAScene;
-        QTest::newRow("comments and blanks, CR LF")
-            << QByteArray("// x\r\n\r\n   \r\nVER: 1;\r\nP 0; B ships\\a; 0;\r\nP 1; B 12 ;\r\n") << ok
-            << QStringList{"ships\\a", "12"};
-        QTest::newRow("CR only") << QByteArray("VER: 1;\rP 0; B a;\rP 1; B b;\r") << ok << QStringList{"a", "b"};
-        QTest::newRow("lower-case ver, no closing field")
-            << QByteArray("ver: 2\nP 0; B x\n") << ok << QStringList{"x"};
-        QTest::newRow("no \" B \"") << QByteArray("VER: 1\nP 0;B x;\nP 1; N x;\nP 2;  B y;\nQ 0; B z;\n")
-                                    << ok << QStringList{};
-        QTest::newRow("no VER") << QByteArray("// c\nP 0; B x;\n") << no << QStringList{};
-        QTest::newRow("part before VER") << QByteArray("P 0; B x;\nVER: 1;\n") << no << QStringList{};
-        QTest::newRow("empty") << QByteArray() << no << QStringList{};
-        QTest::newRow("over-long line") << "VER: 1;\nC " + QByteArray(3 << 20, 'a') + "\nP 0; B x;\n" << ok
-                                        << QStringList{"x"};
+        const struct
+        {
+            const char *tag, *text;
+            int status;
+            QStringList references;
+        } rows[] = {
+            {"comments and blanks, CR LF",
+             "// x\r\n\r\n   \r\nVER: 1;\r\nP 0; B ships\\a; 0;\r\nP 1; B 12 ;\r\n",
+             ok,
+             {"ships\\a", "12"}},
+            {"CR only", "VER: 1;\rP 0; B a;\rP 1; B b;\r", ok, {"a", "b"}},
+            {"lower-case ver, no closing field", "ver: 2\nP 0; B x\n", ok, {"x"}},
+            {"no \" B \"", "VER: 1\nP 0;B x;\nP 1; N x;\nP 2;  B y;\nQ 0; B z;\n", ok, {}},
+            {"no VER", "// c\nP 0; B x;\n", no, {}},
+            {"part before VER", "P 0; B x;\nVER: 1;\n", no, {}},
+            {"empty", "", no, {}},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tag) << QByteArray(r.text) << r.status << r.references;
+        QTest::newRow("over-long line")
+            << "VER: 1;\nC " + QByteArray(3 << 20, 'a') + "\nP 0; B x;\n"
+            << ok << QStringList{"x"};
     }
     void sceneReader()
     {
@@ -114,17 +113,25 @@ private slots:
         QTest::addColumn<QString>("reference");
         QTest::addColumn<QString>("model");
         QTest::addColumn<bool>("match");
-        QTest::newRow("123 is 00123 in v") << "123" << "objects\\v\\00123.pbb" << true;
-        QTest::newRow("any extension, any case") << "123" << "Objects\\V\\00123.BOD" << true;
-        QTest::newRow("ships\\body1") << "ships\\body1" << "objects\\ships\\body1.pbb" << true;
-        QTest::newRow("slashes in the entry") << "ships\\body1" << "objects/ships/body1.pbd" << true;
-        QTest::newRow("upper-case reference") << "SHIPS\\Body1" << "objects\\ships\\body1.pbb" << true;
-        QTest::newRow("reference with extension") << "ships\\body1.bob" << "objects\\ships\\body1.pbb" << true;
-        QTest::newRow("not under objects") << "ships\\body1" << "textures\\ships\\body1.pbb" << false;
-        QTest::newRow("long number kept") << "123456" << "objects\\v\\123456.pbb" << true;
-        QTest::newRow("zero is not padded") << "0" << "objects\\v\\00000.pbb" << false;
-        QTest::newRow("bare name in v") << "body1" << "objects\\v\\body1.pbb" << true;
-        QTest::newRow("bare name nowhere else") << "body1" << "objects\\body1.pbb" << false;
+        const struct
+        {
+            const char *tag, *reference, *model;
+            bool match;
+        } rows[] = {
+            {"123 is 00123 in v", "123", "objects\\v\\00123.pbb", true},
+            {"any extension, any case", "123", "Objects\\V\\00123.BOD", true},
+            {"ships\\body1", "ships\\body1", "objects\\ships\\body1.pbb", true},
+            {"slashes in the entry", "ships\\body1", "objects/ships/body1.pbd", true},
+            {"upper-case reference", "SHIPS\\Body1", "objects\\ships\\body1.pbb", true},
+            {"reference with extension", "ships\\body1.bob", "objects\\ships\\body1.pbb", true},
+            {"not under objects", "ships\\body1", "textures\\ships\\body1.pbb", false},
+            {"long number kept", "123456", "objects\\v\\123456.pbb", true},
+            {"zero is not padded", "0", "objects\\v\\00000.pbb", false},
+            {"bare name in v", "body1", "objects\\v\\body1.pbb", true},
+            {"bare name nowhere else", "body1", "objects\\body1.pbb", false},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tag) << QString(r.reference) << QString(r.model) << r.match;
     }
     void bodyMatching()
     {
@@ -182,8 +189,8 @@ private slots:
         QCOMPARE(lines, want.dummies);
         lines.clear();
         for (int i : c.components)
-            lines << session.components().at(i).component + '\t' + session.components().at(i).group + '\t' +
-                         session.components().at(i).data;
+            lines << session.components().at(i).component + '\t' +
+                         session.components().at(i).group + '\t' + session.components().at(i).data;
         QCOMPARE(lines, want.components);
         lines.clear();
         for (int i : c.cockpits)
@@ -221,9 +228,10 @@ private slots:
         QCOMPARE(d.sceneFile, "<PACKAGE>/objects/ships/shipwrights/albatross_scene.bod");
         QCOMPARE(d.cockpitFile, "<PACKAGE>/objects/cockpits/albatross_cockpit.bod");
         // Plain names below Slipway, grouped by folder as the editor shows them.
-        QCOMPARE(DraftTreeFiles(d.models), (QStringList{"<PACKAGE>/objects/ships/shipwrights/albatross_hull.bob",
-                                                        "<PACKAGE>/objects/ships/shipwrights/albatross_bridge.bod",
-                                                        "<PACKAGE>/objects/v/00123.bob"}));
+        QCOMPARE(DraftTreeFiles(d.models),
+                 (QStringList{"<PACKAGE>/objects/ships/shipwrights/albatross_hull.bob",
+                              "<PACKAGE>/objects/ships/shipwrights/albatross_bridge.bod",
+                              "<PACKAGE>/objects/v/00123.bob"}));
         QCOMPARE(d.models.first().dir, "objects/ships/shipwrights");
         QCOMPARE(DraftTreeFiles(d.others).size(), want.textures.size());
         // The packed model is unpacked: the bytes the mod holds.
@@ -257,7 +265,8 @@ private slots:
         QTest::addColumn<int>("skipped");
         const QByteArray table = shipTable("ships\\s_scene");
         const QByteArray goodScene = "VER: 1;\nP 0; B ships\\b;\nP 1; B ..\\..\\..\\evil;\n";
-        QTest::newRow("no tables") << Entries{{"textures\\a.dds", "x"}} << "first" << false << 0 << 0 << 0;
+        QTest::newRow("no tables")
+            << Entries{{"textures\\a.dds", "x"}} << "first" << false << 0 << 0 << 0;
         QTest::newRow("scene missing") << Entries{{"types\\TShips.txt", table}} << "first" << true
                                        << int(SceneModels::NoSceneEntry) << 0 << 0;
         QTest::newRow("scene without VER")
@@ -266,14 +275,18 @@ private slots:
                        {"objects\\ships\\b.bob", "BOB1"}}
             << "first" << true << int(SceneModels::NotAScene) << 0 << 0;
         QTest::newRow("model not decompiled")
-            << Entries{{"types\\TShips.txt", table}, {"objects\\ships\\s_scene.bod", goodScene},
-                       {"objects\\ships\\b.bob", "BOB1\nMATERIAL6: 0; 0; t.dds;\n"}, {"textures\\t.dds", "t"}}
+            << Entries{{"types\\TShips.txt", table},
+                       {"objects\\ships\\s_scene.bod", goodScene},
+                       {"objects\\ships\\b.bob", "BOB1\nMATERIAL6: 0; 0; t.dds;\n"},
+                       {"textures\\t.dds", "t"}}
             << "silent" << true << int(SceneModels::Found) << 1 << 0;
         QTest::newRow("names leaving Slipway")
-            << Entries{{"types\\TShips.txt", table}, {"objects\\ships\\s_scene.bod", goodScene},
+            << Entries{{"types\\TShips.txt", table},
+                       {"objects\\ships\\s_scene.bod", goodScene},
                        {"objects\\ships\\b.bob", "BOB1\nMATERIAL6: 0; 0; t.dds;\n"},
                        {"objects\\@@\\@@\\@@\\evil.bob", "BOB1\nMATERIAL6: 0; 0; e.dds;\n"},
-                       {"textures\\t.dds", "t"}, {"textures\\@@\\@@\\e.dds", "e"}}
+                       {"textures\\t.dds", "t"},
+                       {"textures\\@@\\@@\\e.dds", "e"}}
             << "first" << true << int(SceneModels::Found) << 0 << 2;
     }
     void badInput()
@@ -285,10 +298,12 @@ private slots:
         const QString cat = root + "/cat/mod.cat";
         QVERIFY(QDir().mkpath(root + "/cat") && EnsureCatalog(cat));
         for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-            QVERIFY(WriteArchiveFile(it.value().constData(), it.value().size(), cat + "::" + it.key(), true, false));
+            QVERIFY(WriteArchiveFile(it.value().constData(), it.value().size(),
+                                     cat + "::" + it.key(), true, false));
         QVERIFY(allowDotDot(cat));
         QStringList logged;
-        ModImport session(cat, root + "/program", "44", [&logged](const QString& l) { logged << l; });
+        ModImport session(cat, root + "/program", "44",
+                          [&logged](const QString& l) { logged << l; });
         QString error;
         QCOMPARE(session.open(&error), opens);
         QCOMPARE(logged.isEmpty(), false);

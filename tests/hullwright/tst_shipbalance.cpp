@@ -4,6 +4,7 @@
 // With HULLWRIGHT_SCREENSHOTS=DIR the dialogs are also saved as pictures.
 #include "createship.h"
 #include "creatortexts.h"
+#include "hwtest.h"
 #include "installersettings.h"
 #include "profiledialogs.h"
 #include "samplegame.h"
@@ -25,18 +26,232 @@ class TestShipBalance : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void dialogEqualsCli_data();
-    void dialogEqualsCli();
-    void dialogControls();
-    void mainWindow();
-    void profileDialogs();
+    void initTestCase()
+    {
+        m_bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
+        QVERIFY(m_texts.load(m_bin + "/hw_languages.xml", "English"));
+        m_game = m_root.filePath("game");
+        QVERIFY(SampleGame::MakeSampleGame(m_game));
+        m_ships = ReadTypeTable(SampleGame::ShipTable()).entries;
+        QtPrompter::setTestMode(true);
+        ModalDialogs::hook = [this](QDialog& d) {
+            return m_dialog ? m_dialog(d) : int(QDialog::Rejected);
+        };
+        FileDialogs::filesHook = [this](const QString&, const QString&, const QString&) {
+            return std::exchange(m_files, {});
+        };
+        InputDialogs::hook = [this](const QString&, const QString&, const QString&) {
+            return m_inputs.isEmpty() ? QString() : m_inputs.takeFirst();
+        };
+    }
+    void init()
+    {
+        m_program = m_root.filePath("program");
+        QDir(m_program).removeRecursively();
+        for (const char* d : {"data", "Icons", "Profiles"}) {
+            QVERIFY(QDir().mkpath(m_program + '/' + d));
+            for (const QString& f : QDir(m_bin + '/' + d).entryList(QDir::Files))
+                QVERIFY(QFile::copy(m_bin + '/' + d + '/' + f, m_program + '/' + d + '/' + f));
+        }
+        QVERIFY(QFile::copy(m_bin + "/hw_languages.xml", m_program + "/hw_languages.xml"));
+        QVERIFY(writeConfig(m_program, m_game));
+        m_dialog = nullptr;
+        QtPrompter::setNextAnswers({});
+        QtPrompter::takeAsked();
+    }
+    void dialogEqualsCli_data()
+    {
+        QTest::addColumn<int>("ship");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("moved"); // slider name; empty: the Balance button
+        QTest::addColumn<int>("to");        // new slider value
+        QTest::newRow("equal") << 4 << "equal"
+                               << "" << 0;
+        QTest::newRow("lowest") << 14 << "lowest"
+                                << "" << 0;
+        QTest::newRow("highest") << 25 << "highest"
+                                 << "" << 0;
+        QTest::newRow("auto speed") << 12 << "equal"
+                                    << "speed" << 0;
+        QTest::newRow("auto hull") << 31 << "lowest"
+                                   << "hull" << 100000;
+        QTest::newRow("auto shields") << 20 << "highest"
+                                      << "shields" << 1;
+    }
+    void dialogEqualsCli()
+    {
+        QFETCH(int, ship);
+        QFETCH(QString, mode);
+        QFETCH(QString, moved);
+        QFETCH(int, to);
+        const QString record = m_ships.value(ship);
+        const ProfileFile profile = profileFor(record);
+        ShipBalance d(m_texts, profile, record);
+        QVERIFY(d.loaded());
+        Ui::DShipBalance& ui = *d.form();
+        (mode == "lowest"    ? ui.RadioLowest
+         : mode == "highest" ? ui.RadioHighest
+                             : ui.RadioEqual)
+            ->setChecked(true);
+        QStringList args{"balance", record, profile.path, "--mode", mode};
+        if (moved.isEmpty()) {
+            ui.ButtonBalance->click();
+        } else {
+            const BalanceSlider s = *BalanceSliderFromName(moved);
+            ui.CheckAuto->setChecked(true);
+            QSlider* slider = d.slider(s);
+            slider->setValue(to); // valueChanged: the slot balances with this slider
+            const qint64 value = s == BalanceSlider::Shields
+                                     ? slider->value()
+                                     : d.balancer().range(s).min + slider->value();
+            args << "--moved" << moved + '=' + QString::number(value);
+        }
+        QVERIFY(d.balancer().average() == 100 || d.lastRun().stop != BalanceRun::Stop::Reached);
+        const Result cli = run(QStringLiteral(HULLWRIGHT_CLI_PATH), args);
+        QCOMPARE(cli.code, 0);
+        const QList<QByteArray> lines = cli.out.split('\n');
+        QCOMPARE(lines.value(1), "average after: " + QByteArray::number(d.balancer().average()));
+        QCOMPARE(QString::fromLatin1(lines.value(2)), d.record());
+    }
+    void mainWindow()
+    {
+        CreateShip w(m_program);
+        Ui::DCreateShip& ui = *w.form();
+        QVERIFY(ui.balanceButton->isEnabled() && ui.actionProfiles->isEnabled());
+
+        // Empty record, then a ship no profile fits: a warning each, no dialog.
+        int shown = 0;
+        m_dialog = [&](QDialog&) {
+            ++shown;
+            return int(QDialog::Rejected);
+        };
+        ui.rawDataEdit->setPlainText(QString());
+        ui.balanceButton->click();
+        ShipRecord orphan(m_ships.value(3));
+        orphan.setField(5, "12");
+        ui.rawDataEdit->setPlainText(orphan.line());
+        ui.balanceButton->click();
+        const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 2);
+        QVERIFY(asked.at(0).text.contains("empty"));
+        QVERIFY(asked.at(1).text.contains("class 12"));
+        QCOMPARE(shown, 0);
+
+        // A second profile for the ship's class: the user picks one from a list;
+        // "Done" after a balance rewrites the raw data with the dialog's record.
+        const QString record = m_ships.value(17);
+        BalanceProfile copy = profileFor(record).profile;
+        copy.name = "Copy";
+        copy.fileName = "copy";
+        QVERIFY(WriteProfile(m_program + "/Profiles", copy));
+        ui.rawDataEdit->setPlainText(record + '\n');
+        m_inputs = {"Copy (copy.xbp)"};
+        QString expected, used;
+        m_dialog = [&](QDialog& dialog) {
+            auto& d = dynamic_cast<ShipBalance&>(dialog);
+            used = d.form()->LabelProfile->text();
+            d.form()->ButtonBalance->click();
+            expected = d.record();
+            return int(QDialog::Accepted);
+        };
+        ui.balanceButton->click();
+        QVERIFY(used.contains("copy.xbp"));
+        QVERIFY(expected != record);
+        QCOMPARE(ui.rawDataEdit->toPlainText(), expected);
+        // Untouched: the raw data keeps its own text.
+        ui.rawDataEdit->setPlainText(record + '\n');
+        m_inputs = {"Copy (copy.xbp)"};
+        m_dialog = [](QDialog&) { return int(QDialog::Accepted); };
+        ui.balanceButton->click();
+        QCOMPARE(ui.rawDataEdit->toPlainText(), record + '\n');
+    }
+    void profileDialogs()
+    {
+        // The list: the shipped profiles and a broken file, shown as unusable.
+        QFile broken(m_program + "/Profiles/broken.xbp");
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("Class: 1\nSpeed: 5;1\n") > 0);
+        broken.close();
+        ProfileContext context;
+        context.profilesDir = m_program + "/Profiles";
+        context.workDir = m_program + "/temp";
+        context.iconFile = m_program + "/Icons/profile.png";
+        context.classes = ReadNumberedNames(m_program + "/data/classes");
+        context.variants = ReadNumberedNames(m_program + "/data/variant");
+        ManageProfile manage(m_texts, context);
+        QTreeWidget* list = manage.form()->ListProfiles;
+        QCOMPARE(list->topLevelItemCount(), 9);
+        const QList<QTreeWidgetItem*> brokenItems =
+            list->findItems("broken.xbp", Qt::MatchExactly, 3);
+        QCOMPARE(brokenItems.size(), 1);
+        QVERIFY(brokenItems.first()->toolTip(0).contains("cannot be used"));
+        const QTreeWidgetItem* scout = list->findItems("Scout.xbp", Qt::MatchExactly, 3).value(0);
+        QVERIFY(scout);
+        QCOMPARE(scout->text(1), QStringLiteral("Scout"));
+        QCOMPARE(scout->text(2), QStringLiteral("Any Variant"));
+        screenshot(&manage, "manageprofile");
+
+        // Create: an empty name warns and stays; an import fills the fields from
+        // the ships of the chosen class and variants; Done writes the file.
+        m_files = {m_game + "/02.cat"};
+        QString variantLabel, variantShown;
+        bool importedRange = false, nameWarned = false;
+        m_dialog = [&](QDialog& dialog) -> int {
+            if (auto* variants = dynamic_cast<SelectVariant*>(&dialog)) {
+                variantLabel = variants->form()->ListVariants->item(2)->text();
+                variants->setChecked(2, true);
+                screenshot(variants, "selectvariant");
+                return QDialog::Accepted;
+            }
+            auto& editor = dynamic_cast<CreateProfile&>(dialog);
+            Ui::DCreateProfile& ui = *editor.form();
+            ui.ComboClass->setCurrentIndex(1);
+            ui.ButtonImport->click();
+            variantShown = ui.ComboVariant->currentText();
+            importedRange = ui.SpinSpeedMax->value() > ui.SpinSpeedMin->value();
+            screenshot(&editor, "createprofile");
+            ui.ButtonDone->click();
+            nameWarned =
+                QtPrompter::takeAsked().size() == 1 && editor.result() != QDialog::Accepted;
+            ui.EditName->setText("Armoured fighters");
+            ui.ButtonDone->click();
+            return editor.result();
+        };
+        manage.form()->ButtonCreate->click();
+        QCOMPARE(variantLabel, QStringLiteral("  2: Armoured"));
+        QCOMPARE(variantShown, QStringLiteral("Armoured"));
+        QVERIFY(importedRange);
+        QVERIFY(nameWarned);
+        ProfileFile made;
+        QVERIFY(ReadProfileFile(m_program + "/Profiles/Armoured_fighters.xbp", &made));
+        QVERIFY2(made.problem.isEmpty(), qPrintable(made.problem));
+        QCOMPARE(made.profile.shipClass, 1);
+        QCOMPARE(made.profile.variant, 2);
+        QCOMPARE(list->topLevelItemCount(), 10);
+
+        // Edit (double click) shows the file's values and writes back to it.
+        QTreeWidgetItem* item =
+            list->findItems("Armoured_fighters.xbp", Qt::MatchExactly, 3).value(0);
+        QVERIFY(item);
+        m_dialog = [&](QDialog& dialog) -> int {
+            Ui::DCreateProfile& ui = *dynamic_cast<CreateProfile&>(dialog).form();
+            if (ui.SpinSpeedMin->value() != made.profile.speed.min)
+                return int(QDialog::Rejected);
+            ui.SpinHullMax->setValue(made.profile.hull.max + 1);
+            ui.ButtonDone->click();
+            return dialog.result();
+        };
+        emit list->itemDoubleClicked(item, 0);
+        ProfileFile edited;
+        QVERIFY(ReadProfileFile(made.path, &edited));
+        QCOMPARE(edited.profile.hull.max, made.profile.hull.max + 1);
+        QCOMPARE(list->topLevelItemCount(), 10);
+    }
 
 private:
-    ProfileFile profileFor(const QString& ship) const;
-    void screenshot(QWidget* w, const QString& name);
-
+    ProfileFile profileFor(const QString& ship) const
+    {
+        return FittingProfiles(ReadProfiles(m_bin + "/Profiles"), ship).usable.value(0);
+    }
     QTemporaryDir m_root;
     QString m_bin, m_game, m_program;
     QStringList m_ships;
@@ -44,267 +259,6 @@ private:
     std::function<int(QDialog&)> m_dialog;
     QStringList m_files, m_inputs;
 };
-
-void TestShipBalance::initTestCase()
-{
-    m_bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
-    QVERIFY(m_texts.load(m_bin + "/hw_languages.xml", "English"));
-    m_game = m_root.filePath("game");
-    QVERIFY(SampleGame::MakeSampleGame(m_game));
-    m_ships = ReadTypeTable(SampleGame::ShipTable()).entries;
-    QtPrompter::setTestMode(true);
-    ModalDialogs::hook = [this](QDialog& d) { return m_dialog ? m_dialog(d) : int(QDialog::Rejected); };
-    FileDialogs::filesHook = [this](const QString&, const QString&, const QString&) {
-        return std::exchange(m_files, {});
-    };
-    InputDialogs::hook = [this](const QString&, const QString&, const QString&) {
-        return m_inputs.isEmpty() ? QString() : m_inputs.takeFirst();
-    };
-}
-
-void TestShipBalance::init()
-{
-    m_program = m_root.filePath("program");
-    QDir(m_program).removeRecursively();
-    for (const char* d : {"data", "Icons", "Profiles"}) {
-        QVERIFY(QDir().mkpath(m_program + '/' + d));
-        for (const QString& f : QDir(m_bin + '/' + d).entryList(QDir::Files))
-            QVERIFY(QFile::copy(m_bin + '/' + d + '/' + f, m_program + '/' + d + '/' + f));
-    }
-    QVERIFY(QFile::copy(m_bin + "/hw_languages.xml", m_program + "/hw_languages.xml"));
-    QFile config(m_program + "/config.dat");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("<creator>\nVegaDir: " + m_game.toLocal8Bit() + "\n</creator>\n");
-    config.close();
-    m_dialog = nullptr;
-    QtPrompter::setNextAnswers({});
-    QtPrompter::takeAsked();
-}
-
-void TestShipBalance::screenshot(QWidget* w, const QString& name)
-{
-    const QString dir = qEnvironmentVariable("HULLWRIGHT_SCREENSHOTS");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    w->show();
-    QTest::qWait(50);
-    w->grab().save(dir + '/' + name + ".png");
-}
-
-ProfileFile TestShipBalance::profileFor(const QString& ship) const
-{
-    return FittingProfiles(ReadProfiles(m_bin + "/Profiles"), ship).usable.value(0);
-}
-
-void TestShipBalance::dialogEqualsCli_data()
-{
-    QTest::addColumn<int>("ship");
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<QString>("moved"); // slider name; empty: the Balance button
-    QTest::addColumn<int>("to");        // new slider value
-    QTest::newRow("equal") << 4 << "equal" << "" << 0;
-    QTest::newRow("lowest") << 14 << "lowest" << "" << 0;
-    QTest::newRow("highest") << 25 << "highest" << "" << 0;
-    QTest::newRow("auto speed") << 12 << "equal" << "speed" << 0;
-    QTest::newRow("auto hull") << 31 << "lowest" << "hull" << 100000;
-    QTest::newRow("auto shields") << 20 << "highest" << "shields" << 1;
-}
-
-void TestShipBalance::dialogEqualsCli()
-{
-    QFETCH(int, ship);
-    QFETCH(QString, mode);
-    QFETCH(QString, moved);
-    QFETCH(int, to);
-    const QString record = m_ships.value(ship);
-    const ProfileFile profile = profileFor(record);
-    ShipBalance d(m_texts, profile, record);
-    QVERIFY(d.loaded());
-    Ui::DShipBalance& ui = *d.form();
-    (mode == "lowest" ? ui.RadioLowest : mode == "highest" ? ui.RadioHighest : ui.RadioEqual)->setChecked(true);
-    QStringList args{"balance", record, profile.path, "--mode", mode};
-    if (moved.isEmpty()) {
-        ui.ButtonBalance->click();
-    } else {
-        const BalanceSlider s = *BalanceSliderFromName(moved);
-        ui.CheckAuto->setChecked(true);
-        QSlider* slider = d.slider(s);
-        slider->setValue(to); // valueChanged: the slot balances with this slider
-        const qint64 value = s == BalanceSlider::Shields ? slider->value()
-                                                         : d.balancer().range(s).min + slider->value();
-        args << "--moved" << moved + '=' + QString::number(value);
-    }
-    QVERIFY(d.balancer().average() == 100 || d.lastRun().stop != BalanceRun::Stop::Reached);
-    QProcess cli;
-    cli.start(QStringLiteral(HULLWRIGHT_CLI_PATH), args);
-    QVERIFY(cli.waitForFinished(30000));
-    QCOMPARE(cli.exitCode(), 0);
-    const QList<QByteArray> lines = cli.readAllStandardOutput().split('\n');
-    QCOMPARE(lines.value(1), "average after: " + QByteArray::number(d.balancer().average()));
-    QCOMPARE(QString::fromLatin1(lines.value(2)), d.record());
-}
-
-void TestShipBalance::dialogControls()
-{
-    // Set Average: every slider at half its maximum, without balancing; the
-    // slider values and average shown; Details opens and closes the extension.
-    const QString record = m_ships.value(8);
-    ShipBalance d(m_texts, profileFor(record), record);
-    Ui::DShipBalance& ui = *d.form();
-    ui.CheckAuto->setChecked(true);
-    ui.ButtonSetAverage->click();
-    for (int i = 0; i < kBalanceSliders; ++i) {
-        QSlider* s = d.slider(BalanceSlider(i));
-        QCOMPARE(s->value(), std::max(s->minimum(), s->maximum() / 2));
-    }
-    QCOMPARE(ui.LabelAverage->text(), "Average: " + QString::number(d.balancer().average()));
-    QCOMPARE(ui.GroupTurning->title(), QStringLiteral("Manouvrability:"));
-    QCOMPARE(ui.ButtonDetails->text(), QStringLiteral("Details >>>"));
-    d.show();
-    screenshot(&d, "shipbalance");
-    ui.ButtonDetails->click();
-    QVERIFY(ui.Extension->isVisible());
-    QCOMPARE(ui.ButtonDetails->text(), QStringLiteral("Details <<<"));
-    QCOMPARE(ui.ListDetails->topLevelItemCount(), kBalanceSliders);
-    screenshot(&d, "shipbalance-details");
-    ui.ButtonDetails->click();
-    QVERIFY(!ui.Extension->isVisible());
-
-    // Every text of the dialog comes from the translation file.
-    for (QWidget* w : d.findChildren<QWidget*>())
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            QVERIFY2(!b->text().contains("ReadText-"), qPrintable(b->text()));
-}
-
-void TestShipBalance::mainWindow()
-{
-    CreateShip w(m_program);
-    Ui::DCreateShip& ui = *w.form();
-    QVERIFY(ui.balanceButton->isEnabled() && ui.actionProfiles->isEnabled());
-
-    // Empty record, then a ship no profile fits: a warning each, no dialog.
-    int shown = 0;
-    m_dialog = [&](QDialog&) { ++shown; return int(QDialog::Rejected); };
-    ui.rawDataEdit->setPlainText(QString());
-    ui.balanceButton->click();
-    ShipRecord orphan(m_ships.value(3));
-    orphan.setField(5, "12");
-    ui.rawDataEdit->setPlainText(orphan.line());
-    ui.balanceButton->click();
-    const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
-    QCOMPARE(asked.size(), 2);
-    QVERIFY(asked.at(0).text.contains("empty"));
-    QVERIFY(asked.at(1).text.contains("class 12"));
-    QCOMPARE(shown, 0);
-
-    // A second profile for the ship's class: the user picks one from a list;
-    // "Done" after a balance rewrites the raw data with the dialog's record.
-    const QString record = m_ships.value(17);
-    BalanceProfile copy = profileFor(record).profile;
-    copy.name = "Copy";
-    copy.fileName = "copy";
-    QVERIFY(WriteProfile(m_program + "/Profiles", copy));
-    ui.rawDataEdit->setPlainText(record + '\n');
-    m_inputs = {"Copy (copy.xbp)"};
-    QString expected, used;
-    m_dialog = [&](QDialog& dialog) {
-        auto& d = dynamic_cast<ShipBalance&>(dialog);
-        used = d.form()->LabelProfile->text();
-        d.form()->ButtonBalance->click();
-        expected = d.record();
-        return int(QDialog::Accepted);
-    };
-    ui.balanceButton->click();
-    QVERIFY(used.contains("copy.xbp"));
-    QVERIFY(expected != record);
-    QCOMPARE(ui.rawDataEdit->toPlainText(), expected);
-    // Untouched: the raw data keeps its own text.
-    ui.rawDataEdit->setPlainText(record + '\n');
-    m_inputs = {"Copy (copy.xbp)"};
-    m_dialog = [](QDialog&) { return int(QDialog::Accepted); };
-    ui.balanceButton->click();
-    QCOMPARE(ui.rawDataEdit->toPlainText(), record + '\n');
-}
-
-void TestShipBalance::profileDialogs()
-{
-    // The list: the shipped profiles and a broken file, shown as unusable.
-    QFile broken(m_program + "/Profiles/broken.xbp");
-    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("Class: 1\nSpeed: 5;1\n") > 0);
-    broken.close();
-    ProfileContext context;
-    context.profilesDir = m_program + "/Profiles";
-    context.workDir = m_program + "/temp";
-    context.iconFile = m_program + "/Icons/profile.png";
-    context.classes = ReadNumberedNames(m_program + "/data/classes");
-    context.variants = ReadNumberedNames(m_program + "/data/variant");
-    ManageProfile manage(m_texts, context);
-    QTreeWidget* list = manage.form()->ListProfiles;
-    QCOMPARE(list->topLevelItemCount(), 9);
-    const QList<QTreeWidgetItem*> brokenItems = list->findItems("broken.xbp", Qt::MatchExactly, 3);
-    QCOMPARE(brokenItems.size(), 1);
-    QVERIFY(brokenItems.first()->toolTip(0).contains("cannot be used"));
-    const QTreeWidgetItem* scout = list->findItems("Scout.xbp", Qt::MatchExactly, 3).value(0);
-    QVERIFY(scout);
-    QCOMPARE(scout->text(1), QStringLiteral("Scout"));
-    QCOMPARE(scout->text(2), QStringLiteral("Any Variant"));
-    screenshot(&manage, "manageprofile");
-
-    // Create: an empty name warns and stays; an import fills the fields from
-    // the ships of the chosen class and variants; Done writes the file.
-    m_files = {m_game + "/02.cat"};
-    QString variantLabel, variantShown;
-    bool importedRange = false, nameWarned = false;
-    m_dialog = [&](QDialog& dialog) -> int {
-        if (auto* variants = dynamic_cast<SelectVariant*>(&dialog)) {
-            variantLabel = variants->form()->ListVariants->item(2)->text();
-            variants->setChecked(2, true);
-            screenshot(variants, "selectvariant");
-            return QDialog::Accepted;
-        }
-        auto& editor = dynamic_cast<CreateProfile&>(dialog);
-        Ui::DCreateProfile& ui = *editor.form();
-        ui.ComboClass->setCurrentIndex(1);
-        ui.ButtonImport->click();
-        variantShown = ui.ComboVariant->currentText();
-        importedRange = ui.SpinSpeedMax->value() > ui.SpinSpeedMin->value();
-        screenshot(&editor, "createprofile");
-        ui.ButtonDone->click();
-        nameWarned = QtPrompter::takeAsked().size() == 1 && editor.result() != QDialog::Accepted;
-        ui.EditName->setText("Armoured fighters");
-        ui.ButtonDone->click();
-        return editor.result();
-    };
-    manage.form()->ButtonCreate->click();
-    QCOMPARE(variantLabel, QStringLiteral("  2: Armoured"));
-    QCOMPARE(variantShown, QStringLiteral("Armoured"));
-    QVERIFY(importedRange);
-    QVERIFY(nameWarned);
-    ProfileFile made;
-    QVERIFY(ReadProfileFile(m_program + "/Profiles/Armoured_fighters.xbp", &made));
-    QVERIFY2(made.problem.isEmpty(), qPrintable(made.problem));
-    QCOMPARE(made.profile.shipClass, 1);
-    QCOMPARE(made.profile.variant, 2);
-    QCOMPARE(list->topLevelItemCount(), 10);
-
-    // Edit (double click) shows the file's values and writes back to it.
-    QTreeWidgetItem* item = list->findItems("Armoured_fighters.xbp", Qt::MatchExactly, 3).value(0);
-    QVERIFY(item);
-    m_dialog = [&](QDialog& dialog) -> int {
-        Ui::DCreateProfile& ui = *dynamic_cast<CreateProfile&>(dialog).form();
-        if (ui.SpinSpeedMin->value() != made.profile.speed.min)
-            return int(QDialog::Rejected);
-        ui.SpinHullMax->setValue(made.profile.hull.max + 1);
-        ui.ButtonDone->click();
-        return dialog.result();
-    };
-    emit list->itemDoubleClicked(item, 0);
-    ProfileFile edited;
-    QVERIFY(ReadProfileFile(made.path, &edited));
-    QCOMPARE(edited.profile.hull.max, made.profile.hull.max + 1);
-    QCOMPARE(list->topLevelItemCount(), 10);
-}
 
 QTEST_MAIN(TestShipBalance)
 #include "tst_shipbalance.moc"

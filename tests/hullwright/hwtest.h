@@ -1,0 +1,126 @@
+// Small helpers shared by the Hullwright test programs.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#ifdef QT_WIDGETS_LIB
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QWidget>
+#endif
+
+namespace hwtest {
+
+// "<unreadable>" rather than empty, so a missing file never equals an empty one.
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Makes the folder; with a time, sets the file's modification time to it.
+inline bool writeFile(const QString& path, const QByteArray& bytes, qint64 time = 0)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return false;
+    return time == 0 || (f.flush() && f.setFileTime(QDateTime::fromSecsSinceEpoch(time),
+                                                    QFileDevice::FileModificationTime));
+}
+
+// A creator settings file that points at the game directory.
+inline bool writeConfig(const QString& program, const QString& game, const QByteArray& more = {})
+{
+    return writeFile(program + "/config.dat",
+                     "<creator>\nVegaDir: " + game.toLocal8Bit() + "\n" + more + "</creator>\n");
+}
+
+struct Result
+{
+    int code = -1; // -1: did not finish or crashed
+    QByteArray out, err;
+};
+
+inline Result run(const QString& program, const QStringList& args,
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Result r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    return r;
+}
+
+// Every file below root, relative to it, sorted.
+inline QStringList filesBelow(const QString& root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+#ifdef QT_WIDGETS_LIB
+// With HULLWRIGHT_SCREENSHOTS=DIR, saves the widget as DIR/name.png.
+inline void screenshot(QWidget* w, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("HULLWRIGHT_SCREENSHOTS");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    w->show();
+    QCoreApplication::processEvents();
+    w->grab().save(dir + QLatin1Char('/') + name + ".png");
+}
+
+// Every text a user can see in a widget tree.
+inline QStringList visibleTexts(QWidget* root)
+{
+    QStringList texts{root->windowTitle()};
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (auto* l = qobject_cast<QLabel*>(w))
+            texts << l->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            texts << b->text() << b->toolTip();
+        if (auto* g = qobject_cast<QGroupBox*>(w))
+            texts << g->title();
+        if (auto* t = qobject_cast<QTabWidget*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                texts << t->tabText(i);
+        if (auto* m = qobject_cast<QMenu*>(w))
+            texts << m->title();
+        if (auto* tree = qobject_cast<QTreeWidget*>(w))
+            for (int i = 0; i < tree->columnCount(); ++i)
+                texts << tree->headerItem()->text(i);
+    }
+    for (QAction* a : root->findChildren<QAction*>())
+        texts << a->text() << a->toolTip();
+    return texts;
+}
+#endif
+
+} // namespace hwtest
+
+#ifdef QT_WIDGETS_LIB
+using hwtest::screenshot;
+using hwtest::visibleTexts;
+#endif
+using hwtest::filesBelow;
+using hwtest::readFile;
+using hwtest::Result;
+using hwtest::run;
+using hwtest::writeConfig;
+using hwtest::writeFile;
