@@ -161,13 +161,6 @@ private slots:
             },
             &e);
         QVERIFY(r.ran && r.succeeded);
-        const QStringList lines = r.preview.lines();
-        QVERIFY2(lines.contains(QStringLiteral("slot %1 released: uninstalled, waiting for the "
-                                               "game's purge")
-                                    .arg(slot)),
-                 qPrintable(lines.join('\n')));
-        QVERIFY(lines.contains(QStringLiteral(
-            "entry removed objects\\ships\\fighters\\goosander_body.pbb (7024 bytes)")));
         bool fillerRow = false;
         for (const ChangePreview::Row& row : r.preview.rows)
             fillerRow =
