@@ -20,19 +20,6 @@ namespace {
 
 const QString kNoMod = QStringLiteral(":: I14 ::");
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 // Bytes that do not compress to nothing, so block copies really have blocks.
 QByteArray noise(int size, quint32 seed)
 {

@@ -16,12 +16,6 @@ namespace {
 
 const QString kAuthor = QStringLiteral("Orrin Vale");
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QString filler(const char* prefix, int number)
 {
     return QStringLiteral("0;").repeated(64) + QLatin1String(prefix) + QString::number(number) +

@@ -39,12 +39,6 @@ ShipCheck ship(const QString& name, const QString& version, const QStringList& a
     return ShipCheck::of(p);
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The rows of a tab-separated table: the row name, then the columns.
 QList<QStringList> table(const QString& path)
 {
