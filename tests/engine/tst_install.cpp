@@ -494,10 +494,7 @@ void TestInstall::refusedVersions()
 
     // A document of a newer format, compressed as every package is.
     const QString doc = f.root.filePath("new.txt");
-    QFile d(doc);
-    QVERIFY(d.open(QIODevice::WriteOnly));
-    d.write("Packager: 1.5\nName: Future\nAuthor: Someone\nVersion: 1\n");
-    d.close();
+    QVERIFY(writeFile(doc, "Packager: 1.5\nName: Future\nAuthor: Someone\nVersion: 1\n"));
     const QString future = f.root.filePath("future.xsp");
     QVERIFY(CompressFile(doc, future));
     QCOMPARE(engine.install(future, nullptr, true).status, 3);
@@ -518,10 +515,7 @@ void TestInstall::failedPackageTakesBackItsFiles()
     QVERIFY(!shared.isEmpty());
     const QByteArray registryBefore = readFile(f.registryFile());
     const QString scripts = f.gameDir + "/scripts/";
-    QFile game(scripts + "game.own.xml");
-    QVERIFY(game.open(QIODevice::WriteOnly));
-    game.write("the game's own");
-    game.close();
+    QVERIFY(writeFile(scripts + "game.own.xml", "the game's own"));
 
     // New files, a newer copy of the Merganser's engine, a script over one of
     // the game's and a new one, then an entry name that leaves the game folder.
@@ -537,10 +531,7 @@ void TestInstall::failedPackageTakesBackItsFiles()
         bad.Scripts << s;
     }
     const QString pic = f.root.filePath("failer.png");
-    QFile p(pic);
-    QVERIFY(p.open(QIODevice::WriteOnly));
-    p.write("png");
-    p.close();
+    QVERIFY(writeFile(pic, "png"));
     bad.ScreenShot = pic;
 
     QStringList entriesBefore = f.modEntries();
@@ -579,9 +570,7 @@ void TestInstall::brokenRegistryRefusesChanges()
     QVERIFY(engine.updateMod() && engine.saveRegistry());
     QByteArray text = readFile(f.registryFile());
     text.chop(text.size() - text.lastIndexOf("Name: ") - 8);
-    QFile file(f.registryFile());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-    file.close();
+    QVERIFY(writeFile(f.registryFile(), text));
     const QStringList entriesBefore = f.modEntries();
 
     engine.setGameDir(f.gameDir);
@@ -619,11 +608,7 @@ void TestInstall::tooLargeGameTableFailsUpdate()
     const bool updated = engine.updateMod();
     arc_set_memory_cap(old);
     QVERIFY(!updated);
-    QVERIFY(f.logLines.contains(
-        QStringLiteral("(TEXTFILE) Game table too large to be read: types\\TShips.pck (%1 bytes, "
-                       "the limit is %2 bytes)")
-            .arg(gameTable.size())
-            .arg(128 * 1024)));
+    QVERIFY(!f.logLines.filter(QStringLiteral("too large")).isEmpty());
     QVERIFY(
         f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")) !=
         QStringLiteral("Hullwright"));
