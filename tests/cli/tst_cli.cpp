@@ -89,6 +89,18 @@ private slots:
             << QStringList{"cat", "extract", "a", "x", "y", "--pack"} << 2;
         QTest::newRow("xsp alone") << QStringList{"xsp"} << 2;
         QTest::newRow("xsp info without package") << QStringList{"xsp", "info"} << 2;
+        // The installer commands check their arguments before the game directory.
+        QTest::newRow("install without package") << QStringList{"install", "G"} << 2;
+        QTest::newRow("list without game") << QStringList{"list"} << 2;
+        QTest::newRow("uninstall without author") << QStringList{"uninstall", "G", "M"} << 2;
+        QTest::newRow("update-mod with extra") << QStringList{"update-mod", "G", "x"} << 2;
+        QTest::newRow("base-mod without name") << QStringList{"base-mod", "G"} << 2;
+        QTest::newRow("base-mod name and none") << QStringList{"base-mod", "G", "X", "--none"} << 2;
+        QTest::newRow("unknown same-id answer")
+            << QStringList{"install", "G", "a.xsp", "--on-same-id=maybe"} << 2;
+        QTest::newRow("fake patch on install")
+            << QStringList{"install", "G", "a.xsp", "--fake-patch"} << 2;
+        QTest::newRow("none on redo") << QStringList{"redo-base-mod", "G", "--none"} << 2;
     }
 
     void usage()

@@ -160,33 +160,6 @@ private slots:
         QVERIFY(!QFile::exists(m_program + "/registry.ini"));
     }
 
-    void badUsage_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::newRow("install without package") << QStringList{"install", "G"};
-        QTest::newRow("list without game") << QStringList{"list"};
-        QTest::newRow("uninstall without author") << QStringList{"uninstall", "G", "Merganser"};
-        QTest::newRow("update-mod with extra") << QStringList{"update-mod", "G", "x"};
-        QTest::newRow("base-mod without name") << QStringList{"base-mod", "G"};
-        QTest::newRow("base-mod name and none") << QStringList{"base-mod", "G", "X", "--none"};
-        QTest::newRow("unknown same-id answer")
-            << QStringList{"install", "G", "a.xsp", "--on-same-id=maybe"};
-        QTest::newRow("fake patch on install")
-            << QStringList{"install", "G", "a.xsp", "--fake-patch"};
-        QTest::newRow("none on redo") << QStringList{"redo-base-mod", "G", "--none"};
-    }
-
-    void badUsage()
-    {
-        QFETCH(QStringList, args);
-        if (args.size() > 1)
-            args.replace(1, m_game);
-        const Result r = cli(args);
-        QCOMPARE(r.code, 2);
-        QVERIFY(r.out.isEmpty());
-        QVERIFY(r.err.contains("Usage: drydock-cli"));
-    }
-
     void notAGameDirectory()
     {
         const Result r = cli({"list", m_tmp.path()});
