@@ -178,7 +178,6 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(listing(), QByteArray("-\tinstalled\tyes\t") + kMerganser +
                                 "\n-\tinstalled\tyes\t" + kGoosander + "\n");
-        QVERIFY(!modEntries().contains("types\\TShips.pck"));
 
         r = cli({"update-mod", m_game});
         QCOMPARE(r.code, 0);
@@ -225,7 +224,6 @@ private slots:
         const GameSnapshot::Snapshot installed = GameSnapshot::snapshot(m_game);
         const QByteArray registry = readFile(m_program + "/registry.ini");
         QJsonObject doc = json({"update-mod", m_game, "--dry-run", "--json"}, 0);
-        QCOMPARE(at(doc, "command").toString(), QStringLiteral("update-mod"));
         QCOMPARE(at(doc, "changes/selectedMod/after").toString(), QStringLiteral("Hullwright"));
         QVERIFY(
             at(doc, "outcome/0")

@@ -25,13 +25,13 @@
 #include <memory>
 
 // Whole-file reads and writes; a file that cannot be read reads as empty.
-inline QByteArray readFile(const QString& path)
+inline QByteArray readBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-inline bool writeFile(const QString& path, const QByteArray& bytes)
+inline bool writeBytes(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);

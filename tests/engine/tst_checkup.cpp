@@ -113,7 +113,7 @@ private slots:
         };
 
         const GameSnapshot::Snapshot untouched = GameSnapshot::snapshot(f.gameDir);
-        const QByteArray selected = readFile(f.programDir + "/registry.ini");
+        const QByteArray selected = readBytes(f.programDir + "/registry.ini");
         const GameState before = CaptureGameState(f.gameDir, f.systemRegistry.get());
         const DryRunResult dry = DryRun(f.gameDir, f.services(false), f.settings, op, &engine);
         QVERIFY2(dry.ran, qPrintable(dry.error));
@@ -122,7 +122,7 @@ private slots:
         // Nothing of the game changed, nor the registry value it reads.
         QCOMPARE(GameSnapshot::firstDifference(untouched, GameSnapshot::snapshot(f.gameDir)),
                  QString());
-        QCOMPARE(readFile(f.programDir + "/registry.ini"), selected);
+        QCOMPARE(readBytes(f.programDir + "/registry.ini"), selected);
         // Reinstalling the same packages changes nothing at all.
         QCOMPARE(dry.preview.isEmpty(), QTest::currentDataTag() == QLatin1String("reinstall"));
 
@@ -216,9 +216,9 @@ private slots:
                 }
                 offset += e.size;
             }
-            QByteArray bytes = readFile(dat);
+            QByteArray bytes = readBytes(dat);
             bytes[offset] = char(bytes[offset] ^ 0x55);
-            QVERIFY(writeFile(dat, bytes));
+            QVERIFY(writeBytes(dat, bytes));
         } else if (fault == QLatin1String("missing")) {
             QVERIFY(RemoveArchiveFile(cat + "::objects\\ships\\fighters\\merganser_body.pbb"));
         } else if (fault == QLatin1String("stale")) {
@@ -235,13 +235,13 @@ private slots:
             QVERIFY(WriteArchiveFile(x.constData(), x.size(), cat + "::stray.txt", false, false));
         } else if (fault == QLatin1String("journal")) {
             QVERIFY(QDir().mkpath(GameChange::journalDir(f.gameDir)));
-            QVERIFY(writeFile(GameChange::journalDir(f.gameDir) + QStringLiteral("/index"), "x"));
+            QVERIFY(writeBytes(GameChange::journalDir(f.gameDir) + QStringLiteral("/index"), "x"));
         } else if (fault == QLatin1String("dat")) {
             QFile d(dat);
             QVERIFY(d.open(QIODevice::Append));
             d.write("trailing");
         } else if (fault == QLatin1String("registry")) {
-            QVERIFY(writeFile(f.registryFile(), readFile(f.registryFile()) + "garbage line\n"));
+            QVERIFY(writeBytes(f.registryFile(), readBytes(f.registryFile()) + "garbage line\n"));
         } else if (fault == QLatin1String("loose")) {
             QVERIFY(f.engine->setShipEnabled(
                 f.engine->findShip(QStringLiteral("Merganser"), kAuthor), false));

@@ -300,11 +300,11 @@ void TestUpdates::downloadsStayInside()
 
     QVERIFY(r.at(0).ok);
     QCOMPARE(r.at(0).savedPath, downloads + "/evil.xsp");
-    QCOMPARE(readFile(downloads + "/evil.xsp"), QByteArray("evil"));
+    QCOMPARE(readBytes(downloads + "/evil.xsp"), QByteArray("evil"));
     // The same name twice in one run: both kept.
-    QCOMPARE(readFile(r.at(1).savedPath), QByteArray("first"));
+    QCOMPARE(readBytes(r.at(1).savedPath), QByteArray("first"));
     QCOMPARE(r.at(2).savedPath, downloads + "/Ship-2.xsp");
-    QCOMPARE(readFile(r.at(2).savedPath), QByteArray("second"));
+    QCOMPARE(readBytes(r.at(2).savedPath), QByteArray("second"));
     QCOMPARE(r.at(3).failure.kind, Failure::BadFileName);
     QVERIFY(!server.requested.contains("/f/"));
     QCOMPARE(r.at(4).failure.kind, Failure::HttpStatus);
@@ -443,7 +443,7 @@ void TestUpdates::commandLine()
     QVERIFY(WriteRegistry(game, registry));
     server.answer("/merganser/Merganser.dat",
                   updateFile("1.0", server.url("/files/Merganser.xsp"), "Merganser"));
-    server.answer("/files/Merganser.xsp", readFile(game + "/sample-ships/Merganser.xsp"));
+    server.answer("/files/Merganser.xsp", readBytes(game + "/sample-ships/Merganser.xsp"));
 
     QCOMPARE(cli({"updates", game}, &out), 1);
     QCOMPARE(out, QByteArray("Merganser\t0.9\t1.0\tnewer\n"
