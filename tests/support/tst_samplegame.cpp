@@ -394,11 +394,6 @@ private slots:
         const QString name = shared[0].Name;
         QCOMPARE(fileBytes(m_tmp.filePath("shared-2/Slipway/" + name)),
                  fileBytes(m_tmp.filePath("shared-1/Slipway/" + name)));
-
-        // With the first ship installed, the installer skips the shared copy only.
-        const QList<ShipPackage> installed{first};
-        for (const PackageFile& f : second.Models)
-            QCOMPARE(IsFileWanted(&installed, f, KindModel), f.Name != name);
     }
 
     void samplePackagesAreReproducible()
@@ -416,7 +411,6 @@ private slots:
     {
         QString error;
         QVERIFY(!SampleGame::MakeSampleGame(m_game, &error));
-        QVERIFY(error.contains(QLatin1String("01.cat")));
         QCOMPARE(ListCatalog(m_game + "/01.cat").size(), 8);
     }
 };
