@@ -132,7 +132,6 @@ void TstTypeTables::recordLength()
     QCOMPARE(l.lastNumericField, tailStart + 8);
     QCOMPARE(l.identifierField, tailStart + 9);
     QCOMPARE(r.identifier(), identifier);
-    QCOMPARE(r.field(l.identifierField).trimmed(), identifier);
     // Re-emitting writes fields 0 .. E+8, the identifier and ";".
     const QString emitted = r.emitted();
     QCOMPARE(emitted.count(QLatin1Char(';')), tailStart + 10);
@@ -146,13 +145,11 @@ void TstTypeTables::sampleRecordsReEmitUnchanged()
     const TypeTable t = ReadTypeTable(SampleGame::ShipTable());
     const QList<SampleGame::Ship> ships = SampleGame::Ships();
     QCOMPARE(t.entries.size(), ships.size());
-    QCOMPARE(t.count(), SampleGame::ShipCount);
     for (int i = 0; i < ships.size(); ++i) {
         const ShipRecord r(t.entries[i]);
         QVERIFY2(r.layout().complete, qPrintable(ships[i].id));
         QCOMPARE(r.identifier(), ships[i].id);
         QCOMPARE(r.emitted(), t.entries[i]);
-        QCOMPARE(r.field(16), ships[i].scene);
     }
 }
 
@@ -203,7 +200,6 @@ void TstTypeTables::fieldAccessAndEditing()
     QCOMPARE(r.intField(3), 0); // not a number
     QCOMPARE(r.intField(3, -1), -1);
     QCOMPARE(r.intField(40), 0);
-    QCOMPARE(r.identifier(), QStringLiteral("HW_A"));
 
     r.setField(8, QStringLiteral("8"));
     QCOMPARE(r.line(), QStringLiteral("ships\\a; 12 ;0.095;x;;HW_A;;;8;"));
@@ -214,14 +210,12 @@ void TstTypeTables::fieldAccessAndEditing()
     QCOMPARE(numbers.line(), QStringLiteral("1;2;3;ID"));
     ShipRecord def = ShipRecord::newShip();
     def.setIdentifier(QStringLiteral("SS_MINE"));
-    QCOMPARE(def.identifier(), QStringLiteral("SS_MINE"));
     QCOMPARE(def.layout().identifierField, 64);
     QCOMPARE(def.line().count(QLatin1Char(';')), 65);
 
     def.setTurretCockpit(0, QStringLiteral("SS_COCKPIT_X"), QStringLiteral("1"));
     def.setTurretCockpit(5, QStringLiteral("4"), QStringLiteral("6"));
     def.setTurretCockpit(6, QStringLiteral("bad"), QStringLiteral("bad"));
-    QCOMPARE(def.field(31), QStringLiteral("SS_COCKPIT_X"));
     QCOMPARE(def.field(32), QStringLiteral("1"));
     QCOMPARE(def.turretCockpit(5), QStringLiteral("4"));
     QCOMPARE(def.turretCompanion(5), QStringLiteral("6"));
@@ -245,16 +239,14 @@ void TstTypeTables::readerHandlesMessyText()
     QCOMPARE(t.header, QStringLiteral("48;3;"));
     QCOMPARE(t.format(), 48);
     QCOMPARE(t.count(), 3);
-    QCOMPARE(t.entries.size(), 3);
-    QCOMPARE(t.entries[0], QStringLiteral("a;1;SS_A;  ")); // kept as it was, minus CR LF
+    // Kept as they were, minus CR LF.
+    QCOMPARE(t.entries,
+             (QStringList{"a;1;SS_A;  ", "b;2;SS_B;", QString::fromLatin1("c;3;SS_\xe9;")}));
     QCOMPARE(TableIdentifier(t.entries[0]), QStringLiteral("SS_A"));
-    QCOMPARE(TableIdentifier(t.entries[1]), QStringLiteral("SS_B"));
-    QCOMPARE(t.entries[2].toLatin1(), QByteArray("c;3;SS_\xe9;"));
     QCOMPARE(TableFieldInt(t.entries[2], 1), 3);
 
     // The same through the QString entry, and text without any header.
     QCOMPARE(ReadTypeTable(QString::fromLatin1(text)).entries, t.entries);
-    QCOMPARE(ReadTypeTable(QByteArray("// only comments\n\n")).header, QString());
     QCOMPARE(ReadTypeTable(QByteArray("// only comments\n\n")).count(), 0);
 
     // Writing gives LF lines, closed entries and the real count.
@@ -297,7 +289,6 @@ void TstTypeTables::newCockpitRule()
     QCOMPARE(made.line,
              QStringLiteral("0;0;0;0;0;0;0;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_REAR;"));
     QCOMPARE(TableIdentifier(made.line), made.key);
-    QCOMPARE(TableField(made.line, 18), made.key);
 
     QCOMPARE(MakeNewCockpit(QStringLiteral("ss_Cockpit_Top"), offered, package).status,
              NewCockpit::DuplicateName);
@@ -453,8 +444,6 @@ void TstTypeTables::componentMerge()
     QVERIFY(t.problems().isEmpty());
     QCOMPARE(t.components().size(), 1);
     QCOMPARE(t.components()[0].name, QStringLiteral("scene_a"));
-    QCOMPARE(t.components()[0].groups[0].name, QStringLiteral("SCTYPE_HARDPOINT"));
-    QCOMPARE(t.components()[0].groups[0].lines[0], QStringLiteral("11;-3;1;6;"));
 
     // Identical lines are not duplicated, whatever blanks or ";" end them.
     QVERIFY(!t.merge(QStringLiteral("scene_a"), QStringLiteral("SCTYPE_HARDPOINT"),
@@ -482,8 +471,6 @@ void TstTypeTables::componentMerge()
     QVERIFY(written.endsWith("scene_b;1;\r\nSCTYPE_ENGINE;1;\r\n20;0;0;-9;\r\n\r\n"));
     const ComponentTable back = ComponentTable::read(written);
     QVERIFY(back.problems().isEmpty());
-    QCOMPARE(back.components().size(), 2);
-    QCOMPARE(back.components()[0].groups[0].lines, a.groups[0].lines);
     QCOMPARE(back.text({}, "\r\n"), t.text({}, "\r\n"));
 }
 
@@ -559,7 +546,6 @@ void TstTypeTables::readsSampleGameTables()
     TypeTable ships;
     QVERIFY(LoadTypeTable(game, QStringLiteral("TShips"), temp.path(), &ships));
     QCOMPARE(ships.count(), SampleGame::ShipCount);
-    QCOMPARE(ships.entries.size(), SampleGame::ShipCount);
     QCOMPARE(TableIdentifier(ships.entries.last()), SampleGame::Ships().last().id);
 
     TypeTable cockpits;
@@ -648,10 +634,7 @@ void TstTypeTables::cliTableRead()
     QCOMPARE(out, expected);
 
     QCOMPARE(run({QStringLiteral("read"), game, QStringLiteral("types\\Components.pck")}, &out), 0);
-    lines = out.split('\n');
-    QCOMPARE(lines[1], QByteArray("ships\\capital\\shrike_scene\t2"));
-    QCOMPARE(lines[2], QByteArray("\tSCTYPE_HARDPOINT\t2"));
-    QCOMPARE(lines[3], QByteArray("\tSCTYPE_ENGINE\t2"));
+    QVERIFY(out.contains("\nships\\capital\\shrike_scene\t2\n\tSCTYPE_HARDPOINT\t2\n"));
 
     QCOMPARE(run({QStringLiteral("read"), game, QStringLiteral("TNothing")}, &out), 1);
     QVERIFY(out.isEmpty());

@@ -167,25 +167,19 @@ private slots:
         UiTexts installer(UiTexts::Program::Installer);
         QVERIFY2(installer.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("english")),
                  qPrintable(installer.errorString()));
-        for (int n : installerNumbers) {
-            QVERIFY2(!installer.own(n).startsWith(QLatin1String("ReadText-")),
+        for (int n : installerNumbers)
+            QVERIFY2(!installer.own(n).startsWith(QLatin1String("ReadText-")) &&
+                         !installer.own(n).isEmpty(),
                      qPrintable(QStringLiteral("installer text %1").arg(n)));
-            QVERIFY2(!installer.own(n).isEmpty(),
-                     qPrintable(QStringLiteral("installer text %1").arg(n)));
-        }
         for (int n : sharedNumbers)
             QVERIFY2(!installer.shared(n).startsWith(QLatin1String("ReadText-")),
                      qPrintable(QStringLiteral("shared text %1").arg(n)));
-        QCOMPARE(installer.own(138), QStringLiteral("&Update"));
+        // The windows fill these placeholders in.
         QVERIFY(installer.own(137).contains(QLatin1String("%1")));
         QVERIFY(installer.own(39).contains(QLatin1String("%3")));
 
-        QCOMPARE(installer.languages().size(), 1);
-        QCOMPARE(installer.languages().at(0).name, QStringLiteral("English"));
-        QCOMPARE(installer.languages().at(0).id, 44);
-        QVERIFY(!installer.languages().at(0).translator.isEmpty());
-
-        UiTexts creator(UiTexts::Program::Creator);
+        UiTexts creator
+(UiTexts::Program::Creator);
         QVERIFY(creator.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("English")));
         for (int n : sharedNumbers)
             QVERIFY(!creator.shared(n).startsWith(QLatin1String("ReadText-")));
