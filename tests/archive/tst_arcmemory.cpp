@@ -190,10 +190,8 @@ private slots:
         QVERIFY(putEntry(entry("crc.pck"), packedForm(badCrc)));
         QVERIFY(putEntry(entry("cut.pck"), packedForm(truncated)));
 
-        QString why;
-        QVERIFY(!ExtractArchiveFile(entry("crc.pck"), path("crc.txt"), false, false, &why));
+        QVERIFY(!ExtractArchiveFile(entry("crc.pck"), path("crc.txt"), false, false));
         QCOMPARE(LastArchiveError(), int(ARC_E_GZ_CRC));
-        QVERIFY2(why.contains("GZIP - data CRC does not match."), qPrintable(why));
         QVERIFY(!QFileInfo::exists(path("crc.txt")));
         QVERIFY(!ExtractArchiveFile(entry("cut.pck"), path("cut.txt"), false, false));
         QCOMPARE(LastArchiveError(), int(ARC_E_GZ_ZLIB));
@@ -209,9 +207,7 @@ private slots:
 
         // A loose file likewise; the unpacked destination is left empty.
         QVERIFY(writeFile(path("crc.pck"), packedForm(badCrc)));
-        QVERIFY(!UnpackDiskFile(path("crc.pck"), path("crc.txt"), &why));
-        QVERIFY2(why.contains("not a packed file: GZIP - data CRC does not match."),
-                 qPrintable(why));
+        QVERIFY(!UnpackDiskFile(path("crc.pck"), path("crc.txt")));
         QCOMPARE(readFile(path("crc.txt")), QByteArray());
 
         // The same bytes still come out raw on request.

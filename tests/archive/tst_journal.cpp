@@ -265,10 +265,7 @@ private slots:
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
                                  QFileDevice::FileModificationTime));
         file.close();
-        QString holder;
-        QCOMPARE(lock.tryLock(&holder), !holderRuns);
-        if (holderRuns)
-            QCOMPARE(holder, QStringLiteral("drydock (process 4242 on other-machine)"));
+        QCOMPARE(lock.tryLock(), !holderRuns);
     }
 };
 

