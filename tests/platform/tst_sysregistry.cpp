@@ -19,14 +19,13 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("subkey with space") << "/Vega Concord/INSTALL_DIR"
-                                           << "C:\\Games\\Vega\\";
-        QTest::newRow("comma, quotes") << "/A/B/C"
-                                       << "x, \"y\"; z = 1";
-        QTest::newRow("padded, percent") << "/K%2F/ x "
-                                         << " 100% ";
-        QTest::newRow("at sign, unicode") << "/Vega/ModName"
-                                          << "@Hüllwright";
+        const auto row = [](const char* tag, const char* key, const char* value) {
+            QTest::newRow(tag) << QString::fromUtf8(key) << QString::fromUtf8(value);
+        };
+        row("subkey with space", "/Vega Concord/INSTALL_DIR", "C:\\Games\\Vega\\");
+        row("comma, quotes", "/A/B/C", "x, \"y\"; z = 1");
+        row("padded, percent", "/K%2F/ x ", " 100% ");
+        row("at sign, unicode", "/Vega/ModName", "@Hüllwright");
     }
     void roundTrip()
     {
