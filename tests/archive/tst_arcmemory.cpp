@@ -224,8 +224,6 @@ private slots:
         QCOMPARE(total, qint64(100000));
         QCOMPARE(arc_stream_error(s), int(ARC_E_GZ_RESERVED));
         QVERIFY(arc_stream_close(s));
-        QVERIFY(ExtractArchiveFile(entry("r.pck"), path("r.txt"), false, false));
-        QVERIFY(isZeros(path("r.txt"), 100000));
 
         // A sink may stop the stream with a code of its own.
         const auto stop = [](void*, const unsigned char*, size_t) { return int(ARC_E_INTERNAL); };

@@ -250,7 +250,8 @@ private slots:
         QCOMPARE(RegistryText(read), RegistryText(r));
     }
 
-    void missingFileKeepsHeaderValues()
+    // Reading no file keeps the header; writing where no file can be creates nothing.
+    void missingOrBlockedFile()
     {
         QTemporaryDir game;
         ShipRegistry r = sampleRegistry();
@@ -259,6 +260,13 @@ private slots:
         QCOMPARE(r.InstallerVersion, 1.5);
         QCOMPARE(RegistryText(r), sampleText().left(sampleText().indexOf("<ship>")));
         QVERIFY(!QDir(game.filePath(QStringLiteral("Slipway"))).exists());
+        const QString gone = game.filePath(QStringLiteral("no-such-game"));
+        QVERIFY(!WriteRegistry(gone, sampleRegistry()));
+        QVERIFY(!QFileInfo::exists(gone));
+
+        QVERIFY(QDir(game.path()).mkpath(QStringLiteral("Slipway/ships.dat/inner")));
+        QVERIFY(!WriteRegistry(game.path(), sampleRegistry()));
+        QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat/inner"))).isDir());
     }
 
     void versionCheck()
@@ -270,18 +278,6 @@ private slots:
         QVERIFY(!RegistryVersionMatches(r.InstallerVersion));
         ParseRegistryText("Mod: x\n", r); // no version line: needs the migration
         QVERIFY(!RegistryVersionMatches(r.InstallerVersion));
-    }
-
-    void writeRefusals()
-    {
-        QTemporaryDir game;
-        const QString gone = game.filePath(QStringLiteral("no-such-game"));
-        QVERIFY(!WriteRegistry(gone, sampleRegistry()));
-        QVERIFY(!QFileInfo::exists(gone));
-
-        QVERIFY(QDir(game.path()).mkpath(QStringLiteral("Slipway/ships.dat/inner")));
-        QVERIFY(!WriteRegistry(game.path(), sampleRegistry()));
-        QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat/inner"))).isDir());
     }
 };
 

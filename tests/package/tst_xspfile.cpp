@@ -106,8 +106,6 @@ class TstXspFile : public QObject
         return OpenPackage(f, out, o, m_ctx);
     }
 
-    static QByteArray lzmaHeader(const QString& path) { return readFile(path).left(13); }
-
 private slots:
     void init()
     {
@@ -126,7 +124,7 @@ private slots:
         const ShipPackage in = fullPackage();
         const QString pkgPath = m_tmp.filePath("kestrel.xsp");
         QVERIFY(SavePackage(in, pkgPath, m_ctx));
-        const QByteArray header = lzmaHeader(pkgPath);
+        const QByteArray header = readFile(pkgPath).left(13);
         QCOMPARE(quint8(header[0]), quint8(0x5D));
         QCOMPARE(header.mid(1, 4), QByteArray("\x00\x00\x20\x00", 4));
         QVERIFY(header.mid(5, 8) != QByteArray(8, '\xff')); // a real size, never "unknown"

@@ -37,11 +37,6 @@ QByteArray win64()
     return readFile(QFINDTESTDATA("../data/platform/system-win64.reg"));
 }
 
-bool noServer(const QString&, QString*)
-{
-    return false;
-}
-
 } // namespace
 
 class TestWineReg : public QObject
@@ -60,6 +55,7 @@ class TestWineReg : public QObject
     }
     static std::unique_ptr<SystemRegistry> open(const QString& prefix)
     {
+        const auto noServer = [](const QString&, QString*) { return false; };
         return CreateWinePrefixRegistry(prefix, noServer, [] { return qint64(1750000000); });
     }
 
