@@ -59,22 +59,17 @@ private slots:
         QTest::addColumn<QString>("probed");
         QTest::addColumn<int>("code");
         const int denied = ARC_E_ACCESS;
-        QTest::newRow("catalogue, catalogue") << "04.cat cat"
-                                              << "04.cat cat" << denied;
-        QTest::newRow("catalogue, entry read") << "04.cat cat"
-                                               << "04.cat::a.txt 0" << denied;
-        QTest::newRow("catalogue, entry write") << "04.cat cat"
-                                                << "04.cat::a.txt 1" << denied;
-        QTest::newRow("entry, catalogue") << "04.cat::a.txt 0"
-                                          << "04.cat cat" << denied;
-        QTest::newRow("reader, reader") << "plain.txt 0"
-                                        << "plain.txt 0" << 0;
-        QTest::newRow("reader, writer") << "plain.txt 0"
-                                        << "plain.txt 1" << denied;
-        QTest::newRow("writer, reader") << "plain.txt 1"
-                                        << "plain.txt 0" << denied;
-        QTest::newRow("writer, writer") << "plain.txt 1"
-                                        << "plain.txt 1" << denied;
+        const auto row = [](const char* tag, const char* held, const char* probed, int code) {
+            QTest::newRow(tag) << QString(held) << QString(probed) << code;
+        };
+        row("catalogue, catalogue", "04.cat cat", "04.cat cat", denied);
+        row("catalogue, entry read", "04.cat cat", "04.cat::a.txt 0", denied);
+        row("catalogue, entry write", "04.cat cat", "04.cat::a.txt 1", denied);
+        row("entry, catalogue", "04.cat::a.txt 0", "04.cat cat", denied);
+        row("reader, reader", "plain.txt 0", "plain.txt 0", 0);
+        row("reader, writer", "plain.txt 0", "plain.txt 1", denied);
+        row("writer, reader", "plain.txt 1", "plain.txt 0", denied);
+        row("writer, writer", "plain.txt 1", "plain.txt 1", denied);
     }
 
     void heldDeniesOthers()

@@ -52,16 +52,11 @@ bool put(const QString& path, const QByteArray& bytes)
            f.write(bytes) == bytes.size();
 }
 
-std::string os(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
 // Changes a file in place the way the archive library does, the journal first:
 // writes `bytes` at `offset`, or without bytes cuts the file there.
 bool inPlace(const QString& path, qint64 offset, const QByteArray& bytes = {})
 {
-    const std::string p = os(path);
+    const std::string p = QFile::encodeName(path).toStdString();
     const int fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
     bool ok = fd >= 0;
     if (ok && bytes.isEmpty())
@@ -265,10 +260,7 @@ private slots:
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
                                  QFileDevice::FileModificationTime));
         file.close();
-        QString holder;
-        QCOMPARE(lock.tryLock(&holder), !holderRuns);
-        if (holderRuns)
-            QCOMPARE(holder, QStringLiteral("drydock (process 4242 on other-machine)"));
+        QCOMPARE(lock.tryLock(), !holderRuns);
     }
 };
 

@@ -44,14 +44,6 @@ QByteArray shipText(const ShipPackage& p)
     return RegistryText(r);
 }
 
-QStringList numberedTexts(const QString& prefix, int count)
-{
-    QStringList t;
-    for (int i = 0; i < count; ++i)
-        t << prefix + QString::number(i);
-    return t;
-}
-
 } // namespace
 
 class TstXspFile : public QObject
@@ -114,8 +106,6 @@ class TstXspFile : public QObject
         return OpenPackage(f, out, o, m_ctx);
     }
 
-    static QByteArray lzmaHeader(const QString& path) { return readFile(path).left(13); }
-
 private slots:
     void init()
     {
@@ -134,7 +124,7 @@ private slots:
         const ShipPackage in = fullPackage();
         const QString pkgPath = m_tmp.filePath("kestrel.xsp");
         QVERIFY(SavePackage(in, pkgPath, m_ctx));
-        const QByteArray header = lzmaHeader(pkgPath);
+        const QByteArray header = readFile(pkgPath).left(13);
         QCOMPARE(quint8(header[0]), quint8(0x5D));
         QCOMPARE(header.mid(1, 4), QByteArray("\x00\x00\x20\x00", 4));
         QVERIFY(header.mid(5, 8) != QByteArray(8, '\xff')); // a real size, never "unknown"
@@ -308,7 +298,9 @@ private slots:
         renamed.ID = "MYSHIP-ID";
         renamed.Version = "1";
         const QList<ShipPackage> installed = {renamed};
-        const QStringList installerTexts = numberedTexts("I", 150);
+        QStringList installerTexts;
+        for (int i = 0; i < 150; ++i)
+            installerTexts << "I" + QString::number(i);
         ScriptedPrompter prompter;
         prompter.answers = {answer};
         m_ctx.prompter = &prompter;
@@ -346,35 +338,24 @@ private slots:
         QTest::addColumn<QByteArray>("entry"); // an announcing line and its four bytes
         QTest::addColumn<QString>("error");
 
-        const auto row = [](const char* tag, const QByteArray& entry, const char* error) {
-            QTest::newRow(tag) << entry << QString::fromUtf8(error);
+        const auto row = [](const char* tag, const QByteArray& entry, const char* reason) {
+            QTest::newRow(tag) << entry << QString::fromUtf8(reason);
         };
-        row("up", "Files: 1 4 ../../escape.txt\nEVIL\n",
-            "file \"../../escape.txt\": name leaves its folder");
-        row("up, backslashes", "Files: 1 4 ..\\..\\escape.txt\nEVIL\n",
-            "file \"..\\..\\escape.txt\": name leaves its folder");
-        row("absolute", "Files: 1 4 /abs.txt\nEVIL\n", "file \"/abs.txt\": name leaves its folder");
-        row("drive", "Model: 1 4 c:/drive.bob\nEVIL\n",
-            "model \"c:/drive.bob\": name leaves its folder");
-        row("script up", "Script: 1 4 ../up.xml\nEVIL\n",
-            "script \"../up.xml\": name leaves its folder");
-        row("script in a folder", "Script: 1 4 sub/up.xml\nEVIL\n",
-            "script \"sub/up.xml\": name holds a folder");
-        row("script CR", "Script: 1 4 a\r.txt\nEVIL\n",
-            "script \"a\\r.txt\": control character in name");
-        row("script NUL", QByteArray("Script: 1 4 a\0.txt\nEVIL\n", 24),
-            "script \"a\\x00.txt\": control character in name");
-        row("scene TAB", "SceneFile: 1 4 a\tb.bod\nEVIL\n",
-            "scene \"a\\tb.bod\": control character in name");
-        row("long part", "Files: 1 4 d/" + QByteArray(256, 'n') + "\nEVIL\n",
-            "name part longer than 255 bytes");
+        row("up", "Files: 1 4 ../../escape.txt\nEVIL\n", "leaves");
+        row("up, backslashes", "Files: 1 4 ..\\..\\escape.txt\nEVIL\n", "leaves");
+        row("absolute", "Files: 1 4 /abs.txt\nEVIL\n", "leaves");
+        row("drive", "Model: 1 4 c:/drive.bob\nEVIL\n", "leaves");
+        row("script up", "Script: 1 4 ../up.xml\nEVIL\n", "leaves");
+        row("script in a folder", "Script: 1 4 sub/up.xml\nEVIL\n", "holds");
+        row("script CR", "Script: 1 4 a\r.txt\nEVIL\n", "control");
+        row("script NUL", QByteArray("Script: 1 4 a\0.txt\nEVIL\n", 24), "control");
+        row("scene TAB", "SceneFile: 1 4 a\tb.bod\nEVIL\n", "control");
+        row("long part", "Files: 1 4 d/" + QByteArray(256, 'n') + "\nEVIL\n", "255");
         QByteArray deep;
         for (int i = 0; i < 25; ++i)
             deep += QByteArray(200, 'd') + '/';
-        row("long path", "CockpitFile: 1 4 " + deep + "c.bod\nEVIL\n",
-            "path longer than 4095 bytes");
-        row("not writable", "Files: 1 4 fine/ok.txt/x\nEVIL\n",
-            "file \"fine/ok.txt/x\": cannot be written");
+        row("long path", "CockpitFile: 1 4 " + deep + "c.bod\nEVIL\n", "4095");
+        row("not writable", "Files: 1 4 fine/ok.txt/x\nEVIL\n", "written");
     }
     void unsafeNamesAreRefused()
     {

@@ -19,14 +19,13 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("subkey with space") << "/Vega Concord/INSTALL_DIR"
-                                           << "C:\\Games\\Vega\\";
-        QTest::newRow("comma, quotes") << "/A/B/C"
-                                       << "x, \"y\"; z = 1";
-        QTest::newRow("padded, percent") << "/K%2F/ x "
-                                         << " 100% ";
-        QTest::newRow("at sign, unicode") << "/Vega/ModName"
-                                          << "@Hüllwright";
+        const auto row = [](const char* tag, const char* key, const char* value) {
+            QTest::newRow(tag) << QString::fromUtf8(key) << QString::fromUtf8(value);
+        };
+        row("subkey with space", "/Vega Concord/INSTALL_DIR", "C:\\Games\\Vega\\");
+        row("comma, quotes", "/A/B/C", "x, \"y\"; z = 1");
+        row("padded, percent", "/K%2F/ x ", " 100% ");
+        row("at sign, unicode", "/Vega/ModName", "@Hüllwright");
     }
     void roundTrip()
     {
@@ -52,6 +51,11 @@ private slots:
         QCOMPARE(reg->readString("/Valve", "/Steam"), QString());
         QCOMPARE(reg->readString("/Valve", "/Steam/Other"), QString());
         QVERIFY(!reg->writeString("/Valve", "/", "v"));
+        // A file where the folder should be: the write fails.
+        QFile blocker(ini("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        QVERIFY(
+            !CreateIniRegistry(ini("blocker/registry.ini"))->writeString("/Starfall", "/A", "v"));
     }
 
     // The layout the header documents, as a player types it; names ignore case as
@@ -73,14 +77,6 @@ private slots:
         QCOMPARE(text.count("ModName"), 1);
         QVERIFY(text.contains("Vega\\ModName=Hullwright"));
         QCOMPARE(reg->readString("/Starfall", dirKey), QStringLiteral("/home/p/Vega, Concord"));
-    }
-
-    void unwritableFile()
-    {
-        QFile blocker(ini("blocker"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
-        auto reg = CreateIniRegistry(ini("blocker") + QStringLiteral("/registry.ini"));
-        QVERIFY(!reg->writeString("/Starfall", "/A/B", "v"));
     }
 };
 

@@ -109,17 +109,6 @@ void TestConfig::installerBlockSurvives()
     QVERIFY(WriteCreatorSettings(dir.path(), creator));
     const QByteArray text = readFile(dir.path() + QStringLiteral("/config.dat"));
     QVERIFY(text.endsWith("</creator>\n" + installerBlock));
-
-    // And the installer, saving after us, reads its values back and keeps ours.
-    InstallerSettings back;
-    QVERIFY(ReadInstallerSettings(dir.path(), back));
-    QCOMPARE(back.textCustom, 33);
-    QVERIFY(back.debugLog);
-    QVERIFY(WriteInstallerSettings(dir.path(), back));
-    CreatorSettings creatorBack;
-    QVERIFY(ReadCreatorSettings(dir.path(), creatorBack));
-    QCOMPARE(creatorBack.defaultAuthor, QStringLiteral("A"));
-    QCOMPARE(creatorBack.gameDirs, QStringList{game});
 }
 
 void TestConfig::foreignBlocksAndTwoCommons()
