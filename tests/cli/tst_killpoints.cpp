@@ -33,9 +33,9 @@ class TestKillPoints : public QObject
 
     // Every run syncs each step: in a RAM folder the runs take a third of the
     // time, and a kill loses nothing there that a disk would keep.
-    QTemporaryDir m_tmp{qEnvironmentVariableIsEmpty("TMPDIR") && QFileInfo("/dev/shm").isWritable()
-                            ? QStringLiteral("/dev/shm/tst_killpoints-XXXXXX")
-                            : QDir::tempPath() + QStringLiteral("/tst_killpoints-XXXXXX")};
+    QTemporaryDir m_tmp{(GameSnapshot::ramTempDir().isEmpty() ? QDir::tempPath()
+                                                              : GameSnapshot::ramTempDir()) +
+                        QStringLiteral("/tst_killpoints-XXXXXX")};
     QString m_program;
 
     // Exit code, or -1 when the run was killed.

@@ -43,8 +43,8 @@ void TestFaults::initTestCase()
 {
     // Thousands of synced steps: in memory they take seconds instead of minutes,
     // and the faults come by call count, so a RAM folder loses nothing.
-    if (qEnvironmentVariableIsEmpty("TMPDIR") && QFileInfo(QStringLiteral("/dev/shm")).isWritable())
-        qputenv("TMPDIR", "/dev/shm");
+    if (const QString ram = GameSnapshot::ramTempDir(); !ram.isEmpty())
+        qputenv("TMPDIR", ram.toLocal8Bit());
 }
 
 using Operation = std::function<bool(InstallerEngine&, const QStringList& packages)>;

@@ -8,11 +8,22 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QString>
 
 #include <map>
 
 namespace GameSnapshot {
+
+// A RAM folder for tests that sync thousands of small files, when the caller chose
+// no TMPDIR and there is room (a container's /dev/shm may be tiny); else empty.
+inline QString ramTempDir()
+{
+    const QString shm = QStringLiteral("/dev/shm");
+    if (!qEnvironmentVariableIsEmpty("TMPDIR") || !QFileInfo(shm).isWritable())
+        return {};
+    return QStorageInfo(shm).bytesAvailable() >= (qint64(1) << 30) ? shm : QString();
+}
 
 using Snapshot = std::map<QString, QByteArray>;
 
