@@ -398,7 +398,7 @@ private slots:
         const QString caption = w->texts().own(OpenCaption);
 
         QVERIFY(writeFile(samples + "/bad.xsp", "Packager: 1\nPackager: 3\n"));
-        for (const QString& name : {"bad.xsp", "Merganser.xsp"}) {
+        for (const QString name : {"bad.xsp", "Merganser.xsp"}) {
             m_files = {samples + QLatin1Char('/') + name};
             QtPrompter::setNextAnswers({0});
             w->form()->actionOpen->trigger();
