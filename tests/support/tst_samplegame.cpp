@@ -365,25 +365,6 @@ private slots:
         }
     }
 
-    void sharedModel()
-    {
-        const QStringList files = SampleGame::PackageFileNames();
-        ShipPackage first, second;
-        QCOMPARE(openSample(files[0], m_tmp.filePath("shared-1"), &first).status, int(PackageOk));
-        QCOMPARE(openSample(files[1], m_tmp.filePath("shared-2"), &second).status, int(PackageOk));
-        QList<PackageFile> shared;
-        for (const PackageFile& a : first.Models)
-            for (const PackageFile& b : second.Models)
-                if (a.Name == b.Name) {
-                    QCOMPARE(a.Time, b.Time);
-                    shared << b;
-                }
-        QCOMPARE(shared.size(), 1);
-        const QString name = shared[0].Name;
-        QCOMPARE(fileBytes(m_tmp.filePath("shared-2/Slipway/" + name)),
-                 fileBytes(m_tmp.filePath("shared-1/Slipway/" + name)));
-    }
-
     void samplePackagesAreReproducible()
     {
         const QString again = m_tmp.filePath("again");
