@@ -80,13 +80,6 @@ public:
     }
 };
 
-class RecordingStatus : public StatusSink
-{
-public:
-    QStringList shown;
-    void showStatus(const QString& text) override { shown.append(text); }
-};
-
 // UI texts of the tests: installer text n reads "I<n>", shared text n "S<n>".
 // The texts that take values carry their placeholders, so a formatted message
 // shows what was filled in: installer text 39 reads "I39 %1|%2|%3".
@@ -123,7 +116,6 @@ public:
     QStringList sharedTexts = FixtureSharedTexts();
     ScriptedPrompter prompter;
     RecordingProgress progress;
-    RecordingStatus status;
     QStringList logLines;
     qint64 clock = kStartTime;
     QList<int> knownLanguageIds = {44, 49, 33}; // the UI catalogue's language list
@@ -155,7 +147,6 @@ public:
         s.sharedTexts = &sharedTexts;
         s.prompter = withPrompter ? &prompter : nullptr;
         s.progress = &progress;
-        s.status = &status;
         s.log = [this](const QString& line) { logLines.append(line); };
         s.clock = [this] { return clock; };
         s.knownLanguageIds = knownLanguageIds;
@@ -190,13 +181,9 @@ public:
     {
         const QString out = root.filePath(QStringLiteral("extracted.tmp"));
         QFile::remove(out);
-        if (!ExtractArchiveFile(modCatalog() + QStringLiteral("::") + name, out, false, raw))
-            return {};
-        QFile f(out);
-        QByteArray bytes;
-        if (f.open(QIODevice::ReadOnly))
-            bytes = f.readAll();
-        f.close();
+        const bool ok =
+            ExtractArchiveFile(modCatalog() + QStringLiteral("::") + name, out, false, raw);
+        const QByteArray bytes = ok ? readBytes(out) : QByteArray();
         QFile::remove(out);
         return bytes;
     }
@@ -301,10 +288,7 @@ public:
                         const QByteArray& bytes)
     {
         const QString src = root.filePath(QStringLiteral("src/") + QString::number(m_sources++));
-        QDir().mkpath(root.filePath(QStringLiteral("src")));
-        QFile f(src);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
+        writeBytes(src, bytes);
         PackageFile e;
         e.Name = name;
         e.Time = time;

@@ -329,6 +329,7 @@ void TestBaseMod::lockedModChangesNothing()
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
+    const QByteArray memory = RegistryText(e.registry());
     {
         const int game = holdAsTheGame(f.modCatalog());
         QVERIFY(game >= 0);
@@ -345,13 +346,10 @@ void TestBaseMod::lockedModChangesNothing()
         ::close(game);
     }
     QCOMPARE(e.currentBaseMod(), QStringLiteral("BaseMod"));
-    QCOMPARE(e.registry().Ships.size(), 1);
-    QVERIFY(e.registry().UpdateTime == 0);
+    QCOMPARE(RegistryText(e.registry()), memory);
     QCOMPARE(
         f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
         QStringLiteral("Other"));
-    QCOMPARE(e.registry().Ships.first().Name, QStringLiteral("A"));
-    QVERIFY(e.registry().Ships.first().Enabled);
     QCOMPARE(f.modEntries(), entriesBefore);
     QCOMPARE(readBytes(f.registryFile()), registryBefore);
 #endif

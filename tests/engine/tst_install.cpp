@@ -27,6 +27,14 @@ QString textLine(int id, const QString& text)
     return QStringLiteral(" <t id=\"%1\">%2</t>").arg(id).arg(text);
 }
 
+// The lines of data/engine/<name>; "@TIME@" there is the pinned clock's first reading.
+QStringList dataLines(const QString& name)
+{
+    return EngineFixture::splitLines(
+        readBytes(QFINDTESTDATA(QStringLiteral("../data/engine/") + name))
+            .replace("@TIME@", QByteArray::number(EngineFixture::kStartTime)));
+}
+
 // The fields of a table line, without the empty piece after its closing ";".
 QStringList fields(const QString& line)
 {
@@ -54,13 +62,11 @@ class TestInstall : public QObject
     Q_OBJECT
 
 private slots:
-    void installPlacesFilesAndRecord();
-    void twoShipsAfterGameOf120();
+    void installAndUpdateAfterGameOf120();
     void turretCockpitsAndRecordLength();
     void reinstallUpdateAndFreeSlot();
     void reinstallOverDisabledShip();
     void textIdsPerLanguage();
-    void bufferFollowsTheGameTable();
     void queue();
     void refusedVersions();
     void failedPackageTakesBackItsFiles();
@@ -68,10 +74,12 @@ private slots:
     void tooLargeGameTableFailsUpdate();
 };
 
-void TestInstall::installPlacesFilesAndRecord()
+void TestInstall::installAndUpdateAfterGameOf120()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
+    const QByteArray gameTable = EngineFixture::gameShipTable(120);
+    QVERIFY(f.addGameEntry(3, QStringLiteral("types\\TShips.txt"), gameTable));
     const QStringList packages = f.samplePackages();
     QVERIFY2(!packages.isEmpty(), qPrintable(f.error));
     InstallerEngine& engine = f.makeEngine();
@@ -83,7 +91,6 @@ void TestInstall::installPlacesFilesAndRecord()
     QVERIFY(engine.modChanged());
     QCOMPARE(f.prompter.asked.size(), 1);
     QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I39 Merganser|Orrin Vale|1.0"));
-
     const QStringList entries = f.modEntries();
     for (const char* name :
          {"objects\\ships\\fighters\\merganser_scene.pbd",
@@ -97,26 +104,11 @@ void TestInstall::installPlacesFilesAndRecord()
     QCOMPARE(engine.installNext(false).status, 0);
     QCOMPARE(f.prompter.asked.size(), 1); // messages off
     QVERIFY(engine.queue().isEmpty());
-
     // The registry on disk holds both, enabled, in install order.
-    ShipRegistry saved = f.savedRegistry();
+    const ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.Ships.size(), 2);
     QCOMPARE(saved.Ships.at(0).Name + saved.Ships.at(1).Name, QStringLiteral("MerganserGoosander"));
     QVERIFY(saved.Ships.at(0).Enabled && saved.Ships.at(1).Enabled);
-}
-
-void TestInstall::twoShipsAfterGameOf120()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    const QByteArray gameTable = EngineFixture::gameShipTable(120);
-    QVERIFY(f.addGameEntry(3, QStringLiteral("types\\TShips.txt"), gameTable));
-    const QStringList packages = f.samplePackages();
-    InstallerEngine& engine = f.makeEngine();
-    engine.enqueue(packages);
-    QCOMPARE(engine.installNext(false).status, 0);
-    QCOMPARE(engine.installNext(false).status, 0);
-    const QString merganserData = engine.registry().Ships.at(0).Data;
 
     QVERIFY(engine.updateMod());
     QCOMPARE(engine.registry().Buffer, 300);
@@ -125,14 +117,11 @@ void TestInstall::twoShipsAfterGameOf120()
         f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
         QStringLiteral("Hullwright"));
 
-    // Cockpits: the game's ten, then the Merganser's own.
-    const QStringList cockpits = f.modLines("types\\TCockpits.pck");
-    QCOMPARE(cockpits.size(), 2 + 11);
-    QCOMPARE(cockpits.mid(0, 2), QStringList({QStringLiteral("// TCockpits created by hullwright"),
-                                              QStringLiteral("47;11;")}));
-    QVERIFY(cockpits.last().endsWith(QStringLiteral(";SS_COCKPIT_MERGANSER_REAR;")));
-
-    // The game's lines, spacers up to slot 300, then the ships.
+    // Cockpits: the game's ten, then the Merganser's own. Ships: the game's lines,
+    // spacers up to slot 300, then the ships with their description ids, turret
+    // cockpits as indexes and IDs as the last field. Dummies and components: the
+    // ships' lines join the game's groups. Text pages: both ships in each.
+    QCOMPARE(f.modLines("types\\TCockpits.pck"), dataLines("game120/TCockpits.txt"));
     const QStringList ships = f.modLines("types\\TShips.pck");
     QCOMPARE(ships.size(), 2 + 302);
     QCOMPARE(ships.mid(0, 2), QStringList({QStringLiteral("// TShips created by hullwright"),
@@ -140,54 +129,42 @@ void TestInstall::twoShipsAfterGameOf120()
     QCOMPARE(ships.mid(2, 120), EngineFixture::splitLines(gameTable).mid(2));
     for (int i = 1; i <= 180; ++i)
         QCOMPARE(ships.at(2 + 119 + i), filler("HULLWRIGHT_SPACER_", i));
-
-    // The Merganser's record with its description id, its turret's cockpit as an
-    // index, and its ID as the last field.
-    const QStringList m = fields(ships.at(2 + 300));
-    QStringList mExpected = fields(merganserData);
-    mExpected[6] = QStringLiteral("20000");
-    mExpected[31] = QStringLiteral("10");
-    mExpected.last() = QStringLiteral("OV-MERGANSER");
-    QCOMPARE(m, mExpected);
-    const QStringList g = fields(ships.at(2 + 301));
-    QCOMPARE(QStringList({g.at(6), g.at(31), g.last()}),
-             QStringList(
-                 {QStringLiteral("20002"), QStringLiteral("0"), QStringLiteral("OV-GOOSANDER")}));
-
-    // Dummies: the ships' lines join the game's groups; the Goosander's gun line
-    // has its own scene, so it is added too.
-    const QStringList dummies = f.modLines("types\\Dummies.pck");
-    QCOMPARE(dummies.first(), QStringLiteral("// Dummies.txt created by Hullwright"));
-    QVERIFY(dummies.contains(QStringLiteral("ships\\fighters\\merganser_scene;1;11;")));
-    const int gunHeader =
-        static_cast<int>(dummies.indexOf(QRegularExpression(QStringLiteral("^SDTYPE_GUN;\\d+;$"))));
-    QVERIFY(gunHeader > 0);
-    const int guns = dummies.at(gunHeader).section(QLatin1Char(';'), 1, 1).toInt();
-    QCOMPARE(dummies.at(gunHeader + guns),
-             QStringLiteral("ships\\fighters\\goosander_scene;4;-2;0;6;3;0;5;-4;1;4;5;1;3;"));
-    QCOMPARE(dummies.at(gunHeader + guns + 1), QString());
-
-    // Components: CR LF line ends, the Merganser's parts as a new component.
-    const QByteArray components = f.modEntry("types\\Components.pck");
-    QVERIFY(components.startsWith("// Components.txt created by Hullwright\r\n"));
-    QVERIFY(components.contains("ships\\fighters\\merganser_scene;2;\r\nSCTYPE_HARDPOINT;1;\r\n"
-                                "11;-3;1;6;\r\nSCTYPE_ENGINE;1;\r\n20;0;0;-9;\r\n\r\n"));
-    QVERIFY(!components.contains("\n\n"));
-
-    // Text pages: English and German, both ships in each, CR LF line ends.
-    const QByteArray english = f.modEntry("t\\449001.pck");
-    QVERIFY(english.contains("</t>\r\n"));
-    QCOMPARE(EngineFixture::splitLines(english),
-             EngineFixture::splitLines(
-                 readBytes(QFINDTESTDATA("../data/engine/english-page.xml"))
-                     .replace("@TIME@", QByteArray::number(EngineFixture::kStartTime))));
-    QVERIFY(f.modLines("t\\499001.pck")
-                .contains(textLine(20001, QStringLiteral("Ein wendiger Begleitjaeger mit einem "
-                                                         "Heckturm."))));
+    QCOMPARE(ships.mid(2 + 300), dataLines("game120/ships.txt"));
+    QCOMPARE(f.modLines("types\\Dummies.pck"), dataLines("game120/Dummies.txt"));
+    QCOMPARE(f.modLines("types\\Components.pck"), dataLines("game120/Components.txt"));
+    QCOMPARE(f.modLines("t\\449001.pck"), dataLines("game120/english-page.xml"));
+    QCOMPARE(f.modLines("t\\499001.pck"), dataLines("game120/german-page.xml"));
+    // Components and text pages end their lines with CR LF.
+    for (const char* crlf : {"types\\Components.pck", "t\\449001.pck", "t\\499001.pck"}) {
+        const QByteArray bytes = f.modEntry(QLatin1String(crlf));
+        QCOMPARE(bytes.count("\r\n"), bytes.count('\n'));
+    }
 
     // The working folder keeps its files only.
     QVERIFY(QFile::exists(f.gameDir + "/Slipway/types/TCockpits.pck"));
     QVERIFY(!QFile::exists(f.gameDir + "/Slipway/types/TCockpits.txt"));
+
+    // The game grows past the buffer: the installed ships move behind it.
+    QVERIFY(
+        f.addGameEntry(4, QStringLiteral("types\\TShips.txt"), EngineFixture::gameShipTable(320)));
+    QVERIFY(engine.updateMod());
+    QCOMPARE(engine.registry().Buffer, 370);
+    const QStringList grown = f.modLines("types\\TShips.pck");
+    QCOMPARE(grown.at(1), QStringLiteral("48;372;"));
+    QCOMPARE(grown.at(2 + 320), filler("HULLWRIGHT_SPACER_", 1));
+    QCOMPARE(grown.at(2 + 369), filler("HULLWRIGHT_SPACER_", 50));
+    QVERIFY(grown.at(2 + 370).endsWith(QStringLiteral(";OV-MERGANSER;")));
+    QVERIFY(f.modLines("t\\449001.pck").contains(textLine(11, QStringLiteral("370"))));
+
+    // A corrupt buffer is reset and fixed again from the game's count.
+    engine.registry().Buffer = 20000;
+    QVERIFY(engine.updateMod());
+    QCOMPARE(engine.registry().Buffer, 370);
+
+    // With no record at all the buffer is dropped and chosen anew.
+    engine.registry().Ships.clear();
+    engine.fixBuffer();
+    QCOMPARE(engine.registry().Buffer, 370);
 }
 
 void TestInstall::turretCockpitsAndRecordLength()
@@ -365,21 +342,10 @@ void TestInstall::textIdsPerLanguage()
     QCOMPARE(engine.textLanguages(), QList<int>({49, 44, 33}));
     QVERIFY(engine.updateMod());
 
-    const QStringList english = f.modLines("t\\449001.pck");
-    const QStringList page17 = english.mid(3, english.indexOf(QStringLiteral("</page>")) - 3);
     // Ship 0 has German texts only: its first entry; ship 3 its first English
-    // entry, whose empty description writes nothing.
-    QCOMPARE(page17, QStringList({textLine(20000, QStringLiteral("Erster &amp; Bester")),
-                                  textLine(20001, QStringLiteral("Nur deutsch")),
-                                  textLine(20002, QStringLiteral("First"))}));
-    // Page 9001: a disabled ship's ID reads -1; per ship its slot and shipyards.
-    const QList<std::pair<int, const char*>> present = {{1, "4"},     {20, "-1"},   {21, "301"},
-                                                        {30, "SS_2"}, {40, "SS_3"}, {41, "303"},
-                                                        {42, "1"},    {48, "0"},    {49, "1"}};
-    for (const auto& [id, text] : present)
-        QVERIFY2(english.contains(textLine(id, QLatin1String(text))), text);
-    QVERIFY(!english.contains(textLine(22, QStringLiteral("0"))));
-    QVERIFY(!english.contains(textLine(50, QStringLiteral("1"))));
+    // entry, whose empty description writes nothing. Page 9001: a disabled ship's
+    // ID reads -1; per ship its slot and shipyards.
+    QCOMPARE(f.modLines("t\\449001.pck"), dataLines("languages-page.xml"));
     QVERIFY(f.modEntries().contains(QStringLiteral("t\\339001.pck")));
     // German: ship 3 has no German entry and shows its last English one.
     const QStringList german = f.modLines("t\\499001.pck");
@@ -406,41 +372,6 @@ void TestInstall::textIdsPerLanguage()
     QVERIFY(later.contains(textLine(10, QStringLiteral("-1"))));
     QVERIFY(later.contains(textLine(20000, QStringLiteral("First"))));
     QCOMPARE(f.modLines("types\\TShips.pck").at(2 + 300), filler("HULLWRIGHT_DELETED_", 1));
-}
-
-void TestInstall::bufferFollowsTheGameTable()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    QVERIFY(
-        f.addGameEntry(3, QStringLiteral("types\\TShips.txt"), EngineFixture::gameShipTable(120)));
-    InstallerEngine& engine = f.makeEngine(false);
-    for (const QString& p : f.samplePackages())
-        QCOMPARE(engine.install(p, nullptr, false).status, 0);
-    QVERIFY(engine.updateMod());
-    QCOMPARE(engine.registry().Buffer, 300);
-
-    // The game grows past the buffer: the installed ships move behind it.
-    QVERIFY(
-        f.addGameEntry(4, QStringLiteral("types\\TShips.txt"), EngineFixture::gameShipTable(320)));
-    QVERIFY(engine.updateMod());
-    QCOMPARE(engine.registry().Buffer, 370);
-    QStringList ships = f.modLines("types\\TShips.pck");
-    QCOMPARE(ships.at(1), QStringLiteral("48;372;"));
-    QCOMPARE(ships.at(2 + 320), filler("HULLWRIGHT_SPACER_", 1));
-    QCOMPARE(ships.at(2 + 369), filler("HULLWRIGHT_SPACER_", 50));
-    QVERIFY(ships.at(2 + 370).endsWith(QStringLiteral(";OV-MERGANSER;")));
-    QVERIFY(f.modLines("t\\449001.pck").contains(textLine(11, QStringLiteral("370"))));
-
-    // A corrupt buffer is reset and fixed again from the game's count.
-    engine.registry().Buffer = 20000;
-    QVERIFY(engine.updateMod());
-    QCOMPARE(engine.registry().Buffer, 370);
-
-    // With no record at all the buffer is dropped and chosen anew.
-    engine.registry().Ships.clear();
-    engine.fixBuffer();
-    QCOMPARE(engine.registry().Buffer, 370);
 }
 
 void TestInstall::queue()
