@@ -224,30 +224,25 @@ private slots:
     void xspInfoRefuses_data()
     {
         QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<bool>("compressed");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("too new") << QByteArray("Packager: 1.5\nName: N\nAuthor: A\n") << true << 3
+        QTest::newRow("too new") << QByteArray("Packager: 1.5\nName: N\nAuthor: A\n") << 3
                                  << QByteArray("needs a newer reader");
-        QTest::newRow("no author") << QByteArray("Packager: 1\nName: N\n") << false << 1
-                                   << QByteArray("not a valid ship package");
+        QTest::newRow("no author")
+            << QByteArray("Packager: 1\nName: N\n") << 1 << QByteArray("not a valid ship package");
     }
 
     void xspInfoRefuses()
     {
         QFETCH(QByteArray, document);
-        QFETCH(bool, compressed);
         QFETCH(int, code);
         QFETCH(QByteArray, message);
         const QString box = path("refused");
         QDir(box).removeRecursively();
         QVERIFY(QDir().mkpath(box + "/tmp"));
         QVERIFY(writeFile(box + "/doc", document));
-        QString package = box + "/doc";
-        if (compressed) {
-            package = box + "/doc.xsp";
-            QVERIFY(CompressFile(box + "/doc", package));
-        }
+        const QString package = box + "/doc.xsp";
+        QVERIFY(CompressFile(box + "/doc", package));
         const Result r = cli({"xsp", "info", package}, box, box + "/tmp");
         QCOMPARE(r.code, code);
         QVERIFY(r.out.isEmpty() && r.err.count('\n') == 1);

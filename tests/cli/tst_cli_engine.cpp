@@ -192,11 +192,6 @@ private slots:
                                     "\n301\tinstalled\tyes\t" + kGoosander + "\n";
         QCOMPARE(listing(), expected);
         QVERIFY(QFileInfo(m_program + "/registry.ini").isFile());
-
-        // A second run (run.sh does this) reinstalls both in place.
-        QVERIFY(installSamples());
-        QCOMPARE(cli({"update-mod", m_game}).code, 0);
-        QCOMPARE(listing(), expected);
     }
 
     // A dry run prints what would change and changes nothing, the game's selected

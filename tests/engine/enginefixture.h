@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -164,8 +165,6 @@ public:
     QString modCatalog() const { return gameDir + QStringLiteral("/mods/Hullwright.cat"); }
     QString registryFile() const { return gameDir + QStringLiteral("/Slipway/ships.dat"); }
 
-    // --- Reading the mod back ---
-
     // Entry names of the mod catalogue (backslashes), in catalogue order.
     QStringList modEntries() const
     {
@@ -186,6 +185,15 @@ public:
         const QByteArray bytes = ok ? readBytes(out) : QByteArray();
         QFile::remove(out);
         return bytes;
+    }
+
+    // Every mod entry with its content, as modEntry() reads it.
+    QMap<QString, QByteArray> modContents() const
+    {
+        QMap<QString, QByteArray> contents;
+        for (const QString& name : modEntries())
+            contents[name] = modEntry(name);
+        return contents;
     }
 
     // The game's registry: written with the given ships, or read back as saved.
@@ -219,8 +227,6 @@ public:
         return lines;
     }
 
-    // --- Game tables ---
-
     // Adds catalogue NN.cat to the game holding one plain table entry (packed in
     // the catalogue), e.g. addGameEntry(3, "types\\TShips.txt", text).
     bool addGameEntry(int catalogNumber, const QString& plainName, const QByteArray& text) const
@@ -243,8 +249,6 @@ public:
                  "\n";
         return t;
     }
-
-    // --- Packages ---
 
     // The sample packages copied into root/packages, in the order of
     // SampleGame::PackageFileNames(). Compressing them is slow: they are made

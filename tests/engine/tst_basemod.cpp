@@ -79,12 +79,6 @@ QString makeBaseMod(const EngineFixture& f, const QString& name,
     return cat;
 }
 
-QStringList sorted(QStringList list)
-{
-    list.sort();
-    return list;
-}
-
 QStringList filesIn(const QString& dir)
 {
     return QDir(dir).entryList(QDir::Files, QDir::Name);
@@ -177,7 +171,7 @@ void TestBaseMod::baseModInAndOut()
     b.Enabled = false;
     b.Models = {listed("objects/ships/b.bob")};
     QVERIFY(f.writeRegistry({a, placeholder(1), b}));
-    const QStringList shipEntries = sorted(f.modEntries());
+    const QMap<QString, QByteArray> shipFiles = f.modContents();
 
     const QString baseCat =
         makeBaseMod(f, QStringLiteral("BaseMod"),
@@ -195,22 +189,18 @@ void TestBaseMod::baseModInAndOut()
     // their packed names, the ship's own a.bob untouched.
     QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
     QVERIFY(e.createMod());
-    QCOMPARE(sorted(f.modEntries()),
-             sorted(shipEntries + QStringList{QStringLiteral("objects\\base\\x.pbd"),
-                                              QStringLiteral("t\\440099.pck"),
-                                              QStringLiteral("textures\\base.dds"),
-                                              QStringLiteral("types\\TShips.pck")}));
-    QCOMPARE(f.modEntry("objects\\base\\x.pbd"), QByteArray("base model"));
-    QCOMPARE(f.modEntry("t\\440099.pck"), QByteArray("<language id=\"44\"/>"));
-    QCOMPARE(f.modEntry("types\\TShips.pck"), QByteArray("48;0;"));
-    QCOMPARE(f.modEntry("objects\\ships\\a.pbb"), QByteArray("model of a"));
+    QMap<QString, QByteArray> withBase = shipFiles;
+    withBase.insert(QStringLiteral("objects\\base\\x.pbd"), "base model");
+    withBase.insert(QStringLiteral("t\\440099.pck"), "<language id=\"44\"/>");
+    withBase.insert(QStringLiteral("textures\\base.dds"), noise(1000, 1));
+    withBase.insert(QStringLiteral("types\\TShips.pck"), "48;0;");
+    QCOMPARE(f.modContents(), withBase);
 
     // Out: every base file goes, every file of a registered ship stays.
     QVERIFY(e.selectBaseMod(kNoMod));
     QVERIFY(e.modChanged());
     QVERIFY(e.createMod());
-    QCOMPARE(sorted(f.modEntries()), shipEntries);
-    QCOMPARE(f.modEntry("t\\a_notes.pck"), QByteArray("<notes/>"));
+    QCOMPARE(f.modContents(), shipFiles);
 
     ShipRegistry saved = f.savedRegistry();
     QCOMPARE(saved.ModName, kNoMod);
@@ -450,7 +440,7 @@ void TestBaseMod::leftoverFilesKeepShared()
 
     InstallerEngine& e = f.makeEngine();
     e.removeLeftoverFiles(oldModels, a.Models);
-    QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("objects\\a2.pbb"),
+    QCOMPARE(f.modContents().keys(), QStringList({QStringLiteral("objects\\a2.pbb"),
                                                   QStringLiteral("objects\\shared.pbb")}));
     QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/objects/a1.bob"));
 }
@@ -485,14 +475,11 @@ void TestBaseMod::disableEnableRestoresMod()
     QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
     QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
 
-    const QStringList entries = sorted(f.modEntries());
-    QMap<QString, QByteArray> contents;
-    for (const QString& name : entries)
-        contents[name] = f.modEntry(name);
+    const QMap<QString, QByteArray> contents = f.modContents();
 
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.setShipEnabled(1, false));
-    QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("textures\\shared.dds")}));
+    QCOMPARE(f.modEntries(), QStringList({QStringLiteral("textures\\shared.dds")}));
     const QString slipway = f.gameDir + "/Slipway/";
     QCOMPARE(readBytes(slipway + "objects/ships/a.bob"), noise(5000, 4));
     QCOMPARE(readBytes(slipway + "objects/ships/a_gun.pbd"), gunBytes);
@@ -503,9 +490,7 @@ void TestBaseMod::disableEnableRestoresMod()
     QVERIFY(!saved.Ships.at(1).Enabled);
 
     QVERIFY(e.setShipEnabled(1, true));
-    QCOMPARE(sorted(f.modEntries()), entries);
-    for (const QString& name : entries)
-        QCOMPARE(f.modEntry(name), contents.value(name));
+    QCOMPARE(f.modContents(), contents);
     QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a_gun.pbd"), true), gunBytes);
     QVERIFY(!QFileInfo::exists(slipway + "objects/ships/a.bob"));
     QVERIFY(!QFileInfo::exists(slipway + "scripts/a.init.xml"));

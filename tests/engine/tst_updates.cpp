@@ -148,7 +148,6 @@ void TestUpdates::parsing()
 void TestUpdates::shipChecks()
 {
     UpdateServer server;
-    QVERIFY(server.isListening());
     const QString file = server.url(QStringLiteral("/files/new.xsp"));
     server.answer("/s/Alpha.dat", updateFile("1.1", file, "Alpha"));
     server.answer("/s/Bravo.dat", updateFile("1.1", file, "bravo")); // name in another case
@@ -186,9 +185,7 @@ void TestUpdates::shipChecks()
             openBeforeCutOffs = server.maxOpen;
     });
     checker.start(ships);
-    QVERIFY(checker.isRunning());
     QVERIFY(runUntil(checker, &ShipUpdateChecker::Signal_Finished));
-    QVERIFY(!checker.isRunning());
     QCOMPARE(finishedShips.size(), ships.size());
 
     const QList<ShipCheckResult>& r = checker.results();
@@ -342,7 +339,6 @@ void TestUpdates::programCheck()
     QVERIFY(ProgramMirrors({}).isEmpty());
     QCOMPARE(ProgramMirrors({" ", "http://a/shipupdate.dat ", "b", "c", "d"}),
              (QStringList{"http://a/shipupdate.dat", "b", "c"}));
-    QVERIFY(ProgramUpdateChecker(1.89, nullptr).mirrors().isEmpty());
 
     ProgramUpdateChecker upToDate(1.89, nullptr);
     upToDate.setMirrors({mirror("a"), mirror("b"), mirror("b")});
