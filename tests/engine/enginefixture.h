@@ -49,20 +49,16 @@ public:
         Icon icon;
         QString caption;
         QString text;
-        QStringList buttons;
-        int defaultButton;
-        int escapeButton;
-        int answer;
     };
 
     QList<int> answers;
     QList<Question> asked;
 
-    int ask(Icon icon, const QString& caption, const QString& text, const QStringList& buttons,
-            int defaultButton, int escapeButton) override
+    int ask(Icon icon, const QString& caption, const QString& text, const QStringList&,
+            int defaultButton, int) override
     {
         const int answer = answers.isEmpty() ? defaultButton : answers.takeFirst();
-        asked.append({icon, caption, text, buttons, defaultButton, escapeButton, answer});
+        asked.append({icon, caption, text});
         return answer;
     }
 };

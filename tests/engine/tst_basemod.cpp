@@ -111,11 +111,10 @@ private slots:
     void fakePatchNumbering_data();
     void fakePatchNumbering();
     void lockedModChangesNothing();
-    void uninstallKeepsSharedFiles();
     void purge_data();
     void purge();
     void leftoverFilesKeepShared();
-    void disableEnableRestoresMod();
+    void disableEnableUninstallKeepShared();
     void loadingScreensOffOn();
     void programScripts();
     void gameLanguageQuestion_data();
@@ -345,50 +344,6 @@ void TestBaseMod::lockedModChangesNothing()
 #endif
 }
 
-void TestBaseMod::uninstallKeepsSharedFiles()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipPackage a = ship("A");
-    a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
-    a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "a"),
-                place(f, QStringLiteral("objects/ships/shared.bob"), "shared")};
-    a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>")};
-    a.Scripts = {listed("a.init.xml"), listed("common.xml")};
-    a.ScreenShot = QStringLiteral("A-Me.jpg");
-    ShipPackage b = ship("B");
-    b.Models = {listed("objects/ships/shared.bob")};
-    b.Scripts = {listed("common.xml")};
-    QVERIFY(f.writeRegistry({b, a}, 500));
-    // The game's script folder in lower case: one folder with "Scripts" to the game.
-    QVERIFY(writeBytes(f.gameDir + "/scripts/a.init.xml", "<a/>"));
-    QVERIFY(writeBytes(f.gameDir + "/scripts/common.xml", "<c/>"));
-    QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
-    QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
-
-    InstallerEngine& e = f.makeEngine();
-    QVERIFY(e.uninstallShip(1));
-    QCOMPARE(f.modEntries(), QStringList{QStringLiteral("objects\\ships\\shared.pbb")});
-    QCOMPARE(filesIn(f.gameDir + "/scripts"), QStringList{QStringLiteral("common.xml")});
-    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/ShipPics/A-Me.jpg"));
-    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
-    QCOMPARE(f.prompter.asked.size(), 1);
-    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I42 A|Me|1.0"));
-    QVERIFY(e.modChanged());
-
-    // The slot stays, as a placeholder waiting for the game's purge, also on disk.
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.Ships.size(), 2);
-    QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
-    QCOMPARE(saved.Ships.at(1).Deleted, 1);
-    QVERIFY(!e.uninstallShip(1));
-
-    // The game's report about the list published before the uninstall does not
-    // free the slot: the game has not purged this ship yet.
-    QVERIFY(writeBytes(f.gameDir + "/log09001.txt", "Purged: 500\n"));
-    QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
-}
-
 void TestBaseMod::purge_data()
 {
     QTest::addColumn<QString>("logName");
@@ -445,7 +400,7 @@ void TestBaseMod::leftoverFilesKeepShared()
     QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/objects/a1.bob"));
 }
 
-void TestBaseMod::disableEnableRestoresMod()
+void TestBaseMod::disableEnableUninstallKeepShared()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
@@ -458,45 +413,73 @@ void TestBaseMod::disableEnableRestoresMod()
     const QByteArray gunBytes(reinterpret_cast<const char*>(packed.data()),
                               static_cast<qsizetype>(packed.size()));
 
+    // B shares a model, a texture and a script with A.
     ShipPackage b = ship("B");
+    b.Models = {place(f, QStringLiteral("objects/ships/shared.bob"), "shared")};
     b.Files = {place(f, QStringLiteral("textures/shared.dds"), "shared texture")};
+    b.Scripts = {listed("common.xml")};
     ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
     a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), noise(5000, 4)),
-                place(f, QStringLiteral("objects/ships/a_gun.pbd"), gunBytes)};
+                place(f, QStringLiteral("objects/ships/a_gun.pbd"), gunBytes),
+                listed("objects/ships/shared.bob")};
     a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>"),
                place(f, QStringLiteral("textures/a.dds"), "texture"),
                listed("textures/shared.dds")};
-    a.Scripts = {listed("a.init.xml")};
+    a.Scripts = {listed("a.init.xml"), listed("common.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
-    QVERIFY(f.writeRegistry({b, a}));
-    QVERIFY(writeBytes(f.gameDir + "/Scripts/a.init.xml", "<script/>"));
+    QVERIFY(f.writeRegistry({b, a}, 500));
+    // The game's script folder in lower case: one folder with "Scripts" to the game.
+    const QString scripts = f.gameDir + "/scripts";
+    QVERIFY(writeBytes(scripts + "/a.init.xml", "<script/>"));
+    QVERIFY(writeBytes(scripts + "/common.xml", "<c/>"));
     QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
     QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
-
+    const QStringList shared = {QStringLiteral("objects\\ships\\shared.pbb"),
+                                QStringLiteral("textures\\shared.dds")};
     const QMap<QString, QByteArray> contents = f.modContents();
 
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.setShipEnabled(1, false));
-    QCOMPARE(f.modEntries(), QStringList({QStringLiteral("textures\\shared.dds")}));
+    QCOMPARE(f.modEntries(), shared);
     const QString slipway = f.gameDir + "/Slipway/";
     QCOMPARE(readBytes(slipway + "objects/ships/a.bob"), noise(5000, 4));
     QCOMPARE(readBytes(slipway + "objects/ships/a_gun.pbd"), gunBytes);
     QCOMPARE(readBytes(slipway + "scripts/a.init.xml"), QByteArray("<script/>"));
-    QVERIFY(!QFileInfo::exists(f.gameDir + "/Scripts/a.init.xml"));
+    QCOMPARE(filesIn(scripts), QStringList{QStringLiteral("common.xml")});
     QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
-    ShipRegistry saved = f.savedRegistry();
-    QVERIFY(!saved.Ships.at(1).Enabled);
+    QVERIFY(!f.savedRegistry().Ships.at(1).Enabled);
 
     QVERIFY(e.setShipEnabled(1, true));
     QCOMPARE(f.modContents(), contents);
     QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a_gun.pbd"), true), gunBytes);
     QVERIFY(!QFileInfo::exists(slipway + "objects/ships/a.bob"));
     QVERIFY(!QFileInfo::exists(slipway + "scripts/a.init.xml"));
-    QCOMPARE(readBytes(f.gameDir + "/Scripts/a.init.xml"), QByteArray("<script/>"));
+    QCOMPARE(readBytes(scripts + "/a.init.xml"), QByteArray("<script/>"));
     QVERIFY(QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QVERIFY(e.registry().Ships.at(1).Enabled);
+
+    QVERIFY(e.uninstallShip(1));
+    QCOMPARE(f.modEntries(), shared);
+    QCOMPARE(filesIn(scripts), QStringList{QStringLiteral("common.xml")});
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/ShipPics/A-Me.jpg"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I42 A|Me|1.0"));
+    QVERIFY(e.modChanged());
+
+    // The slot stays, as a placeholder waiting for the game's purge, also on disk.
+    const ShipRegistry saved = f.savedRegistry();
+    QCOMPARE(saved.Ships.size(), 2);
+    QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
+    QCOMPARE(saved.Ships.at(1).Deleted, 1);
+    QVERIFY(!e.uninstallShip(1));
+
+    // The game's report about the list published before the uninstall does not
+    // free the slot: the game has not purged this ship yet.
+    QVERIFY(writeBytes(f.gameDir + "/log09001.txt", "Purged: 500\n"));
+    QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
 }
 
 void TestBaseMod::loadingScreensOffOn()
