@@ -35,17 +35,6 @@ QStringList dataLines(const QString& name)
             .replace("@TIME@", QByteArray::number(EngineFixture::kStartTime)));
 }
 
-// A default record whose turret cockpit fields (31, 33, 35) are set.
-QString recordWithTurrets(const QString& id, const QString& t1, const QString& t2,
-                          const QString& t3)
-{
-    ShipRecord r(QString::fromLatin1(kDefaultShipLine).replace(QStringLiteral("HW_NEW_SHIP"), id));
-    r.setField(31, t1);
-    r.setField(33, t2);
-    r.setField(35, t3);
-    return r.line();
-}
-
 } // namespace
 
 class TestInstall : public QObject
@@ -165,14 +154,12 @@ void TestInstall::turretCockpitsAndRecordLength()
 
     // A key of a game cockpit, a number, a key nobody has, the package's own key.
     ShipPackage turrets = EngineFixture::simplePackage("Turrets", "T", "1", "SS_T");
-    turrets.Data =
-        recordWithTurrets(QStringLiteral("OWN_LAST_FIELD"), QStringLiteral("SS_COCKPIT_REAR_LIGHT"),
-                          QStringLiteral("5"), QStringLiteral("SS_COCKPIT_NOBODY"));
-    {
-        ShipRecord r(turrets.Data);
-        r.setField(37, QStringLiteral("SS_COCKPIT_T_OWN"));
-        turrets.Data = r.line();
-    }
+    ShipRecord record(turrets.Data);
+    record.setField(31, QStringLiteral("SS_COCKPIT_REAR_LIGHT"));
+    record.setField(33, QStringLiteral("5"));
+    record.setField(35, QStringLiteral("SS_COCKPIT_NOBODY"));
+    record.setField(37, QStringLiteral("SS_COCKPIT_T_OWN"));
+    turrets.Data = record.line();
     turrets.Cockpits = {
         QStringLiteral("1;1;60;30;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_T_OWN;"),
         // Same key as a game cockpit: the game's entry keeps the key.

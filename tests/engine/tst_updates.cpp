@@ -408,17 +408,10 @@ void TestUpdates::commandLine()
     // The server runs in this process: the tool is waited for on the event loop.
     const auto cli = [&](const QStringList& args, QByteArray* out) {
         QProcess p;
+        QSignalSpy finished(&p, &QProcess::finished);
         p.start(program + "/drydock-cli", args);
-        if (!p.waitForStarted())
+        if (!finished.wait(15000))
             return -1;
-        QDeadlineTimer deadline(15000);
-        while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
-            QTest::qWait(20);
-        if (p.state() != QProcess::NotRunning) {
-            p.kill();
-            p.waitForFinished();
-            return -1;
-        }
         *out = p.readAllStandardOutput();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     };
