@@ -1,8 +1,7 @@
-// Base mod rebuilds, uninstalling, disabling and enabling, the purge and
-// game-language checks, and the loose files (scripts, loading screens). Ships
-// are registered directly (registry records plus their files in the mod), so
-// these tests do not depend on the package reader.
+// Base mods, uninstall, disable and enable, the purge and language checks, loose
+// files. Ships are registered directly, so these tests need no package reader.
 #include "enginefixture.h"
+#include "gamesnapshot.h"
 
 #include "arc.h"
 #include "registry.h"
@@ -201,9 +200,8 @@ void TestBaseMod::baseModInAndOut()
     QVERIFY(e.createMod());
     QCOMPARE(f.modContents(), shipFiles);
 
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.ModName, kNoMod);
-    QCOMPARE(saved.Ships.size(), 3);
+    QCOMPARE(f.savedRegistry().ModName, kNoMod);
+    QCOMPARE(f.savedRegistry().Ships.size(), 3);
 
     // Choosing what is chosen, or redoing without a base mod, does nothing.
     f.logLines.clear();
@@ -239,8 +237,7 @@ void TestBaseMod::standardCopyOfBasePair()
     QVERIFY(e.redoBaseMod());
     QVERIFY(e.createMod());
     QCOMPARE(readBytes(hwDat), readBytes(baseDat));
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.ModName, QStringLiteral("BaseMod"));
+    QCOMPARE(f.savedRegistry().ModName, QStringLiteral("BaseMod"));
 }
 
 void TestBaseMod::fakePatchNumbering_data()
@@ -267,9 +264,7 @@ void TestBaseMod::fakePatchNumbering()
     ShipPackage a = ship("A");
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     QVERIFY(f.writeRegistry({a}));
-    const QByteArray registryBefore = readBytes(f.registryFile());
-    const QByteArray modBefore = readBytes(f.modCatalog());
-    const QStringList gameBefore = filesIn(f.gameDir);
+    const GameSnapshot::Snapshot before = GameSnapshot::snapshot(f.gameDir);
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
@@ -277,24 +272,21 @@ void TestBaseMod::fakePatchNumbering()
     if (expected.isEmpty()) {
         QVERIFY(!e.createMod());
         QCOMPARE(e.currentBaseMod(), kNoMod);
-        QCOMPARE(readBytes(f.registryFile()), registryBefore);
-        QCOMPARE(readBytes(f.modCatalog()), modBefore);
-        QCOMPARE(filesIn(f.gameDir), gameBefore);
+        QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)),
+                 QString());
         return;
     }
     QVERIFY(e.createMod());
     const QString patchCat = f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".cat");
     QCOMPARE(readBytes(patchCat), readBytes(baseCat));
     QVERIFY(QFileInfo::exists(f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".dat")));
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.BaseFakePatch, expected.toInt());
+    QCOMPARE(f.savedRegistry().BaseFakePatch, expected.toInt());
 
     // Back to no base mod: the fake patch goes.
     QVERIFY(e.selectBaseMod(kNoMod));
     QVERIFY(e.createMod());
     QVERIFY(!QFileInfo::exists(patchCat));
-    saved = f.savedRegistry();
-    QCOMPARE(saved.BaseFakePatch, 0);
+    QCOMPARE(f.savedRegistry().BaseFakePatch, 0);
 }
 
 void TestBaseMod::lockedModChangesNothing()
@@ -309,8 +301,7 @@ void TestBaseMod::lockedModChangesNothing()
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     place(f, QStringLiteral("x.dds"), "base");
     QVERIFY(f.writeRegistry({a}, 0, QStringLiteral("BaseMod")));
-    const QByteArray registryBefore = readBytes(f.registryFile());
-    const QStringList entriesBefore = f.modEntries();
+    const GameSnapshot::Snapshot before = GameSnapshot::snapshot(f.gameDir);
 
     const QString package = f.samplePackages().value(0);
     QVERIFY(f.systemRegistry->writeString(
@@ -339,8 +330,7 @@ void TestBaseMod::lockedModChangesNothing()
     QCOMPARE(
         f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
         QStringLiteral("Other"));
-    QCOMPARE(f.modEntries(), entriesBefore);
-    QCOMPARE(readBytes(f.registryFile()), registryBefore);
+    QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)), QString());
 #endif
 }
 

@@ -1,7 +1,5 @@
-// Dry runs, the installation check and the conflict report: a dry run changes
-// nothing and shows what the real run then does, the check finds each planted
-// fault and passes a healthy game, the conflict report tells same bytes from
-// different ones.
+// Dry runs change nothing and show what the real run does; the installation check
+// finds each planted fault; the conflict report tells same bytes from different ones.
 
 #include "changepreview.h"
 #include "conflicts.h"

@@ -164,14 +164,23 @@ void TestUpdates::shipChecks()
     const QString s = server.url(QStringLiteral("/s"));
     const QString m = server.url(QStringLiteral("/m"));
 
-    const QList<ShipCheck> ships = {
-        ship("Alpha", "1.0", {s}),   ship("Bravo", "1.1", {s}),
-        ship("Charlie", "2.0", {s}), ship("Delta", "1.0", {s}),
-        ship("Echo", "1.0", {s}),    ship("Foxtrot", "1.0", {s}),
-        ship("Golf", "1.0", {s, m}), ship("Hotel Ship", "1.0", {QString(), QString(), s}),
-        ship("Juliet", "1.0", {s}),  ship("Kilo", "1.0", {s}),
-        ship("Lima", "1.0", {}),
+    // Each ship, with the outcome of its check and its first failure.
+    const QList<std::tuple<ShipCheck, Outcome, Failure::Kind>> expected = {
+        {ship("Alpha", "1.0", {s}), Outcome::Newer, Failure::None},
+        {ship("Bravo", "1.1", {s}), Outcome::Same, Failure::None},
+        {ship("Charlie", "2.0", {s}), Outcome::Older, Failure::None},
+        {ship("Delta", "1.0", {s}), Outcome::Failed, Failure::OtherShip},
+        {ship("Echo", "1.0", {s}), Outcome::Failed, Failure::NoFile},
+        {ship("Foxtrot", "1.0", {s}), Outcome::Failed, Failure::HttpStatus},
+        {ship("Golf", "1.0", {s, m}), Outcome::Newer, Failure::HttpStatus},
+        {ship("Hotel Ship", "1.0", {QString(), QString(), s}), Outcome::Same, Failure::None},
+        {ship("Juliet", "1.0", {s}), Outcome::Failed, Failure::TooLarge},
+        {ship("Kilo", "1.0", {s}), Outcome::Failed, Failure::TooLarge},
+        {ship("Lima", "1.0", {}), Outcome::Failed, Failure::NoAddress},
     };
+    QList<ShipCheck> ships;
+    for (const auto& e : expected)
+        ships << std::get<0>(e);
     QStringList texts(150, QStringLiteral("text"));
     texts[UpdateText::ReasonOtherShip] = QStringLiteral("for %1");
     ShipUpdateChecker checker(&texts);
@@ -189,19 +198,11 @@ void TestUpdates::shipChecks()
     QCOMPARE(finishedShips.size(), ships.size());
 
     const QList<ShipCheckResult>& r = checker.results();
-    const QList<Outcome> outcomes = {Outcome::Newer,  Outcome::Same,   Outcome::Older,
-                                     Outcome::Failed, Outcome::Failed, Outcome::Failed,
-                                     Outcome::Newer,  Outcome::Same,   Outcome::Failed,
-                                     Outcome::Failed, Outcome::Failed};
-    const QList<Failure::Kind> firstFailures = {
-        Failure::None,     Failure::None,       Failure::None,       Failure::OtherShip,
-        Failure::NoFile,   Failure::HttpStatus, Failure::HttpStatus, Failure::None,
-        Failure::TooLarge, Failure::TooLarge,   Failure::NoAddress};
-    QCOMPARE(r.size(), outcomes.size());
+    QCOMPARE(r.size(), expected.size());
     for (int i = 0; i < r.size(); ++i) {
-        QCOMPARE(r.at(i).outcome, outcomes.at(i));
-        if (firstFailures.at(i) != Failure::None)
-            QCOMPARE(r.at(i).failures.at(0).kind, firstFailures.at(i));
+        QCOMPARE(r.at(i).outcome, std::get<1>(expected.at(i)));
+        if (std::get<2>(expected.at(i)) != Failure::None)
+            QCOMPARE(r.at(i).failures.at(0).kind, std::get<2>(expected.at(i)));
     }
     QCOMPARE(r.at(0).remoteVersion, QStringLiteral("1.1"));
     QCOMPARE(r.at(0).fileAddress, file);
