@@ -167,9 +167,14 @@ private slots:
     }
 
     // Slots are "-" until update mod fixes the buffer: below 300 game ships it is
-    // 300, and registry position k sits at 300 + k.
+    // 300, and registry position k sits at 300 + k. The window's config.dat turns
+    // the debug log on; the commands never rewrite it.
     void installListAndUpdateMod()
     {
+        QFile config(m_program + "/config.dat");
+        const QByteArray settings = "<installer>\nDebugLog\n</installer>\n";
+        QVERIFY(config.open(QIODevice::WriteOnly) && config.write(settings) == settings.size());
+        config.close();
         QCOMPARE(listing(), QByteArray());
         Result r = cli(QStringList{"install", m_game} + m_samples);
         QCOMPARE(r.out, "installed Merganser by Orrin Vale 1.0\n"
@@ -191,6 +196,9 @@ private slots:
                                     "\n301\tinstalled\tyes\t" + kGoosander + "\n";
         QCOMPARE(listing(), expected);
         QVERIFY(QFileInfo(m_program + "/registry.ini").isFile());
+        QVERIFY(readFile(m_program + "/log/installer_debug.txt")
+                    .contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
+        QCOMPARE(readFile(m_program + "/config.dat"), settings);
     }
 
     // A dry run prints what would change and changes nothing, the game's selected
@@ -376,21 +384,6 @@ private slots:
                  QDir::toNativeSeparators(path).toLocal8Bit() +
                      " reads whole: nothing to repair\n");
         QCOMPARE(cli({"install", m_game, m_samples[1]}).code, 0);
-    }
-
-    // The window's config.dat in the program folder turns the debug log on; the
-    // command reads it and never rewrites it.
-    void debugLogFromConfig()
-    {
-        QFile config(m_program + "/config.dat");
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        const QByteArray settings = "<installer>\nDebugLog\n</installer>\n";
-        config.write(settings);
-        config.close();
-        QVERIFY(installSamples());
-        QVERIFY(readFile(m_program + "/log/installer_debug.txt")
-                    .contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
-        QCOMPARE(readFile(m_program + "/config.dat"), settings);
     }
 };
 

