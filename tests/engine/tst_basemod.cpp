@@ -114,7 +114,6 @@ private slots:
     void purge();
     void leftoverFilesKeepShared();
     void disableEnableUninstallKeepShared();
-    void loadingScreensOffOn();
     void programScripts();
     void gameLanguageQuestion_data();
     void gameLanguageQuestion();
@@ -418,12 +417,19 @@ void TestBaseMod::disableEnableUninstallKeepShared()
                listed("textures/shared.dds")};
     a.Scripts = {listed("a.init.xml"), listed("common.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
-    QVERIFY(f.writeRegistry({b, a}, 500));
+    // C is disabled; D's picture is missing.
+    ShipPackage c = ship("C");
+    c.Enabled = false;
+    c.ScreenShot = QStringLiteral("C-Me.jpg");
+    ShipPackage d = ship("D");
+    d.ScreenShot = QStringLiteral("D-Me.jpg");
+    QVERIFY(f.writeRegistry({b, a, c, d}, 500));
     // The game's script folder in lower case: one folder with "Scripts" to the game.
     const QString scripts = f.gameDir + "/scripts";
     QVERIFY(writeBytes(scripts + "/a.init.xml", "<script/>"));
     QVERIFY(writeBytes(scripts + "/common.xml", "<c/>"));
     QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/C-Me.jpg", "jpg"));
     QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
     const QStringList shared = {QStringLiteral("objects\\ships\\shared.pbb"),
                                 QStringLiteral("textures\\shared.dds")};
@@ -449,6 +455,13 @@ void TestBaseMod::disableEnableUninstallKeepShared()
     QVERIFY(QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QVERIFY(e.registry().Ships.at(1).Enabled);
 
+    // Loading screens off and on: only enabled ships whose picture is there.
+    e.removeAllLoadingScreens();
+    QVERIFY(filesIn(f.gameDir + "/loadscr").isEmpty());
+    e.copyAllLoadingScreens();
+    QCOMPARE(filesIn(f.gameDir + "/loadscr"), QStringList{QStringLiteral("A-Me.jpg")});
+    QCOMPARE(readBytes(f.gameDir + "/loadscr/A-Me.jpg"), QByteArray("jpg"));
+
     QVERIFY(e.uninstallShip(1));
     QCOMPARE(f.modEntries(), shared);
     QCOMPARE(filesIn(scripts), QStringList{QStringLiteral("common.xml")});
@@ -460,7 +473,7 @@ void TestBaseMod::disableEnableUninstallKeepShared()
 
     // The slot stays, as a placeholder waiting for the game's purge, also on disk.
     const ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.Ships.size(), 2);
+    QCOMPARE(saved.Ships.size(), 4);
     QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
     QCOMPARE(saved.Ships.at(1).Deleted, 1);
     QVERIFY(!e.uninstallShip(1));
@@ -469,34 +482,6 @@ void TestBaseMod::disableEnableUninstallKeepShared()
     // free the slot: the game has not purged this ship yet.
     QVERIFY(writeBytes(f.gameDir + "/log09001.txt", "Purged: 500\n"));
     QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
-}
-
-void TestBaseMod::loadingScreensOffOn()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipRegistry reg;
-    for (const char* n : {"A", "B", "C", "D"}) {
-        ShipPackage s = ship(QLatin1String(n));
-        s.ScreenShot = QLatin1String(n) + QStringLiteral("-Me.png");
-        if (s.Name != QLatin1String("D")) // D's picture is missing
-            QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/" + s.ScreenShot, s.Name.toLatin1()));
-        s.Enabled = s.Name != QLatin1String("C");
-        reg.Ships << s;
-    }
-    reg.Ships << placeholder(1);
-    QVERIFY(WriteRegistry(f.gameDir, reg));
-    const QString loadscr = f.gameDir + "/loadscr";
-    const QStringList shown = {QStringLiteral("A-Me.png"), QStringLiteral("B-Me.png")};
-
-    InstallerEngine& e = f.makeEngine();
-    e.copyAllLoadingScreens();
-    QCOMPARE(filesIn(loadscr), shown);
-    QCOMPARE(readBytes(loadscr + "/B-Me.png"), QByteArray("B"));
-    e.removeAllLoadingScreens();
-    QVERIFY(filesIn(loadscr).isEmpty());
-    e.copyAllLoadingScreens();
-    QCOMPARE(filesIn(loadscr), shown);
 }
 
 void TestBaseMod::programScripts()
