@@ -1,6 +1,5 @@
-// Shared fixture of the engine tests: a sample game and a program folder in a
-// temporary directory, scripted prompter answers, recorders, a pinned clock,
-// and helpers that build packages and read back what the engine wrote.
+// The engine tests' fixture: a sample game and a program folder, scripted answers,
+// a pinned clock, and helpers that build packages and read back what was written.
 #pragma once
 
 #include "archivefile.h"

@@ -287,8 +287,8 @@ private slots:
         ConflictReport update = FindConflicts(f.gameDir, e.registry(), {pc}, f.programDir);
         QCOMPARE(update.files.size(), 1);
         QCOMPARE(update.files.first().copies.size(), 3);
-        QVERIFY(
-            FindConflicts(f.gameDir, e.registry(), {"/nowhere.xsp"}, f.programDir).errors.size() ==
+        QCOMPARE(
+            FindConflicts(f.gameDir, e.registry(), {"/nowhere.xsp"}, f.programDir).errors.size(),
             1);
     }
 };

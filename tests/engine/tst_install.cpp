@@ -1,6 +1,5 @@
-// Installing packages and regenerating the mod, end to end on a generated game:
-// the queue, the install step with its branches and failures, the table
-// generators and the text pages, read back line by line from the mod.
+// Installing packages and regenerating the mod end to end: the queue, the install
+// step with its branches and failures, the generated tables and text pages.
 #include "enginefixture.h"
 #include "gamesnapshot.h"
 

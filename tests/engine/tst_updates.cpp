@@ -1,6 +1,5 @@
-// Update checks against a local HTTP server: where update files are looked for,
-// what counts as an answer, the fallback from one address to the next, downloads
-// that must stay inside Downloads, and installing a downloaded package.
+// Update checks against a local HTTP server: update file addresses and answers, the
+// fallback between addresses, downloads kept inside Downloads, installing one.
 #include "enginefixture.h"
 #include "registry.h"
 #include "updatecheck.h"
@@ -377,12 +376,8 @@ void TestUpdates::programCheck()
 void TestUpdates::checkedFlags()
 {
     ShipRegistry registry;
-    for (const char* name : {"A", "B", "C"}) {
-        ShipPackage p;
-        p.Name = QLatin1String(name);
-        p.Author = QStringLiteral("Someone");
-        registry.Ships << p;
-    }
+    for (const char* name : {"A", "B", "C"})
+        registry.Ships << EngineFixture::simplePackage(name, "Someone", "1", name);
     registry.Ships[1].NotChecked = true;
     registry.Ships[2].Deleted = 2; // a free slot keeps what it had
     QVERIFY(RecordCheckedShips(registry, {{QStringLiteral("b"), QStringLiteral("SOMEONE")}}));
