@@ -114,26 +114,7 @@ private slots:
         QVERIFY(code == 0 ? r.err.isEmpty() : r.out.isEmpty());
     }
 
-    void sampleGameAndListing()
-    {
-        const QString game = path("game");
-        Result r = cli({"make-sample-game", game});
-        QVERIFY(r.code == 0 && r.err.isEmpty());
-
-        r = cli({"cat", "list", game + "/01.cat"});
-        QCOMPARE(r.code, 0);
-        QByteArray expected;
-        for (const CatalogEntryInfo& e : ListCatalog(game + "/01.cat"))
-            expected += QByteArray::number(e.size) + '\t' + e.name.toLocal8Bit() + '\n';
-        QVERIFY(expected.contains("\ttypes\\TShips.pck\n"));
-        QCOMPARE(r.out, expected);
-
-        QVERIFY(cli({"make-sample-game", game}).failedWith("already holds"));
-        QVERIFY(cli({"cat", "extract", game + "/01.cat", "types\\None.pck", path("out")})
-                    .failedWith("No entry in CAT file."));
-    }
-
-    void missingInput()
+    void refusals()
     {
         const QString missing = path("nowhere.cat");
         for (const QStringList& args : {QStringList{"cat", "list", missing},
@@ -144,6 +125,12 @@ private slots:
             QVERIFY2(cli(args).failedWith("File does not exist."), qPrintable(args.join(' ')));
         QVERIFY(cli({"xsp", "info", m_tmp.path()}).failedWith("not a file"));
         QVERIFY(!QFileInfo::exists(missing) && !QFileInfo::exists(path("out")));
+
+        const QString game = path("game");
+        QCOMPARE(cli({"make-sample-game", game}).code, 0);
+        QVERIFY(cli({"make-sample-game", game}).failedWith("already holds"));
+        QVERIFY(cli({"cat", "extract", game + "/01.cat", "types\\None.pck", path("out")})
+                    .failedWith("No entry in CAT file."));
     }
 
     void addExtractRemove()
@@ -224,30 +211,25 @@ private slots:
     void xspInfoRefuses_data()
     {
         QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<bool>("compressed");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("too new") << QByteArray("Packager: 1.5\nName: N\nAuthor: A\n") << true << 3
+        QTest::newRow("too new") << QByteArray("Packager: 1.5\nName: N\nAuthor: A\n") << 3
                                  << QByteArray("needs a newer reader");
-        QTest::newRow("no author") << QByteArray("Packager: 1\nName: N\n") << false << 1
-                                   << QByteArray("not a valid ship package");
+        QTest::newRow("no author")
+            << QByteArray("Packager: 1\nName: N\n") << 1 << QByteArray("not a valid ship package");
     }
 
     void xspInfoRefuses()
     {
         QFETCH(QByteArray, document);
-        QFETCH(bool, compressed);
         QFETCH(int, code);
         QFETCH(QByteArray, message);
         const QString box = path("refused");
         QDir(box).removeRecursively();
         QVERIFY(QDir().mkpath(box + "/tmp"));
         QVERIFY(writeFile(box + "/doc", document));
-        QString package = box + "/doc";
-        if (compressed) {
-            package = box + "/doc.xsp";
-            QVERIFY(CompressFile(box + "/doc", package));
-        }
+        const QString package = box + "/doc.xsp";
+        QVERIFY(CompressFile(box + "/doc", package));
         const Result r = cli({"xsp", "info", package}, box, box + "/tmp");
         QCOMPARE(r.code, code);
         QVERIFY(r.out.isEmpty() && r.err.count('\n') == 1);
@@ -327,8 +309,7 @@ private slots:
         QVERIFY(writeFile(path("garbage.pck"), "this is not a packed file at all"));
         QVERIFY(writeFile(path("short.pck"), readFile(path("page.pck")).left(12)));
         for (const char* bad : {"garbage.pck", "short.pck"}) {
-            const Result r = cli({"unpack", path(bad), path("bad.txt")});
-            QVERIFY2(r.code == 1 && r.err.count('\n') == 1, bad);
+            QVERIFY2(cli({"unpack", path(bad), path("bad.txt")}).failedWith(""), bad);
             QVERIFY(!QFileInfo::exists(path("bad.txt")));
         }
     }

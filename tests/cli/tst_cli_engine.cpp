@@ -1,7 +1,6 @@
-// drydock-cli's installer commands, run as a program on the sample game. Their
-// output lines are read by scripts and checked exactly. The program reads
-// config.dat and writes registry.ini and its log beside itself, so the tests
-// run a copy of it in a program folder of their own.
+// drydock-cli's installer commands on the sample game; scripts read their output,
+// so it is checked exactly. The program keeps config.dat, registry.ini and its log
+// beside itself: the tests run a copy in a program folder of their own.
 
 #include "archivefile.h"
 #include "gamesnapshot.h"
@@ -15,7 +14,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -70,14 +68,6 @@ class TestCliEngine : public QObject
     }
 
     QByteArray listing() const { return cli({"list", m_game}).out; }
-
-    QSet<QString> modEntries() const
-    {
-        QSet<QString> names;
-        for (const CatalogEntryInfo& e : ListCatalog(m_game + "/mods/Hullwright.cat"))
-            names.insert(e.name);
-        return names;
-    }
 
     // A package without files: the default record under the given ID.
     QString package(const QString& name, const QString& version, const QString& id)
@@ -160,19 +150,19 @@ private slots:
         QVERIFY(!QFile::exists(m_program + "/registry.ini"));
     }
 
-    void notAGameDirectory()
-    {
-        const Result r = cli({"list", m_tmp.path()});
-        QCOMPARE(r.code, 1);
-        QVERIFY(r.err.contains("not a game directory"));
-    }
-
     // Slots are "-" until update mod fixes the buffer: below 300 game ships it is
-    // 300, and registry position k sits at 300 + k.
+    // 300, and registry position k sits at 300 + k. The window's config.dat turns
+    // the debug log on; the commands never rewrite it.
     void installListAndUpdateMod()
     {
+        QFile config(m_program + "/config.dat");
+        const QByteArray settings = "<installer>\nDebugLog\n</installer>\n";
+        QVERIFY(config.open(QIODevice::WriteOnly) && config.write(settings) == settings.size());
+        config.close();
         QCOMPARE(listing(), QByteArray());
-        Result r = cli(QStringList{"install", m_game} + m_samples);
+        Result r = cli({"list", m_tmp.path()});
+        QVERIFY(r.code == 1 && r.err.contains("not a game directory"));
+        r = cli(QStringList{"install", m_game} + m_samples);
         QCOMPARE(r.out, "installed Merganser by Orrin Vale 1.0\n"
                         "installed Goosander by Orrin Vale 1.2\n");
         QCOMPARE(r.code, 0);
@@ -192,11 +182,9 @@ private slots:
                                     "\n301\tinstalled\tyes\t" + kGoosander + "\n";
         QCOMPARE(listing(), expected);
         QVERIFY(QFileInfo(m_program + "/registry.ini").isFile());
-
-        // A second run (run.sh does this) reinstalls both in place.
-        QVERIFY(installSamples());
-        QCOMPARE(cli({"update-mod", m_game}).code, 0);
-        QCOMPARE(listing(), expected);
+        QVERIFY(readFile(m_program + "/log/installer_debug.txt")
+                    .contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
+        QCOMPARE(readFile(m_program + "/config.dat"), settings);
     }
 
     // A dry run prints what would change and changes nothing, the game's selected
@@ -270,8 +258,8 @@ private slots:
     }
 
     // A package of another name with an installed ship's ID: the question the
-    // window asks is answered by --on-same-id.
-    void sameIdAnswer()
+    // window asks is answered by --on-same-id. Then disable, enable, uninstall.
+    void sameIdThenDisableEnableUninstall()
     {
         QVERIFY(installSamples());
         QCOMPARE(cli({"update-mod", m_game}).code, 0);
@@ -292,15 +280,8 @@ private slots:
         const QString twin2 = package("Goosander Mk2", "2.0", "ov-goosander"); // IDs ignore case
         r = cli({"install", m_game, twin2, "--on-same-id=update"});
         QCOMPARE(r.code, 0);
-        QVERIFY(listing().contains("\n301\tinstalled\tyes\tGoosander Mk2\tOrrin Vale\t2.0\n"));
-    }
 
-    void disableEnableUninstall()
-    {
-        QVERIFY(installSamples());
-        QCOMPARE(cli({"update-mod", m_game}).code, 0);
-
-        Result r = cli({"disable", m_game, "Merganser", "Orrin Vale"});
+        r = cli({"disable", m_game, "Merganser", "Orrin Vale"});
         QCOMPARE(r.out, "disabled Merganser by Orrin Vale 1.0\n");
         QCOMPARE(r.code, 0);
         QVERIFY(listing().startsWith(QByteArray("300\tinstalled\tno\t") + kMerganser + "\n"));
@@ -310,7 +291,8 @@ private slots:
         r = cli({"uninstall", m_game, "Merganser", "Orrin Vale"});
         QCOMPARE(r.out, "uninstalled Merganser by Orrin Vale 1.0\n");
         QCOMPARE(listing(),
-                 QByteArray("300\twaiting\t-\t\t\t\n301\tinstalled\tyes\t") + kGoosander + "\n");
+                 "300\twaiting\t-\t\t\t\n301\tinstalled\tyes\tGoosander Mk2\tOrrin Vale\t2.0"
+                 "\n302\tinstalled\tyes\tMerganser Mk2\tOrrin Vale\t2.0\n");
 
         for (const char* command : {"uninstall", "disable", "enable"}) {
             r = cli({command, m_game, "Merganser", "Orrin Vale"});
@@ -337,11 +319,12 @@ private slots:
         r = cli({"base-mod", m_game, "extra"}); // the letter case of the file wins
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.isEmpty() && r.err.isEmpty());
-        QVERIFY(modEntries().contains("objects\\rock.pbd"));
+        const QStringList catList = {"cat", "list", m_game + "/mods/Hullwright.cat"};
+        QVERIFY(cli(catList).out.contains("\tobjects\\rock.pbd\n"));
         QVERIFY(readFile(m_game + "/Slipway/ships.dat").contains("\nMod: Extra\n"));
         QCOMPARE(cli({"redo-base-mod", m_game}).code, 0);
         QCOMPARE(cli({"base-mod", m_game, "--none"}).code, 0);
-        QVERIFY(!modEntries().contains("objects\\rock.pbd"));
+        QVERIFY(!cli(catList).out.contains("\tobjects\\rock.pbd\n"));
     }
 
     // A registry that lost its header lines and its second block: the changing
@@ -388,21 +371,6 @@ private slots:
                  QDir::toNativeSeparators(path).toLocal8Bit() +
                      " reads whole: nothing to repair\n");
         QCOMPARE(cli({"install", m_game, m_samples[1]}).code, 0);
-    }
-
-    // The window's config.dat in the program folder turns the debug log on; the
-    // command reads it and never rewrites it.
-    void debugLogFromConfig()
-    {
-        QFile config(m_program + "/config.dat");
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        const QByteArray settings = "<installer>\nDebugLog\n</installer>\n";
-        config.write(settings);
-        config.close();
-        QVERIFY(installSamples());
-        QVERIFY(readFile(m_program + "/log/installer_debug.txt")
-                    .contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
-        QCOMPARE(readFile(m_program + "/config.dat"), settings);
     }
 };
 

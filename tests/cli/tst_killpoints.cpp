@@ -12,10 +12,8 @@ using namespace GameSnapshot;
 
 namespace {
 
-// drydock-cli stamps the registry and the published ship list with the real
-// clock: a run that finished after a kill carries another time than the clean run.
-// The backup copy follows from that: an unchanged registry is not saved again,
-// so whether it rotates depends on the second the clean run fell in.
+// drydock-cli stamps the registry and the ship list with the real clock, so a run
+// after a kill carries another time, and the backup copy may or may not rotate.
 Snapshot withoutTimes(Snapshot s)
 {
     s.erase(QStringLiteral("Slipway/ships.dat.bak"));
@@ -33,9 +31,9 @@ class TestKillPoints : public QObject
 
     // Every run syncs each step: in a RAM folder the runs take a third of the
     // time, and a kill loses nothing there that a disk would keep.
-    QTemporaryDir m_tmp{(GameSnapshot::ramTempDir().isEmpty() ? QDir::tempPath()
-                                                              : GameSnapshot::ramTempDir()) +
-                        QStringLiteral("/tst_killpoints-XXXXXX")};
+    QTemporaryDir m_tmp{
+        (GameSnapshot::ramTempDir().isEmpty() ? QDir::tempPath() : GameSnapshot::ramTempDir()) +
+        QStringLiteral("/tst_killpoints-XXXXXX")};
     QString m_program;
 
     // Exit code, or -1 when the run was killed.
@@ -71,7 +69,8 @@ private slots:
         const QStringList merganser{"install", "G", "G/sample-ships/Merganser.xsp"};
         QTest::newRow("install") << QList<QStringList>{} << merganser;
         QTest::newRow("update mod")
-            << QList<QStringList>{merganser, {"update-mod", "G"},
+            << QList<QStringList>{merganser,
+                                  {"update-mod", "G"},
                                   {"install", "G", "G/sample-ships/Goosander.xsp"}}
             << QStringList{"update-mod", "G"};
         QTest::newRow("uninstall") << QList<QStringList>{merganser, {"update-mod", "G"}}

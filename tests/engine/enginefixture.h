@@ -1,6 +1,5 @@
-// Shared fixture of the engine tests: a sample game and a program folder in a
-// temporary directory, scripted prompter answers, recorders, a pinned clock,
-// and helpers that build packages and read back what the engine wrote.
+// The engine tests' fixture: a sample game and a program folder, scripted answers,
+// a pinned clock, and helpers that build packages and read back what was written.
 #pragma once
 
 #include "archivefile.h"
@@ -17,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -48,20 +48,16 @@ public:
         Icon icon;
         QString caption;
         QString text;
-        QStringList buttons;
-        int defaultButton;
-        int escapeButton;
-        int answer;
     };
 
     QList<int> answers;
     QList<Question> asked;
 
-    int ask(Icon icon, const QString& caption, const QString& text, const QStringList& buttons,
-            int defaultButton, int escapeButton) override
+    int ask(Icon icon, const QString& caption, const QString& text, const QStringList&,
+            int defaultButton, int) override
     {
         const int answer = answers.isEmpty() ? defaultButton : answers.takeFirst();
-        asked.append({icon, caption, text, buttons, defaultButton, escapeButton, answer});
+        asked.append({icon, caption, text});
         return answer;
     }
 };
@@ -78,13 +74,6 @@ public:
         done = d;
         ++updates;
     }
-};
-
-class RecordingStatus : public StatusSink
-{
-public:
-    QStringList shown;
-    void showStatus(const QString& text) override { shown.append(text); }
 };
 
 // UI texts of the tests: installer text n reads "I<n>", shared text n "S<n>".
@@ -123,7 +112,6 @@ public:
     QStringList sharedTexts = FixtureSharedTexts();
     ScriptedPrompter prompter;
     RecordingProgress progress;
-    RecordingStatus status;
     QStringList logLines;
     qint64 clock = kStartTime;
     QList<int> knownLanguageIds = {44, 49, 33}; // the UI catalogue's language list
@@ -155,7 +143,6 @@ public:
         s.sharedTexts = &sharedTexts;
         s.prompter = withPrompter ? &prompter : nullptr;
         s.progress = &progress;
-        s.status = &status;
         s.log = [this](const QString& line) { logLines.append(line); };
         s.clock = [this] { return clock; };
         s.knownLanguageIds = knownLanguageIds;
@@ -173,8 +160,6 @@ public:
     QString modCatalog() const { return gameDir + QStringLiteral("/mods/Hullwright.cat"); }
     QString registryFile() const { return gameDir + QStringLiteral("/Slipway/ships.dat"); }
 
-    // --- Reading the mod back ---
-
     // Entry names of the mod catalogue (backslashes), in catalogue order.
     QStringList modEntries() const
     {
@@ -190,15 +175,20 @@ public:
     {
         const QString out = root.filePath(QStringLiteral("extracted.tmp"));
         QFile::remove(out);
-        if (!ExtractArchiveFile(modCatalog() + QStringLiteral("::") + name, out, false, raw))
-            return {};
-        QFile f(out);
-        QByteArray bytes;
-        if (f.open(QIODevice::ReadOnly))
-            bytes = f.readAll();
-        f.close();
+        const bool ok =
+            ExtractArchiveFile(modCatalog() + QStringLiteral("::") + name, out, false, raw);
+        const QByteArray bytes = ok ? readBytes(out) : QByteArray();
         QFile::remove(out);
         return bytes;
+    }
+
+    // Every mod entry with its content, as modEntry() reads it.
+    QMap<QString, QByteArray> modContents() const
+    {
+        QMap<QString, QByteArray> contents;
+        for (const QString& name : modEntries())
+            contents[name] = modEntry(name);
+        return contents;
     }
 
     // The game's registry: written with the given ships, or read back as saved.
@@ -232,8 +222,6 @@ public:
         return lines;
     }
 
-    // --- Game tables ---
-
     // Adds catalogue NN.cat to the game holding one plain table entry (packed in
     // the catalogue), e.g. addGameEntry(3, "types\\TShips.txt", text).
     bool addGameEntry(int catalogNumber, const QString& plainName, const QByteArray& text) const
@@ -256,8 +244,6 @@ public:
                  "\n";
         return t;
     }
-
-    // --- Packages ---
 
     // The sample packages copied into root/packages, in the order of
     // SampleGame::PackageFileNames(). Compressing them is slow: they are made
@@ -301,10 +287,7 @@ public:
                         const QByteArray& bytes)
     {
         const QString src = root.filePath(QStringLiteral("src/") + QString::number(m_sources++));
-        QDir().mkpath(root.filePath(QStringLiteral("src")));
-        QFile f(src);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
+        writeBytes(src, bytes);
         PackageFile e;
         e.Name = name;
         e.Time = time;

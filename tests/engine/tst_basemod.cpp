@@ -1,8 +1,7 @@
-// Base mod rebuilds, uninstalling, disabling and enabling, the purge and
-// game-language checks, and the loose files (scripts, loading screens). Ships
-// are registered directly (registry records plus their files in the mod), so
-// these tests do not depend on the package reader.
+// Base mods, uninstall, disable and enable, the purge and language checks, loose
+// files. Ships are registered directly, so these tests need no package reader.
 #include "enginefixture.h"
+#include "gamesnapshot.h"
 
 #include "arc.h"
 #include "registry.h"
@@ -79,12 +78,6 @@ QString makeBaseMod(const EngineFixture& f, const QString& name,
     return cat;
 }
 
-QStringList sorted(QStringList list)
-{
-    list.sort();
-    return list;
-}
-
 QStringList filesIn(const QString& dir)
 {
     return QDir(dir).entryList(QDir::Files, QDir::Name);
@@ -117,12 +110,10 @@ private slots:
     void fakePatchNumbering_data();
     void fakePatchNumbering();
     void lockedModChangesNothing();
-    void uninstallKeepsSharedFiles();
     void purge_data();
     void purge();
     void leftoverFilesKeepShared();
-    void disableEnableRestoresMod();
-    void loadingScreensOffOn();
+    void disableEnableUninstallKeepShared();
     void programScripts();
     void gameLanguageQuestion_data();
     void gameLanguageQuestion();
@@ -177,7 +168,7 @@ void TestBaseMod::baseModInAndOut()
     b.Enabled = false;
     b.Models = {listed("objects/ships/b.bob")};
     QVERIFY(f.writeRegistry({a, placeholder(1), b}));
-    const QStringList shipEntries = sorted(f.modEntries());
+    const QMap<QString, QByteArray> shipFiles = f.modContents();
 
     const QString baseCat =
         makeBaseMod(f, QStringLiteral("BaseMod"),
@@ -195,26 +186,21 @@ void TestBaseMod::baseModInAndOut()
     // their packed names, the ship's own a.bob untouched.
     QVERIFY(e.selectBaseMod(QStringLiteral("BaseMod")));
     QVERIFY(e.createMod());
-    QCOMPARE(sorted(f.modEntries()),
-             sorted(shipEntries + QStringList{QStringLiteral("objects\\base\\x.pbd"),
-                                              QStringLiteral("t\\440099.pck"),
-                                              QStringLiteral("textures\\base.dds"),
-                                              QStringLiteral("types\\TShips.pck")}));
-    QCOMPARE(f.modEntry("objects\\base\\x.pbd"), QByteArray("base model"));
-    QCOMPARE(f.modEntry("t\\440099.pck"), QByteArray("<language id=\"44\"/>"));
-    QCOMPARE(f.modEntry("types\\TShips.pck"), QByteArray("48;0;"));
-    QCOMPARE(f.modEntry("objects\\ships\\a.pbb"), QByteArray("model of a"));
+    QMap<QString, QByteArray> withBase = shipFiles;
+    withBase.insert(QStringLiteral("objects\\base\\x.pbd"), "base model");
+    withBase.insert(QStringLiteral("t\\440099.pck"), "<language id=\"44\"/>");
+    withBase.insert(QStringLiteral("textures\\base.dds"), noise(1000, 1));
+    withBase.insert(QStringLiteral("types\\TShips.pck"), "48;0;");
+    QCOMPARE(f.modContents(), withBase);
 
     // Out: every base file goes, every file of a registered ship stays.
     QVERIFY(e.selectBaseMod(kNoMod));
     QVERIFY(e.modChanged());
     QVERIFY(e.createMod());
-    QCOMPARE(sorted(f.modEntries()), shipEntries);
-    QCOMPARE(f.modEntry("t\\a_notes.pck"), QByteArray("<notes/>"));
+    QCOMPARE(f.modContents(), shipFiles);
 
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.ModName, kNoMod);
-    QCOMPARE(saved.Ships.size(), 3);
+    QCOMPARE(f.savedRegistry().ModName, kNoMod);
+    QCOMPARE(f.savedRegistry().Ships.size(), 3);
 
     // Choosing what is chosen, or redoing without a base mod, does nothing.
     f.logLines.clear();
@@ -250,8 +236,7 @@ void TestBaseMod::standardCopyOfBasePair()
     QVERIFY(e.redoBaseMod());
     QVERIFY(e.createMod());
     QCOMPARE(readBytes(hwDat), readBytes(baseDat));
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.ModName, QStringLiteral("BaseMod"));
+    QCOMPARE(f.savedRegistry().ModName, QStringLiteral("BaseMod"));
 }
 
 void TestBaseMod::fakePatchNumbering_data()
@@ -278,9 +263,7 @@ void TestBaseMod::fakePatchNumbering()
     ShipPackage a = ship("A");
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     QVERIFY(f.writeRegistry({a}));
-    const QByteArray registryBefore = readBytes(f.registryFile());
-    const QByteArray modBefore = readBytes(f.modCatalog());
-    const QStringList gameBefore = filesIn(f.gameDir);
+    const GameSnapshot::Snapshot before = GameSnapshot::snapshot(f.gameDir);
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
@@ -288,24 +271,21 @@ void TestBaseMod::fakePatchNumbering()
     if (expected.isEmpty()) {
         QVERIFY(!e.createMod());
         QCOMPARE(e.currentBaseMod(), kNoMod);
-        QCOMPARE(readBytes(f.registryFile()), registryBefore);
-        QCOMPARE(readBytes(f.modCatalog()), modBefore);
-        QCOMPARE(filesIn(f.gameDir), gameBefore);
+        QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)),
+                 QString());
         return;
     }
     QVERIFY(e.createMod());
     const QString patchCat = f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".cat");
     QCOMPARE(readBytes(patchCat), readBytes(baseCat));
     QVERIFY(QFileInfo::exists(f.gameDir + QLatin1Char('/') + expected + QStringLiteral(".dat")));
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.BaseFakePatch, expected.toInt());
+    QCOMPARE(f.savedRegistry().BaseFakePatch, expected.toInt());
 
     // Back to no base mod: the fake patch goes.
     QVERIFY(e.selectBaseMod(kNoMod));
     QVERIFY(e.createMod());
     QVERIFY(!QFileInfo::exists(patchCat));
-    saved = f.savedRegistry();
-    QCOMPARE(saved.BaseFakePatch, 0);
+    QCOMPARE(f.savedRegistry().BaseFakePatch, 0);
 }
 
 void TestBaseMod::lockedModChangesNothing()
@@ -320,8 +300,7 @@ void TestBaseMod::lockedModChangesNothing()
     a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
     place(f, QStringLiteral("x.dds"), "base");
     QVERIFY(f.writeRegistry({a}, 0, QStringLiteral("BaseMod")));
-    const QByteArray registryBefore = readBytes(f.registryFile());
-    const QStringList entriesBefore = f.modEntries();
+    const GameSnapshot::Snapshot before = GameSnapshot::snapshot(f.gameDir);
 
     const QString package = f.samplePackages().value(0);
     QVERIFY(f.systemRegistry->writeString(
@@ -329,12 +308,12 @@ void TestBaseMod::lockedModChangesNothing()
 
     InstallerEngine& e = f.makeEngine();
     e.baseModChoices();
+    const QByteArray memory = RegistryText(e.registry());
     {
         const int game = holdAsTheGame(f.modCatalog());
         QVERIFY(game >= 0);
         const InstallResult r = e.install(package, nullptr, true);
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.error.contains(QStringLiteral("locked")), qPrintable(r.error));
         QVERIFY(f.prompter.asked.isEmpty());
         f.clock += 100;
         QVERIFY(!e.updateMod());
@@ -345,60 +324,12 @@ void TestBaseMod::lockedModChangesNothing()
         ::close(game);
     }
     QCOMPARE(e.currentBaseMod(), QStringLiteral("BaseMod"));
-    QCOMPARE(e.registry().Ships.size(), 1);
-    QVERIFY(e.registry().UpdateTime == 0);
+    QCOMPARE(RegistryText(e.registry()), memory);
     QCOMPARE(
         f.systemRegistry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName")),
         QStringLiteral("Other"));
-    QCOMPARE(e.registry().Ships.first().Name, QStringLiteral("A"));
-    QVERIFY(e.registry().Ships.first().Enabled);
-    QCOMPARE(f.modEntries(), entriesBefore);
-    QCOMPARE(readBytes(f.registryFile()), registryBefore);
+    QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)), QString());
 #endif
-}
-
-void TestBaseMod::uninstallKeepsSharedFiles()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipPackage a = ship("A");
-    a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
-    a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), "a"),
-                place(f, QStringLiteral("objects/ships/shared.bob"), "shared")};
-    a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>")};
-    a.Scripts = {listed("a.init.xml"), listed("common.xml")};
-    a.ScreenShot = QStringLiteral("A-Me.jpg");
-    ShipPackage b = ship("B");
-    b.Models = {listed("objects/ships/shared.bob")};
-    b.Scripts = {listed("common.xml")};
-    QVERIFY(f.writeRegistry({b, a}, 500));
-    // The game's script folder in lower case: one folder with "Scripts" to the game.
-    QVERIFY(writeBytes(f.gameDir + "/scripts/a.init.xml", "<a/>"));
-    QVERIFY(writeBytes(f.gameDir + "/scripts/common.xml", "<c/>"));
-    QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
-    QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
-
-    InstallerEngine& e = f.makeEngine();
-    QVERIFY(e.uninstallShip(1));
-    QCOMPARE(f.modEntries(), QStringList{QStringLiteral("objects\\ships\\shared.pbb")});
-    QCOMPARE(filesIn(f.gameDir + "/scripts"), QStringList{QStringLiteral("common.xml")});
-    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/ShipPics/A-Me.jpg"));
-    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
-    QCOMPARE(f.prompter.asked.size(), 1);
-    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I42 A|Me|1.0"));
-    QVERIFY(e.modChanged());
-
-    // The slot stays, as a placeholder waiting for the game's purge, also on disk.
-    ShipRegistry saved = f.savedRegistry();
-    QCOMPARE(saved.Ships.size(), 2);
-    QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
-    QCOMPARE(saved.Ships.at(1).Deleted, 1);
-    QVERIFY(!e.uninstallShip(1));
-
-    // The game's report about the list published before the uninstall does not
-    // free the slot: the game has not purged this ship yet.
-    QVERIFY(writeBytes(f.gameDir + "/log09001.txt", "Purged: 500\n"));
-    QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
 }
 
 void TestBaseMod::purge_data()
@@ -452,12 +383,12 @@ void TestBaseMod::leftoverFilesKeepShared()
 
     InstallerEngine& e = f.makeEngine();
     e.removeLeftoverFiles(oldModels, a.Models);
-    QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("objects\\a2.pbb"),
+    QCOMPARE(f.modContents().keys(), QStringList({QStringLiteral("objects\\a2.pbb"),
                                                   QStringLiteral("objects\\shared.pbb")}));
     QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/objects/a1.bob"));
 }
 
-void TestBaseMod::disableEnableRestoresMod()
+void TestBaseMod::disableEnableUninstallKeepShared()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
@@ -470,78 +401,87 @@ void TestBaseMod::disableEnableRestoresMod()
     const QByteArray gunBytes(reinterpret_cast<const char*>(packed.data()),
                               static_cast<qsizetype>(packed.size()));
 
+    // B shares a model, a texture and a script with A.
     ShipPackage b = ship("B");
+    b.Models = {place(f, QStringLiteral("objects/ships/shared.bob"), "shared")};
     b.Files = {place(f, QStringLiteral("textures/shared.dds"), "shared texture")};
+    b.Scripts = {listed("common.xml")};
     ShipPackage a = ship("A");
     a.SceneFile = place(f, QStringLiteral("objects/ships/a_scene.bod"), "scene");
     a.CockpitFile = place(f, QStringLiteral("objects/cockpits/a_cp.bod"), "cockpit");
     a.Models = {place(f, QStringLiteral("objects/ships/a.bob"), noise(5000, 4)),
-                place(f, QStringLiteral("objects/ships/a_gun.pbd"), gunBytes)};
+                place(f, QStringLiteral("objects/ships/a_gun.pbd"), gunBytes),
+                listed("objects/ships/shared.bob")};
     a.Files = {place(f, QStringLiteral("t/a.xml"), "<a/>"),
                place(f, QStringLiteral("textures/a.dds"), "texture"),
                listed("textures/shared.dds")};
-    a.Scripts = {listed("a.init.xml")};
+    a.Scripts = {listed("a.init.xml"), listed("common.xml")};
     a.ScreenShot = QStringLiteral("A-Me.jpg");
-    QVERIFY(f.writeRegistry({b, a}));
-    QVERIFY(writeBytes(f.gameDir + "/Scripts/a.init.xml", "<script/>"));
+    // C is disabled; D's picture is missing.
+    ShipPackage c = ship("C");
+    c.Enabled = false;
+    c.ScreenShot = QStringLiteral("C-Me.jpg");
+    ShipPackage d = ship("D");
+    d.ScreenShot = QStringLiteral("D-Me.jpg");
+    QVERIFY(f.writeRegistry({b, a, c, d}, 500));
+    // The game's script folder in lower case: one folder with "Scripts" to the game.
+    const QString scripts = f.gameDir + "/scripts";
+    QVERIFY(writeBytes(scripts + "/a.init.xml", "<script/>"));
+    QVERIFY(writeBytes(scripts + "/common.xml", "<c/>"));
     QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/A-Me.jpg", "jpg"));
+    QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/C-Me.jpg", "jpg"));
     QVERIFY(writeBytes(f.gameDir + "/loadscr/A-Me.jpg", "jpg"));
-
-    const QStringList entries = sorted(f.modEntries());
-    QMap<QString, QByteArray> contents;
-    for (const QString& name : entries)
-        contents[name] = f.modEntry(name);
+    const QStringList shared = {QStringLiteral("objects\\ships\\shared.pbb"),
+                                QStringLiteral("textures\\shared.dds")};
+    const QMap<QString, QByteArray> contents = f.modContents();
 
     InstallerEngine& e = f.makeEngine();
     QVERIFY(e.setShipEnabled(1, false));
-    QCOMPARE(sorted(f.modEntries()), QStringList({QStringLiteral("textures\\shared.dds")}));
+    QCOMPARE(f.modEntries(), shared);
     const QString slipway = f.gameDir + "/Slipway/";
     QCOMPARE(readBytes(slipway + "objects/ships/a.bob"), noise(5000, 4));
     QCOMPARE(readBytes(slipway + "objects/ships/a_gun.pbd"), gunBytes);
     QCOMPARE(readBytes(slipway + "scripts/a.init.xml"), QByteArray("<script/>"));
-    QVERIFY(!QFileInfo::exists(f.gameDir + "/Scripts/a.init.xml"));
+    QCOMPARE(filesIn(scripts), QStringList{QStringLiteral("common.xml")});
     QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
-    ShipRegistry saved = f.savedRegistry();
-    QVERIFY(!saved.Ships.at(1).Enabled);
+    QVERIFY(!f.savedRegistry().Ships.at(1).Enabled);
 
     QVERIFY(e.setShipEnabled(1, true));
-    QCOMPARE(sorted(f.modEntries()), entries);
-    for (const QString& name : entries)
-        QCOMPARE(f.modEntry(name), contents.value(name));
+    QCOMPARE(f.modContents(), contents);
     QCOMPARE(f.modEntry(QStringLiteral("objects\\ships\\a_gun.pbd"), true), gunBytes);
     QVERIFY(!QFileInfo::exists(slipway + "objects/ships/a.bob"));
     QVERIFY(!QFileInfo::exists(slipway + "scripts/a.init.xml"));
-    QCOMPARE(readBytes(f.gameDir + "/Scripts/a.init.xml"), QByteArray("<script/>"));
+    QCOMPARE(readBytes(scripts + "/a.init.xml"), QByteArray("<script/>"));
     QVERIFY(QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
     QVERIFY(e.registry().Ships.at(1).Enabled);
-}
 
-void TestBaseMod::loadingScreensOffOn()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    ShipRegistry reg;
-    for (const char* n : {"A", "B", "C", "D"}) {
-        ShipPackage s = ship(QLatin1String(n));
-        s.ScreenShot = QLatin1String(n) + QStringLiteral("-Me.png");
-        if (s.Name != QLatin1String("D")) // D's picture is missing
-            QVERIFY(writeBytes(f.gameDir + "/Slipway/ShipPics/" + s.ScreenShot, s.Name.toLatin1()));
-        s.Enabled = s.Name != QLatin1String("C");
-        reg.Ships << s;
-    }
-    reg.Ships << placeholder(1);
-    QVERIFY(WriteRegistry(f.gameDir, reg));
-    const QString loadscr = f.gameDir + "/loadscr";
-    const QStringList shown = {QStringLiteral("A-Me.png"), QStringLiteral("B-Me.png")};
-
-    InstallerEngine& e = f.makeEngine();
-    e.copyAllLoadingScreens();
-    QCOMPARE(filesIn(loadscr), shown);
-    QCOMPARE(readBytes(loadscr + "/B-Me.png"), QByteArray("B"));
+    // Loading screens off and on: only enabled ships whose picture is there.
     e.removeAllLoadingScreens();
-    QVERIFY(filesIn(loadscr).isEmpty());
+    QVERIFY(filesIn(f.gameDir + "/loadscr").isEmpty());
     e.copyAllLoadingScreens();
-    QCOMPARE(filesIn(loadscr), shown);
+    QCOMPARE(filesIn(f.gameDir + "/loadscr"), QStringList{QStringLiteral("A-Me.jpg")});
+    QCOMPARE(readBytes(f.gameDir + "/loadscr/A-Me.jpg"), QByteArray("jpg"));
+
+    QVERIFY(e.uninstallShip(1));
+    QCOMPARE(f.modEntries(), shared);
+    QCOMPARE(filesIn(scripts), QStringList{QStringLiteral("common.xml")});
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/Slipway/ShipPics/A-Me.jpg"));
+    QVERIFY(!QFileInfo::exists(f.gameDir + "/loadscr/A-Me.jpg"));
+    QCOMPARE(f.prompter.asked.size(), 1);
+    QCOMPARE(f.prompter.asked.first().text, QStringLiteral("I42 A|Me|1.0"));
+    QVERIFY(e.modChanged());
+
+    // The slot stays, as a placeholder waiting for the game's purge, also on disk.
+    const ShipRegistry saved = f.savedRegistry();
+    QCOMPARE(saved.Ships.size(), 4);
+    QCOMPARE(saved.Ships.at(0).Name, QStringLiteral("B"));
+    QCOMPARE(saved.Ships.at(1).Deleted, 1);
+    QVERIFY(!e.uninstallShip(1));
+
+    // The game's report about the list published before the uninstall does not
+    // free the slot: the game has not purged this ship yet.
+    QVERIFY(writeBytes(f.gameDir + "/log09001.txt", "Purged: 500\n"));
+    QCOMPARE(f.makeEngine().registry().Ships.at(1).Deleted, 1);
 }
 
 void TestBaseMod::programScripts()

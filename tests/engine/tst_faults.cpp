@@ -155,7 +155,6 @@ void TestFaults::secondWriterIsRefused()
     const Snapshot before = snapshot(f.gameDir);
     const InstallResult r = second.install(packages.at(0), nullptr, false);
     QCOMPARE(r.status, 1);
-    QVERIFY2(r.error.contains(QStringLiteral("is being changed by")), qPrintable(r.error));
     QCOMPARE(firstDifference(before, snapshot(f.gameDir)), QString());
     f.engine.reset(); // the first writer closes: the lock is free again
     second.setGameDir(f.gameDir);
