@@ -132,7 +132,10 @@ private slots:
     void menusFollowTheProgramFolder();
 
 private:
-    QString makeProgramDir(const QString& name) { return makeProgramFolder(m_root->filePath(name)); }
+    QString makeProgramDir(const QString& name)
+    {
+        return makeProgramFolder(m_root->filePath(name));
+    }
     // A copy of the sample game with its packages, made once: making one is slow.
     QString makeGame(const QString& name);
     void writeConfig(const QString& programDir, const QByteArray& text)
@@ -214,9 +217,9 @@ std::unique_ptr<DDrydock> TestDrydockWindow::openOnGame(QString* program, QStrin
 
 void TestDrydockWindow::construction_data()
 {
-    QTest::addColumn<QString>("known");     // the folder config.dat names, "" for none
-    QTest::addColumn<bool>("registered");   // the registry names "game"
-    QTest::addColumn<QString>("answer");    // the folder question's answer, "" cancels
+    QTest::addColumn<QString>("known");      // the folder config.dat names, "" for none
+    QTest::addColumn<bool>("registered");    // the registry names "game"
+    QTest::addColumn<QString>("answer");     // the folder question's answer, "" cancels
     QTest::addColumn<QStringList>("listed"); // the directory box afterwards
     QTest::addColumn<QStringList>("captions");
 
@@ -268,7 +271,8 @@ void TestDrydockWindow::construction()
         QVERIFY(config.contains("InstallDir: " + listed.first().toUtf8() + '\n'));
         // The directory chosen or found on a first start gets the program's scripts.
         if (known.isEmpty())
-            QCOMPARE(readFile(game + QStringLiteral("/Scripts/hw.test.xml")), QByteArray("<script/>"));
+            QCOMPARE(readFile(game + QStringLiteral("/Scripts/hw.test.xml")),
+                     QByteArray("<script/>"));
         return;
     }
     QVERIFY(!config.contains("InstallDir:"));
@@ -296,7 +300,8 @@ void TestDrydockWindow::directoryList()
     for (int i = 0; i < 5; ++i)
         window->Slot_GetDirectory();
     QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Not a Game Directory")});
-    QCOMPARE(listedDirectories(*window), (QStringList{games.at(0), games.at(2), games.at(1), game}));
+    QCOMPARE(listedDirectories(*window),
+             (QStringList{games.at(0), games.at(2), games.at(1), game}));
     QCOMPARE(window->engine().gameDir(), games.at(0));
 
     // The box switches directories 100 ms later; the list follows.
@@ -365,10 +370,10 @@ void TestDrydockWindow::settingsDialog()
         true);
     QCOMPARE(dialogPlaceholders, QStringList());
     // Our blocks first, the authoring program's after them as they were.
-    const QByteArray ours = "<common>\nLanguage: English\n</common>\n<installer>\nInstallDir: " +
-                            game.toUtf8() +
-                            "\nText_Option: 2\nText_Select: 0\nText_Custom: 49\nDebugLog\n"
-                            "BaseType: 1\n</installer>\n";
+    const QByteArray ours =
+        "<common>\nLanguage: English\n</common>\n<installer>\nInstallDir: " + game.toUtf8() +
+        "\nText_Option: 2\nText_Select: 0\nText_Custom: 49\nDebugLog\n"
+        "BaseType: 1\n</installer>\n";
     QCOMPARE(readFile(configPath), ours + creator);
     QVERIFY(window->engine().modChanged());
 
@@ -629,7 +634,8 @@ void TestDrydockWindow::packageFailuresAreExplained()
     // answer, and a reinstall says that it replaced the installed copy.
     window->startListening(0);
     QVERIFY(window->server()->isListening());
-    const auto remoteAnswer = [&](const QString& path, const QString& caption, const QString& says) {
+    const auto remoteAnswer = [&](const QString& path, const QString& caption,
+                                  const QString& says) {
         sendRemote(*window, path);
         QList<QtPrompter::Asked> told;
         QTRY_VERIFY_WITH_TIMEOUT((told += QtPrompter::takeAsked(), !told.isEmpty()), 20000);
@@ -698,7 +704,8 @@ void TestDrydockWindow::menusFollowTheProgramFolder()
     const QString samples = game + QStringLiteral("/sample-ships");
     const QString other = m_root->filePath(QStringLiteral("elsewhere"));
     QDir().mkpath(other);
-    QFile::copy(samples + QStringLiteral("/Goosander.xsp"), other + QStringLiteral("/Goosander.xsp"));
+    QFile::copy(samples + QStringLiteral("/Goosander.xsp"),
+                other + QStringLiteral("/Goosander.xsp"));
     {
         auto window = std::make_unique<DDrydock>(program);
         QVERIFY(!window->windowIcon().isNull());
