@@ -122,11 +122,10 @@ private slots:
     void construction();
     void directoryList();
     void settingsDialog();
-    void installUninstallAndClose();
+    void installedShipsAndClose();
     void baseModChoice();
     void dropDecoding_data();
     void dropDecoding();
-    void screenshotViewer();
     void packageFailuresAreExplained();
     void oneWriterPerGame();
     void menusFollowTheProgramFolder();
@@ -387,7 +386,7 @@ void TestDrydockWindow::settingsDialog()
     QVERIFY(readFile(logPath).trimmed().endsWith("disabled"));
 }
 
-void TestDrydockWindow::installUninstallAndClose()
+void TestDrydockWindow::installedShipsAndClose()
 {
     QString program, game;
     auto window = openOnGame(&program, &game);
@@ -395,7 +394,7 @@ void TestDrydockWindow::installUninstallAndClose()
     DSlipway* list = window->shipList();
     InstallerEngine& engine = window->engine();
     const QString packages = game + QStringLiteral("/sample-ships/");
-    const auto shown = [list] { return list->listView()->topLevelItemCount(); };
+    const auto listed = [list] { return list->listView()->topLevelItemCount(); };
 
     // The second path arrives while the first waits for its start: both stay
     // queued, the queue starts once, and the text file is reported at its end.
@@ -405,19 +404,58 @@ void TestDrydockWindow::installUninstallAndClose()
     window->Slot_ReadInputText(packages + QStringLiteral("notes.txt"));
     QCOMPARE(engine.queue().size(), 2);
     waitIdle(*window);
-    QCOMPARE(shown(), 2);
+    QCOMPARE(listed(), 2);
     QCOMPARE(captionsAsked(),
              (QStringList{QStringLiteral("Ship Installed"), QStringLiteral("Ship Installed"),
                           QStringLiteral("Package Error")}));
     QVERIFY(window->progressBar()->isHidden());
     QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
+    const int merganser =
+        engine.findShip(QStringLiteral("Merganser"), engine.registry().Ships.at(0).Author);
+    selectOnly(list, QStringLiteral("Merganser"));
+
+    // The picture shows in Drydock's own window, with the ship's name, scaled to fit.
+    list->Slot_ViewScreenShot();
+    QCOMPARE(captionsAsked(), QStringList());
+    QPointer<QDialog> viewer = list->screenshotViewer();
+    QVERIFY(viewer);
+    QVERIFY(viewer->isVisible());
+    auto* picture = viewer->findChild<QLabel*>(QStringLiteral("screenshotPicture"));
+    QVERIFY(picture);
+    QTRY_VERIFY(!picture->pixmap().isNull());
+    viewer->resize(400, 360);
+    QTRY_VERIFY(picture->pixmap().width() <= picture->width() &&
+                picture->pixmap().height() <= picture->height());
+    // 800 x 600 kept in proportion.
+    const QSize shown = picture->pixmap().size();
+    QVERIFY2(qAbs(shown.width() * 3 - shown.height() * 4) <= 8,
+             qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
+    viewer->close();
+    QTRY_VERIFY(viewer.isNull());
+
+    // A screenshot name that is not a picture, or a picture that does not read,
+    // is refused with a box.
+    for (const QString& name : {QStringLiteral("merganser.sh"), QStringLiteral("broken.png")}) {
+        engine.registry().Ships[merganser].ScreenShot = name;
+        QVERIFY(writeFile(game + QStringLiteral("/Slipway/ShipPics/") + name, "#!/bin/sh\n"));
+        list->Slot_ViewScreenShot();
+        QVERIFY(!list->screenshotViewer());
+        QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Screenshot")});
+    }
+    QVERIFY(m_opened.isEmpty());
+
+    // The ship update dialog opens once; a second request raises the same one.
+    window->Slot_ShipUpdate();
+    window->Slot_ShipUpdate();
+    const QList<DShipUpdate*> dialogs = window->findChildren<DShipUpdate*>();
+    QCOMPARE(dialogs.size(), 1);
+    QVERIFY(dialogs.first()->isVisible());
+    dialogs.first()->close();
+
     // No authoring program beside this one: no edit mode in the context menu.
     QVERIFY(!contextMenu(list, QStringLiteral("Merganser")).contains("Open in &Edit Mode"));
 
     // Disabled from the menu, enabled again by a double click on the state column.
-    const int merganser =
-        engine.findShip(QStringLiteral("Merganser"), engine.registry().Ships.at(0).Author);
-    selectOnly(list, QStringLiteral("Merganser"));
     window->Slot_Enabled();
     waitIdle(*window);
     QVERIFY(!engine.registry().Ships.at(merganser).Enabled);
@@ -437,14 +475,14 @@ void TestDrydockWindow::installUninstallAndClose()
     QVERIFY(asked.first().text.contains(QStringLiteral("Goosander")));
     QVERIFY(!asked.first().checkBox.isEmpty());
     QCOMPARE(readFile(game + QStringLiteral("/Slipway/ships.dat")), registry);
-    QCOMPARE(shown(), 2);
+    QCOMPARE(listed(), 2);
 
     // "Yes" with "do not ask again": uninstalled, and the choice is kept.
     QtPrompter::setNextAnswers({0});
     QtPrompter::setNextCheckStates({true});
     uninstall->trigger();
     waitIdle(*window);
-    QCOMPARE(shown(), 1);
+    QCOMPARE(listed(), 1);
     QCOMPARE(captionsAsked(),
              (QStringList{QStringLiteral("Uninstall Ship"), QStringLiteral("Ship Uninstalled")}));
     // The box came on a bar at its end, not part-way.
@@ -454,14 +492,14 @@ void TestDrydockWindow::installUninstallAndClose()
     uninstall->trigger();
     waitIdle(*window);
     QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Ship Uninstalled")});
-    QCOMPARE(shown(), 0);
+    QCOMPARE(listed(), 0);
 
     // Closing while a package waits: it is installed and the mod regenerated first.
     window->Slot_ReadInputText(packages + QStringLiteral("Goosander.xsp"));
     QVERIFY(!window->close());
     QVERIFY(window->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 20000);
-    QCOMPARE(shown(), 1);
+    QCOMPARE(listed(), 1);
     QVERIFY(modHoldsShipTable(engine));
     QVERIFY(!engine.modChanged());
 }
@@ -527,60 +565,6 @@ void TestDrydockWindow::dropDecoding()
     urls.setText(text);
     QCOMPARE(WListView::droppedFiles(urls, WListView::Decoding::Installer),
              QStringLiteral("/tmp/my ship%20.xsp\n/tmp/b.xsp"));
-}
-
-void TestDrydockWindow::screenshotViewer()
-{
-    QString program, game;
-    auto window = openOnGame(&program, &game);
-    window->show();
-    DSlipway* list = window->shipList();
-    window->Slot_ReadInputText(game + QStringLiteral("/sample-ships/Merganser.xsp"));
-    waitIdle(*window);
-    captionsAsked();
-    selectOnly(list, QStringLiteral("Merganser"));
-    const ShipPackage* ship = list->recordOf(findItem(list, QStringLiteral("Merganser")));
-    QVERIFY(ship && !ship->ScreenShot.isEmpty());
-
-    // The picture shows in Drydock's own window, with the ship's name, scaled to fit.
-    list->Slot_ViewScreenShot();
-    QCOMPARE(captionsAsked(), QStringList());
-    QPointer<QDialog> viewer = list->screenshotViewer();
-    QVERIFY(viewer);
-    QVERIFY(viewer->isVisible());
-    auto* picture = viewer->findChild<QLabel*>(QStringLiteral("screenshotPicture"));
-    QVERIFY(picture);
-    QTRY_VERIFY(!picture->pixmap().isNull());
-    viewer->resize(400, 360);
-    QTRY_VERIFY(picture->pixmap().width() <= picture->width() &&
-                picture->pixmap().height() <= picture->height());
-    // 800 x 600 kept in proportion.
-    const QSize shown = picture->pixmap().size();
-    QVERIFY2(qAbs(shown.width() * 3 - shown.height() * 4) <= 8,
-             qPrintable(QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height())));
-    QVERIFY(m_opened.isEmpty());
-    viewer->close();
-    QTRY_VERIFY(viewer.isNull());
-
-    // A screenshot name that is not a picture, or a picture that does not read,
-    // is refused with a box.
-    const int index = window->engine().findShip(ship->Name, ship->Author);
-    for (const QString& name : {QStringLiteral("merganser.sh"), QStringLiteral("broken.png")}) {
-        window->engine().registry().Ships[index].ScreenShot = name;
-        QVERIFY(writeFile(game + QStringLiteral("/Slipway/ShipPics/") + name, "#!/bin/sh\n"));
-        list->Slot_ViewScreenShot();
-        QVERIFY(!list->screenshotViewer());
-        QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Screenshot")});
-    }
-    QVERIFY(m_opened.isEmpty());
-
-    // The ship update dialog opens once; a second request raises the same one.
-    window->Slot_ShipUpdate();
-    window->Slot_ShipUpdate();
-    const QList<DShipUpdate*> dialogs = window->findChildren<DShipUpdate*>();
-    QCOMPARE(dialogs.size(), 1);
-    QVERIFY(dialogs.first()->isVisible());
-    dialogs.first()->close();
 }
 
 void TestDrydockWindow::packageFailuresAreExplained()
