@@ -113,9 +113,6 @@ void TestSingleInstance::server_data()
     QTest::newRow("GET") << Chunks{"GET /" + pkg + " HTTP/1.0\r\n\r\n"} << false << QString(http);
     QTest::newRow("header line first")
         << Chunks{"Content-Type: text/plain\n" + pkg + end} << false << QString(http);
-    QTest::newRow("header after the path")
-        << Chunks{pkg + "\nHost: localhost\n" + QByteArray(1, '\0')} << false
-        << "more than one line";
     QTest::newRow("two paths") << Chunks{pkg + "\n" + pkg + end} << false << "more than one line";
     QTest::newRow("zero byte inside the line")
         << Chunks{QByteArray("@DIR@/My") + '\0' + " Ship.xsp" + end} << false << "zero byte";

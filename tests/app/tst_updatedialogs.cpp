@@ -28,10 +28,9 @@ private slots:
     void init();
     void cleanup();
     void shipUpdatePhases();
-    void shipSelectionAndSkip();
+    void shipSelectionFailuresAndSkip();
     void programDialog_data();
     void programDialog();
-    void shipTicksSurviveFailedCheck();
 
 private:
     // Merganser (installed as 0.9) and Goosander on the fixture's game, both
@@ -129,14 +128,12 @@ void TestUpdateDialogs::shipUpdatePhases()
     QVERIFY(!m_server->requested.contains("/goosander/Goosander.dat"));
 
     // Downloading.
-    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Download);
     QTest::mouseClick(action, Qt::LeftButton);
     QTRY_VERIFY(!dialog->isWorking());
     QCOMPARE(merganser->text(DShipUpdate::ColumnStatus), m_texts.own(Downloaded));
     QVERIFY(QFile::exists(f.programDir + "/Downloads/Merganser.xsp"));
 
     // Installing through the engine, without message boxes.
-    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Install);
     QSignalSpy installed(dialog.data(), &DShipUpdate::Signal_ShipsInstalled);
     f.prompter.asked.clear();
     QTest::mouseClick(action, Qt::LeftButton);
@@ -152,17 +149,13 @@ void TestUpdateDialogs::shipUpdatePhases()
     QTRY_VERIFY(dialog.isNull());
 }
 
-void TestUpdateDialogs::shipSelectionAndSkip()
+void TestUpdateDialogs::shipSelectionFailuresAndSkip()
 {
     EngineFixture f;
     QVERIFY2(f.ok(), qPrintable(f.error));
     installTwoShips(f);
     InstallerEngine& engine = *f.engine;
-    // The web address never answers; mirror 1 does.
-    m_server->silent("/quiet/Merganser.dat");
-    engine.registry().Ships[0].Web = m_server->url("/quiet");
-    engine.registry().Ships[0].Mirror1 = m_server->url("/merganser");
-
+    QList<ShipPackage>& ships = engine.registry().Ships;
     auto* dialog = new DShipUpdate({&engine, &m_texts, f.programDir, &f.prompter, nullptr});
     dialog->show();
     QTreeWidget* list = dialog->list();
@@ -173,21 +166,43 @@ void TestUpdateDialogs::shipSelectionAndSkip()
         return t;
     };
 
+    // Neither address answers with an update file: both stay ticked, with the
+    // whole reason readable, so "Check Now" tries them again instead of saying
+    // that nothing is ticked.
+    ships[0].Web = ships[1].Web = m_server->url("/nothing");
+    QTest::mouseClick(button(dialog, "actionButton"), Qt::LeftButton);
+    QTRY_VERIFY(!dialog->isWorking());
+    QCOMPARE(ticks(), (QList<bool>{true, true}));
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QString status = list->topLevelItem(i)->text(DShipUpdate::ColumnStatus);
+        QVERIFY2(status.startsWith(m_texts.own(CheckFailed)), qPrintable(status));
+        QVERIFY(list->columnWidth(DShipUpdate::ColumnStatus) >=
+                QFontMetrics(list->font()).horizontalAdvance(status));
+    }
+    QTest::mouseClick(button(dialog, "actionButton"), Qt::LeftButton);
+    QVERIFY(f.prompter.asked.isEmpty());
+    QVERIFY(dialog->isWorking());
+    QTRY_VERIFY(!dialog->isWorking());
+
     // Nothing ticked: an information box, and both remembered as not checked.
     dialog->Slot_DeselectAll();
     QCOMPARE(ticks(), (QList<bool>{false, false}));
     dialog->Slot_CheckNow();
     QCOMPARE(f.prompter.asked.size(), 1);
     QVERIFY(!dialog->isWorking());
-    QVERIFY(engine.registry().Ships.at(0).NotChecked && engine.registry().Ships.at(1).NotChecked);
+    QVERIFY(ships.at(0).NotChecked && ships.at(1).NotChecked);
 
     dialog->Slot_InvertSelect();
     QCOMPARE(ticks(), (QList<bool>{true, true}));
-    engine.registry().Ships[1].NotChecked = false;
+    ships[1].NotChecked = false;
     dialog->Slot_SelectStored();
     QCOMPARE(ticks(), (QList<bool>{false, true}));
     dialog->Slot_SelectAll();
     list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    // The web address never answers; mirror 1 does.
+    m_server->silent("/quiet/Merganser.dat");
+    ships[0].Web = m_server->url("/quiet");
+    ships[0].Mirror1 = m_server->url("/merganser");
 
     // The countdown shows in the status; skip gives up the silent address at once,
     // long before it would time out.
@@ -289,40 +304,6 @@ void TestUpdateDialogs::programDialog()
     QCOMPARE(dialog->findChild<QLabel*>("statusLabel")->text(), status);
     QTest::mouseClick(button(dialog, "closeButton"), Qt::LeftButton);
     QTRY_VERIFY(dialog.isNull());
-}
-
-void TestUpdateDialogs::shipTicksSurviveFailedCheck()
-{
-    EngineFixture f;
-    QVERIFY2(f.ok(), qPrintable(f.error));
-    installTwoShips(f);
-    InstallerEngine& engine = *f.engine;
-    // Neither address answers with an update file.
-    engine.registry().Ships[0].Web = m_server->url("/nothing");
-    engine.registry().Ships[1].Web = m_server->url("/nothing");
-
-    auto* dialog = new DShipUpdate({&engine, &m_texts, f.programDir, &f.prompter, nullptr});
-    dialog->show();
-    QTreeWidget* list = dialog->list();
-    QTest::mouseClick(button(dialog, "actionButton"), Qt::LeftButton);
-    QTRY_VERIFY(!dialog->isWorking());
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = list->topLevelItem(i);
-        QCOMPARE(item->checkState(0), Qt::Checked);
-        const QString status = item->text(DShipUpdate::ColumnStatus);
-        QVERIFY2(status.startsWith(m_texts.own(CheckFailed)), qPrintable(status));
-        // The whole reason is readable: the column is as wide as its text.
-        QVERIFY(list->columnWidth(DShipUpdate::ColumnStatus) >=
-                QFontMetrics(list->font()).horizontalAdvance(status));
-    }
-    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Check);
-    // So "Check Now" tries them again instead of saying that nothing is ticked.
-    f.prompter.asked.clear();
-    QTest::mouseClick(button(dialog, "actionButton"), Qt::LeftButton);
-    QVERIFY(f.prompter.asked.isEmpty());
-    QVERIFY(dialog->isWorking());
-    QTRY_VERIFY(!dialog->isWorking());
-    dialog->close();
 }
 
 QTEST_MAIN(TestUpdateDialogs)
