@@ -7,9 +7,7 @@
 // Every modal box is photographed and then answered by a timer, so the tour
 // runs to its end on its own.
 #include "../engine/updateserver.h"
-#include "ddrydock.h"
 #include "dshipupdate.h"
-#include "dslipway.h"
 #include "dupdate.h"
 #include "installerengine.h"
 #include "samplegame.h"
@@ -155,9 +153,8 @@ int main(int argc, char* argv[])
 
     // The context menu: no edit mode without Hullwright beside Drydock.
     DSlipway* list = window->shipList();
-    QTreeWidget* view = list->findChild<QTreeWidget*>();
-    QTreeWidgetItem* merganser =
-        view->findItems(QStringLiteral("Merganser"), Qt::MatchExactly).value(0);
+    QTreeWidget* view = list->listView();
+    QTreeWidgetItem* merganser = findItem(list, QStringLiteral("Merganser"));
     view->setCurrentItem(merganser);
     view->clearSelection();
     merganser->setSelected(true);

@@ -3,11 +3,8 @@
 // VEGA_SCREENSHOTS set to a folder, each dialog is photographed there.
 #include "../engine/enginefixture.h"
 #include "dcheckup.h"
-#include "ddrydock.h"
-#include "dslipway.h"
 #include "uiseams_qt.h"
 #include "windowtexts.h"
-#include "wlistview.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -51,14 +48,6 @@ class TestCheckupWindow : public QObject
 
     EngineFixture m_f;
 
-    QTreeWidgetItem* item(DDrydock& w, const QString& name)
-    {
-        const auto items = w.shipList()->listView()->findItems(name, Qt::MatchExactly, 0);
-        return items.isEmpty() ? nullptr : items.first();
-    }
-
-    void waitIdle(DDrydock& w) { QTRY_VERIFY_WITH_TIMEOUT(!w.shipList()->isBusy(), 20000); }
-
     // A package with one model under a name that another package uses too.
     QString package(const QString& name, quint32 time, const QByteArray& bytes)
     {
@@ -91,6 +80,7 @@ private slots:
         window.resize(720, 420);
         window.show();
         InstallerEngine& engine = window.engine();
+        DSlipway* ships = window.shipList();
 
         // Cancelled in its preview, the package is not installed and leaves the queue.
         bool seen = false;
@@ -125,15 +115,15 @@ private slots:
         QCOMPARE(engine.registry().Ships.size(), 3);
 
         // Teal and Wigeon bring the same hull with other bytes: both are marked.
-        QVERIFY(item(window, "Teal")->data(0, Qt::UserRole).toBool());
-        QVERIFY(item(window, "Wigeon")->data(0, Qt::UserRole).toBool());
-        QVERIFY(!item(window, "Merganser")->data(0, Qt::UserRole).toBool());
-        const ShipPackage* tealRecord = window.shipList()->recordOf(item(window, "Teal"));
+        QVERIFY(findItem(ships, "Teal")->data(0, Qt::UserRole).toBool());
+        QVERIFY(findItem(ships, "Wigeon")->data(0, Qt::UserRole).toBool());
+        QVERIFY(!findItem(ships, "Merganser")->data(0, Qt::UserRole).toBool());
+        const ShipPackage* tealRecord = window.shipList()->recordOf(findItem(ships, "Teal"));
         QVERIFY(tealRecord);
         const QString comment = window.shipList()->commentText(*tealRecord);
         QVERIFY2(comment.contains(QStringLiteral("Wigeon by Orrin Vale")), qPrintable(comment));
         QVERIFY(comment.startsWith(QStringLiteral("Built for the conflict test.")));
-        window.shipList()->listView()->setCurrentItem(item(window, "Teal"));
+        window.shipList()->listView()->setCurrentItem(findItem(ships, "Teal"));
         shoot(&window, QStringLiteral("conflict-marking"));
         seen = false;
         onDialog(QStringLiteral("commentDialog"), [](QDialog* d) {

@@ -4,16 +4,13 @@
 #include "archivefile.h"
 #include "csocket.h"
 #include "dconfig.h"
-#include "ddrydock.h"
 #include "dshipupdate.h"
-#include "dslipway.h"
 #include "dupdate.h"
 #include "gamesnapshot.h"
 #include "installerengine.h"
 #include "samplegame.h"
 #include "uiseams_qt.h"
 #include "windowtexts.h"
-#include "wlistview.h"
 
 #include <QDialog>
 #include <QDropEvent>
@@ -55,13 +52,6 @@ QStringList listedDirectories(DDrydock& window)
     for (int i = 0; i < window.directoryBox()->count(); ++i)
         items << window.directoryBox()->itemText(i);
     return items;
-}
-
-QTreeWidgetItem* findItem(DSlipway* list, const QString& name)
-{
-    const QList<QTreeWidgetItem*> items =
-        list->listView()->findItems(name, Qt::MatchExactly, DSlipway::ColumnName);
-    return items.isEmpty() ? nullptr : items.first();
 }
 
 QStringList contextMenu(DSlipway* list, const QString& name)
@@ -142,10 +132,6 @@ private:
     }
     // A window on a fresh program folder whose settings know a fresh game.
     std::unique_ptr<DDrydock> openOnGame(QString* program, QString* game);
-    void waitIdle(DDrydock& window)
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(!window.shipList()->isBusy(), 20000);
-    }
 
     QTemporaryDir m_template;
     std::unique_ptr<QTemporaryDir> m_root;

@@ -5,7 +5,6 @@
 #include "../engine/updateserver.h"
 #include "dshipupdate.h"
 #include "dupdate.h"
-#include "registry.h"
 #include "uitexts.h"
 #include "windowtexts.h"
 
@@ -119,10 +118,8 @@ void TestUpdateDialogs::shipUpdatePhases()
     QTest::mouseClick(action, Qt::LeftButton);
     QVERIFY(dialog->isWorking());
     QTRY_VERIFY(!dialog->isWorking());
-    ShipRegistry saved;
-    QVERIFY(ReadRegistry(f.gameDir, saved));
-    QVERIFY(!saved.Ships.at(0).NotChecked);
-    QVERIFY(saved.Ships.at(1).NotChecked);
+    QCOMPARE(f.savedRegistry().Ships.at(0).NotChecked, false);
+    QCOMPARE(f.savedRegistry().Ships.at(1).NotChecked, true);
     QCOMPARE(merganser->text(DShipUpdate::ColumnStatus), m_texts.own(Newer) + ": 1.0");
     QCOMPARE(goosander->text(DShipUpdate::ColumnStatus), m_texts.own(NotChecked));
     QVERIFY(!m_server->requested.contains("/goosander/Goosander.dat"));
@@ -141,8 +138,7 @@ void TestUpdateDialogs::shipUpdatePhases()
     QCOMPARE(merganser->text(DShipUpdate::ColumnVersion), QStringLiteral("1.0"));
     QCOMPARE(installed.size(), 1);
     QVERIFY(f.prompter.asked.isEmpty());
-    QVERIFY(ReadRegistry(f.gameDir, saved));
-    QCOMPARE(saved.Ships.at(0).Version, QStringLiteral("1.0"));
+    QCOMPARE(f.savedRegistry().Ships.at(0).Version, QStringLiteral("1.0"));
     QVERIFY(engine.modChanged());
     QCOMPARE(dialog->phase(), DShipUpdate::Phase::Check);
     dialog->close();

@@ -1,9 +1,12 @@
 // What the window tests share: a program folder to start the installer in, file
-// reads and writes, and every text a user can see in a widget tree, to find texts
-// that never loaded.
+// reads and writes, the ship list's items, and every text a user can see in a
+// widget tree, to find texts that never loaded.
 #pragma once
 
+#include "ddrydock.h"
+#include "dslipway.h"
 #include "sysregistry.h"
+#include "wlistview.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -16,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTreeWidget>
+#include <QtTest>
 
 inline QByteArray readFile(const QString& path)
 {
@@ -53,6 +57,18 @@ inline QString makeProgramFolder(const QString& dir)
 inline QByteArray installerConfig(const QString& game, const QByteArray& extra = {})
 {
     return "<installer>\nInstallDir: " + game.toUtf8() + "\n" + extra + "</installer>\n";
+}
+
+inline QTreeWidgetItem* findItem(DSlipway* list, const QString& name)
+{
+    const QList<QTreeWidgetItem*> items =
+        list->listView()->findItems(name, Qt::MatchExactly, DSlipway::ColumnName);
+    return items.isEmpty() ? nullptr : items.first();
+}
+
+inline void waitIdle(DDrydock& window)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!window.shipList()->isBusy(), 20000);
 }
 
 inline QStringList visibleTexts(const QWidget* root)
