@@ -175,6 +175,7 @@ void TestUpdateDialogs::shipSelectionFailuresAndSkip()
         QVERIFY(list->columnWidth(DShipUpdate::ColumnStatus) >=
                 QFontMetrics(list->font()).horizontalAdvance(status));
     }
+    QCOMPARE(dialog->phase(), DShipUpdate::Phase::Check);
     QTest::mouseClick(button(dialog, "actionButton"), Qt::LeftButton);
     QVERIFY(f.prompter.asked.isEmpty());
     QVERIFY(dialog->isWorking());
