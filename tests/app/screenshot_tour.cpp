@@ -7,29 +7,20 @@
 // Every modal box is photographed and then answered by a timer, so the tour
 // runs to its end on its own.
 #include "../engine/updateserver.h"
-#include "ddrydock.h"
 #include "dshipupdate.h"
-#include "dslipway.h"
 #include "dupdate.h"
 #include "installerengine.h"
 #include "samplegame.h"
-#include "sysregistry.h"
 #include "uiseams_qt.h"
+#include "windowtexts.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
@@ -104,34 +95,21 @@ int main(int argc, char* argv[])
     }
     g_out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(g_out);
-    const QString bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
-
     QTemporaryDir root;
-    const QString program = root.filePath(QStringLiteral("program"));
+    const QString program = makeProgramFolder(root.filePath(QStringLiteral("program")));
     const QString game = root.filePath(QStringLiteral("Vega Concord"));
     QDir().mkpath(program + QStringLiteral("/Icons"));
-    QFile::copy(bin + QStringLiteral("/hw_languages.xml"),
-                program + QStringLiteral("/hw_languages.xml"));
-    for (const QString& icon : QDir(bin + QStringLiteral("/Icons")).entryList(QDir::Files))
-        QFile::copy(bin + QStringLiteral("/Icons/") + icon,
+    for (const QString& icon :
+         QDir(programFiles() + QStringLiteral("/Icons")).entryList(QDir::Files))
+        QFile::copy(programFiles() + QStringLiteral("/Icons/") + icon,
                     program + QStringLiteral("/Icons/") + icon);
-    CreateIniRegistry(program + QStringLiteral("/registry.ini"))
-        ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
-                      root.filePath(QStringLiteral("nowhere")));
     SampleGame::MakeSampleGame(game);
     SampleGame::MakeSamplePackages(game + QStringLiteral("/sample-ships"));
     const QString samples = game + QStringLiteral("/sample-ships/");
-    const auto write = [](QFile& file, const QByteArray& bytes) {
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
-        file.close();
-    };
-    QFile whole(samples + QStringLiteral("Merganser.xsp"));
-    whole.open(QIODevice::ReadOnly);
-    QFile cut(root.filePath(QStringLiteral("Merganser (1).xsp")));
-    write(cut, whole.readAll().left(40000));
-    QFile notes(root.filePath(QStringLiteral("readme.txt")));
-    write(notes, "notes\n");
+    const QString cut = root.filePath(QStringLiteral("Merganser (1).xsp"));
+    const QString notes = root.filePath(QStringLiteral("readme.txt"));
+    writeFile(cut, readFile(samples + QStringLiteral("Merganser.xsp")).left(40000));
+    writeFile(notes, "notes\n");
 
     // First start: the explanation before the folder question.
     FileDialogs::directoryHook = [game](const QString&, const QString&) { return game; };
@@ -149,8 +127,7 @@ int main(int argc, char* argv[])
     };
     shootModal(QStringLiteral("02-installed"), installed);
     auto failures = [&] {
-        window->shipList()->queuePackages(
-            {cut.fileName(), notes.fileName(), samples + QStringLiteral("Goosander.xsp")});
+        window->shipList()->queuePackages({cut, notes, samples + QStringLiteral("Goosander.xsp")});
         pause(1500);
     };
     // The success box of Goosander comes first, then the gathered failures.
@@ -165,7 +142,7 @@ int main(int argc, char* argv[])
     });
     pause(800);
     shootModal(QStringLiteral("05-one-failure"), [&] {
-        window->Slot_ReadInputText(cut.fileName());
+        window->Slot_ReadInputText(cut);
         pause(800);
     });
     shootModal(QStringLiteral("06-reinstalled"), [&] {
@@ -176,9 +153,8 @@ int main(int argc, char* argv[])
 
     // The context menu: no edit mode without Hullwright beside Drydock.
     DSlipway* list = window->shipList();
-    QTreeWidget* view = list->findChild<QTreeWidget*>();
-    QTreeWidgetItem* merganser =
-        view->findItems(QStringLiteral("Merganser"), Qt::MatchExactly).value(0);
+    QTreeWidget* view = list->listView();
+    QTreeWidgetItem* merganser = findItem(list, QStringLiteral("Merganser"));
     view->setCurrentItem(merganser);
     view->clearSelection();
     merganser->setSelected(true);
@@ -206,6 +182,7 @@ int main(int argc, char* argv[])
     shootModal(
         QStringLiteral("12-uninstall-question"), [&] { list->Slot_Uninstall(); },
         QStringLiteral("No"));
+    shootModal(QStringLiteral("12-settings"), [&] { window->Slot_Config(); });
 
     // A second window on the same game, and a port that stays taken.
     shootModal(QStringLiteral("13-game-in-use"), [&] {

@@ -1,24 +1,15 @@
 // The installer window's Verify Installation list, the preview before an install
 // or uninstall, and the marking of ships whose files conflict. With
 // VEGA_SCREENSHOTS set to a folder, each dialog is photographed there.
-#include "archivefile.h"
-#include "ddrydock.h"
+#include "../engine/enginefixture.h"
 #include "dcheckup.h"
-#include "dslipway.h"
-#include "installerengine.h"
-#include "samplegame.h"
-#include "sysregistry.h"
 #include "uiseams_qt.h"
-#include "wlistview.h"
-#include "xspfile.h"
+#include "windowtexts.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QtTest>
 
 #include <functional>
@@ -49,82 +40,47 @@ void onDialog(const QString& name, std::function<void(QDialog*)> check, bool* se
     timer->start();
 }
 
-// A package with one model whose bytes are given.
-QString package(const QString& folder, const QString& name, quint32 time, const QByteArray& bytes)
-{
-    const QString source = folder + QLatin1Char('/') + name + QStringLiteral(".bod");
-    QFile f(source);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return {};
-    f.close();
-    ShipPackage p;
-    p.Name = name;
-    p.Author = QStringLiteral("Orrin Vale");
-    p.Version = QStringLiteral("1");
-    p.ID = QStringLiteral("OV-") + name.toUpper();
-    p.Data = QString::fromLatin1("0;").repeated(64) + p.ID + QLatin1Char(';');
-    p.Texts = {{44, name, QStringLiteral("A ship that shares a hull.")}};
-    p.Comment = QStringLiteral("Built for the conflict test.");
-    p.Models.append({time, qint32(bytes.size()), QStringLiteral("objects/shared_hull.bod"), source});
-    PackageContext context;
-    context.programDir = folder;
-    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".xsp");
-    return SavePackage(p, path, context) ? path : QString();
-}
-
 } // namespace
 
 class TestCheckupWindow : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root;
-    QString m_program, m_game;
+    EngineFixture m_f;
 
-    QTreeWidgetItem* item(DDrydock& w, const QString& name)
+    // A package with one model under a name that another package uses too.
+    QString package(const QString& name, quint32 time, const QByteArray& bytes)
     {
-        const auto items = w.shipList()->listView()->findItems(name, Qt::MatchExactly, 0);
-        return items.isEmpty() ? nullptr : items.first();
+        ShipPackage p = EngineFixture::simplePackage(name, QStringLiteral("Orrin Vale"),
+                                                     QStringLiteral("1"), "OV-" + name.toUpper());
+        p.Comment = QStringLiteral("Built for the conflict test.");
+        m_f.addFile(p, KindModel, QStringLiteral("objects/shared_hull.bod"), time, bytes);
+        return m_f.writePackage(p, name + QStringLiteral(".xsp"));
     }
-
-    void waitIdle(DDrydock& w) { QTRY_VERIFY_WITH_TIMEOUT(!w.shipList()->isBusy(), 20000); }
 
 private slots:
     void initTestCase()
     {
-        QString bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
-        if (bin.isEmpty())
-            bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
-        m_program = m_root.filePath(QStringLiteral("program"));
-        m_game = m_root.filePath(QStringLiteral("game"));
-        QDir().mkpath(m_program + QStringLiteral("/temp"));
-        QVERIFY(QFile::copy(bin + QStringLiteral("/hw_languages.xml"),
-                            m_program + QStringLiteral("/hw_languages.xml")));
-        CreateIniRegistry(m_program + QStringLiteral("/registry.ini"))
-            ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
-                          m_root.filePath(QStringLiteral("nowhere")));
-        QString error;
-        QVERIFY2(SampleGame::MakeSampleGame(m_game, &error) &&
-                     SampleGame::MakeSamplePackages(m_game + QStringLiteral("/sample-ships"), &error),
-                 qPrintable(error));
-        QFile config(m_program + QStringLiteral("/config.dat"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<installer>\nInstallDir: " + m_game.toUtf8() + "\nPreviewChanges\n</installer>\n");
+        QVERIFY2(m_f.ok(), qPrintable(m_f.error));
+        makeProgramFolder(m_f.programDir);
+        QVERIFY(writeFile(m_f.programDir + QStringLiteral("/config.dat"),
+                          installerConfig(m_f.gameDir, "PreviewChanges\n")));
         QtPrompter::setTestMode(true);
     }
 
     void previewVerifyAndConflicts()
     {
-        const QString folder = m_root.filePath(QStringLiteral("packages"));
-        QDir().mkpath(folder);
-        const QString teal = package(folder, QStringLiteral("Teal"), 100, "teal's hull");
-        const QString wigeon = package(folder, QStringLiteral("Wigeon"), 200, "wigeon's hull");
-        QVERIFY(!teal.isEmpty() && !wigeon.isEmpty());
+        const QString merganser = m_f.samplePackages().value(0);
+        const QString teal = package(QStringLiteral("Teal"), 100, "teal's hull");
+        const QString wigeon = package(QStringLiteral("Wigeon"), 200, "wigeon's hull");
+        QVERIFY2(!merganser.isEmpty() && !teal.isEmpty() && !wigeon.isEmpty(),
+                 qPrintable(m_f.error));
 
-        DDrydock window(m_program);
+        DDrydock window(m_f.programDir);
         window.resize(720, 420);
         window.show();
         InstallerEngine& engine = window.engine();
+        DSlipway* ships = window.shipList();
 
         // Cancelled in its preview, the package is not installed and leaves the queue.
         bool seen = false;
@@ -136,17 +92,17 @@ private slots:
             shoot(d, QStringLiteral("preview-install"));
             d->findChild<QPushButton*>(QStringLiteral("previewCancel"))->click();
         }, &seen);
-        window.shipList()->queuePackages({m_game + QStringLiteral("/sample-ships/Merganser.xsp")});
+        window.shipList()->queuePackages({merganser});
         waitIdle(window);
         QVERIFY(seen);
         QVERIFY2(shown.contains(QStringLiteral("registry position 0 taken: Merganser by Orrin Vale 1.0")),
                  qPrintable(shown.join('\n')));
         QVERIFY(engine.registry().Ships.isEmpty());
         QVERIFY(engine.queue().isEmpty());
-        QVERIFY(!QFileInfo::exists(m_game + QStringLiteral("/Slipway/ShipPics/Merganser-OrrinVale.png")));
+        QVERIFY(!QFileInfo::exists(m_f.gameDir + QStringLiteral("/Slipway/ShipPics/Merganser-OrrinVale.png")));
 
         // Accepted, each install goes ahead.
-        for (const QString& pkg : {m_game + QStringLiteral("/sample-ships/Merganser.xsp"), teal, wigeon}) {
+        for (const QString& pkg : {merganser, teal, wigeon}) {
             seen = false;
             onDialog(QStringLiteral("previewDialog"), [](QDialog* d) {
                 d->findChild<QPushButton*>(QStringLiteral("previewContinue"))->click();
@@ -159,15 +115,15 @@ private slots:
         QCOMPARE(engine.registry().Ships.size(), 3);
 
         // Teal and Wigeon bring the same hull with other bytes: both are marked.
-        QVERIFY(item(window, "Teal")->data(0, Qt::UserRole).toBool());
-        QVERIFY(item(window, "Wigeon")->data(0, Qt::UserRole).toBool());
-        QVERIFY(!item(window, "Merganser")->data(0, Qt::UserRole).toBool());
-        const ShipPackage* tealRecord = window.shipList()->recordOf(item(window, "Teal"));
+        QVERIFY(findItem(ships, "Teal")->data(0, Qt::UserRole).toBool());
+        QVERIFY(findItem(ships, "Wigeon")->data(0, Qt::UserRole).toBool());
+        QVERIFY(!findItem(ships, "Merganser")->data(0, Qt::UserRole).toBool());
+        const ShipPackage* tealRecord = window.shipList()->recordOf(findItem(ships, "Teal"));
         QVERIFY(tealRecord);
         const QString comment = window.shipList()->commentText(*tealRecord);
         QVERIFY2(comment.contains(QStringLiteral("Wigeon by Orrin Vale")), qPrintable(comment));
         QVERIFY(comment.startsWith(QStringLiteral("Built for the conflict test.")));
-        window.shipList()->listView()->setCurrentItem(item(window, "Teal"));
+        window.shipList()->listView()->setCurrentItem(findItem(ships, "Teal"));
         shoot(&window, QStringLiteral("conflict-marking"));
         seen = false;
         onDialog(QStringLiteral("commentDialog"), [](QDialog* d) {

@@ -1,20 +1,74 @@
-// What the window tests read back: a file's bytes, and every text a user can see
-// in a widget tree, to find texts that never loaded.
+// What the window tests share: a program folder to start the installer in, file
+// reads and writes, the ship list's items, and every text a user can see in a
+// widget tree, to find texts that never loaded.
 #pragma once
+
+#include "ddrydock.h"
+#include "dslipway.h"
+#include "sysregistry.h"
+#include "wlistview.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QTreeWidget>
+#include <QtTest>
 
 inline QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Where the build puts the program's own files (texts, icons, scripts).
+inline QString programFiles()
+{
+    const QString bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
+    return bin.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../bin") : bin;
+}
+
+// A program folder with the English texts and a registry that names no game, so
+// that no game of the machine running the tests is found.
+inline QString makeProgramFolder(const QString& dir)
+{
+    QDir().mkpath(dir);
+    QFile::copy(programFiles() + QStringLiteral("/hw_languages.xml"),
+                dir + QStringLiteral("/hw_languages.xml"));
+    CreateIniRegistry(dir + QStringLiteral("/registry.ini"))
+        ->writeString(QStringLiteral("/Starfall"), QStringLiteral("/Vega Concord/INSTALL_DIR"),
+                      dir + QStringLiteral("/../nowhere"));
+    return dir;
+}
+
+inline QByteArray installerConfig(const QString& game, const QByteArray& extra = {})
+{
+    return "<installer>\nInstallDir: " + game.toUtf8() + "\n" + extra + "</installer>\n";
+}
+
+inline QTreeWidgetItem* findItem(DSlipway* list, const QString& name)
+{
+    const QList<QTreeWidgetItem*> items =
+        list->listView()->findItems(name, Qt::MatchExactly, DSlipway::ColumnName);
+    return items.isEmpty() ? nullptr : items.first();
+}
+
+inline void waitIdle(DDrydock& window)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!window.shipList()->isBusy(), 20000);
 }
 
 inline QStringList visibleTexts(const QWidget* root)
