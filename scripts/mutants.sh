@@ -35,7 +35,7 @@ Usage: scripts/mutants.sh [options] [ID...]
   --tmp DIR       the tests' TMPDIR (default a folder in /dev/shm when there is one)
   --no-baseline   skip the run of the unchanged tree (every test then counts)
   --first         stop a mutant's run at its first failing test (faster; names fewer tests)
-  -j N            build and test jobs (default 2)
+  -j N, -jN       build and test jobs (default 2)
 With IDs, only those mutants run.
 EOF
 }
@@ -51,6 +51,7 @@ while (($#)); do
     --no-baseline) baseline=0 ;;
     --first) first=1 ;;
     -j) jobs=$2; shift ;;
+    -j[0-9]*) jobs=${1#-j} ;;
     -h | --help) usage; exit 0 ;;
     -*) echo "unknown option: $1" >&2; usage >&2; exit 2 ;;
     *) ids+=("$1") ;;
