@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QTest>
 #ifdef QT_WIDGETS_LIB
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -42,6 +43,33 @@ inline bool writeConfig(const QString& program, const QString& game, const QByte
 {
     return writeFile(program + "/config.dat",
                      "<creator>\nVegaDir: " + game.toLocal8Bit() + "\n" + more + "</creator>\n");
+}
+
+// The stand-in model compiler (data/stand-in-compiler.sh) at path, executable.
+inline bool installCompiler(const QString& path)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) &&
+           QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), path) &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+}
+
+// Copies files of the built program folder into program; a folder, with its files.
+inline bool copyProgramFiles(const QString& program, const QStringList& names)
+{
+    const QDir bin(qEnvironmentVariable("VEGA_PROGRAM_DIR"));
+    for (const QString& name : names) {
+        QStringList files{name};
+        if (QFileInfo(bin.filePath(name)).isDir()) {
+            files.clear();
+            for (const QString& f : QDir(bin.filePath(name)).entryList(QDir::Files))
+                files << name + '/' + f;
+        }
+        for (const QString& f : files)
+            if (!QDir().mkpath(QFileInfo(program + '/' + f).absolutePath()) ||
+                !QFile::copy(bin.filePath(f), program + '/' + f))
+                return false;
+    }
+    return true;
 }
 
 struct Result
@@ -118,7 +146,9 @@ inline QStringList visibleTexts(QWidget* root)
 using hwtest::screenshot;
 using hwtest::visibleTexts;
 #endif
+using hwtest::copyProgramFiles;
 using hwtest::filesBelow;
+using hwtest::installCompiler;
 using hwtest::readFile;
 using hwtest::Result;
 using hwtest::run;

@@ -91,18 +91,14 @@ private slots:
         QTest::addColumn<QString>("gameName");
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("with folder") << "ships/my_ship"
-                                     << "/m/a.bod"
-                                     << "objects/ships/my_ship.bod";
-        QTest::newRow("bare") << "my_ship"
-                              << "/m/a.bob"
-                              << "objects/cut/my_ship.bob";
-        QTest::newRow("backslashes") << "ships\\f\\x"
-                                     << "/m/x.bod"
-                                     << "objects/ships/f/x.bod";
-        QTest::newRow("extension kept") << "ships/x.BOB"
-                                        << "/m/x.bod"
-                                        << "objects/ships/x.BOB";
+        const char* rows[][4] = {
+            {"with folder", "ships/my_ship", "/m/a.bod", "objects/ships/my_ship.bod"},
+            {"bare", "my_ship", "/m/a.bob", "objects/cut/my_ship.bob"},
+            {"backslashes", "ships\\f\\x", "/m/x.bod", "objects/ships/f/x.bod"},
+            {"extension kept", "ships/x.BOB", "/m/x.bod", "objects/ships/x.BOB"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
     }
     void names()
     {
@@ -161,34 +157,30 @@ private slots:
         QCOMPARE(FirstMissingField(d), MissingField::Id);
     }
 
-    void updateInfo_data()
-    {
-        QTest::addColumn<QString>("web");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("with web") << "http://x.example/" << true;
-        QTest::newRow("without web") << "" << false;
-    }
+    // The update file is written only for a package with a web address.
     void updateInfo()
     {
-        QFETCH(QString, web);
-        QFETCH(bool, written);
-        const QString dir = m_tmp.filePath("info-" + QString::number(written));
-        QVERIFY(QDir().mkpath(dir));
-        ShipPackage p;
-        p.Name = "Fast Hauler";
-        p.Author = "A";
-        p.Version = "1.1";
-        p.Web = web;
-        p.WriteUpdateInfo = true;
-        PackageContext context;
-        context.programDir = dir;
-        QVERIFY(SaveShipPackage(p, dir + "/hauler.xsp", context));
-        QCOMPARE(QFile::exists(dir + "/FastHauler.dat"), written);
-        if (written)
-            QCOMPARE(readFile(dir + "/FastHauler.dat"),
-                     QByteArray("Script: Fast Hauler\nVersion: 1.1\nFile: hauler.xsp\n"));
-        QVERIFY(!QFile::exists(dir + "/hauler.xsp.part"));
-        QVERIFY(!QFile::exists(dir + "/temp/hauler.xsp.tMp"));
+        for (const QString web : {"http://x.example/", ""}) {
+            const QString dir = m_tmp.filePath("info-" + QString::number(web.isEmpty()));
+            QVERIFY(QDir().mkpath(dir));
+            ShipPackage p;
+            p.Name = "Fast Hauler";
+            p.Author = "A";
+            p.Version = "1.1";
+            p.Web = web;
+            p.WriteUpdateInfo = true;
+            PackageContext context;
+            context.programDir = dir;
+            QVERIFY(SaveShipPackage(p, dir + "/hauler.xsp", context));
+            // Nothing else stays behind: no part file, no temporary copy.
+            QStringList files{"hauler.xsp"};
+            if (!web.isEmpty()) {
+                files.prepend("FastHauler.dat");
+                QCOMPARE(readFile(dir + "/FastHauler.dat"),
+                         QByteArray("Script: Fast Hauler\nVersion: 1.1\nFile: hauler.xsp\n"));
+            }
+            QCOMPARE(filesBelow(dir), files);
+        }
     }
 
     // Opened for editing and saved again without changes, a package carries the
@@ -213,23 +205,7 @@ private slots:
         QVERIFY(!HasUnsavedChanges(DraftFromPackage(opened), &opened));
         const QString saved = program + "/out/" + package;
         QVERIFY(QDir().mkpath(program + "/out"));
-        // The save names every file it works on and moves the bar for each.
-        struct Seen : StatusSink, ProgressSink
-        {
-            QStringList status;
-            int filled = 0;
-            qint64 total = 0;
-            void showStatus(const QString& t) override { status << t; }
-            void setTotal(qint64 t) override { total = t; }
-            void setDone(qint64 d) override { filled += d == total && total > 0; }
-        } seen;
-        PackageContext watched = context;
-        watched.status = &seen;
-        watched.progress = &seen;
-        QVERIFY(SaveShipPackage(built, saved, watched));
-        for (const PackageFile& f : built.Models)
-            QVERIFY2(seen.status.contains(f.Name + "..."), qPrintable(seen.status.join('|')));
-        QVERIFY(seen.filled >= 2 * built.Models.size() + 1);
+        QVERIFY(SaveShipPackage(built, saved, context));
 
         ShipPackage before, after;
         QVERIFY(readInto(m_samples + '/' + package, program + "/before", before));
@@ -320,19 +296,13 @@ private slots:
         QVERIFY(QFileInfo(dir + "/objects/ships/fighters").isDir());
     }
 
-    void extractionRefusals()
+    void extractionRefusal()
     {
         PackageContext context;
         context.programDir = m_tmp.filePath("xprog");
-        const QString missing = m_tmp.filePath("no-such-dir");
-        ExtractionResult r =
-            ExtractShipPackage(m_samples + "/Merganser.xsp", missing, false, context);
-        QCOMPARE(r.outcome, ExtractionResult::NoTarget);
-        QVERIFY(!QFileInfo::exists(missing));
-
         const QString dir = m_tmp.filePath("x-bad");
         QVERIFY(writeFile(dir + "/bad.xsp", "Packager: 1\nName: N\n"));
-        r = ExtractShipPackage(dir + "/bad.xsp", dir, false, context);
+        const ExtractionResult r = ExtractShipPackage(dir + "/bad.xsp", dir, false, context);
         QCOMPARE(r.outcome, ExtractionResult::Unreadable);
         QVERIFY(!QFileInfo::exists(dir + "/types"));
     }
@@ -368,26 +338,27 @@ private slots:
         QTest::addColumn<int>("tries");
         QTest::addColumn<QString>("name");
         const QByteArray body = "// body\n1; 2; 3;\n";
-        QTest::newRow("first try") << "first"
-                                   << "body.bod" << body << 1 << "objects/body.pbb";
-        QTest::newRow("second try") << "second"
-                                    << "body.bod" << body << 2 << "objects/body.pbb";
-        QTest::newRow("upper-case") << "first"
-                                    << "BODY.BOD" << body << 1 << "objects/BODY.pbb";
-        QTest::newRow("scene") << "first"
-                               << "s.bod" << QByteArray("/ c\n\n VER: 1\n") << 0 << "objects/s.pbd";
-        QTest::newRow("binary") << "first"
-                                << "b.bob" << QByteArray("BOB1x") << 0 << "objects/b.pbb";
-        QTest::newRow("prints nothing") << "silent"
-                                        << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("full stop") << "dot"
-                                   << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("no output") << "nofile"
-                                   << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("crashes") << "crash"
-                                 << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("hangs") << "hang"
-                               << "body.bod" << body << 2 << "objects/body.pbd";
+        const struct
+        {
+            const char *tag, *mode, *file;
+            QByteArray content;
+            int tries;
+            const char* name;
+        } rows[] = {
+            {"first try", "first", "body.bod", body, 1, "objects/body.pbb"},
+            {"second try", "second", "body.bod", body, 2, "objects/body.pbb"},
+            {"upper-case", "first", "BODY.BOD", body, 1, "objects/BODY.pbb"},
+            {"scene", "first", "s.bod", "/ c\n\n VER: 1\n", 0, "objects/s.pbd"},
+            {"binary", "first", "b.bob", "BOB1x", 0, "objects/b.pbb"},
+            {"prints nothing", "silent", "body.bod", body, 2, "objects/body.pbd"},
+            {"full stop", "dot", "body.bod", body, 2, "objects/body.pbd"},
+            {"no output", "nofile", "body.bod", body, 2, "objects/body.pbd"},
+            {"crashes", "crash", "body.bod", body, 2, "objects/body.pbd"},
+            {"hangs", "hang", "body.bod", body, 2, "objects/body.pbd"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tag) << QString(r.mode) << QString(r.file) << r.content << r.tries
+                                 << QString(r.name);
     }
     void compiler()
     {
@@ -397,9 +368,7 @@ private slots:
         QFETCH(QString, name);
         const QString dir = m_tmp.filePath("compile-" + QString(QTest::currentDataTag()));
         const QString tool = dir + "/tool/compiler.sh";
-        QVERIFY(QDir().mkpath(dir + "/tool") && QDir().mkpath(dir + "/src"));
-        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
-        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(installCompiler(tool));
         QVERIFY(writeFile(dir + "/src/" + file, content));
         qputenv("STANDIN_MODE", mode.toUtf8());
         qputenv("STANDIN_LOG", (dir + "/log").toUtf8());
@@ -421,25 +390,6 @@ private slots:
         if (log.count('\n') == 2)
             QVERIFY(log.split('\n').at(1).startsWith((dir + "/tool -c --bob ").toUtf8()));
         QCOMPARE(QDir(dir + "/src").entryList(QDir::Files), QStringList{file});
-        qunsetenv("STANDIN_MODE");
-    }
-
-    // The import wizard's decompile: its own success line, nothing left on failure.
-    void decompile()
-    {
-        const QString dir = m_tmp.filePath("decompile");
-        const QString tool = dir + "/compiler.sh";
-        QVERIFY(QDir().mkpath(dir));
-        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
-        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(writeFile(dir + "/m.bob", "binary"));
-        const ModelConversion conversion{true, tool, 60000};
-        qputenv("STANDIN_MODE", "first");
-        QVERIFY(DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
-        QCOMPARE(readFile(dir + "/m.bod"), QByteArray("BOB1binary"));
-        qputenv("STANDIN_MODE", "silent");
-        QVERIFY(!DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
-        QVERIFY(!QFile::exists(dir + "/m.bod"));
         qunsetenv("STANDIN_MODE");
     }
 

@@ -48,19 +48,14 @@ class TestImportWizard : public QObject
 private slots:
     void initTestCase()
     {
-        const QString bin = qEnvironmentVariable("VEGA_PROGRAM_DIR");
         m_program = m_tmp.filePath("program");
-        QVERIFY(QDir().mkpath(m_program + "/Icons"));
-        QVERIFY(QFile::copy(bin + "/hw_languages.xml", m_program + "/hw_languages.xml"));
-        for (const QString& icon : QDir(bin + "/Icons").entryList(QDir::Files))
-            QFile::copy(bin + "/Icons/" + icon, m_program + "/Icons/" + icon);
+        QVERIFY(copyProgramFiles(m_program, {"hw_languages.xml", "Icons"}));
         const QString game = m_tmp.filePath("game");
         QVERIFY(SampleGame::MakeSampleGame(game));
         QVERIFY(SampleGame::MakeSampleMod(m_tmp.filePath("mod")));
         m_mod = m_tmp.filePath("mod/") + SampleGame::ModCatalog;
         const QString compiler = m_tmp.filePath("compiler.sh");
-        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), compiler));
-        QVERIFY(QFile::setPermissions(compiler, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(installCompiler(compiler));
         QVERIFY(writeConfig(m_program, game,
                             "DefAuthor: Orrin Vale\nBodcompDir: " + compiler.toLocal8Bit() + "\n"));
 
@@ -165,12 +160,8 @@ private slots:
         w->form()->importWizardButton->click();
         QVERIFY(driven);
 
-        const ShipDraft d = w->draft();
-        QCOMPARE(d.id, want.id);
-        QCOMPARE(d.author, "Orrin Vale");
-        QCOMPARE(d.texts.size(), want.languages);
-        QCOMPARE(DraftTreeFiles(d.models).size(), want.models.size());
-        QCOMPARE(DraftTreeFiles(d.others).size(), want.textures.size());
+        // What the draft holds is checked by the saved package's install below.
+        QCOMPARE(w->draft().author, "Orrin Vale");
         QVERIFY(filesBelow(m_program + "/temp").isEmpty());
 
         const QString out = m_tmp.filePath("Albatross.xsp");
