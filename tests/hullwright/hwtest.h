@@ -45,6 +45,45 @@ inline bool writeConfig(const QString& program, const QString& game, const QByte
                      "<creator>\nVegaDir: " + game.toLocal8Bit() + "\n" + more + "</creator>\n");
 }
 
+// Cell text with the escapes \n, \r, \t, \\ and \xNN replaced; any other
+// backslash stays, as in the game's paths.
+inline QByteArray unescape(const QByteArray& cell)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < cell.size(); ++i) {
+        const char next = i + 1 < cell.size() ? cell[i + 1] : 0;
+        const qsizetype k = next ? QByteArray("nrt\\").indexOf(next) : -1;
+        if (cell[i] == '\\' && next == 'x') {
+            out += char(cell.mid(i + 2, 2).toInt(nullptr, 16));
+            i += 3;
+        } else if (cell[i] == '\\' && k >= 0) {
+            out += "\n\r\t\\"[k];
+            ++i;
+        } else {
+            out += cell[i];
+        }
+    }
+    return out;
+}
+
+// The rows of data/<name>, tab-separated cells with escapes; "#" starts a comment line.
+inline QList<QStringList> tableRows(const QString& name)
+{
+    QFile f(QFINDTESTDATA("data/" + name));
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("cannot read the table %s", qPrintable(name));
+    QList<QStringList> rows;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        QStringList cells;
+        for (const QByteArray& cell : line.split('\t'))
+            cells << QString::fromLatin1(unescape(cell));
+        rows << cells;
+    }
+    return rows;
+}
+
 // The stand-in model compiler (data/stand-in-compiler.sh) at path, executable.
 inline bool installCompiler(const QString& path)
 {
@@ -152,5 +191,6 @@ using hwtest::installCompiler;
 using hwtest::readFile;
 using hwtest::Result;
 using hwtest::run;
+using hwtest::tableRows;
 using hwtest::writeConfig;
 using hwtest::writeFile;

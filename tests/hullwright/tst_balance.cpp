@@ -224,30 +224,8 @@ private slots:
         QTest::addColumn<QString>("replace"); // "Key: old" -> "new line", or a whole text
         QTest::addColumn<QString>("with");
         QTest::addColumn<QString>("problem"); // part of the problem; empty: usable
-
-        const char* rows[][4] = {
-            {"min = max", "Speed: 1000;3000", "Speed: 2000;2000", ""},
-            {"unknown key", "Hull: 1000;3000", "Hull: 1000;3000\nWings: 2", ""},
-            {"middle 0", "Speed: 1000;3000", "Speed: 0;1", "middle is 0"},
-            {"missing line", "Hull: 1000;3000", "", "Hull: the middle is 0"},
-            {"missing value", "Reactor: 1000;3000", "Reactor: 1000", "below the minimum"},
-            {"not a number", "Reactor: 1000;3000", "Reactor: x;y", "middle is 0"},
-            {"negative", "Reactor: 1000;3000", "Reactor: -5;3000", "negative"},
-            {"above limit", "Weapon: 1000;3000", "Weapon: 1;2000000000", "above"},
-            {"beyond 32 bits", "Weapon: 1000;3000", "Weapon: 1;99999999999", "32 bits"},
-            {"beyond 64 bits", "Weapon: 1000;3000", "Weapon: 1;999999999999999999999999",
-             "32 bits"},
-            {"max below min", "Speed: 1000;3000", "Speed: 3000;1000", "below the minimum"},
-            {"cargo middle 0", "Cargo: 1000;3000;0;0", "Cargo: 0;1;0;0", "Cargo"},
-            {"shield order", "Shield: 2;1;4;5", "Shield: 4;1;2;5", "below the lowest"},
-            {"shield type", "Shield: 2;1;4;5", "Shield: 0;1;7;5", "outside 0 to 5"},
-            {"shield count", "Shield: 2;1;4;5", "Shield: 2;1;4;0", "highest count"},
-            {"negative class", "Class: 3", "Class: -2", "class"},
-            {"not a profile", "*", "\x01\x02 binary \xff\nPNG", "middle is 0"},
-            {"empty", "*", "", "middle is 0"},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
+        for (const QStringList& r : tableRows("bad-profiles.tsv"))
+            QTest::newRow(qPrintable(r[0])) << r[1] << r[2] << r[3];
     }
     void badProfiles()
     {

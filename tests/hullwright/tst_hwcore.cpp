@@ -65,21 +65,9 @@ private slots:
         QTest::addColumn<QString>("open");
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("window");
-        QTest::newRow("extract here")
-            << QStringList{"-extract", "C:/My", "Ships/a.xsp", "-dir", "HERE"}
-            << QStringList{"-extract C:/My Ships/a.xsp", "-dir HERE"} << QString()
-            << QString("C:/My Ships") << false;
-        QTest::newRow("quotes, upper-case switch")
-            << QStringList{"-X", "\"/p/a", "b.xsp\"", "-D", "/out"}
-            << QStringList{"-X /p/a b.xsp", "-D /out"} << QString() << QString("/out") << false;
-        QTest::newRow("last file wins") << QStringList{"one.xsp", "-unknown", "two", "words.xsp"}
-                                        << QStringList{"one.xsp", "-unknown two words.xsp"}
-                                        << QString("one.xsp") << QString() << true;
-        QTest::newRow("extract and open")
-            << QStringList{"a.xsp", "-x", "b.xsp"} << QStringList{"a.xsp", "-x b.xsp"}
-            << QString("a.xsp") << QString() << true;
-        QTest::newRow("empty extract")
-            << QStringList{"-extract"} << QStringList{"-extract"} << QString() << QString() << true;
+        for (const QStringList& r : tableRows("command-lines.tsv"))
+            QTest::newRow(qPrintable(r[0]))
+                << r[1].split('|') << r[2].split('|') << r[3] << r[4] << (r[5] == "1");
     }
     void commandLine()
     {
@@ -97,13 +85,8 @@ private slots:
         QTest::addColumn<QString>("dir");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("author");
-        const char* rows[][5] = {
-            {"plain", "/games/vega/Merganser~Orrin Vale", "/games/vega", "Merganser", "Orrin Vale"},
-            {"escaped slashes", "C:\\Vega\\A<fslash>B~X<bslash>Y~Z", "C:/Vega", "A/B", "X\\Y~Z"},
-            {"no author", "/g/Ship", "/g", "Ship", ""},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]) << QString(r[4]);
+        for (const QStringList& r : tableRows("edit-mode-paths.tsv"))
+            QTest::newRow(qPrintable(r[0])) << r[1] << r[2] << r[3] << r[4];
     }
     void editModePath()
     {

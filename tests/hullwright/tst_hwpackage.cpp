@@ -337,28 +337,9 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("tries");
         QTest::addColumn<QString>("name");
-        const QByteArray body = "// body\n1; 2; 3;\n";
-        const struct
-        {
-            const char *tag, *mode, *file;
-            QByteArray content;
-            int tries;
-            const char* name;
-        } rows[] = {
-            {"first try", "first", "body.bod", body, 1, "objects/body.pbb"},
-            {"second try", "second", "body.bod", body, 2, "objects/body.pbb"},
-            {"upper-case", "first", "BODY.BOD", body, 1, "objects/BODY.pbb"},
-            {"scene", "first", "s.bod", "/ c\n\n VER: 1\n", 0, "objects/s.pbd"},
-            {"binary", "first", "b.bob", "BOB1x", 0, "objects/b.pbb"},
-            {"prints nothing", "silent", "body.bod", body, 2, "objects/body.pbd"},
-            {"full stop", "dot", "body.bod", body, 2, "objects/body.pbd"},
-            {"no output", "nofile", "body.bod", body, 2, "objects/body.pbd"},
-            {"crashes", "crash", "body.bod", body, 2, "objects/body.pbd"},
-            {"hangs", "hang", "body.bod", body, 2, "objects/body.pbd"},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r.tag) << QString(r.mode) << QString(r.file) << r.content << r.tries
-                                 << QString(r.name);
+        for (const QStringList& r : tableRows("model-compiler-runs.tsv"))
+            QTest::newRow(qPrintable(r[0]))
+                << r[1] << r[2] << r[3].toLatin1() << r[4].toInt() << r[5];
     }
     void compiler()
     {

@@ -74,29 +74,13 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("references");
-        const int ok = SceneBodies::Scene, no = SceneBodies::NotAScene;
-        const struct
-        {
-            const char *tag, *text;
-            int status;
-            QStringList references;
-        } rows[] = {
-            {"comments and blanks, CR LF",
-             "// x\r\n\r\n   \r\nVER: 1;\r\nP 0; B ships\\a; 0;\r\nP 1; B 12 ;\r\n",
-             ok,
-             {"ships\\a", "12"}},
-            {"CR only", "VER: 1;\rP 0; B a;\rP 1; B b;\r", ok, {"a", "b"}},
-            {"lower-case ver, no closing field", "ver: 2\nP 0; B x\n", ok, {"x"}},
-            {"no \" B \"", "VER: 1\nP 0;B x;\nP 1; N x;\nP 2;  B y;\nQ 0; B z;\n", ok, {}},
-            {"no VER", "// c\nP 0; B x;\n", no, {}},
-            {"part before VER", "P 0; B x;\nVER: 1;\n", no, {}},
-            {"empty", "", no, {}},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r.tag) << QByteArray(r.text) << r.status << r.references;
+        for (const QStringList& r : tableRows("scene-bodies.tsv"))
+            QTest::newRow(qPrintable(r[0]))
+                << r[1].toLatin1() << int(r[2] == "1" ? SceneBodies::Scene : SceneBodies::NotAScene)
+                << r[3].split('|', Qt::SkipEmptyParts);
         QTest::newRow("over-long line")
             << "VER: 1;\nC " + QByteArray(3 << 20, 'a') + "\nP 0; B x;\n"
-            << ok << QStringList{"x"};
+            << int(SceneBodies::Scene) << QStringList{"x"};
     }
     void sceneReader()
     {
@@ -111,25 +95,8 @@ private slots:
         QTest::addColumn<QString>("reference");
         QTest::addColumn<QString>("model");
         QTest::addColumn<bool>("match");
-        const struct
-        {
-            const char *tag, *reference, *model;
-            bool match;
-        } rows[] = {
-            {"123 is 00123 in v", "123", "objects\\v\\00123.pbb", true},
-            {"any extension, any case", "123", "Objects\\V\\00123.BOD", true},
-            {"ships\\body1", "ships\\body1", "objects\\ships\\body1.pbb", true},
-            {"slashes in the entry", "ships\\body1", "objects/ships/body1.pbd", true},
-            {"upper-case reference", "SHIPS\\Body1", "objects\\ships\\body1.pbb", true},
-            {"reference with extension", "ships\\body1.bob", "objects\\ships\\body1.pbb", true},
-            {"not under objects", "ships\\body1", "textures\\ships\\body1.pbb", false},
-            {"long number kept", "123456", "objects\\v\\123456.pbb", true},
-            {"zero is not padded", "0", "objects\\v\\00000.pbb", false},
-            {"bare name in v", "body1", "objects\\v\\body1.pbb", true},
-            {"bare name nowhere else", "body1", "objects\\body1.pbb", false},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r.tag) << QString(r.reference) << QString(r.model) << r.match;
+        for (const QStringList& r : tableRows("scene-models.tsv"))
+            QTest::newRow(qPrintable(r[0])) << r[1] << r[2] << (r[3] == "1");
     }
     void bodyMatching()
     {

@@ -2,6 +2,7 @@
 // record layout, untouched records coming back byte for byte, and records the
 // controls cannot show.
 #include "equipment.h"
+#include "hwtest.h"
 #include "recordeditor.h"
 #include "samplegame.h"
 #include "shiprecord.h"
@@ -70,32 +71,13 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("field"); // record field checked afterwards, -1 for none
         QTest::addColumn<QString>("stored");
-        const QString recharge = withFields({{20, "5000"}, {21, "0.1"}});
-        const struct
-        {
-            const char* tag;
-            QString record;
-            const char *set, *name, *shown;
-            int field;
-            const char* stored;
-        } rows[] = {
-            {"speed, 3 extensions", withFields({{7, "1000"}, {26, "3"}}), "", "max_speed", "2.6",
-             -1, ""},
-            {"speed, no extension", withFields({{7, "1000"}}), "", "max_speed", "2", -1, ""},
-            {"typing 2.5", withFields({}), "min_speed=2.5", "min_speed", "2.5", 7, "1250"},
-            {"acceleration", withFields({}), "acceleration=0.9", "acceleration", "0.9", 8, "450"},
-            {"yaw 0.5", withFields({{2, "0.5"}}), "", "yaw", "30.0", 2, "0.5"},
-            {"yaw dial 301", withFields({{2, "0.5"}}), "yaw=30.1", "yaw", "30.1", 2, "0.501667"},
-            {"recharge total", recharge, "", "recharge_total", "500", 21, "0.1"},
-            {"typing a total", recharge, "recharge_total=1000", "recharge", "0.2", 21, "0.2"},
-            {"rate as typed", recharge, "recharge=0.12345678", "recharge_total", "617.284", 21,
-             "0.12345678"},
-            {"class number", withFields({}), "class=1", "class_number", "7", 5, "1"},
-            {"player price", withFields({}), "player_price=1234", "player_price", "1234", 60,
-             "1234"},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r.tag) << r.record << r.set << r.name << r.shown << r.field << r.stored;
+        for (const QStringList& r : tableRows("record-conversions.tsv")) {
+            QList<QPair<int, QString>> fields;
+            for (const QString& f : r[1].split(' ', Qt::SkipEmptyParts))
+                fields.append({f.section('=', 0, 0).toInt(), f.section('=', 1)});
+            QTest::newRow(qPrintable(r[0]))
+                << withFields(fields) << r[2] << r[3] << r[4] << r[5].toInt() << r[6];
+        }
     }
     void conversions()
     {
