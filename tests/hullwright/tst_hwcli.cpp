@@ -69,18 +69,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("code");
-        QTest::newRow("help") << QStringList{"--help"} << 0;
-        QTest::newRow("nothing") << QStringList{} << 2;
-        QTest::newRow("unknown") << QStringList{"frobnicate"} << 2;
-        QTest::newRow("extract short") << QStringList{"extract", "x.xsp"} << 2;
-        QTest::newRow("new without scene")
-            << QStringList{"new", "o.xsp", "--name", "N", "--author", "A", "--id", "I"} << 2;
-        QTest::newRow("extract to missing folder")
-            << QStringList{"extract", "@/Merganser.xsp", "@/none"} << 1;
-        QTest::newRow("resave damaged") << QStringList{"resave", "@/damaged.xsp", "@/o.xsp"} << 1;
-        // "types" is a file there: no table can be written.
-        QTest::newRow("extract, tables not written")
-            << QStringList{"extract", "@/Merganser.xsp", "@/blocked"} << 1;
+        for (const QStringList& r : tableRows("cli-exit-codes.tsv"))
+            QTest::newRow(qPrintable(r[0])) << r[1].split('|', Qt::SkipEmptyParts) << r[2].toInt();
     }
     void usage()
     {
