@@ -114,21 +114,15 @@ private slots:
                 .rows);
         LanguageText language(w->texts(), {44, "Merganser", "A fighter"});
         for (QWidget* d :
-             std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language})
+             std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language}) {
             texts << visibleTexts(d);
+            screenshot(d, d->objectName() + (d == &cockpits ? "-cockpits" : QString()));
+        }
         for (const QString& t : texts)
             QVERIFY2(!t.contains(QLatin1String("ReadText-")), qPrintable(t));
-
         for (int i = 0; i < ui.tabs->count(); ++i) {
             ui.tabs->setCurrentIndex(i);
-            screenshot(w.get(), QString("tab%1-%2")
-                                    .arg(i, 2, 10, QLatin1Char('0'))
-                                    .arg(ui.tabs->widget(i)->objectName()));
-        }
-        for (QWidget* d :
-             std::initializer_list<QWidget*>{&config, &ships, &cockpits, &dummies, &language}) {
-            d->show();
-            screenshot(d, d->objectName() + (d == &cockpits ? "-cockpits" : QString()));
+            screenshot(w.get(), "tab-" + ui.tabs->widget(i)->objectName());
         }
     }
     void loadShipAndImports()

@@ -100,12 +100,8 @@ private slots:
     {
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<QString>("text");
-        QTest::newRow("0") << qint64(0) << "    0 bytes";
-        QTest::newRow("999") << qint64(999) << "    999 bytes";
-        QTest::newRow("1000") << qint64(1000) << "    0.98 KB";
-        QTest::newRow("1023") << qint64(1023) << "    1.00 KB";
-        QTest::newRow("1 MB") << qint64(1024 * 1024) << "    1.00 MB";
-        QTest::newRow("2000 GB") << qint64(2000) * 1024 * 1024 * 1024 << "    2000.00 GB";
+        for (const QStringList& r : tableRows("file-size-texts.tsv"))
+            QTest::newRow(qPrintable(r[0])) << r[0].toLongLong() << r[1];
     }
     void fileSizeText()
     {

@@ -97,17 +97,8 @@ private slots:
         if (field >= 0)
             QCOMPARE(ShipRecord(e.record()).field(field), stored);
     }
-    void ranksAndPresets()
+    void typeMasks()
     {
-        QCOMPARE(RecordEditor::dialFromField("0.5"), 300);
-        for (int race : {5, 6, 7, 9})
-            QCOMPARE(RecordEditor::rankTable(race), -1);
-        QCOMPARE(RecordEditor::rankTable(8), 5);
-        QCOMPARE(RecordEditor::notorietyPreset(1), 333333);
-        QCOMPARE(RecordEditor::notorietyPreset(16), -100001);
-        bool ok = true;
-        RecordEditor::notorietyPreset(0, &ok);
-        QVERIFY(!ok);
         QCOMPARE(RecordEditor::maskWithChecked(0, {true, false, true, true}), 13);
         // Bits past the listed types survive an edit of the list.
         QCOMPARE(RecordEditor::maskWithChecked(0x10003, {false, true}), 0x10002);
@@ -218,15 +209,8 @@ private slots:
         QTest::addColumn<int>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
-        const struct
-        {
-            int field;
-            const char *text, *name;
-        } rows[] = {{5, "SC_CLASS_M3", "class"},    {50, "VAR_RAIDER", "variation"},
-                    {7, "SPEED_FAST", "min_speed"}, {2, "ROT_HIGH", "yaw"},
-                    {45, "RACE_PIRATE", "race"},    {21, "0.12345678901", "recharge"}};
-        for (const auto& r : rows)
-            QTest::newRow(r.name) << r.field << r.text << r.name;
+        for (const QStringList& r : tableRows("record-symbols.tsv"))
+            QTest::newRow(qPrintable(r[2])) << r[0].toInt() << r[1] << r[2];
     }
     void symbolicFields()
     {
