@@ -18,8 +18,6 @@
 #include <QWidget>
 #endif
 
-namespace hwtest {
-
 // "<unreadable>" rather than empty, so a missing file never equals an empty one.
 inline QByteArray readFile(const QString& path)
 {
@@ -92,25 +90,6 @@ inline bool installCompiler(const QString& path)
            QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
 }
 
-// Copies files of the built program folder into program; a folder, with its files.
-inline bool copyProgramFiles(const QString& program, const QStringList& names)
-{
-    const QDir bin(qEnvironmentVariable("VEGA_PROGRAM_DIR"));
-    for (const QString& name : names) {
-        QStringList files{name};
-        if (QFileInfo(bin.filePath(name)).isDir()) {
-            files.clear();
-            for (const QString& f : QDir(bin.filePath(name)).entryList(QDir::Files))
-                files << name + '/' + f;
-        }
-        for (const QString& f : files)
-            if (!QDir().mkpath(QFileInfo(program + '/' + f).absolutePath()) ||
-                !QFile::copy(bin.filePath(f), program + '/' + f))
-                return false;
-    }
-    return true;
-}
-
 struct Result
 {
     int code = -1; // -1: did not finish or crashed
@@ -127,6 +106,15 @@ inline Result run(const QString& program, const QStringList& args,
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
         r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
     return r;
+}
+
+// Copies files and folders of the built program folder into program.
+inline bool copyProgramFiles(const QString& program, const QStringList& names)
+{
+    QStringList args{"-r"};
+    for (const QString& name : names)
+        args << qEnvironmentVariable("VEGA_PROGRAM_DIR") + '/' + name;
+    return QDir().mkpath(program) && run("cp", args << program).code == 0;
 }
 
 // Every file below root, relative to it, sorted.
@@ -178,19 +166,3 @@ inline QStringList visibleTexts(QWidget* root)
     return texts;
 }
 #endif
-
-} // namespace hwtest
-
-#ifdef QT_WIDGETS_LIB
-using hwtest::screenshot;
-using hwtest::visibleTexts;
-#endif
-using hwtest::copyProgramFiles;
-using hwtest::filesBelow;
-using hwtest::installCompiler;
-using hwtest::readFile;
-using hwtest::Result;
-using hwtest::run;
-using hwtest::tableRows;
-using hwtest::writeConfig;
-using hwtest::writeFile;

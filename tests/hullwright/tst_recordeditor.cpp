@@ -103,14 +103,6 @@ private slots:
         // Bits past the listed types survive an edit of the list.
         QCOMPARE(RecordEditor::maskWithChecked(0x10003, {false, true}), 0x10002);
     }
-    void cargoSwap()
-    {
-        RecordEditor e(withFields({{28, "50"}, {29, "10"}}));
-        const ShipRecord out(e.record());
-        QCOMPARE(out.field(28), "10");
-        QCOMPARE(out.field(29), "50");
-        QCOMPARE(e.changedFields(), QStringList({"28", "29"}));
-    }
     void turretsAgainstLayout()
     {
         RecordEditor e(QString::fromLatin1(kDefaultShipLine), context());
