@@ -267,6 +267,8 @@ private slots:
         QFETCH(Edit, edit);
         const ShipPackage package = samplePackage();
         ShipDraft draft = DraftFromPackage(package);
+        QCOMPARE(draft.sceneName, "ships/merg");
+        QCOMPARE(draft.cockpitName, "merg_cp");
         QCOMPARE(draft.comment, "two\nlines");
         edit(draft);
         QTEST(int(FirstUnsavedChange(draft, &package)), "change");
