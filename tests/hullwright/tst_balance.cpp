@@ -9,7 +9,6 @@
 #include "shiprecord.h"
 #include "typetable.h"
 
-#include <QDir>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>

@@ -12,8 +12,6 @@
 #include "ui_createship.h"
 #include "uiseams_qt.h"
 
-#include <QDir>
-#include <QHeaderView>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSpinBox>

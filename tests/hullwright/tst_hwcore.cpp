@@ -9,8 +9,6 @@
 #include "shipdraft.h"
 #include "shiprecord.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 

@@ -3,15 +3,10 @@
 #include "archivefile.h"
 #include "extraction.h"
 #include "hwtest.h"
-#include "lzmafile.h"
 #include "modelcompiler.h"
 #include "packagebuild.h"
 #include "samplegame.h"
-#include "uiseams.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 

@@ -7,7 +7,6 @@
 #include "shiprecord.h"
 
 #include <QBuffer>
-#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
 

@@ -18,7 +18,6 @@
 #include "ui_shipbalance.h"
 #include "uiseams_qt.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
