@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QTest>
 #ifdef QT_WIDGETS_LIB
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -16,8 +17,6 @@
 #include <QTreeWidget>
 #include <QWidget>
 #endif
-
-namespace hwtest {
 
 // "<unreadable>" rather than empty, so a missing file never equals an empty one.
 inline QByteArray readFile(const QString& path)
@@ -44,6 +43,53 @@ inline bool writeConfig(const QString& program, const QString& game, const QByte
                      "<creator>\nVegaDir: " + game.toLocal8Bit() + "\n" + more + "</creator>\n");
 }
 
+// Cell text with the escapes \n, \r, \t, \\ and \xNN replaced; any other
+// backslash stays, as in the game's paths.
+inline QByteArray unescape(const QByteArray& cell)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < cell.size(); ++i) {
+        const char next = i + 1 < cell.size() ? cell[i + 1] : 0;
+        const qsizetype k = next ? QByteArray("nrt\\").indexOf(next) : -1;
+        if (cell[i] == '\\' && next == 'x') {
+            out += char(cell.mid(i + 2, 2).toInt(nullptr, 16));
+            i += 3;
+        } else if (cell[i] == '\\' && k >= 0) {
+            out += "\n\r\t\\"[k];
+            ++i;
+        } else {
+            out += cell[i];
+        }
+    }
+    return out;
+}
+
+// The rows of data/<name>, tab-separated cells with escapes; "#" starts a comment line.
+inline QList<QStringList> tableRows(const QString& name)
+{
+    QFile f(QFINDTESTDATA("data/" + name));
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("cannot read the table %s", qPrintable(name));
+    QList<QStringList> rows;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        QStringList cells;
+        for (const QByteArray& cell : line.split('\t'))
+            cells << QString::fromLatin1(unescape(cell));
+        rows << cells;
+    }
+    return rows;
+}
+
+// The stand-in model compiler (data/stand-in-compiler.sh) at path, executable.
+inline bool installCompiler(const QString& path)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) &&
+           QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), path) &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+}
+
 struct Result
 {
     int code = -1; // -1: did not finish or crashed
@@ -60,6 +106,15 @@ inline Result run(const QString& program, const QStringList& args,
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
         r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
     return r;
+}
+
+// Copies files and folders of the built program folder into program.
+inline bool copyProgramFiles(const QString& program, const QStringList& names)
+{
+    QStringList args{"-r"};
+    for (const QString& name : names)
+        args << qEnvironmentVariable("VEGA_PROGRAM_DIR") + '/' + name;
+    return QDir().mkpath(program) && run("cp", args << program).code == 0;
 }
 
 // Every file below root, relative to it, sorted.
@@ -111,16 +166,3 @@ inline QStringList visibleTexts(QWidget* root)
     return texts;
 }
 #endif
-
-} // namespace hwtest
-
-#ifdef QT_WIDGETS_LIB
-using hwtest::screenshot;
-using hwtest::visibleTexts;
-#endif
-using hwtest::filesBelow;
-using hwtest::readFile;
-using hwtest::Result;
-using hwtest::run;
-using hwtest::writeConfig;
-using hwtest::writeFile;

@@ -1,6 +1,6 @@
 // "Customize Ship" on the sample game: an untouched dialog saves the record as
 // it was, controls write their fields, unreadable fields stay read-only.
-// With CONFIGSHIP_SHOTS=DIR every tab is also saved as a picture into DIR.
+// With HULLWRIGHT_SCREENSHOTS=DIR every tab is also saved as a picture into DIR.
 #include "configship.h"
 #include "createship.h"
 #include "hwtest.h"
@@ -12,8 +12,6 @@
 #include "uitexts.h"
 
 #include <QBuffer>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -33,25 +31,20 @@ private slots:
     }
     void untouchedSaveKeepsRecord()
     {
-        const QString shots = qEnvironmentVariable("CONFIGSHIP_SHOTS");
         for (const QString& r : m_ships) {
             ConfigShip d(input(r));
             d.show();
             QCOMPARE(d.record(), r);
             QVERIFY(d.form()->ListMasks->topLevelItemCount() > 0);
-            if (!shots.isEmpty() && TableFieldInt(r, kTurretCountField) > 2) {
-                for (int t = 0; t < d.form()->Tabs->count(); ++t) {
-                    d.form()->Tabs->setCurrentIndex(t);
-                    if (d.form()->ListTurrets->topLevelItemCount())
-                        d.form()->ListTurrets->setCurrentItem(
-                            d.form()->ListTurrets->topLevelItem(0));
-                    d.form()->TabsGuns->setCurrentIndex(t == 6 ? 1 : 0);
-                    QTest::qWait(50);
-                    d.grab().save(QStringLiteral("%1/configship-%2.png").arg(shots).arg(t));
-                }
-                d.form()->TabsGuns->setCurrentIndex(0);
-                d.form()->Tabs->setCurrentIndex(6);
-                d.grab().save(shots + "/configship-guns-auto.png");
+            if (TableFieldInt(r, kTurretCountField) <= 2)
+                continue;
+            Ui::DConfigShip& ui = *d.form();
+            if (ui.ListTurrets->topLevelItemCount())
+                ui.ListTurrets->setCurrentItem(ui.ListTurrets->topLevelItem(0));
+            for (int t = 0; t < ui.Tabs->count(); ++t) {
+                ui.Tabs->setCurrentIndex(t);
+                ui.TabsGuns->setCurrentIndex(t == 6 ? 1 : 0);
+                screenshot(&d, QStringLiteral("configship-%1").arg(t));
             }
         }
     }
@@ -149,20 +142,8 @@ private slots:
         ConfigShip::Input in = input(m_ships.value(20));
         ConfigShip d(in);
         Ui::DConfigShip& ui = *d.form();
-        QStringList shown{d.windowTitle()};
-        for (int t = 0; t < ui.Tabs->count(); ++t)
-            shown << ui.Tabs->tabText(t);
-        for (QLabel* l : d.findChildren<QLabel*>())
-            shown << l->text();
-        for (QAbstractButton* b : d.findChildren<QAbstractButton*>())
-            shown << b->text();
-        for (QGroupBox* g : d.findChildren<QGroupBox*>())
-            shown << g->title();
-        for (QTreeWidget* t : d.findChildren<QTreeWidget*>())
-            for (int c = 0; c < t->columnCount(); ++c)
-                shown << t->headerItem()->text(c);
-        QVERIFY2(!shown.join('|').contains("ReadText-"), qPrintable(shown.join('|')));
-        QVERIFY(shown.contains("Sound Volumn"));
+        const QString shown = visibleTexts(&d).join('|');
+        QVERIFY2(!shown.contains("ReadText-"), qPrintable(shown));
         // Races and cargo sizes are the game's own names, in record order.
         QCOMPARE(ui.ComboRace->itemText(0), "Argon");
         QCOMPARE(ui.ComboRace->itemText(7), "Pirates");

@@ -3,15 +3,10 @@
 #include "archivefile.h"
 #include "extraction.h"
 #include "hwtest.h"
-#include "lzmafile.h"
 #include "modelcompiler.h"
 #include "packagebuild.h"
 #include "samplegame.h"
-#include "uiseams.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -91,18 +86,8 @@ private slots:
         QTest::addColumn<QString>("gameName");
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("with folder") << "ships/my_ship"
-                                     << "/m/a.bod"
-                                     << "objects/ships/my_ship.bod";
-        QTest::newRow("bare") << "my_ship"
-                              << "/m/a.bob"
-                              << "objects/cut/my_ship.bob";
-        QTest::newRow("backslashes") << "ships\\f\\x"
-                                     << "/m/x.bod"
-                                     << "objects/ships/f/x.bod";
-        QTest::newRow("extension kept") << "ships/x.BOB"
-                                        << "/m/x.bod"
-                                        << "objects/ships/x.BOB";
+        for (const QStringList& r : tableRows("scene-entry-names.tsv"))
+            QTest::newRow(qPrintable(r[0])) << r[1] << r[2] << r[3];
     }
     void names()
     {
@@ -139,20 +124,17 @@ private slots:
         d.scripts = {"<PACKAGE>/Scripts/s.xml"};
         const ShipPackage p = BuildPackage(d, program);
 
-        QCOMPARE(p.SceneFile->Name, QString("objects/ships/hull.bod"));
-        QCOMPARE(p.SceneFile->Time, 1000u);
-        QVERIFY(!p.CockpitFile);
         // The scene's twin is left out, the missing file too, and the binary form
         // replaces the text form with its own size, time and bytes.
-        QCOMPARE(p.Models.size(), 1);
-        QCOMPARE(p.Models[0].Name, QString("objects/ships/body.bob"));
-        QCOMPARE(p.Models[0].Size, 13);
-        QCOMPARE(p.Models[0].Time, 3000u);
-        QCOMPARE(p.Models[0].SourcePath, src + "/body.bob");
-        QCOMPARE(p.Files[0].Name, QString("textures/tex.tga"));
-        QCOMPARE(p.Scripts[0].Name, QString("s.xml"));
-        QCOMPARE(p.Scripts[0].SourcePath, program + "/Slipway/Scripts/s.xml");
-        QCOMPARE(p.Comment, QString("one<newline>two<newline>three"));
+        QStringList entries{p.Comment};
+        for (const PackageFile& f : QList{*p.SceneFile} + p.Models + p.Files + p.Scripts)
+            entries << QString("%1 %2 %3 %4").arg(f.Name).arg(f.Size).arg(f.Time).arg(f.SourcePath);
+        QCOMPARE(entries, QStringList({"one<newline>two<newline>three",
+                                       "objects/ships/hull.bod 5 1000 " + src + "/hull.bod",
+                                       "objects/ships/body.bob 13 3000 " + src + "/body.bob",
+                                       "textures/tex.tga 7 4000 " + src + "/tex.tga",
+                                       "s.xml 4 5000 " + program + "/Slipway/Scripts/s.xml"}));
+        QVERIFY(!p.CockpitFile);
 
         QCOMPARE(FirstMissingField(d), MissingField::None);
         d.sceneName.clear();
@@ -161,34 +143,30 @@ private slots:
         QCOMPARE(FirstMissingField(d), MissingField::Id);
     }
 
-    void updateInfo_data()
-    {
-        QTest::addColumn<QString>("web");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("with web") << "http://x.example/" << true;
-        QTest::newRow("without web") << "" << false;
-    }
+    // The update file is written only for a package with a web address.
     void updateInfo()
     {
-        QFETCH(QString, web);
-        QFETCH(bool, written);
-        const QString dir = m_tmp.filePath("info-" + QString::number(written));
-        QVERIFY(QDir().mkpath(dir));
-        ShipPackage p;
-        p.Name = "Fast Hauler";
-        p.Author = "A";
-        p.Version = "1.1";
-        p.Web = web;
-        p.WriteUpdateInfo = true;
-        PackageContext context;
-        context.programDir = dir;
-        QVERIFY(SaveShipPackage(p, dir + "/hauler.xsp", context));
-        QCOMPARE(QFile::exists(dir + "/FastHauler.dat"), written);
-        if (written)
-            QCOMPARE(readFile(dir + "/FastHauler.dat"),
-                     QByteArray("Script: Fast Hauler\nVersion: 1.1\nFile: hauler.xsp\n"));
-        QVERIFY(!QFile::exists(dir + "/hauler.xsp.part"));
-        QVERIFY(!QFile::exists(dir + "/temp/hauler.xsp.tMp"));
+        for (const QString web : {"http://x.example/", ""}) {
+            const QString dir = m_tmp.filePath("info-" + QString::number(web.isEmpty()));
+            QVERIFY(QDir().mkpath(dir));
+            ShipPackage p;
+            p.Name = "Fast Hauler";
+            p.Author = "A";
+            p.Version = "1.1";
+            p.Web = web;
+            p.WriteUpdateInfo = true;
+            PackageContext context;
+            context.programDir = dir;
+            QVERIFY(SaveShipPackage(p, dir + "/hauler.xsp", context));
+            // Nothing else stays behind: no part file, no temporary copy.
+            QStringList files{"hauler.xsp"};
+            if (!web.isEmpty()) {
+                files.prepend("FastHauler.dat");
+                QCOMPARE(readFile(dir + "/FastHauler.dat"),
+                         QByteArray("Script: Fast Hauler\nVersion: 1.1\nFile: hauler.xsp\n"));
+            }
+            QCOMPARE(filesBelow(dir), files);
+        }
     }
 
     // Opened for editing and saved again without changes, a package carries the
@@ -210,26 +188,9 @@ private slots:
             OpenPackageForEditing(m_samples + '/' + package, program, opened, context);
         QVERIFY2(r.ok(), qPrintable(r.error));
         const ShipPackage built = BuildPackage(DraftFromPackage(opened), program);
-        QVERIFY(!HasUnsavedChanges(DraftFromPackage(opened), &opened));
         const QString saved = program + "/out/" + package;
         QVERIFY(QDir().mkpath(program + "/out"));
-        // The save names every file it works on and moves the bar for each.
-        struct Seen : StatusSink, ProgressSink
-        {
-            QStringList status;
-            int filled = 0;
-            qint64 total = 0;
-            void showStatus(const QString& t) override { status << t; }
-            void setTotal(qint64 t) override { total = t; }
-            void setDone(qint64 d) override { filled += d == total && total > 0; }
-        } seen;
-        PackageContext watched = context;
-        watched.status = &seen;
-        watched.progress = &seen;
-        QVERIFY(SaveShipPackage(built, saved, watched));
-        for (const PackageFile& f : built.Models)
-            QVERIFY2(seen.status.contains(f.Name + "..."), qPrintable(seen.status.join('|')));
-        QVERIFY(seen.filled >= 2 * built.Models.size() + 1);
+        QVERIFY(SaveShipPackage(built, saved, context));
 
         ShipPackage before, after;
         QVERIFY(readInto(m_samples + '/' + package, program + "/before", before));
@@ -320,19 +281,13 @@ private slots:
         QVERIFY(QFileInfo(dir + "/objects/ships/fighters").isDir());
     }
 
-    void extractionRefusals()
+    void extractionRefusal()
     {
         PackageContext context;
         context.programDir = m_tmp.filePath("xprog");
-        const QString missing = m_tmp.filePath("no-such-dir");
-        ExtractionResult r =
-            ExtractShipPackage(m_samples + "/Merganser.xsp", missing, false, context);
-        QCOMPARE(r.outcome, ExtractionResult::NoTarget);
-        QVERIFY(!QFileInfo::exists(missing));
-
         const QString dir = m_tmp.filePath("x-bad");
         QVERIFY(writeFile(dir + "/bad.xsp", "Packager: 1\nName: N\n"));
-        r = ExtractShipPackage(dir + "/bad.xsp", dir, false, context);
+        const ExtractionResult r = ExtractShipPackage(dir + "/bad.xsp", dir, false, context);
         QCOMPARE(r.outcome, ExtractionResult::Unreadable);
         QVERIFY(!QFileInfo::exists(dir + "/types"));
     }
@@ -367,27 +322,9 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("tries");
         QTest::addColumn<QString>("name");
-        const QByteArray body = "// body\n1; 2; 3;\n";
-        QTest::newRow("first try") << "first"
-                                   << "body.bod" << body << 1 << "objects/body.pbb";
-        QTest::newRow("second try") << "second"
-                                    << "body.bod" << body << 2 << "objects/body.pbb";
-        QTest::newRow("upper-case") << "first"
-                                    << "BODY.BOD" << body << 1 << "objects/BODY.pbb";
-        QTest::newRow("scene") << "first"
-                               << "s.bod" << QByteArray("/ c\n\n VER: 1\n") << 0 << "objects/s.pbd";
-        QTest::newRow("binary") << "first"
-                                << "b.bob" << QByteArray("BOB1x") << 0 << "objects/b.pbb";
-        QTest::newRow("prints nothing") << "silent"
-                                        << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("full stop") << "dot"
-                                   << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("no output") << "nofile"
-                                   << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("crashes") << "crash"
-                                 << "body.bod" << body << 2 << "objects/body.pbd";
-        QTest::newRow("hangs") << "hang"
-                               << "body.bod" << body << 2 << "objects/body.pbd";
+        for (const QStringList& r : tableRows("model-compiler-runs.tsv"))
+            QTest::newRow(qPrintable(r[0]))
+                << r[1] << r[2] << r[3].toLatin1() << r[4].toInt() << r[5];
     }
     void compiler()
     {
@@ -397,9 +334,7 @@ private slots:
         QFETCH(QString, name);
         const QString dir = m_tmp.filePath("compile-" + QString(QTest::currentDataTag()));
         const QString tool = dir + "/tool/compiler.sh";
-        QVERIFY(QDir().mkpath(dir + "/tool") && QDir().mkpath(dir + "/src"));
-        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
-        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(installCompiler(tool));
         QVERIFY(writeFile(dir + "/src/" + file, content));
         qputenv("STANDIN_MODE", mode.toUtf8());
         qputenv("STANDIN_LOG", (dir + "/log").toUtf8());
@@ -421,25 +356,6 @@ private slots:
         if (log.count('\n') == 2)
             QVERIFY(log.split('\n').at(1).startsWith((dir + "/tool -c --bob ").toUtf8()));
         QCOMPARE(QDir(dir + "/src").entryList(QDir::Files), QStringList{file});
-        qunsetenv("STANDIN_MODE");
-    }
-
-    // The import wizard's decompile: its own success line, nothing left on failure.
-    void decompile()
-    {
-        const QString dir = m_tmp.filePath("decompile");
-        const QString tool = dir + "/compiler.sh";
-        QVERIFY(QDir().mkpath(dir));
-        QVERIFY(QFile::copy(QFINDTESTDATA("data/stand-in-compiler.sh"), tool));
-        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(writeFile(dir + "/m.bob", "binary"));
-        const ModelConversion conversion{true, tool, 60000};
-        qputenv("STANDIN_MODE", "first");
-        QVERIFY(DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
-        QCOMPARE(readFile(dir + "/m.bod"), QByteArray("BOB1binary"));
-        qputenv("STANDIN_MODE", "silent");
-        QVERIFY(!DecompileModel(conversion, dir + "/m.bob", dir + "/m.bod"));
-        QVERIFY(!QFile::exists(dir + "/m.bod"));
         qunsetenv("STANDIN_MODE");
     }
 

@@ -2,6 +2,7 @@
 // record layout, untouched records coming back byte for byte, and records the
 // controls cannot show.
 #include "equipment.h"
+#include "hwtest.h"
 #include "recordeditor.h"
 #include "samplegame.h"
 #include "shiprecord.h"
@@ -70,32 +71,13 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("field"); // record field checked afterwards, -1 for none
         QTest::addColumn<QString>("stored");
-        const QString recharge = withFields({{20, "5000"}, {21, "0.1"}});
-        const struct
-        {
-            const char* tag;
-            QString record;
-            const char *set, *name, *shown;
-            int field;
-            const char* stored;
-        } rows[] = {
-            {"speed, 3 extensions", withFields({{7, "1000"}, {26, "3"}}), "", "max_speed", "2.6",
-             -1, ""},
-            {"speed, no extension", withFields({{7, "1000"}}), "", "max_speed", "2", -1, ""},
-            {"typing 2.5", withFields({}), "min_speed=2.5", "min_speed", "2.5", 7, "1250"},
-            {"acceleration", withFields({}), "acceleration=0.9", "acceleration", "0.9", 8, "450"},
-            {"yaw 0.5", withFields({{2, "0.5"}}), "", "yaw", "30.0", 2, "0.5"},
-            {"yaw dial 301", withFields({{2, "0.5"}}), "yaw=30.1", "yaw", "30.1", 2, "0.501667"},
-            {"recharge total", recharge, "", "recharge_total", "500", 21, "0.1"},
-            {"typing a total", recharge, "recharge_total=1000", "recharge", "0.2", 21, "0.2"},
-            {"rate as typed", recharge, "recharge=0.12345678", "recharge_total", "617.284", 21,
-             "0.12345678"},
-            {"class number", withFields({}), "class=1", "class_number", "7", 5, "1"},
-            {"player price", withFields({}), "player_price=1234", "player_price", "1234", 60,
-             "1234"},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r.tag) << r.record << r.set << r.name << r.shown << r.field << r.stored;
+        for (const QStringList& r : tableRows("record-conversions.tsv")) {
+            QList<QPair<int, QString>> fields;
+            for (const QString& f : r[1].split(' ', Qt::SkipEmptyParts))
+                fields.append({f.section('=', 0, 0).toInt(), f.section('=', 1)});
+            QTest::newRow(qPrintable(r[0]))
+                << withFields(fields) << r[2] << r[3] << r[4] << r[5].toInt() << r[6];
+        }
     }
     void conversions()
     {
@@ -115,28 +97,11 @@ private slots:
         if (field >= 0)
             QCOMPARE(ShipRecord(e.record()).field(field), stored);
     }
-    void ranksAndPresets()
+    void typeMasks()
     {
-        QCOMPARE(RecordEditor::dialFromField("0.5"), 300);
-        for (int race : {5, 6, 7, 9})
-            QCOMPARE(RecordEditor::rankTable(race), -1);
-        QCOMPARE(RecordEditor::rankTable(8), 5);
-        QCOMPARE(RecordEditor::notorietyPreset(1), 333333);
-        QCOMPARE(RecordEditor::notorietyPreset(16), -100001);
-        bool ok = true;
-        RecordEditor::notorietyPreset(0, &ok);
-        QVERIFY(!ok);
         QCOMPARE(RecordEditor::maskWithChecked(0, {true, false, true, true}), 13);
         // Bits past the listed types survive an edit of the list.
         QCOMPARE(RecordEditor::maskWithChecked(0x10003, {false, true}), 0x10002);
-    }
-    void cargoSwap()
-    {
-        RecordEditor e(withFields({{28, "50"}, {29, "10"}}));
-        const ShipRecord out(e.record());
-        QCOMPARE(out.field(28), "10");
-        QCOMPARE(out.field(29), "50");
-        QCOMPARE(e.changedFields(), QStringList({"28", "29"}));
     }
     void turretsAgainstLayout()
     {
@@ -156,9 +121,9 @@ private slots:
         // The main cockpit entry, then the turrets renumbered after the removal.
         QCOMPARE(QStringList(out.line().split(';').mid(53, 13)).join(';'),
                  "3;1;0;0;0;2;1;12;3;3;2;13;0");
-        QCOMPARE(out.field(31), "1"); // pairs moved up with their turrets
-        QCOMPARE(out.field(33), "1");
-        QCOMPARE(out.field(35), "0");
+        // The cockpit pairs moved up with their turrets.
+        QCOMPARE(QStringList({out.field(31), out.field(33), out.field(35)}),
+                 QStringList({"1", "1", "0"}));
     }
     void gunGroupsAgainstLayout()
     {
@@ -236,15 +201,8 @@ private slots:
         QTest::addColumn<int>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
-        const struct
-        {
-            int field;
-            const char *text, *name;
-        } rows[] = {{5, "SC_CLASS_M3", "class"},    {50, "VAR_RAIDER", "variation"},
-                    {7, "SPEED_FAST", "min_speed"}, {2, "ROT_HIGH", "yaw"},
-                    {45, "RACE_PIRATE", "race"},    {21, "0.12345678901", "recharge"}};
-        for (const auto& r : rows)
-            QTest::newRow(r.name) << r.field << r.text << r.name;
+        for (const QStringList& r : tableRows("record-symbols.tsv"))
+            QTest::newRow(qPrintable(r[2])) << r[0].toInt() << r[1] << r[2];
     }
     void symbolicFields()
     {
