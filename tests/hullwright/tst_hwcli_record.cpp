@@ -35,13 +35,19 @@ void TestHwCliRecord::commands_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QByteArray>("out"); // expected in stdout
     QTest::addColumn<QByteArray>("err"); // expected in stderr
-    for (const QStringList& r : tableRows("cli-record-commands.tsv")) {
-        QStringList args = r[1].split('|');
-        args.replaceInStrings("@ship", kShip).replaceInStrings("@sample", sample);
-        args.replaceInStrings("@swapped", swapped);
-        QTest::newRow(qPrintable(r[0]))
-            << args << r[2].toInt() << r[3].toLatin1() << r[4].toLatin1();
-    }
+    QTest::newRow("rebuild sample")
+        << QStringList{"record", "rebuild", sample} << 0 << QByteArray() << QByteArray();
+    QTest::newRow("rebuild swap") << QStringList{"record", "rebuild", swapped} << 1
+                                  << QByteArray("1\t28,29\n") << QByteArray();
+    QTest::newRow("show") << QStringList{"record", "show", kShip} << 0
+                          << QByteArray("max_speed\t2.6\n") << QByteArray();
+    QTest::newRow("show broken") << QStringList{"record", "show", "a;b;"} << 0
+                                 << QByteArray("body_file\ta\n") << QByteArray("cannot be read");
+    QTest::newRow("set") << QStringList{"record", "set", kShip, "yaw=30.1", "recharge_total=1000"}
+                         << 0 << QByteArray("ships\\x;1;0.501667;") << QByteArray();
+    QTest::newRow("set unknown") << QStringList{"record", "set", kShip, "warp=9"} << 1
+                                 << QByteArray() << QByteArray("unknown field");
+    QTest::newRow("usage") << QStringList{"record"} << 2 << QByteArray() << QByteArray("Usage");
 }
 
 void TestHwCliRecord::commands()

@@ -63,9 +63,21 @@ private slots:
         QTest::addColumn<QString>("open");
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("window");
-        for (const QStringList& r : tableRows("command-lines.tsv"))
-            QTest::newRow(qPrintable(r[0]))
-                << r[1].split('|') << r[2].split('|') << r[3] << r[4] << (r[5] == "1");
+        QTest::newRow("extract here")
+            << QStringList{"-extract", "C:/My", "Ships/a.xsp", "-dir", "HERE"}
+            << QStringList{"-extract C:/My Ships/a.xsp", "-dir HERE"} << QString()
+            << QString("C:/My Ships") << false;
+        QTest::newRow("quotes, upper-case switch")
+            << QStringList{"-X", "\"/p/a", "b.xsp\"", "-D", "/out"}
+            << QStringList{"-X /p/a b.xsp", "-D /out"} << QString() << QString("/out") << false;
+        QTest::newRow("last file wins") << QStringList{"one.xsp", "-unknown", "two", "words.xsp"}
+                                        << QStringList{"one.xsp", "-unknown two words.xsp"}
+                                        << QString("one.xsp") << QString() << true;
+        QTest::newRow("extract and open")
+            << QStringList{"a.xsp", "-x", "b.xsp"} << QStringList{"a.xsp", "-x b.xsp"}
+            << QString("a.xsp") << QString() << true;
+        QTest::newRow("empty extract")
+            << QStringList{"-extract"} << QStringList{"-extract"} << QString() << QString() << true;
     }
     void commandLine()
     {
@@ -83,8 +95,13 @@ private slots:
         QTest::addColumn<QString>("dir");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("author");
-        for (const QStringList& r : tableRows("edit-mode-paths.tsv"))
-            QTest::newRow(qPrintable(r[0])) << r[1] << r[2] << r[3] << r[4];
+        const char* rows[][5] = {
+            {"plain", "/games/vega/Merganser~Orrin Vale", "/games/vega", "Merganser", "Orrin Vale"},
+            {"escaped slashes", "C:\\Vega\\A<fslash>B~X<bslash>Y~Z", "C:/Vega", "A/B", "X\\Y~Z"},
+            {"no author", "/g/Ship", "/g", "Ship", ""},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]) << QString(r[4]);
     }
     void editModePath()
     {
@@ -98,8 +115,12 @@ private slots:
     {
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<QString>("text");
-        for (const QStringList& r : tableRows("file-size-texts.tsv"))
-            QTest::newRow(qPrintable(r[0])) << r[0].toLongLong() << r[1];
+        QTest::newRow("0") << qint64(0) << "    0 bytes";
+        QTest::newRow("999") << qint64(999) << "    999 bytes";
+        QTest::newRow("1000") << qint64(1000) << "    0.98 KB";
+        QTest::newRow("1023") << qint64(1023) << "    1.00 KB";
+        QTest::newRow("1 MB") << qint64(1024 * 1024) << "    1.00 MB";
+        QTest::newRow("2000 GB") << qint64(2000) * 1024 * 1024 * 1024 << "    2000.00 GB";
     }
     void fileSizeText()
     {

@@ -86,8 +86,18 @@ private slots:
         QTest::addColumn<QString>("gameName");
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("expected");
-        for (const QStringList& r : tableRows("scene-entry-names.tsv"))
-            QTest::newRow(qPrintable(r[0])) << r[1] << r[2] << r[3];
+        QTest::newRow("with folder") << "ships/my_ship"
+                                     << "/m/a.bod"
+                                     << "objects/ships/my_ship.bod";
+        QTest::newRow("bare") << "my_ship"
+                              << "/m/a.bob"
+                              << "objects/cut/my_ship.bob";
+        QTest::newRow("backslashes") << "ships\\f\\x"
+                                     << "/m/x.bod"
+                                     << "objects/ships/f/x.bod";
+        QTest::newRow("extension kept") << "ships/x.BOB"
+                                        << "/m/x.bod"
+                                        << "objects/ships/x.BOB";
     }
     void names()
     {

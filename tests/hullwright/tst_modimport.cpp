@@ -73,13 +73,29 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("references");
-        for (const QStringList& r : tableRows("scene-bodies.tsv"))
-            QTest::newRow(qPrintable(r[0]))
-                << r[1].toLatin1() << int(r[2] == "1" ? SceneBodies::Scene : SceneBodies::NotAScene)
-                << r[3].split('|', Qt::SkipEmptyParts);
+        const int ok = SceneBodies::Scene, no = SceneBodies::NotAScene;
+        const struct
+        {
+            const char *tag, *text;
+            int status;
+            QStringList references;
+        } rows[] = {
+            {"comments and blanks, CR LF",
+             "// x\r\n\r\n   \r\nVER: 1;\r\nP 0; B ships\\a; 0;\r\nP 1; B 12 ;\r\n",
+             ok,
+             {"ships\\a", "12"}},
+            {"CR only", "VER: 1;\rP 0; B a;\rP 1; B b;\r", ok, {"a", "b"}},
+            {"lower-case ver, no closing field", "ver: 2\nP 0; B x\n", ok, {"x"}},
+            {"no \" B \"", "VER: 1\nP 0;B x;\nP 1; N x;\nP 2;  B y;\nQ 0; B z;\n", ok, {}},
+            {"no VER", "// c\nP 0; B x;\n", no, {}},
+            {"part before VER", "P 0; B x;\nVER: 1;\n", no, {}},
+            {"empty", "", no, {}},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tag) << QByteArray(r.text) << r.status << r.references;
         QTest::newRow("over-long line")
             << "VER: 1;\nC " + QByteArray(3 << 20, 'a') + "\nP 0; B x;\n"
-            << int(SceneBodies::Scene) << QStringList{"x"};
+            << ok << QStringList{"x"};
     }
     void sceneReader()
     {

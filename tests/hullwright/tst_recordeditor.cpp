@@ -201,8 +201,15 @@ private slots:
         QTest::addColumn<int>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
-        for (const QStringList& r : tableRows("record-symbols.tsv"))
-            QTest::newRow(qPrintable(r[2])) << r[0].toInt() << r[1] << r[2];
+        const struct
+        {
+            int field;
+            const char *text, *name;
+        } rows[] = {{5, "SC_CLASS_M3", "class"},    {50, "VAR_RAIDER", "variation"},
+                    {7, "SPEED_FAST", "min_speed"}, {2, "ROT_HIGH", "yaw"},
+                    {45, "RACE_PIRATE", "race"},    {21, "0.12345678901", "recharge"}};
+        for (const auto& r : rows)
+            QTest::newRow(r.name) << r.field << r.text << r.name;
     }
     void symbolicFields()
     {
