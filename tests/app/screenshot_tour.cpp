@@ -182,17 +182,17 @@ int main(int argc, char* argv[])
     shootModal(
         QStringLiteral("12-uninstall-question"), [&] { list->Slot_Uninstall(); },
         QStringLiteral("No"));
-    shootModal(QStringLiteral("12-settings"), [&] { window->Slot_Config(); });
+    shootModal(QStringLiteral("13-settings"), [&] { window->Slot_Config(); });
 
     // A second window on the same game, and a port that stays taken.
-    shootModal(QStringLiteral("13-game-in-use"), [&] {
+    shootModal(QStringLiteral("14-game-in-use"), [&] {
         DDrydock second(program);
         pause(100);
     });
     QTcpServer taken;
     taken.listen(QHostAddress::LocalHost, 0);
     window->setListenRetry(3, 100);
-    shootModal(QStringLiteral("14-no-listen"), [&] {
+    shootModal(QStringLiteral("15-no-listen"), [&] {
         window->startListening(taken.serverPort());
         pause(1500);
     });
@@ -207,7 +207,7 @@ int main(int argc, char* argv[])
         clock.start();
         while (ships->isWorking() && clock.elapsed() < 30000)
             pause(100);
-        save(ships, QStringLiteral("15-update-ships-failed"));
+        save(ships, QStringLiteral("16-update-ships-failed"));
         ships->close();
     }
 
@@ -229,13 +229,13 @@ int main(int argc, char* argv[])
         clock.start();
         while (!failing->isFinished() && clock.elapsed() < 10000)
             pause(100);
-        save(failing, QStringLiteral("16-update-program-failed"));
+        save(failing, QStringLiteral("17-update-program-failed"));
         failing->close();
 
         context.mirrors = {server.url(QStringLiteral("/u/shipupdate.dat"))};
         DUpdate* saving = nullptr;
         shootModal(
-            QStringLiteral("17-update-program-question"),
+            QStringLiteral("18-update-program-question"),
             [&] {
                 saving = new DUpdate(context, window.get());
                 saving->show();
@@ -246,7 +246,7 @@ int main(int argc, char* argv[])
         while (saving && !saving->isFinished() && clock.elapsed() < 10000)
             pause(100);
         if (saving) {
-            save(saving, QStringLiteral("18-update-program-saved"));
+            save(saving, QStringLiteral("19-update-program-saved"));
             saving->close();
         }
     }
