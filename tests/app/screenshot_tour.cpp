@@ -108,8 +108,8 @@ int main(int argc, char* argv[])
     const QString samples = game + QStringLiteral("/sample-ships/");
     const QString cut = root.filePath(QStringLiteral("Merganser (1).xsp"));
     const QString notes = root.filePath(QStringLiteral("readme.txt"));
-    writeFile(cut, readFile(samples + QStringLiteral("Merganser.xsp")).left(40000));
-    writeFile(notes, "notes\n");
+    writeBytes(cut, readBytes(samples + QStringLiteral("Merganser.xsp")).left(40000));
+    writeBytes(notes, "notes\n");
 
     // First start: the explanation before the folder question.
     FileDialogs::directoryHook = [game](const QString&, const QString&) { return game; };

@@ -63,7 +63,7 @@ private slots:
     {
         QVERIFY2(m_f.ok(), qPrintable(m_f.error));
         makeProgramFolder(m_f.programDir);
-        QVERIFY(writeFile(m_f.programDir + QStringLiteral("/config.dat"),
+        QVERIFY(writeBytes(m_f.programDir + QStringLiteral("/config.dat"),
                           installerConfig(m_f.gameDir, "PreviewChanges\n")));
         QtPrompter::setTestMode(true);
     }

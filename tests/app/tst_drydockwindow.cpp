@@ -128,7 +128,7 @@ private:
     QString makeGame(const QString& name);
     void writeConfig(const QString& programDir, const QByteArray& text)
     {
-        QVERIFY(writeFile(programDir + QStringLiteral("/config.dat"), text));
+        QVERIFY(writeBytes(programDir + QStringLiteral("/config.dat"), text));
     }
     // A window on a fresh program folder whose settings know a fresh game.
     std::unique_ptr<DDrydock> openOnGame(QString* program, QString* game);
@@ -223,7 +223,7 @@ void TestDrydockWindow::construction()
     QFETCH(QStringList, listed);
     QFETCH(QStringList, captions);
     const QString program = makeProgramDir(QStringLiteral("program"));
-    QVERIFY(writeFile(program + QStringLiteral("/Scripts/hw.test.xml"), "<script/>"));
+    QVERIFY(writeBytes(program + QStringLiteral("/Scripts/hw.test.xml"), "<script/>"));
     const QString game = makeGame(QStringLiteral("game"));
     QDir().mkpath(m_root->filePath(QStringLiteral("empty")));
     if (!known.isEmpty())
@@ -243,12 +243,12 @@ void TestDrydockWindow::construction()
     QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
     QCOMPARE(listedDirectories(*window), listed);
     QCOMPARE(window->engine().gameDir(), listed.value(0));
-    const QByteArray config = readFile(program + QStringLiteral("/config.dat"));
+    const QByteArray config = readBytes(program + QStringLiteral("/config.dat"));
     if (!listed.isEmpty()) {
         QVERIFY(config.contains("InstallDir: " + listed.first().toUtf8() + '\n'));
         // The directory chosen or found on a first start gets the program's scripts.
         if (known.isEmpty())
-            QCOMPARE(readFile(game + QStringLiteral("/Scripts/hw.test.xml")),
+            QCOMPARE(readBytes(game + QStringLiteral("/Scripts/hw.test.xml")),
                      QByteArray("<script/>"));
         return;
     }
@@ -267,7 +267,7 @@ void TestDrydockWindow::directoryList()
     QStringList games;
     for (int i = 1; i <= 3; ++i) {
         games << m_root->filePath(QStringLiteral("games/g%1").arg(i));
-        QVERIFY(writeFile(games.last() + QStringLiteral("/vega.exe"), QByteArray()));
+        QVERIFY(writeBytes(games.last() + QStringLiteral("/vega.exe"), QByteArray()));
     }
     // Chosen again (typed with backslashes), a listed directory moves up; a
     // folder without the game is refused and changes nothing.
@@ -291,7 +291,7 @@ void TestDrydockWindow::directoryList()
     QVERIFY(!window->engine().modChanged());
 
     QStringList written;
-    for (const QByteArray& line : readFile(program + QStringLiteral("/config.dat")).split('\n'))
+    for (const QByteArray& line : readBytes(program + QStringLiteral("/config.dat")).split('\n'))
         if (line.startsWith("InstallDir: "))
             written << QString::fromUtf8(line.mid(12));
     QCOMPARE(written, listed);
@@ -351,17 +351,17 @@ void TestDrydockWindow::settingsDialog()
         "<common>\nLanguage: English\n</common>\n<installer>\nInstallDir: " + game.toUtf8() +
         "\nText_Option: 2\nText_Select: 0\nText_Custom: 49\nDebugLog\n"
         "BaseType: 1\n</installer>\n";
-    QCOMPARE(readFile(configPath), ours + creator);
+    QCOMPARE(readBytes(configPath), ours + creator);
     QVERIFY(window->engine().modChanged());
 
     // Cancel leaves everything as it was.
     runDialog([&](DConfig* d) { click(d, "debugLog"); }, false);
-    QCOMPARE(readFile(configPath), ours + creator);
+    QCOMPARE(readBytes(configPath), ours + creator);
 
     // Switching the log off still writes that it was switched off.
     runDialog([&](DConfig* d) { click(d, "debugLog"); }, true);
-    QCOMPARE(readFile(configPath), QByteArray(ours).replace("DebugLog\n", "") + creator);
-    QVERIFY(readFile(logPath).trimmed().endsWith("disabled"));
+    QCOMPARE(readBytes(configPath), QByteArray(ours).replace("DebugLog\n", "") + creator);
+    QVERIFY(readBytes(logPath).trimmed().endsWith("disabled"));
 }
 
 void TestDrydockWindow::installedShipsAndClose()
@@ -415,7 +415,7 @@ void TestDrydockWindow::installedShipsAndClose()
     // is refused with a box.
     for (const QString& name : {QStringLiteral("merganser.sh"), QStringLiteral("broken.png")}) {
         engine.registry().Ships[merganser].ScreenShot = name;
-        QVERIFY(writeFile(game + QStringLiteral("/Slipway/ShipPics/") + name, "#!/bin/sh\n"));
+        QVERIFY(writeBytes(game + QStringLiteral("/Slipway/ShipPics/") + name, "#!/bin/sh\n"));
         list->Slot_ViewScreenShot();
         QVERIFY(!list->screenshotViewer());
         QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Screenshot")});
@@ -442,7 +442,7 @@ void TestDrydockWindow::installedShipsAndClose()
     QVERIFY(engine.registry().Ships.at(merganser).Enabled);
 
     // Uninstall asks first, naming the ship; "No" changes nothing at all.
-    const QByteArray registry = readFile(game + QStringLiteral("/Slipway/ships.dat"));
+    const QByteArray registry = readBytes(game + QStringLiteral("/Slipway/ships.dat"));
     selectOnly(list, QStringLiteral("Goosander"));
     QtPrompter::setNextAnswers({1});
     auto* uninstall = window->findChild<QAction*>(QStringLiteral("actionUninstall"));
@@ -452,7 +452,7 @@ void TestDrydockWindow::installedShipsAndClose()
     QCOMPARE(asked.size(), 1);
     QVERIFY(asked.first().text.contains(QStringLiteral("Goosander")));
     QVERIFY(!asked.first().checkBox.isEmpty());
-    QCOMPARE(readFile(game + QStringLiteral("/Slipway/ships.dat")), registry);
+    QCOMPARE(readBytes(game + QStringLiteral("/Slipway/ships.dat")), registry);
     QCOMPARE(listed(), 2);
 
     // "Yes" with "do not ask again": uninstalled, and the choice is kept.
@@ -465,7 +465,7 @@ void TestDrydockWindow::installedShipsAndClose()
              (QStringList{QStringLiteral("Uninstall Ship"), QStringLiteral("Ship Uninstalled")}));
     // The box came on a bar at its end, not part-way.
     QCOMPARE(window->progressBar()->value(), window->progressBar()->maximum());
-    QVERIFY(readFile(program + QStringLiteral("/config.dat")).contains("\nNoUninstallConfirm\n"));
+    QVERIFY(readBytes(program + QStringLiteral("/config.dat")).contains("\nNoUninstallConfirm\n"));
     selectOnly(list, QStringLiteral("Merganser"));
     uninstall->trigger();
     waitIdle(*window);
@@ -556,13 +556,13 @@ void TestDrydockWindow::packageFailuresAreExplained()
     const QString samples = game + QStringLiteral("/sample-ships/");
     // A package cut off half-way as after a broken download, a file that only
     // carries the extension, and a text file.
-    const QByteArray whole = readFile(samples + QStringLiteral("Merganser.xsp"));
+    const QByteArray whole = readBytes(samples + QStringLiteral("Merganser.xsp"));
     const QString cut = m_root->filePath(QStringLiteral("downloads/Cut Short.xsp"));
     const QString fake = m_root->filePath(QStringLiteral("downloads/holiday.xsp"));
     const QString notes = m_root->filePath(QStringLiteral("downloads/notes.txt"));
-    QVERIFY(writeFile(cut, whole.left(whole.size() / 2)));
-    QVERIFY(writeFile(fake, "Dear all, the pictures from our trip...\n"));
-    QVERIFY(writeFile(notes, "not a ship"));
+    QVERIFY(writeBytes(cut, whole.left(whole.size() / 2)));
+    QVERIFY(writeBytes(fake, "Dear all, the pictures from our trip...\n"));
+    QVERIFY(writeBytes(notes, "not a ship"));
 
     // One package at a time: one box each, naming the file and the reason.
     const QList<QPair<QString, QString>> cases = {{cut, QStringLiteral("damaged or cut short")},
@@ -685,16 +685,16 @@ void TestDrydockWindow::menusFollowTheProgramFolder()
             waitIdle(*window);
         }
         QCOMPARE(m_filesStarts, (QStringList{samples, samples, other}));
-        QVERIFY(readFile(program + QStringLiteral("/config.dat"))
+        QVERIFY(readBytes(program + QStringLiteral("/config.dat"))
                     .contains("\nLastFolder: " + other.toUtf8() + "\n"));
         QCOMPARE(window->engine().registry().Ships.size(), 2);
     }
 
     // Mirrors in the settings and the authoring program beside Drydock.
     const QByteArray mirror = "UpdateMirror: http://127.0.0.1:1/drydock/shipupdate.dat\n";
-    writeConfig(program, readFile(program + QStringLiteral("/config.dat"))
+    writeConfig(program, readBytes(program + QStringLiteral("/config.dat"))
                              .replace("</installer>", mirror + "</installer>"));
-    QVERIFY(writeFile(program + QStringLiteral("/hullwright"), "#!/bin/sh\n"));
+    QVERIFY(writeBytes(program + QStringLiteral("/hullwright"), "#!/bin/sh\n"));
     QFile::setPermissions(program + QStringLiteral("/hullwright"),
                           QFile::permissions(program + QStringLiteral("/hullwright")) |
                               QFile::ExeOwner);
@@ -704,7 +704,7 @@ void TestDrydockWindow::menusFollowTheProgramFolder()
     QVERIFY(contextMenu(window->shipList(), QStringLiteral("Merganser"))
                 .contains(QStringLiteral("Open in &Edit Mode")));
     // The mirror lines survive the window's own writes.
-    QVERIFY(readFile(program + QStringLiteral("/config.dat")).contains("\n" + mirror));
+    QVERIFY(readBytes(program + QStringLiteral("/config.dat")).contains("\n" + mirror));
 }
 
 QTEST_MAIN(TestDrydockWindow)

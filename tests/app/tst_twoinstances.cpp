@@ -1,6 +1,7 @@
 // The real installer program started twice, as opening packages from a file
 // manager does: the second start hands its package to the running one and ends.
 #include "samplegame.h"
+#include "testfiles.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -9,18 +10,6 @@
 namespace {
 
 constexpr quint16 kPort = 53416;
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool portAnswers()
 {
@@ -57,7 +46,7 @@ private slots:
         QVERIFY(QFile::copy(QStringLiteral(DRYDOCK_PATH), exe));
         QVERIFY(QFile::copy(qEnvironmentVariable("VEGA_PROGRAM_DIR") + "/hw_languages.xml",
                             program + "/hw_languages.xml"));
-        QVERIFY(writeFile(program + "/config.dat",
+        QVERIFY(writeBytes(program + "/config.dat",
                           "<installer>\nInstallDir: " + game.toLocal8Bit() + "\n</installer>\n"));
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -79,7 +68,7 @@ private slots:
 
         // The running installer installs it: the ship's record is written last.
         QTRY_VERIFY_WITH_TIMEOUT(
-            readFile(game + "/Slipway/ships.dat").contains("\nName: Merganser\n"), 20000);
+            readBytes(game + "/Slipway/ships.dat").contains("\nName: Merganser\n"), 20000);
         QCOMPARE(first.state(), QProcess::Running);
         first.kill();
         first.waitForFinished();

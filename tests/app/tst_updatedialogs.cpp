@@ -72,7 +72,7 @@ void TestUpdateDialogs::installTwoShips(EngineFixture& f)
     m_server->answer("/merganser/Merganser.dat",
                      "version: 1.0\nfile: " + m_server->url("/files/Merganser.xsp").toUtf8() +
                          "\nscript: Merganser\n");
-    m_server->answer("/files/Merganser.xsp", readFile(packages.at(0)));
+    m_server->answer("/files/Merganser.xsp", readBytes(packages.at(0)));
     m_server->answer("/goosander/Goosander.dat",
                      "version: 1.2\nfile: http://h/Goosander.xsp\nscript: Goosander\n");
 }

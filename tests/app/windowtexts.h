@@ -6,6 +6,7 @@
 #include "ddrydock.h"
 #include "dslipway.h"
 #include "sysregistry.h"
+#include "testfiles.h"
 #include "wlistview.h"
 
 #include <QAbstractButton>
@@ -20,19 +21,6 @@
 #include <QMenu>
 #include <QTreeWidget>
 #include <QtTest>
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Where the build puts the program's own files (texts, icons, scripts).
 inline QString programFiles()

@@ -5,6 +5,7 @@
 #include "archivefile.h"
 #include "gamesnapshot.h"
 #include "shiprecord.h"
+#include "testfiles.h"
 #include "xspfile.h"
 
 #include <QDir>
@@ -24,12 +25,6 @@ struct Result
     int code = -1;
     QByteArray out, err;
 };
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The value at a path of keys and indices, e.g. "ships/1/name".
 QJsonValue at(const QJsonObject& doc, const QString& path)
@@ -145,8 +140,8 @@ private slots:
         QCOMPARE(cli({"install", game, game + "/sample-ships/Merganser.xsp"}, env).code, 0);
         QCOMPARE(cli({"update-mod", game}, env).code, 0);
         QCOMPARE(cli({"game", "mod", game}, env).out, QByteArray("Hullwright\n"));
-        QCOMPARE(readFile(pfx + "/system.reg"),
-                 readFile(data + "/system.reg").replace("\"Other\"", "\"Hullwright\""));
+        QCOMPARE(readBytes(pfx + "/system.reg"),
+                 readBytes(data + "/system.reg").replace("\"Other\"", "\"Hullwright\""));
         QVERIFY(!QFile::exists(m_program + "/registry.ini"));
     }
 
@@ -182,9 +177,9 @@ private slots:
                                     "\n301\tinstalled\tyes\t" + kGoosander + "\n";
         QCOMPARE(listing(), expected);
         QVERIFY(QFileInfo(m_program + "/registry.ini").isFile());
-        QVERIFY(readFile(m_program + "/log/installer_debug.txt")
+        QVERIFY(readBytes(m_program + "/log/installer_debug.txt")
                     .contains("] Installing Ship: " + m_samples[0].toLocal8Bit()));
-        QCOMPARE(readFile(m_program + "/config.dat"), settings);
+        QCOMPARE(readBytes(m_program + "/config.dat"), settings);
     }
 
     // A dry run prints what would change and changes nothing, the game's selected
@@ -210,7 +205,7 @@ private slots:
             return doc.object();
         };
         const GameSnapshot::Snapshot installed = GameSnapshot::snapshot(m_game);
-        const QByteArray registry = readFile(m_program + "/registry.ini");
+        const QByteArray registry = readBytes(m_program + "/registry.ini");
         QJsonObject doc = json({"update-mod", m_game, "--dry-run", "--json"}, 0);
         QCOMPARE(at(doc, "changes/selectedMod/after").toString(), QStringLiteral("Hullwright"));
         QVERIFY(
@@ -220,7 +215,7 @@ private slots:
         QVERIFY(at(doc, "changes/rows/0/table").isString());
         QCOMPARE(GameSnapshot::firstDifference(installed, GameSnapshot::snapshot(m_game)),
                  QString());
-        QCOMPARE(readFile(m_program + "/registry.ini"), registry);
+        QCOMPARE(readBytes(m_program + "/registry.ini"), registry);
 
         doc = json({"list", m_game, "--json"}, 0);
         QCOMPARE(at(doc, "ships").toArray().size(), 2);
@@ -321,7 +316,7 @@ private slots:
         QVERIFY(r.out.isEmpty() && r.err.isEmpty());
         const QStringList catList = {"cat", "list", m_game + "/mods/Hullwright.cat"};
         QVERIFY(cli(catList).out.contains("\tobjects\\rock.pbd\n"));
-        QVERIFY(readFile(m_game + "/Slipway/ships.dat").contains("\nMod: Extra\n"));
+        QVERIFY(readBytes(m_game + "/Slipway/ships.dat").contains("\nMod: Extra\n"));
         QCOMPARE(cli({"redo-base-mod", m_game}).code, 0);
         QCOMPARE(cli({"base-mod", m_game, "--none"}).code, 0);
         QVERIFY(!cli(catList).out.contains("\tobjects\\rock.pbd\n"));
@@ -334,7 +329,7 @@ private slots:
         QVERIFY(installSamples());
         QCOMPARE(cli({"update-mod", m_game}).code, 0);
         const QString path = m_game + "/Slipway/ships.dat";
-        QByteArray text = QString::fromLatin1(readFile(path))
+        QByteArray text = QString::fromLatin1(readBytes(path))
                               .remove(QRegularExpression("(UpdateTime|Buffer): \\d+\n"))
                               .toLatin1();
         text.truncate(text.lastIndexOf("Name: Goosander") + 8);
@@ -346,7 +341,7 @@ private slots:
         QCOMPARE(r.code, 1);
         QCOMPARE(r.out, QByteArray("-\tinstalled\tyes\t") + kMerganser + "\n");
         QVERIFY(r.err.contains("cut off"));
-        QCOMPARE(readFile(path), text);
+        QCOMPARE(readBytes(path), text);
 
         r = cli({"registry", "repair", m_game});
         QCOMPARE(r.code, 0);
@@ -355,7 +350,7 @@ private slots:
                 .match(QString::fromLocal8Bit(r.out))
                 .captured(1);
         QVERIFY2(!copy.isEmpty(), r.out);
-        QCOMPARE(readFile(copy), text);
+        QCOMPARE(readBytes(copy), text);
         QVERIFY(r.out.contains("\nrecords kept\t1\nplaceholders\t1\n"));
         QVERIFY(r.out.contains("\nrecovered from the mod\tUpdateTime\n"));
         QVERIFY(r.out.contains("\nrecovered from the mod\tBuffer\n"));

@@ -9,6 +9,7 @@
 #include "samplegame.h"
 #include "shiprecord.h"
 #include "sysregistry.h"
+#include "testfiles.h"
 #include "uiseams.h"
 #include "xspfile.h"
 
@@ -23,20 +24,6 @@
 #include <QTemporaryDir>
 
 #include <memory>
-
-// Whole-file reads and writes; a file that cannot be read reads as empty.
-inline QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Answers questions from a list (the default button once the list is used up)
 // and records every question asked.

@@ -1,6 +1,7 @@
 // The installer's blocks of the shared config.dat: what is read, what is written,
 // and that the authoring program's lines survive every save.
 #include "installersettings.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,17 +14,8 @@ namespace {
 QString makeGameDir(const QTemporaryDir& root, const QString& name)
 {
     const QString dir = root.filePath(name);
-    QDir().mkpath(dir);
-    QFile exe(dir + QStringLiteral("/vega.exe"));
-    if (exe.open(QIODevice::WriteOnly))
-        exe.close();
+    writeBytes(dir + QStringLiteral("/vega.exe"), {});
     return dir;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -50,7 +42,7 @@ void TestSettings::rewrite_data()
         qFatal("the settings pairs are missing from %s", qPrintable(data.path()));
     for (const QString& name : names)
         QTest::newRow(qPrintable(name.chopped(4)))
-            << readFile(data.filePath(name)) << readFile(data.filePath(name.chopped(4) + ".saved"));
+            << readBytes(data.filePath(name)) << readBytes(data.filePath(name.chopped(4) + ".saved"));
 }
 
 void TestSettings::rewrite()
@@ -93,25 +85,25 @@ void TestSettings::roundTripWithFolders()
                                 "\nInstallDir: " + game2.toLocal8Bit() +
                                 "\nText_Option: 2\nText_Select: 3\nText_Custom: 49\n"
                                 "NoLoadScr\nDebugLog\nBaseType: 1\n</installer>\n";
-    QCOMPARE(readFile(config), expected);
+    QCOMPARE(readBytes(config), expected);
 
     // A folder without vega.exe is dropped on reading; the blank in a path survives.
     InstallerSettings back;
     QVERIFY(ReadInstallerSettings(dir.path(), back));
     QCOMPARE(back.installDirs, QStringList({game1, game2}));
     QVERIFY(WriteInstallerSettings(dir.path(), back));
-    QCOMPARE(readFile(config),
+    QCOMPARE(readBytes(config),
              QByteArray(expected).replace("InstallDir: " + notGame.toLocal8Bit() + "\n", ""));
 
     // A reader that opened the file before a save (the other program) still reads
     // the old file whole: the new one is written beside and renamed over it.
     QFile reader(config);
     QVERIFY(reader.open(QIODevice::ReadOnly));
-    const QByteArray old = readFile(config);
+    const QByteArray old = readBytes(config);
     back.baseType = 0;
     QVERIFY(WriteInstallerSettings(dir.path(), back));
     QCOMPARE(reader.readAll(), old);
-    QVERIFY(readFile(config).contains("BaseType: 0\n"));
+    QVERIFY(readBytes(config).contains("BaseType: 0\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("config.dat")});
 
     // A line break in a value cannot plant lines of its own.

@@ -2,6 +2,7 @@
 // other's byte for byte.
 #include "creatorsettings.h"
 #include "installersettings.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,12 +19,6 @@ QString makeGameDir(const QString& root, const QString& name)
     if (exe.open(QIODevice::WriteOnly))
         exe.close();
     return dir;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -64,7 +59,7 @@ void TestConfig::creatorRoundTrip()
     s.bodcomp = s.prefixNames = s.saveWeb = true;
     s.getTextOnStart = s.looseTextFolder = false;
     QVERIFY(WriteCreatorSettings(dir.path(), s));
-    QCOMPARE(readFile(dir.path() + QStringLiteral("/config.dat")),
+    QCOMPARE(readBytes(dir.path() + QStringLiteral("/config.dat")),
              "<common>\nLanguage: German\n</common>\n<creator>\n" + dirLines +
                  "ModDir: C:/Program Files/Mods\nBaseLang: 49\nModelDir: /m\nSaveDir: /s\n"
                  "TypeDir: /t\nTextDir: /x\nBodcompDir: /b/bodcomp.exe\nScriptDir: /sc\n"
@@ -99,7 +94,7 @@ void TestConfig::installerBlockSurvives()
     installer.textCustom = 33;
     QVERIFY(WriteInstallerSettings(dir.path(), installer));
     const QByteArray installerBlock =
-        readFile(dir.path() + QStringLiteral("/config.dat"))
+        readBytes(dir.path() + QStringLiteral("/config.dat"))
             .mid(QByteArray("<common>\nLanguage: English\n</common>\n").size());
 
     CreatorSettings creator;
@@ -107,7 +102,7 @@ void TestConfig::installerBlockSurvives()
     creator.defaultAuthor = QStringLiteral("A");
     QVERIFY(WriteCreatorSettings(dir.path(), creator));
     QVERIFY(WriteCreatorSettings(dir.path(), creator));
-    const QByteArray text = readFile(dir.path() + QStringLiteral("/config.dat"));
+    const QByteArray text = readBytes(dir.path() + QStringLiteral("/config.dat"));
     QVERIFY(text.endsWith("</creator>\n" + installerBlock));
 }
 
