@@ -259,3 +259,48 @@ QString ResolvePath(const QString& base, const QString& relative)
     }
     return path;
 }
+
+QString ResolveBelow(const QString& root, const QString& name, QString* error)
+{
+    const auto refuse = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(name, why);
+        return QString();
+    };
+    QString rel = name.trimmed();
+    rel.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (root.isEmpty())
+        return refuse(QStringLiteral("no folder to resolve it in"));
+    if (rel.isEmpty())
+        return refuse(QStringLiteral("empty name"));
+    if (rel.startsWith(QLatin1Char('/')) || (rel.size() >= 2 && rel.at(1) == QLatin1Char(':')))
+        return refuse(QStringLiteral("absolute names are not allowed"));
+    QStringList parts;
+    for (const QString& part : rel.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String(".."))
+            return refuse(QStringLiteral("the name leaves its folder"));
+        if (part != QLatin1String("."))
+            parts << part;
+    }
+    if (parts.isEmpty())
+        return refuse(QStringLiteral("empty name"));
+
+    const QString path = ResolvePath(root, parts.join(QLatin1Char('/')));
+    // A planted link may lead out: the deepest part that exists must still lie
+    // below the real root once every link is followed.
+    const QString realRoot = QFileInfo(root).canonicalFilePath();
+    if (realRoot.isEmpty())
+        return refuse(QStringLiteral("the folder %1 does not exist").arg(root));
+    QString probe = path;
+    while (!probe.isEmpty() && !QFileInfo(probe).exists() && !QFileInfo(probe).isSymLink()) {
+        const int cut = probe.lastIndexOf(QLatin1Char('/'));
+        if (cut <= 0)
+            break;
+        probe.truncate(cut);
+    }
+    const QFileInfo info(probe);
+    const QString real = info.isSymLink() && !info.exists() ? QString() : info.canonicalFilePath();
+    if (real.isEmpty() || (real != realRoot && !real.startsWith(realRoot + QLatin1Char('/'))))
+        return refuse(QStringLiteral("the name leads outside %1").arg(root));
+    return path;
+}

@@ -78,3 +78,10 @@ QList<GameEntry> EnumerateGameEntries(const QString& gameDir);
 // (the game comes from a case-insensitive file system). An exact match wins over
 // one in another letter case. Parts that do not exist are kept as given.
 QString ResolvePath(const QString& base, const QString& relative);
+
+// The one checked way from a name read out of a file (ships.dat, the registry, a
+// package, a catalogue) to a path that is deleted, copied or written: the name is
+// resolved below root as ResolvePath does, and refused (empty result, the reason
+// in `error`) when it is empty, absolute, carries a drive letter, climbs with "..",
+// or when an existing part of it is a link that leads outside root.
+QString ResolveBelow(const QString& root, const QString& name, QString* error = nullptr);

@@ -235,6 +235,39 @@ private slots:
         QCOMPARE(readFile(game + "/out.txt"), QByteArray("upper"));
     }
 
+    void resolveBelowRefusesEscapes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("plain") << "objects\\ships\\x.pbd" << true;
+        QTest::newRow("other case") << "OBJECTS/Ships/X.pbd" << true;
+        QTest::newRow("dot parts") << "./objects/./x" << true;
+        QTest::newRow("parent") << "../vega.exe" << false;
+        QTest::newRow("parent inside") << "objects\\..\\..\\x" << false;
+        QTest::newRow("absolute") << "/etc/passwd" << false;
+        QTest::newRow("drive") << "C:\\x.exe" << false;
+        QTest::newRow("empty") << " " << false;
+        QTest::newRow("folder link out") << "out/victim" << false;
+        QTest::newRow("file link out") << "objects/link" << false;
+    }
+    void resolveBelowRefusesEscapes()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, accepted);
+        const QString base = fresh();
+        const QString game = base + "/game";
+        QVERIFY(QDir().mkpath(game + "/objects/ships") && writeFile(game + "/objects/ships/x.pbd"));
+        QVERIFY(writeFile(base + "/victim"));
+        QVERIFY(QFile::link(base, game + "/out"));
+        QVERIFY(QFile::link(base + "/victim", game + "/objects/link"));
+        QString error;
+        const QString path = ResolveBelow(game, name, &error);
+        QCOMPARE(!path.isEmpty(), accepted);
+        QCOMPARE(error.isEmpty(), accepted);
+        if (accepted)
+            QVERIFY(path.startsWith(game + "/objects"));
+    }
+
     // The generated game stores everything packed; the lookup hands out plain text.
     void cliExtract()
     {
