@@ -462,6 +462,13 @@ bool RecordEditor::checkVariable(QString* error) const
     return m_readable;
 }
 
+void RecordEditor::ensureMainCockpit()
+{
+    if (m_turrets.isEmpty())
+        m_turrets.append(
+            {{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}});
+}
+
 QString RecordEditor::turretPart(int row) const
 {
     const int k = row + 1;
@@ -477,6 +484,9 @@ bool RecordEditor::setTurretPart(int row, const QString& part, QString* error)
         return false;
     const int k = row + 1;
     const QStringList two = part.split(QLatin1Char(':'));
+    // The main cockpit can be placed before any turret exists.
+    if (k == 0 && two.size() == 2 && !part.contains(QLatin1Char(';')))
+        ensureMainCockpit();
     if (k < 0 || k >= m_turrets.size() || two.size() != 2 || part.contains(QLatin1Char(';'))) {
         if (error)
             *error = QStringLiteral("turret %1: expected an existing turret and \"a:b\"").arg(k);
@@ -492,9 +502,14 @@ bool RecordEditor::addTurret(const QString& part, QString* error)
 {
     if (!checkVariable(error))
         return false;
-    if (m_turrets.isEmpty())
-        m_turrets.append(
-            {{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}});
+    if (turretRows() >= kTurretPairs) {
+        if (error)
+            *error = QStringLiteral("a ship has at most %1 turrets: the record has one cockpit "
+                                    "pair for each")
+                         .arg(kTurretPairs);
+        return false;
+    }
+    ensureMainCockpit();
     m_turrets.append({{QString(), QString(), QStringLiteral("0"), QStringLiteral("0")}});
     if (!setTurretPart(turretRows() - 1, part, error)) {
         m_turrets.removeLast();
@@ -654,6 +669,7 @@ bool RecordEditor::addGunGroup(QString* error)
 {
     if (!checkVariable(error))
         return false;
+    ensureMainCockpit();
     m_groups.append(
         {{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}, {}});
     m_variableDirty = true;
@@ -768,7 +784,7 @@ bool RecordEditor::setComposite(const QString& name, const QString& value, bool*
     if (parts.size() == 2 && ok1 && parts.at(0) == QLatin1String("turret")) {
         if (remove)
             return removeTurret(a, error);
-        if (a == turretRows() && m_readable)
+        if (a == turretRows() && a >= 0 && m_readable)
             return addTurret(value, error);
         return setTurretPart(a, value, error);
     }
@@ -827,6 +843,14 @@ QStringList RecordEditor::pieces() const
             p[kGunSlotField] = gunSlot;
         p = p.mid(0, kTurretCountField) + var + p.mid(m_tailStart);
     }
+    // The class number follows the class shown, also when it was never chosen
+    // again; a symbolic constant there stays.
+    int index = 0, number = 0;
+    if (!m_context.classes.isEmpty() && p.size() > kClassNumberField &&
+        parseInt(p.at(kClassField), &index) && index >= 0 && index < m_context.classes.size() &&
+        parseInt(p.at(kClassNumberField), &number) &&
+        number != m_context.classes.at(index).number)
+        p[kClassNumberField] = QString::number(m_context.classes.at(index).number);
     int lo = 0, hi = 0;
     if (p.size() > kCargoMaxField && parseInt(p.at(kCargoMinField), &lo) &&
         parseInt(p.at(kCargoMaxField), &hi) && lo > hi)

@@ -140,6 +140,8 @@ private:
     QString compositeValue(const QString& name, bool* known) const;
     bool setComposite(const QString& name, const QString& value, bool* known, QString* error);
     bool checkVariable(QString* error) const;
+    // Turrets and gun groups need entry 0, the main cockpit, before them.
+    void ensureMainCockpit();
     QStringList variablePieces(QString* gunSlot) const;
     QStringList pieces() const;
 

@@ -246,6 +246,12 @@ bool buildGoosander(const QString& sources, ShipPackage* p, QString* error)
                    &f, error))
         return false;
     p->SceneFile = f;
+    // Its record names this cockpit scene, so the package carries it.
+    if (!addSource(sources, QStringLiteral("objects/cockpits/goosander_cockpit.bod"),
+                   kTimeBase + 10 * kDay + 60,
+                   sceneText("goosander_cockpit", {"cockpits\\frame_heavy"}), &f, error))
+        return false;
+    p->CockpitFile = f;
     if (!addSource(sources, QStringLiteral("objects/ships/fighters/goosander_body.bob"),
                    kTimeBase + 11 * kDay, binaryModel(0x474f4f53, 7000), &f, error))
         return false;
