@@ -61,6 +61,7 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.ButtonSave, &QPushButton::clicked, this, [this] {
         Slot_MinSpeedUpdate();
         Slot_AccelUpdate();
+        m_editor->applyShownClass();
         accept();
     });
     // Speeds are typed in the game's units; the internal numbers are Raw Data's.

@@ -282,6 +282,15 @@ bool RecordEditor::setClassIndex(int index, QString* error)
     return true;
 }
 
+void RecordEditor::applyShownClass()
+{
+    const int index = classIndex();
+    int number = 0;
+    if (index >= 0 && index < m_context.classes.size() &&
+        parseInt(rawOf(kClassNumberField), &number) && number != m_context.classes.at(index).number)
+        setRaw(kClassNumberField, QString::number(m_context.classes.at(index).number));
+}
+
 const RecordEditor::FieldDef* RecordEditor::fieldDef(const QString& name) const
 {
     for (const FieldDef& s : fieldDefs())
@@ -843,14 +852,6 @@ QStringList RecordEditor::pieces() const
             p[kGunSlotField] = gunSlot;
         p = p.mid(0, kTurretCountField) + var + p.mid(m_tailStart);
     }
-    // The class number follows the class shown, also when it was never chosen
-    // again; a symbolic constant there stays.
-    int index = 0, number = 0;
-    if (!m_context.classes.isEmpty() && p.size() > kClassNumberField &&
-        parseInt(p.at(kClassField), &index) && index >= 0 && index < m_context.classes.size() &&
-        parseInt(p.at(kClassNumberField), &number) &&
-        number != m_context.classes.at(index).number)
-        p[kClassNumberField] = QString::number(m_context.classes.at(index).number);
     int lo = 0, hi = 0;
     if (p.size() > kCargoMaxField && parseInt(p.at(kCargoMinField), &lo) &&
         parseInt(p.at(kCargoMaxField), &hi) && lo > hi)

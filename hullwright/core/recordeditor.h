@@ -93,6 +93,9 @@ public:
     // Class and variation by list position; -1 when the field is not a number.
     int classIndex() const;
     bool setClassIndex(int index, QString* error = nullptr);
+    // The dialog's save: field 52 becomes the number of the class field 5 shows,
+    // also when the class was never chosen again (a symbolic constant stays).
+    void applyShownClass();
 
     // Turret rows (entry 0, the main cockpit, is not a row).
     int turretRows() const { return m_readable ? int(m_turrets.size()) - 1 : 0; }

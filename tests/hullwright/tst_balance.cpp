@@ -297,8 +297,9 @@ private slots:
             QCOMPARE(run.steps, 0);
         }
 
-        // One slider whose single step jumps over 100 (96 <-> 102): the run ends
-        // after kMaxCrossings turns and keeps 102, the closer state.
+        // One slider whose single step jumps over 100 (96 <-> 102): the loop would
+        // go round for ever; the run ends when a state repeats and keeps 102, the
+        // closer state.
         BalanceProfile jumpy = fixed;
         jumpy.speed = {1, 3};
         jumpy.shield[0] = jumpy.shield[2] = 0;
@@ -311,7 +312,7 @@ private slots:
             QCOMPARE(b.average(), 96);
             const BalanceRun run = b.balance(mode);
             QCOMPARE(run.stop, BalanceRun::Stop::Oscillation);
-            QCOMPARE(run.crossings, Balancer::kMaxCrossings + 1);
+            QVERIFY(run.crossings >= 1 && run.steps <= 4);
             QCOMPARE(run.averageAfter, 102);
             QCOMPARE(b.average(), 102);
         }

@@ -327,7 +327,7 @@ QByteArray shipRecord(int index, bool newest)
             l << 0 << 0;
     }
     l << cls.dock << cls.cargoType << index % 5 << cls.hull + v * cls.hull / 10 << 35 << 36 << 1
-      << index % 3 << 0 << def.cls << def.turretEntries;
+      << index % 3 << 0 << def.cls + 1 << def.turretEntries; // 52: the class's number
     for (int k = 0; k < def.turretEntries; ++k)
         l << k + 1 << k << (k ? 10 + k : 0) << 0;
     l << gunPart;

@@ -110,7 +110,7 @@ QString merganserRecord()
     // The turret's cockpit is the package's own, named by its key.
     f << QLatin1String(kOwnCockpit) << QStringLiteral("1");
     f << numbers({0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    f << numbers({0, 0, 1, 3800, 35, 36, 1, 0, 0, 1, 2});
+    f << numbers({0, 0, 1, 3800, 35, 36, 1, 0, 0, 2, 2}); // 52: number of class 1
     f << numbers({1, 0, 0, 0, 2, 1, 11, 0}); // turret entries
     f << numbers({2});                       // gun groups
     f << numbers({1, 0, 1, 2, 1, 1, 0, 0, 0, 0, 2, 1, 0, 1, 0, 0});
@@ -132,7 +132,7 @@ QString goosanderRecord()
     f << numbers({124, 4, 4900}) << QStringLiteral("0.101");
     f << numbers({1, 3, 31, 6, 6, 6, 20, 45, 0});
     f << numbers({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    f << numbers({0, 1, 1, 7200, 35, 36, 1, 1, 0, 2, 1});
+    f << numbers({0, 1, 1, 7200, 35, 36, 1, 1, 0, 3, 1}); // 52: number of class 2
     f << numbers({1, 0, 0, 0});
     f << numbers({1});
     f << numbers({1, 0, 1, 4});
