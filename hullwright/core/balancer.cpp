@@ -326,17 +326,18 @@ int Balancer::step(BalanceSlider s) const
 BalanceRun Balancer::balance(BalanceMode mode, std::optional<BalanceSlider> moved)
 {
     BalanceRun run;
-    // A run works on the profile's ranges: every slider is taken as it stands.
-    touchAll();
+    // The average as shown; the run itself works on the profile's ranges, every
+    // slider taken as it stands (a value outside its range now clamped).
     run.averageBefore = average();
-    run.averageAfter = run.averageBefore;
-    if (run.averageBefore == 100)
+    touchAll();
+    run.averageAfter = average();
+    if (run.averageAfter == 100)
         return run;
 
     constexpr int kMoving = 8;
     std::array<int, kBalanceSliders> work = m_values;
     std::array<int, kBalanceSliders> best = work;
-    int a = run.averageBefore;
+    int a = run.averageAfter;
     int bestDistance = std::abs(a - 100);
     bool marked[kMoving] = {};
     int current = -1;       // kept choice of the "first" modes, an index into kMovingSliders

@@ -74,7 +74,14 @@ void checkScenes(const PackageCheckInput& in, Problems& out)
         const QString named = record.field(field).trimmed();
         const QString subject = QStringLiteral("field %1").arg(field);
         const bool gameHas = in.gameHasScene && !IsNoScene(named) && in.gameHasScene(named);
-        if (file) {
+        if (IsNoScene(named) && (file || field == kSceneField)) {
+            out.add("record", subject,
+                    QStringLiteral("field %1 names no %2%3")
+                        .arg(field)
+                        .arg(QLatin1String(what),
+                             file ? QStringLiteral(", but the package carries ") + file->Name
+                                  : QStringLiteral(": the game would show no model")));
+        } else if (file) {
             const QString carried = GameSceneName(SceneGameNameOf(file->Name));
             if (GameSceneName(named).compare(carried, Qt::CaseInsensitive) != 0 && !gameHas)
                 out.add("record", subject,
@@ -82,12 +89,7 @@ void checkScenes(const PackageCheckInput& in, Problems& out)
                                        "%4 (\"%5\"): the game would not show it")
                             .arg(field)
                             .arg(QLatin1String(what), named, file->Name, carried));
-        } else if (IsNoScene(named)) {
-            if (field == kSceneField)
-                out.add("record", subject,
-                        QStringLiteral("field 16 names no ship scene: the game would show no "
-                                       "model"));
-        } else if (!gameHas) {
+        } else if (!IsNoScene(named) && !gameHas) {
             out.add("record", subject,
                     QStringLiteral("field %1 names the %2 \"%3\", which the package does not "
                                    "carry%4")

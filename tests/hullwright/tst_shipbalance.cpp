@@ -105,7 +105,7 @@ private slots:
     // and the dialog shows the ship's own values until a slider moves.
     void doneWithoutMoveKeepsRecord()
     {
-        const QString record = m_ships.value(17) + "\r\n";
+        const QString record = m_ships.value(17) + "\n";
         const ShipRecord rec(record);
         ProfileFile pf = profileFor(record);
         const int speed = rec.intField(kMinSpeedField), hull = rec.intField(kHullField);
@@ -242,7 +242,7 @@ private slots:
             return editor.result();
         };
         manage.form()->ButtonCreate->click();
-        QCOMPARE(variantLabel, QStringLiteral("  2: Armoured"));
+        QCOMPARE(variantLabel, QStringLiteral("  3: Armoured"));
         QCOMPARE(variantShown, QStringLiteral("Armoured"));
         QVERIFY(importedRange);
         QVERIFY(nameWarned);

@@ -116,7 +116,7 @@ QString merganserRecord()
     f << numbers({1, 0, 1, 2, 1, 1, 0, 0, 0, 0, 2, 1, 0, 1, 0, 0});
     f << numbers({3, 1, 2, 1, 3, 1, 1, 2, 0, 0});
     f << numbers({1, 54000, 25, 1, 0, 68000, 10, 310, 0});
-    f << QStringLiteral("SS_SH_OV_MERGANSER");
+    f << QStringLiteral("OV-MERGANSER"); // the package ID, as saving writes it
     return joined(f);
 }
 
@@ -138,7 +138,7 @@ QString goosanderRecord()
     f << numbers({1, 0, 1, 4});
     f << numbers({1, 1, 0, 0, 0, 0, 2, 1, 0, 1, 0, 0, 3, 1, 0, 2, 0, 0, 4, 1, 0, 3, 0, 0});
     f << numbers({1, 125000, 25, 1, 0, 155000, 100, 311, 0});
-    f << QStringLiteral("SS_SH_OV_GOOSANDER");
+    f << QStringLiteral("OV-GOOSANDER");
     return joined(f);
 }
 
