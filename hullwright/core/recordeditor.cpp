@@ -73,6 +73,9 @@ const QList<RecordEditor::FieldDef>& RecordEditor::fieldDefs()
         {QStringLiteral("recharge"), kRechargeField, false, Kind::Decimal},
         {QStringLiteral("npc_missiles"), 25, false, Kind::Int},
         {QStringLiteral("body_file"), 0, false, Kind::Text},
+        // The scenes the game shows, as the editor's scene names write them.
+        {QStringLiteral("scene"), kSceneField, false, Kind::Text},
+        {QStringLiteral("cockpit_scene"), kCockpitSceneField, false, Kind::Text},
         {QStringLiteral("picture_id"), 1, false, Kind::Int},
         {QStringLiteral("video_id"), 7, true, Kind::Int},
         {QStringLiteral("engine_effect"), 11, false, Kind::Int},
