@@ -374,6 +374,11 @@ bool active()
     return g_state != nullptr;
 }
 
+std::string root()
+{
+    return g_state ? g_state->root : std::string();
+}
+
 bool covers(const std::string& path)
 {
     return !relative(path).empty();

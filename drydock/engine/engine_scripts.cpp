@@ -23,6 +23,7 @@ void InstallerEngine::installProgramScripts(const QString& gameDir)
         return;
     // Only the selected game directory is ours to journal; the others just get the copies.
     std::optional<Change> change;
+    const ConfinedFolder confined(gameDir);
     if (QDir(gameDir) == QDir(m_gameDir))
         change.emplace(*this, QStringLiteral("(SCRIPTS) "));
     // "Scripts" and "scripts" are one folder to the game: reuse whichever exists.
