@@ -485,8 +485,16 @@ bool Reader::handle(const QString& key, const QString& value)
         splitFileValue(value, timeText, sizeText, entry.Name);
         entry.Time = timeText.toUInt();
         const qint64 size = sizeText.toLongLong();
-        if (!checkSize(size, entry.Name) || size > INT32_MAX)
+        if (!checkSize(size, entry.Name))
             return false;
+        if (size > INT32_MAX) {
+            // The format stores sizes below 2 GiB: a larger file is refused as such.
+            log(QStringLiteral("(OPENXSP) File too large, stopping."));
+            problem(shownName(entry.Name) + QStringLiteral(": %1 bytes, more than a package file may hold (2 GiB)").arg(size));
+            m_result.status = PackageFailed;
+            m_stop = true;
+            return false;
+        }
         entry.Size = static_cast<qint32>(size);
         if (key == QLatin1String("Script:")) {
             m_pkg.Scripts.append(entry);

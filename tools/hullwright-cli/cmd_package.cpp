@@ -17,7 +17,7 @@ namespace {
 // never touches the window's Slipway beside the program.
 struct WorkFolder
 {
-    QTemporaryDir dir;
+    QTemporaryDir dir{cliWorkTemplate()};
     PackageContext context() const
     {
         PackageContext c;

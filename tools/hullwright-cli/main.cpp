@@ -3,8 +3,10 @@
 // 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
 
 #include "commands.h"
+#include "fileutils.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <cstdio>
 
@@ -71,6 +73,15 @@ int cliUsageError(const QString& message)
     const QByteArray text = "hullwright-cli: " + message.toLocal8Bit() + "\n\n" + kUsage;
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
     return 2;
+}
+
+QString cliWorkTemplate()
+{
+    const QString prefix = QStringLiteral("hullwright-cli");
+    RemoveStaleWorkFolders(QDir::tempPath(), prefix);
+    return QStringLiteral("%1/%2-%3-XXXXXX")
+        .arg(QDir::tempPath(), prefix)
+        .arg(QCoreApplication::applicationPid());
 }
 
 int main(int argc, char* argv[])
