@@ -42,10 +42,11 @@ ls -l "$work"/*.xsp | awk '{print $5, $9}'
 
 peak() { # label, command...
     local label=$1; shift
-    /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt" || true
-    printf '%-40s %8s KiB  (%s)\n' "$label" \
-        "$(grep 'Maximum resident' "$work/time.txt" | awk '{print $NF}')" \
-        "$(grep -m1 -i 'hullwright-cli\|drydock-cli' "$work/time.txt" | tail -c 80 || true)"
+    local rc=0
+    /usr/bin/time -v "$@" >"$work/out.txt" 2>"$work/time.txt" || rc=$?
+    printf '%-40s %8s KiB  exit %s  %s\n' "$label" \
+        "$(grep 'Maximum resident' "$work/time.txt" | awk '{print $NF}')" "$rc" \
+        "$( (grep -v '^\s' "$work/time.txt"; cat "$work/out.txt") | head -1 | tail -c 100)"
 }
 for p in dummies texts; do
     mkdir -p "$work/x-$p"
