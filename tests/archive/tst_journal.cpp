@@ -246,6 +246,21 @@ private slots:
             QVERIFY(!QFileInfo(m_root + QStringLiteral("/c.txt")).isSymLink());
     }
 
+    // A link in the journal's place is refused before anything is written through it.
+    void journalFolderLinkIsRefused()
+    {
+        const QString outside = m_tmp.filePath(QStringLiteral("outside-journal"));
+        QVERIFY(put(outside + QStringLiteral("/data"), "keep"));
+        QVERIFY(QFile::link(outside, m_journal));
+        {
+            GameChange change(m_journal, m_root);
+            QVERIFY(!change.ok());
+            QVERIFY2(change.error().contains(QStringLiteral("link")), qPrintable(change.error()));
+        }
+        QVERIFY(QFile::remove(m_journal));
+        QCOMPARE(tree(outside), (Snapshot{{QStringLiteral("data"), "keep"}}));
+    }
+
     // A replacing write whose write, sync, close or rename fails reports it and
     // keeps the old file, with no scratch copy beside it.
     void failedWriteKeepsOldFile_data()
