@@ -24,7 +24,7 @@ inline constexpr int kMaxPackageTexts = 4096;
 inline constexpr int kMaxPackageDummies = 65536;
 inline constexpr int kMaxPackageComponents = 65536;
 inline constexpr int kMaxPackageCockpits = 4096;
-inline constexpr int kMaxPackageFiles = 65536; // models, files and scripts together
+inline constexpr int kMaxPackageFiles = 262144; // models, files and scripts together
 
 // What the reader and writer need from their caller instead of widgets.
 struct PackageContext

@@ -421,7 +421,7 @@ private slots:
         QTest::newRow("cockpits") << QByteArray("Cockpit: 1;2;\n") << kMaxPackageCockpits + 1 << "4096 cockpit lines";
         // Refused names, so that no file is written: the count holds all the same.
         QTest::newRow("files") << QByteArray("Files: 1 0 ../a.txt\n") << kMaxPackageFiles + 1
-                               << "65536 embedded files";
+                               << "262144 embedded files";
         QTest::newRow("text in all") << "Comment: " + QByteArray(8 << 20, 'c') + '\n'
                                      << int(kMaxPackageHeaderBytes / (8 << 20)) + 1 << "32 MiB of text lines";
     }
