@@ -156,7 +156,8 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
     const bool batched = !journaled && !scratch && g_batch;
     const DirFd folder(d);
     if (folder.fd < 0)
-        return failWith(error, target, folderFailure());
+        return failWith(error, target,
+                        errno == kLinkRefused ? folderFailure() : QStringLiteral("cannot create"));
     if (!journal::willCreate(t))
         return failWith(error, target, QStringLiteral("cannot record the change"));
     const int fd =
