@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -51,7 +52,15 @@ struct FileObject
     std::string entryName;
     int flags = 0;
     bool streaming = false; // stands for an open ArcStream: counts as a reader, holds no data
+    // A memory file written past kSpillAt keeps its bytes [0, length) in this unnamed
+    // scratch file instead of `buffer`, so that writing a large entry holds no copy of it.
+    int spillFd = -1;
 };
+
+// Memory files grow in memory up to this, and in a scratch file beyond it.
+constexpr int64_t kSpillAt = int64_t(8) << 20;
+// Blocks in which spilled bytes are moved.
+constexpr int64_t kSpillBlock = int64_t(1) << 20;
 
 struct Catalog
 {
@@ -88,9 +97,12 @@ std::unordered_map<std::string, std::vector<FileObject*>>& files()
 }
 
 int g_lastError = ARC_OK;
+int g_lastErrno = 0;
 
 int fail(int code)
 {
+    // The system's reason for a failed call (a full disk, an I/O error) goes with it.
+    g_lastErrno = code == ARC_E_INTERNAL ? errno : 0;
     g_lastError = code;
     return code;
 }
@@ -532,6 +544,121 @@ bool isMemory(const FileObject* f)
     return !(f->flags & ARC_F_DISK) || (f->flags & ARC_F_PACKED);
 }
 
+// An unnamed scratch file beside `nearPath` (same file system, gone with the
+// process), else in the temporary folder; -1 when neither can be had.
+int scratchFile(const std::string& nearPath)
+{
+    const size_t slash = nearPath.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : nearPath.substr(0, slash + 1);
+#ifdef O_TMPFILE
+    int fd = ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+#endif
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/arc-spill-XXXXXX";
+    int fd2 = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd2 >= 0)
+        ::unlink(name.c_str());
+    return fd2;
+}
+
+// Moves a memory file's bytes into a scratch file; from then on writes go there.
+bool spill(FileObject* f)
+{
+    if (f->spillFd >= 0)
+        return true;
+    const int fd = scratchFile(f->catalog ? f->catalog->datOs : f->os);
+    if (fd < 0)
+        return false;
+    if (f->length > 0 && !pwriteAll(fd, f->buffer.data(), f->length, 0)) {
+        ::close(fd);
+        return false;
+    }
+    f->spillFd = fd;
+    std::vector<unsigned char>().swap(f->buffer);
+    return true;
+}
+
+// What a memory file stores: its bytes as they are, or packed; in memory for small
+// files, in a scratch file for spilled ones.
+struct StoredForm
+{
+    const unsigned char* data = nullptr;
+    std::vector<unsigned char> packed;
+    int fd = -1;       // the bytes are [0, size) of this file instead
+    bool ownFd = false;
+    int64_t size = 0;
+    ~StoredForm()
+    {
+        if (ownFd)
+            ::close(fd);
+    }
+};
+
+int storedForm(FileObject* f, StoredForm& out)
+{
+    if (f->spillFd < 0) {
+        out.data = f->buffer.data();
+        out.size = f->length;
+        if (f->flags & ARC_F_PACKED) {
+            const int status = arc_pack(f->buffer.data(), static_cast<size_t>(f->length),
+                                        static_cast<uint32_t>(f->mtime), out.packed);
+            if (status != ARC_GZ_OK)
+                return arc_codec_error(status);
+            out.data = out.packed.data();
+            out.size = static_cast<int64_t>(out.packed.size());
+        }
+        return ARC_OK;
+    }
+    if (!(f->flags & ARC_F_PACKED)) {
+        out.fd = f->spillFd;
+        out.size = f->length;
+        return ARC_OK;
+    }
+    // Packed block by block into a second scratch file, so the size is known before
+    // the data file is touched.
+    out.fd = scratchFile(f->catalog ? f->catalog->datOs : f->os);
+    if (out.fd < 0)
+        return ARC_E_INTERNAL;
+    out.ownFd = true;
+    int64_t read = 0;
+    const int status = arc_pack_stream(
+        [&](unsigned char* buf, size_t max) -> int64_t {
+            const int64_t n = std::min<int64_t>(static_cast<int64_t>(max), f->length - read);
+            if (n > 0 && !preadAll(f->spillFd, buf, n, read))
+                return -1;
+            read += n;
+            return n;
+        },
+        static_cast<uint32_t>(f->mtime),
+        [&](const unsigned char* data, size_t n) {
+            const bool ok = pwriteAll(out.fd, data, static_cast<int64_t>(n), out.size);
+            out.size += static_cast<int64_t>(n);
+            return ok;
+        });
+    return status == ARC_GZ_OK ? ARC_OK : arc_codec_error(status);
+}
+
+// Writes the stored form at `offset` of fd, scrambled for a data file when asked.
+bool writeStored(int fd, const StoredForm& s, int64_t offset, bool scramble)
+{
+    if (s.fd < 0)
+        return scramble ? writeScrambled(fd, s.data, s.size, offset)
+                        : pwriteAll(fd, s.data, s.size, offset);
+    std::vector<unsigned char> block(static_cast<size_t>(std::min(s.size, kSpillBlock)));
+    for (int64_t done = 0; done < s.size;) {
+        const int64_t n = std::min(s.size - done, kSpillBlock);
+        if (!preadAll(s.fd, block.data(), n, done))
+            return false;
+        if (scramble ? !writeScrambled(fd, block.data(), n, offset + done)
+                     : !pwriteAll(fd, block.data(), n, offset + done))
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 int storeEntry(FileObject* f)
 {
     Catalog* c = f->catalog;
@@ -543,17 +670,10 @@ int storeEntry(FileObject* f)
     if (c->readOnly)
         return ARC_E_ACCESS;
 
-    std::vector<unsigned char> packed;
-    const unsigned char* data = f->buffer.data();
-    int64_t newSize = f->length;
-    if (f->flags & ARC_F_PACKED) {
-        const int status = arc_pack(f->buffer.data(), static_cast<size_t>(f->length),
-                                    static_cast<uint32_t>(f->mtime), packed);
-        if (status != ARC_GZ_OK)
-            return arc_codec_error(status);
-        data = packed.data();
-        newSize = static_cast<int64_t>(packed.size());
-    }
+    StoredForm stored;
+    if (const int code = storedForm(f, stored); code != ARC_OK)
+        return code;
+    const int64_t newSize = stored.size;
 
     Entry& e = c->entries[static_cast<size_t>(idx)];
     const int64_t oldSize = e.size;
@@ -575,7 +695,7 @@ int storeEntry(FileObject* f)
     }
     Entry& last = tail > 0 && newSize != oldSize ? c->entries.back() : e;
     c->modified = true; // the tail may have moved even if the write below fails
-    if (!writeScrambled(c->datFd, data, newSize, last.offset))
+    if (!writeStored(c->datFd, stored, last.offset, true))
         return ARC_E_INTERNAL;
     journal::touched(c->datOs);
     c->total += newSize - oldSize;
@@ -588,15 +708,13 @@ int storeEntry(FileObject* f)
 int storeDisk(FileObject* f)
 {
     if (f->flags & ARC_F_PACKED) {
-        std::vector<unsigned char> packed;
-        const int status = arc_pack(f->buffer.data(), static_cast<size_t>(f->length),
-                                    static_cast<uint32_t>(f->mtime), packed);
-        if (status != ARC_GZ_OK)
-            return arc_codec_error(status);
-        const int64_t size = static_cast<int64_t>(packed.size());
+        StoredForm stored;
+        if (const int code = storedForm(f, stored); code != ARC_OK)
+            return code;
+        const int64_t size = stored.size;
         if (!journal::willOverwrite(f->os, f->fd, 0, size) ||
             !journal::willTruncate(f->os, f->fd, size) ||
-            !pwriteAll(f->fd, packed.data(), size, 0) ||
+            !writeStored(f->fd, stored, 0, false) ||
             fio::ftruncate(f->fd, static_cast<off_t>(size)) != 0)
             return ARC_E_INTERNAL;
         f->stored = size;
@@ -617,6 +735,8 @@ int freeFile(FileObject* f)
     int code = ARC_OK;
     if (f->fd >= 0 && fio::close(f->fd) != 0 && (f->flags & ARC_F_DISK))
         code = ARC_E_INTERNAL;
+    if (f->spillFd >= 0)
+        ::close(f->spillFd);
     Catalog* c = f->catalog;
     delete f;
     const int cat = releaseCatalog(c);
@@ -986,6 +1106,11 @@ int arc_last_error()
     return g_lastError;
 }
 
+int arc_last_errno()
+{
+    return g_lastError == ARC_E_INTERNAL ? g_lastErrno : 0;
+}
+
 int arc_handle_error(ArcFileHandle* h)
 {
     return h ? h->error : ARC_E_HANDLE;
@@ -1082,8 +1207,12 @@ int64_t arc_read(ArcFileHandle* h, void* buffer, int64_t count)
         return done;
     }
     const int64_t n = std::max<int64_t>(0, std::min(count, f->length - h->pos));
-    if (n > 0)
+    if (n > 0 && f->spillFd >= 0) {
+        if (!preadAll(f->spillFd, static_cast<unsigned char*>(buffer), n, h->pos))
+            return handleFail(h, ARC_E_INTERNAL), -1;
+    } else if (n > 0) {
         std::memcpy(buffer, f->buffer.data() + h->pos, static_cast<size_t>(n));
+    }
     h->pos += n;
     return n;
 }
@@ -1114,10 +1243,18 @@ int64_t arc_write(ArcFileHandle* h, const void* buffer, int64_t count)
             done += n;
         }
     } else {
-        if (h->pos > INT64_MAX - count || !ensureCapacity(f, h->pos + count))
+        if (h->pos > INT64_MAX - count)
             return handleFail(h, ARC_E_NOMEM), -1;
-        if (count > 0)
-            std::memcpy(f->buffer.data() + h->pos, buffer, static_cast<size_t>(count));
+        if (f->spillFd >= 0 || h->pos + count > kSpillAt) {
+            if (!spill(f) ||
+                !pwriteAll(f->spillFd, static_cast<const unsigned char*>(buffer), count, h->pos))
+                return handleFail(h, ARC_E_INTERNAL), -1;
+        } else {
+            if (!ensureCapacity(f, h->pos + count))
+                return handleFail(h, ARC_E_NOMEM), -1;
+            if (count > 0)
+                std::memcpy(f->buffer.data() + h->pos, buffer, static_cast<size_t>(count));
+        }
         h->pos += count;
         f->length = std::max(f->length, h->pos);
     }
@@ -1359,7 +1496,7 @@ bool arc_copy(ArcFileHandle* source, ArcFileHandle* destination)
         struct stat st;
         if (fstat(src->fd, &st) != 0)
             return handleFail(source, ARC_E_INTERNAL), false;
-        if (isMemory(dst)) {
+        if (isMemory(dst) && st.st_size <= kSpillAt) {
             // The destination holds it whole anyway: read once and handed over.
             if (st.st_size > arc_memory_cap())
                 return handleFail(source, ARC_E_TOOLARGE), false;
@@ -1399,6 +1536,20 @@ bool arc_copy(ArcFileHandle* source, ArcFileHandle* destination)
     }
     if (!arc_seek(destination, 0, ARC_SEEK_SET))
         return false;
+    if (src->spillFd >= 0) {
+        std::vector<unsigned char> chunk(static_cast<size_t>(std::min(src->length, kSpillBlock)));
+        for (int64_t done = 0; done < src->length;) {
+            const int64_t n = std::min(src->length - done, kSpillBlock);
+            if (!preadAll(src->spillFd, chunk.data(), n, done))
+                return handleFail(source, ARC_E_INTERNAL), false;
+            if (arc_write(destination, chunk.data(), n) != n)
+                return false;
+            done += n;
+        }
+        dst->modified = true;
+        dst->mtime = src->mtime;
+        return true;
+    }
     const int64_t written = arc_write(destination, src->buffer.data(), src->length);
     dst->mtime = src->mtime;
     return written == src->length;

@@ -160,6 +160,8 @@ int arc_stream(const char* path, int type, ArcSink sink, void* ctx);
 // The process-wide code of the last failure, a handle's own last code, and the
 // fixed message of a code ("Internal error." for unknown codes).
 int arc_last_error();
+// The system error (errno) behind the last ARC_E_INTERNAL failure; 0 when unknown.
+int arc_last_errno();
 int arc_handle_error(ArcFileHandle* h);
 const char* arc_error_message(int code);
 

@@ -536,3 +536,67 @@ bool arc_valid_entry_name(const char* name)
         }
     }
 }
+
+int arc_pack_stream(const std::function<int64_t(unsigned char*, size_t)>& pull, uint32_t mtime,
+                    const std::function<bool(const unsigned char*, size_t)>& put, int key)
+{
+    constexpr size_t kBlock = 256 * 1024;
+    const unsigned char k =
+        static_cast<unsigned char>(key < 0 ? static_cast<unsigned long>(clock()) & 0xFF : key);
+    std::vector<unsigned char> in(kBlock), out;
+    out.reserve(kBlock + 16);
+    const auto emit = [&](std::vector<unsigned char>& bytes) {
+        for (unsigned char& b : bytes)
+            b ^= k;
+        const bool ok = put(bytes.data(), bytes.size());
+        bytes.clear();
+        return ok;
+    };
+    const unsigned char keyByte = k ^ ARC_KEY_XOR;
+    if (!put(&keyByte, 1))
+        return ARC_GZ_INTERNAL;
+    out.insert(out.end(), {kGzId1, kGzId2, kGzDeflate, 0});
+    putLe32(out, mtime);
+    out.insert(out.end(), {0, kOsByte});
+
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return ARC_GZ_ZLIB;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t length = 0;
+    bool atEnd = false;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        if (zs.avail_in == 0 && !atEnd) {
+            const int64_t n = pull(in.data(), in.size());
+            if (n < 0) {
+                deflateEnd(&zs);
+                return ARC_GZ_INTERNAL;
+            }
+            atEnd = n == 0;
+            zs.next_in = in.data();
+            zs.avail_in = static_cast<uInt>(n);
+            crc = crc32(crc, in.data(), static_cast<uInt>(n));
+            length += static_cast<uint64_t>(n);
+        }
+        const size_t before = out.size();
+        out.resize(before + kBlock);
+        zs.next_out = out.data() + before;
+        zs.avail_out = static_cast<uInt>(kBlock);
+        rc = deflate(&zs, atEnd ? Z_FINISH : Z_NO_FLUSH);
+        out.resize(before + kBlock - zs.avail_out);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+            deflateEnd(&zs);
+            return ARC_GZ_ZLIB;
+        }
+        if (out.size() >= kBlock && !emit(out)) {
+            deflateEnd(&zs);
+            return ARC_GZ_INTERNAL;
+        }
+    }
+    deflateEnd(&zs);
+    putLe32(out, static_cast<uint32_t>(crc));
+    putLe32(out, static_cast<uint32_t>(length));
+    return emit(out) ? ARC_GZ_OK : ARC_GZ_INTERNAL;
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 // Reads one gzip member of known length from a random-access source, in pieces:
@@ -60,3 +61,11 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_impl; // zlib stream and the input chunk
 };
+
+// Packs what `pull` yields (bytes into its buffer; 0 at the end, negative on
+// failure) into the packed form arc_pack makes (a key byte, then a gzip member
+// scrambled with the key), handing the result to `put` in pieces. Memory stays at
+// one input and one output block plus zlib's state, whatever the length. Returns
+// ARC_GZ_OK, ARC_GZ_ZLIB, or ARC_GZ_INTERNAL when pull or put failed.
+int arc_pack_stream(const std::function<int64_t(unsigned char*, size_t)>& pull, uint32_t mtime,
+                    const std::function<bool(const unsigned char*, size_t)>& put, int key = -1);

@@ -1,5 +1,7 @@
 #include "archivefile.h"
 
+#include <cstring>
+
 #include "arc.h"
 #include "safefile.h"
 
@@ -366,7 +368,11 @@ int LastArchiveError()
 
 QString ArchiveErrorMessage(int code)
 {
-    return QString::fromLatin1(arc_error_message(code));
+    QString message = QString::fromLatin1(arc_error_message(code));
+    if (code == ARC_E_INTERNAL && code == arc_last_error() && arc_last_errno() != 0)
+        message += QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(arc_last_errno())) +
+                   QLatin1Char(')');
+    return message;
 }
 
 ArchiveStreamWriter::~ArchiveStreamWriter()

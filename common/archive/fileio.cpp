@@ -116,6 +116,28 @@ int close(int fd)
     return ::close(fd);
 }
 
+int openat(int dirFd, const char* name, int flags, mode_t mode)
+{
+    if ((flags & O_CREAT) && !pass(Create))
+        return -1;
+    return ::openat(dirFd, name, flags | O_CLOEXEC, mode);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to)
+{
+    return pass(Rename) ? ::renameat(fromDir, from, toDir, to) : -1;
+}
+
+int unlinkat(int dirFd, const char* name, int flags)
+{
+    return pass(Remove) ? ::unlinkat(dirFd, name, flags) : -1;
+}
+
+int mkdirat(int dirFd, const char* name, mode_t mode)
+{
+    return pass(Create) ? ::mkdirat(dirFd, name, mode) : -1;
+}
+
 namespace {
 
 // Retries short writes and EINTR; `put` writes at most n bytes at `done` bytes in.

@@ -35,6 +35,11 @@ int link(const char* from, const char* to);
 // Counted as Create only when flags hold O_CREAT.
 int open(const char* path, int flags, mode_t mode = 0666);
 int close(int fd);
+// The same calls relative to an open folder (no link is followed by the caller's flags).
+int openat(int dirFd, const char* name, int flags, mode_t mode = 0666);
+int renameat(int fromDir, const char* from, int toDir, const char* to);
+int unlinkat(int dirFd, const char* name, int flags);
+int mkdirat(int dirFd, const char* name, mode_t mode);
 
 // Whole-buffer helpers over the calls above, retrying short writes and EINTR.
 // False with errno set on failure.

@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QLockFile>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 std::string os(const QString& path)
@@ -99,8 +105,32 @@ bool GameDirLock::tryLock(QString* holder)
     m_lock = std::make_unique<QLockFile>(m_path);
     // Held for hours by an open window: only a holder that no longer runs is stale.
     m_lock->setStaleLockTime(0);
+    m_failure.clear();
     if (m_lock->tryLock(0))
         return true;
+    if (m_lock->error() != QLockFile::LockFailedError) {
+        // Not held by anyone: the lock file cannot be made. Say why, as the system does.
+        const std::string probe = QFile::encodeName(m_path + QStringLiteral(".probe")).toStdString();
+        int e = EIO;
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            e = errno;
+        } else {
+            const ssize_t n = ::write(fd, "x", 1);
+            e = n == 1 ? (::fsync(fd) == 0 ? EIO : errno) : errno;
+            ::close(fd);
+            ::unlink(probe.c_str());
+        }
+        m_failure = QStringLiteral("the lock file %1 cannot be created: %2%3")
+                        .arg(QDir::toNativeSeparators(m_path),
+                             QString::fromLocal8Bit(std::strerror(e)),
+                             e == ENOSPC || e == EDQUOT ? QStringLiteral(" (the disk is full)")
+                                                        : QString());
+        if (holder)
+            *holder = m_failure;
+        m_lock.reset();
+        return false;
+    }
     if (holder) {
         qint64 pid = 0;
         QString host, app;

@@ -50,8 +50,11 @@ public:
     GameDirLock(const GameDirLock&) = delete;
     GameDirLock& operator=(const GameDirLock&) = delete;
 
-    // False when another process holds it; `holder` then names it.
+    // False when another process holds it; `holder` then names it. False too when
+    // the lock file cannot be made (a full disk, no permission): failure() then
+    // says why, and `holder` gets the same text.
     bool tryLock(QString* holder = nullptr);
+    QString failure() const { return m_failure; }
     bool isLocked() const;
     void unlock();
     QString path() const { return m_path; }
@@ -59,4 +62,5 @@ public:
 private:
     QString m_path;
     std::unique_ptr<QLockFile> m_lock;
+    QString m_failure;
 };

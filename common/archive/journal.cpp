@@ -374,6 +374,11 @@ bool active()
     return g_state != nullptr;
 }
 
+std::string root()
+{
+    return g_state ? g_state->root : std::string();
+}
+
 bool covers(const std::string& path)
 {
     return !relative(path).empty();
@@ -392,11 +397,25 @@ bool begin(const std::string& journalDir, const std::string& root, std::string* 
     // What a committed change left behind is cleared; an index means a change to
     // roll back first, and the exclusive create below refuses to go on.
     struct stat st;
+    // A link planted in the journal's place would carry its files (their clearing
+    // and truncation too) somewhere else.
+    if (::lstat(s->dir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (error)
+            *error = s->dir + ": the change journal's folder is not a folder (a link?); refused";
+        delete s;
+        return false;
+    }
     if (::stat((s->dir + "/index").c_str(), &st) != 0 && ::stat(s->dir.c_str(), &st) == 0)
         removeJournalFiles(s->dir, true);
     if (fio::mkdir(s->dir.c_str(), 0777) != 0 && errno != EEXIST) {
         if (error)
             *error = s->dir + ": cannot create the change journal (" + std::strerror(errno) + ")";
+        delete s;
+        return false;
+    }
+    if (::lstat(s->dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (error)
+            *error = s->dir + ": the change journal's folder is not a folder (a link?); refused";
         delete s;
         return false;
     }

@@ -26,6 +26,8 @@ namespace journal {
 // A leftover journal in `journalDir` must have been recovered first.
 bool begin(const std::string& journalDir, const std::string& root, std::string* error);
 bool active();
+// The root of the open journal (normalised, "/" separators), empty when none is open.
+std::string root();
 // The outermost commit makes the change durable and deletes the journal; when
 // that fails, the change is rolled back and false returned.
 bool commit(std::string* error);

@@ -4,12 +4,19 @@
 
 #include "uiseams.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
+#include <QRandomGenerator>
 
 #include <vector>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/types.h>
 
 QString VersionLettersToNumbers(const QString& version)
 {
@@ -77,22 +84,57 @@ void MakePath(const QString& base, const QString& relative)
 bool RemoveTree(const QString& path, bool removeFiles)
 {
     QDir dir(path);
-    const auto subdirs =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                    QDir::Hidden | QDir::System);
     // Every subfolder is visited even after one fails: a clean-up that keeps files
-    // must still remove the empty folders beside them.
+    // must still remove the empty folders beside them. A link is removed as a file,
+    // never followed: what it leads to is not part of the tree.
     bool allRemoved = true;
-    for (const QString& sub : subdirs)
-        allRemoved = RemoveTree(dir.filePath(sub), removeFiles) && allRemoved;
+    for (const QFileInfo& e : entries)
+        if (e.isDir() && !e.isSymLink())
+            allRemoved = RemoveTree(e.filePath(), removeFiles) && allRemoved;
     if (!allRemoved)
         return false;
-    const auto files = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
-    if (!files.isEmpty() && !removeFiles)
-        return false;
-    for (const QString& f : files)
-        if (!RemoveFileChecked(dir.filePath(f)))
+    for (const QFileInfo& e : entries) {
+        if (e.isDir() && !e.isSymLink())
+            continue;
+        if (!removeFiles || !RemoveFileChecked(e.filePath()))
             return false;
+    }
     return RemoveDirChecked(dir.absolutePath());
+}
+
+QString MakeWorkFolder(const QString& parent, const QString& prefix)
+{
+    QDir().mkpath(parent);
+    for (int tries = 0; tries < 100; ++tries) {
+        const QString dir = QStringLiteral("%1/%2-%3-%4")
+                                .arg(parent, prefix)
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'));
+        if (QDir(parent).mkdir(QFileInfo(dir).fileName()))
+            return dir;
+    }
+    return {};
+}
+
+void RemoveStaleWorkFolders(const QString& parent, const QString& prefix)
+{
+    const QFileInfoList found =
+        QDir(parent).entryInfoList({prefix + QStringLiteral("-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& info : found) {
+        if (info.isSymLink())
+            continue;
+        const QStringList parts = info.fileName().mid(prefix.size() + 1).split(QLatin1Char('-'));
+        bool isNumber = false;
+        const qint64 pid = parts.value(0).toLongLong(&isNumber);
+        if (!isNumber || pid <= 0 || parts.size() != 2)
+            continue;
+        // Only the leftovers of a program that no longer runs.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+            continue;
+        RemoveTree(info.filePath(), true);
+    }
 }
 
 bool CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize, ProgressSink* progress)

@@ -16,8 +16,14 @@ QString FormatText(const QString& templ, const QString& t1 = QString(),
                    const QString& t2 = QString(), const QString& t3 = QString());
 // Creates the missing folders of a "/"-separated relative path below base.
 void MakePath(const QString& base, const QString& relative);
-// Removes a folder tree; with removeFiles false it fails where files remain.
+// Removes a folder tree; with removeFiles false it fails where files remain. Links
+// inside are removed, never followed.
 bool RemoveTree(const QString& path, bool removeFiles);
+// A new work folder "<parent>/<prefix>-<pid>-<random>"; empty when none can be made.
+// The process number in the name lets a later run tell a killed run's leftovers.
+QString MakeWorkFolder(const QString& parent, const QString& prefix);
+// Removes the work folders of `prefix` below parent whose process no longer runs.
+void RemoveStaleWorkFolders(const QString& parent, const QString& prefix);
 // Copies source's size to target in blocks, reporting progress. False when the
 // source ended early or the target refused a block.
 bool CopyFileData(QIODevice& source, QIODevice& target, qint64 blockSize,

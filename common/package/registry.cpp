@@ -468,16 +468,17 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
     registry.Ships.clear();
     RegistryReadStatus result;
     QFile file(RegistryPath(baseDir));
-    if (!file.exists()) {
+    if (!file.exists() && !QFileInfo(file.fileName()).isSymLink()) {
         if (status)
             *status = result;
         return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    QString why;
+    const int fd = OpenRegularFile(file.fileName(), kMaxRegistryBytes, &why);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         // Unreadable is not "no ships": writing over it would lose them all.
         result.state = RegistryReadStatus::Broken;
-        result.reason =
-            QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')');
+        result.reason = fd < 0 ? why : QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')');
         result.brokenLines = 1;
         if (status)
             *status = result;
@@ -545,12 +546,10 @@ bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const Q
     const QByteArray text = RegistryText(registry);
     if (QFileInfo(path).isFile()) {
         // The bytes checked are the bytes kept: only a copy that reads whole is good.
-        QFile old(path);
-        if (!old.open(QIODevice::ReadOnly))
-            return fail(QDir::toNativeSeparators(path) + QStringLiteral(": cannot be read (") +
-                        old.errorString() + QLatin1Char(')'));
-        const QByteArray previous = old.readAll();
-        old.close();
+        QByteArray previous;
+        QString why;
+        if (!ReadRegularFile(path, kMaxRegistryBytes, &previous, &why))
+            return fail(why);
         // Saving the same list again must not push the previous good copy out of the backup.
         if (previous == text)
             return true;

@@ -51,6 +51,9 @@ struct RegistryReadStatus
 
 // <baseDir>/Slipway/ships.dat
 QString RegistryPath(const QString& baseDir);
+// The largest ships.dat read, far beyond thousands of ships: a larger file, or one
+// that is not a regular file (a FIFO, a device), reads as broken at once.
+inline constexpr qint64 kMaxRegistryBytes = 32 << 20;
 
 // Reads <baseDir>/Slipway/ships.dat. The ship list is emptied first; when the file
 // is missing or cannot be opened it stays empty and the header values keep what

@@ -203,7 +203,22 @@ private:
     bool m_unsafe = false;
     bool m_writeFailed = false; // a file could not be stored whole: the package fails
     bool m_stop = false;
+    qint64 m_headerBytes = 0;
+    int m_files = 0;
+    // False (the package failing with a message naming the limit) once `count` reaches it.
+    bool withinLimit(qsizetype count, int limit, const QString& what);
 };
+
+bool Reader::withinLimit(qsizetype count, int limit, const QString& what)
+{
+    if (count < limit)
+        return true;
+    log(QStringLiteral("(OPENXSP) Too many ") + what + QStringLiteral(", stopping."));
+    problem(QStringLiteral("more than %1 %2 (the limit of a package)").arg(limit).arg(what));
+    m_result.status = PackageFailed;
+    m_stop = true;
+    return false;
+}
 
 bool Reader::checkSize(qint64 size, const QString& what)
 {
@@ -448,6 +463,8 @@ bool Reader::handle(const QString& key, const QString& value)
             return false;
         m_pkg.ScreenShot = picture;
     } else if (key == QLatin1String("Text:")) {
+        if (!withinLimit(m_pkg.Texts.size(), kMaxPackageTexts, QStringLiteral("text lines")))
+            return true;
         PackageText t;
         const qsizetype c1 = value.indexOf(QLatin1Char(':'));
         t.Language = value.left(c1 < 0 ? value.size() : c1).toInt();
@@ -461,13 +478,23 @@ bool Reader::handle(const QString& key, const QString& value)
     } else if (key == QLatin1String("SceneFile:") || key == QLatin1String("CockpitFile:") ||
                key == QLatin1String("Model:") || key == QLatin1String("Files:") ||
                key == QLatin1String("Script:")) {
+        if (!withinLimit(m_files++, kMaxPackageFiles, QStringLiteral("embedded files")))
+            return true;
         PackageFile entry;
         QString timeText, sizeText;
         splitFileValue(value, timeText, sizeText, entry.Name);
         entry.Time = timeText.toUInt();
         const qint64 size = sizeText.toLongLong();
-        if (!checkSize(size, entry.Name) || size > INT32_MAX)
+        if (!checkSize(size, entry.Name))
             return false;
+        if (size > INT32_MAX) {
+            // The format stores sizes below 2 GiB: a larger file is refused as such.
+            log(QStringLiteral("(OPENXSP) File too large, stopping."));
+            problem(shownName(entry.Name) + QStringLiteral(": %1 bytes, more than a package file may hold (2 GiB)").arg(size));
+            m_result.status = PackageFailed;
+            m_stop = true;
+            return false;
+        }
         entry.Size = static_cast<qint32>(size);
         if (key == QLatin1String("Script:")) {
             m_pkg.Scripts.append(entry);
@@ -501,6 +528,8 @@ bool Reader::handle(const QString& key, const QString& value)
         else
             m_pkg.Files.append(entry);
     } else if (key == QLatin1String("Dummy:")) {
+        if (!withinLimit(m_pkg.Dummies.size(), kMaxPackageDummies, QStringLiteral("dummy lines")))
+            return true;
         const qsizetype semi = value.indexOf(QLatin1Char(';'));
         PackageDummy d{value.left(semi < 0 ? value.size() : semi),
                        semi < 0 ? QString() : value.mid(semi + 1)};
@@ -508,6 +537,8 @@ bool Reader::handle(const QString& key, const QString& value)
             d.Data += QLatin1Char(';');
         m_pkg.Dummies.append(d);
     } else if (key == QLatin1String("Component:")) {
+        if (!withinLimit(m_pkg.Components.size(), kMaxPackageComponents, QStringLiteral("component lines")))
+            return true;
         PackageComponent c;
         const qsizetype s1 = value.indexOf(QLatin1Char(';'));
         c.Part1 = value.left(s1 < 0 ? value.size() : s1);
@@ -519,6 +550,8 @@ bool Reader::handle(const QString& key, const QString& value)
         }
         m_pkg.Components.append(c);
     } else if (key == QLatin1String("Cockpit:")) {
+        if (!withinLimit(m_pkg.Cockpits.size(), kMaxPackageCockpits, QStringLiteral("cockpit lines")))
+            return true;
         m_pkg.Cockpits.append(value);
     } else if (key == QLatin1String("Shipyard:")) {
         const QStringList flags = value.split(QLatin1Char(';'));
@@ -629,6 +662,14 @@ void Reader::readDocument(const QString& shownName)
             m_result.status = PackageFailed;
             break;
         }
+        m_headerBytes += raw.size();
+        if (m_headerBytes > kMaxPackageHeaderBytes) {
+            log(QStringLiteral("(OPENXSP) Too much text, stopping."));
+            problem(QStringLiteral("more than %1 MiB of text lines (the limit of a package)")
+                        .arg(kMaxPackageHeaderBytes >> 20));
+            m_result.status = PackageFailed;
+            break;
+        }
         while (raw.endsWith('\n') || raw.endsWith('\r'))
             raw.chop(1);
         progress();
@@ -664,6 +705,11 @@ void Reader::readDocument(const QString& shownName)
 bool IsSafeEntryName(const QString& name)
 {
     return nameProblem(name, false).isEmpty();
+}
+
+QString EntryNameProblem(const QString& name, bool bare)
+{
+    return nameProblem(name, bare);
 }
 
 OpenPackageResult OpenPackage(QFile& file, ShipPackage& package, const OpenPackageOptions& options,

@@ -16,6 +16,15 @@ class StatusSink;
 
 // The longest line of a package document the reader takes; a longer one fails the package.
 inline constexpr qint64 kMaxPackageLine = 16 << 20;
+// What one package may hold, far beyond any real ship, so that the memory of
+// reading it stays bounded whatever a small, highly compressed file claims; a
+// package beyond one of these fails with a message naming the limit.
+inline constexpr qint64 kMaxPackageHeaderBytes = 32 << 20; // all lines, embedded files not counted
+inline constexpr int kMaxPackageTexts = 4096;
+inline constexpr int kMaxPackageDummies = 65536;
+inline constexpr int kMaxPackageComponents = 65536;
+inline constexpr int kMaxPackageCockpits = 4096;
+inline constexpr int kMaxPackageFiles = 262144; // models, files and scripts together
 
 // What the reader and writer need from their caller instead of widgets.
 struct PackageContext
@@ -104,3 +113,6 @@ bool IsFileUsedElsewhere(const QList<ShipPackage>* installed, const QString& fil
 // letter, no ".." component, not empty, no control character, no part longer than
 // a file system takes.
 bool IsSafeEntryName(const QString& name);
+// The rule a stored name breaks, empty when it keeps them all; a bare name must
+// not hold a folder either.
+QString EntryNameProblem(const QString& name, bool bare);

@@ -1,8 +1,13 @@
 #include "sysregistry.h"
 
+#include "safefile.h"
+
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
+
+#include <unistd.h>
 
 namespace {
 
@@ -31,7 +36,7 @@ public:
     QString readString(const QString& searchPath, const QString& key) const override
     {
         const QString full = fullKey(searchPath, key);
-        if (full.isEmpty())
+        if (full.isEmpty() || !usable())
             return QString();
         QSettings settings(m_path, QSettings::IniFormat);
         const QString stored = storedKey(settings, full);
@@ -48,7 +53,7 @@ public:
     bool writeString(const QString& searchPath, const QString& key, const QString& value) override
     {
         const QString full = fullKey(searchPath, key);
-        if (full.isEmpty())
+        if (full.isEmpty() || !usable())
             return false;
         QSettings settings(m_path, QSettings::IniFormat);
         // A name that exists in another letter case is the same value, as in the
@@ -65,6 +70,20 @@ public:
     QString errorString() const override { return m_error; }
 
 private:
+    // A missing file, or a regular one of sane size: a FIFO or a device would hold
+    // or flood the settings reader.
+    bool usable() const
+    {
+        if (!QFileInfo::exists(m_path) && !QFileInfo(m_path).isSymLink())
+            return true;
+        const int fd = OpenRegularFile(m_path, kMaxIniBytes, &m_error);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        return true;
+    }
+    static constexpr qint64 kMaxIniBytes = 4 << 20;
+
     static QString storedKey(const QSettings& settings, const QString& full)
     {
         if (settings.contains(full))
@@ -78,7 +97,7 @@ private:
     }
 
     QString m_path;
-    QString m_error;
+    mutable QString m_error;
 };
 
 #ifdef Q_OS_WIN

@@ -378,20 +378,9 @@ void WineRegFile::setString(const QString& keyPath, const QString& name, const Q
 
 bool LoadWineRegFile(const QString& path, WineRegFile* file, QString* error)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = path + QStringLiteral(": ") + f.errorString();
+    QByteArray text;
+    if (!ReadRegularFile(path, kMaxRegFile, &text, error))
         return false;
-    }
-    if (f.size() > kMaxRegFile) {
-        *error = path + QStringLiteral(": too large to be a registry file");
-        return false;
-    }
-    const QByteArray text = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        *error = path + QStringLiteral(": ") + f.errorString();
-        return false;
-    }
     QString why;
     if (!file->parse(text, &why)) {
         *error = path + QStringLiteral(": ") + why;

@@ -3,6 +3,7 @@
 #include "safefile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 namespace {
@@ -102,16 +103,13 @@ QByteArray ConfigText(ConfigBlock own, const QString& language, const QStringLis
     return out;
 }
 
-bool ReadConfigFile(const QString& programDir, QByteArray* text)
+bool ReadConfigFile(const QString& programDir, QByteArray* text, QString* error)
 {
     text->clear();
-    QFile file(ConfigPath(programDir));
-    if (!file.exists())
+    const QString path = ConfigPath(programDir);
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return true;
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    *text = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    return ReadRegularFile(path, kMaxConfigBytes, text, error);
 }
 
 bool RewriteConfigFile(const QString& programDir,
@@ -119,9 +117,10 @@ bool RewriteConfigFile(const QString& programDir,
                        QString* error)
 {
     QByteArray oldText;
-    if (!ReadConfigFile(programDir, &oldText)) {
+    QString why;
+    if (!ReadConfigFile(programDir, &oldText, &why)) {
         if (error)
-            *error = QStringLiteral("cannot read ") + ConfigPath(programDir);
+            *error = QStringLiteral("cannot read ") + ConfigPath(programDir) + QStringLiteral(": ") + why;
         return false;
     }
     return WriteFileAtomic(ConfigPath(programDir), build(oldText), error);

@@ -26,9 +26,12 @@ QStringList ConfigBlockLines(const QByteArray& text, ConfigBlock own);
 QByteArray ConfigText(ConfigBlock own, const QString& language, const QStringList& ownLines,
                       const QByteArray& oldText);
 
-// The file's bytes; a missing file is empty text and true. False when the file
-// exists but cannot be read.
-bool ReadConfigFile(const QString& programDir, QByteArray* text);
+// The most a settings file may hold: far beyond what the programs write.
+inline constexpr qint64 kMaxConfigBytes = 4 << 20;
+// The file's bytes; a missing file is empty text and true. False (the reason in
+// `error`) when the file exists but cannot be read, is not a regular file (a FIFO,
+// a device) or is larger than kMaxConfigBytes.
+bool ReadConfigFile(const QString& programDir, QByteArray* text, QString* error = nullptr);
 // Re-reads the file, builds the new text from the old one and replaces the file
 // atomically. False (and the file untouched) when the old file cannot be read,
 // since its other blocks would be lost, or when the new one cannot be written.

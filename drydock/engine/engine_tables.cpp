@@ -270,7 +270,7 @@ bool InstallerEngine::addTablesToMod()
             continue;
         if (!CopyArchiveFile(source, catalog + QStringLiteral("::types\\") + name)) {
             log(QStringLiteral("(UPDATEMOD) Cannot add types\\") + name + QStringLiteral(" to ") +
-                catalog);
+                catalog + QStringLiteral(": ") + ArchiveErrorMessage(LastArchiveError()));
             ok = false;
         }
     }

@@ -168,7 +168,7 @@ bool InstallerEngine::generateTexts()
         const QString entry = QStringLiteral("t\\") + PackedName(TextPageFileName(language));
         if (!CopyArchiveFile(packed, catalog + QStringLiteral("::") + entry)) {
             log(QStringLiteral("(TEXTFILE) Cannot add ") + entry + QStringLiteral(" to ") +
-                catalog);
+                catalog + QStringLiteral(": ") + ArchiveErrorMessage(LastArchiveError()));
             ok = false;
         }
     }

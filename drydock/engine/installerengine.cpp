@@ -226,9 +226,10 @@ void InstallerEngine::setGameDir(const QString& dir)
     m_lock = std::make_unique<GameDirLock>(dir);
     QString holder;
     if (!m_lock->tryLock(&holder)) {
-        m_writeRefusal = QDir::toNativeSeparators(dir) +
-                         QStringLiteral(" is being changed by ") + holder +
-                         QStringLiteral("; close it first");
+        m_writeRefusal = !m_lock->failure().isEmpty()
+                             ? QDir::toNativeSeparators(dir) + QStringLiteral(" cannot be changed: ") + holder
+                             : QDir::toNativeSeparators(dir) + QStringLiteral(" is being changed by ") +
+                                   holder + QStringLiteral("; close it first");
         log(m_writeRefusal);
     } else {
         QString report;

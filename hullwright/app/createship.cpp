@@ -1595,7 +1595,9 @@ void CreateShip::Slot_StartExtract()
             {Ok});
     else
         ask(int(Prompter::Icon::Information), ExtractCaption,
-            FormatText(text(ExtractDoneText), m_extractDir), {Ok});
+            FormatText(text(ExtractDoneText), m_extractDir) +
+                (r.keptBeside.isEmpty() ? QString() : QStringLiteral("\n\n") + r.keptBeside.join(QLatin1Char('\n'))),
+            {Ok});
 }
 
 // ---- the import wizard

@@ -32,6 +32,8 @@ int extractWithoutWindow(const StartRequest& request, const QString& programDir)
     }
     for (const QString& line : r.notWritten)
         err << "hullwright: " << line << "\n";
+    for (const QString& line : r.keptBeside)
+        err << "hullwright: " << line << "\n";
     QTextStream(stdout) << "extracted " << request.extractPackage << " into " << target << "\n";
     return r.notWritten.isEmpty() ? 0 : 1;
 }

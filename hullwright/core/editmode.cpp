@@ -67,7 +67,7 @@ public:
                 AddArchiveFile(source, catalog() + QStringLiteral("::") + entry.Name, true))
                 return true;
             return fail(QStringLiteral("cannot add ") + entry.SourcePath + QStringLiteral(" to ") +
-                        catalog());
+                        catalog() + QStringLiteral(": ") + ArchiveErrorMessage(LastArchiveError()));
         }
         const QString target = m_game + QStringLiteral("/Slipway/") + entry.Name;
         QString why;
@@ -117,8 +117,10 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
     GameDirLock lock(game);
     QString holder;
     if (!lock.tryLock(&holder)) {
-        r.error = QStringLiteral("another program is changing the game directory (") + holder +
-                  QStringLiteral("): close it and save again");
+        r.error = !lock.failure().isEmpty()
+                      ? QStringLiteral("the game directory cannot be changed: ") + holder
+                      : QStringLiteral("another program is changing the game directory (") + holder +
+                            QStringLiteral("): close it and save again");
         return r;
     }
     QString report;

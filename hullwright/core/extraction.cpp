@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 namespace {
 
@@ -67,20 +68,24 @@ QByteArray DummyTableText(const ShipPackage& p)
 {
     if (p.Dummies.isEmpty())
         return {};
+    // Grouped by section in the order sections first appear, in one pass.
     QStringList sections;
-    for (const PackageDummy& d : p.Dummies)
-        if (!sections.contains(d.Section))
-            sections << d.Section;
+    QHash<QString, QList<qsizetype>> members;
+    for (qsizetype i = 0; i < p.Dummies.size(); ++i) {
+        auto it = members.find(p.Dummies.at(i).Section);
+        if (it == members.end()) {
+            sections << p.Dummies.at(i).Section;
+            it = members.insert(p.Dummies.at(i).Section, {});
+        }
+        it->append(i);
+    }
     QByteArray out = header("Dummies", p);
     for (const QString& s : sections) {
-        QByteArray lines;
-        int n = 0;
-        for (const PackageDummy& d : p.Dummies)
-            if (d.Section == s) {
-                lines += d.Data.toLocal8Bit() + '\n';
-                ++n;
-            }
-        out += s.toLocal8Bit() + ';' + QByteArray::number(n) + ";\n" + lines + '\n';
+        const QList<qsizetype>& lines = members.value(s);
+        out += s.toLocal8Bit() + ';' + QByteArray::number(lines.size()) + ";\n";
+        for (qsizetype i : lines)
+            out += p.Dummies.at(i).Data.toLocal8Bit() + '\n';
+        out += '\n';
     }
     return out;
 }
@@ -89,33 +94,53 @@ QByteArray ComponentTableText(const ShipPackage& p)
 {
     if (p.Components.isEmpty())
         return {};
+    // First parts in the order they first appear, and below each its second parts.
     QStringList firsts;
-    for (const PackageComponent& c : p.Components)
-        if (!firsts.contains(c.Part1))
+    QHash<QString, QStringList> seconds;
+    QHash<QPair<QString, QString>, QList<qsizetype>> members;
+    for (qsizetype i = 0; i < p.Components.size(); ++i) {
+        const PackageComponent& c = p.Components.at(i);
+        if (!seconds.contains(c.Part1))
             firsts << c.Part1;
+        auto& list = members[qMakePair(c.Part1, c.Part2)];
+        if (list.isEmpty())
+            seconds[c.Part1] << c.Part2;
+        list.append(i);
+    }
     QByteArray out = header("Components", p);
     for (const QString& first : firsts) {
-        QStringList seconds;
-        for (const PackageComponent& c : p.Components)
-            if (c.Part1 == first && !seconds.contains(c.Part2))
-                seconds << c.Part2;
-        out += first.toLocal8Bit() + ';' + QByteArray::number(seconds.size()) + ";\n";
-        for (const QString& second : seconds) {
-            QByteArray lines;
-            int n = 0;
-            for (const PackageComponent& c : p.Components)
-                if (c.Part1 == first && c.Part2 == second) {
-                    lines += closed(c.Part3);
-                    ++n;
-                }
-            out += second.toLocal8Bit() + ';' + QByteArray::number(n) + ";\n" + lines;
+        const QStringList& below = seconds[first];
+        out += first.toLocal8Bit() + ';' + QByteArray::number(below.size()) + ";\n";
+        for (const QString& second : below) {
+            const QList<qsizetype>& lines = members[qMakePair(first, second)];
+            out += second.toLocal8Bit() + ';' + QByteArray::number(lines.size()) + ";\n";
+            for (qsizetype i : lines)
+                out += closed(p.Components.at(i).Part3);
         }
     }
     return out + '\n';
 }
 
+namespace {
+
+// A free name beside an existing table: "TShips.new.txt", then "TShips.new2.txt", ...
+QString besideName(const QString& types, const QString& base)
+{
+    for (int n = 1; n < 1000; ++n) {
+        const QString candidate = types + QLatin1Char('/') + base +
+                                  (n == 1 ? QStringLiteral(".new") : QStringLiteral(".new%1").arg(n)) +
+                                  QStringLiteral(".txt");
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+            return candidate;
+    }
+    return {};
+}
+
+} // namespace
+
 ExtractionResult ExtractShipPackage(const QString& packagePath, const QString& targetDir,
-                                    bool prefixNames, const PackageContext& context)
+                                    bool prefixNames, const PackageContext& context,
+                                    bool replaceTables)
 {
     ExtractionResult r;
     if (targetDir.isEmpty() || !QFileInfo(targetDir).isDir()) {
@@ -127,6 +152,10 @@ ExtractionResult ExtractShipPackage(const QString& packagePath, const QString& t
         r.error = QStringLiteral("cannot open ") + packagePath;
         return r;
     }
+    // Nothing below the target is reached through a link planted in it, and the
+    // files are synced together at the end rather than one wait each.
+    const ConfinedFolder confined(targetDir);
+    BatchedSync batch;
     OpenPackageOptions options;
     options.baseDir = targetDir;
     options.scriptDir = QStringLiteral("Scripts");
@@ -138,6 +167,9 @@ ExtractionResult ExtractShipPackage(const QString& packagePath, const QString& t
     if (scripts.exists() && scripts.entryList(QDir::Files | QDir::Hidden).isEmpty())
         RemoveDirChecked(scripts.path());
 
+    QString why;
+    if (!batch.finish(&why))
+        r.notWritten << why;
     if (r.read.status != PackageOk || !r.read.complete) {
         r.error = r.read.status == PackageTooNew ? QStringLiteral("the package needs a newer program")
                   : r.read.error.isEmpty()       ? QStringLiteral("the package does not read whole")
@@ -150,9 +182,15 @@ ExtractionResult ExtractShipPackage(const QString& packagePath, const QString& t
         suffix = p.Name;
         suffix.remove(QLatin1Char(' '));
         suffix.prepend(QLatin1Char('_'));
+        // The ship's name becomes part of a file name: it follows the rules of a stored name.
+        const QString rule = EntryNameProblem(QStringLiteral("TShips") + suffix + QStringLiteral(".txt"), true);
+        if (!rule.isEmpty()) {
+            r.notWritten << QStringLiteral("the ship's name cannot name the table files: ") + rule;
+            return r;
+        }
     }
     const QString types = targetDir + QStringLiteral("/types");
-    QString why;
+    BatchedSync tablesBatch;
     if (!MakeDirChecked(types, &why)) {
         r.notWritten << why;
         return r;
@@ -168,12 +206,25 @@ ExtractionResult ExtractShipPackage(const QString& packagePath, const QString& t
     for (const auto& [name, text] : tables) {
         if (text.isEmpty())
             continue;
-        const QString path = types + QLatin1Char('/') + QLatin1String(name) + suffix +
-                             QStringLiteral(".txt");
+        const QString base = QLatin1String(name) + suffix;
+        QString path = types + QLatin1Char('/') + base + QStringLiteral(".txt");
+        // A mod folder's own table is the modder's work: it is kept unless replacing was asked.
+        if (!replaceTables && (QFileInfo::exists(path) || QFileInfo(path).isSymLink())) {
+            const QString beside = besideName(types, base);
+            if (beside.isEmpty()) {
+                r.notWritten << path + QStringLiteral(": exists, and no free name beside it");
+                continue;
+            }
+            r.keptBeside << QStringLiteral("%1 exists and was kept; the ship's table is %2")
+                                .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(beside));
+            path = beside;
+        }
         if (WriteFileAtomic(path, text, &why))
             r.tables << path;
         else
             r.notWritten << why;
     }
+    if (!tablesBatch.finish(&why))
+        r.notWritten << why;
     return r;
 }

@@ -25,10 +25,15 @@ struct ExtractionResult
     QString error;          // why the package did not read
     QStringList tables;     // table files written
     QStringList notWritten; // table files that could not be written, with the reason
+    QStringList keptBeside; // tables that existed: kept, the ship's written beside (one line each)
 };
 
 // Extracts into targetDir, which must exist (else nothing is written). With
-// prefixNames the tables are named e.g. "TShips_FastHauler.txt". The temporary
-// document lives in <programDir>/temp.
+// prefixNames the tables are named e.g. "TShips_FastHauler.txt" (a ship name that
+// cannot be part of a file name writes no table). A table that already exists is
+// kept and the ship's is written beside it ("TShips.new.txt") unless replaceTables.
+// Nothing is written through a link inside targetDir. The temporary document lives
+// in <programDir>/temp.
 ExtractionResult ExtractShipPackage(const QString& packagePath, const QString& targetDir,
-                                    bool prefixNames, const PackageContext& context);
+                                    bool prefixNames, const PackageContext& context,
+                                    bool replaceTables = false);

@@ -4,9 +4,14 @@
 
 #include <zlib.h>
 
+#include <csignal>
 #include <ctime>
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -107,30 +112,76 @@ QStringList DecompileArguments(const QString& input, const QString& output)
     return {QStringLiteral("-d"), input, output};
 }
 
-bool RunModelCompiler(const QString& compiler, const QStringList& arguments, const char* verb,
-                      const QString& output, int timeoutMs)
+CompilerRun RunModelCompilerOnce(const QString& compiler, const QStringList& arguments,
+                                 const char* verb, const QString& output, int timeoutMs)
 {
     QProcess process;
     process.setWorkingDirectory(QFileInfo(compiler).absolutePath());
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardErrorFile(QProcess::nullDevice());
+    // A group of its own, so that a time-out ends whatever the compiler started too.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    QElapsedTimer clock;
+    clock.start();
     process.start(compiler, arguments);
     if (!process.waitForStarted(timeoutMs))
-        return false;
-    if (!process.waitForFinished(timeoutMs)) {
+        return CompilerRun::Failed;
+    const qint64 pid = process.processId();
+    const auto end = [&] {
+        if (pid > 0)
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
         process.kill();
         process.waitForFinished(-1);
-        return false;
-    }
+    };
+    // The output is read as it comes and only the lines are looked at: a compiler
+    // that floods its output costs a bounded amount of memory and is stopped.
     const QString success = QLatin1String(verb) + QStringLiteral(" successfully");
     bool succeeded = false;
-    for (const QByteArray& raw : process.readAllStandardOutput().split('\n')) {
-        const QStringList words =
-            QString::fromLocal8Bit(raw).trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (words.size() >= 2 && words.mid(words.size() - 2).join(QLatin1Char(' ')) == success)
-            succeeded = true;
+    QByteArray pending;
+    qint64 total = 0;
+    const auto scan = [&](bool last) {
+        const QByteArray chunk = process.readAllStandardOutput();
+        total += chunk.size();
+        pending += chunk;
+        qsizetype start = 0;
+        for (qsizetype nl; (nl = pending.indexOf('\n', start)) >= 0 || (last && start < pending.size());) {
+            const qsizetype stop = nl >= 0 ? nl : pending.size();
+            const QStringList words = QString::fromLocal8Bit(pending.mid(start, stop - start))
+                                          .trimmed()
+                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (words.size() >= 2 && words.mid(words.size() - 2).join(QLatin1Char(' ')) == success)
+                succeeded = true;
+            start = stop + 1;
+        }
+        pending = start < pending.size() ? pending.mid(start).right(kMaxCompilerLine) : QByteArray();
+    };
+    while (process.state() != QProcess::NotRunning) {
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0) {
+            end();
+            return CompilerRun::TimedOut;
+        }
+        process.waitForReadyRead(static_cast<int>(qMin<qint64>(left, 200)));
+        scan(false);
+        if (total > kMaxCompilerOutput) {
+            end();
+            return CompilerRun::Failed;
+        }
     }
-    return succeeded && QFileInfo(output).isFile();
+    // Whatever it started and left behind goes with it.
+    if (pid > 0)
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    scan(true);
+    const bool ok = process.exitStatus() == QProcess::NormalExit && succeeded &&
+                    QFileInfo(output).isFile();
+    return ok ? CompilerRun::Succeeded : CompilerRun::Failed;
+}
+
+bool RunModelCompiler(const QString& compiler, const QStringList& arguments, const char* verb,
+                      const QString& output, int timeoutMs)
+{
+    return RunModelCompilerOnce(compiler, arguments, verb, output, timeoutMs) ==
+           CompilerRun::Succeeded;
 }
 
 bool IsSceneText(const QString& path)
@@ -151,13 +202,20 @@ bool IsSceneText(const QString& path)
 
 bool CompileModel(const ModelConversion& c, const QString& bod, const QString& bob)
 {
-    if (!compilerUsable(c))
+    if (!compilerUsable(c) || (c.hung && *c.hung))
         return false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         QFile::remove(bob);
-        if (RunModelCompiler(c.compiler, CompileArguments(attempt, bod, bob), "compiled", bob,
-                             c.timeoutMs))
+        const CompilerRun run = RunModelCompilerOnce(c.compiler, CompileArguments(attempt, bod, bob),
+                                                     "compiled", bob, c.timeoutMs);
+        if (run == CompilerRun::Succeeded)
             return true;
+        if (run == CompilerRun::TimedOut) {
+            // A compiler that hung once hangs again: the rest goes without it.
+            if (c.hung)
+                *c.hung = true;
+            break;
+        }
     }
     QFile::remove(bob);
     return false;
@@ -165,11 +223,15 @@ bool CompileModel(const ModelConversion& c, const QString& bod, const QString& b
 
 bool DecompileModel(const ModelConversion& c, const QString& bob, const QString& bod)
 {
-    if (!compilerUsable(c))
+    if (!compilerUsable(c) || (c.hung && *c.hung))
         return false;
     QFile::remove(bod);
-    if (RunModelCompiler(c.compiler, DecompileArguments(bob, bod), "decompiled", bod, c.timeoutMs))
+    const CompilerRun run = RunModelCompilerOnce(c.compiler, DecompileArguments(bob, bod),
+                                                 "decompiled", bod, c.timeoutMs);
+    if (run == CompilerRun::Succeeded)
         return true;
+    if (run == CompilerRun::TimedOut && c.hung)
+        *c.hung = true;
     QFile::remove(bod);
     return false;
 }

@@ -5,6 +5,8 @@
 
 #include "shippackage.h"
 
+#include <memory>
+
 #include <QString>
 #include <QStringList>
 
@@ -12,8 +14,18 @@ struct ModelConversion
 {
     bool compile = false; // the editor's conversion option
     QString compiler;     // the compiler's executable; empty or missing: no compile
-    int timeoutMs = 60000; // a compiler still running then is killed
+    int timeoutMs = 60000; // a compiler still running then is killed, with what it started
+    // Set once a run timed out; copies share it, and while it is set the compiler is
+    // not started again (a save gives each conversion a fresh one: one time-out per save).
+    std::shared_ptr<bool> hung = std::make_shared<bool>(false);
 };
+
+// The most of the compiler's output that is read, and of one line kept; a
+// compiler printing more is stopped and the run failed.
+inline constexpr qint64 kMaxCompilerOutput = 4 << 20;
+inline constexpr qsizetype kMaxCompilerLine = 64 * 1024;
+
+enum class CompilerRun { Succeeded, Failed, TimedOut };
 
 // The compiler's arguments: attempt 0 and 1 compile, decompile is its own.
 QStringList CompileArguments(int attempt, const QString& input, const QString& output);
@@ -25,6 +37,8 @@ QStringList DecompileArguments(const QString& input, const QString& output);
 // killed, no output file) is a failure.
 bool RunModelCompiler(const QString& compiler, const QStringList& arguments, const char* verb,
                       const QString& output, int timeoutMs);
+CompilerRun RunModelCompilerOnce(const QString& compiler, const QStringList& arguments,
+                                 const char* verb, const QString& output, int timeoutMs);
 
 // A text model that is a scene description (its first line that is neither blank
 // nor a "/" comment starts with "VER:") is never compiled.

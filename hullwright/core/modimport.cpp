@@ -588,10 +588,20 @@ ImportFinish ModImport::finish(const ImportChoice& choice, ShipDraft& draft)
     ImportFinish result;
     if (!m_open || choice.ship < 0 || choice.ship >= m_ships.size())
         return result;
+    // Nothing the catalogue names is written through a link inside the work folder.
+    const ConfinedFolder confined(m_programDir + QStringLiteral("/Slipway"));
     const PickerEntry& ship = m_ships.at(choice.ship);
     ApplyTableShip(draft, ship.line);
     if (draft.name.isEmpty())
         draft.name = ship.name.isEmpty() ? ship.identifier : ship.name;
+    // A package holds what a reader takes: a text page's line beyond that is left out.
+    const auto fits = [](const QString& text) {
+        return text.toUtf8().size() + 64 <= kMaxPackageLine;
+    };
+    if (!fits(draft.name)) {
+        result.skipped << QStringLiteral("the ship's name: longer than a package line may be");
+        draft.name = ship.identifier.left(200);
+    }
 
     ShipRecord record(draft.record);
     for (int index : choice.cockpits) {
@@ -628,7 +638,13 @@ ImportFinish ModImport::finish(const ImportChoice& choice, ShipDraft& draft)
     for (const QString& t : choice.textures)
         if (m_textures.contains(t))
             extractToSlipway(t, &draft.others, nullptr, result);
-    draft.texts << choice.texts;
+    for (const PackageText& t : choice.texts) {
+        if (fits(t.Name + t.Description) && draft.texts.size() < kMaxPackageTexts)
+            draft.texts << t;
+        else
+            result.skipped << QStringLiteral("the text of language %1: beyond what a package holds")
+                                  .arg(t.Language);
+    }
     close();
     return result;
 }

@@ -196,7 +196,7 @@ QByteArray UpdateInfoText(const ShipPackage& package, const QString& target)
 
 bool SaveShipPackage(const ShipPackage& original, const QString& target,
                      const PackageContext& context, QString* error,
-                     const ModelConversion& conversion)
+                     const ModelConversion& sharedConversion)
 {
     auto failed = [&](const QString& why) {
         if (error)
@@ -207,7 +207,19 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
         return failed(QStringLiteral("cannot create the folder ") + context.programDir +
                       QStringLiteral("/temp"));
     ShipPackage package = original;
-    const QString work = context.programDir + QStringLiteral("/temp");
+    // The save's own work folder; a killed save's folder goes at the next save.
+    const QString temp = context.programDir + QStringLiteral("/temp");
+    RemoveStaleWorkFolders(temp, QStringLiteral("save"));
+    const QString work = MakeWorkFolder(temp, QStringLiteral("save"));
+    if (work.isEmpty())
+        return failed(QStringLiteral("cannot create a work folder in ") + temp);
+    const struct WorkGone {
+        QString dir;
+        ~WorkGone() { RemoveTree(dir, true); }
+    } workGone{work};
+    // One time-out per save, whatever the number of models.
+    ModelConversion conversion = sharedConversion;
+    conversion.hung = std::make_shared<bool>(false);
     QString why;
     auto dropPrepared = [&] {
         for (const QList<PackageFile>* list : {&package.Models, &package.Files})
@@ -232,7 +244,7 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
             if (context.progress)
                 context.progress->setDone(qMax<qint64>(size, 1));
         }
-    const QString document = PackageDocumentPath(context.programDir, target);
+    const QString document = work + QLatin1Char('/') + QFileInfo(target).fileName() + QStringLiteral(".tMp");
     if (!SavePackageText(package, document, context)) {
         dropPrepared();
         QFile::remove(document);

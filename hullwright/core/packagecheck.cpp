@@ -188,7 +188,42 @@ void checkLine(const QString& what, const QString& text, Problems& out)
                     .arg(kMaxPackageLine));
 }
 
+// The limits every reader applies to a whole package.
+void checkCounts(const ShipPackage& p, Problems& out)
+{
+    const auto count = [&](qsizetype n, int limit, const QString& what) {
+        if (n > limit)
+            out.add("size", what,
+                    QStringLiteral("%1 %2; a package holds at most %3").arg(n).arg(what).arg(limit));
+    };
+    count(p.Texts.size(), kMaxPackageTexts, QStringLiteral("texts"));
+    count(p.Dummies.size(), kMaxPackageDummies, QStringLiteral("dummy lines"));
+    count(p.Components.size(), kMaxPackageComponents, QStringLiteral("component lines"));
+    count(p.Cockpits.size(), kMaxPackageCockpits, QStringLiteral("cockpit lines"));
+    count(p.Models.size() + p.Files.size() + p.Scripts.size() + 2, kMaxPackageFiles,
+          QStringLiteral("files"));
+    qint64 bytes = p.Data.size() + p.Comment.size() + p.Name.size() + p.Author.size();
+    for (const PackageText& t : p.Texts)
+        bytes += t.Name.size() + t.Description.size() + 16;
+    for (const PackageDummy& d : p.Dummies)
+        bytes += d.Section.size() + d.Data.size() + 16;
+    for (const PackageComponent& c : p.Components)
+        bytes += c.Part1.size() + c.Part2.size() + c.Part3.size() + 16;
+    for (const QString& c : p.Cockpits)
+        bytes += c.size() + 16;
+    if (bytes > kMaxPackageHeaderBytes)
+        out.add("size", QStringLiteral("text lines"),
+                QStringLiteral("the package's text lines take about %1 MiB; a package holds at most %2 MiB")
+                    .arg(bytes >> 20)
+                    .arg(kMaxPackageHeaderBytes >> 20));
+}
+
 } // namespace
+
+bool MakesPackageUnreadable(const PackageCheckProblem& problem)
+{
+    return problem.kind == QLatin1String("size") || problem.kind == QLatin1String("name");
+}
 
 QList<PackageCheckProblem> CheckPackage(const PackageCheckInput& in)
 {
@@ -243,6 +278,7 @@ QList<PackageCheckProblem> CheckPackage(const PackageCheckInput& in)
     checkLine(QStringLiteral("the comment"), encodeNewlines(p.Comment), out);
     for (const QString& c : p.Cockpits)
         checkLine(QStringLiteral("a cockpit line"), c, out);
+    checkCounts(p, out);
     return out.list;
 }
 

@@ -39,6 +39,9 @@ struct PackageCheckInput
 };
 
 QList<PackageCheckProblem> CheckPackage(const PackageCheckInput& input);
+// A problem no reader gets past (a size or count beyond the limits, an unsafe
+// name): a package with it must not be saved without a person deciding.
+bool MakesPackageUnreadable(const PackageCheckProblem& problem);
 QStringList PackageCheckLines(const QList<PackageCheckProblem>& problems);
 QJsonObject PackageCheckJson(const QList<PackageCheckProblem>& problems);
 

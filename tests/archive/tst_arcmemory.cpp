@@ -116,6 +116,60 @@ private slots:
         QVERIFY(fresh.empty() && fresh.capacity() == 0); // refused before allocating
     }
 
+    // Writing an entry (or a packed disk file) in pieces holds no copy of it, however
+    // large: no single allocation near its size, and what is stored reads back whole.
+    void largeWritesStayBounded_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("plain entry, under the spill size") << "cat::a.bin" << int(ARC_TYPE_PLAIN) << 3 * kMiB;
+        QTest::newRow("plain entry") << "cat::a.bin" << int(ARC_TYPE_PLAIN) << 40 * kMiB + 7;
+        QTest::newRow("packed entry") << "cat::a.pck" << int(ARC_TYPE_PACKED) << 40 * kMiB + 7;
+        QTest::newRow("packed disk file") << "a.pck" << int(ARC_TYPE_PACKED) << 24 * kMiB;
+    }
+    void largeWritesStayBounded()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, type);
+        QFETCH(qint64, size);
+        QVERIFY(putEntry(entry("before.txt"), "before"));
+        const QString name = target.startsWith("cat::") ? entry(target.mid(5)) : path(target);
+        QByteArray block(64 * 1024, '\0');
+        quint32 want = 0;
+        {
+            AllocationWatch watch;
+            ArcFileHandle* h = arc_open(arcName(name).constData(), ARC_MODE_WRITE, 1, type);
+            QVERIFY(h);
+            for (qint64 done = 0; done < size;) {
+                const int n = int(std::min<qint64>(block.size(), size - done));
+                for (int i = 0; i < n; ++i)
+                    block[i] = char((done + i) * 131 / 7);
+                want = crc32(want, reinterpret_cast<const Bytef*>(block.constData()), uInt(n));
+                QCOMPARE(arc_write(h, block.constData(), n), qint64(n));
+                done += n;
+            }
+            QVERIFY(arc_close(h));
+            QVERIFY2(watch.largest() <= size_t(12 * kMiB), qPrintable(QString::number(watch.largest())));
+        }
+        quint32 got = 0;
+        qint64 length = 0;
+        auto sink = [](void* ctx, const unsigned char* data, size_t n) {
+            auto* state = static_cast<std::pair<quint32*, qint64*>*>(ctx);
+            *state->first = crc32(*state->first, data, uInt(n));
+            *state->second += qint64(n);
+            return 0;
+        };
+        std::pair<quint32*, qint64*> state{&got, &length};
+        QCOMPARE(arc_stream(arcName(name).constData(), ARC_TYPE_AUTO, sink, &state), int(ARC_OK));
+        QCOMPARE(length, size);
+        QCOMPARE(got, want);
+        ArcFileHandle* other = arc_open(arcName(entry("before.txt")).constData(), 0, 0, 0);
+        QVERIFY(other);
+        QCOMPARE(arc_size(other), qint64(6));
+        arc_close(other);
+    }
+
     // A packed entry that inflates to 64 MiB under a 1 MiB cap.
     void bombIsRefusedInMemoryAndStreamsToDisk()
     {

@@ -16,8 +16,11 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
+#include <tuple>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -164,6 +167,98 @@ private slots:
             QVERIFY2(change.rollback(), qPrintable(change.error()));
         QCOMPARE(firstDifference(before, tree(m_root)), QString());
         QVERIFY(!QFileInfo::exists(m_journal));
+    }
+
+    // Links planted below a confining folder (a game under a change, an extraction
+    // target) lead no checked operation outside: a folder link fails it, a link at
+    // the final name is replaced rather than followed, and a link at a scratch name
+    // of the old predictable form is never opened. `ok`: whether the step succeeds.
+    void plantedLinksChangeNothingOutside_data()
+    {
+        QTest::addColumn<QString>("plant");
+        QTest::addColumn<Steps>("step");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("journaled");
+        const QList<std::tuple<const char*, QString, Steps, bool>> rows = {
+            {"write through a folder link", "folder",
+             [](const QString& r) { return WriteFileAtomic(r + "/linked/victim.txt", "evil"); }, false},
+            {"copy through a folder link", "folder",
+             [](const QString& r) { return CopyFileChecked(r + "/a.txt", r + "/linked/victim.txt"); }, false},
+            {"new folder through a folder link", "folder",
+             [](const QString& r) { return MakeDirChecked(r + "/linked/new/deep"); }, false},
+            {"move through a folder link", "folder",
+             [](const QString& r) { return RenameFileChecked(r + "/a.txt", r + "/linked/victim.txt"); }, false},
+            {"remove through a folder link", "folder",
+             [](const QString& r) { return RemoveFileChecked(r + "/linked/victim.txt"); }, false},
+            {"write over a link at the final name", "final",
+             [](const QString& r) { return WriteFileAtomic(r + "/c.txt", "new"); }, true},
+            {"copy over a link at the final name", "final",
+             [](const QString& r) { return CopyFileChecked(r + "/a.txt", r + "/c.txt"); }, true},
+            {"remove a link at the final name", "final",
+             [](const QString& r) { return RemoveFileChecked(r + "/c.txt"); }, true},
+            {"write over a link to /dev/zero", "zero",
+             [](const QString& r) { return WriteFileAtomic(r + "/c.txt", "new"); }, true},
+            {"write beside links at predictable scratch names", "scratch",
+             [](const QString& r) { return WriteFileAtomic(r + "/c.txt", "new"); }, true},
+        };
+        for (bool journaled : {false, true})
+            for (const auto& [name, plant, step, ok] : rows)
+                QTest::addRow("%s, %s", name, journaled ? "in a change" : "in a confined folder")
+                    << plant << step << ok << journaled;
+    }
+
+    void plantedLinksChangeNothingOutside()
+    {
+        QFETCH(QString, plant);
+        QFETCH(Steps, step);
+        QFETCH(bool, ok);
+        QFETCH(bool, journaled);
+        const QString outside = m_tmp.filePath(QStringLiteral("outside"));
+        QVERIFY(QDir(outside).removeRecursively());
+        const QString victim = outside + QStringLiteral("/victim.txt");
+        QVERIFY(put(victim, "keep"));
+        QVERIFY(QFile::setPermissions(victim, QFile::ReadOwner | QFile::WriteOwner));
+        if (plant == QLatin1String("folder"))
+            QVERIFY(QFile::link(outside, m_root + QStringLiteral("/linked")));
+        else if (plant == QLatin1String("final"))
+            QVERIFY(QFile::link(victim, m_root + QStringLiteral("/c.txt")));
+        else if (plant == QLatin1String("zero"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), m_root + QStringLiteral("/c.txt")));
+        else
+            for (int n = 0; n < 8; ++n)
+                QVERIFY(QFile::link(victim, m_root + QStringLiteral("/.c.txt.%1-%2.part")
+                                                         .arg(::getpid()).arg(n)));
+        const Snapshot before = tree(outside);
+        std::optional<GameChange> change;
+        std::optional<ConfinedFolder> confined;
+        if (journaled)
+            change.emplace(m_journal, m_root);
+        else
+            confined.emplace(m_root);
+        QCOMPARE(step(m_root), ok);
+        if (change)
+            change->commit();
+        QCOMPARE(firstDifference(before, tree(outside)), QString());
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(victim).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
+        if (ok && plant != QLatin1String("scratch") && QFileInfo::exists(m_root + "/c.txt"))
+            QVERIFY(!QFileInfo(m_root + QStringLiteral("/c.txt")).isSymLink());
+    }
+
+    // A link in the journal's place is refused before anything is written through it.
+    void journalFolderLinkIsRefused()
+    {
+        const QString outside = m_tmp.filePath(QStringLiteral("outside-journal"));
+        QVERIFY(put(outside + QStringLiteral("/data"), "keep"));
+        QVERIFY(QFile::link(outside, m_journal));
+        {
+            GameChange change(m_journal, m_root);
+            QVERIFY(!change.ok());
+            QVERIFY2(change.error().contains(QStringLiteral("link")), qPrintable(change.error()));
+        }
+        QVERIFY(QFile::remove(m_journal));
+        QCOMPARE(tree(outside), (Snapshot{{QStringLiteral("data"), "keep"}}));
     }
 
     // A replacing write whose write, sync, close or rename fails reports it and

@@ -48,6 +48,8 @@ private slots:
     void textIdsPerLanguage();
     void queueAndRefusals();
     void failedPackageTakesBackItsFiles();
+    void plantedLinksLeadNowhere_data();
+    void plantedLinksLeadNowhere();
     void brokenRegistryRefusesChanges();
     void tooLargeGameTableFailsUpdate();
 };
@@ -415,6 +417,44 @@ void TestInstall::failedPackageTakesBackItsFiles()
     // Gone: what only the failed package had. Back as it was: what it overwrote.
     QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)), QString());
     QVERIFY(!QFile::exists(f.root.filePath("outside.txt")));
+}
+
+// A link planted in the game (the scripts folder, a script's name) leads no
+// write outside: a folder link fails the install and the game is as before; a
+// link at a file's name is replaced by the file.
+void TestInstall::plantedLinksLeadNowhere_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("scripts folder") << "scripts" << false;
+    QTest::newRow("script file") << "scripts/setup.merganser.xml" << true;
+}
+
+void TestInstall::plantedLinksLeadNowhere()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, installs);
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    const QString outside = f.root.filePath("outside");
+    QVERIFY(writeBytes(outside + "/setup.merganser.xml", "not the game's"));
+    QVERIFY(QDir(f.gameDir + "/scripts").removeRecursively());
+    if (link != "scripts")
+        QVERIFY(QDir().mkpath(f.gameDir + "/scripts"));
+    QVERIFY(QFile::link(link == "scripts" ? outside : outside + "/setup.merganser.xml",
+                        f.gameDir + '/' + link));
+    const GameSnapshot::Snapshot outsideBefore = GameSnapshot::snapshot(outside);
+    const GameSnapshot::Snapshot gameBefore = GameSnapshot::snapshot(f.gameDir);
+    InstallerEngine& engine = f.makeEngine(false);
+    const InstallResult r = engine.install(f.samplePackages().at(0), nullptr, false);
+    QCOMPARE(r.status == 0, installs);
+    QCOMPARE(GameSnapshot::firstDifference(outsideBefore, GameSnapshot::snapshot(outside)), QString());
+    if (!installs) {
+        QVERIFY2(r.error.contains("link"), qPrintable(r.error));
+        QCOMPARE(GameSnapshot::firstDifference(gameBefore, GameSnapshot::snapshot(f.gameDir)), QString());
+    } else {
+        QVERIFY(!QFileInfo(f.gameDir + '/' + link).isSymLink());
+    }
 }
 
 // A registry cut short must not be written over: every ship after the damage

@@ -2,6 +2,7 @@
 // reaches the package file and what lands on disk.
 #include "archivefile.h"
 #include "extraction.h"
+#include "gamesnapshot.h"
 #include "hwtest.h"
 #include "modelcompiler.h"
 #include "packagebuild.h"
@@ -302,6 +303,107 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir + "/types"));
     }
 
+    // A package document with a picture, a model, a script and a dummy; `name` is
+    // the ship's name, which --prefix puts into the table file names.
+    static QByteArray craftedPackage(const QByteArray& name)
+    {
+        return "Packager: 1\nName: " + name + "\nAuthor: A\nData: 1;2;3;ID;\n"
+               "ScreenShot: 3 bmp\nPICModel: 0 4 objects/ships/m.bod\nMODL\nScript: 0 3 s.xml\nSCR\n"
+               "Dummy: SEC;1;2;\n";
+    }
+
+    // Links planted in the target lead nothing outside it; a table the modder
+    // already has (or a link in its place) is kept, the ship's written beside.
+    void extractionPlantedLinks_data()
+    {
+        QTest::addColumn<QString>("link");   // below the target
+        QTest::addColumn<QString>("pointsTo"); // "outside" (the folder), "victim", "/dev/zero"
+        QTest::addColumn<bool>("force");
+        QTest::newRow("types folder") << "types" << "outside" << false;
+        QTest::newRow("model folder") << "objects" << "outside" << false;
+        QTest::newRow("scripts folder") << "Scripts" << "outside" << false;
+        QTest::newRow("picture folder") << "ShipPics" << "outside" << false;
+        QTest::newRow("ship table") << "types/TShips.txt" << "victim" << false;
+        QTest::newRow("ship table, forced") << "types/TShips.txt" << "victim" << true;
+        QTest::newRow("ship table to /dev/zero, forced") << "types/TShips.txt" << "/dev/zero" << true;
+        QTest::newRow("model") << "objects/ships/m.bod" << "victim" << false;
+    }
+    void extractionPlantedLinks()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, pointsTo);
+        QFETCH(bool, force);
+        QTemporaryDir tmp;
+        const QString dir = tmp.filePath("target"), outside = tmp.filePath("outside");
+        QVERIFY(writeFile(outside + "/victim", "keep") && QDir().mkpath(dir));
+        QVERIFY(QDir().mkpath(QFileInfo(dir + '/' + link).absolutePath()));
+        QVERIFY(QFile::link(pointsTo.startsWith('/') ? pointsTo : tmp.filePath(pointsTo == "victim" ? "outside/victim" : pointsTo),
+                            dir + '/' + link));
+        QVERIFY(writeFile(tmp.filePath("p.xsp"), craftedPackage("Linky")));
+        const GameSnapshot::Snapshot before = GameSnapshot::snapshot(outside);
+        PackageContext context;
+        context.programDir = tmp.filePath("prog");
+        const ExtractionResult r = ExtractShipPackage(tmp.filePath("p.xsp"), dir, false, context, force);
+        QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(outside)), QString());
+        if (link == "types/TShips.txt") {
+            QCOMPARE(r.outcome, ExtractionResult::Done);
+            QCOMPARE(QFileInfo(dir + "/types/TShips.txt").isSymLink(), !force);
+            QCOMPARE(QFileInfo::exists(dir + "/types/TShips.new.txt"), !force);
+        }
+    }
+
+    // The ship's name in table file names keeps the rules of a stored name.
+    void extractionPrefixName_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("climbing") << QByteArray("/../../../PFX2") << false;
+        QTest::newRow("backslashes") << QByteArray("..\\..\\PFX2") << false;
+        QTest::newRow("plain") << QByteArray("Fast Hauler") << true;
+    }
+    void extractionPrefixName()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, written);
+        QTemporaryDir tmp;
+        const QString dir = tmp.filePath("a/b/c/target");
+        QVERIFY(QDir().mkpath(dir) && writeFile(tmp.filePath("p.xsp"), craftedPackage(name)));
+        PackageContext context;
+        context.programDir = tmp.filePath("prog");
+        const ExtractionResult r = ExtractShipPackage(tmp.filePath("p.xsp"), dir, true, context);
+        QCOMPARE(r.outcome, ExtractionResult::Done);
+        QCOMPARE(r.notWritten.isEmpty(), written);
+        QStringList tables;
+        for (const QString& f : filesBelow(tmp.path()))
+            if (f.endsWith(".txt"))
+                tables << f;
+        const QStringList want = {"a/b/c/target/types/Dummies_FastHauler.txt",
+                                  "a/b/c/target/types/TCockpits_FastHauler.txt",
+                                  "a/b/c/target/types/TShips_FastHauler.txt"};
+        QCOMPARE(tables, written ? want : QStringList());
+    }
+
+    // A mod folder's own ship table survives an extraction into it.
+    void extractionKeepsModdersTable()
+    {
+        QTemporaryDir tmp;
+        const QString dir = tmp.filePath("mod");
+        QVERIFY(writeFile(dir + "/types/TShips.txt", "modder's table\n"));
+        QVERIFY(writeFile(tmp.filePath("p.xsp"), craftedPackage("Keeper")));
+        PackageContext context;
+        context.programDir = tmp.filePath("prog");
+        ExtractionResult r = ExtractShipPackage(tmp.filePath("p.xsp"), dir, false, context);
+        QVERIFY(r.notWritten.isEmpty());
+        QCOMPARE(readFile(dir + "/types/TShips.txt"), QByteArray("modder's table\n"));
+        QVERIFY(readFile(dir + "/types/TShips.new.txt").contains("1;2;3;ID;"));
+        QCOMPARE(r.keptBeside.size(), 1);
+        r = ExtractShipPackage(tmp.filePath("p.xsp"), dir, false, context);
+        QVERIFY(QFileInfo::exists(dir + "/types/TShips.new2.txt"));
+        r = ExtractShipPackage(tmp.filePath("p.xsp"), dir, false, context, true);
+        QVERIFY(r.keptBeside.isEmpty());
+        QVERIFY(readFile(dir + "/types/TShips.txt").contains("1;2;3;ID;"));
+    }
+
     // Keys name cockpits only in the turret fields; the same text elsewhere stays.
     void cockpitKeys()
     {
@@ -350,8 +452,16 @@ private slots:
         qputenv("STANDIN_LOG", (dir + "/log").toUtf8());
         PackageFile entry{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file,
                           false};
-        ModelConversion conversion{true, tool, mode == "hang" ? 200 : 60000};
+        ModelConversion conversion{true, tool, mode.startsWith("hang") ? 300 : 60000};
         QVERIFY(PrepareModelFile(entry, dir + "/work", true, conversion));
+        QCOMPARE(*conversion.hung, mode.startsWith("hang"));
+        if (mode == "hangchild") {
+            // What the compiler started ends with it.
+            const QByteArray child = readFile(dir + "/log.child").trimmed();
+            QVERIFY(!child.isEmpty());
+            QTRY_VERIFY(!QFileInfo::exists("/proc/" + child + "/cmdline") ||
+                        readFile("/proc/" + child + "/stat").contains(") Z "));
+        }
 
         QCOMPARE(entry.Name, name);
         QVERIFY(entry.RemoveAfterSave);

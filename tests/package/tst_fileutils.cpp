@@ -1,5 +1,6 @@
 #include "fileutils.h"
 
+#include <QProcess>
 #include <QtTest>
 
 class TstFileUtils : public QObject
@@ -71,6 +72,38 @@ private slots:
         const QList<QByteArray> lines = log.readAll().split('\n');
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[0].endsWith("] first") && lines[1].endsWith("] second"));
+    }
+
+    // A removed tree takes links inside it, never what they lead to; a killed
+    // run's work folder goes at the next start, a running one's stays.
+    void linksAndLeftovers()
+    {
+        QTemporaryDir dir;
+        const QString outside = dir.filePath("outside");
+        MakePath(dir.path(), "outside/sub");
+        QFile(outside + "/keep.txt").open(QIODevice::WriteOnly);
+        MakePath(dir.path(), "tree");
+        QVERIFY(QFile::link(outside, dir.filePath("tree/folder-link")));
+        QVERIFY(QFile::link(outside + "/keep.txt", dir.filePath("tree/file-link")));
+        QVERIFY(RemoveTree(dir.filePath("tree"), true));
+        QVERIFY(!QFileInfo::exists(dir.filePath("tree")));
+        QVERIFY(QFileInfo::exists(outside + "/keep.txt") && QFileInfo(outside + "/sub").isDir());
+
+        QProcess ended;
+        ended.start("true");
+        const qint64 pid = ended.waitForStarted() ? ended.processId() : 0;
+        QVERIFY(pid > 0 && ended.waitForFinished());
+        const QString temp = dir.filePath("temp");
+        const QString dead = QStringLiteral("%1/save-%2-00ab").arg(temp).arg(pid);
+        MakePath(dead, "inner");
+        const QString mine = MakeWorkFolder(temp, "save");
+        QVERIFY(QFileInfo(mine).fileName().startsWith(
+            QStringLiteral("save-%1-").arg(QCoreApplication::applicationPid())));
+        MakePath(temp, "save-notanumber");
+        RemoveStaleWorkFolders(temp, "save");
+        QVERIFY(!QFileInfo::exists(dead));
+        QVERIFY(QFileInfo(mine).isDir());
+        QVERIFY(QFileInfo(temp + "/save-notanumber").isDir());
     }
 };
 

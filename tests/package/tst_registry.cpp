@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 PackageFile fileEntry(qint32 size, quint32 time, const QString& name)
@@ -267,6 +269,38 @@ private slots:
         QVERIFY(QDir(game.path()).mkpath(QStringLiteral("Slipway/ships.dat/inner")));
         QVERIFY(!WriteRegistry(game.path(), sampleRegistry()));
         QVERIFY(QFileInfo(game.filePath(QStringLiteral("Slipway/ships.dat/inner"))).isDir());
+    }
+
+    // A ships.dat that is no regular file, or far too large, reads as broken at once
+    // (no wait for a writer, no endless read); the write that follows keeps it.
+    void hostileFileIsRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a FIFO nobody writes to") << "fifo";
+        QTest::newRow("a link to /dev/zero") << "zero";
+        QTest::newRow("larger than the cap") << "huge";
+    }
+    void hostileFileIsRefused()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir game;
+        QVERIFY(QDir(game.path()).mkpath(QStringLiteral("Slipway")));
+        const QString path = RegistryPath(game.path());
+        if (kind == QLatin1String("fifo"))
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        else if (kind == QLatin1String("zero"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        else {
+            QFile huge(path);
+            QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(kMaxRegistryBytes + 1));
+        }
+        ShipRegistry r;
+        RegistryReadStatus status;
+        QVERIFY(!ReadRegistry(game.path(), r, QString(), QString(), &status) || status.broken());
+        QVERIFY2(status.broken(), qPrintable(status.reason));
+        QVERIFY2(status.reason.contains(kind == QLatin1String("huge") ? "larger than" : "regular file"),
+                 qPrintable(status.reason));
+        QVERIFY(r.Ships.isEmpty());
     }
 
     void versionCheck()

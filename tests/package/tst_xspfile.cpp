@@ -6,6 +6,7 @@
 #include "uiseams.h"
 #include "xspfile.h"
 
+#include <QBuffer>
 #include <QtTest>
 
 namespace {
@@ -404,6 +405,59 @@ private slots:
         writeFile(m_tmp.filePath("tiny.xsp"), "\x5d\x00");
         QCOMPARE(open(m_tmp.filePath("tiny.xsp"), out).status, int(PackageFailed));
         QVERIFY(QDir(m_program + "/temp").isEmpty());
+    }
+
+    // Beyond any real ship, a package is refused with a message naming the limit,
+    // so that a small compressed file cannot claim gigabytes of memory.
+    void limitsAreNamed_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("texts") << QByteArray("Text: 44:N:D\n") << kMaxPackageTexts + 1 << "4096 text lines";
+        QTest::newRow("dummies") << QByteArray("Dummy: S;1;\n") << kMaxPackageDummies + 1 << "65536 dummy lines";
+        QTest::newRow("components") << QByteArray("Component: A;B;1;\n") << kMaxPackageComponents + 1
+                                    << "65536 component lines";
+        QTest::newRow("cockpits") << QByteArray("Cockpit: 1;2;\n") << kMaxPackageCockpits + 1 << "4096 cockpit lines";
+        // Refused names, so that no file is written: the count holds all the same.
+        QTest::newRow("files") << QByteArray("Files: 1 0 ../a.txt\n") << kMaxPackageFiles + 1
+                               << "262144 embedded files";
+        QTest::newRow("text in all") << "Comment: " + QByteArray(8 << 20, 'c') + '\n'
+                                     << int(kMaxPackageHeaderBytes / (8 << 20)) + 1 << "32 MiB of text lines";
+    }
+    void limitsAreNamed()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, count);
+        QFETCH(QString, error);
+        QByteArray doc = "Packager: 1\nName: N\nAuthor: A\n";
+        doc.reserve(doc.size() + line.size() * count);
+        for (int i = 0; i < count; ++i)
+            doc += line;
+        QBuffer buffer(&doc);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        ShipPackage out;
+        OpenPackageOptions o;
+        o.baseDir = m_game;
+        const OpenPackageResult r = OpenPackageDocument(buffer, "p", out, o, m_ctx);
+        QCOMPARE(r.status, int(PackageFailed));
+        QVERIFY2(r.problems.last().contains(error), qPrintable(r.problems.last()));
+    }
+
+    // A file of 2 GiB or more in a (sparse) document is refused as too large, not
+    // reported as a package cut short.
+    void twoGiBFileIsNamed()
+    {
+        const QString path = m_tmp.filePath("big.xsp");
+        writeFile(path, "Packager: 1\nName: N\nAuthor: A\nFiles: 1 2147483648 big.bin\n");
+        QFile grow(path);
+        QVERIFY(grow.open(QIODevice::ReadWrite) && grow.resize(grow.size() + (qint64(2) << 30) + 1));
+        grow.close();
+        ShipPackage out;
+        const OpenPackageResult r = open(path, out);
+        QCOMPARE(r.status, int(PackageFailed));
+        QVERIFY2(r.error.contains("2 GiB") && !r.error.contains("cut short"), qPrintable(r.error));
+        QVERIFY(!QFileInfo::exists(m_game + "/Slipway/big.bin"));
     }
 
     void sharingTests()

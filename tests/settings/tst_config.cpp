@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QString makeGameDir(const QString& root, const QString& name)
@@ -31,6 +33,7 @@ private slots:
     void creatorRoundTrip();
     void installerBlockSurvives();
     void foreignBlocksAndTwoCommons();
+    void unreadableFileIsNotReplaced_data();
     void unreadableFileIsNotReplaced();
 };
 
@@ -128,19 +131,47 @@ void TestConfig::foreignBlocksAndTwoCommons()
     QVERIFY(back.getTextOnStart);
 }
 
+void TestConfig::unreadableFileIsNotReplaced_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // in the write's error
+    QTest::newRow("a folder") << "folder" << "not a regular file";
+    QTest::newRow("a FIFO nobody writes to") << "fifo" << "not a regular file";
+    QTest::newRow("a link to /dev/zero") << "zero" << "not a regular file";
+    QTest::newRow("512 MiB") << "huge" << "larger than";
+}
+
 void TestConfig::unreadableFileIsNotReplaced()
 {
-    // A config.dat that cannot be read (here a folder in its place) gives the
-    // defaults and is never replaced: the installer's lines in it would be lost.
+    // A config.dat that cannot be read gives the defaults at once (no wait for a
+    // writer, no endless read) and is never replaced: the installer's lines in it
+    // would be lost.
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/config.dat");
-    QVERIFY(QDir().mkpath(path));
+    if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(path));
+    else if (kind == QLatin1String("fifo"))
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    else if (kind == QLatin1String("zero"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    else {
+        QFile huge(path);
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(512) << 20));
+    }
+    const QFileInfo before(path);
     CreatorSettings s;
     s.language = QStringLiteral("German");
     QVERIFY(!ReadCreatorSettings(dir.path(), s));
     QCOMPARE(s.language, QStringLiteral("English"));
-    QVERIFY(!WriteCreatorSettings(dir.path(), s));
-    QVERIFY(QFileInfo(path).isDir());
+    QString error;
+    QVERIFY(!WriteCreatorSettings(dir.path(), s, &error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    const QFileInfo after(path);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.isDir(), before.isDir());
+    QCOMPARE(after.size(), before.size());
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

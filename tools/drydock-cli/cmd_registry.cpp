@@ -28,8 +28,10 @@ int registryCommand(const QStringList& args)
     GameDirLock lock(gameDir);
     QString holder;
     if (!lock.tryLock(&holder))
-        return cliFail(QDir::toNativeSeparators(gameDir) + QStringLiteral(" is being changed by ") +
-                       holder + QStringLiteral("; close it first"));
+        return cliFail(!lock.failure().isEmpty()
+                           ? QDir::toNativeSeparators(gameDir) + QStringLiteral(" cannot be changed: ") + holder
+                           : QDir::toNativeSeparators(gameDir) + QStringLiteral(" is being changed by ") +
+                                 holder + QStringLiteral("; close it first"));
     QString report;
     if (GameChange::recover(gameDir, &report) < 0)
         return cliFail(report);

@@ -144,7 +144,7 @@ int profileCommand(const QStringList& args)
     QString out = plain.at(1);
     if (!out.endsWith(QLatin1String(".xbp"), Qt::CaseInsensitive))
         out += QStringLiteral(".xbp");
-    QTemporaryDir work;
+    QTemporaryDir work(cliWorkTemplate());
     if (!work.isValid())
         return cliFail(QStringLiteral("no temporary folder: ") + work.errorString());
     ProfileImport imported = ImportProfileFromTable(plain.at(0), shipClass, variants, work.path());

@@ -6,6 +6,7 @@
 #include "creatorsettings.h"
 #include "modimport.h"
 #include "packagebuild.h"
+#include "packagecheck.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -61,7 +62,7 @@ int importCommand(const QStringList& arguments)
                                                         : QFileInfo(catalog).completeBaseName();
     draft.name = name;
 
-    QTemporaryDir work; // temp and Slipway of this run
+    QTemporaryDir work(cliWorkTemplate()); // temp and Slipway of this run
     if (!work.isValid())
         return cliFail(QStringLiteral("cannot create a work folder"));
     ModImport session(catalog, work.path(), settings.baseLanguage,
@@ -97,6 +98,10 @@ int importCommand(const QStringList& arguments)
         return cliFail(QStringLiteral("the ship's scene ") + draft.sceneName +
                        QStringLiteral(" is not in the catalogue"));
 
+    // The editor's checks before a save: what no reader would take is not saved.
+    for (const PackageCheckProblem& p : CheckDraft(draft, work.path()))
+        if (MakesPackageUnreadable(p))
+            return cliFail(out + QStringLiteral(": not saved: ") + p.message);
     PackageContext context;
     context.programDir = work.path();
     if (!SaveShipPackage(BuildPackage(draft, work.path()), out, context, &error, conversion))

@@ -19,7 +19,7 @@ namespace {
 // never touches the window's Slipway beside the program.
 struct WorkFolder
 {
-    QTemporaryDir dir;
+    QTemporaryDir dir{cliWorkTemplate()};
     PackageContext context() const
     {
         PackageContext c;
@@ -62,16 +62,20 @@ int extractCommand(const QStringList& args)
 {
     QStringList plain = args;
     const bool prefix = plain.removeAll(QStringLiteral("--prefix")) > 0;
+    const bool force = plain.removeAll(QStringLiteral("--force")) > 0;
     if (plain.size() != 2)
         return cliUsageError(QStringLiteral("extract needs PKG and DIR"));
     WorkFolder work;
-    const ExtractionResult r = ExtractShipPackage(plain.at(0), plain.at(1), prefix, work.context());
+    const ExtractionResult r =
+        ExtractShipPackage(plain.at(0), plain.at(1), prefix, work.context(), force);
     if (r.outcome == ExtractionResult::NoTarget)
         return cliFail(QStringLiteral("the target folder does not exist: ") + plain.at(1));
     if (r.outcome == ExtractionResult::Unreadable)
         return cliFail(plain.at(0) + QStringLiteral(": ") + r.error);
     if (!r.notWritten.isEmpty())
         return cliFail(r.notWritten.first());
+    for (const QString& kept : r.keptBeside)
+        cliWriteOut(("kept " + kept + " (--force replaces it)\n").toLocal8Bit());
     for (const QString& t : r.tables)
         cliWriteOut(("wrote " + t + "\n").toLocal8Bit());
     return 0;

@@ -28,7 +28,7 @@ int validateCommand(const QStringList& args)
     }
     if (positional.size() != 1)
         return cliUsageError(QStringLiteral("'validate' takes PKG [--game GAMEDIR] [--json]"));
-    QTemporaryDir work;
+    QTemporaryDir work(cliWorkTemplate());
     if (!work.isValid())
         return cliFail(QStringLiteral("cannot create a temporary folder: ") + work.errorString());
     // With the game, numeric turret cockpits are checked against its cockpit table.

@@ -11,7 +11,7 @@
 int recordCommand(const QStringList& args); // record show | set | rebuild
 
 // cmd_package.cpp
-int extractCommand(const QStringList& args); // extract PKG DIR [--prefix]
+int extractCommand(const QStringList& args); // extract PKG DIR [--prefix] [--force]
 int resaveCommand(const QStringList& args);  // resave PKG OUT [--compile BODCOMP]
 int newCommand(const QStringList& args);     // new OUT --name N ...
 
@@ -29,3 +29,6 @@ int validateCommand(const QStringList& args); // validate PKG [--game GAMEDIR] [
 void cliWriteOut(const QByteArray& text);
 int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1
 int cliUsageError(const QString& message); // message and usage on stderr, returns 2
+// The template for a run's work folder in the system's temporary folder (for
+// QTemporaryDir); the folders of runs that were killed are removed first.
+QString cliWorkTemplate();

@@ -3,8 +3,10 @@
 // 0 success, 1 the operation failed (one line on stderr), 2 bad usage.
 
 #include "commands.h"
+#include "fileutils.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <cstdio>
 
@@ -14,10 +16,12 @@ const char kUsage[] =
     "Usage: hullwright-cli <command> [arguments]\n"
     "\n"
     "Commands:\n"
-    "  extract PKG DIR [--prefix]          unpack a ship package into the existing folder DIR\n"
+    "  extract PKG DIR [--prefix] [--force]\n"
+    "                                      unpack a ship package into the existing folder DIR\n"
     "                                      as a mod folder, with its ship, cockpit, dummy and\n"
     "                                      component tables in DIR/types (--prefix names them\n"
-    "                                      e.g. TShips_FastHauler.txt)\n"
+    "                                      e.g. TShips_FastHauler.txt; a table already there is\n"
+    "                                      kept and the ship's written beside it, unless --force)\n"
     "  resave PKG OUT [--compile BODCOMP]  open a package as the editor does and save it again;\n"
     "                                      with --compile, text models are compiled by the\n"
     "                                      program BODCOMP (given 60 s a try) and packaged in\n"
@@ -69,6 +73,15 @@ int cliUsageError(const QString& message)
     const QByteArray text = "hullwright-cli: " + message.toLocal8Bit() + "\n\n" + kUsage;
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
     return 2;
+}
+
+QString cliWorkTemplate()
+{
+    const QString prefix = QStringLiteral("hullwright-cli");
+    RemoveStaleWorkFolders(QDir::tempPath(), prefix);
+    return QStringLiteral("%1/%2-%3-XXXXXX")
+        .arg(QDir::tempPath(), prefix)
+        .arg(QCoreApplication::applicationPid());
 }
 
 int main(int argc, char* argv[])

@@ -7,6 +7,8 @@ else try=$2; in=$3; out=$4; verb=compiled; fi
 echo "$(pwd) $*" >> "${STANDIN_LOG:-/dev/null}"
 case "$mode" in
 hang) exec sleep 600 ;;
+hangchild) sleep 600 & echo $! > "${STANDIN_LOG}.child"; wait ;;
+flood) exec yes "flooding the output" ;;
 silent) cp "$in" "$out"; exit 0 ;;
 crash) kill -SEGV $$ ;;
 nofile) echo "$in $verb successfully"; exit 0 ;;
