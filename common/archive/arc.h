@@ -126,7 +126,8 @@ int64_t arc_catalog_unused(ArcCatalogHandle* h);
 bool arc_is_filler_name(const char* name);
 constexpr int64_t ARC_DEFAULT_COMPACT_MIN = int64_t(1) << 20; // 1 MiB
 // Sets the least filler room that is compacted (a value < 1 restores the default)
-// and returns the previous one. For tests.
+// and returns the previous one. For tests; a kill-point harness sets the starting
+// value through the environment (VEGA_ARC_COMPACT_MIN, bytes).
 int64_t arc_set_compact_threshold(int64_t bytes);
 
 // Copies the whole source into the destination (mode 1) from its start; does not

@@ -38,12 +38,15 @@ class TestKillPoints : public QObject
         (GameSnapshot::ramTempDir().isEmpty() ? QDir::tempPath() : GameSnapshot::ramTempDir()) +
         QStringLiteral("/tst_killpoints-XXXXXX")};
     QString m_program;
+    QString m_compactMin; // the mod pair's compaction threshold in the runs, empty: default
 
     // Exit code, or -1 when the run was killed.
     int cli(const QStringList& args, long killAt = 0) const
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!m_compactMin.isEmpty())
+            env.insert(QStringLiteral("VEGA_ARC_COMPACT_MIN"), m_compactMin);
         if (killAt > 0)
             env.insert(QStringLiteral("VEGA_FIO_KILL_AT"), QString::number(killAt));
         p.setProcessEnvironment(env);
@@ -72,20 +75,26 @@ private slots:
         QTest::addColumn<QList<QStringList>>("prepare");
         QTest::addColumn<QStringList>("command");
         const QStringList merganser{"install", "G", "G/sample-ships/Merganser.xsp"};
-        QTest::newRow("install") << QList<QStringList>{} << merganser;
+        QTest::addColumn<QString>("compactMin");
+        QTest::newRow("install") << QList<QStringList>{} << merganser << QString();
         QTest::newRow("update mod")
             << QList<QStringList>{merganser,
                                   {"update-mod", "G"},
                                   {"install", "G", "G/sample-ships/Goosander.xsp"}}
-            << QStringList{"update-mod", "G"};
-        QTest::newRow("uninstall") << QList<QStringList>{merganser, {"update-mod", "G"}}
-                                   << QStringList{"uninstall", "G", "Merganser", "Orrin Vale"};
+            << QStringList{"update-mod", "G"} << QString();
+        const QList<QStringList> installed{merganser, {"update-mod", "G"}};
+        const QStringList uninstall{"uninstall", "G", "Merganser", "Orrin Vale"};
+        QTest::newRow("uninstall") << installed << uninstall << QString();
+        // The freed model bytes outweigh the tables: the mod pair is compacted.
+        QTest::newRow("uninstall, compacting") << installed << uninstall << QStringLiteral("1");
     }
 
     void killedAndRolledBack()
     {
         QFETCH(QList<QStringList>, prepare);
         QFETCH(QStringList, command);
+        QFETCH(QString, compactMin);
+        m_compactMin = compactMin;
         const QString game = m_tmp.filePath(QString::fromLatin1(QTest::currentDataTag()));
         const auto inGame = [&game](QStringList args) {
             for (QString& a : args)
@@ -101,6 +110,10 @@ private slots:
         const Snapshot before = withoutTimes(snapshot(game));
         QCOMPARE(cli(inGame(command)), 0);
         const Snapshot done = withoutTimes(snapshot(game));
+        if (!compactMin.isEmpty()) { // compacted: no filler left
+            for (const RawPair::Entry& e : RawPair::read(game + QStringLiteral("/mods/Hullwright.cat")).entries)
+                QVERIFY2(!e.name.startsWith("Hullwright/unused/"), e.name.constData());
+        }
 
         // Every point for the sweep; else a spread that reaches past the commit.
         const bool sweep = qEnvironmentVariableIntValue("VEGA_KILL_SWEEP") > 0;
