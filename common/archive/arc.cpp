@@ -75,7 +75,10 @@ struct Catalog
     int refs = 0;
     bool modified = false;
     bool readOnly = false;
-    int64_t total = 0; // sum of all entry sizes
+    int64_t total = 0;     // sum of all entry sizes
+    int64_t committed = 0; // sum of the sizes that the catalogue on disk lists
+    int64_t fillerSeq = 0; // highest filler number in use
+    bool datDirty = false; // data written since the last sync
 };
 
 struct Token
@@ -283,8 +286,9 @@ bool writeScrambled(int fd, const unsigned char* data, int64_t count, int64_t of
     return true;
 }
 
-// Moves `count` bytes of the data file from `from` down to `to` (to < from).
-int moveDown(int fd, int64_t from, int64_t to, int64_t count)
+// Copies `count` bytes of the data file from `from` to `to`: ranges that do not
+// overlap, or a move down (to < from).
+int copyRange(int fd, int64_t from, int64_t to, int64_t count)
 {
     if (count <= 0)
         return ARC_OK;
@@ -323,26 +327,227 @@ bool syncOrDefer(const std::string& os, int fd)
     return fio::fsync(fd) == 0;
 }
 
-int writeCatalogText(Catalog* c)
+std::string baseName(const std::string& path);
+
+// --- Fillers ---
+// The game finds an entry's data by adding up the sizes listed before it, so bytes
+// that no entry owns any more stay listed, under a name of the mod's own, until a
+// compaction drops them.
+constexpr char kFillerName[] = "Hullwright\\unused\\";
+constexpr size_t kFillerPrefix = sizeof kFillerName - 1;
+// The kill-point harness lowers it through the environment to reach compaction.
+int64_t g_compactMin = [] {
+    const char* v = std::getenv("VEGA_ARC_COMPACT_MIN");
+    const long long n = v ? std::strtoll(v, nullptr, 10) : 0;
+    return n > 0 ? static_cast<int64_t>(n) : ARC_DEFAULT_COMPACT_MIN;
+}();
+
+bool isFillerName(const std::string& lname)
 {
-    std::string text = c->datLine + "\n";
+    return lname.size() > kFillerPrefix && lname.compare(0, kFillerPrefix, lower(kFillerName)) == 0;
+}
+
+bool isFiller(const Entry& e)
+{
+    return isFillerName(e.lname);
+}
+
+int64_t fillerBytes(const Catalog* c)
+{
+    int64_t n = 0;
     for (const Entry& e : c->entries)
-        text += e.name + " " + std::to_string(e.size) + "\n";
+        if (isFiller(e))
+            n += e.size;
+    return n;
+}
+
+// Entry idx gives its bytes up: it becomes a filler of the same size, merged with
+// filler neighbours; an empty entry simply goes.
+void makeFiller(Catalog* c, size_t idx)
+{
+    auto& v = c->entries;
+    if (v[idx].size == 0) {
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(idx));
+        return;
+    }
+    if (!isFiller(v[idx])) {
+        v[idx].name = kFillerName + std::to_string(++c->fillerSeq);
+        v[idx].lname = lower(v[idx].name);
+    }
+    if (idx + 1 < v.size() && isFiller(v[idx + 1])) {
+        v[idx].size += v[idx + 1].size;
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(idx) + 1);
+    }
+    if (idx > 0 && isFiller(v[idx - 1])) {
+        v[idx - 1].size += v[idx].size;
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(idx));
+    }
+}
+
+std::string parentDir(const std::string& os)
+{
+    const size_t slash = os.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : os.substr(0, slash);
+}
+
+uint64_t scratchNumber()
+{
+    static uint64_t seq = 0;
+    uint64_t r = 0;
+    if (const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC); fd >= 0) {
+        if (::read(fd, &r, sizeof r) != static_cast<ssize_t>(sizeof r))
+            r = 0;
+        ::close(fd);
+    }
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return r ^ (static_cast<uint64_t>(ts.tv_nsec) << 20) ^ (static_cast<uint64_t>(getpid()) << 40) ^
+           ++seq;
+}
+
+// Replaces the catalogue on disk with the list in memory: the data is synced, the
+// text written beside the catalogue, synced and renamed over it. A reader (the
+// game, which knows no journal) sees the old list or the new one, and each lists
+// only bytes the data file holds, since data is only ever added beyond what the
+// listed catalogue describes. Trailing fillers are left out.
+int commitCatalog(Catalog* c)
+{
+    size_t keep = c->entries.size();
+    while (keep > 0 && isFiller(c->entries[keep - 1]))
+        --keep;
+    std::string text = c->datLine + "\n";
+    int64_t listed = 0;
+    for (size_t i = 0; i < keep; ++i) {
+        text += c->entries[i].name + " " + std::to_string(c->entries[i].size) + "\n";
+        listed += c->entries[i].size;
+    }
     for (char& ch : text)
         if (ch == '\\')
             ch = '/';
     std::vector<unsigned char> bytes(text.begin(), text.end());
     arc_scramble_catalog(bytes.data(), bytes.size());
     const int64_t size = static_cast<int64_t>(bytes.size());
-    if (!journal::willOverwrite(c->catOs, c->catFd, 0, size) ||
-        !journal::willTruncate(c->catOs, c->catFd, size) ||
-        !pwriteAll(c->catFd, bytes.data(), size, 0) ||
-        fio::ftruncate(c->catFd, static_cast<off_t>(size)) != 0)
+
+    if (c->datDirty) {
+        if (fio::fsync(c->datFd) != 0)
+            return ARC_E_INTERNAL;
+        c->datDirty = false;
+    }
+    const std::string dir = parentDir(c->catOs);
+    char name[32];
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(scratchNumber()));
+    const std::string scratch = dir + "/." + baseName(c->path) + ".cat." + name;
+    if (!journal::willCreate(scratch))
         return ARC_E_INTERNAL;
-    if (!syncOrDefer(c->catOs, c->catFd))
+    const int fd = fio::open(scratch.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    if (fd < 0)
         return ARC_E_INTERNAL;
+    struct stat old;
+    bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+              (c->catFd < 0 || fstat(c->catFd, &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0) &&
+              pwriteAll(fd, bytes.data(), size, 0) && fio::fsync(fd) == 0 &&
+              journal::willReplace(c->catOs);
+    if (ok && fio::rename(scratch.c_str(), c->catOs.c_str()) != 0)
+        ok = false;
+    if (!ok) {
+        const int e = errno;
+        ::unlink(scratch.c_str());
+        ::close(fd);
+        errno = e;
+        return ARC_E_INTERNAL;
+    }
+    if (c->catFd >= 0)
+        ::close(c->catFd); // the replaced file
+    c->catFd = fd;
+    c->entries.resize(keep);
+    c->total = listed;
+    c->committed = listed;
     c->modified = false;
+    if (journal::covers(c->catOs)) {
+        journal::touchedDir(dir);
+        return ARC_OK;
+    }
+    return fio::syncDir(dir.c_str()) ? ARC_OK : ARC_E_INTERNAL;
+}
+
+// Cuts bytes that no listed entry owns off the end of the data file.
+int trimData(Catalog* c)
+{
+    struct stat st;
+    if (fstat(c->datFd, &st) != 0)
+        return ARC_E_INTERNAL;
+    if (st.st_size <= c->committed)
+        return ARC_OK;
+    if (!journal::willTruncate(c->datOs, c->datFd, c->committed) ||
+        fio::ftruncate(c->datFd, static_cast<off_t>(c->committed)) != 0)
+        return ARC_E_INTERNAL;
+    journal::touched(c->datOs);
     return ARC_OK;
+}
+
+// Reclaims the fillers by moving every entry after the first filler down, in two
+// steps that each end in a catalogue commit, so the pair stays valid throughout:
+// the entries are first copied past the end (the room they leave is one filler),
+// then into that room, and the copies past the end are cut off.
+int compact(Catalog* c)
+{
+    size_t first = 0;
+    while (first < c->entries.size() && !isFiller(c->entries[first]))
+        ++first;
+    if (first == c->entries.size())
+        return ARC_OK;
+    const int64_t from = c->entries[first].offset;
+    const int64_t oldTotal = c->total;
+    std::vector<Entry> live;
+    int64_t liveSize = 0;
+    for (size_t i = first; i < c->entries.size(); ++i) {
+        if (!isFiller(c->entries[i])) {
+            live.push_back(c->entries[i]);
+            liveSize += c->entries[i].size;
+        }
+    }
+    c->entries.resize(first);
+    Entry room;
+    room.name = kFillerName + std::to_string(++c->fillerSeq);
+    room.lname = lower(room.name);
+    room.offset = from;
+    room.size = oldTotal - from;
+    c->entries.push_back(room);
+    c->modified = true;
+    if (!journal::willChange(c->datOs, c->datFd) ||
+        !journal::willOverwrite(c->datOs, c->datFd, oldTotal, liveSize))
+        return ARC_E_INTERNAL;
+    int64_t at = oldTotal;
+    for (Entry& e : live) {
+        if (const int rc = copyRange(c->datFd, e.offset, at, e.size); rc != ARC_OK)
+            return rc;
+        e.offset = at;
+        at += e.size;
+        c->entries.push_back(e);
+    }
+    c->total = at;
+    c->datDirty = true;
+    journal::touched(c->datOs);
+    if (const int rc = commitCatalog(c); rc != ARC_OK)
+        return rc;
+
+    if (!journal::willOverwrite(c->datOs, c->datFd, from, liveSize))
+        return ARC_E_INTERNAL;
+    if (const int rc = copyRange(c->datFd, oldTotal, from, liveSize); rc != ARC_OK)
+        return rc;
+    c->entries.resize(first);
+    at = from;
+    for (Entry& e : live) {
+        e.offset = at;
+        at += e.size;
+        c->entries.push_back(e);
+    }
+    c->total = at;
+    c->datDirty = true;
+    c->modified = true;
+    if (const int rc = commitCatalog(c); rc != ARC_OK)
+        return rc;
+    return trimData(c);
 }
 
 std::string baseName(const std::string& path)
@@ -364,13 +569,14 @@ int destroyCatalog(Catalog* c)
 {
     int code = ARC_OK;
     if (c->catFd >= 0 && c->datFd >= 0 && c->modified && !c->readOnly) {
-        // Data first: a catalogue must never list bytes the data file lacks.
-        if (!journal::willTruncate(c->datOs, c->datFd, c->total) ||
-            fio::ftruncate(c->datFd, static_cast<off_t>(c->total)) != 0 ||
-            !syncOrDefer(c->datOs, c->datFd))
-            code = ARC_E_INTERNAL;
+        code = commitCatalog(c);
         if (code == ARC_OK)
-            code = writeCatalogText(c);
+            code = trimData(c);
+        // Rarely, and only once the room that fillers take outweighs the entries:
+        // the copying it costs stays in proportion to the data written before.
+        if (const int64_t unused = fillerBytes(c);
+            code == ARC_OK && unused >= g_compactMin && unused > c->total - unused)
+            code = compact(c);
     }
     if (c->catFd >= 0 && fio::close(c->catFd) != 0 && code == ARC_OK && c->modified)
         code = ARC_E_INTERNAL;
@@ -419,16 +625,14 @@ Catalog* acquireCatalog(const std::string& path, int create, int& code)
     }
     if (c->catFd < 0 && code == ARC_E_NOFILE && create == 1) {
         // A data file without its catalogue is kept by the journal, not cut in place.
-        if (!journal::willCreate(c->catOs) || !journal::removeInto(c->datOs) ||
-            !journal::willCreate(c->datOs))
+        // The data file comes first: the catalogue appears last, already whole.
+        if (!journal::removeInto(c->datOs) || !journal::willCreate(c->datOs))
             code = ARC_E_INTERNAL;
         else
-            c->catFd = osOpen(path, O_RDWR | O_CREAT | O_TRUNC, true, code);
-        if (c->catFd >= 0)
             c->datFd = osOpen(datPath, O_RDWR | O_CREAT | O_TRUNC, true, code);
-        if (c->catFd >= 0 && c->datFd >= 0) {
+        if (c->datFd >= 0) {
             c->datLine = baseName(path) + ".dat";
-            code = writeCatalogText(c);
+            code = commitCatalog(c);
         }
     } else if (c->catFd >= 0) {
         struct stat st;
@@ -466,8 +670,14 @@ Catalog* acquireCatalog(const std::string& path, int create, int& code)
                 e.offset = c->total;
                 e.size = l.size;
                 c->total += l.size;
+                if (isFiller(e))
+                    c->fillerSeq = std::max<int64_t>(
+                        c->fillerSeq,
+                        std::min<long long>(std::strtoll(e.lname.c_str() + kFillerPrefix, nullptr, 10),
+                                            int64_t(1) << 52));
                 c->entries.push_back(std::move(e));
             }
+            c->committed = c->total;
         }
         if (code == ARC_OK) {
             c->datFd = osOpen(datPath, c->readOnly ? O_RDONLY : O_RDWR, !c->readOnly, code);
@@ -675,31 +885,36 @@ int storeEntry(FileObject* f)
         return code;
     const int64_t newSize = stored.size;
 
-    Entry& e = c->entries[static_cast<size_t>(idx)];
-    const int64_t oldSize = e.size;
-    const int64_t tail = c->total - (e.offset + oldSize);
-    // Everything from the entry on may be rewritten: its bytes, the moved tail and
-    // the new copy at the end.
-    const int64_t rewriteFrom = e.offset;
-    const int64_t rewriteTo = std::max(c->total, c->total - oldSize + newSize);
-    if (!journal::willOverwrite(c->datOs, c->datFd, rewriteFrom, rewriteTo - rewriteFrom))
+    // Bytes that the catalogue on disk lists are never overwritten: the new data
+    // goes past them and the old bytes stay as a filler. Only an entry that is last
+    // and not yet listed on disk is rewritten where it is.
+    const size_t i = static_cast<size_t>(idx);
+    const bool inPlace = i + 1 == c->entries.size() && c->entries[i].offset >= c->committed;
+    const int64_t at = inPlace ? c->entries[i].offset : c->total;
+    if (!journal::willChange(c->datOs, c->datFd) ||
+        !journal::willOverwrite(c->datOs, c->datFd, at, newSize))
         return ARC_E_INTERNAL;
-    if (tail > 0 && newSize != oldSize) {
-        const int rc = moveDown(c->datFd, e.offset + oldSize, e.offset, tail);
-        if (rc != ARC_OK)
-            return rc;
-        for (size_t i = static_cast<size_t>(idx) + 1; i < c->entries.size(); ++i)
-            c->entries[i].offset -= oldSize;
-        e.offset = c->total - oldSize;
-        std::rotate(c->entries.begin() + idx, c->entries.begin() + idx + 1, c->entries.end());
+    c->datDirty = true;
+    if (!writeStored(c->datFd, stored, at, true)) {
+        if (inPlace) {
+            // Its old bytes may be partly overwritten: the entry is gone.
+            makeFiller(c, i);
+            c->modified = true;
+        }
+        return ARC_E_INTERNAL;
     }
-    Entry& last = tail > 0 && newSize != oldSize ? c->entries.back() : e;
-    c->modified = true; // the tail may have moved even if the write below fails
-    if (!writeStored(c->datFd, stored, last.offset, true))
-        return ARC_E_INTERNAL;
     journal::touched(c->datOs);
-    c->total += newSize - oldSize;
-    last.size = newSize;
+    if (inPlace) {
+        c->entries[i].size = newSize;
+    } else {
+        Entry moved = c->entries[i];
+        moved.offset = at;
+        moved.size = newSize;
+        makeFiller(c, i);
+        c->entries.push_back(std::move(moved));
+    }
+    c->total = at + newSize;
+    c->modified = true;
     f->stored = newSize;
     f->modified = false;
     return ARC_OK;
@@ -829,7 +1044,9 @@ ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, i
     f->entryName = entry;
     const int64_t idx = findEntry(c, lower(entry));
     code = ARC_OK;
-    if (idx >= 0) {
+    if (mode == ARC_MODE_WRITE && isFillerName(lower(entry))) {
+        code = ARC_E_NAME; // the library's own room, never a file
+    } else if (idx >= 0) {
         const Entry& e = c->entries[static_cast<size_t>(idx)];
         struct stat st;
         if (fstat(c->datFd, &st) != 0 || e.offset + e.size > st.st_size) {
@@ -1382,20 +1599,12 @@ bool arc_remove(const char* path)
     else if (c->readOnly)
         code = ARC_E_ACCESS;
     if (code == ARC_OK) {
-        const Entry e = c->entries[static_cast<size_t>(idx)];
-        const int64_t tail = c->total - (e.offset + e.size);
-        code = journal::willOverwrite(c->datOs, c->datFd, e.offset, c->total - e.offset) &&
-                       journal::willTruncate(c->datOs, c->datFd, c->total - e.size)
-                   ? moveDown(c->datFd, e.offset + e.size, e.offset, tail)
-                   : ARC_E_INTERNAL;
-        if (code == ARC_OK) {
-            if (fio::ftruncate(c->datFd, static_cast<off_t>(c->total - e.size)) != 0)
-                code = ARC_E_INTERNAL;
-            for (size_t i = static_cast<size_t>(idx) + 1; i < c->entries.size(); ++i)
-                c->entries[i].offset -= e.size;
-            c->entries.erase(c->entries.begin() + idx);
-            c->total -= e.size;
+        // The bytes stay where the game finds them, as a filler, until compaction.
+        if (journal::willChange(c->datOs, c->datFd)) {
+            makeFiller(c, static_cast<size_t>(idx));
             c->modified = true;
+        } else {
+            code = ARC_E_INTERNAL;
         }
     }
     if (code != ARC_OK) {
@@ -1445,7 +1654,7 @@ ArcSearchHandle* arc_find_first(ArcCatalogHandle* h, const char* pattern, ArcFin
     ++s->catalog->refs; // the search keeps the catalogue alive on its own
     s->pattern = compilePattern(pattern);
     for (size_t i = 0; i < s->catalog->entries.size(); ++i) {
-        if (matches(s->pattern, s->catalog->entries[i].lname)) {
+        if (!isFiller(s->catalog->entries[i]) && matches(s->pattern, s->catalog->entries[i].lname)) {
             s->current = i;
             fillFind(s->catalog->entries[i], record);
             return s;
@@ -1463,7 +1672,7 @@ bool arc_find_next(ArcSearchHandle* s, ArcFindRecord* record)
         return fail(ARC_E_HANDLE), false;
     const auto& entries = s->catalog->entries;
     for (size_t i = s->current + 1; i < entries.size(); ++i) {
-        if (matches(s->pattern, entries[i].lname)) {
+        if (!isFiller(entries[i]) && matches(s->pattern, entries[i].lname)) {
             s->current = i;
             fillFind(entries[i], record);
             return true;
@@ -1471,6 +1680,30 @@ bool arc_find_next(ArcSearchHandle* s, ArcFindRecord* record)
     }
     s->current = entries.size();
     return false;
+}
+
+int64_t arc_catalog_unused(ArcCatalogHandle* h)
+{
+    g_lastError = ARC_OK;
+    if (!h)
+        return fail(ARC_E_HANDLE), -1;
+    return fillerBytes(h->catalog);
+}
+
+bool arc_is_filler_name(const char* name)
+{
+    if (!name)
+        return false;
+    std::string n = lower(name);
+    std::replace(n.begin(), n.end(), '/', '\\');
+    return isFillerName(n);
+}
+
+int64_t arc_set_compact_threshold(int64_t bytes)
+{
+    const int64_t old = g_compactMin;
+    g_compactMin = bytes < 1 ? ARC_DEFAULT_COMPACT_MIN : bytes;
+    return old;
 }
 
 bool arc_find_close(ArcSearchHandle* s)

@@ -93,7 +93,8 @@ bool arc_eof(ArcFileHandle* h);
 // The file now ends at the current position.
 bool arc_truncate(ArcFileHandle* h);
 bool arc_stat(ArcFileHandle* h, ArcStatRecord* record);
-// Deletes a disk file or a catalogue entry; fails with 11 while it is open.
+// Deletes a disk file or a catalogue entry (its bytes become a filler); fails
+// with 11 while it is open.
 bool arc_remove(const char* path);
 
 ArcCatalogHandle* arc_open_catalog(const char* path, int create);
@@ -103,6 +104,31 @@ bool arc_close_catalog(ArcCatalogHandle* h);
 ArcSearchHandle* arc_find_first(ArcCatalogHandle* h, const char* pattern, ArcFindRecord* record);
 bool arc_find_next(ArcSearchHandle* s, ArcFindRecord* record);
 bool arc_find_close(ArcSearchHandle* s);
+
+// --- Catalogue changes that the game may watch at any instant ---
+//
+// The game reads a catalogue/data pair itself, at any time. So the data file's bytes
+// that the catalogue on disk lists are never overwritten: a stored entry's data is
+// added past them (the entry moves to the end of the list), and the catalogue is
+// replaced by writing it beside, syncing and renaming it over the old one, which is
+// the single commit point of every change. Bytes that no entry owns any more (a
+// rewritten or removed entry's) stay listed under a filler name of the library's
+// own ("Hullwright\unused\<n>"), so that the entries after them keep their
+// offsets. Fillers are not files: searches skip them, they cannot be opened for
+// writing, and new entries cannot take their names. Trailing fillers are cut off
+// when a catalogue is stored; when the fillers outweigh the entries (and hold at
+// least the compaction threshold), storing the catalogue also compacts the pair, in
+// steps that keep it valid throughout.
+
+// Bytes held by fillers, or -1 for a null handle.
+int64_t arc_catalog_unused(ArcCatalogHandle* h);
+// True for a filler's entry name (either separator, any letter case).
+bool arc_is_filler_name(const char* name);
+constexpr int64_t ARC_DEFAULT_COMPACT_MIN = int64_t(1) << 20; // 1 MiB
+// Sets the least filler room that is compacted (a value < 1 restores the default)
+// and returns the previous one. For tests; a kill-point harness sets the starting
+// value through the environment (VEGA_ARC_COMPACT_MIN, bytes).
+int64_t arc_set_compact_threshold(int64_t bytes);
 
 // Copies the whole source into the destination (mode 1) from its start; does not
 // cut a longer destination (the caller truncates).

@@ -19,6 +19,7 @@ unsigned g_faultKinds = 0;
 int g_faultError = 0;
 long g_faultSeen = 0;
 bool g_fired = false;
+long g_killAt = 0; // absolute count at which killAt() kills, 0 none
 
 long killPoint()
 {
@@ -33,7 +34,7 @@ long killPoint()
 bool pass(Kind kind)
 {
     ++g_count;
-    if (const long k = killPoint(); k > 0 && g_count == k)
+    if (const long k = killPoint(); (k > 0 && g_count == k) || g_count == g_killAt)
         ::raise(SIGKILL);
     if (g_faultAt > 0 && (g_faultKinds & kind)) {
         if (++g_faultSeen == g_faultAt) {
@@ -192,6 +193,11 @@ void injectFault(long index, int error, unsigned kinds)
     g_faultError = error;
     g_faultSeen = 0;
     g_fired = false;
+}
+
+void killAt(long index)
+{
+    g_killAt = index > 0 ? g_count + index : 0;
 }
 
 void clearFault()

@@ -59,6 +59,10 @@ void resetCount();
 // True once the injected fault fired.
 bool faultFired();
 
+// The index-th counted call from now on (1-based) kills the process with SIGKILL
+// before it is made; 0 clears it. For a forked test child.
+void killAt(long index);
+
 // The kill-point harness sets VEGA_FIO_KILL_AT=N in a child's environment: the
 // child kills itself with SIGKILL at its Nth counted call, before making it.
 

@@ -106,12 +106,13 @@ bool copyModPair(const QString& baseCat, const QString& baseDat, const QString& 
         return false;
     }
     log(QStringLiteral("(CREATEMOD) Copying Cat file, ") + targetCat);
-    if (!MakeDirChecked(QFileInfo(targetCat).absolutePath(), &why) ||
-        !CopyFileChecked(baseCat, targetCat, &why)) {
+    if (!MakeDirChecked(QFileInfo(targetCat).absolutePath(), &why)) {
         log(QStringLiteral("(CREATEMOD) Mod didn't copy: ") + why);
         return false;
     }
     log(QStringLiteral("(CREATEMOD) Copying Dat file, ") + targetDat);
+    // The data file is in place before its catalogue appears: the game, which may
+    // read the pair at any moment, never finds a catalogue without its data.
     // The data file may be large: the progress bar moves with every block read.
     class CountedFile : public QFile
     {
@@ -131,7 +132,7 @@ bool copyModPair(const QString& baseCat, const QString& baseDat, const QString& 
         Advance& m_advance;
     } dat(baseDat, advance);
     if (!dat.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !WriteFileAtomic(targetDat, dat, &why)) {
+        !WriteFileAtomic(targetDat, dat, &why) || !CopyFileChecked(baseCat, targetCat, &why)) {
         log(QStringLiteral("(CREATEMOD) Mod didn't copy: ") + why);
         return false;
     }

@@ -2,6 +2,7 @@
 // the mod, its record into the registry. The tables follow at the next update mod.
 #include "installerengine.h"
 
+#include "arc.h"
 #include "archivefile.h"
 #include "fileutils.h"
 #include "gamedir.h"
@@ -171,8 +172,13 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     context.logName = m_settings.debugLog ? QStringLiteral("installer_debug") : QString();
     context.installerTexts = m_services.installerTexts;
     context.sharedTexts = m_services.sharedTexts;
+    // Held open while the package's files go in: the catalogue, the commit point the
+    // game sees, is then written once (synced, renamed into place) rather than once per file.
+    ArcCatalogHandle* held = arc_open_catalog(
+        QFile::encodeName(QString(catalog).replace(QLatin1Char('/'), QLatin1Char('\\'))).constData(), 0);
     const OpenPackageResult read = OpenPackage(file, ship, options, context);
     file.close();
+    const bool catalogStored = !held || arc_close_catalog(held);
 
     result.status = read.status;
     result.name = ship.Name;
@@ -183,7 +189,12 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     // ship already holds in the same or a newer copy were not written, and are
     // there already). A missing one was refused by the archive, e.g. because the
     // game locked the mod while the package was read.
-    if (read.status == PackageOk && read.complete) {
+    if (read.status == PackageOk && read.complete && !catalogStored) {
+        log(QStringLiteral("(INSTALL) Could not store the mod catalogue: ") + catalog);
+        result.status = PackageFailed;
+        result.error = QStringLiteral("could not store the catalogue ") + catalog;
+        result.failure = Failure::NotWritten;
+    } else if (read.status == PackageOk && read.complete) {
         QStringList entriesNow;
         for (const CatalogEntryInfo& e : ListCatalog(catalog))
             entriesNow << e.name;

@@ -110,11 +110,12 @@ private slots:
         // Names match case-insensitively and with either slash.
         QCOMPARE(getEntry(entry("TYPES/B.TXT")), QByteArray("BBBBBB"));
 
-        // A new size: the tail moves down, the entry goes to the end, the data file is cut.
+        // A new size: the entry goes to the end, its old bytes stay listed as a filler
+        // so that the game still finds the later entries where they are.
         QVERIFY(putEntry(entry("a.txt"), "A"));
         QCOMPARE(catalogText(m_dir.filePath("01.cat")),
-                 QByteArray("01.dat\ntypes/b.txt 6\nc.txt 2\na.txt 1\n"));
-        QCOMPARE(xorWith(readFile(m_dir.filePath("01.dat")), 0xA5), QByteArray("BBBBBBCCA"));
+                 QByteArray("01.dat\nHullwright/unused/1 4\ntypes/b.txt 6\nc.txt 2\na.txt 1\n"));
+        QCOMPARE(xorWith(readFile(m_dir.filePath("01.dat")), 0xA5), QByteArray("AAAABBBBBBCCA"));
         QCOMPARE(getEntry(entry("c.txt")), QByteArray("CC"));
 
         // A new entry that is closed at once is stored empty.
@@ -126,8 +127,9 @@ private slots:
 
         QVERIFY(arc_remove(entry("c.txt").constData()));
         QCOMPARE(catalogText(m_dir.filePath("01.cat")),
-                 QByteArray("01.dat\ntypes/b.txt 6\na.txt 1\nempty.txt 0\n"));
-        QCOMPARE(xorWith(readFile(m_dir.filePath("01.dat")), 0xA5), QByteArray("BBBBBBA"));
+                 QByteArray("01.dat\nHullwright/unused/1 4\ntypes/b.txt 6\nHullwright/unused/2 2\n"
+                            "a.txt 1\nempty.txt 0\n"));
+        QCOMPARE(xorWith(readFile(m_dir.filePath("01.dat")), 0xA5), QByteArray("AAAABBBBBBCCA"));
         QCOMPARE(getEntry(entry("a.txt")), QByteArray("A"));
         QVERIFY(!arc_remove(entry("c.txt").constData()));
         QCOMPARE(arc_last_error(), int(ARC_E_NOENTRY));

@@ -477,8 +477,8 @@ private slots:
         QCOMPARE(entries[2].data, all256);
         checkPackedLayout(entries[3].data, kPage, from, to);
 
-        // A rewrite with a new size moves the entry behind the others and the data file
-        // is cut after it; one of the same size is made in place.
+        // A rewrite goes behind the others, whatever its size; the bytes it leaves
+        // stay listed as one filler (merged with its neighbour) until compaction.
         QVERIFY(WriteArchiveFile("hi\n", 3, prefix + "docs/read me.txt", false, false));
         QByteArray reversed = all256;
         std::reverse(reversed.begin(), reversed.end());
@@ -486,10 +486,10 @@ private slots:
                                  prefix + "objects/model.bob", false, false));
         QCOMPARE(scrambleCatalog(readFile(cat)),
                  QByteArray("02.dat\ntypes/TShips.pck " + QByteArray::number(shipsSize) +
-                            "\nobjects/model.bob 256\nt/page.pck " + QByteArray::number(pageSize) +
-                            "\ndocs/read me.txt 3\n"));
+                            "\nHullwright/unused/1 262\nt/page.pck " + QByteArray::number(pageSize) +
+                            "\ndocs/read me.txt 3\nobjects/model.bob 256\n"));
         QCOMPARE(xorWith(readFile(m_tmp.filePath(QStringLiteral("write/02.dat"))), 0xA5),
-                 entries[0].data + reversed + entries[3].data + "hi\n");
+                 entries[0].data + kReadme + all256 + entries[3].data + "hi\n" + reversed);
     }
 
     void writesLoosePackedFile()

@@ -5,6 +5,7 @@
 #include "conflicts.h"
 #include "enginefixture.h"
 #include "gamesnapshot.h"
+#include "rawpair.h"
 #include "verify.h"
 
 #include <QtTest>
@@ -167,7 +168,7 @@ private slots:
         QTest::newRow("not updated") << QString("stale") << QString("types\\TShips.pck");
         QTest::newRow("orphan entry") << QString("orphan") << QString("stray.txt");
         QTest::newRow("pending journal") << QString("journal") << QString("interrupted");
-        QTest::newRow("data file too long") << QString("mod") << QString("data file holds");
+        QTest::newRow("data file too short") << QString("mod") << QString("data file holds");
         QTest::newRow("broken registry") << QString("registry") << QString("ships.dat");
         QTest::newRow("disabled ship's file gone") << QString("missing") << QString("Slipway");
     }
@@ -183,14 +184,11 @@ private slots:
         const QString cat = f.modCatalog();
         const QString dat = f.gameDir + "/mods/Hullwright.dat";
         if (fault == "flipped entry") {
-            qint64 offset = 0;
-            for (const CatalogEntryInfo& e : ListCatalog(cat)) {
-                if (e.name.endsWith(QLatin1String("goosander_body.pbb"))) {
-                    offset += e.size / 2;
-                    break;
-                }
-                offset += e.size;
-            }
+            qint64 offset = -1; // as the game counts: fillers take room too
+            for (const RawPair::Entry& e : RawPair::read(cat).entries)
+                if (e.name.endsWith("goosander_body.pbb"))
+                    offset = e.offset + e.size / 2;
+            QVERIFY(offset >= 0);
             QByteArray bytes = readBytes(dat);
             bytes[offset] = char(bytes[offset] ^ 0x55);
             QVERIFY(writeBytes(dat, bytes));
@@ -211,10 +209,9 @@ private slots:
         } else if (fault == "pending journal") {
             QVERIFY(QDir().mkpath(GameChange::journalDir(f.gameDir)));
             QVERIFY(writeBytes(GameChange::journalDir(f.gameDir) + QStringLiteral("/index"), "x"));
-        } else if (fault == "data file too long") {
+        } else if (fault == "data file too short") {
             QFile d(dat);
-            QVERIFY(d.open(QIODevice::Append));
-            d.write("trailing");
+            QVERIFY(d.resize(d.size() - 8));
         } else if (fault == "broken registry") {
             QVERIFY(writeBytes(f.registryFile(), readBytes(f.registryFile()) + "garbage line\n"));
         } else if (fault == "disabled ship's file gone") {
