@@ -304,6 +304,17 @@ QList<CatalogEntryInfo> ListCatalog(const QString& catalog)
     return result;
 }
 
+CatalogReadHold::CatalogReadHold(const QString& catalog)
+    : m_handle(arc_open_catalog(arcPath(catalog).constData(), 0))
+{
+}
+
+CatalogReadHold::~CatalogReadHold()
+{
+    if (m_handle)
+        arc_close_catalog(m_handle);
+}
+
 bool UnpackDiskFile(const QString& source, const QString& destination, QString* error)
 {
     QString why;

@@ -9,6 +9,10 @@
 
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 const QString kRegistryFile = QStringLiteral("/Slipway/ships.dat");
@@ -521,6 +525,47 @@ QByteArray RegistryText(const ShipRegistry& registry)
     return out.toLocal8Bit();
 }
 
+namespace {
+
+// What the file system says of a file: it changes whenever the file is written
+// or replaced. Empty when unknown.
+QByteArray fileIdentity(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(qint64(st.st_dev)) + ':' + QByteArray::number(qint64(st.st_ino)) +
+           ':' + QByteArray::number(qint64(st.st_size)) + ':' +
+           QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ':' +
+           QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_ctim.tv_nsec));
+#else
+    Q_UNUSED(path);
+    return {};
+#endif
+}
+
+// The registry this process wrote last, and the identity of the file then. A
+// save that finds the file unchanged since knows its bytes, and that they are a
+// sound registry, without reading and parsing it again: saving once per ship
+// installed would otherwise read and parse the whole list every time.
+struct WrittenRegistry
+{
+    QString path;
+    QByteArray identity;
+    QByteArray text;
+};
+
+WrittenRegistry& lastWritten()
+{
+    static WrittenRegistry written;
+    return written;
+}
+
+} // namespace
+
 bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const QString& programDir,
                    const QString& logName, QString* error)
 {
@@ -543,21 +588,32 @@ bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const Q
 
     const QString path = RegistryPath(baseDir);
     const QByteArray text = RegistryText(registry);
-    if (QFileInfo(path).isFile()) {
-        // The bytes checked are the bytes kept: only a copy that reads whole is good.
-        QFile old(path);
-        if (!old.open(QIODevice::ReadOnly))
-            return fail(QDir::toNativeSeparators(path) + QStringLiteral(": cannot be read (") +
-                        old.errorString() + QLatin1Char(')'));
-        const QByteArray previous = old.readAll();
-        old.close();
+    WrittenRegistry& written = lastWritten();
+    const QByteArray identity = fileIdentity(path);
+    const bool known = !identity.isEmpty() && written.path == path && written.identity == identity;
+    if (known || QFileInfo(path).isFile()) {
+        QByteArray previous;
+        if (known) {
+            previous = written.text;
+        } else {
+            // The bytes checked are the bytes kept: only a copy that reads whole is good.
+            QFile old(path);
+            if (!old.open(QIODevice::ReadOnly))
+                return fail(QDir::toNativeSeparators(path) + QStringLiteral(": cannot be read (") +
+                            old.errorString() + QLatin1Char(')'));
+            previous = old.readAll();
+        }
         // Saving the same list again must not push the previous good copy out of the backup.
         if (previous == text)
             return true;
         ShipRegistry scratch;
-        if (!ParseRegistryText(previous, scratch).broken() &&
+        if ((known || !ParseRegistryText(previous, scratch).broken()) &&
             !WriteFileAtomic(path + QStringLiteral(".bak"), previous, error))
             return false;
     }
-    return WriteFileAtomic(path, text, error);
+    written = {};
+    if (!WriteFileAtomic(path, text, error))
+        return false;
+    written = {path, fileIdentity(path), text};
+    return true;
 }

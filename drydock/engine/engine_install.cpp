@@ -171,7 +171,17 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     context.logName = m_settings.debugLog ? QStringLiteral("installer_debug") : QString();
     context.installerTexts = m_services.installerTexts;
     context.sharedTexts = m_services.sharedTexts;
-    const OpenPackageResult read = OpenPackage(file, ship, options, context);
+    OpenPackageResult read;
+    QStringList entriesNow;
+    {
+        // One parsed catalogue for every entry the package stores and for the check
+        // below, instead of reading and parsing it again for each of them.
+        const CatalogReadHold hold(catalog);
+        read = OpenPackage(file, ship, options, context);
+        if (read.status == PackageOk && read.complete)
+            for (const CatalogEntryInfo& e : ListCatalog(catalog))
+                entriesNow << e.name;
+    }
     file.close();
 
     result.status = read.status;
@@ -184,9 +194,6 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     // there already). A missing one was refused by the archive, e.g. because the
     // game locked the mod while the package was read.
     if (read.status == PackageOk && read.complete) {
-        QStringList entriesNow;
-        for (const CatalogEntryInfo& e : ListCatalog(catalog))
-            entriesNow << e.name;
         const QSet<QString> modNow = lowerNames(entriesNow);
         for (const PackageFile& f : shipFiles(ship)) {
             if (!modNow.contains(storedName(f.Name).toLower()) &&

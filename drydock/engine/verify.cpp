@@ -20,6 +20,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <memory>
 #endif
 
 namespace {
@@ -90,7 +91,8 @@ QSet<QString> checkModPair(Checker& c, const QString& catalog, VerifyReport& rep
                   QString::fromLatin1(arc_error_message(arc_last_error())));
         return names;
     }
-    arc_close_catalog(h);
+    // Held open: every entry read below shares the one parsed catalogue.
+    const std::unique_ptr<ArcCatalogHandle, bool (*)(ArcCatalogHandle*)> hold(h, arc_close_catalog);
     const QList<CatalogEntryInfo> entries = ListCatalog(catalog);
     qint64 listed = 0;
     for (const CatalogEntryInfo& e : entries)
@@ -157,9 +159,10 @@ void checkGenerated(Checker& c, const QString& gameDir, const InstallerEngine::S
     InstallerEngine::Services quiet = services;
     quiet.prompter = nullptr;
     quiet.log = [&log](const QString& line) { log << line; };
-    const DryRunResult run = DryRun(gameDir, quiet, settings, [](InstallerEngine& e, QStringList*) {
-        return e.updateMod();
-    });
+    // Update mod never reads the mod's large entries: a sparse copy suffices.
+    const DryRunResult run = DryRun(
+        gameDir, quiet, settings, [](InstallerEngine& e, QStringList*) { return e.updateMod(); },
+        nullptr, ScratchGame::ModCopy::Sparse);
     if (!run.ran) {
         c.add(QStringLiteral("stale"), nullptr, QString(),
               QStringLiteral("cannot compare the generated tables: ") + run.error);

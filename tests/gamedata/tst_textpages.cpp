@@ -66,6 +66,8 @@ class TestTextPages : public QObject
 private slots:
     void parsesRealWorldMarkup();
     void malformedFileKeepsEarlierTexts();
+    void readsDeclaredEncodings_data();
+    void readsDeclaredEncodings();
     void collectsTheTablesByPage();
     void resolvesReferencesAmongShipTexts();
     void writerLayoutIsExact();
@@ -125,6 +127,38 @@ void TestTextPages::malformedFileKeepsEarlierTexts()
     TextLibrary lib;
     QVERIFY(!ParseTextPageFile(QStringLiteral("/nonexistent/440001.xml"), lib, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestTextPages::readsDeclaredEncodings_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("readable");
+    const QString text = QStringLiteral("Gr\u00f6\u00dfe na\u00efve");
+    const auto page = [&](const char* declared) {
+        return "<?xml version=\"1.0\" encoding=\"" + QByteArray(declared) +
+               "\"?>\n<language id=\"44\"><page id=\"17\"><t id=\"1\">";
+    };
+    const QByteArray tail = "</t></page></language>";
+    QTest::newRow("utf-8") << page("UTF-8") + text.toUtf8() + tail << true;
+    QTest::newRow("utf-8 with mark") << "\xEF\xBB\xBF" + page("UTF-8") + text.toUtf8() + tail
+                                     << true;
+    QTest::newRow("latin-1") << page("ISO-8859-1") + text.toLatin1() + tail << true;
+    QString utf16 = QString::fromLatin1(page("UTF-16")) + text + QString::fromLatin1(tail);
+    utf16.prepend(QChar(0xFEFF));
+    QTest::newRow("utf-16 with mark")
+        << QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2) << true;
+    QTest::newRow("unknown") << page("X-NO-SUCH-CODE") + text.toUtf8() + tail << false;
+}
+
+void TestTextPages::readsDeclaredEncodings()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, readable);
+    TextLibrary lib;
+    QCOMPARE(parse(file, lib), readable);
+    QCOMPARE(lib.text(44, 17, 1),
+             readable ? std::optional<QString>(QStringLiteral("Gr\u00f6\u00dfe na\u00efve"))
+                      : std::nullopt);
 }
 
 void TestTextPages::collectsTheTablesByPage()
