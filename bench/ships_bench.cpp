@@ -127,7 +127,7 @@ bool round(const QDir& work, int ships, Round* r, QString* error)
                        error, &said);
     if (!r->dryRun.ok())
         return false;
-    if (!said.contains("MS_SH_MANY_" + QByteArray::number(ships))) {
+    if (!said.contains("Many Ship " + QByteArray::number(ships) + " by")) {
         *error = QStringLiteral("the dry run does not show the new ship: ") +
                  QString::fromLocal8Bit(said.left(2000));
         return false;

@@ -12,6 +12,7 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -212,10 +213,49 @@ std::optional<int> TextReference(const QString& text)
 
 std::optional<QString> TextLibrary::text(int language, int page, int id) const
 {
-    const auto it = m_texts.constFind(Key{language, page, id});
-    if (it == m_texts.cend())
+    settle();
+    const Key key{language, page, id};
+    const auto it = std::lower_bound(m_texts.cbegin(), m_texts.cend(), key,
+                                     [](const Entry& e, const Key& k) { return e.key < k; });
+    if (it == m_texts.cend() || it->key != key)
         return std::nullopt;
-    return *it;
+    return it->text;
+}
+
+qsizetype TextLibrary::size() const
+{
+    settle();
+    return qsizetype(m_texts.size());
+}
+
+void TextLibrary::clear()
+{
+    m_texts.clear();
+    m_pending.clear();
+}
+
+void TextLibrary::settle() const
+{
+    if (m_pending.empty())
+        return;
+    // Stable: of two texts with one key, the one read later stays behind.
+    std::stable_sort(m_pending.begin(), m_pending.end(),
+                     [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    std::vector<Entry> merged;
+    merged.reserve(m_texts.size() + m_pending.size());
+    auto old = m_texts.begin();
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        if (it + 1 != m_pending.end() && (it + 1)->key == it->key)
+            continue; // a later copy follows
+        while (old != m_texts.end() && old->key < it->key)
+            merged.push_back(std::move(*old++));
+        if (old != m_texts.end() && old->key == it->key)
+            ++old; // replaced
+        merged.push_back(std::move(*it));
+    }
+    std::move(old, m_texts.end(), std::back_inserter(merged));
+    m_texts = std::move(merged);
+    m_pending.clear();
 }
 
 std::optional<QString> TextLibrary::resolvedText(int language, int page, int id) const
@@ -242,7 +282,13 @@ bool TextLibrary::wantsPage(int page) const
 
 void TextLibrary::addText(int page, int id, QString&& text)
 {
-    m_texts.insert(Key{m_pinned >= 0 ? m_pinned : m_language, page, id}, std::move(text));
+    const Key key{m_pinned >= 0 ? m_pinned : m_language, page, id};
+    if (m_pending.empty() && (m_texts.empty() || m_texts.back().key < key))
+        m_texts.push_back({key, std::move(text)});
+    else if (m_pending.empty() && m_texts.back().key == key)
+        m_texts.back().text = std::move(text);
+    else
+        m_pending.push_back({key, std::move(text)});
 }
 
 // --- GameTexts ---

@@ -67,6 +67,7 @@ private slots:
     void parsesRealWorldMarkup();
     void malformedFileKeepsEarlierTexts();
     void readsDeclaredEncodings_data();
+    void libraryKeepsTheLastCopyOfEachText();
     void readsDeclaredEncodings();
     void collectsTheTablesByPage();
     void resolvesReferencesAmongShipTexts();
@@ -127,6 +128,26 @@ void TestTextPages::malformedFileKeepsEarlierTexts()
     TextLibrary lib;
     QVERIFY(!ParseTextPageFile(QStringLiteral("/nonexistent/440001.xml"), lib, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestTextPages::libraryKeepsTheLastCopyOfEachText()
+{
+    // In order, out of order, a copy of an earlier text, and lookups in between.
+    TextLibrary lib;
+    QVERIFY(parse(page17({{1, "a"}, {5, "e"}, {3, "c"}, {1, "A"}, {9, "i"}}), lib));
+    QCOMPARE(lib.size(), 4);
+    QCOMPARE(lib.text(44, 17, 1), QStringLiteral("A"));
+    QVERIFY(parse(page17({{3, "C"}, {2, "b"}, {3, "CC"}, {10, "j"}}), lib));
+    QVERIFY(parse(page17({{1, "one"}}, 49), lib));
+    QCOMPARE(lib.size(), 7);
+    const QList<std::pair<int, const char*>> expected = {
+        {1, "A"}, {2, "b"}, {3, "CC"}, {5, "e"}, {9, "i"}, {10, "j"}};
+    for (const auto& [id, text] : expected)
+        QCOMPARE(lib.text(44, 17, id), QString::fromLatin1(text));
+    QCOMPARE(lib.text(49, 17, 1), QStringLiteral("one"));
+    QCOMPARE(lib.text(44, 17, 4), std::nullopt);
+    lib.clear();
+    QCOMPARE(lib.size(), 0);
 }
 
 void TestTextPages::readsDeclaredEncodings_data()
