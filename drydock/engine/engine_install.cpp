@@ -14,6 +14,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <optional>
+
 namespace {
 
 QString withoutLineBreaks(QString text)
@@ -142,14 +144,21 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
         result.failure = m_writeRefusal.isEmpty() ? Failure::NotWritten : Failure::GameLocked;
         return result;
     }
+    const QString catalog = modCatalog();
+    // One parsed catalogue for the checks, every entry the package stores and the
+    // check after it, instead of reading and parsing it again for each of them.
+    // Let go before the change commits: that stores the catalogue.
+    std::optional<CatalogReadHold> hold;
+    if (QFileInfo(catalog).isFile())
+        hold.emplace(catalog);
     // A mod the running game holds cannot take the files; nothing may be registered then.
     if (!modWritable(QStringLiteral("(INSTALL) "), &result.error)) {
+        hold.reset();
         result.failure = Failure::NotWritten;
         change.failed(result.error);
         change.commit();
         return result;
     }
-    const QString catalog = modCatalog();
     const QString scriptDir =
         QDir(m_gameDir).relativeFilePath(ResolvePath(m_gameDir, QStringLiteral("scripts")));
 
@@ -171,18 +180,15 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     context.logName = m_settings.debugLog ? QStringLiteral("installer_debug") : QString();
     context.installerTexts = m_services.installerTexts;
     context.sharedTexts = m_services.sharedTexts;
-    OpenPackageResult read;
-    QStringList entriesNow;
-    {
-        // One parsed catalogue for every entry the package stores and for the check
-        // below, instead of reading and parsing it again for each of them.
-        const CatalogReadHold hold(catalog);
-        read = OpenPackage(file, ship, options, context);
-        if (read.status == PackageOk && read.complete)
-            for (const CatalogEntryInfo& e : ListCatalog(catalog))
-                entriesNow << e.name;
-    }
+    if (!hold)
+        hold.emplace(catalog);
+    const OpenPackageResult read = OpenPackage(file, ship, options, context);
     file.close();
+    QStringList entriesNow;
+    if (read.status == PackageOk && read.complete)
+        for (const CatalogEntryInfo& e : ListCatalog(catalog))
+            entriesNow << e.name;
+    hold.reset();
 
     result.status = read.status;
     result.name = ship.Name;
