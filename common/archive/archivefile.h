@@ -54,6 +54,9 @@ bool AddArchiveFile(QFile& source, const QString& target, bool pack);
 bool RemoveArchiveFile(const QString& path);
 // Entries in catalogue order; empty when the catalogue cannot be opened.
 QList<CatalogEntryInfo> ListCatalog(const QString& catalog);
+// True when the catalogue lists the entry (backslashes or slashes, any case). Looks
+// it up without listing the catalogue; shares a catalogue held open.
+bool CatalogHasEntry(const QString& catalog, const QString& entry);
 // Keeps a catalogue open, parsed once, while many of its entries are read one
 // by one: every entry opened meanwhile (ExtractArchiveFile, streams, lists) shares
 // it instead of reading and parsing the whole catalogue again. Nothing is held

@@ -184,10 +184,20 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
         hold.emplace(catalog);
     const OpenPackageResult read = OpenPackage(file, ship, options, context);
     file.close();
-    QStringList entriesNow;
-    if (read.status == PackageOk && read.complete)
-        for (const CatalogEntryInfo& e : ListCatalog(catalog))
-            entriesNow << e.name;
+    // Every file the package brought must now be in the mod (those an installed
+    // ship already holds in the same or a newer copy were not written, and are
+    // there already). A missing one was refused by the archive, e.g. because the
+    // game locked the mod while the package was read.
+    QString missing;
+    if (read.status == PackageOk && read.complete) {
+        for (const PackageFile& f : shipFiles(ship)) {
+            if (!CatalogHasEntry(catalog, storedName(f.Name)) &&
+                !ownedByInstalledShip(m_registry.Ships, f.Name)) {
+                missing = f.Name;
+                break;
+            }
+        }
+    }
     hold.reset();
 
     result.status = read.status;
@@ -195,23 +205,11 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     result.author = ship.Author;
     result.version = ship.Version;
 
-    // Every file the package brought must now be in the mod (those an installed
-    // ship already holds in the same or a newer copy were not written, and are
-    // there already). A missing one was refused by the archive, e.g. because the
-    // game locked the mod while the package was read.
-    if (read.status == PackageOk && read.complete) {
-        const QSet<QString> modNow = lowerNames(entriesNow);
-        for (const PackageFile& f : shipFiles(ship)) {
-            if (!modNow.contains(storedName(f.Name).toLower()) &&
-                !ownedByInstalledShip(m_registry.Ships, f.Name)) {
-                log(QStringLiteral("(INSTALL) File missing from the mod archive: ") + f.Name);
-                result.status = PackageFailed;
-                result.error =
-                    QStringLiteral("could not store ") + f.Name + QStringLiteral(" in ") + catalog;
-                result.failure = Failure::NotWritten;
-                break;
-            }
-        }
+    if (!missing.isEmpty()) {
+        log(QStringLiteral("(INSTALL) File missing from the mod archive: ") + missing);
+        result.status = PackageFailed;
+        result.error = QStringLiteral("could not store ") + missing + QStringLiteral(" in ") + catalog;
+        result.failure = Failure::NotWritten;
     }
 
     if (result.status != PackageOk || !read.complete) {
