@@ -126,7 +126,9 @@ private slots:
                     bytes[bytes.size() / 2] = 'y';
                 if (operation.endsWith(QLatin1String("longer")))
                     bytes += "more";
-                return WriteArchiveFile(bytes.constData(), bytes.size(), large, false, false);
+                return WriteArchiveFile(bytes.constData(), bytes.size(),
+                                        e.gameDir() + "/mods/Hullwright.cat::textures\\large.dds",
+                                        false, false);
             }
             if (operation == QLatin1String("uninstall"))
                 return e.uninstallShip(goosander, false);
