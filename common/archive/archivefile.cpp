@@ -306,6 +306,40 @@ QList<CatalogEntryInfo> ListCatalog(const QString& catalog)
     return result;
 }
 
+bool CatalogHasEntry(const QString& catalog, const QString& entry)
+{
+    // Entry names never hold the pattern characters "?" and "*": a name is its own pattern.
+    const QByteArray name = QFile::encodeName(QString(entry).replace(QLatin1Char('/'), QLatin1Char('\\')));
+    if (name.isEmpty() || name.contains('?') || name.contains('*'))
+        return false;
+    ArcCatalogHandle* c = arc_open_catalog(arcPath(catalog).constData(), 0);
+    if (!c)
+        return false;
+    ArcFindRecord record;
+    ArcSearchHandle* s = arc_find_first(c, name.constData(), &record);
+    if (s)
+        arc_find_close(s);
+    arc_close_catalog(c);
+    return s != nullptr;
+}
+
+CatalogReadHold::CatalogReadHold(const QString& catalog)
+    : m_handle(arc_open_catalog(arcPath(catalog).constData(), 0))
+{
+}
+
+CatalogReadHold::~CatalogReadHold()
+{
+    release();
+}
+
+bool CatalogReadHold::release()
+{
+    ArcCatalogHandle* h = m_handle;
+    m_handle = nullptr;
+    return !h || arc_close_catalog(h);
+}
+
 bool UnpackDiskFile(const QString& source, const QString& destination, QString* error)
 {
     QString why;

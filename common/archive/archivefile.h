@@ -9,6 +9,7 @@
 #include <QString>
 
 class QFile;
+struct ArcCatalogHandle;
 
 // The most any caller holds of one file in memory (an entry, an unpacked packed
 // file, a table or text page read whole): 256 MiB, the archive library's default
@@ -53,6 +54,28 @@ bool AddArchiveFile(QFile& source, const QString& target, bool pack);
 bool RemoveArchiveFile(const QString& path);
 // Entries in catalogue order; empty when the catalogue cannot be opened.
 QList<CatalogEntryInfo> ListCatalog(const QString& catalog);
+// True when the catalogue lists the entry (backslashes or slashes, any case). Looks
+// it up without listing the catalogue; shares a catalogue held open.
+bool CatalogHasEntry(const QString& catalog, const QString& entry);
+// Keeps a catalogue open, parsed once, while many of its entries are read one
+// by one: every entry opened meanwhile (ExtractArchiveFile, streams, lists) shares
+// it instead of reading and parsing the whole catalogue again. Nothing is held
+// when the catalogue cannot be opened; the reads then open it themselves.
+class CatalogReadHold
+{
+public:
+    explicit CatalogReadHold(const QString& catalog);
+    ~CatalogReadHold();
+    CatalogReadHold(const CatalogReadHold&) = delete;
+    CatalogReadHold& operator=(const CatalogReadHold&) = delete;
+    bool held() const { return m_handle != nullptr; }
+    // Lets go now; false when the catalogue could not be stored.
+    bool release();
+
+private:
+    ArcCatalogHandle* m_handle = nullptr;
+};
+
 // Unpacks a loose packed file, streamed like ExtractArchiveFile; an unreadable or
 // invalid source gives an empty destination and false (*error says why).
 bool UnpackDiskFile(const QString& source, const QString& destination, QString* error = nullptr);

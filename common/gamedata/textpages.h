@@ -22,6 +22,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QIODevice;
 
@@ -62,8 +63,8 @@ public:
     // As text(), with a "{17,N}" reference replaced by page 17 text N of the same
     // language when there is one (once: the replacement is not resolved again).
     std::optional<QString> resolvedText(int language, int page, int id) const;
-    qsizetype size() const { return m_texts.size(); }
-    void clear() { m_texts.clear(); }
+    qsizetype size() const;
+    void clear();
 
     void beginLanguage(int language) override;
     bool wantsPage(int page) const override;
@@ -75,13 +76,22 @@ private:
         int language;
         int page;
         int id;
-        friend bool operator==(const Key&, const Key&) = default;
-        friend size_t qHash(const Key& k, size_t seed = 0) noexcept
-        {
-            return qHashMulti(seed, k.language, k.page, k.id);
-        }
+        friend auto operator<=>(const Key&, const Key&) = default;
     };
-    QHash<Key, QString> m_texts;
+    struct Entry
+    {
+        Key key;
+        QString text;
+    };
+    // Merges the texts that came out of order into the sorted list.
+    void settle() const;
+
+    // In key order. Pages list their texts in order as a rule, so a page is
+    // appended as it is read, without the scattered writes of a hash table that
+    // make large pages slower per text. Texts out of order wait in m_pending (in
+    // the order read) until the next lookup merges them.
+    mutable std::vector<Entry> m_texts;
+    mutable std::vector<Entry> m_pending;
     QSet<int> m_pages;
     int m_pinned = -1;
     int m_language = -1;

@@ -9,6 +9,13 @@
 
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include "journal.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QString kRegistryFile = QStringLiteral("/Slipway/ships.dat");
@@ -503,24 +510,176 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
     return true;
 }
 
-QByteArray RegistryText(const ShipRegistry& registry)
+namespace {
+
+bool sameFile(const PackageFile& a, const PackageFile& b)
+{
+    return a.Size == b.Size && a.Time == b.Time && a.Name == b.Name;
+}
+
+bool sameFile(const std::optional<PackageFile>& a, const std::optional<PackageFile>& b)
+{
+    return a.has_value() == b.has_value() && (!a || sameFile(*a, *b));
+}
+
+template <typename T, typename Same>
+bool sameList(const QList<T>& a, const QList<T>& b, Same same)
+{
+    if (a.size() != b.size())
+        return false;
+    if (a.constData() == b.constData())
+        return true; // one shared copy
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (!same(a.at(i), b.at(i)))
+            return false;
+    return true;
+}
+
+// Equal in everything appendShip writes. Strings shared between the two copies
+// compare by their pointers, so an unchanged record costs a few comparisons.
+bool sameWritten(const ShipPackage& a, const ShipPackage& b)
+{
+    const auto file = [](const PackageFile& x, const PackageFile& y) { return sameFile(x, y); };
+    return a.Deleted == b.Deleted && a.Name == b.Name && a.Version == b.Version &&
+           a.Author == b.Author && a.ID == b.ID && a.Data == b.Data &&
+           a.OriginalDesc == b.OriginalDesc && a.Comment == b.Comment &&
+           a.ScreenShot == b.ScreenShot && a.Shipyards == b.Shipyards && a.Enabled == b.Enabled &&
+           a.NotChecked == b.NotChecked && a.Web == b.Web && a.Mirror1 == b.Mirror1 &&
+           a.Mirror2 == b.Mirror2 && sameFile(a.SceneFile, b.SceneFile) &&
+           sameFile(a.CockpitFile, b.CockpitFile) &&
+           sameList(a.Texts, b.Texts,
+                    [](const PackageText& x, const PackageText& y) {
+                        return x.Language == y.Language && x.Name == y.Name &&
+                               x.Description == y.Description;
+                    }) &&
+           sameList(a.Models, b.Models, file) && sameList(a.Files, b.Files, file) &&
+           sameList(a.Scripts, b.Scripts, file) &&
+           sameList(a.Dummies, b.Dummies,
+                    [](const PackageDummy& x, const PackageDummy& y) {
+                        return x.Section == y.Section && x.Data == y.Data;
+                    }) &&
+           sameList(a.Components, b.Components,
+                    [](const PackageComponent& x, const PackageComponent& y) {
+                        return x.Part1 == y.Part1 && x.Part2 == y.Part2 && x.Part3 == y.Part3;
+                    }) &&
+           a.Cockpits == b.Cockpits;
+}
+
+QByteArray shipText(const ShipPackage& ship)
 {
     QString out;
-    out +=
-        QLatin1String("InstallerVersion: ") + QString::number(kRegistryVersion) + QLatin1Char('\n');
-    appendLine(out, QLatin1StringView("Mod:"), registry.ModName);
-    appendLine(out, QLatin1StringView("UpdateTime:"), QString::number(registry.UpdateTime));
-    appendLine(out, QLatin1StringView("BaseFakePatch:"), QString::number(registry.BaseFakePatch));
-    if (writesBuffer(registry.Buffer))
-        appendLine(out, QLatin1StringView("Buffer:"), QString::number(registry.Buffer));
-    for (const ShipPackage& ship : registry.Ships) {
-        if (ship.Deleted != 0)
-            appendLine(out, QLatin1StringView("Deleted:"), QString::number(ship.Deleted));
-        else
-            appendShip(out, ship);
-    }
+    if (ship.Deleted != 0)
+        appendLine(out, QLatin1StringView("Deleted:"), QString::number(ship.Deleted));
+    else
+        appendShip(out, ship);
     return out.toLocal8Bit();
 }
+
+// The records written last with their text, by position: a registry saved after
+// each of many installs writes again only the records that changed, instead of
+// formatting the whole list every time.
+struct WrittenRecords
+{
+    QList<ShipPackage> ships;
+    QList<QByteArray> texts;
+};
+
+WrittenRecords& writtenRecords()
+{
+    static WrittenRecords records;
+    return records;
+}
+
+} // namespace
+
+QByteArray RegistryText(const ShipRegistry& registry)
+{
+    QString head;
+    head +=
+        QLatin1String("InstallerVersion: ") + QString::number(kRegistryVersion) + QLatin1Char('\n');
+    appendLine(head, QLatin1StringView("Mod:"), registry.ModName);
+    appendLine(head, QLatin1StringView("UpdateTime:"), QString::number(registry.UpdateTime));
+    appendLine(head, QLatin1StringView("BaseFakePatch:"), QString::number(registry.BaseFakePatch));
+    if (writesBuffer(registry.Buffer))
+        appendLine(head, QLatin1StringView("Buffer:"), QString::number(registry.Buffer));
+    QByteArray out = head.toLocal8Bit();
+    WrittenRecords& last = writtenRecords();
+    QList<QByteArray> texts;
+    texts.reserve(registry.Ships.size());
+    qsizetype size = out.size();
+    for (qsizetype i = 0; i < registry.Ships.size(); ++i) {
+        const ShipPackage& ship = registry.Ships.at(i);
+        texts.append(i < last.ships.size() && sameWritten(last.ships.at(i), ship) ? last.texts.at(i)
+                                                                                 : shipText(ship));
+        size += texts.last().size();
+    }
+    out.reserve(size);
+    for (const QByteArray& t : std::as_const(texts))
+        out += t;
+    last.ships = registry.Ships;
+    last.texts = std::move(texts);
+    return out;
+}
+
+namespace {
+
+// What the file system says of a file: it changes whenever the file is written
+// or replaced. Empty when unknown.
+QByteArray fileIdentity(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(qint64(st.st_dev)) + ':' + QByteArray::number(qint64(st.st_ino)) +
+           ':' + QByteArray::number(qint64(st.st_size)) + ':' +
+           QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ':' +
+           QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_ctim.tv_nsec));
+#else
+    Q_UNUSED(path);
+    return {};
+#endif
+}
+
+// The registry this process wrote last, and the identity of the file then. A
+// save that finds the file unchanged since knows its bytes, and that they are a
+// sound registry, without reading and parsing it again: saving once per ship
+// installed would otherwise read and parse the whole list every time.
+struct WrittenRegistry
+{
+    QString path;
+    QByteArray identity;
+    QByteArray text;
+};
+
+WrittenRegistry& lastWritten()
+{
+    static WrittenRegistry written;
+    return written;
+}
+
+// The copy about to be replaced becomes the backup under a second name: no bytes
+// are copied or synced again. Where a second name cannot be made, a copy.
+bool keepAsBackup(const QString& path, const QByteArray& previous, QString* error)
+{
+    const QString backup = path + QStringLiteral(".bak");
+#ifdef Q_OS_UNIX
+    const QString link = QFileInfo(path + QStringLiteral(".bak.new")).absoluteFilePath();
+    const QByteArray linkName = QFile::encodeName(link);
+    if (RemoveFileChecked(link) && journal::willCreate(linkName.toStdString()) &&
+        ::link(QFile::encodeName(path).constData(), linkName.constData()) == 0) {
+        if (RenameFileChecked(link, backup, error))
+            return true;
+        RemoveFileChecked(link);
+        return false;
+    }
+#endif
+    return WriteFileAtomic(backup, previous, error);
+}
+
+} // namespace
 
 bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const QString& programDir,
                    const QString& logName, QString* error)
@@ -544,19 +703,30 @@ bool WriteRegistry(const QString& baseDir, const ShipRegistry& registry, const Q
 
     const QString path = RegistryPath(baseDir);
     const QByteArray text = RegistryText(registry);
-    if (QFileInfo(path).isFile()) {
-        // The bytes checked are the bytes kept: only a copy that reads whole is good.
+    WrittenRegistry& written = lastWritten();
+    const QByteArray identity = fileIdentity(path);
+    const bool known = !identity.isEmpty() && written.path == path && written.identity == identity;
+    if (known || QFileInfo(path).isFile()) {
         QByteArray previous;
-        QString why;
-        if (!ReadRegularFile(path, kMaxRegistryBytes, &previous, &why))
-            return fail(why);
+        if (known) {
+            previous = written.text;
+        } else {
+            // The bytes checked are the bytes kept: only a copy that reads whole is good.
+            QString why;
+            if (!ReadRegularFile(path, kMaxRegistryBytes, &previous, &why))
+                return fail(why);
+        }
         // Saving the same list again must not push the previous good copy out of the backup.
         if (previous == text)
             return true;
         ShipRegistry scratch;
-        if (!ParseRegistryText(previous, scratch).broken() &&
-            !WriteFileAtomic(path + QStringLiteral(".bak"), previous, error))
+        if ((known || !ParseRegistryText(previous, scratch).broken()) &&
+            !keepAsBackup(path, previous, error))
             return false;
     }
-    return WriteFileAtomic(path, text, error);
+    written = {};
+    if (!WriteFileAtomic(path, text, error))
+        return false;
+    written = {path, fileIdentity(path), text};
+    return true;
 }

@@ -21,6 +21,9 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -262,7 +265,8 @@ QString bytes(qint64 size)
 
 } // namespace
 
-GameState CaptureGameState(const QString& gameDir, const SystemRegistry* registry)
+GameState CaptureGameState(const QString& gameDir, const SystemRegistry* registry,
+                           EntryDigests digests)
 {
     GameState state;
     const QString modCatalog =
@@ -271,13 +275,25 @@ GameState CaptureGameState(const QString& gameDir, const SystemRegistry* registr
     const QRegularExpression textEntry(QStringLiteral("^t\\\\([0-9]+)9001\\.pck$"),
                                        QRegularExpression::CaseInsensitiveOption);
     if (QFileInfo(modCatalog).isFile()) {
+        state.modCatalog = modCatalog;
+        // Parsed once for all the entries read below.
+        const CatalogReadHold hold(modCatalog);
+        qint64 offset = 0;
         for (const CatalogEntryInfo& e : ListCatalog(modCatalog)) {
-            GameState::Item item{e.name, e.size, {}};
+            GameState::Item item{e.name, e.size, {}, offset};
+            offset += e.size;
             QByteArray content;
             const QRegularExpressionMatch text = textEntry.match(e.name);
+            if (digests == EntryDigests::Deferred && !text.hasMatch()) {
+                state.entries[e.name.toLower()] = item;
+                continue;
+            }
+            QByteArray digest;
             const int code = streamContent(modCatalog + QStringLiteral("::") + e.name,
-                                           ARC_TYPE_AUTO, &item.digest,
+                                           ARC_TYPE_AUTO, &digest,
                                            text.hasMatch() ? &content : nullptr);
+            if (digests == EntryDigests::Content)
+                item.digest = digest;
             if (code != ARC_OK) {
                 item.digest = "unreadable:" + QByteArray::number(code);
                 state.problems << e.name + QStringLiteral(": ") +
@@ -646,6 +662,49 @@ bool linkOrCopy(const QFileInfo& info, const QString& target, QString* error)
 
 } // namespace
 
+bool ScratchGame::sparseData(const QString& modsDir, const QFileInfo& data, const QString& to,
+                             QString* error)
+{
+    const QString catalog =
+        modsDir + QLatin1Char('/') + data.completeBaseName() + QStringLiteral(".cat");
+    QFile in(data.absoluteFilePath());
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly) ||
+        !out.resize(in.size())) {
+        *error = to + QStringLiteral(": cannot make the scratch data file");
+        return false;
+    }
+    // No catalogue (or an unreadable one): nothing is known to be needed; the
+    // engine finds the pair as broken as the game's.
+    qint64 offset = 0;
+    QByteArray buffer;
+    for (const CatalogEntryInfo& e : ListCatalog(catalog)) {
+        const QString lower = e.name.toLower();
+        const qint64 at = offset;
+        offset += e.size;
+        const bool needed = e.size <= kSparseCopyLimit ||
+                            lower.startsWith(QLatin1String("types\\")) ||
+                            lower.startsWith(QLatin1String("t\\"));
+        if (!needed) {
+            m_leftOut.insert(lower);
+            continue;
+        }
+        // A data file shorter than its catalogue says stays as short in its copy.
+        for (qint64 done = 0; done < e.size && at + done < in.size();) {
+            const qint64 n = qMin(qMin<qint64>(e.size - done, qint64(4) << 20),
+                                  in.size() - at - done);
+            buffer.resize(n);
+            if (!in.seek(at + done) || in.read(buffer.data(), n) != n || !out.seek(at + done) ||
+                out.write(buffer) != n) {
+                *error = data.absoluteFilePath() + QStringLiteral(": cannot copy to the scratch folder");
+                return false;
+            }
+            done += n;
+        }
+    }
+    return true;
+}
+
 ScratchGame::~ScratchGame()
 {
     // Links are removed as links: what they point to stays.
@@ -653,7 +712,8 @@ ScratchGame::~ScratchGame()
         QDir(m_root).removeRecursively();
 }
 
-bool ScratchGame::create(const QString& gameDir, const QString& workFolder, QString* error)
+bool ScratchGame::create(const QString& gameDir, const QString& workFolder, QString* error,
+                         ModCopy modCopy)
 {
     QString why;
     m_gameDir = QDir::cleanPath(gameDir);
@@ -687,9 +747,13 @@ bool ScratchGame::create(const QString& gameDir, const QString& workFolder, QStr
                 if (!ok)
                     break;
                 const QString to = target + QLatin1Char('/') + m.fileName();
+                const QString lowerFile = m.fileName().toLower();
                 // The installer's own pair and its journal are written: real copies.
-                if (m.completeBaseName().toLower() == modName ||
-                    m.fileName().toLower().startsWith(modName + QLatin1Char('.')))
+                if (modCopy == ModCopy::Sparse && m.isFile() &&
+                    lowerFile == modName + QStringLiteral(".dat"))
+                    ok = sparseData(info.absoluteFilePath(), m, to, &why);
+                else if (m.completeBaseName().toLower() == modName ||
+                         lowerFile.startsWith(modName + QLatin1Char('.')))
                     ok = m.isDir() ? copyTree(m.absoluteFilePath(), to, &why)
                                    : QFile::copy(m.absoluteFilePath(), to);
                 else
@@ -706,6 +770,106 @@ bool ScratchGame::create(const QString& gameDir, const QString& workFolder, QStr
         }
     }
     return true;
+}
+
+namespace {
+
+QString dataFileOf(const QString& catalog)
+{
+    const QFileInfo info(catalog);
+    return info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".dat");
+}
+
+// Stored bytes [offset, offset + size) of two data files are the same. Read in
+// blocks; false when either cannot be read.
+bool sameStored(QFile& a, qint64 offsetA, QFile& b, qint64 offsetB, qint64 size)
+{
+    QByteArray x, y;
+    for (qint64 done = 0; done < size;) {
+        const qint64 n = qMin<qint64>(size - done, qint64(1) << 20);
+        x.resize(n);
+        y.resize(n);
+        if (!a.seek(offsetA + done) || a.read(x.data(), n) != n || !b.seek(offsetB + done) ||
+            b.read(y.data(), n) != n || x != y)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// Bytes [offset, offset + size) of a file read as zeros: holes are skipped
+// without reading, written blocks are read.
+bool readsAsZeros(QFile& file, qint64 offset, qint64 size)
+{
+    const qint64 end = offset + size;
+    if (end > file.size())
+        return false;
+    QByteArray block;
+    for (qint64 pos = offset; pos < end;) {
+        qint64 dataEnd = end;
+#ifdef Q_OS_UNIX
+        const off_t data = ::lseek(file.handle(), off_t(pos), SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            return true; // a hole up to the end of the file
+        if (data >= 0) {
+            if (data >= end)
+                return true;
+            pos = data;
+            const off_t hole = ::lseek(file.handle(), data, SEEK_HOLE);
+            if (hole > data && hole < end)
+                dataEnd = hole;
+        }
+#endif
+        while (pos < dataEnd) {
+            const qint64 n = qMin<qint64>(dataEnd - pos, qint64(1) << 20);
+            block.resize(n);
+            // Seeked by the file object itself: the lseek calls above moved the
+            // descriptor behind its back.
+            if (!file.seek(pos) || file.read(block.data(), n) != n)
+                return false;
+            for (char c : std::as_const(block))
+                if (c != 0)
+                    return false;
+            pos += n;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void SettleEntryDigests(GameState& before, GameState& after, const ScratchGame& scratch)
+{
+    if (before.modCatalog.isEmpty() || after.modCatalog.isEmpty())
+        return;
+    QFile real(dataFileOf(before.modCatalog));
+    QFile copy(dataFileOf(after.modCatalog));
+    const bool open = real.open(QIODevice::ReadOnly | QIODevice::Unbuffered) &&
+                      copy.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    const CatalogReadHold holdReal(before.modCatalog);
+    const CatalogReadHold holdCopy(after.modCatalog);
+    for (auto& [key, a] : after.entries) {
+        const auto it = before.entries.find(key);
+        if (it == before.entries.end())
+            continue;
+        GameState::Item& b = it->second;
+        // A different size is a change without reading; digests already taken stay.
+        if (a.size != b.size || (!a.digest.isEmpty() && !b.digest.isEmpty()))
+            continue;
+        if (open && a.offset >= 0 && b.offset >= 0 &&
+            (scratch.leftOut(key) ? readsAsZeros(copy, a.offset, a.size)
+                                  : sameStored(real, b.offset, copy, a.offset, a.size))) {
+            a.digest = b.digest = QByteArrayLiteral("unchanged");
+            continue;
+        }
+        // Packing picks a new key byte every time: the content decides.
+        if (streamContent(before.modCatalog + QStringLiteral("::") + b.name, ARC_TYPE_AUTO,
+                          &b.digest) != ARC_OK)
+            b.digest = "unreadable";
+        if (streamContent(after.modCatalog + QStringLiteral("::") + a.name, ARC_TYPE_AUTO,
+                          &a.digest) != ARC_OK)
+            a.digest = "unreadable";
+    }
 }
 
 QString ScratchGame::toGame(QString text) const
@@ -749,12 +913,12 @@ QString DryRunWorkFolder(const QString& programDir)
 DryRunResult DryRun(const QString& gameDir, InstallerEngine::Services services,
                     InstallerSettings settings,
                     const std::function<bool(InstallerEngine&, QStringList*)>& operation,
-                    const InstallerEngine* stateFrom)
+                    const InstallerEngine* stateFrom, ScratchGame::ModCopy modCopy)
 {
     DryRunResult result;
-    const GameState before = CaptureGameState(gameDir, services.systemRegistry);
+    GameState before = CaptureGameState(gameDir, services.systemRegistry, EntryDigests::Deferred);
     ScratchGame scratch;
-    if (!scratch.create(gameDir, DryRunWorkFolder(services.programDir), &result.error))
+    if (!scratch.create(gameDir, DryRunWorkFolder(services.programDir), &result.error, modCopy))
         return result;
     MemoryRegistry memory;
     SetSelectedModValue(memory, before.selectedMod);
@@ -787,6 +951,8 @@ DryRunResult DryRun(const QString& gameDir, InstallerEngine::Services services,
             result.outcome << scratch.toGame(line);
     }
     result.ran = true;
-    result.preview = DiffGameStates(before, CaptureGameState(scratch.dir(), &memory));
+    GameState after = CaptureGameState(scratch.dir(), &memory, EntryDigests::Deferred);
+    SettleEntryDigests(before, after, scratch);
+    result.preview = DiffGameStates(before, after);
     return result;
 }

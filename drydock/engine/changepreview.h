@@ -20,9 +20,11 @@
 #include "sysregistry.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -36,7 +38,9 @@ struct GameState
     {
         QString name;      // as stored (entries: backslashes; files: "/" below the game)
         qint64 size = -1;  // stored size
-        QByteArray digest; // of the content (unpacked for packed data)
+        QByteArray digest; // of the content (unpacked for packed data); entries: empty
+                           // until settled when captured with deferred digests
+        qint64 offset = -1; // entries: where the stored bytes start in the data file
     };
     // Keyed by lower-case name: the game's file system ignores case.
     std::map<QString, Item> entries;
@@ -51,11 +55,18 @@ struct GameState
     QMap<int, QMap<QString, QString>> texts;
     QString selectedMod;
     QStringList problems; // what could not be read
+    QString modCatalog;   // the mod catalogue read; empty when there was none
 };
+
+// Content: every entry of the mod is read and its content hashed. Deferred: only
+// the catalogue is read (names, sizes, places); SettleEntryDigests later reads
+// what a change may have touched, so a preview costs what the change costs.
+enum class EntryDigests { Content, Deferred };
 
 // Reads the state of a game directory. `registry` is the game's system registry
 // (null: the selected mod is not read). Only reads.
-GameState CaptureGameState(const QString& gameDir, const SystemRegistry* registry);
+GameState CaptureGameState(const QString& gameDir, const SystemRegistry* registry,
+                           EntryDigests digests = EntryDigests::Content);
 
 struct ChangePreview
 {
@@ -139,20 +150,43 @@ public:
     ScratchGame(const ScratchGame&) = delete;
     ScratchGame& operator=(const ScratchGame&) = delete;
 
+    // Whole: the mod's data file is copied. Sparse: the data file keeps its size,
+    // but only the type tables, the text pages and entries up to kSparseCopyLimit
+    // bytes are copied; larger entries read as zero bytes (holes, which take no
+    // time and no disk). For operations that never read those entries (install,
+    // update mod): the copy then costs what the catalogue and the small entries cost.
+    enum class ModCopy { Whole, Sparse };
+    static constexpr qint64 kSparseCopyLimit = qint64(1) << 20;
+
     // Copies the Hullwright mod pair, Slipway (without its writer lock), the scripts
     // and loading-screen folders, and links everything else. False with a reason
     // when it cannot be made.
-    bool create(const QString& gameDir, const QString& workFolder, QString* error);
+    bool create(const QString& gameDir, const QString& workFolder, QString* error,
+                ModCopy modCopy = ModCopy::Whole);
+    // True when the entry (lower-case name) was left out of a sparse copy.
+    bool leftOut(const QString& lowerEntry) const { return m_leftOut.contains(lowerEntry); }
     QString dir() const { return m_dir; }
     QString gameDir() const { return m_gameDir; }
     // A text with the scratch folder put back to the game directory it stands for.
     QString toGame(QString text) const;
 
 private:
+    bool sparseData(const QString& modsDir, const QFileInfo& data, const QString& to,
+                    QString* error);
+
     QString m_root;
     QString m_dir;
     QString m_gameDir;
+    QSet<QString> m_leftOut;
 };
+
+// Gives the entries that both states hold with the same size a digest each, when
+// captured with deferred digests: `after` is the state of `scratch`, made from
+// the game of `before`. Stored bytes that are still those of the game's copy
+// (compared directly; an entry left out of a sparse copy counts as untouched
+// while it reads as zeros) get one shared mark; only the others are unpacked and
+// hashed on both sides.
+void SettleEntryDigests(GameState& before, GameState& after, const ScratchGame& scratch);
 
 struct DryRunResult
 {
@@ -169,11 +203,13 @@ struct DryRunResult
 // are left out, so nothing outside the scratch copy is changed. With `stateFrom`,
 // the scratch engine starts from that engine's registry, base mod and queue (a
 // window's engine, whose memory may be ahead of its files). Questions asked while
-// the scratch engine opens the game are answered "no".
+// the scratch engine opens the game are answered "no". `modCopy` as for
+// ScratchGame::create; the mod's entries are compared with deferred digests.
 DryRunResult DryRun(
     const QString& gameDir, InstallerEngine::Services services, InstallerSettings settings,
     const std::function<bool(InstallerEngine&, QStringList* outcome)>& operation,
-    const InstallerEngine* stateFrom = nullptr);
+    const InstallerEngine* stateFrom = nullptr,
+    ScratchGame::ModCopy modCopy = ScratchGame::ModCopy::Whole);
 
 // Streams a disk file or entry (type as for arc_stream: 0 automatic, 1 plain,
 // 2 packed), hashing its content and, with `keep`, holding it up to the in-memory

@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <optional>
+
 namespace {
 
 QString withoutLineBreaks(QString text)
@@ -143,14 +145,21 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
         result.failure = m_writeRefusal.isEmpty() ? Failure::NotWritten : Failure::GameLocked;
         return result;
     }
+    const QString catalog = modCatalog();
+    // One parsed catalogue for the checks, every entry the package stores and the
+    // check after it, instead of reading and parsing it again for each of them.
+    // Let go before the change commits: that stores the catalogue.
+    std::optional<CatalogReadHold> hold;
+    if (QFileInfo(catalog).isFile())
+        hold.emplace(catalog);
     // A mod the running game holds cannot take the files; nothing may be registered then.
     if (!modWritable(QStringLiteral("(INSTALL) "), &result.error)) {
+        hold.reset();
         result.failure = Failure::NotWritten;
         change.failed(result.error);
         change.commit();
         return result;
     }
-    const QString catalog = modCatalog();
     const QString scriptDir =
         QDir(m_gameDir).relativeFilePath(ResolvePath(m_gameDir, QStringLiteral("scripts")));
 
@@ -172,44 +181,44 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     context.logName = m_settings.debugLog ? QStringLiteral("installer_debug") : QString();
     context.installerTexts = m_services.installerTexts;
     context.sharedTexts = m_services.sharedTexts;
-    // Held open while the package's files go in: the catalogue, the commit point the
-    // game sees, is then written once (synced, renamed into place) rather than once per file.
-    ArcCatalogHandle* held = arc_open_catalog(
-        QFile::encodeName(QString(catalog).replace(QLatin1Char('/'), QLatin1Char('\\'))).constData(), 0);
+    if (!hold)
+        hold.emplace(catalog);
     const OpenPackageResult read = OpenPackage(file, ship, options, context);
     file.close();
-    const bool catalogStored = !held || arc_close_catalog(held);
+    // Every file the package brought must now be in the mod (those an installed
+    // ship already holds in the same or a newer copy were not written, and are
+    // there already). A missing one was refused by the archive, e.g. because the
+    // game locked the mod while the package was read.
+    QString missing;
+    if (read.status == PackageOk && read.complete) {
+        for (const PackageFile& f : shipFiles(ship)) {
+            if (!CatalogHasEntry(catalog, storedName(f.Name)) &&
+                !ownedByInstalledShip(m_registry.Ships, f.Name)) {
+                missing = f.Name;
+                break;
+            }
+        }
+    }
+    // Letting go stores the catalogue, the commit point the game sees: written once
+    // (synced, renamed into place) rather than once per file.
+    const bool catalogStored = hold->release();
+    hold.reset();
 
     result.status = read.status;
     result.name = ship.Name;
     result.author = ship.Author;
     result.version = ship.Version;
 
-    // Every file the package brought must now be in the mod (those an installed
-    // ship already holds in the same or a newer copy were not written, and are
-    // there already). A missing one was refused by the archive, e.g. because the
-    // game locked the mod while the package was read.
     if (read.status == PackageOk && read.complete && !catalogStored) {
         log(QStringLiteral("(INSTALL) Could not store the mod catalogue: ") + catalog);
         result.status = PackageFailed;
         result.error = QStringLiteral("could not store the catalogue ") + catalog;
         result.failure = Failure::NotWritten;
-    } else if (read.status == PackageOk && read.complete) {
-        QStringList entriesNow;
-        for (const CatalogEntryInfo& e : ListCatalog(catalog))
-            entriesNow << e.name;
-        const QSet<QString> modNow = lowerNames(entriesNow);
-        for (const PackageFile& f : shipFiles(ship)) {
-            if (!modNow.contains(storedName(f.Name).toLower()) &&
-                !ownedByInstalledShip(m_registry.Ships, f.Name)) {
-                log(QStringLiteral("(INSTALL) File missing from the mod archive: ") + f.Name);
-                result.status = PackageFailed;
-                result.error =
-                    QStringLiteral("could not store ") + f.Name + QStringLiteral(" in ") + catalog;
-                result.failure = Failure::NotWritten;
-                break;
-            }
-        }
+    } else if (!missing.isEmpty()) {
+        log(QStringLiteral("(INSTALL) File missing from the mod archive: ") + missing);
+        result.status = PackageFailed;
+        result.error = QStringLiteral("could not store ") + missing + QStringLiteral(" in ") + catalog;
+        result.failure = Failure::NotWritten;
     }
 
     if (result.status != PackageOk || !read.complete) {

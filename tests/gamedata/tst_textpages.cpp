@@ -66,6 +66,9 @@ class TestTextPages : public QObject
 private slots:
     void parsesRealWorldMarkup();
     void malformedFileKeepsEarlierTexts();
+    void readsDeclaredEncodings_data();
+    void libraryKeepsTheLastCopyOfEachText();
+    void readsDeclaredEncodings();
     void collectsTheTablesByPage();
     void resolvesReferencesAmongShipTexts();
     void writerLayoutIsExact();
@@ -125,6 +128,58 @@ void TestTextPages::malformedFileKeepsEarlierTexts()
     TextLibrary lib;
     QVERIFY(!ParseTextPageFile(QStringLiteral("/nonexistent/440001.xml"), lib, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestTextPages::libraryKeepsTheLastCopyOfEachText()
+{
+    // In order, out of order, a copy of an earlier text, and lookups in between.
+    TextLibrary lib;
+    QVERIFY(parse(page17({{1, "a"}, {5, "e"}, {3, "c"}, {1, "A"}, {9, "i"}}), lib));
+    QCOMPARE(lib.size(), 4);
+    QCOMPARE(lib.text(44, 17, 1), QStringLiteral("A"));
+    QVERIFY(parse(page17({{3, "C"}, {2, "b"}, {3, "CC"}, {10, "j"}}), lib));
+    QVERIFY(parse(page17({{1, "one"}}, 49), lib));
+    QCOMPARE(lib.size(), 7);
+    const QList<std::pair<int, const char*>> expected = {
+        {1, "A"}, {2, "b"}, {3, "CC"}, {5, "e"}, {9, "i"}, {10, "j"}};
+    for (const auto& [id, text] : expected)
+        QCOMPARE(lib.text(44, 17, id), QString::fromLatin1(text));
+    QCOMPARE(lib.text(49, 17, 1), QStringLiteral("one"));
+    QCOMPARE(lib.text(44, 17, 4), std::nullopt);
+    lib.clear();
+    QCOMPARE(lib.size(), 0);
+}
+
+void TestTextPages::readsDeclaredEncodings_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("readable");
+    const QString text = QStringLiteral("Gr\u00f6\u00dfe na\u00efve");
+    const auto page = [&](const char* declared) {
+        return "<?xml version=\"1.0\" encoding=\"" + QByteArray(declared) +
+               "\"?>\n<language id=\"44\"><page id=\"17\"><t id=\"1\">";
+    };
+    const QByteArray tail = "</t></page></language>";
+    QTest::newRow("utf-8") << page("UTF-8") + text.toUtf8() + tail << true;
+    QTest::newRow("utf-8 with mark") << "\xEF\xBB\xBF" + page("UTF-8") + text.toUtf8() + tail
+                                     << true;
+    QTest::newRow("latin-1") << page("ISO-8859-1") + text.toLatin1() + tail << true;
+    QString utf16 = QString::fromLatin1(page("UTF-16")) + text + QString::fromLatin1(tail);
+    utf16.prepend(QChar(0xFEFF));
+    QTest::newRow("utf-16 with mark")
+        << QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2) << true;
+    QTest::newRow("unknown") << page("X-NO-SUCH-CODE") + text.toUtf8() + tail << false;
+}
+
+void TestTextPages::readsDeclaredEncodings()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, readable);
+    TextLibrary lib;
+    QCOMPARE(parse(file, lib), readable);
+    QCOMPARE(lib.text(44, 17, 1),
+             readable ? std::optional<QString>(QStringLiteral("Gr\u00f6\u00dfe na\u00efve"))
+                      : std::nullopt);
 }
 
 void TestTextPages::collectsTheTablesByPage()

@@ -232,6 +232,50 @@ private slots:
         QCOMPARE(readAll(path), sampleText());
     }
 
+    // A save after a save writes every record that changed in between, however
+    // deep the change, and the same text as a fresh process would.
+    void laterSavesWriteEveryChange_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::newRow("comment") << 0;
+        QTest::newRow("model time") << 1;
+        QTest::newRow("text description") << 2;
+        QTest::newRow("cockpit line") << 3;
+        QTest::newRow("placeholder taken") << 4;
+        QTest::newRow("disabled") << 5;
+        QTest::newRow("record added") << 6;
+    }
+
+    void laterSavesWriteEveryChange()
+    {
+        QFETCH(int, change);
+        QTemporaryDir game;
+        ShipRegistry r = sampleRegistry();
+        QVERIFY(WriteRegistry(game.path(), r));
+        switch (change) {
+        case 0: r.Ships[0].Comment = QStringLiteral("changed"); break;
+        case 1: r.Ships[0].Models[0].Time += 1; break;
+        case 2: r.Ships[0].Texts[0].Description = QStringLiteral("changed"); break;
+        case 3: r.Ships[0].Cockpits[0] = QStringLiteral("9;9;other;"); break;
+        case 4: r.Ships[1] = plainShip(); break;
+        case 5: r.Ships[2].Enabled = false; break;
+        default: r.Ships.append(fullShip()); break;
+        }
+        QVERIFY(WriteRegistry(game.path(), r));
+        ShipRegistry read;
+        QVERIFY(ReadRegistry(game.path(), read));
+        QCOMPARE(read.Ships.size(), r.Ships.size());
+        const QByteArray written = readAll(RegistryPath(game.path()));
+        QCOMPARE(RegistryText(read), written);
+        QCOMPARE(readAll(RegistryPath(game.path()) + QStringLiteral(".bak")), sampleText());
+        QCOMPARE(read.Ships[0].Comment, r.Ships[0].Comment);
+        QCOMPARE(read.Ships[0].Models[0].Time, r.Ships[0].Models[0].Time);
+        QCOMPARE(read.Ships[0].Texts[0].Description, r.Ships[0].Texts[0].Description);
+        QCOMPARE(read.Ships[0].Cockpits, r.Ships[0].Cockpits);
+        QCOMPARE(read.Ships[1].Deleted, r.Ships[1].Deleted);
+        QCOMPARE(read.Ships[2].Enabled, r.Ships[2].Enabled);
+    }
+
     // A package's values end up here; a line break in one must not add lines.
     void lineBreaksInValuesCannotInjectLines()
     {

@@ -39,7 +39,7 @@ private:
     int m_idAnswer;
 };
 
-CliSession::CliSession(const QString& gameDir, int sameId, Mode mode)
+CliSession::CliSession(const QString& gameDir, int sameId, Mode mode, ScratchGame::ModCopy modCopy)
     : m_programDir(QCoreApplication::applicationDirPath()), m_texts(UiTexts::Program::Installer),
       m_mode(mode)
 {
@@ -77,12 +77,12 @@ CliSession::CliSession(const QString& gameDir, int sameId, Mode mode)
         // Only the scratch copy changes: no other game folder, no reader log of its own.
         m_settings.installDirs.clear();
         m_settings.debugLog = false;
-        m_before = CaptureGameState(gameDir, m_systemRegistry.get());
+        m_before = CaptureGameState(gameDir, m_systemRegistry.get(), EntryDigests::Deferred);
         m_scratch = std::make_unique<ScratchGame>();
         m_memory = std::make_unique<MemoryRegistry>();
         SetSelectedModValue(*m_memory, m_before.selectedMod);
         services.systemRegistry = m_memory.get();
-        if (!m_scratch->create(gameDir, DryRunWorkFolder(m_programDir), &m_dryRunError))
+        if (!m_scratch->create(gameDir, DryRunWorkFolder(m_programDir), &m_dryRunError, modCopy))
             engineDir.clear();
         else
             engineDir = m_scratch->dir();
@@ -109,7 +109,10 @@ ChangePreview CliSession::preview() const
 {
     if (!m_scratch || !m_memory)
         return {};
-    return DiffGameStates(m_before, CaptureGameState(m_scratch->dir(), m_memory.get()));
+    GameState before = m_before;
+    GameState after = CaptureGameState(m_scratch->dir(), m_memory.get(), EntryDigests::Deferred);
+    SettleEntryDigests(before, after, *m_scratch);
+    return DiffGameStates(before, after);
 }
 
 QString CliSession::toGame(const QString& text) const

@@ -27,7 +27,9 @@ public:
     // ReadOnly: no game directory is opened (services() for checks that only read).
     enum class Mode { Change, DryRun, ReadOnly };
 
-    explicit CliSession(const QString& gameDir, int sameId = Cancel, Mode mode = Mode::Change);
+    // modCopy: how a dry run copies the mod's data file (ScratchGame::create).
+    explicit CliSession(const QString& gameDir, int sameId = Cancel, Mode mode = Mode::Change,
+                        ScratchGame::ModCopy modCopy = ScratchGame::ModCopy::Whole);
     ~CliSession();
 
     // DryRun: why the scratch copy could not be made; empty when it was.

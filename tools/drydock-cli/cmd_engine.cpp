@@ -310,7 +310,11 @@ int dryRun(const QString& command, const Parsed& p, const QString& gameDir)
         cliWriteErr(local(QStringLiteral("drydock-cli: note: %1 holds the game directory; the "
                                          "command itself would be refused until it lets go\n")
                               .arg(holder)));
-    CliSession s(gameDir, p.sameId, CliSession::Mode::DryRun);
+    // These two never read the mod's large entries: its data file need not be copied.
+    const bool sparse =
+        command == QLatin1String("install") || command == QLatin1String("update-mod");
+    CliSession s(gameDir, p.sameId, CliSession::Mode::DryRun,
+                 sparse ? ScratchGame::ModCopy::Sparse : ScratchGame::ModCopy::Whole);
     if (!s.dryRunError().isEmpty())
         return cliFail(QStringLiteral("cannot make a scratch copy for the dry run: ") +
                        s.dryRunError());

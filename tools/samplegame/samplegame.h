@@ -142,3 +142,16 @@ QList<ModShip> ModShips();
 bool MakeSampleMod(const QString& folder, QString* error = nullptr);
 
 } // namespace SampleGame
+
+namespace SampleGame {
+
+// Many small ship packages, for games with thousands of installed ships: each
+// with a text scene and a body (about 4 KiB each), a dummy line, a component line,
+// a cockpit line and a name text of its own. Package i is "many_<i>.xsp" with
+// the ship "MS_SH_MANY_<i>", so ranges of different calls never clash. The
+// content is fixed by i. Writes packages first .. first + count - 1 into folder
+// (created when missing) and appends their paths to *paths.
+bool MakeManyShipPackages(const QString& folder, int first, int count, QStringList* paths,
+                          QString* error = nullptr);
+
+} // namespace SampleGame
