@@ -9,6 +9,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QCursor>
+#include <QGraphicsLayout>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineEdit>
@@ -58,6 +59,9 @@ ClassChart::ClassChart(QWidget* parent) : QWidget(parent)
 
     m_chart = new QChart;
     m_chart->setAnimationOptions(QChart::NoAnimation);
+    m_chart->setMargins(QMargins(2, 2, 2, 2));
+    m_chart->layout()->setContentsMargins(0, 0, 0, 0);
+    m_chart->setBackgroundRoundness(0);
     m_chart->legend()->setAlignment(Qt::AlignBottom);
     m_boxes = new QBoxPlotSeries;
     m_dots = new QScatterSeries;
@@ -76,8 +80,12 @@ ClassChart::ClassChart(QWidget* parent) : QWidget(parent)
     m_chart->addSeries(m_ship);
     m_axisX = new QBarCategoryAxis;
     m_axisY = new QValueAxis;
-    m_axisY->setTitleText(QStringLiteral("0 = class minimum, 1 = class maximum"));
     m_axisY->setLabelFormat(QStringLiteral("%.1f"));
+    QFont small = m_axisX->labelsFont();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    m_axisX->setLabelsFont(small);
+    m_axisY->setLabelsFont(small);
+    m_boxes->setBoxWidth(0.45);
     m_chart->addAxis(m_axisX, Qt::AlignBottom);
     m_chart->addAxis(m_axisY, Qt::AlignLeft);
     for (QAbstractSeries* series : {static_cast<QAbstractSeries*>(m_boxes),
@@ -89,7 +97,7 @@ ClassChart::ClassChart(QWidget* parent) : QWidget(parent)
     m_view = new QChartView(m_chart, m_stack);
     m_view->setObjectName(QStringLiteral("ClassChartView"));
     m_view->setRenderHint(QPainter::Antialiasing);
-    m_view->setMinimumSize(460, 320);
+    m_view->setMinimumSize(520, 340);
     m_stack->addWidget(m_view);
 
     connect(m_dots, &QScatterSeries::hovered, this, [this](const QPointF& p, bool on) {
@@ -215,7 +223,8 @@ void ClassChart::redraw()
 {
     m_note.clear();
     m_stack->setCurrentWidget(m_view);
-    m_chart->setTitle(QStringLiteral("%1 ships of %2 in the game")
+    m_chart->setTitle(QStringLiteral("%1 ships of %2 in the game<br><small>each column runs from "
+                                     "the class minimum (0) to its maximum (1)</small>")
                           .arg(m_stats.inClass)
                           .arg(m_stats.selection.describe()));
     m_boxes->clear();
@@ -255,9 +264,9 @@ void ClassChart::redrawShip()
             marks.append({double(i), y});
             lo = std::min(lo, y - 0.05);
             hi = std::max(hi, y + 0.05);
-            label += QStringLiteral("\n%1%").arg(std::lround(st.percentile));
+            label += QStringLiteral("<br>%1%").arg(std::lround(st.percentile));
         } else {
-            label += QStringLiteral("\n-");
+            label += QStringLiteral("<br>-");
         }
         labels << label;
     }

@@ -92,8 +92,8 @@ QString ClassStatName(ClassStat s)
 QString ClassStatLabel(ClassStat s)
 {
     static const char* const labels[kClassStats] = {
-        "Max speed", "Accel", "Yaw", "Pitch", "Roll", "Hull",
-        "Shields", "Weapons", "Recharge", "Cargo"};
+        "Speed", "Accel", "Yaw", "Pitch", "Roll", "Hull",
+        "Shield", "Weap.", "Rech.", "Cargo"};
     return QLatin1String(labels[int(s)]);
 }
 

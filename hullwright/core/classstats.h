@@ -39,7 +39,7 @@ inline constexpr int kClassStats = 10;
 // Names used by the command line and its JSON ("max_speed", "acceleration", ...);
 // read by scripts, keep them.
 QString ClassStatName(ClassStat s);
-// Short label for the chart's axis ("Max speed", ...) and the unit shown after a value.
+// Short label for the chart's axis ("Speed" for the maximum speed, ...) and the unit shown after a value.
 QString ClassStatLabel(ClassStat s);
 QString ClassStatUnit(ClassStat s);
 
