@@ -670,7 +670,6 @@ void ConfigShip::Slot_BaseLang(const QString& language)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_settings.baseLanguage = language;
     loadGame();
-    m_chart->loadGame(m_settings.gameDirs.value(0), m_input.programDir + QStringLiteral("/temp"));
     relabelGameNames();
     Slot_UpdateMasks();
     UpdateRanks();
