@@ -12,7 +12,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
-# The Qt, zlib and liblzma libraries come from dpkg-shlibdeps (package dpkg-dev).
+# The Qt libraries (Charts among them, for the authoring window), zlib and liblzma
+# come from dpkg-shlibdeps (package dpkg-dev).
 # The window needs a platform plugin, which the Qt GUI library only recommends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages the build needs are installed.
-#   scripts/deps.sh          compiler, CMake, Ninja, Qt 6, zlib, liblzma, expat
+#   scripts/deps.sh          compiler, CMake, Ninja, Qt 6 (with Qt Charts), zlib, liblzma, expat
 #   scripts/deps.sh --fuzz   also clang and its libFuzzer runtime
 # Missing packages are installed with apt-get as root, or through sudo when it is
 # available; otherwise the script names them and fails.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev zlib1g-dev liblzma-dev libexpat1-dev xz-utils)
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev zlib1g-dev liblzma-dev
+    libexpat1-dev xz-utils)
 for arg in "$@"; do
     case "$arg" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;

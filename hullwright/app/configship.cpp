@@ -1,5 +1,6 @@
 #include "configship.h"
 
+#include "classchart.h"
 #include "creatortexts.h"
 #include "fileutils.h"
 #include "modimport.h"
@@ -132,6 +133,11 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.ComboSceneParts, &QComboBox::activated, this, &ConfigShip::Slot_ScenePart);
     for (QTreeWidget* list : {ui.ListMasks, ui.ListTurrets, ui.ListGuns, ui.ListTurretWeapons})
         list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+
+    m_chart = new ClassChart(this);
+    ClassChart::placeBeside(ui.Tabs, m_chart);
+    m_chart->loadGame(m_settings.gameDirs.value(0), m_input.programDir + QStringLiteral("/temp"));
+    m_chart->followEdits(this, [this] { return m_editor->record(); });
 }
 
 ConfigShip::~ConfigShip() = default;
@@ -685,6 +691,7 @@ void ConfigShip::Slot_GameDir(int index)
     setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     loadGame();
+    m_chart->loadGame(m_settings.gameDirs.value(0), m_input.programDir + QStringLiteral("/temp"));
     relabelGameNames();
     refreshCockpitChoices();
     refreshTurrets(selectedTurret());

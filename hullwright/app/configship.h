@@ -16,6 +16,7 @@
 namespace Ui {
 class DConfigShip;
 }
+class ClassChart;
 class QComboBox;
 class QDial;
 class QLineEdit;
@@ -48,6 +49,8 @@ public:
     const CreatorSettings& settings() const { return m_settings; }
     const RecordEditor& editor() const { return *m_editor; }
     Ui::DConfigShip* form() const { return m_ui.get(); }
+    // The chart of the ship's class among the game's ships, beside the tabs.
+    ClassChart* classChart() const { return m_chart; }
 
 public slots:
     void Slot_MinSpeedChange(int v);
@@ -120,4 +123,5 @@ private:
     QStringList m_gunDummies; // one line per gun point set: scene;count;x;y;z;...
     QString m_sceneFile;
     bool m_filling = false;
+    ClassChart* m_chart = nullptr;
 };

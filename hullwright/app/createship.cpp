@@ -655,6 +655,7 @@ void CreateShip::Slot_Balance()
     ShipBalance dialog(m_texts, profile, record, this);
     if (!dialog.loaded())
         return warn(FormatText(text(BalCannotBalance), dialog.loadError()));
+    dialog.showClassChart(gameDir(), workDir("temp"));
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
         return;
     // An untouched record keeps its text, line end and all.

@@ -1,5 +1,6 @@
 #include "shipbalance.h"
 
+#include "classchart.h"
 #include "creatortexts.h"
 #include "fileutils.h"
 #include "ui_shipbalance.h"
@@ -98,6 +99,16 @@ ShipBalance::ShipBalance(const UiTexts& texts, const ProfileFile& profile, const
     connect(ui.ButtonDone, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui.ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
     Slot_UpdateData();
+
+    m_chart = new ClassChart(this);
+    ClassChart::placeBeside(ui.sliderGrid, m_chart);
+    m_chart->setSelection(ClassSelection::profile(m_profile.profile));
+    m_chart->followEdits(this, [this] { return m_balancer.record(); });
+}
+
+void ShipBalance::showClassChart(const QString& gameDir, const QString& tempFolder)
+{
+    m_chart->loadGame(gameDir, tempFolder);
 }
 
 ShipBalance::~ShipBalance() = default;

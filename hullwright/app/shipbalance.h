@@ -12,6 +12,7 @@
 namespace Ui {
 class DShipBalance;
 }
+class ClassChart;
 class QSlider;
 class UiTexts;
 
@@ -33,6 +34,10 @@ public:
     const BalanceRun& lastRun() const { return m_lastRun; }
     Ui::DShipBalance* form() const { return m_ui.get(); }
     QSlider* slider(BalanceSlider s) const;
+    // The chart of the profile's class beside the sliders; it shows a note until
+    // showClassChart() gives it the game's ship table.
+    ClassChart* classChart() const { return m_chart; }
+    void showClassChart(const QString& gameDir, const QString& tempFolder);
 
 public slots:
     void Slot_Balance();
@@ -67,4 +72,5 @@ private:
     QString m_loadError;
     bool m_busy = false;
     QString m_shieldsNote;
+    ClassChart* m_chart = nullptr;
 };

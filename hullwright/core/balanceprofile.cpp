@@ -294,6 +294,11 @@ ProfileChoice FittingProfiles(const QList<ProfileFile>& profiles, const QString&
     return choice;
 }
 
+bool IsFillerShipLine(const QString& line)
+{
+    return isFiller(line);
+}
+
 ProfileImport ImportProfile(const QStringList& entries, int shipClass, const QList<int>& variants)
 {
     ProfileImport result;

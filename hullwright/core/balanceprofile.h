@@ -106,3 +106,7 @@ ProfileImport ImportProfile(const QStringList& entries, int shipClass, const QLi
 // types\TShips.pck, else types\TShips.txt). Unpacked copies go into workDir.
 ProfileImport ImportProfileFromTable(const QString& path, int shipClass,
                                      const QList<int>& variants, const QString& workDir);
+
+// The installer's filler lines in a ship table (gap fillers, deleted and disabled
+// ships): not ships of any class.
+bool IsFillerShipLine(const QString& line);

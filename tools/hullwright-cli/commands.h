@@ -25,6 +25,9 @@ int profileCommand(const QStringList& args); // profile import TABLE --class N .
 // cmd_validate.cpp
 int validateCommand(const QStringList& args); // validate PKG [--game GAMEDIR] [--json]
 
+// cmd_compare.cpp
+int compareCommand(const QStringList& args); // compare PKG|--record LINE --game GAMEDIR ...
+
 // main.cpp
 void cliWriteOut(const QByteArray& text);
 int cliFail(const QString& message);       // "hullwright-cli: message" on stderr, returns 1

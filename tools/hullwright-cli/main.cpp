@@ -52,6 +52,10 @@ const char kUsage[] =
     "                                      the record\n"
     "  profile import TABLE --class N [--variant V]... [--name NAME] OUT.xbp\n"
     "                                      make a profile from the ships of a table or catalogue\n"
+    "  compare PKG|--record LINE --game GAMEDIR [--class N] [--json]\n"
+    "                                      where the ship stands among the game's ships of its\n"
+    "                                      class (field 52, or N): minimum, quartiles, median,\n"
+    "                                      maximum and the ship's percentile per statistic\n"
     "  --help                              show this text\n";
 
 } // namespace
@@ -109,6 +113,8 @@ int main(int argc, char* argv[])
         return balanceCommand(args);
     if (command == QLatin1String("profile"))
         return profileCommand(args);
+    if (command == QLatin1String("compare"))
+        return compareCommand(args);
     if (command == QLatin1String("validate"))
         return validateCommand(args);
     return cliUsageError(QStringLiteral("unknown command: ") + command);
