@@ -36,7 +36,39 @@ QStringList placeholders(int count)
     return texts;
 }
 
+// The game numbers its languages by telephone country code.
+int gameLanguageNumber(QLocale::Language language)
+{
+    switch (language) {
+    case QLocale::English: return 44;
+    case QLocale::German: return 49;
+    case QLocale::French: return 33;
+    case QLocale::Italian: return 39;
+    case QLocale::Spanish: return 34;
+    case QLocale::Polish: return 48;
+    case QLocale::Russian: return 7;
+    case QLocale::Czech: return 42;
+    default: return 0;
+    }
+}
+
 } // namespace
+
+QString UiTexts::languageFor(const QList<Language>& languages, const QLocale& locale)
+{
+    const QLocale::Language wanted = locale.language();
+    const QString ownName = QLocale(wanted).nativeLanguageName();
+    const QString englishName = QLocale::languageToString(wanted);
+    const int number = gameLanguageNumber(wanted);
+    for (const Language& l : languages) {
+        const QString name = l.name.trimmed();
+        if (!name.isEmpty() && (name.compare(ownName, Qt::CaseInsensitive) == 0 ||
+                                name.compare(englishName, Qt::CaseInsensitive) == 0 ||
+                                (number != 0 && l.id == number)))
+            return l.name;
+    }
+    return QStringLiteral("English");
+}
 
 UiTexts::UiTexts(Program program) : m_program(program)
 {

@@ -253,6 +253,12 @@ void DDrydock::loadTexts()
 {
     const QString file = m_programDir + QStringLiteral("/hw_languages.xml");
     m_texts.load(file, m_settings.language);
+    if (!m_settings.languageChosen) {
+        // A first start speaks the system's language when the file has it.
+        m_settings.language = UiTexts::languageFor(m_texts.languages(), QLocale());
+        m_settings.languageChosen = true;
+        m_texts.load(file, m_settings.language);
+    }
     // A language the file no longer offers would leave every text a placeholder.
     const QString english = QStringLiteral("English");
     bool offered = false;

@@ -191,6 +191,12 @@ void CreateShip::loadTexts()
     const QString file = m_programDir + QStringLiteral("/hw_languages.xml");
     if (!m_texts.load(file, m_settings.language))
         log(QStringLiteral("Cannot read the UI texts: ") + m_texts.errorString());
+    if (!m_settings.languageChosen) {
+        // A first start speaks the system's language when the file has it.
+        m_settings.language = UiTexts::languageFor(m_texts.languages(), QLocale());
+        m_settings.languageChosen = true;
+        m_texts.load(file, m_settings.language);
+    }
     bool offered = false;
     for (const UiTexts::Language& l : m_texts.languages())
         offered = offered || l.name.compare(m_settings.language, Qt::CaseInsensitive) == 0;

@@ -339,10 +339,11 @@ enum : int {
 };
 } // namespace CreatorText
 
-// A label text shared with a dialog that shows it with a colon, shown without.
+// A label text shared with a dialog that shows it with a colon, shown without;
+// French puts a (no-break) space before the colon, which goes with it.
 inline QString WithoutColon(QString text)
 {
     while (text.endsWith(QLatin1Char(':')))
-        text.chop(1);
+        text = text.chopped(1).trimmed();
     return text;
 }
