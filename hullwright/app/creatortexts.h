@@ -124,6 +124,7 @@ enum : int {
     SectionText = 116,
     DataCaption = 117,
     DataText = 118,
+    ConfigLanguageBy = 119, // %1 the language, %2 its number, %3 its translator
     NewShipCaption = 120,
     NewShipText = 121,
     Yes = 122,

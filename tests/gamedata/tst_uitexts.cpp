@@ -260,10 +260,12 @@ private slots:
             QList<int> missing;
             QList<int> markers;
             QList<int> shortcuts;
-            for (int n = 0; n < std::max<qsizetype>(reference.size(), 1000); ++n) {
-                const bool wanted = inCode.contains(n) || !isPlaceholder(reference.value(n), n);
-                if (!wanted)
-                    continue;
+            QList<int> wanted = inCode.values();
+            for (int n = 0; n < reference.size(); ++n)
+                if (!isPlaceholder(reference.at(n), n) && !inCode.contains(n))
+                    wanted << n;
+            std::sort(wanted.begin(), wanted.end());
+            for (int n : std::as_const(wanted)) {
                 const QString text = n < texts.size() ? texts.at(n) : UiTexts::placeholder(n);
                 if (isPlaceholder(text, n)) {
                     missing << n;
