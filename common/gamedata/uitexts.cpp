@@ -70,6 +70,29 @@ QString UiTexts::languageFor(const QList<Language>& languages, const QLocale& lo
     return QStringLiteral("English");
 }
 
+QLocale::Language UiTexts::localeLanguage(const QString& languageName) const
+{
+    for (const Language& l : m_languages) {
+        if (l.name.compare(languageName, Qt::CaseInsensitive) != 0)
+            continue;
+        for (int i = QLocale::C + 1; i <= QLocale::LastLanguage; ++i) {
+            const auto language = static_cast<QLocale::Language>(i);
+            if ((l.id != 0 && gameLanguageNumber(language) == l.id) ||
+                (QLocale::languageToString(language).compare(l.name, Qt::CaseInsensitive) == 0))
+                return language;
+        }
+        const QLocale named(l.name);
+        if (named.language() != QLocale::C)
+            return named.language();
+        for (int i = QLocale::C + 1; i <= QLocale::LastLanguage; ++i) {
+            const auto language = static_cast<QLocale::Language>(i);
+            if (QLocale(language).nativeLanguageName().compare(l.name, Qt::CaseInsensitive) == 0)
+                return language;
+        }
+    }
+    return QLocale::AnyLanguage;
+}
+
 UiTexts::UiTexts(Program program) : m_program(program)
 {
     reset();

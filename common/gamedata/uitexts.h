@@ -65,6 +65,9 @@ public:
     // language number (44 English, 49 German, 33 French, ...) is that language's;
     // "English" when the list has none of them.
     static QString languageFor(const QList<Language>& languages, const QLocale& locale);
+    // The toolkit's language of a language of the file, found the same ways;
+    // QLocale::AnyLanguage when neither its number nor its name is known.
+    QLocale::Language localeLanguage(const QString& languageName) const;
 
 private:
     void reset();

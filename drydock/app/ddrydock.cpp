@@ -266,6 +266,7 @@ void DDrydock::loadTexts()
         offered = offered || l.name.compare(m_settings.language, Qt::CaseInsensitive) == 0;
     if (!offered && m_settings.language.compare(english, Qt::CaseInsensitive) != 0)
         m_texts.load(file, english);
+    InstallToolkitTranslation(m_texts.localeLanguage(offered ? m_settings.language : english));
 }
 
 void DDrydock::retranslate()

@@ -201,10 +201,10 @@ void InstallerEngine::setGameDir(const QString& dir)
     m_lock = std::make_unique<GameDirLock>(dir);
     QString holder;
     if (!m_lock->tryLock(&holder)) {
-        m_writeRefusal = QDir::toNativeSeparators(dir) +
-                         QStringLiteral(" is being changed by ") + holder +
-                         QStringLiteral("; close it first");
-        log(m_writeRefusal);
+        const QString where = QDir::toNativeSeparators(dir);
+        log(where + QStringLiteral(" is being changed by ") + holder +
+            QStringLiteral("; close it first"));
+        m_writeRefusal = FormatText(installerText(168), where, holder);
     } else {
         QString report;
         const int recovered = GameChange::recover(dir, &report);

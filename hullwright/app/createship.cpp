@@ -202,6 +202,7 @@ void CreateShip::loadTexts()
         offered = offered || l.name.compare(m_settings.language, Qt::CaseInsensitive) == 0;
     if (!offered)
         m_texts.load(file, QStringLiteral("English"));
+    InstallToolkitTranslation(m_texts.localeLanguage(offered ? m_settings.language : QString()));
 }
 
 void CreateShip::retranslate()
@@ -373,7 +374,7 @@ bool CreateShip::processStart(const StartRequest& request)
     if (!request.extractPackage.isEmpty()) {
         QString target = request.extractionTarget();
         if (target.isEmpty())
-            target = FileDialogs::chooseDirectory(this, QStringLiteral("select dir"),
+            target = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
                                                   QFileInfo(request.extractPackage).path());
         if (!target.isEmpty())
             startExtraction(request.extractPackage, target, true);
@@ -1421,7 +1422,7 @@ void CreateShip::startSave(QString name)
 {
     using namespace CreatorText;
     if (name.isEmpty())
-        name = FileDialogs::chooseSaveFile(this, QStringLiteral("save ship"), startDir(m_settings.saveDir),
+        name = FileDialogs::chooseSaveFile(this, text(SaveCaption), startDir(m_settings.saveDir),
                                            text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
@@ -1497,7 +1498,7 @@ void CreateShip::Slot_SaveFile()
 void CreateShip::Slot_Open()
 {
     using namespace CreatorText;
-    const QString name = FileDialogs::chooseFile(this, QStringLiteral("open file"),
+    const QString name = FileDialogs::chooseFile(this, text(OpenCaption),
                                                  startDir(m_settings.saveDir),
                                                  text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
@@ -1537,12 +1538,12 @@ void CreateShip::Slot_OpenFile()
 
 void CreateShip::Slot_ExtractShip()
 {
-    const QString package = FileDialogs::chooseFile(this, QStringLiteral("open ship"),
+    const QString package = FileDialogs::chooseFile(this, text(CreatorText::ExtractCaption),
                                                     startDir(m_settings.saveDir),
                                                     QStringLiteral("(*.xsp)"));
     if (package.isEmpty())
         return;
-    const QString dir = FileDialogs::chooseDirectory(this, QStringLiteral("select dir"),
+    const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
                                                      QFileInfo(package).absolutePath());
     if (dir.isEmpty())
         return;

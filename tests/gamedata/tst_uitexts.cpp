@@ -298,6 +298,16 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(QLatin1Char('\n') + problems.join(QLatin1Char('\n'))));
     }
 
+    void localeLanguageOfShippedLanguages()
+    {
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("English")));
+        QCOMPARE(texts.localeLanguage(QStringLiteral("english")), QLocale::English);
+        QCOMPARE(texts.localeLanguage(QStringLiteral("Deutsch")), QLocale::German);
+        QCOMPARE(texts.localeLanguage(QString::fromUtf8("Fran\xc3\xa7" "ais")), QLocale::French);
+        QCOMPARE(texts.localeLanguage(QStringLiteral("Klingon")), QLocale::AnyLanguage);
+    }
+
     void languageForLocale_data()
     {
         QTest::addColumn<QList<UiTexts::Language>>("languages");

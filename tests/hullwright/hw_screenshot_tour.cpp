@@ -87,6 +87,10 @@ void shootDialog(QDialog& dialog)
         return;
     }
     saveWithTabs(&dialog, name);
+    // Dialogs that the dialog opens: a new profile, then its ship import.
+    for (const char* button : {"ButtonCreate", "ButtonImport"})
+        if (auto* b = dialog.findChild<QPushButton*>(QLatin1String(button)); b && b->isEnabled())
+            b->click();
 }
 
 // Message and input boxes shown by exec(): photographed, then answered.
@@ -157,7 +161,11 @@ int main(int argc, char* argv[])
         return 1;
     config.close();
 
-    FileDialogs::filesHook = [](const QString&, const QString&, const QString&) { return QStringList(); };
+    // Every file question is answered with the game's catalogue: tables open from it,
+    // and what wants a package says why it is none.
+    FileDialogs::filesHook = [game](const QString&, const QString&, const QString&) {
+        return QStringList{game + QStringLiteral("/02.cat")};
+    };
     FileDialogs::directoryHook = [](const QString&, const QString&) { return QString(); };
     ModalDialogs::hook = [](QDialog& d) {
         shootDialog(d);
@@ -200,6 +208,11 @@ int main(int argc, char* argv[])
             pause(400);
         }
     }
+    // The table imports of the list tabs.
+    for (const char* button : {"importDummyButton", "importCompButton", "importCockpitButton"})
+        if (auto* b = window->findChild<QPushButton*>(QLatin1String(button)))
+            b->click();
+    pause(400);
     // Leaving with unsaved changes asks first (the tour answers "keep editing").
     window->close();
     pause(300);
