@@ -38,6 +38,7 @@ namespace {
 QString g_out;
 QStringList g_saved;
 int g_count = 0;
+bool g_answerFirst = false; // message boxes: the first button instead of the last
 
 void pause(int ms)
 {
@@ -83,7 +84,21 @@ void shootDialog(QDialog& dialog)
     pause(200);
     const QString name = dialog.objectName().isEmpty() ? QStringLiteral("dialog") : dialog.objectName();
     if (auto* wizard = qobject_cast<QWizard*>(&dialog)) {
-        save(wizard, name);
+        // Each page, with the first entry of its list chosen so that Next opens.
+        for (int page = 0; page < 10; ++page) {
+            if (auto* list = wizard->currentPage()->findChild<QTreeWidget*>();
+                list && list->topLevelItemCount() > 0 && list->selectedItems().isEmpty())
+            {
+                list->setCurrentItem(list->topLevelItem(0));
+                list->topLevelItem(0)->setSelected(true);
+            }
+            pause(200);
+            save(wizard, name + QStringLiteral("-page") + QString::number(page));
+            QAbstractButton* next = wizard->button(QWizard::NextButton);
+            if (!next->isVisible() || !next->isEnabled())
+                break;
+            wizard->next();
+        }
         return;
     }
     saveWithTabs(&dialog, name);
@@ -105,7 +120,8 @@ void watchBoxes()
             message->setProperty("shot", true);
             save(message, QStringLiteral("message"));
             if (!message->buttons().isEmpty())
-                message->buttons().constLast()->click();
+                (g_answerFirst ? message->buttons().constFirst() : message->buttons().constLast())
+                    ->click();
             else
                 message->reject();
         } else if (auto* input = qobject_cast<QInputDialog*>(box)) {
@@ -185,18 +201,21 @@ int main(int argc, char* argv[])
     pause(300);
     saveWithTabs(window.get(), QStringLiteral("main"));
 
-    // A ship record, so that customising and balancing have something to show.
-    const QStringList ships = ReadTypeTable(SampleGame::ShipTable()).entries;
-    if (auto* raw = window->findChild<QPlainTextEdit*>(QStringLiteral("rawDataEdit")))
-        raw->setPlainText(ships.value(12) + QLatin1Char('\n'));
-
     // The list pop-up menus.
     for (QTreeWidget* list : window->findChildren<QTreeWidget*>())
         if (list->contextMenuPolicy() == Qt::CustomContextMenu)
             emit list->customContextMenuRequested(QPoint(5, 5));
 
     // Every menu, then every action in it but leaving.
+    const QStringList ships = ReadTypeTable(SampleGame::ShipTable()).entries;
     for (QMenu* menu : window->menuBar()->findChildren<QMenu*>()) {
+        // A ship record, so that customising and balancing have something to show
+        // (after the File menu: the wizard would first ask to drop it).
+        if (menu->objectName() == QLatin1String("menuSettings"))
+            if (auto* raw = window->findChild<QPlainTextEdit*>(QStringLiteral("rawDataEdit")))
+                raw->setPlainText(ships.value(12) + QLatin1Char('\n'));
+        // In the File menu "yes, drop the ship" lets opening and importing go on.
+        g_answerFirst = menu->objectName() == QLatin1String("menuFile");
         menu->popup(window->mapToGlobal(QPoint(20, 30)));
         save(menu, menu->objectName());
         menu->close();
@@ -208,6 +227,7 @@ int main(int argc, char* argv[])
             pause(400);
         }
     }
+    g_answerFirst = false;
     // The table imports of the list tabs.
     for (const char* button : {"importDummyButton", "importCompButton", "importCockpitButton"})
         if (auto* b = window->findChild<QPushButton*>(QLatin1String(button)))
