@@ -257,6 +257,12 @@ int main(int argc, char* argv[])
         }
     }
 
+    // Verify Installation reads the game and lists what it found.
+    shootModal(QStringLiteral("20-verify"), [&] {
+        window->Slot_Verify();
+        pause(3000);
+    });
+
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->engine().setModChanged(false);
     for (const QString& file : std::as_const(g_saved))
