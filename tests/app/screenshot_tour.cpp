@@ -273,12 +273,6 @@ int main(int argc, char* argv[])
         }
     }
 
-    // Verify Installation reads the game and lists what it found.
-    shootModal(QStringLiteral("20-verify"), [&] {
-        window->Slot_Verify();
-        pause(3000);
-    });
-
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->engine().setModChanged(false);
     window.reset();
