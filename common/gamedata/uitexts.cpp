@@ -36,7 +36,62 @@ QStringList placeholders(int count)
     return texts;
 }
 
+// The game numbers its languages by telephone country code.
+int gameLanguageNumber(QLocale::Language language)
+{
+    switch (language) {
+    case QLocale::English: return 44;
+    case QLocale::German: return 49;
+    case QLocale::French: return 33;
+    case QLocale::Italian: return 39;
+    case QLocale::Spanish: return 34;
+    case QLocale::Polish: return 48;
+    case QLocale::Russian: return 7;
+    case QLocale::Czech: return 42;
+    default: return 0;
+    }
+}
+
 } // namespace
+
+QString UiTexts::languageFor(const QList<Language>& languages, const QLocale& locale)
+{
+    const QLocale::Language wanted = locale.language();
+    const QString ownName = QLocale(wanted).nativeLanguageName();
+    const QString englishName = QLocale::languageToString(wanted);
+    const int number = gameLanguageNumber(wanted);
+    for (const Language& l : languages) {
+        const QString name = l.name.trimmed();
+        if (!name.isEmpty() && (name.compare(ownName, Qt::CaseInsensitive) == 0 ||
+                                name.compare(englishName, Qt::CaseInsensitive) == 0 ||
+                                (number != 0 && l.id == number)))
+            return l.name;
+    }
+    return QStringLiteral("English");
+}
+
+QLocale::Language UiTexts::localeLanguage(const QString& languageName) const
+{
+    for (const Language& l : m_languages) {
+        if (l.name.compare(languageName, Qt::CaseInsensitive) != 0)
+            continue;
+        for (int i = QLocale::C + 1; i <= QLocale::LastLanguage; ++i) {
+            const auto language = static_cast<QLocale::Language>(i);
+            if ((l.id != 0 && gameLanguageNumber(language) == l.id) ||
+                (QLocale::languageToString(language).compare(l.name, Qt::CaseInsensitive) == 0))
+                return language;
+        }
+        const QLocale named(l.name);
+        if (named.language() != QLocale::C)
+            return named.language();
+        for (int i = QLocale::C + 1; i <= QLocale::LastLanguage; ++i) {
+            const auto language = static_cast<QLocale::Language>(i);
+            if (QLocale(language).nativeLanguageName().compare(l.name, Qt::CaseInsensitive) == 0)
+                return language;
+        }
+    }
+    return QLocale::AnyLanguage;
+}
 
 UiTexts::UiTexts(Program program) : m_program(program)
 {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QList>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -58,6 +59,15 @@ public:
     const QList<Language>& languages() const { return m_languages; }
 
     static QString placeholder(int n);
+
+    // The name of the language that a first start shows for a locale: the one
+    // whose name is the locale language's own or English name, or whose game
+    // language number (44 English, 49 German, 33 French, ...) is that language's;
+    // "English" when the list has none of them.
+    static QString languageFor(const QList<Language>& languages, const QLocale& locale);
+    // The toolkit's language of a language of the file, found the same ways;
+    // QLocale::AnyLanguage when neither its number nor its name is known.
+    QLocale::Language localeLanguage(const QString& languageName) const;
 
 private:
     void reset();

@@ -40,6 +40,7 @@ void ParseCreatorSettings(const QByteArray& text, CreatorSettings& settings)
         const QString key = ConfigKey(line);
         if (key == QLatin1String("Language:")) {
             settings.language = ConfigWord(line);
+            settings.languageChosen = !settings.language.isEmpty();
         } else if (key == QLatin1String("BaseLang:")) {
             settings.baseLanguage = ConfigWord(line);
         } else if (key == QLatin1String("VegaDir:")) {

@@ -8,6 +8,9 @@
 
 struct CreatorSettings {
     QString language = QStringLiteral("English"); // <common> "Language:"
+    // A "Language:" line named one; without it a first start follows the system's
+    // language (UiTexts::languageFor).
+    bool languageChosen = false;
     QStringList gameDirs;                          // "VegaDir:", current first, at most 10
     QString modDir;                                // "ModDir:"
     QString baseLanguage = QStringLiteral("44");   // "BaseLang:"

@@ -24,6 +24,7 @@ void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
         const QString value = ConfigValue(line);
         if (key == QLatin1String("Language:")) {
             settings.language = ConfigWord(line);
+            settings.languageChosen = !settings.language.isEmpty();
         } else if (key == QLatin1String("InstallDir:")) {
             if (IsValidGameDir(value))
                 settings.installDirs.append(value);

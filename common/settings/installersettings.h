@@ -8,6 +8,9 @@
 
 struct InstallerSettings {
     QString language = QStringLiteral("English"); // <common> "Language:"
+    // A "Language:" line named one; without it a first start follows the system's
+    // language (UiTexts::languageFor).
+    bool languageChosen = false;
     QStringList installDirs;                       // "InstallDir:", current first
     int textOption = 0;                            // "Text_Option:" 0 default, 1 list entry, 2 custom
     int textSelect = 0;                            // "Text_Select:" index in the language list

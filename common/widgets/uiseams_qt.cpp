@@ -1,5 +1,6 @@
 #include "uiseams_qt.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDialog>
@@ -9,15 +10,18 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QInputDialog>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTextDocument>
+#include <QTranslator>
 #include <QUrl>
 
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -33,6 +37,12 @@ PrompterHook& prompterHook()
 {
     static PrompterHook hook;
     return hook;
+}
+
+QTranslator*& toolkitTranslator()
+{
+    static QTranslator* translator = nullptr;
+    return translator;
 }
 
 QMessageBox::Icon boxIcon(Prompter::Icon icon)
@@ -311,4 +321,27 @@ QAction* PopupMenus::exec(QMenu& menu, const QPoint& globalPos)
         return chosen;
     }
     return menu.exec(globalPos);
+}
+
+void InstallToolkitTranslation(QLocale::Language language)
+{
+    QTranslator*& current = toolkitTranslator();
+    if (current) {
+        QCoreApplication::removeTranslator(current);
+        delete current;
+        current = nullptr;
+    }
+    if (language == QLocale::AnyLanguage || language == QLocale::C || language == QLocale::English)
+        return;
+    auto translator = std::make_unique<QTranslator>();
+    const QLocale locale(language);
+    // Beside the program first (a Windows folder), then where the toolkit keeps them.
+    for (const QString& dir : {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+        if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), dir)) {
+            QCoreApplication::installTranslator(translator.get());
+            current = translator.release();
+            return;
+        }
+    }
 }

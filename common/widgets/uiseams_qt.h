@@ -8,6 +8,7 @@
 #include "uiseams.h"
 
 #include <QList>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -38,6 +39,11 @@ struct FormText
 };
 void ApplyFormTexts(QWidget* form, const std::function<QString(int)>& text,
                     std::initializer_list<FormText> texts);
+
+// The toolkit's own texts (wizard and standard dialog buttons, file dialogs, edit
+// menus, network errors) in the given language, replacing the one installed
+// before; English and AnyLanguage need none.
+void InstallToolkitTranslation(QLocale::Language language);
 
 class QtPrompter : public Prompter
 {

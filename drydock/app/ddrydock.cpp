@@ -253,6 +253,12 @@ void DDrydock::loadTexts()
 {
     const QString file = m_programDir + QStringLiteral("/hw_languages.xml");
     m_texts.load(file, m_settings.language);
+    if (!m_settings.languageChosen) {
+        // A first start speaks the system's language when the file has it.
+        m_settings.language = UiTexts::languageFor(m_texts.languages(), QLocale());
+        m_settings.languageChosen = true;
+        m_texts.load(file, m_settings.language);
+    }
     // A language the file no longer offers would leave every text a placeholder.
     const QString english = QStringLiteral("English");
     bool offered = false;
@@ -260,6 +266,7 @@ void DDrydock::loadTexts()
         offered = offered || l.name.compare(m_settings.language, Qt::CaseInsensitive) == 0;
     if (!offered && m_settings.language.compare(english, Qt::CaseInsensitive) != 0)
         m_texts.load(file, english);
+    InstallToolkitTranslation(m_texts.localeLanguage(offered ? m_settings.language : english));
 }
 
 void DDrydock::retranslate()

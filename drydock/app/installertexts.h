@@ -96,6 +96,7 @@ enum : int {
     ScreenshotUnreadable = 165, // %1 the picture
     ReasonGameLocked = 166,
     ReasonRegistryBroken = 167,
+    GameHeldBy = 168, // %1 the game directory, %2 the program holding it; the engine's
     VerifyMenu = 180,
     VerifyCaption = 181,
     VerifyHealthy = 182,

@@ -226,11 +226,16 @@ void InstallerEngine::setGameDir(const QString& dir)
     m_lock = std::make_unique<GameDirLock>(dir);
     QString holder;
     if (!m_lock->tryLock(&holder)) {
-        m_writeRefusal = !m_lock->failure().isEmpty()
-                             ? QDir::toNativeSeparators(dir) + QStringLiteral(" cannot be changed: ") + holder
-                             : QDir::toNativeSeparators(dir) + QStringLiteral(" is being changed by ") +
-                                   holder + QStringLiteral("; close it first");
-        log(m_writeRefusal);
+        const QString where = QDir::toNativeSeparators(dir);
+        if (!m_lock->failure().isEmpty()) {
+            // Not another program: the lock file itself could not be made (a full disk).
+            m_writeRefusal = where + QStringLiteral(" cannot be changed: ") + holder;
+            log(m_writeRefusal);
+        } else {
+            log(where + QStringLiteral(" is being changed by ") + holder +
+                QStringLiteral("; close it first"));
+            m_writeRefusal = FormatText(installerText(168), where, holder);
+        }
     } else {
         QString report;
         const int recovered = GameChange::recover(dir, &report);

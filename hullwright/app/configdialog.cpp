@@ -1,6 +1,7 @@
 #include "configdialog.h"
 
 #include "creatortexts.h"
+#include "fileutils.h"
 #include "gamedir.h"
 #include "ui_configdialog.h"
 #include "uiseams_qt.h"
@@ -53,15 +54,17 @@ ConfigDialog::ConfigDialog(const UiTexts& texts, const CreatorSettings& settings
     ui.doneButton->setDefault(true);
     ui.cancelButton->setText(texts.own(CancelButton));
 
+    // The language name travels as item data, so the label may be translated.
     int current = 0;
     for (const UiTexts::Language& l : texts.languages()) {
         if (l.name.compare(settings.language, Qt::CaseInsensitive) == 0)
             current = ui.languageBox->count();
-        ui.languageBox->addItem(l.name + QStringLiteral(" (") + QString::number(l.id) +
-                                QStringLiteral(") - By ") + l.translator);
+        ui.languageBox->addItem(FormatText(texts.own(ConfigLanguageBy), l.name,
+                                           QString::number(l.id), l.translator),
+                                l.name);
     }
     if (ui.languageBox->count() == 0)
-        ui.languageBox->addItem(settings.language);
+        ui.languageBox->addItem(settings.language, settings.language);
     ui.languageBox->setCurrentIndex(current);
     ui.gameDirBox->addItems(settings.gameDirs);
     ui.prefixCheck->setChecked(settings.prefixNames);
@@ -109,7 +112,7 @@ CreatorSettings ConfigDialog::settings() const
 {
     const Ui::DConfigDialog& ui = *m_ui;
     CreatorSettings s = m_settings;
-    const QString language = ui.languageBox->currentText().section(QLatin1Char(' '), 0, 0);
+    const QString language = ui.languageBox->currentData().toString();
     if (!language.isEmpty())
         s.language = language;
     // The chosen directory goes first; the others keep their order.

@@ -198,11 +198,18 @@ void CreateShip::loadTexts()
     const QString file = m_programDir + QStringLiteral("/hw_languages.xml");
     if (!m_texts.load(file, m_settings.language))
         log(QStringLiteral("Cannot read the UI texts: ") + m_texts.errorString());
+    if (!m_settings.languageChosen) {
+        // A first start speaks the system's language when the file has it.
+        m_settings.language = UiTexts::languageFor(m_texts.languages(), QLocale());
+        m_settings.languageChosen = true;
+        m_texts.load(file, m_settings.language);
+    }
     bool offered = false;
     for (const UiTexts::Language& l : m_texts.languages())
         offered = offered || l.name.compare(m_settings.language, Qt::CaseInsensitive) == 0;
     if (!offered)
         m_texts.load(file, QStringLiteral("English"));
+    InstallToolkitTranslation(m_texts.localeLanguage(offered ? m_settings.language : QString()));
 }
 
 void CreateShip::retranslate()
@@ -374,7 +381,7 @@ bool CreateShip::processStart(const StartRequest& request)
     if (!request.extractPackage.isEmpty()) {
         QString target = request.extractionTarget();
         if (target.isEmpty())
-            target = FileDialogs::chooseDirectory(this, QStringLiteral("select dir"),
+            target = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
                                                   QFileInfo(request.extractPackage).path());
         if (!target.isEmpty())
             startExtraction(request.extractPackage, target, true);
@@ -1427,7 +1434,7 @@ void CreateShip::startSave(QString name)
 {
     using namespace CreatorText;
     if (name.isEmpty())
-        name = FileDialogs::chooseSaveFile(this, QStringLiteral("save ship"), startDir(m_settings.saveDir),
+        name = FileDialogs::chooseSaveFile(this, text(SaveCaption), startDir(m_settings.saveDir),
                                            text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
@@ -1503,7 +1510,7 @@ void CreateShip::Slot_SaveFile()
 void CreateShip::Slot_Open()
 {
     using namespace CreatorText;
-    const QString name = FileDialogs::chooseFile(this, QStringLiteral("open file"),
+    const QString name = FileDialogs::chooseFile(this, text(OpenCaption),
                                                  startDir(m_settings.saveDir),
                                                  text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
@@ -1543,12 +1550,12 @@ void CreateShip::Slot_OpenFile()
 
 void CreateShip::Slot_ExtractShip()
 {
-    const QString package = FileDialogs::chooseFile(this, QStringLiteral("open ship"),
+    const QString package = FileDialogs::chooseFile(this, text(CreatorText::ExtractCaption),
                                                     startDir(m_settings.saveDir),
                                                     QStringLiteral("(*.xsp)"));
     if (package.isEmpty())
         return;
-    const QString dir = FileDialogs::chooseDirectory(this, QStringLiteral("select dir"),
+    const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
                                                      QFileInfo(package).absolutePath());
     if (dir.isEmpty())
         return;

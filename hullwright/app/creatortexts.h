@@ -124,6 +124,7 @@ enum : int {
     SectionText = 116,
     DataCaption = 117,
     DataText = 118,
+    ConfigLanguageBy = 119, // %1 the language, %2 its number, %3 its translator
     NewShipCaption = 120,
     NewShipText = 121,
     Yes = 122,
@@ -339,10 +340,11 @@ enum : int {
 };
 } // namespace CreatorText
 
-// A label text shared with a dialog that shows it with a colon, shown without.
+// A label text shared with a dialog that shows it with a colon, shown without;
+// French puts a (no-break) space before the colon, which goes with it.
 inline QString WithoutColon(QString text)
 {
     while (text.endsWith(QLatin1Char(':')))
-        text.chop(1);
+        text = text.chopped(1).trimmed();
     return text;
 }

@@ -2,7 +2,9 @@
 // it drives the real window on a sample game in a temporary folder, with real
 // message boxes, and saves a picture of each into the folder it is given.
 //
-//   xvfb-run -s "-screen 0 1280x900x24" build/dev/tests/screenshot_tour OUTDIR
+//   xvfb-run -s "-screen 0 1280x900x24" build/dev/tests/screenshot_tour OUTDIR [LANGUAGE]
+//
+// LANGUAGE is a language name of hw_languages.xml (default: the first start's).
 //
 // Every modal box is photographed and then answered by a timer, so the tour
 // runs to its end on its own.
@@ -11,6 +13,7 @@
 #include "dshipupdate.h"
 #include "dupdate.h"
 #include "installerengine.h"
+#include "installertexts.h"
 #include "samplegame.h"
 #include "uiseams_qt.h"
 #include "windowtexts.h"
@@ -92,7 +95,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: screenshot_tour OUTDIR\n");
+        std::fprintf(stderr, "usage: screenshot_tour OUTDIR [LANGUAGE]\n");
         return 2;
     }
     g_out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
@@ -112,6 +115,9 @@ int main(int argc, char* argv[])
     const QString notes = root.filePath(QStringLiteral("readme.txt"));
     writeBytes(cut, readBytes(samples + QStringLiteral("Merganser.xsp")).left(40000));
     writeBytes(notes, "notes\n");
+    if (argc > 2)
+        writeBytes(program + QStringLiteral("/config.dat"),
+                   "<common>\nLanguage: " + QByteArray(argv[2]) + "\n</common>\n");
 
     // First start: the explanation before the folder question.
     FileDialogs::directoryHook = [game](const QString&, const QString&) { return game; };
@@ -183,10 +189,10 @@ int main(int argc, char* argv[])
     // Uninstall asks first; so does disabling, which costs ships in saved games.
     shootModal(
         QStringLiteral("12-uninstall-question"), [&] { list->Slot_Uninstall(); },
-        QStringLiteral("No"));
+        PlainUiText(window->texts().own(InstallerText::No)));
     shootModal(
         QStringLiteral("12b-disable-question"), [&] { list->Slot_Enabled(); },
-        QStringLiteral("No"));
+        PlainUiText(window->texts().own(InstallerText::No)));
     view->clearSelection();
     shootModal(QStringLiteral("12c-uninstall-nothing-selected"),
                [&] { list->Slot_Uninstall(); });
@@ -257,7 +263,7 @@ int main(int argc, char* argv[])
                 saving->show();
                 pause(2000);
             },
-            QStringLiteral("Yes"));
+            PlainUiText(window->texts().own(InstallerText::Yes)));
         clock.restart();
         while (saving && !saving->isFinished() && clock.elapsed() < 10000)
             pause(100);

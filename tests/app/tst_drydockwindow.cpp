@@ -111,6 +111,7 @@ private slots:
     void construction();
     void directoryList();
     void settingsDialog();
+    void languages();
     void installedShipsAndClose();
     void baseModChoice();
     void dropDecoding_data();
@@ -362,6 +363,57 @@ void TestDrydockWindow::settingsDialog()
     runDialog([&](DConfig* d) { click(d, "debugLog"); }, true);
     QCOMPARE(readBytes(configPath), QByteArray(ours).replace("DebugLog\n", "") + creator);
     QVERIFY(readBytes(logPath).trimmed().endsWith("disabled"));
+}
+
+void TestDrydockWindow::languages()
+{
+    // A first start speaks the system's language; the settings switch it, and the
+    // window, its menus and the settings dialog follow without a placeholder.
+    const QString program = makeProgramDir(QStringLiteral("program"));
+    const QString game = makeGame(QStringLiteral("game"));
+    writeConfig(program, installerConfig(game));
+    const QString configPath = program + QStringLiteral("/config.dat");
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Austria));
+    auto window = std::make_unique<DDrydock>(program);
+    QLocale::setDefault(before);
+    auto* menuFile = window->findChild<QMenu*>(QStringLiteral("menuFile"));
+    QVERIFY(menuFile);
+    QCOMPARE(menuFile->title(), QStringLiteral("&Datei"));
+    QVERIFY(window->windowTitle().startsWith(QStringLiteral("Drydock - Schiffsinstallation V")));
+    QVERIFY(readBytes(configPath).startsWith("<common>\nLanguage: Deutsch\n</common>\n"));
+    QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
+
+    const QString french = QString::fromUtf8("Fran\xc3\xa7" "ais");
+    QStringList offered;
+    QTimer::singleShot(0, window.get(), [&] {
+        auto* dialog = window->findChild<DConfig*>();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->isVisible());
+        QCOMPARE(placeholdersIn(visibleTexts(dialog)), QStringList());
+        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("languageBox"));
+        QVERIFY(box);
+        for (int i = 0; i < box->count(); ++i)
+            offered << box->itemText(i);
+        box->setCurrentIndex(box->findData(french));
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("doneButton")),
+                          Qt::LeftButton);
+    });
+    window->Slot_Config();
+    QCOMPARE(offered, (QStringList{QStringLiteral("English - von Hullwright project"),
+                                   QStringLiteral("Deutsch - von Hullwright project"),
+                                   french + QStringLiteral(" - von Hullwright project")}));
+    QCOMPARE(menuFile->title(), QStringLiteral("&Fichier"));
+    QCOMPARE(placeholdersIn(visibleTexts(window.get())), QStringList());
+    QVERIFY(readBytes(configPath).startsWith("<common>\nLanguage: " + french.toUtf8() + "\n"));
+
+    // The choice outlives the system's language.
+    window.reset();
+    QLocale::setDefault(QLocale(QLocale::German));
+    window = std::make_unique<DDrydock>(program);
+    QLocale::setDefault(before);
+    QCOMPARE(window->findChild<QMenu*>(QStringLiteral("menuFile"))->title(),
+             QStringLiteral("&Fichier"));
 }
 
 void TestDrydockWindow::installedShipsAndClose()

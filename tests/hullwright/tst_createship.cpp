@@ -12,10 +12,13 @@
 #include "ui_createship.h"
 #include "uiseams_qt.h"
 
+#include <QComboBox>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QWizard>
 #include <QtTest>
 
 #include <memory>
@@ -405,6 +408,44 @@ private slots:
         QCOMPARE(asked.size(), 1);
         QVERIFY(asked.first().caption != w->texts().own(CheckCaption));
         QVERIFY(w->windowTitle().endsWith("saved.xsp"));
+    }
+
+    void languages()
+    {
+        // No language in config.dat: a first start speaks the system's language;
+        // the settings switch it and the whole window follows.
+        QVERIFY(writeConfig(m_program, m_game));
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::French, QLocale::Canada));
+        auto w = makeWindow();
+        QLocale::setDefault(before);
+        Ui::DCreateShip& ui = *w->form();
+        QCOMPARE(ui.menuFile->title(), QStringLiteral("&Fichier"));
+        QCOMPARE(ui.tabs->tabText(0), QString::fromUtf8("G\xc3\xa9n\xc3\xa9ral"));
+        for (const QString& t : visibleTexts(w.get()))
+            QVERIFY2(!t.contains(QLatin1String("ReadText-")), qPrintable(t));
+
+        QStringList offered;
+        m_dialog = [&offered](QDialog& d) {
+            auto* box = d.findChild<QComboBox*>("languageBox");
+            for (int i = 0; i < box->count(); ++i)
+                offered << box->itemText(i);
+            box->setCurrentIndex(box->findData(QStringLiteral("Deutsch")));
+            return int(QDialog::Accepted);
+        };
+        w->Slot_Config();
+        QCOMPARE(offered.value(1), QString::fromUtf8("Deutsch (49) - par Hullwright project"));
+        QCOMPARE(ui.menuFile->title(), QStringLiteral("&Datei"));
+        QCOMPARE(ui.tabs->tabText(0), QStringLiteral("Allgemein"));
+        QCOMPARE(w->settings().language, QStringLiteral("Deutsch"));
+        for (const QString& t : visibleTexts(w.get()))
+            QVERIFY2(!t.contains(QLatin1String("ReadText-")), qPrintable(t));
+        QVERIFY(readFile(m_program + "/config.dat").startsWith("<common>\nLanguage: Deutsch\n"));
+        // The toolkit's own buttons follow, where its translations are installed.
+        if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
+            QWizard wizard;
+            QVERIFY(!wizard.buttonText(QWizard::FinishButton).contains("Finish"));
+        }
     }
 
 private:

@@ -85,6 +85,7 @@ void TestConfig::creatorRoundTrip()
     QCOMPARE(back.gameDirs.size(), 10);
     QVERIFY(back.gameDirs.first().endsWith(QLatin1String("/g0")));
     QCOMPARE(back.language, QStringLiteral("English"));
+    QVERIFY(!back.languageChosen); // a first start may follow the system's language
 }
 
 void TestConfig::installerBlockSurvives()
@@ -119,6 +120,15 @@ void TestConfig::foreignBlocksAndTwoCommons()
     CreatorSettings s;
     ParseCreatorSettings(old, s);
     QCOMPARE(s.language, QStringLiteral("French")); // both read, the later one wins
+    QVERIFY(s.languageChosen);
+    ParseCreatorSettings("<common>\nLanguage: \n</common>\n", s);
+    QVERIFY(!s.languageChosen);
+    QCOMPARE(s.language, QStringLiteral("English"));
+    InstallerSettings installer;
+    ParseInstallerSettings(old, installer);
+    QVERIFY(installer.languageChosen);
+    ParseInstallerSettings("<installer>\nDebugLog\n</installer>\n", installer);
+    QVERIFY(!installer.languageChosen);
     const QByteArray text = CreatorSettingsText(s, old);
     QCOMPARE(text.count("<common>"), 1);
     QVERIFY(text.endsWith("</creator>\n<installer>\r\nDebugLog\r\n</installer>\r\n"
