@@ -137,8 +137,16 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     connect(ui.commentEdit, &QPlainTextEdit::textChanged, this, &CreateShip::Slot_Modified);
     connect(ui.rawDataEdit, &QPlainTextEdit::textChanged, this, &CreateShip::Slot_Modified);
     connect(ui.useTextCheck, &QCheckBox::toggled, ui.textIdSpin, &QWidget::setEnabled);
+    // The scene names and the ID are fields of the record: Raw Data follows them.
+    for (QLineEdit* e : {ui.idEdit, ui.sceneNameEdit, ui.cockpitNameEdit})
+        connect(e, &QLineEdit::textEdited, this, [this] {
+            const QString record = draft().record;
+            if (record != m_ui->rawDataEdit->toPlainText())
+                m_ui->rawDataEdit->setPlainText(record);
+        });
 
-    setDraft(NewShipDraft(m_settings));
+    m_classes = ReadNumberedNames(m_programDir + QStringLiteral("/data/classes"));
+    setDraft(NewShipDraft(m_settings, m_classes));
     QString error;
     if (!MakeDirChecked(workDir("temp"), &error))
         log(error);
@@ -156,7 +164,6 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     if (m_settings.gameDirs.isEmpty())
         askFirstGameDir();
 
-    m_classes = ReadNumberedNames(m_programDir + QStringLiteral("/data/classes"));
     m_variants = ReadNumberedNames(m_programDir + QStringLiteral("/data/variant"));
 
     m_progress = new QProgressBar(this);
@@ -572,6 +579,7 @@ ShipDraft CreateShip::draft() const
     d.picture = ui.pictureEdit->text();
     d.comment = ui.commentEdit->toPlainText();
     d.record = ui.rawDataEdit->toPlainText();
+    d.record = DraftRecord(d);
     return d;
 }
 
@@ -771,7 +779,7 @@ void CreateShip::Slot_New()
     using namespace CreatorText;
     if (ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
         return;
-    setDraft(NewShipDraft(m_settings));
+    setDraft(NewShipDraft(m_settings, m_classes));
     m_current.reset();
     m_packagePath.clear();
     refreshCaption();
@@ -1385,7 +1393,10 @@ bool CreateShip::checkRequired()
 bool CreateShip::checkPackage()
 {
     using namespace CreatorText;
-    const QStringList problems = PackageCheckLines(CheckDraft(draft(), m_programDir));
+    // A scene the record names may be one of the game's own.
+    const QStringList problems = PackageCheckLines(CheckDraft(
+        draft(), m_programDir, -1,
+        gameDir().isEmpty() ? std::function<bool(const QString&)>() : GameSceneLookup(gameDir())));
     if (problems.isEmpty())
         return true;
     constexpr int kShown = 20;
@@ -1625,7 +1636,7 @@ void CreateShip::Slot_ImportWizard()
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     statusBar()->showMessage(text(ImportingStatus) + QLatin1Char(' ') + catalog + QStringLiteral("..."));
-    ShipDraft imported = NewShipDraft(m_settings);
+    ShipDraft imported = NewShipDraft(m_settings, m_classes);
     const ImportFinish done = session.finish(wizard.choice(), imported);
     setDraft(imported);
     m_current.reset();
