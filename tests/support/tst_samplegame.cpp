@@ -326,7 +326,7 @@ private slots:
             const qsizetype id = identifierField(record);
             QVERIFY2(id > 0 && record.size() == id + 2 && record.last().isEmpty(),
                      qPrintable(file + ": record length"));
-            QVERIFY(record[id].startsWith("SS_SH_"));
+            QCOMPARE(record[id], p.ID); // the record ends in the package's ID
 
             // Turret pairs: one per turret after the main cockpit; an own cockpit
             // is named by the key of one of the package's cockpit lines.
@@ -378,9 +378,11 @@ private slots:
 
     void refusesToOverwriteAGame()
     {
+        const qsizetype entries = ListCatalog(m_game + "/01.cat").size();
+        QVERIFY(entries > 0);
         QString error;
         QVERIFY(!SampleGame::MakeSampleGame(m_game, &error));
-        QCOMPARE(ListCatalog(m_game + "/01.cat").size(), 8);
+        QCOMPARE(ListCatalog(m_game + "/01.cat").size(), entries);
     }
 };
 
