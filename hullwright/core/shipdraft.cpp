@@ -136,9 +136,10 @@ ShipDraft DraftFromPackage(const ShipPackage& p)
 
 QString DraftRecord(const ShipDraft& d)
 {
-    if (d.record.trimmed().isEmpty())
-        return d.record;
+    // A record whose counts cannot be followed is written whole, as it is.
     ShipRecord record(d.record);
+    if (!record.layout().complete)
+        return d.record;
     bool changed = false;
     const auto set = [&](int field, const QString& name) {
         const QString want = GameSceneName(name);

@@ -55,7 +55,8 @@ ShipDraft NewShipDraft(const CreatorSettings& settings, const QList<NumberedName
 // The record as it is saved: fields 16 and 17 name the editor's ship scene and
 // cockpit scene in the game's form ("0" for no cockpit scene), and the identifier
 // is the ship ID, so the record never disagrees with what the editor shows. The
-// text comes back unchanged when it already says so.
+// text comes back unchanged when it already says so, and when its turret and
+// gun counts cannot be followed (such a record is installed whole).
 QString DraftRecord(const ShipDraft& draft);
 
 // A ship chosen from a ship table: the whole line is the record, field 16 the

@@ -435,9 +435,9 @@ private slots:
         QCOMPARE(QList<int>({p.speed.min, p.speed.max, p.hull.max, p.turning.min, p.turning.max,
                              p.recharge.min, p.recharge.max}),
                  QList<int>({20000, 26000, 2600, 450, 600, 80, 120}));
-        // Cargo: the range of field 29; the average its mean; the difference the
-        // mean gap between fields 28 and 29.
-        QCOMPARE(QList<int>(p.cargo, p.cargo + 4), QList<int>({40, 50, 45, 25}));
+        // Cargo: from the smallest field 28 to the largest field 29; the average the
+        // mean of field 29; the difference the mean gap between fields 28 and 29.
+        QCOMPARE(QList<int>(p.cargo, p.cargo + 4), QList<int>({10, 50, 45, 25}));
         QCOMPARE(QList<int>(p.shield, p.shield + 4), QList<int>({1, 3, 2, 1}));
         // One variant: the profile is for it.
         QCOMPARE(ImportProfile(entries, 0, {1}).profile.variant, 1);
