@@ -96,7 +96,14 @@ QString InstallerEngine::baseModFile(const QString& suffix) const
 {
     if (!isRealMod(m_baseMod))
         return QString();
-    return gameFile(QStringLiteral("mods"), m_baseMod + suffix, QStringLiteral("(BASEMOD) "));
+    // The pair is only read, and a dry run's scratch game links it: the name must
+    // stay a bare name in the mods folder, the file may be a link.
+    if (m_baseMod.contains(QLatin1Char('/')) || m_baseMod.contains(QLatin1Char('\\')) ||
+        m_baseMod.contains(QLatin1Char(':')) || m_baseMod.trimmed() == QLatin1String("..")) {
+        log(QStringLiteral("(BASEMOD) Refused file name from mods: ") + m_baseMod);
+        return QString();
+    }
+    return ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod + suffix);
 }
 
 QString InstallerEngine::installerText(int n) const

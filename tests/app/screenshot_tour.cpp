@@ -294,13 +294,23 @@ int main(int argc, char* argv[])
         second.resize(760, 460);
         second.show();
         pause(300);
+        // Declined: the mod is not updated, and the window says so with the reason.
         shootModal(
             QStringLiteral("20-base-mod-not-carried"),
             [&] {
                 second.Slot_UpdateMod();
                 pause(1500);
             },
-            QStringLiteral("No"));
+            QStringLiteral("No"), [](QWidget*) {
+                QTimer::singleShot(400, [] {
+                    if (QWidget* box = QApplication::activeModalWidget()) {
+                        save(box, QStringLiteral("21-mod-not-updated"));
+                        if (auto* m = qobject_cast<QMessageBox*>(box))
+                            m->buttons().constFirst()->click();
+                    }
+                });
+            });
+        pause(800);
         second.engine().setModChanged(false);
     }
     for (const QString& file : std::as_const(g_saved))

@@ -485,10 +485,18 @@ void TestDrydockWindow::installedShipsAndClose()
     // No authoring program beside this one: no edit mode in the context menu.
     QVERIFY(!contextMenu(list, QStringLiteral("Merganser")).contains("Open in &Edit Mode"));
 
-    // Disabled from the menu, enabled again by a double click on the state column.
+    // Disabled from the menu after a question that names what saved games lose,
+    // enabled again by a double click on the state column without one.
     window->Slot_Enabled();
     waitIdle(*window);
     QVERIFY(!engine.registry().Ships.at(merganser).Enabled);
+    {
+        const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().caption, QStringLiteral("Disable Ship"));
+        QVERIFY(asked.first().text.contains(QStringLiteral("saved games")));
+        QVERIFY(!asked.first().checkBox.isEmpty());
+    }
     list->Slot_DoubleClicked(findItem(list, QStringLiteral("Merganser")), DSlipway::ColumnState);
     waitIdle(*window);
     QVERIFY(engine.registry().Ships.at(merganser).Enabled);
@@ -639,9 +647,12 @@ void TestDrydockWindow::packageFailuresAreExplained()
                     QUrl::fromLocalFile(m_root->filePath(QStringLiteral("gone.xsp")))}));
     waitIdle(*window);
     const QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
-    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked.size(), 3);
+    // A missing package has its own box, as a package made for a newer installer does.
+    QCOMPARE(asked.at(1).caption, QStringLiteral("Package Not Found"));
+    QVERIFY2(asked.at(1).text.endsWith(QStringLiteral("gone.xsp")), qPrintable(asked.at(1).text));
     const QString gathered = asked.last().text;
-    for (const char* name : {"Cut Short.xsp", "notes.txt", "gone.xsp"})
+    for (const char* name : {"Cut Short.xsp", "notes.txt"})
         QVERIFY2(gathered.contains(QLatin1String(name)), qPrintable(gathered));
     QVERIFY(!gathered.contains(QStringLiteral("Goosander")));
     QCOMPARE(window->engine().registry().Ships.size(), 1);

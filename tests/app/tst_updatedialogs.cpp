@@ -219,30 +219,34 @@ void TestUpdateDialogs::programDialog_data()
     QTest::addColumn<QStringList>("files"); // "path|body" the server answers; "<cut>" is cut short
     QTest::addColumn<bool>("startDownloaded");
     QTest::addColumn<int>("answer");     // the user's answer to the question
-    QTest::addColumn<int>("question");   // caption of the one box expected, -1 for none
+    QTest::addColumn<QList<int>>("questions"); // captions of the boxes expected
     QTest::addColumn<QString>("kept");   // the file Downloads holds afterwards, "" for none
     QTest::addColumn<bool>("starts");    // it is started and the window asked to close
     QTest::addColumn<QString>("status"); // what the dialog, left open, shows; "" when it closes
 
     const QString newer = QStringLiteral("/a/u.dat|version: 1.90\nfile: setup-1.90.exe\n");
     const QString setup = QStringLiteral("/a/setup-1.90.exe|program");
-    const QString failed = QString(m_texts.own(ProgramFailedCaption)).remove(QLatin1Char('&'));
+    using Boxes = QList<int>;
+    const Boxes newVersion{NewVersionCaption};
     QTest::newRow("up to date") << QStringList{"/a/u.dat|version: 1.89\nfile: setup.exe\n"} << true
-                                << 0 << int(UpToDateCaption) << "" << false << "";
+                                << 0 << Boxes{UpToDateCaption} << "" << false << "";
+    QTest::newRow("older offered is up to date")
+        << QStringList{"/a/u.dat|version: 1.50\nfile: setup.exe\n"} << true << 0
+        << Boxes{UpToDateCaption} << "" << false << "";
     QTest::newRow("newer, declined")
-        << QStringList{newer, setup} << true << 1 << int(NewVersionCaption) << "" << false << "";
-    QTest::newRow("newer, accepted") << QStringList{newer, setup} << true << 0
-                                     << int(NewVersionCaption) << "setup-1.90.exe" << true << "";
+        << QStringList{newer, setup} << true << 1 << newVersion << "" << false << "";
+    QTest::newRow("newer, accepted")
+        << QStringList{newer, setup} << true << 0 << newVersion << "setup-1.90.exe" << true << "";
+    // A failure is a critical box, and the dialog closes with it.
     QTest::newRow("download cut short is not started")
-        << QStringList{newer, "/a/setup-1.90.exe|<cut>"} << true << 0 << int(NewVersionCaption)
-        << "" << false << failed;
-    QTest::newRow("no file named")
-        << QStringList{"/a/u.dat|version: 1.95\n"} << true << 0 << -1 << "" << false << failed;
+        << QStringList{newer, "/a/setup-1.90.exe|<cut>"} << true << 0
+        << Boxes{NewVersionCaption, ProgramFailedCaption} << "" << false << "";
+    QTest::newRow("no file named") << QStringList{"/a/u.dat|version: 1.95\n"} << true << 0
+                                   << Boxes{ProgramFailedCaption} << "" << false << "";
     QTest::newRow("saved, not started")
         << QStringList{"/a/u.dat|version: 1.90\nfile: drydock-1.90.tar.gz\n",
                        "/a/drydock-1.90.tar.gz|archive"}
-        << false << 0 << int(NewVersionCaption) << "drydock-1.90.tar.gz" << false
-        << "drydock-1.90.tar.gz";
+        << false << 0 << newVersion << "drydock-1.90.tar.gz" << false << "drydock-1.90.tar.gz";
 }
 
 void TestUpdateDialogs::programDialog()
@@ -250,7 +254,7 @@ void TestUpdateDialogs::programDialog()
     QFETCH(QStringList, files);
     QFETCH(bool, startDownloaded);
     QFETCH(int, answer);
-    QFETCH(int, question);
+    QFETCH(QList<int>, questions);
     QFETCH(QString, kept);
     QFETCH(bool, starts);
     QFETCH(QString, status);
@@ -285,7 +289,10 @@ void TestUpdateDialogs::programDialog()
     QStringList captions;
     for (const ScriptedPrompter::Question& q : f.prompter.asked)
         captions << q.caption;
-    QCOMPARE(captions, question < 0 ? QStringList() : QStringList{m_texts.own(question)});
+    QStringList expected;
+    for (int n : std::as_const(questions))
+        expected << m_texts.own(n);
+    QCOMPARE(captions, expected);
     // The question is asked before anything is downloaded.
     if (answer == 1)
         QVERIFY(!m_server->requested.contains("/a/setup-1.90.exe"));

@@ -264,6 +264,11 @@ int engineCommand(const QStringList& args)
     if (p.dryRun)
         return dryRun(command, p, gameDir);
     CliSession s(gameDir, p.sameId);
+    // As the window does for a game it finds: the game-side purge script frees
+    // uninstalled slots, also for a player who only uses the command line.
+    if (command != QLatin1String("list") && s.engine().writeRefusal().isEmpty() &&
+        !s.engine().registryBroken())
+        s.engine().installProgramScripts(gameDir);
     return runCommand(s, command, p);
 }
 
