@@ -148,7 +148,7 @@ bool ParseTextPage(QIODevice& device, TextPageHandler& handler, QString* error)
             *error = QStringLiteral("out of memory");
         return false;
     }
-    PageParser state{handler};
+    PageParser state{handler, -1, -1, 0, 0, {}};
     XML_SetUserData(xml, &state);
     XML_SetElementHandler(xml, &PageParser::start, &PageParser::end);
     XML_SetCharacterDataHandler(xml, &PageParser::characters);

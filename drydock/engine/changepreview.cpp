@@ -676,13 +676,26 @@ bool ScratchGame::sparseData(const QString& modsDir, const QFileInfo& data, cons
     }
     // No catalogue (or an unreadable one): nothing is known to be needed; the
     // engine finds the pair as broken as the game's.
+    // The listing leaves out the fillers that hold freed room, so offsets summed from
+    // it are right only when there are none; otherwise the data file is copied whole.
+    bool fillers = false;
+    if (ArcCatalogHandle* h = arc_open_catalog(
+            QFile::encodeName(QString(catalog).replace(QLatin1Char('/'), QLatin1Char('\\')))
+                .constData(),
+            0)) {
+        fillers = arc_catalog_unused(h) > 0;
+        arc_close_catalog(h);
+    }
+    QList<CatalogEntryInfo> entries = ListCatalog(catalog);
+    if (fillers)
+        entries = {CatalogEntryInfo{QString(), in.size()}};
     qint64 offset = 0;
     QByteArray buffer;
-    for (const CatalogEntryInfo& e : ListCatalog(catalog)) {
+    for (const CatalogEntryInfo& e : entries) {
         const QString lower = e.name.toLower();
         const qint64 at = offset;
         offset += e.size;
-        const bool needed = e.size <= kSparseCopyLimit ||
+        const bool needed = fillers || e.size <= kSparseCopyLimit ||
                             lower.startsWith(QLatin1String("types\\")) ||
                             lower.startsWith(QLatin1String("t\\"));
         if (!needed) {

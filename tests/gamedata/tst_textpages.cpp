@@ -331,7 +331,7 @@ void TestTextPages::getTextReadsCataloguesInOrderThenLooseFiles()
     QVERIFY(WriteArchiveFile(packed.constData(), packed.size(), g + "/T/440001.xml", true, false));
 
     QStringList log;
-    GetTextOptions options{g, work.path() + "/temp", QStringLiteral("44"), true};
+    GetTextOptions options{g, work.path() + "/temp", QStringLiteral("44"), true, {}};
     TextLibrary lib;
     QCOMPARE(GetText(options, lib, [&log](const QString& line) { log << line; }), 5);
     QCOMPARE(lib.text(44, 17, 1), QStringLiteral("cat1"));
@@ -364,7 +364,7 @@ void TestTextPages::getTextSkipsPagesTooLargeToHold()
     const QString g = game.path();
     addText(g, "01.cat", "440001", page17({{1, "small"}}));
     addText(g, "02.cat", "440001", page17({{1, QString(20000, QLatin1Char('x'))}}));
-    GetTextOptions options{g, work.path(), QStringLiteral("44"), false};
+    GetTextOptions options{g, work.path(), QStringLiteral("44"), false, {}};
     QStringList log;
     TextLibrary lib;
     const int64_t old = arc_set_memory_cap(4096);
