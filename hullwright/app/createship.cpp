@@ -118,6 +118,7 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     connect(ui.useTextCheck, &QCheckBox::toggled, ui.textIdSpin, &QWidget::setEnabled);
 
     setDraft(NewShipDraft(m_settings));
+    markSaved();
     QString error;
     if (!MakeDirChecked(workDir("temp"), &error))
         log(error);
@@ -308,37 +309,8 @@ QString CreateShip::startDir(const QString& preferred) const
 
 bool CreateShip::processStart(const StartRequest& request)
 {
-    if (!request.editModePath.isEmpty()) {
-        const EditModeShip ship = DecodeEditModePath(request.editModePath);
-        ShipRegistry registry;
-        const ShipPackage* found = nullptr;
-        // A change a crash left unfinished is rolled back before the registry is
-        // read, unless a running writer owns it.
-        if (QFileInfo(ship.gameDir).isDir()) {
-            GameDirLock lock(ship.gameDir);
-            QString report;
-            if (lock.tryLock() && GameChange::recover(ship.gameDir, &report) != 0)
-                log(QStringLiteral("(JOURNAL) ") + report);
-        }
-        if (QFileInfo(ship.gameDir).isDir() && ReadRegistry(ship.gameDir, registry))
-            for (const ShipPackage& p : registry.Ships)
-                if (!p.Deleted && p.Name == ship.name && p.Author == ship.author)
-                    found = &p;
-        if (found) {
-            m_editModePath = request.editModePath;
-            m_current = *found;
-            setDraft(DraftFromPackage(*found));
-            m_editModeCaption = FormatText(text(CreatorText::EditModeCaption), ship.name, ship.author);
-            m_ui->importWizardButton->hide();
-            m_ui->saveAsButton->hide();
-            m_ui->menubar->hide();
-            refreshCaption();
-        } else {
-            ask(int(Prompter::Icon::Warning), CreatorText::EditModeCaption,
-                FormatText(text(CreatorText::EditModeNotFound), ship.name, ship.author, ship.gameDir),
-                {CreatorText::Ok});
-        }
-    }
+    if (!request.editModePath.isEmpty())
+        startEditMode(request.editModePath);
     if (!request.openFile.isEmpty() && !editMode()) {
         m_pendingOpen = request.openFile;
         Slot_OpenFile();
@@ -644,6 +616,16 @@ void CreateShip::Slot_ManageProfiles()
     context.variants = m_variants;
     ManageProfile dialog(m_texts, context, this);
     ModalDialogs::exec(dialog);
+}
+
+void CreateShip::markSaved()
+{
+    m_savedDraft = draft();
+}
+
+bool CreateShip::hasUnsavedChanges() const
+{
+    return !SameDraft(draft(), m_savedDraft);
 }
 
 void CreateShip::Slot_Modified()

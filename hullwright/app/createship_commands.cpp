@@ -136,9 +136,11 @@ void CreateShip::importTable(bool components)
 void CreateShip::Slot_New()
 {
     using namespace CreatorText;
-    if (ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
+    if (hasUnsavedChanges() &&
+        ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
         return;
     setDraft(NewShipDraft(m_settings));
+    markSaved();
     m_current.reset();
     m_packagePath.clear();
     refreshCaption();
@@ -177,7 +179,7 @@ void CreateShip::Slot_Close()
 void CreateShip::closeEvent(QCloseEvent* event)
 {
     using namespace CreatorText;
-    if (HasUnsavedChanges(draft(), currentPackage()) &&
+    if (hasUnsavedChanges() &&
         ask(int(Prompter::Icon::Question), CloseCaption, text(CloseText), {CloseAnyway, KeepOpen}) == 1) {
         event->ignore();
         return;

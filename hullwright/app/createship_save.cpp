@@ -79,7 +79,10 @@ bool CreateShip::checkRequired()
 bool CreateShip::checkPackage()
 {
     using namespace CreatorText;
-    const QStringList problems = PackageCheckLines(CheckDraft(draft(), m_programDir));
+    const QStringList problems =
+        PackageCheckLines(editMode() && m_current
+                              ? CheckInstalledShipDraft(m_editModePath, draft(), m_programDir, *m_current)
+                              : CheckDraft(draft(), m_programDir));
     if (problems.isEmpty())
         return true;
     constexpr int kShown = 20;
@@ -129,21 +132,7 @@ void CreateShip::Slot_SaveFile()
     if (target.isEmpty())
         return;
     if (editMode()) {
-        const EditModeSaveResult r = SaveInstalledShip(m_editModePath, draft(), m_programDir);
-        setBusy(false);
-        if (!r.ok) {
-            log(QStringLiteral("Edit-mode save failed: ") + r.error);
-            ask(int(Prompter::Icon::Critical), SaveCaption,
-                FormatText(text(SaveFailedText), m_editModeCaption, r.error), {Ok});
-            return;
-        }
-        // The editor shows the ship as it is installed now.
-        if (const auto installed = LoadInstalledShip(m_editModePath)) {
-            m_current = *installed;
-            setDraft(DraftFromPackage(*installed));
-        }
-        ask(int(Prompter::Icon::Information), SaveCaption,
-            FormatText(text(SavedText), m_editModeCaption), {Ok});
+        saveInstalledShip();
         return;
     }
     const ShipPackage package = BuildPackage(draft(), m_programDir);
@@ -173,6 +162,7 @@ void CreateShip::Slot_SaveFile()
         // editor must still report its changes as unsaved.
         m_current = package;
         m_packagePath = target;
+        markSaved();
         refreshCaption();
         ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target), {Ok});
     } else {
@@ -190,7 +180,7 @@ void CreateShip::Slot_Open()
                                                  text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
-    if (HasUnsavedChanges(draft(), currentPackage()) &&
+    if (hasUnsavedChanges() &&
         ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
         return;
     m_settings.saveDir = QFileInfo(name).absolutePath();
@@ -218,6 +208,7 @@ void CreateShip::Slot_OpenFile()
         return;
     }
     setDraft(DraftFromPackage(package));
+    markSaved();
     m_current = package;
     m_packagePath = name;
     refreshCaption();
@@ -293,7 +284,7 @@ void CreateShip::Slot_ImportWizard()
     if (catalog.isEmpty())
         return;
     // The import replaces the ship being edited.
-    if (HasUnsavedChanges(draft(), currentPackage()) &&
+    if (hasUnsavedChanges() &&
         ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
         return;
     const ImportLog logLine = [this](const QString& line) { log(line); };

@@ -5,6 +5,7 @@
 #include "creatortexts.h"
 #include "hwtest.h"
 #include "installersettings.h"
+#include "editmode.h"
 #include "registry.h"
 #include "samplegame.h"
 #include "selectship.h"
@@ -13,6 +14,7 @@
 #include "uiseams_qt.h"
 
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -310,6 +312,12 @@ private slots:
         QVERIFY(w->draft().record.endsWith(QLatin1String("HW_NEW_SHIP;")));
         QCOMPARE(w->draft().author, "Orrin Vale");
         QCOMPARE(QtPrompter::takeAsked().size(), 2);
+        // A fresh ship is nothing to lose: New asks no more.
+        w->Slot_New();
+        QVERIFY(QtPrompter::takeAsked().isEmpty());
+        d = w->draft();
+        d.name = "Smew";
+        w->setDraft(d);
 
         QVERIFY(QDir().mkpath(m_program + "/Slipway/objects"));
         QtPrompter::setNextAnswers({1}); // keep editing
@@ -344,7 +352,7 @@ private slots:
             QVERIFY(w->windowTitle().contains(QLatin1String("Merg/anser")));
             QVERIFY(w->form()->menubar->isHidden() && w->form()->saveAsButton->isHidden());
             QCOMPARE(w->draft().record, ship.Data);
-            QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
+            QVERIFY(!w->hasUnsavedChanges());
             QtPrompter::setNextAnswers({});
             QVERIFY(w->close()); // nothing changed: no question
             QVERIFY(QtPrompter::takeAsked().isEmpty());
@@ -377,12 +385,12 @@ private slots:
                                      30000);
         }
         QList<QtPrompter::Asked> asked = QtPrompter::takeAsked();
-        // Each open asks to clear the editor first; only the damaged one fails.
-        QCOMPARE(asked.size(), 3);
-        QVERIFY(asked.at(1).text.contains("newer"));
+        // An untouched editor is cleared without a question; the damaged one fails.
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.at(0).text.contains("newer"));
         QCOMPARE(w->draft().name, "Merganser");
         QVERIFY(w->draft().sceneFile.startsWith(QLatin1String("<PACKAGE>/objects/")));
-        QVERIFY(!HasUnsavedChanges(w->draft(), w->currentPackage()));
+        QVERIFY(!w->hasUnsavedChanges());
         QVERIFY(w->windowTitle().endsWith("Merganser.xsp"));
 
         ShipDraft d = w->draft();
@@ -406,7 +414,168 @@ private slots:
         QVERIFY(w->windowTitle().endsWith("saved.xsp"));
     }
 
+    // The question before closing comes exactly when something is unsaved.
+    void unsavedChangesQuestion_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("fresh window") << "" << false;
+        QTest::newRow("changed draft") << "edit" << true;
+        QTest::newRow("opened package") << "open" << false;
+        QTest::newRow("opened, then changed") << "open edit" << true;
+        QTest::newRow("saved with a screenshot") << "open picture save" << false;
+        QTest::newRow("saved, then changed") << "open picture save edit" << true;
+    }
+    void unsavedChangesQuestion()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, asks);
+        const QString samples = m_root.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(samples));
+        QVERIFY(writeFile(m_root.filePath("shot.png"), "picture"));
+        auto w = makeWindow();
+        for (const QString& step : before.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            ShipDraft d = w->draft();
+            if (step == "edit") {
+                d.comment += "more";
+                w->setDraft(d);
+            } else if (step == "picture") {
+                d.picture = m_root.filePath("shot.png");
+                w->setDraft(d);
+            } else if (step == "open") {
+                m_files = {samples + "/Merganser.xsp"};
+                w->form()->actionOpen->trigger();
+                QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(), 30000);
+            } else if (step == "save") {
+                m_files = {m_root.filePath("unsaved-test")};
+                QtPrompter::setNextAnswers({0, 0}); // save anyway; the saved box
+                w->Slot_SaveAs();
+                QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle().endsWith("unsaved-test.xsp") &&
+                                             w->form()->centralwidget->isEnabled(),
+                                         30000);
+            }
+        }
+        QtPrompter::takeAsked();
+        QtPrompter::setNextAnswers({0});
+        QVERIFY(w->close());
+        QCOMPARE(QtPrompter::takeAsked().size(), asks ? 1 : 0);
+    }
+
+    // Edit mode through the window with the real message boxes: a clean save
+    // says what it did and leaves nothing unsaved; a ship changed meanwhile is
+    // offered for reloading; another ship's name is refused.
+    void editModeWindow()
+    {
+        using namespace CreatorText;
+        const QString game = m_root.filePath("editgame");
+        QString error;
+        QVERIFY2(SampleGame::MakeSampleGame(game, &error), qPrintable(error));
+        ShipRegistry registry;
+        ShipPackage ship;
+        ship.Name = "Merganser";
+        ship.Author = "Orrin Vale";
+        ship.Version = "1.0";
+        // A whole record of the game's own table, so that the check has nothing to say.
+        for (const QByteArray& line : SampleGame::ShipTable().split('\n'))
+            if (line.count(';') > 40 && ship.Data.isEmpty())
+                ship.Data = QString::fromLatin1(line).trimmed();
+        const QStringList fields = ship.Data.split(QLatin1Char(';'));
+        ship.ID = fields.value(fields.size() - 2);
+        const QString scene = fields.value(16);
+        ship.SceneFile = PackageFile{1000, 10,
+                                     (scene.contains(QLatin1Char('/')) ? "objects/" : "objects/cut/") +
+                                         scene + ".bod",
+                                     {}, false};
+        ship.Texts = {{44, ship.Name, "A fighter"}};
+        registry.Ships << ship;
+        ShipPackage other = ship;
+        other.Name = "Smew";
+        other.ID = "OV_SMEW";
+        other.SceneFile.reset();
+        registry.Ships << other;
+        QVERIFY(WriteRegistry(game, registry));
+
+        auto w = makeWindow();
+        StartRequest request;
+        request.editModePath = game + "/Merganser~Orrin Vale";
+        QVERIFY(w->processStart(request));
+        QVERIFY(w->editMode());
+        // A clean edit-mode save: no package-check warning, the real success box.
+        ShipDraft d = w->draft();
+        d.comment = "Edited in place";
+        w->setDraft(d);
+        answerBox("OK", "editmode-saved");
+        w->Slot_Save();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxText.isEmpty() && w->form()->centralwidget->isEnabled(), 30000);
+        QVERIFY2(m_boxText.contains("was changed") && m_boxText.contains("Update Mod"), qPrintable(QString(m_boxText).replace(QLatin1Char('\n'), QLatin1Char('|'))));
+        QCOMPARE(LoadInstalledShip(request.editModePath)->Comment, "Edited in place");
+        QVERIFY(!w->hasUnsavedChanges());
+
+        // Drydock installs a newer version meanwhile: nothing is written, and
+        // Reload shows the installed ship.
+        QVERIFY(ReadRegistry(game, registry));
+        registry.Ships[0].Version = "2.0";
+        QVERIFY(WriteRegistry(game, registry));
+        const QByteArray newer = readFile(game + "/Slipway/ships.dat");
+        d = w->draft();
+        d.comment = "stale edit";
+        w->setDraft(d);
+        answerBox("Reload", "editmode-changed");
+        w->Slot_Save();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxText.isEmpty(), 30000);
+        QVERIFY2(m_boxText.contains("2.0") && m_boxText.contains("Nothing was saved"), qPrintable(m_boxText));
+        QCOMPARE(readFile(game + "/Slipway/ships.dat"), newer);
+        QTRY_COMPARE(w->draft().version, "2.0");
+
+        // A rename onto another installed ship.
+        d = w->draft();
+        d.name = "Smew";
+        w->setDraft(d);
+        answerBox("OK", "editmode-collision");
+        w->Slot_Save();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxText.isEmpty() && w->form()->centralwidget->isEnabled(), 30000);
+        QVERIFY2(m_boxText.contains("already named Smew"), qPrintable(m_boxText));
+        QCOMPARE(readFile(game + "/Slipway/ships.dat"), newer);
+
+        // A wrong argument explains the form and names the folder looked in.
+        auto second = makeWindow();
+        StartRequest wrong;
+        wrong.editModePath = game + "/Merganser";
+        answerBox("OK", "editmode-argument");
+        QVERIFY(second->processStart(wrong));
+        QVERIFY(!second->editMode());
+        QVERIFY2(m_boxText.contains("~") && m_boxText.contains(game), qPrintable(m_boxText));
+        QVERIFY(!m_boxText.contains("%"));
+    }
+
 private:
+    // Lets the next message box come up for real and answers it, by the button
+    // whose text contains `button`, from a single-shot timer; m_boxText then
+    // holds the box's text.
+    void answerBox(const QString& button, const QString& shot)
+    {
+        m_boxText.clear();
+        QtPrompter::setTestMode(false);
+        armBox(button, shot);
+    }
+    void armBox(const QString& button, const QString& shot)
+    {
+        QTimer::singleShot(20, this, [this, button, shot] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return armBox(button, shot);
+            screenshot(box, shot);
+            QAbstractButton* chosen = nullptr;
+            for (QAbstractButton* b : box->buttons())
+                if (b->text().remove(QLatin1Char('&')).contains(button))
+                    chosen = b;
+            QtPrompter::setTestMode(true);
+            m_boxText = box->text();
+            (chosen ? chosen : box->buttons().constLast())->click();
+        });
+    }
+    QString m_boxText;
+
     std::unique_ptr<CreateShip> makeWindow()
     {
         auto w = std::make_unique<CreateShip>(m_program);
