@@ -193,7 +193,7 @@ void CreateShip::closeEvent(QCloseEvent* event)
 void CreateShip::Slot_SelectSceneFile()
 {
     const QString file = FileDialogs::chooseFile(this, text(CreatorText::ChooseScene),
-                                                 startDir(m_settings.modelDir), QStringLiteral("(*.pbd; *.bod; *.bob)"));
+                                                 startDir(m_settings.modelDir), QLatin1String(kSceneFilter));
     if (QFileInfo(file).isFile()) {
         m_ui->sceneFileEdit->setText(file);
         Slot_Modified();
@@ -203,7 +203,7 @@ void CreateShip::Slot_SelectSceneFile()
 void CreateShip::Slot_SelectSceneFileCp()
 {
     const QString file = FileDialogs::chooseFile(this, text(CreatorText::ChooseScene),
-                                                 startDir(m_settings.modelDir), QStringLiteral("(*.pbd; *.bod; *.bob)"));
+                                                 startDir(m_settings.modelDir), QLatin1String(kSceneFilter));
     if (QFileInfo(file).isFile()) {
         m_ui->cockpitFileEdit->setText(file);
         Slot_Modified();

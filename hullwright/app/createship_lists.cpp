@@ -106,7 +106,7 @@ void CreateShip::changeTreeFile(QTreeWidget* list, const QString& filter)
 
 void CreateShip::Slot_ChangeModel()
 {
-    changeTreeFile(m_ui->modelList, QStringLiteral("(*.pbd; *.bod; *.bob)"));
+    changeTreeFile(m_ui->modelList, QLatin1String(kSceneFilter));
 }
 
 void CreateShip::Slot_ChangeOther()

@@ -9,6 +9,8 @@
 namespace CreateShipParts {
 
 constexpr int kStartDelayMs = 100;
+// Scene pickers: the file dialog splits patterns at blanks, so no semicolons.
+constexpr char kSceneFilter[] = "Scene files (*.pbd *.bod *.bob)";
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kFolderRole = Qt::UserRole + 1; // set on target-folder items
 constexpr int kPart1Role = Qt::UserRole + 2;

@@ -343,6 +343,7 @@ enum : int {
     ReloadButton = 444,
     EditGoneText = 445,         // %1 name, %2 author, %3 why
     EditRefusedText = 446,      // %1 name, %2 author, %3 why
+    LanguageNeedsName = 447,
 };
 } // namespace CreatorText
 

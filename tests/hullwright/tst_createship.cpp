@@ -43,7 +43,8 @@ private slots:
         QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
 
         QtPrompter::setTestMode(true);
-        FileDialogs::filesHook = [this](const QString&, const QString&, const QString&) {
+        FileDialogs::filesHook = [this](const QString&, const QString&, const QString& filter) {
+            m_filter = filter;
             return std::exchange(m_files, {});
         };
         FileDialogs::directoryHook = [this](const QString&, const QString&) {
@@ -221,7 +222,7 @@ private slots:
             auto* t = qobject_cast<LanguageText*>(&d);
             t->languageBox()->setValue(49);
             t->nameEdit()->setText("Säger: X");
-            t->descriptionEdit()->setText("Ein Jäger");
+            t->descriptionEdit()->setPlainText("Ein Jäger");
             return int(QDialog::Accepted);
         };
         choose(ui.textList, "add");
@@ -548,6 +549,43 @@ private slots:
         QVERIFY(!m_boxText.contains("%"));
     }
 
+    // The scene pickers offer every scene file, as the file dialog reads filters.
+    void scenePickerFilter()
+    {
+        auto w = makeWindow();
+        for (QPushButton* browse : {w->form()->sceneBrowseButton, w->form()->cockpitBrowseButton}) {
+            m_filter.clear();
+            QTest::mouseClick(browse, Qt::LeftButton);
+            const QString inside = m_filter.section(QLatin1Char('('), 1).section(QLatin1Char(')'), 0, 0);
+            const QStringList patterns = inside.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            for (const char* file : {"hull.bod", "hull.pbd", "hull.bob"}) {
+                bool matched = false;
+                for (const QString& p : patterns)
+                    matched = matched || QRegularExpression(QRegularExpression::wildcardToRegularExpression(p))
+                                             .match(QLatin1String(file))
+                                             .hasMatch();
+                QVERIFY2(matched, qPrintable(m_filter + " / " + file));
+            }
+        }
+    }
+
+    // Add Language without a ship name keeps the dialog and what was typed.
+    void languageDialogNeedsName()
+    {
+        auto w = makeWindow();
+        LanguageText dialog(w->texts(), {}, w.get());
+        dialog.show();
+        dialog.descriptionEdit()->setPlainText("A long description\nover two lines");
+        dialog.accept();
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.findChild<QLabel*>("whyLabel")->isVisible());
+        screenshot(&dialog, "language-needs-name");
+        dialog.nameEdit()->setText("Merganser");
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.text().Description, "A long description over two lines");
+    }
+
 private:
     // Lets the next message box come up for real and answers it, by the button
     // whose text contains `button`, from a single-shot timer; m_boxText then
@@ -575,6 +613,7 @@ private:
         });
     }
     QString m_boxText;
+    QString m_filter; // of the last file chooser
 
     std::unique_ptr<CreateShip> makeWindow()
     {
