@@ -152,3 +152,35 @@ bool WriteOneShipTable(const QString& folder, const QString& packageName, const 
     return WriteTableFile(folder, QStringLiteral("TShips"),
                           OneShipTableText(packageName, author, record), error);
 }
+
+QString GameSceneName(const QString& name)
+{
+    QString n = name.trimmed();
+    n.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    while (n.startsWith(QLatin1String(".\\")))
+        n = n.mid(2);
+    for (const char* ext : {".pbd", ".bod", ".pbb", ".bob"})
+        if (n.endsWith(QLatin1String(ext), Qt::CaseInsensitive)) {
+            n.chop(4);
+            break;
+        }
+    return n.isEmpty() ? QStringLiteral("0") : n;
+}
+
+bool IsNoScene(const QString& field)
+{
+    const QString f = field.trimmed();
+    return f.isEmpty() || f == QLatin1String("0");
+}
+
+QStringList SceneCatalogEntries(const QString& field)
+{
+    if (IsNoScene(field))
+        return {};
+    const QString name = GameSceneName(field).toLower();
+    const QString base = (name.contains(QLatin1Char('\\')) ? QStringLiteral("objects\\")
+                                                           : QStringLiteral("objects\\cut\\")) +
+                         name;
+    return {base + QStringLiteral(".pbd"), base + QStringLiteral(".bod"),
+            base + QStringLiteral(".pbb"), base + QStringLiteral(".bob")};
+}

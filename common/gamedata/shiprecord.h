@@ -24,9 +24,12 @@ inline constexpr int kYawField = 2;
 inline constexpr int kPitchField = 3;
 inline constexpr int kRollField = 4;
 inline constexpr int kClassField = 5;
+inline constexpr int kDescriptionField = 6;
 inline constexpr int kMinSpeedField = 7;
 inline constexpr int kAccelField = 8;
 inline constexpr int kReactorField = 13;
+inline constexpr int kSceneField = 16;        // the ship's model scene, in the game's form
+inline constexpr int kCockpitSceneField = 17; // the cockpit scene, "0" for none
 inline constexpr int kGunSlotField = 19;
 inline constexpr int kEnergyField = 20;
 inline constexpr int kRechargeField = 21;
@@ -41,6 +44,7 @@ inline constexpr int kClassNumberField = 52;
 inline constexpr int kTurretCountField = 53;
 inline constexpr int kTurretPairFirstField = 31; // six cockpit pairs: 31/32 ... 41/42
 inline constexpr int kTurretPairs = 6;
+inline constexpr int kFirstTurretEntryField = 54;
 inline constexpr int kTailFields = 9; // E ... E + 8
 
 // Where the variable part puts the tail and the identifier.
@@ -117,3 +121,14 @@ QByteArray OneShipTableText(const QString& packageName, const QString& author,
 // needed. False (with *error set when given) when the file cannot be written.
 bool WriteOneShipTable(const QString& folder, const QString& packageName, const QString& author,
                        const QString& record, QString* error = nullptr);
+
+// A scene name in the form the ship table holds it: backslashes, no model
+// extension, relative to the game's "objects" folder ("ships\\my_ship"). An empty
+// name gives "0", the record's "no scene".
+QString GameSceneName(const QString& name);
+// True when a scene field names no scene: empty or "0".
+bool IsNoScene(const QString& field);
+// The catalogue entries (lower case, backslashes) any of which the game takes for
+// the scene a record field names: below "objects\\", a name without a folder below
+// "objects\\cut\\", as a packed or plain body or binary model. Empty for no scene.
+QStringList SceneCatalogEntries(const QString& field);

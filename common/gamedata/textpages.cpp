@@ -364,13 +364,7 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
         return false;
     };
 
-    say(QStringLiteral("GetText() Dir = ") + options.gameDir);
-    for (int n = 1; n <= 99; ++n) {
-        const QString name = CatalogName(n);
-        say(QStringLiteral("GetText() FileName = ") + name);
-        const QString catalog = ResolvePath(options.gameDir, name);
-        if (!QFileInfo(catalog).isFile())
-            break;
+    const auto readCatalog = [&](const QString& catalog) {
         const QList<CatalogEntryInfo> entries = ListCatalog(catalog);
         say(QStringLiteral("GetText() Checking Catfile: ") + catalog +
             QStringLiteral(", Files = ") + QString::number(entries.size()));
@@ -389,10 +383,25 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
             }
             QFile::remove(extracted);
         }
+    };
+
+    say(QStringLiteral("GetText() Dir = ") + options.gameDir);
+    for (int n = 1; n <= 99; ++n) {
+        const QString name = CatalogName(n);
+        say(QStringLiteral("GetText() FileName = ") + name);
+        const QString catalog = ResolvePath(options.gameDir, name);
+        if (!QFileInfo(catalog).isFile())
+            break;
+        readCatalog(catalog);
     }
+    const auto readMod = [&] {
+        if (!options.modCatalog.isEmpty() && QFileInfo(options.modCatalog).isFile())
+            readCatalog(options.modCatalog);
+        return files;
+    };
 
     if (!options.looseFiles)
-        return files;
+        return readMod();
     const QString folder = ResolvePath(options.gameDir, QStringLiteral("t"));
     const QStringList loose = looseTextFiles(options.gameDir);
     const QString unpacked = options.workDir + QStringLiteral("/text.xml");
@@ -420,7 +429,7 @@ int GetText(const GetTextOptions& options, TextPageHandler& handler, const TextL
             ++files;
         }
     }
-    return files;
+    return readMod();
 }
 
 QStringList DiscoverTextLanguages(const QString& gameDir)

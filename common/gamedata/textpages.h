@@ -160,6 +160,9 @@ struct GetTextOptions
     QString workDir;
     QString language = QStringLiteral("44"); // base language
     bool looseFiles = true;                  // also read the game's loose "t" folder
+    // A mod catalogue whose "t\" entries are read last, over everything else, as
+    // the game reads its selected mod; empty (the default) or missing: none.
+    QString modCatalog;
 };
 
 // Loads the texts of the base language: the "t\" entries of the numbered

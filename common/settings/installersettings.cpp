@@ -42,6 +42,8 @@ void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
                 settings.updateMirrors.append(value.trimmed());
         } else if (line == QLatin1String("NoUninstallConfirm")) {
             settings.confirmUninstall = false;
+        } else if (line == QLatin1String("NoDisableConfirm")) {
+            settings.confirmDisable = false;
         } else if (line == QLatin1String("NoLoadScr")) {
             settings.loadingScreens = false;
         } else if (line == QLatin1String("DebugLog")) {
@@ -70,6 +72,8 @@ QByteArray InstallerSettingsText(const InstallerSettings& settings, const QByteA
     lines << QStringLiteral("BaseType: ") + QString::number(settings.baseType);
     if (!settings.confirmUninstall)
         lines << QStringLiteral("NoUninstallConfirm");
+    if (!settings.confirmDisable)
+        lines << QStringLiteral("NoDisableConfirm");
     if (settings.previewChanges)
         lines << QStringLiteral("PreviewChanges");
     if (!settings.lastFolder.isEmpty() && IsOneLineValue(settings.lastFolder))

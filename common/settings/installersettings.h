@@ -16,6 +16,7 @@ struct InstallerSettings {
     bool debugLog = false;                         // "DebugLog"
     int baseType = 0;                              // "BaseType:" 0 standard mod, 1 fake patch
     bool confirmUninstall = true;                  // absent "NoUninstallConfirm"
+    bool confirmDisable = true;                    // absent "NoDisableConfirm"
     bool previewChanges = false;                   // "PreviewChanges": show a dry run first
     QString lastFolder;                            // "LastFolder:" of the package dialog
     // "UpdateMirror:" lines, in the order tried: the program update's mirrors. A

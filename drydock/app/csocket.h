@@ -8,15 +8,20 @@
 inline constexpr quint16 kSingleInstancePort = 53416;
 
 // One accepted connection of the listening server. It takes only what a second start
-// of the installer sends: one line of 8-bit text holding a package path, its "\n", then
-// a zero byte. Anything else is refused: an HTTP request line or a header line first
-// (a web page can make a browser post to this port), a second line before the zero
-// byte, a line longer than kMaxLineLength. A refused connection is closed and nothing
-// it sent is handed on. A path that is not an existing regular file ending in ".xsp"
-// is dropped with a log line.
+// of the installer sends: lines that each hold a package path and its "\n", then a
+// zero byte. Anything else is refused: an HTTP request line or a header line first (a
+// web page can make a browser post to this port), more than kMaxLines lines, a line
+// longer than kMaxLineLength. A refused connection is closed and nothing it sent is
+// handed on. A path that is not an existing regular file ending in ".xsp" is dropped
+// with a log line.
+//
+// Paths travel as UTF-8, so that every path survives the hand-over; older senders
+// wrote 8-bit text, which is still understood (see decodePath()).
 //
 // The socket closes and deletes itself (deleteLater) once its message is handled, when
-// it refuses the peer, or when the peer disconnects; one connection carries one path.
+// it refuses the peer, or when the peer disconnects. Its signals are emitted only after
+// it is done with itself, and the server passes them on queued: a receiver may open a
+// message box (a nested event loop) without the socket being deleted under it.
 // A well-formed message whose path is no existing .xsp file is handed on through
 // refusedPath(), so that the window can say why nothing was installed.
 class CSocket : public QTcpSocket
@@ -25,6 +30,8 @@ class CSocket : public QTcpSocket
 public:
     // Longest accepted line in bytes, without its "\n". A package path is far shorter.
     static constexpr qint64 kMaxLineLength = 64 * 1024;
+    // Most lines (paths) one connection may hand over.
+    static constexpr int kMaxLines = 64;
 
     explicit CSocket(QObject* parent = nullptr);
     ~CSocket() override;
@@ -32,10 +39,14 @@ public:
     // True when a first line (without its line end) has the shape of an HTTP request
     // line ("METHOD target HTTP/...") or of a header line ("Name: value").
     static bool looksLikeHttp(const QByteArray& line);
+    // A received line as a path: UTF-8 when the bytes are UTF-8, else the sender's
+    // 8-bit form (the local code page, then Latin-1). When the readings differ, the
+    // first one that names an existing file wins.
+    static QString decodePath(const QByteArray& line);
 
 public slots:
     // Gathers the message as it arrives; a line may come in pieces over several reads.
-    // Emits receivedText() once for an accepted path, its "\n" kept.
+    // Emits receivedText() once per accepted path, its "\n" kept, when the message ends.
     void read();
 
 signals:
@@ -46,11 +57,11 @@ signals:
 
 private:
     void refuse(const QString& why);
-    void deliver(const QByteArray& line);
+    void deliver();
     void onDisconnected();
 
-    QByteArray m_message; // everything received so far, up to the zero byte
-    bool m_firstLineChecked = false;
+    QByteArray m_message;     // the line being received
+    QList<QByteArray> m_lines; // the whole lines received, "\n" kept
     bool m_done = false;
 };
 
@@ -66,7 +77,8 @@ public:
     explicit CServerSocket(QObject* parent = nullptr, quint16 port = kSingleInstancePort);
 
 signals:
-    // One line per handed-over path, "\n" included.
+    // One line per handed-over path, "\n" included. Like the other two signals it is
+    // emitted from the event loop, never from inside a connection's read.
     void receivedText(const QString& line);
     // A handed-over path that names no existing .xsp file.
     void refusedPath(const QString& path);

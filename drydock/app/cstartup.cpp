@@ -59,7 +59,8 @@ void CStartup::startRemoteCtrl()
         return;
     m_state = State::Remote;
     if (!m_argumentText.isEmpty()) {
-        QByteArray message = (m_argumentText + QLatin1Char('\n')).toLocal8Bit();
+        // UTF-8 carries every path; the local code page may not hold its characters.
+        QByteArray message = (m_argumentText + QLatin1Char('\n')).toUtf8();
         message.append('\0');
         m_socket->write(message);
     }

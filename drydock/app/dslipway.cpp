@@ -3,6 +3,7 @@
 #include "changepreview.h"
 #include "dcheckup.h"
 #include "fileutils.h"
+#include "gamedir.h"
 #include "installerengine.h"
 #include "installersettings.h"
 #include "installertexts.h"
@@ -413,7 +414,12 @@ void DSlipway::reportRefusedPath(const QString& path)
         return;
     using namespace InstallerText;
     const QFileInfo info(clean);
-    addFailure(clean, info.isFile() ? text(ReasonNotPackage) : text(ReasonMissing));
+    InstallResult missing;
+    missing.failure = InstallResult::Failure::Missing;
+    if (info.isFile())
+        addFailure(clean, text(ReasonNotPackage));
+    else
+        addOwnBox(clean, missing);
     startQueue();
 }
 
@@ -454,6 +460,28 @@ QString DSlipway::failureReason(const InstallResult& result) const
     return detail;
 }
 
+bool DSlipway::addOwnBox(const QString& path, const InstallResult& result)
+{
+    using Failure = InstallResult::Failure;
+    const auto shared = [this](int n) {
+        return m_context.texts ? m_context.texts->shared(n) : UiTexts::placeholder(n);
+    };
+    switch (result.failure) {
+    case Failure::Missing:
+        // Installer text 37 ends where the path follows.
+        m_ownBoxes.append({text(36), text(37) + QDir::toNativeSeparators(path)});
+        return true;
+    case Failure::TooNew:
+        m_ownBoxes.append({shared(1), shared(2)});
+        return true;
+    case Failure::Older:
+        m_ownBoxes.append({shared(1), shared(3)});
+        return true;
+    default:
+        return false;
+    }
+}
+
 void DSlipway::addFailure(const QString& path, const QString& reason)
 {
     if (!reason.isEmpty())
@@ -468,11 +496,17 @@ void DSlipway::reportFailures()
         return;
     if (!m_context.prompter) {
         m_failures.clear();
+        m_ownBoxes.clear();
         return;
     }
     using namespace InstallerText;
     m_reporting = true;
-    while (!m_failures.isEmpty()) {
+    while (!m_failures.isEmpty() || !m_ownBoxes.isEmpty()) {
+        if (!m_ownBoxes.isEmpty()) {
+            const auto [caption, message] = m_ownBoxes.takeFirst();
+            m_context.prompter->ask(Prompter::Icon::Critical, caption, message, {text(Ok)});
+            continue;
+        }
         const QList<std::pair<QString, QString>> failures = std::exchange(m_failures, {});
         const auto shownName = [](const QString& path) {
             const QString name = QFileInfo(path).fileName();
@@ -537,7 +571,8 @@ void DSlipway::Slot_StartInstall()
         const InstallResult result = m_context.engine->installNext(true, false);
         if (result.status != 0) {
             emit Signal_AddLog(QStringLiteral("Package not installed: ") + result.error);
-            addFailure(path, failureReason(result));
+            if (!addOwnBox(path, result))
+                addFailure(path, failureReason(result));
         }
         refreshList();
     }
@@ -607,31 +642,30 @@ void DSlipway::Slot_CreateMod()
 
 // --- Uninstall, enable, disable ---
 
-bool DSlipway::confirmUninstall(const QList<std::pair<QString, QString>>& ships)
+bool DSlipway::confirm(const QList<std::pair<QString, QString>>& ships, int caption,
+                       int question, bool* ask)
 {
-    if (!m_context.prompter || (m_context.settings && !m_context.settings->confirmUninstall))
+    if (!m_context.prompter || (ask && !*ask))
         return true;
     using namespace InstallerText;
     QStringList names;
     for (const auto& ship : ships)
         if (!names.contains(ship.first))
             names << ship.first;
-    const QString question =
-        fill(text(ConfirmUninstallText), names.join(QStringLiteral(", ")).toHtmlEscaped());
-    const QStringList buttons{text(Yes), text(No)};
-    const QString caption = PlainUiText(text(UninstallShip));
+    const QString text = fill(this->text(question), names.join(QStringLiteral(", ")).toHtmlEscaped());
+    const QStringList buttons{this->text(Yes), this->text(No)};
+    const QString title = PlainUiText(this->text(caption));
     bool dontAsk = false;
     int answer;
-    if (auto* qt = dynamic_cast<QtPrompter*>(m_context.prompter); qt && m_context.settings)
-        answer = qt->askWithCheckBox(Prompter::Icon::Question, caption, question, buttons,
-                                     text(DoNotAskAgain), &dontAsk, 0, 1);
+    if (auto* qt = dynamic_cast<QtPrompter*>(m_context.prompter); qt && ask)
+        answer = qt->askWithCheckBox(Prompter::Icon::Question, title, text, buttons,
+                                     this->text(DoNotAskAgain), &dontAsk, 0, 1);
     else
-        answer =
-            m_context.prompter->ask(Prompter::Icon::Question, caption, question, buttons, 0, 1);
+        answer = m_context.prompter->ask(Prompter::Icon::Question, title, text, buttons, 0, 1);
     if (answer != 0)
         return false;
-    if (dontAsk && m_context.settings) {
-        m_context.settings->confirmUninstall = false;
+    if (dontAsk && ask) {
+        *ask = false;
         if (m_context.saveSettings)
             m_context.saveSettings();
     }
@@ -642,10 +676,18 @@ void DSlipway::Slot_Uninstall()
 {
     if (m_busy)
         return;
+    using namespace InstallerText;
     const QList<std::pair<QString, QString>> ships = selectedShips();
-    if (ships.isEmpty() || !confirmUninstall(ships))
+    if (ships.isEmpty()) {
+        if (m_context.prompter && m_context.engine && !m_context.engine->gameDir().isEmpty())
+            m_context.prompter->ask(Prompter::Icon::Information, PlainUiText(text(UninstallShip)),
+                                    text(NoShipSelected), {text(Ok)});
         return;
-    beginOperation(text(InstallerText::Uninstalling) + QStringLiteral("..."));
+    }
+    if (!confirm(ships, UninstallShip, ConfirmUninstallText,
+                 m_context.settings ? &m_context.settings->confirmUninstall : nullptr))
+        return;
+    beginOperation(text(Uninstalling) + QStringLiteral("..."));
     QTimer::singleShot(kStartDelayMs, this, &DSlipway::Slot_UninstallShip);
 }
 
@@ -677,7 +719,21 @@ void DSlipway::Slot_UninstallShip()
 
 void DSlipway::Slot_Enabled()
 {
-    if (m_busy || selectedShips().isEmpty())
+    const QList<std::pair<QString, QString>> ships = selectedShips();
+    if (m_busy || ships.isEmpty() || !m_context.engine)
+        return;
+    // A disabled ship's slot is published for the game's purge script, which takes
+    // the ship out of saved games: say so before it happens.
+    QList<std::pair<QString, QString>> disabling;
+    for (const auto& ship : ships) {
+        const int index = m_context.engine->findShip(ship.first, ship.second);
+        if (index >= 0 && m_context.engine->registry().Ships.at(index).Enabled)
+            disabling << ship;
+    }
+    using namespace InstallerText;
+    if (!disabling.isEmpty() &&
+        !confirm(disabling, DisableShip, ConfirmDisableText,
+                 m_context.settings ? &m_context.settings->confirmDisable : nullptr))
         return;
     beginOperation(text(InstallerText::ChangingState) + QStringLiteral("..."));
     QTimer::singleShot(kStartDelayMs, this, &DSlipway::Slot_EnabledShip);
@@ -780,12 +836,17 @@ void DSlipway::Slot_ViewScreenShot()
     const ShipPackage* ship = recordOf(currentShipItem());
     if (!ship || ship->ScreenShot.isEmpty())
         return;
+    QString why = QStringLiteral("not a picture file name");
+    const QString resolved = ResolveBelow(
+        ResolvePath(m_context.engine->gameDir(), QStringLiteral("Slipway/ShipPics")),
+        ship->ScreenShot, &why);
     const QString path =
-        m_context.engine->gameDir() + QStringLiteral("/Slipway/ShipPics/") + ship->ScreenShot;
+        resolved.isEmpty()
+            ? m_context.engine->gameDir() + QStringLiteral("/Slipway/ShipPics/") + ship->ScreenShot
+            : resolved;
     using namespace InstallerText;
     QImage image;
-    QString why = QStringLiteral("not a picture file name");
-    if (isViewablePicture(ship->ScreenShot)) {
+    if (!resolved.isEmpty() && isViewablePicture(ship->ScreenShot)) {
         QImageReader reader(path);
         reader.setAutoTransform(true);
         image = reader.read();

@@ -139,16 +139,24 @@ private:
     void warnModLocked();
     // The failures gathered while the queue ran, shown in one box once it is empty.
     void addFailure(const QString& path, const QString& reason);
+    // A failure that has a box of its own (a missing package, one that needs a newer
+    // installer, an older version): shown as it is, not among the gathered ones.
+    // False when the result is none of these.
+    bool addOwnBox(const QString& path, const InstallResult& result);
     void reportFailures();
     QString packageFolder() const;
     // The uninstall question; true when the user wants the ships uninstalled.
-    bool confirmUninstall(const QList<std::pair<QString, QString>>& ships);
+    // The question before an uninstall or a disable, with "Do not ask again", which
+    // clears *ask (a setting) and saves the settings. True to go on.
+    bool confirm(const QList<std::pair<QString, QString>>& ships, int caption, int question,
+                 bool* ask);
 
     std::unique_ptr<Ui::Slipway> m_ui;
     Context m_context;
     bool m_busy = false;
     bool m_reporting = false;
     QList<std::pair<QString, QString>> m_failures; // path, reason
+    QList<std::pair<QString, QString>> m_ownBoxes; // caption, message
     QPointer<QDialog> m_viewer;
     ConflictReport m_conflicts;
 };

@@ -190,11 +190,16 @@ void DUpdate::Slot_Progress(qint64 received, qint64 total)
 
 void DUpdate::fail(const QString& message)
 {
-    // In the log, where the mirrors' answers are: a box would hide them and end
-    // the dialog before they were read.
+    // In the log too, where the mirrors' answers are; the debug log keeps them.
     Slot_AddLog(UpdateTexts::red(PlainUiText(text(UpdateText::ProgramFailedCaption))) +
                 message.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")));
     finish(PlainUiText(text(UpdateText::ProgramFailedCaption)));
+    // A failed update is an error the user must see, and the dialog has nothing
+    // left to offer after it.
+    if (m_context.prompter)
+        m_context.prompter->ask(Prompter::Icon::Critical, text(UpdateText::ProgramFailedCaption),
+                                message, {text(UpdateText::Ok)});
+    close();
 }
 
 void DUpdate::finish(const QString& status)

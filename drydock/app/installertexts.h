@@ -107,5 +107,9 @@ enum : int {
     ConflictsLabel = 188,
     ConflictTooltip = 189,
     PreviewFailed = 190, // %1 why
+    BaseModNotCarriedCaption = 195,
+    BaseModNotCarriedText = 196, // %1 the mod; the engine uses both
+    ConfirmDisableText = 197,    // %1 the ships' names
+    NoShipSelected = 198,
 };
 } // namespace InstallerText

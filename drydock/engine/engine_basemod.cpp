@@ -216,6 +216,35 @@ bool InstallerEngine::redoBaseMod()
     return true;
 }
 
+bool InstallerEngine::baseModCarried() const
+{
+    if (m_gameDir.isEmpty() || !isRealMod(m_baseMod))
+        return true;
+    const QString baseCat = baseModFile(QStringLiteral(".cat"));
+    if (baseCat.isEmpty())
+        return false;
+    // A base mod that is gone has nothing to carry; its tables are not read either.
+    if (!QFileInfo(baseCat).isFile())
+        return true;
+    // Without its data file nothing of it can be read, and so nothing carried.
+    if (!QFileInfo(baseModFile(QStringLiteral(".dat"))).isFile())
+        return false;
+    const QString target =
+        m_registry.BaseFakePatch > 0
+            ? ResolvePath(m_gameDir, fakePatchNumber(m_registry.BaseFakePatch) + QStringLiteral(".cat"))
+            : modCatalog();
+    if (!QFileInfo(target).isFile())
+        return false;
+    QSet<QString> held;
+    for (const CatalogEntryInfo& e : ListCatalog(target))
+        held.insert(e.name.toUpper());
+    // A whole-pair copy keeps the names, a file-by-file copy stores them packed.
+    for (const CatalogEntryInfo& e : ListCatalog(baseCat))
+        if (!held.contains(e.name.toUpper()) && !held.contains(PackedName(e.name, true).toUpper()))
+            return false;
+    return true;
+}
+
 bool InstallerEngine::createMod()
 {
     ProgressSink* progress = m_services.progress;
@@ -231,10 +260,8 @@ bool InstallerEngine::createMod()
     const QString hwCat = ResolvePath(modsDir, QLatin1String(kModName) + QStringLiteral(".cat"));
     const QString hwDat = ResolvePath(modsDir, QLatin1String(kModName) + QStringLiteral(".dat"));
     const bool baseReal = isRealMod(m_baseMod);
-    const QString baseCat =
-        baseReal ? ResolvePath(modsDir, m_baseMod + QStringLiteral(".cat")) : QString();
-    const QString baseDat =
-        baseReal ? ResolvePath(modsDir, m_baseMod + QStringLiteral(".dat")) : QString();
+    const QString baseCat = baseModFile(QStringLiteral(".cat"));
+    const QString baseDat = baseModFile(QStringLiteral(".dat"));
     auto fakeCat = [this](int n) {
         return ResolvePath(m_gameDir, fakePatchNumber(n) + QStringLiteral(".cat"));
     };
@@ -250,6 +277,10 @@ bool InstallerEngine::createMod()
         m_baseMod = m_previousBaseMod;
         return finish(false);
     };
+    if (baseReal && (baseCat.isEmpty() || baseDat.isEmpty()))
+        return refuse(QStringLiteral("The base mod's name leads outside the mods folder, "
+                                     "nothing changed: ") +
+                      m_baseMod);
     const QStringList mustOpen = {hwCat, oldPatch > 0 ? fakeCat(oldPatch) : QString(), baseCat};
     for (const QString& cat : mustOpen)
         if (isLocked(cat))

@@ -272,8 +272,10 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
                 return;
             log(QStringLiteral("Removing Unused files: ") + was->Name);
             QString why;
-            check(RemoveFileChecked(m_gameDir + QStringLiteral("/Slipway/") + was->Name, &why),
-                  QStringLiteral("(INSTALL) ") + why);
+            const QString loose =
+                gameFile(QStringLiteral("Slipway"), was->Name, QStringLiteral("(INSTALL) "));
+            if (!loose.isEmpty())
+                check(RemoveFileChecked(loose, &why), QStringLiteral("(INSTALL) ") + why);
             check(RemoveArchiveFile(catalog + QStringLiteral("::") + storedName(was->Name)),
                   QStringLiteral("(INSTALL) Cannot remove ") + was->Name);
         };
@@ -306,14 +308,16 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
 void InstallerEngine::adoptLooseFiles(const ShipPackage& ship)
 {
     const QString catalog = modCatalog();
-    const QString slipway = m_gameDir + QStringLiteral("/Slipway");
+    const QString tag = QStringLiteral("(INSTALL) ");
     QStringList entries;
     for (const CatalogEntryInfo& e : ListCatalog(catalog))
         entries << e.name;
     const QSet<QString> inMod = lowerNames(entries);
     for (const PackageFile& f : shipFiles(ship)) {
-        const QString loose = slipway + QLatin1Char('/') + f.Name;
-        if (!IsSafeEntryName(f.Name) || !QFileInfo(loose).isFile())
+        if (!IsSafeEntryName(f.Name))
+            continue;
+        const QString loose = gameFile(QStringLiteral("Slipway"), f.Name, tag);
+        if (loose.isEmpty() || !QFileInfo(loose).isFile())
             continue;
         // A copy already in the mod is the new version's own or another ship's:
         // the loose one is then the stale copy.
@@ -329,18 +333,24 @@ void InstallerEngine::adoptLooseFiles(const ShipPackage& ship)
     }
     const QString scripts = ResolvePath(m_gameDir, QStringLiteral("scripts"));
     for (const PackageFile& s : ship.Scripts) {
-        const QString from = slipway + QStringLiteral("/scripts/") + s.Name;
         if (!IsSafeEntryName(s.Name) || s.Name.contains(QLatin1Char('/')) ||
-            s.Name.contains(QLatin1Char('\\')) || !QFileInfo(from).isFile())
+            s.Name.contains(QLatin1Char('\\')))
             continue;
-        const QString to = ResolvePath(scripts, s.Name);
+        const QString from = gameFile(QStringLiteral("Slipway/scripts"), s.Name, tag);
+        if (from.isEmpty() || !QFileInfo(from).isFile())
+            continue;
         QString why;
+        if (!check(MakeDirChecked(scripts, &why), tag + why))
+            continue;
+        const QString to = gameFile(QStringLiteral("scripts"), s.Name, tag);
+        if (to.isEmpty())
+            continue;
         if (QFileInfo::exists(to)) {
             // the new version wrote its own
             check(RemoveFileChecked(from, &why), QStringLiteral("(INSTALL) ") + why);
             continue;
         }
-        check(MakeDirChecked(scripts, &why) && RenameFileChecked(from, to, &why),
+        check(RenameFileChecked(from, to, &why),
               QStringLiteral("(INSTALL) Could not move script file: ") + why);
     }
 }

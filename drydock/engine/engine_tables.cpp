@@ -81,7 +81,7 @@ qint64 lastRecordField(const ShipRecord& record)
 // One installed ship's table line: its record with the description text id,
 // turret cockpits named by key turned into cockpit indexes, cut after the
 // record proper and closed by the ship's ID.
-QString shipTableLine(const ShipPackage& ship, const QHash<QString, int>& cockpitIndex)
+QString shipTableLine(const ShipPackage& ship, const CockpitTable& cockpits)
 {
     ShipRecord record(withoutLineBreaks(ship.Data));
     if (record.fieldCount() > 6)
@@ -93,9 +93,10 @@ QString shipTableLine(const ShipPackage& ship, const QHash<QString, int>& cockpi
         int number = 0;
         if (value.isEmpty() || ParseTableInt(value, &number))
             continue;
-        const auto it = cockpitIndex.constFind(value);
-        if (it != cockpitIndex.constEnd())
-            record.setField(field, QString::number(it.value()));
+        // Keys compare without case, as the game and the cockpit merge do.
+        const int index = cockpits.indexOf(value);
+        if (index >= 0)
+            record.setField(field, QString::number(index));
     }
     const QString id = withoutLineBreaks(ship.ID);
     const qint64 last = lastRecordField(record);
@@ -127,29 +128,23 @@ int InstallerEngine::gameShipCount()
 
 QStringList InstallerEngine::generateCockpits()
 {
-    const TypeTable game =
-        ReadTypeTable(gameTableText(kCockpitsEntry, QStringLiteral("TCockpits.txt")));
-    QStringList entries = game.entries;
-    QHash<QString, int> keys; // key -> first index
-    for (qsizetype i = entries.size() - 1; i >= 0; --i)
-        keys.insert(TableIdentifier(entries.at(i)), static_cast<int>(i));
-
+    // The game compares cockpit keys without case: "ss_cockpit_flak" is the game's
+    // "SS_COCKPIT_FLAK", not a second entry.
+    CockpitTable table(
+        ReadTypeTable(gameTableText(kCockpitsEntry, QStringLiteral("TCockpits.txt"))));
     for (const ShipPackage& ship : std::as_const(m_registry.Ships)) {
         if (!isLive(ship))
             continue;
         for (const QString& cockpit : ship.Cockpits) {
             const QString line = withoutLineBreaks(cockpit);
-            const QString key = TableIdentifier(line);
-            if (key.isEmpty() || IsSkippedTableLine(line) || keys.contains(key))
-                continue;
-            keys.insert(key, static_cast<int>(entries.size()));
-            entries.append(line);
+            if (!IsSkippedTableLine(line))
+                table.merge(line);
         }
     }
-
+    const QStringList entries = table.lines();
     QByteArray text =
         "// TCockpits created by hullwright\n47;" + QByteArray::number(entries.size()) + ";\n";
-    for (const QString& e : std::as_const(entries))
+    for (const QString& e : entries)
         text += e.toLatin1() + '\n';
     MakePath(m_gameDir, QStringLiteral("Slipway/types"));
     const QString target = m_gameDir + QStringLiteral("/Slipway/types/TCockpits.txt");
@@ -171,9 +166,9 @@ bool InstallerEngine::generateShips(const QStringList& cockpits)
             .arg(spacer)
             .arg(buffer));
 
-    QHash<QString, int> cockpitIndex;
-    for (qsizetype i = cockpits.size() - 1; i >= 0; --i)
-        cockpitIndex.insert(TableIdentifier(cockpits.at(i)), static_cast<int>(i));
+    TypeTable merged;
+    merged.entries = cockpits;
+    const CockpitTable cockpitTable(merged);
 
     QByteArray body;
     body.reserve((n + spacer + m_registry.Ships.size()) * 200);
@@ -188,7 +183,7 @@ bool InstallerEngine::generateShips(const QStringList& cockpits)
         else if (!ship.Enabled)
             body += fillerLine("HULLWRIGHT_DISABLEDSHIP_", ++disabled);
         else
-            body += shipTableLine(ship, cockpitIndex).toLatin1() + '\n';
+            body += shipTableLine(ship, cockpitTable).toLatin1() + '\n';
     }
     // The count of the lines written: records + buffer whenever the game's
     // ships fit below the buffer, which fixing the buffer makes sure of.
@@ -236,9 +231,7 @@ bool InstallerEngine::generateComponents()
         any = any || (isLive(ship) && !ship.Components.isEmpty());
     if (!any) {
         // Nothing to merge: the base mod's own table, if it has one, stays in force.
-        if (isRealMod(m_baseMod)) {
-            const QString base = ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod +
-                                                            QStringLiteral(".cat"));
+        if (const QString base = baseModFile(QStringLiteral(".cat")); !base.isEmpty()) {
             CopyArchiveFile(base + QStringLiteral("::") + kComponentsEntry,
                             catalog + QStringLiteral("::") + kComponentsEntry);
         }

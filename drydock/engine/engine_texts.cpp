@@ -8,6 +8,7 @@
 #include "fileutils.h"
 #include "sysregistry.h"
 #include "textpages.h"
+#include "uiseams.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -174,6 +175,38 @@ bool InstallerEngine::generateTexts()
     return ok;
 }
 
+bool InstallerEngine::carryBaseMod()
+{
+    const QString mod = m_baseMod;
+    log(QStringLiteral("(UPDATEMOD) The base mod ") + mod +
+        QStringLiteral(" is not in the Hullwright mod yet, copying it in"));
+    // The player's own mod, taken over from the game's selection: its ships stay
+    // whole only when its files come along.
+    if (createMod() && baseModCarried())
+        return true;
+    const QString why = QStringLiteral("the files of the mod %1 could not be copied into the "
+                                       "Hullwright mod")
+                            .arg(mod);
+    log(QStringLiteral("(UPDATEMOD) ") + why);
+    m_baseMod = mod; // a refused rebuild put back the one before
+    const int answer =
+        m_services.prompter
+            ? m_services.prompter->ask(Prompter::Icon::Warning, installerText(195),
+                                       FormatText(installerText(196), mod.toHtmlEscaped()),
+                                       {installerText(7), installerText(8)}, 1, 1)
+            : 1;
+    if (answer != 0) {
+        log(QStringLiteral("(UPDATEMOD) Nothing was changed; the game keeps loading ") + mod);
+        return false;
+    }
+    // Without the base mod the tables come from the game's own catalogues only.
+    m_previousBaseMod = m_baseMod;
+    m_baseMod = QStringLiteral(":: ") + installerText(14) + QStringLiteral(" ::");
+    m_modChanged = true;
+    log(QStringLiteral("(UPDATEMOD) Going on without the base mod ") + mod);
+    return true;
+}
+
 bool InstallerEngine::updateMod()
 {
     if (m_gameDir.isEmpty()) {
@@ -181,6 +214,8 @@ bool InstallerEngine::updateMod()
         return false;
     }
     if (refusedForBrokenRegistry(QStringLiteral("(UPDATEMOD) ")))
+        return false;
+    if (!baseModCarried() && !carryBaseMod())
         return false;
     // Checked first: a mod the running game holds must leave everything as it was.
     // Tables, texts, the registry's update time and the game's mod value change

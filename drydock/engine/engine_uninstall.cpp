@@ -138,9 +138,11 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
         }
         log(removing + f.Name);
         QString why;
-        if (IsSafeEntryName(f.Name))
-            check(RemoveFileChecked(slipway + QLatin1Char('/') + f.Name, &why),
-                  QStringLiteral("(UNINSTALL) ") + why);
+        const QString loose = IsSafeEntryName(f.Name)
+                                  ? gameFile(QStringLiteral("Slipway"), f.Name, QStringLiteral("(UNINSTALL) "))
+                                  : QString();
+        if (!loose.isEmpty())
+            check(RemoveFileChecked(loose, &why), QStringLiteral("(UNINSTALL) ") + why);
         check(removeModEntry(catalog, f.Name),
               QStringLiteral("(UNINSTALL) Cannot remove from the mod: ") + f.Name);
         if (counted && progress) {
@@ -171,17 +173,22 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
         if (!isBareName(s.Name))
             continue;
         QString why;
-        check(RemoveFileChecked(ResolvePath(m_gameDir, QStringLiteral("Scripts/") + s.Name), &why),
-              QStringLiteral("(UNINSTALL) ") + why);
-        // A disabled ship keeps its scripts in the working folder.
-        check(RemoveFileChecked(slipway + QStringLiteral("/scripts/") + s.Name, &why),
-              QStringLiteral("(UNINSTALL) ") + why);
+        const QString tag = QStringLiteral("(UNINSTALL) ");
+        for (const QString& folder : {QStringLiteral("Scripts"),
+                                      // a disabled ship keeps its scripts in the working folder
+                                      QStringLiteral("Slipway/scripts")}) {
+            const QString path = gameFile(folder, s.Name, tag);
+            if (!path.isEmpty())
+                check(RemoveFileChecked(path, &why), tag + why);
+        }
     }
 
     if (isBareName(ship.ScreenShot)) {
         QString why;
-        check(RemoveFileChecked(slipway + QStringLiteral("/ShipPics/") + ship.ScreenShot, &why),
-              QStringLiteral("(UNINSTALL) ") + why);
+        const QString picture =
+            gameFile(QStringLiteral("Slipway/ShipPics"), ship.ScreenShot, QStringLiteral("(UNINSTALL) "));
+        if (!picture.isEmpty())
+            check(RemoveFileChecked(picture, &why), QStringLiteral("(UNINSTALL) ") + why);
         removeLoadingScreen(ship);
     }
 
@@ -253,15 +260,15 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
             // out unpacked under their own; every other file comes out with the
             // bytes it was stored with, so that enabling stores it unchanged again.
             const QString stored = PackedName(name, true);
-            const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+            const QString loose = gameFile(QStringLiteral("Slipway"), name, tag);
+            if (loose.isEmpty())
+                continue;
             QString why;
-            if (slash > 0 &&
-                !check(MakeDirChecked(slipway + QLatin1Char('/') + name.left(slash), &why),
-                       QStringLiteral("(DISABLE) ") + why))
+            if (!check(MakeDirChecked(QFileInfo(loose).path(), &why), tag + why))
                 break;
             if (inMod.contains(storedKey(name)) &&
-                !check(ExtractArchiveFile(catalog + QStringLiteral("::") + stored,
-                                          slipway + QLatin1Char('/') + name, false, stored == name),
+                !check(ExtractArchiveFile(catalog + QStringLiteral("::") + stored, loose, false,
+                                          stored == name),
                        QStringLiteral("(DISABLE) Cannot move out of the mod: ") + name))
                 break;
             if (inMod.contains(storedKey(name))) {
@@ -275,13 +282,16 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
         for (const PackageFile& s : ship.Scripts) {
             if (!isBareName(s.Name) || scriptUsedElsewhere(m_registry.Ships, s.Name, ship))
                 continue;
-            const QString from = ResolvePath(m_gameDir, QStringLiteral("Scripts/") + s.Name);
-            if (!QFileInfo(from).isFile())
+            const QString from = gameFile(QStringLiteral("Scripts"), s.Name, tag);
+            if (from.isEmpty() || !QFileInfo(from).isFile())
                 continue;
             QString why;
-            check(MakeDirChecked(slipway + QStringLiteral("/scripts"), &why) &&
-                      RenameFileChecked(from, slipway + QStringLiteral("/scripts/") + s.Name, &why),
-                  QStringLiteral("(DISABLE) Could not move script file: ") + why);
+            if (!check(MakeDirChecked(slipway + QStringLiteral("/scripts"), &why), tag + why))
+                continue;
+            const QString to = gameFile(QStringLiteral("Slipway/scripts"), s.Name, tag);
+            if (!to.isEmpty())
+                check(RenameFileChecked(from, to, &why),
+                      QStringLiteral("(DISABLE) Could not move script file: ") + why);
         }
         if (isBareName(ship.ScreenShot))
             removeLoadingScreen(ship);
@@ -290,8 +300,8 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
             const QString& name = sf.file->Name;
             if (!IsSafeEntryName(name))
                 continue;
-            const QString loose = slipway + QLatin1Char('/') + name;
-            if (!QFileInfo(loose).isFile())
+            const QString loose = gameFile(QStringLiteral("Slipway"), name, tag);
+            if (loose.isEmpty() || !QFileInfo(loose).isFile())
                 continue;
             // Packed names again: .bod/.bob/.xml/.txt go back exactly where they were.
             QFile source(loose);
@@ -303,13 +313,18 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
         }
         const QString scripts = ResolvePath(m_gameDir, QStringLiteral("Scripts"));
         for (const PackageFile& s : ship.Scripts) {
-            const QString from = slipway + QStringLiteral("/scripts/") + s.Name;
-            if (!isBareName(s.Name) || !QFileInfo(from).isFile())
+            if (!isBareName(s.Name))
+                continue;
+            const QString from = gameFile(QStringLiteral("Slipway/scripts"), s.Name, tag);
+            if (from.isEmpty() || !QFileInfo(from).isFile())
                 continue;
             QString why;
-            check(MakeDirChecked(scripts, &why) &&
-                      RenameFileChecked(from, ResolvePath(scripts, s.Name), &why),
-                  QStringLiteral("(ENABLE) Could not move script file: ") + why);
+            if (!check(MakeDirChecked(scripts, &why), tag + why))
+                continue;
+            const QString to = gameFile(QStringLiteral("Scripts"), s.Name, tag);
+            if (!to.isEmpty())
+                check(RenameFileChecked(from, to, &why),
+                      QStringLiteral("(ENABLE) Could not move script file: ") + why);
         }
         if (m_settings.loadingScreens && isBareName(ship.ScreenShot))
             copyLoadingScreen(ship);
@@ -343,8 +358,10 @@ void InstallerEngine::removeLeftoverFiles(const QList<PackageFile>& oldFiles,
             continue;
         }
         QString why;
-        if (IsSafeEntryName(f.Name))
-            check(RemoveFileChecked(m_gameDir + QStringLiteral("/Slipway/") + f.Name, &why), why);
+        const QString loose =
+            IsSafeEntryName(f.Name) ? gameFile(QStringLiteral("Slipway"), f.Name, QString()) : QString();
+        if (!loose.isEmpty())
+            check(RemoveFileChecked(loose, &why), why);
         log(QStringLiteral("Removing Unused files: ") + f.Name);
         check(removeModEntry(catalog, f.Name),
               QStringLiteral("Cannot remove from the mod: ") + f.Name);

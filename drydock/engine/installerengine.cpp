@@ -74,6 +74,31 @@ void InstallerEngine::log(const QString& message) const
         m_services.log(message);
 }
 
+QString InstallerEngine::gameFile(const QString& folder, const QString& name,
+                                  const QString& tag) const
+{
+    QString why;
+    QString path;
+    // The folder itself must lie in the game directory: a linked folder leads out.
+    const QString root = ResolveBelow(m_gameDir, folder, &why);
+    if (!root.isEmpty() && QFileInfo(root).isDir())
+        path = ResolveBelow(root, name, &why);
+    else if (!root.isEmpty() && !ResolveBelow(m_gameDir, name, &why).isEmpty())
+        // The folder is not there (yet): the name is checked on its own, then the
+        // whole path below the game directory.
+        path = ResolveBelow(m_gameDir, folder + QLatin1Char('/') + name, &why);
+    if (path.isEmpty())
+        log(tag + QStringLiteral("Refused file name from ") + folder + QStringLiteral(": ") + why);
+    return path;
+}
+
+QString InstallerEngine::baseModFile(const QString& suffix) const
+{
+    if (!isRealMod(m_baseMod))
+        return QString();
+    return gameFile(QStringLiteral("mods"), m_baseMod + suffix, QStringLiteral("(BASEMOD) "));
+}
+
 QString InstallerEngine::installerText(int n) const
 {
     const QStringList* t = m_services.installerTexts;
@@ -302,9 +327,7 @@ bool InstallerEngine::extractGameTable(const QString& entry, const QString& dest
 {
     RemoveFileChecked(destination);
     // The Hullwright mod is never searched: the generators start from the game's own tables.
-    if (isRealMod(m_baseMod)) {
-        const QString base =
-            ResolvePath(m_gameDir, QStringLiteral("mods/") + m_baseMod + QStringLiteral(".cat"));
+    if (const QString base = baseModFile(QStringLiteral(".cat")); !base.isEmpty()) {
         if (ExtractArchiveFile(base + QStringLiteral("::") + entry, destination, false, false))
             return true;
         const int code = LastArchiveError();

@@ -129,6 +129,11 @@ public:
     bool redoBaseMod();
     // The rebuild of the mod pair from the base mod (standard mod or fake patch).
     bool createMod();
+    // Whether the mod pair (or the recorded fake patch) holds every file of the
+    // base mod. Not so when the base mod was taken from the game's selected mod and
+    // never copied: tables generated from it would name models the game cannot
+    // find once it loads the Hullwright mod instead.
+    bool baseModCarried() const;
 
     // --- Install queue ---
     QStringList& queue() { return m_queue; }
@@ -158,7 +163,10 @@ public:
 
     // --- Update mod ---
     // Text pages, cockpit, ship, dummy and component tables into the mod, then the
-    // game's registry value. False when the mod could not be written.
+    // game's registry value. False when the mod could not be written. A base mod
+    // that the mod does not hold yet is copied in first (createMod()); when that
+    // fails, the prompter is asked whether to go on without it, and without a
+    // prompter (or on "no") nothing is changed and false is returned.
     bool updateMod();
     void fixBuffer();
     QList<int> textLanguages() const;
@@ -176,7 +184,15 @@ public:
     int gameShipCount();
 
     // --- Scripts and loading screens ---
-    void installProgramScripts(const QString& gameDir);
+    // Copies the program's Scripts/*.xml into a game directory's script folder, as
+    // one change through that directory's journal and under its writer lock (taken
+    // for the copy when it is not the selected directory). Files that are already
+    // the same are left alone. False when a script could not be written (nothing
+    // changed then) or the directory is held by another program.
+    bool installProgramScripts(const QString& gameDir);
+    // installProgramScripts() for every directory of the settings' list and the
+    // selected one; false when any of them failed.
+    bool installProgramScriptsEverywhere();
     void copyAllLoadingScreens();
     void removeAllLoadingScreens();
     void copyLoadingScreen(const ShipPackage& ship);
@@ -219,6 +235,15 @@ private:
     bool check(bool ok, const QString& what);
 
     void log(const QString& message) const;
+    // A file named in the registry, a package or a catalogue, below `folder` of the
+    // game directory ("Slipway", "Scripts", "loadscr/", ...), through the one checked
+    // resolver. Empty, the refusal logged under `tag`, when the name would lead
+    // outside that folder (a hand-edited or hostile registry must not make the
+    // installer delete, copy or write anything else).
+    QString gameFile(const QString& folder, const QString& name, const QString& tag) const;
+    // "mods/<base mod>" + suffix (".cat", ".dat") through gameFile(); empty without a
+    // real base mod or when its name leads outside the mods folder.
+    QString baseModFile(const QString& suffix) const;
     QString installerText(int n) const;
     QString sharedText(int n) const;
     qint64 now() const;
@@ -238,6 +263,10 @@ private:
     void adoptLooseFiles(const ShipPackage& ship);
 
     // True (with the refusal logged under the tag) while the registry is broken.
+    // Copies a base mod the mod does not hold yet into it, or asks to go on
+    // without it; false when the update must stop.
+    bool carryBaseMod();
+
     bool refusedForBrokenRegistry(const QString& tag, QString* error = nullptr,
                                   bool showMessages = false) const;
 

@@ -6,6 +6,9 @@
 #include "gamechange.h"
 #include "gamedir.h"
 #include "registry.h"
+#include "shiprecord.h"
+#include "textpages.h"
+#include "typetable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,6 +19,7 @@
 #include <QMap>
 #include <QSet>
 #include <QSysInfo>
+#include <QTemporaryDir>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -209,6 +213,141 @@ void checkGenerated(Checker& c, const QString& gameDir, const InstallerEngine::S
                        p.selectedModAfter));
 }
 
+// The ids of page 17 of one text page file.
+class Page17Ids : public TextPageHandler
+{
+public:
+    QSet<int> ids;
+    bool wantsPage(int page) const override { return page == 17; }
+    void addText(int page, int id, QString&&) override
+    {
+        if (page == 17)
+            ids.insert(id);
+    }
+};
+
+// Every installed, enabled ship line as the game reads it: the ship table and the
+// cockpit table of the layered catalogues with the mod over them, the scenes in any
+// catalogue, the texts of the pages the installer generated.
+void checkGameView(Checker& c, const QString& gameDir, const ShipRegistry& registry,
+                   const QString& catalog)
+{
+    QList<int> live;
+    for (qsizetype k = 0; k < registry.Ships.size(); ++k)
+        if (registry.Ships.at(k).Deleted == 0 && registry.Ships.at(k).Enabled)
+            live << int(k);
+    if (live.isEmpty() || !QFileInfo(catalog).isFile())
+        return;
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        c.add(QStringLiteral("game"), nullptr, QString(),
+              QStringLiteral("cannot read the game's tables: no scratch folder"));
+        return;
+    }
+    const QString mod = QLatin1String(InstallerEngine::kModName);
+    TypeTable ships, cockpits;
+    QByteArray text;
+    if (!ExtractTableText(gameDir, QStringLiteral("TShips"), scratch.path(), &text, mod)) {
+        c.add(QStringLiteral("game"), nullptr, QStringLiteral("types\\TShips.pck"),
+              QStringLiteral("the game finds no ship table"));
+        return;
+    }
+    ships = ReadTypeTable(text);
+    const bool haveCockpits =
+        LoadCompactTable(gameDir, QStringLiteral("TCockpits"), scratch.path(), &cockpits, mod);
+
+    QSet<QString> entries;
+    for (const GameEntry& e : EnumerateGameEntries(gameDir))
+        entries.insert(e.name.toLower());
+    QList<QPair<QString, QSet<int>>> pages; // generated page entry, its page 17 ids
+    for (const CatalogEntryInfo& e : ListCatalog(catalog)) {
+        const QString lower = QString(e.name).replace(QLatin1Char('/'), QLatin1Char('\\')).toLower();
+        entries.insert(lower);
+        if (!lower.startsWith(QLatin1String("t\\")) || !lower.endsWith(QLatin1String("9001.pck")))
+            continue;
+        const QString file = scratch.path() + QStringLiteral("/page.xml");
+        Page17Ids ids;
+        QString error;
+        if (!ExtractArchiveFile(catalog + QStringLiteral("::") + e.name, file, false, false,
+                                &error) ||
+            !ParseTextPageFile(file, ids, &error))
+            c.add(QStringLiteral("game"), nullptr, e.name,
+                  QStringLiteral("the game cannot read the text page %1: %2").arg(e.name, error));
+        pages.append({e.name, ids.ids});
+        QFile::remove(file);
+    }
+
+    for (int k : live) {
+        const ShipPackage& ship = registry.Ships.at(k);
+        const int index = registry.Buffer + k;
+        const auto problem = [&](const QString& field, const QString& what) {
+            c.add(QStringLiteral("game"), &ship, field,
+                  QStringLiteral("ship line %1, %2: %3").arg(index).arg(field, what));
+        };
+        if (index < 0 || index >= ships.entries.size()) {
+            problem(QStringLiteral("line"),
+                    QStringLiteral("the game's ship table has only %1 lines").arg(ships.entries.size()));
+            continue;
+        }
+        const ShipRecord line(ships.entries.at(index));
+        const RecordLayout layout = line.layout();
+        if (!layout.complete || layout.identifierField != layout.lastNumericField + 1)
+            problem(QStringLiteral("length"),
+                    QStringLiteral("the line has %1 fields; its turret and gun counts (field 53 "
+                                   "is \"%2\") ask for %3")
+                        .arg(line.fieldCount())
+                        .arg(line.field(kTurretCountField))
+                        .arg(layout.complete ? QString::number(layout.lastNumericField + 2)
+                                             : QStringLiteral("more than it has")));
+        if (line.identifier() != ship.ID.trimmed())
+            problem(QStringLiteral("identifier"),
+                    QStringLiteral("the line ends in \"%1\", not in the package ID \"%2\"")
+                        .arg(line.identifier(), ship.ID));
+        for (int field : {kSceneField, kCockpitSceneField}) {
+            const QString scene = line.field(field).trimmed();
+            const QString name = QStringLiteral("field %1").arg(field);
+            if (IsNoScene(scene)) {
+                if (field == kSceneField)
+                    problem(name, QStringLiteral("names no ship scene, so the game shows no model"));
+                continue;
+            }
+            bool found = false;
+            for (const QString& candidate : SceneCatalogEntries(scene))
+                found = found || entries.contains(candidate);
+            if (!found)
+                problem(name, QStringLiteral("the %1 scene \"%2\" is in no catalogue (looked for %3)")
+                                  .arg(field == kSceneField ? QStringLiteral("ship")
+                                                            : QStringLiteral("cockpit"),
+                                       scene, SceneCatalogEntries(scene).first()));
+        }
+        const int turrets = qBound(0, line.intField(kTurretCountField) - 1, kTurretPairs);
+        for (int t = 0; t < turrets; ++t) {
+            const int field = kTurretPairFirstField + 2 * t;
+            const QString cockpit = line.field(field).trimmed();
+            int value = 0;
+            const QString name = QStringLiteral("field %1").arg(field);
+            if (!ParseTableInt(cockpit, &value))
+                problem(name, QStringLiteral("turret %1 names cockpit \"%2\", not an index")
+                                  .arg(t + 1)
+                                  .arg(cockpit));
+            else if (haveCockpits && (value < 0 || value >= cockpits.entries.size()))
+                problem(name, QStringLiteral("turret %1 names cockpit %2; the cockpit table has %3 "
+                                             "entries")
+                                  .arg(t + 1)
+                                  .arg(value)
+                                  .arg(cockpits.entries.size()));
+        }
+        // A package that names a text of the game's own has nothing on the generated pages.
+        if (ship.OriginalDesc == 0) {
+            const int id = line.intField(kDescriptionField);
+            for (const auto& [page, ids] : std::as_const(pages))
+                if (!ids.contains(id))
+                    problem(QStringLiteral("field %1").arg(kDescriptionField),
+                            QStringLiteral("text %1 is not on page 17 of %2").arg(id).arg(page));
+        }
+    }
+}
+
 } // namespace
 
 VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::Services& services,
@@ -240,8 +379,10 @@ VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::S
 
     // Nothing installed yet: update mod has nothing to keep up with.
     const bool installedAnything = !registry.Ships.isEmpty() || QFileInfo(catalog).isFile();
-    if (installedAnything && !status.broken())
+    if (installedAnything && !status.broken()) {
         checkGenerated(c, gameDir, services, settings);
+        checkGameView(c, gameDir, registry, catalog);
+    }
     return report;
 }
 

@@ -1,7 +1,10 @@
 // Checking an installation without changing it: the mod pair reads whole, every
 // entry decodes, every installed ship's files are where its state says, every mod
 // entry belongs to someone, the generated tables are those update mod would
-// write now, and no interrupted change waits to be rolled back.
+// write now, no interrupted change waits to be rolled back, and every installed,
+// enabled ship line reads as the game needs it (its scenes in some catalogue, its
+// turret cockpits in the cockpit table, its text on every generated page, its
+// length and its identifier).
 //
 // Verifying only reads the game directory (the table check runs update mod on a
 // scratch copy), takes no lock and repairs nothing.
@@ -16,7 +19,8 @@
 
 struct VerifyProblem
 {
-    // "journal", "registry", "mod", "entry", "missing", "orphan", "stale", "lock"
+    // "journal", "registry", "mod", "entry", "missing", "orphan", "stale", "lock", and
+    // "game" for a ship line the game would read wrong (subject: the field)
     QString kind;
     QString ship, author; // the ship the problem concerns, when one does
     QString subject;      // the entry, file or table

@@ -17,6 +17,8 @@
 #include <QHeaderView>
 #include <QSignalBlocker>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kTypeRole = Qt::UserRole + 1;
@@ -55,7 +57,39 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     loadGame();
     fill();
 
-    connect(ui.ButtonSave, &QPushButton::clicked, this, &QDialog::accept);
+    // A speed typed and not yet confirmed is what the modder sees: it is saved.
+    connect(ui.ButtonSave, &QPushButton::clicked, this, [this] {
+        Slot_MinSpeedUpdate();
+        Slot_AccelUpdate();
+        m_editor->applyShownClass();
+        accept();
+    });
+    // Speeds are typed in the game's units; the internal numbers are Raw Data's.
+    for (QWidget* w : {static_cast<QWidget*>(ui.SpinSpeedMin), static_cast<QWidget*>(ui.SpinAccel),
+                       static_cast<QWidget*>(ui.LineSpeedMax2)})
+        w->hide();
+    for (auto [dial, shown] : {std::pair{ui.DialYaw, ui.LineYaw1},
+                               std::pair{ui.DialPitch, ui.LinePitch1},
+                               std::pair{ui.DialRoll, ui.LineRoll1}})
+        connect(shown, &QLineEdit::editingFinished, this, [this, dial, shown] {
+            bool ok = false;
+            const double degrees = shown->text().toDouble(&ok);
+            const int v = int(std::trunc(degrees * 10.0 + (degrees < 0 ? -0.5 : 0.5)));
+            if (!ok || !dial->isEnabled() || v < dial->minimum() || v > dial->maximum()) {
+                shown->setText(QString::asprintf("%.1f", dial->value() * 0.1));
+                return;
+            }
+            dial->setValue(v);
+        });
+    connect(ui.LineMainCockpit, &QLineEdit::editingFinished, this, [this] {
+        const QString part = m_ui->LineMainCockpit->text().trimmed();
+        if (part == m_editor->turretPart(-1) || (part.isEmpty() && m_editor->turretRows() == 0))
+            return;
+        QString error;
+        if (!m_editor->setTurretPart(-1, part, &error))
+            showError(error);
+        refreshTurrets(selectedTurret());
+    });
     connect(ui.ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui.ComboGameDir, &QComboBox::activated, this, &ConfigShip::Slot_GameDir);
     connect(ui.ComboBaseLang, &QComboBox::textActivated, this, &ConfigShip::Slot_BaseLang);
@@ -365,13 +399,19 @@ void ConfigShip::bindAxis(QDial* dial, QLineEdit* shown, QLineEdit* raw, const Q
     const QString field = m_editor->fieldText(name == QLatin1String("yaw")     ? 2
                                               : name == QLatin1String("pitch") ? 3
                                                                                : 4);
-    shown->setReadOnly(true);
+    // The degrees are typed (or dialled); the record's value beside them is shown only.
+    shown->setReadOnly(false);
     raw->setReadOnly(true);
+    raw->setFocusPolicy(Qt::NoFocus);
+    QPalette look = raw->palette();
+    look.setColor(QPalette::Base, look.color(QPalette::Window));
+    raw->setPalette(look);
     raw->setText(field);
     bool ok = false;
     field.trimmed().toDouble(&ok);
     if (!ok) {
         shown->setText(field);
+        shown->setReadOnly(true);
         dial->setEnabled(false);
         return;
     }

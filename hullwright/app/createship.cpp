@@ -116,8 +116,16 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     connect(ui.commentEdit, &QPlainTextEdit::textChanged, this, &CreateShip::Slot_Modified);
     connect(ui.rawDataEdit, &QPlainTextEdit::textChanged, this, &CreateShip::Slot_Modified);
     connect(ui.useTextCheck, &QCheckBox::toggled, ui.textIdSpin, &QWidget::setEnabled);
+    // The scene names and the ID are fields of the record: Raw Data follows them.
+    for (QLineEdit* e : {ui.idEdit, ui.sceneNameEdit, ui.cockpitNameEdit})
+        connect(e, &QLineEdit::textEdited, this, [this] {
+            const QString record = draft().record;
+            if (record != m_ui->rawDataEdit->toPlainText())
+                m_ui->rawDataEdit->setPlainText(record);
+        });
 
-    setDraft(NewShipDraft(m_settings));
+    m_classes = ReadNumberedNames(m_programDir + QStringLiteral("/data/classes"));
+    setDraft(NewShipDraft(m_settings, m_classes));
     markSaved();
     QString error;
     if (!MakeDirChecked(workDir("temp"), &error))
@@ -136,7 +144,6 @@ CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     if (m_settings.gameDirs.isEmpty())
         askFirstGameDir();
 
-    m_classes = ReadNumberedNames(m_programDir + QStringLiteral("/data/classes"));
     m_variants = ReadNumberedNames(m_programDir + QStringLiteral("/data/variant"));
 
     m_progress = new QProgressBar(this);
@@ -523,6 +530,7 @@ ShipDraft CreateShip::draft() const
     d.picture = ui.pictureEdit->text();
     d.comment = ui.commentEdit->toPlainText();
     d.record = ui.rawDataEdit->toPlainText();
+    d.record = DraftRecord(d);
     return d;
 }
 

@@ -139,7 +139,7 @@ void CreateShip::Slot_New()
     if (hasUnsavedChanges() &&
         ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
         return;
-    setDraft(NewShipDraft(m_settings));
+    setDraft(NewShipDraft(m_settings, m_classes));
     markSaved();
     m_current.reset();
     m_packagePath.clear();

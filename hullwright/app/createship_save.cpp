@@ -79,10 +79,13 @@ bool CreateShip::checkRequired()
 bool CreateShip::checkPackage()
 {
     using namespace CreatorText;
-    const QStringList problems =
-        PackageCheckLines(editMode() && m_current
-                              ? CheckInstalledShipDraft(m_editModePath, draft(), m_programDir, *m_current)
-                              : CheckDraft(draft(), m_programDir));
+    // A scene the record names may be one of the game's own.
+    const QStringList problems = PackageCheckLines(
+        editMode() && m_current
+            ? CheckInstalledShipDraft(m_editModePath, draft(), m_programDir, *m_current)
+            : CheckDraft(draft(), m_programDir, -1,
+                         gameDir().isEmpty() ? std::function<bool(const QString&)>()
+                                             : GameSceneLookup(gameDir())));
     if (problems.isEmpty())
         return true;
     constexpr int kShown = 20;
@@ -310,7 +313,7 @@ void CreateShip::Slot_ImportWizard()
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     statusBar()->showMessage(text(ImportingStatus) + QLatin1Char(' ') + catalog + QStringLiteral("..."));
-    ShipDraft imported = NewShipDraft(m_settings);
+    ShipDraft imported = NewShipDraft(m_settings, m_classes);
     const ImportFinish done = session.finish(wizard.choice(), imported);
     setDraft(imported);
     m_current.reset();

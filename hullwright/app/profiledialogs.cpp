@@ -51,7 +51,7 @@ SelectVariant::SelectVariant(const UiTexts& texts, const QList<NumberedName>& va
     mono.setStyleHint(QFont::TypeWriter);
     m_ui->ListVariants->setFont(mono);
     for (int i = 0; i < variants.size(); ++i) {
-        auto* item = new QListWidgetItem(QString::asprintf("%3d: ", i) + variants.at(i).name,
+        auto* item = new QListWidgetItem(QString::asprintf("%3d: ", variants.at(i).number) + variants.at(i).name,
                                          m_ui->ListVariants);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);

@@ -176,7 +176,12 @@ void ShipBalance::Slot_Details()
 
 QString ShipBalance::valueText(BalanceSlider s) const
 {
-    const qint64 v = m_balancer.statistic(s);
+    const qint64 v = m_balancer.shownStatistic(s);
+    // The record's own shields until the slider moves, also outside the profile.
+    if (s == BalanceSlider::Shields && !m_balancer.touched(s))
+        return QStringLiteral("%1 x %2")
+            .arg(shieldName(m_texts, m_balancer.loadedShields().type))
+            .arg(m_balancer.loadedShields().count);
     switch (s) {
     case BalanceSlider::Speed:
     case BalanceSlider::Accel:
@@ -222,7 +227,7 @@ void ShipBalance::Slot_UpdateData()
         auto* item = new QTreeWidgetItem(ui.ListDetails);
         item->setText(0, WithoutColon(PlainUiText(text(kSliderTexts[i]))));
         item->setText(1, shields ? QStringLiteral("%1: %2").arg(m_balancer.value(s)).arg(valueText(s))
-                                 : QString::number(m_balancer.statistic(s)));
+                                 : QString::number(m_balancer.shownStatistic(s)));
         item->setText(2, QString::number(r.min));
         item->setText(3, shields ? QString::number(r.max * 0.5) : QString::number(r.mid()));
         item->setText(4, QString::number(r.max));

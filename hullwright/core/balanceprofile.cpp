@@ -101,6 +101,8 @@ bool BalanceProfile::fits(int cls, int var) const
 BalanceProfile ParseProfile(const QByteArray& text, bool* hugeOut)
 {
     BalanceProfile p;
+    p.variant = 0; // a profile without a "Variant:" line is for variant 0
+
     bool huge = false;
     for (const QByteArray& raw : text.split('\n')) {
         QString line = QString::fromLatin1(raw);
@@ -296,7 +298,7 @@ ProfileImport ImportProfile(const QStringList& entries, int shipClass, const QLi
 {
     ProfileImport result;
     result.tableRead = true;
-    Extremes speed, accel, reactor, tuning, turning, weapon, recharge, cargo, hull, types;
+    Extremes speed, accel, reactor, tuning, turning, weapon, recharge, cargo, cargoLow, hull, types;
     qint64 cargoSum = 0, differenceSum = 0;
     struct Shield
     {
@@ -338,6 +340,7 @@ ProfileImport ImportProfile(const QStringList& entries, int shipClass, const QLi
         weapon.add(e);
         recharge.add(total);
         cargo.add(c1);
+        cargoLow.add(c0);
         hull.add(h);
         types.add(st);
         cargoSum += c1;
@@ -360,9 +363,9 @@ ProfileImport ImportProfile(const QStringList& entries, int shipClass, const QLi
     p.weapon = weapon.range();
     p.recharge = recharge.range();
     p.hull = hull.range();
-    // The slider moves field 29, so its range is that of field 29. The average
-    // is its mean, the difference the mean gap between the two cargo fields.
-    p.cargo[0] = int(cargo.lo);
+    // The smallest cargo minimum (field 28) and the largest maximum (field 29); the
+    // average is the mean maximum, the difference the mean gap between the two.
+    p.cargo[0] = int(std::min(cargoLow.lo, cargo.hi));
     p.cargo[1] = int(cargo.hi);
     p.cargo[2] = int(cargoSum / result.ships);
     p.cargo[3] = int(differenceSum / result.ships);

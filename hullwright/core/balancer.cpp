@@ -1,5 +1,8 @@
 #include "balancer.h"
 
+#include <set>
+#include <tuple>
+
 #include "shiprecord.h"
 #include "typetable.h"
 
@@ -213,7 +216,13 @@ BalanceRange Balancer::range(BalanceSlider s) const
 
 int Balancer::minimum(BalanceSlider s) const
 {
-    return s == BalanceSlider::Shields ? 1 : 0;
+    if (s == BalanceSlider::Shields)
+        return 1;
+    // No weapons energy leaves no rate that gives the recharge total: the energy
+    // stays at 1 or more when the profile would allow 0.
+    if (s == BalanceSlider::Weapons && range(s).min == 0 && m_max[index(s)] >= 1)
+        return 1;
+    return 0;
 }
 
 int Balancer::maximum(BalanceSlider s) const
@@ -224,6 +233,20 @@ int Balancer::maximum(BalanceSlider s) const
 void Balancer::setValue(BalanceSlider s, int v)
 {
     m_values[index(s)] = std::clamp(v, minimum(s), maximum(s));
+    m_touched[index(s)] = true;
+}
+
+void Balancer::touchAll()
+{
+    for (int i = 0; i < kBalanceSliders; ++i) {
+        m_touched[i] = true;
+        m_values[i] = std::clamp(m_values[i], minimum(BalanceSlider(i)), maximum(BalanceSlider(i)));
+    }
+}
+
+qint64 Balancer::shownStatistic(BalanceSlider s) const
+{
+    return touched(s) ? statistic(s) : m_loaded[index(s)];
 }
 
 qint64 Balancer::statistic(BalanceSlider s) const
@@ -257,7 +280,16 @@ int Balancer::averageOf(const std::array<int, kBalanceSliders>& values) const
 
 int Balancer::average() const
 {
-    return averageOf(m_values);
+    // An untouched statistic counts with the ship's own value, as it is shown.
+    float sum = 0.0f;
+    for (int i = 0; i < kBalanceSliders; ++i) {
+        const BalanceSlider s = BalanceSlider(i);
+        if (touched(s) || s == BalanceSlider::Shields || !m_editor)
+            sum += scoreOf(s, m_values);
+        else
+            sum += float(m_loaded[i]) / float(range(s).mid());
+    }
+    return int(std::trunc(sum * (1.0f / 9.0f) * 100.0f));
 }
 
 void Balancer::setAverage()
@@ -265,6 +297,24 @@ void Balancer::setAverage()
     for (int i = 0; i < kBalanceSliders; ++i)
         setValue(BalanceSlider(i), maximum(BalanceSlider(i)) / 2);
 }
+
+namespace {
+
+// Everything the next round of the loop depends on.
+struct LoopState
+{
+    std::array<int, kBalanceSliders> values;
+    std::array<bool, 8> marked;
+    int current;
+    bool stepInRound;
+    bool operator<(const LoopState& o) const
+    {
+        return std::tie(values, marked, current, stepInRound) <
+               std::tie(o.values, o.marked, o.current, o.stepInRound);
+    }
+};
+
+} // namespace
 
 int Balancer::step(BalanceSlider s) const
 {
@@ -276,15 +326,18 @@ int Balancer::step(BalanceSlider s) const
 BalanceRun Balancer::balance(BalanceMode mode, std::optional<BalanceSlider> moved)
 {
     BalanceRun run;
+    // The average as shown; the run itself works on the profile's ranges, every
+    // slider taken as it stands (a value outside its range now clamped).
     run.averageBefore = average();
-    run.averageAfter = run.averageBefore;
-    if (run.averageBefore == 100)
+    touchAll();
+    run.averageAfter = average();
+    if (run.averageAfter == 100)
         return run;
 
     constexpr int kMoving = 8;
     std::array<int, kBalanceSliders> work = m_values;
     std::array<int, kBalanceSliders> best = work;
-    int a = run.averageBefore;
+    int a = run.averageAfter;
     int bestDistance = std::abs(a - 100);
     bool marked[kMoving] = {};
     int current = -1;       // kept choice of the "first" modes, an index into kMovingSliders
@@ -297,16 +350,14 @@ BalanceRun Balancer::balance(BalanceMode mode, std::optional<BalanceSlider> move
         return -1;
     }();
 
-    // No slider moves further than its range in one direction, and the direction
-    // turns at most kMaxCrossings times: this bounds the run.
-    qint64 stepLimit = 0;
-    for (BalanceSlider s : kMovingSliders)
-        stepLimit += maximum(s) / step(s) + 1;
-    stepLimit *= kMaxCrossings + 2;
+    // The loop's next round depends only on its state, and there are finitely
+    // many: it either reaches 100 or comes back to a state it was in, and then it
+    // would go round for ever. That repeat is where it stops.
+    std::set<LoopState> seen;
 
     auto canMove = [&](int k, int direction) {
         const int v = work[index(kMovingSliders[k])];
-        return direction > 0 ? v < maximum(kMovingSliders[k]) : v > 0;
+        return direction > 0 ? v < maximum(kMovingSliders[k]) : v > minimum(kMovingSliders[k]);
     };
     auto ratio = [&](int k) {
         const int v = work[index(kMovingSliders[k])];
@@ -334,12 +385,15 @@ BalanceRun Balancer::balance(BalanceMode mode, std::optional<BalanceSlider> move
         const int direction = a < 100 ? 1 : -1;
         if (direction != lastDirection) {
             lastDirection = direction;
-            if (++run.crossings > kMaxCrossings) {
-                run.stop = BalanceRun::Stop::Oscillation;
-                break;
-            }
+            ++run.crossings;
         }
-        if (run.steps >= stepLimit) {
+        std::array<bool, 8> marks;
+        std::copy(std::begin(marked), std::end(marked), marks.begin());
+        if (!seen.insert({work, marks, current, stepInRound}).second) {
+            run.stop = BalanceRun::Stop::Oscillation;
+            break;
+        }
+        if (run.steps >= kStepLimit) {
             run.stop = BalanceRun::Stop::StepLimit;
             break;
         }
@@ -383,8 +437,9 @@ BalanceRun Balancer::balance(BalanceMode mode, std::optional<BalanceSlider> move
         const int by = step(s);
         current = chosen;
         if (direction < 0) {
-            v = v - by <= 0 ? 0 : v - by;
-            if (v == 0)
+            const int lo = minimum(s);
+            v = v - by <= lo ? lo : v - by;
+            if (v == lo)
                 current = -1;
         } else {
             v = v >= maximum(s) - by ? maximum(s) : v + by;
@@ -470,6 +525,7 @@ bool Balancer::load(const QString& recordText, QString* error)
             : pos;
     m_loaded[index(BalanceSlider::Shields)] = m_values[index(BalanceSlider::Shields)];
     m_loadedValues = m_values;
+    m_touched.fill(false);
     m_editor.emplace(recordText);
     return true;
 }
@@ -479,7 +535,10 @@ QString Balancer::record() const
     if (!m_editor)
         return QString();
     RecordEditor e = *m_editor;
+    // Only what the modder moved (or let a mode or Set Average move) is written.
     auto changed = [&](BalanceSlider s) {
+        if (!touched(s))
+            return false;
         return s == BalanceSlider::Shields ? value(s) != m_loadedValues[index(s)]
                                            : statistic(s) != m_loaded[index(s)];
     };

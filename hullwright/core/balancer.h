@@ -3,12 +3,15 @@
 // the profile's middle) and the automatic modes that move eight of the sliders
 // until A is 100.
 //
-// Guarantees: balance() always ends, within a bound that follows from the slider
-// ranges (no slider moves more than its range per direction, and the direction
-// turns at most kMaxCrossings times); when 100 cannot be reached it leaves the
-// state closest to 100 that it passed, so A is never further from 100 after a
-// run than before. The sliders stay within their ranges, so every field written
-// lies within the profile.
+// Guarantees: balance() ends where the plain loop (step until A is 100) ends
+// when that loop ends at all; when it would go round for ever (a state repeats, or
+// no slider can move) it stops there and leaves the state closest to 100 that it
+// passed, so A is never further from 100 after a run than before. The sliders
+// stay within their ranges, so every field written lies within the profile.
+//
+// Loading clamps nothing that is written: a statistic is shown with the ship's own
+// value, and written back, only once the modder moved its slider, pressed Set
+// Average or ran a mode. Done without any of these leaves the record as it was.
 #pragma once
 
 #include "balanceprofile.h"
@@ -88,7 +91,8 @@ QString BalanceStopText(BalanceRun::Stop stop);
 class Balancer
 {
 public:
-    static constexpr int kMaxCrossings = 16;
+    // Defensive only: a run of valid ranges repeats a state long before.
+    static constexpr qint64 kStepLimit = 50'000'000;
 
     // The profile must be usable (ProfileProblem empty).
     explicit Balancer(const BalanceProfile& profile);
@@ -99,8 +103,12 @@ public:
     int minimum(BalanceSlider s) const;
     int maximum(BalanceSlider s) const;
     int value(BalanceSlider s) const { return m_values[index(s)]; }
-    // Clamped into the slider's range.
+    // Clamped into the slider's range; the slider counts as moved from then on.
     void setValue(BalanceSlider s, int v);
+    // Moved (by the modder, Set Average or a mode) since the record was loaded.
+    bool touched(BalanceSlider s) const { return m_touched[index(s)]; }
+    // What the dialog shows: the ship's own value until the slider is moved.
+    qint64 shownStatistic(BalanceSlider s) const;
     // The statistic a slider stands for: min + value (the shield position itself).
     qint64 statistic(BalanceSlider s) const;
     BalanceRange range(BalanceSlider s) const;
@@ -133,12 +141,14 @@ private:
     static int index(BalanceSlider s) { return int(s); }
     float scoreOf(BalanceSlider s, const std::array<int, kBalanceSliders>& values) const;
     int averageOf(const std::array<int, kBalanceSliders>& values) const;
+    void touchAll();
 
     BalanceProfile m_profile;
     std::array<int, kBalanceSliders> m_values{};
     std::array<int, kBalanceSliders> m_max{};
     std::array<qint64, kBalanceSliders> m_loaded{};
     std::array<int, kBalanceSliders> m_loadedValues{};
+    std::array<bool, kBalanceSliders> m_touched{};
     bool m_shieldsOutside = false;
     ShieldPair m_loadedShields;
     std::optional<RecordEditor> m_editor;

@@ -420,7 +420,11 @@ int ModImport::findShip(const QString& identifier) const
 
 QString ModImport::findEntry(const QString& objectName, const QStringList& suffixes) const
 {
-    const QString base = QStringLiteral("objects\\") + backslashed(objectName.trimmed());
+    // The game keeps a scene named without a folder below "objects\\cut".
+    const QString name = backslashed(objectName.trimmed());
+    const QString base = (name.contains(QLatin1Char('\\')) ? QStringLiteral("objects\\")
+                                                            : QStringLiteral("objects\\cut\\")) +
+                         name;
     for (const QString& suffix : suffixes)
         for (const QString& e : m_models)
             if (e.compare(base + QLatin1Char('.') + suffix, Qt::CaseInsensitive) == 0)

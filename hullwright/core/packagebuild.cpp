@@ -125,8 +125,8 @@ ShipPackage BuildPackage(const ShipDraft& d, const QString& programDir)
     p.ScreenShot = d.picture;
     p.WriteUpdateInfo = d.writeUpdateInfo;
     // Turret cockpits of the package's own cockpits are already keys in the
-    // editor's record; it is carried as the editor holds it.
-    p.Data = d.record;
+    // editor's record; the scene names and the ID are what the editor shows.
+    p.Data = DraftRecord(d);
     QString comment = d.comment;
     comment.remove(QLatin1Char('\r'));
     p.Comment = comment.replace(QLatin1Char('\n'), QLatin1String("<newline>"));

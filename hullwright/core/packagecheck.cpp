@@ -2,6 +2,7 @@
 
 #include "arc.h"
 #include "archivefile.h"
+#include "gamedir.h"
 #include "packagebuild.h"
 #include "shiprecord.h"
 #include "typetable.h"
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <limits>
@@ -50,10 +52,53 @@ void checkRecord(const ShipPackage& p, Problems& out)
                                "field; the installer drops them")
                     .arg(layout.identifierField - layout.lastNumericField - 1)
                     .arg(layout.lastNumericField));
-    if (record.identifier() != p.ID.trimmed())
-        out.add("record", QStringLiteral("ID"),
-                QStringLiteral("the record ends in \"%1\", not in the package's ID \"%2\"")
-                    .arg(record.identifier(), p.ID));
+    // The identifier needs no check: the installer writes the package ID there.
+}
+
+// Fields 16 and 17 as the game reads them: the scenes the package carries, or
+// scenes the game has.
+void checkScenes(const PackageCheckInput& in, Problems& out)
+{
+    const ShipPackage& p = in.package;
+    const ShipRecord record(p.Data);
+    if (p.Data.trimmed().isEmpty())
+        return;
+    const struct
+    {
+        int field;
+        const std::optional<PackageFile>& file;
+        const char* what;
+    } scenes[] = {{kSceneField, p.SceneFile, "ship scene"},
+                  {kCockpitSceneField, p.CockpitFile, "cockpit scene"}};
+    for (const auto& [field, file, what] : scenes) {
+        const QString named = record.field(field).trimmed();
+        const QString subject = QStringLiteral("field %1").arg(field);
+        const bool gameHas = in.gameHasScene && !IsNoScene(named) && in.gameHasScene(named);
+        if (IsNoScene(named) && (file || field == kSceneField)) {
+            out.add("record", subject,
+                    QStringLiteral("field %1 names no %2%3")
+                        .arg(field)
+                        .arg(QLatin1String(what),
+                             file ? QStringLiteral(", but the package carries ") + file->Name
+                                  : QStringLiteral(": the game would show no model")));
+        } else if (file) {
+            const QString carried = GameSceneName(SceneGameNameOf(file->Name));
+            if (GameSceneName(named).compare(carried, Qt::CaseInsensitive) != 0 && !gameHas)
+                out.add("record", subject,
+                        QStringLiteral("field %1 names the %2 \"%3\", but the package carries "
+                                       "%4 (\"%5\"): the game would not show it")
+                            .arg(field)
+                            .arg(QLatin1String(what), named, file->Name, carried));
+        } else if (!IsNoScene(named) && !gameHas) {
+            out.add("record", subject,
+                    QStringLiteral("field %1 names the %2 \"%3\", which the package does not "
+                                   "carry%4")
+                        .arg(field)
+                        .arg(QLatin1String(what), named,
+                             in.gameHasScene ? QStringLiteral(" and the game does not have")
+                                             : QString()));
+        }
+    }
 }
 
 void checkCockpits(const PackageCheckInput& in, Problems& out)
@@ -153,7 +198,9 @@ QList<PackageCheckProblem> CheckPackage(const PackageCheckInput& in)
 
     for (const QString& m : in.missing)
         out.add("file", m, QStringLiteral("%1 is missing").arg(m));
-    if (!p.SceneFile)
+    checkScenes(in, out);
+    const QString sceneField = ShipRecord(p.Data).field(kSceneField).trimmed();
+    if (!p.SceneFile && !(in.gameHasScene && !IsNoScene(sceneField) && in.gameHasScene(sceneField)))
         out.add("file", QStringLiteral("scene"), QStringLiteral("the package has no scene file"));
     else
         checkFile(in, *p.SceneFile, QStringLiteral("scene"), out);
@@ -218,7 +265,8 @@ QJsonObject PackageCheckJson(const QList<PackageCheckProblem>& problems)
 }
 
 QList<PackageCheckProblem> CheckPackageFile(const QString& path, const QString& tempFolder,
-                                            int gameCockpits, QString* error)
+                                            int gameCockpits, QString* error,
+                                            const std::function<bool(const QString&)>& gameHasScene)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
@@ -267,16 +315,19 @@ QList<PackageCheckProblem> CheckPackageFile(const QString& path, const QString& 
         in.screenshotSize = pic.isFile() ? pic.size() : -1;
     }
     in.gameCockpits = gameCockpits;
+    in.gameHasScene = gameHasScene;
     problems += CheckPackage(in);
     return problems;
 }
 
 QList<PackageCheckProblem> CheckDraft(const ShipDraft& draft, const QString& programDir,
-                                      int gameCockpits)
+                                      int gameCockpits,
+                                      const std::function<bool(const QString&)>& gameHasScene)
 {
     PackageCheckInput in;
     in.package = BuildPackage(draft, programDir);
     in.gameCockpits = gameCockpits;
+    in.gameHasScene = gameHasScene;
     in.sizeOf = [](const PackageFile& f) -> qint64 {
         const QFileInfo info(f.SourcePath);
         return info.isFile() ? info.size() : -1;
@@ -293,4 +344,21 @@ QList<PackageCheckProblem> CheckDraft(const ShipDraft& draft, const QString& pro
         in.screenshotSize = pic.isFile() ? pic.size() : -1;
     }
     return CheckPackage(in);
+}
+
+std::function<bool(const QString&)> GameSceneLookup(const QString& gameDir)
+{
+    QSet<QString> entries;
+    for (const GameEntry& e : EnumerateGameEntries(gameDir))
+        entries.insert(e.name.toLower());
+    const QString mod = ResolvePath(gameDir, QStringLiteral("mods/Hullwright.cat"));
+    if (QFileInfo(mod).isFile())
+        for (const CatalogEntryInfo& e : ListCatalog(mod))
+            entries.insert(QString(e.name).replace(QLatin1Char('/'), QLatin1Char('\\')).toLower());
+    return [entries](const QString& field) {
+        for (const QString& candidate : SceneCatalogEntries(field))
+            if (entries.contains(candidate))
+                return true;
+        return false;
+    };
 }

@@ -33,6 +33,9 @@ struct PackageCheckInput
     // Entries of the game's cockpit table, which numeric turret cockpits index
     // (the package's own cockpits follow them); -1 when not known.
     int gameCockpits = -1;
+    // Whether the game has the scene a record field names; empty when no game is
+    // given. Fields 16 and 17 must name the scenes the package carries or these.
+    std::function<bool(const QString& field)> gameHasScene;
 };
 
 QList<PackageCheckProblem> CheckPackage(const PackageCheckInput& input);
@@ -41,10 +44,16 @@ QJsonObject PackageCheckJson(const QList<PackageCheckProblem>& problems);
 
 // A saved package, read into a scratch folder below tempFolder: the reader's own
 // refusals come back as problems too. `error` is set when it is no package at all.
-QList<PackageCheckProblem> CheckPackageFile(const QString& path, const QString& tempFolder,
-                                            int gameCockpits, QString* error);
+QList<PackageCheckProblem> CheckPackageFile(
+    const QString& path, const QString& tempFolder, int gameCockpits, QString* error,
+    const std::function<bool(const QString&)>& gameHasScene = {});
 
 // The editor's draft as it would be saved (BuildPackage), with the files it lists
 // that do not exist.
-QList<PackageCheckProblem> CheckDraft(const ShipDraft& draft, const QString& programDir,
-                                      int gameCockpits = -1);
+QList<PackageCheckProblem> CheckDraft(
+    const ShipDraft& draft, const QString& programDir, int gameCockpits = -1,
+    const std::function<bool(const QString&)>& gameHasScene = {});
+
+// Every catalogue entry of a game, the numbered catalogues and the installer's mod,
+// as a test of the scene names of record fields 16 and 17.
+std::function<bool(const QString&)> GameSceneLookup(const QString& gameDir);

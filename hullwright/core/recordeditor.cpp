@@ -73,6 +73,9 @@ const QList<RecordEditor::FieldDef>& RecordEditor::fieldDefs()
         {QStringLiteral("recharge"), kRechargeField, false, Kind::Decimal},
         {QStringLiteral("npc_missiles"), 25, false, Kind::Int},
         {QStringLiteral("body_file"), 0, false, Kind::Text},
+        // The scenes the game shows, as the editor's scene names write them.
+        {QStringLiteral("scene"), kSceneField, false, Kind::Text},
+        {QStringLiteral("cockpit_scene"), kCockpitSceneField, false, Kind::Text},
         {QStringLiteral("picture_id"), 1, false, Kind::Int},
         {QStringLiteral("video_id"), 7, true, Kind::Int},
         {QStringLiteral("engine_effect"), 11, false, Kind::Int},
@@ -282,6 +285,15 @@ bool RecordEditor::setClassIndex(int index, QString* error)
     return true;
 }
 
+void RecordEditor::applyShownClass()
+{
+    const int index = classIndex();
+    int number = 0;
+    if (index >= 0 && index < m_context.classes.size() &&
+        parseInt(rawOf(kClassNumberField), &number) && number != m_context.classes.at(index).number)
+        setRaw(kClassNumberField, QString::number(m_context.classes.at(index).number));
+}
+
 const RecordEditor::FieldDef* RecordEditor::fieldDef(const QString& name) const
 {
     for (const FieldDef& s : fieldDefs())
@@ -462,6 +474,13 @@ bool RecordEditor::checkVariable(QString* error) const
     return m_readable;
 }
 
+void RecordEditor::ensureMainCockpit()
+{
+    if (m_turrets.isEmpty())
+        m_turrets.append(
+            {{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}});
+}
+
 QString RecordEditor::turretPart(int row) const
 {
     const int k = row + 1;
@@ -477,6 +496,9 @@ bool RecordEditor::setTurretPart(int row, const QString& part, QString* error)
         return false;
     const int k = row + 1;
     const QStringList two = part.split(QLatin1Char(':'));
+    // The main cockpit can be placed before any turret exists.
+    if (k == 0 && two.size() == 2 && !part.contains(QLatin1Char(';')))
+        ensureMainCockpit();
     if (k < 0 || k >= m_turrets.size() || two.size() != 2 || part.contains(QLatin1Char(';'))) {
         if (error)
             *error = QStringLiteral("turret %1: expected an existing turret and \"a:b\"").arg(k);
@@ -492,9 +514,14 @@ bool RecordEditor::addTurret(const QString& part, QString* error)
 {
     if (!checkVariable(error))
         return false;
-    if (m_turrets.isEmpty())
-        m_turrets.append(
-            {{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}});
+    if (turretRows() >= kTurretPairs) {
+        if (error)
+            *error = QStringLiteral("a ship has at most %1 turrets: the record has one cockpit "
+                                    "pair for each")
+                         .arg(kTurretPairs);
+        return false;
+    }
+    ensureMainCockpit();
     m_turrets.append({{QString(), QString(), QStringLiteral("0"), QStringLiteral("0")}});
     if (!setTurretPart(turretRows() - 1, part, error)) {
         m_turrets.removeLast();
@@ -654,6 +681,7 @@ bool RecordEditor::addGunGroup(QString* error)
 {
     if (!checkVariable(error))
         return false;
+    ensureMainCockpit();
     m_groups.append(
         {{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")}, {}});
     m_variableDirty = true;
@@ -768,7 +796,7 @@ bool RecordEditor::setComposite(const QString& name, const QString& value, bool*
     if (parts.size() == 2 && ok1 && parts.at(0) == QLatin1String("turret")) {
         if (remove)
             return removeTurret(a, error);
-        if (a == turretRows() && m_readable)
+        if (a == turretRows() && a >= 0 && m_readable)
             return addTurret(value, error);
         return setTurretPart(a, value, error);
     }

@@ -93,6 +93,9 @@ public:
     // Class and variation by list position; -1 when the field is not a number.
     int classIndex() const;
     bool setClassIndex(int index, QString* error = nullptr);
+    // The dialog's save: field 52 becomes the number of the class field 5 shows,
+    // also when the class was never chosen again (a symbolic constant stays).
+    void applyShownClass();
 
     // Turret rows (entry 0, the main cockpit, is not a row).
     int turretRows() const { return m_readable ? int(m_turrets.size()) - 1 : 0; }
@@ -140,6 +143,8 @@ private:
     QString compositeValue(const QString& name, bool* known) const;
     bool setComposite(const QString& name, const QString& value, bool* known, QString* error);
     bool checkVariable(QString* error) const;
+    // Turrets and gun groups need entry 0, the main cockpit, before them.
+    void ensureMainCockpit();
     QStringList variablePieces(QString* gunSlot) const;
     QStringList pieces() const;
 

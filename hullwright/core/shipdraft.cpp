@@ -1,6 +1,7 @@
 #include "shipdraft.h"
 
 #include "creatorsettings.h"
+#include "editorrules.h"
 #include "shiprecord.h"
 
 namespace {
@@ -41,10 +42,14 @@ QString scenePath(const std::optional<PackageFile>& file)
 
 } // namespace
 
-ShipDraft NewShipDraft(const CreatorSettings& settings)
+ShipDraft NewShipDraft(const CreatorSettings& settings, const QList<NumberedName>& classes)
 {
     ShipDraft draft;
-    draft.record = QString::fromLatin1(kDefaultShipLine);
+    ShipRecord record = ShipRecord::newShip();
+    const int classIndex = record.intField(kClassField, -1);
+    if (classIndex >= 0 && classIndex < classes.size())
+        record.setField(kClassNumberField, QString::number(classes.at(classIndex).number));
+    draft.record = record.line();
     draft.author = settings.defaultAuthor;
     draft.web = settings.defaultWeb;
     draft.mirror1 = settings.defaultMirror1;
@@ -56,10 +61,25 @@ void ApplyTableShip(ShipDraft& draft, const QString& line)
 {
     const ShipRecord record(line);
     draft.record = record.line();
-    draft.sceneName = record.field(16).trimmed();
-    draft.cockpitName = record.field(17).trimmed();
-    draft.existingTextId = record.intField(6);
+    // "0" is the table's "no scene", not a scene of that name.
+    const auto scene = [&record](int field) {
+        return IsNoScene(record.field(field)) ? QString() : record.field(field).trimmed();
+    };
+    draft.sceneName = scene(kSceneField);
+    draft.cockpitName = scene(kCockpitSceneField);
+    draft.existingTextId = record.intField(kDescriptionField);
     draft.id = record.identifier();
+}
+
+QString SceneGameNameOf(const QString& entryName)
+{
+    QString n = entryName;
+    if (n.startsWith(QLatin1String("objects/cut/"), Qt::CaseInsensitive))
+        n = n.mid(12);
+    else if (n.startsWith(QLatin1String("objects/"), Qt::CaseInsensitive))
+        n = n.mid(8);
+    const qsizetype dot = n.lastIndexOf(QLatin1Char('.'));
+    return dot > n.lastIndexOf(QLatin1Char('/')) ? n.left(dot) : n;
 }
 
 ShipDraft DraftFromPackage(const ShipPackage& p)
@@ -79,21 +99,27 @@ ShipDraft DraftFromPackage(const ShipPackage& p)
     d.texts = p.Texts;
     d.sceneFile = scenePath(p.SceneFile);
     d.cockpitFile = scenePath(p.CockpitFile);
-    // The game name of a scene is the package name without "objects/" (or
-    // "objects/cut/" for a bare name) and without its extension.
     auto sceneName = [](const std::optional<PackageFile>& f) {
-        if (!f)
-            return QString();
-        QString n = f->Name;
-        if (n.startsWith(QLatin1String("objects/cut/"), Qt::CaseInsensitive))
-            n = n.mid(12);
-        else if (n.startsWith(QLatin1String("objects/"), Qt::CaseInsensitive))
-            n = n.mid(8);
-        const qsizetype dot = n.lastIndexOf(QLatin1Char('.'));
-        return dot > n.lastIndexOf(QLatin1Char('/')) ? n.left(dot) : n;
+        return f ? SceneGameNameOf(f->Name) : QString();
     };
-    d.sceneName = sceneName(p.SceneFile);
-    d.cockpitName = sceneName(p.CockpitFile);
+    // A scene the package does not carry is one the game has: its name is the
+    // record's field.
+    const ShipRecord record(p.Data);
+    const auto named = [&record](int field) {
+        return IsNoScene(record.field(field)) ? QString() : record.field(field).trimmed();
+    };
+    // The record's own spelling wins when it names the carried file anyway.
+    const auto pick = [&](const std::optional<PackageFile>& f, int field) {
+        const QString fromRecord = named(field);
+        if (!f)
+            return fromRecord;
+        const QString fromFile = sceneName(f);
+        return GameSceneName(fromRecord).compare(GameSceneName(fromFile), Qt::CaseInsensitive) == 0
+                   ? fromRecord
+                   : fromFile;
+    };
+    d.sceneName = pick(p.SceneFile, kSceneField);
+    d.cockpitName = pick(p.CockpitFile, kCockpitSceneField);
     d.models = treeFromFiles(p.Models);
     d.others = treeFromFiles(p.Files);
     for (const PackageFile& s : p.Scripts)
@@ -106,6 +132,29 @@ ShipDraft DraftFromPackage(const ShipPackage& p)
     d.comment = decodeNewlines(p.Comment);
     d.record = p.Data;
     return d;
+}
+
+QString DraftRecord(const ShipDraft& d)
+{
+    if (d.record.trimmed().isEmpty())
+        return d.record;
+    ShipRecord record(d.record);
+    bool changed = false;
+    const auto set = [&](int field, const QString& name) {
+        const QString want = GameSceneName(name);
+        if (record.field(field).trimmed() != want) {
+            record.setField(field, want);
+            changed = true;
+        }
+    };
+    set(kSceneField, d.sceneName);
+    set(kCockpitSceneField, d.cockpitName);
+    const QString id = d.id.trimmed();
+    if (!id.isEmpty() && record.identifier() != id) {
+        record.setIdentifier(id);
+        changed = true;
+    }
+    return changed ? record.line() : d.record;
 }
 
 int AddDraftFiles(QList<DraftFolder>& tree, const QString& dir, const QStringList& files)

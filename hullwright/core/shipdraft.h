@@ -47,13 +47,25 @@ struct ShipDraft
 };
 
 // New Ship: the default record (identifier "HW_NEW_SHIP"), the default author and
-// update addresses of the settings, everything else empty.
-ShipDraft NewShipDraft(const CreatorSettings& settings);
+// update addresses of the settings, everything else empty. With the class list,
+// the record's class number (field 52) is that of the class its field 5 shows.
+struct NumberedName;
+ShipDraft NewShipDraft(const CreatorSettings& settings, const QList<NumberedName>& classes = {});
+
+// The record as it is saved: fields 16 and 17 name the editor's ship scene and
+// cockpit scene in the game's form ("0" for no cockpit scene), and the identifier
+// is the ship ID, so the record never disagrees with what the editor shows. The
+// text comes back unchanged when it already says so.
+QString DraftRecord(const ShipDraft& draft);
 
 // A ship chosen from a ship table: the whole line is the record, field 16 the
 // ship scene, field 17 the cockpit scene, field 6 the description number and the
 // identifier the ship ID.
 void ApplyTableShip(ShipDraft& draft, const QString& line);
+
+// The game's name of a scene the package carries: its entry name without
+// "objects/" (or "objects/cut/" for a name without a folder) and its extension.
+QString SceneGameNameOf(const QString& entryName);
 
 // A package as the editor shows it: its files in "<PACKAGE>/" form, models and
 // other files grouped by their target folder.

@@ -7,6 +7,7 @@
 // Every modal box is photographed and then answered by a timer, so the tour
 // runs to its end on its own.
 #include "../engine/updateserver.h"
+#include "archivefile.h"
 #include "dshipupdate.h"
 #include "dupdate.h"
 #include "installerengine.h"
@@ -18,6 +19,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -178,10 +180,21 @@ int main(int argc, char* argv[])
         viewer->close();
     }
 
-    // Uninstall asks first.
+    // Uninstall asks first; so does disabling, which costs ships in saved games.
     shootModal(
         QStringLiteral("12-uninstall-question"), [&] { list->Slot_Uninstall(); },
         QStringLiteral("No"));
+    shootModal(
+        QStringLiteral("12b-disable-question"), [&] { list->Slot_Enabled(); },
+        QStringLiteral("No"));
+    view->clearSelection();
+    shootModal(QStringLiteral("12c-uninstall-nothing-selected"),
+               [&] { list->Slot_Uninstall(); });
+    merganser->setSelected(true);
+    shootModal(QStringLiteral("12d-package-not-found"), [&] {
+        window->Slot_ReadInputText(root.filePath(QStringLiteral("Mergansr.xsp")));
+        pause(800);
+    });
     shootModal(QStringLiteral("13-settings"), [&] { window->Slot_Config(); });
 
     // A second window on the same game, and a port that stays taken.
@@ -223,14 +236,17 @@ int main(int argc, char* argv[])
         QtPrompter prompter(window.get());
         context.prompter = &prompter;
         context.mirrors = {QStringLiteral("http://127.0.0.1:1/drydock/shipupdate.dat")};
-        auto* failing = new DUpdate(context, window.get());
-        failing->show();
+        // The failure's box closes the dialog when it is answered.
+        QPointer<DUpdate> failing;
+        shootModal(QStringLiteral("17-update-program-failed"), [&] {
+            failing = new DUpdate(context, window.get());
+            failing->show();
+            QElapsedTimer clock;
+            clock.start();
+            while (failing && !failing->isFinished() && clock.elapsed() < 10000)
+                pause(100);
+        });
         QElapsedTimer clock;
-        clock.start();
-        while (!failing->isFinished() && clock.elapsed() < 10000)
-            pause(100);
-        save(failing, QStringLiteral("17-update-program-failed"));
-        failing->close();
 
         context.mirrors = {server.url(QStringLiteral("/u/shipupdate.dat"))};
         DUpdate* saving = nullptr;
@@ -253,8 +269,35 @@ int main(int argc, char* argv[])
 
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->engine().setModChanged(false);
+    window.reset();
+
+    // A game that already loads the player's own mod, whose files cannot be copied
+    // (its data file is gone): Update Mod asks before the game is switched over.
+    {
+        const QString own = root.filePath(QStringLiteral("Vega Concord 2"));
+        SampleGame::MakeSampleGame(own);
+        const QString cat = own + QStringLiteral("/mods/PlayerMod.cat");
+        EnsureCatalog(cat);
+        WriteArchiveFile("model", 5, cat + QStringLiteral("::objects\\corsair.pbd"), false, false);
+        QFile::remove(own + QStringLiteral("/mods/PlayerMod.dat"));
+        CreateIniRegistry(program + QStringLiteral("/registry.ini"))
+            ->writeString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"),
+                          QStringLiteral("PlayerMod"));
+        writeBytes(program + QStringLiteral("/config.dat"), installerConfig(own));
+        DDrydock second(program);
+        second.resize(760, 460);
+        second.show();
+        pause(300);
+        shootModal(
+            QStringLiteral("20-base-mod-not-carried"),
+            [&] {
+                second.Slot_UpdateMod();
+                pause(1500);
+            },
+            QStringLiteral("No"));
+        second.engine().setModChanged(false);
+    }
     for (const QString& file : std::as_const(g_saved))
         std::printf("%s\n", qPrintable(file));
-    window.reset();
     return 0;
 }

@@ -90,50 +90,64 @@ void TestSingleInstance::initTestCase()
 }
 
 // "@PKG@" in a chunk stands for the path of an existing package file, "@DIR@" for its
-// folder, "@ACC@" for a package whose name needs 8-bit text.
+// folder, "@ACC@" for a package whose name needs more than ASCII, sent as UTF-8,
+// "@LAT@" for that one as an older sender wrote it, in 8-bit text.
 void TestSingleInstance::server_data()
 {
     QTest::addColumn<Chunks>("chunks");
-    QTest::addColumn<bool>("queued");
+    QTest::addColumn<QStringList>("queued"); // the paths handed on, in order
     QTest::addColumn<QString>("logged"); // part of the log line, empty for none
 
     const QByteArray pkg = "@PKG@";
     const QByteArray end("\n\0", 2);
-    QTest::newRow("remote start") << Chunks{pkg + end} << true << QString();
+    const QStringList one{"@PKG@"};
+    const QStringList none;
+    QTest::newRow("remote start") << Chunks{pkg + end} << one << QString();
     QTest::newRow("split across reads")
-        << Chunks{"@DIR@/My Sh", "ip.x", "sp", "\n", QByteArray(1, '\0')} << true << QString();
-    QTest::newRow("8-bit name, upper-case suffix") << Chunks{"@ACC@" + end} << true << QString();
+        << Chunks{"@DIR@/My Sh", "ip.x", "sp", "\n", QByteArray(1, '\0')} << one << QString();
+    QTest::newRow("UTF-8 name, upper-case suffix")
+        << Chunks{"@ACC@" + end} << QStringList{"@ACC@"} << QString();
+    QTest::newRow("8-bit name of an older sender")
+        << Chunks{"@LAT@" + end} << QStringList{"@ACC@"} << QString();
+    QTest::newRow("two paths queue two installs")
+        << Chunks{pkg + "\n@ACC@" + end} << QStringList{"@PKG@", "@ACC@"} << QString();
+    QTest::newRow("two paths, the second split")
+        << Chunks{pkg + "\n@DIR@/My", " Ship.xsp" + end} << QStringList{"@PKG@", "@PKG@"}
+        << QString();
 
     const QByteArray http = "HTTP request or header line";
     QTest::newRow("cross-site POST")
         << Chunks{"POST / HTTP/1.1\r\nHost: 127.0.0.1:53416\r\nOrigin: http://example.org\r\n"
                   "Content-Type: text/plain\r\nContent-Length: 60\r\n\r\n" +
                   pkg + end}
-        << false << QString(http);
-    QTest::newRow("GET") << Chunks{"GET /" + pkg + " HTTP/1.0\r\n\r\n"} << false << QString(http);
+        << none << QString(http);
+    QTest::newRow("GET") << Chunks{"GET /" + pkg + " HTTP/1.0\r\n\r\n"} << none << QString(http);
     QTest::newRow("header line first")
-        << Chunks{"Content-Type: text/plain\n" + pkg + end} << false << QString(http);
-    QTest::newRow("two paths") << Chunks{pkg + "\n" + pkg + end} << false << "more than one line";
+        << Chunks{"Content-Type: text/plain\n" + pkg + end} << none << QString(http);
+    QByteArray many;
+    for (int i = 0; i <= CSocket::kMaxLines; ++i)
+        many += pkg + "\n";
+    QTest::newRow("too many lines") << Chunks{many + '\0'} << none << "more than";
     QTest::newRow("zero byte inside the line")
-        << Chunks{QByteArray("@DIR@/My") + '\0' + " Ship.xsp" + end} << false << "zero byte";
+        << Chunks{QByteArray("@DIR@/My") + '\0' + " Ship.xsp" + end} << none << "zero byte";
 
     const QString dropped = QStringLiteral("not an existing .xsp file");
-    QTest::newRow("not a package") << Chunks{"@DIR@/notes.txt" + end} << false << dropped;
-    QTest::newRow("folder") << Chunks{"@DIR@/folder.xsp" + end} << false << dropped;
-    QTest::newRow("missing file") << Chunks{"@DIR@/gone.xsp" + end} << false << dropped;
+    QTest::newRow("not a package") << Chunks{"@DIR@/notes.txt" + end} << none << dropped;
+    QTest::newRow("folder") << Chunks{"@DIR@/folder.xsp" + end} << none << dropped;
+    QTest::newRow("missing file") << Chunks{"@DIR@/gone.xsp" + end} << none << dropped;
 
     const qint64 limit = CSocket::kMaxLineLength;
-    QTest::newRow("line at the limit") << Chunks{QByteArray(limit, 'a') + end} << false << dropped;
+    QTest::newRow("line at the limit") << Chunks{QByteArray(limit, 'a') + end} << none << dropped;
     QTest::newRow("line over the limit")
-        << Chunks{QByteArray(limit + 1, 'a') + end} << false << "longer than";
+        << Chunks{QByteArray(limit + 1, 'a') + end} << none << "longer than";
     QTest::newRow("no newline ever")
-        << Chunks{QByteArray(4 * limit, 'a')} << false << "longer than";
+        << Chunks{QByteArray(4 * limit, 'a')} << none << "longer than";
 }
 
 void TestSingleInstance::server()
 {
     QFETCH(Chunks, chunks);
-    QFETCH(bool, queued);
+    QFETCH(QStringList, queued);
     QFETCH(QString, logged);
 
     CServerSocket server(nullptr, 0);
@@ -147,7 +161,8 @@ void TestSingleInstance::server()
     QSignalSpy closedByServer(&client, &QTcpSocket::disconnected);
     for (QByteArray chunk : chunks) {
         chunk.replace("@PKG@", m_package.toLocal8Bit())
-            .replace("@ACC@", m_accented.toLocal8Bit())
+            .replace("@ACC@", m_accented.toUtf8())
+            .replace("@LAT@", m_accented.toLatin1())
             .replace("@DIR@", m_dir.path().toLocal8Bit());
         sendChunk(client, chunk);
     }
@@ -155,10 +170,14 @@ void TestSingleInstance::server()
     // Every message ends the connection, taken or not.
     QTRY_COMPARE(closedByServer.size(), 1);
     QTRY_COMPARE(liveConnections(server), 0);
-    QCOMPARE(received.size(), queued ? 1 : 0);
-    if (queued)
-        QCOMPARE(received.at(0).at(0).toString(),
-                 (chunks.first().startsWith("@ACC@") ? m_accented : m_package) + "\n");
+    QTRY_COMPARE(received.size(), queued.size()); // handed on from the event loop
+    QTRY_COMPARE(logs.size(), logged.isEmpty() ? 0 : 1);
+    QStringList got;
+    for (const QList<QVariant>& args : std::as_const(received))
+        got << args.at(0).toString();
+    for (QString& path : queued)
+        path = (path == QLatin1String("@ACC@") ? m_accented : m_package) + QLatin1Char('\n');
+    QCOMPARE(got, queued);
     QCOMPARE(logs.size(), logged.isEmpty() ? 0 : 1);
     if (!logged.isEmpty())
         QVERIFY2(logs.at(0).at(0).toString().contains(logged),
@@ -212,6 +231,11 @@ void TestSingleInstance::startup_data()
 
     QTest::newRow("path") << QStringList{"drydock", "/s/My", "Ship.xsp"} << "reads"
                           << QByteArray("/s/My Ship.xsp\n\0", 16);
+    QTest::newRow("path beyond the code page, as UTF-8")
+        << QStringList{"drydock", QStringLiteral("/s/\u039d\u00e9ant.xsp")} << "reads"
+        << QByteArray("/s/\xce\x9d\xc3\xa9"
+                      "ant.xsp\n\0",
+                      16);
     QTest::newRow("no arguments") << QStringList{"drydock"} << "reads" << QByteArray();
     // Far more than the socket buffers hold, so the write is still going on. The
     // connect worked, so the write error must not make this a second running instance.

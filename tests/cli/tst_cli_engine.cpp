@@ -108,6 +108,7 @@ private slots:
         m_samples = QStringList{m_game + "/sample-ships/Merganser.xsp",
                                 m_game + "/sample-ships/Goosander.xsp"};
         QFile::remove(m_program + "/config.dat");
+        QVERIFY(QDir(m_program + "/Scripts").removeRecursively());
     }
 
     // A Steam library holding the game and its Proton prefix, found from the home
@@ -154,10 +155,15 @@ private slots:
         const QByteArray settings = "<installer>\nDebugLog\n</installer>\n";
         QVERIFY(config.open(QIODevice::WriteOnly) && config.write(settings) == settings.size());
         config.close();
+        // The program's scripts, the game-side purge script among them.
+        QVERIFY(QDir().mkpath(m_program + "/Scripts"));
+        QVERIFY(writeBytes(m_program + "/Scripts/hw.purge.xml", "<purge/>"));
         QCOMPARE(listing(), QByteArray());
+        QVERIFY(!QFileInfo::exists(m_game + "/Scripts/hw.purge.xml")); // list changes nothing
         Result r = cli({"list", m_tmp.path()});
         QVERIFY(r.code == 1 && r.err.contains("not a game directory"));
         r = cli(QStringList{"install", m_game} + m_samples);
+        QCOMPARE(readBytes(m_game + "/Scripts/hw.purge.xml"), QByteArray("<purge/>"));
         QCOMPARE(r.out, "installed Merganser by Orrin Vale 1.0\n"
                         "installed Goosander by Orrin Vale 1.2\n");
         QCOMPARE(r.code, 0);
@@ -227,7 +233,8 @@ private slots:
         QCOMPARE(cli({"update-mod", m_game}).code, 0);
         r = cli({"verify", m_game});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(r.out.startsWith("ok: 2 ships and ") && r.out.endsWith(" no problems\n"),
+                 r.out.constData());
         // A ship without web addresses: the check asks no server.
         QCOMPARE(cli({"uninstall", m_game, "Merganser", "Orrin Vale"}).code, 0);
         doc = QJsonDocument::fromJson(cli({"updates", m_game, "--json"}).out).object();

@@ -4,7 +4,11 @@
 #include "gamesnapshot.h"
 
 #include "arc.h"
+#include "gamechange.h"
+#include "gamedir.h"
 #include "registry.h"
+#include "shiprecord.h"
+#include "typetable.h"
 
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -97,6 +101,34 @@ int holdAsTheGame(const QString& path)
 }
 #endif
 
+// Scenes (ship-table field 16) that the game would look for and not find: every
+// scene of the generated ship table that is not one of the sample game's own (which
+// has no models) must be an entry "objects\\<scene>.pbd" or ".bod" of the mod or of
+// a numbered catalogue.
+QStringList missingScenes(const EngineFixture& f)
+{
+    QSet<QString> known;
+    for (const SampleGame::Ship& s : SampleGame::Ships())
+        known.insert(s.scene.toUpper());
+    QSet<QString> entries;
+    QStringList catalogs{f.modCatalog()};
+    for (int n = 1; n <= 99 && QFileInfo::exists(f.gameDir + "/" + CatalogName(n)); ++n)
+        catalogs << f.gameDir + "/" + CatalogName(n);
+    for (const QString& cat : catalogs)
+        for (const CatalogEntryInfo& e : ListCatalog(cat))
+            entries.insert(e.name.toUpper());
+    QStringList missing;
+    for (const QString& line : ReadTypeTable(f.modEntry("types\\TShips.pck")).entries) {
+        const QString scene = ShipRecord(line).field(16).trimmed();
+        if (scene.isEmpty() || scene == QLatin1String("0") || known.contains(scene.toUpper()))
+            continue;
+        const QString base = (QStringLiteral("objects\\") + scene).toUpper();
+        if (!entries.contains(base + ".PBD") && !entries.contains(base + ".BOD"))
+            missing << scene;
+    }
+    return missing;
+}
+
 } // namespace
 
 class TestBaseMod : public QObject
@@ -115,6 +147,8 @@ private slots:
     void leftoverFilesKeepShared();
     void disableEnableUninstallKeepShared();
     void programScripts();
+    void adoptedPlayerMod_data();
+    void adoptedPlayerMod();
     void gameLanguageQuestion_data();
     void gameLanguageQuestion();
 };
@@ -498,12 +532,21 @@ void TestBaseMod::programScripts()
     QVERIFY(writeBytes(newGame + "/vega.exe", ""));
     QVERIFY(writeBytes(newGame + "/scripts/hw.purge.xml", "<old/>"));
 
-    f.makeEngine().installProgramScripts(newGame);
+    // Another program changing that directory keeps it as it is.
+    {
+        GameDirLock other(newGame);
+        QVERIFY(other.tryLock());
+        QVERIFY(!f.makeEngine().installProgramScripts(newGame));
+        QCOMPARE(readBytes(newGame + "/scripts/hw.purge.xml"), QByteArray("<old/>"));
+    }
+    QVERIFY(f.makeEngine().installProgramScripts(newGame));
     QCOMPARE(readBytes(newGame + "/scripts/hw.purge.xml"), QByteArray("<new/>"));
     QCOMPARE(filesIn(newGame + "/scripts"),
              QStringList({QStringLiteral("extra.XML"), QStringLiteral("hw.purge.xml")}));
-    QCOMPARE(QDir(newGame).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("scripts")});
+    // Through the directory's journal, which is gone once the copy is durable; no
+    // second script folder in another letter case.
+    QVERIFY(!QFileInfo::exists(GameChange::journalDir(newGame)));
+    QVERIFY(!QDir(newGame).entryList(QDir::Dirs | QDir::NoDotAndDotDot).contains("Scripts"));
 
     // A registry from another installer version brings the scripts of every known
     // game directory up to date when it is read; the current version does not.
@@ -527,6 +570,79 @@ void TestBaseMod::programScripts()
         xml.readNext();
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QVERIFY(script.contains("log09001.txt") && script.contains("Purged: "));
+}
+
+void TestBaseMod::adoptedPlayerMod_data()
+{
+    QTest::addColumn<bool>("copyFails"); // the player's mod has no data file
+    QTest::addColumn<int>("answer");     // to "go on without it": 0 yes, 1 no
+    QTest::addColumn<bool>("updated");
+    QTest::addColumn<bool>("playerShip"); // the table names the player's mod's ship
+
+    QTest::newRow("carried in") << false << 1 << true << true;
+    QTest::newRow("cannot be carried, kept") << true << 1 << false << false;
+    QTest::newRow("cannot be carried, left out") << true << 0 << true << false;
+}
+
+// A player whose game already loads a mod of their own: Drydock takes it as its
+// base mod, so its ships must come along into the Hullwright mod.
+void TestBaseMod::adoptedPlayerMod()
+{
+    QFETCH(bool, copyFails);
+    QFETCH(int, answer);
+    QFETCH(bool, updated);
+    QFETCH(bool, playerShip);
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+
+    // The player's mod: the game's ships and one of its own, with its scene model.
+    const QString gameTable = f.root.filePath("TShips.txt");
+    QVERIFY(ExtractGameFile(f.gameDir, "types\\TShips.pck", gameTable));
+    TypeTable table = ReadTypeTable(readBytes(gameTable));
+    ShipRecord player(QString::fromLatin1(kDefaultShipLine));
+    player.setField(16, QStringLiteral("ships\\player\\corsair_scene"));
+    player.setIdentifier(QStringLiteral("SS_SH_PLAYER_CORSAIR"));
+    table.entries << player.line();
+    const QByteArray text = FormatTypeTable({}, 48, table.entries);
+    const QString cat = makeBaseMod(
+        f, QStringLiteral("PlayerMod"),
+        {{QStringLiteral("objects\\ships\\player\\corsair_scene.bod"), "the corsair"}});
+    QVERIFY(WriteArchiveFile(text.constData(), text.size(), cat + "::types\\TShips.txt", true,
+                             false));
+    if (copyFails)
+        QVERIFY(QFile::remove(f.gameDir + "/mods/PlayerMod.dat"));
+    QVERIFY(f.systemRegistry->writeString(QStringLiteral("/SKYWARD"),
+                                          QStringLiteral("/Vega/ModName"),
+                                          QStringLiteral("PlayerMod")));
+    // A ship installed before, in a registry that names no base mod.
+    ShipPackage a = ship("A");
+    a.Models = {place(f, QStringLiteral("objects/a.bob"), "a")};
+    QVERIFY(f.writeRegistry({a}));
+
+    InstallerEngine& e = f.makeEngine();
+    e.baseModChoices();
+    QCOMPARE(e.currentBaseMod(), QStringLiteral("PlayerMod"));
+    QVERIFY(!e.baseModCarried());
+    f.prompter.answers = {answer};
+    QCOMPARE(e.updateMod(), updated);
+    QCOMPARE(f.prompter.asked.size(), copyFails ? 1 : 0);
+    QCOMPARE(f.systemRegistry->readString(QStringLiteral("/SKYWARD"),
+                                          QStringLiteral("/Vega/ModName")),
+             updated ? QStringLiteral("Hullwright") : QStringLiteral("PlayerMod"));
+    if (!updated) {
+        QVERIFY(!f.modEntries().contains(QStringLiteral("types\\TShips.pck")));
+        QCOMPARE(e.currentBaseMod(), QStringLiteral("PlayerMod"));
+        return;
+    }
+    // The game never loads a table naming a model it cannot find.
+    QCOMPARE(missingScenes(f), QStringList());
+    bool named = false;
+    for (const QString& line : f.modLines("types\\TShips.pck"))
+        named = named || line.endsWith(QLatin1String(";SS_SH_PLAYER_CORSAIR;"));
+    QCOMPARE(named, playerShip);
+    QCOMPARE(e.baseModCarried(), true);
+    QCOMPARE(f.savedRegistry().ModName, playerShip ? QStringLiteral("PlayerMod") : kNoMod);
+    QCOMPARE(f.modEntry("objects\\a.pbb"), QByteArray("a"));
 }
 
 void TestBaseMod::gameLanguageQuestion_data()

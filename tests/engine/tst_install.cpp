@@ -145,18 +145,19 @@ void TestInstall::turretCockpitsAndRecordLength()
     QVERIFY2(f.ok(), qPrintable(f.error));
     InstallerEngine& engine = f.makeEngine(false);
 
-    // A key of a game cockpit, a number, a key nobody has, the package's own key.
+    // A key of a game cockpit (in another letter case: keys compare without case), a
+    // number, a key nobody has, the package's own key.
     ShipPackage turrets = EngineFixture::simplePackage("Turrets", "T", "1", "SS_T");
     ShipRecord record(turrets.Data);
-    record.setField(31, QStringLiteral("SS_COCKPIT_REAR_LIGHT"));
+    record.setField(31, QStringLiteral("ss_cockpit_rear_light"));
     record.setField(33, QStringLiteral("5"));
     record.setField(35, QStringLiteral("SS_COCKPIT_NOBODY"));
     record.setField(37, QStringLiteral("SS_COCKPIT_T_OWN"));
     turrets.Data = record.line();
     turrets.Cockpits = {
         QStringLiteral("1;1;60;30;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_T_OWN;"),
-        // Same key as a game cockpit: the game's entry keeps the key.
-        QStringLiteral("9;9;9;9;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;SS_COCKPIT_LEFT;")};
+        // Same key as a game cockpit, in any letter case: the game's entry keeps the key.
+        QStringLiteral("9;9;9;9;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;ss_cockpit_left;")};
     // Counts that do not fit the record: the whole line stays, with the ID.
     ShipPackage broken = EngineFixture::simplePackage("Broken", "T", "1", "SS_B");
     broken.Data = QStringLiteral("a;b;c;");

@@ -165,8 +165,8 @@ private slots:
         cargo.setValue(BalanceSlider::Cargo, 200);
         QCOMPARE(fields(cargo.record(), 28, 2), QStringList({"1200", "1200"}));
 
-        // A new energy keeps the total: rate = total / energy. No energy: no rate
-        // gives the total, and the rate stays.
+        // A new energy keeps the total: rate = total / energy. A weapons minimum of
+        // 0 still keeps an energy of 1, so a rate gives the total shown.
         BalanceProfile p = middleProfile();
         p.weapon = {0, 4000};
         Balancer energy(p);
@@ -174,7 +174,7 @@ private slots:
         energy.setValue(BalanceSlider::Weapons, 4000);
         QCOMPARE(ShipRecord(energy.record()).field(21), "0.5");
         energy.setValue(BalanceSlider::Weapons, 0);
-        QCOMPARE(ShipRecord(energy.record()).field(21), "1");
+        QCOMPARE(fields(energy.record(), 20, 2), QStringList({"1", "2000"}));
 
         // Values written with 6 digits read back as written: 5 / 6000 is 0.000833333.
         p.turning = {0, 100};
@@ -297,8 +297,9 @@ private slots:
             QCOMPARE(run.steps, 0);
         }
 
-        // One slider whose single step jumps over 100 (96 <-> 102): the run ends
-        // after kMaxCrossings turns and keeps 102, the closer state.
+        // One slider whose single step jumps over 100 (96 <-> 102): the loop would
+        // go round for ever; the run ends when a state repeats and keeps 102, the
+        // closer state.
         BalanceProfile jumpy = fixed;
         jumpy.speed = {1, 3};
         jumpy.shield[0] = jumpy.shield[2] = 0;
@@ -311,7 +312,7 @@ private slots:
             QCOMPARE(b.average(), 96);
             const BalanceRun run = b.balance(mode);
             QCOMPARE(run.stop, BalanceRun::Stop::Oscillation);
-            QCOMPARE(run.crossings, Balancer::kMaxCrossings + 1);
+            QVERIFY(run.crossings >= 1 && run.steps <= 4);
             QCOMPARE(run.averageAfter, 102);
             QCOMPARE(b.average(), 102);
         }

@@ -6,6 +6,8 @@
 #include "hwtest.h"
 #include "samplegame.h"
 #include "shiprecord.h"
+#include "shipdraft.h"
+#include "ui_createship.h"
 #include "typetable.h"
 #include "ui_configship.h"
 #include "uiseams_qt.h"
@@ -47,6 +49,42 @@ private slots:
                 screenshot(&d, QStringLiteral("configship-%1").arg(t));
             }
         }
+    }
+    // Shapes the game's own tables have: a header of format 50, symbolic constants
+    // in numeric fields, seven turret entries whose third field is a scene path,
+    // gun groups without turrets. Unchanged through the editor and the dialog's
+    // Save, they keep every byte.
+    void realShapesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("symbolic constants") << shaped(1, 0, true);
+        QTest::newRow("seven turret entries") << shaped(7, 2, false);
+        QTest::newRow("guns without turrets") << shaped(1, 3, false);
+    }
+    void realShapesKeepTheirBytes()
+    {
+        QFETCH(QString, line);
+        const QByteArray table = "// a table of the game's newer format\n50;1;\n" + line.toLatin1() + "\n";
+        QCOMPARE(ReadTypeTable(table).entries, QStringList{line});
+        ShipDraft draft;
+        draft.name = "Shaped";
+        ApplyTableShip(draft, line);
+        QCOMPARE(DraftRecord(draft), line);
+
+        const QString program = m_dir.filePath("shapes-program");
+        QVERIFY(copyProgramFiles(program, {"hw_languages.xml", "data"}));
+        QVERIFY(writeConfig(program, m_dir.filePath("game")));
+        QtPrompter::setTestMode(true);
+        CreateShip w(program);
+        w.setDraft(draft);
+        ModalDialogs::hook = [](QDialog& d) {
+            static_cast<ConfigShip&>(d).form()->ButtonSave->click();
+            return d.result();
+        };
+        w.form()->customiseButton->click();
+        ModalDialogs::hook = nullptr;
+        QCOMPARE(w.form()->rawDataEdit->toPlainText(), line);
+        QCOMPARE(w.draft().record, line);
     }
     void controlsWriteFields()
     {
@@ -198,6 +236,34 @@ private slots:
     }
 
 private:
+    // A record of class 2 (number 3 in data/classes) with T turret entries whose
+    // third field is a scene path and G gun groups of two guns.
+    static QString shaped(int turrets, int groups, bool symbolic)
+    {
+        QStringList f = QString::fromLatin1(kDefaultShipLine).split(';');
+        f[kClassField] = "2";
+        f[kClassNumberField] = "3";
+        f[kSceneField] = "ships\\argon\\argon_TL_scene";
+        f[kCockpitSceneField] = "cockpits\\argon_TL_cockpit";
+        if (symbolic) {
+            f[9] = "SND_ENGINE_HEAVY";
+            f[47] = "EXPL_CAPITAL";
+            f[22] = "SG_SH_125MJ";
+        }
+        for (int k = 1; k < turrets && k <= kTurretPairs; ++k)
+            f[kTurretPairFirstField + 2 * (k - 1)] = QString::number(k);
+        QStringList var{QString::number(turrets)};
+        for (int k = 0; k < turrets; ++k)
+            var << QString::number(k + 1) << QString::number(k)
+                << (k ? QStringLiteral("ships\\argon\\turret_%1_scene").arg(k) : "0") << "0";
+        var << QString::number(groups);
+        for (int g = 0, slot = 1; g < groups; ++g) {
+            var << QString::number(slot) << "0" << QString::number(g + 1) << "2";
+            for (int i = 0; i < 2; ++i, ++slot)
+                var << QString::number(slot) << "1" << QString::number(g) << "0" << "0" << "0";
+        }
+        return (f.mid(0, kTurretCountField) + var + f.mid(55)).join(';');
+    }
     ConfigShip::Input input(const QString& record) const
     {
         ConfigShip::Input in;

@@ -409,9 +409,10 @@ private slots:
         w->Slot_SaveAs();
         QTRY_VERIFY_WITH_TIMEOUT(
             QFileInfo::exists(out + ".xsp") && w->form()->centralwidget->isEnabled(), 30000);
-        // The sample's record ends in another identifier than its ID: the check says
-        // so first, and its default button saves anyway.
-        QCOMPARE(QtPrompter::takeAsked().first().caption, w->texts().own(CheckCaption));
+        // The sample passes the check: no box before the one saying it was saved.
+        asked = QtPrompter::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.first().caption != w->texts().own(CheckCaption));
         QVERIFY(w->windowTitle().endsWith("saved.xsp"));
     }
 

@@ -117,7 +117,11 @@ private slots:
         p.Author = "Orrin Vale";
         p.ID = "OV-HAULER";
         p.Version = "1.1";
-        p.Data = record;
+        // The record names the scene and ends in the ID, as every save writes it.
+        ShipRecord saved(record);
+        saved.setField(kSceneField, "ships\\hauler_scene");
+        saved.setIdentifier("OV-HAULER");
+        p.Data = saved.line();
         p.Texts = {{44, "Fast Hauler", "A hauler: fast."}};
         auto entry = [](const QString& name, const QString& path) {
             return PackageFile{quint32(QFileInfo(path).lastModified().toSecsSinceEpoch()),

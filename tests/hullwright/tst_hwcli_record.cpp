@@ -41,6 +41,8 @@ void TestHwCliRecord::commands_data()
                                   << QByteArray("1\t28,29\n") << QByteArray();
     QTest::newRow("show") << QStringList{"record", "show", kShip} << 0
                           << QByteArray("max_speed\t2.6\n") << QByteArray();
+    QTest::newRow("show scenes") << QStringList{"record", "show", kShip} << 0
+                                 << QByteArray("\nscene\t0\ncockpit_scene\t0\n") << QByteArray();
     QTest::newRow("show broken") << QStringList{"record", "show", "a;b;"} << 0
                                  << QByteArray("body_file\ta\n") << QByteArray("cannot be read");
     QTest::newRow("set") << QStringList{"record", "set", kShip, "yaw=30.1", "recharge_total=1000"}

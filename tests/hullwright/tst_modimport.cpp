@@ -250,6 +250,13 @@ private slots:
                        {"objects\\ships\\b.bob", "BOB1\nMATERIAL6: 0; 0; t.dds;\n"},
                        {"textures\\t.dds", "t"}}
             << "silent" << true << int(SceneModels::Found) << 1 << 0;
+        // The game keeps a scene named without a folder below objects\cut.
+        QTest::newRow("scene without folder")
+            << Entries{{"types\\TShips.txt", shipTable("s_scene")},
+                       {"objects\\cut\\s_scene.bod", "VER: 1;\nP 0; B ships\\b;\n"},
+                       {"objects\\ships\\b.bob", "BOB1\nMATERIAL6: 0; 0; t.dds;\n"},
+                       {"textures\\t.dds", "t"}}
+            << "first" << true << int(SceneModels::Found) << 0 << 0;
         QTest::newRow("names leaving Slipway")
             << Entries{{"types\\TShips.txt", table},
                        {"objects\\ships\\s_scene.bod", goodScene},
@@ -297,6 +304,8 @@ private slots:
         for (const QString& f : filesBelow(root))
             QVERIFY2(f.startsWith("cat/") || f.startsWith("program/Slipway/"), qPrintable(f));
         QCOMPARE(d.id, "SS_SH_TEST");
+        if (models.status == SceneModels::Found)
+            QVERIFY2(d.sceneFile.startsWith("<PACKAGE>/objects/"), qPrintable(d.sceneFile));
     }
 
 private:

@@ -140,8 +140,9 @@ private slots:
         QVERIFY(l.complete);
         QCOMPARE(l.gunGroups, 2);
         // Slots count from 1 across groups; field 19 is the last gun's first slot.
-        QCOMPARE(out.line().split(';').mid(54, 27).join(';'),
-                 "2;1;0;1;2;1;2;9;8;7;6;3;1;0;0;0;0;4;0;2;1;4;3;0;0;0;0");
+        // Gun groups come after the main cockpit entry, so T is 1.
+        QCOMPARE(out.line().split(';').mid(53, 32).join(';'),
+                 "1;1;0;0;0;2;1;0;1;2;1;2;9;8;7;6;3;1;0;0;0;0;4;0;2;1;4;3;0;0;0;0");
         QCOMPARE(out.field(19), "4");
         QCOMPARE(out.field(l.tailStart + 2), "25");
         RecordEditor automatic(e.record());
@@ -153,6 +154,27 @@ private slots:
         QVERIFY(e.removeGun(0, 0));
         QVERIFY(e.removeGunGroup(1));
         QCOMPARE(ShipRecord(e.record()).field(19), "1");
+    }
+    void turretLimitsAndMainCockpit()
+    {
+        const QString fresh = QString::fromLatin1(kDefaultShipLine);
+        // The main cockpit of a ship without turrets can be placed.
+        RecordEditor main(fresh, context());
+        QVERIFY(main.setValue("turret.0", "5:2"));
+        QCOMPARE(ShipRecord(main.record()).line().split(';').mid(53, 6).join(';'), "1;1;0;5;2;0");
+        // Six turrets fill the six cockpit pairs; a seventh is refused with a reason.
+        RecordEditor e(fresh, context());
+        for (int i = 0; i < kTurretPairs; ++i)
+            QVERIFY(e.addTurret(QStringLiteral("%1:0").arg(i)));
+        QString error;
+        QVERIFY(!e.addTurret("9:0", &error));
+        QVERIFY2(error.contains("at most 6"), qPrintable(error));
+        QCOMPARE(ShipRecord(e.record()).intField(kTurretCountField), 7);
+        // Field 52 follows the class shown when the dialog saves.
+        RecordEditor cls(withFields({{kClassField, "1"}, {kClassNumberField, "0"}}), context());
+        QCOMPARE(ShipRecord(cls.record()).field(kClassNumberField), "0");
+        cls.applyShownClass();
+        QCOMPARE(ShipRecord(cls.record()).field(kClassNumberField), "7");
     }
     void cockpits()
     {

@@ -101,6 +101,48 @@ private slots:
         QCOMPARE(lines.value(1), "average after: " + QByteArray::number(d.balancer().average()));
         QCOMPARE(QString::fromLatin1(lines.value(2)), d.record());
     }
+    // A ship outside its profile: "Done" with nothing moved leaves every byte,
+    // and the dialog shows the ship's own values until a slider moves.
+    void doneWithoutMoveKeepsRecord()
+    {
+        const QString record = m_ships.value(17) + "\n";
+        const ShipRecord rec(record);
+        ProfileFile pf = profileFor(record);
+        const int speed = rec.intField(kMinSpeedField), hull = rec.intField(kHullField);
+        pf.profile.speed = {speed + 500, speed + 900};
+        pf.profile.hull = {hull / 4, hull / 2};
+        pf.profile.weapon = {0, 40};
+        ShipBalance d(m_texts, pf, record);
+        QVERIFY(d.loaded());
+        Ui::DShipBalance& ui = *d.form();
+        QVERIFY(ui.LabelValueSpeed->text().startsWith(QString::number(speed) + ' '));
+        QCOMPARE(ui.LabelValueHull->text(), QString::number(hull));
+        QCOMPARE(d.record(), ShipRecord(record).line());
+        m_dialog = [](QDialog& dialog) {
+            static_cast<ShipBalance&>(dialog).form()->ButtonDone->click();
+            return dialog.result();
+        };
+        // The window with that profile alone: Balance, then Done at once.
+        for (const QString& f : QDir(m_program + "/Profiles").entryList({"*.xbp"}))
+            QVERIFY(QFile::remove(m_program + "/Profiles/" + f));
+        QVERIFY(WriteProfile(m_program + "/Profiles", pf.profile));
+        CreateShip w(m_program);
+        w.form()->rawDataEdit->setPlainText(record);
+        w.form()->balanceButton->click();
+        QVERIFY(QtPrompter::takeAsked().isEmpty());
+        QCOMPARE(w.form()->rawDataEdit->toPlainText(), record);
+
+        // Moving the hull slider clamps and writes the hull only. The weapons slider
+        // stops at an energy of 1, so the recharge total shown is the one written.
+        d.slider(BalanceSlider::Hull)->setValue(0);
+        d.slider(BalanceSlider::Weapons)->setValue(0);
+        const ShipRecord after(d.record());
+        QCOMPARE(after.intField(kHullField), hull / 4);
+        QCOMPARE(after.intField(kMinSpeedField), speed);
+        QCOMPARE(after.intField(kEnergyField), 1);
+        QCOMPARE(RechargeTotal(after.doubleField(kRechargeField), 1),
+                 d.balancer().statistic(BalanceSlider::Recharge));
+    }
     void mainWindow()
     {
         CreateShip w(m_program);
@@ -200,7 +242,7 @@ private slots:
             return editor.result();
         };
         manage.form()->ButtonCreate->click();
-        QCOMPARE(variantLabel, QStringLiteral("  2: Armoured"));
+        QCOMPARE(variantLabel, QStringLiteral("  3: Armoured"));
         QCOMPARE(variantShown, QStringLiteral("Armoured"));
         QVERIFY(importedRange);
         QVERIFY(nameWarned);

@@ -92,6 +92,10 @@ CliSession::CliSession(const QString& gameDir, int sameId, Mode mode)
         m_engine->setGameDir(engineDir);
         // The window fills its base-mod box at once; that settles the base mod.
         m_engine->baseModChoices();
+        // As the window does for a game it finds: the game-side purge script frees
+        // uninstalled slots, also for a player who only uses the command line.
+        if (mode == Mode::Change && m_engine->writeRefusal().isEmpty())
+            m_engine->installProgramScripts(engineDir);
     }
 }
 

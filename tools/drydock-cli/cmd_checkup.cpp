@@ -75,6 +75,12 @@ int verifyCommand(const QStringList& args)
         doc.insert(QStringLiteral("game"), QDir::toNativeSeparators(gameDir));
         doc.insert(QStringLiteral("writerLock"), holder);
         cliWriteJson(doc);
+    } else if (report.ok()) {
+        // Silence would read as "nothing was checked".
+        cliWriteOut(QStringLiteral("ok: %1 ships and %2 mod entries checked, no problems\n")
+                        .arg(report.shipsChecked)
+                        .arg(report.entriesChecked)
+                        .toUtf8());
     } else {
         cliWriteOut(linesText(report.lines()));
     }

@@ -1,6 +1,7 @@
 // text GAMEDIR LANG PAGE ID: one game text as the start-up loader sees it.
 
 #include "commands.h"
+#include "gamedir.h"
 #include "textpages.h"
 
 #include <QFileInfo>
@@ -47,6 +48,8 @@ int textCommand(const QStringList& args)
     options.workDir = work.path();
     // Files are named with the plain number: "044" reads the files of 44.
     options.language = QString::number(language);
+    // The installed ships' names live in the installer's mod, which the game reads last.
+    options.modCatalog = ResolvePath(gameDir, QStringLiteral("mods/Hullwright.cat"));
     GetText(options, texts);
 
     const std::optional<QString> text = texts.resolvedText(language, page, id);

@@ -2,6 +2,7 @@
 // the import wizard would propose chosen.
 
 #include "commands.h"
+#include "editorrules.h"
 #include "creatorsettings.h"
 #include "modimport.h"
 #include "packagebuild.h"
@@ -52,7 +53,9 @@ int importCommand(const QStringList& arguments)
     // The author and text language of the settings beside the program, as the window has them.
     CreatorSettings settings;
     ReadCreatorSettings(QCoreApplication::applicationDirPath(), settings);
-    ShipDraft draft = NewShipDraft(settings);
+    ShipDraft draft = NewShipDraft(
+        settings, ReadNumberedNames(QCoreApplication::applicationDirPath() +
+                                    QStringLiteral("/data/classes")));
     draft.author = !author.isEmpty() ? author
                    : !settings.defaultAuthor.isEmpty() ? settings.defaultAuthor
                                                         : QFileInfo(catalog).completeBaseName();

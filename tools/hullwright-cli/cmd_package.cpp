@@ -1,6 +1,8 @@
 // extract, resave and new: the package half of the authoring engine.
 
 #include "commands.h"
+#include "creatorsettings.h"
+#include "editorrules.h"
 #include "extraction.h"
 #include "packagebuild.h"
 #include "shiprecord.h"
@@ -108,7 +110,11 @@ int newCommand(const QStringList& args)
         return cliUsageError(QStringLiteral("new needs OUT first"));
     const QString out = PackageSaveName(args.first());
     ShipDraft d;
-    d.record = QString::fromLatin1(kDefaultShipLine);
+    // The class number of a new ship is that of its class in the list beside the program.
+    d.record = NewShipDraft(CreatorSettings(),
+                            ReadNumberedNames(QCoreApplication::applicationDirPath() +
+                                              QStringLiteral("/data/classes")))
+                   .record;
     QString table, index, record;
     QString id, sceneName, cockpitName;
     for (qsizetype i = 1; i < args.size(); ++i) {

@@ -38,8 +38,10 @@ int validateCommand(const QStringList& args)
         LoadCompactTable(game, QStringLiteral("TCockpits"), work.path(), &table))
         cockpits = int(table.entries.size());
     QString error;
-    const QList<PackageCheckProblem> problems =
-        CheckPackageFile(QFileInfo(positional.first()).absoluteFilePath(), work.path(), cockpits, &error);
+    // With the game, fields 16 and 17 may also name scenes the game has.
+    const QList<PackageCheckProblem> problems = CheckPackageFile(
+        QFileInfo(positional.first()).absoluteFilePath(), work.path(), cockpits, &error,
+        game.isEmpty() ? std::function<bool(const QString&)>() : GameSceneLookup(game));
     if (!error.isEmpty())
         return cliFail(error);
     if (json) {

@@ -327,7 +327,7 @@ QByteArray shipRecord(int index, bool newest)
             l << 0 << 0;
     }
     l << cls.dock << cls.cargoType << index % 5 << cls.hull + v * cls.hull / 10 << 35 << 36 << 1
-      << index % 3 << 0 << def.cls << def.turretEntries;
+      << index % 3 << 0 << def.cls + 1 << def.turretEntries; // 52: the class's number
     for (int k = 0; k < def.turretEntries; ++k)
         l << k + 1 << k << (k ? 10 + k : 0) << 0;
     l << gunPart;
@@ -542,11 +542,35 @@ QByteArray TextPage(bool newest)
     return t;
 }
 
+namespace {
+
+// The scene and cockpit scene every ship line names, in the catalogue that
+// brought the ship, as packed bodies below "objects".
+QList<Entry> sceneEntries()
+{
+    QList<Entry> out;
+    for (int i = 0; i < ShipCount; ++i) {
+        const ShipDef& def = kShips[i];
+        const QString catalog = i < BaseShipCount ? QStringLiteral("01.cat") : QStringLiteral("02.cat");
+        const QByteArray body = QByteArray("ships\\") + kClasses[def.cls].folder + '\\' + lower(def.name);
+        const QByteArray cockpit = QByteArray("cockpits\\") + lower(def.name) + "_cockpit";
+        out.append({catalog, QStringLiteral("objects\\") + QString::fromLatin1(sceneOf(def)) +
+                                 QStringLiteral(".pbd"),
+                    "// " + sceneOf(def) + "\r\nVER: 1;\r\nP 0; B " + body + "; 0; 0; 0; 0;\r\n"});
+        out.append({catalog, QStringLiteral("objects\\") + QString::fromLatin1(cockpit) +
+                                 QStringLiteral(".pbd"),
+                    "// " + cockpit + "\r\nVER: 1;\r\nP 0; B cockpits\\frame; 0; 0; 0; 0;\r\n"});
+    }
+    return out;
+}
+
+} // namespace
+
 QList<Entry> Entries()
 {
     const QString first = QStringLiteral("01.cat");
     const QString second = QStringLiteral("02.cat");
-    return {
+    QList<Entry> entries{
         {first, QStringLiteral("types\\TShips.pck"), ShipTable(false)},
         {first, QStringLiteral("types\\TCockpits.pck"), CockpitTable()},
         {first, QStringLiteral("types\\Dummies.pck"), DummyTable(false)},
@@ -559,6 +583,7 @@ QList<Entry> Entries()
         {second, QStringLiteral("types\\Dummies.pck"), DummyTable(true)},
         {second, QStringLiteral("t\\440001.pck"), TextPage(true)},
     };
+    return entries + sceneEntries();
 }
 
 QByteArray EntryText(const QString& catalog, const QString& name)
@@ -614,8 +639,9 @@ bool MakeSampleGame(const QString& dir, QString* error)
         // Written under the plain name; packing gives it the .pck name listed above.
         QString plainName = e.name;
         plainName.replace(plainName.size() - 3, 3,
-                          e.name.startsWith(QLatin1String("t\\")) ? QStringLiteral("xml")
-                                                                  : QStringLiteral("txt"));
+                          e.name.startsWith(QLatin1String("t\\"))        ? QStringLiteral("xml")
+                          : e.name.endsWith(QLatin1String(".pbd"), Qt::CaseInsensitive) ? QStringLiteral("bod")
+                                                                           : QStringLiteral("txt"));
         if (!WriteArchiveFile(e.text.constData(), e.text.size(), catalog + "::" + plainName, true,
                               false)) {
             why = QStringLiteral("cannot write %1 into %2: %3")

@@ -12,6 +12,8 @@
 //   01.cat / 01.dat     all type tables and t\440001.pck for the first 30 ships
 //   02.cat / 02.dat     a newer types\TShips.pck (36 ships, one price changed),
 //                       types\Dummies.pck and t\440001.pck covering all 36 ships
+//   objects\...         each ship's scene and cockpit scene (fields 16 and 17 of
+//                       its line), in the catalogue that brings the ship
 // Every entry is stored packed.
 //
 // MakeSamplePackages adds ship packages to install into it; make-sample-game
@@ -57,7 +59,8 @@ struct Ship
 // overwritten. On failure *error (when given) gets a one-line reason.
 bool MakeSampleGame(const QString& dir, QString* error = nullptr);
 
-// Every catalogue entry in the order written: 01.cat's entries, then 02.cat's.
+// Every catalogue entry in the order written: the tables and texts of 01.cat, then
+// those of 02.cat, then the scenes.
 QList<Entry> Entries();
 // Plain content of one entry (name with backslashes, compared case-insensitively);
 // empty when the catalogue does not hold it.

@@ -110,13 +110,13 @@ QString merganserRecord()
     // The turret's cockpit is the package's own, named by its key.
     f << QLatin1String(kOwnCockpit) << QStringLiteral("1");
     f << numbers({0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    f << numbers({0, 0, 1, 3800, 35, 36, 1, 0, 0, 1, 2});
+    f << numbers({0, 0, 1, 3800, 35, 36, 1, 0, 0, 2, 2}); // 52: number of class 1
     f << numbers({1, 0, 0, 0, 2, 1, 11, 0}); // turret entries
     f << numbers({2});                       // gun groups
     f << numbers({1, 0, 1, 2, 1, 1, 0, 0, 0, 0, 2, 1, 0, 1, 0, 0});
     f << numbers({3, 1, 2, 1, 3, 1, 1, 2, 0, 0});
     f << numbers({1, 54000, 25, 1, 0, 68000, 10, 310, 0});
-    f << QStringLiteral("SS_SH_OV_MERGANSER");
+    f << QStringLiteral("OV-MERGANSER"); // the package ID, as saving writes it
     return joined(f);
 }
 
@@ -132,13 +132,13 @@ QString goosanderRecord()
     f << numbers({124, 4, 4900}) << QStringLiteral("0.101");
     f << numbers({1, 3, 31, 6, 6, 6, 20, 45, 0});
     f << numbers({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    f << numbers({0, 1, 1, 7200, 35, 36, 1, 1, 0, 2, 1});
+    f << numbers({0, 1, 1, 7200, 35, 36, 1, 1, 0, 3, 1}); // 52: number of class 2
     f << numbers({1, 0, 0, 0});
     f << numbers({1});
     f << numbers({1, 0, 1, 4});
     f << numbers({1, 1, 0, 0, 0, 0, 2, 1, 0, 1, 0, 0, 3, 1, 0, 2, 0, 0, 4, 1, 0, 3, 0, 0});
     f << numbers({1, 125000, 25, 1, 0, 155000, 100, 311, 0});
-    f << QStringLiteral("SS_SH_OV_GOOSANDER");
+    f << QStringLiteral("OV-GOOSANDER");
     return joined(f);
 }
 
@@ -246,6 +246,12 @@ bool buildGoosander(const QString& sources, ShipPackage* p, QString* error)
                    &f, error))
         return false;
     p->SceneFile = f;
+    // Its record names this cockpit scene, so the package carries it.
+    if (!addSource(sources, QStringLiteral("objects/cockpits/goosander_cockpit.bod"),
+                   kTimeBase + 10 * kDay + 60,
+                   sceneText("goosander_cockpit", {"cockpits\\frame_heavy"}), &f, error))
+        return false;
+    p->CockpitFile = f;
     if (!addSource(sources, QStringLiteral("objects/ships/fighters/goosander_body.bob"),
                    kTimeBase + 11 * kDay, binaryModel(0x474f4f53, 7000), &f, error))
         return false;
