@@ -414,6 +414,8 @@ QList<PackageCheckProblem> CheckInstalledShipDraft(const QString& editModePath, 
         return {{QStringLiteral("file"), QString(), plan.error}};
     PackageCheckInput in;
     in.package = plan.ship;
+    // A scene the record names may be one of the game's own.
+    in.gameHasScene = GameSceneLookup(DecodeEditModePath(editModePath).gameDir);
     // A kept file is the installed one, whose size the registry holds.
     in.sizeOf = [](const PackageFile& f) -> qint64 {
         if (f.SourcePath.isEmpty())
