@@ -3,6 +3,7 @@
 #include "journal.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QLockFile>
 
@@ -87,6 +88,20 @@ bool GameChange::rollback()
     if (journal::rollback(&why))
         return true;
     m_error = QString::fromLocal8Bit(why.c_str());
+    return false;
+}
+
+bool GameChange::removeFile(const QString& path, QString* error)
+{
+    // Not cleaned: a ".." in the path must reach the journal, which refuses it.
+    const QString absolute = QFileInfo(path).isAbsolute() ? path : QDir::current().filePath(path);
+    if (m_open && journal::removeInto(QFile::encodeName(absolute).toStdString()))
+        return true;
+    if (error)
+        *error = path + (m_open && errno == EPERM
+                             ? QStringLiteral(": refused, it lies outside the folder being changed")
+                             : QStringLiteral(": cannot be removed (") +
+                                   QString::fromLocal8Bit(std::strerror(errno)) + QLatin1Char(')'));
     return false;
 }
 

@@ -33,6 +33,9 @@ public:
     // Makes the change durable; on failure it is rolled back and false returned.
     bool commit();
     bool rollback();
+    // Removes a file below the change's root, kept by the journal until the
+    // commit. A path outside the root is refused, never removed.
+    bool removeFile(const QString& path, QString* error = nullptr);
 
 private:
     bool m_open = false;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -90,7 +91,28 @@ std::string relative(const std::string& path)
     const std::string p = normal(path);
     if (!below(p, g_state->root) || below(p, g_state->dir) || p == g_state->dir)
         return {};
-    return p.substr(g_state->root.size() + 1);
+    // "." and ".." would make a path that reads as below the root lead out of it.
+    const std::string rel = p.substr(g_state->root.size() + 1);
+    for (size_t start = 0; start <= rel.size();) {
+        const size_t slash = std::min(rel.find('/', start), rel.size());
+        const std::string part = rel.substr(start, slash - start);
+        if (part == "." || part == "..")
+            return {};
+        start = slash + 1;
+    }
+    return rel;
+}
+
+// True when the folder that holds `p` really lies inside the root, links followed.
+bool parentInsideRoot(const std::string& p)
+{
+    char* parent = ::realpath(parentOf(p).c_str(), nullptr);
+    char* root = ::realpath(g_state->root.c_str(), nullptr);
+    const bool inside = parent && root &&
+                        (std::string(parent) == root || below(parent, root));
+    std::free(parent);
+    std::free(root);
+    return inside;
 }
 
 std::string fileKey(const struct stat& st)
@@ -577,6 +599,12 @@ bool willReplace(const std::string& path)
 bool removeInto(const std::string& path)
 {
     const std::string p = normal(path);
+    // While a change is open nothing outside its root is removed: there the
+    // journal could not bring it back.
+    if (g_state && (relative(p).empty() || !parentInsideRoot(p))) {
+        errno = EPERM;
+        return false;
+    }
     struct stat st;
     if (::lstat(p.c_str(), &st) != 0)
         return errno == ENOENT;

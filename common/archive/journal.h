@@ -50,7 +50,9 @@ bool willTruncate(const std::string& path, int fd, int64_t newLength);
 // The file at `path` will be replaced (renamed over) or removed: a link to it (a
 // copy where links fail) is kept. No-op when it does not exist.
 bool willReplace(const std::string& path);
-// Removes the file by moving it into the journal. True when it is gone.
+// Removes the file by moving it into the journal. True when it is gone. While a
+// journal is open, a path outside its root (also through "..", or a folder link
+// that leads out) is refused with EPERM and nothing is removed.
 bool removeInto(const std::string& path);
 // A folder that does not exist yet will be created.
 bool willMakeDir(const std::string& path);

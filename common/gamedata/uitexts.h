@@ -17,7 +17,7 @@ class UiTexts
 public:
     enum class Program {
         Installer, // own section "installer", 200 texts
-        Creator,   // own section "creator", 400 texts
+        Creator,   // own section "creator", 460 texts
     };
 
     struct Language
@@ -30,7 +30,7 @@ public:
     // Room for the installer's newer messages (numbers 147 on); a translation file
     // with fewer simply leaves them placeholders.
     static constexpr int kInstallerCount = 200;
-    static constexpr int kCreatorCount = 400;
+    static constexpr int kCreatorCount = 460;
     static constexpr int kSharedCount = 20;
 
     explicit UiTexts(Program program);

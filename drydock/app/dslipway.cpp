@@ -16,6 +16,8 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImageReader>
@@ -182,16 +184,25 @@ void DSlipway::attach(const Context& context)
     retranslate();
 }
 
+QString DSlipway::authoringProgram() const
+{
+#ifdef Q_OS_WIN
+    const QString name = QStringLiteral("hullwright.exe");
+#else
+    const QString name = QStringLiteral("hullwright");
+#endif
+    // The copy beside this program first: it reads the same settings file.
+    if (!m_context.programDir.isEmpty()) {
+        const QFileInfo beside(m_context.programDir + QLatin1Char('/') + name);
+        if (beside.isFile() && beside.isExecutable())
+            return beside.absoluteFilePath();
+    }
+    return QStandardPaths::findExecutable(name);
+}
+
 bool DSlipway::editModeAvailable() const
 {
-    if (m_context.programDir.isEmpty())
-        return false;
-#ifdef Q_OS_WIN
-    const QFileInfo authoring(m_context.programDir + QStringLiteral("/hullwright.exe"));
-#else
-    const QFileInfo authoring(m_context.programDir + QStringLiteral("/hullwright"));
-#endif
-    return authoring.isFile() && authoring.isExecutable();
+    return !authoringProgram().isEmpty();
 }
 
 QString DSlipway::packageFolder() const
@@ -749,7 +760,20 @@ void DSlipway::Slot_EnabledShip()
 
 void DSlipway::Slot_EditMode()
 {
-    if (!editModeAvailable() || !currentShipItem() || !m_context.prompter)
+    const ShipPackage* ship = recordOf(currentShipItem());
+    if (!ship || !m_context.engine)
+        return;
+    // The editor's edit-mode argument: game folder + "/" + name + "~" + author,
+    // slashes in the name part written out.
+    QString file = ship->Name + QLatin1Char('~') + ship->Author;
+    file.replace(QLatin1Char('\\'), QLatin1String("<bslash>"));
+    file.replace(QLatin1Char('/'), QLatin1String("<fslash>"));
+    const QString program = authoringProgram();
+    if (!program.isEmpty() &&
+        QProcess::startDetached(program, {QStringLiteral("-e"), m_context.engine->gameDir() + QLatin1Char('/') + file},
+                                QFileInfo(program).absolutePath()))
+        return;
+    if (!m_context.prompter)
         return;
     using namespace InstallerText;
     m_context.prompter->ask(Prompter::Icon::Information, text(EditModeCaption), text(EditModeText),
@@ -874,8 +898,7 @@ void DSlipway::fillContextMenu(QMenu& menu, QTreeWidgetItem* item)
     else
         menu.addAction(icon(QStringLiteral("yes.png")), text(EnableShip), this,
                        &DSlipway::Slot_Enabled);
-    if (editModeAvailable())
-        menu.addAction(icon(QStringLiteral("editmode.png")), text(EditMode), this,
+    menu.addAction(icon(QStringLiteral("editmode.png")), text(EditMode), this,
                        &DSlipway::Slot_EditMode);
     const bool comment = !commentText(*ship).isEmpty();
     if (comment || !ship->ScreenShot.isEmpty())

@@ -86,6 +86,8 @@ public:
     // Whether "Open in Edit Mode" is offered: the authoring program sits beside
     // this one in the program folder.
     bool editModeAvailable() const;
+    // The authoring program: beside this one, else on the PATH; empty when none.
+    QString authoringProgram() const;
     // The open screenshot window, if any.
     QDialog* screenshotViewer() const { return m_viewer; }
     // Installs the next queued package 100 ms from now, unless an operation is

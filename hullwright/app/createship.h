@@ -52,6 +52,10 @@ public:
     const GameTexts& gameTexts() const { return m_gameTexts; }
     const ShipPackage* currentPackage() const { return m_current ? &*m_current : nullptr; }
     bool editMode() const { return !m_editModePath.isEmpty(); }
+    QString editModePath() const { return m_editModePath; }
+    // True when the editor shows anything other than what it last saved, opened
+    // or started with: the question before clearing or closing asks only then.
+    bool hasUnsavedChanges() const;
     const QList<NumberedName>& shipClasses() const { return m_classes; }
     const QList<NumberedName>& shipVariants() const { return m_variants; }
     Ui::DCreateShip* form() const { return m_ui.get(); }
@@ -187,6 +191,14 @@ private:
     QString m_editModeCaption;
     QString m_pendingSave, m_pendingOpen;
     QString m_extractPackage, m_extractDir;
+
+    // Edit mode: the installed ship opened, written back, reloaded.
+    bool startEditMode(const QString& path);
+    void saveInstalledShip();
+    bool reloadInstalledShip();
+    // The draft shown now is the one saved or opened.
+    void markSaved();
+    ShipDraft m_savedDraft;
 
     bool checkRequired();
     // The package check before a save: true when there is no problem or the user

@@ -337,6 +337,14 @@ enum : int {
     CheckCaption = 298,
     CheckText = 299, // %1 the problems, one a line
     SaveAnyway = 134,
+    EditModeTitle = 440,
+    EditModeFormText = 441,     // %1 the game folder looked in
+    EditSavedText = 442,        // %1 name, %2 author
+    EditChangedText = 443,      // %1 name, %2 author, %3 what changed
+    ReloadButton = 444,
+    EditGoneText = 445,         // %1 name, %2 author, %3 why
+    EditRefusedText = 446,      // %1 name, %2 author, %3 why
+    LanguageNeedsName = 447,
 };
 } // namespace CreatorText
 

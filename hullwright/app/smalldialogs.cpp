@@ -9,6 +9,8 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTreeWidget>
@@ -65,7 +67,7 @@ QList<ImportRow> ImportDummy::chosen() const
 
 LanguageText::LanguageText(const UiTexts& texts, const PackageText& text, QWidget* parent)
     : QDialog(parent), m_language(new QSpinBox(this)), m_name(new QLineEdit(text.Name, this)),
-      m_description(new QLineEdit(text.Description, this))
+      m_description(new QPlainTextEdit(text.Description, this)), m_why(new QLabel(this))
 {
     using namespace CreatorText;
     setObjectName(QStringLiteral("LanguageText"));
@@ -76,14 +78,30 @@ LanguageText::LanguageText(const UiTexts& texts, const PackageText& text, QWidge
     m_language->setToolTip(texts.own(LanguageTextHint));
     m_name->setObjectName(QStringLiteral("nameEdit"));
     m_description->setObjectName(QStringLiteral("descriptionEdit"));
-    m_description->setMinimumWidth(360);
+    m_description->setMinimumSize(420, 96);
+    m_description->setTabChangesFocus(true);
+    m_why->setObjectName(QStringLiteral("whyLabel"));
+    m_why->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_why->setText(texts.own(LanguageNeedsName));
+    m_why->hide();
     auto* form = new QFormLayout;
     form->addRow(texts.own(LanguageNumber), m_language);
     form->addRow(texts.own(ShipName), m_name);
     form->addRow(texts.own(ColShipDesc), m_description);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    layout->addWidget(m_why);
     layout->addWidget(buttonRow(texts, Ok, this));
+}
+
+void LanguageText::accept()
+{
+    if (m_name->text().trimmed().isEmpty()) {
+        m_why->show();
+        m_name->setFocus();
+        return;
+    }
+    QDialog::accept();
 }
 
 PackageText LanguageText::text() const
@@ -91,7 +109,10 @@ PackageText LanguageText::text() const
     // A name with ":" could not be stored in a package line.
     QString name = m_name->text();
     name.remove(QLatin1Char(':'));
-    return {m_language->value(), name, m_description->text()};
+    // The package keeps a description on one line.
+    QString description = m_description->toPlainText();
+    description.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return {m_language->value(), name, description};
 }
 
 namespace TextRows {

@@ -31,6 +31,9 @@ private:
 };
 
 // "Language Number", "Ship Name", "Ship Description".
+class QLabel;
+class QPlainTextEdit;
+
 class LanguageText : public QDialog
 {
     Q_OBJECT
@@ -39,12 +42,15 @@ public:
     PackageText text() const;
     QSpinBox* languageBox() const { return m_language; }
     QLineEdit* nameEdit() const { return m_name; }
-    QLineEdit* descriptionEdit() const { return m_description; }
+    QPlainTextEdit* descriptionEdit() const { return m_description; }
+    // Kept open, saying why, while the ship name is empty.
+    void accept() override;
 
 private:
     QSpinBox* m_language;
     QLineEdit* m_name;
-    QLineEdit* m_description;
+    QPlainTextEdit* m_description;
+    QLabel* m_why;
 };
 
 // A texts list: columns "Language", "Ship Name", "Ship Description". Each edit

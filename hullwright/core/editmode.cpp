@@ -3,6 +3,7 @@
 #include "archivefile.h"
 #include "commandline.h"
 #include "gamechange.h"
+#include "gamedir.h"
 #include "packagebuild.h"
 #include "registry.h"
 #include "safefile.h"
@@ -12,11 +13,18 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <limits>
+
 namespace {
 
 QString packaged(const QString& name)
 {
     return QLatin1String(kPackagePrefix) + name;
+}
+
+bool isPackaged(const QString& row)
+{
+    return row.startsWith(QLatin1String("<PACKAGE>"));
 }
 
 PackageFile newEntry(const QString& source, const QString& name)
@@ -29,11 +37,204 @@ PackageFile newEntry(const QString& source, const QString& name)
     return e;
 }
 
+QString folderName(const QString& dir, const QString& source)
+{
+    QString name = dir + QLatin1Char('/') + QFileInfo(source).fileName();
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    while (name.contains(QLatin1String("//")))
+        name.replace(QLatin1String("//"), QLatin1String("/"));
+    return name;
+}
+
+enum class Place { Mod, Scripts, Picture };
+
+struct Step
+{
+    bool remove = false;
+    Place place = Place::Mod;
+    int kind = KindModel;
+    PackageFile file; // a new file carries its SourcePath
+};
+
+// What a save will do: the registry entry it writes and the file steps, in order
+// (removals first, so that a new file of the same name is not removed again).
+struct Plan
+{
+    ShipPackage ship;
+    QList<Step> steps;
+    QString error; // a change edit mode cannot apply
+};
+
+bool sameFile(const PackageFile& a, const PackageFile& b)
+{
+    return a.Name == b.Name && a.Size == b.Size && a.Time == b.Time;
+}
+
+bool sameFiles(const QList<PackageFile>& a, const QList<PackageFile>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (!sameFile(a.at(i), b.at(i)))
+            return false;
+    return true;
+}
+
+bool sameOptional(const std::optional<PackageFile>& a, const std::optional<PackageFile>& b)
+{
+    return a.has_value() == b.has_value() && (!a || sameFile(*a, *b));
+}
+
+// Rows of a list against the installed entries: kept ones stay, the others of
+// the old list go, new files come.
+void planList(Plan& plan, const QList<PackageFile>& old, const QList<DraftFolder>& tree, int kind,
+              QList<PackageFile>& result)
+{
+    const QStringList rows = DraftTreeFiles(tree);
+    for (const PackageFile& f : old)
+        if (!rows.contains(packaged(f.Name)))
+            plan.steps.append({true, Place::Mod, kind, f});
+    QStringList names;
+    for (const DraftFolder& folder : tree)
+        for (const QString& row : folder.files) {
+            bool kept = false;
+            for (const PackageFile& f : old)
+                if (row == packaged(f.Name) && !names.contains(f.Name, Qt::CaseInsensitive)) {
+                    result << f;
+                    names << f.Name;
+                    kept = true;
+                }
+            if (kept || (isPackaged(row) && names.contains(row.mid(int(qstrlen(kPackagePrefix))))))
+                continue;
+            if (isPackaged(row) || !QFileInfo(row).isFile()) {
+                if (plan.error.isEmpty())
+                    plan.error = QStringLiteral("the file ") + row + QStringLiteral(" does not exist");
+                continue;
+            }
+            const PackageFile entry = newEntry(row, folderName(folder.dir, row));
+            if (names.contains(entry.Name, Qt::CaseInsensitive))
+                continue;
+            names << entry.Name;
+            plan.steps.append({false, Place::Mod, kind, entry});
+            result << entry;
+        }
+}
+
+Plan makePlan(const ShipPackage& old, const ShipDraft& draft, const QString& programDir)
+{
+    Plan plan;
+    ShipPackage& ship = plan.ship;
+    ship = old;
+    const ShipPackage built = BuildPackage(draft, programDir);
+    ship.Name = built.Name;
+    ship.Author = built.Author;
+    ship.Version = built.Version;
+    ship.ID = built.ID;
+    ship.Web = built.Web;
+    ship.Mirror1 = built.Mirror1;
+    ship.Mirror2 = built.Mirror2;
+    ship.Shipyards = built.Shipyards;
+    ship.Data = built.Data;
+    ship.Comment = built.Comment;
+    ship.OriginalDesc = built.OriginalDesc;
+    ship.Texts = built.Texts;
+    ship.Dummies = built.Dummies;
+    ship.Components = built.Components;
+    ship.Cockpits = built.Cockpits;
+
+    // The screenshot: kept, cleared or replaced.
+    const QString oldPicture = old.ScreenShot.isEmpty() ? QString() : packaged(QStringLiteral("ShipPics/") + old.ScreenShot);
+    if (draft.picture != oldPicture) {
+        if (!draft.picture.isEmpty() && !QFileInfo(draft.picture).isFile()) {
+            plan.error = QStringLiteral("the screenshot ") + draft.picture + QStringLiteral(" does not exist");
+        } else {
+            QString file;
+            if (!draft.picture.isEmpty()) {
+                QString stem = ship.Name + QLatin1Char('-') + ship.Author;
+                stem.remove(QLatin1Char(' ')).remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
+                file = stem + QLatin1Char('.') + QFileInfo(draft.picture).suffix();
+            }
+            if (!old.ScreenShot.isEmpty() && old.ScreenShot.compare(file, Qt::CaseInsensitive) != 0)
+                plan.steps.append({true, Place::Picture, KindFile, PackageFile{0, 0, old.ScreenShot, {}, false}});
+            if (!file.isEmpty())
+                plan.steps.append({false, Place::Picture, KindFile, newEntry(draft.picture, file)});
+            ship.ScreenShot = file;
+        }
+    }
+
+    // The scenes: a row still in "<PACKAGE>/" form is the installed file.
+    const ShipDraft shown = DraftFromPackage(old);
+    auto planScene = [&](std::optional<PackageFile>& slot, const QString& row, const QString& gameName,
+                         const QString& shownName) {
+        if (slot && row == packaged(slot->Name)) {
+            // Its name in the mod follows the game name; the file would have to move.
+            if (gameName != shownName && plan.error.isEmpty())
+                plan.error = QStringLiteral("the game name of the scene ") + slot->Name +
+                             QStringLiteral(" changed: choose its file again to store it under the new name");
+            return;
+        }
+        if (!row.isEmpty() && (isPackaged(row) || !QFileInfo(row).isFile())) {
+            if (plan.error.isEmpty())
+                plan.error = QStringLiteral("the scene file ") + row + QStringLiteral(" does not exist");
+            return;
+        }
+        if (slot)
+            plan.steps.append({true, Place::Mod, KindModel, *slot});
+        slot.reset();
+        if (!row.isEmpty()) {
+            slot = newEntry(row, SceneEntryName(gameName, row));
+            plan.steps.append({false, Place::Mod, KindModel, *slot});
+        }
+    };
+    planScene(ship.SceneFile, draft.sceneFile, draft.sceneName, shown.sceneName);
+    planScene(ship.CockpitFile, draft.cockpitFile, draft.cockpitName, shown.cockpitName);
+
+    ship.Models.clear();
+    planList(plan, old.Models, draft.models, KindModel, ship.Models);
+    ship.Files.clear();
+    planList(plan, old.Files, draft.others, KindFile, ship.Files);
+
+    ship.Scripts.clear();
+    for (const PackageFile& s : old.Scripts)
+        if (!draft.scripts.contains(packaged(QStringLiteral("Scripts/") + s.Name)))
+            plan.steps.append({true, Place::Scripts, KindFile, s});
+    for (const QString& row : draft.scripts) {
+        bool kept = false;
+        for (const PackageFile& s : old.Scripts)
+            if (row == packaged(QStringLiteral("Scripts/") + s.Name)) {
+                ship.Scripts << s;
+                kept = true;
+            }
+        if (kept)
+            continue;
+        if (isPackaged(row) || !QFileInfo(row).isFile()) {
+            if (plan.error.isEmpty())
+                plan.error = QStringLiteral("the script ") + row + QStringLiteral(" does not exist");
+            continue;
+        }
+        const PackageFile entry = newEntry(row, QFileInfo(row).fileName());
+        plan.steps.append({false, Place::Scripts, KindFile, entry});
+        ship.Scripts << entry;
+    }
+    return plan;
+}
+
+bool scriptUsedElsewhere(const QList<ShipPackage>& ships, const QString& name, const ShipPackage& excluded)
+{
+    for (const ShipPackage& p : ships)
+        if (p.Deleted == 0 && !p.sameShip(excluded))
+            for (const PackageFile& s : p.Scripts)
+                if (s.Name.compare(name, Qt::CaseInsensitive) == 0)
+                    return true;
+    return false;
+}
+
 class Writer
 {
 public:
-    Writer(const QString& gameDir, const ShipRegistry& registry, const ShipPackage& ship)
-        : m_game(gameDir), m_registry(registry), m_ship(ship)
+    Writer(const QString& gameDir, const ShipRegistry& registry, const ShipPackage& ship,
+           GameChange& change)
+        : m_game(gameDir), m_registry(registry), m_ship(ship), m_change(change)
     {
         // The ship's own old files must not keep its new ones out.
         for (const ShipPackage& p : registry.Ships)
@@ -42,24 +243,83 @@ public:
     }
     QString error;
 
-    bool removeOld(const QString& name)
+    bool run(const Step& step)
     {
-        if (IsFileUsedElsewhere(&m_registry.Ships, name, m_ship, KindModel))
+        if (step.place == Place::Mod)
+            return step.remove ? removeOld(step.file.Name, step.kind) : addNew(step.file, step.kind);
+        if (step.place == Place::Picture) {
+            const QString path = below(QStringLiteral("/Slipway"), QStringLiteral("ShipPics/") + step.file.Name);
+            if (path.isEmpty())
+                return false;
+            QString why;
+            if (step.remove)
+                return m_change.removeFile(path, &why) || fail(why);
+            return (MakeDirChecked(QFileInfo(path).absolutePath(), &why) &&
+                    CopyFileChecked(step.file.SourcePath, path, &why)) ||
+                   fail(why);
+        }
+        if (step.remove && scriptUsedElsewhere(m_registry.Ships, step.file.Name, m_ship))
             return true;
+        if (!step.remove && !IsScriptWanted(&m_others, step.file))
+            return true;
+        const QString path = scriptPath(step.file.Name);
+        if (path.isEmpty())
+            return false;
         QString why;
+        if (step.remove)
+            return m_change.removeFile(path, &why) || fail(why);
+        return (MakeDirChecked(QFileInfo(path).absolutePath(), &why) &&
+                CopyFileChecked(step.file.SourcePath, path, &why)) ||
+               fail(why);
+    }
+
+private:
+    // Every name read from the registry or the draft goes through the checked
+    // resolver before anything is removed or written there.
+    QString below(const QString& folder, const QString& name)
+    {
+        QString why;
+        const QString path = ResolveBelow(m_game + folder, name, &why);
+        if (path.isEmpty())
+            fail(QStringLiteral("refused file name ") + name + QStringLiteral(": ") + why);
+        return path;
+    }
+
+    QString scriptPath(const QString& name)
+    {
+        if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))) {
+            fail(QStringLiteral("refused script name ") + name);
+            return {};
+        }
+        // A disabled ship keeps its scripts in the working folder.
+        return m_ship.Enabled ? below(QString(), QStringLiteral("Scripts/") + name)
+                              : below(QStringLiteral("/Slipway"), QStringLiteral("scripts/") + name);
+    }
+
+    bool removeOld(const QString& name, int kind)
+    {
+        if (IsFileUsedElsewhere(&m_registry.Ships, name, m_ship, kind))
+            return true;
+        if (!IsSafeEntryName(name))
+            return fail(QStringLiteral("refused file name ") + name);
         if (m_ship.Enabled) {
-            if (RemoveArchiveFile(catalog() + QStringLiteral("::") + name))
+            // Texts are stored packed under another name; both forms go.
+            const QString packed = PackedName(name, true);
+            if (RemoveArchiveFile(catalog() + QStringLiteral("::") + packed) &&
+                (packed == name || RemoveArchiveFile(catalog() + QStringLiteral("::") + name)))
                 return true;
             return fail(QStringLiteral("cannot remove ") + name + QStringLiteral(" from ") + catalog());
         }
-        return RemoveFileChecked(m_game + QStringLiteral("/Slipway/") + name, &why) || fail(why);
+        const QString path = below(QStringLiteral("/Slipway"), name);
+        QString why;
+        return !path.isEmpty() && (m_change.removeFile(path, &why) || fail(why));
     }
 
-    bool addNew(const PackageFile& entry)
+    bool addNew(const PackageFile& entry, int kind)
     {
         if (!IsSafeEntryName(entry.Name))
             return fail(QStringLiteral("refused file name ") + entry.Name);
-        if (!IsFileWanted(&m_others, entry, KindModel))
+        if (!IsFileWanted(&m_others, entry, kind))
             return true;
         if (m_ship.Enabled) {
             QFile source(entry.SourcePath);
@@ -69,14 +329,13 @@ public:
             return fail(QStringLiteral("cannot add ") + entry.SourcePath + QStringLiteral(" to ") +
                         catalog() + QStringLiteral(": ") + ArchiveErrorMessage(LastArchiveError()));
         }
-        const QString target = m_game + QStringLiteral("/Slipway/") + entry.Name;
+        const QString target = below(QStringLiteral("/Slipway"), entry.Name);
         QString why;
-        return (MakeDirChecked(QFileInfo(target).absolutePath(), &why) &&
-                CopyFileChecked(entry.SourcePath, target, &why)) ||
-               fail(why);
+        return !target.isEmpty() && ((MakeDirChecked(QFileInfo(target).absolutePath(), &why) &&
+                                      CopyFileChecked(entry.SourcePath, target, &why)) ||
+                                     fail(why));
     }
 
-private:
     QString catalog() const { return m_game + QStringLiteral("/mods/Hullwright.cat"); }
     bool fail(const QString& why)
     {
@@ -87,16 +346,39 @@ private:
     QString m_game;
     const ShipRegistry& m_registry;
     const ShipPackage& m_ship;
+    GameChange& m_change;
     QList<ShipPackage> m_others;
 };
 
+QString collision(const ShipRegistry& registry, qsizetype index, const ShipPackage& ship)
+{
+    for (qsizetype i = 0; i < registry.Ships.size(); ++i) {
+        const ShipPackage& p = registry.Ships.at(i);
+        if (i == index || p.Deleted != 0)
+            continue;
+        if (p.sameShip(ship))
+            return QStringLiteral("another installed ship is already named %1 by %2").arg(p.Name, p.Author);
+        if (!ship.ID.isEmpty() && p.ID.compare(ship.ID, Qt::CaseInsensitive) == 0)
+            return QStringLiteral("the installed ship %1 by %2 already has the ID %3").arg(p.Name, p.Author, p.ID);
+    }
+    return {};
+}
+
 } // namespace
+
+QString EncodeEditModePath(const QString& gameDir, const QString& name, const QString& author)
+{
+    QString file = name + QLatin1Char('~') + author;
+    file.replace(QLatin1Char('\\'), QLatin1String("<bslash>"));
+    file.replace(QLatin1Char('/'), QLatin1String("<fslash>"));
+    return gameDir + QLatin1Char('/') + file;
+}
 
 std::optional<ShipPackage> LoadInstalledShip(const QString& editModePath)
 {
     const EditModeShip id = DecodeEditModePath(editModePath);
     ShipRegistry registry;
-    if (!QFileInfo(id.gameDir).isDir() || !ReadRegistry(id.gameDir, registry))
+    if (id.gameDir.isEmpty() || !QFileInfo(id.gameDir).isDir() || !ReadRegistry(id.gameDir, registry))
         return std::nullopt;
     for (const ShipPackage& p : registry.Ships)
         if (!p.Deleted && p.Name == id.name && p.Author == id.author)
@@ -104,13 +386,64 @@ std::optional<ShipPackage> LoadInstalledShip(const QString& editModePath)
     return std::nullopt;
 }
 
+QString InstalledShipDifference(const ShipPackage& loaded, const ShipPackage& now)
+{
+    QStringList what;
+    if (loaded.Version != now.Version)
+        what << QStringLiteral("version %1 is now %2").arg(loaded.Version, now.Version);
+    if (loaded.Data != now.Data || loaded.ID != now.ID)
+        what << QStringLiteral("its record changed");
+    if (loaded.Enabled != now.Enabled)
+        what << (now.Enabled ? QStringLiteral("it was enabled") : QStringLiteral("it was disabled"));
+    if (!sameOptional(loaded.SceneFile, now.SceneFile) || !sameOptional(loaded.CockpitFile, now.CockpitFile) ||
+        !sameFiles(loaded.Models, now.Models) || !sameFiles(loaded.Files, now.Files) ||
+        !sameFiles(loaded.Scripts, now.Scripts) || loaded.ScreenShot != now.ScreenShot)
+        what << QStringLiteral("its files changed");
+    if (what.isEmpty() && (loaded.Texts.size() != now.Texts.size() || loaded.Comment != now.Comment ||
+                           loaded.Dummies.size() != now.Dummies.size() ||
+                           loaded.Cockpits != now.Cockpits))
+        what << QStringLiteral("its texts or tables changed");
+    return what.join(QStringLiteral(", "));
+}
+
+QList<PackageCheckProblem> CheckInstalledShipDraft(const QString& editModePath, const ShipDraft& draft,
+                                                   const QString& programDir, const ShipPackage& loaded)
+{
+    const Plan plan = makePlan(loaded, draft, programDir);
+    if (!plan.error.isEmpty())
+        return {{QStringLiteral("file"), QString(), plan.error}};
+    PackageCheckInput in;
+    in.package = plan.ship;
+    // A scene the record names may be one of the game's own.
+    in.gameHasScene = GameSceneLookup(DecodeEditModePath(editModePath).gameDir);
+    // A kept file is the installed one, whose size the registry holds.
+    in.sizeOf = [](const PackageFile& f) -> qint64 {
+        if (f.SourcePath.isEmpty())
+            return f.Size;
+        const QFileInfo info(f.SourcePath);
+        return info.isFile() ? info.size() : -1;
+    };
+    if (!plan.ship.ScreenShot.isEmpty()) {
+        QString source;
+        for (const Step& s : plan.steps)
+            if (s.place == Place::Picture && !s.remove)
+                source = s.file.SourcePath;
+        if (source.isEmpty())
+            source = ResolveBelow(DecodeEditModePath(editModePath).gameDir + QStringLiteral("/Slipway"),
+                                  QStringLiteral("ShipPics/") + plan.ship.ScreenShot);
+        const QFileInfo pic(source);
+        in.screenshotSize = pic.isFile() ? pic.size() : -1;
+    }
+    return CheckPackage(in);
+}
+
 EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraft& draft,
-                                     const QString& programDir)
+                                     const QString& programDir, const ShipPackage& loaded)
 {
     EditModeSaveResult r;
     const EditModeShip id = DecodeEditModePath(editModePath);
     const QString game = id.gameDir;
-    if (!QFileInfo(game).isDir()) {
+    if (game.isEmpty() || !QFileInfo(game).isDir()) {
         r.error = QStringLiteral("the game directory does not exist: ") + game;
         return r;
     }
@@ -141,7 +474,21 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
             registry.Ships.at(i).Author == id.author)
             index = i;
     if (index < 0) {
-        r.error = QStringLiteral("no installed ship ") + id.name + QStringLiteral(" by ") + id.author;
+        r.outcome = EditModeSaveResult::Outcome::ChangedMeanwhile;
+        r.error = QStringLiteral("%1 by %2 is no longer installed").arg(id.name, id.author);
+        return r;
+    }
+    const ShipPackage old = registry.Ships.at(index);
+    if (const QString changed = InstalledShipDifference(loaded, old); !changed.isEmpty()) {
+        r.outcome = EditModeSaveResult::Outcome::ChangedMeanwhile;
+        r.error = changed;
+        return r;
+    }
+    Plan plan = makePlan(old, draft, programDir);
+    if (plan.error.isEmpty())
+        plan.error = collision(registry, index, plan.ship);
+    if (!plan.error.isEmpty()) {
+        r.error = plan.error;
         return r;
     }
 
@@ -150,84 +497,26 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
         r.error = QStringLiteral("cannot start the change: ") + change.error();
         return r;
     }
-    const ShipPackage old = registry.Ships.at(index);
-    ShipPackage ship = old;
-    const ShipPackage built = BuildPackage(draft, programDir);
-    ship.Name = built.Name;
-    ship.Author = built.Author;
-    ship.Version = built.Version;
-    ship.ID = built.ID;
-    ship.Web = built.Web;
-    ship.Mirror1 = built.Mirror1;
-    ship.Mirror2 = built.Mirror2;
-    ship.Shipyards = built.Shipyards;
-    ship.Data = built.Data;
-    ship.Comment = built.Comment;
-    ship.OriginalDesc = built.OriginalDesc;
-    ship.Texts = built.Texts;
-    ship.Dummies = built.Dummies;
-    ship.Components = built.Components;
-    ship.Cockpits = built.Cockpits;
-
-    Writer writer(game, registry, old);
-    QString why;
+    Writer writer(game, registry, old, change);
     bool ok = true;
-    if (!draft.picture.isEmpty() && !draft.picture.startsWith(QLatin1String("<PACKAGE>"))) {
-        QString stem = ship.Name + QLatin1Char('-') + ship.Author;
-        stem.remove(QLatin1Char(' ')).remove(QLatin1Char('/'));
-        const QString file = stem + QLatin1Char('.') + QFileInfo(draft.picture).suffix();
-        ok = MakeDirChecked(game + QStringLiteral("/Slipway/ShipPics"), &why) &&
-             CopyFileChecked(draft.picture, game + QStringLiteral("/Slipway/ShipPics/") + file, &why);
-        ship.ScreenShot = file;
-    }
-
-    // A scene or model row still in "<PACKAGE>/" form is the installed file; any
-    // other row is a file the user chose, which replaces it.
-    auto replaceScene = [&](std::optional<PackageFile>& slot, const QString& row,
-                            const std::optional<PackageFile>& fresh) {
-        if (slot && row == packaged(slot->Name))
-            return true;
-        if (slot && !writer.removeOld(slot->Name))
-            return false;
-        slot = fresh;
-        if (slot) {
-            if (!writer.addNew(*slot))
-                return false;
-            slot->SourcePath.clear();
-        }
-        return true;
-    };
-    ok = ok && replaceScene(ship.SceneFile, draft.sceneFile, built.SceneFile) &&
-         replaceScene(ship.CockpitFile, draft.cockpitFile, built.CockpitFile);
-
-    // Old files go first, so that a new file of the same name is not removed again.
-    const QStringList rows = DraftTreeFiles(draft.models);
-    for (const PackageFile& f : old.Models)
-        if (!rows.contains(packaged(f.Name)))
-            ok = ok && writer.removeOld(f.Name);
-    QList<PackageFile> models;
-    for (const DraftFolder& folder : draft.models)
-        for (const QString& row : folder.files) {
-            for (const PackageFile& f : old.Models)
-                if (row == packaged(f.Name))
-                    models << f;
-            if (row.startsWith(QLatin1String("<PACKAGE>")) || !QFileInfo(row).isFile())
-                continue;
-            QString name = folder.dir + QLatin1Char('/') + QFileInfo(row).fileName();
-            while (name.contains(QLatin1String("//")))
-                name.replace(QLatin1String("//"), QLatin1String("/"));
-            PackageFile entry = newEntry(row, name);
-            ok = ok && writer.addNew(entry);
-            entry.SourcePath.clear();
-            models << entry;
-        }
-    ship.Models = models;
+    for (const Step& step : std::as_const(plan.steps))
+        if (step.remove && !(ok = writer.run(step)))
+            break;
+    for (const Step& step : std::as_const(plan.steps))
+        if (ok && !step.remove && !(ok = writer.run(step)))
+            break;
+    // The registry keeps no source paths.
+    ShipPackage& ship = plan.ship;
+    for (std::optional<PackageFile>* scene : {&ship.SceneFile, &ship.CockpitFile})
+        if (*scene)
+            (*scene)->SourcePath.clear();
+    for (QList<PackageFile>* list : {&ship.Models, &ship.Files, &ship.Scripts})
+        for (PackageFile& f : *list)
+            f.SourcePath.clear();
     registry.Ships[index] = ship;
-
+    QString why = writer.error;
     if (ok)
         ok = WriteRegistry(game, registry, QString(), QString(), &why);
-    else
-        why = writer.error.isEmpty() ? why : writer.error;
     if (!ok) {
         change.rollback();
         r.error = why;
@@ -237,6 +526,7 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
         r.error = change.error();
         return r;
     }
-    r.ok = true;
+    r.outcome = EditModeSaveResult::Outcome::Saved;
+    r.editModePath = EncodeEditModePath(game, ship.Name, ship.Author);
     return r;
 }

@@ -2,6 +2,7 @@
 // registry and its mod, as one all-or-nothing change.
 #pragma once
 
+#include "packagecheck.h"
 #include "shipdraft.h"
 
 #include <QString>
@@ -10,17 +11,45 @@
 
 struct EditModeSaveResult
 {
-    bool ok = false;
-    QString error; // why nothing was changed
+    enum class Outcome {
+        Saved,
+        Failed,          // nothing changed; `error` says why
+        ChangedMeanwhile // the installed ship is no longer the one loaded; nothing changed
+    };
+    Outcome outcome = Outcome::Failed;
+    QString error;
+    QString editModePath; // after a save: the path that names the ship now (renamed or not)
+    bool ok() const { return outcome == Outcome::Saved; }
 };
 
-// Writes the draft over the installed ship that editModePath names. Files the
-// user chose anew (paths not in "<PACKAGE>/" form) replace the old ones in the
-// mod (enabled ship) or in the game's Slipway (disabled ship); old files no other
-// ship uses are removed. Refused, with nothing changed, while another program
-// holds the game directory or when its registry does not read whole.
 // The installed ship that an edit-mode path names, as the registry holds it.
 std::optional<ShipPackage> LoadInstalledShip(const QString& editModePath);
 
+// The edit-mode path of an installed ship: game folder + "/" + name + "~" +
+// author, with slashes in the name part written as "<fslash>" and "<bslash>".
+QString EncodeEditModePath(const QString& gameDir, const QString& name, const QString& author);
+
+// What differs between the registry entry the window loaded and the one
+// installed now (version, record, enabled state, files), empty when nothing does.
+QString InstalledShipDifference(const ShipPackage& loaded, const ShipPackage& now);
+
+// Writes the draft over the installed ship that editModePath names, provided the
+// registry still holds it as `loaded`. Every change the editor allows is applied:
+// header, record, texts, dummies, components, cockpits, screenshot (new or
+// cleared), and the scene, cockpit scene, models, other files and scripts added,
+// replaced or removed. Files the user chose anew (paths not in "<PACKAGE>/"
+// form) go into the mod (enabled ship) or the game's Slipway (disabled ship);
+// old files no other ship uses are removed. Refused, with nothing changed, while
+// another program holds the game directory, when the registry does not read
+// whole, when the installed ship changed since it was loaded, when the new name,
+// author or ID belongs to another installed ship, and when a change cannot be
+// applied.
 EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraft& draft,
-                                     const QString& programDir);
+                                     const QString& programDir, const ShipPackage& loaded);
+
+// The pre-save check of an edit-mode save: the package check applied to the
+// registry entry the save would write, where files kept from the installed ship
+// count as present and only new files that do not exist are missing. A change
+// edit mode cannot apply comes back as a problem too.
+QList<PackageCheckProblem> CheckInstalledShipDraft(const QString& editModePath, const ShipDraft& draft,
+                                                   const QString& programDir, const ShipPackage& loaded);

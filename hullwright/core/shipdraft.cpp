@@ -226,3 +226,54 @@ DraftChange FirstUnsavedChange(const ShipDraft& d, const ShipPackage* p)
             return DraftChange::DummiesOrTexts;
     return DraftChange::NoChanges;
 }
+
+bool SameDraft(const ShipDraft& a, const ShipDraft& b)
+{
+    auto folders = [](const QList<DraftFolder>& x, const QList<DraftFolder>& y) {
+        if (x.size() != y.size())
+            return false;
+        for (qsizetype i = 0; i < x.size(); ++i)
+            if (x.at(i).dir != y.at(i).dir || x.at(i).files != y.at(i).files)
+                return false;
+        return true;
+    };
+    auto texts = [](const QList<PackageText>& x, const QList<PackageText>& y) {
+        if (x.size() != y.size())
+            return false;
+        for (qsizetype i = 0; i < x.size(); ++i)
+            if (x.at(i).Language != y.at(i).Language || x.at(i).Name != y.at(i).Name ||
+                x.at(i).Description != y.at(i).Description)
+                return false;
+        return true;
+    };
+    auto dummies = [](const QList<PackageDummy>& x, const QList<PackageDummy>& y) {
+        if (x.size() != y.size())
+            return false;
+        for (qsizetype i = 0; i < x.size(); ++i)
+            if (x.at(i).Section != y.at(i).Section || x.at(i).Data != y.at(i).Data)
+                return false;
+        return true;
+    };
+    auto components = [](const QList<PackageComponent>& x, const QList<PackageComponent>& y) {
+        if (x.size() != y.size())
+            return false;
+        for (qsizetype i = 0; i < x.size(); ++i)
+            if (x.at(i).Part1 != y.at(i).Part1 || x.at(i).Part2 != y.at(i).Part2 ||
+                x.at(i).Part3 != y.at(i).Part3)
+                return false;
+        return true;
+    };
+    QString ca = a.comment, cb = b.comment;
+    ca.remove(QLatin1Char('\r'));
+    cb.remove(QLatin1Char('\r'));
+    return a.id == b.id && a.name == b.name && a.author == b.author && a.version == b.version &&
+           a.shipyards == b.shipyards && a.web == b.web && a.mirror1 == b.mirror1 &&
+           a.mirror2 == b.mirror2 && a.writeUpdateInfo == b.writeUpdateInfo &&
+           a.useExistingText == b.useExistingText &&
+           (!a.useExistingText || a.existingTextId == b.existingTextId) && texts(a.texts, b.texts) &&
+           a.sceneName == b.sceneName && a.sceneFile == b.sceneFile && a.cockpitName == b.cockpitName &&
+           a.cockpitFile == b.cockpitFile && folders(a.models, b.models) && folders(a.others, b.others) &&
+           a.scripts == b.scripts && dummies(a.dummies, b.dummies) &&
+           components(a.components, b.components) && a.cockpits == b.cockpits && a.picture == b.picture &&
+           ca == cb && a.record == b.record;
+}

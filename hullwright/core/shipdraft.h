@@ -93,6 +93,10 @@ enum class DraftChange {
     Cockpits,
     DummiesOrTexts,
 };
+// Every field and row the editor shows equal (comment line breaks compared
+// without carriage returns): the window's unsaved-changes test against the
+// draft it showed when it last saved, opened or started.
+bool SameDraft(const ShipDraft& a, const ShipDraft& b);
 DraftChange FirstUnsavedChange(const ShipDraft& draft, const ShipPackage* current);
 inline bool HasUnsavedChanges(const ShipDraft& draft, const ShipPackage* current)
 {

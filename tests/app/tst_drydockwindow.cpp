@@ -482,8 +482,28 @@ void TestDrydockWindow::installedShipsAndClose()
     QVERIFY(dialogs.first()->isVisible());
     dialogs.first()->close();
 
-    // No authoring program beside this one: no edit mode in the context menu.
-    QVERIFY(!contextMenu(list, QStringLiteral("Merganser")).contains("Open in &Edit Mode"));
+    // Open in Edit Mode: with no authoring program beside this one nor on the
+    // PATH, a box says how; with one beside, it starts on the ship.
+    QVERIFY(contextMenu(list, QStringLiteral("Merganser")).contains("Open in &Edit Mode"));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(program + QStringLiteral("/nothing-here")));
+    list->listView()->setCurrentItem(findItem(list, QStringLiteral("Merganser")));
+    QtPrompter::takeAsked();
+    list->Slot_EditMode();
+    QCOMPARE(captionsAsked(), QStringList{QStringLiteral("Edit Mode")});
+    const QString started = program + QStringLiteral("/started.txt");
+    QVERIFY(writeBytes(program + QStringLiteral("/hullwright"),
+                       "#!/bin/sh\nprintf '%s|' \"$@\" > \"" + QFile::encodeName(started) + "\"\n"));
+    QVERIFY(QFile::setPermissions(program + QStringLiteral("/hullwright"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    list->Slot_EditMode();
+    qputenv("PATH", path);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(started).size() > 0, 10000);
+    QCOMPARE(QString::fromLocal8Bit(readBytes(started)),
+             QStringLiteral("-e|") + game + QStringLiteral("/Merganser~") +
+                 engine.registry().Ships.at(merganser).Author + QLatin1Char('|'));
+    QVERIFY(captionsAsked().isEmpty());
+    QFile::remove(program + QStringLiteral("/hullwright"));
 
     // Disabled from the menu after a question that names what saved games lose,
     // enabled again by a double click on the state column without one.

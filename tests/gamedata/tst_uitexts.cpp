@@ -128,7 +128,8 @@ private slots:
             << fixture("array-ends") << false << "English" << true << Texts{{199, "last"}}
             << Texts{{19, "s-last"}};
         QTest::newRow("creator takes its own section, not the installer's")
-            << fixture("creator") << true << "English" << true << Texts{{1, "cre"}, {399, "top"}}
+            << fixture("creator") << true << "English" << true
+            << Texts{{1, "cre"}, {399, "top"}, {459, "last"}}
             << Texts{};
         QTest::newRow("conversions") << fixture("conversions") << false << "English" << true
                                      << Texts{{0, "&Install"},

@@ -3,6 +3,8 @@
 #include "archivefile.h"
 #include "editmode.h"
 #include "gamechange.h"
+#include "gamedir.h"
+#include "registry.h"
 #include "hwtest.h"
 #include "installcheck.h"
 #include "packagebuild.h"
@@ -224,16 +226,16 @@ private slots:
                 QVERIFY(other.tryLock());
             else
                 QVERIFY(writeFile(game + "/Slipway/ships.dat", broken));
-            const EditModeSaveResult refused = SaveInstalledShip(path, d, m_program);
-            QVERIFY(!refused.ok);
+            const EditModeSaveResult refused = SaveInstalledShip(path, d, m_program, *installed);
+            QVERIFY(!refused.ok());
             QVERIFY2(refused.error.contains(why), qPrintable(refused.error));
             QCOMPARE(readFile(game + "/Slipway/ships.dat"), why[0] == 'a' ? registry : broken);
             QCOMPARE(readFile(game + "/mods/Hullwright.dat"), mod);
         }
         QVERIFY(writeFile(game + "/Slipway/ships.dat", registry));
 
-        const EditModeSaveResult r = SaveInstalledShip(path, d, m_program);
-        QVERIFY2(r.ok, qPrintable(r.error));
+        const EditModeSaveResult r = SaveInstalledShip(path, d, m_program, *installed);
+        QVERIFY2(r.ok(), qPrintable(r.error));
         QVERIFY(run(dd(), {"list", game}).out.contains("\tMerganser\tOrrin Vale\t1.1\n"));
         QVERIFY(!QFileInfo::exists(game + "/mods/Hullwright.journal"));
         const QString out = m_tmp.filePath("edit.out");
@@ -253,6 +255,161 @@ private slots:
         QCOMPARE(run(dd(), {"update-mod", game}).code, 0);
         QVERIFY(run(dd(), {"cat", "list", game + "/mods/Hullwright.cat"})
                     .out.contains("vale_engine.pbd"));
+    }
+
+    // Every kind of change the window allows reaches the game, and only those;
+    // a save over a ship that changed meanwhile, onto another ship's identity, or
+    // that would remove a file outside the game changes nothing.
+    void editModeChanges_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("enabled") << true;
+        QTest::newRow("disabled") << false;
+    }
+    void editModeChanges()
+    {
+        QFETCH(bool, enabled);
+        const QString game = m_tmp.filePath(QStringLiteral("changes%1").arg(enabled));
+        QVERIFY(copyGame(game));
+        QCOMPARE(run(dd(), {"install", game, game + "/sample-ships/Merganser.xsp",
+                            game + "/sample-ships/Goosander.xsp"})
+                     .code,
+                 0);
+        if (!enabled)
+            QCOMPARE(run(dd(), {"disable", game, "Merganser", "Orrin Vale"}).code, 0);
+        const QString path = game + "/Merganser~Orrin Vale";
+        const QString src = m_tmp.filePath(QStringLiteral("src%1").arg(enabled));
+        QVERIFY(writeFile(src + "/readme.txt", "read me"));
+        QVERIFY(writeFile(src + "/merg_hud.xml", "<script/>"));
+        QVERIFY(writeFile(src + "/shot.png", "picture"));
+        const QString scripts = enabled ? ResolvePath(game, "Scripts") : game + "/Slipway/scripts";
+        auto modHas = [&](const QString& name) {
+            return run(dd(), {"cat", "list", game + "/mods/Hullwright.cat"}).out.contains(name.toUtf8());
+        };
+        auto save = [&](const std::function<void(ShipDraft&)>& edit) {
+            const auto loaded = LoadInstalledShip(path);
+            if (!loaded)
+                return EditModeSaveResult{};
+            ShipDraft d = DraftFromPackage(*loaded);
+            edit(d);
+            return SaveInstalledShip(path, d, m_program, *loaded);
+        };
+
+        const qsizetype filesBefore = LoadInstalledShip(path)->Files.size();
+        EditModeSaveResult r = save([&](ShipDraft& d) {
+            AddDraftFiles(d.others, "docs/merganser", {src + "/readme.txt"});
+            d.scripts << src + "/merg_hud.xml";
+            d.picture = src + "/shot.png";
+            d.dummies.append(PackageDummy{"SDTYPE_GUN", "1;2;"});
+        });
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        auto now = LoadInstalledShip(path);
+        QVERIFY(now);
+        QCOMPARE(now->Files.size(), filesBefore + 1);
+        QCOMPARE(now->Files.constLast().Name, "docs/merganser/readme.txt");
+        QCOMPARE(now->Scripts.constLast().Name, "merg_hud.xml");
+        QCOMPARE(now->Dummies.constLast().Section, "SDTYPE_GUN");
+        QCOMPARE(now->ScreenShot, "Merganser-OrrinVale.png");
+        QCOMPARE(readFile(game + "/Slipway/ShipPics/Merganser-OrrinVale.png"), QByteArray("picture"));
+        QCOMPARE(readFile(scripts + "/merg_hud.xml"), QByteArray("<script/>"));
+        if (enabled)
+            QVERIFY(modHas("readme."));
+        else
+            QCOMPARE(readFile(game + "/Slipway/docs/merganser/readme.txt"), QByteArray("read me"));
+
+        r = save([&](ShipDraft& d) {
+            d.others.clear();
+            d.scripts.removeLast();
+            d.picture.clear();
+        });
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        now = LoadInstalledShip(path);
+        QVERIFY(now->Files.isEmpty() && now->ScreenShot.isEmpty());
+        QVERIFY(!QFileInfo::exists(game + "/Slipway/ShipPics/Merganser-OrrinVale.png"));
+        QVERIFY(!QFileInfo::exists(scripts + "/merg_hud.xml"));
+        QVERIFY(!QFileInfo::exists(game + "/Slipway/docs/merganser/readme.txt"));
+        QVERIFY(!modHas("readme."));
+
+        // Refusals: the registry and the mod stay as they are.
+        const QByteArray registry = readFile(game + "/Slipway/ships.dat");
+        const QByteArray mod = readFile(game + "/mods/Hullwright.dat");
+        const auto goosander = LoadInstalledShip(game + "/Goosander~Orrin Vale");
+        QVERIFY(goosander);
+        using Outcome = EditModeSaveResult::Outcome;
+        struct Refusal
+        {
+            std::function<void(ShipDraft&)> edit;
+            Outcome outcome;
+            const char* says;
+        };
+        const QList<Refusal> refusals = {
+            {[&](ShipDraft& d) { d.name = goosander->Name; }, Outcome::Failed, "already named"},
+            {[&](ShipDraft& d) { d.id = goosander->ID.toLower(); }, Outcome::Failed, "already has the ID"},
+            {[&](ShipDraft& d) { d.scripts << src + "/gone.xml"; }, Outcome::Failed, "does not exist"},
+            {[&](ShipDraft& d) { d.sceneName = "ships/elsewhere"; }, Outcome::Failed, "game name"},
+        };
+        for (const Refusal& refusal : refusals) {
+            r = save(refusal.edit);
+            QCOMPARE(int(r.outcome), int(refusal.outcome));
+            QVERIFY2(r.error.contains(QLatin1String(refusal.says)), qPrintable(r.error));
+            QCOMPARE(readFile(game + "/Slipway/ships.dat"), registry);
+            QCOMPARE(readFile(game + "/mods/Hullwright.dat"), mod);
+        }
+
+        // Drydock installs a newer version while the window has the old one open.
+        const auto loaded = LoadInstalledShip(path);
+        ShipRegistry changed;
+        QVERIFY(ReadRegistry(game, changed));
+        for (ShipPackage& p : changed.Ships)
+            if (p.Name == "Merganser")
+                p.Version = "9.0";
+        QVERIFY(WriteRegistry(game, changed));
+        const QByteArray newer = readFile(game + "/Slipway/ships.dat");
+        ShipDraft stale = DraftFromPackage(*loaded);
+        stale.comment = "edited";
+        r = SaveInstalledShip(path, stale, m_program, *loaded);
+        QCOMPARE(int(r.outcome), int(Outcome::ChangedMeanwhile));
+        QVERIFY2(r.error.contains("9.0"), qPrintable(r.error));
+        QCOMPARE(readFile(game + "/Slipway/ships.dat"), newer);
+        r = SaveInstalledShip(game + "/Nobody~None", stale, m_program, *loaded);
+        QCOMPARE(int(r.outcome), int(Outcome::ChangedMeanwhile));
+
+        // A registry that names a scene outside the game: choosing a new scene
+        // must not remove the outside file, and nothing else changes either.
+        const QString outside = m_tmp.filePath(QStringLiteral("outside%1/x.bod").arg(enabled));
+        QVERIFY(writeFile(outside, "not the game's"));
+        QVERIFY(ReadRegistry(game, changed));
+        for (ShipPackage& p : changed.Ships)
+            if (p.Name == "Merganser")
+                p.SceneFile->Name = QDir(game + "/Slipway").relativeFilePath(outside);
+        QVERIFY(WriteRegistry(game, changed));
+        const QByteArray hostile = readFile(game + "/Slipway/ships.dat");
+        QVERIFY(writeFile(src + "/scene.bod", "a scene"));
+        r = save([&](ShipDraft& d) { d.sceneFile = src + "/scene.bod"; });
+        QVERIFY(!r.ok());
+        QCOMPARE(readFile(outside), QByteArray("not the game's"));
+        QCOMPARE(readFile(game + "/Slipway/ships.dat"), hostile);
+    }
+
+    // The journal itself never removes a file outside its root while a change is
+    // open, whichever way the path leads out.
+    void journalRemovesNothingOutside()
+    {
+        const QString root = m_tmp.filePath("jroot");
+        const QString outside = m_tmp.filePath("joutside/x");
+        QVERIFY(writeFile(root + "/inside", "in") && writeFile(outside, "out"));
+        QVERIFY(QFile::link(m_tmp.filePath("joutside"), root + "/link"));
+        GameChange change(root + "/.journal", root);
+        QVERIFY(change.ok());
+        for (const QString& path : {root + "/../joutside/x", root + "/link/x", outside}) {
+            QString why;
+            QVERIFY(!change.removeFile(path, &why));
+            QVERIFY2(why.contains("outside"), qPrintable(why));
+        }
+        QVERIFY(change.removeFile(root + "/inside"));
+        QVERIFY(change.rollback());
+        QCOMPARE(readFile(outside), QByteArray("out"));
+        QCOMPARE(readFile(root + "/inside"), QByteArray("in"));
     }
 
 private:
