@@ -146,6 +146,22 @@ private slots:
         QVERIFY(!QFile::exists(m_program + "/registry.ini"));
     }
 
+    // The program update's mirrors are set from the command line; the rest of
+    // config.dat stays as it was.
+    void programUpdateMirrors()
+    {
+        QVERIFY(writeBytes(m_program + "/config.dat", "<installer>\nDebugLog\n</installer>\n"));
+        QCOMPARE(cli({"mirrors", "--set", "ftp://x/"}).code, 2);
+        QCOMPARE(cli({"mirrors", "--set", "https://a.example/u/", "http://b.example/"}).code, 0);
+        QCOMPARE(cli({"mirrors"}).out, QByteArray("https://a.example/u/\nhttp://b.example/\n"));
+        const QByteArray config = readBytes(m_program + "/config.dat");
+        QVERIFY(config.contains("DebugLog\n"));
+        QVERIFY(config.contains("UpdateMirror: https://a.example/u/\nUpdateMirror: http://b.example/\n"));
+        QCOMPARE(cli({"mirrors", "--clear"}).code, 0);
+        QCOMPARE(cli({"mirrors"}).out, QByteArray());
+        QVERIFY(readBytes(m_program + "/config.dat").contains("DebugLog\n"));
+    }
+
     // Slots are "-" until update mod fixes the buffer: below 300 game ships it is
     // 300, and registry position k sits at 300 + k. The window's config.dat turns
     // the debug log on; the commands never rewrite it.

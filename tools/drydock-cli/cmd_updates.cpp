@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QUrl>
 
 #include <memory>
 
@@ -152,4 +153,39 @@ int updatesCommand(const QStringList& args)
             cliWriteOut(local(line) + '\n');
     }
     return finish(allGood ? 0 : 1);
+}
+
+// The program update stays off until a mirror is configured; this lets a player or a
+// packager switch a real channel on without a new build.
+int mirrorsCommand(const QStringList& args)
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+    InstallerSettings settings;
+    if (!ReadInstallerSettings(programDir, settings))
+        return cliFail(QDir::toNativeSeparators(programDir) +
+                       QStringLiteral("/config.dat: cannot be read"));
+    if (args.isEmpty()) {
+        for (const QString& mirror : settings.updateMirrors)
+            cliWriteOut(local(mirror + QLatin1Char('\n')));
+        return 0;
+    }
+    QStringList mirrors;
+    if (args.first() == QLatin1String("--clear") && args.size() == 1) {
+        // none: the program update is off again
+    } else if (args.first() == QLatin1String("--set") && args.size() > 1) {
+        for (const QString& a : args.mid(1)) {
+            const QUrl url(a, QUrl::StrictMode);
+            if (!url.isValid() || (url.scheme() != QLatin1String("http") &&
+                                   url.scheme() != QLatin1String("https")))
+                return cliUsageError(QStringLiteral("'%1' is not an http or https address").arg(a));
+            mirrors << a;
+        }
+    } else {
+        return cliUsageError(QStringLiteral("'mirrors' takes nothing, --set URL... or --clear"));
+    }
+    settings.updateMirrors = mirrors;
+    if (!WriteInstallerSettings(programDir, settings))
+        return cliFail(QDir::toNativeSeparators(programDir) +
+                       QStringLiteral("/config.dat: cannot be written"));
+    return 0;
 }

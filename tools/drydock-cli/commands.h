@@ -12,6 +12,7 @@ int gameCommand(const QStringList& args);    // game find | game mod GAMEDIR | g
 int tableCommand(const QStringList& args);   // table read GAMEDIR TABLE
 int textCommand(const QStringList& args);    // text GAMEDIR LANG PAGE ID
 int updatesCommand(const QStringList& args); // updates GAMEDIR [--install]
+int mirrorsCommand(const QStringList& args); // mirrors [--set URL...|--clear]
 int registryCommand(const QStringList& args); // registry repair GAMEDIR
 // install | list | uninstall | disable | enable | update-mod | base-mod | redo-base-mod,
 // with the command word itself as the first argument.

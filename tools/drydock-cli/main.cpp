@@ -89,6 +89,9 @@ const char kUsage[] =
     "                                      --fake-patch, into a numbered pair); --none drops it\n"
     "  redo-base-mod GAMEDIR [--fake-patch]\n"
     "                                      copy the current base mod in again\n"
+    "  mirrors [--set URL...|--clear]      show or set the program update's mirrors\n"
+    "                                      (UpdateMirror: in config.dat); none keeps the\n"
+    "                                      program update off\n"
     "  updates GAMEDIR [--install]         look for newer versions of the installed ships on\n"
     "                                      their web addresses, one line per ship: name,\n"
     "                                      installed version, newest version (- when the\n"
@@ -527,6 +530,8 @@ int run(const QStringList& args)
         return textCommand(args.mid(1));
     if (command == QLatin1String("updates"))
         return updatesCommand(args.mid(1));
+    if (command == QLatin1String("mirrors"))
+        return mirrorsCommand(args.mid(1));
     if (command == QLatin1String("registry"))
         return registryCommand(args.mid(1));
     if (command == QLatin1String("verify"))
