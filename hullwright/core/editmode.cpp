@@ -249,22 +249,20 @@ public:
             return step.remove ? removeOld(step.file.Name, step.kind) : addNew(step.file, step.kind);
         if (step.place == Place::Picture) {
             const QString path = below(QStringLiteral("/Slipway"), QStringLiteral("ShipPics/") + step.file.Name);
-            if (path.isEmpty())
-                return false;
-            QString why;
-            if (step.remove)
-                return m_change.removeFile(path, &why) || fail(why);
-            return (MakeDirChecked(QFileInfo(path).absolutePath(), &why) &&
-                    CopyFileChecked(step.file.SourcePath, path, &why)) ||
-                   fail(why);
+            return !path.isEmpty() && placeFile(step, path);
         }
         if (step.remove && scriptUsedElsewhere(m_registry.Ships, step.file.Name, m_ship))
             return true;
         if (!step.remove && !IsScriptWanted(&m_others, step.file))
             return true;
         const QString path = scriptPath(step.file.Name);
-        if (path.isEmpty())
-            return false;
+        return !path.isEmpty() && placeFile(step, path);
+    }
+
+private:
+    // A loose file beside the mod (picture, script): copied in, or removed under the change.
+    bool placeFile(const Step& step, const QString& path)
+    {
         QString why;
         if (step.remove)
             return m_change.removeFile(path, &why) || fail(why);
@@ -273,7 +271,6 @@ public:
                fail(why);
     }
 
-private:
     // Every name read from the registry or the draft goes through the checked
     // resolver before anything is removed or written there.
     QString below(const QString& folder, const QString& name)
