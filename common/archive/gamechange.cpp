@@ -121,6 +121,8 @@ bool GameDirLock::tryLock(QString* holder)
     // Held for hours by an open window: only a holder that no longer runs is stale.
     m_lock->setStaleLockTime(0);
     m_failure.clear();
+    m_failureError = 0;
+    m_holder = Holder();
     if (m_lock->tryLock(0))
         return true;
     if (m_lock->error() != QLockFile::LockFailedError) {
@@ -136,6 +138,7 @@ bool GameDirLock::tryLock(QString* holder)
             ::close(fd);
             ::unlink(probe.c_str());
         }
+        m_failureError = e;
         m_failure = QStringLiteral("the lock file %1 cannot be created: %2%3")
                         .arg(QDir::toNativeSeparators(m_path),
                              QString::fromLocal8Bit(std::strerror(e)),
@@ -146,10 +149,12 @@ bool GameDirLock::tryLock(QString* holder)
         m_lock.reset();
         return false;
     }
+    qint64 pid = 0;
+    QString host, app;
+    if (m_lock->getLockInfo(&pid, &host, &app))
+        m_holder = {app, pid, host};
     if (holder) {
-        qint64 pid = 0;
-        QString host, app;
-        if (m_lock->getLockInfo(&pid, &host, &app))
+        if (m_holder.pid != 0)
             *holder = QStringLiteral("%1 (process %2 on %3)")
                           .arg(app.isEmpty() ? QStringLiteral("another program") : app)
                           .arg(pid)

@@ -58,6 +58,17 @@ public:
     // says why, and `holder` gets the same text.
     bool tryLock(QString* holder = nullptr);
     QString failure() const { return m_failure; }
+    // What the last tryLock found, for a message in the user's language: the
+    // holding program (empty when unknown), its process and computer (pid 0 when the
+    // lock file says nothing); after a failure, the system's error number.
+    struct Holder
+    {
+        QString program;
+        qint64 pid = 0;
+        QString host;
+    };
+    Holder holder() const { return m_holder; }
+    int failureError() const { return m_failureError; }
     bool isLocked() const;
     void unlock();
     QString path() const { return m_path; }
@@ -66,4 +77,6 @@ private:
     QString m_path;
     std::unique_ptr<QLockFile> m_lock;
     QString m_failure;
+    int m_failureError = 0;
+    Holder m_holder;
 };

@@ -139,3 +139,87 @@ bool DecompressFile(const QString& source, const QString& target, ProgressSink* 
     lzma_end(&zs);
     return ok && out.commit();
 }
+
+struct LzmaReadDevice::Coder
+{
+    lzma_stream zs = LZMA_STREAM_INIT;
+    std::vector<uint8_t> in = std::vector<uint8_t>(kBlock);
+    bool inputEnded = false;
+    ~Coder() { lzma_end(&zs); }
+};
+
+LzmaReadDevice::LzmaReadDevice(QFile& source) : m_src(source) {}
+
+LzmaReadDevice::~LzmaReadDevice() = default;
+
+bool LzmaReadDevice::open(OpenMode mode)
+{
+    if ((mode & WriteOnly) || !m_src.isOpen())
+        return false;
+    m_coder = std::make_unique<Coder>();
+    const qint64 start = m_src.pos();
+    uint8_t header[13];
+    if (m_src.read(reinterpret_cast<char*>(header), 13) != 13 || !m_src.seek(start))
+        return false;
+    uint64_t size = 0;
+    for (int i = 7; i >= 0; --i)
+        size = size << 8 | header[5 + i];
+    m_stated = size == UINT64_MAX || size > uint64_t(INT64_MAX) ? -1 : static_cast<qint64>(size);
+    if (lzma_alone_decoder(&m_coder->zs, kMemLimit) != LZMA_OK)
+        return false;
+    m_decoded = 0;
+    m_ended = m_failed = false;
+    return QIODevice::open(ReadOnly); // buffered: the reader takes lines
+}
+
+void LzmaReadDevice::close()
+{
+    QIODevice::close();
+    m_coder.reset();
+}
+
+qint64 LzmaReadDevice::bytesAvailable() const
+{
+    // An unknown-size stream claims a little more until it has ended.
+    const qint64 left = m_ended || m_failed ? 0 : m_stated >= 0 ? m_stated - m_decoded : qint64(1) << 40;
+    return left + QIODevice::bytesAvailable();
+}
+
+qint64 LzmaReadDevice::readData(char* data, qint64 max)
+{
+    if (m_failed)
+        return -1;
+    if (m_ended || max <= 0)
+        return 0;
+    lzma_stream& zs = m_coder->zs;
+    zs.next_out = reinterpret_cast<uint8_t*>(data);
+    zs.avail_out = static_cast<size_t>(max);
+    while (zs.avail_out > 0) {
+        if (zs.avail_in == 0 && !m_coder->inputEnded) {
+            const qint64 n = m_src.read(reinterpret_cast<char*>(m_coder->in.data()), kBlock);
+            if (n < 0) {
+                m_failed = true;
+                return -1;
+            }
+            zs.next_in = m_coder->in.data();
+            zs.avail_in = static_cast<size_t>(n);
+            m_coder->inputEnded = n == 0;
+        }
+        const size_t before = zs.avail_out;
+        const lzma_ret rc = lzma_code(&zs, m_coder->inputEnded ? LZMA_FINISH : LZMA_RUN);
+        if (rc == LZMA_STREAM_END) {
+            m_ended = true;
+            break;
+        }
+        // Input exhausted without the end: the stream was cut short.
+        if (rc != LZMA_OK || (m_coder->inputEnded && zs.avail_out == before && zs.avail_in == 0)) {
+            m_failed = true;
+            break;
+        }
+    }
+    const qint64 produced = max - static_cast<qint64>(zs.avail_out);
+    m_decoded += produced;
+    if (produced == 0 && m_failed)
+        return -1;
+    return produced;
+}

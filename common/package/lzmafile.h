@@ -2,8 +2,12 @@
 // (properties 0x5D, 2 MiB dictionary, the real 64-bit size, no end marker).
 #pragma once
 
+#include <QIODevice>
 #include <QString>
 
+#include <memory>
+
+class QFile;
 class ProgressSink;
 
 // Encodes the whole source file into the target. True on success; a failed
@@ -13,3 +17,37 @@ bool CompressFile(const QString& source, const QString& target, ProgressSink* pr
 // header says the size is unknown). Corrupt or short streams return false and
 // leave no target behind. Dictionaries that would need more than 1 GiB are refused.
 bool DecompressFile(const QString& source, const QString& target, ProgressSink* progress = nullptr);
+
+// Reads the decoded bytes of an LZMA-alone stream as they are decoded, so that a
+// reader can stop at its own limits before the whole stream is unpacked. The
+// device is sequential; bytesAvailable() is the stated size still to come (or a
+// large stand-in while an unknown-size stream has not ended). A corrupt or short
+// stream makes read() fail; `failed()` then tells it from a clean end.
+class LzmaReadDevice : public QIODevice
+{
+public:
+    // `source` is read from its current position, which must be the stream's header;
+    // the caller keeps it open for the device's life.
+    explicit LzmaReadDevice(QFile& source);
+    ~LzmaReadDevice() override;
+    bool open(OpenMode mode) override; // the header is read and checked here
+    void close() override;
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override;
+    qint64 statedSize() const { return m_stated; } // -1: unknown
+    qint64 decoded() const { return m_decoded; }   // bytes handed out by readData
+    bool failed() const { return m_failed; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    struct Coder;
+    QFile& m_src;
+    std::unique_ptr<Coder> m_coder;
+    qint64 m_stated = -1;
+    qint64 m_decoded = 0;
+    bool m_ended = false;
+    bool m_failed = false;
+};

@@ -180,7 +180,7 @@ private:
     void progress() const
     {
         if (m_ctx.progress)
-            m_ctx.progress->setDone(m_in->pos());
+            m_ctx.progress->setDone(qMax<qint64>(0, m_total - m_in->bytesAvailable()));
     }
     void readDocument(const QString& shownName);
     bool handle(const QString& key, const QString& value);
@@ -198,12 +198,14 @@ private:
     const OpenPackageOptions& m_opt;
     const PackageContext& m_ctx;
     QIODevice* m_in = nullptr;
+    const LzmaReadDevice* m_stream = nullptr; // m_in while a packed package decodes
     QString m_targetDir;
     OpenPackageResult m_result;
     bool m_unsafe = false;
     bool m_writeFailed = false; // a file could not be stored whole: the package fails
     bool m_stop = false;
     qint64 m_headerBytes = 0;
+    qint64 m_total = 0; // the document's size, for progress (0: unknown)
     int m_files = 0;
     // False (the package failing with a message naming the limit) once `count` reaches it.
     bool withinLimit(qsizetype count, int limit, const QString& what);
@@ -222,7 +224,7 @@ bool Reader::withinLimit(qsizetype count, int limit, const QString& what)
 
 bool Reader::checkSize(qint64 size, const QString& what)
 {
-    if (size >= 0 && size <= m_in->size() - m_in->pos())
+    if (size >= 0 && size <= m_in->bytesAvailable())
         return true;
     log(QStringLiteral("(OPENXSP) Invalid size for ") + what + QStringLiteral(", stopping."));
     problem(what + QStringLiteral(": size beyond the end of the package"));
@@ -233,7 +235,8 @@ bool Reader::checkSize(qint64 size, const QString& what)
 
 bool Reader::skip(qint64 size)
 {
-    const bool ok = m_in->seek(m_in->pos() + size);
+    // A decoding stream cannot seek: its bytes are read and dropped.
+    const bool ok = m_in->isSequential() ? m_in->skip(size) == size : m_in->seek(m_in->pos() + size);
     progress();
     return ok;
 }
@@ -280,7 +283,16 @@ bool Reader::writeFile(const QString& kind, const QString& name, const QString& 
 {
     Slice slice(m_in, size, [this] { progress(); });
     QString why;
-    if (!WriteFileAtomic(path, slice, &why)) {
+    const bool written = WriteFileAtomic(path, slice, &why);
+    if (!written && m_stream && m_stream->failed()) {
+        // Not the target's fault: the package broke off while the file was read.
+        log(QStringLiteral("(OPENXSP) Uncompression failed!!"));
+        problem(QStringLiteral("the package does not decompress: it is damaged or cut short"));
+        m_result.status = PackageFailed;
+        m_stop = true;
+        return true;
+    }
+    if (!written) {
         log(QStringLiteral("(OPENXSP) Could not write file: ") + why);
         problem(kind + QLatin1Char(' ') + shownName(name) +
                     QStringLiteral(": cannot be written: ") + why,
@@ -346,7 +358,7 @@ bool Reader::extractFile(const PackageFile& entry, const QString& kindName, int 
         if (!out.open(m_opt.modCatalog + QStringLiteral("::") + name, true))
             return skip(entry.Size);
         // No larger than what the document still holds: a size line may claim anything.
-        const qint64 room = qMax<qint64>(0, m_in->size() - m_in->pos());
+        const qint64 room = qMax<qint64>(0, m_in->bytesAvailable());
         std::vector<char> buf(static_cast<size_t>(qMin(qMin<qint64>(entry.Size, kArchiveBlock), room)) + 1);
         qint64 left = entry.Size;
         while (left > 0) {
@@ -487,7 +499,7 @@ bool Reader::handle(const QString& key, const QString& value)
         const qint64 size = sizeText.toLongLong();
         if (!checkSize(size, entry.Name))
             return false;
-        if (size > INT32_MAX) {
+        if (size > kMaxPackageFileSize) {
             // The format stores sizes below 2 GiB: a larger file is refused as such.
             log(QStringLiteral("(OPENXSP) File too large, stopping."));
             problem(shownName(entry.Name) + QStringLiteral(": %1 bytes, more than a package file may hold (2 GiB)").arg(size));
@@ -563,18 +575,15 @@ bool Reader::handle(const QString& key, const QString& value)
 
 OpenPackageResult Reader::run(QFile& file)
 {
-    QDir(m_ctx.programDir).mkpath(QStringLiteral("temp"));
     const QString packagePath = file.fileName();
-    const QString document = PackageDocumentPath(m_ctx.programDir, packagePath);
     if (!file.isOpen() && !file.open(QIODevice::ReadOnly)) {
         m_result.status = PackageFailed;
         return m_result;
     }
-    QFile plainDoc;
+    std::unique_ptr<LzmaReadDevice> stream;
     m_in = &file;
     const QByteArray firstLine = file.readLine(4096);
     const QString firstKey = QString::fromLocal8Bit(firstLine).section(QLatin1Char(' '), 0, 0);
-    bool madeDocument = false;
     if (firstKey != QLatin1String("Packager:")) {
         file.seek(0);
         const QByteArray header = file.read(kLzmaHeaderSize);
@@ -587,40 +596,48 @@ OpenPackageResult Reader::run(QFile& file)
         }
         status(4, QFileInfo(packagePath).completeBaseName());
         log(QStringLiteral("(OPENXSP) Uncompressing file: ") + packagePath);
-        file.close();
-        if (!DecompressFile(packagePath, document, m_ctx.progress)) {
+        // Decoded as it is read, never unpacked whole first: the document's limits
+        // then stop a hostile package after what they allow, not after its full size.
+        file.seek(0);
+        stream = std::make_unique<LzmaReadDevice>(file);
+        if (!stream->open(QIODevice::ReadOnly)) {
             log(QStringLiteral("(OPENXSP) Uncompression failed!!"));
             problem(QStringLiteral("the package does not decompress: it is damaged or cut short"));
             m_result.status = PackageFailed;
             return m_result;
         }
-        madeDocument = true;
-        plainDoc.setFileName(document);
-        if (!plainDoc.open(QIODevice::ReadOnly)) {
-            log(QStringLiteral("(OPENXSP) Uncompression failed!!!"));
-            QFile::remove(document);
-            m_result.status = PackageFailed;
-            return m_result;
-        }
-        m_in = &plainDoc;
+        m_in = stream.get();
+        m_stream = stream.get();
+        m_total = qMax<qint64>(0, stream->statedSize());
         // What decompresses must still be a package document.
-        const QByteArray docLine = plainDoc.peek(4096);
+        const QByteArray docLine = stream->peek(4096);
         const QString docKey = QString::fromLocal8Bit(docLine.left(docLine.indexOf('\n')))
                                    .section(QLatin1Char(' '), 0, 0);
         if (!isPackagerKey(docKey)) {
             log(QStringLiteral("(OPENXSP) Not a package document: ") + packagePath);
-            problem(QStringLiteral("not a ship package (no \"Packager:\" line)"),
-                    PackageProblem::NotPackage);
+            if (stream->failed())
+                problem(QStringLiteral("the package does not decompress: it is damaged or cut short"));
+            else
+                problem(QStringLiteral("not a ship package (no \"Packager:\" line)"),
+                        PackageProblem::NotPackage);
             m_result.status = PackageFailed;
-            plainDoc.close();
-            QFile::remove(document);
             return m_result;
         }
+    } else {
+        m_total = file.size();
     }
-    readDocument(QFileInfo(madeDocument ? document : packagePath).completeBaseName());
-    m_in->close();
-    if (madeDocument)
-        QFile::remove(document);
+    readDocument(QFileInfo(packagePath).completeBaseName());
+    if (stream && stream->failed() && m_result.status == PackageOk) {
+        // Only the decoder knows that the stream broke where a line could end.
+        log(QStringLiteral("(OPENXSP) Uncompression failed!!"));
+        problem(QStringLiteral("the package does not decompress: it is damaged or cut short"));
+        m_result.status = PackageFailed;
+        m_result.complete = false;
+        m_result.replaces = -1;
+    }
+    if (stream)
+        stream->close();
+    file.close();
     return m_result;
 }
 
@@ -643,7 +660,7 @@ void Reader::readDocument(const QString& shownName)
 {
     status(6, shownName);
     if (m_ctx.progress)
-        m_ctx.progress->setTotal(m_in->size());
+        m_ctx.progress->setTotal(m_total);
     m_pkg.SceneFile.reset();
     m_pkg.CockpitFile.reset();
 
@@ -697,7 +714,7 @@ void Reader::readDocument(const QString& shownName)
     if (m_result.status != PackageOk)
         m_result.replaces = -1;
     if (m_ctx.progress)
-        m_ctx.progress->setDone(m_in->size());
+        m_ctx.progress->setDone(m_total);
 }
 
 } // namespace
@@ -781,9 +798,45 @@ private:
 
 } // namespace
 
+namespace {
+
+// Where the screenshot's bytes come from: "<PACKAGE>/" stands for the Slipway folder.
+QString screenshotSource(const ShipPackage& p, const QString& programDir)
+{
+    QString path = p.ScreenShot;
+    if (path.startsWith(QLatin1String("<PACKAGE>/")))
+        path = programDir + QStringLiteral("/Slipway/") + path.mid(10);
+    return path;
+}
+
+} // namespace
+
+QString OversizedPackageFile(const ShipPackage& p, const QString& programDir)
+{
+    QList<std::pair<QString, QString>> sources; // shown name, path
+    if (!p.ScreenShot.isEmpty())
+        sources.append({QFileInfo(p.ScreenShot).fileName(), screenshotSource(p, programDir)});
+    for (const std::optional<PackageFile>& f : {p.SceneFile, p.CockpitFile})
+        if (f)
+            sources.append({f->Name, f->SourcePath});
+    for (const QList<PackageFile>* list : {&p.Models, &p.Files, &p.Scripts})
+        for (const PackageFile& f : *list)
+            sources.append({f.Name, f.SourcePath});
+    for (const auto& [name, path] : sources) {
+        const qint64 size = path.isEmpty() ? 0 : QFileInfo(path).size();
+        if (size > kMaxPackageFileSize)
+            return shownName(name) +
+                   QStringLiteral(": %1 bytes, more than a package file may hold (2 GiB)").arg(size);
+    }
+    return {};
+}
+
 bool SavePackageText(const ShipPackage& p, const QString& documentPath,
                      const PackageContext& context)
 {
+    // A file no reader takes is refused before any byte is written.
+    if (!OversizedPackageFile(p, context.programDir).isEmpty())
+        return false;
     QFile out(documentPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
@@ -809,9 +862,7 @@ bool SavePackageText(const ShipPackage& p, const QString& documentPath,
     if (!p.Comment.isEmpty())
         w.line(QStringLiteral("Comment: ") + encodeNewlines(p.Comment));
     if (!p.ScreenShot.isEmpty()) {
-        QString path = p.ScreenShot;
-        if (path.startsWith(QLatin1String("<PACKAGE>/")))
-            path = context.programDir + QStringLiteral("/Slipway/") + path.mid(10);
+        const QString path = screenshotSource(p, context.programDir);
         QFile pic(path);
         if (pic.open(QIODevice::ReadOnly)) {
             const QString name = QFileInfo(path).fileName();

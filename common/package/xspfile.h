@@ -25,6 +25,8 @@ inline constexpr int kMaxPackageDummies = 65536;
 inline constexpr int kMaxPackageComponents = 65536;
 inline constexpr int kMaxPackageCockpits = 4096;
 inline constexpr int kMaxPackageFiles = 262144; // models, files and scripts together
+// The largest embedded file: readers take a file's size line as a 32-bit number.
+inline constexpr qint64 kMaxPackageFileSize = 0x7FFFFFFF;
 
 // What the reader and writer need from their caller instead of widgets.
 struct PackageContext
@@ -102,6 +104,10 @@ QString PackageDocumentPath(const QString& programDir, const QString& packagePat
 // left out with their lines; entries marked RemoveAfterSave are deleted once written.
 bool SavePackageText(const ShipPackage& package, const QString& documentPath,
                      const PackageContext& context);
+// The first source file of the package (screenshot, scene, cockpit, models, files,
+// scripts) too large to embed, as "NAME: N bytes, more than a package file may hold
+// (2 GiB)"; empty when every file fits. Writers check this before writing anything.
+QString OversizedPackageFile(const ShipPackage& package, const QString& programDir);
 // SavePackageText to the temporary document, then CompressFile into target.
 bool SavePackage(const ShipPackage& package, const QString& target, const PackageContext& context);
 

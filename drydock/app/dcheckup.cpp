@@ -8,6 +8,7 @@
 #include "verify.h"
 
 #include <QDialogButtonBox>
+#include <iterator>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -32,17 +33,21 @@ DVerify::DVerify(const UiTexts& texts, const VerifyReport& report, QWidget* pare
     m_list->setObjectName(QStringLiteral("problemList"));
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({PlainUiText(texts.own(HeaderShip)), PlainUiText(texts.own(HeaderProblem))});
+    // The kinds scripts read stay English in the engine; the window names them.
+    static const char* const kVerifyKinds[] = {"journal", "registry", "mod",  "entry", "missing",
+                                               "orphan",  "stale",    "lock", "game"};
     for (const VerifyProblem& p : report.problems) {
         auto* item = new QTreeWidgetItem(m_list);
         item->setText(0, p.ship.isEmpty() ? QStringLiteral("-")
                                           : p.ship + QStringLiteral(" (") + p.author + QLatin1Char(')'));
-        // The ship is in its own column: the problem text without it.
-        QString message = p.message;
-        const QString prefix = p.ship + QStringLiteral(" by ") + p.author + QStringLiteral(": ");
-        if (!p.ship.isEmpty() && message.startsWith(prefix))
-            message = message.mid(prefix.size());
-        item->setText(1, p.kind + QStringLiteral(": ") + message);
-        item->setToolTip(1, p.message);
+        QString kind = p.kind;
+        for (int k = 0; k < int(std::size(kVerifyKinds)); ++k)
+            if (p.kind == QLatin1String(kVerifyKinds[k]))
+                kind = PlainUiText(texts.own(VerifyKindFirst + k));
+        // The ship is in its own column: the shown text is without it.
+        const QString message = p.shown.isEmpty() ? p.message : p.shown;
+        item->setText(1, kind + QStringLiteral(": ") + message);
+        item->setToolTip(1, message);
     }
     m_list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_list->setVisible(!report.ok());

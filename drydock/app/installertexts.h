@@ -112,5 +112,14 @@ enum : int {
     BaseModNotCarriedText = 196, // %1 the mod; the engine uses both
     ConfirmDisableText = 197,    // %1 the ships' names
     NoShipSelected = 198,
+    // The kinds of problems Verify Installation finds, in the order of
+    // kVerifyKinds (dcheckup.cpp); 209 on are the engine's problem texts.
+    VerifyKindFirst = 200,
+    // The writer lock and the journal as the engine reports them (installerengine.cpp).
+    LockHolderText = 249,   // %1 program, %2 process number, %3 computer
+    LockOtherProgram = 250,
+    LockCannotCreate = 251, // %1 the lock file, %2 the system's reason
+    LockDiskFull = 252,
+    RollbackFailed = 253,   // %1 the game directory, %2 the journal's report
 };
 } // namespace InstallerText

@@ -15,6 +15,9 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <cerrno>
+#include <cstring>
+
 QString ModEntryName(const QString& packageFileName)
 {
     return PackedName(QString(packageFileName).replace(QLatin1Char('/'), QLatin1Char('\\')), true);
@@ -236,20 +239,31 @@ void InstallerEngine::setGameDir(const QString& dir)
         const QString where = QDir::toNativeSeparators(dir);
         if (!m_lock->failure().isEmpty()) {
             // Not another program: the lock file itself could not be made (a full disk).
-            m_writeRefusal = where + QStringLiteral(" cannot be changed: ") + holder;
-            log(m_writeRefusal);
+            log(where + QStringLiteral(" cannot be changed: ") + holder);
+            const int e = m_lock->failureError();
+            QString why = QString::fromLocal8Bit(std::strerror(e));
+            if (e == ENOSPC || e == EDQUOT)
+                why += QLatin1Char(' ') + installerText(252);
+            m_writeRefusal = FormatText(installerText(251), where,
+                                        QDir::toNativeSeparators(m_lock->path()), why);
         } else {
             log(where + QStringLiteral(" is being changed by ") + holder +
                 QStringLiteral("; close it first"));
-            m_writeRefusal = FormatText(installerText(168), where, holder);
+            const GameDirLock::Holder h = m_lock->holder();
+            const QString program = h.program.isEmpty() ? installerText(250) : h.program;
+            m_writeRefusal = FormatText(
+                installerText(168), where,
+                h.pid != 0 ? FormatText(installerText(249), program, QString::number(h.pid), h.host)
+                           : program);
         }
     } else {
         QString report;
         const int recovered = GameChange::recover(dir, &report);
         if (recovered != 0)
             log(QStringLiteral("(JOURNAL) ") + report);
+        // The journal's own report names the file and the system's reason.
         if (recovered < 0)
-            m_writeRefusal = report;
+            m_writeRefusal = FormatText(installerText(253), QDir::toNativeSeparators(dir), report);
     }
     RegistryReadStatus status;
     const bool read =

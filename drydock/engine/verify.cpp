@@ -9,6 +9,7 @@
 #include "shiprecord.h"
 #include "textpages.h"
 #include "typetable.h"
+#include "uitexts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,19 +42,107 @@ bool isPackedName(const QString& name)
            lower.endsWith(QLatin1String(".pbb"));
 }
 
+// A message in English (for scripts and logs) and as the user reads it.
+struct Msg
+{
+    QString en, shown;
+    Msg() = default;
+    Msg(const QString& s) : en(s), shown(s) {} // a name or number: the same in every language
+    Msg(const QString& e, const QString& s) : en(e), shown(s) {}
+};
+
+// Replaces %1 to %3 in one pass, so that an argument holding "%2" stays as it is.
+QString fill(const QString& templ, const QString& a1, const QString& a2, const QString& a3)
+{
+    QString out;
+    out.reserve(templ.size() + a1.size() + a2.size() + a3.size());
+    for (qsizetype i = 0; i < templ.size(); ++i) {
+        const QChar c = templ.at(i);
+        if (c == QLatin1Char('%') && i + 1 < templ.size() && templ.at(i + 1) >= QLatin1Char('1') &&
+            templ.at(i + 1) <= QLatin1Char('3')) {
+            const int n = templ.at(++i).unicode() - '1';
+            out += n == 0 ? a1 : n == 1 ? a2 : a3;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Installer text numbers of the problems a window shows (the English wording
+// stands beside each use and must equal the catalogue's English text).
+namespace InstallerText {
+enum : int {
+    VerifyDatMissing = 209,
+    VerifyFileMissing = 210,
+    VerifyCatUnreadable = 211,
+    VerifyCatTooLong = 212,
+    VerifyEntryBroken = 213,
+    VerifyNotInMod = 214,
+    VerifyNowhere = 215,
+    VerifyScriptMissing = 216,
+    VerifyScriptNowhere = 217,
+    VerifyShotMissing = 218,
+    VerifyNoCompare = 219,
+    VerifyUpdateFails = 220,
+    VerifyStepFailed = 221,
+    VerifyWouldWrite = 222,
+    VerifyWouldRemove = 223,
+    VerifyRowsDiffer = 224,
+    VerifyTextsDiffer = 225,
+    VerifyModSelected = 226,
+    VerifyNoMod = 227,
+    VerifyNoScratch = 228,
+    VerifyNoShipTable = 229,
+    VerifyPageUnreadable = 230,
+    VerifyShipLine = 231,
+    VerifyShortTable = 232,
+    VerifyLineLength = 233,
+    VerifyMoreThanItHas = 234,
+    VerifyIdentifier = 235,
+    VerifyNoScene = 236,
+    VerifyShipScene = 237,
+    VerifyCockpitScene = 238,
+    VerifyCockpitName = 239,
+    VerifyCockpitIndex = 240,
+    VerifyTextMissing = 241,
+    VerifyJournalLeft = 242,
+    VerifyOrphan = 243,
+    VerifyField = 244,
+    VerifyLineWord = 246,
+    VerifyLengthWord = 247,
+    VerifyIdentifierWord = 248,
+};
+} // namespace InstallerText
+using namespace InstallerText;
+
 class Checker
 {
 public:
-    Checker(const QString& gameDir, VerifyReport& report) : m_game(gameDir), m_report(report) {}
+    Checker(const QString& gameDir, VerifyReport& report, const QStringList* texts)
+        : m_game(gameDir), m_report(report), m_texts(texts)
+    {
+    }
 
-    void add(const QString& kind, const ShipPackage* ship, const QString& subject,
-             const QString& message)
+    // Text number n of the installer in the user's language (`english` when the
+    // catalogue lacks it), and `english` itself, both filled with the arguments.
+    Msg text(int n, const char* english, const Msg& a1 = {}, const Msg& a2 = {},
+             const Msg& a3 = {}) const
+    {
+        const QString en = QString::fromUtf8(english);
+        const QString local = m_texts && n < m_texts->size() && m_texts->at(n) != UiTexts::placeholder(n)
+                                  ? m_texts->at(n)
+                                  : en;
+        return {fill(en, a1.en, a2.en, a3.en), fill(local, a1.shown, a2.shown, a3.shown)};
+    }
+
+    void add(const QString& kind, const ShipPackage* ship, const QString& subject, const Msg& message)
     {
         VerifyProblem p{kind, ship ? ship->Name : QString(), ship ? ship->Author : QString(),
-                        subject, message};
+                        subject, message.en, message.shown};
         if (ship)
             p.message = ship->Name + QStringLiteral(" by ") + ship->Author + QStringLiteral(": ") +
-                        message;
+                        message.en;
         m_report.problems.append(p);
     }
 
@@ -67,6 +156,7 @@ public:
 private:
     QString m_game;
     VerifyReport& m_report;
+    const QStringList* m_texts;
 };
 
 // The mod pair itself: catalogue and data file agree, and every entry reads whole.
@@ -80,19 +170,19 @@ QSet<QString> checkModPair(Checker& c, const QString& catalog, VerifyReport& rep
     if (!catThere) {
         if (datThere)
             c.add(QStringLiteral("mod"), nullptr, shownCat,
-                  shownCat + QStringLiteral(" is missing beside its data file"));
+                  c.text(VerifyDatMissing, "%1 is missing beside its data file", shownCat));
         return names;
     }
     if (!datThere) {
         c.add(QStringLiteral("mod"), nullptr, shownCat,
-              QDir(c.game()).relativeFilePath(dat) + QStringLiteral(" is missing"));
+              c.text(VerifyFileMissing, "%1 is missing", QDir(c.game()).relativeFilePath(dat)));
         return names;
     }
     ArcCatalogHandle* h = arc_open_catalog(arcName(catalog).constData(), 0);
     if (!h) {
         c.add(QStringLiteral("mod"), nullptr, shownCat,
-              shownCat + QStringLiteral(" cannot be read: ") +
-                  QString::fromLatin1(arc_error_message(arc_last_error())));
+              c.text(VerifyCatUnreadable, "%1 cannot be read: %2", shownCat,
+                     QString::fromLatin1(arc_error_message(arc_last_error()))));
         return names;
     }
     // Room that the program keeps for itself (fillers) is listed but holds no file.
@@ -106,10 +196,8 @@ QSet<QString> checkModPair(Checker& c, const QString& catalog, VerifyReport& rep
     const qint64 held = QFileInfo(dat).size();
     if (listed > held)
         c.add(QStringLiteral("mod"), nullptr, shownCat,
-              QStringLiteral("%1 lists %2 bytes of entries, its data file holds %3")
-                  .arg(shownCat)
-                  .arg(listed)
-                  .arg(held));
+              c.text(VerifyCatTooLong, "%1 lists %2 bytes of entries, its data file holds %3",
+                     shownCat, QString::number(listed), QString::number(held)));
     for (const CatalogEntryInfo& e : entries) {
         names.insert(e.name.toLower());
         // Packed entries carry a checksum: reading them whole checks it.
@@ -119,8 +207,8 @@ QSet<QString> checkModPair(Checker& c, const QString& catalog, VerifyReport& rep
         ++report.entriesChecked;
         if (code != ARC_OK)
             c.add(QStringLiteral("entry"), nullptr, e.name,
-                  QStringLiteral("entry %1 does not decode: %2")
-                      .arg(e.name, QString::fromLatin1(arc_error_message(code))));
+                  c.text(VerifyEntryBroken, "entry %1 does not decode: %2", e.name,
+                         QString::fromLatin1(arc_error_message(code))));
     }
     return names;
 }
@@ -137,23 +225,26 @@ void checkShips(Checker& c, const ShipRegistry& registry, const QSet<QString>& i
             // A disabled ship's files wait in Slipway, unless an enabled ship keeps them in the mod.
             if (ship.Enabled && !mod)
                 c.add(QStringLiteral("missing"), &ship, f.Name,
-                      f.Name + QStringLiteral(" is missing from the mod"));
+                      c.text(VerifyNotInMod, "%1 is missing from the mod", f.Name));
             else if (!ship.Enabled && !mod && !c.exists(QStringLiteral("Slipway/") + f.Name))
                 c.add(QStringLiteral("missing"), &ship, f.Name,
-                      f.Name + QStringLiteral(" is neither in Slipway nor in the mod"));
+                      c.text(VerifyNowhere, "%1 is neither in Slipway nor in the mod", f.Name));
         }
         for (const PackageFile& s : ship.Scripts) {
             const bool inGame = c.exists(QStringLiteral("scripts/") + s.Name);
             if (ship.Enabled && !inGame)
                 c.add(QStringLiteral("missing"), &ship, s.Name,
-                      QStringLiteral("script %1 is missing from the game's scripts folder").arg(s.Name));
+                      c.text(VerifyScriptMissing, "script %1 is missing from the game's scripts folder",
+                             s.Name));
             else if (!ship.Enabled && !inGame && !c.exists(QStringLiteral("Slipway/scripts/") + s.Name))
                 c.add(QStringLiteral("missing"), &ship, s.Name,
-                      QStringLiteral("script %1 is neither in Slipway/scripts nor in the game").arg(s.Name));
+                      c.text(VerifyScriptNowhere, "script %1 is neither in Slipway/scripts nor in the game",
+                             s.Name));
         }
         if (!ship.ScreenShot.isEmpty() && !c.exists(QStringLiteral("Slipway/ShipPics/") + ship.ScreenShot))
             c.add(QStringLiteral("missing"), &ship, ship.ScreenShot,
-                  QStringLiteral("screenshot %1 is missing from Slipway/ShipPics").arg(ship.ScreenShot));
+                  c.text(VerifyShotMissing, "screenshot %1 is missing from Slipway/ShipPics",
+                         ship.ScreenShot));
     }
 }
 
@@ -171,13 +262,13 @@ void checkGenerated(Checker& c, const QString& gameDir, const InstallerEngine::S
         nullptr, ScratchGame::ModCopy::Sparse);
     if (!run.ran) {
         c.add(QStringLiteral("stale"), nullptr, QString(),
-              QStringLiteral("cannot compare the generated tables: ") + run.error);
+              c.text(VerifyNoCompare, "cannot compare the generated tables: %1", run.error));
         return;
     }
     if (!run.succeeded) {
         c.add(QStringLiteral("stale"), nullptr, QString(),
-              QStringLiteral("update mod would fail now: ") +
-                  (log.isEmpty() ? QStringLiteral("a step failed") : log.last()));
+              c.text(VerifyUpdateFails, "update mod would fail now: %1",
+                     log.isEmpty() ? c.text(VerifyStepFailed, "a step failed") : Msg(log.last())));
         return;
     }
     const ChangePreview p = run.preview.withoutClock();
@@ -187,35 +278,38 @@ void checkGenerated(Checker& c, const QString& gameDir, const InstallerEngine::S
     QMap<int, int> texts;
     for (const ChangePreview::Text& t : p.texts)
         ++texts[t.language];
-    const auto stale = [&c](const ChangePreview::Item& e, int differing, const char* what) {
+    const auto stale = [&c](const ChangePreview::Item& e, int differing, bool rows) {
         c.add(QStringLiteral("stale"), nullptr, e.name,
               e.change == QLatin1String("added")
-                  ? QStringLiteral("%1 is missing from the mod; update mod would write it").arg(e.name)
+                  ? c.text(VerifyWouldWrite, "%1 is missing from the mod; update mod would write it", e.name)
               : e.change == QLatin1String("removed")
-                  ? QStringLiteral("%1 is in the mod; update mod would remove it").arg(e.name)
-                  : QStringLiteral("%1 is not what update mod would write now (%2 %3 differ)")
-                        .arg(e.name)
-                        .arg(differing)
-                        .arg(QLatin1String(what)));
+                  ? c.text(VerifyWouldRemove, "%1 is in the mod; update mod would remove it", e.name)
+              : rows ? c.text(VerifyRowsDiffer, "%1 is not what update mod would write now (%2 rows differ)",
+                              e.name, QString::number(differing))
+                     : c.text(VerifyTextsDiffer,
+                              "%1 is not what update mod would write now (%2 texts differ)", e.name,
+                              QString::number(differing)));
     };
     for (const ChangePreview::Item& e : p.entries) {
         const QString upper = e.name.toUpper();
         const QString base =
             QFileInfo(QString(e.name).replace(QLatin1Char('\\'), QLatin1Char('/'))).completeBaseName();
         if (upper.startsWith(QLatin1String("TYPES\\"))) {
-            stale(e, rows.value(base), "rows");
+            stale(e, rows.value(base), true);
         } else if (upper.startsWith(QLatin1String("T\\"))) {
             const int language = base.chopped(4).toInt();
             // Only the update time differs: not stale.
             if (e.change != QLatin1String("replaced") || texts.value(language) != 0)
-                stale(e, texts.value(language), "texts");
+                stale(e, texts.value(language), false);
         }
     }
     if (p.selectedModAfter != p.selectedModBefore)
         c.add(QStringLiteral("stale"), nullptr, QStringLiteral("ModName"),
-              QStringLiteral("the game selects %1 instead of the %2 mod; update mod would select it")
-                  .arg(p.selectedModBefore.isEmpty() ? QStringLiteral("no mod") : p.selectedModBefore,
-                       p.selectedModAfter));
+              c.text(VerifyModSelected,
+                     "the game selects %1 instead of the %2 mod; update mod would select it",
+                     p.selectedModBefore.isEmpty() ? c.text(VerifyNoMod, "no mod")
+                                                   : Msg(p.selectedModBefore),
+                     p.selectedModAfter));
 }
 
 // The ids of page 17 of one text page file.
@@ -246,7 +340,7 @@ void checkGameView(Checker& c, const QString& gameDir, const ShipRegistry& regis
     QTemporaryDir scratch;
     if (!scratch.isValid()) {
         c.add(QStringLiteral("game"), nullptr, QString(),
-              QStringLiteral("cannot read the game's tables: no scratch folder"));
+              c.text(VerifyNoScratch, "cannot read the game's tables: no scratch folder"));
         return;
     }
     const QString mod = QLatin1String(InstallerEngine::kModName);
@@ -254,7 +348,7 @@ void checkGameView(Checker& c, const QString& gameDir, const ShipRegistry& regis
     QByteArray text;
     if (!ExtractTableText(gameDir, QStringLiteral("TShips"), scratch.path(), &text, mod)) {
         c.add(QStringLiteral("game"), nullptr, QStringLiteral("types\\TShips.pck"),
-              QStringLiteral("the game finds no ship table"));
+              c.text(VerifyNoShipTable, "the game finds no ship table"));
         return;
     }
     ships = ReadTypeTable(text);
@@ -277,7 +371,8 @@ void checkGameView(Checker& c, const QString& gameDir, const ShipRegistry& regis
                                 &error) ||
             !ParseTextPageFile(file, ids, &error))
             c.add(QStringLiteral("game"), nullptr, e.name,
-                  QStringLiteral("the game cannot read the text page %1: %2").arg(e.name, error));
+                  c.text(VerifyPageUnreadable, "the game cannot read the text page %1: %2", e.name,
+                         error));
         pages.append({e.name, ids.ids});
         QFile::remove(file);
     }
@@ -285,70 +380,78 @@ void checkGameView(Checker& c, const QString& gameDir, const ShipRegistry& regis
     for (int k : live) {
         const ShipPackage& ship = registry.Ships.at(k);
         const int index = registry.Buffer + k;
-        const auto problem = [&](const QString& field, const QString& what) {
-            c.add(QStringLiteral("game"), &ship, field,
-                  QStringLiteral("ship line %1, %2: %3").arg(index).arg(field, what));
+        const auto problem = [&](const QString& field, const Msg& what) {
+            // Fields are named by number: "field 16" in the message, "16" stays the subject.
+            const Msg named = field == QLatin1String("line")     ? c.text(VerifyLineWord, "line")
+                              : field == QLatin1String("length")   ? c.text(VerifyLengthWord, "length")
+                              : field == QLatin1String("identifier") ? c.text(VerifyIdentifierWord, "identifier")
+                                                                   : c.text(VerifyField, "field %1", field);
+            c.add(QStringLiteral("game"), &ship, named.en,
+                  c.text(VerifyShipLine, "ship line %1, %2: %3", QString::number(index), named, what));
         };
         if (index < 0 || index >= ships.entries.size()) {
             problem(QStringLiteral("line"),
-                    QStringLiteral("the game's ship table has only %1 lines").arg(ships.entries.size()));
+                    c.text(VerifyShortTable, "the game's ship table has only %1 lines",
+                           QString::number(ships.entries.size())));
             continue;
         }
         const ShipRecord line(ships.entries.at(index));
         const RecordLayout layout = line.layout();
         if (!layout.complete || layout.identifierField != layout.lastNumericField + 1)
             problem(QStringLiteral("length"),
-                    QStringLiteral("the line has %1 fields; its turret and gun counts (field 53 "
-                                   "is \"%2\") ask for %3")
-                        .arg(line.fieldCount())
-                        .arg(line.field(kTurretCountField))
-                        .arg(layout.complete ? QString::number(layout.lastNumericField + 2)
-                                             : QStringLiteral("more than it has")));
+                    c.text(VerifyLineLength,
+                           "the line has %1 fields; its turret and gun counts (field 53 is \"%2\") "
+                           "ask for %3",
+                           QString::number(line.fieldCount()), line.field(kTurretCountField),
+                           layout.complete ? Msg(QString::number(layout.lastNumericField + 2))
+                                           : c.text(VerifyMoreThanItHas, "more than it has")));
         if (line.identifier() != ship.ID.trimmed())
             problem(QStringLiteral("identifier"),
-                    QStringLiteral("the line ends in \"%1\", not in the package ID \"%2\"")
-                        .arg(line.identifier(), ship.ID));
+                    c.text(VerifyIdentifier, "the line ends in \"%1\", not in the package ID \"%2\"",
+                           line.identifier(), ship.ID));
         for (int field : {kSceneField, kCockpitSceneField}) {
             const QString scene = line.field(field).trimmed();
-            const QString name = QStringLiteral("field %1").arg(field);
+            const QString name = QString::number(field);
             if (IsNoScene(scene)) {
                 if (field == kSceneField)
-                    problem(name, QStringLiteral("names no ship scene, so the game shows no model"));
+                    problem(name, c.text(VerifyNoScene, "names no ship scene, so the game shows no model"));
                 continue;
             }
             bool found = false;
             for (const QString& candidate : SceneCatalogEntries(scene))
                 found = found || entries.contains(candidate);
             if (!found)
-                problem(name, QStringLiteral("the %1 scene \"%2\" is in no catalogue (looked for %3)")
-                                  .arg(field == kSceneField ? QStringLiteral("ship")
-                                                            : QStringLiteral("cockpit"),
-                                       scene, SceneCatalogEntries(scene).first()));
+                problem(name, field == kSceneField
+                                  ? c.text(VerifyShipScene,
+                                           "the ship scene \"%1\" is in no catalogue (looked for %2)",
+                                           scene, SceneCatalogEntries(scene).first())
+                                  : c.text(VerifyCockpitScene,
+                                           "the cockpit scene \"%1\" is in no catalogue (looked for %2)",
+                                           scene, SceneCatalogEntries(scene).first()));
         }
         const int turrets = qBound(0, line.intField(kTurretCountField) - 1, kTurretPairs);
         for (int t = 0; t < turrets; ++t) {
             const int field = kTurretPairFirstField + 2 * t;
             const QString cockpit = line.field(field).trimmed();
             int value = 0;
-            const QString name = QStringLiteral("field %1").arg(field);
+            const QString name = QString::number(field);
             if (!ParseTableInt(cockpit, &value))
-                problem(name, QStringLiteral("turret %1 names cockpit \"%2\", not an index")
-                                  .arg(t + 1)
-                                  .arg(cockpit));
+                problem(name, c.text(VerifyCockpitName, "turret %1 names cockpit \"%2\", not an index",
+                                     QString::number(t + 1), cockpit));
             else if (haveCockpits && (value < 0 || value >= cockpits.entries.size()))
-                problem(name, QStringLiteral("turret %1 names cockpit %2; the cockpit table has %3 "
-                                             "entries")
-                                  .arg(t + 1)
-                                  .arg(value)
-                                  .arg(cockpits.entries.size()));
+                problem(name, c.text(VerifyCockpitIndex,
+                                     "turret %1 names cockpit %2; the cockpit table has %3 entries",
+                                     QString::number(t + 1), QString::number(value),
+                                     QString::number(cockpits.entries.size())));
         }
         // A package that names a text of the game's own has nothing on the generated pages.
         if (ship.OriginalDesc == 0) {
             const int id = line.intField(kDescriptionField);
             for (const auto& [page, ids] : std::as_const(pages))
                 if (!ids.contains(id))
-                    problem(QStringLiteral("field %1").arg(kDescriptionField),
-                            QStringLiteral("text %1 is not on page 17 of %2").arg(id).arg(page));
+                    problem(QString::number(kDescriptionField),
+                            c.text(VerifyTextMissing, "text %1 is not on page 17 of %2",
+                                   QString::number(id), page));
         }
     }
 }
@@ -359,19 +462,19 @@ VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::S
                                 const InstallerSettings& settings)
 {
     VerifyReport report;
-    Checker c(gameDir, report);
+    Checker c(gameDir, report, services.installerTexts);
 
     if (QFileInfo::exists(GameChange::journalDir(gameDir) + QStringLiteral("/index")))
         c.add(QStringLiteral("journal"), nullptr, QStringLiteral("mods/Hullwright.journal"),
-              QStringLiteral("a change was interrupted and is not rolled back yet (the next "
-                             "program that changes the game rolls it back)"));
+              c.text(VerifyJournalLeft, "a change was interrupted and is not rolled back yet (the "
+                                        "next program that changes the game rolls it back)"));
 
     ShipRegistry registry;
     RegistryReadStatus status;
     ReadRegistry(gameDir, registry, QString(), QString(), &status);
     if (status.broken())
         c.add(QStringLiteral("registry"), nullptr, QStringLiteral("Slipway/ships.dat"),
-              status.message(RegistryPath(gameDir)));
+              Msg(status.message(RegistryPath(gameDir))));
 
     const QString catalog = ResolvePath(gameDir, QStringLiteral("mods/") +
                                                      QLatin1String(InstallerEngine::kModName) +
@@ -380,7 +483,7 @@ VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::S
     checkShips(c, registry, inMod, report);
     for (const QString& orphan : UnownedModEntries(gameDir, registry))
         c.add(QStringLiteral("orphan"), nullptr, orphan,
-              QStringLiteral("entry %1 belongs to no installed ship").arg(orphan));
+              c.text(VerifyOrphan, "entry %1 belongs to no installed ship", orphan));
 
     // Nothing installed yet: update mod has nothing to keep up with.
     const bool installedAnything = !registry.Ships.isEmpty() || QFileInfo(catalog).isFile();

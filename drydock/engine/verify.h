@@ -25,6 +25,10 @@ struct VerifyProblem
     QString ship, author; // the ship the problem concerns, when one does
     QString subject;      // the entry, file or table
     QString message;      // one line, naming everything
+    // The message in the language of the installer texts the check was given
+    // (without the ship, which a window shows beside it); `message` stays English
+    // for scripts and logs.
+    QString shown;
 };
 
 struct VerifyReport

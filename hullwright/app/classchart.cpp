@@ -1,5 +1,9 @@
 #include "classchart.h"
 
+#include "creatortexts.h"
+#include "fileutils.h"
+#include "uitexts.h"
+
 #include <QAbstractSlider>
 #include <QBarCategoryAxis>
 #include <QBoxLayout>
@@ -9,6 +13,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QCursor>
+#include <QDir>
 #include <QGraphicsLayout>
 #include <QLabel>
 #include <QLegendMarker>
@@ -41,8 +46,9 @@ double dotX(int column, int rank, int count)
 
 } // namespace
 
-ClassChart::ClassChart(QWidget* parent) : QWidget(parent)
+ClassChart::ClassChart(QWidget* parent, const UiTexts* texts) : QWidget(parent), m_texts(texts)
 {
+    using namespace CreatorText;
     setObjectName(QStringLiteral("ClassChart"));
     m_stack = new QStackedWidget(this);
     auto* layout = new QVBoxLayout(this);
@@ -65,12 +71,12 @@ ClassChart::ClassChart(QWidget* parent) : QWidget(parent)
     m_chart->legend()->setAlignment(Qt::AlignBottom);
     m_boxes = new QBoxPlotSeries;
     m_dots = new QScatterSeries;
-    m_dots->setName(QStringLiteral("Game ships"));
+    m_dots->setName(text(ChartGameShips, "Game ships"));
     m_dots->setMarkerSize(5);
     m_dots->setColor(QColor(90, 90, 90, 150));
     m_dots->setBorderColor(Qt::transparent);
     m_ship = new QScatterSeries;
-    m_ship->setName(QStringLiteral("This ship"));
+    m_ship->setName(text(ChartThisShip, "This ship"));
     m_ship->setMarkerShape(QScatterSeries::MarkerShapeStar);
     m_ship->setMarkerSize(16);
     m_ship->setColor(QColor(220, 30, 30));
@@ -113,7 +119,28 @@ ClassChart::ClassChart(QWidget* parent) : QWidget(parent)
         else
             QToolTip::hideText();
     });
-    showNote(QStringLiteral("No game ship table has been read."));
+    showNote(text(ChartNoTableRead, "No game ship table has been read."));
+}
+
+QString ClassChart::text(int n, const char* english) const
+{
+    return m_texts ? m_texts->own(n) : QString::fromUtf8(english);
+}
+
+QString ClassChart::statLabel(ClassStat s) const
+{
+    // The core's English labels stay for the command line.
+    return m_texts ? m_texts->own(CreatorText::ChartStatFirst + int(s)) : ClassStatLabel(s);
+}
+
+QString ClassChart::describe(const ClassSelection& c) const
+{
+    using namespace CreatorText;
+    if (c.by == ClassSelection::By::ClassNumber)
+        return FormatText(text(ChartClassNumber, "class %1"), QString::number(c.number));
+    return c.variant < 0 ? FormatText(text(ChartClassIndex, "class index %1"), QString::number(c.shipClass))
+                         : FormatText(text(ChartClassVariant, "class index %1, variant %2"),
+                                      QString::number(c.shipClass), QString::number(c.variant));
 }
 
 void ClassChart::setTable(const QStringList& entries)
@@ -135,11 +162,22 @@ void ClassChart::setNoTable(const QString& why)
 void ClassChart::loadGame(const QString& gameDir, const QString& tempFolder)
 {
     QStringList entries;
-    QString error;
-    if (LoadGameShipTable(gameDir, tempFolder, &entries, &error))
+    QString error, detail;
+    ShipTableProblem problem = ShipTableProblem::None;
+    using namespace CreatorText;
+    const QString shown = QDir::toNativeSeparators(gameDir);
+    if (LoadGameShipTable(gameDir, tempFolder, &entries, &error, &problem, &detail))
         setTable(entries);
+    else if (problem == ShipTableProblem::NoGameDir)
+        setNoTable(text(ChartNoGameDir, "No game directory is set, so there is no game ship table to compare with."));
+    else if (problem == ShipTableProblem::NotGameDir)
+        setNoTable(FormatText(text(ChartNotGameDir, "%1 is not a game directory, so there is no game "
+                                                    "ship table to compare with."),
+                              shown));
     else
-        setNoTable(error);
+        setNoTable(FormatText(text(ChartNoShipTable, "The game in %1 holds no readable ship table "
+                                                     "(types\\TShips.pck). %2"),
+                              shown, detail));
 }
 
 void ClassChart::setSelection(const std::optional<ClassSelection>& selection)
@@ -189,14 +227,16 @@ void ClassChart::recompute()
     m_current = m_fixed ? m_fixed : ClassSelection::ofRecord(m_record);
     if (!m_current) {
         m_stats = ClassStatistics{};
-        showNote(QStringLiteral("The ship's class number (field 52) is not a number, so it cannot "
-                                "be compared with the game's ships."));
+        showNote(text(CreatorText::ChartNoClassNumber,
+                      "The ship's class number (field 52) is not a number, so it cannot be "
+                      "compared with the game's ships."));
         return;
     }
     m_stats = ComputeClassStatistics(m_entries, *m_current, m_record);
     if (m_stats.inClass == 0) {
-        showNote(QStringLiteral("The game's ship table holds no ship of %1 to compare with.")
-                     .arg(m_current->describe()));
+        showNote(FormatText(text(CreatorText::ChartNoShipOfClass,
+                                 "The game's ship table holds no ship of %1 to compare with."),
+                            describe(*m_current)));
         return;
     }
     redraw();
@@ -223,17 +263,21 @@ void ClassChart::redraw()
 {
     m_note.clear();
     m_stack->setCurrentWidget(m_view);
-    m_chart->setTitle(QStringLiteral("%1 ships of %2 in the game<br><small>each column runs from "
-                                     "the class minimum (0) to its maximum (1)</small>")
-                          .arg(m_stats.inClass)
-                          .arg(m_stats.selection.describe()));
+    using namespace CreatorText;
+    m_chart->setTitle(
+        FormatText(text(ChartTitle, "%1 ships of %2 in the game"), QString::number(m_stats.inClass),
+                   describe(m_stats.selection))
+            .toHtmlEscaped() +
+        QStringLiteral("<br><small>") +
+        text(ChartScaleNote, "each column runs from the class minimum (0) to its maximum (1)").toHtmlEscaped() +
+        QStringLiteral("</small>"));
     m_boxes->clear();
-    m_boxes->setName(m_stats.selection.describe());
+    m_boxes->setName(describe(m_stats.selection));
     QList<QPointF> dots;
     for (int i = 0; i < kClassStats; ++i) {
         const ClassStat s = ClassStat(i);
         const StatSummary& st = m_stats.stat(s);
-        auto* set = new QBoxSet(ClassStatLabel(s));
+        auto* set = new QBoxSet(statLabel(s));
         if (st.count > 0) {
             set->setValue(QBoxSet::LowerExtreme, scaled(s, st.min));
             set->setValue(QBoxSet::LowerQuartile, scaled(s, st.q1));
@@ -257,7 +301,7 @@ void ClassChart::redrawShip()
     for (int i = 0; i < kClassStats; ++i) {
         const ClassStat s = ClassStat(i);
         const StatSummary& st = m_stats.stat(s);
-        QString label = ClassStatLabel(s);
+        QString label = statLabel(s);
         if (st.shipPlaced && st.count > 0) {
             // Far outliers are drawn at the edge; the hover gives the value.
             const double y = std::clamp(scaled(s, st.shipValue), -1.0, 2.0);
@@ -298,10 +342,9 @@ QString ClassChart::dotText(const QPointF& point) const
     if (best < 0)
         return QString();
     const ClassShipValue& v = st.ships[best];
-    return QStringLiteral("%1 (table entry %2)\n%3: %4")
-        .arg(v.id)
-        .arg(v.index)
-        .arg(ClassStatLabel(s), valueText(s, v.value));
+    return FormatText(text(CreatorText::ChartDotText, "%1 (table entry %2)"), v.id,
+                      QString::number(v.index)) +
+           QLatin1Char('\n') + statLabel(s) + QStringLiteral(": ") + valueText(s, v.value);
 }
 
 QString ClassChart::shipText(ClassStat s) const
@@ -309,9 +352,11 @@ QString ClassChart::shipText(ClassStat s) const
     const StatSummary& st = m_stats.stat(s);
     if (!st.shipPlaced)
         return QString();
-    return QStringLiteral("This ship\n%1: %2\npercentile %3 (class %4 to %5)")
-        .arg(ClassStatLabel(s), valueText(s, st.shipValue), QString::number(st.percentile, 'f', 1),
-             valueText(s, st.min), valueText(s, st.max));
+    using namespace CreatorText;
+    return text(ChartThisShip, "This ship") + QLatin1Char('\n') + statLabel(s) + QStringLiteral(": ") +
+           valueText(s, st.shipValue) + QLatin1Char('\n') +
+           FormatText(text(ChartPercentile, "percentile %1 (class %2 to %3)"),
+                      QString::number(st.percentile, 'f', 1), valueText(s, st.min), valueText(s, st.max));
 }
 
 void ClassChart::placeBeside(QWidget* existing, QWidget* chart)

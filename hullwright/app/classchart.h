@@ -22,12 +22,15 @@ class QLayout;
 class QScatterSeries;
 class QStackedWidget;
 class QValueAxis;
+class UiTexts;
 
 class ClassChart : public QWidget
 {
     Q_OBJECT
 public:
-    explicit ClassChart(QWidget* parent = nullptr);
+    // `texts` (the creator texts) name everything in the user's language; without
+    // them the chart speaks English.
+    explicit ClassChart(QWidget* parent = nullptr, const UiTexts* texts = nullptr);
 
     // The game's ship table (entry lines), or why there is none.
     void setTable(const QStringList& entries);
@@ -64,8 +67,12 @@ private:
     void redraw();
     void redrawShip();
     void showNote(const QString& text);
+    QString text(int n, const char* english) const;
+    QString statLabel(ClassStat s) const;
+    QString describe(const ClassSelection& selection) const;
     double scaled(ClassStat s, double v) const;
 
+    const UiTexts* m_texts = nullptr;
     QStringList m_entries;
     bool m_haveTable = false;
     std::optional<ClassSelection> m_fixed;

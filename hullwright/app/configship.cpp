@@ -134,7 +134,7 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     for (QTreeWidget* list : {ui.ListMasks, ui.ListTurrets, ui.ListGuns, ui.ListTurretWeapons})
         list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 
-    m_chart = new ClassChart(this);
+    m_chart = new ClassChart(this, m_input.texts);
     ClassChart::placeBeside(ui.Tabs, m_chart);
     m_chart->loadGame(m_settings.gameDirs.value(0), m_input.programDir + QStringLiteral("/temp"));
     m_chart->followEdits(this, [this] { return m_editor->record(); });

@@ -22,6 +22,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QtPrompter;
 class SystemRegistry;
+struct EditModeSaveResult;
 
 namespace Ui {
 class DCreateShip;
@@ -196,6 +197,8 @@ private:
     bool startEditMode(const QString& path);
     void saveInstalledShip();
     bool reloadInstalledShip();
+    // Why an edit-mode save could not begin, in the user's language.
+    QString refusalText(const EditModeSaveResult& r) const;
     // The draft shown now is the one saved or opened.
     void markSaved();
     ShipDraft m_savedDraft;

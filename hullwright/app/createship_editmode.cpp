@@ -11,6 +11,8 @@
 
 #include <QFileInfo>
 
+#include <cstring>
+
 // Edit mode: an installed ship opened from a game folder's registry, written
 // back in place, and reloaded when it changed under the window.
 
@@ -94,7 +96,7 @@ void CreateShip::saveInstalledShip()
     if (!r.ok()) {
         log(QStringLiteral("Edit-mode save failed: ") + r.error);
         ask(int(Prompter::Icon::Critical), EditModeTitle,
-            FormatText(text(EditRefusedText), ship.name, ship.author, r.error), {Ok});
+            FormatText(text(EditRefusedText), ship.name, ship.author, refusalText(r)), {Ok});
         return;
     }
     // The editor shows the ship as it is installed now, under its new name if
@@ -106,4 +108,26 @@ void CreateShip::saveInstalledShip()
         FormatText(text(EditSavedText), m_current ? m_current->Name : ship.name,
                    m_current ? m_current->Author : ship.author),
         {Ok});
+}
+
+QString CreateShip::refusalText(const EditModeSaveResult& r) const
+{
+    using namespace CreatorText;
+    using Refusal = EditModeSaveResult::Refusal;
+    switch (r.refusal) {
+    case Refusal::Held: {
+        const QString program = r.holder.program.isEmpty() ? text(LockOtherProgram) : r.holder.program;
+        return FormatText(text(LockHeldText),
+                          r.holder.pid != 0 ? FormatText(text(LockHolderText), program,
+                                                         QString::number(r.holder.pid), r.holder.host)
+                                            : program);
+    }
+    case Refusal::LockFailed:
+        return FormatText(text(LockFailedText), QString::fromLocal8Bit(std::strerror(r.lockError)));
+    case Refusal::RollbackFailed:
+        return FormatText(text(RollbackFailedText), r.error);
+    case Refusal::None:
+        break;
+    }
+    return r.error;
 }

@@ -345,6 +345,29 @@ enum : int {
     EditGoneText = 445,         // %1 name, %2 author, %3 why
     EditRefusedText = 446,      // %1 name, %2 author, %3 why
     LanguageNeedsName = 447,
+    // The class chart (classchart.cpp): its labels, notes and hover texts.
+    ChartStatFirst = 448,    // 448 to 457: the statistics, in ClassStat order
+    ChartClassNumber = 458,  // %1 the class number
+    ChartClassIndex = 459,   // %1 the class index
+    ChartClassVariant = 460, // %1 the class index, %2 the variant
+    ChartNoTableRead = 461,
+    ChartNoClassNumber = 462,
+    ChartNoShipOfClass = 463, // %1 the class
+    ChartTitle = 464,         // %1 ships, %2 the class
+    ChartGameShips = 465,
+    ChartThisShip = 466,
+    ChartDotText = 467,    // %1 identifier, %2 table entry
+    ChartPercentile = 468, // %1 percentile, %2 class minimum, %3 class maximum
+    ChartNoGameDir = 469,
+    ChartNotGameDir = 470,  // %1 the folder
+    ChartNoShipTable = 471, // %1 the game, %2 why
+    ChartScaleNote = 472,
+    // Why an edit-mode save could not begin (createship_editmode.cpp).
+    LockHeldText = 473,       // %1 the holder
+    LockHolderText = 474,     // %1 program, %2 process number, %3 computer
+    LockOtherProgram = 475,
+    LockFailedText = 476,     // %1 the system's reason
+    RollbackFailedText = 477, // %1 the journal's report
 };
 } // namespace CreatorText
 

@@ -100,7 +100,7 @@ ShipBalance::ShipBalance(const UiTexts& texts, const ProfileFile& profile, const
     connect(ui.ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
     Slot_UpdateData();
 
-    m_chart = new ClassChart(this);
+    m_chart = new ClassChart(this, &m_texts);
     ClassChart::placeBeside(ui.sliderGrid, m_chart);
     m_chart->setSelection(ClassSelection::profile(m_profile.profile));
     m_chart->followEdits(this, [this] { return m_balancer.record(); });

@@ -230,25 +230,33 @@ ClassStatistics ComputeClassStatistics(const QStringList& entries, const ClassSe
 }
 
 bool LoadGameShipTable(const QString& gameDir, const QString& tempFolder, QStringList* entries,
-                       QString* error)
+                       QString* error, ShipTableProblem* problem, QString* detail)
 {
     entries->clear();
-    if (gameDir.isEmpty()) {
-        *error = QStringLiteral("No game directory is set, so there is no game ship table to compare with.");
+    const auto fail = [&](ShipTableProblem p, const QString& message) {
+        *error = message;
+        if (problem)
+            *problem = p;
         return false;
-    }
-    if (!IsValidGameDir(gameDir)) {
-        *error = QStringLiteral("%1 is not a game directory, so there is no game ship table to compare with.")
-                     .arg(gameDir);
-        return false;
-    }
+    };
+    if (problem)
+        *problem = ShipTableProblem::None;
+    if (gameDir.isEmpty())
+        return fail(ShipTableProblem::NoGameDir,
+                    QStringLiteral("No game directory is set, so there is no game ship table to compare with."));
+    if (!IsValidGameDir(gameDir))
+        return fail(ShipTableProblem::NotGameDir,
+                    QStringLiteral("%1 is not a game directory, so there is no game ship table to compare with.")
+                        .arg(gameDir));
     QDir().mkpath(tempFolder);
     QByteArray text;
     QString why;
     if (!ExtractTableText(gameDir, QStringLiteral("TShips"), tempFolder, &text, QString(), &why)) {
-        *error = QStringLiteral("The game in %1 holds no readable ship table (types\\TShips.pck)%2.")
-                     .arg(gameDir, why.isEmpty() ? QString() : QStringLiteral(": ") + why);
-        return false;
+        if (detail)
+            *detail = why;
+        return fail(ShipTableProblem::Unreadable,
+                    QStringLiteral("The game in %1 holds no readable ship table (types\\TShips.pck)%2.")
+                        .arg(gameDir, why.isEmpty() ? QString() : QStringLiteral(": ") + why));
     }
     *entries = ReadTypeTable(text).entries;
     return true;

@@ -123,5 +123,9 @@ double Percentile(const QList<ClassShipValue>& ascending, double v);
 // The game's ship table as the game reads it: the newest types\TShips.pck of the
 // layered lookup, extracted into tempFolder. False with *error (a sentence for
 // the user) when no game directory is given or no catalogue holds the table.
+// `problem` and `detail` (the reader's own reason, when it gave one) let a
+// window say the same in the user's language.
+enum class ShipTableProblem { None, NoGameDir, NotGameDir, Unreadable };
 bool LoadGameShipTable(const QString& gameDir, const QString& tempFolder, QStringList* entries,
-                       QString* error);
+                       QString* error, ShipTableProblem* problem = nullptr,
+                       QString* detail = nullptr);

@@ -447,6 +447,10 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
     GameDirLock lock(game);
     QString holder;
     if (!lock.tryLock(&holder)) {
+        r.refusal = lock.failure().isEmpty() ? EditModeSaveResult::Refusal::Held
+                                             : EditModeSaveResult::Refusal::LockFailed;
+        r.holder = lock.holder();
+        r.lockError = lock.failureError();
         r.error = !lock.failure().isEmpty()
                       ? QStringLiteral("the game directory cannot be changed: ") + holder
                       : QStringLiteral("another program is changing the game directory (") + holder +
@@ -455,6 +459,7 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
     }
     QString report;
     if (GameChange::recover(game, &report) < 0) {
+        r.refusal = EditModeSaveResult::Refusal::RollbackFailed;
         r.error = QStringLiteral("an unfinished change of the game directory cannot be undone: ") + report;
         return r;
     }
@@ -484,6 +489,9 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
     Plan plan = makePlan(old, draft, programDir);
     if (plan.error.isEmpty())
         plan.error = collision(registry, index, plan.ship);
+    // The registry keeps sizes as the package does: a larger file is refused first.
+    if (plan.error.isEmpty())
+        plan.error = OversizedPackageFile(plan.ship, programDir);
     if (!plan.error.isEmpty()) {
         r.error = plan.error;
         return r;

@@ -2,6 +2,7 @@
 // registry and its mod, as one all-or-nothing change.
 #pragma once
 
+#include "gamechange.h"
 #include "packagecheck.h"
 #include "shipdraft.h"
 
@@ -17,7 +18,15 @@ struct EditModeSaveResult
         ChangedMeanwhile // the installed ship is no longer the one loaded; nothing changed
     };
     Outcome outcome = Outcome::Failed;
-    QString error;
+    QString error; // English, for the log
+    // Why a Failed save could not begin, for a message in the user's language:
+    // another program holds the game (`holder`), the lock file cannot be made
+    // (`lockError`, the system's error number) or a leftover change cannot be
+    // rolled back (`rollbackFailed`, with the journal's report in `error`).
+    enum class Refusal { None, Held, LockFailed, RollbackFailed };
+    Refusal refusal = Refusal::None;
+    GameDirLock::Holder holder;
+    int lockError = 0;
     QString editModePath; // after a save: the path that names the ship now (renamed or not)
     bool ok() const { return outcome == Outcome::Saved; }
 };

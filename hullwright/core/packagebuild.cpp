@@ -206,6 +206,10 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
     if (!QDir(context.programDir).mkpath(QStringLiteral("temp")))
         return failed(QStringLiteral("cannot create the folder ") + context.programDir +
                       QStringLiteral("/temp"));
+    // Refused before any model is compiled or byte written.
+    if (const QString oversized = OversizedPackageFile(original, context.programDir);
+        !oversized.isEmpty())
+        return failed(oversized);
     ShipPackage package = original;
     // The save's own work folder; a killed save's folder goes at the next save.
     const QString temp = context.programDir + QStringLiteral("/temp");
@@ -244,6 +248,12 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
             if (context.progress)
                 context.progress->setDone(qMax<qint64>(size, 1));
         }
+    // A compiled model may have grown past what a package holds.
+    if (const QString oversized = OversizedPackageFile(package, context.programDir);
+        !oversized.isEmpty()) {
+        dropPrepared();
+        return failed(oversized);
+    }
     const QString document = work + QLatin1Char('/') + QFileInfo(target).fileName() + QStringLiteral(".tMp");
     if (!SavePackageText(package, document, context)) {
         dropPrepared();

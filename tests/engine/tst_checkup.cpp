@@ -6,6 +6,7 @@
 #include "enginefixture.h"
 #include "gamesnapshot.h"
 #include "rawpair.h"
+#include "uitexts.h"
 #include "verify.h"
 
 #include <QtTest>
@@ -270,6 +271,25 @@ private slots:
         for (const VerifyProblem& p : report.problems)
             found = found || (p.kind == kind && p.message.contains(names));
         QVERIFY2(found, qPrintable(report.lines().join('\n')));
+
+        // The window shows the problems in the user's language: with the shipped
+        // English texts exactly what scripts read (without the ship), in German
+        // something else, with the same names.
+        for (const char* language : {"English", "Deutsch"}) {
+            UiTexts texts(UiTexts::Program::Installer);
+            QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QLatin1String(language)));
+            InstallerEngine::Services s = f.services(false);
+            s.installerTexts = &texts.ownTexts();
+            const VerifyReport shown = VerifyInstallation(f.gameDir, s, f.settings);
+            QCOMPARE(shown.lines(), report.lines());
+            for (const VerifyProblem& p : shown.problems) {
+                const QString bare = p.ship.isEmpty() ? p.message : p.message.section(": ", 1, -1);
+                if (QLatin1String(language) == QLatin1String("English"))
+                    QCOMPARE(p.shown, bare);
+                else if (p.kind != QLatin1String("registry")) // the registry reader's own words
+                    QVERIFY2(p.shown != bare, qPrintable(p.shown));
+            }
+        }
     }
 
     void conflicts()

@@ -111,7 +111,7 @@ private slots:
         // Out of range reads its own number instead of failing.
         const UiTexts installer(UiTexts::Program::Installer);
         QCOMPARE(installer.own(0), QStringLiteral("ReadText-0"));
-        QCOMPARE(installer.own(200), QStringLiteral("ReadText-200"));
+        QCOMPARE(installer.own(UiTexts::kInstallerCount), QStringLiteral("ReadText-%1").arg(UiTexts::kInstallerCount));
         QCOMPARE(installer.shared(-1), QStringLiteral("ReadText--1"));
     }
 
@@ -125,11 +125,11 @@ private slots:
         QTest::addColumn<Texts>("shared");
 
         QTest::newRow("ids at and beyond the array ends")
-            << fixture("array-ends") << false << "English" << true << Texts{{199, "last"}}
+            << fixture("array-ends") << false << "English" << true << Texts{{259, "last"}}
             << Texts{{19, "s-last"}};
         QTest::newRow("creator takes its own section, not the installer's")
             << fixture("creator") << true << "English" << true
-            << Texts{{1, "cre"}, {399, "top"}, {459, "last"}}
+            << Texts{{1, "cre"}, {399, "top"}, {519, "last"}}
             << Texts{};
         QTest::newRow("conversions") << fixture("conversions") << false << "English" << true
                                      << Texts{{0, "&Install"},

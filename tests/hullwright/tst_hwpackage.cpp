@@ -180,6 +180,38 @@ private slots:
         }
     }
 
+    // A file no reader takes (2 GiB or more) is refused before a byte is written,
+    // with a message that names the limit.
+    void twoGiBFileRefusedBeforeWriting_data()
+    {
+        QTest::addColumn<bool>("screenshot");
+        QTest::newRow("model") << false;
+        QTest::newRow("screenshot") << true;
+    }
+    void twoGiBFileRefusedBeforeWriting()
+    {
+        QFETCH(bool, screenshot);
+        const QString dir = m_tmp.filePath(QStringLiteral("big-%1").arg(screenshot));
+        QVERIFY(QDir().mkpath(dir));
+        const QString big = dir + (screenshot ? "/shot.jpg" : "/huge.bob");
+        QFile sparse(big);
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(kMaxPackageFileSize + 1));
+        sparse.close();
+        ShipPackage p;
+        p.Name = "Big";
+        p.Author = "A";
+        if (screenshot)
+            p.ScreenShot = big;
+        else
+            p.Files.append(PackageFile{1, 0, "objects/huge.bob", big, false});
+        PackageContext context;
+        context.programDir = dir;
+        QString error;
+        QVERIFY(!SaveShipPackage(p, dir + "/big.xsp", context, &error));
+        QVERIFY2(error.contains(QFileInfo(big).fileName()) && error.contains("2 GiB"), qPrintable(error));
+        QCOMPARE(filesBelow(dir), QStringList{QFileInfo(big).fileName()});
+    }
+
     // Opened for editing and saved again without changes, a package carries the
     // same ship, files, times and bytes.
     void openSaveRoundTrip_data()

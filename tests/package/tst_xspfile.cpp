@@ -442,6 +442,22 @@ private slots:
         const OpenPackageResult r = OpenPackageDocument(buffer, "p", out, o, m_ctx);
         QCOMPARE(r.status, int(PackageFailed));
         QVERIFY2(r.problems.last().contains(error), qPrintable(r.problems.last()));
+        if (doc.size() > (16 << 20))
+            return;
+        // Packed, with a header claiming 128 GiB that the stream never delivers: a
+        // reader that unpacked the whole stream first would report it damaged, and
+        // fill the temp folder on the way; the limit must stop it while decoding.
+        writeFile(m_tmp.filePath("limit.doc"), doc);
+        QVERIFY(CompressFile(m_tmp.filePath("limit.doc"), m_tmp.filePath("limit.xsp")));
+        QFile packed(m_tmp.filePath("limit.xsp"));
+        QVERIFY(packed.open(QIODevice::ReadWrite) && packed.seek(5));
+        packed.write(QByteArray::fromHex("0000000020000000")); // 2^37, little-endian
+        packed.close();
+        ShipPackage unpacked;
+        const OpenPackageResult p = open(m_tmp.filePath("limit.xsp"), unpacked);
+        QCOMPARE(p.status, int(PackageFailed));
+        QVERIFY2(p.problems.last().contains(error), qPrintable(p.problems.last()));
+        QVERIFY(QDir(m_program + "/temp").isEmpty());
     }
 
     // A file of 2 GiB or more in a (sparse) document is refused as too large, not
