@@ -531,7 +531,8 @@ void DDrydock::Slot_Update()
     if (!ok) {
         m_engine->saveRegistry();
         // The engine's reason, e.g. the game running in its prefix.
-        const QString why = m_lastLog.isEmpty() ? QString() : QStringLiteral("\n\n") + m_lastLog;
+        const QString reason = m_engine->updateFailure().isEmpty() ? m_lastLog : m_engine->updateFailure();
+        const QString why = reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason;
         m_prompter->ask(Prompter::Icon::Warning, installerText(ModNotUpdatedCaption),
                         installerText(ModNotUpdatedText) + why, {installerText(Ok)});
     }

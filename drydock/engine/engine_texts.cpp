@@ -197,6 +197,7 @@ bool InstallerEngine::carryBaseMod()
             : 1;
     if (answer != 0) {
         log(QStringLiteral("(UPDATEMOD) Nothing was changed; the game keeps loading ") + mod);
+        m_updateFailure = FormatText(installerText(254), mod);
         return false;
     }
     // Without the base mod the tables come from the game's own catalogues only.
@@ -209,8 +210,10 @@ bool InstallerEngine::carryBaseMod()
 
 bool InstallerEngine::updateMod()
 {
+    m_updateFailure.clear();
     if (m_gameDir.isEmpty()) {
         log(QStringLiteral("(UPDATEMOD) No game directory selected"));
+        m_updateFailure = installerText(258);
         return false;
     }
     if (refusedForBrokenRegistry(QStringLiteral("(UPDATEMOD) ")))
@@ -240,10 +243,12 @@ bool InstallerEngine::updateMod()
         log(QStringLiteral("(UPDATEMOD) The mod was not written completely; the game's mod "
                            "selection is left as it was"));
         change.failed(QStringLiteral("the mod was not written completely"));
+        m_updateFailure = installerText(255);
         return change.commit();
     }
     if (!saveRegistry()) {
         change.failed(QStringLiteral("the registry could not be saved"));
+        m_updateFailure = installerText(256);
         return change.commit();
     }
     // Last: the system registry is outside the journal.
@@ -256,6 +261,7 @@ bool InstallerEngine::updateMod()
                                                       : QString();
         change.failed(QStringLiteral("cannot select the mod in the game's registry value") +
                       (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+        m_updateFailure = FormatText(installerText(257), why);
         return change.commit();
     }
     return change.commit();

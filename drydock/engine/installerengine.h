@@ -93,6 +93,9 @@ public:
     // Why this engine may not change the game directory (another program holds
     // its lock, or a crashed change could not be rolled back); empty when it may.
     QString writeRefusal() const { return m_writeRefusal; }
+    // Why the last updateMod() failed, in the installer texts' language; empty when
+    // it names no reason of its own (the log's last line then tells).
+    QString updateFailure() const { return m_updateFailure; }
     QString gameDir() const { return m_gameDir; }
     QString modCatalog() const; // <game>/mods/Hullwright.cat
     ShipRegistry& registry() { return m_registry; }
@@ -280,6 +283,7 @@ private:
     bool m_modChanged = false;
     std::unique_ptr<GameDirLock> m_lock;
     QString m_writeRefusal;
+    QString m_updateFailure;
     bool m_registryBroken = false;
     QString m_registryError;
 };

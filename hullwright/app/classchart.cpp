@@ -13,6 +13,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QCursor>
+#include <QFontMetrics>
 #include <QDir>
 #include <QGraphicsLayout>
 #include <QLabel>
@@ -103,7 +104,12 @@ ClassChart::ClassChart(QWidget* parent, const UiTexts* texts) : QWidget(parent),
     m_view = new QChartView(m_chart, m_stack);
     m_view->setObjectName(QStringLiteral("ClassChartView"));
     m_view->setRenderHint(QPainter::Antialiasing);
-    m_view->setMinimumSize(520, 340);
+    // Wide enough that no column's label is cut short, in whatever language.
+    const QFontMetrics metrics(small);
+    int widest = metrics.horizontalAdvance(QStringLiteral("100%"));
+    for (int i = 0; i < kClassStats; ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(statLabel(ClassStat(i))));
+    m_view->setMinimumSize(std::max(520, kClassStats * (widest + 16) + 70), 340);
     m_stack->addWidget(m_view);
 
     connect(m_dots, &QScatterSeries::hovered, this, [this](const QPointF& p, bool on) {

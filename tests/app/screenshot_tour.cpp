@@ -273,6 +273,14 @@ int main(int argc, char* argv[])
         }
     }
 
+    // Verify Installation with an entry planted in the mod that no ship owns.
+    WriteArchiveFile("left behind", 11, game + QStringLiteral("/mods/Hullwright.cat::stray.txt"),
+                     false, false);
+    shootModal(QStringLiteral("22-verify"), [&] {
+        window->Slot_Verify();
+        pause(4000);
+    });
+
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->engine().setModChanged(false);
     window.reset();
@@ -289,7 +297,10 @@ int main(int argc, char* argv[])
         CreateIniRegistry(program + QStringLiteral("/registry.ini"))
             ->writeString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"),
                           QStringLiteral("PlayerMod"));
-        writeBytes(program + QStringLiteral("/config.dat"), installerConfig(own));
+        writeBytes(program + QStringLiteral("/config.dat"),
+                   installerConfig(own) + (argc > 2 ? "<common>\nLanguage: " + QByteArray(argv[2]) +
+                                                          "\n</common>\n"
+                                                    : QByteArray()));
         DDrydock second(program);
         second.resize(760, 460);
         second.show();

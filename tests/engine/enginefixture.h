@@ -68,9 +68,9 @@ public:
 // shows what was filled in: installer text 39 reads "I39 %1|%2|%3".
 inline QStringList FixtureInstallerTexts()
 {
-    static const QSet<int> withValues = {23, 27, 39, 42, 137, 146, 164};
+    static const QSet<int> withValues = {23, 27, 39, 42, 137, 146, 164, 168, 249, 254};
     QStringList texts;
-    for (int n = 0; n < 200; ++n)
+    for (int n = 0; n < 260; ++n)
         texts << (withValues.contains(n)
                       ? QStringLiteral("I%1 %2|%3|%4")
                             .arg(n)

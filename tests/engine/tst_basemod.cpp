@@ -632,8 +632,11 @@ void TestBaseMod::adoptedPlayerMod()
     if (!updated) {
         QVERIFY(!f.modEntries().contains(QStringLiteral("types\\TShips.pck")));
         QCOMPARE(e.currentBaseMod(), QStringLiteral("PlayerMod"));
+        // The reason a window gives, in its own language.
+        QCOMPARE(e.updateFailure(), QStringLiteral("I254 PlayerMod||"));
         return;
     }
+    QCOMPARE(e.updateFailure(), QString());
     // The game never loads a table naming a model it cannot find.
     QCOMPARE(missingScenes(f), QStringList());
     bool named = false;
