@@ -62,6 +62,14 @@ void TestFaults::everyStepFails_data()
     QTest::newRow("install") << Operation() << Operation([](E& e, P& p) {
         return e.install(p.at(0), nullptr, false).status == 0;
     });
+    // Both installed, or (a failed commit) neither: a failure part-way is rolled
+    // back and the packages are installed again.
+    QTest::newRow("install many") << Operation() << Operation([](E& e, P& p) {
+        bool all = true;
+        e.installMany(p.mid(0, 2),
+                      [&all](qsizetype, const InstallResult& r) { all = all && r.status == 0; });
+        return all;
+    });
     QTest::newRow("update mod") << Operation([](E& e, P& p) {
         return e.install(p.at(0), nullptr, false).status == 0 && e.updateMod() &&
                e.install(p.at(1), nullptr, false).status == 0;
