@@ -332,7 +332,7 @@ bool CreateShip::processStart(const StartRequest& request)
     if (!request.extractPackage.isEmpty()) {
         QString target = request.extractionTarget();
         if (target.isEmpty())
-            target = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
+            target = FileDialogs::chooseDirectory(this, text(CreatorText::ChooseTargetFolder),
                                                   QFileInfo(request.extractPackage).path());
         if (!target.isEmpty())
             startExtraction(request.extractPackage, target, true);

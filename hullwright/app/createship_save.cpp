@@ -158,7 +158,8 @@ void CreateShip::Slot_SaveFile()
     status.prefix = text(CreatorText::SavingStatus);
     PackageContext context = packageContext();
     context.status = &status;
-    const bool saved = SaveShipPackage(package, target, context, &error, conversion);
+    QString infoError;
+    const bool saved = SaveShipPackage(package, target, context, &error, conversion, &infoError);
     setBusy(false);
     if (saved) {
         // Only a package that reached the disk counts as saved: after a failure the
@@ -167,7 +168,15 @@ void CreateShip::Slot_SaveFile()
         m_packagePath = target;
         markSaved();
         refreshCaption();
-        ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target), {Ok});
+        if (infoError.isEmpty()) {
+            ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target), {Ok});
+        } else {
+            log(QStringLiteral("Update-info file not written: ") + UpdateInfoPath(package, target) +
+                QStringLiteral(": ") + infoError);
+            ask(int(Prompter::Icon::Warning), SaveCaption,
+                FormatText(text(UpdateInfoFailedText), target, UpdateInfoPath(package, target), infoError),
+                {Ok});
+        }
     } else {
         log(QStringLiteral("Saving failed: ") + target + QStringLiteral(": ") + error);
         ask(int(Prompter::Icon::Critical), SaveCaption, FormatText(text(SaveFailedText), target, error),
@@ -224,7 +233,7 @@ void CreateShip::Slot_ExtractShip()
                                                     QStringLiteral("(*.xsp)"));
     if (package.isEmpty())
         return;
-    const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
+    const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ChooseTargetFolder),
                                                      QFileInfo(package).absolutePath());
     if (dir.isEmpty())
         return;
@@ -323,8 +332,10 @@ void CreateShip::Slot_ImportWizard()
     refreshCaption();
     QApplication::restoreOverrideCursor();
     statusBar()->showMessage(FormatText(text(ImportDoneText), imported.name,
-                                        QString::number(DraftTreeFiles(imported.models).size()),
-                                        QString::number(DraftTreeFiles(imported.others).size())),
+                                        CountText(m_texts, int(DraftTreeFiles(imported.models).size()),
+                                                  OneModel, Models),
+                                        CountText(m_texts, int(DraftTreeFiles(imported.others).size()),
+                                                  OneOtherFile, OtherFiles)),
                              8000);
     if (!done.skipped.isEmpty())
         ask(int(Prompter::Icon::Warning), WizardCaption,

@@ -110,3 +110,8 @@ void CreateShip::ClearText()
     m_ui->textList->clear();
     Slot_Modified();
 }
+
+QString CountText(const UiTexts& texts, int count, int one, int many)
+{
+    return count == 1 ? texts.own(one) : FormatText(texts.own(many), QString::number(count));
+}

@@ -345,8 +345,26 @@ enum : int {
     EditGoneText = 445,         // %1 name, %2 author, %3 why
     EditRefusedText = 446,      // %1 name, %2 author, %3 why
     LanguageNeedsName = 447,
+    UpdateInfoFailedText = 480, // %1 package, %2 update-info file, %3 why
+    ChooseTargetFolder = 481,
+    ChooseCompiler = 482,
+    WizardOwnShips = 483,
+    WizardGameShips = 484,
+    // Counts: the first of each pair is the text for one, the second has %1.
+    OneBody = 485,
+    Bodies = 486,
+    OneModel = 487,
+    Models = 488,
+    OneOtherFile = 489,
+    OtherFiles = 490,
+    OneShip = 491,
+    Ships = 492,
 };
 } // namespace CreatorText
+
+// "1 body" or "3 bodies": the text for one, or the other with %1 the count.
+class UiTexts;
+QString CountText(const UiTexts& texts, int count, int one, int many);
 
 // A label text shared with a dialog that shows it with a colon, shown without;
 // French puts a (no-break) space before the colon, which goes with it.

@@ -418,6 +418,20 @@ private slots:
         QCOMPARE(asked.size(), 1);
         QVERIFY(asked.first().caption != w->texts().own(CheckCaption));
         QVERIFY(w->windowTitle().endsWith("saved.xsp"));
+
+        // The package is saved but its update-info file cannot be: the real box
+        // says so, and the editor holds nothing unsaved.
+        d = w->draft();
+        d.web = "http://ships.example/";
+        d.writeUpdateInfo = true;
+        w->setDraft(d);
+        QVERIFY(QDir().mkpath(m_root.filePath("Merganser.dat/blocked")));
+        answerBox("OK", "save-updateinfo-failed");
+        w->Slot_Save();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxText.isEmpty() && w->form()->centralwidget->isEnabled(), 30000);
+        QVERIFY2(m_boxText.contains("was saved") && m_boxText.contains("Merganser.dat"),
+                 qPrintable(m_boxText));
+        QVERIFY(!w->hasUnsavedChanges());
     }
 
     void languages()

@@ -160,8 +160,10 @@ private slots:
         QVERIFY(session.ships().first().name.isEmpty()); // the game's ships have no text in the mod
 
         ModelConversion conversion;
-        if (compiler)
+        if (compiler) {
+            conversion.compile = true;
             conversion.compiler = m_compiler;
+        }
         const ImportChoice c = session.proposal(ship, conversion);
         QCOMPARE(c.models, want.models);
         QStringList lines;
@@ -291,6 +293,7 @@ private slots:
         }
         qputenv("STANDIN_MODE", mode.toUtf8());
         ModelConversion conversion;
+        conversion.compile = true;
         conversion.compiler = m_compiler;
         const SceneModels models = session.sceneModels(0);
         QTEST(int(models.status), "scene");
