@@ -321,6 +321,63 @@ QString CreateShip::startDir(const QString& preferred) const
     return preferred.isEmpty() ? gameDir() : preferred;
 }
 
+QString CreateShip::folderFor(Folder kind) const
+{
+    const QString last = m_lastFolder.value(int(kind));
+    if (!last.isEmpty())
+        return last;
+    switch (kind) {
+    case Folder::Packages: return startDir(m_settings.saveDir);
+    case Folder::Models:
+    case Folder::Picture: return startDir(m_settings.modelDir);
+    case Folder::Types: return startDir(m_settings.typeDir);
+    case Folder::Scripts: return startDir(m_settings.scriptDir);
+    case Folder::Texts: return startDir(m_settings.textDir);
+    case Folder::Mods: return startDir(m_settings.modDir);
+    }
+    return gameDir();
+}
+
+void CreateShip::remember(Folder kind, const QString& chosenFile)
+{
+    if (!chosenFile.isEmpty())
+        m_lastFolder[int(kind)] = QFileInfo(chosenFile).absolutePath();
+}
+
+void CreateShip::rememberDir(Folder kind, const QString& chosenDir)
+{
+    if (!chosenDir.isEmpty())
+        m_lastFolder[int(kind)] = QFileInfo(chosenDir).absoluteFilePath();
+}
+
+QString CreateShip::pickFile(Folder kind, const QString& caption, const QString& filter)
+{
+    const QString file = FileDialogs::chooseFile(this, caption, folderFor(kind), filter);
+    remember(kind, file);
+    return file;
+}
+
+QStringList CreateShip::pickFiles(Folder kind, const QString& caption, const QString& filter)
+{
+    const QStringList files = FileDialogs::chooseFiles(this, caption, folderFor(kind), filter);
+    remember(kind, files.value(0));
+    return files;
+}
+
+QString CreateShip::pickSaveFile(Folder kind, const QString& caption, const QString& filter)
+{
+    const QString file = FileDialogs::chooseSaveFile(this, caption, folderFor(kind), filter);
+    remember(kind, file);
+    return file;
+}
+
+QString CreateShip::pickDirectory(Folder kind, const QString& caption)
+{
+    const QString dir = FileDialogs::chooseDirectory(this, caption, folderFor(kind));
+    rememberDir(kind, dir);
+    return dir;
+}
+
 bool CreateShip::processStart(const StartRequest& request)
 {
     if (!request.editModePath.isEmpty())
@@ -626,7 +683,7 @@ void CreateShip::Slot_ManageProfiles()
     ProfileContext context;
     context.profilesDir = workDir("Profiles");
     context.workDir = workDir("temp");
-    context.startDir = startDir(m_settings.typeDir);
+    context.startDir = folderFor(Folder::Types);
     context.iconFile = icon("profile.png");
     context.classes = m_classes;
     context.variants = m_variants;

@@ -115,13 +115,19 @@ void CreateShip::startSave(QString name)
 {
     using namespace CreatorText;
     if (name.isEmpty())
-        name = FileDialogs::chooseSaveFile(this, text(SaveCaption), startDir(m_settings.saveDir),
+        name = pickSaveFile(Folder::Packages, text(SaveCaption),
                                            text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
     if (!editMode()) {
         name = PackageSaveName(name);
-        m_settings.saveDir = QFileInfo(name).absolutePath();
+    }
+    // The defaults go into the fields, so the editor shows what is saved.
+    ShipDraft withWeb = draft();
+    if (ApplySaveWebDefaults(withWeb, m_settings)) {
+        m_ui->webEdit->setText(withWeb.web);
+        m_ui->mirror1Edit->setText(withWeb.mirror1);
+        m_ui->mirror2Edit->setText(withWeb.mirror2);
     }
     m_pendingSave = name;
     setBusy(true, text(SavingStatus) + QLatin1Char(' ') + name + QStringLiteral("..."));
@@ -187,15 +193,13 @@ void CreateShip::Slot_SaveFile()
 void CreateShip::Slot_Open()
 {
     using namespace CreatorText;
-    const QString name = FileDialogs::chooseFile(this, text(OpenCaption),
-                                                 startDir(m_settings.saveDir),
+    const QString name = pickFile(Folder::Packages, text(OpenCaption),
                                                  text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
     if (hasUnsavedChanges() &&
         ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
         return;
-    m_settings.saveDir = QFileInfo(name).absolutePath();
     m_pendingOpen = name;
     setBusy(true, text(OpeningStatus) + QLatin1Char(' ') + name + QStringLiteral("..."));
     QTimer::singleShot(kStartDelayMs, this, &CreateShip::Slot_OpenFile);
@@ -228,8 +232,7 @@ void CreateShip::Slot_OpenFile()
 
 void CreateShip::Slot_ExtractShip()
 {
-    const QString package = FileDialogs::chooseFile(this, text(CreatorText::ExtractCaption),
-                                                    startDir(m_settings.saveDir),
+    const QString package = pickFile(Folder::Packages, text(CreatorText::ExtractCaption),
                                                     QStringLiteral("(*.xsp)"));
     if (package.isEmpty())
         return;
@@ -293,8 +296,8 @@ void CreateShip::Slot_ImportWizard()
     using namespace CreatorText;
     if (editMode())
         return;
-    const QString catalog = FileDialogs::chooseFile(this, text(ChooseCatalog), startDir(m_settings.modDir),
-                                                    text(CatalogFilter) + QStringLiteral(" (*.cat)"));
+    const QString catalog = pickFile(Folder::Mods, text(ChooseCatalog),
+                                     text(CatalogFilter) + QStringLiteral(" (*.cat)"));
     if (catalog.isEmpty())
         return;
     // The import replaces the ship being edited.
@@ -316,7 +319,7 @@ void CreateShip::Slot_ImportWizard()
     options.programDir = m_programDir;
     options.compiler.compile = m_settings.bodcomp;
     options.compiler.compiler = m_settings.bodcompPath;
-    options.textDir = startDir(m_settings.textDir);
+    options.textDir = folderFor(Folder::Texts);
     options.log = logLine;
     DImportWizard wizard(session, m_texts, options, this);
     if (ModalDialogs::exec(wizard) != QDialog::Accepted)

@@ -46,14 +46,16 @@ private slots:
         QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
 
         QtPrompter::setTestMode(true);
-        FileDialogs::filesHook = [this](const QString&, const QString&, const QString& filter) {
+        FileDialogs::filesHook = [this](const QString& caption, const QString& start, const QString& filter) {
             m_filter = filter;
+            m_dialogSeen = {caption, start};
             return std::exchange(m_files, {});
         };
         FileDialogs::directoryHook = [this](const QString&, const QString&) {
             return m_files.isEmpty() ? QString() : m_files.takeFirst();
         };
-        InputDialogs::hook = [this](const QString&, const QString&, const QString&) {
+        InputDialogs::hook = [this](const QString&, const QString&, const QString& proposed) {
+            m_proposed = proposed;
             return m_inputs.isEmpty() ? QString() : m_inputs.takeFirst();
         };
         ModalDialogs::hook = [this](QDialog& d) {
@@ -606,6 +608,53 @@ private slots:
         QVERIFY(!m_boxText.contains("%"));
     }
 
+    // File dialogs start where the user last was for that kind of file; the
+    // configured folder stays in config.dat; SaveWeb fills an empty web address;
+    // the target folder follows the added file's place in its mod.
+    void dialogFoldersAndDefaults()
+    {
+        using namespace CreatorText;
+        const QString samples = m_root.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(samples));
+        const QString configured = m_root.filePath("configured");
+        QVERIFY(QDir().mkpath(configured));
+        QByteArray config = readFile(m_program + "/config.dat");
+        config.replace("</creator>", "SaveDir: " + configured.toUtf8() +
+                                         "\nDefWeb: http://def.example/ships\nSaveWeb\n</creator>");
+        QVERIFY(writeFile(m_program + "/config.dat", config));
+        auto w = makeWindow();
+
+        m_files = {samples + "/Merganser.xsp"};
+        w->form()->actionOpen->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(), 30000);
+        QCOMPARE(m_dialogSeen, (QStringList{w->texts().own(OpenCaption), configured}));
+        w->form()->actionOpen->trigger(); // cancelled
+        QCOMPARE(m_dialogSeen.value(1), samples);
+
+        const QString hull = m_root.filePath("mod/objects/ships/heron/hull.bod");
+        QVERIFY(QDir().mkpath(QFileInfo(hull).path()) && writeFile(hull, "hull"));
+        m_files = {hull};
+        m_inputs = {"objects/ships/heron"};
+        w->Slot_AddModel();
+        QCOMPARE(m_proposed, "objects/ships/heron");
+
+        ShipDraft d = w->draft();
+        d.web.clear();
+        w->setDraft(d);
+        m_files = {m_root.filePath("webdefault")};
+        QtPrompter::setNextAnswers({0, 0}); // save anyway; the saved box
+        w->Slot_SaveAs();
+        QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle().endsWith("webdefault.xsp") &&
+                                     w->form()->centralwidget->isEnabled(),
+                                 30000);
+        QCOMPARE(m_dialogSeen.value(1), samples);
+        QCOMPARE(w->draft().web, "http://def.example/ships");
+        QCOMPARE(w->currentPackage()->Web, "http://def.example/ships");
+        QVERIFY(!w->hasUnsavedChanges());
+        QVERIFY(w->close());
+        QVERIFY(readFile(m_program + "/config.dat").contains("SaveDir: " + configured.toUtf8() + "\n"));
+    }
+
     // The scene pickers offer every scene file, as the file dialog reads filters.
     void scenePickerFilter()
     {
@@ -671,6 +720,8 @@ private:
     }
     QString m_boxText;
     QString m_filter; // of the last file chooser
+    QStringList m_dialogSeen; // caption and start folder of the last file chooser
+    QString m_proposed;       // the proposed answer of the last text question
 
     std::unique_ptr<CreateShip> makeWindow()
     {
