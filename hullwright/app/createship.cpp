@@ -1,4 +1,5 @@
 #include "createship.h"
+#include "workfolder.h"
 #include "createship_parts.h"
 
 #include "gamechange.h"
@@ -41,7 +42,8 @@
 using namespace CreateShipParts;
 
 CreateShip::CreateShip(const QString& programDir, QWidget* parent)
-    : QMainWindow(parent), m_programDir(programDir), m_ui(std::make_unique<Ui::DCreateShip>())
+    : QMainWindow(parent), m_programDir(programDir),
+      m_work(std::make_unique<WindowWorkFolder>(programDir)), m_ui(std::make_unique<Ui::DCreateShip>())
 {
     m_ui->setupUi(this);
     m_prompter = std::make_unique<QtPrompter>(this);
@@ -165,7 +167,7 @@ QString CreateShip::icon(const char* name) const
 
 QString CreateShip::workDir(const char* folder) const
 {
-    return m_programDir + QLatin1Char('/') + QLatin1String(folder);
+    return workRoot() + QLatin1Char('/') + QLatin1String(folder);
 }
 
 void CreateShip::log(const QString& message)
@@ -427,7 +429,7 @@ QString CreateShip::sizeText(const QString& path) const
 {
     QString source = path;
     if (source.startsWith(QLatin1String(kPackagePrefix)))
-        source = m_programDir + QStringLiteral("/Slipway/") + source.mid(int(qstrlen(kPackagePrefix)));
+        source = workRoot() + QStringLiteral("/Slipway/") + source.mid(int(qstrlen(kPackagePrefix)));
     const QFileInfo info(source);
     if (!info.isFile())
         return QString();
@@ -609,7 +611,7 @@ void CreateShip::Slot_CustomiseShip()
     input.classes = m_classes;
     input.variants = m_variants;
     input.settings = m_settings;
-    input.programDir = m_programDir;
+    input.programDir = workRoot();
     input.texts = &m_texts;
     ConfigShip dialog(input, this);
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
@@ -641,7 +643,7 @@ void CreateShip::Slot_Balance()
     if (record.trimmed().isEmpty())
         return warn(text(BalEmptyRecord));
     const ProfileChoice choice =
-        FittingProfiles(ReadProfiles(workDir("Profiles")), ShipRecord(record).line());
+        FittingProfiles(ReadProfiles(m_programDir + QStringLiteral("/Profiles")), ShipRecord(record).line());
     if (!choice.recordReadable)
         return warn(FormatText(text(BalCannotBalance), text(BalRecordUnreadable)));
     if (choice.usable.isEmpty()) {
@@ -681,7 +683,7 @@ void CreateShip::Slot_Balance()
 void CreateShip::Slot_ManageProfiles()
 {
     ProfileContext context;
-    context.profilesDir = workDir("Profiles");
+    context.profilesDir = m_programDir + QStringLiteral("/Profiles");
     context.workDir = workDir("temp");
     context.startDir = folderFor(Folder::Types);
     context.iconFile = icon("profile.png");

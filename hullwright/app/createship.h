@@ -23,6 +23,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QtPrompter;
 class SystemRegistry;
+class WindowWorkFolder;
 
 namespace Ui {
 class DCreateShip;
@@ -188,6 +189,9 @@ private:
                         void (CreateShip::*slot)());
 
     QString m_programDir;
+    // This window's scratch folders: where "<PACKAGE>/" points and "temp" lies.
+    std::unique_ptr<WindowWorkFolder> m_work;
+    QString workRoot() const { return m_work->root(); }
     std::unique_ptr<Ui::DCreateShip> m_ui;
     UiTexts m_texts{UiTexts::Program::Creator};
     CreatorSettings m_settings;

@@ -45,7 +45,7 @@ using namespace CreateShipParts;
 PackageContext CreateShip::packageContext()
 {
     PackageContext c;
-    c.programDir = m_programDir;
+    c.programDir = workRoot();
     c.prompter = m_prompter.get();
     c.progress = m_progressSink.get();
     c.status = m_statusSink.get();
@@ -82,8 +82,8 @@ bool CreateShip::checkPackage()
     // A scene the record names may be one of the game's own.
     const QStringList problems = PackageCheckLines(
         editMode() && m_current
-            ? CheckInstalledShipDraft(m_editModePath, draft(), m_programDir, *m_current)
-            : CheckDraft(draft(), m_programDir, -1,
+            ? CheckInstalledShipDraft(m_editModePath, draft(), workRoot(), *m_current)
+            : CheckDraft(draft(), workRoot(), -1,
                          gameDir().isEmpty() ? std::function<bool(const QString&)>()
                                              : GameSceneLookup(gameDir())));
     if (problems.isEmpty())
@@ -144,7 +144,7 @@ void CreateShip::Slot_SaveFile()
         saveInstalledShip();
         return;
     }
-    const ShipPackage package = BuildPackage(draft(), m_programDir);
+    const ShipPackage package = BuildPackage(draft(), workRoot());
     QString error;
     ModelConversion conversion;
     conversion.compile = m_settings.bodcomp;
@@ -212,7 +212,7 @@ void CreateShip::Slot_OpenFile()
     if (name.isEmpty())
         return;
     ShipPackage package;
-    const OpenForEditResult r = OpenPackageForEditing(name, m_programDir, package, packageContext());
+    const OpenForEditResult r = OpenPackageForEditing(name, workRoot(), package, packageContext());
     setBusy(false);
     if (!r.ok()) {
         const QString message =
@@ -306,7 +306,7 @@ void CreateShip::Slot_ImportWizard()
         return;
     const ImportLog logLine = [this](const QString& line) { log(line); };
     // The session's temporary files go when it does, whichever way the wizard ends.
-    ModImport session(catalog, m_programDir, m_settings.baseLanguage, logLine);
+    ModImport session(catalog, workRoot(), m_settings.baseLanguage, logLine);
     QString error;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const bool opened = session.open(&error);
@@ -317,6 +317,7 @@ void CreateShip::Slot_ImportWizard()
     }
     DImportWizard::Options options;
     options.programDir = m_programDir;
+    options.workDir = workDir("temp");
     options.compiler.compile = m_settings.bodcomp;
     options.compiler.compiler = m_settings.bodcompPath;
     options.textDir = folderFor(Folder::Texts);

@@ -452,7 +452,10 @@ void DImportWizard::importTextFiles(const QStringList& files)
     const int nameText = TableFieldInt(m_session.ships().at(m_ship).line, 6);
     for (const QString& file : files)
         for (const PackageText& t :
-             ImportShipTexts(file, nameText, m_options.programDir + QStringLiteral("/temp"), m_options.log))
+             ImportShipTexts(file, nameText,
+                             m_options.workDir.isEmpty() ? m_options.programDir + QStringLiteral("/temp")
+                                                         : m_options.workDir,
+                             m_options.log))
             TextRows::add(m_textForm->textList, t, QIcon(icon("text.png")));
 }
 

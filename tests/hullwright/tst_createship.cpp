@@ -6,6 +6,7 @@
 #include "hwtest.h"
 #include "installersettings.h"
 #include "editmode.h"
+#include "packagebuild.h"
 #include "registry.h"
 #include "samplegame.h"
 #include "selectship.h"
@@ -653,6 +654,32 @@ private slots:
         QVERIFY(!w->hasUnsavedChanges());
         QVERIFY(w->close());
         QVERIFY(readFile(m_program + "/config.dat").contains("SaveDir: " + configured.toUtf8() + "\n"));
+    }
+
+    // Two windows unpack into folders of their own: closing one leaves the
+    // other's files; a folder left by a window that is gone is swept away.
+    void twoWindowsKeepTheirOwnFiles()
+    {
+        const QString samples = m_root.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(samples));
+        const QString abandoned = m_program + "/work/window-gone";
+        QVERIFY(QDir().mkpath(abandoned + "/Slipway"));
+        auto first = makeWindow();
+        auto second = makeWindow();
+        QVERIFY(!QFileInfo::exists(abandoned));
+        const QStringList names = SampleGame::PackageFileNames();
+        QVERIFY(names.size() >= 2);
+        for (CreateShip* w : {first.get(), second.get()}) {
+            m_files = {samples + '/' + names.at(w == first.get() ? 0 : 1)};
+            w->form()->actionOpen->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(), 30000);
+        }
+        const QString scene = ExpandPackagePath(first->draft().sceneFile, m_program);
+        QVERIFY2(QFileInfo(scene).isFile(), qPrintable(scene));
+        QVERIFY(second->close());
+        second.reset();
+        QVERIFY(QFileInfo(scene).isFile());
+        QVERIFY(!QFileInfo::exists(m_program + "/work"));
     }
 
     // The scene pickers offer every scene file, as the file dialog reads filters.
