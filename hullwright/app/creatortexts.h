@@ -357,8 +357,6 @@ enum : int {
     Models = 488,
     OneOtherFile = 489,
     OtherFiles = 490,
-    OneShip = 491,
-    Ships = 492,
 };
 } // namespace CreatorText
 
