@@ -9,6 +9,7 @@
 #include "shipdraft.h"
 #include "textpages.h"
 #include "uitexts.h"
+#include "workfolder.h"
 #include "xspfile.h"
 
 #include <QHash>
@@ -23,7 +24,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QtPrompter;
 class SystemRegistry;
-class WindowWorkFolder;
+
 
 namespace Ui {
 class DCreateShip;

@@ -153,6 +153,8 @@ private slots:
         QVERIFY(!ui.ComboCustCockpit->isEnabled() && ui.ComboStdCockpit->isEnabled());
         ui.RadioCustCockpit->click();
         QCOMPARE(ShipRecord(d.record()).turretCockpit(0), custom);
+        ui.Tabs->setCurrentWidget(ui.TabTurrets);
+        screenshot(&d, "configship-custom-cockpit");
 
         // Slots 1 and 2 of the shaped ship's one group: point 2 is the second gun.
         ui.ListGunDummies->addItems({"a", "b"});

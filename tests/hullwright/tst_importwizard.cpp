@@ -85,8 +85,13 @@ private slots:
             QWidget* next = wiz.button(QWizard::NextButton);
             QVERIFY(!next->isEnabled());
             QTreeWidget* ships = wiz.shipList();
-            const QList<QTreeWidgetItem*> found = ships->findItems(want.id, Qt::MatchExactly);
+            const QList<QTreeWidgetItem*> found =
+                ships->findItems(want.id, Qt::MatchExactly | Qt::MatchRecursive);
             QVERIFY(found.size() == 1 && found.first()->text(1) == want.name);
+            // The mod's own ships come first, apart from the game's it repeats.
+            QCOMPARE(found.first()->parent(), ships->topLevelItem(0));
+            QCOMPARE(ships->topLevelItem(1)->childCount(), SampleGame::ShipCount);
+            QVERIFY(!(ships->topLevelItem(0)->flags() & Qt::ItemIsSelectable));
             ships->setCurrentItem(found.first());
             QVERIFY(next->isEnabled());
             ships->scrollToItem(found.first());
@@ -182,7 +187,9 @@ private slots:
         w->form()->nameEdit->setText("Unsaved work");
         m_drive = [&](DImportWizard& wiz) {
             wiz.show();
-            emit wiz.shipList()->itemDoubleClicked(wiz.shipList()->topLevelItem(0), 0);
+            emit wiz.shipList()->itemDoubleClicked(wiz.shipList()->topLevelItem(0), 0); // a heading
+            QCOMPARE(wiz.currentId(), int(DImportWizard::ShipPage));
+            emit wiz.shipList()->itemDoubleClicked(wiz.shipList()->topLevelItem(0)->child(0), 0);
             wiz.next();
             wiz.next();
             wiz.next();

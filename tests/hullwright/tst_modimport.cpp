@@ -158,6 +158,7 @@ private slots:
         QVERIFY(ship >= 0);
         QCOMPARE(session.ships().at(ship).name, want.name);
         QVERIFY(session.ships().first().name.isEmpty()); // the game's ships have no text in the mod
+        QVERIFY(session.isOwnShip(ship) && !session.isOwnShip(0));
 
         ModelConversion conversion;
         if (compiler) {
@@ -185,7 +186,7 @@ private slots:
         if (!compiler) {
             // The text model still names its texture; the binary ones are logged.
             QCOMPARE(c.textures, QStringList{"textures\\albatross_glass.dds"});
-            QCOMPARE(logged.filter("no model compiler").size(), 2);
+            QCOMPARE(logged.filter("model conversion is off").size(), 2);
             session.close();
             QCOMPARE(filesBelow(dir), QStringList{});
             return;
