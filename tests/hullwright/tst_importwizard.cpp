@@ -57,7 +57,8 @@ private slots:
         const QString compiler = m_tmp.filePath("compiler.sh");
         QVERIFY(installCompiler(compiler));
         QVERIFY(writeConfig(m_program, game,
-                            "DefAuthor: Orrin Vale\nBodcompDir: " + compiler.toLocal8Bit() + "\n"));
+                            "DefAuthor: Orrin Vale\nBodcompDir: " + compiler.toLocal8Bit() +
+                                "\nBODCOMP\n")); // decompiling needs the conversion on
 
         QtPrompter::setTestMode(true);
         FileDialogs::filesHook = [this](const QString&, const QString&, const QString&) {
