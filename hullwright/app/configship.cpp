@@ -882,7 +882,8 @@ void ConfigShip::Slot_CockpitType()
         return;
     QString error;
     if (standard) {
-        if (!m_editor->setStandardCockpit(row, qMax(0, m_ui->ComboStdCockpit->currentIndex()), &error))
+        if (!m_editor->setStandardCockpit(row, qMax(0, m_ui->ComboStdCockpit->currentIndex()),
+                                          &error))
             return showError(error);
     } else {
         // Without a custom cockpit yet, "New" makes one; the turret keeps its own.

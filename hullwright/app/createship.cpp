@@ -1,6 +1,6 @@
 #include "createship.h"
-#include "workfolder.h"
 #include "createship_parts.h"
+#include "workfolder.h"
 
 #include "gamechange.h"
 #include "gamediscovery.h"
@@ -43,7 +43,8 @@ using namespace CreateShipParts;
 
 CreateShip::CreateShip(const QString& programDir, QWidget* parent)
     : QMainWindow(parent), m_programDir(programDir),
-      m_work(std::make_unique<WindowWorkFolder>(programDir)), m_ui(std::make_unique<Ui::DCreateShip>())
+      m_work(std::make_unique<WindowWorkFolder>(programDir)),
+      m_ui(std::make_unique<Ui::DCreateShip>())
 {
     m_ui->setupUi(this);
     m_prompter = std::make_unique<QtPrompter>(this);
@@ -329,13 +330,19 @@ QString CreateShip::folderFor(Folder kind) const
     if (!last.isEmpty())
         return last;
     switch (kind) {
-    case Folder::Packages: return startDir(m_settings.saveDir);
+    case Folder::Packages:
+        return startDir(m_settings.saveDir);
     case Folder::Models:
-    case Folder::Picture: return startDir(m_settings.modelDir);
-    case Folder::Types: return startDir(m_settings.typeDir);
-    case Folder::Scripts: return startDir(m_settings.scriptDir);
-    case Folder::Texts: return startDir(m_settings.textDir);
-    case Folder::Mods: return startDir(m_settings.modDir);
+    case Folder::Picture:
+        return startDir(m_settings.modelDir);
+    case Folder::Types:
+        return startDir(m_settings.typeDir);
+    case Folder::Scripts:
+        return startDir(m_settings.scriptDir);
+    case Folder::Texts:
+        return startDir(m_settings.textDir);
+    case Folder::Mods:
+        return startDir(m_settings.modDir);
     }
     return gameDir();
 }
@@ -429,7 +436,8 @@ QString CreateShip::sizeText(const QString& path) const
 {
     QString source = path;
     if (source.startsWith(QLatin1String(kPackagePrefix)))
-        source = workRoot() + QStringLiteral("/Slipway/") + source.mid(int(qstrlen(kPackagePrefix)));
+        source =
+            workRoot() + QStringLiteral("/Slipway/") + source.mid(int(qstrlen(kPackagePrefix)));
     const QFileInfo info(source);
     if (!info.isFile())
         return QString();
@@ -642,8 +650,8 @@ void CreateShip::Slot_Balance()
     };
     if (record.trimmed().isEmpty())
         return warn(text(BalEmptyRecord));
-    const ProfileChoice choice =
-        FittingProfiles(ReadProfiles(m_programDir + QStringLiteral("/Profiles")), ShipRecord(record).line());
+    const ProfileChoice choice = FittingProfiles(
+        ReadProfiles(m_programDir + QStringLiteral("/Profiles")), ShipRecord(record).line());
     if (!choice.recordReadable)
         return warn(FormatText(text(BalCannotBalance), text(BalRecordUnreadable)));
     if (choice.usable.isEmpty()) {

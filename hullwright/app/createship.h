@@ -25,7 +25,6 @@ class QTreeWidgetItem;
 class QtPrompter;
 class SystemRegistry;
 
-
 namespace Ui {
 class DCreateShip;
 }

@@ -161,7 +161,8 @@ void CreateShip::Slot_Config()
 
 void CreateShip::Slot_SelectPic()
 {
-    const QString file = pickFile(Folder::Picture, text(CreatorText::ChoosePicture), QStringLiteral("(*.*)"));
+    const QString file =
+        pickFile(Folder::Picture, text(CreatorText::ChoosePicture), QStringLiteral("(*.*)"));
     if (!file.isEmpty()) {
         m_ui->pictureEdit->setText(file);
         Slot_Modified();
@@ -189,7 +190,8 @@ void CreateShip::closeEvent(QCloseEvent* event)
 
 void CreateShip::Slot_SelectSceneFile()
 {
-    const QString file = pickFile(Folder::Models, text(CreatorText::ChooseScene), QLatin1String(kSceneFilter));
+    const QString file =
+        pickFile(Folder::Models, text(CreatorText::ChooseScene), QLatin1String(kSceneFilter));
     if (QFileInfo(file).isFile()) {
         m_ui->sceneFileEdit->setText(file);
         Slot_Modified();
@@ -198,7 +200,8 @@ void CreateShip::Slot_SelectSceneFile()
 
 void CreateShip::Slot_SelectSceneFileCp()
 {
-    const QString file = pickFile(Folder::Models, text(CreatorText::ChooseScene), QLatin1String(kSceneFilter));
+    const QString file =
+        pickFile(Folder::Models, text(CreatorText::ChooseScene), QLatin1String(kSceneFilter));
     if (QFileInfo(file).isFile()) {
         m_ui->cockpitFileEdit->setText(file);
         Slot_Modified();

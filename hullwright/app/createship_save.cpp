@@ -116,7 +116,7 @@ void CreateShip::startSave(QString name)
     using namespace CreatorText;
     if (name.isEmpty())
         name = pickSaveFile(Folder::Packages, text(SaveCaption),
-                                           text(PackageFilter) + QStringLiteral(" (*.xsp)"));
+                            text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
     if (!editMode()) {
@@ -175,12 +175,14 @@ void CreateShip::Slot_SaveFile()
         markSaved();
         refreshCaption();
         if (infoError.isEmpty()) {
-            ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target), {Ok});
+            ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target),
+                {Ok});
         } else {
             log(QStringLiteral("Update-info file not written: ") + UpdateInfoPath(package, target) +
                 QStringLiteral(": ") + infoError);
             ask(int(Prompter::Icon::Warning), SaveCaption,
-                FormatText(text(UpdateInfoFailedText), target, UpdateInfoPath(package, target), infoError),
+                FormatText(text(UpdateInfoFailedText), target, UpdateInfoPath(package, target),
+                           infoError),
                 {Ok});
         }
     } else {
@@ -194,7 +196,7 @@ void CreateShip::Slot_Open()
 {
     using namespace CreatorText;
     const QString name = pickFile(Folder::Packages, text(OpenCaption),
-                                                 text(PackageFilter) + QStringLiteral(" (*.xsp)"));
+                                  text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
     if (hasUnsavedChanges() &&
@@ -232,8 +234,8 @@ void CreateShip::Slot_OpenFile()
 
 void CreateShip::Slot_ExtractShip()
 {
-    const QString package = pickFile(Folder::Packages, text(CreatorText::ExtractCaption),
-                                                    QStringLiteral("(*.xsp)"));
+    const QString package =
+        pickFile(Folder::Packages, text(CreatorText::ExtractCaption), QStringLiteral("(*.xsp)"));
     if (package.isEmpty())
         return;
     const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ChooseTargetFolder),
@@ -335,12 +337,13 @@ void CreateShip::Slot_ImportWizard()
     m_packagePath.clear();
     refreshCaption();
     QApplication::restoreOverrideCursor();
-    statusBar()->showMessage(FormatText(text(ImportDoneText), imported.name,
-                                        CountText(m_texts, int(DraftTreeFiles(imported.models).size()),
-                                                  OneModel, Models),
-                                        CountText(m_texts, int(DraftTreeFiles(imported.others).size()),
-                                                  OneOtherFile, OtherFiles)),
-                             8000);
+    statusBar()->showMessage(
+        FormatText(
+            text(ImportDoneText), imported.name,
+            CountText(m_texts, int(DraftTreeFiles(imported.models).size()), OneModel, Models),
+            CountText(m_texts, int(DraftTreeFiles(imported.others).size()), OneOtherFile,
+                      OtherFiles)),
+        8000);
     if (!done.skipped.isEmpty())
         ask(int(Prompter::Icon::Warning), WizardCaption,
             FormatText(text(ImportSkippedText), done.skipped.join(QLatin1Char('\n'))), {Ok});

@@ -92,7 +92,7 @@ void CreateShip::importTexts(const QStringList& files)
 void CreateShip::Slot_ImportText()
 {
     importTexts(pickFiles(Folder::Texts, text(CreatorText::ChooseTextFiles),
-                                         text(CreatorText::TextFilter) + QStringLiteral(" (*.pck *.xml *.cat)")));
+                          text(CreatorText::TextFilter) + QStringLiteral(" (*.pck *.xml *.cat)")));
 }
 
 void CreateShip::Slot_ImportTextDir()

@@ -92,7 +92,8 @@ DImportWizard::DImportWizard(ModImport& session, const UiTexts& texts, const Opt
     }
     for (qsizetype i = 0; i < session.ships().size(); ++i) {
         const PickerEntry& s = session.ships().at(i);
-        auto* item = new QTreeWidgetItem(groups[session.isOwnShip(int(i)) ? 0 : 1], {s.identifier, s.name});
+        auto* item =
+            new QTreeWidgetItem(groups[session.isOwnShip(int(i)) ? 0 : 1], {s.identifier, s.name});
         item->setData(0, kDataRole, int(i));
         item->setIcon(0, QIcon(icon("ship.png")));
     }
@@ -321,8 +322,9 @@ void DImportWizard::chooseShip(int ship)
     const QString sceneName = ShipRecord(m_session.ships().at(ship).line).field(16).trimmed();
     switch (scene.status) {
     case SceneModels::Found:
-        m_models.hint->setText(FormatText(text(SceneModelsText), scene.sceneEntry,
-                                          CountText(m_texts, int(scene.references.size()), OneBody, Bodies)));
+        m_models.hint->setText(
+            FormatText(text(SceneModelsText), scene.sceneEntry,
+                       CountText(m_texts, int(scene.references.size()), OneBody, Bodies)));
         break;
     case SceneModels::NoSceneEntry:
         m_models.hint->setText(FormatText(text(SceneMissingText), sceneName));
@@ -367,10 +369,11 @@ void DImportWizard::findTextures()
     m_textures.chosen->clear();
     for (const QString& t : m_session.textures())
         addItem(found.textures.contains(t) ? m_textures.chosen : m_textures.from, t, t, "texture.png");
-    m_textures.hint->setText(found.unreadable.isEmpty()
-                                 ? text(TexturesFoundText)
-                                 : FormatText(text(TexturesUnreadText),
-                                              CountText(m_texts, int(found.unreadable.size()), OneModel, Models)));
+    m_textures.hint->setText(
+        found.unreadable.isEmpty()
+            ? text(TexturesFoundText)
+            : FormatText(text(TexturesUnreadText),
+                         CountText(m_texts, int(found.unreadable.size()), OneModel, Models)));
 }
 
 ImportChoice DImportWizard::choice() const
@@ -451,11 +454,11 @@ void DImportWizard::importTextFiles(const QStringList& files)
     WaitCursor wait;
     const int nameText = TableFieldInt(m_session.ships().at(m_ship).line, 6);
     for (const QString& file : files)
-        for (const PackageText& t :
-             ImportShipTexts(file, nameText,
-                             m_options.workDir.isEmpty() ? m_options.programDir + QStringLiteral("/temp")
-                                                         : m_options.workDir,
-                             m_options.log))
+        for (const PackageText& t : ImportShipTexts(
+                 file, nameText,
+                 m_options.workDir.isEmpty() ? m_options.programDir + QStringLiteral("/temp")
+                                             : m_options.workDir,
+                 m_options.log))
             TextRows::add(m_textForm->textList, t, QIcon(icon("text.png")));
 }
 

@@ -87,7 +87,8 @@ QString ProposedTargetFolder(const QStringList& files)
     for (qsizetype i = parts.size() - 1; i >= 0; --i)
         for (const char* top : {"objects", "textures"})
             if (parts.at(i).compare(QLatin1String(top), Qt::CaseInsensitive) == 0)
-                return QStringList(parts.mid(i)).join(QLatin1Char('/')).replace(0, qsizetype(qstrlen(top)),
-                                                                              QLatin1String(top));
+                return QStringList(parts.mid(i))
+                    .join(QLatin1Char('/'))
+                    .replace(0, qsizetype(qstrlen(top)), QLatin1String(top));
     return QStringLiteral("objects/");
 }

@@ -424,8 +424,8 @@ bool ModImport::isOwnShip(int ship) const
         return false;
     const PickerEntry& s = m_ships.at(ship);
     return !s.name.isEmpty() ||
-           !findEntry(ShipRecord(s.line).field(16),
-                      {QStringLiteral("pbd"), QStringLiteral("bod"), QStringLiteral("pbb"), QStringLiteral("bob")})
+           !findEntry(ShipRecord(s.line).field(16), {QStringLiteral("pbd"), QStringLiteral("bod"),
+                                                     QStringLiteral("pbb"), QStringLiteral("bob")})
                 .isEmpty();
 }
 
@@ -526,7 +526,8 @@ TextureSearch ModImport::texturesOf(const QStringList& models, const ModelConver
         bool read = extractScratch(model, isBinary ? binary : text, &why);
         if (read && isBinary && !DecompileModel(compiler, binary, text)) {
             read = false;
-            why = !compiler.compile ? QStringLiteral("model conversion is off, so it is not decompiled")
+            why = !compiler.compile
+                      ? QStringLiteral("model conversion is off, so it is not decompiled")
                   : compiler.compiler.isEmpty() || !QFileInfo(compiler.compiler).isFile()
                       ? QStringLiteral("no model compiler to decompile it")
                       : QStringLiteral("the model compiler did not decompile it");

@@ -268,7 +268,8 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
             *updateInfoError = why;
             return true;
         }
-        return failed(target + QStringLiteral(" was saved, but its update-info file was not: ") + why);
+        return failed(target + QStringLiteral(" was saved, but its update-info file was not: ") +
+                      why);
     }
     return true;
 }

@@ -44,8 +44,7 @@ QByteArray UpdateInfoText(const ShipPackage& package, const QString& target);
 // says both.
 bool SaveShipPackage(const ShipPackage& package, const QString& target,
                      const PackageContext& context, QString* error = nullptr,
-                     const ModelConversion& conversion = {},
-                     QString* updateInfoError = nullptr);
+                     const ModelConversion& conversion = {}, QString* updateInfoError = nullptr);
 
 struct OpenForEditResult
 {

@@ -21,8 +21,8 @@ std::unique_ptr<QLockFile> takeLock(const QString& path)
 
 void removeAbandoned(const QString& work)
 {
-    for (const QFileInfo& dir : QDir(work).entryInfoList({QLatin1String(kPrefix) + QLatin1Char('*')},
-                                                         QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo& dir : QDir(work).entryInfoList(
+             {QLatin1String(kPrefix) + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (dir.isSymLink())
             continue;
         if (auto lock = takeLock(dir.absoluteFilePath() + QStringLiteral(".lock"))) {

@@ -213,7 +213,8 @@ private slots:
         // Any letters survive the file; a file written as Latin-1 still reads.
         p.name = QString::fromUtf8("Тяжёлый истребитель");
         QCOMPARE(ParseProfile(ProfileText(p)).name, p.name);
-        QCOMPARE(ParseProfile("Profile: Caf\xe9 lourd\r\nClass: 3\n").name, QString::fromUtf8("Café lourd"));
+        QCOMPARE(ParseProfile("Profile: Caf\xe9 lourd\r\nClass: 3\n").name,
+                 QString::fromUtf8("Café lourd"));
     }
     void badProfiles_data()
     {

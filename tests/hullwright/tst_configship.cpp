@@ -142,7 +142,9 @@ private slots:
         Ui::DConfigShip& ui = *d.form();
         ui.ListTurrets->setCurrentItem(ui.ListTurrets->topLevelItem(0));
         QVERIFY(ui.RadioStdCockpit->isChecked() && !ui.ComboCustCockpit->isEnabled());
-        InputDialogs::hook = [](const QString&, const QString&, const QString&) { return QString("SS_COCKPIT_HW_A"); };
+        InputDialogs::hook = [](const QString&, const QString&, const QString&) {
+            return QString("SS_COCKPIT_HW_A");
+        };
         ui.ButtonNewCockpit->click();
         InputDialogs::hook = nullptr;
         QVERIFY(ui.RadioCustCockpit->isChecked());

@@ -3,9 +3,9 @@
 #include "configdialog.h"
 #include "createship.h"
 #include "creatortexts.h"
+#include "editmode.h"
 #include "hwtest.h"
 #include "installersettings.h"
-#include "editmode.h"
 #include "packagebuild.h"
 #include "registry.h"
 #include "samplegame.h"
@@ -47,7 +47,8 @@ private slots:
         QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
 
         QtPrompter::setTestMode(true);
-        FileDialogs::filesHook = [this](const QString& caption, const QString& start, const QString& filter) {
+        FileDialogs::filesHook = [this](const QString& caption, const QString& start,
+                                        const QString& filter) {
             m_filter = filter;
             m_dialogSeen = {caption, start};
             return std::exchange(m_files, {});
@@ -431,7 +432,8 @@ private slots:
         QVERIFY(QDir().mkpath(m_root.filePath("Merganser.dat/blocked")));
         answerBox("OK", "save-updateinfo-failed");
         w->Slot_Save();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_boxText.isEmpty() && w->form()->centralwidget->isEnabled(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxText.isEmpty() && w->form()->centralwidget->isEnabled(),
+                                 30000);
         QVERIFY2(m_boxText.contains("was saved") && m_boxText.contains("Merganser.dat"),
                  qPrintable(m_boxText));
         QVERIFY(!w->hasUnsavedChanges());
@@ -627,7 +629,8 @@ private slots:
 
         m_files = {samples + "/Merganser.xsp"};
         w->form()->actionOpen->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(),
+                                 30000);
         QCOMPARE(m_dialogSeen, (QStringList{w->texts().own(OpenCaption), configured}));
         w->form()->actionOpen->trigger(); // cancelled
         QCOMPARE(m_dialogSeen.value(1), samples);
@@ -653,7 +656,8 @@ private slots:
         QCOMPARE(w->currentPackage()->Web, "http://def.example/ships");
         QVERIFY(!w->hasUnsavedChanges());
         QVERIFY(w->close());
-        QVERIFY(readFile(m_program + "/config.dat").contains("SaveDir: " + configured.toUtf8() + "\n"));
+        QVERIFY(
+            readFile(m_program + "/config.dat").contains("SaveDir: " + configured.toUtf8() + "\n"));
     }
 
     // Two windows unpack into folders of their own: closing one leaves the
@@ -672,7 +676,8 @@ private slots:
         for (CreateShip* w : {first.get(), second.get()}) {
             m_files = {samples + '/' + names.at(w == first.get() ? 0 : 1)};
             w->form()->actionOpen->trigger();
-            QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(),
+                                     30000);
         }
         const QString scene = ExpandPackagePath(first->draft().sceneFile, m_program);
         QVERIFY2(QFileInfo(scene).isFile(), qPrintable(scene));

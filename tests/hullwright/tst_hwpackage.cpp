@@ -187,7 +187,8 @@ private slots:
         if (blocked) {
             // Without a place for the info error the whole save says it failed.
             QVERIFY(!SaveShipPackage(p, dir + "/hauler.xsp", context, &error));
-            QVERIFY2(error.contains("was saved") && error.contains("update-info"), qPrintable(error));
+            QVERIFY2(error.contains("was saved") && error.contains("update-info"),
+                     qPrintable(error));
             return;
         }
         // Nothing else stays behind: no part file, no temporary copy.
@@ -501,7 +502,8 @@ private slots:
         QFile::remove(dir + "/log");
         conversion.compile = false;
         *conversion.hung = false;
-        PackageFile again{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file, false};
+        PackageFile again{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file,
+                          false};
         QVERIFY(PrepareModelFile(again, dir + "/work", true, conversion));
         QVERIFY(!DecompileModel(conversion, dir + "/src/" + file, dir + "/back.bod"));
         QVERIFY(!QFileInfo::exists(dir + "/log"));
