@@ -30,7 +30,7 @@ public:
     // Room for the installer's newer messages (numbers 147 on); a translation file
     // with fewer simply leaves them placeholders.
     static constexpr int kInstallerCount = 200;
-    static constexpr int kCreatorCount = 500;
+    static constexpr int kCreatorCount = 460;
     static constexpr int kSharedCount = 20;
 
     explicit UiTexts(Program program);

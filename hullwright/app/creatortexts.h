@@ -345,18 +345,18 @@ enum : int {
     EditGoneText = 445,         // %1 name, %2 author, %3 why
     EditRefusedText = 446,      // %1 name, %2 author, %3 why
     LanguageNeedsName = 447,
-    UpdateInfoFailedText = 480, // %1 package, %2 update-info file, %3 why
-    ChooseTargetFolder = 481,
-    ChooseCompiler = 482,
-    WizardOwnShips = 483,
-    WizardGameShips = 484,
+    UpdateInfoFailedText = 449, // %1 package, %2 update-info file, %3 why
+    ChooseTargetFolder = 450,
+    ChooseCompiler = 451,
+    WizardOwnShips = 452,
+    WizardGameShips = 453,
     // Counts: the first of each pair is the text for one, the second has %1.
-    OneBody = 485,
-    Bodies = 486,
-    OneModel = 487,
-    Models = 488,
-    OneOtherFile = 489,
-    OtherFiles = 490,
+    OneBody = 454,
+    Bodies = 455,
+    OneModel = 456,
+    Models = 457,
+    OneOtherFile = 458,
+    OtherFiles = 459,
 };
 } // namespace CreatorText
 

@@ -129,7 +129,7 @@ private slots:
             << Texts{{19, "s-last"}};
         QTest::newRow("creator takes its own section, not the installer's")
             << fixture("creator") << true << "English" << true
-            << Texts{{1, "cre"}, {399, "top"}, {499, "last"}}
+            << Texts{{1, "cre"}, {399, "top"}, {459, "last"}}
             << Texts{};
         QTest::newRow("conversions") << fixture("conversions") << false << "English" << true
                                      << Texts{{0, "&Install"},
