@@ -196,6 +196,7 @@ bool InstallerEngine::carryBaseMod()
                                        {installerText(7), installerText(8)}, 1, 1)
             : 1;
     if (answer != 0) {
+        m_updateDeclined = m_services.prompter != nullptr;
         log(QStringLiteral("(UPDATEMOD) Nothing was changed; the game keeps loading ") + mod);
         m_updateFailure = FormatText(installerText(254), mod);
         return false;
@@ -211,6 +212,7 @@ bool InstallerEngine::carryBaseMod()
 bool InstallerEngine::updateMod()
 {
     m_updateFailure.clear();
+    m_updateDeclined = false;
     if (m_gameDir.isEmpty()) {
         log(QStringLiteral("(UPDATEMOD) No game directory selected"));
         m_updateFailure = installerText(258);

@@ -150,6 +150,19 @@ public:
     // (the missing-file box is otherwise shown whatever showMessages says).
     InstallResult install(const QString& path, ProgressSink* progress, bool showMessages,
                           bool showFailures = true);
+    // Installs many packages, in order, without message boxes, as one change of the
+    // game directory: the mod catalogue is read and stored, the registry written and
+    // the files synced once for all of them rather than once a package, so the time
+    // grows with the number of packages and not with their square. Each package is
+    // still installed whole or not at all: when one fails, the change is rolled back,
+    // the packages before it are installed again as one change and the failed one on
+    // its own, so that its result (and what it leaves) is that of install(). The
+    // package reader's questions may then be asked again. `done` gets each result in
+    // order, once it is durable or has failed.
+    void installMany(const QStringList& paths,
+                     const std::function<void(qsizetype, const InstallResult&)>& done);
+    // True for a path that enqueue() takes: a ".xsp" file, line breaks left out.
+    static bool isPackagePath(const QString& path);
 
     // --- Uninstall, enable, disable ---
     bool uninstallShip(int index, bool showMessages = true);
@@ -171,6 +184,9 @@ public:
     // fails, the prompter is asked whether to go on without it, and without a
     // prompter (or on "no") nothing is changed and false is returned.
     bool updateMod();
+    // The last updateMod() stopped because the user chose to leave the game on its
+    // base mod: a decision, not a failure to report.
+    bool updateDeclined() const { return m_updateDeclined; }
     void fixBuffer();
     QList<int> textLanguages() const;
     // The extra text language of the settings: option 1 the chosen list entry's id
@@ -265,11 +281,12 @@ private:
     // out because the disabled copy had them move from Slipway into the mod.
     void adoptLooseFiles(const ShipPackage& ship);
 
-    // True (with the refusal logged under the tag) while the registry is broken.
     // Copies a base mod the mod does not hold yet into it, or asks to go on
     // without it; false when the update must stop.
     bool carryBaseMod();
+    bool m_updateDeclined = false;
 
+    // True (with the refusal logged under the tag) while the registry is broken.
     bool refusedForBrokenRegistry(const QString& tag, QString* error = nullptr,
                                   bool showMessages = false) const;
 
@@ -286,4 +303,8 @@ private:
     QString m_updateFailure;
     bool m_registryBroken = false;
     QString m_registryError;
+    // While installMany() runs: saveRegistry() only notes that the registry must be
+    // written, which happens once, at the end of the change.
+    bool m_registryDeferred = false;
+    bool m_registryPending = false;
 };

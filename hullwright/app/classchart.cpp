@@ -270,13 +270,15 @@ void ClassChart::redraw()
     m_note.clear();
     m_stack->setCurrentWidget(m_view);
     using namespace CreatorText;
-    m_chart->setTitle(
-        FormatText(text(ChartTitle, "%1 ships of %2 in the game"), QString::number(m_stats.inClass),
-                   describe(m_stats.selection))
-            .toHtmlEscaped() +
-        QStringLiteral("<br><small>") +
-        text(ChartScaleNote, "each column runs from the class minimum (0) to its maximum (1)").toHtmlEscaped() +
-        QStringLiteral("</small>"));
+    const QString shown = describe(m_stats.selection);
+    const QString ships =
+        m_stats.inClass == 1
+            ? FormatText(text(ChartTitleOne, "1 ship of %1 in the game"), shown)
+            : FormatText(text(ChartTitle, "%1 ships of %2 in the game"), QString::number(m_stats.inClass), shown);
+    m_chart->setTitle(ships.toHtmlEscaped() + QStringLiteral("<br><small>") +
+                      text(ChartScaleNote, "each column runs from the class minimum (0) to its maximum (1)")
+                          .toHtmlEscaped() +
+                      QStringLiteral("</small>"));
     m_boxes->clear();
     m_boxes->setName(describe(m_stats.selection));
     QList<QPointF> dots;

@@ -345,31 +345,48 @@ enum : int {
     EditGoneText = 445,         // %1 name, %2 author, %3 why
     EditRefusedText = 446,      // %1 name, %2 author, %3 why
     LanguageNeedsName = 447,
+    UpdateInfoFailedText = 449, // %1 package, %2 update-info file, %3 why
+    ChooseTargetFolder = 450,
+    ChooseCompiler = 451,
+    WizardOwnShips = 452,
+    WizardGameShips = 453,
+    // Counts: the first of each pair is the text for one, the second has %1.
+    OneBody = 454,
+    Bodies = 455,
+    OneModel = 456,
+    Models = 457,
+    OneOtherFile = 458,
+    OtherFiles = 459,
     // The class chart (classchart.cpp): its labels, notes and hover texts.
-    ChartStatFirst = 448,    // 448 to 457: the statistics, in ClassStat order
-    ChartClassNumber = 458,  // %1 the class number
-    ChartClassIndex = 459,   // %1 the class index
-    ChartClassVariant = 460, // %1 the class index, %2 the variant
-    ChartNoTableRead = 461,
-    ChartNoClassNumber = 462,
-    ChartNoShipOfClass = 463, // %1 the class
-    ChartTitle = 464,         // %1 ships, %2 the class
-    ChartGameShips = 465,
-    ChartThisShip = 466,
-    ChartDotText = 467,    // %1 identifier, %2 table entry
-    ChartPercentile = 468, // %1 percentile, %2 class minimum, %3 class maximum
-    ChartNoGameDir = 469,
-    ChartNotGameDir = 470,  // %1 the folder
-    ChartNoShipTable = 471, // %1 the game, %2 why
-    ChartScaleNote = 472,
+    ChartStatFirst = 480,    // 480 to 489: the statistics, in ClassStat order
+    ChartClassNumber = 490,  // %1 the class number
+    ChartClassIndex = 491,   // %1 the class index
+    ChartClassVariant = 492, // %1 the class index, %2 the variant
+    ChartNoTableRead = 493,
+    ChartNoClassNumber = 494,
+    ChartNoShipOfClass = 495, // %1 the class
+    ChartTitle = 496,         // %1 ships, %2 the class
+    ChartGameShips = 497,
+    ChartThisShip = 498,
+    ChartDotText = 499,    // %1 identifier, %2 table entry
+    ChartPercentile = 500, // %1 percentile, %2 class minimum, %3 class maximum
+    ChartNoGameDir = 501,
+    ChartNotGameDir = 502,  // %1 the folder
+    ChartNoShipTable = 503, // %1 the game, %2 why
+    ChartScaleNote = 504,
+    ChartTitleOne = 510, // %1 the class
     // Why an edit-mode save could not begin (createship_editmode.cpp).
-    LockHeldText = 473,       // %1 the holder
-    LockHolderText = 474,     // %1 program, %2 process number, %3 computer
-    LockOtherProgram = 475,
-    LockFailedText = 476,     // %1 the system's reason
-    RollbackFailedText = 477, // %1 the journal's report
+    LockHeldText = 505,       // %1 the holder
+    LockHolderText = 506,     // %1 program, %2 process number, %3 computer
+    LockOtherProgram = 507,
+    LockFailedText = 508,     // %1 the system's reason
+    RollbackFailedText = 509, // %1 the journal's report
 };
 } // namespace CreatorText
+
+// "1 body" or "3 bodies": the text for one, or the other with %1 the count.
+class UiTexts;
+QString CountText(const UiTexts& texts, int count, int one, int many);
 
 // A label text shared with a dialog that shows it with a colon, shown without;
 // French puts a (no-break) space before the colon, which goes with it.
