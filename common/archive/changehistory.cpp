@@ -502,16 +502,21 @@ bool HistoryOperation::finish(QString* error)
     // The first record of a name tells what it was before the operation.
     QStringList order;
     QHash<QString, QChar> first;
+    QHash<QString, QString> keptCopy; // a replaced file's bytes before the operation
     for (int n = 1; n <= e.journals; ++n) {
         std::vector<std::pair<char, std::string>> records;
         std::string why;
-        journal::keptRecords(QFile::encodeName(journalFolder(m_gameDir, e.id, n)).toStdString(),
-                             &records, &why);
+        const QString folder = journalFolder(m_gameDir, e.id, n);
+        journal::keptRecords(QFile::encodeName(folder).toStdString(), &records, &why);
+        int kept = 0; // the journal numbers its kept files in record order
         for (const auto& [type, name] : records) {
             const QString rel = QFile::decodeName(QByteArray::fromStdString(name));
+            const int number = type == 'B' ? kept++ : -1;
             if (type == 'D' || type == 'E' || rel.endsWith(QLatin1String(".undo~")) || first.contains(rel))
                 continue;
             first.insert(rel, QLatin1Char(type));
+            if (number >= 0)
+                keptCopy.insert(rel, folder + QStringLiteral("/b") + QString::number(number));
             order.append(rel);
         }
     }
@@ -529,6 +534,15 @@ bool HistoryOperation::finish(QString* error)
             change = QStringLiteral("removed");
         }
         e.files.append({rel, change, after});
+    }
+    // Rewritten with the same bytes (a registry saved unchanged): nothing to remember.
+    const bool same = std::all_of(e.files.cbegin(), e.files.cend(), [&keptCopy](const HistoryFile& f) {
+        return f.change == QLatin1String("replaced") &&
+               ChangeHistory::fileHash(keptCopy.value(f.name)) == f.after;
+    });
+    if (same && m_error.isEmpty()) {
+        removeFolder(entryFolder(m_gameDir, e.id));
+        return true;
     }
     // An operation that lost one of its journals cannot be undone whole.
     if (!m_error.isEmpty())

@@ -112,5 +112,21 @@ enum : int {
     BaseModNotCarriedText = 196, // %1 the mod; the engine uses both
     ConfirmDisableText = 197,    // %1 the ships' names
     NoShipSelected = 198,
+    MenuEdit = 230,
+    UndoMenu = 231, // %1 the change ("Install Merganser")
+    RedoMenu = 232, // %1 the change
+    UndoNothing = 233,
+    RedoNothing = 234,
+    HistoryMenu = 235,
+    HistoryCaption = 236,
+    HeaderTime = 237,
+    HeaderProgram = 238,
+    HeaderOperation = 239,
+    HeaderFiles = 240,
+    HeaderUndo = 241,
+    CanUndo = 242,
+    CanRedo = 243,
+    UndoFailedCaption = 244,
+    UndoFailedText = 245, // %1 why
 };
 } // namespace InstallerText

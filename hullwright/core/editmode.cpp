@@ -1,6 +1,7 @@
 #include "editmode.h"
 
 #include "archivefile.h"
+#include "changehistory.h"
 #include "commandline.h"
 #include "gamechange.h"
 #include "gamedir.h"
@@ -489,6 +490,9 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
         return r;
     }
 
+    // Declared first: the entry is written once the change below has committed.
+    HistoryOperation operation(game, QStringLiteral("Edit ") + id.name);
+    operation.addShip(id.name, registry.Buffer > 0 ? registry.Buffer + int(index) : -1);
     GameChange change(game);
     if (!change.ok()) {
         r.error = QStringLiteral("cannot start the change: ") + change.error();

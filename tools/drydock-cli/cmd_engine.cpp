@@ -88,17 +88,6 @@ int install(CliSession& s, const QStringList& packages)
             line = InstallResultLine(engine.installNext(false));
         }
         allInstalled = allInstalled && line.startsWith(QLatin1String("installed "));
-        if (HistoryOperation* op = HistoryOperation::current();
-            op && line.startsWith(QLatin1String("installed "))) {
-            const InstallerEngine& e = engine;
-            const QString name = line.section(QLatin1Char(' '), 1).section(QStringLiteral(" by "), 0, 0);
-            int slot = -1;
-            for (qsizetype k = 0; k < e.registry().Ships.size(); ++k)
-                if (e.registry().Ships.at(k).Deleted == 0 && e.registry().Ships.at(k).Name == name &&
-                    e.registry().Buffer > 0)
-                    slot = e.registry().Buffer + int(k);
-            op->addShip(name, slot);
-        }
         cliWriteOut(local(line) + '\n');
     }
     if (const int code = s.saveRegistry())

@@ -4,10 +4,8 @@
 #include "changehistory.h"
 #include "clisession.h"
 #include "commands.h"
-#include "gamechange.h"
 #include "gamedir.h"
-#include "installersettings.h"
-#include "sysregistry.h"
+#include "installerengine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -78,24 +76,9 @@ int undo(const QString& gameDir, bool redo)
     CliSession s(gameDir);
     if (!s.engine().writeRefusal().isEmpty())
         return cliFail(s.engine().writeRefusal());
-    SystemRegistry* registry = s.services().systemRegistry;
-    ChangeHistory::OutsideValue selectedMod;
-    if (registry) {
-        selectedMod.name = QStringLiteral("the game's selected mod (registry value /Vega/ModName)");
-        selectedMod.read = [registry] {
-            return registry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"));
-        };
-        selectedMod.write = [registry](const QString& value, QString* error) {
-            if (registry->writeString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), value))
-                return true;
-            if (error)
-                *error = QStringLiteral("cannot write the game's selected mod: ") + registry->errorString();
-            return false;
-        };
-    }
     QString error;
     HistoryEntry done;
-    const bool ok = ChangeHistory::undo(gameDir, redo, &error, &done, registry ? &selectedMod : nullptr);
+    const bool ok = s.engine().undo(redo, &error, &done);
     if (done.id == 0)
         return cliFail(error);
     cliWriteOut((done.operation + QLatin1Char('\n')).toLocal8Bit());
