@@ -616,7 +616,7 @@ void DDrydock::Slot_Update()
     m_lastLog.clear();
     const bool ok = updateMod();
     writeSettings();
-    if (!ok) {
+    if (!ok && !m_engine->updateDeclined()) {
         m_engine->saveRegistry();
         // The engine's reason, e.g. the game running in its prefix.
         const QString why = m_lastLog.isEmpty() ? QString() : QStringLiteral("\n\n") + m_lastLog;
@@ -657,7 +657,7 @@ void DDrydock::Slot_Close()
     if (m_engine->modChanged() && !m_engine->gameDir().isEmpty()) {
         // Closing without the regenerated tables would leave the game with tables
         // that do not match the installed ships: let the user decide.
-        while (!updateMod()) {
+        while (!updateMod() && !m_engine->updateDeclined()) {
             const int answer = m_prompter->ask(
                 Prompter::Icon::Warning, installerText(ModNotUpdatedCaption),
                 installerText(ModNotUpdatedText),

@@ -196,6 +196,7 @@ bool InstallerEngine::carryBaseMod()
                                        {installerText(7), installerText(8)}, 1, 1)
             : 1;
     if (answer != 0) {
+        m_updateDeclined = m_services.prompter != nullptr;
         log(QStringLiteral("(UPDATEMOD) Nothing was changed; the game keeps loading ") + mod);
         return false;
     }
@@ -209,6 +210,7 @@ bool InstallerEngine::carryBaseMod()
 
 bool InstallerEngine::updateMod()
 {
+    m_updateDeclined = false;
     if (m_gameDir.isEmpty()) {
         log(QStringLiteral("(UPDATEMOD) No game directory selected"));
         return false;

@@ -175,6 +175,9 @@ public:
     // fails, the prompter is asked whether to go on without it, and without a
     // prompter (or on "no") nothing is changed and false is returned.
     bool updateMod();
+    // The last updateMod() stopped because the user chose to leave the game on its
+    // base mod: a decision, not a failure to report.
+    bool updateDeclined() const { return m_updateDeclined; }
     void fixBuffer();
     QList<int> textLanguages() const;
     // The extra text language of the settings: option 1 the chosen list entry's id
@@ -276,11 +279,12 @@ private:
     // out because the disabled copy had them move from Slipway into the mod.
     void adoptLooseFiles(const ShipPackage& ship);
 
-    // True (with the refusal logged under the tag) while the registry is broken.
     // Copies a base mod the mod does not hold yet into it, or asks to go on
     // without it; false when the update must stop.
     bool carryBaseMod();
+    bool m_updateDeclined = false;
 
+    // True (with the refusal logged under the tag) while the registry is broken.
     bool refusedForBrokenRegistry(const QString& tag, QString* error = nullptr,
                                   bool showMessages = false) const;
 

@@ -129,6 +129,11 @@ void TestRealBoxes::boxes_data()
     QTest::newRow("close with changes while the game holds the mod")
         << "close locked" << QStringList{QString(), QStringLiteral("Cancel")}
         << QStringList{installed, QStringLiteral("Mod Not Updated")};
+    // Choosing to leave the game on the player's own mod is a decision, not a
+    // failure: no "not updated" box follows, and the window closes.
+    QTest::newRow("player's mod cannot be carried, kept")
+        << "player mod" << QStringList{QString(), QStringLiteral("No")}
+        << QStringList{installed, QStringLiteral("Base Mod Not Carried Over")};
 }
 
 void TestRealBoxes::boxes()
@@ -147,6 +152,14 @@ void TestRealBoxes::boxes()
     const QString goosander = f.samplePackages().value(1);
     QVERIFY2(!merganser.isEmpty(), qPrintable(f.error));
 
+    if (scenario == QLatin1String("player mod")) {
+        // The game loads a mod of the player's whose data file is gone.
+        QVERIFY(QFile::copy(f.gameDir + QStringLiteral("/01.cat"),
+                            f.gameDir + QStringLiteral("/mods/PlayerMod.cat")));
+        QVERIFY(f.systemRegistry->writeString(QStringLiteral("/SKYWARD"),
+                                              QStringLiteral("/Vega/ModName"),
+                                              QStringLiteral("PlayerMod")));
+    }
     BoxAnswerer answerer;
     answerer.answers = answers;
     auto window = std::make_unique<DDrydock>(f.programDir);
@@ -250,6 +263,15 @@ void TestRealBoxes::boxes()
         QTRY_VERIFY(!window->isVisible());
         QVERIFY(tableNames(f, shipId));
 #endif
+    } else if (scenario == QLatin1String("player mod")) {
+        window->Slot_ReadInputText(merganser);
+        QTRY_COMPARE(answerer.seen.size(), 1);
+        waitIdle(*window);
+        window->close();
+        QTRY_VERIFY(!window->isVisible());
+        QCOMPARE(f.systemRegistry->readString(QStringLiteral("/SKYWARD"),
+                                              QStringLiteral("/Vega/ModName")),
+                 QStringLiteral("PlayerMod"));
     }
     QCOMPARE(answerer.seen, captions);
 }

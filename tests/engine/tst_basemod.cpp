@@ -626,6 +626,7 @@ void TestBaseMod::adoptedPlayerMod()
     f.prompter.answers = {answer};
     QCOMPARE(e.updateMod(), updated);
     QCOMPARE(f.prompter.asked.size(), copyFails ? 1 : 0);
+    QCOMPARE(e.updateDeclined(), copyFails && answer == 1);
     QCOMPARE(f.systemRegistry->readString(QStringLiteral("/SKYWARD"),
                                           QStringLiteral("/Vega/ModName")),
              updated ? QStringLiteral("Hullwright") : QStringLiteral("PlayerMod"));

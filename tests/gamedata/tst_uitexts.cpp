@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 using Texts = QMap<int, QString>;
@@ -297,6 +298,38 @@ private slots:
               creator ? used.creator : used.installer);
         check("shared", english.sharedTexts(), translated.sharedTexts(), used.shared);
         QVERIFY2(problems.isEmpty(), qPrintable(QLatin1Char('\n') + problems.join(QLatin1Char('\n'))));
+    }
+
+    // The loader lets a later number win, so a number given twice in one section
+    // (two changes numbering their new texts alike) would silently hide a text.
+    void shippedNumbersAreUnique()
+    {
+        QFile file(QStringLiteral(HW_LANGUAGES_XML));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QString where;
+        QSet<QString> seen;
+        QStringList twice;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            const QString name = xml.name().toString();
+            if (name == QLatin1String("language"))
+                where = xml.attributes().value(QLatin1String("name")).toString();
+            else if (name == QLatin1String("installer") || name == QLatin1String("creator") ||
+                     name == QLatin1String("shared"))
+                where = where.section(QLatin1Char('/'), 0, 0) + QLatin1Char('/') + name;
+            else if (name == QLatin1String("t")) {
+                const QString key =
+                    where + QLatin1Char('#') + xml.attributes().value(QLatin1String("id")).toString();
+                if (seen.contains(key))
+                    twice << key;
+                seen.insert(key);
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(seen.size() > 1000);
+        QVERIFY2(twice.isEmpty(), qPrintable(twice.join(QStringLiteral(", "))));
     }
 
     void localeLanguageOfShippedLanguages()
