@@ -924,6 +924,7 @@ bool revert(const std::string& keptDir, std::string* error)
     if (dataFd >= 0)
         ::close(dataFd);
     if (!ok) {
+        // Half reverted: the open change must not commit, whatever its caller does.
         poison(g_state->root + "/x", failure);
         if (error)
             *error = failure;
