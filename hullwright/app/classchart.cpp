@@ -223,10 +223,11 @@ void ClassChart::redraw()
 {
     m_note.clear();
     m_stack->setCurrentWidget(m_view);
-    m_chart->setTitle(QStringLiteral("%1 ships of %2 in the game<br><small>each column runs from "
-                                     "the class minimum (0) to its maximum (1)</small>")
-                          .arg(m_stats.inClass)
-                          .arg(m_stats.selection.describe()));
+    const QString ships = m_stats.inClass == 1 ? QStringLiteral("1 ship")
+                                               : QStringLiteral("%1 ships").arg(m_stats.inClass);
+    m_chart->setTitle(ships + QStringLiteral(" of ") + m_stats.selection.describe() +
+                      QStringLiteral(" in the game<br><small>each column runs from "
+                                     "the class minimum (0) to its maximum (1)</small>"));
     m_boxes->clear();
     m_boxes->setName(m_stats.selection.describe());
     QList<QPointF> dots;

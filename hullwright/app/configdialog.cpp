@@ -181,9 +181,9 @@ void ConfigDialog::Slot_OpenScriptDir() { chooseInto(m_ui->scriptDirEdit); }
 
 void ConfigDialog::Slot_OpenBodcompDir()
 {
-    const QString file = FileDialogs::chooseFile(this, m_texts.own(CreatorText::ConfigBodcomp),
-                                                 m_ui->bodcompEdit->text(),
-                                                 QStringLiteral("bodcomp (bodcomp.exe)"));
+    const QString file =
+        FileDialogs::chooseFile(this, m_texts.own(CreatorText::ChooseCompiler),
+                                m_ui->bodcompEdit->text(), QStringLiteral("bodcomp (bodcomp.exe)"));
     if (!file.isEmpty())
         m_ui->bodcompEdit->setText(file);
 }

@@ -110,7 +110,8 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     });
     connect(ui.ComboRace, &QComboBox::currentIndexChanged, this, &ConfigShip::UpdateRanks);
     connect(ui.ComboNotoriety, &QComboBox::activated, this, &ConfigShip::Slot_Not);
-    connect(ui.RadioLasers, &QRadioButton::toggled, this, &ConfigShip::Slot_UpdateMasks);
+    connect(ui.RadioLasers, &QRadioButton::clicked, this, &ConfigShip::Slot_SelectPrimary);
+    connect(ui.RadioMissiles, &QRadioButton::clicked, this, &ConfigShip::Slot_SelectSecondary);
     connect(ui.ListMasks, &QTreeWidget::itemChanged, this, &ConfigShip::Slot_LaserChange);
     connect(ui.ListTurrets, &QTreeWidget::itemSelectionChanged, this,
             &ConfigShip::Slot_SelectTurret);
@@ -119,9 +120,13 @@ ConfigShip::ConfigShip(const Input& input, QWidget* parent)
     connect(ui.ButtonRemoveTurret, &QPushButton::clicked, this, &ConfigShip::Slot_RemoveTurret);
     connect(ui.ComboStdCockpit, &QComboBox::activated, this, &ConfigShip::Slot_SelectStdCockpit);
     connect(ui.ComboCustCockpit, &QComboBox::activated, this, &ConfigShip::Slot_SelectCustCockpit);
+    // clicked, not toggled: showing a turret's cockpit must not assign one.
+    connect(ui.RadioStdCockpit, &QRadioButton::clicked, this, &ConfigShip::Slot_CockpitType);
+    connect(ui.RadioCustCockpit, &QRadioButton::clicked, this, &ConfigShip::Slot_CockpitType);
     connect(ui.ButtonNewCockpit, &QPushButton::clicked, this, &ConfigShip::Slot_NewCockpit);
     connect(ui.ButtonCopyCockpit, &QPushButton::clicked, this, &ConfigShip::Slot_CopyCockpit);
     connect(ui.ListGuns, &QTreeWidget::itemSelectionChanged, this, &ConfigShip::Slot_SelectGun);
+    connect(ui.ListGunDummies, &QListWidget::currentRowChanged, this, &ConfigShip::Slot_SelectGun2);
     connect(ui.ButtonAddGroup, &QPushButton::clicked, this, &ConfigShip::Slot_AddGunGroup);
     connect(ui.ButtonAddGun, &QPushButton::clicked, this, &ConfigShip::Slot_AddGun);
     connect(ui.ButtonChangeGun, &QPushButton::clicked, this, &ConfigShip::Slot_ChangeGun);
@@ -768,6 +773,8 @@ void ConfigShip::Slot_SelectTurret()
     const bool standard = toInt(cockpit, &index);
     m_ui->RadioStdCockpit->setChecked(standard);
     m_ui->RadioCustCockpit->setChecked(!standard);
+    m_ui->ComboStdCockpit->setEnabled(standard);
+    m_ui->ComboCustCockpit->setEnabled(!standard);
     if (standard)
         m_ui->ComboStdCockpit->setCurrentIndex(index);
     else
@@ -865,6 +872,29 @@ void ConfigShip::Slot_SelectCustCockpit(int index)
     refreshTurrets(row);
 }
 
+void ConfigShip::Slot_CockpitType()
+{
+    const bool standard = m_ui->RadioStdCockpit->isChecked();
+    m_ui->ComboStdCockpit->setEnabled(standard);
+    m_ui->ComboCustCockpit->setEnabled(!standard);
+    const int row = selectedTurret();
+    if (row < 0)
+        return;
+    QString error;
+    if (standard) {
+        if (!m_editor->setStandardCockpit(row, qMax(0, m_ui->ComboStdCockpit->currentIndex()),
+                                          &error))
+            return showError(error);
+    } else {
+        // Without a custom cockpit yet, "New" makes one; the turret keeps its own.
+        if (m_ui->ComboCustCockpit->count() == 0)
+            return;
+        if (!m_editor->setCustomCockpit(row, m_ui->ComboCustCockpit->currentText(), &error))
+            return showError(error);
+    }
+    refreshTurrets(row);
+}
+
 void ConfigShip::Slot_NewCockpit()
 {
     const QString name = InputDialogs::askText(this, windowTitle(), text(CreatorText::ConfigCockpitName, "Cockpit name:"),
@@ -939,6 +969,41 @@ void ConfigShip::Slot_SelectGun()
         return;
     m_ui->SpinGunSlots->setValue(item->text(2).toInt());
     m_ui->LineGunValues->setText(item->text(3));
+}
+
+void ConfigShip::Slot_SelectGun2()
+{
+    // Gun point n (from 1) is the slot n; a gun entry covers its first slot and
+    // as many after it as its slot count says.
+    const int point = m_ui->ListGunDummies->currentRow() + 1;
+    if (point < 1)
+        return;
+    for (int g = 0; g < m_ui->ListGuns->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = m_ui->ListGuns->topLevelItem(g);
+        for (int k = 0; k < group->childCount(); ++k) {
+            QTreeWidgetItem* gun = group->child(k);
+            const int first = gun->text(1).toInt();
+            const int count = qMax(1, gun->text(2).toInt());
+            if (point >= first && point < first + count) {
+                m_ui->ListGuns->setCurrentItem(gun);
+                Slot_SelectGun();
+                return;
+            }
+        }
+    }
+    m_ui->ListGuns->setCurrentItem(nullptr);
+}
+
+void ConfigShip::Slot_SelectPrimary()
+{
+    m_ui->RadioLasers->setChecked(true);
+    Slot_UpdateMasks();
+}
+
+void ConfigShip::Slot_SelectSecondary()
+{
+    m_ui->RadioMissiles->setChecked(true);
+    Slot_UpdateMasks();
 }
 
 void ConfigShip::Slot_AddGunGroup()

@@ -75,11 +75,21 @@ public slots:
     void Slot_RemoveTurret();
     void Slot_SelectStdCockpit(int index);
     void Slot_SelectCustCockpit(int index);
+    // "Standard" or "Custom Cockpit" chosen for the selected turret: the turret
+    // takes the cockpit its combo shows (a custom one only when one exists).
+    void Slot_CockpitType();
     void Slot_NewCockpit();
     void Slot_UpdateTurretWeapons();
     void Slot_CockpitWeapons(QTreeWidgetItem* item);
     void Slot_CopyCockpit();
     void Slot_SelectGun();
+    // A gun point chosen on the automatic page: the gun entry that serves it is
+    // selected and shown.
+    void Slot_SelectGun2();
+    // The mask list shows the primary weapons (lasers) or the secondary ones
+    // (missiles).
+    void Slot_SelectPrimary();
+    void Slot_SelectSecondary();
     void Slot_AddGunGroup();
     void Slot_AddGun();
     void Slot_ChangeGun();

@@ -1,5 +1,6 @@
 #include "createship.h"
 #include "createship_parts.h"
+#include "workfolder.h"
 
 #include "gamechange.h"
 #include "gamediscovery.h"
@@ -41,7 +42,9 @@
 using namespace CreateShipParts;
 
 CreateShip::CreateShip(const QString& programDir, QWidget* parent)
-    : QMainWindow(parent), m_programDir(programDir), m_ui(std::make_unique<Ui::DCreateShip>())
+    : QMainWindow(parent), m_programDir(programDir),
+      m_work(std::make_unique<WindowWorkFolder>(programDir)),
+      m_ui(std::make_unique<Ui::DCreateShip>())
 {
     m_ui->setupUi(this);
     m_prompter = std::make_unique<QtPrompter>(this);
@@ -165,7 +168,7 @@ QString CreateShip::icon(const char* name) const
 
 QString CreateShip::workDir(const char* folder) const
 {
-    return m_programDir + QLatin1Char('/') + QLatin1String(folder);
+    return workRoot() + QLatin1Char('/') + QLatin1String(folder);
 }
 
 void CreateShip::log(const QString& message)
@@ -321,6 +324,69 @@ QString CreateShip::startDir(const QString& preferred) const
     return preferred.isEmpty() ? gameDir() : preferred;
 }
 
+QString CreateShip::folderFor(Folder kind) const
+{
+    const QString last = m_lastFolder.value(int(kind));
+    if (!last.isEmpty())
+        return last;
+    switch (kind) {
+    case Folder::Packages:
+        return startDir(m_settings.saveDir);
+    case Folder::Models:
+    case Folder::Picture:
+        return startDir(m_settings.modelDir);
+    case Folder::Types:
+        return startDir(m_settings.typeDir);
+    case Folder::Scripts:
+        return startDir(m_settings.scriptDir);
+    case Folder::Texts:
+        return startDir(m_settings.textDir);
+    case Folder::Mods:
+        return startDir(m_settings.modDir);
+    }
+    return gameDir();
+}
+
+void CreateShip::remember(Folder kind, const QString& chosenFile)
+{
+    if (!chosenFile.isEmpty())
+        m_lastFolder[int(kind)] = QFileInfo(chosenFile).absolutePath();
+}
+
+void CreateShip::rememberDir(Folder kind, const QString& chosenDir)
+{
+    if (!chosenDir.isEmpty())
+        m_lastFolder[int(kind)] = QFileInfo(chosenDir).absoluteFilePath();
+}
+
+QString CreateShip::pickFile(Folder kind, const QString& caption, const QString& filter)
+{
+    const QString file = FileDialogs::chooseFile(this, caption, folderFor(kind), filter);
+    remember(kind, file);
+    return file;
+}
+
+QStringList CreateShip::pickFiles(Folder kind, const QString& caption, const QString& filter)
+{
+    const QStringList files = FileDialogs::chooseFiles(this, caption, folderFor(kind), filter);
+    remember(kind, files.value(0));
+    return files;
+}
+
+QString CreateShip::pickSaveFile(Folder kind, const QString& caption, const QString& filter)
+{
+    const QString file = FileDialogs::chooseSaveFile(this, caption, folderFor(kind), filter);
+    remember(kind, file);
+    return file;
+}
+
+QString CreateShip::pickDirectory(Folder kind, const QString& caption)
+{
+    const QString dir = FileDialogs::chooseDirectory(this, caption, folderFor(kind));
+    rememberDir(kind, dir);
+    return dir;
+}
+
 bool CreateShip::processStart(const StartRequest& request)
 {
     if (!request.editModePath.isEmpty())
@@ -332,7 +398,7 @@ bool CreateShip::processStart(const StartRequest& request)
     if (!request.extractPackage.isEmpty()) {
         QString target = request.extractionTarget();
         if (target.isEmpty())
-            target = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
+            target = FileDialogs::chooseDirectory(this, text(CreatorText::ChooseTargetFolder),
                                                   QFileInfo(request.extractPackage).path());
         if (!target.isEmpty())
             startExtraction(request.extractPackage, target, true);
@@ -370,7 +436,8 @@ QString CreateShip::sizeText(const QString& path) const
 {
     QString source = path;
     if (source.startsWith(QLatin1String(kPackagePrefix)))
-        source = m_programDir + QStringLiteral("/Slipway/") + source.mid(int(qstrlen(kPackagePrefix)));
+        source =
+            workRoot() + QStringLiteral("/Slipway/") + source.mid(int(qstrlen(kPackagePrefix)));
     const QFileInfo info(source);
     if (!info.isFile())
         return QString();
@@ -552,7 +619,7 @@ void CreateShip::Slot_CustomiseShip()
     input.classes = m_classes;
     input.variants = m_variants;
     input.settings = m_settings;
-    input.programDir = m_programDir;
+    input.programDir = workRoot();
     input.texts = &m_texts;
     ConfigShip dialog(input, this);
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
@@ -583,8 +650,8 @@ void CreateShip::Slot_Balance()
     };
     if (record.trimmed().isEmpty())
         return warn(text(BalEmptyRecord));
-    const ProfileChoice choice =
-        FittingProfiles(ReadProfiles(workDir("Profiles")), ShipRecord(record).line());
+    const ProfileChoice choice = FittingProfiles(
+        ReadProfiles(m_programDir + QStringLiteral("/Profiles")), ShipRecord(record).line());
     if (!choice.recordReadable)
         return warn(FormatText(text(BalCannotBalance), text(BalRecordUnreadable)));
     if (choice.usable.isEmpty()) {
@@ -624,9 +691,9 @@ void CreateShip::Slot_Balance()
 void CreateShip::Slot_ManageProfiles()
 {
     ProfileContext context;
-    context.profilesDir = workDir("Profiles");
+    context.profilesDir = m_programDir + QStringLiteral("/Profiles");
     context.workDir = workDir("temp");
-    context.startDir = startDir(m_settings.typeDir);
+    context.startDir = folderFor(Folder::Types);
     context.iconFile = icon("profile.png");
     context.classes = m_classes;
     context.variants = m_variants;

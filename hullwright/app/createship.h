@@ -9,8 +9,10 @@
 #include "shipdraft.h"
 #include "textpages.h"
 #include "uitexts.h"
+#include "workfolder.h"
 #include "xspfile.h"
 
+#include <QHash>
 #include <QMainWindow>
 
 #include <memory>
@@ -149,6 +151,17 @@ private:
     void askFirstGameDir();
     QString gameDir() const { return m_settings.gameDirs.value(0); }
     QString startDir(const QString& preferred) const;
+    // File dialogs start in the folder last used for their kind of file in this
+    // session, else in the configured folder (which a dialog never changes).
+    enum class Folder { Packages, Models, Picture, Types, Scripts, Texts, Mods };
+    QString folderFor(Folder kind) const;
+    void remember(Folder kind, const QString& chosenFile);
+    void rememberDir(Folder kind, const QString& chosenDir);
+    QHash<int, QString> m_lastFolder;
+    QString pickFile(Folder kind, const QString& caption, const QString& filter);
+    QStringList pickFiles(Folder kind, const QString& caption, const QString& filter);
+    QString pickSaveFile(Folder kind, const QString& caption, const QString& filter);
+    QString pickDirectory(Folder kind, const QString& caption);
     QString workDir(const char* folder) const;
     int ask(int icon, int caption, const QString& message, const QList<int>& buttons);
 
@@ -176,6 +189,9 @@ private:
                         void (CreateShip::*slot)());
 
     QString m_programDir;
+    // This window's scratch folders: where "<PACKAGE>/" points and "temp" lies.
+    std::unique_ptr<WindowWorkFolder> m_work;
+    QString workRoot() const { return m_work->root(); }
     std::unique_ptr<Ui::DCreateShip> m_ui;
     UiTexts m_texts{UiTexts::Program::Creator};
     CreatorSettings m_settings;

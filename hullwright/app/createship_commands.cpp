@@ -45,9 +45,8 @@ using namespace CreateShipParts;
 void CreateShip::Slot_LoadShip()
 {
     SelectShip dialog(m_texts, PickerTable::Ships, m_programDir, workDir("Slipway"),
-                      m_settings.baseLanguage, startDir(m_settings.typeDir), this);
-    const QString file = FileDialogs::chooseFile(this, dialog.fileCaption(),
-                                                 startDir(m_settings.typeDir), dialog.fileFilter());
+                      m_settings.baseLanguage, folderFor(Folder::Types), this);
+    const QString file = pickFile(Folder::Types, dialog.fileCaption(), dialog.fileFilter());
     if (file.isEmpty())
         return;
     if (!dialog.loadTable(file) || dialog.entries().isEmpty()) {
@@ -70,9 +69,8 @@ void CreateShip::Slot_LoadShip()
 void CreateShip::Slot_LoadCockpit()
 {
     SelectShip dialog(m_texts, PickerTable::Cockpits, m_programDir, workDir("Slipway"),
-                      m_settings.baseLanguage, startDir(m_settings.typeDir), this);
-    const QString file = FileDialogs::chooseFile(this, dialog.fileCaption(),
-                                                 startDir(m_settings.typeDir), dialog.fileFilter());
+                      m_settings.baseLanguage, folderFor(Folder::Types), this);
+    const QString file = pickFile(Folder::Types, dialog.fileCaption(), dialog.fileFilter());
     if (file.isEmpty())
         return;
     if (!dialog.loadTable(file) || dialog.entries().isEmpty()) {
@@ -106,7 +104,7 @@ void CreateShip::importTable(bool components)
         (components ? QStringLiteral(" (Components.txt Components.pck *.cat);;")
                     : QStringLiteral(" (Dummies.txt Dummies.pck *.cat);;")) +
         text(CatalogFilter) + QStringLiteral(" (*.cat)");
-    const QString file = FileDialogs::chooseFile(this, text(ChooseTable), startDir(m_settings.typeDir), filter);
+    const QString file = pickFile(Folder::Types, text(ChooseTable), filter);
     if (file.isEmpty())
         return;
     const TableImport table = ImportGroupedTable(file, kind, workDir("Slipway"));
@@ -163,8 +161,8 @@ void CreateShip::Slot_Config()
 
 void CreateShip::Slot_SelectPic()
 {
-    const QString file = FileDialogs::chooseFile(this, text(CreatorText::ChoosePicture),
-                                                 startDir(m_settings.modelDir), QStringLiteral("(*.*)"));
+    const QString file =
+        pickFile(Folder::Picture, text(CreatorText::ChoosePicture), QStringLiteral("(*.*)"));
     if (!file.isEmpty()) {
         m_ui->pictureEdit->setText(file);
         Slot_Modified();
@@ -192,8 +190,8 @@ void CreateShip::closeEvent(QCloseEvent* event)
 
 void CreateShip::Slot_SelectSceneFile()
 {
-    const QString file = FileDialogs::chooseFile(this, text(CreatorText::ChooseScene),
-                                                 startDir(m_settings.modelDir), QLatin1String(kSceneFilter));
+    const QString file =
+        pickFile(Folder::Models, text(CreatorText::ChooseScene), QLatin1String(kSceneFilter));
     if (QFileInfo(file).isFile()) {
         m_ui->sceneFileEdit->setText(file);
         Slot_Modified();
@@ -202,8 +200,8 @@ void CreateShip::Slot_SelectSceneFile()
 
 void CreateShip::Slot_SelectSceneFileCp()
 {
-    const QString file = FileDialogs::chooseFile(this, text(CreatorText::ChooseScene),
-                                                 startDir(m_settings.modelDir), QLatin1String(kSceneFilter));
+    const QString file =
+        pickFile(Folder::Models, text(CreatorText::ChooseScene), QLatin1String(kSceneFilter));
     if (QFileInfo(file).isFile()) {
         m_ui->cockpitFileEdit->setText(file);
         Slot_Modified();

@@ -75,7 +75,7 @@ void CreateShip::saveInstalledShip()
         return;
     }
     const EditModeShip ship = DecodeEditModePath(m_editModePath);
-    const EditModeSaveResult r = SaveInstalledShip(m_editModePath, draft(), m_programDir, *m_current);
+    const EditModeSaveResult r = SaveInstalledShip(m_editModePath, draft(), workRoot(), *m_current);
     setBusy(false);
     using Outcome = EditModeSaveResult::Outcome;
     if (r.outcome == Outcome::ChangedMeanwhile) {

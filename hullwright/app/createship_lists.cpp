@@ -55,8 +55,9 @@ void CreateShip::addFilesAsked(QTreeWidget* list, const QStringList& files, cons
     const QStringList kept = existingFiles(files);
     if (kept.isEmpty())
         return;
-    QString dir = InputDialogs::askText(this, text(CreatorText::TargetDirCaption),
-                                        text(CreatorText::TargetDirText), QStringLiteral("objects/"));
+    QString dir =
+        InputDialogs::askText(this, text(CreatorText::TargetDirCaption),
+                              text(CreatorText::TargetDirText), ProposedTargetFolder(kept));
     if (dir.isNull())
         return;
     addTreeFiles(list, dir.replace(QLatin1Char('\\'), QLatin1Char('/')), kept, fileIcon);
@@ -65,17 +66,18 @@ void CreateShip::addFilesAsked(QTreeWidget* list, const QStringList& files, cons
 
 void CreateShip::Slot_AddModel()
 {
-    addFilesAsked(m_ui->modelList,
-                  FileDialogs::chooseFiles(this, text(CreatorText::ChooseModels), startDir(m_settings.modelDir),
-                                           text(CreatorText::ModelFilter) + QStringLiteral(" (*.pbd *.bod *.bob *.pbb)")),
-                  "model.png");
+    addFilesAsked(
+        m_ui->modelList,
+        pickFiles(Folder::Models, text(CreatorText::ChooseModels),
+                  text(CreatorText::ModelFilter) + QStringLiteral(" (*.pbd *.bod *.bob *.pbb)")),
+        "model.png");
 }
 
 void CreateShip::Slot_AddFile()
 {
     addFilesAsked(m_ui->otherList,
-                  FileDialogs::chooseFiles(this, text(CreatorText::ChooseFiles), startDir(m_settings.modelDir),
-                                           text(CreatorText::AllFiles) + QStringLiteral(" (*.*)")),
+                  pickFiles(Folder::Models, text(CreatorText::ChooseFiles),
+                            text(CreatorText::AllFiles) + QStringLiteral(" (*.*)")),
                   "other.png");
 }
 
@@ -94,8 +96,7 @@ void CreateShip::changeTreeFile(QTreeWidget* list, const QString& filter)
     QTreeWidgetItem* item = selectedFileItem(list);
     if (!item)
         return;
-    const QString file = FileDialogs::chooseFile(this, text(CreatorText::ChooseFiles),
-                                                 startDir(m_settings.modelDir), filter);
+    const QString file = pickFile(Folder::Models, text(CreatorText::ChooseFiles), filter);
     if (!QFileInfo(file).isFile())
         return;
     item->setText(0, file);
@@ -225,9 +226,9 @@ void CreateShip::Slot_SwitchCockpit()
 
 void CreateShip::Slot_AddScript()
 {
-    const QStringList files = existingFiles(FileDialogs::chooseFiles(
-        this, text(CreatorText::ChooseScripts), startDir(m_settings.scriptDir),
-        text(CreatorText::ScriptFilter) + QStringLiteral(" (*.xml *.pck)")));
+    const QStringList files = existingFiles(
+        pickFiles(Folder::Scripts, text(CreatorText::ChooseScripts),
+                  text(CreatorText::ScriptFilter) + QStringLiteral(" (*.xml *.pck)")));
     if (files.isEmpty())
         return;
     addScripts(files);

@@ -45,7 +45,7 @@ using namespace CreateShipParts;
 PackageContext CreateShip::packageContext()
 {
     PackageContext c;
-    c.programDir = m_programDir;
+    c.programDir = workRoot();
     c.prompter = m_prompter.get();
     c.progress = m_progressSink.get();
     c.status = m_statusSink.get();
@@ -82,8 +82,8 @@ bool CreateShip::checkPackage()
     // A scene the record names may be one of the game's own.
     const QStringList problems = PackageCheckLines(
         editMode() && m_current
-            ? CheckInstalledShipDraft(m_editModePath, draft(), m_programDir, *m_current)
-            : CheckDraft(draft(), m_programDir, -1,
+            ? CheckInstalledShipDraft(m_editModePath, draft(), workRoot(), *m_current)
+            : CheckDraft(draft(), workRoot(), -1,
                          gameDir().isEmpty() ? std::function<bool(const QString&)>()
                                              : GameSceneLookup(gameDir())));
     if (problems.isEmpty())
@@ -115,13 +115,19 @@ void CreateShip::startSave(QString name)
 {
     using namespace CreatorText;
     if (name.isEmpty())
-        name = FileDialogs::chooseSaveFile(this, text(SaveCaption), startDir(m_settings.saveDir),
-                                           text(PackageFilter) + QStringLiteral(" (*.xsp)"));
+        name = pickSaveFile(Folder::Packages, text(SaveCaption),
+                            text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
     if (!editMode()) {
         name = PackageSaveName(name);
-        m_settings.saveDir = QFileInfo(name).absolutePath();
+    }
+    // The defaults go into the fields, so the editor shows what is saved.
+    ShipDraft withWeb = draft();
+    if (ApplySaveWebDefaults(withWeb, m_settings)) {
+        m_ui->webEdit->setText(withWeb.web);
+        m_ui->mirror1Edit->setText(withWeb.mirror1);
+        m_ui->mirror2Edit->setText(withWeb.mirror2);
     }
     m_pendingSave = name;
     setBusy(true, text(SavingStatus) + QLatin1Char(' ') + name + QStringLiteral("..."));
@@ -138,7 +144,7 @@ void CreateShip::Slot_SaveFile()
         saveInstalledShip();
         return;
     }
-    const ShipPackage package = BuildPackage(draft(), m_programDir);
+    const ShipPackage package = BuildPackage(draft(), workRoot());
     QString error;
     ModelConversion conversion;
     conversion.compile = m_settings.bodcomp;
@@ -158,7 +164,8 @@ void CreateShip::Slot_SaveFile()
     status.prefix = text(CreatorText::SavingStatus);
     PackageContext context = packageContext();
     context.status = &status;
-    const bool saved = SaveShipPackage(package, target, context, &error, conversion);
+    QString infoError;
+    const bool saved = SaveShipPackage(package, target, context, &error, conversion, &infoError);
     setBusy(false);
     if (saved) {
         // Only a package that reached the disk counts as saved: after a failure the
@@ -167,7 +174,17 @@ void CreateShip::Slot_SaveFile()
         m_packagePath = target;
         markSaved();
         refreshCaption();
-        ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target), {Ok});
+        if (infoError.isEmpty()) {
+            ask(int(Prompter::Icon::Information), SaveCaption, FormatText(text(SavedText), target),
+                {Ok});
+        } else {
+            log(QStringLiteral("Update-info file not written: ") + UpdateInfoPath(package, target) +
+                QStringLiteral(": ") + infoError);
+            ask(int(Prompter::Icon::Warning), SaveCaption,
+                FormatText(text(UpdateInfoFailedText), target, UpdateInfoPath(package, target),
+                           infoError),
+                {Ok});
+        }
     } else {
         log(QStringLiteral("Saving failed: ") + target + QStringLiteral(": ") + error);
         ask(int(Prompter::Icon::Critical), SaveCaption, FormatText(text(SaveFailedText), target, error),
@@ -178,15 +195,13 @@ void CreateShip::Slot_SaveFile()
 void CreateShip::Slot_Open()
 {
     using namespace CreatorText;
-    const QString name = FileDialogs::chooseFile(this, text(OpenCaption),
-                                                 startDir(m_settings.saveDir),
-                                                 text(PackageFilter) + QStringLiteral(" (*.xsp)"));
+    const QString name = pickFile(Folder::Packages, text(OpenCaption),
+                                  text(PackageFilter) + QStringLiteral(" (*.xsp)"));
     if (name.isEmpty())
         return;
     if (hasUnsavedChanges() &&
         ask(int(Prompter::Icon::Question), NewShipCaption, text(NewShipText), {Yes, No}) != 0)
         return;
-    m_settings.saveDir = QFileInfo(name).absolutePath();
     m_pendingOpen = name;
     setBusy(true, text(OpeningStatus) + QLatin1Char(' ') + name + QStringLiteral("..."));
     QTimer::singleShot(kStartDelayMs, this, &CreateShip::Slot_OpenFile);
@@ -199,7 +214,7 @@ void CreateShip::Slot_OpenFile()
     if (name.isEmpty())
         return;
     ShipPackage package;
-    const OpenForEditResult r = OpenPackageForEditing(name, m_programDir, package, packageContext());
+    const OpenForEditResult r = OpenPackageForEditing(name, workRoot(), package, packageContext());
     setBusy(false);
     if (!r.ok()) {
         const QString message =
@@ -219,12 +234,11 @@ void CreateShip::Slot_OpenFile()
 
 void CreateShip::Slot_ExtractShip()
 {
-    const QString package = FileDialogs::chooseFile(this, text(CreatorText::ExtractCaption),
-                                                    startDir(m_settings.saveDir),
-                                                    QStringLiteral("(*.xsp)"));
+    const QString package =
+        pickFile(Folder::Packages, text(CreatorText::ExtractCaption), QStringLiteral("(*.xsp)"));
     if (package.isEmpty())
         return;
-    const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ConfigChooseDir),
+    const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ChooseTargetFolder),
                                                      QFileInfo(package).absolutePath());
     if (dir.isEmpty())
         return;
@@ -284,8 +298,8 @@ void CreateShip::Slot_ImportWizard()
     using namespace CreatorText;
     if (editMode())
         return;
-    const QString catalog = FileDialogs::chooseFile(this, text(ChooseCatalog), startDir(m_settings.modDir),
-                                                    text(CatalogFilter) + QStringLiteral(" (*.cat)"));
+    const QString catalog = pickFile(Folder::Mods, text(ChooseCatalog),
+                                     text(CatalogFilter) + QStringLiteral(" (*.cat)"));
     if (catalog.isEmpty())
         return;
     // The import replaces the ship being edited.
@@ -294,7 +308,7 @@ void CreateShip::Slot_ImportWizard()
         return;
     const ImportLog logLine = [this](const QString& line) { log(line); };
     // The session's temporary files go when it does, whichever way the wizard ends.
-    ModImport session(catalog, m_programDir, m_settings.baseLanguage, logLine);
+    ModImport session(catalog, workRoot(), m_settings.baseLanguage, logLine);
     QString error;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const bool opened = session.open(&error);
@@ -305,9 +319,10 @@ void CreateShip::Slot_ImportWizard()
     }
     DImportWizard::Options options;
     options.programDir = m_programDir;
+    options.workDir = workDir("temp");
     options.compiler.compile = m_settings.bodcomp;
     options.compiler.compiler = m_settings.bodcompPath;
-    options.textDir = startDir(m_settings.textDir);
+    options.textDir = folderFor(Folder::Texts);
     options.log = logLine;
     DImportWizard wizard(session, m_texts, options, this);
     if (ModalDialogs::exec(wizard) != QDialog::Accepted)
@@ -322,10 +337,13 @@ void CreateShip::Slot_ImportWizard()
     m_packagePath.clear();
     refreshCaption();
     QApplication::restoreOverrideCursor();
-    statusBar()->showMessage(FormatText(text(ImportDoneText), imported.name,
-                                        QString::number(DraftTreeFiles(imported.models).size()),
-                                        QString::number(DraftTreeFiles(imported.others).size())),
-                             8000);
+    statusBar()->showMessage(
+        FormatText(
+            text(ImportDoneText), imported.name,
+            CountText(m_texts, int(DraftTreeFiles(imported.models).size()), OneModel, Models),
+            CountText(m_texts, int(DraftTreeFiles(imported.others).size()), OneOtherFile,
+                      OtherFiles)),
+        8000);
     if (!done.skipped.isEmpty())
         ask(int(Prompter::Icon::Warning), WizardCaption,
             FormatText(text(ImportSkippedText), done.skipped.join(QLatin1Char('\n'))), {Ok});

@@ -91,15 +91,13 @@ void CreateShip::importTexts(const QStringList& files)
 
 void CreateShip::Slot_ImportText()
 {
-    importTexts(FileDialogs::chooseFiles(this, text(CreatorText::ChooseTextFiles),
-                                         startDir(m_settings.textDir),
-                                         text(CreatorText::TextFilter) + QStringLiteral(" (*.pck *.xml *.cat)")));
+    importTexts(pickFiles(Folder::Texts, text(CreatorText::ChooseTextFiles),
+                          text(CreatorText::TextFilter) + QStringLiteral(" (*.pck *.xml *.cat)")));
 }
 
 void CreateShip::Slot_ImportTextDir()
 {
-    const QString dir = FileDialogs::chooseDirectory(this, text(CreatorText::ChooseTextDir),
-                                                     startDir(m_settings.textDir));
+    const QString dir = pickDirectory(Folder::Texts, text(CreatorText::ChooseTextDir));
     if (dir.isEmpty())
         return;
     importTexts(TextRows::pageFiles(dir));
@@ -109,4 +107,9 @@ void CreateShip::ClearText()
 {
     m_ui->textList->clear();
     Slot_Modified();
+}
+
+QString CountText(const UiTexts& texts, int count, int one, int many)
+{
+    return count == 1 ? texts.own(one) : FormatText(texts.own(many), QString::number(count));
 }

@@ -345,8 +345,24 @@ enum : int {
     EditGoneText = 445,         // %1 name, %2 author, %3 why
     EditRefusedText = 446,      // %1 name, %2 author, %3 why
     LanguageNeedsName = 447,
+    UpdateInfoFailedText = 449, // %1 package, %2 update-info file, %3 why
+    ChooseTargetFolder = 450,
+    ChooseCompiler = 451,
+    WizardOwnShips = 452,
+    WizardGameShips = 453,
+    // Counts: the first of each pair is the text for one, the second has %1.
+    OneBody = 454,
+    Bodies = 455,
+    OneModel = 456,
+    Models = 457,
+    OneOtherFile = 458,
+    OtherFiles = 459,
 };
 } // namespace CreatorText
+
+// "1 body" or "3 bodies": the text for one, or the other with %1 the count.
+class UiTexts;
+QString CountText(const UiTexts& texts, int count, int one, int many);
 
 // A label text shared with a dialog that shows it with a colon, shown without;
 // French puts a (no-break) space before the colon, which goes with it.

@@ -80,14 +80,28 @@ DImportWizard::DImportWizard(ModImport& session, const UiTexts& texts, const Opt
     QTreeWidget* ships = m_shipForm->shipList;
     ships->setHeaderLabels({text(ShipId), text(ShipName)});
     ships->setSortingEnabled(false);
+    // The mod's own ships first, the game's that its table repeats apart below.
+    QTreeWidgetItem* groups[2] = {new QTreeWidgetItem(ships, {text(WizardOwnShips)}),
+                                  new QTreeWidgetItem(ships, {text(WizardGameShips)})};
+    for (QTreeWidgetItem* g : groups) {
+        g->setFlags(Qt::ItemIsEnabled);
+        g->setFirstColumnSpanned(true);
+        QFont bold = g->font(0);
+        bold.setBold(true);
+        g->setFont(0, bold);
+    }
     for (qsizetype i = 0; i < session.ships().size(); ++i) {
         const PickerEntry& s = session.ships().at(i);
-        auto* item = new QTreeWidgetItem(ships, {s.identifier, s.name});
+        auto* item =
+            new QTreeWidgetItem(groups[session.isOwnShip(int(i)) ? 0 : 1], {s.identifier, s.name});
         item->setData(0, kDataRole, int(i));
         item->setIcon(0, QIcon(icon("ship.png")));
     }
-    ships->setSortingEnabled(true);
-    ships->sortByColumn(0, Qt::AscendingOrder);
+    for (QTreeWidgetItem* g : groups) {
+        g->sortChildren(0, Qt::AscendingOrder);
+        g->setExpanded(true);
+        g->setHidden(g->childCount() == 0);
+    }
     ships->resizeColumnToContents(0);
     ships->setColumnWidth(0, ships->columnWidth(0) + 24);
     m_shipForm->shipHint->setText(FormatText(text(WizardShipText), session.catalog()));
@@ -244,7 +258,7 @@ void DImportWizard::Slot_SelectedShip(QTreeWidgetItem*)
 
 void DImportWizard::Slot_SelectShip(QTreeWidgetItem* item)
 {
-    if (!item)
+    if (!item || !item->data(0, kDataRole).isValid()) // a group heading
         return;
     m_shipForm->shipList->setCurrentItem(item);
     item->setSelected(true);
@@ -308,8 +322,9 @@ void DImportWizard::chooseShip(int ship)
     const QString sceneName = ShipRecord(m_session.ships().at(ship).line).field(16).trimmed();
     switch (scene.status) {
     case SceneModels::Found:
-        m_models.hint->setText(FormatText(text(SceneModelsText), scene.sceneEntry,
-                                          QString::number(scene.references.size())));
+        m_models.hint->setText(
+            FormatText(text(SceneModelsText), scene.sceneEntry,
+                       CountText(m_texts, int(scene.references.size()), OneBody, Bodies)));
         break;
     case SceneModels::NoSceneEntry:
         m_models.hint->setText(FormatText(text(SceneMissingText), sceneName));
@@ -354,9 +369,11 @@ void DImportWizard::findTextures()
     m_textures.chosen->clear();
     for (const QString& t : m_session.textures())
         addItem(found.textures.contains(t) ? m_textures.chosen : m_textures.from, t, t, "texture.png");
-    m_textures.hint->setText(found.unreadable.isEmpty()
-                                 ? text(TexturesFoundText)
-                                 : FormatText(text(TexturesUnreadText), QString::number(found.unreadable.size())));
+    m_textures.hint->setText(
+        found.unreadable.isEmpty()
+            ? text(TexturesFoundText)
+            : FormatText(text(TexturesUnreadText),
+                         CountText(m_texts, int(found.unreadable.size()), OneModel, Models)));
 }
 
 ImportChoice DImportWizard::choice() const
@@ -437,8 +454,11 @@ void DImportWizard::importTextFiles(const QStringList& files)
     WaitCursor wait;
     const int nameText = TableFieldInt(m_session.ships().at(m_ship).line, 6);
     for (const QString& file : files)
-        for (const PackageText& t :
-             ImportShipTexts(file, nameText, m_options.programDir + QStringLiteral("/temp"), m_options.log))
+        for (const PackageText& t : ImportShipTexts(
+                 file, nameText,
+                 m_options.workDir.isEmpty() ? m_options.programDir + QStringLiteral("/temp")
+                                             : m_options.workDir,
+                 m_options.log))
             TextRows::add(m_textForm->textList, t, QIcon(icon("text.png")));
 }
 

@@ -36,6 +36,7 @@ public:
     struct Options
     {
         QString programDir;     // for the icons
+        QString workDir;        // the window's temp folder for scratch files
         ModelConversion compiler; // decompiles binary models to find their textures
         QString textDir;        // where the text importers start
         ImportLog log;

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cmath>
@@ -112,7 +113,11 @@ BalanceProfile ParseProfile(const QByteArray& text, bool* hugeOut)
         const QString key = (space < 0 ? line : line.left(space)).toLower();
         const QString value = space < 0 ? QString() : line.mid(space + 1);
         if (key == QLatin1String("profile:")) {
-            p.name = value.trimmed();
+            // Names are written as UTF-8; a file from before that is Latin-1.
+            const QByteArray bytes = raw.mid(space + 1);
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            const QString decoded = utf8.decode(bytes);
+            p.name = (utf8.hasError() ? QString::fromLatin1(bytes) : decoded).trimmed();
             continue;
         }
         if (key == QLatin1String("class:")) {
@@ -157,7 +162,7 @@ QByteArray ProfileText(const BalanceProfile& p)
         return parts.join(';');
     };
     QByteArray t;
-    t += "Profile: " + lineBreaksRemoved(p.name).toLatin1() + '\n';
+    t += "Profile: " + lineBreaksRemoved(p.name).toUtf8() + '\n';
     t += "Class: " + QByteArray::number(p.shipClass) + '\n';
     t += "Variant: " + QByteArray::number(p.variant) + '\n';
     for (const RangeKey& r : kRanges)

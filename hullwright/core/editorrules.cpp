@@ -73,3 +73,22 @@ void WriteCreatorLog(const QString& programDir, const QString& message)
     log.write((QLatin1Char('[') + stamp + QStringLiteral("] ") + message +
                QStringLiteral("\r\n")).toLocal8Bit());
 }
+
+QString ProposedTargetFolder(const QStringList& files)
+{
+    if (files.isEmpty())
+        return QStringLiteral("objects/");
+    QString path = files.first();
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (!parts.isEmpty())
+        parts.removeLast(); // the file's own name
+    // The innermost game folder counts: a mod kept below another game's folders.
+    for (qsizetype i = parts.size() - 1; i >= 0; --i)
+        for (const char* top : {"objects", "textures"})
+            if (parts.at(i).compare(QLatin1String(top), Qt::CaseInsensitive) == 0)
+                return QStringList(parts.mid(i))
+                    .join(QLatin1Char('/'))
+                    .replace(0, qsizetype(qstrlen(top)), QLatin1String(top));
+    return QStringLiteral("objects/");
+}

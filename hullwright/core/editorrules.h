@@ -24,6 +24,11 @@ QString FileSizeText(qint64 bytes, const QStringList& units);
 enum class DropKind { Models, AnyFile };
 QStringList DroppedFileNames(const QString& text, DropKind kind);
 
+// The target folder proposed for files added to a list: the game folder the
+// first file already lies in, from its "objects" or "textures" folder down
+// (".../objects/ships/x/hull.bod" gives "objects/ships/x"), else "objects/".
+QString ProposedTargetFolder(const QStringList& files);
+
 // Appends "[dd:MM:yy - hh:mm:ss] message" and CR LF to <programDir>/log/
 // creator_debug.txt, creating "log". A file that cannot be opened drops the line.
 void WriteCreatorLog(const QString& programDir, const QString& message);

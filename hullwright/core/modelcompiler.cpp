@@ -94,9 +94,11 @@ bool packStreamed(const QString& source, const QString& target)
     return ok && put(trailer, 8) && out.flush();
 }
 
+// With the conversion option off no outside program runs at all, not even to
+// decompile.
 bool compilerUsable(const ModelConversion& c)
 {
-    return !c.compiler.isEmpty() && QFileInfo(c.compiler).isFile();
+    return c.compile && !c.compiler.isEmpty() && QFileInfo(c.compiler).isFile();
 }
 
 } // namespace

@@ -12,7 +12,7 @@
 
 struct ModelConversion
 {
-    bool compile = false; // the editor's conversion option
+    bool compile = false; // the editor's conversion option; off: the compiler never runs
     QString compiler;     // the compiler's executable; empty or missing: no compile
     int timeoutMs = 60000; // a compiler still running then is killed, with what it started
     // Set once a run timed out; copies share it, and while it is set the compiler is

@@ -418,6 +418,17 @@ int ModImport::findShip(const QString& identifier) const
     return -1;
 }
 
+bool ModImport::isOwnShip(int ship) const
+{
+    if (ship < 0 || ship >= m_ships.size())
+        return false;
+    const PickerEntry& s = m_ships.at(ship);
+    return !s.name.isEmpty() ||
+           !findEntry(ShipRecord(s.line).field(16), {QStringLiteral("pbd"), QStringLiteral("bod"),
+                                                     QStringLiteral("pbb"), QStringLiteral("bob")})
+                .isEmpty();
+}
+
 QString ModImport::findEntry(const QString& objectName, const QStringList& suffixes) const
 {
     // The game keeps a scene named without a folder below "objects\\cut".
@@ -515,7 +526,9 @@ TextureSearch ModImport::texturesOf(const QStringList& models, const ModelConver
         bool read = extractScratch(model, isBinary ? binary : text, &why);
         if (read && isBinary && !DecompileModel(compiler, binary, text)) {
             read = false;
-            why = compiler.compiler.isEmpty() || !QFileInfo(compiler.compiler).isFile()
+            why = !compiler.compile
+                      ? QStringLiteral("model conversion is off, so it is not decompiled")
+                  : compiler.compiler.isEmpty() || !QFileInfo(compiler.compiler).isFile()
                       ? QStringLiteral("no model compiler to decompile it")
                       : QStringLiteral("the model compiler did not decompile it");
         }

@@ -119,6 +119,9 @@ public:
 
     const QString& catalog() const { return m_catalog; }
     const QList<PickerEntry>& ships() const { return m_ships; }
+    // A ship the mod brings rather than one of the game's that its table repeats:
+    // the mod names it in its texts or holds its scene.
+    bool isOwnShip(int ship) const;
     const QList<ImportRow>& dummies() const { return m_dummies; }
     const QList<ImportRow>& components() const { return m_components; }
     const QStringList& cockpits() const { return m_cockpits; } // lines; position = index

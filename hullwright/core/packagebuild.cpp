@@ -196,7 +196,7 @@ QByteArray UpdateInfoText(const ShipPackage& package, const QString& target)
 
 bool SaveShipPackage(const ShipPackage& original, const QString& target,
                      const PackageContext& context, QString* error,
-                     const ModelConversion& sharedConversion)
+                     const ModelConversion& sharedConversion, QString* updateInfoError)
 {
     auto failed = [&](const QString& why) {
         if (error)
@@ -262,8 +262,15 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
         return failed(why);
     }
     if (package.WriteUpdateInfo && !package.Web.isEmpty() &&
-        !WriteFileAtomic(UpdateInfoPath(package, target), UpdateInfoText(package, target), &why))
-        return failed(why);
+        !WriteFileAtomic(UpdateInfoPath(package, target), UpdateInfoText(package, target), &why)) {
+        // The package is in place by now; only the caller that can say so gets true.
+        if (updateInfoError) {
+            *updateInfoError = why;
+            return true;
+        }
+        return failed(target + QStringLiteral(" was saved, but its update-info file was not: ") +
+                      why);
+    }
     return true;
 }
 
@@ -311,13 +318,19 @@ OpenForEditResult OpenPackageForEditing(const QString& path, const QString& prog
     for (const PackageFile& f : read.Scripts)
         keepTime(QStringLiteral("Scripts/") + f.Name, f.Time);
 
+    // Swap by renames: the old files move aside whole and come back whole when
+    // the new ones cannot take their place, so the editor's paths stay true.
     const QString slipway = programDir + QStringLiteral("/Slipway");
-    if (QFileInfo::exists(slipway) && !RemoveTree(slipway, true)) {
-        r.error = QStringLiteral("cannot empty ") + slipway;
+    const QString aside = staging.path() + QStringLiteral("/previous");
+    const bool hadOld = QFileInfo::exists(slipway);
+    if (hadOld && !QDir().rename(slipway, aside)) {
+        r.error = QStringLiteral("cannot move the files of the open package out of ") + slipway;
         r.read.status = PackageFailed;
         return r;
     }
     if (!QDir().rename(unpacked, slipway)) {
+        if (hadOld)
+            QDir().rename(aside, slipway);
         r.error = QStringLiteral("cannot move the unpacked files to ") + slipway;
         r.read.status = PackageFailed;
         return r;

@@ -38,10 +38,13 @@ QByteArray UpdateInfoText(const ShipPackage& package, const QString& target);
 // any case); the scene and cockpit are embedded as they are. The package is
 // compressed beside the target and renamed over it only when complete, so a
 // failed save keeps the old file. With WriteUpdateInfo and a web address the
-// update-info file follows.
+// update-info file follows. When that file cannot be written after the package
+// is in place: with updateInfoError given, true and the reason there (the
+// package is saved, the info file is not); without it, false and an error that
+// says both.
 bool SaveShipPackage(const ShipPackage& package, const QString& target,
                      const PackageContext& context, QString* error = nullptr,
-                     const ModelConversion& conversion = {});
+                     const ModelConversion& conversion = {}, QString* updateInfoError = nullptr);
 
 struct OpenForEditResult
 {

@@ -57,6 +57,21 @@ ShipDraft NewShipDraft(const CreatorSettings& settings, const QList<NumberedName
     return draft;
 }
 
+bool ApplySaveWebDefaults(ShipDraft& draft, const CreatorSettings& settings)
+{
+    if (!settings.saveWeb)
+        return false;
+    bool changed = false;
+    for (auto [field, fallback] : {std::pair{&draft.web, &settings.defaultWeb},
+                                   std::pair{&draft.mirror1, &settings.defaultMirror1},
+                                   std::pair{&draft.mirror2, &settings.defaultMirror2}})
+        if (field->trimmed().isEmpty() && !fallback->isEmpty()) {
+            *field = *fallback;
+            changed = true;
+        }
+    return changed;
+}
+
 void ApplyTableShip(ShipDraft& draft, const QString& line)
 {
     const ShipRecord record(line);

@@ -51,6 +51,10 @@ struct ShipDraft
 // the record's class number (field 52) is that of the class its field 5 shows.
 struct NumberedName;
 ShipDraft NewShipDraft(const CreatorSettings& settings, const QList<NumberedName>& classes = {});
+// "Save the web address in every package": with that setting on, an empty web
+// address or mirror takes the default one before a save; a ship's own address
+// stays. True when anything changed.
+bool ApplySaveWebDefaults(ShipDraft& draft, const CreatorSettings& settings);
 
 // The record as it is saved: fields 16 and 17 name the editor's ship scene and
 // cockpit scene in the game's form ("0" for no cockpit scene), and the identifier

@@ -209,6 +209,12 @@ private slots:
         QVERIFY(
             ProfileText(p).endsWith("Cargo: 1000;3000;77;9\nShield: 2;1;4;5\nHull: 1000;3000\n"));
         QCOMPARE(ProfileFileName(" Heavy Fighter/2 "), "Heavy_Fighter_2");
+
+        // Any letters survive the file; a file written as Latin-1 still reads.
+        p.name = QString::fromUtf8("Тяжёлый истребитель");
+        QCOMPARE(ParseProfile(ProfileText(p)).name, p.name);
+        QCOMPARE(ParseProfile("Profile: Caf\xe9 lourd\r\nClass: 3\n").name,
+                 QString::fromUtf8("Café lourd"));
     }
     void badProfiles_data()
     {

@@ -133,6 +133,45 @@ private slots:
         // field 45 keeps its text.
         QCOMPARE(out.field(45), ShipRecord(r).field(45));
     }
+    // "Standard" / "Custom Cockpit" assign the turret's cockpit; a gun point
+    // selects its gun; primary and secondary weapons switch the mask list.
+    void cockpitTypeGunPointsWeaponKinds()
+    {
+        ConfigShip d(input(shaped(2, 1, false)));
+        d.show();
+        Ui::DConfigShip& ui = *d.form();
+        ui.ListTurrets->setCurrentItem(ui.ListTurrets->topLevelItem(0));
+        QVERIFY(ui.RadioStdCockpit->isChecked() && !ui.ComboCustCockpit->isEnabled());
+        InputDialogs::hook = [](const QString&, const QString&, const QString&) {
+            return QString("SS_COCKPIT_HW_A");
+        };
+        ui.ButtonNewCockpit->click();
+        InputDialogs::hook = nullptr;
+        QVERIFY(ui.RadioCustCockpit->isChecked());
+        const QString custom = ShipRecord(d.record()).turretCockpit(0);
+        ui.ComboStdCockpit->setCurrentIndex(2);
+        ui.RadioStdCockpit->click();
+        QCOMPARE(ShipRecord(d.record()).turretCockpit(0), "2");
+        QVERIFY(!ui.ComboCustCockpit->isEnabled() && ui.ComboStdCockpit->isEnabled());
+        ui.RadioCustCockpit->click();
+        QCOMPARE(ShipRecord(d.record()).turretCockpit(0), custom);
+        ui.Tabs->setCurrentWidget(ui.TabTurrets);
+        screenshot(&d, "configship-custom-cockpit");
+
+        // Slots 1 and 2 of the shaped ship's one group: point 2 is the second gun.
+        ui.ListGunDummies->addItems({"a", "b"});
+        ui.ListGunDummies->setCurrentRow(1);
+        QVERIFY(ui.ListGuns->currentItem());
+        QCOMPARE(ui.ListGuns->currentItem()->text(1), "2");
+
+        const int lasers = ui.ListMasks->topLevelItemCount();
+        ui.RadioMissiles->click();
+        QVERIFY(ui.RadioMissiles->isChecked());
+        QCOMPARE(ui.LineMask->text(), ShipRecord(d.record()).field(24));
+        ui.RadioLasers->click();
+        QCOMPARE(ui.ListMasks->topLevelItemCount(), lasers);
+        QCOMPARE(ui.LineMask->text(), ShipRecord(d.record()).field(18));
+    }
     void unreadableFieldsStay()
     {
         ShipRecord r(m_ships.value(3));

@@ -3,9 +3,10 @@
 #include "configdialog.h"
 #include "createship.h"
 #include "creatortexts.h"
+#include "editmode.h"
 #include "hwtest.h"
 #include "installersettings.h"
-#include "editmode.h"
+#include "packagebuild.h"
 #include "registry.h"
 #include "samplegame.h"
 #include "selectship.h"
@@ -46,14 +47,17 @@ private slots:
         QVERIFY2(SampleGame::MakeSampleGame(m_game, &error), qPrintable(error));
 
         QtPrompter::setTestMode(true);
-        FileDialogs::filesHook = [this](const QString&, const QString&, const QString& filter) {
+        FileDialogs::filesHook = [this](const QString& caption, const QString& start,
+                                        const QString& filter) {
             m_filter = filter;
+            m_dialogSeen = {caption, start};
             return std::exchange(m_files, {});
         };
         FileDialogs::directoryHook = [this](const QString&, const QString&) {
             return m_files.isEmpty() ? QString() : m_files.takeFirst();
         };
-        InputDialogs::hook = [this](const QString&, const QString&, const QString&) {
+        InputDialogs::hook = [this](const QString&, const QString&, const QString& proposed) {
+            m_proposed = proposed;
             return m_inputs.isEmpty() ? QString() : m_inputs.takeFirst();
         };
         ModalDialogs::hook = [this](QDialog& d) {
@@ -418,6 +422,21 @@ private slots:
         QCOMPARE(asked.size(), 1);
         QVERIFY(asked.first().caption != w->texts().own(CheckCaption));
         QVERIFY(w->windowTitle().endsWith("saved.xsp"));
+
+        // The package is saved but its update-info file cannot be: the real box
+        // says so, and the editor holds nothing unsaved.
+        d = w->draft();
+        d.web = "http://ships.example/";
+        d.writeUpdateInfo = true;
+        w->setDraft(d);
+        QVERIFY(QDir().mkpath(m_root.filePath("Merganser.dat/blocked")));
+        answerBox("OK", "save-updateinfo-failed");
+        w->Slot_Save();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxText.isEmpty() && w->form()->centralwidget->isEnabled(),
+                                 30000);
+        QVERIFY2(m_boxText.contains("was saved") && m_boxText.contains("Merganser.dat"),
+                 qPrintable(m_boxText));
+        QVERIFY(!w->hasUnsavedChanges());
     }
 
     void languages()
@@ -592,6 +611,82 @@ private slots:
         QVERIFY(!m_boxText.contains("%"));
     }
 
+    // File dialogs start where the user last was for that kind of file; the
+    // configured folder stays in config.dat; SaveWeb fills an empty web address;
+    // the target folder follows the added file's place in its mod.
+    void dialogFoldersAndDefaults()
+    {
+        using namespace CreatorText;
+        const QString samples = m_root.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(samples));
+        const QString configured = m_root.filePath("configured");
+        QVERIFY(QDir().mkpath(configured));
+        QByteArray config = readFile(m_program + "/config.dat");
+        config.replace("</creator>", "SaveDir: " + configured.toUtf8() +
+                                         "\nDefWeb: http://def.example/ships\nSaveWeb\n</creator>");
+        QVERIFY(writeFile(m_program + "/config.dat", config));
+        auto w = makeWindow();
+
+        m_files = {samples + "/Merganser.xsp"};
+        w->form()->actionOpen->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(),
+                                 30000);
+        QCOMPARE(m_dialogSeen, (QStringList{w->texts().own(OpenCaption), configured}));
+        w->form()->actionOpen->trigger(); // cancelled
+        QCOMPARE(m_dialogSeen.value(1), samples);
+
+        const QString hull = m_root.filePath("mod/objects/ships/heron/hull.bod");
+        QVERIFY(QDir().mkpath(QFileInfo(hull).path()) && writeFile(hull, "hull"));
+        m_files = {hull};
+        m_inputs = {"objects/ships/heron"};
+        w->Slot_AddModel();
+        QCOMPARE(m_proposed, "objects/ships/heron");
+
+        ShipDraft d = w->draft();
+        d.web.clear();
+        w->setDraft(d);
+        m_files = {m_root.filePath("webdefault")};
+        QtPrompter::setNextAnswers({0, 0}); // save anyway; the saved box
+        w->Slot_SaveAs();
+        QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle().endsWith("webdefault.xsp") &&
+                                     w->form()->centralwidget->isEnabled(),
+                                 30000);
+        QCOMPARE(m_dialogSeen.value(1), samples);
+        QCOMPARE(w->draft().web, "http://def.example/ships");
+        QCOMPARE(w->currentPackage()->Web, "http://def.example/ships");
+        QVERIFY(!w->hasUnsavedChanges());
+        QVERIFY(w->close());
+        QVERIFY(
+            readFile(m_program + "/config.dat").contains("SaveDir: " + configured.toUtf8() + "\n"));
+    }
+
+    // Two windows unpack into folders of their own: closing one leaves the
+    // other's files; a folder left by a window that is gone is swept away.
+    void twoWindowsKeepTheirOwnFiles()
+    {
+        const QString samples = m_root.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(samples));
+        const QString abandoned = m_program + "/work/window-gone";
+        QVERIFY(QDir().mkpath(abandoned + "/Slipway"));
+        auto first = makeWindow();
+        auto second = makeWindow();
+        QVERIFY(!QFileInfo::exists(abandoned));
+        const QStringList names = SampleGame::PackageFileNames();
+        QVERIFY(names.size() >= 2);
+        for (CreateShip* w : {first.get(), second.get()}) {
+            m_files = {samples + '/' + names.at(w == first.get() ? 0 : 1)};
+            w->form()->actionOpen->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(),
+                                     30000);
+        }
+        const QString scene = ExpandPackagePath(first->draft().sceneFile, m_program);
+        QVERIFY2(QFileInfo(scene).isFile(), qPrintable(scene));
+        QVERIFY(second->close());
+        second.reset();
+        QVERIFY(QFileInfo(scene).isFile());
+        QVERIFY(!QFileInfo::exists(m_program + "/work"));
+    }
+
     // The scene pickers offer every scene file, as the file dialog reads filters.
     void scenePickerFilter()
     {
@@ -657,6 +752,8 @@ private:
     }
     QString m_boxText;
     QString m_filter; // of the last file chooser
+    QStringList m_dialogSeen; // caption and start folder of the last file chooser
+    QString m_proposed;       // the proposed answer of the last text question
 
     std::unique_ptr<CreateShip> makeWindow()
     {

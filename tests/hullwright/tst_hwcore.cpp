@@ -127,6 +127,22 @@ private slots:
         QFETCH(qint64, bytes);
         QTEST(FileSizeText(bytes, {"bytes", "KB", "MB", "GB"}), "text");
     }
+    void proposedTargetFolder_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("ship folder") << "/mods/a/objects/ships/x/hull.bod" << "objects/ships/x";
+        QTest::newRow("texture") << "/mods/a/Textures/glass.dds" << "textures";
+        QTest::newRow("innermost") << "/objects/old/textures/sub/glass.dds" << "textures/sub";
+        QTest::newRow("backslashes") << "C:\\mods\\OBJECTS\\cut\\hull.bob" << "objects/cut";
+        QTest::newRow("elsewhere") << "/home/me/hull.bod" << "objects/";
+        QTest::newRow("none") << "" << "objects/";
+    }
+    void proposedTargetFolder()
+    {
+        QFETCH(QString, file);
+        QTEST(ProposedTargetFolder(file.isEmpty() ? QStringList() : QStringList{file}), "folder");
+    }
     void numberedNames()
     {
         const QString path = m_dir.filePath("classes");

@@ -154,30 +154,51 @@ private slots:
         QCOMPARE(FirstMissingField(d), MissingField::Id);
     }
 
-    // The update file is written only for a package with a web address.
+    // The update file is written only for a package with a web address; when it
+    // cannot be written the package still is, and the failure is reported.
+    void updateInfo_data()
+    {
+        QTest::addColumn<QString>("web");
+        QTest::addColumn<bool>("blocked");
+        QTest::newRow("web") << "http://x.example/" << false;
+        QTest::newRow("no web") << "" << false;
+        QTest::newRow("info blocked") << "http://x.example/" << true;
+    }
     void updateInfo()
     {
-        for (const QString web : {"http://x.example/", ""}) {
-            const QString dir = m_tmp.filePath("info-" + QString::number(web.isEmpty()));
-            QVERIFY(QDir().mkpath(dir));
-            ShipPackage p;
-            p.Name = "Fast Hauler";
-            p.Author = "A";
-            p.Version = "1.1";
-            p.Web = web;
-            p.WriteUpdateInfo = true;
-            PackageContext context;
-            context.programDir = dir;
-            QVERIFY(SaveShipPackage(p, dir + "/hauler.xsp", context));
-            // Nothing else stays behind: no part file, no temporary copy.
-            QStringList files{"hauler.xsp"};
-            if (!web.isEmpty()) {
-                files.prepend("FastHauler.dat");
-                QCOMPARE(readFile(dir + "/FastHauler.dat"),
-                         QByteArray("Script: Fast Hauler\nVersion: 1.1\nFile: hauler.xsp\n"));
-            }
-            QCOMPARE(filesBelow(dir), files);
+        QFETCH(QString, web);
+        QFETCH(bool, blocked);
+        const QString dir = m_tmp.filePath(QString("info-") + QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(dir));
+        if (blocked) // a folder where the file would go
+            QVERIFY(QDir().mkpath(dir + "/FastHauler.dat/x"));
+        ShipPackage p;
+        p.Name = "Fast Hauler";
+        p.Author = "A";
+        p.Version = "1.1";
+        p.Web = web;
+        p.WriteUpdateInfo = true;
+        PackageContext context;
+        context.programDir = dir;
+        QString error, infoError;
+        QVERIFY(SaveShipPackage(p, dir + "/hauler.xsp", context, &error, {}, &infoError));
+        QCOMPARE(infoError.isEmpty(), !blocked);
+        QVERIFY(QFileInfo(dir + "/hauler.xsp").isFile());
+        if (blocked) {
+            // Without a place for the info error the whole save says it failed.
+            QVERIFY(!SaveShipPackage(p, dir + "/hauler.xsp", context, &error));
+            QVERIFY2(error.contains("was saved") && error.contains("update-info"),
+                     qPrintable(error));
+            return;
         }
+        // Nothing else stays behind: no part file, no temporary copy.
+        QStringList files{"hauler.xsp"};
+        if (!web.isEmpty()) {
+            files.prepend("FastHauler.dat");
+            QCOMPARE(readFile(dir + "/FastHauler.dat"),
+                     QByteArray("Script: Fast Hauler\nVersion: 1.1\nFile: hauler.xsp\n"));
+        }
+        QCOMPARE(filesBelow(dir), files);
     }
 
     // Opened for editing and saved again without changes, a package carries the
@@ -476,6 +497,16 @@ private slots:
         if (log.count('\n') == 2)
             QVERIFY(log.split('\n').at(1).startsWith((dir + "/tool -c --bob ").toUtf8()));
         QCOMPARE(QDir(dir + "/src").entryList(QDir::Files), QStringList{file});
+
+        // With the conversion off nothing is started, not even to decompile.
+        QFile::remove(dir + "/log");
+        conversion.compile = false;
+        *conversion.hung = false;
+        PackageFile again{7, qint32(content.size()), "objects/" + file, dir + "/src/" + file,
+                          false};
+        QVERIFY(PrepareModelFile(again, dir + "/work", true, conversion));
+        QVERIFY(!DecompileModel(conversion, dir + "/src/" + file, dir + "/back.bod"));
+        QVERIFY(!QFileInfo::exists(dir + "/log"));
         qunsetenv("STANDIN_MODE");
     }
 

@@ -57,7 +57,8 @@ private slots:
         const QString compiler = m_tmp.filePath("compiler.sh");
         QVERIFY(installCompiler(compiler));
         QVERIFY(writeConfig(m_program, game,
-                            "DefAuthor: Orrin Vale\nBodcompDir: " + compiler.toLocal8Bit() + "\n"));
+                            "DefAuthor: Orrin Vale\nBodcompDir: " + compiler.toLocal8Bit() +
+                                "\nBODCOMP\n")); // decompiling needs the conversion on
 
         QtPrompter::setTestMode(true);
         FileDialogs::filesHook = [this](const QString&, const QString&, const QString&) {
@@ -85,8 +86,13 @@ private slots:
             QWidget* next = wiz.button(QWizard::NextButton);
             QVERIFY(!next->isEnabled());
             QTreeWidget* ships = wiz.shipList();
-            const QList<QTreeWidgetItem*> found = ships->findItems(want.id, Qt::MatchExactly);
+            const QList<QTreeWidgetItem*> found =
+                ships->findItems(want.id, Qt::MatchExactly | Qt::MatchRecursive);
             QVERIFY(found.size() == 1 && found.first()->text(1) == want.name);
+            // The mod's own ships come first, apart from the game's it repeats.
+            QCOMPARE(found.first()->parent(), ships->topLevelItem(0));
+            QCOMPARE(ships->topLevelItem(1)->childCount(), SampleGame::ShipCount);
+            QVERIFY(!(ships->topLevelItem(0)->flags() & Qt::ItemIsSelectable));
             ships->setCurrentItem(found.first());
             QVERIFY(next->isEnabled());
             ships->scrollToItem(found.first());
@@ -182,7 +188,9 @@ private slots:
         w->form()->nameEdit->setText("Unsaved work");
         m_drive = [&](DImportWizard& wiz) {
             wiz.show();
-            emit wiz.shipList()->itemDoubleClicked(wiz.shipList()->topLevelItem(0), 0);
+            emit wiz.shipList()->itemDoubleClicked(wiz.shipList()->topLevelItem(0), 0); // a heading
+            QCOMPARE(wiz.currentId(), int(DImportWizard::ShipPage));
+            emit wiz.shipList()->itemDoubleClicked(wiz.shipList()->topLevelItem(0)->child(0), 0);
             wiz.next();
             wiz.next();
             wiz.next();

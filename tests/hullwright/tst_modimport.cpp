@@ -158,10 +158,13 @@ private slots:
         QVERIFY(ship >= 0);
         QCOMPARE(session.ships().at(ship).name, want.name);
         QVERIFY(session.ships().first().name.isEmpty()); // the game's ships have no text in the mod
+        QVERIFY(session.isOwnShip(ship) && !session.isOwnShip(0));
 
         ModelConversion conversion;
-        if (compiler)
+        if (compiler) {
+            conversion.compile = true;
             conversion.compiler = m_compiler;
+        }
         const ImportChoice c = session.proposal(ship, conversion);
         QCOMPARE(c.models, want.models);
         QStringList lines;
@@ -183,7 +186,7 @@ private slots:
         if (!compiler) {
             // The text model still names its texture; the binary ones are logged.
             QCOMPARE(c.textures, QStringList{"textures\\albatross_glass.dds"});
-            QCOMPARE(logged.filter("no model compiler").size(), 2);
+            QCOMPARE(logged.filter("model conversion is off").size(), 2);
             session.close();
             QCOMPARE(filesBelow(dir), QStringList{});
             return;
@@ -291,6 +294,7 @@ private slots:
         }
         qputenv("STANDIN_MODE", mode.toUtf8());
         ModelConversion conversion;
+        conversion.compile = true;
         conversion.compiler = m_compiler;
         const SceneModels models = session.sceneModels(0);
         QTEST(int(models.status), "scene");
