@@ -5,7 +5,7 @@
 // the save, `xz --format=lzma -dc` of the package for the open. Each size runs in
 // a child process of its own, so that its peak resident size is its own.
 
-#include "benchmodel.h"
+#include "benchtime.h"
 #include "packagebuild.h"
 
 #include <QCoreApplication>
@@ -30,17 +30,6 @@ const char kChild[] = "--one"; // internal: one size in this process
 const char kUsage[] = "Usage: hwsave_bench [--sizes-mb A,B,...] [--dir DIR]\n"
                       "  --sizes-mb  model sizes in MiB, each in its own process (default 16,64)\n"
                       "  --dir DIR   work folder (default: a new temporary folder)\n";
-
-long highWaterKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 // Deflate level 9 in the gzip framing of the packed form, output discarded.
 bool deflateFile(const QString& path)
@@ -146,7 +135,7 @@ int runOne(qint64 mib, const QString& dir)
         return 1;
     const qint64 saveMs = clock.elapsed();
     if (qEnvironmentVariableIsSet("HWSAVE_BENCH_PHASES"))
-        std::fprintf(stderr, "after save: %ld KiB\n", highWaterKiB());
+        std::fprintf(stderr, "after save: %ld KiB\n", HighWaterKiB());
 
     // The same document, for the codecs alone.
     ShipPackage p = BuildPackage(d, program);
@@ -159,7 +148,7 @@ int runOne(qint64 mib, const QString& dir)
         return 1;
     const qint64 codecMs = clock.elapsed();
     if (qEnvironmentVariableIsSet("HWSAVE_BENCH_PHASES"))
-        std::fprintf(stderr, "after codecs: %ld KiB\n", highWaterKiB());
+        std::fprintf(stderr, "after codecs: %ld KiB\n", HighWaterKiB());
     QFile::remove(document);
 
     clock.restart();
@@ -177,7 +166,8 @@ int runOne(qint64 mib, const QString& dir)
         if (xz.waitForFinished(-1) && xz.exitCode() == 0)
             xzMs = clock.elapsed();
     }
-    std::printf("%lld %lld %lld %lld %lld %ld\n", mib, saveMs, codecMs, openMs, xzMs, highWaterKiB());
+    std::printf("%lld %lld %lld %lld %lld %ld\n", mib, saveMs, codecMs, openMs, xzMs,
+                HighWaterKiB());
     return 0;
 }
 

@@ -10,7 +10,7 @@
 //    --game-ships ships, then times update mod (text pages and all four tables).
 
 #include "archivefile.h"
-#include "benchmodel.h"
+#include "benchtime.h"
 #include "fileutils.h"
 #include "installerengine.h"
 #include "samplegame.h"
@@ -51,50 +51,6 @@ const char kUsage[] =
     "  --game-ships  ships of the game's own table (default 450)\n"
     "  --dir DIR     work folder (default: a new temporary folder)\n"
     "  --keep        keep the work folder\n";
-
-QString ratio(qint64 a, qint64 b)
-{
-    return b > 0 ? QString::number(static_cast<double>(a) / static_cast<double>(b), 'f', 2)
-                 : QStringLiteral("-");
-}
-
-// Wall time and CPU time (user + system) of one step, in ms. The machine may be
-// shared: the CPU time is the figure other processes disturb least.
-struct Span
-{
-    qint64 wall = -1;
-    qint64 cpu = -1;
-    bool ok() const { return wall >= 0; }
-    QString text() const
-    {
-        return BenchSeconds(wall) + QStringLiteral(" (CPU ") + BenchSeconds(cpu) + ')';
-    }
-};
-
-qint64 msOf(const timeval& t)
-{
-    return static_cast<qint64>(t.tv_sec) * 1000 + t.tv_usec / 1000;
-}
-
-// CPU time of this process, or of its waited-for children, in ms.
-qint64 cpuMs(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return msOf(usage.ru_utime) + msOf(usage.ru_stime);
-}
-
-class Stopwatch
-{
-public:
-    explicit Stopwatch(int who = RUSAGE_SELF) : m_who(who), m_cpu(cpuMs(who)) { m_wall.start(); }
-    Span span() const { return {m_wall.elapsed(), cpuMs(m_who) - m_cpu}; }
-
-private:
-    int m_who;
-    qint64 m_cpu;
-    QElapsedTimer m_wall;
-};
 
 ShipPackage shipPackage(const QString& name, const QString& id)
 {
@@ -421,9 +377,9 @@ int run(const QStringList& args)
         BenchPrint(QStringLiteral("%1 MiB / %2 MiB install time: %3, CPU %4 (%5x the size)")
                        .arg(sizes.last())
                        .arg(sizes.first())
-                       .arg(ratio(times.last().wall, times.first().wall),
-                            ratio(times.last().cpu, times.first().cpu),
-                            ratio(sizes.last(), sizes.first())));
+                       .arg(BenchRatio(times.last().wall, times.first().wall),
+                            BenchRatio(times.last().cpu, times.first().cpu),
+                            BenchRatio(sizes.last(), sizes.first())));
     if (!sizes.isEmpty()) {
         QString error;
         const Span xz =
@@ -440,10 +396,10 @@ int run(const QStringList& args)
                            "model: %3; together %4")
                 .arg(sizes.last())
                 .arg(xz.text(), gzip.text(), tools.text()));
-        BenchPrint(
-            QStringLiteral("%1 MiB: install / (xz + gzip): %2, CPU %3")
-                .arg(sizes.last())
-                .arg(ratio(times.last().wall, tools.wall), ratio(times.last().cpu, tools.cpu)));
+        BenchPrint(QStringLiteral("%1 MiB: install / (xz + gzip): %2, CPU %3")
+                       .arg(sizes.last())
+                       .arg(BenchRatio(times.last().wall, tools.wall),
+                            BenchRatio(times.last().cpu, tools.cpu)));
         QFile::remove(model);
         QFile::remove(package);
     }

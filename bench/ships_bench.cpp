@@ -13,7 +13,7 @@
 
 #include "arc.h"
 #include "archivefile.h"
-#include "benchmodel.h"
+#include "benchtime.h"
 #include "samplegame.h"
 
 #include <QCoreApplication>
@@ -22,8 +22,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <sys/resource.h>
 
 #include <cstdio>
 
@@ -40,40 +38,12 @@ const char kUsage[] =
 QString cliPath = QStringLiteral(DRYDOCK_CLI);
 bool keepWork = false;
 
-struct Span
-{
-    qint64 wall = -1; // ms
-    qint64 cpu = -1;  // ms
-    bool ok() const { return wall >= 0; }
-    QString text() const
-    {
-        return BenchSeconds(wall) + QStringLiteral(" (CPU ") + BenchSeconds(cpu) + ')';
-    }
-};
-
-qint64 childCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto ms = [](const timeval& t) {
-        return static_cast<qint64>(t.tv_sec) * 1000 + t.tv_usec / 1000;
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-QString ratio(double a, double b)
-{
-    return b > 0 ? QString::number(a / b, 'f', 2) : QStringLiteral("-");
-}
-
 // Runs drydock-cli; not ok() when it fails.
 Span runCli(const QStringList& args, QString* error, QByteArray* out = nullptr)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
-    const qint64 cpu = childCpuMs();
-    QElapsedTimer wall;
-    wall.start();
+    const Stopwatch watch(RUSAGE_CHILDREN);
     p.start(cliPath, args);
     if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         *error = QStringLiteral("drydock-cli %1 failed (%2): %3")
@@ -84,7 +54,7 @@ Span runCli(const QStringList& args, QString* error, QByteArray* out = nullptr)
                               .left(2000));
         return {};
     }
-    const Span span{wall.elapsed(), childCpuMs() - cpu};
+    const Span span = watch.span();
     if (out)
         *out = p.readAllStandardOutput();
     return span;
@@ -158,8 +128,8 @@ void compare(const Round& small, const Round& large)
                        .arg(QLatin1String(what))
                        .arg(large.ships)
                        .arg(small.ships)
-                       .arg(ratio(double(b.wall) / large.ships, double(a.wall) / small.ships),
-                            ratio(double(b.cpu) / large.ships, double(a.cpu) / small.ships)));
+                       .arg(BenchRatio(double(b.wall) / large.ships, double(a.wall) / small.ships),
+                            BenchRatio(double(b.cpu) / large.ships, double(a.cpu) / small.ships)));
     };
     line("install", small.install, large.install);
     line("verify", small.verify, large.verify);
@@ -213,7 +183,7 @@ bool largeMod(const QDir& work, int mb, QString* error)
     BenchPrint(QStringLiteral("large mod: install --dry-run %1; install %2").arg(dry.text(),
                                                                                  real.text()));
     BenchPrint(QStringLiteral("large mod: dry run / install: %1, CPU %2 (aim <= 3)")
-                   .arg(ratio(dry.wall, real.wall), ratio(dry.cpu, real.cpu)));
+                   .arg(BenchRatio(dry.wall, real.wall), BenchRatio(dry.cpu, real.cpu)));
     return true;
 }
 

@@ -3,7 +3,7 @@
 // decoding the same file. The reader runs in a child process of its own so that
 // its peak resident size is not hidden by the peak of building the package.
 
-#include "benchmodel.h"
+#include "benchtime.h"
 #include "uiseams.h"
 #include "xspfile.h"
 
@@ -48,20 +48,6 @@ long peakRss(int who)
     return usage.ru_maxrss;
 }
 
-// Peak resident size of one process since its exec (VmHWM), in KiB; -1 when
-// unknown. ru_maxrss cannot be used for a child: the kernel carries the peak of
-// the process that forked it over into the child's figure.
-long highWaterMark(const QString& pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
 // The reader announces its phases through the progress totals: the first total
 // is the decompression, the second the walk over the document.
 class PhaseClock : public ProgressSink
@@ -99,7 +85,7 @@ int readInto(const QString& dir, const QString& package)
                    .arg(total)
                    .arg(decompressing)
                    .arg(placing)
-                   .arg(highWaterMark(QStringLiteral("self"))));
+                   .arg(HighWaterKiB(QStringLiteral("self"))));
     return result.status == PackageOk ? 0 : 1;
 }
 
@@ -189,7 +175,7 @@ int run(const QStringList& args)
         const QString pid = QString::number(p.processId());
         long xzPeak = -1;
         while (p.state() != QProcess::NotRunning && !p.waitForFinished(20))
-            xzPeak = qMax(xzPeak, highWaterMark(pid));
+            xzPeak = qMax(xzPeak, HighWaterKiB(pid));
         xzMs = clock.elapsed();
         if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
             return BenchFail("xsp_bench",

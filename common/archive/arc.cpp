@@ -79,6 +79,12 @@ struct Catalog
     int64_t committed = 0; // sum of the sizes that the catalogue on disk lists
     int64_t fillerSeq = 0; // highest filler number in use
     bool datDirty = false; // data written since the last sync
+    // First position of each lower-cased name, so that opening one entry of a
+    // catalogue of many is not a walk through all of them. Appends keep it up to
+    // date; anything that shifts or renames entries marks it stale, and the next
+    // lookup rebuilds it.
+    mutable std::unordered_map<std::string, size_t> index;
+    mutable bool indexStale = true;
 };
 
 struct Token
@@ -108,6 +114,22 @@ int fail(int code)
     g_lastErrno = code == ARC_E_INTERNAL ? errno : 0;
     g_lastError = code;
     return code;
+}
+
+// XORs every byte with `key`, eight at a time: data files are scrambled byte by
+// byte, and a byte loop costs more than the copy it goes with.
+void xorBytes(unsigned char* p, size_t n, unsigned char key)
+{
+    const uint64_t wide = 0x0101010101010101ULL * key;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, 8);
+        v ^= wide;
+        std::memcpy(p + i, &v, 8);
+    }
+    for (; i < n; ++i)
+        p[i] ^= key;
 }
 
 std::string lower(std::string s)
@@ -272,12 +294,14 @@ bool pwriteAll(int fd, const unsigned char* buf, int64_t count, int64_t offset)
 bool writeScrambled(int fd, const unsigned char* data, int64_t count, int64_t offset)
 {
     constexpr int64_t kChunk = 1 << 20;
-    std::vector<unsigned char> scratch(static_cast<size_t>(std::min(count, kChunk)));
+    // Not zeroed: every byte is written before it is used.
+    const std::unique_ptr<unsigned char[]> scratch(
+        new unsigned char[static_cast<size_t>(std::max<int64_t>(1, std::min(count, kChunk)))]);
     while (count > 0) {
         const int64_t n = std::min(count, kChunk);
-        for (int64_t i = 0; i < n; ++i)
-            scratch[i] = data[i] ^ ARC_DAT_XOR;
-        if (!pwriteAll(fd, scratch.data(), n, offset))
+        std::memcpy(scratch.get(), data, static_cast<size_t>(n));
+        xorBytes(scratch.get(), static_cast<size_t>(n), ARC_DAT_XOR);
+        if (!pwriteAll(fd, scratch.get(), n, offset))
             return false;
         data += n;
         count -= n;
@@ -311,10 +335,30 @@ int copyRange(int fd, int64_t from, int64_t to, int64_t count)
 
 int64_t findEntry(const Catalog* c, const std::string& lname)
 {
-    for (size_t i = 0; i < c->entries.size(); ++i)
-        if (c->entries[i].lname == lname)
-            return static_cast<int64_t>(i);
-    return -1;
+    if (c->indexStale) {
+        c->index.clear();
+        c->index.reserve(c->entries.size());
+        for (size_t i = 0; i < c->entries.size(); ++i)
+            c->index.emplace(c->entries[i].lname, i); // keeps the first of equal names
+        c->indexStale = false;
+    }
+    const auto it = c->index.find(lname);
+    return it == c->index.end() ? -1 : static_cast<int64_t>(it->second);
+}
+
+// Adds an entry at the end of the list, keeping the name index.
+void appendEntry(Catalog* c, Entry e)
+{
+    if (!c->indexStale)
+        c->index.emplace(e.lname, c->entries.size());
+    c->entries.push_back(std::move(e));
+}
+
+// Positions or names changed: the index is rebuilt at the next lookup.
+void entriesReordered(Catalog* c)
+{
+    c->indexStale = true;
+    c->index.clear();
 }
 
 // A change under the journal is synced once, at its commit; otherwise now.
@@ -344,7 +388,8 @@ int64_t g_compactMin = [] {
 
 bool isFillerName(const std::string& lname)
 {
-    return lname.size() > kFillerPrefix && lname.compare(0, kFillerPrefix, lower(kFillerName)) == 0;
+    static const std::string prefix = lower(kFillerName);
+    return lname.size() > kFillerPrefix && lname.compare(0, kFillerPrefix, prefix) == 0;
 }
 
 bool isFiller(const Entry& e)
@@ -366,6 +411,7 @@ int64_t fillerBytes(const Catalog* c)
 void makeFiller(Catalog* c, size_t idx)
 {
     auto& v = c->entries;
+    entriesReordered(c);
     if (v[idx].size == 0) {
         v.erase(v.begin() + static_cast<std::ptrdiff_t>(idx));
         return;
@@ -459,7 +505,10 @@ int commitCatalog(Catalog* c)
     if (c->catFd >= 0)
         ::close(c->catFd); // the replaced file
     c->catFd = fd;
-    c->entries.resize(keep);
+    if (keep < c->entries.size()) {
+        c->entries.resize(keep);
+        entriesReordered(c);
+    }
     c->total = listed;
     c->committed = listed;
     c->modified = false;
@@ -507,6 +556,7 @@ int compact(Catalog* c)
         }
     }
     c->entries.resize(first);
+    entriesReordered(c);
     Entry room;
     room.name = kFillerName + std::to_string(++c->fillerSeq);
     room.lname = lower(room.name);
@@ -536,6 +586,7 @@ int compact(Catalog* c)
     if (const int rc = copyRange(c->datFd, oldTotal, from, liveSize); rc != ARC_OK)
         return rc;
     c->entries.resize(first);
+    entriesReordered(c);
     at = from;
     for (Entry& e : live) {
         e.offset = at;
@@ -869,6 +920,14 @@ bool writeStored(int fd, const StoredForm& s, int64_t offset, bool scramble)
     return true;
 }
 
+// A rewrite of entry i with `size` bytes may overwrite its old bytes: the same
+// size, and a journal that saves them first (the catalogue on disk lists them, so
+// after a crash they must come back).
+bool sameSizeInPlace(const Catalog* c, size_t i, int64_t size)
+{
+    return c->entries[i].size == size && size > 0 && journal::covers(c->datOs);
+}
+
 int storeEntry(FileObject* f)
 {
     Catalog* c = f->catalog;
@@ -885,11 +944,14 @@ int storeEntry(FileObject* f)
         return code;
     const int64_t newSize = stored.size;
 
-    // Bytes that the catalogue on disk lists are never overwritten: the new data
-    // goes past them and the old bytes stay as a filler. Only an entry that is last
-    // and not yet listed on disk is rewritten where it is.
+    // Bytes that the catalogue on disk lists are overwritten only when the change
+    // journal keeps them (an entry of the same size keeps its place, and nothing
+    // behind it moves); otherwise the new data goes past them and the old bytes stay
+    // as a filler. An entry that is last and not yet listed on disk is rewritten
+    // where it is.
     const size_t i = static_cast<size_t>(idx);
-    const bool inPlace = i + 1 == c->entries.size() && c->entries[i].offset >= c->committed;
+    const bool inPlace = (i + 1 == c->entries.size() && c->entries[i].offset >= c->committed) ||
+                         sameSizeInPlace(c, i, newSize);
     const int64_t at = inPlace ? c->entries[i].offset : c->total;
     if (!journal::willChange(c->datOs, c->datFd) ||
         !journal::willOverwrite(c->datOs, c->datFd, at, newSize))
@@ -905,15 +967,18 @@ int storeEntry(FileObject* f)
     }
     journal::touched(c->datOs);
     if (inPlace) {
+        // Last: its size may change; in the middle: the same size.
         c->entries[i].size = newSize;
+        if (i + 1 == c->entries.size())
+            c->total = at + newSize;
     } else {
         Entry moved = c->entries[i];
         moved.offset = at;
         moved.size = newSize;
         makeFiller(c, i);
-        c->entries.push_back(std::move(moved));
+        appendEntry(c, std::move(moved));
+        c->total = at + newSize;
     }
-    c->total = at + newSize;
     c->modified = true;
     f->stored = newSize;
     f->modified = false;
@@ -1063,8 +1128,7 @@ ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, i
             if (code == ARC_OK && !preadAll(c->datFd, raw.data(), e.size, e.offset))
                 code = ARC_E_ENTRYSIZE;
             if (code == ARC_OK) {
-                for (unsigned char& b : raw)
-                    b ^= ARC_DAT_XOR;
+                xorBytes(raw.data(), raw.size(), ARC_DAT_XOR);
                 f->stored = e.size;
                 if (type == ARC_TYPE_AUTO)
                     type = arc_is_packed(raw.data(), raw.size()) ? ARC_TYPE_PACKED : ARC_TYPE_PLAIN;
@@ -1102,7 +1166,7 @@ ArcFileHandle* openEntry(const std::string& catPath, const std::string& entry, i
         e.lname = lower(entry);
         e.offset = c->total;
         e.size = 0;
-        c->entries.push_back(std::move(e));
+        appendEntry(c, std::move(e));
         c->modified = true;
         f->flags = type == ARC_TYPE_PLAIN ? ARC_F_PLAIN : ARC_F_PACKED;
         f->mtime = static_cast<int64_t>(time(nullptr));
@@ -1617,6 +1681,91 @@ bool arc_remove(const char* path)
     return code == ARC_OK;
 }
 
+bool arc_store_plain(const char* path, int fd, int64_t size)
+{
+    g_lastError = ARC_OK;
+    std::string catPart, entry, full;
+    if (!path || fd < 0 || size < 0 || !splitVirtual(path, catPart, entry) ||
+        !fullPath(catPart.c_str(), full))
+        return fail(ARC_E_INTERNAL), false;
+    const std::string lname = lower(entry);
+    if (openObjects(lower(full + "::" + entry)))
+        return fail(ARC_E_LOCKED), false;
+    if (isFillerName(lname) || !arc_valid_entry_name(entry.c_str()))
+        return fail(ARC_E_NAME), false;
+    int code = ARC_OK;
+    Catalog* c = acquireCatalog(full, 0, code);
+    if (!c)
+        return false;
+    if (c->readOnly) {
+        releaseCatalog(c);
+        return fail(ARC_E_ACCESS), false;
+    }
+    const int64_t found = findEntry(c, lname);
+    const bool inPlace = found >= 0 && sameSizeInPlace(c, static_cast<size_t>(found), size);
+    const int64_t at = inPlace ? c->entries[static_cast<size_t>(found)].offset : c->total;
+    bool complete = false;
+    int64_t done = 0;
+    if (!journal::willChange(c->datOs, c->datFd) ||
+        !journal::willOverwrite(c->datOs, c->datFd, at, size)) {
+        code = ARC_E_INTERNAL;
+    } else {
+        // Read, scrambled and written block by block, straight into the data file.
+        constexpr int64_t kBlock = int64_t(1) << 20;
+        std::unique_ptr<unsigned char[]> block(
+            new unsigned char[static_cast<size_t>(std::max<int64_t>(1, std::min(size, kBlock)))]);
+        bool readFailed = false;
+        while (done < size) {
+            const int64_t want = std::min(size - done, kBlock);
+            int64_t got = 0;
+            while (got < want) {
+                const ssize_t n = ::read(fd, block.get() + got, static_cast<size_t>(want - got));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                got += n;
+            }
+            if (got < want) {
+                readFailed = true;
+                break;
+            }
+            xorBytes(block.get(), static_cast<size_t>(got), ARC_DAT_XOR);
+            c->datDirty = true;
+            if (!pwriteAll(c->datFd, block.get(), got, at + done)) {
+                code = ARC_E_INTERNAL;
+                break;
+            }
+            done += got;
+        }
+        if (done > 0)
+            journal::touched(c->datOs);
+        complete = code == ARC_OK && !readFailed;
+        if (readFailed)
+            code = ARC_E_INTERNAL;
+    }
+    if (!(complete && inPlace)) {
+        // The old entry's bytes become a filler (when this failed part-way through
+        // them, they are spoilt anyway). A failure leaves the entry empty.
+        if (found >= 0)
+            makeFiller(c, static_cast<size_t>(found));
+        Entry e;
+        e.name = entry;
+        e.lname = lname;
+        e.offset = complete ? at : c->total;
+        e.size = complete ? size : 0;
+        c->total = e.offset + e.size;
+        appendEntry(c, std::move(e));
+    }
+    c->modified = true;
+    if (!complete)
+        fail(code);
+    const int stored = releaseCatalog(c);
+    if (complete && stored != ARC_OK)
+        return fail(stored), false;
+    return complete;
+}
+
 ArcCatalogHandle* arc_open_catalog(const char* path, int create)
 {
     g_lastError = ARC_OK;
@@ -1653,6 +1802,18 @@ ArcSearchHandle* arc_find_first(ArcCatalogHandle* h, const char* pattern, ArcFin
     s->catalog = h->catalog;
     ++s->catalog->refs; // the search keeps the catalogue alive on its own
     s->pattern = compilePattern(pattern);
+    // A pattern without wildcards names one entry: looked up, not searched for.
+    if (s->pattern.size() == 1 && s->pattern[0].kind == Token::Literal) {
+        const int64_t idx = findEntry(s->catalog, s->pattern[0].text);
+        if (idx >= 0 && !isFiller(s->catalog->entries[static_cast<size_t>(idx)])) {
+            s->current = static_cast<size_t>(idx);
+            fillFind(s->catalog->entries[s->current], record);
+            return s;
+        }
+        arc_find_close(s);
+        fail(ARC_E_NOENTRY);
+        return nullptr;
+    }
     for (size_t i = 0; i < s->catalog->entries.size(); ++i) {
         if (!isFiller(s->catalog->entries[i]) && matches(s->pattern, s->catalog->entries[i].lname)) {
             s->current = i;
@@ -1834,8 +1995,7 @@ bool readStored(ArcStream* s, int64_t pos, unsigned char* out, size_t size)
         return false;
     }
     if (s->entry)
-        for (size_t i = 0; i < size; ++i)
-            out[i] ^= ARC_DAT_XOR;
+        xorBytes(out, size, ARC_DAT_XOR);
     return true;
 }
 
@@ -1845,8 +2005,7 @@ bool readMember(void* ctx, uint64_t pos, unsigned char* out, size_t size)
     auto* s = static_cast<ArcStream*>(ctx);
     if (!readStored(s, static_cast<int64_t>(pos) + 1, out, size))
         return false;
-    for (size_t i = 0; i < size; ++i)
-        out[i] ^= s->key;
+    xorBytes(out, size, s->key);
     return true;
 }
 

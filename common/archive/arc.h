@@ -108,10 +108,13 @@ bool arc_find_close(ArcSearchHandle* s);
 // --- Catalogue changes that the game may watch at any instant ---
 //
 // The game reads a catalogue/data pair itself, at any time. So the data file's bytes
-// that the catalogue on disk lists are never overwritten: a stored entry's data is
+// that the catalogue on disk lists are not overwritten: a stored entry's data is
 // added past them (the entry moves to the end of the list), and the catalogue is
 // replaced by writing it beside, syncing and renaming it over the old one, which is
-// the single commit point of every change. Bytes that no entry owns any more (a
+// the single commit point of every change. The one exception is an entry rewritten
+// with the same number of stored bytes while the change journal covers the data
+// file: it keeps its place (and nothing behind it moves), its old bytes saved by the
+// journal first, so a crash still brings them back. Bytes that no entry owns any more (a
 // rewritten or removed entry's) stay listed under a filler name of the library's
 // own ("Hullwright\unused\<n>"), so that the entries after them keep their
 // offsets. Fillers are not files: searches skip them, they cannot be opened for
@@ -119,6 +122,15 @@ bool arc_find_close(ArcSearchHandle* s);
 // when a catalogue is stored; when the fillers outweigh the entries (and hold at
 // least the compaction threshold), storing the catalogue also compacts the pair, in
 // steps that keep it valid throughout.
+
+// Stores `size` bytes read from the descriptor `fd` (from its current position) as the
+// plain entry `path` ("<cat>::<entry>"), replacing an entry of that name: read, scrambled
+// and written straight into the data file in blocks, never held whole nor copied into
+// a scratch file first. The entry's place follows the rules above. False when the
+// source ends early or cannot be read (the entry is then left empty, as a failed
+// arc_close leaves it), when the data or catalogue cannot be written, or with 11
+// while the entry is open.
+bool arc_store_plain(const char* path, int fd, int64_t size);
 
 // Bytes held by fillers, or -1 for a null handle.
 int64_t arc_catalog_unused(ArcCatalogHandle* h);

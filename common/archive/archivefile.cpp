@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct HandleCloser
@@ -252,6 +254,23 @@ bool AddArchiveFile(QFile& source, const QString& target, bool pack)
     if (pack) {
         name = PackedName(target, true);
         pack = name != target;
+    }
+    if (entry && !pack && source.open(QIODevice::ReadOnly)) {
+        // A plain entry from a regular file goes straight into the data file.
+        struct stat st;
+        const bool regular = ::fstat(source.handle(), &st) == 0 && S_ISREG(st.st_mode);
+        // A packed copy under the packed name goes, as below.
+        if (regular && PackedName(name, false) != name && !RemoveArchiveFile(name)) {
+            source.close();
+            return false;
+        }
+        if (regular) {
+            const bool stored = arc_store_plain(arcPath(name).constData(), source.handle(),
+                                                static_cast<int64_t>(st.st_size));
+            source.close();
+            return stored;
+        }
+        source.close();
     }
     if (!RemoveArchiveFile(name))
         return false;

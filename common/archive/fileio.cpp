@@ -20,6 +20,7 @@ int g_faultError = 0;
 long g_faultSeen = 0;
 bool g_fired = false;
 long g_killAt = 0; // absolute count at which killAt() kills, 0 none
+std::vector<std::string>* g_syncLog = nullptr;
 
 long killPoint()
 {
@@ -61,12 +62,17 @@ ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset)
 
 int fsync(int fd)
 {
-    return pass(Sync) ? ::fsync(fd) : -1;
-}
-
-int syncfs(int fd)
-{
-    return pass(Sync) ? ::syncfs(fd) : -1;
+    if (!pass(Sync))
+        return -1;
+    if (g_syncLog) {
+        char link[64];
+        char target[4096];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        const ssize_t n = ::readlink(link, target, sizeof target);
+        if (n > 0 && n < static_cast<ssize_t>(sizeof target))
+            g_syncLog->emplace_back(target, static_cast<size_t>(n));
+    }
+    return ::fsync(fd);
 }
 
 int ftruncate(int fd, off_t length)
@@ -218,6 +224,11 @@ void resetCount()
 bool faultFired()
 {
     return g_fired;
+}
+
+void recordSyncs(std::vector<std::string>* into)
+{
+    g_syncLog = into;
 }
 
 } // namespace fio

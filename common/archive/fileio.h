@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
 #include <sys/types.h>
 
 namespace fio {
@@ -24,8 +27,6 @@ enum Kind : unsigned {
 ssize_t write(int fd, const void* buffer, size_t count);
 ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset);
 int fsync(int fd);
-// Flushes the whole file system that holds fd (Linux syncfs).
-int syncfs(int fd);
 int ftruncate(int fd, off_t length);
 int rename(const char* from, const char* to);
 int unlink(const char* path);
@@ -58,6 +59,10 @@ long callCount();
 void resetCount();
 // True once the injected fault fired.
 bool faultFired();
+// From now on the path of every file or folder synced is added to `into`, as the
+// system names it (links resolved); null stops it. Where the system cannot name
+// an open file, nothing is added.
+void recordSyncs(std::vector<std::string>* into);
 
 // The index-th counted call from now on (1-based) kills the process with SIGKILL
 // before it is made; 0 clears it. For a forked test child.

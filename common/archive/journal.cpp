@@ -471,6 +471,7 @@ bool willCreate(const std::string& path)
         return false;
     g_state->fresh.insert(p);
     touched(p);
+    touchedDir(parentOf(p)); // the new name is durable once its folder is synced
     return true;
 }
 
@@ -678,29 +679,10 @@ bool commit(std::string* error)
         return false;
     }
     std::string failed;
-    // One flush of the file system that holds the root makes every changed file and
-    // folder durable at once; where that is not to be had, each is synced.
-    bool flushed = s.records == 0 && s.syncFiles.empty(); // nothing changed
-    if (const int rootFd = flushed ? -1 : ::open(s.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        rootFd >= 0) {
-        bool sameFs = true;
-        struct stat rootSt;
-        if (fstat(rootFd, &rootSt) == 0) {
-            for (const std::string& f : s.syncFiles) {
-                struct stat st;
-                if (::stat(f.c_str(), &st) == 0 && st.st_dev != rootSt.st_dev)
-                    sameFs = false;
-            }
-        }
-        if (sameFs) {
-            if (fio::syncfs(rootFd) == 0)
-                flushed = true;
-            else if (errno != ENOSYS)
-                failed = s.root;
-        }
-        ::close(rootFd);
-    }
-    for (const std::string& f : flushed || !failed.empty() ? std::set<std::string>() : s.syncFiles) {
+    // What the change wrote is made durable, file by file and folder by folder, and
+    // nothing else: a flush of the whole file system would also wait for whatever
+    // other programs have written meanwhile.
+    for (const std::string& f : s.syncFiles) {
         const int fd = ::open(f.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             if (errno == ENOENT)
@@ -715,7 +697,7 @@ bool commit(std::string* error)
             break;
         }
     }
-    if (failed.empty() && !flushed) {
+    if (failed.empty()) {
         for (const std::string& d : s.syncDirs) {
             struct stat st;
             if (::stat(d.c_str(), &st) != 0)

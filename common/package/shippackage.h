@@ -44,6 +44,21 @@ struct PackageComponent
 inline constexpr std::array<const char*, 8> kShipyardRaces = {
     "Argon", "Boron", "Paranid", "Split", "Teladi", "Pirates", "Friendly", "Xenon"};
 
+// a.toUpper() == b.toUpper(), without the upper-cased copies when both are ASCII:
+// looking a package up compares it with every installed ship.
+inline bool EqualUpperCased(const QString& a, const QString& b)
+{
+    const auto ascii = [](const QString& s) {
+        for (const QChar c : s)
+            if (c.unicode() >= 0x80)
+                return false;
+        return true;
+    };
+    if (ascii(a) && ascii(b))
+        return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
+    return a.toUpper() == b.toUpper();
+}
+
 struct ShipPackage
 {
     QString Name;
@@ -77,7 +92,7 @@ struct ShipPackage
     // Same ship: equal name and author, compared upper-cased.
     bool sameShip(const ShipPackage& other) const
     {
-        return Name.toUpper() == other.Name.toUpper() && Author.toUpper() == other.Author.toUpper();
+        return EqualUpperCased(Name, other.Name) && EqualUpperCased(Author, other.Author);
     }
 };
 

@@ -411,15 +411,15 @@ bool Reader::handle(const QString& key, const QString& value)
         // An empty ID names no ship; matching it would offer every ID-less ship as an update.
         if (m_opt.installed && m_ctx.installerTexts && m_ctx.prompter && m_result.replaces < 0 &&
             !value.isEmpty()) {
-            const QString id = value.toUpper();
             for (qsizetype i = 0; i < m_opt.installed->size(); ++i) {
                 const ShipPackage& p = m_opt.installed->at(i);
-                if (p.Deleted != 0 || p.ID.toUpper() != id)
+                if (p.Deleted != 0 || !EqualUpperCased(p.ID, value))
                     continue;
                 const QStringList* t = m_ctx.installerTexts;
-                const int answer = m_ctx.prompter->ask(
-                    Prompter::Icon::Information, text(t, 136), FormatText(text(t, 137), id),
-                    {text(t, 138), text(t, 139), text(t, 46)}, 0, -1);
+                const int answer =
+                    m_ctx.prompter->ask(Prompter::Icon::Information, text(t, 136),
+                                        FormatText(text(t, 137), value.toUpper()),
+                                        {text(t, 138), text(t, 139), text(t, 46)}, 0, -1);
                 if (answer == 0) {
                     m_result.replaces = static_cast<int>(i);
                 } else if (answer != 1) {

@@ -81,17 +81,99 @@ InstallResult::Failure readFailure(PackageProblem problem)
 
 } // namespace
 
+bool InstallerEngine::isPackagePath(const QString& p)
+{
+    const QString path = withoutLineBreaks(p);
+    return !path.isEmpty() && QFileInfo(path).suffix().toLower() == QLatin1String("xsp");
+}
+
 int InstallerEngine::enqueue(const QStringList& paths)
 {
     int queued = 0;
     for (const QString& p : paths) {
-        const QString path = withoutLineBreaks(p);
-        if (path.isEmpty() || QFileInfo(path).suffix().toLower() != QLatin1String("xsp"))
+        if (!isPackagePath(p))
             continue;
-        m_queue.append(path);
+        m_queue.append(withoutLineBreaks(p));
         ++queued;
     }
     return queued;
+}
+
+void InstallerEngine::installMany(const QStringList& paths,
+                                  const std::function<void(qsizetype, const InstallResult&)>& done)
+{
+    const QString tag = QStringLiteral("(INSTALL) ");
+    qsizetype start = 0;
+    qsizetype end = paths.size();
+    bool aloneAtEnd = false; // the package at `end` failed in a change with others
+    while (start < paths.size()) {
+        if (start == end) {
+            // The failed one on its own, in a change of its own.
+            done(start, install(paths.at(start), m_services.progress, false, false));
+            ++start;
+            end = paths.size();
+            aloneAtEnd = false;
+            continue;
+        }
+        QList<InstallResult> results;
+        qsizetype failedAt = -1;
+        bool committed = false;
+        QString error;
+        {
+            Change batch(*this, tag);
+            if (!batch.ok()) {
+                // Refused (a locked game, no journal): each package says so itself.
+                for (qsizetype i = start; i < paths.size(); ++i)
+                    done(i, install(paths.at(i), m_services.progress, false, false));
+                return;
+            }
+            m_registryDeferred = true;
+            m_registryPending = false;
+            const QString catalog = modCatalog();
+            // Held for the whole change: parsed once, stored once when let go.
+            std::optional<CatalogReadHold> hold;
+            for (qsizetype i = start; i < end; ++i) {
+                if (!hold && QFileInfo(catalog).isFile())
+                    hold.emplace(catalog);
+                InstallResult r = install(paths.at(i), m_services.progress, false, false);
+                if (batch.hasFailed()) {
+                    failedAt = i;
+                    break;
+                }
+                results.append(r);
+            }
+            m_registryDeferred = false;
+            if (failedAt < 0 && m_registryPending)
+                saveRegistry(); // joins the change; a failure fails it
+            if (hold && !hold->release() && failedAt < 0)
+                batch.failed(QStringLiteral("could not store the catalogue ") + catalog);
+            hold.reset();
+            committed = batch.commit();
+            error = batch.error();
+        }
+        if (failedAt >= 0) {
+            // Rolled back. The packages before the failed one go again as one change,
+            // then the failed one alone.
+            log(tag + QStringLiteral("Installing the %1 packages before %2 again")
+                          .arg(failedAt - start)
+                          .arg(paths.at(failedAt)));
+            end = failedAt;
+            aloneAtEnd = true;
+            continue;
+        }
+        for (qsizetype i = 0; i < results.size(); ++i) {
+            InstallResult r = results.at(i);
+            if (!committed && r.status == PackageOk) {
+                r.status = PackageFailed;
+                r.error = error;
+                r.failure = InstallResult::Failure::NotWritten;
+            }
+            done(start + i, r);
+        }
+        start = end;
+        if (!aloneAtEnd)
+            end = paths.size();
+    }
 }
 
 InstallResult InstallerEngine::installNext(bool showMessages, bool showFailures)

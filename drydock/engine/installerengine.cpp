@@ -355,6 +355,10 @@ bool InstallerEngine::saveRegistry()
 {
     if (m_gameDir.isEmpty() || refusedForBrokenRegistry(QStringLiteral("(REGISTRY) ")))
         return false;
+    if (m_registryDeferred && m_change) {
+        m_registryPending = true;
+        return true;
+    }
     Change change(*this, QStringLiteral("(REGISTRY) "));
     if (!change.ok())
         return false;

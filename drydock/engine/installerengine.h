@@ -154,6 +154,19 @@ public:
     // (the missing-file box is otherwise shown whatever showMessages says).
     InstallResult install(const QString& path, ProgressSink* progress, bool showMessages,
                           bool showFailures = true);
+    // Installs many packages, in order, without message boxes, as one change of the
+    // game directory: the mod catalogue is read and stored, the registry written and
+    // the files synced once for all of them rather than once a package, so the time
+    // grows with the number of packages and not with their square. Each package is
+    // still installed whole or not at all: when one fails, the change is rolled back,
+    // the packages before it are installed again as one change and the failed one on
+    // its own, so that its result (and what it leaves) is that of install(). The
+    // package reader's questions may then be asked again. `done` gets each result in
+    // order, once it is durable or has failed.
+    void installMany(const QStringList& paths,
+                     const std::function<void(qsizetype, const InstallResult&)>& done);
+    // True for a path that enqueue() takes: a ".xsp" file, line breaks left out.
+    static bool isPackagePath(const QString& path);
 
     // --- Uninstall, enable, disable ---
     bool uninstallShip(int index, bool showMessages = true);
@@ -300,4 +313,8 @@ private:
     QString m_writeRefusal;
     bool m_registryBroken = false;
     QString m_registryError;
+    // While installMany() runs: saveRegistry() only notes that the registry must be
+    // written, which happens once, at the end of the change.
+    bool m_registryDeferred = false;
+    bool m_registryPending = false;
 };

@@ -2,6 +2,9 @@
 #include "arc.h"
 #include "archivefile.h"
 #include "archivetest.h"
+#include "gamechange.h"
+
+#include <optional>
 
 namespace {
 
@@ -143,6 +146,70 @@ private slots:
         // Disk targets work the same way.
         QVERIFY(AddArchiveFile(src, path("copy.txt"), false));
         QCOMPARE(readFile(path("copy.txt")), QByteArray("v2"));
+    }
+
+    // An entry rewritten with as many bytes keeps its place under a journal, which
+    // saves the old bytes (and brings them back on a roll-back); nothing behind it
+    // moves. Without a journal, or with another size, the new bytes go past the end.
+    void plainRewriteKeepsItsPlace_data()
+    {
+        QTest::addColumn<bool>("add"); // AddArchiveFile, else WriteArchiveFile
+        QTest::addColumn<bool>("journal");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("rollBack");
+        QTest::addColumn<bool>("inPlace");
+        const QByteArray same = "b-new-8910"; // as long as "b.dds-OLD-"
+        QTest::newRow("add, same size") << true << true << same << false << true;
+        QTest::newRow("write, same size") << false << true << same << false << true;
+        QTest::newRow("add, same size, rolled back") << true << true << same << true << true;
+        QTest::newRow("write, same size, rolled back") << false << true << same << true << true;
+        QTest::newRow("add, no journal") << true << false << same << false << false;
+        QTest::newRow("write, no journal") << false << false << same << false << false;
+        QTest::newRow("add, longer") << true << true << QByteArray("b-new-8910+") << false << false;
+        QTest::newRow("write, shorter") << false << true << QByteArray("NEW") << false << false;
+    }
+
+    void plainRewriteKeepsItsPlace()
+    {
+        QFETCH(bool, add);
+        QFETCH(bool, journal);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, rollBack);
+        QFETCH(bool, inPlace);
+        const QStringList order = {"a.dds", "b.dds", "c.dds"};
+        for (const QString& name : order) {
+            const QByteArray old = name.toLatin1() + "-OLD-";
+            QVERIFY(WriteArchiveFile(old.constData(), old.size(), entry(name), false, false));
+        }
+        const QString dat = path("mods/Hullwright.dat");
+        const qint64 datSize = QFileInfo(dat).size();
+        {
+            std::optional<GameChange> change;
+            if (journal)
+                change.emplace(path("mods/journal"), path("mods"));
+            QVERIFY(writeFile(path("src.dds"), bytes));
+            QFile source(path("src.dds"));
+            QVERIFY(add ? AddArchiveFile(source, entry("b.dds"), false)
+                        : WriteArchiveFile(bytes.constData(), bytes.size(), entry("b.dds"), false,
+                                           false));
+            if (change && rollBack)
+                QVERIFY(change->rollback());
+            else if (change)
+                QVERIFY(change->commit());
+        }
+        QCOMPARE(names(ListCatalog(m_cat)),
+                 inPlace ? order : QStringList({"a.dds", "c.dds", "b.dds"}));
+        if (inPlace)
+            QCOMPARE(QFileInfo(dat).size(), datSize);
+        const auto content = [this](const QString& name) {
+            QFile::remove(path("out.dds"));
+            return ExtractArchiveFile(entry(name), path("out.dds"), false, false)
+                       ? readFile(path("out.dds"))
+                       : QByteArray("(unreadable)");
+        };
+        QCOMPARE(content("a.dds"), QByteArray("a.dds-OLD-"));
+        QCOMPARE(content("b.dds"), rollBack ? QByteArray("b.dds-OLD-") : bytes);
+        QCOMPARE(content("c.dds"), QByteArray("c.dds-OLD-"));
     }
 
     void copyingConvertsForms()

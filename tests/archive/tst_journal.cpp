@@ -169,6 +169,52 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_journal));
     }
 
+    // A commit makes durable what the change wrote: the files it wrote and the
+    // folders whose names it changed, not files it left alone (and, with no flush of
+    // the whole file system, not other programs' unwritten data either). Paths are
+    // relative to the root, "." for the root itself.
+    void commitSyncsWhatItChanged_data()
+    {
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<QStringList>("synced");
+        QTest::addColumn<QStringList>("untouched");
+        QTest::newRow("rewritten in place")
+            << Steps([](const QString& r) { return inPlace(r + "/a.txt", 1, "L"); })
+            << QStringList{"a.txt"} << QStringList{"sub/b.txt", "sub"};
+        QTest::newRow("new file in a new folder") << Steps([](const QString& r) {
+            return MakeDirChecked(r + "/new") && WriteFileAtomic(r + "/new/c.txt", "c");
+        }) << QStringList{"new/c.txt", "new", "."} << QStringList{"a.txt", "sub/b.txt", "sub"};
+        QTest::newRow("removed") << Steps([](const QString& r) {
+            return RemoveFileChecked(r + "/sub/b.txt");
+        }) << QStringList{"sub"} << QStringList{"a.txt"};
+        QTest::newRow("moved") << Steps([](const QString& r) {
+            return RenameFileChecked(r + "/sub/b.txt", r + "/b.txt");
+        }) << QStringList{"sub", ".", "b.txt"}
+                               << QStringList{"a.txt"};
+    }
+
+    void commitSyncsWhatItChanged()
+    {
+        QFETCH(Steps, steps);
+        QFETCH(QStringList, synced);
+        QFETCH(QStringList, untouched);
+        const QString root = QFileInfo(m_root).canonicalFilePath();
+        std::vector<std::string> log;
+        fio::recordSyncs(&log);
+        GameChange change(m_journal, m_root);
+        const bool stepped = change.ok() && steps(m_root);
+        const bool committed = stepped && change.commit();
+        fio::recordSyncs(nullptr);
+        QVERIFY(committed);
+        QSet<QString> seen;
+        for (const std::string& path : log)
+            seen.insert(QDir(root).relativeFilePath(QFile::decodeName(path.c_str())));
+        for (const QString& name : synced)
+            QVERIFY2(seen.contains(name), qPrintable(name + QStringLiteral(" was not synced")));
+        for (const QString& name : untouched)
+            QVERIFY2(!seen.contains(name), qPrintable(name + QStringLiteral(" was synced")));
+    }
+
     // Links planted below a confining folder (a game under a change, an extraction
     // target) lead no checked operation outside: a folder link fails it, a link at
     // the final name is replaced rather than followed, and a link at a scratch name
@@ -318,7 +364,6 @@ private slots:
         using Call = std::function<long()>;
         QTest::newRow("write") << Call([] { return long(fio::write(-1, "x", 1)); });
         QTest::newRow("fsync") << Call([] { return long(fio::fsync(-1)); });
-        QTest::newRow("syncfs") << Call([] { return long(fio::syncfs(-1)); });
     }
 
     void callsReachTheKernel()

@@ -62,6 +62,14 @@ void TestFaults::everyStepFails_data()
     QTest::newRow("install") << Operation() << Operation([](E& e, P& p) {
         return e.install(p.at(0), nullptr, false).status == 0;
     });
+    // Both installed, or (a failed commit) neither: a failure part-way is rolled
+    // back and the packages are installed again.
+    QTest::newRow("install many") << Operation() << Operation([](E& e, P& p) {
+        bool all = true;
+        e.installMany(p.mid(0, 2),
+                      [&all](qsizetype, const InstallResult& r) { all = all && r.status == 0; });
+        return all;
+    });
     QTest::newRow("update mod") << Operation([](E& e, P& p) {
         return e.install(p.at(0), nullptr, false).status == 0 && e.updateMod() &&
                e.install(p.at(1), nullptr, false).status == 0;
@@ -131,8 +139,16 @@ void TestFaults::everyStepFails()
         f.engine.reset();
         if (only > 0)
             qDebug().noquote() << f.logLines.join(QLatin1Char('\n'));
+        Snapshot after = snapshot(f.gameDir);
+        Snapshot expected = ok ? done : before;
+        if (ok && QByteArray(QTest::currentDataTag()) == "install many") {
+            // A package installed again on its own after a failure is one more
+            // registry write: the backup then holds the registry between the two.
+            after.erase(QStringLiteral("Slipway/ships.dat.bak"));
+            expected.erase(QStringLiteral("Slipway/ships.dat.bak"));
+        }
         if (diff.isEmpty())
-            diff = firstDifference(ok ? done : before, snapshot(f.gameDir));
+            diff = firstDifference(expected, after);
         QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("fault at step %1 of %2 (%3): %4")
                                                 .arg(step)
                                                 .arg(steps)

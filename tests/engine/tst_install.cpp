@@ -48,6 +48,7 @@ private slots:
     void textIdsPerLanguage();
     void queueAndRefusals();
     void failedPackageTakesBackItsFiles();
+    void manyPackagesInOneChange();
     void plantedLinksLeadNowhere_data();
     void plantedLinksLeadNowhere();
     void brokenRegistryRefusesChanges();
@@ -417,6 +418,52 @@ void TestInstall::failedPackageTakesBackItsFiles()
     // Gone: what only the failed package had. Back as it was: what it overwrote.
     QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)), QString());
     QVERIFY(!QFile::exists(f.root.filePath("outside.txt")));
+}
+
+// Many packages as one change: the one that fails part-way (after writing files)
+// and a missing one leave nothing, the others are installed; the game ends as
+// installing the good ones one at a time leaves it, with the results in order.
+void TestInstall::manyPackagesInOneChange()
+{
+    EngineFixture single;
+    EngineFixture many;
+    QVERIFY2(single.ok() && many.ok(), qPrintable(single.error + many.error));
+    const QStringList samples = single.samplePackages();
+    QVERIFY(!samples.isEmpty());
+    InstallerEngine& one = single.makeEngine(false);
+    for (const QString& p : samples)
+        QCOMPARE(one.install(p, nullptr, false).status, 0);
+    single.engine.reset();
+
+    ShipPackage bad = EngineFixture::simplePackage("Failer", "Tester", "1", "SS_FAIL");
+    many.addFile(bad, KindModel, QStringLiteral("objects/failer/body.bob"), 10, "failer body");
+    many.addFile(bad, KindFile, QStringLiteral("textures/failer.tga"), 10, "texture");
+    many.addFile(bad, KindFile, QStringLiteral("../outside.txt"), 10, "escape");
+    const QString badPath = many.writePackage(bad, QStringLiteral("bad.xsp"));
+    const QStringList paths = {many.samplePackages().at(0), badPath,
+                               many.root.filePath(QStringLiteral("absent.xsp")),
+                               many.samplePackages().at(1)};
+    InstallerEngine& engine = many.makeEngine(false);
+    QList<qsizetype> order;
+    QList<InstallResult> results;
+    engine.installMany(paths, [&](qsizetype i, const InstallResult& r) {
+        order << i;
+        results << r;
+    });
+    QCOMPARE(order, (QList<qsizetype>{0, 1, 2, 3}));
+    QCOMPARE(results.at(0).status, 0);
+    QCOMPARE(results.at(1).status, 1);
+    QCOMPARE(results.at(1).error,
+             QStringLiteral("file \"../outside.txt\": name leaves its folder"));
+    QCOMPARE(results.at(2).failure, InstallResult::Failure::Missing);
+    QCOMPARE(results.at(3).status, 0);
+    QCOMPARE(engine.registry().Ships.size(), 2);
+    many.engine.reset();
+    QCOMPARE(GameSnapshot::firstDifference(GameSnapshot::snapshot(single.gameDir),
+                                           GameSnapshot::snapshot(many.gameDir)),
+             QString());
+    QVERIFY(!QFile::exists(many.root.filePath("outside.txt")));
+    QVERIFY(!QFileInfo::exists(GameChange::journalDir(many.gameDir)));
 }
 
 // A link planted in the game (the scripts folder, a script's name) leads no

@@ -79,17 +79,34 @@ QByteArray local(const QString& text)
 int install(CliSession& s, const QStringList& packages)
 {
     InstallerEngine& engine = s.engine();
-    bool allInstalled = true;
-    for (const QString& package : packages) {
-        QString line;
-        if (engine.enqueue({package}) == 0) {
-            line = QStringLiteral("failed: not a ship package (.xsp): ") + package;
+    // All packages as one change (the engine keeps each one whole or absent), the
+    // lines in the order given, each written once its package is settled.
+    QStringList lines(packages.size());
+    QList<qsizetype> positions;
+    QStringList paths;
+    for (qsizetype i = 0; i < packages.size(); ++i) {
+        if (InstallerEngine::isPackagePath(packages.at(i))) {
+            positions << i;
+            paths << packages.at(i);
         } else {
-            line = InstallResultLine(engine.installNext(false));
+            lines[i] = QStringLiteral("failed: not a ship package (.xsp): ") + packages.at(i);
         }
-        allInstalled = allInstalled && line.startsWith(QLatin1String("installed "));
-        cliWriteOut(local(line) + '\n');
     }
+    qsizetype written = 0;
+    bool allInstalled = true;
+    const auto writeReady = [&] {
+        for (; written < lines.size() && !lines.at(written).isEmpty(); ++written) {
+            allInstalled =
+                allInstalled && lines.at(written).startsWith(QLatin1String("installed "));
+            cliWriteOut(local(lines.at(written)) + '\n');
+        }
+    };
+    writeReady();
+    engine.installMany(paths, [&](qsizetype k, const InstallResult& r) {
+        lines[positions.at(k)] = InstallResultLine(r);
+        writeReady();
+    });
+    writeReady();
     if (const int code = s.saveRegistry())
         return code;
     return allInstalled ? 0 : 1;

@@ -12,9 +12,13 @@ namespace {
 
 constexpr quint32 kTime = 1262304000; // 2010-01-01: fixed file times, fixed packages
 
-QString shipLine(const QString& id)
+// The default line with the ship's identifier and its own scene, which the game shows.
+QString shipLine(const QString& id, const QString& scene)
 {
-    return QString::fromLatin1(kDefaultShipLine).replace(QStringLiteral("HW_NEW_SHIP"), id);
+    ShipRecord line(
+        QString::fromLatin1(kDefaultShipLine).replace(QStringLiteral("HW_NEW_SHIP"), id));
+    line.setField(kSceneField, scene);
+    return line.line();
 }
 
 QByteArray fileText(const QString& name, int index)
@@ -43,9 +47,9 @@ bool MakeManyShipPackages(const QString& folder, int first, int count, QStringLi
         p.Author = QStringLiteral("Fleet Yard");
         p.Version = QStringLiteral("1.0");
         p.ID = QStringLiteral("MS_SH_MANY_") + n;
-        p.Data = shipLine(p.ID);
-        p.Texts = {{Language, p.Name, QStringLiteral("Generated ship number ") + n}};
         const QString scene = QStringLiteral("ships\\many\\m") + n + QStringLiteral("_scene");
+        p.Data = shipLine(p.ID, scene);
+        p.Texts = {{Language, p.Name, QStringLiteral("Generated ship number ") + n}};
         p.Dummies = {{QStringLiteral("SDTYPE_GUN"), scene + QStringLiteral(";1;0;0;4;")}};
         p.Components = {{scene, QStringLiteral("SCTYPE_ENGINE"), QStringLiteral("1;0;0;-9;")}};
         p.Cockpits = {QStringLiteral("1;1;60;30;0;0;1;4512;0;0;0;0;0;0;0;-100000;0;0;"
