@@ -1,5 +1,6 @@
 #include "gamechange.h"
 
+#include "changehistory.h"
 #include "journal.h"
 
 #include <QDir>
@@ -55,10 +56,18 @@ GameChange::GameChange(const QString& gameDir)
         m_error = QDir::toNativeSeparators(gameDir) + QStringLiteral("/mods: cannot create");
         return;
     }
+    const bool outermost = !journal::active();
     std::string why;
     m_open = journal::begin(os(journalDir(gameDir)), os(gameDir), &why);
-    if (!m_open)
+    if (!m_open) {
         m_error = QString::fromLocal8Bit(why.c_str());
+        return;
+    }
+    // What the change destroys stays for its undo; without the folder it is only lost.
+    if (outermost && QDir().mkpath(ChangeHistory::folder(gameDir))) {
+        m_gameDir = QDir::cleanPath(gameDir);
+        journal::keepOnCommit(os(ChangeHistory::pendingFolder(gameDir)));
+    }
 }
 
 GameChange::~GameChange()
@@ -73,8 +82,15 @@ bool GameChange::commit()
         return false;
     m_open = false;
     std::string why;
-    if (journal::commit(&why))
+    if (journal::commit(&why)) {
+        const std::string kept = m_gameDir.isEmpty() ? std::string() : journal::lastKept();
+        if (!kept.empty() &&
+            !ChangeHistory::committed(m_gameDir, QFile::decodeName(QByteArray::fromStdString(kept)),
+                                      m_label.isEmpty() ? QStringLiteral("Change") : m_label,
+                                      &m_historyError))
+            qWarning("%s", qPrintable(m_historyError));
         return true;
+    }
     m_error = QString::fromLocal8Bit(why.c_str());
     return false;
 }

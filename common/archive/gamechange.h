@@ -36,10 +36,18 @@ public:
     // Removes a file below the change's root, kept by the journal until the
     // commit. A path outside the root is refused, never removed.
     bool removeFile(const QString& path, QString* error = nullptr);
+    // The name of the change in the game directory's history when no
+    // HistoryOperation is open ("Install", "Update mod").
+    void setLabel(const QString& label) { m_label = label; }
+    // A committed change whose history entry could not be written says why here.
+    QString historyError() const { return m_historyError; }
 
 private:
     bool m_open = false;
     QString m_error;
+    QString m_gameDir; // set for the outermost change of a game directory: kept for undo
+    QString m_label;
+    QString m_historyError;
 };
 
 // The one-writer lock of a game directory: a lock file in its Slipway folder,

@@ -59,9 +59,11 @@ struct State
     std::set<std::string> syncFiles, syncDirs;
     std::string poisoned; // why the change cannot commit
     long records = 0;
+    std::string keepAs; // where the committed journal is kept, empty: deleted
 };
 
 State* g_state = nullptr;
+std::string g_lastKept;
 
 std::string normal(std::string p)
 {
@@ -706,7 +708,10 @@ bool commit(std::string* error)
             }
         }
     }
-    if (failed.empty() && fio::unlink((s.dir + "/index").c_str()) != 0)
+    const bool keep = !s.keepAs.empty() && s.records > 0;
+    if (failed.empty() &&
+        (keep ? fio::rename((s.dir + "/index").c_str(), (s.dir + "/records").c_str())
+              : fio::unlink((s.dir + "/index").c_str())) != 0)
         failed = s.dir + "/index";
     if (!failed.empty()) {
         const std::string why = failed + ": " + std::strerror(errno);
@@ -718,9 +723,195 @@ bool commit(std::string* error)
         return false;
     }
     const std::string dir = s.dir;
+    const std::string keepAs = s.keepAs;
     closeState();
+    g_lastKept.clear();
+    if (keep) {
+        // Committed already: a journal that cannot be moved only costs its undo.
+        fio::syncDir(dir.c_str());
+        if (fio::rename(dir.c_str(), keepAs.c_str()) == 0) {
+            fio::syncDir(parentOf(keepAs).c_str());
+            fio::syncDir(parentOf(dir).c_str());
+            g_lastKept = keepAs;
+            return true;
+        }
+    }
     removeJournalFiles(dir, true);
     return true;
+}
+
+void keepOnCommit(const std::string& keepAs)
+{
+    if (g_state)
+        g_state->keepAs = normal(keepAs);
+}
+
+std::string lastKept()
+{
+    return g_lastKept;
+}
+
+namespace {
+
+bool readKept(const std::string& dir, std::vector<Record>* out, std::string* error)
+{
+    const int fd = ::open((dir + "/records").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = dir + "/records: " + std::strerror(errno);
+        return false;
+    }
+    *out = readRecords(fd);
+    ::close(fd);
+    return true;
+}
+
+// Makes the missing folders of `path` (itself included) as steps of the open journal.
+bool ensureDir(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) || (errno = ENOTDIR, false);
+    if (path == g_state->root || !below(path, g_state->root))
+        return false;
+    if (!ensureDir(parentOf(path)) || !willMakeDir(path))
+        return false;
+    return fio::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+bool emptyDir(const std::string& path)
+{
+    DIR* d = opendir(path.c_str());
+    if (!d)
+        return false;
+    bool empty = true;
+    while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            empty = false;
+    closedir(d);
+    return empty;
+}
+
+} // namespace
+
+bool keptRecords(const std::string& keptDir, std::vector<std::pair<char, std::string>>* out,
+                 std::string* error)
+{
+    std::vector<Record> records;
+    if (!readKept(normal(keptDir), &records, error))
+        return false;
+    out->clear();
+    for (const Record& r : records)
+        out->emplace_back(static_cast<char>(r.type), r.name);
+    return true;
+}
+
+bool revert(const std::string& keptDir, std::string* error)
+{
+    if (!g_state) {
+        if (error)
+            *error = "no change journal is open";
+        return false;
+    }
+    const std::string dir = normal(keptDir);
+    std::vector<Record> records;
+    if (!readKept(dir, &records, error))
+        return false;
+    // A file put back by a link and then written in place would change the kept copy.
+    std::set<std::string> inPlace;
+    for (const Record& r : records)
+        if (r.type == Length || r.type == Region)
+            inPlace.insert(r.name);
+    const int dataFd = ::open((dir + "/data").c_str(), O_RDONLY | O_CLOEXEC);
+    std::string failure;
+    const auto failedOn = [&](const std::string& what) {
+        failure = what + ": " + std::strerror(errno);
+        return false;
+    };
+    const auto step = [&](const Record& r) -> bool {
+        const std::string path = g_state->root + "/" + r.name;
+        struct stat st;
+        switch (r.type) {
+        case Created:
+            if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && !removeInto(path))
+                return failedOn(path);
+            return true;
+        case MadeDir:
+            if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && emptyDir(path) &&
+                (!willRemoveDir(path) || fio::rmdir(path.c_str()) != 0))
+                return failedOn(path);
+            return true;
+        case RemovedDir:
+            return ensureDir(path) || failedOn(path);
+        case Kept: {
+            const std::string kept = dir + "/b" + std::to_string(r.a);
+            if (::stat(kept.c_str(), &st) != 0)
+                return true; // cut short before the step: nothing was replaced
+            // Put beside first and renamed over: the file is whole at every instant.
+            const std::string beside = path + ".undo~";
+            if (!ensureDir(parentOf(path)) || !willCreate(beside))
+                return failedOn(path);
+            ::unlink(beside.c_str());
+            if (inPlace.count(r.name) || fio::link(kept.c_str(), beside.c_str()) != 0) {
+                if (!copyFile(kept, beside))
+                    return failedOn(beside);
+            }
+            if (!willReplace(path) || fio::rename(beside.c_str(), path.c_str()) != 0)
+                return failedOn(path);
+            touched(path);
+            touchedDir(parentOf(path));
+            return true;
+        }
+        case Length: {
+            const int fd = fio::open(path.c_str(), O_RDWR | O_NOFOLLOW);
+            const bool ok = fd >= 0 && willTruncate(path, fd, r.a) && fio::ftruncate(fd, r.a) == 0;
+            const int e = errno;
+            if (fd >= 0)
+                ::close(fd);
+            errno = e;
+            return ok || failedOn(path);
+        }
+        case Region: {
+            std::vector<unsigned char> buf(static_cast<size_t>(std::max<int64_t>(0, r.b)));
+            bool ok = dataFd >= 0 && r.b >= 0 && r.b <= kChunk;
+            int64_t got = 0;
+            while (ok && got < r.b) {
+                const ssize_t n = ::pread(dataFd, buf.data() + got,
+                                          static_cast<size_t>(r.b - got), r.c + got);
+                if (n <= 0) {
+                    ok = n < 0 && errno == EINTR;
+                    continue;
+                }
+                got += n;
+            }
+            if (!ok || crcOf(buf.data(), buf.size()) != r.crc) {
+                errno = EIO;
+                return failedOn(dir + "/data");
+            }
+            const int fd = fio::open(path.c_str(), O_RDWR | O_NOFOLLOW);
+            ok = fd >= 0 && willOverwrite(path, fd, r.a, r.b) && fio::pwriteAll(fd, buf.data(), r.b, r.a);
+            const int e = errno;
+            if (fd >= 0)
+                ::close(fd);
+            errno = e;
+            return ok || failedOn(path);
+        }
+        default:
+            return true;
+        }
+    };
+    bool ok = true;
+    for (auto it = records.rbegin(); ok && it != records.rend(); ++it)
+        ok = step(*it);
+    if (dataFd >= 0)
+        ::close(dataFd);
+    if (!ok) {
+        // Half reverted: the open change must not commit, whatever its caller does.
+        poison(g_state->root + "/x", failure);
+        if (error)
+            *error = failure;
+    }
+    return ok;
 }
 
 bool rollback(std::string* error)

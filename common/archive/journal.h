@@ -19,6 +19,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace journal {
 
@@ -33,6 +35,22 @@ std::string root();
 bool commit(std::string* error);
 // Undoes everything recorded since the outermost begin().
 bool rollback(std::string* error);
+
+// --- Kept journals: what a committed change destroyed, for undoing it later ---
+// The outermost commit of the open journal keeps it instead of deleting it: the
+// index is renamed "records" (still the commit point) and the folder moved to
+// `keepAs` (on the same file system). Nothing is kept for a change that changed nothing.
+void keepOnCommit(const std::string& keepAs);
+// Where the last commit kept its journal; empty when it kept none.
+std::string lastKept();
+// The records of a kept journal: type letter ('N' new file, 'T' length, 'R'
+// region, 'B' kept file, 'D' new folder, 'E' removed folder) and root-relative name.
+bool keptRecords(const std::string& keptDir, std::vector<std::pair<char, std::string>>* out,
+                 std::string* error);
+// Applies a kept journal backwards, as a roll-back would, but as steps of the open
+// journal (which saves what they destroy). The kept folder is left as it was:
+// files come back as links to (or copies of) its files.
+bool revert(const std::string& keptDir, std::string* error);
 // Rolls back a journal left in `journalDir` (after a crash). Returns 0 when there
 // was none (or only a committed remainder), 1 when it was rolled back, -1 when
 // the roll-back failed (the journal stays for the next try). `report` says what.

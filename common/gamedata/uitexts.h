@@ -16,7 +16,7 @@ class UiTexts
 {
 public:
     enum class Program {
-        Installer, // own section "installer", 260 texts
+        Installer, // own section "installer", 280 texts
         Creator,   // own section "creator", 520 texts
     };
 
@@ -29,7 +29,7 @@ public:
 
     // Room for the installer's newer messages (numbers 147 on); a translation file
     // with fewer simply leaves them placeholders.
-    static constexpr int kInstallerCount = 260;
+    static constexpr int kInstallerCount = 280;
     static constexpr int kCreatorCount = 520;
     static constexpr int kSharedCount = 20;
 

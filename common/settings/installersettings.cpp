@@ -3,6 +3,8 @@
 #include "configfile.h"
 #include "gamedir.h"
 
+#include <algorithm>
+
 namespace {
 
 // A value that is not a decimal number keeps the default instead of becoming 0.
@@ -36,6 +38,12 @@ void ParseInstallerSettings(const QByteArray& text, InstallerSettings& settings)
             readInt(value, settings.textCustom);
         } else if (key == QLatin1String("BaseType:")) {
             readInt(value, settings.baseType);
+        } else if (key == QLatin1String("UndoChanges:")) {
+            readInt(value, settings.undoChanges);
+            settings.undoChanges = std::max(0, settings.undoChanges);
+        } else if (key == QLatin1String("UndoMiB:")) {
+            readInt(value, settings.undoMiB);
+            settings.undoMiB = std::max(0, settings.undoMiB);
         } else if (key == QLatin1String("LastFolder:")) {
             settings.lastFolder = value;
         } else if (key == QLatin1String("UpdateMirror:")) {
@@ -77,6 +85,10 @@ QByteArray InstallerSettingsText(const InstallerSettings& settings, const QByteA
         lines << QStringLiteral("NoDisableConfirm");
     if (settings.previewChanges)
         lines << QStringLiteral("PreviewChanges");
+    if (settings.undoChanges != InstallerSettings().undoChanges)
+        lines << QStringLiteral("UndoChanges: ") + QString::number(settings.undoChanges);
+    if (settings.undoMiB != InstallerSettings().undoMiB)
+        lines << QStringLiteral("UndoMiB: ") + QString::number(settings.undoMiB);
     if (!settings.lastFolder.isEmpty() && IsOneLineValue(settings.lastFolder))
         lines << QStringLiteral("LastFolder: ") + settings.lastFolder;
     for (const QString& mirror : settings.updateMirrors)

@@ -26,6 +26,10 @@ struct InstallerSettings {
     // distributor that updates Drydock itself puts them there; none means the
     // program is updated some other way (a package manager, a new build).
     QStringList updateMirrors;
+    // Undo data of a game directory's history is kept for this many changes and
+    // this many MiB at most ("UndoChanges:", "UndoMiB:"; written when not the default).
+    int undoChanges = 10;
+    int undoMiB = 512;
 };
 
 // Reads <programDir>/config.dat; a missing file leaves the defaults. Directories

@@ -1,5 +1,6 @@
 #include "dcheckup.h"
 
+#include "changehistory.h"
 #include "changepreview.h"
 #include "fileutils.h"
 #include "installertexts.h"
@@ -12,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -88,4 +90,47 @@ DPreview::DPreview(const UiTexts& texts, const DryRunResult& result, QWidget* pa
     layout->addWidget(buttons);
     go->setDefault(true);
     resize(760, 420);
+}
+
+DHistory::DHistory(const UiTexts& texts, const QList<HistoryEntry>& entries, QWidget* parent)
+    : QDialog(parent)
+{
+    using namespace InstallerText;
+    setObjectName(QStringLiteral("historyDialog"));
+    setWindowTitle(PlainUiText(texts.own(HistoryCaption)));
+    auto* layout = new QVBoxLayout(this);
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("historyList"));
+    m_list->setRootIsDecorated(false);
+    m_list->setHeaderLabels({PlainUiText(texts.own(HeaderTime)), PlainUiText(texts.own(HeaderProgram)),
+                             PlainUiText(texts.own(HeaderOperation)), PlainUiText(texts.own(HeaderShip)),
+                             PlainUiText(texts.own(HeaderFiles)), PlainUiText(texts.own(HeaderUndo))});
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        auto* item = new QTreeWidgetItem(m_list);
+        item->setText(0, QLocale().toString(it->time.toLocalTime(), QLocale::ShortFormat));
+        item->setText(1, it->program);
+        item->setText(2, it->operation);
+        QStringList ships;
+        for (qsizetype k = 0; k < it->ships.size(); ++k) {
+            const int slot = k < it->shipSlots.size() ? it->shipSlots.at(k) : -1;
+            ships << (slot > 0 ? QStringLiteral("%1 (%2)").arg(it->ships.at(k)).arg(slot) : it->ships.at(k));
+        }
+        item->setText(3, ships.join(QStringLiteral(", ")));
+        item->setText(4, QString::number(it->files.size()));
+        QStringList files;
+        for (const HistoryFile& f : it->files)
+            files << f.change + QLatin1Char(' ') + f.name;
+        item->setToolTip(4, files.join(QLatin1Char('\n')));
+        item->setText(5, it->undoable   ? PlainUiText(texts.own(CanUndo))
+                         : it->redoable ? PlainUiText(texts.own(CanRedo))
+                                        : QStringLiteral("-"));
+    }
+    for (int c = 0; c < 5; ++c)
+        m_list->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    layout->addWidget(m_list);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(texts.own(Ok), QDialogButtonBox::AcceptRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+    resize(860, 360);
 }

@@ -1,11 +1,12 @@
 // The installer window's answers about an installation: the list of problems
-// Verify Installation found, and the preview of what an install or uninstall
-// will change (a dry run), asked before it runs.
+// Verify Installation found, the preview of what an install or uninstall will
+// change (a dry run), asked before it runs, and the history of changes.
 #pragma once
 
 #include <QDialog>
 
 struct DryRunResult;
+struct HistoryEntry;
 struct VerifyReport;
 class UiTexts;
 class QListWidget;
@@ -32,4 +33,17 @@ public:
 
 private:
     QListWidget* m_list = nullptr;
+};
+
+// File > History: every change of the game directory, newest first, and whether
+// undo or redo can still take it back.
+class DHistory : public QDialog
+{
+    Q_OBJECT
+public:
+    DHistory(const UiTexts& texts, const QList<HistoryEntry>& entries, QWidget* parent = nullptr);
+    QTreeWidget* entryList() const { return m_list; }
+
+private:
+    QTreeWidget* m_list = nullptr;
 };

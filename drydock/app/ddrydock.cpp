@@ -1,5 +1,6 @@
 #include "ddrydock.h"
 
+#include "changehistory.h"
 #include "csocket.h"
 #include "dconfig.h"
 #include "dcheckup.h"
@@ -59,6 +60,7 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
     m_statusSink = std::make_unique<QtStatusSink>(statusBar());
 
     ReadInstallerSettings(m_programDir, m_settings);
+    ChangeHistory::setLimits({m_settings.undoChanges, qint64(m_settings.undoMiB) << 20});
     loadTexts();
     // The game of the selected directory reads its mod from its own prefix's registry.
     m_systemRegistry = CreateCurrentGameRegistry(
@@ -137,6 +139,11 @@ DDrydock::DDrydock(const QString& programDir, QWidget* parent)
     connect(m_ui->actionUpdateMod, &QAction::triggered, this, &DDrydock::Slot_UpdateMod);
     connect(m_ui->actionRedoBaseMod, &QAction::triggered, this, &DDrydock::Slot_RedoBaseMod);
     connect(verifyAction(), &QAction::triggered, this, &DDrydock::Slot_Verify);
+    editMenu();
+    connect(m_undoAction, &QAction::triggered, this, &DDrydock::Slot_Undo);
+    connect(m_redoAction, &QAction::triggered, this, &DDrydock::Slot_Redo);
+    connect(m_historyAction, &QAction::triggered, this, &DDrydock::Slot_History);
+    connect(m_editMenu, &QMenu::aboutToShow, this, &DDrydock::refreshUndo);
 
     AddLog(QStringLiteral("Ship Installed Started"));
 }
@@ -286,6 +293,9 @@ void DDrydock::retranslate()
     m_ui->actionUpdateMod->setText(installerText(UpdateMod));
     m_ui->actionRedoBaseMod->setText(installerText(RedoBaseMod));
     verifyAction()->setText(installerText(VerifyMenu));
+    editMenu()->setTitle(installerText(MenuEdit));
+    m_historyAction->setText(installerText(HistoryMenu));
+    refreshUndo();
     const QString icons = m_programDir + QStringLiteral("/Icons/");
     m_ui->actionInstall->setIcon(QIcon(icons + QStringLiteral("install.png")));
     m_ui->actionUninstall->setIcon(QIcon(icons + QStringLiteral("uninstall.png")));
@@ -332,6 +342,10 @@ void DDrydock::SetControls(bool enable)
                             m_ui->actionUpdateMod, m_ui->actionRedoBaseMod, verifyAction()})
         action->setEnabled(enable && haveDir);
     m_ui->slipway->setEnabled(enable && haveDir);
+    editMenu()->setEnabled(enable && haveDir);
+    m_historyAction->setEnabled(enable && haveDir);
+    if (enable)
+        refreshUndo();
 
     if (enable) {
         m_progress->hide();
@@ -498,6 +512,80 @@ QAction* DDrydock::verifyAction()
         m_ui->menuUpdate->insertAction(m_ui->actionRedoBaseMod, m_verifyAction);
     }
     return m_verifyAction;
+}
+
+QMenu* DDrydock::editMenu()
+{
+    if (!m_editMenu) {
+        m_editMenu = new QMenu(this);
+        m_editMenu->setObjectName(QStringLiteral("menuEdit"));
+        m_ui->menuBar->insertMenu(m_ui->menuSettings->menuAction(), m_editMenu);
+        m_undoAction = m_editMenu->addAction(QString());
+        m_undoAction->setObjectName(QStringLiteral("actionUndo"));
+        m_undoAction->setShortcut(QKeySequence::Undo);
+        m_redoAction = m_editMenu->addAction(QString());
+        m_redoAction->setObjectName(QStringLiteral("actionRedo"));
+        m_redoAction->setShortcut(QKeySequence::Redo);
+        m_historyAction = new QAction(this);
+        m_historyAction->setObjectName(QStringLiteral("actionHistory"));
+        m_ui->menuFile->insertAction(m_ui->actionExit, m_historyAction);
+        m_ui->menuFile->insertSeparator(m_ui->actionExit);
+    }
+    return m_editMenu;
+}
+
+void DDrydock::refreshUndo()
+{
+    using namespace InstallerText;
+    editMenu();
+    QList<HistoryEntry> entries;
+    if (m_engine && !m_engine->gameDir().isEmpty())
+        ChangeHistory::read(m_engine->gameDir(), &entries);
+    const HistoryEntry* undo = ChangeHistory::nextUndo(entries);
+    const HistoryEntry* redo = ChangeHistory::nextRedo(entries);
+    const bool idle = !m_ui->slipway->isBusy() && m_engine && m_engine->writeRefusal().isEmpty();
+    m_undoAction->setText(undo ? FormatText(installerText(UndoMenu), undo->label) : installerText(UndoNothing));
+    m_redoAction->setText(redo ? FormatText(installerText(RedoMenu), redo->label) : installerText(RedoNothing));
+    m_undoAction->setEnabled(undo && idle);
+    m_redoAction->setEnabled(redo && idle);
+}
+
+void DDrydock::Slot_Undo()
+{
+    undo(false);
+}
+
+void DDrydock::Slot_Redo()
+{
+    undo(true);
+}
+
+void DDrydock::undo(bool redo)
+{
+    using namespace InstallerText;
+    if (m_engine->gameDir().isEmpty() || m_ui->slipway->isBusy())
+        return;
+    QString error;
+    HistoryEntry done;
+    const bool ok = m_engine->undo(redo, &error, &done);
+    if (done.id != 0)
+        AddLog(done.operation);
+    m_ui->slipway->fillBaseModBox();
+    m_ui->slipway->refreshList();
+    refreshUndo();
+    if (!ok)
+        m_prompter->ask(Prompter::Icon::Warning, installerText(UndoFailedCaption),
+                        FormatText(installerText(UndoFailedText), error), {installerText(Ok)});
+}
+
+void DDrydock::Slot_History()
+{
+    QList<HistoryEntry> entries;
+    QString error;
+    if (!ChangeHistory::read(m_engine->gameDir(), &entries, &error))
+        AddLog(QStringLiteral("(HISTORY) ") + error);
+    DHistory dialog(m_texts, entries, this);
+    dialog.exec();
 }
 
 void DDrydock::Slot_Verify()

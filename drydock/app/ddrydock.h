@@ -20,6 +20,7 @@ class DUpdate;
 class InstallerEngine;
 class QComboBox;
 class QIcon;
+class QMenu;
 class QProgressBar;
 class QTimer;
 class QtPrompter;
@@ -83,6 +84,11 @@ public slots:
     // Update > Verify Installation: the check runs 100 ms later, then its list shows.
     void Slot_Verify();
     void Slot_RunVerify();
+    // Edit > Undo and Redo: the game directory's last change (or undo) reverted.
+    void Slot_Undo();
+    void Slot_Redo();
+    // File > History.
+    void Slot_History();
     void AddLog(const QString& line);
 
 protected:
@@ -104,6 +110,11 @@ private:
     void saveState();
     // The Update menu's "Verify Installation", made on first use.
     QAction* verifyAction();
+    // The Edit menu and File > History, made on first use.
+    QMenu* editMenu();
+    // Undo and Redo name what they would revert; greyed out when there is nothing.
+    void refreshUndo();
+    void undo(bool redo);
 
     QString m_programDir;
     std::unique_ptr<Ui::Drydock> m_ui;
@@ -125,6 +136,10 @@ private:
     int m_listenTries = 0;
     int m_maxListenTries = 10;
     QAction* m_verifyAction = nullptr;
+    QMenu* m_editMenu = nullptr;
+    QAction* m_undoAction = nullptr;
+    QAction* m_redoAction = nullptr;
+    QAction* m_historyAction = nullptr;
     bool m_waitCursor = false;
     bool m_closing = false;        // the close that is let through
     bool m_closeScheduled = false; // the mod is being regenerated before closing

@@ -121,5 +121,21 @@ enum : int {
     LockCannotCreate = 251, // %1 the lock file, %2 the system's reason
     LockDiskFull = 252,
     RollbackFailed = 253,   // %1 the game directory, %2 the journal's report
+    MenuEdit = 260,
+    UndoMenu = 261, // %1 the change ("Install Merganser")
+    RedoMenu = 262, // %1 the change
+    UndoNothing = 263,
+    RedoNothing = 264,
+    HistoryMenu = 265,
+    HistoryCaption = 266,
+    HeaderTime = 267,
+    HeaderProgram = 268,
+    HeaderOperation = 269,
+    HeaderFiles = 270,
+    HeaderUndo = 271,
+    CanUndo = 272,
+    CanRedo = 273,
+    UndoFailedCaption = 274,
+    UndoFailedText = 275, // %1 why
 };
 } // namespace InstallerText

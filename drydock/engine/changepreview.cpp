@@ -130,6 +130,7 @@ bool isWorkFolder(const QString& lowerName)
 bool isSkippedFile(const QString& lowerRel)
 {
     return lowerRel == QLatin1String("slipway/writer.lock") ||
+           lowerRel.startsWith(QLatin1String("slipway/history/")) ||
            lowerRel == QLatin1String("slipway/ships.dat") ||
            lowerRel == QLatin1String("slipway/ships.dat.bak");
 }
@@ -629,13 +630,17 @@ bool copyTree(const QString& from, const QString& to, QString* error)
         *error = to + QStringLiteral(": cannot create");
         return false;
     }
+    const bool inSlipway = QFileInfo(from).fileName() == QLatin1String("Slipway");
     QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString rel = QDir(from).relativeFilePath(path);
         const QString target = to + QLatin1Char('/') + rel;
-        if (rel.compare(QLatin1String("writer.lock"), Qt::CaseInsensitive) == 0)
+        // The lock is the program's; the change history (and its undo data) is not
+        // what a dry run looks at.
+        if (rel.compare(QLatin1String("writer.lock"), Qt::CaseInsensitive) == 0 ||
+            (inSlipway && (rel == QLatin1String("history") || rel.startsWith(QLatin1String("history/")))))
             continue;
         const bool ok = it.fileInfo().isDir() ? QDir().mkpath(target) : QFile::copy(path, target);
         if (!ok) {

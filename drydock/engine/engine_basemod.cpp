@@ -301,7 +301,11 @@ bool InstallerEngine::createMod()
     }
 
     // From here on the rebuild changes files: all of it, or nothing.
-    Change change(*this, QStringLiteral("(CREATEMOD) "));
+    Change change(*this, QStringLiteral("(CREATEMOD) "),
+                  isRealMod(m_baseMod) ? QStringLiteral("Base mod ") + m_baseMod +
+                                             (m_settings.baseType == 1 ? QStringLiteral(" (fake patch)")
+                                                                       : QString())
+                                       : QStringLiteral("No base mod"));
     if (!change.ok())
         return finish(false);
     QString why;

@@ -288,6 +288,11 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
 
     result.status = read.status;
     result.name = ship.Name;
+    if (HistoryOperation* op = HistoryOperation::current(); op && read.status == PackageOk) {
+        op->setOperation(QStringLiteral("Install ") + ship.Name);
+        const int index = findShip(ship.Name, ship.Author);
+        op->addShip(ship.Name, m_registry.Buffer > 0 && index >= 0 ? m_registry.Buffer + index : -1);
+    }
     result.author = ship.Author;
     result.version = ship.Version;
 

@@ -53,7 +53,7 @@ bool InstallerEngine::installProgramScripts(const QString& gameDir)
     std::unique_ptr<GameDirLock> lock;
     std::unique_ptr<GameChange> journal;
     if (selected) {
-        change.emplace(*this, tag);
+        change.emplace(*this, tag, QStringLiteral("Program scripts"));
         if (!change->ok())
             return false;
     } else {
@@ -75,6 +75,7 @@ bool InstallerEngine::installProgramScripts(const QString& gameDir)
         if (recovered < 0)
             return false;
         journal = std::make_unique<GameChange>(gameDir);
+        journal->setLabel(QStringLiteral("Program scripts"));
         if (!journal->ok()) {
             log(tag + QStringLiteral("Cannot start the change in ") + gameDir +
                 QStringLiteral(": ") + journal->error());
@@ -164,7 +165,7 @@ void InstallerEngine::removeLoadingScreen(const ShipPackage& ship)
 
 void InstallerEngine::copyAllLoadingScreens()
 {
-    Change change(*this, QStringLiteral("(SCRIPTS) "));
+    Change change(*this, QStringLiteral("(SCRIPTS) "), QStringLiteral("Loading screens on"));
     if (!change.ok())
         return;
     // A disabled ship has no loading screen until it is enabled again.
@@ -176,7 +177,7 @@ void InstallerEngine::copyAllLoadingScreens()
 
 void InstallerEngine::removeAllLoadingScreens()
 {
-    Change change(*this, QStringLiteral("(SCRIPTS) "));
+    Change change(*this, QStringLiteral("(SCRIPTS) "), QStringLiteral("Loading screens off"));
     if (!change.ok())
         return;
     for (const ShipPackage& ship : std::as_const(m_registry.Ships))

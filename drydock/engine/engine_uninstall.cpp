@@ -105,7 +105,8 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
         return false;
     // With the game holding the mod, the files would stay in it while the record
     // forgets them: refuse instead of leaving files that nothing owns.
-    Change change(*this, QStringLiteral("(UNINSTALL) "));
+    Change change(*this, QStringLiteral("(UNINSTALL) "),
+                  QStringLiteral("Uninstall ") + m_registry.Ships.at(index).Name, index);
     if (!change.ok())
         return false;
     if (!modWritable(QStringLiteral("(UNINSTALL) "))) {
@@ -231,7 +232,10 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
         return true;
     // Also creates the catalogue that enabling needs.
     const QString tag = enabled ? QStringLiteral("(ENABLE) ") : QStringLiteral("(DISABLE) ");
-    Change change(*this, tag);
+    Change change(*this, tag,
+                  (enabled ? QStringLiteral("Enable ") : QStringLiteral("Disable ")) +
+                      m_registry.Ships.at(index).Name,
+                  index);
     if (!change.ok())
         return false;
     if (!modWritable(tag)) {

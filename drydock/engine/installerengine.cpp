@@ -7,12 +7,14 @@
 #include "fileutils.h"
 #include "gamedir.h"
 #include "safefile.h"
+#include "sysregistry.h"
 #include "uiseams.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <cerrno>
@@ -136,7 +138,8 @@ bool InstallerEngine::isRealMod(const QString& name)
     return !name.isEmpty() && IsModSelected(name);
 }
 
-InstallerEngine::Change::Change(InstallerEngine& engine, const QString& tag)
+InstallerEngine::Change::Change(InstallerEngine& engine, const QString& tag, const QString& label,
+                                int ship)
     : m_engine(engine), m_tag(tag), m_outer(engine.m_change)
 {
     if (m_outer) {
@@ -144,6 +147,15 @@ InstallerEngine::Change::Change(InstallerEngine& engine, const QString& tag)
         m_error = m_outer->m_error;
         return;
     }
+    // A change on its own is an entry of the game's history; one made inside an
+    // operation of the caller's (a command line run) joins that.
+    if (!HistoryOperation::current() && !engine.m_gameDir.isEmpty())
+        m_history = std::make_unique<HistoryOperation>(
+            engine.m_gameDir, label.isEmpty() ? tagLabel(tag) : label);
+    if (HistoryOperation* op = HistoryOperation::current();
+        op && ship >= 0 && ship < engine.m_registry.Ships.size())
+        op->addShip(engine.m_registry.Ships.at(ship).Name,
+                    engine.m_registry.Buffer > 0 ? engine.m_registry.Buffer + ship : -1);
     if (engine.m_gameDir.isEmpty()) {
         m_error = QStringLiteral("no game directory selected");
     } else if (!engine.m_writeRefusal.isEmpty()) {
@@ -159,6 +171,8 @@ InstallerEngine::Change::Change(InstallerEngine& engine, const QString& tag)
         return;
     }
     m_ok = true;
+    if (m_history)
+        m_selectedModBefore = engine.selectedMod();
     m_registry = engine.m_registry;
     m_modChanged = engine.m_modChanged;
     m_baseMod = engine.m_baseMod;
@@ -192,8 +206,11 @@ bool InstallerEngine::Change::commit()
         return false;
     m_done = true;
     m_engine.m_change = nullptr;
-    if (m_failure.isEmpty() && m_journal->commit())
+    if (m_failure.isEmpty() && m_journal->commit()) {
+        if (m_history && m_engine.m_services.systemRegistry)
+            m_history->setSelectedMod(m_selectedModBefore, m_engine.selectedMod());
         return true;
+    }
     QString why = m_failure.isEmpty() ? m_journal->error() : m_failure;
     if (m_failure.isEmpty()) {
         // The journal rolled itself back when its commit failed.
@@ -207,6 +224,60 @@ bool InstallerEngine::Change::commit()
     m_error = why;
     m_engine.log(m_tag + QStringLiteral("Nothing was changed: ") + why);
     return false;
+}
+
+QString InstallerEngine::tagLabel(const QString& tag)
+{
+    static const QHash<QString, QString> labels{
+        {QStringLiteral("(INSTALL) "), QStringLiteral("Install")},
+        {QStringLiteral("(UNINSTALL) "), QStringLiteral("Uninstall")},
+        {QStringLiteral("(ENABLE) "), QStringLiteral("Enable")},
+        {QStringLiteral("(DISABLE) "), QStringLiteral("Disable")},
+        {QStringLiteral("(UPDATEMOD) "), QStringLiteral("Update mod")},
+        {QStringLiteral("(CREATEMOD) "), QStringLiteral("Base mod")},
+        {QStringLiteral("(SCRIPTS) "), QStringLiteral("Scripts")},
+        {QStringLiteral("(REGISTRY) "), QStringLiteral("Save registry")},
+    };
+    return labels.value(tag, tag.trimmed());
+}
+
+QString InstallerEngine::selectedMod() const
+{
+    return m_services.systemRegistry
+               ? m_services.systemRegistry->readString(QStringLiteral("/SKYWARD"),
+                                                       QStringLiteral("/Vega/ModName"))
+               : QString();
+}
+
+bool InstallerEngine::undo(bool redo, QString* error, HistoryEntry* done)
+{
+    if (m_gameDir.isEmpty() || !m_writeRefusal.isEmpty()) {
+        if (error)
+            *error = m_gameDir.isEmpty() ? QStringLiteral("no game directory selected") : m_writeRefusal;
+        return false;
+    }
+    ChangeHistory::OutsideValue value;
+    SystemRegistry* registry = m_services.systemRegistry;
+    if (registry) {
+        value.name = QStringLiteral("the game's selected mod (registry value /Vega/ModName)");
+        value.read = [this] { return selectedMod(); };
+        value.write = [registry](const QString& mod, QString* why) {
+            if (registry->writeString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"), mod))
+                return true;
+            if (why)
+                *why = QStringLiteral("cannot write the game's selected mod: ") + registry->errorString();
+            return false;
+        };
+    }
+    const bool ok = ChangeHistory::undo(m_gameDir, redo, error, done, registry ? &value : nullptr);
+    log(ok ? (redo ? QStringLiteral("(HISTORY) Redone: ") : QStringLiteral("(HISTORY) Undone: ")) +
+                 (done ? done->label : QString())
+           : QStringLiteral("(HISTORY) ") + (error ? *error : QString()));
+    // The files changed under the engine's memory of them: read the directory again.
+    const bool modChanged = m_modChanged;
+    setGameDir(m_gameDir);
+    m_modChanged = modChanged;
+    return ok;
 }
 
 bool InstallerEngine::check(bool ok, const QString& what)

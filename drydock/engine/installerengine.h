@@ -8,6 +8,7 @@
 // the seams in Services; every location is passed in.
 #pragma once
 
+#include "changehistory.h"
 #include "gamechange.h"
 #include "installersettings.h"
 #include "registry.h"
@@ -117,6 +118,12 @@ public:
     // mod-changed flag), which may be ahead of its files: a dry run starts there.
     void adoptMemoryState(const InstallerEngine& other);
 
+    // --- History ---
+    // Reverts the game directory's last change (redo: the last undo), the game's
+    // selected-mod value included, then reads the directory again. False with the
+    // reason when refused or failed; `done` gets the new history entry.
+    bool undo(bool redo, QString* error, HistoryEntry* done = nullptr);
+
     // --- Base mod ---
     // ":: " + installer text 14 + " ::" first, then every mods/*.cat except Hullwright.
     // Also settles the current base mod: when none is known yet it is taken from the
@@ -224,7 +231,10 @@ private:
     class Change
     {
     public:
-        Change(InstallerEngine& engine, const QString& tag);
+        // `label` names the change in the game's history when no operation of the
+        // caller's is open ("Uninstall Merganser"); `ship` is the ship it touches.
+        Change(InstallerEngine& engine, const QString& tag, const QString& label = QString(),
+               int ship = -1);
         ~Change();
         bool ok() const { return m_ok; }
         QString error() const { return m_error; }
@@ -246,7 +256,11 @@ private:
         bool m_modChanged = false;
         QString m_baseMod, m_previousBaseMod;
         Change* m_outer = nullptr;
+        std::unique_ptr<HistoryOperation> m_history; // the entry of a change made alone
+        QString m_selectedModBefore;
     };
+    static QString tagLabel(const QString& tag);
+    QString selectedMod() const;
     friend class Change;
     // The change now open in this engine, for steps that report failures into it.
     Change* m_change = nullptr;

@@ -1,9 +1,11 @@
 #include "editmode.h"
 
 #include "archivefile.h"
+#include "changehistory.h"
 #include "commandline.h"
 #include "gamechange.h"
 #include "gamedir.h"
+#include "installersettings.h"
 #include "packagebuild.h"
 #include "registry.h"
 #include "safefile.h"
@@ -497,6 +499,13 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
         return r;
     }
 
+    // The undo data's bound is the installer's setting, shared through config.dat.
+    InstallerSettings installer;
+    ReadInstallerSettings(programDir, installer);
+    ChangeHistory::setLimits({installer.undoChanges, qint64(installer.undoMiB) << 20});
+    // Declared first: the entry is written once the change below has committed.
+    HistoryOperation operation(game, QStringLiteral("Edit ") + id.name);
+    operation.addShip(id.name, registry.Buffer > 0 ? registry.Buffer + int(index) : -1);
     GameChange change(game);
     if (!change.ok()) {
         r.error = QStringLiteral("cannot start the change: ") + change.error();

@@ -176,6 +176,13 @@ int main(int argc, char* argv[])
         menu->exec(window->mapToGlobal(QPoint(120, 30)));
     });
 
+    // Edit names the change undo would take back; File > History lists them all.
+    shootModal(QStringLiteral("09b-edit-menu"), [&] {
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("menuEdit"));
+        menu->exec(window->mapToGlobal(QPoint(60, 30)));
+    });
+    shootModal(QStringLiteral("09c-history"), [&] { window->Slot_History(); });
+
     // The screenshot viewer.
     list->Slot_ViewScreenShot();
     pause(400);

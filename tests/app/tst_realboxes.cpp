@@ -124,6 +124,8 @@ void TestRealBoxes::boxes_data()
     QTest::newRow("damaged package") << "damaged" << QStringList() << QStringList{error};
     QTest::newRow("older version") << "older" << QStringList()
                                    << QStringList{installed, error};
+    QTest::newRow("undo, redo, and undo refused after an outside change")
+        << "undo" << QStringList() << QStringList{installed, QStringLiteral("Undo Failed")};
     QTest::newRow("close with changes while the game holds the mod")
         << "close locked" << QStringList{QString(), QStringLiteral("Cancel")}
         << QStringList{installed, QStringLiteral("Mod Not Updated")};
@@ -220,6 +222,27 @@ void TestRealBoxes::boxes()
         QTRY_COMPARE(answerer.seen.size(), 2);
         waitIdle(*window);
         QCOMPARE(window->engine().registry().Ships.value(0).Version, QStringLiteral("2.0"));
+    } else if (scenario == QLatin1String("undo")) {
+        auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
+        auto* redo = window->findChild<QAction*>(QStringLiteral("actionRedo"));
+        QVERIFY(undo && redo);
+        QVERIFY(!undo->isEnabled());
+        const QByteArray before = readBytes(f.modCatalog());
+        window->Slot_ReadInputText(merganser);
+        QTRY_COMPARE(answerer.seen.size(), 1);
+        waitIdle(*window);
+        QCOMPARE(PlainUiText(undo->text()), QStringLiteral("Undo Install Merganser"));
+        undo->trigger();
+        QCOMPARE(window->engine().registry().Ships.size(), 0);
+        QCOMPARE(readBytes(f.modCatalog()), before);
+        QCOMPARE(PlainUiText(redo->text()), QStringLiteral("Redo Install Merganser"));
+        redo->trigger();
+        QCOMPARE(window->engine().registry().Ships.size(), 1);
+        // Another program changed the mod meanwhile: the box names the file.
+        QVERIFY(writeBytes(f.modCatalog(), readBytes(f.modCatalog()) + "x"));
+        undo->trigger();
+        QTRY_COMPARE(answerer.seen.size(), 2);
+        QCOMPARE(window->engine().registry().Ships.size(), 1);
     } else if (scenario == QLatin1String("close locked")) {
 #ifndef Q_OS_UNIX
         QSKIP("needs POSIX file locks");

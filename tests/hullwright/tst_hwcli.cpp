@@ -12,6 +12,7 @@
 #include "shiprecord.h"
 #include "xspfile.h"
 
+#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -234,8 +235,26 @@ private slots:
         }
         QVERIFY(writeFile(game + "/Slipway/ships.dat", registry));
 
+        // Every byte but the history: the save is undone and redone whole.
+        const auto bytes = [&game] {
+            std::map<QString, QByteArray> files;
+            QDirIterator it(game, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString rel = QDir(game).relativeFilePath(it.next());
+                if (!rel.startsWith("Slipway/history/") && rel != "Slipway/writer.lock")
+                    files[rel] = readFile(game + '/' + rel);
+            }
+            return files;
+        };
+        const auto beforeSave = bytes();
         const EditModeSaveResult r = SaveInstalledShip(path, d, m_program, *installed);
         QVERIFY2(r.ok(), qPrintable(r.error));
+        const auto afterSave = bytes();
+        QVERIFY(run(dd(), {"history", game}).out.contains("\tEdit Merganser\tMerganser (slot 300)\t"));
+        QCOMPARE(run(dd(), {"undo", game}).out, QByteArray("Undo Edit Merganser\n"));
+        QVERIFY(bytes() == beforeSave);
+        QCOMPARE(run(dd(), {"redo", game}).code, 0);
+        QVERIFY(bytes() == afterSave);
         QVERIFY(run(dd(), {"list", game}).out.contains("\tMerganser\tOrrin Vale\t1.1\n"));
         QVERIFY(!QFileInfo::exists(game + "/mods/Hullwright.journal"));
         const QString out = m_tmp.filePath("edit.out");

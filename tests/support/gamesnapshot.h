@@ -40,7 +40,8 @@ template <typename Unpack> QByteArray unpacked(const QString& dir, Unpack unpack
 }
 
 // Files by path; a catalogue or packed file by its unpacked bytes. The writer lock
-// is the engine's, not the game's; folders count by the files in them.
+// is the engine's, not the game's, the change history is not what the game reads;
+// folders count by the files in them.
 inline Snapshot snapshot(const QString& dir)
 {
     Snapshot s;
@@ -48,7 +49,7 @@ inline Snapshot snapshot(const QString& dir)
     while (it.hasNext()) {
         const QString path = it.next();
         const QString rel = QDir(dir).relativeFilePath(path);
-        if (rel == QLatin1String("Slipway/writer.lock"))
+        if (rel == QLatin1String("Slipway/writer.lock") || rel.startsWith(QLatin1String("Slipway/history/")))
             continue;
         if (rel.endsWith(QLatin1String(".cat"))) {
             QByteArray listing;

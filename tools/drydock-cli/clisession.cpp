@@ -1,5 +1,6 @@
 #include "clisession.h"
 
+#include "changehistory.h"
 #include "commands.h"
 #include "fileutils.h"
 #include "gamediscovery.h"
@@ -44,6 +45,7 @@ CliSession::CliSession(const QString& gameDir, int sameId, Mode mode, ScratchGam
       m_mode(mode)
 {
     ReadInstallerSettings(m_programDir, m_settings);
+    ChangeHistory::setLimits({m_settings.undoChanges, qint64(m_settings.undoMiB) << 20});
     // Missing texts read as their numbers, as in the window.
     m_texts.load(m_programDir + QStringLiteral("/hw_languages.xml"), m_settings.language);
     // The registry the game of this directory reads: its Wine or Proton prefix's.

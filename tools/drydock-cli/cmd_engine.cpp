@@ -3,6 +3,7 @@
 // write the debug log there; unlike it, they never write config.dat, which the
 // window owns. The tables follow only at update-mod, as in the window.
 
+#include "changehistory.h"
 #include "clisession.h"
 #include "commands.h"
 #include "fileutils.h"
@@ -166,6 +167,8 @@ int changeShip(CliSession& s, const QString& command, const QString& name, const
         return cliFail(QStringLiteral("no installed ship %1 by %2 in %3")
                            .arg(name, author, QDir::toNativeSeparators(engine.gameDir())));
     const ShipPackage ship = engine.registry().Ships.at(index);
+    if (HistoryOperation* op = HistoryOperation::current())
+        op->addShip(ship.Name, engine.registry().Buffer > 0 ? engine.registry().Buffer + index : -1);
     const qsizetype mark = s.logMark();
     bool done = false;
     QString past;
@@ -281,12 +284,53 @@ int engineCommand(const QStringList& args)
     if (p.dryRun)
         return dryRun(command, p, gameDir);
     CliSession s(gameDir, p.sameId);
+    if (command == QLatin1String("list"))
+        return runCommand(s, command, p);
+    // Everything this run changes is one entry of the game's history, undone as one.
+    HistoryOperation operation(gameDir, OperationLabel(command, p.positional, p.flags));
+    SystemRegistry* registry = s.services().systemRegistry;
+    const auto selectedMod = [registry] {
+        return registry ? registry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"))
+                        : QString();
+    };
+    const QString modBefore = selectedMod();
     // As the window does for a game it finds: the game-side purge script frees
     // uninstalled slots, also for a player who only uses the command line.
-    if (command != QLatin1String("list") && s.engine().writeRefusal().isEmpty() &&
-        !s.engine().registryBroken())
+    if (s.engine().writeRefusal().isEmpty() && !s.engine().registryBroken())
         s.engine().installProgramScripts(gameDir);
-    return runCommand(s, command, p);
+    const int code = runCommand(s, command, p);
+    operation.setSelectedMod(modBefore, selectedMod());
+    if (command == QLatin1String("install")) {
+        const QStringList ships = operation.entry().ships;
+        operation.setOperation(ships.isEmpty() ? QStringLiteral("Install")
+                                               : QStringLiteral("Install ") + ships.join(QStringLiteral(", ")));
+    }
+    QString why;
+    if (!operation.finish(&why)) {
+        cliFail(why);
+        return code ? code : 1;
+    }
+    return code;
+}
+
+QString OperationLabel(const QString& command, const QStringList& positional, const QStringList& flags)
+{
+    const bool fake = flags.contains(QLatin1String("--fake-patch"));
+    const QString patch = fake ? QStringLiteral(" (fake patch)") : QString();
+    if (command == QLatin1String("uninstall"))
+        return QStringLiteral("Uninstall ") + positional.value(1);
+    if (command == QLatin1String("disable"))
+        return QStringLiteral("Disable ") + positional.value(1);
+    if (command == QLatin1String("enable"))
+        return QStringLiteral("Enable ") + positional.value(1);
+    if (command == QLatin1String("update-mod"))
+        return QStringLiteral("Update mod");
+    if (command == QLatin1String("base-mod"))
+        return flags.contains(QLatin1String("--none")) ? QStringLiteral("No base mod")
+                                                       : QStringLiteral("Base mod ") + positional.value(1) + patch;
+    if (command == QLatin1String("redo-base-mod"))
+        return QStringLiteral("Base mod again") + patch;
+    return QStringLiteral("Install");
 }
 
 namespace {

@@ -36,6 +36,7 @@ int registryCommand(const QStringList& args)
     if (GameChange::recover(gameDir, &report) < 0)
         return cliFail(report);
     GameChange change(gameDir);
+    change.setLabel(QStringLiteral("Registry repair"));
     if (!change.ok())
         return cliFail(change.error());
 

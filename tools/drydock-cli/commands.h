@@ -17,6 +17,10 @@ int registryCommand(const QStringList& args); // registry repair GAMEDIR
 // install | list | uninstall | disable | enable | update-mod | base-mod | redo-base-mod,
 // with the command word itself as the first argument.
 int engineCommand(const QStringList& args);
+// The history's name for an engine command's operation ("Uninstall Merganser").
+QString OperationLabel(const QString& command, const QStringList& positional, const QStringList& flags);
+// history GAMEDIR [--json] | undo GAMEDIR | redo GAMEDIR
+int historyCommand(const QStringList& args);
 
 // verify GAMEDIR [--json] | conflicts GAMEDIR [PKG...] [--json]
 int verifyCommand(const QStringList& args);

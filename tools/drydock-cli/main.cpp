@@ -113,6 +113,14 @@ const char kUsage[] =
     "  conflicts GAMEDIR [PKG...] [--json] files that installed ships and the packages bring\n"
     "                                      under one name with other bytes, base-mod entries\n"
     "                                      they override, and which copy the game sees\n"
+    "  history GAMEDIR [--json]            every change of the game directory, newest first:\n"
+    "                                      id, time, program, operation, ships, files changed\n"
+    "                                      and undo (undo can revert it), redo (redo can) or -,\n"
+    "                                      TAB-separated\n"
+    "  undo GAMEDIR                        revert the last change byte for byte, as a change of\n"
+    "                                      its own; refused, naming the file, when a file it\n"
+    "                                      would restore changed since. Prints the new entry\n"
+    "  redo GAMEDIR                        revert the last undo\n"
     "  --dry-run (install, uninstall, disable, enable, update-mod, base-mod, redo-base-mod)\n"
     "                                      run on a scratch copy and print what would change\n"
     "  --json (list, verify, conflicts, updates, xsp info, any --dry-run)\n"
@@ -538,6 +546,9 @@ int run(const QStringList& args)
         return verifyCommand(args.mid(1));
     if (command == QLatin1String("conflicts"))
         return conflictsCommand(args.mid(1));
+    if (command == QLatin1String("history") || command == QLatin1String("undo") ||
+        command == QLatin1String("redo"))
+        return historyCommand(args);
     if (command == QLatin1String("install") || command == QLatin1String("list") ||
         command == QLatin1String("uninstall") || command == QLatin1String("disable") ||
         command == QLatin1String("enable") || command == QLatin1String("update-mod") ||

@@ -1,0 +1,134 @@
+// The history of a game directory's changes and the undo of the last one.
+//
+// Every committed GameChange of a game directory keeps its journal (what the change
+// destroyed) and appends one entry to <game>/Slipway/history/history.jsonl: time,
+// program, operation, ships and slots, and every file added, replaced, changed or
+// removed with the hash of its content after the change. The kept journals live in
+// <game>/Slipway/history/<id>/j<n>; they are what undo needs, bounded by
+// HistoryLimits (oldest dropped first).
+//
+// Undo reverts the newest change not undone yet as one change of its own (journaled,
+// in the history); redo reverts the newest undo. Both refuse, naming the file, when a
+// file they would restore no longer has the content recorded after the change.
+//
+// The entry fields and file names are stored in users' game directories: do not
+// rename them. The caller holds the game directory's writer lock.
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct HistoryLimits
+{
+    int changes = 10;                  // undo data kept for this many changes at most
+    qint64 bytes = qint64(512) << 20; // and this many bytes
+};
+
+struct HistoryFile
+{
+    QString name;   // below the game directory, "/" separators
+    QString change; // "added", "replaced", "changed" or "removed"
+    QString after;  // content hash after the change, empty when the file is gone
+};
+
+struct HistoryEntry
+{
+    int id = 0;
+    QDateTime time;
+    QString program;
+    QString operation; // as shown: "Install Merganser", "Undo Install Merganser"
+    QString label;     // the change undo and redo name: "Install Merganser"
+    QString kind;      // "change", "undo" or "redo"
+    int reverts = 0;   // undo and redo: the entry they reverted
+    QStringList ships;
+    QList<int> shipSlots;
+    QList<HistoryFile> files;
+    int journals = 0;  // kept journals (j1..jN)
+    // The game's selected-mod value lives outside the game directory: recorded when
+    // the operation changed it, put back by undo.
+    bool selectedModChanged = false;
+    QString selectedModBefore, selectedModAfter;
+    // Derived when read: undo data present, and what undo or redo would revert now.
+    qint64 dataBytes = 0;
+    bool hasData = false;
+    bool undoable = false; // undo (now or after undoing newer ones) reverts it
+    bool redoable = false;
+    QJsonObject toJson() const;
+    static HistoryEntry fromJson(const QJsonObject& o);
+};
+
+namespace ChangeHistory {
+
+QString folder(const QString& gameDir);
+// Entries oldest first; false (the reason in `error`) when the file cannot be read.
+// A missing file is an empty history. Lines that do not parse are skipped.
+bool read(const QString& gameDir, QList<HistoryEntry>* entries, QString* error = nullptr);
+// The entry undo (or redo) would revert now, or nullptr; `entries` as read().
+const HistoryEntry* nextUndo(const QList<HistoryEntry>& entries);
+const HistoryEntry* nextRedo(const QList<HistoryEntry>& entries);
+// Reverts the newest change (redo: the newest undo). False with the reason, nothing
+// changed, when there is none, its undo data was dropped, a file it would restore
+// changed since, or a step failed (rolled back). `done` gets the new entry.
+// `selectedMod` reads and writes the game's selected-mod value (null: an entry
+// that changed it is refused).
+struct OutsideValue
+{
+    std::function<QString()> read;
+    std::function<bool(const QString& value, QString* error)> write;
+    QString name; // for messages: where the value lives
+};
+bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done = nullptr,
+          const OutsideValue* selectedMod = nullptr);
+// The bound on undo data for the changes that follow (the settings' values).
+void setLimits(const HistoryLimits& limits);
+HistoryLimits limits();
+// The program named in new entries (default: the application name).
+void setProgram(const QString& program);
+// The content hash recorded for a file, empty when it does not exist.
+QString fileHash(const QString& path);
+// For GameChange: a committed change of `gameDir` kept its journal in `keptDir`;
+// `label` names it when no HistoryOperation is open. False with the reason when
+// its entry could not be written (the change itself stays made).
+bool committed(const QString& gameDir, const QString& keptDir, const QString& label,
+               QString* error);
+// Where GameChange lets the journal commit to.
+QString pendingFolder(const QString& gameDir);
+
+} // namespace ChangeHistory
+
+// One user operation: every change of its game directory committed while it is
+// open joins one history entry, undone as a whole. One at a time per process.
+class HistoryOperation
+{
+public:
+    HistoryOperation(const QString& gameDir, const QString& operation);
+    ~HistoryOperation(); // finish()
+    HistoryOperation(const HistoryOperation&) = delete;
+    HistoryOperation& operator=(const HistoryOperation&) = delete;
+
+    void setOperation(const QString& operation);
+    void addShip(const QString& ship, int slot = -1);
+    // The game's selected-mod value before and after the operation (outside the journal).
+    void setSelectedMod(const QString& before, const QString& after);
+    // The operation open in this process, or nullptr.
+    static HistoryOperation* current();
+    // Undo and redo entries.
+    void setReverting(const QString& kind, int reverts, const QString& label);
+    // Writes the entry when anything was committed; false with the reason when
+    // it could not be written (what was changed stays changed).
+    bool finish(QString* error = nullptr);
+    bool changedAnything() const { return m_entry.journals > 0; }
+    HistoryEntry entry() const { return m_entry; }
+
+private:
+    friend bool ChangeHistory::committed(const QString&, const QString&, const QString&, QString*);
+    QString m_gameDir;
+    HistoryEntry m_entry;
+    bool m_finished = false;
+    QString m_error;
+};

@@ -1,0 +1,322 @@
+// drydock-cli history, undo and redo on the sample game: every operation undone
+// leaves the game folder (and the game's selected-mod value) byte for byte as
+// before it, redo as after it; undo refuses a game changed outside; a kill during
+// undo rolls back; the undo data stays within its bound.
+#include "gamesnapshot.h"
+#include "shiprecord.h"
+#include "xspfile.h"
+
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+using Files = std::map<QString, QByteArray>;
+
+struct Result
+{
+    int code = -1; // -1: killed
+    QByteArray out, err;
+};
+
+} // namespace
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_program;
+    QString m_game;
+    int m_games = 0;
+
+    Result cli(const QStringList& args, long killAt = 0) const
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (killAt > 0)
+            env.insert(QStringLiteral("VEGA_FIO_KILL_AT"), QString::number(killAt));
+        p.setProcessEnvironment(env);
+        QStringList real = args;
+        for (QString& a : real)
+            if (a == QLatin1String("G") || a.startsWith(QLatin1String("G/")))
+                a = m_game + a.mid(1);
+        p.start(m_program + QStringLiteral("/drydock-cli"), real);
+        Result r;
+        if (!p.waitForFinished(60000))
+            return {-2, {}, {}};
+        if (p.exitStatus() == QProcess::NormalExit)
+            r = {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return r;
+    }
+
+    // Every byte of the game folder but its history and the writer lock, and the
+    // game's selected-mod value (kept beside the program).
+    Files files() const
+    {
+        Files out;
+        QDirIterator it(m_game, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString rel = QDir(m_game).relativeFilePath(path);
+            if (rel.startsWith(QLatin1String("Slipway/history/")) || rel == QLatin1String("Slipway/writer.lock"))
+                continue;
+            QFile f(path);
+            out[rel] = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+        }
+        // A missing value reads as an empty one: the game sees no mod either way.
+        const QSettings registry(m_program + QStringLiteral("/registry.ini"), QSettings::IniFormat);
+        out[QStringLiteral("<selected mod>")] = registry.value("SKYWARD/Vega/ModName").toString().toUtf8();
+        return out;
+    }
+
+    static QString difference(const Files& a, const Files& b)
+    {
+        for (const auto& [k, v] : a) {
+            const auto it = b.find(k);
+            if (it == b.end())
+                return k + QStringLiteral(" is missing");
+            if (it->second != v)
+                return k + QStringLiteral(" differs");
+        }
+        for (const auto& [k, v] : b)
+            if (!a.count(k))
+                return k + QStringLiteral(" is new");
+        return QString();
+    }
+
+    QJsonObject history() const
+    {
+        return QJsonDocument::fromJson(cli({"history", "G", "--json"}).out).object();
+    }
+
+    // The ship Teal in the given version, always under one ID.
+    QString package(const QString& version)
+    {
+        ShipPackage p;
+        p.Name = QStringLiteral("Teal");
+        p.Author = QStringLiteral("Orrin Vale");
+        p.Version = version;
+        p.ID = QStringLiteral("OV-TEAL");
+        p.Data = QString::fromLatin1(kDefaultShipLine).replace(QStringLiteral("HW_NEW_SHIP"), p.ID);
+        p.Texts = {{44, p.Name, QStringLiteral("A test ship, version ") + version}};
+        PackageContext context;
+        context.programDir = m_tmp.path();
+        const QString path = m_tmp.filePath(QStringLiteral("Teal-") + version + QStringLiteral(".xsp"));
+        return QFileInfo::exists(path) || SavePackage(p, path, context) ? path : QString();
+    }
+
+    void setConfig(const QByteArray& lines)
+    {
+        QFile f(m_program + QStringLiteral("/config.dat"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<installer>\n" + lines + "</installer>\n");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_program = m_tmp.filePath("program");
+        QVERIFY(QDir().mkpath(m_program));
+        const QString built = QStringLiteral(DRYDOCK_CLI_PATH);
+        QVERIFY(QFile::copy(built, m_program + "/drydock-cli"));
+        QVERIFY(QFile::copy(QFileInfo(built).absolutePath() + "/hw_languages.xml",
+                            m_program + "/hw_languages.xml"));
+        m_game = m_tmp.filePath("sample");
+        QCOMPARE(cli({"make-sample-game", m_game}).code, 0);
+        // The sample base mod where base-mod looks for it.
+        for (const char* suffix : {".cat", ".dat"})
+            QVERIFY(QFile::copy(m_game + "/sample-mod/Shipwrights" + suffix,
+                                m_game + "/mods/Shipwrights" + suffix));
+    }
+
+    void init()
+    {
+        const QString sample = m_tmp.filePath("sample");
+        m_game = m_tmp.filePath(QStringLiteral("game%1").arg(++m_games));
+        QCOMPARE(QProcess::execute("cp", {"-R", sample, m_game}), 0);
+        QFile::remove(m_program + "/config.dat");
+        QFile::remove(m_program + "/registry.ini");
+    }
+
+    void undoRestoresEveryByte_data()
+    {
+        QTest::addColumn<QList<QStringList>>("prepare");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("label");
+        const QStringList merganser{"install", "G", "G/sample-ships/Merganser.xsp"};
+        const QStringList updateMod{"update-mod", "G"};
+        const QStringList goosander{"install", "G", "G/sample-ships/Goosander.xsp"};
+        const QList<QStringList> installed{merganser, updateMod};
+        QTest::newRow("install") << QList<QStringList>{} << merganser << "Install Merganser";
+        // A newer version of an installed ship replaces it.
+        const QString teal1 = package(QStringLiteral("1.0")), teal2 = package(QStringLiteral("2.0"));
+        QTest::newRow("update")
+            << QList<QStringList>{{"install", "G", teal1}, updateMod} << QStringList{"install", "G", teal2}
+            << "Install Teal";
+        QTest::newRow("install beside") << installed << goosander << "Install Goosander";
+        QTest::newRow("update mod") << QList<QStringList>{merganser} << updateMod << "Update mod";
+        QTest::newRow("uninstall")
+            << installed << QStringList{"uninstall", "G", "Merganser", "Orrin Vale"} << "Uninstall Merganser";
+        QTest::newRow("disable")
+            << installed << QStringList{"disable", "G", "Merganser", "Orrin Vale"} << "Disable Merganser";
+        QTest::newRow("enable")
+            << QList<QStringList>{merganser, updateMod, {"disable", "G", "Merganser", "Orrin Vale"}}
+            << QStringList{"enable", "G", "Merganser", "Orrin Vale"} << "Enable Merganser";
+        QTest::newRow("base mod")
+            << installed << QStringList{"base-mod", "G", "Shipwrights"} << "Base mod Shipwrights";
+        QTest::newRow("fake patch") << installed
+                                    << QStringList{"base-mod", "G", "Shipwrights", "--fake-patch"}
+                                    << "Base mod Shipwrights (fake patch)";
+        QTest::newRow("no base mod")
+            << QList<QStringList>{merganser, {"base-mod", "G", "Shipwrights"}, updateMod}
+            << QStringList{"base-mod", "G", "--none"} << "No base mod";
+    }
+
+    void undoRestoresEveryByte()
+    {
+        QFETCH(QList<QStringList>, prepare);
+        QFETCH(QStringList, command);
+        QFETCH(QString, label);
+        for (const QStringList& step : prepare)
+            QCOMPARE(cli(step).code, 0);
+        const Files before = files();
+        QCOMPARE(cli(command).code, 0);
+        const Files after = files();
+        if (label == QLatin1String("Update mod")) // the value is read where the game reads it
+            QCOMPARE(after.at(QStringLiteral("<selected mod>")), QByteArray("Hullwright"));
+
+        const QJsonObject h = history();
+        const QJsonObject newest = h.value("entries").toArray().first().toObject();
+        QCOMPARE(newest.value("operation").toString(), label);
+        QVERIFY(newest.value("undoable").toBool());
+        QCOMPARE(h.value("nextUndo").toInt(), newest.value("id").toInt());
+
+        Result r = cli({"undo", "G"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, "Undo " + label.toUtf8() + "\n");
+        QVERIFY2(difference(before, files()).isEmpty(), qPrintable(difference(before, files())));
+        r = cli({"redo", "G"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, "Redo " + label.toUtf8() + "\n");
+        QVERIFY2(difference(after, files()).isEmpty(), qPrintable(difference(after, files())));
+        // The redo is a change again: undo takes it back once more.
+        QCOMPARE(cli({"undo", "G"}).code, 0);
+        QVERIFY2(difference(before, files()).isEmpty(), qPrintable(difference(before, files())));
+    }
+
+    void undoRefusesAnOutsideChange_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("mod catalogue") << "mods/Hullwright.cat";
+        QTest::newRow("registry") << "Slipway/ships.dat";
+        QTest::newRow("script removed") << "scripts/setup.merganser.xml";
+    }
+
+    void undoRefusesAnOutsideChange()
+    {
+        QFETCH(QString, file);
+        QCOMPARE(cli({"install", "G", "G/sample-ships/Merganser.xsp"}).code, 0);
+        const QString path = m_game + QLatin1Char('/') + file;
+        if (file.startsWith(QLatin1String("scripts"))) {
+            QVERIFY(QFile::remove(path));
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("x");
+        }
+        const Files planted = files();
+        const Result r = cli({"undo", "G"});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err, "drydock-cli: " + QDir::toNativeSeparators(path).toUtf8() +
+                            " has changed since \"Install Merganser\"; undo refused\n");
+        QVERIFY(difference(planted, files()).isEmpty());
+    }
+
+    void nothingToUndo()
+    {
+        Result r = cli({"undo", "G"});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err, "drydock-cli: nothing to undo\n");
+        QCOMPARE(cli({"redo", "G"}).err, "drydock-cli: nothing to redo\n");
+        QCOMPARE(cli({"install", "G", "G/sample-ships/Merganser.xsp"}).code, 0);
+        QCOMPARE(cli({"redo", "G"}).err, "drydock-cli: nothing to redo\n");
+    }
+
+    void undoDataStaysWithinItsBound_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<int>("undoable");
+        QTest::newRow("two changes") << QByteArray("UndoChanges: 2\n") << 2;
+        QTest::newRow("no room") << QByteArray("UndoMiB: 0\n") << 0;
+        QTest::newRow("defaults") << QByteArray() << 4;
+    }
+
+    void undoDataStaysWithinItsBound()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(int, undoable);
+        setConfig(config);
+        QCOMPARE(cli({"install", "G", "G/sample-ships/Merganser.xsp"}).code, 0);
+        QCOMPARE(cli({"update-mod", "G"}).code, 0);
+        QCOMPARE(cli({"install", "G", "G/sample-ships/Goosander.xsp"}).code, 0);
+        QCOMPARE(cli({"update-mod", "G"}).code, 0);
+        const QJsonArray entries = history().value("entries").toArray();
+        QCOMPARE(entries.size(), 4);
+        int count = 0;
+        for (const QJsonValue& v : entries)
+            count += v.toObject().value("undoable").toBool() ? 1 : 0;
+        QCOMPARE(count, undoable);
+        // Only the data of undoable entries stays on disk.
+        const QStringList folders =
+            QDir(m_game + "/Slipway/history").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(folders.size(), undoable);
+        for (int k = 0; k < undoable; ++k)
+            QCOMPARE(cli({"undo", "G"}).code, 0);
+        const Result r = cli({"undo", "G"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(undoable == 4 ? "nothing to undo" : "its undo data was not kept"), r.err);
+    }
+
+    // Killed anywhere in an undo, the next run leaves the game as before the undo
+    // or, past its commit, as after it.
+    void killDuringUndoRollsBack()
+    {
+        QCOMPARE(cli({"install", "G", "G/sample-ships/Merganser.xsp"}).code, 0);
+        QCOMPARE(cli({"update-mod", "G"}).code, 0);
+        const Files before = files();
+        QCOMPARE(cli({"uninstall", "G", "Merganser", "Orrin Vale"}).code, 0);
+        const Files changed = files();
+        const QString pristine = m_game + QStringLiteral("-pristine");
+        QVERIFY(GameSnapshot::copyTree(m_game, pristine));
+        int killed = 0;
+        for (long point = 1;; point = point * 2 + 1) {
+            QVERIFY(QDir(m_game).removeRecursively() && GameSnapshot::copyTree(pristine, m_game));
+            const Result r = cli({"undo", "G"}, point);
+            if (r.code != -1) {
+                QCOMPARE(r.code, 0);
+                break;
+            }
+            ++killed;
+            QCOMPARE(cli({"list", "G"}).code, 0); // rolls back what the kill left
+            const Files now = files();
+            QVERIFY2(difference(changed, now).isEmpty() || difference(before, now).isEmpty(),
+                     qPrintable(QStringLiteral("killed at %1: %2").arg(point).arg(difference(changed, now))));
+            // Rolled back, the undo is still to be had.
+            if (difference(changed, now).isEmpty()) {
+                QCOMPARE(cli({"undo", "G"}).code, 0);
+                QVERIFY(difference(before, files()).isEmpty());
+            }
+        }
+        QVERIFY(killed >= 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"
