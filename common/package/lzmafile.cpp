@@ -74,10 +74,11 @@ bool encoderOptions(lzma_options_lzma& opt, LzmaMode mode, quint64 size)
     opt.lp = 0;
     opt.pb = 2;
     if (mode == LzmaMode::Fast) {
+        // Packed models hardly compress: the cheapest match search wins.
         opt.mode = LZMA_MODE_FAST;
-        opt.nice_len = 32;
-        opt.mf = LZMA_MF_HC4;
-        opt.depth = 0;
+        opt.nice_len = 8;
+        opt.mf = LZMA_MF_HC3;
+        opt.depth = 1;
     } else {
         opt.mode = LZMA_MODE_NORMAL;
         opt.nice_len = 128;
