@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -27,8 +28,10 @@ constexpr qint64 kMiB = 1 << 20;
 constexpr qint64 kBlock = 1 << 20;
 const char kChild[] = "--one"; // internal: one size in this process
 
-const char kUsage[] = "Usage: hwsave_bench [--sizes-mb A,B,...] [--dir DIR]\n"
+const char kUsage[] = "Usage: hwsave_bench [--sizes-mb A,B,...] [--models N] [--fast] [--dir DIR]\n"
                       "  --sizes-mb  model sizes in MiB, each in its own process (default 16,64)\n"
+                      "  --models N  the size split over N models (default 1)\n"
+                      "  --fast      also save with the fast LZMA mode\n"
                       "  --dir DIR   work folder (default: a new temporary folder)\n";
 
 // Deflate level 9 in the gzip framing of the packed form, output discarded.
@@ -104,15 +107,19 @@ bool lzmaFile(const QString& path)
     return rc == LZMA_STREAM_END;
 }
 
-// One size: "<MiB> <save ms> <codecs ms> <open ms> <xz ms> <peak KiB>" on stdout.
-int runOne(qint64 mib, const QString& dir)
+// One size: "<MiB> <save ms> <codecs ms> <open ms> <xz ms> <peak KiB> <fast ms>
+// <fast size / size>" on stdout (the last two -1 without fast).
+int runOne(qint64 mib, const QString& dir, int models, bool fast)
 {
-    const QString model = dir + QStringLiteral("/hull.bod");
     const QString scene = dir + QStringLiteral("/scene.bod");
     const QString program = dir + QStringLiteral("/program");
     QDir().mkpath(program);
-    if (WriteBenchModel(model, mib * kMiB).isEmpty())
-        return 1;
+    QStringList modelFiles;
+    for (int m = 0; m < models; ++m) {
+        modelFiles << dir + QStringLiteral("/hull%1.bod").arg(m);
+        if (WriteBenchModel(modelFiles.last(), mib * kMiB / models).isEmpty())
+            return 1;
+    }
     QFile s(scene);
     if (!s.open(QIODevice::WriteOnly) || s.write("VER: 1;\n") != 8)
         return 1;
@@ -124,7 +131,7 @@ int runOne(qint64 mib, const QString& dir)
     d.record = QStringLiteral("0;0;BENCH;");
     d.sceneName = QStringLiteral("bench/scene");
     d.sceneFile = scene;
-    AddDraftFiles(d.models, QStringLiteral("objects/bench"), {model});
+    AddDraftFiles(d.models, QStringLiteral("objects/bench"), modelFiles);
     PackageContext context;
     context.programDir = program;
     const QString target = dir + QStringLiteral("/bench.xsp");
@@ -140,13 +147,21 @@ int runOne(qint64 mib, const QString& dir)
     // The same document, for the codecs alone.
     ShipPackage p = BuildPackage(d, program);
     const QString document = dir + QStringLiteral("/bench.doc");
-    if (!PrepareModelFile(p.Models[0], program + QStringLiteral("/temp"), true, {}) ||
-        !SavePackageText(p, document, context))
+    for (PackageFile& f : p.Models)
+        if (!PrepareModelFile(f, program + QStringLiteral("/temp"), true, {}))
+            return 1;
+    if (!SavePackageText(p, document, context))
         return 1;
     clock.restart();
-    if (!deflateFile(model) || !lzmaFile(document))
+    for (const QString& model : modelFiles)
+        if (!deflateFile(model))
+            return 1;
+    const qint64 deflateMs = clock.elapsed();
+    if (!lzmaFile(document))
         return 1;
     const qint64 codecMs = clock.elapsed();
+    std::fprintf(stderr, "%lld MiB: deflate %lld ms, LZMA %lld ms\n", mib, deflateMs,
+                 codecMs - deflateMs);
     if (qEnvironmentVariableIsSet("HWSAVE_BENCH_PHASES"))
         std::fprintf(stderr, "after codecs: %ld KiB\n", HighWaterKiB());
     QFile::remove(document);
@@ -166,8 +181,22 @@ int runOne(qint64 mib, const QString& dir)
         if (xz.waitForFinished(-1) && xz.exitCode() == 0)
             xzMs = clock.elapsed();
     }
-    std::printf("%lld %lld %lld %lld %lld %ld\n", mib, saveMs, codecMs, openMs, xzMs,
-                HighWaterKiB());
+    qint64 fastMs = -1;
+    double fastSize = -1;
+    if (fast) {
+        const QString fastTarget = dir + QStringLiteral("/fast.xsp");
+        clock.restart();
+        if (!SaveShipPackage(BuildPackage(d, program), fastTarget, context, nullptr, {}, nullptr,
+                             LzmaMode::Fast))
+            return 1;
+        fastMs = clock.elapsed();
+        fastSize = double(QFileInfo(fastTarget).size()) / double(QFileInfo(target).size());
+        ShipPackage reopened;
+        if (!OpenPackageForEditing(fastTarget, program, reopened, context).ok())
+            return 1;
+    }
+    std::printf("%lld %lld %lld %lld %lld %ld %lld %.4f\n", mib, saveMs, codecMs, openMs, xzMs,
+                HighWaterKiB(), fastMs, fastSize);
     return 0;
 }
 
@@ -177,15 +206,22 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    if (args.size() == 3 && args.at(0) == QLatin1String(kChild))
-        return runOne(args.at(1).toLongLong(), args.at(2));
+    if (args.size() == 5 && args.at(0) == QLatin1String(kChild))
+        return runOne(args.at(1).toLongLong(), args.at(2), args.at(3).toInt(),
+                      args.at(4) == QLatin1String("fast"));
     QList<qint64> sizes = {16, 64};
     QString dir;
+    int models = 1;
+    bool fast = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--sizes-mb") && i + 1 < args.size()) {
             sizes.clear();
             for (const QString& n : args.at(++i).split(QLatin1Char(',')))
                 sizes << n.toLongLong();
+        } else if (args.at(i) == QLatin1String("--models") && i + 1 < args.size()) {
+            models = qMax(1, args.at(++i).toInt());
+        } else if (args.at(i) == QLatin1String("--fast")) {
+            fast = true;
         } else if (args.at(i) == QLatin1String("--dir") && i + 1 < args.size()) {
             dir = args.at(++i);
         } else {
@@ -206,13 +242,14 @@ int main(int argc, char* argv[])
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(),
-                    {QLatin1String(kChild), QString::number(mib), work});
+                    {QLatin1String(kChild), QString::number(mib), work, QString::number(models),
+                     fast ? QStringLiteral("fast") : QStringLiteral("standard")});
         if (!child.waitForFinished(-1) || child.exitCode() != 0) {
             std::fprintf(stderr, "hwsave_bench: the run of %lld MiB failed\n", mib);
             return 1;
         }
         const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
-        if (f.size() != 6)
+        if (f.size() != 8)
             return 1;
         const double save = f[1].toDouble(), codecs = f[2].toDouble(), open = f[3].toDouble(),
                      xz = f[4].toDouble();
@@ -220,6 +257,9 @@ int main(int argc, char* argv[])
         std::printf("%8lld %10.0f %10.0f %7.2f %10.0f %10.0f %7.2f %9.1f\n", mib, save, codecs,
                     save / qMax(1.0, codecs), open, xz, xz > 0 ? open / xz : 0.0,
                     f[5].toDouble() / 1024.0);
+        if (fast)
+            std::printf("%8s fast save %.0f ms: %.2f x the save, %.3f x its size\n", "", f[6].toDouble(),
+                        f[6].toDouble() / qMax(1.0, save), f[7].toDouble());
         QDir(work).removeRecursively();
     }
     if (saves.size() >= 2 && saves.first() > 0)

@@ -7,6 +7,7 @@
 
 #include <lzma.h>
 
+#include <array>
 #include <vector>
 
 namespace {
@@ -63,9 +64,47 @@ bool runCoder(lzma_stream& zs, QFile& in, QSaveFile& out, qint64 total, Progress
     }
 }
 
+bool encoderOptions(lzma_options_lzma& opt, LzmaMode mode, quint64 size)
+{
+    if (lzma_lzma_preset(&opt, 6))
+        return false;
+    // The header's properties byte (0x5D) and dictionary hold for both modes.
+    opt.dict_size = kDictionary;
+    opt.lc = 3;
+    opt.lp = 0;
+    opt.pb = 2;
+    if (mode == LzmaMode::Fast) {
+        // Packed models hardly compress: the cheapest match search wins.
+        opt.mode = LZMA_MODE_FAST;
+        opt.nice_len = 8;
+        opt.mf = LZMA_MF_HC3;
+        opt.depth = 1;
+    } else {
+        opt.mode = LZMA_MODE_NORMAL;
+        opt.nice_len = 128;
+        opt.mf = LZMA_MF_BT4;
+        opt.depth = 0;
+    }
+    opt.ext_flags = 0; // no end marker: the header carries the real size
+    opt.ext_size_low = static_cast<uint32_t>(size);
+    opt.ext_size_high = static_cast<uint32_t>(size >> 32);
+    return true;
+}
+
+std::array<uint8_t, 13> containerHeader(quint64 size)
+{
+    std::array<uint8_t, 13> header{0x5D};
+    for (int i = 0; i < 4; ++i)
+        header[1 + i] = static_cast<uint8_t>(kDictionary >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        header[5 + i] = static_cast<uint8_t>(size >> (8 * i));
+    return header;
+}
+
 } // namespace
 
-bool CompressFile(const QString& source, const QString& target, ProgressSink* progress)
+bool CompressFile(const QString& source, const QString& target, ProgressSink* progress,
+                  LzmaMode mode)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
@@ -73,19 +112,8 @@ bool CompressFile(const QString& source, const QString& target, ProgressSink* pr
     const quint64 size = static_cast<quint64>(in.size());
 
     lzma_options_lzma opt;
-    if (lzma_lzma_preset(&opt, 6))
+    if (!encoderOptions(opt, mode, size))
         return false;
-    opt.dict_size = kDictionary;
-    opt.lc = 3;
-    opt.lp = 0;
-    opt.pb = 2;
-    opt.mode = LZMA_MODE_NORMAL;
-    opt.nice_len = 128;
-    opt.mf = LZMA_MF_BT4;
-    opt.depth = 0;
-    opt.ext_flags = 0; // no end marker: the header carries the real size
-    opt.ext_size_low = static_cast<uint32_t>(size);
-    opt.ext_size_high = static_cast<uint32_t>(size >> 32);
     const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
 
     lzma_stream zs = LZMA_STREAM_INIT;
@@ -95,12 +123,8 @@ bool CompressFile(const QString& source, const QString& target, ProgressSink* pr
     QSaveFile out(target);
     bool ok = out.open(QIODevice::WriteOnly);
     if (ok) {
-        uint8_t header[13] = {0x5D};
-        for (int i = 0; i < 4; ++i)
-            header[1 + i] = static_cast<uint8_t>(kDictionary >> (8 * i));
-        for (int i = 0; i < 8; ++i)
-            header[5 + i] = static_cast<uint8_t>(size >> (8 * i));
-        ok = out.write(reinterpret_cast<const char*>(header), 13) == 13;
+        const auto header = containerHeader(size);
+        ok = out.write(reinterpret_cast<const char*>(header.data()), 13) == 13;
     }
     if (progress)
         progress->setTotal(static_cast<qint64>(size));
@@ -222,4 +246,101 @@ qint64 LzmaReadDevice::readData(char* data, qint64 max)
     if (produced == 0 && m_failed)
         return -1;
     return produced;
+}
+
+struct LzmaFileWriter::State
+{
+    QSaveFile out;
+    LzmaMode mode;
+    lzma_stream zs = LZMA_STREAM_INIT;
+    bool started = false;
+    bool failed = false;
+    quint64 size = 0;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(kBlock);
+
+    explicit State(const QString& target, LzmaMode m) : out(target), mode(m) {}
+    ~State()
+    {
+        if (started)
+            lzma_end(&zs);
+    }
+
+    // Feeds the input to the encoder and writes what it gives back.
+    bool code(const uint8_t* data, size_t size, lzma_action action)
+    {
+        zs.next_in = data;
+        zs.avail_in = size;
+        for (;;) {
+            zs.next_out = buffer.data();
+            zs.avail_out = buffer.size();
+            const lzma_ret rc = lzma_code(&zs, action);
+            const qint64 produced = static_cast<qint64>(buffer.size() - zs.avail_out);
+            if (produced > 0 &&
+                out.write(reinterpret_cast<const char*>(buffer.data()), produced) != produced)
+                return false;
+            if (rc == LZMA_STREAM_END)
+                return true;
+            if (rc != LZMA_OK)
+                return false;
+            if (action == LZMA_RUN && zs.avail_in == 0)
+                return true;
+        }
+    }
+};
+
+LzmaFileWriter::LzmaFileWriter(const QString& target, LzmaMode mode)
+    : m_state(std::make_unique<State>(target, mode))
+{
+}
+
+LzmaFileWriter::~LzmaFileWriter()
+{
+    // Unfinished: QSaveFile drops its temporary file without touching the target.
+    if (m_state->out.isOpen())
+        m_state->out.cancelWriting();
+}
+
+bool LzmaFileWriter::open()
+{
+    State& s = *m_state;
+    lzma_options_lzma opt;
+    // The encoder ignores the size; the header gets it at the end.
+    if (!encoderOptions(opt, s.mode, UINT64_MAX))
+        return false;
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_raw_encoder(&s.zs, filters) != LZMA_OK)
+        return false;
+    s.started = true;
+    if (!s.out.open(QIODevice::WriteOnly))
+        return false;
+    const auto header = containerHeader(0);
+    if (s.out.write(reinterpret_cast<const char*>(header.data()), 13) != 13)
+        return false;
+    return QIODevice::open(QIODevice::WriteOnly);
+}
+
+qint64 LzmaFileWriter::writeData(const char* data, qint64 size)
+{
+    State& s = *m_state;
+    if (s.failed || !s.code(reinterpret_cast<const uint8_t*>(data), static_cast<size_t>(size), LZMA_RUN)) {
+        s.failed = true;
+        return -1;
+    }
+    s.size += static_cast<quint64>(size);
+    return size;
+}
+
+bool LzmaFileWriter::finish()
+{
+    State& s = *m_state;
+    if (!isOpen() || s.failed || !s.code(nullptr, 0, LZMA_FINISH)) {
+        s.failed = true;
+        return false;
+    }
+    const auto header = containerHeader(s.size);
+    const bool ok = s.out.seek(5) && s.out.write(reinterpret_cast<const char*>(header.data()) + 5, 8) == 8 &&
+                    s.out.commit();
+    QIODevice::close();
+    s.failed = !ok;
+    return ok;
 }

@@ -755,10 +755,16 @@ namespace {
 class Writer
 {
 public:
-    Writer(QFile& out, const PackageContext& ctx) : m_out(out), m_ctx(ctx) {}
+    Writer(QIODevice& out, const PackageContext& ctx) : m_out(out), m_ctx(ctx) {}
 
-    void line(const QString& s) { m_out.write(oneLine(s).toLocal8Bit() + '\n'); }
+    void line(const QString& s) { put(oneLine(s).toLocal8Bit() + '\n'); }
+    void put(const QByteArray& bytes)
+    {
+        if (m_out.write(bytes) != bytes.size())
+            m_failed = true;
+    }
     bool failed() const { return m_failed; }
+    void fail() { m_failed = true; }
 
     // Writes "<key> <header>" and the source's bytes; the size in the line is the
     // size of the bytes that follow, whatever the entry claims.
@@ -774,7 +780,7 @@ public:
              QString::number(src.size()) + QLatin1Char(' ') + name);
         const bool copied = copy(src);
         if (trailingLf)
-            m_out.write("\n");
+            put("\n");
         src.close();
         if (copied && entry.RemoveAfterSave)
             QFile::remove(entry.SourcePath);
@@ -792,7 +798,7 @@ public:
 
 private:
     bool m_failed = false;
-    QFile& m_out;
+    QIODevice& m_out;
     const PackageContext& m_ctx;
 };
 
@@ -831,15 +837,9 @@ QString OversizedPackageFile(const ShipPackage& p, const QString& programDir)
     return {};
 }
 
-bool SavePackageText(const ShipPackage& p, const QString& documentPath,
-                     const PackageContext& context)
+bool WritePackageDocument(const ShipPackage& p, QIODevice& out, const PackageContext& context,
+                          const EntryReady& ready)
 {
-    // A file no reader takes is refused before any byte is written.
-    if (!OversizedPackageFile(p, context.programDir).isEmpty())
-        return false;
-    QFile out(documentPath);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
     Writer w(out, context);
     w.line(QStringLiteral("Packager: 1"));
     w.line(QStringLiteral("Name: ") + p.Name);
@@ -870,7 +870,7 @@ bool SavePackageText(const ShipPackage& p, const QString& documentPath,
             w.line(QStringLiteral("ScreenShot: ") + QString::number(pic.size()) + QLatin1Char(' ') +
                    (dot < 0 ? QString() : name.mid(dot + 1)));
             w.copy(pic);
-            out.write("\n");
+            w.put("\n");
         }
     }
     for (const PackageText& t : p.Texts)
@@ -880,10 +880,18 @@ bool SavePackageText(const ShipPackage& p, const QString& documentPath,
         w.embed(QStringLiteral("SceneFile:"), *p.SceneFile, false, false);
     if (p.CockpitFile)
         w.embed(QStringLiteral("CockpitFile:"), *p.CockpitFile, false, false);
-    for (const PackageFile& f : p.Models)
-        w.embed(QStringLiteral("Model:"), f, true, false);
-    for (const PackageFile& f : p.Files)
-        w.embed(QStringLiteral("Files:"), f, true, false);
+    for (int kind : {KindModel, KindFile}) {
+        const QList<PackageFile>& list = kind == KindModel ? p.Models : p.Files;
+        for (qsizetype i = 0; i < list.size() && !w.failed(); ++i) {
+            PackageFile f = list.at(i);
+            if (ready && !ready(kind, i, f)) {
+                w.fail();
+                break;
+            }
+            w.embed(kind == KindModel ? QStringLiteral("Model:") : QStringLiteral("Files:"), f,
+                    true, false);
+        }
+    }
     for (const PackageDummy& d : p.Dummies)
         w.line(QStringLiteral("Dummy: ") + d.Section + QLatin1Char(';') + d.Data);
     for (const PackageComponent& c : p.Components)
@@ -893,7 +901,20 @@ bool SavePackageText(const ShipPackage& p, const QString& documentPath,
         w.line(QStringLiteral("Cockpit: ") + c);
     for (const PackageFile& f : p.Scripts)
         w.embed(QStringLiteral("Script:"), f, true, true);
-    return !w.failed() && out.error() == QFileDevice::NoError && out.flush();
+    return !w.failed();
+}
+
+bool SavePackageText(const ShipPackage& p, const QString& documentPath,
+                     const PackageContext& context)
+{
+    // A file no reader takes is refused before any byte is written.
+    if (!OversizedPackageFile(p, context.programDir).isEmpty())
+        return false;
+    QFile out(documentPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return WritePackageDocument(p, out, context) && out.error() == QFileDevice::NoError &&
+           out.flush();
 }
 
 bool SavePackage(const ShipPackage& package, const QString& target, const PackageContext& context)

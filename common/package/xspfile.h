@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class Prompter;
 class ProgressSink;
 class StatusSink;
@@ -100,6 +102,13 @@ OpenPackageResult OpenPackageDocument(QIODevice& document, const QString& name,
 
 // The temporary document for a package file: <programDir>/temp/<file name>.tMp.
 QString PackageDocumentPath(const QString& programDir, const QString& packagePath);
+// Called with each model (kind KindModel) and other file (KindFile) just before
+// it is embedded; it may replace the entry, e.g. by a packed form made meanwhile.
+// False stops the document as failed.
+using EntryReady = std::function<bool(int kind, qsizetype index, PackageFile& entry)>;
+// Writes the inner document of a package to out, stopping at the first failed write.
+bool WritePackageDocument(const ShipPackage& package, QIODevice& out,
+                          const PackageContext& context, const EntryReady& ready = {});
 // Writes the inner document of a package. Sources that cannot be opened are
 // left out with their lines; entries marked RemoveAfterSave are deleted once written.
 bool SavePackageText(const ShipPackage& package, const QString& documentPath,

@@ -35,13 +35,13 @@ QString withSuffix(const QString& name, const char* suffix)
 
 // Writes source in the game's packed form (a key byte, then a gzip member
 // scrambled with it) in blocks, so that a model of any size is never held whole.
-bool packStreamed(const QString& source, const QString& target)
+bool packStreamed(const QString& source, const QString& target, int fixedKey)
 {
     QFile in(source);
     QFile out(target);
     if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const auto key = static_cast<unsigned char>(std::clock() & 0xff);
+    const auto key = static_cast<unsigned char>(fixedKey >= 0 ? fixedKey : std::clock() & 0xff);
     QByteArray buffer;
     auto put = [&](const char* data, qint64 size) {
         buffer.resize(size);
@@ -272,7 +272,7 @@ bool PrepareModelFile(PackageFile& entry, const QString& workDir, bool compileAl
     }
     const QString packed = base + (lowerSuffix(name) == QLatin1String("bob") ? QStringLiteral(".pbb")
                                                                             : QStringLiteral(".pbd"));
-    const bool ok = packStreamed(source, packed);
+    const bool ok = packStreamed(source, packed, conversion.packKey);
     if (compiled)
         QFile::remove(source);
     if (!ok) {

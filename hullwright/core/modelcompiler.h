@@ -18,6 +18,9 @@ struct ModelConversion
     // Set once a run timed out; copies share it, and while it is set the compiler is
     // not started again (a save gives each conversion a fresh one: one time-out per save).
     std::shared_ptr<bool> hung = std::make_shared<bool>(false);
+    // The packed form's mask byte; -1 takes it from the clock. A fixed one makes
+    // two saves of the same ship comparable byte for byte.
+    int packKey = -1;
 };
 
 // The most of the compiler's output that is read, and of one line kept; a

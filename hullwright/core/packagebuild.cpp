@@ -11,6 +11,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace {
 
 QString fileNameOf(const QString& path)
@@ -194,9 +198,117 @@ QByteArray UpdateInfoText(const ShipPackage& package, const QString& target)
         .toLocal8Bit();
 }
 
+namespace {
+
+// Prepares (compiles when asked, packs) the models, then the files, one after
+// the other on a thread of its own; the document writer takes each when it
+// reaches it. The sinks are never called from this thread.
+class Preparer
+{
+public:
+    Preparer(const ShipPackage& package, const QString& work, const ModelConversion& conversion)
+        : m_entries(package.Models + package.Files), m_work(work), m_conversion(conversion)
+    {
+    }
+    ~Preparer() { finish(false); }
+
+    void start()
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+
+    // Waits until entry `flat` (models first, then files) is ready. False with
+    // the reason when its preparation failed.
+    bool take(qsizetype flat, PackageFile& entry, QString* why)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_done > flat || m_failedAt >= 0; });
+        if (m_failedAt >= 0 && m_failedAt <= flat) {
+            if (why)
+                *why = m_error;
+            return false;
+        }
+        entry = m_entries.at(flat);
+        return true;
+    }
+
+    // Stops the thread after the entry in hand. Without success the files a
+    // save removes afterwards go now: packed forms made and entries never taken.
+    void finish(bool succeeded)
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+        if (succeeded)
+            return;
+        for (const PackageFile& f : m_entries)
+            if (f.RemoveAfterSave)
+                QFile::remove(f.SourcePath);
+    }
+
+private:
+    void run()
+    {
+        for (qsizetype i = 0; i < m_entries.size(); ++i) {
+            PackageFile entry;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stop)
+                    return;
+                entry = m_entries.at(i);
+            }
+            QString why;
+            bool ok = PrepareModelFile(entry, m_work, true, m_conversion, &why);
+            // A compiled model may have grown past what a package holds.
+            if (ok) {
+                ShipPackage alone;
+                alone.Files = {entry};
+                why = OversizedPackageFile(alone, QString());
+                ok = why.isEmpty();
+                if (!ok && entry.RemoveAfterSave)
+                    QFile::remove(entry.SourcePath);
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                if (ok) {
+                    m_entries[i] = entry;
+                    m_done = i + 1;
+                } else {
+                    m_failedAt = i;
+                    m_error = why;
+                }
+            }
+            m_changed.notify_all();
+            if (!ok)
+                return;
+        }
+    }
+
+    QList<PackageFile> m_entries;
+    const QString m_work;
+    const ModelConversion m_conversion;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    qsizetype m_done = 0;
+    qsizetype m_failedAt = -1;
+    QString m_error;
+    bool m_stop = false;
+    bool m_finished = false;
+};
+
+} // namespace
+
 bool SaveShipPackage(const ShipPackage& original, const QString& target,
                      const PackageContext& context, QString* error,
-                     const ModelConversion& sharedConversion, QString* updateInfoError)
+                     const ModelConversion& sharedConversion, QString* updateInfoError,
+                     LzmaMode mode)
 {
     auto failed = [&](const QString& why) {
         if (error)
@@ -225,47 +337,28 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
     ModelConversion conversion = sharedConversion;
     conversion.hung = std::make_shared<bool>(false);
     QString why;
-    auto dropPrepared = [&] {
-        for (const QList<PackageFile>* list : {&package.Models, &package.Files})
-            for (const PackageFile& f : *list)
-                if (f.RemoveAfterSave)
-                    QFile::remove(f.SourcePath);
-    };
-    for (QList<PackageFile>* list : {&package.Models, &package.Files})
-        for (PackageFile& f : *list) {
-            if (context.status)
-                context.status->showStatus(f.Name + QStringLiteral("..."));
-            // A compile or pack of one big model is a step of its own on the bar.
-            const qint64 size = QFileInfo(f.SourcePath).size();
-            if (context.progress) {
-                context.progress->setTotal(qMax<qint64>(size, 1));
-                context.progress->setDone(0);
-            }
-            if (!PrepareModelFile(f, work, true, conversion, &why)) {
-                dropPrepared();
-                return failed(why);
-            }
-            if (context.progress)
-                context.progress->setDone(qMax<qint64>(size, 1));
-        }
-    // A compiled model may have grown past what a package holds.
-    if (const QString oversized = OversizedPackageFile(package, context.programDir);
-        !oversized.isEmpty()) {
-        dropPrepared();
-        return failed(oversized);
-    }
-    const QString document = work + QLatin1Char('/') + QFileInfo(target).fileName() + QStringLiteral(".tMp");
-    if (!SavePackageText(package, document, context)) {
-        dropPrepared();
-        QFile::remove(document);
-        return failed(QStringLiteral("cannot write the temporary document ") + document);
-    }
+    // The models and files are packed in document order on a thread of their own
+    // while this one writes the document straight into the LZMA encoder: packing
+    // the next model overlaps encoding the ones before it, and the document is
+    // never stored whole.
+    Preparer preparer(package, work, conversion);
     const QString part = target + QStringLiteral(".part");
-    const bool packed = CompressFile(document, part, context.progress);
-    QFile::remove(document);
-    if (!packed) {
+    bool written = false;
+    {
+        LzmaFileWriter out(part, mode);
+        if (out.open()) {
+            preparer.start();
+            const EntryReady ready = [&](int kind, qsizetype index, PackageFile& entry) {
+                return preparer.take(kind == KindModel ? index : package.Models.size() + index,
+                                     entry, &why);
+            };
+            written = WritePackageDocument(package, out, context, ready) && out.finish();
+        }
+    }
+    preparer.finish(written);
+    if (!written) {
         QFile::remove(part);
-        return failed(QStringLiteral("cannot write ") + part);
+        return failed(why.isEmpty() ? QStringLiteral("cannot write ") + part : why);
     }
     if (!RenameFileChecked(part, target, &why)) {
         QFile::remove(part);

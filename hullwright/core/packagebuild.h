@@ -3,6 +3,7 @@
 // editing below the program folder's "Slipway".
 #pragma once
 
+#include "lzmafile.h"
 #include "modelcompiler.h"
 #include "shipdraft.h"
 #include "xspfile.h"
@@ -34,17 +35,21 @@ QString UpdateInfoPath(const ShipPackage& package, const QString& target);
 QByteArray UpdateInfoText(const ShipPackage& package, const QString& target);
 
 // Writes the package to target. Models and other files go through
-// PrepareModelFile first (compiled when the conversion asks for it, packed in
-// any case); the scene and cockpit are embedded as they are. The package is
-// compressed beside the target and renamed over it only when complete, so a
-// failed save keeps the old file. With WriteUpdateInfo and a web address the
+// PrepareModelFile (compiled when the conversion asks for it, packed in any
+// case) on a second thread while the document is compressed as it is written;
+// the scene and cockpit are embedded as they are. The package is compressed
+// beside the target and renamed over it only when complete, so a failed save
+// keeps the old file; the bytes are those of preparing every entry first and
+// compressing the whole document after. LzmaMode::Fast encodes quicker into a
+// slightly larger package that every reader takes. With WriteUpdateInfo and a web address the
 // update-info file follows. When that file cannot be written after the package
 // is in place: with updateInfoError given, true and the reason there (the
 // package is saved, the info file is not); without it, false and an error that
 // says both.
 bool SaveShipPackage(const ShipPackage& package, const QString& target,
                      const PackageContext& context, QString* error = nullptr,
-                     const ModelConversion& conversion = {}, QString* updateInfoError = nullptr);
+                     const ModelConversion& conversion = {}, QString* updateInfoError = nullptr,
+                     LzmaMode mode = LzmaMode::Standard);
 
 struct OpenForEditResult
 {

@@ -1,6 +1,7 @@
 // Packages made from the editor's draft, opened for editing and extracted: what
 // reaches the package file and what lands on disk.
 #include "archivefile.h"
+#include "lzmafile.h"
 #include "extraction.h"
 #include "gamesnapshot.h"
 #include "hwtest.h"
@@ -66,6 +67,37 @@ bool readInto(const QString& path, const QString& dir, ShipPackage& p)
     context.programDir = dir;
     const OpenPackageResult r = OpenPackage(f, p, options, context);
     return r.status == PackageOk && r.complete;
+}
+
+// A ship with a scene, `models` text models of a few hundred KiB (larger than
+// one write block), a texture and a script, all below dir/src.
+ShipPackage multiModelShip(const QString& dir, int models)
+{
+    ShipPackage p;
+    p.Name = "Pipe";
+    p.Author = "A";
+    p.ID = "PIPE";
+    p.Data = "0;0;PIPE;";
+    auto source = [&](const QString& name, const QByteArray& bytes) {
+        writeFile(dir + "/src/" + name, bytes, 1000);
+        return PackageFile{1000, qint32(bytes.size()), name, dir + "/src/" + name, false};
+    };
+    p.SceneFile = source("scene.bod", "VER: 1;\n");
+    p.SceneFile->Name = "objects/pipe/scene.bod";
+    for (int m = 0; m < models; ++m) {
+        QByteArray text;
+        for (int line = 0; text.size() < 100000 * (m + 1); ++line)
+            text += QByteArray::number(line * (m + 7) % 9973) + " point " +
+                    QByteArray::number(line % 17) + ";\n";
+        PackageFile f = source(QString("m%1.bod").arg(m), text);
+        f.Name = "objects/pipe/" + f.Name;
+        p.Models << f;
+    }
+    PackageFile tex = source("tex.tga", QByteArray(70000, 'x'));
+    tex.Name = "textures/tex.tga";
+    p.Files << tex;
+    p.Scripts << source("s.xml", "<s/>");
+    return p;
 }
 
 } // namespace
@@ -231,6 +263,90 @@ private slots:
         QVERIFY(!SaveShipPackage(p, dir + "/big.xsp", context, &error));
         QVERIFY2(error.contains(QFileInfo(big).fileName()) && error.contains("2 GiB"), qPrintable(error));
         QCOMPARE(filesBelow(dir), QStringList{QFileInfo(big).fileName()});
+    }
+
+    // The save packs models on a second thread while it compresses the document
+    // as it goes; its package must be, byte for byte, the one of packing every
+    // entry first and compressing the whole document after.
+    void saveSameAsSequential_data()
+    {
+        QTest::addColumn<int>("models");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("no models") << 0 << int(LzmaMode::Standard);
+        QTest::newRow("one model") << 1 << int(LzmaMode::Standard);
+        QTest::newRow("five models") << 5 << int(LzmaMode::Standard);
+        QTest::newRow("five models, fast") << 5 << int(LzmaMode::Fast);
+    }
+    void saveSameAsSequential()
+    {
+        QFETCH(int, models);
+        QFETCH(int, mode);
+        const QString dir = m_tmp.filePath(QString("seq-") + QTest::currentDataTag());
+        const ShipPackage p = multiModelShip(dir, models);
+        ModelConversion conversion;
+        conversion.packKey = 0x5a;
+        PackageContext context;
+        context.programDir = dir + "/program";
+        QString error;
+        QVERIFY2(SaveShipPackage(p, dir + "/new.xsp", context, &error, conversion, nullptr,
+                                 LzmaMode(mode)),
+                 qPrintable(error));
+
+        ShipPackage old = p;
+        for (QList<PackageFile>* list : {&old.Models, &old.Files})
+            for (PackageFile& f : *list)
+                QVERIFY(PrepareModelFile(f, dir + "/oldwork", true, conversion));
+        QVERIFY(SavePackageText(old, dir + "/old.doc", context));
+        QVERIFY(CompressFile(dir + "/old.doc", dir + "/old.xsp", nullptr, LzmaMode(mode)));
+        QCOMPARE(readFile(dir + "/new.xsp"), readFile(dir + "/old.xsp"));
+        // The sources stay; nothing of the save is left behind.
+        QCOMPARE(filesBelow(dir + "/program"), QStringList());
+        QCOMPARE(filesBelow(dir + "/src").size(), models + 3);
+
+        // The fast form reads back to the same ship as the standard one.
+        if (LzmaMode(mode) == LzmaMode::Fast) {
+            QVERIFY(SaveShipPackage(p, dir + "/std.xsp", context, &error, conversion));
+            QVERIFY(readFile(dir + "/std.xsp") != readFile(dir + "/new.xsp"));
+            ShipPackage fast, standard;
+            QVERIFY(readInto(dir + "/new.xsp", dir + "/fast", fast));
+            QVERIFY(readInto(dir + "/std.xsp", dir + "/standard", standard));
+            QCOMPARE(describe(fast, dir + "/fast/Slipway"),
+                     describe(standard, dir + "/standard/Slipway"));
+        }
+    }
+
+    // A model that cannot be packed, or a package that cannot be written, fails
+    // the save and leaves the package there before untouched.
+    void saveFailureLeavesNoPackage_data()
+    {
+        QTest::addColumn<int>("brokenModel"); // -1: none
+        QTest::addColumn<bool>("partBlocked");
+        QTest::newRow("first model unreadable") << 0 << false;
+        QTest::newRow("last model unreadable") << 3 << false;
+        QTest::newRow("package not writable") << -1 << true;
+    }
+    void saveFailureLeavesNoPackage()
+    {
+        QFETCH(int, brokenModel);
+        QFETCH(bool, partBlocked);
+        const QString dir = m_tmp.filePath(QString("fail-") + QTest::currentDataTag());
+        ShipPackage p = multiModelShip(dir, 4);
+        if (brokenModel >= 0) // a folder cannot be read as a model
+            p.Models[brokenModel].SourcePath = dir + "/src";
+        if (partBlocked)
+            QVERIFY(QDir().mkpath(dir + "/out/ship.xsp.part/x"));
+        QVERIFY(writeFile(dir + "/out/ship.xsp", "old package"));
+        PackageContext context;
+        context.programDir = dir + "/program";
+        QString error;
+        QVERIFY(!SaveShipPackage(p, dir + "/out/ship.xsp", context, &error));
+        QVERIFY(!error.isEmpty());
+        if (brokenModel >= 0)
+            QVERIFY2(error.contains("cannot pack"), qPrintable(error));
+        QCOMPARE(readFile(dir + "/out/ship.xsp"), QByteArray("old package"));
+        QCOMPARE(filesBelow(dir + "/out"), QStringList({"ship.xsp"}));
+        QCOMPARE(filesBelow(dir + "/program"), QStringList());
+        QCOMPARE(filesBelow(dir + "/src").size(), 7);
     }
 
     // Opened for editing and saved again without changes, a package carries the
