@@ -134,6 +134,14 @@ QString nameProblem(const QString& name, bool bare)
     }
     if (bare && (parts.size() > 1 || name == QLatin1String(".")))
         return QStringLiteral("name holds a folder");
+    // A disabled ship's files wait in the installer's Slipway folder under their
+    // own names, beside the installer's registry, lock and change history.
+    if (!bare && parts.size() >= 1) {
+        static const QStringList own = {QStringLiteral("ships.dat"), QStringLiteral("ships.dat.bak"),
+                                        QStringLiteral("writer.lock"), QStringLiteral("history")};
+        if (own.contains(parts.first(), Qt::CaseInsensitive))
+            return QStringLiteral("name is taken by the installer's own files");
+    }
     return {};
 }
 

@@ -49,6 +49,8 @@ private slots:
     void queueAndRefusals();
     void failedPackageTakesBackItsFiles();
     void manyPackagesInOneChange();
+    void installerOwnNamesRefused_data();
+    void installerOwnNamesRefused();
     void plantedLinksLeadNowhere_data();
     void plantedLinksLeadNowhere();
     void brokenRegistryRefusesChanges();
@@ -418,6 +420,31 @@ void TestInstall::failedPackageTakesBackItsFiles()
     // Gone: what only the failed package had. Back as it was: what it overwrote.
     QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)), QString());
     QVERIFY(!QFile::exists(f.root.filePath("outside.txt")));
+}
+
+void TestInstall::installerOwnNamesRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("registry") << QStringLiteral("ships.dat");
+    QTest::newRow("history, other case") << QStringLiteral("History/history.jsonl");
+    QTest::newRow("writer lock") << QStringLiteral("WRITER.LOCK");
+}
+
+// A disabled ship's files move into Slipway under their names: a file named like
+// the registry, the lock or the history must never get there.
+void TestInstall::installerOwnNamesRefused()
+{
+    QFETCH(QString, name);
+    EngineFixture f;
+    QVERIFY2(f.ok(), qPrintable(f.error));
+    InstallerEngine& engine = f.makeEngine(false);
+    ShipPackage bad = EngineFixture::simplePackage("Taker", "Tester", "1", "SS_TAKE");
+    f.addFile(bad, KindFile, name, 10, "taker");
+    const GameSnapshot::Snapshot before = GameSnapshot::snapshot(f.gameDir);
+    const InstallResult r = engine.install(f.writePackage(bad, QStringLiteral("bad.xsp")), nullptr, false);
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.error, QStringLiteral("file \"%1\": name is taken by the installer's own files").arg(name));
+    QCOMPARE(GameSnapshot::firstDifference(before, GameSnapshot::snapshot(f.gameDir)), QString());
 }
 
 // Many packages as one change: the one that fails part-way (after writing files)
