@@ -324,6 +324,25 @@ struct Record
     std::string name;
 };
 
+// The bytes a Region record kept, read back from the journal's data file and
+// checked against the record's CRC; false when they are missing or damaged.
+bool readKeptRegion(int dataFd, const Record& r, int64_t limit, std::vector<unsigned char>& buf)
+{
+    buf.assign(static_cast<size_t>(std::max<int64_t>(0, r.b)), 0);
+    bool ok = dataFd >= 0 && r.b >= 0 && r.b <= limit;
+    int64_t got = 0;
+    while (ok && got < r.b) {
+        const ssize_t n =
+            ::pread(dataFd, buf.data() + got, static_cast<size_t>(r.b - got), r.c + got);
+        if (n <= 0) {
+            ok = n < 0 && errno == EINTR;
+            continue;
+        }
+        got += n;
+    }
+    return ok && crcOf(buf.data(), buf.size()) == r.crc;
+}
+
 // A name read from a journal is used only when it stays below the root.
 bool safeName(const std::string& name)
 {
@@ -872,19 +891,9 @@ bool revert(const std::string& keptDir, std::string* error)
             return ok || failedOn(path);
         }
         case Region: {
-            std::vector<unsigned char> buf(static_cast<size_t>(std::max<int64_t>(0, r.b)));
-            bool ok = dataFd >= 0 && r.b >= 0 && r.b <= kChunk;
-            int64_t got = 0;
-            while (ok && got < r.b) {
-                const ssize_t n = ::pread(dataFd, buf.data() + got,
-                                          static_cast<size_t>(r.b - got), r.c + got);
-                if (n <= 0) {
-                    ok = n < 0 && errno == EINTR;
-                    continue;
-                }
-                got += n;
-            }
-            if (!ok || crcOf(buf.data(), buf.size()) != r.crc) {
+            std::vector<unsigned char> buf;
+            bool ok = readKeptRegion(dataFd, r, kChunk, buf);
+            if (!ok) {
                 errno = EIO;
                 return failedOn(dir + "/data");
             }
@@ -989,19 +998,9 @@ int recover(const std::string& journalDir, const std::string& root, std::string*
             break;
         }
         case Region: {
-            std::vector<unsigned char> buf(static_cast<size_t>(std::max<int64_t>(0, r.b)));
-            bool ok = dataFd >= 0 && r.b >= 0 && r.b <= (1 << 24);
-            int64_t got = 0;
-            while (ok && got < r.b) {
-                const ssize_t n = ::pread(dataFd, buf.data() + got,
-                                          static_cast<size_t>(r.b - got), r.c + got);
-                if (n <= 0) {
-                    ok = n < 0 && errno == EINTR;
-                    continue;
-                }
-                got += n;
-            }
-            if (!ok || crcOf(buf.data(), buf.size()) != r.crc) {
+            std::vector<unsigned char> buf;
+            bool ok = readKeptRegion(dataFd, r, (1 << 24), buf);
+            if (!ok) {
                 errno = EIO;
                 failedOn(dir + "/data");
                 break;

@@ -77,17 +77,7 @@ class TestHistory : public QObject
 
     static QString difference(const Files& a, const Files& b)
     {
-        for (const auto& [k, v] : a) {
-            const auto it = b.find(k);
-            if (it == b.end())
-                return k + QStringLiteral(" is missing");
-            if (it->second != v)
-                return k + QStringLiteral(" differs");
-        }
-        for (const auto& [k, v] : b)
-            if (!a.count(k))
-                return k + QStringLiteral(" is new");
-        return QString();
+        return GameSnapshot::firstDifference(a, b);
     }
 
     QJsonObject history() const
