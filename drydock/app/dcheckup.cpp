@@ -48,7 +48,8 @@ DVerify::DVerify(const UiTexts& texts, const VerifyReport& report, QWidget* pare
                 kind = PlainUiText(texts.own(VerifyKindFirst + k));
         // The ship is in its own column: the shown text is without it.
         const QString message = p.shown.isEmpty() ? p.message : p.shown;
-        item->setText(1, kind + QStringLiteral(": ") + message);
+        // One pass over both markers: a message holding "%1" stays as it is.
+        item->setText(1, texts.own(VerifyLine).arg(kind, message));
         item->setToolTip(1, message);
     }
     m_list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);

@@ -137,5 +137,6 @@ enum : int {
     CanRedo = 273,
     UndoFailedCaption = 274,
     UndoFailedText = 275, // %1 why
+    VerifyLine = 276,     // %1 the problem's kind, %2 the problem
 };
 } // namespace InstallerText
