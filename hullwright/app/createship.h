@@ -24,6 +24,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QtPrompter;
 class SystemRegistry;
+class SelectShip;
 struct EditModeSaveResult;
 
 namespace Ui {
@@ -160,6 +161,9 @@ private:
     void rememberDir(Folder kind, const QString& chosenDir);
     QHash<int, QString> m_lastFolder;
     QString pickFile(Folder kind, const QString& caption, const QString& filter);
+    // Picks a table file for the picker and loads it; false (with the error box
+    // shown) when nothing usable was chosen.
+    bool loadPickerTable(SelectShip& dialog);
     QStringList pickFiles(Folder kind, const QString& caption, const QString& filter);
     QString pickSaveFile(Folder kind, const QString& caption, const QString& filter);
     QString pickDirectory(Folder kind, const QString& caption);

@@ -42,18 +42,25 @@ using namespace CreateShipParts;
 
 // Commands of the window: picking ships, cockpits and scenes, tables, new, settings, close.
 
+bool CreateShip::loadPickerTable(SelectShip& dialog)
+{
+    const QString file = pickFile(Folder::Types, dialog.fileCaption(), dialog.fileFilter());
+    if (file.isEmpty())
+        return false;
+    if (!dialog.loadTable(file) || dialog.entries().isEmpty()) {
+        ask(int(Prompter::Icon::Warning), CreatorText::TableErrorCaption,
+            text(CreatorText::TableErrorText) + QLatin1Char('\n') + file, {CreatorText::Ok});
+        return false;
+    }
+    return true;
+}
+
 void CreateShip::Slot_LoadShip()
 {
     SelectShip dialog(m_texts, PickerTable::Ships, m_programDir, workDir("Slipway"),
                       m_settings.baseLanguage, folderFor(Folder::Types), this);
-    const QString file = pickFile(Folder::Types, dialog.fileCaption(), dialog.fileFilter());
-    if (file.isEmpty())
+    if (!loadPickerTable(dialog))
         return;
-    if (!dialog.loadTable(file) || dialog.entries().isEmpty()) {
-        ask(int(Prompter::Icon::Warning), CreatorText::TableErrorCaption,
-            text(CreatorText::TableErrorText) + QLatin1Char('\n') + file, {CreatorText::Ok});
-        return;
-    }
     if (ModalDialogs::exec(dialog) != QDialog::Accepted || dialog.chosen().isEmpty())
         return;
     ShipDraft d = draft();
@@ -70,14 +77,8 @@ void CreateShip::Slot_LoadCockpit()
 {
     SelectShip dialog(m_texts, PickerTable::Cockpits, m_programDir, workDir("Slipway"),
                       m_settings.baseLanguage, folderFor(Folder::Types), this);
-    const QString file = pickFile(Folder::Types, dialog.fileCaption(), dialog.fileFilter());
-    if (file.isEmpty())
+    if (!loadPickerTable(dialog))
         return;
-    if (!dialog.loadTable(file) || dialog.entries().isEmpty()) {
-        ask(int(Prompter::Icon::Warning), CreatorText::TableErrorCaption,
-            text(CreatorText::TableErrorText) + QLatin1Char('\n') + file, {CreatorText::Ok});
-        return;
-    }
     if (ModalDialogs::exec(dialog) != QDialog::Accepted)
         return;
     for (const PickerEntry& e : dialog.chosen())
