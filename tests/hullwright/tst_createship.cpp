@@ -137,6 +137,21 @@ private slots:
     {
         auto w = makeWindow();
         const SampleGame::Ship ship = SampleGame::Ships().last();
+        // A file that holds no table: the real box names it, the draft stays.
+        const QString notTable = m_root.filePath("not-a-table.txt");
+        QVERIFY(writeFile(notTable, "no table here"));
+        const ShipDraft untouched = w->draft();
+        for (const bool cockpit : {false, true}) {
+            m_files = {notTable};
+            answerBox("OK", "table-error");
+            if (cockpit)
+                w->form()->importCockpitButton->click();
+            else
+                w->form()->actionLoadShip->trigger();
+            QTRY_VERIFY(!m_boxText.isEmpty());
+            QVERIFY2(m_boxText.contains(notTable), qPrintable(m_boxText));
+            QCOMPARE(w->draft().id, untouched.id);
+        }
         // Load Ship Data: the picker shows the catalogue's names; the chosen ship fills the tabs.
         m_files = {m_game + "/02.cat"};
         m_dialog = [&ship](QDialog& d) {
