@@ -1,7 +1,13 @@
 #include "uitexts.h"
 
+#include "arc.h"
+
 #include <QFile>
 #include <QXmlStreamReader>
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -93,6 +99,43 @@ QLocale::Language UiTexts::localeLanguage(const QString& languageName) const
     return QLocale::AnyLanguage;
 }
 
+QLocale UiTexts::locale() const
+{
+    const QLocale::Language language = localeLanguage(m_language);
+    return language == QLocale::AnyLanguage ? QLocale() : QLocale(language);
+}
+
+int UiTexts::systemErrorText(int error)
+{
+    // Stored as text numbers in users' translation files: only add at the end.
+    static const int kErrors[] = {
+        ENOENT, EACCES, EPERM, ENOSPC, EROFS, EEXIST, EISDIR, ENOTDIR, EIO, EMFILE,
+        ENAMETOOLONG, EXDEV, EBUSY, ETXTBSY, EDQUOT, ELOOP, ENOTEMPTY, EWOULDBLOCK, ENOMEM,
+    };
+    if (error == ENFILE)
+        error = EMFILE; // the same for the user: too many files open
+    for (size_t k = 0; k < std::size(kErrors); ++k)
+        if (kErrors[k] == error)
+            return kSystemErrorFirst + int(k);
+    return -1;
+}
+
+QString UiTexts::systemError(const QStringList& shared, int error)
+{
+    const int n = systemErrorText(error);
+    if (n >= 0 && n < shared.size() && shared.at(n) != placeholder(n))
+        return shared.at(n);
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString UiTexts::archiveError(const QStringList& shared, int code)
+{
+    const int n = kArchiveErrorFirst - 1 + code;
+    if (code >= ARC_E_HANDLE && code <= ARC_E_TOOLARGE && n < shared.size() && shared.at(n) != placeholder(n))
+        return shared.at(n);
+    return QString::fromLatin1(arc_error_message(code));
+}
+
 UiTexts::UiTexts(Program program) : m_program(program)
 {
     reset();
@@ -135,6 +178,7 @@ bool UiTexts::load(const QString& xmlPath, const QString& languageName)
 bool UiTexts::load(QIODevice& device, const QString& languageName)
 {
     reset();
+    m_language = languageName;
     const QLatin1StringView ownSection(m_program == Program::Installer ? "installer" : "creator");
 
     // Depths of the open elements that matter; -1 when not inside one. Depths

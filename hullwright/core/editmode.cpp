@@ -505,6 +505,7 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
     ChangeHistory::setLimits({installer.undoChanges, qint64(installer.undoMiB) << 20});
     // Declared first: the entry is written once the change below has committed.
     HistoryOperation operation(game, QStringLiteral("Edit ") + id.name);
+    operation.setAction(QLatin1String(HistoryAction::Edit), {id.name});
     operation.addShip(id.name, registry.Buffer > 0 ? registry.Buffer + int(index) : -1);
     GameChange change(game);
     if (!change.ok()) {
