@@ -180,7 +180,6 @@ void prune(const QString& gameDir)
     }
 }
 
-
 // Stored as "seconds.nanoseconds": a JSON number would lose the nanoseconds.
 QString timeText(qint64 sec, qint64 nsec)
 {
@@ -210,8 +209,7 @@ QJsonObject printJson(const FilePrint& p)
             {QStringLiteral("sha1"), p.hash}};
 }
 
-// A print that does not parse stays invalid-looking but refuses undo: its size
-// of -2 matches no file.
+// A print that does not parse gets the size -2, which no file has: undo refuses.
 FilePrint printFromJson(const QJsonObject& o)
 {
     FilePrint p;

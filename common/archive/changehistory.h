@@ -3,7 +3,8 @@
 // Every committed GameChange of a game directory keeps its journal (what the change
 // destroyed) and appends one entry to <game>/Slipway/history/history.jsonl: time,
 // program, operation, ships and slots, and every file added, replaced, changed or
-// removed with the hash of its content after the change. The kept journals live in
+// removed with the hash of its content after the change (a large file written in
+// place: a FilePrint). The kept journals live in
 // <game>/Slipway/history/<id>/j<n>; they are what undo needs, bounded by
 // HistoryLimits (oldest dropped first).
 //
