@@ -198,7 +198,7 @@ public:
 private:
     friend bool ChangeHistory::committed(const QString&, const QString&, const QString&, QString*);
     friend bool ChangeHistory::undo(const QString&, bool, QString*, HistoryEntry*,
-                                    const ChangeHistory::OutsideValue*);
+                                    const ChangeHistory::OutsideValue*, ChangeHistory::Refusal*);
     QString m_gameDir;
     HistoryEntry m_entry;
     QHash<QString, FileStamp> m_before; // files changed in place, before their first write

@@ -285,8 +285,13 @@ private slots:
         HistoryEntry added = entry(QLatin1String(HistoryAction::Uninstall), {"Merganser"});
         added.id = 2;
         added.time = old.time.addDays(1);
-        added.files = {{QStringLiteral("mods/Hullwright.cat"), QStringLiteral("replaced"), QStringLiteral("x")},
-                       {QStringLiteral("Slipway/ShipPics/M.png"), QStringLiteral("removed"), QString()}};
+        for (const auto& [name, change] : {std::pair{"mods/Hullwright.cat", "replaced"},
+                                           std::pair{"Slipway/ShipPics/M.png", "removed"}}) {
+            HistoryFile file;
+            file.name = QLatin1String(name);
+            file.change = QLatin1String(change);
+            added.files.append(file);
+        }
         DHistory dialog(german, {old, added});
         const QTreeWidget* list = dialog.entryList();
         QCOMPARE(list->topLevelItemCount(), 2);
