@@ -136,6 +136,31 @@ QString UiTexts::archiveError(const QStringList& shared, int code)
     return QString::fromLatin1(arc_error_message(code));
 }
 
+QString UiTexts::journalFailure(const QStringList& shared, const GameChange::RecoverFailure& failure,
+                                const QString& english)
+{
+    // Shared texts: the roll-back failed on a file; the journal could not be removed.
+    constexpr int kStepFailed = 26, kNotRemoved = 27;
+    const int n = failure.notRemoved ? kNotRemoved : kStepFailed;
+    if ((!failure.notRemoved && failure.file.isEmpty()) || n >= shared.size() || shared.at(n) == placeholder(n))
+        return english;
+    const QString args[] = {failure.journal, failure.file,
+                            failure.notRemoved ? QString() : systemError(shared, failure.error)};
+    // One pass: a path holding "%2" stays as it is.
+    QString out;
+    const QString& text = shared.at(n);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
+        if (text.at(i) == QLatin1Char('%') && next >= QLatin1Char('1') && next <= QLatin1Char('3')) {
+            out += args[next.unicode() - '1'];
+            ++i;
+        } else {
+            out += text.at(i);
+        }
+    }
+    return out;
+}
+
 UiTexts::UiTexts(Program program) : m_program(program)
 {
     reset();

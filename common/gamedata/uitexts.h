@@ -5,6 +5,8 @@
 // Numbers without a translation read "ReadText-" + n, so a gap shows its number.
 #pragma once
 
+#include "gamechange.h"
+
 #include <QList>
 #include <QLocale>
 #include <QString>
@@ -79,6 +81,10 @@ public:
     // as the fallback).
     static QString archiveError(const QStringList& shared, int code);
     QString archiveError(int code) const { return archiveError(m_shared, code); }
+    // A failed roll-back of the change journal, worded; `english` (the journal's
+    // own report) when the failure says nothing.
+    static QString journalFailure(const QStringList& shared, const GameChange::RecoverFailure& failure,
+                                  const QString& english);
     // The shared text number of a system error number, or -1 when it has none.
     static int systemErrorText(int error);
 

@@ -356,12 +356,16 @@ void InstallerEngine::setGameDir(const QString& dir)
         }
     } else {
         QString report;
-        const int recovered = GameChange::recover(dir, &report);
+        GameChange::RecoverFailure failure;
+        const int recovered = GameChange::recover(dir, &report, &failure);
         if (recovered != 0)
             log(QStringLiteral("(JOURNAL) ") + report);
         // The journal's own report names the file and the system's reason.
         if (recovered < 0)
-            m_writeRefusal = FormatText(installerText(253), QDir::toNativeSeparators(dir), report);
+            m_writeRefusal = FormatText(installerText(253), QDir::toNativeSeparators(dir),
+                                        m_services.sharedTexts
+                                            ? UiTexts::journalFailure(*m_services.sharedTexts, failure, report)
+                                            : report);
     }
     RegistryReadStatus status;
     const bool read =

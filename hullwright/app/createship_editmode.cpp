@@ -124,7 +124,8 @@ QString CreateShip::refusalText(const EditModeSaveResult& r) const
     case Refusal::LockFailed:
         return FormatText(text(LockFailedText), m_texts.systemError(r.lockError));
     case Refusal::RollbackFailed:
-        return FormatText(text(RollbackFailedText), r.error);
+        return FormatText(text(RollbackFailedText),
+                          UiTexts::journalFailure(m_texts.sharedTexts(), r.rollback, r.rollbackReport));
     case Refusal::None:
         break;
     }

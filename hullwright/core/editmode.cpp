@@ -460,8 +460,9 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
         return r;
     }
     QString report;
-    if (GameChange::recover(game, &report) < 0) {
+    if (GameChange::recover(game, &report, &r.rollback) < 0) {
         r.refusal = EditModeSaveResult::Refusal::RollbackFailed;
+        r.rollbackReport = report;
         r.error = QStringLiteral("an unfinished change of the game directory cannot be undone: ") + report;
         return r;
     }

@@ -378,6 +378,34 @@ private slots:
         QCOMPARE(texts.archiveError(code), shown);
     }
 
+    // A failed roll-back of the journal worded in German, with the system's reason
+    // worded too; a failure that names no file keeps the journal's own words.
+    void journalFailure_data()
+    {
+        QTest::addColumn<bool>("notRemoved");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a file not put back")
+            << false << "/g/sub/%2.txt"
+            << QString::fromUtf8("das Zur\xc3\xbc" "cknehmen von /g/j scheiterte an /g/sub/%2.txt (ein Teil des Pfades ist "
+                                 "kein Ordner); das Journal bleibt f\xc3\xbc" "r den n\xc3\xa4" "chsten Start erhalten");
+        QTest::newRow("journal not removed")
+            << true << QString() << QString::fromUtf8("zur\xc3\xbc" "ckgenommen, aber das Journal /g/j konnte nicht "
+                                                     "entfernt werden");
+        QTest::newRow("nothing said") << false << QString() << "english";
+    }
+
+    void journalFailure()
+    {
+        QFETCH(bool, notRemoved);
+        QFETCH(QString, file);
+        QFETCH(QString, shown);
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("Deutsch")));
+        const GameChange::RecoverFailure failure{notRemoved, QStringLiteral("/g/j"), file, ENOTDIR};
+        QCOMPARE(UiTexts::journalFailure(texts.sharedTexts(), failure, QStringLiteral("english")), shown);
+    }
+
     void localeOfLoadedLanguage()
     {
         UiTexts texts(UiTexts::Program::Installer);
