@@ -31,7 +31,7 @@ public:
 
     // Room for the installer's newer messages (numbers 147 on); a translation file
     // with fewer simply leaves them placeholders.
-    static constexpr int kInstallerCount = 340;
+    static constexpr int kInstallerCount = 400;
     static constexpr int kCreatorCount = 560;
     static constexpr int kSharedCount = 60;
 

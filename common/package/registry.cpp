@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #ifdef Q_OS_UNIX
@@ -513,10 +515,26 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
     const int fd = OpenRegularFile(file.fileName(), kMaxRegistryBytes, &why);
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         // Unreadable is not "no ships": writing over it would lose them all.
+        const int e = errno;
         result.state = RegistryReadStatus::Broken;
         result.reason = fd < 0 ? why : QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')');
-        // The opener's words name the system's reason: not worded anew.
         result.brokenLines = 1;
+        // The same for a window to word; the opener refuses what is no plain file
+        // or too large with EINVAL.
+        const QFileInfo info(file.fileName());
+        if (fd >= 0) {
+            result.fault = RegistryReadStatus::NotOpened;
+            result.faultArg = file.errorString();
+        } else if (e == EINVAL && !info.isFile()) {
+            result.fault = RegistryReadStatus::NotRegularFile;
+        } else if (e == EINVAL && info.size() > kMaxRegistryBytes) {
+            result.fault = RegistryReadStatus::TooLarge;
+            result.faultArg = QString::number(kMaxRegistryBytes);
+        } else if (e != EINVAL) {
+            result.fault = RegistryReadStatus::NotOpened;
+            result.faultArg = QString::fromLocal8Bit(std::strerror(e));
+            result.systemError = e;
+        }
         if (status)
             *status = result;
         return false;

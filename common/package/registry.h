@@ -44,9 +44,11 @@ struct RegistryReadStatus
         NoFault, Unreadable, NotText, NotANumber, BadText, NotSizeTimeName, BadDummy,
         BadComponent, HeaderInBlock, PlaceholderInBlock, UnknownInBlock, BlockNotClosed,
         CloseWithoutBlock, UnknownOutside, Empty, BlockCutOff, NoLineEnd,
+        NotOpened, NotRegularFile, TooLarge, // the argument: the system's reason; the limit
     };
     Fault fault = NoFault;
     QString faultArg;
+    int systemError = 0; // errno behind Unreadable or NotOpened, when known
     int brokenLines = 0;
     // Positions in Ships at which a block that never closed stood (it is not in the list).
     QList<qsizetype> lostBlocks;

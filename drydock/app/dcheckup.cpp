@@ -63,6 +63,45 @@ DVerify::DVerify(const UiTexts& texts, const VerifyReport& report, QWidget* pare
     resize(report.ok() ? 460 : 760, report.ok() ? 140 : 360);
 }
 
+ChangePreview::Wording PreviewWording(const UiTexts& texts)
+{
+    using namespace InstallerText;
+    const auto t = [&texts](int n) { return PlainUiText(texts.own(n)); };
+    ChangePreview::Wording w;
+    for (int k = 0; k < int(std::size(kPreviewChanges)); ++k)
+        w.changes.insert(QLatin1String(kPreviewChanges[k]), t(PreviewChangeFirst + k));
+    w.entry = t(PreviewEntry);
+    w.file = t(PreviewFile);
+    w.bytes = t(PreviewBytes);
+    w.slot = t(PreviewSlot);
+    w.position = t(PreviewPosition);
+    w.line = t(PreviewLine);
+    w.changed = t(PreviewChanged);
+    w.buffer = t(PreviewBuffer);
+    w.rowRun = t(PreviewRowRun);
+    w.fillers = t(PreviewFillers);
+    w.row = t(PreviewRow);
+    w.text = t(PreviewText);
+    w.registryWritten = t(PreviewRegistryWritten);
+    w.selectedMod = t(PreviewSelectedMod);
+    w.none = t(PreviewNone);
+    w.noChanges = t(PreviewNoChanges);
+    w.ship = t(PreviewShip);
+    w.shipDisabled = t(PreviewShipDisabled);
+    w.free = t(PreviewFree);
+    w.awaitingPurge = t(PreviewAwaitingPurge);
+    return w;
+}
+
+QString PreviewFailureText(const UiTexts& texts, const DryRunResult& result)
+{
+    using namespace InstallerText;
+    QString why = result.error; // the engine's words: already the window's for a locked game
+    if (result.stop == DryRunResult::Stop::ScratchCopy)
+        why = FormatText(PlainUiText(texts.own(PreviewNoScratch)), QDir::toNativeSeparators(result.errorPath));
+    return FormatText(PlainUiText(texts.own(PreviewFailed)), why);
+}
+
 DPreview::DPreview(const UiTexts& texts, const DryRunResult& result, QWidget* parent) : QDialog(parent)
 {
     using namespace InstallerText;
@@ -71,7 +110,7 @@ DPreview::DPreview(const UiTexts& texts, const DryRunResult& result, QWidget* pa
     auto* layout = new QVBoxLayout(this);
     QStringList head = result.outcome;
     if (!result.ran)
-        head << FormatText(PlainUiText(texts.own(PreviewFailed)), result.error);
+        head << PreviewFailureText(texts, result);
     auto* summary = new QLabel(head.join(QLatin1Char('\n')).toHtmlEscaped().replace('\n', "<br>"), this);
     summary->setObjectName(QStringLiteral("previewSummary"));
     summary->setWordWrap(true);
@@ -80,7 +119,7 @@ DPreview::DPreview(const UiTexts& texts, const DryRunResult& result, QWidget* pa
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("previewList"));
     if (result.ran)
-        m_list->addItems(result.preview.withoutClock().lines());
+        m_list->addItems(result.preview.withoutClock().lines(PreviewWording(texts)));
     layout->addWidget(m_list);
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* go = buttons->addButton(PlainUiText(texts.own(PreviewContinue)), QDialogButtonBox::AcceptRole);

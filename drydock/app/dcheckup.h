@@ -6,8 +6,8 @@
 #include <QDialog>
 #include <QString>
 
-struct DryRunResult;
 #include "changehistory.h"
+#include "changepreview.h"
 
 struct VerifyReport;
 class UiTexts;
@@ -24,6 +24,11 @@ public:
 private:
     QTreeWidget* m_list = nullptr;
 };
+
+// The preview's wording in the language of `texts`.
+ChangePreview::Wording PreviewWording(const UiTexts& texts);
+// Why a preview could not be made, in the language of `texts`.
+QString PreviewFailureText(const UiTexts& texts, const DryRunResult& result);
 
 // Accepted: go ahead with the operation.
 class DPreview : public QDialog

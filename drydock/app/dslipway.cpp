@@ -30,6 +30,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QSet>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -555,12 +556,15 @@ void DSlipway::Slot_StartInstall()
 {
     if (m_context.engine && !m_context.engine->queue().isEmpty()) {
         const QString path = m_context.engine->queue().first();
-        if (!previewAccepted([path](InstallerEngine& e, QStringList* said) {
+        if (!previewAccepted([this, path](InstallerEngine& e, QStringList* said) {
+                using namespace InstallerText;
                 const InstallResult r = e.install(path, nullptr, false, false);
-                *said << QFileInfo(path).fileName() + QStringLiteral(": ") +
-                             (r.status == 0 ? r.name + QStringLiteral(" by ") + r.author +
-                                                  QLatin1Char(' ') + r.version
-                                            : r.error);
+                // In the window's words: the reason as the failure boxes give it.
+                const QString what =
+                    r.status == 0
+                        ? FormatText(PlainUiText(text(PreviewShip)), r.name, r.author, r.version)
+                        : QTextDocumentFragment::fromHtml(failureReason(r)).toPlainText();
+                *said << FormatText(PlainUiText(text(PreviewOutcome)), QFileInfo(path).fileName(), what);
                 return r.status == 0;
             })) {
             m_context.engine->queue().removeFirst();

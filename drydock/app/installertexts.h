@@ -174,5 +174,35 @@ enum : int {
     UndoUnreachable = 308,    // %1 the change
     UndoStepFailed = 309,     // %1 the journal's or system's report
     RedoStepFailed = 310,     // %1 the report
+    // 311-331: the broken registry's reasons, worded by the engine.
+    // The change preview: change words in the order of kPreviewChanges, then formats.
+    PreviewChangeFirst = 332,
+    PreviewEntry = 342,        // %1 change, %2 entry, %3 size
+    PreviewFile = 343,         // %1 change, %2 file, %3 size
+    PreviewBytes = 344,        // %1 the number
+    PreviewSlot = 345,         // %1 ship index
+    PreviewPosition = 346,     // %1 position in the registry
+    PreviewLine = 347,         // %1 where, %2 change, %3 what
+    PreviewChanged = 348,      // %1 where, %2 before, %3 after
+    PreviewBuffer = 349,       // %1 before, %2 after
+    PreviewRowRun = 350,       // %1 table, %2 first row, %3 last row
+    PreviewFillers = 351,      // %1 the number
+    PreviewRow = 352,          // %1 table, %2 row
+    PreviewText = 353,         // %1 language, %2 page, %3 id
+    PreviewRegistryWritten = 354,
+    PreviewSelectedMod = 355,  // %1 before, %2 after
+    PreviewNone = 356,
+    PreviewNoChanges = 357,
+    PreviewShip = 358,         // %1 name, %2 author, %3 version
+    PreviewShipDisabled = 359, // %1 the ship
+    PreviewFree = 360,
+    PreviewAwaitingPurge = 361,
+    PreviewOutcome = 362,      // %1 the package file, %2 what happened
+    PreviewNoScratch = 363,    // %1 the work folder
 };
+
+// The engine's change words, in the order of their texts from PreviewChangeFirst.
+inline constexpr const char* kPreviewChanges[] = {"added", "replaced", "removed", "changed", "taken",
+                                                  "released", "freed", "enabled", "disabled",
+                                                  "placeholder"};
 } // namespace InstallerText

@@ -3,6 +3,7 @@
 #include "arc.h"
 #include "archivefile.h"
 #include "equipment.h"
+#include "fileutils.h"
 #include "gamedir.h"
 #include "textpages.h"
 #include "typetable.h"
@@ -222,6 +223,11 @@ QString shipLine(const ShipPackage& p)
     return s;
 }
 
+ChangePreview::Slot::Held heldOf(const ShipPackage& p)
+{
+    return {true, p.Deleted, p.Name, p.Author, p.Version, p.Enabled != 0};
+}
+
 bool sameRecord(const ShipPackage& a, const ShipPackage& b)
 {
     return a.Deleted == b.Deleted && a.Name == b.Name && a.Author == b.Author &&
@@ -257,11 +263,6 @@ bool isFiller(const QString& row)
 QJsonValue sizeValue(qint64 size)
 {
     return size < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(size);
-}
-
-QString bytes(qint64 size)
-{
-    return QStringLiteral("%1 bytes").arg(size);
 }
 
 } // namespace
@@ -350,9 +351,9 @@ ChangePreview DiffGameStates(const GameState& before, const GameState& after)
         s.position = int(k);
         s.slot = buffer != 0 ? buffer + int(k) : -1;
         if (k < b.size())
-            s.before = shipLine(b[k]);
+            s.before = shipLine(b[k]), s.heldBefore = heldOf(b[k]);
         if (k < a.size())
-            s.after = shipLine(a[k]);
+            s.after = shipLine(a[k]), s.heldAfter = heldOf(a[k]);
         if (k >= b.size()) {
             s.change = a[k].Deleted == 0 ? QStringLiteral("taken") : QStringLiteral("placeholder");
         } else if (k >= a.size()) {
@@ -467,30 +468,47 @@ ChangePreview ChangePreview::withoutClock() const
 
 QStringList ChangePreview::lines() const
 {
+    return lines(Wording());
+}
+
+QStringList ChangePreview::lines(const Wording& w) const
+{
     QStringList out;
-    const auto sized = [](const Item& i) {
+    const auto change = [&w](const QString& c) { return w.changes.value(c, c); };
+    const auto bytes = [&w](qint64 size) { return FormatText(w.bytes, QString::number(size)); };
+    const auto sized = [&](const Item& i) {
         if (i.change == QLatin1String("added"))
             return bytes(i.after);
         if (i.change == QLatin1String("removed"))
             return bytes(i.before);
         return QStringLiteral("%1 -> %2").arg(i.before).arg(bytes(i.after));
     };
+    // The window's words for what a slot holds; the command line keeps the fields.
+    const auto held = [&w](const Slot::Held& h, const QString& english) {
+        if (!h.present || w.ship.isEmpty())
+            return english;
+        if (h.deleted == 1)
+            return w.awaitingPurge;
+        if (h.deleted != 0)
+            return w.free;
+        const QString ship = FormatText(w.ship, h.name, h.author, h.version);
+        return h.enabled ? ship : FormatText(w.shipDisabled, ship);
+    };
     for (const Item& i : entries)
-        out << QStringLiteral("entry %1 %2 (%3)").arg(i.change, i.name, sized(i));
+        out << FormatText(w.entry, change(i.change), i.name, sized(i));
     for (const Item& i : files)
-        out << QStringLiteral("file %1 %2 (%3)").arg(i.change, i.name, sized(i));
+        out << FormatText(w.file, change(i.change), i.name, sized(i));
     for (const Slot& s : shipSlots) {
-        const QString where = s.slot >= 0 ? QStringLiteral("slot %1").arg(s.slot)
-                                          : QStringLiteral("registry position %1").arg(s.position);
-        QString what = s.after.isEmpty() ? s.before : s.after;
+        const QString where = s.slot >= 0 ? FormatText(w.slot, QString::number(s.slot))
+                                          : FormatText(w.position, QString::number(s.position));
+        const QString before = held(s.heldBefore, s.before), after = held(s.heldAfter, s.after);
+        QString what = s.after.isEmpty() ? before : after;
         if (s.change == QLatin1String("replaced"))
-            what = s.before + QStringLiteral(" -> ") + s.after;
-        out << where + QLatin1Char(' ') + s.change + QStringLiteral(": ") + what;
+            what = before + QStringLiteral(" -> ") + after;
+        out << FormatText(w.line, where, change(s.change), what);
     }
     if (bufferBefore != bufferAfter)
-        out << QStringLiteral("buffer %1 -> %2 (installed ships start at ship index %2)")
-                   .arg(bufferBefore)
-                   .arg(bufferAfter);
+        out << FormatText(w.buffer, QString::number(bufferBefore), QString::number(bufferAfter));
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
         const QString& text = r.change == QLatin1String("removed") ? r.before : r.after;
@@ -502,39 +520,36 @@ QStringList ChangePreview::lines() const
                                                                  : rows[j + 1].after))
                 ++j;
             if (j > i) {
-                out << QStringLiteral("%1 rows %2-%3 %4: %5 filler rows")
-                           .arg(r.table)
-                           .arg(r.index)
-                           .arg(rows[j].index)
-                           .arg(r.change)
-                           .arg(j - i + 1);
+                out << FormatText(w.line,
+                                  FormatText(w.rowRun, r.table, QString::number(r.index),
+                                             QString::number(rows[j].index)),
+                                  change(r.change), FormatText(w.fillers, QString::number(j - i + 1)));
                 i = j;
                 continue;
             }
         }
-        const QString where =
-            r.index >= 0 ? QStringLiteral("%1 row %2").arg(r.table).arg(r.index) : r.table;
+        const QString where = r.index >= 0 ? FormatText(w.row, r.table, QString::number(r.index)) : r.table;
         if (r.change == QLatin1String("changed"))
-            out << QStringLiteral("%1 changed: %2 => %3").arg(where, r.before, r.after);
+            out << FormatText(w.changed, where, r.before, r.after);
         else
-            out << QStringLiteral("%1 %2: %3").arg(where, r.change, text);
+            out << FormatText(w.line, where, change(r.change), text);
     }
     for (const Text& t : texts) {
-        const QString where = QStringLiteral("text %1 %2/%3").arg(t.language).arg(t.page).arg(t.id);
+        const QString where = FormatText(w.text, QString::number(t.language), QString::number(t.page),
+                                         QString::number(t.id));
         if (t.change == QLatin1String("changed"))
-            out << QStringLiteral("%1 changed: %2 => %3").arg(where, t.before, t.after);
+            out << FormatText(w.changed, where, t.before, t.after);
         else
-            out << QStringLiteral("%1 %2: %3")
-                       .arg(where, t.change, t.change == QLatin1String("added") ? t.after : t.before);
+            out << FormatText(w.line, where, change(t.change),
+                              t.change == QLatin1String("added") ? t.after : t.before);
     }
     if (registryWritten)
-        out << QStringLiteral("registry Slipway/ships.dat rewritten");
+        out << w.registryWritten;
     if (selectedModBefore != selectedModAfter)
-        out << QStringLiteral("selected mod: %1 -> %2")
-                   .arg(selectedModBefore.isEmpty() ? QStringLiteral("(none)") : selectedModBefore,
-                        selectedModAfter);
+        out << FormatText(w.selectedMod, selectedModBefore.isEmpty() ? w.none : selectedModBefore,
+                          selectedModAfter);
     if (out.isEmpty())
-        out << QStringLiteral("no changes");
+        out << w.noChanges;
     return out;
 }
 
@@ -936,8 +951,11 @@ DryRunResult DryRun(const QString& gameDir, InstallerEngine::Services services,
     DryRunResult result;
     GameState before = CaptureGameState(gameDir, services.systemRegistry, EntryDigests::Deferred);
     ScratchGame scratch;
-    if (!scratch.create(gameDir, DryRunWorkFolder(services.programDir), &result.error, modCopy))
+    if (!scratch.create(gameDir, DryRunWorkFolder(services.programDir), &result.error, modCopy)) {
+        result.stop = DryRunResult::Stop::ScratchCopy;
+        result.errorPath = DryRunWorkFolder(services.programDir);
         return result;
+    }
     MemoryRegistry memory;
     SetSelectedModValue(memory, before.selectedMod);
     DryRunPrompter prompter(services.prompter);
@@ -958,6 +976,7 @@ DryRunResult DryRun(const QString& gameDir, InstallerEngine::Services services,
         engine.setGameDir(scratch.dir());
         if (!engine.writeRefusal().isEmpty()) {
             result.error = scratch.toGame(engine.writeRefusal());
+            result.stop = DryRunResult::Stop::GameLocked;
             return result;
         }
         if (stateFrom)

@@ -83,6 +83,16 @@ struct ChangePreview
         int slot = -1;    // ship-table index; -1 until a buffer is fixed
         QString change;   // "taken", "replaced", "released", "freed", "enabled", "disabled", "removed"
         QString before, after; // "NAME by AUTHOR VERSION", or the state
+        // The same as parts, for a window to word: what the slot held and holds.
+        struct Held
+        {
+            bool present = false;
+            int deleted = 0; // as in the registry: 1 waits for the game's purge, 2 free
+            QString name, author, version;
+            bool enabled = true;
+            bool operator==(const Held&) const = default;
+        };
+        Held heldBefore, heldAfter;
         bool operator==(const Slot&) const = default;
     };
     struct Row
@@ -118,9 +128,40 @@ struct ChangePreview
     // update time in page 9001 and the registry).
     ChangePreview withoutClock() const;
 
+    // How lines() words a preview. The defaults are the English of the command
+    // line; a window fills them from its texts. Formats take %1..%3.
+    struct Wording
+    {
+        // Change words by the English kept in the fields ("added", "taken", ...);
+        // one not listed is shown as it is.
+        QMap<QString, QString> changes;
+        QString entry = QStringLiteral("entry %1 %2 (%3)"); // change, name, size
+        QString file = QStringLiteral("file %1 %2 (%3)");
+        QString bytes = QStringLiteral("%1 bytes");
+        QString slot = QStringLiteral("slot %1");
+        QString position = QStringLiteral("registry position %1");
+        QString line = QStringLiteral("%1 %2: %3"); // where, change, what
+        QString changed = QStringLiteral("%1 changed: %2 => %3"); // where, before, after
+        QString buffer = QStringLiteral("buffer %1 -> %2 (installed ships start at ship index %2)");
+        QString rowRun = QStringLiteral("%1 rows %2-%3"); // table, first, last
+        QString fillers = QStringLiteral("%1 filler rows");
+        QString row = QStringLiteral("%1 row %2");
+        QString text = QStringLiteral("text %1 %2/%3"); // language, page, id
+        QString registryWritten = QStringLiteral("registry Slipway/ships.dat rewritten");
+        QString selectedMod = QStringLiteral("selected mod: %1 -> %2");
+        QString none = QStringLiteral("(none)");
+        QString noChanges = QStringLiteral("no changes");
+        // What a slot holds; empty: the English kept in the slot.
+        QString ship;         // name, author, version
+        QString shipDisabled; // the ship as worded above
+        QString free;
+        QString awaitingPurge;
+    };
+
     // One line per change, for people: "entry added types\\TShips.pck (812 bytes)",
     // runs of filler rows folded into one line.
     QStringList lines() const;
+    QStringList lines(const Wording& wording) const;
     QJsonObject toJson() const;
 };
 
@@ -193,6 +234,12 @@ struct DryRunResult
     bool ran = false;      // the scratch copy was made and the operation ran
     bool succeeded = false; // what the operation returned
     QString error;          // why it did not run, or why the operation failed
+    // Why it did not run, for a window to word: the scratch copy could not be made
+    // in the folder `errorPath`, or the game directory refuses writes (`error` is
+    // the engine's words for it).
+    enum class Stop { None, ScratchCopy, GameLocked };
+    Stop stop = Stop::None;
+    QString errorPath;
     QStringList outcome;    // what the operation said, scratch paths put back
     ChangePreview preview;
 };

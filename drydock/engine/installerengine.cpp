@@ -374,7 +374,8 @@ void InstallerEngine::setGameDir(const QString& dir)
     if (status.broken()) {
         m_registryBroken = true;
         m_registryError = status.message(RegistryPath(dir));
-        m_registryShown = registryMessage(status, RegistryPath(dir), m_services.installerTexts);
+        m_registryShown = registryMessage(status, RegistryPath(dir), m_services.installerTexts,
+                                           m_services.sharedTexts);
         log(QStringLiteral("(REGISTRY) The registry cannot be read whole, changes are refused: ") +
             m_registryError);
     }
@@ -430,7 +431,7 @@ bool InstallerEngine::refusedForBrokenRegistry(const QString& tag, QString* erro
 }
 
 QString InstallerEngine::registryMessage(const RegistryReadStatus& status, const QString& file,
-                                         const QStringList* texts)
+                                         const QStringList* texts, const QStringList* shared)
 {
     // Text numbers of the reasons, in the order of RegistryReadStatus::Fault from Unreadable.
     constexpr int kFileLine = 311, kFile = 312, kFirstFault = 313;
@@ -444,7 +445,11 @@ QString InstallerEngine::registryMessage(const RegistryReadStatus& status, const
     if (!status.broken() || reason.isEmpty() || frame.isEmpty())
         return status.message(file);
     const QString where = QDir::toNativeSeparators(file);
-    const QString worded = FormatText(reason, status.faultArg);
+    // The system's reason in the window's language where it is known.
+    const QString arg = status.systemError != 0 && shared
+                            ? UiTexts::systemError(*shared, status.systemError)
+                            : status.faultArg;
+    const QString worded = FormatText(reason, arg);
     return status.line > 0 ? FormatText(frame, where, QString::number(status.line), worded)
                            : FormatText(frame, where, worded);
 }

@@ -109,9 +109,9 @@ public:
     bool registryBroken() const { return m_registryBroken; }
     QString registryError() const { return m_registryError; }
     // A broken registry's message in the language of `texts` (the installer's own
-    // texts; English where they lack a number).
+    // texts; English where they lack a number), a system reason in that of `shared`.
     static QString registryMessage(const RegistryReadStatus& status, const QString& file,
-                                   const QStringList* texts);
+                                   const QStringList* texts, const QStringList* shared = nullptr);
     // The critical box about a broken registry, through the prompter.
     void showBrokenRegistry() const;
     bool modChanged() const { return m_modChanged; }

@@ -484,7 +484,8 @@ VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::S
     if (status.broken())
         c.add(QStringLiteral("registry"), nullptr, QStringLiteral("Slipway/ships.dat"),
               Msg(status.message(RegistryPath(gameDir)),
-                  InstallerEngine::registryMessage(status, RegistryPath(gameDir), services.installerTexts)));
+                  InstallerEngine::registryMessage(status, RegistryPath(gameDir), services.installerTexts,
+                                                   services.sharedTexts)));
 
     const QString catalog = ResolvePath(gameDir, QStringLiteral("mods/") +
                                                      QLatin1String(InstallerEngine::kModName) +

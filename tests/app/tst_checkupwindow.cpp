@@ -65,6 +65,8 @@ HistoryEntry entry(const QString& action, const QStringList& args, const QString
 
 } // namespace
 
+Q_DECLARE_METATYPE(ChangePreview)
+
 class TestCheckupWindow : public QObject
 {
     Q_OBJECT
@@ -186,6 +188,101 @@ private slots:
 
     // Each action a history entry can hold, worded in German when shown; entries
     // from before actions were kept, and actions of a newer program, keep their words.
+    // Each kind of preview line, worded by the window: German from its texts,
+    // and English exactly as the command line words it.
+    void previewWording_data()
+    {
+        using P = ChangePreview;
+        using Held = P::Slot::Held;
+        QTest::addColumn<ChangePreview>("preview");
+        QTest::addColumn<QString>("german");
+        QTest::addColumn<QString>("french");
+        const Held merganser{true, 0, QStringLiteral("Merganser"), QStringLiteral("Orrin Vale"),
+                             QStringLiteral("1.0"), true};
+        Held teal{true, 0, QStringLiteral("Teal"), QStringLiteral("Ada Marr"), QStringLiteral("2"), false};
+        const Held purge{true, 1, {}, {}, {}, true}, free{true, 2, {}, {}, {}, true};
+        P p;
+        p.entries = {{QStringLiteral("types\\TShips.pck"), QStringLiteral("added"), -1, 812}};
+        QTest::newRow("entry added") << p << "Eintrag types\\TShips.pck hinzugefügt (812 Bytes)"
+                                     << "entrée types\\TShips.pck : ajout (812 octets)";
+        p = {};
+        p.files = {{QStringLiteral("Slipway/ShipPics/a.png"), QStringLiteral("replaced"), 10, 20}};
+        QTest::newRow("file replaced") << p << "Datei Slipway/ShipPics/a.png ersetzt (10 -> 20 Bytes)"
+                                       << "fichier Slipway/ShipPics/a.png : remplacement (10 -> 20 octets)";
+        p = {};
+        p.shipSlots = {{0, -1, QStringLiteral("taken"), {}, QStringLiteral("Merganser by Orrin Vale 1.0"), {}, merganser}};
+        QTest::newRow("registry position taken")
+            << p << "Registerposition 0 belegt: Merganser von Orrin Vale 1.0"
+            << "position 0 du registre, occupation : Merganser par Orrin Vale 1.0";
+        p = {};
+        p.shipSlots = {{1, 301, QStringLiteral("replaced"), QStringLiteral("Teal by Ada Marr 2 (disabled)"),
+                        QStringLiteral("Merganser by Orrin Vale 1.0"), teal, merganser}};
+        QTest::newRow("slot replaced, a disabled ship")
+            << p << "Platz 301 ersetzt: Teal von Ada Marr 2 (deaktiviert) -> Merganser von Orrin Vale 1.0"
+            << "emplacement 301, remplacement : Teal par Ada Marr 2 (désactivé) -> Merganser par Orrin Vale 1.0";
+        p = {};
+        p.shipSlots = {{2, 302, QStringLiteral("released"), QStringLiteral("Merganser by Orrin Vale 1.0"),
+                        QStringLiteral("uninstalled, waiting for the game's purge"), merganser, purge},
+                       {3, 303, QStringLiteral("freed"), QStringLiteral("uninstalled, waiting for the game's purge"),
+                        QStringLiteral("free"), purge, free}};
+        QTest::newRow("slots released and freed")
+            << p
+            << "Platz 302 freigegeben: deinstalliert, wartet auf die Bereinigung durch das Spiel\n"
+               "Platz 303 geleert: frei"
+            << "emplacement 302, libération : désinstallé, en attente de la purge par le jeu\n"
+               "emplacement 303, effacement : libre";
+        p = {};
+        p.bufferAfter = 300;
+        QTest::newRow("buffer") << p << "Puffer 0 -> 300 (installierte Schiffe beginnen bei Schiffsindex 300)"
+                                << "tampon 0 -> 300 (les vaisseaux installés commencent à l'index de vaisseau 300)";
+        p = {};
+        for (int i = 0; i < 3; ++i)
+            p.rows << P::Row{QStringLiteral("TShips"), 300 + i, QStringLiteral("added"), {},
+                             QStringLiteral("x;HULLWRIGHT_SPACER_%1;").arg(i)};
+        p.rows << P::Row{QStringLiteral("TShips"), 5, QStringLiteral("changed"), QStringLiteral("a"), QStringLiteral("b")}
+               << P::Row{QStringLiteral("Dummies"), -1, QStringLiteral("removed"), QStringLiteral("G;line"), {}};
+        QTest::newRow("filler run, changed and grouped rows")
+            << p
+            << "TShips Zeilen 300–302 hinzugefügt: 3 Füllzeilen\nTShips Zeile 5 geändert: a => b\n"
+               "Dummies entfernt: G;line"
+            << "TShips lignes 300 à 302, ajout : 3 lignes de remplissage\n"
+               "TShips ligne 5, modification : a => b\nDummies, suppression : G;line";
+        p = {};
+        p.texts = {{44, 9001, 1, QStringLiteral("added"), {}, QStringLiteral("Hallo")},
+                   {49, 20, 7, QStringLiteral("changed"), QStringLiteral("alt"), QStringLiteral("neu")}};
+        QTest::newRow("texts") << p << "Text 44 9001/1 hinzugefügt: Hallo\nText 49 20/7 geändert: alt => neu"
+                               << "texte 44 9001/1, ajout : Hallo\ntexte 49 20/7, modification : alt => neu";
+        p = {};
+        p.registryWritten = true;
+        p.selectedModAfter = QStringLiteral("Hullwright");
+        QTest::newRow("registry and selected mod")
+            << p << "Register Slipway/ships.dat neu geschrieben\nMod-Auswahl des Spiels: (keine) -> Hullwright"
+            << "registre Slipway/ships.dat réécrit\nmod sélectionné du jeu : (aucun) -> Hullwright";
+        QTest::newRow("nothing") << ChangePreview() << "keine Änderungen" << "aucun changement";
+    }
+
+    void previewWording()
+    {
+        QFETCH(ChangePreview, preview);
+        QFETCH(QString, german);
+        QFETCH(QString, french);
+        QCOMPARE(preview.lines(PreviewWording(installerTexts(QStringLiteral("English")))), preview.lines());
+        QCOMPARE(preview.lines(PreviewWording(installerTexts(QStringLiteral("Deutsch")))).join('\n'), german);
+        QCOMPARE(preview.lines(PreviewWording(installerTexts(QStringLiteral("Français")))).join('\n'), french);
+    }
+
+    // A preview that could not be made says why in the window's language.
+    void previewFailureWording()
+    {
+        DryRunResult r;
+        r.stop = DryRunResult::Stop::ScratchCopy;
+        r.error = QStringLiteral("/p/temp: cannot create");
+        r.errorPath = QStringLiteral("/p/temp");
+        QCOMPARE(PreviewFailureText(installerTexts(QStringLiteral("Deutsch")), r),
+                 QStringLiteral("Die Vorschau konnte nicht erstellt werden: die Arbeitskopie in /p/temp "
+                                "kann nicht angelegt werden"));
+    }
+
     void historyWording_data()
     {
         QTest::addColumn<QString>("action");
