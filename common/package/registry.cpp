@@ -518,6 +518,10 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
         const int e = errno;
         result.state = RegistryReadStatus::Broken;
         result.reason = fd < 0 ? why : QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')');
+        // message() names the file itself.
+        const QString named = QDir::toNativeSeparators(file.fileName()) + QStringLiteral(": ");
+        if (result.reason.startsWith(named))
+            result.reason.remove(0, named.size());
         result.brokenLines = 1;
         // The same for a window to word; the opener refuses what is no plain file
         // or too large with EINVAL.

@@ -134,6 +134,8 @@ void TestRealBoxes::boxes_data()
     // In German, the system's reason and undo's refusal are worded in German too.
     QTest::newRow("lock file cannot be made, German")
         << "lock German" << QStringList() << QStringList{QStringLiteral("Spielverzeichnis in Benutzung")};
+    QTest::newRow("registry that cannot be opened, German")
+        << "registry German" << QStringList() << QStringList{QString::fromUtf8("Schiffsregister besch\xc3\xa4" "digt")};
     QTest::newRow("undo refused after an outside change, German")
         << "undo German" << QStringList()
         << QStringList{QStringLiteral("Schiff installiert"), QString::fromUtf8("R\xc3\xbc" "ckg\xc3\xa4ngig fehlgeschlagen")};
@@ -163,6 +165,13 @@ void TestRealBoxes::boxes()
         // The writer lock's folder is a file: the lock file cannot be made.
         QDir(f.gameDir + QStringLiteral("/Slipway")).removeRecursively();
         QVERIFY(writeBytes(f.gameDir + QStringLiteral("/Slipway"), "not a folder"));
+    }
+    if (scenario == QLatin1String("registry German")) {
+        // A link to nowhere: the registry exists but cannot be opened.
+        const QString registry = f.gameDir + QStringLiteral("/Slipway/ships.dat");
+        QFile::remove(registry);
+        QDir().mkpath(f.gameDir + QStringLiteral("/Slipway"));
+        QVERIFY(QFile::link(f.gameDir + QStringLiteral("/Slipway/gone.dat"), registry));
     }
     const QString merganser = f.samplePackages().value(0);
     const QString goosander = f.samplePackages().value(1);
@@ -264,6 +273,12 @@ void TestRealBoxes::boxes()
         QVERIFY2(answerer.texts.value(0).contains(QStringLiteral("ein Teil des Pfades ist kein Ordner")),
                  qPrintable(answerer.texts.value(0)));
         QVERIFY(!window->engine().writeRefusal().isEmpty());
+    } else if (scenario == QLatin1String("registry German")) {
+        QTRY_COMPARE(answerer.seen.size(), 1);
+        QVERIFY2(answerer.texts.value(0).contains(QString::fromUtf8(
+                     "ships.dat: kann nicht ge\xc3\xb6" "ffnet werden (die Datei oder der Ordner existiert nicht)")),
+                 qPrintable(answerer.texts.value(0)));
+        QVERIFY(window->engine().registryBroken());
     } else if (scenario == QLatin1String("undo German")) {
         auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
         QVERIFY(undo);

@@ -311,6 +311,59 @@ private slots:
         }
     }
 
+    // A registry that cannot be opened is broken, and Verify says why in the
+    // window's language, the system's reason included.
+    void unopenedRegistry_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("german");
+        QTest::newRow("link to nowhere") << "dangling" << "cannot be opened (No such file or directory)"
+                                         << "kann nicht geöffnet werden (die Datei oder der Ordner existiert nicht)";
+        QTest::newRow("folder") << "folder" << "is not a regular file; refused"
+                                << "ist keine gewöhnliche Datei; abgelehnt";
+        QTest::newRow("too large") << "large" << "is larger than 33554432 bytes, the limit for this file; refused"
+                                   << "ist größer als 33554432 Bytes, die Grenze für diese Datei; abgelehnt";
+    }
+
+    void unopenedRegistry()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, english);
+        QFETCH(QString, german);
+        EngineFixture f;
+        QVERIFY(f.ok());
+        const QString registry = RegistryPath(f.gameDir);
+        QFile::remove(registry);
+        QDir().mkpath(QFileInfo(registry).path());
+        if (kind == QLatin1String("dangling")) {
+            QVERIFY(QFile::link(registry + QStringLiteral(".gone"), registry));
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(registry));
+        } else {
+            QFile big(registry);
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(kMaxRegistryBytes + 1));
+        }
+        ShipRegistry ships;
+        RegistryReadStatus status;
+        QVERIFY(!ReadRegistry(f.gameDir, ships, QString(), QString(), &status));
+        QVERIFY(status.broken());
+        const QString where = QDir::toNativeSeparators(registry);
+        QCOMPARE(status.message(registry), where + QStringLiteral(": ") + english);
+
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("Deutsch")));
+        InstallerEngine::Services s = f.services(false);
+        s.installerTexts = &texts.ownTexts();
+        s.sharedTexts = &texts.sharedTexts();
+        const VerifyReport report = VerifyInstallation(f.gameDir, s, f.settings);
+        QStringList shown;
+        for (const VerifyProblem& p : report.problems)
+            if (p.kind == QLatin1String("registry"))
+                shown << p.shown;
+        QCOMPARE(shown, QStringList{where + QStringLiteral(": ") + german});
+    }
+
     void conflicts()
     {
         EngineFixture f;
