@@ -294,6 +294,30 @@ int main(int argc, char* argv[])
         shootModal(QStringLiteral("23-history-undo-redo"), [&] { window->Slot_History(); });
     }
 
+    // With the preview setting on, an uninstall and an install first show what
+    // they would change (both cancelled here); the cut package says why it fails.
+    auto& settings = const_cast<InstallerSettings&>(window->settings());
+    settings.previewChanges = true;
+    if (QTreeWidgetItem* ship = findItem(list, QStringLiteral("Merganser"))) {
+        view->clearSelection();
+        view->setCurrentItem(ship);
+        ship->setSelected(true);
+        shootModal(QStringLiteral("26-preview-uninstall"), [&] {
+            list->Slot_UninstallShip();
+            pause(300);
+        }, QString(), [](QWidget* box) { box->resize(box->size()); });
+    }
+    shootModal(QStringLiteral("27-preview-install-fails"), [&] {
+        list->queuePackages({cut});
+        pause(1500);
+    });
+    shootModal(QStringLiteral("28-preview-reinstall"), [&] {
+        list->queuePackages({samples + QStringLiteral("Merganser.xsp")});
+        pause(1500);
+    });
+    settings.previewChanges = false;
+    pause(500);
+
     // Verify Installation with an entry planted in the mod that no ship owns.
     WriteArchiveFile("left behind", 11, game + QStringLiteral("/mods/Hullwright.cat::stray.txt"),
                      false, false);
