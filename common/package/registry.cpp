@@ -527,6 +527,7 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
         // or too large with EINVAL.
         const QFileInfo info(file.fileName());
         if (fd >= 0) {
+            ::close(fd); // not taken over by the failed open
             result.fault = RegistryReadStatus::NotOpened;
             result.faultArg = file.errorString();
         } else if (e == EINVAL && !info.isFile()) {
