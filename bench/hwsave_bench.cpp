@@ -89,6 +89,7 @@ enum Column {
     DeflateCpuMs,
     LzmaMs,
     LzmaCpuMs,
+    XzEncodeMs, // xz --format=lzma with the same settings on the document; -1 without xz
     Same, // 1: the save's package equals the one-after-the-other package
     FastMs,
     FastCpuMs,
@@ -179,6 +180,18 @@ int runOne(qint64 mib, const QString& dir, int models)
     c[LzmaMs] = span.wall;
     c[LzmaCpuMs] = span.cpu;
     c[Same] = sameFiles(target, sequential) ? 1 : 0;
+    c[XzEncodeMs] = -1;
+    if (!QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty()) {
+        QProcess xz;
+        xz.setStandardOutputFile(QProcess::nullDevice());
+        clock = Stopwatch();
+        xz.start(QStringLiteral("xz"),
+                 {QStringLiteral("--format=lzma"),
+                  QStringLiteral("--lzma1=dict=2MiB,lc=3,lp=0,pb=2,mode=normal,nice=128,mf=bt4"),
+                  QStringLiteral("-c"), document});
+        if (xz.waitForFinished(-1) && xz.exitCode() == 0)
+            c[XzEncodeMs] = clock.span().wall;
+    }
     QFile::remove(document);
     QFile::remove(sequential);
 
@@ -258,7 +271,8 @@ int main(int argc, char* argv[])
     bool allSame = true;
     for (qint64 mib : sizes) {
         QList<QList<double>> values(Columns);
-        QList<double> saveRatio, fastRatio, openRatio, cores, saveCpuRatio, fastCpuRatio, bound;
+        QList<double> saveRatio, fastRatio, openRatio, cores, saveCpuRatio, fastCpuRatio, bound,
+            xzRatio;
         for (int run = 0; run < runs; ++run) {
             const QString work = tmp.filePath(QStringLiteral("%1-%2").arg(mib).arg(run));
             QDir().mkpath(work);
@@ -279,6 +293,7 @@ int main(int argc, char* argv[])
             for (int i = 0; i < Columns; ++i)
                 values[i] << v[i];
             saveRatio << v[SaveMs] / qMax(1.0, v[DeflateMs] + v[LzmaMs]);
+            xzRatio << (v[XzEncodeMs] > 0 ? v[SaveMs] / (v[DeflateMs] + v[XzEncodeMs]) : 0.0);
             fastRatio << v[FastMs] / qMax(1.0, v[SaveMs]);
             openRatio << (v[XzMs] > 0 ? v[OpenMs] / v[XzMs] : 0.0);
             cores << v[SaveCpuMs] / qMax(1.0, v[SaveMs]);
@@ -291,9 +306,10 @@ int main(int argc, char* argv[])
             allSame = allSame && v[Same] == 1;
             std::fprintf(stderr,
                          "%lld MiB run %d: save %.0f ms (CPU %.0f), deflate %.0f (CPU %.0f) + LZMA "
-                         "%.0f ms (CPU %.0f), fast %.0f ms (CPU %.0f); load %s\n",
+                         "%.0f ms (CPU %.0f), xz %.0f ms, fast %.0f ms (CPU %.0f); load %s\n",
                          mib, run + 1, v[SaveMs], v[SaveCpuMs], v[DeflateMs], v[DeflateCpuMs],
-                         v[LzmaMs], v[LzmaCpuMs], v[FastMs], v[FastCpuMs], loadAverage().constData());
+                         v[LzmaMs], v[LzmaCpuMs], v[XzEncodeMs], v[FastMs], v[FastCpuMs],
+                         loadAverage().constData());
         }
         const auto m = [&](Column c) { return median(values.at(c)); };
         saves << m(SaveMs);
@@ -306,6 +322,9 @@ int main(int argc, char* argv[])
         std::printf("%6s CPU time: save / (deflate + LZMA) %.2f, fast / save %.2f; "
                     "full overlap would give a ratio of %.2f\n",
                     "", median(saveCpuRatio), median(fastCpuRatio), median(bound));
+        if (m(XzEncodeMs) > 0)
+            std::printf("%6s xz --format=lzma on the document %.0f ms: save / (deflate + xz) %.2f\n",
+                        "", m(XzEncodeMs), median(xzRatio));
     }
     if (saves.size() >= 2 && saves.first() > 0)
         std::printf("save time %lld MiB / %lld MiB: %.2f\n", sizes.last(), sizes.first(),
