@@ -7,13 +7,16 @@
 //    Each time is divided by the number of ships; the last lines give the
 //    per-ship cost at the largest count over that at the smallest (1.00: linear).
 // 2. A game whose mod holds --mod-mb MiB (default 190) of plain entries: the dry
-//    run of one small package against the real install of the same package.
+//    run of one small package against the real install of the same package;
+//    then three more installs of one small package and three undo + redo rounds
+//    (history on), medians, next to a whole-file hash of the mod's data file.
 //
 // Times are wall and CPU (user + system of the drydock-cli process).
 
 #include "arc.h"
 #include "archivefile.h"
 #include "benchtime.h"
+#include "changehistory.h"
 #include "samplegame.h"
 
 #include <QCoreApplication>
@@ -23,6 +26,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -136,6 +140,49 @@ void compare(const Round& small, const Round& large)
     line("install --dry-run", small.dryRun, large.dryRun);
 }
 
+QString medianMs(QList<Span> spans)
+{
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.wall < b.wall; });
+    const Span& m = spans.at(spans.size() / 2);
+    return QStringLiteral("%1 ms (CPU %2 ms)").arg(m.wall).arg(m.cpu);
+}
+
+// What the change history costs beside a large mod: each change records every
+// touched file, undo and redo check them. A whole-file hash of the data file is
+// what each change cost when every touched file was hashed whole.
+bool historyCost(const QString& game, const QString& packages, QString* error)
+{
+    QStringList paths;
+    if (!SampleGame::MakeManyShipPackages(packages, 2, 3, &paths, error))
+        return false;
+    QList<Span> installs, undos, redos;
+    for (const QString& path : std::as_const(paths)) {
+        installs << runCli({QStringLiteral("install"), game, path}, error);
+        if (!installs.last().ok())
+            return false;
+    }
+    for (int k = 0; k < 3; ++k) {
+        undos << runCli({QStringLiteral("undo"), game}, error);
+        if (!undos.last().ok())
+            return false;
+        redos << runCli({QStringLiteral("redo"), game}, error);
+        if (!redos.last().ok())
+            return false;
+    }
+    const QString data = game + QStringLiteral("/mods/Hullwright.dat");
+    const Stopwatch watch;
+    ChangeHistory::fileHash(data);
+    const Span hash = watch.span();
+    BenchPrint(QStringLiteral("large mod, history on: install of one 4 KiB ship %1; undo %2; redo %3 "
+                              "(medians of 3)")
+                   .arg(medianMs(installs), medianMs(undos), medianMs(redos)));
+    BenchPrint(QStringLiteral("large mod: whole-file SHA-1 of the %1 MiB data file %2 ms (CPU %3 ms)")
+                   .arg(QFileInfo(data).size() >> 20)
+                   .arg(hash.wall)
+                   .arg(hash.cpu));
+    return true;
+}
+
 // A game whose mod holds `mb` MiB of plain entries; the dry run and the real
 // install of one small package.
 bool largeMod(const QDir& work, int mb, QString* error)
@@ -184,7 +231,7 @@ bool largeMod(const QDir& work, int mb, QString* error)
                                                                                  real.text()));
     BenchPrint(QStringLiteral("large mod: dry run / install: %1, CPU %2 (aim <= 3)")
                    .arg(BenchRatio(dry.wall, real.wall), BenchRatio(dry.cpu, real.cpu)));
-    return true;
+    return historyCost(game, packages, error);
 }
 
 int run(const QStringList& args)

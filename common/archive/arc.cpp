@@ -116,17 +116,17 @@ int fail(int code)
     return code;
 }
 
-// XORs every byte with `key`, eight at a time: data files are scrambled byte by
-// byte, and a byte loop costs more than the copy it goes with.
+// XORs every byte with `key`: data files are scrambled byte by byte. Written as
+// 32-byte blocks so that the compiler turns it into vector instructions at -O2.
 void xorBytes(unsigned char* p, size_t n, unsigned char key)
 {
-    const uint64_t wide = 0x0101010101010101ULL * key;
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t v;
-        std::memcpy(&v, p + i, 8);
-        v ^= wide;
-        std::memcpy(p + i, &v, 8);
+    for (; i + 32 <= n; i += 32) {
+        unsigned char v[32];
+        std::memcpy(v, p + i, 32);
+        for (unsigned char& b : v)
+            b ^= key;
+        std::memcpy(p + i, v, 32);
     }
     for (; i < n; ++i)
         p[i] ^= key;
@@ -1715,6 +1715,7 @@ bool arc_store_plain(const char* path, int fd, int64_t size)
         std::unique_ptr<unsigned char[]> block(
             new unsigned char[static_cast<size_t>(std::max<int64_t>(1, std::min(size, kBlock)))]);
         bool readFailed = false;
+        int64_t handedOver = 0;
         while (done < size) {
             const int64_t want = std::min(size - done, kBlock);
             int64_t got = 0;
@@ -1737,6 +1738,11 @@ bool arc_store_plain(const char* path, int fd, int64_t size)
                 break;
             }
             done += got;
+            // The data file is synced at the end (or at the journal's commit).
+            if (done - handedOver >= fio::kWritebackStep) {
+                fio::startWriteback(c->datFd, at + handedOver, done - handedOver);
+                handedOver = done;
+            }
         }
         if (done > 0)
             journal::touched(c->datOs);

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -179,15 +180,110 @@ void prune(const QString& gameDir)
     }
 }
 
+// Stored as "seconds.nanoseconds": a JSON number would lose the nanoseconds.
+QString timeText(qint64 sec, qint64 nsec)
+{
+    return QString::number(sec) + QLatin1Char('.') + QStringLiteral("%1").arg(nsec, 9, 10, QLatin1Char('0'));
+}
+
+bool parseTime(const QJsonValue& v, qint64* sec, qint64* nsec)
+{
+    const QStringList parts = v.toString().split(QLatin1Char('.'));
+    bool a = false, b = false;
+    if (parts.size() == 2) {
+        *sec = parts[0].toLongLong(&a);
+        *nsec = parts[1].toLongLong(&b);
+    }
+    return a && b;
+}
+
+QJsonObject printJson(const FilePrint& p)
+{
+    QJsonArray ranges;
+    for (const auto& [begin, end] : p.ranges)
+        ranges.append(QJsonArray{double(begin), double(end)});
+    return {{QStringLiteral("size"), double(p.size)},
+            {QStringLiteral("mtime"), timeText(p.mtimeSec, p.mtimeNsec)},
+            {QStringLiteral("inode"), QString::number(p.inode)},
+            {QStringLiteral("ranges"), ranges},
+            {QStringLiteral("sha1"), p.hash}};
+}
+
+// A print that does not parse gets the size -2, which no file has: undo refuses.
+FilePrint printFromJson(const QJsonObject& o)
+{
+    FilePrint p;
+    bool inode = false;
+    p.size = o.value(QStringLiteral("size")).toInteger(-2);
+    p.inode = o.value(QStringLiteral("inode")).toString().toULongLong(&inode);
+    p.hash = o.value(QStringLiteral("sha1")).toString();
+    for (const QJsonValue& r : o.value(QStringLiteral("ranges")).toArray())
+        p.ranges.append({r.toArray().at(0).toInteger(-1), r.toArray().at(1).toInteger(-1)});
+    if (!parseTime(o.value(QStringLiteral("mtime")), &p.mtimeSec, &p.mtimeNsec) || !inode ||
+        p.size < 0 || p.hash.isEmpty())
+        p.size = -2;
+    return p;
+}
+
+struct stat statOf(const QString& path, bool* ok)
+{
+    struct stat st {};
+    *ok = ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return st;
+}
+
+bool setTime(const QString& path, qint64 sec, qint64 nsec)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(sec);
+    times[1].tv_nsec = static_cast<long>(nsec);
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+// The ranges a change wrote to one file in place, over all its journals.
+struct InPlace
+{
+    bool wholeOnly = false; // also made or replaced within the operation
+    qint64 shortest = -1;   // the least length a journal found it with
+    QList<QPair<qint64, qint64>> regions;
+};
+
+QList<QPair<qint64, qint64>> merged(QList<QPair<qint64, qint64>> ranges, qint64 size)
+{
+    std::sort(ranges.begin(), ranges.end());
+    QList<QPair<qint64, qint64>> out;
+    for (auto [begin, end] : std::as_const(ranges)) {
+        begin = std::max<qint64>(0, begin);
+        end = std::min(end, size);
+        if (begin >= end)
+            continue;
+        if (!out.isEmpty() && begin <= out.last().second)
+            out.last().second = std::max(out.last().second, end);
+        else
+            out.append({begin, end});
+    }
+    return out;
+}
+
 } // namespace
 
 QJsonObject HistoryEntry::toJson() const
 {
     QJsonArray fileArray, slotArray;
-    for (const HistoryFile& f : files)
-        fileArray.append(QJsonObject{{QStringLiteral("name"), f.name},
-                                     {QStringLiteral("change"), f.change},
-                                     {QStringLiteral("after"), f.after.isEmpty() ? QJsonValue() : QJsonValue(f.after)}});
+    for (const HistoryFile& f : files) {
+        QJsonObject o{{QStringLiteral("name"), f.name},
+                      {QStringLiteral("change"), f.change},
+                      {QStringLiteral("after"), f.after.isEmpty() ? QJsonValue() : QJsonValue(f.after)}};
+        if (f.print.valid())
+            o.insert(QStringLiteral("print"), printJson(f.print));
+        if (f.before.valid())
+            o.insert(QStringLiteral("before"),
+                     QJsonObject{{QStringLiteral("size"), double(f.before.size)},
+                                 {QStringLiteral("mtime"), timeText(f.before.mtimeSec, f.before.mtimeNsec)}});
+        fileArray.append(o);
+    }
     for (int s : shipSlots)
         slotArray.append(s);
     QJsonObject o{{QStringLiteral("id"), id},
@@ -225,9 +321,15 @@ HistoryEntry HistoryEntry::fromJson(const QJsonObject& o)
         e.shipSlots.append(v.toInt());
     for (const QJsonValue& v : o.value(QStringLiteral("files")).toArray()) {
         const QJsonObject f = v.toObject();
-        e.files.append({f.value(QStringLiteral("name")).toString(),
-                        f.value(QStringLiteral("change")).toString(),
-                        f.value(QStringLiteral("after")).toString()});
+        HistoryFile file{f.value(QStringLiteral("name")).toString(),
+                         f.value(QStringLiteral("change")).toString(),
+                         f.value(QStringLiteral("after")).toString(), {}, {}};
+        if (f.contains(QStringLiteral("print")))
+            file.print = printFromJson(f.value(QStringLiteral("print")).toObject());
+        const QJsonObject before = f.value(QStringLiteral("before")).toObject();
+        if (parseTime(before.value(QStringLiteral("mtime")), &file.before.mtimeSec, &file.before.mtimeNsec))
+            file.before.size = before.value(QStringLiteral("size")).toInteger(-1);
+        e.files.append(file);
     }
     e.journals = o.value(QStringLiteral("journals")).toInt();
     const QJsonValue mod = o.value(QStringLiteral("selectedMod"));
@@ -277,6 +379,54 @@ QString fileHash(const QString& path)
     if (!hash.addData(&f))
         return QStringLiteral("unreadable");
     return QString::fromLatin1(hash.result().toHex());
+}
+
+FilePrint filePrint(const QString& path, const QList<QPair<qint64, qint64>>& ranges)
+{
+    bool ok = false;
+    const struct stat st = statOf(path, &ok);
+    QFile f(path);
+    if (!ok || !f.open(QIODevice::ReadOnly))
+        return {};
+    FilePrint p;
+    p.size = st.st_size;
+    p.mtimeSec = st.st_mtim.tv_sec;
+    p.mtimeNsec = st.st_mtim.tv_nsec;
+    p.inode = st.st_ino;
+    p.ranges = ranges;
+    // The ends catch most edits by other tools (headers, appended data) at once.
+    constexpr qint64 kEnd = qint64(64) << 10;
+    QList<QPair<qint64, qint64>> read = ranges;
+    read.append({0, kEnd});
+    read.append({p.size - kEnd, p.size});
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    QByteArray buffer;
+    for (const auto& [begin, end] : merged(read, p.size)) {
+        if (!f.seek(begin))
+            return {};
+        for (qint64 at = begin; at < end;) {
+            buffer = f.read(std::min<qint64>(end - at, qint64(1) << 20));
+            if (buffer.isEmpty())
+                return {};
+            hash.addData(buffer);
+            at += buffer.size();
+        }
+    }
+    p.hash = QString::fromLatin1(hash.result().toHex());
+    return p;
+}
+
+bool printMatches(const QString& path, const FilePrint& print)
+{
+    bool ok = false;
+    const struct stat st = statOf(path, &ok);
+    // The cheap checks first: most outside changes move the time or the length.
+    if (!ok || st.st_size != print.size || st.st_mtim.tv_sec != print.mtimeSec ||
+        st.st_mtim.tv_nsec != print.mtimeNsec || st.st_ino != print.inode)
+        return false;
+    const FilePrint now = filePrint(path, print.ranges);
+    return now.valid() && now.hash == print.hash && now.size == print.size &&
+           now.mtimeSec == print.mtimeSec && now.mtimeNsec == print.mtimeNsec;
 }
 
 bool read(const QString& gameDir, QList<HistoryEntry>* entries, QString* error)
@@ -355,6 +505,11 @@ bool committed(const QString& gameDir, const QString& keptDir, const QString& la
         return false;
     }
     ++e.journals;
+    for (const journal::BeforeState& b : journal::lastKeptBefore()) {
+        const QString rel = QFile::decodeName(QByteArray::fromStdString(b.name));
+        if (!op->m_before.contains(rel))
+            op->m_before.insert(rel, FileStamp{b.length, b.mtimeSec, b.mtimeNsec});
+    }
     return alone ? alone->finish(error) : true;
 }
 
@@ -388,7 +543,8 @@ bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done,
     const HistoryEntry entry = *target;
     const QString verb = redo ? QStringLiteral("redo") : QStringLiteral("undo");
     for (const HistoryFile& f : entry.files) {
-        if (fileHash(dir + QLatin1Char('/') + f.name) != f.after)
+        const QString path = dir + QLatin1Char('/') + f.name;
+        if (f.print.size != -1 ? !printMatches(path, f.print) : fileHash(path) != f.after)
             return fail(QStringLiteral("%1 has changed since \"%2\"; %3 refused")
                             .arg(QDir::toNativeSeparators(dir + QLatin1Char('/') + f.name),
                                  entry.operation, verb));
@@ -430,6 +586,17 @@ bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done,
                 selectedMod->write(entry.selectedModAfter, nullptr);
             return fail(QStringLiteral("%1 failed, nothing was changed: %2").arg(verb, change.error()));
         }
+    }
+    // A file written back in place gets its time back too: the print of the
+    // change before this one (time included) then holds again. Failing costs
+    // only that older undo, which is refused.
+    for (const HistoryFile& f : entry.files) {
+        const QString path = dir + QLatin1Char('/') + f.name;
+        bool ok = false;
+        const struct stat st = statOf(path, &ok);
+        if (f.print.valid() && f.before.valid() && ok && st.st_size == f.before.size &&
+            st.st_ino == f.print.inode && setTime(path, f.before.mtimeSec, f.before.mtimeNsec))
+            op.m_timeRestored.insert(f.name);
     }
     const bool written = op.finish(error);
     if (done)
@@ -503,18 +670,28 @@ bool HistoryOperation::finish(QString* error)
     QStringList order;
     QHash<QString, QChar> first;
     QHash<QString, QString> keptCopy; // a replaced file's bytes before the operation
+    QHash<QString, InPlace> inPlace;
     for (int n = 1; n <= e.journals; ++n) {
-        std::vector<std::pair<char, std::string>> records;
+        std::vector<journal::KeptRecord> records;
         std::string why;
         const QString folder = journalFolder(m_gameDir, e.id, n);
         journal::keptRecords(QFile::encodeName(folder).toStdString(), &records, &why);
         int kept = 0; // the journal numbers its kept files in record order
-        for (const auto& [type, name] : records) {
-            const QString rel = QFile::decodeName(QByteArray::fromStdString(name));
-            const int number = type == 'B' ? kept++ : -1;
-            if (type == 'D' || type == 'E' || rel.endsWith(QLatin1String(".undo~")) || first.contains(rel))
+        for (const journal::KeptRecord& r : records) {
+            const QString rel = QFile::decodeName(QByteArray::fromStdString(r.name));
+            const int number = r.type == 'B' ? kept++ : -1;
+            if (r.type == 'D' || r.type == 'E' || rel.endsWith(QLatin1String(".undo~")))
                 continue;
-            first.insert(rel, QLatin1Char(type));
+            InPlace& w = inPlace[rel];
+            if (r.type == 'N' || r.type == 'B')
+                w.wholeOnly = true;
+            else if (r.type == 'T')
+                w.shortest = w.shortest < 0 ? r.length : std::min<qint64>(w.shortest, r.length);
+            else if (r.type == 'R')
+                w.regions.append({r.offset, r.offset + r.length});
+            if (first.contains(rel))
+                continue;
+            first.insert(rel, QLatin1Char(r.type));
             if (number >= 0)
                 keptCopy.insert(rel, folder + QStringLiteral("/b") + QString::number(number));
             order.append(rel);
@@ -523,17 +700,39 @@ bool HistoryOperation::finish(QString* error)
     std::sort(order.begin(), order.end());
     e.files.clear();
     for (const QString& rel : std::as_const(order)) {
-        const QString after = ChangeHistory::fileHash(m_gameDir + QLatin1Char('/') + rel);
+        const QString path = m_gameDir + QLatin1Char('/') + rel;
         const QChar type = first.value(rel);
-        QString change = type == QLatin1Char('N')   ? QStringLiteral("added")
-                         : type == QLatin1Char('B') ? QStringLiteral("replaced")
-                                                    : QStringLiteral("changed");
-        if (after.isEmpty()) {
+        const InPlace w = inPlace.value(rel);
+        HistoryFile file{rel, QString(), QString(), {}, {}};
+        const QFileInfo info(path);
+        if (type == QLatin1Char('T') && !w.wholeOnly && w.shortest >= 0 && info.isFile() &&
+            info.size() > ChangeHistory::kWholeHashBytes) {
+            // Written in place: hashed where this operation wrote, not whole.
+            if (!m_timeRestored.contains(rel)) {
+                // One nanosecond back: a write by another program within the same
+                // clock tick would otherwise leave the time as recorded.
+                bool ok = false;
+                const struct stat st = statOf(path, &ok);
+                if (ok)
+                    setTime(path, st.st_mtim.tv_nsec > 0 ? st.st_mtim.tv_sec : st.st_mtim.tv_sec - 1,
+                            st.st_mtim.tv_nsec > 0 ? st.st_mtim.tv_nsec - 1 : 999999999);
+            }
+            QList<QPair<qint64, qint64>> wrote = w.regions;
+            wrote.append({w.shortest, info.size()});
+            file.print = ChangeHistory::filePrint(path, merged(wrote, info.size()));
+            file.before = m_before.value(rel);
+        }
+        if (!file.print.valid())
+            file.after = ChangeHistory::fileHash(path);
+        file.change = type == QLatin1Char('N')   ? QStringLiteral("added")
+                      : type == QLatin1Char('B') ? QStringLiteral("replaced")
+                                                 : QStringLiteral("changed");
+        if (file.after.isEmpty() && !file.print.valid()) {
             if (type == QLatin1Char('N'))
                 continue; // made and removed again within the operation
-            change = QStringLiteral("removed");
+            file.change = QStringLiteral("removed");
         }
-        e.files.append({rel, change, after});
+        e.files.append(file);
     }
     // Rewritten with the same bytes (a registry saved unchanged): nothing to remember.
     const bool same = std::all_of(e.files.cbegin(), e.files.cend(), [&keptCopy](const HistoryFile& f) {

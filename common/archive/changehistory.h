@@ -3,7 +3,8 @@
 // Every committed GameChange of a game directory keeps its journal (what the change
 // destroyed) and appends one entry to <game>/Slipway/history/history.jsonl: time,
 // program, operation, ships and slots, and every file added, replaced, changed or
-// removed with the hash of its content after the change. The kept journals live in
+// removed with the hash of its content after the change (a large file written in
+// place: a FilePrint). The kept journals live in
 // <game>/Slipway/history/<id>/j<n>; they are what undo needs, bounded by
 // HistoryLimits (oldest dropped first).
 //
@@ -16,8 +17,11 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -29,11 +33,36 @@ struct HistoryLimits
     qint64 bytes = qint64(512) << 20; // and this many bytes
 };
 
+// A large file changed in place (the mod's data file, to which an install appends
+// a few KiB) is not hashed whole after each change: undo checks its length,
+// modification time, inode and a hash of the byte ranges the change wrote plus its
+// first and last 64 KiB, in proportion to the change.
+struct FilePrint
+{
+    qint64 size = -1; // -1: none, the file has a whole-content hash
+    qint64 mtimeSec = 0, mtimeNsec = 0;
+    quint64 inode = 0;
+    QList<QPair<qint64, qint64>> ranges; // [begin, end) the change wrote, sorted, disjoint
+    QString hash; // SHA-1 of those ranges and the first and last 64 KiB, in file order
+    bool valid() const { return size >= 0; }
+};
+
+// Such a file as it was before the change: undo puts its modification time back
+// with its bytes, so that the fingerprint of the change before still matches.
+struct FileStamp
+{
+    qint64 size = -1; // -1: not recorded
+    qint64 mtimeSec = 0, mtimeNsec = 0;
+    bool valid() const { return size >= 0; }
+};
+
 struct HistoryFile
 {
     QString name;   // below the game directory, "/" separators
     QString change; // "added", "replaced", "changed" or "removed"
-    QString after;  // content hash after the change, empty when the file is gone
+    QString after;  // content hash after the change, empty when the file is gone or has a print
+    FilePrint print;
+    FileStamp before;
 };
 
 struct HistoryEntry
@@ -91,6 +120,13 @@ HistoryLimits limits();
 void setProgram(const QString& program);
 // The content hash recorded for a file, empty when it does not exist.
 QString fileHash(const QString& path);
+// Files larger than this that a change wrote in place get a FilePrint instead.
+constexpr qint64 kWholeHashBytes = qint64(1) << 20;
+// The fingerprint of `path` over `ranges` (sorted, disjoint); invalid when it is
+// not a readable regular file.
+FilePrint filePrint(const QString& path, const QList<QPair<qint64, qint64>>& ranges);
+// True when the file still has the recorded fingerprint.
+bool printMatches(const QString& path, const FilePrint& print);
 // For GameChange: a committed change of `gameDir` kept its journal in `keptDir`;
 // `label` names it when no HistoryOperation is open. False with the reason when
 // its entry could not be written (the change itself stays made).
@@ -127,8 +163,12 @@ public:
 
 private:
     friend bool ChangeHistory::committed(const QString&, const QString&, const QString&, QString*);
+    friend bool ChangeHistory::undo(const QString&, bool, QString*, HistoryEntry*,
+                                    const ChangeHistory::OutsideValue*);
     QString m_gameDir;
     HistoryEntry m_entry;
+    QHash<QString, FileStamp> m_before; // files changed in place, before their first write
+    QSet<QString> m_timeRestored;       // undo put their modification time back
     bool m_finished = false;
     QString m_error;
 };

@@ -192,6 +192,12 @@ bool syncDir(const char* path)
     return ok;
 }
 
+void startWriteback(int fd, int64_t offset, int64_t count)
+{
+    if (count > 0)
+        ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
+}
+
 void injectFault(long index, int error, unsigned kinds)
 {
     g_faultAt = index;

@@ -48,6 +48,13 @@ bool pwriteAll(int fd, const void* buffer, int64_t count, int64_t offset);
 bool writeAll(int fd, const void* buffer, int64_t count);
 // fsync of a folder (a rename or a new name inside it becomes durable).
 bool syncDir(const char* path);
+// Starts writing [offset, offset + count) of fd to disk without waiting for it, so
+// that the fsync at the end of a large write finds most of it written while the
+// copy went on. A hint: not counted, changes nothing, and a write-back error is
+// still reported by that fsync (nothing waits here, so nothing consumes it).
+void startWriteback(int fd, int64_t offset, int64_t count);
+// Bytes written between two such hints by the large copies.
+constexpr int64_t kWritebackStep = int64_t(8) << 20;
 
 // --- Test seam ---
 // The index-th counted call of one of `kinds` from now on (1-based) fails with

@@ -40,6 +40,7 @@ struct Interval
 struct FileState
 {
     int64_t originalLength = 0;
+    BeforeState before;
     std::vector<Interval> saved; // sorted, disjoint
 };
 
@@ -64,6 +65,7 @@ struct State
 
 State* g_state = nullptr;
 std::string g_lastKept;
+std::vector<BeforeState> g_lastKeptBefore;
 
 std::string normal(std::string p)
 {
@@ -513,7 +515,10 @@ bool willChange(const std::string& path, int fd)
     put64(numbers, st.st_size);
     if (!writeRecord(Length, numbers, rel))
         return false;
-    g_state->files[key].originalLength = st.st_size;
+    FileState& f = g_state->files[key];
+    f.originalLength = st.st_size;
+    f.before = {rel, st.st_size, static_cast<int64_t>(st.st_mtim.tv_sec),
+                static_cast<int64_t>(st.st_mtim.tv_nsec), static_cast<uint64_t>(st.st_ino)};
     return true;
 }
 
@@ -743,8 +748,12 @@ bool commit(std::string* error)
     }
     const std::string dir = s.dir;
     const std::string keepAs = s.keepAs;
+    std::vector<BeforeState> before;
+    for (const auto& [key, f] : s.files)
+        before.push_back(f.before);
     closeState();
     g_lastKept.clear();
+    g_lastKeptBefore.clear();
     if (keep) {
         // Committed already: a journal that cannot be moved only costs its undo.
         fio::syncDir(dir.c_str());
@@ -752,6 +761,7 @@ bool commit(std::string* error)
             fio::syncDir(parentOf(keepAs).c_str());
             fio::syncDir(parentOf(dir).c_str());
             g_lastKept = keepAs;
+            g_lastKeptBefore = std::move(before);
             return true;
         }
     }
@@ -768,6 +778,11 @@ void keepOnCommit(const std::string& keepAs)
 std::string lastKept()
 {
     return g_lastKept;
+}
+
+std::vector<BeforeState> lastKeptBefore()
+{
+    return g_lastKeptBefore;
 }
 
 namespace {
@@ -813,15 +828,20 @@ bool emptyDir(const std::string& path)
 
 } // namespace
 
-bool keptRecords(const std::string& keptDir, std::vector<std::pair<char, std::string>>* out,
-                 std::string* error)
+bool keptRecords(const std::string& keptDir, std::vector<KeptRecord>* out, std::string* error)
 {
     std::vector<Record> records;
     if (!readKept(normal(keptDir), &records, error))
         return false;
     out->clear();
-    for (const Record& r : records)
-        out->emplace_back(static_cast<char>(r.type), r.name);
+    for (const Record& r : records) {
+        KeptRecord k{static_cast<char>(r.type), r.name, 0, 0};
+        if (r.type == Length)
+            k.length = r.a;
+        else if (r.type == Region)
+            k.offset = r.a, k.length = r.b;
+        out->push_back(std::move(k));
+    }
     return true;
 }
 

@@ -44,9 +44,25 @@ void keepOnCommit(const std::string& keepAs);
 // Where the last commit kept its journal; empty when it kept none.
 std::string lastKept();
 // The records of a kept journal: type letter ('N' new file, 'T' length, 'R'
-// region, 'B' kept file, 'D' new folder, 'E' removed folder) and root-relative name.
-bool keptRecords(const std::string& keptDir, std::vector<std::pair<char, std::string>>* out,
-                 std::string* error);
+// region, 'B' kept file, 'D' new folder, 'E' removed folder) and root-relative
+// name; 'T' gives the length before the change in `length`, 'R' the saved region.
+struct KeptRecord
+{
+    char type = 0;
+    std::string name;
+    int64_t offset = 0, length = 0;
+};
+bool keptRecords(const std::string& keptDir, std::vector<KeptRecord>* out, std::string* error);
+// The files the last kept commit changed in place, as they were before its first
+// write to each: length, modification time and inode. Not stored in the journal.
+struct BeforeState
+{
+    std::string name;
+    int64_t length = 0;
+    int64_t mtimeSec = 0, mtimeNsec = 0;
+    uint64_t inode = 0;
+};
+std::vector<BeforeState> lastKeptBefore();
 // Applies a kept journal backwards, as a roll-back would, but as steps of the open
 // journal (which saves what they destroy). The kept folder is left as it was:
 // files come back as links to (or copies of) its files.

@@ -179,6 +179,7 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
     const qint64 known = source.isSequential() ? source.bytesAvailable() : source.size() - source.pos();
     const qint64 blockSize = known > 0 ? qMin<qint64>(known, 1 << 20) : (1 << 20);
     const std::unique_ptr<char[]> block(new char[static_cast<size_t>(blockSize)]);
+    qint64 written = 0, handedOver = 0;
     while (ok) {
         const qint64 n = source.read(block.get(), blockSize);
         if (n < 0) {
@@ -189,6 +190,12 @@ bool WriteFileAtomic(const QString& path, QIODevice& source, QString* error)
         if (n <= 0)
             break;
         ok = fio::writeAll(fd, block.get(), n);
+        written += n;
+        // A file that is synced later goes to disk while the copy goes on.
+        if (ok && !scratch && written - handedOver >= fio::kWritebackStep) {
+            fio::startWriteback(fd, handedOver, written - handedOver);
+            handedOver = written;
+        }
     }
     // Under a journal the change is synced once, at its commit; in a batch, at its end.
     if (ok && !journaled && !scratch && !batched && fio::fsync(fd) != 0) {

@@ -2,11 +2,29 @@
 #include "arc.h"
 #include "archivefile.h"
 #include "archivetest.h"
+#include "fileio.h"
 #include "gamechange.h"
 
 #include <optional>
 
 namespace {
+
+constexpr qint64 kMiB = qint64(1) << 20;
+
+// Bytes that repeat with no short period, so that a block or word copied to the
+// wrong place shows.
+QByteArray patterned(qint64 size)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    quint32 x = 2463534242u;
+    for (char& c : out) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x >> 24);
+    }
+    return out;
+}
 
 QStringList names(const QList<CatalogEntryInfo>& list)
 {
@@ -30,6 +48,7 @@ class TstArchiveFile : public QObject
 private slots:
     void init()
     {
+        fio::clearFault();
         QDir(m_dir.path()).removeRecursively();
         QDir().mkpath(m_dir.path());
         m_cat = path("mods/Hullwright.cat");
@@ -210,6 +229,93 @@ private slots:
         QCOMPARE(content("a.dds"), QByteArray("a.dds-OLD-"));
         QCOMPARE(content("b.dds"), rollBack ? QByteArray("b.dds-OLD-") : bytes);
         QCOMPARE(content("c.dds"), QByteArray("c.dds-OLD-"));
+    }
+
+    // A plain entry is copied in blocks (1 MiB, with the data handed to the disk every
+    // 8 MiB): sizes around those steps come back byte for byte, and the data file
+    // holds them XORed with 0xA5 from the entry's offset on, here an odd one (after
+    // a 7-byte entry). A stream read in odd pieces into an odd address agrees.
+    void plainCopiesAroundBlockSizes_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("add"); // AddArchiveFile, else WriteArchiveFile
+        const QList<qint64> sizes = {0,       1,           31,          33,        kMiB - 1,
+                                     kMiB,    kMiB + 1,    3 * kMiB + 77, 8 * kMiB, 8 * kMiB + 1,
+                                     17 * kMiB + 5};
+        for (const qint64 size : sizes)
+            QTest::addRow("add %lld", size) << size << true;
+        QTest::addRow("write %lld", kMiB + 1) << kMiB + 1 << false;
+        QTest::addRow("write %lld", 8 * kMiB + 1) << 8 * kMiB + 1 << false;
+    }
+    void plainCopiesAroundBlockSizes()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, add);
+        QVERIFY(WriteArchiveFile("odd!odd", 7, entry("odd.bin"), false, false));
+        const QByteArray bytes = patterned(size);
+        if (add) {
+            QVERIFY(writeFile(path("src.dds"), bytes));
+            QFile source(path("src.dds"));
+            QVERIFY(AddArchiveFile(source, entry("big.dds"), false));
+        } else {
+            QVERIFY(WriteArchiveFile(bytes.constData(), size, entry("big.dds"), false, false));
+        }
+        QCOMPARE(ListCatalog(m_cat).last().size, size);
+        const QByteArray dat = readFile(path("mods/Hullwright.dat"));
+        QCOMPARE(dat.size(), 7 + size);
+        QVERIFY(dat.mid(7) == xorWith(bytes, 0xA5));
+
+        QString why;
+        QVERIFY2(ExtractArchiveFile(entry("big.dds"), path("out.dds"), false, false, &why),
+                 qPrintable(why));
+        QVERIFY(readFile(path("out.dds")) == bytes);
+
+        ArcStream* stream = arc_stream_open(QFile::encodeName(entry("big.dds")).constData(),
+                                                ARC_TYPE_PLAIN);
+        QVERIFY(stream);
+        QByteArray piece(4093 + 1, '\0');
+        QByteArray read;
+        for (int64_t n; (n = arc_stream_read(stream, piece.data() + 1, 4093)) > 0;)
+            read.append(piece.constData() + 1, n);
+        QVERIFY(arc_stream_close(stream));
+        QVERIFY(read == bytes);
+    }
+
+    // A large copy whose write fails part-way (a full disk) reports it: an extraction
+    // leaves no destination and nothing beside it, an addition an empty entry.
+    void failedLargeCopyIsReported_data()
+    {
+        QTest::addColumn<bool>("add");
+        QTest::addColumn<long>("failingWrite");
+        QTest::newRow("extract, first write") << false << 1L;
+        QTest::newRow("extract, past the first hand-over") << false << 10L;
+        QTest::newRow("add, first write") << true << 1L;
+        QTest::newRow("add, past the first hand-over") << true << 10L;
+    }
+    void failedLargeCopyIsReported()
+    {
+        QFETCH(bool, add);
+        QFETCH(long, failingWrite);
+        const QByteArray bytes = patterned(12 * kMiB + 3);
+        QVERIFY(writeFile(path("src.dds"), bytes) && QDir().mkpath(path("out")));
+        QFile source(path("src.dds"));
+        if (!add)
+            QVERIFY(AddArchiveFile(source, entry("big.dds"), false));
+        QString why;
+        fio::injectFault(failingWrite, ENOSPC, fio::Write);
+        const bool ok = add ? AddArchiveFile(source, entry("big.dds"), false)
+                            : ExtractArchiveFile(entry("big.dds"), path("out/big.dds"), false,
+                                                 false, &why);
+        QVERIFY(fio::faultFired());
+        fio::clearFault();
+        QVERIFY(!ok);
+        if (add) {
+            QCOMPARE(ListCatalog(m_cat).last().size, qint64(0));
+        } else {
+            QVERIFY2(why.contains(QStringLiteral("big.dds")), qPrintable(why));
+            QCOMPARE(QDir(path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                     QStringList());
+        }
     }
 
     void copyingConvertsForms()

@@ -6,6 +6,7 @@
 #include "shiprecord.h"
 #include "xspfile.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,6 +14,9 @@
 #include <QProcess>
 #include <QSettings>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -106,6 +110,65 @@ class TestHistory : public QObject
         QFile f(m_program + QStringLiteral("/config.dat"));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("<installer>\n" + lines + "</installer>\n");
+    }
+
+    // A mod data file above the whole-hash size: Merganser installed, 2 MiB of
+    // other entries added beside it.
+    void makeLargeMod()
+    {
+        QCOMPARE(cli({"install", "G", "G/sample-ships/Merganser.xsp"}).code, 0);
+        QByteArray filler(3 << 19, Qt::Uninitialized);
+        QRandomGenerator(29).fillRange(reinterpret_cast<quint32*>(filler.data()), filler.size() / 4);
+        QFile f(m_tmp.filePath("filler.bin"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(filler) == filler.size());
+        f.close();
+        QCOMPARE(cli({"cat", "add", "G/mods/Hullwright.cat", f.fileName(), "objects\\filler.dds"}).code, 0);
+        QVERIFY(QFileInfo(m_game + "/mods/Hullwright.dat").size() > (qint64(1) << 20));
+    }
+
+    static void setTime(const QString& path, const struct stat& st)
+    {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+    }
+
+    // The newest entry's record of the mod data file.
+    QJsonObject dataRecord()
+    {
+        const QJsonObject newest = history().value("entries").toArray().first().toObject();
+        for (const QJsonValue& v : newest.value("files").toArray())
+            if (v.toObject().value("name").toString() == QLatin1String("mods/Hullwright.dat"))
+                return v.toObject();
+        return {};
+    }
+
+    // An entry written before prints existed: the data file's whole hash.
+    void makeOldStyle()
+    {
+        const QString path = m_game + "/Slipway/history/history.jsonl";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = f.readAll().split('\n');
+        f.close();
+        QFile data(m_game + "/mods/Hullwright.dat");
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        const QString sha1 = QString::fromLatin1(QCryptographicHash::hash(data.readAll(), QCryptographicHash::Sha1).toHex());
+        lines.removeAll(QByteArray());
+        QJsonObject entry = QJsonDocument::fromJson(lines.last()).object();
+        QJsonArray fileList = entry.value("files").toArray();
+        for (qsizetype k = 0; k < fileList.size(); ++k) {
+            QJsonObject o = fileList[k].toObject();
+            if (o.value("name").toString() == QLatin1String("mods/Hullwright.dat")) {
+                o.remove("print");
+                o.remove("before");
+                o.insert("after", sha1);
+            }
+            fileList[k] = o;
+        }
+        entry.insert("files", fileList);
+        lines.last() = QJsonDocument(entry).toJson(QJsonDocument::Compact);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(lines.join('\n') + '\n');
     }
 
 private slots:
@@ -227,6 +290,99 @@ private slots:
         QCOMPARE(r.err, "drydock-cli: " + QDir::toNativeSeparators(path).toUtf8() +
                             " has changed since \"Install Merganser\"; undo refused\n");
         QVERIFY(difference(planted, files()).isEmpty());
+    }
+
+    // The mod data file is not hashed whole; undo still refuses what another
+    // program did to it, and still undoes (and redoes) every byte otherwise.
+    void largeDataFile_data()
+    {
+        QTest::addColumn<QString>("outside");
+        QTest::addColumn<bool>("oldEntry");
+        QTest::newRow("untouched") << "" << false;
+        QTest::newRow("bytes rewritten inside") << "inside" << false;
+        QTest::newRow("appended to") << "append" << false;
+        QTest::newRow("its end rewritten, time set back") << "end" << false;
+        QTest::newRow("old entry, untouched") << "" << true;
+        QTest::newRow("old entry, bytes rewritten inside, time set back") << "inside-back" << true;
+    }
+
+    void largeDataFile()
+    {
+        QFETCH(QString, outside);
+        QFETCH(bool, oldEntry);
+        makeLargeMod();
+        if (QTest::currentTestFailed())
+            return;
+        const QString path = m_game + "/mods/Hullwright.dat";
+        const Files before = files();
+        QCOMPARE(cli({"install", "G", "G/sample-ships/Goosander.xsp"}).code, 0);
+        const QJsonObject record = dataRecord();
+        QVERIFY(record.value("after").isNull());
+        QCOMPARE(record.value("print").toObject().value("size").toInteger(), QFileInfo(path).size());
+        if (oldEntry)
+            makeOldStyle();
+        if (QTest::currentTestFailed())
+            return;
+        struct stat recorded;
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &recorded), 0);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const qint64 size = f.size();
+        if (outside == QLatin1String("append")) {
+            QVERIFY(f.seek(size) && f.write("x") == 1);
+        } else if (!outside.isEmpty()) {
+            // Same size, other bytes; far from both ends unless the end is meant.
+            QVERIFY(f.seek(outside == QLatin1String("end") ? size - 100 : size / 2));
+            const QByteArray old = f.peek(16);
+            QByteArray other = old;
+            for (char& c : other)
+                c = char(~c);
+            QVERIFY(f.write(other) == other.size());
+        }
+        f.close();
+        if (outside.endsWith(QLatin1String("back")) || outside == QLatin1String("end"))
+            setTime(path, recorded);
+        const Files planted = files();
+        Result r = cli({"undo", "G"});
+        if (!outside.isEmpty()) {
+            QCOMPARE(r.code, 1);
+            QCOMPARE(r.err, "drydock-cli: " + QDir::toNativeSeparators(path).toUtf8() +
+                                " has changed since \"Install Goosander\"; undo refused\n");
+            QVERIFY(difference(planted, files()).isEmpty());
+            return;
+        }
+        QCOMPARE(r.code, 0);
+        QVERIFY2(difference(before, files()).isEmpty(), qPrintable(difference(before, files())));
+        QCOMPARE(cli({"redo", "G"}).code, 0);
+        QVERIFY2(difference(planted, files()).isEmpty(), qPrintable(difference(planted, files())));
+    }
+
+    // Undo after undo (and redo after redo) through changes that each appended to
+    // the large data file: every undo gives the file its time back, so the print
+    // of the change before it still holds.
+    void largeDataFileChain()
+    {
+        makeLargeMod();
+        if (QTest::currentTestFailed())
+            return;
+        QList<Files> states{files()};
+        const QList<QStringList> steps{{"install", "G", "G/sample-ships/Goosander.xsp"},
+                                       {"update-mod", "G"},
+                                       {"uninstall", "G", "Merganser", "Orrin Vale"}};
+        for (const QStringList& step : steps) {
+            QCOMPARE(cli(step).code, 0);
+            states << files();
+        }
+        for (qsizetype k = states.size() - 2; k >= 0; --k) {
+            const Result r = cli({"undo", "G"});
+            QVERIFY2(r.code == 0, r.err);
+            QVERIFY2(difference(states[k], files()).isEmpty(), qPrintable(difference(states[k], files())));
+        }
+        for (qsizetype k = 1; k < states.size(); ++k) {
+            const Result r = cli({"redo", "G"});
+            QVERIFY2(r.code == 0, r.err);
+            QVERIFY2(difference(states[k], files()).isEmpty(), qPrintable(difference(states[k], files())));
+        }
     }
 
     void nothingToUndo()
