@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev zlib1g-dev liblzma-dev
-    libexpat1-dev xz-utils)
+    libexpat1-dev xz-utils qt6-translations-l10n)
 for arg in "$@"; do
     case "$arg" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;

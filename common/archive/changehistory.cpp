@@ -298,6 +298,10 @@ QJsonObject HistoryEntry::toJson() const
                   {QStringLiteral("journals"), journals}};
     if (reverts > 0)
         o.insert(QStringLiteral("reverts"), reverts);
+    if (!action.isEmpty()) {
+        o.insert(QStringLiteral("action"), action);
+        o.insert(QStringLiteral("actionArgs"), QJsonArray::fromStringList(actionArgs));
+    }
     if (selectedModChanged)
         o.insert(QStringLiteral("selectedMod"),
                  QJsonObject{{QStringLiteral("before"), selectedModBefore},
@@ -315,6 +319,9 @@ HistoryEntry HistoryEntry::fromJson(const QJsonObject& o)
     e.label = o.value(QStringLiteral("label")).toString();
     e.kind = o.value(QStringLiteral("kind")).toString(QStringLiteral("change"));
     e.reverts = o.value(QStringLiteral("reverts")).toInt();
+    e.action = o.value(QStringLiteral("action")).toString();
+    for (const QJsonValue& v : o.value(QStringLiteral("actionArgs")).toArray())
+        e.actionArgs.append(v.toString());
     for (const QJsonValue& v : o.value(QStringLiteral("ships")).toArray())
         e.ships.append(v.toString());
     for (const QJsonValue& v : o.value(QStringLiteral("slots")).toArray())
@@ -514,18 +521,25 @@ bool committed(const QString& gameDir, const QString& keptDir, const QString& la
 }
 
 bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done,
-          const OutsideValue* selectedMod)
+          const OutsideValue* selectedMod, Refusal* refusal)
 {
     const auto fail = [error](const QString& why) {
         if (error)
             *error = why;
         return false;
     };
+    const auto refuse = [refusal](Refusal::Reason reason, const HistoryEntry& e, const QString& file = {},
+                                  const QString& detail = {}) {
+        if (refusal)
+            *refusal = {reason, e, file, detail};
+    };
+    if (refusal)
+        *refusal = {Refusal::Nothing, {}, {}, {}};
     const QString dir = clean(gameDir);
     QList<HistoryEntry> entries;
     QString why;
     if (!read(dir, &entries, &why))
-        return fail(why);
+        return refuse(Refusal::Failed, {}, {}, why), fail(why);
     const HistoryEntry* target = redo ? nextRedo(entries) : nextUndo(entries);
     if (!target) {
         QList<int> doneIds, undoneIds;
@@ -535,7 +549,7 @@ bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done,
             return fail(redo ? QStringLiteral("nothing to redo") : QStringLiteral("nothing to undo"));
         for (const HistoryEntry& e : entries)
             if (e.id == stack.last())
-                return fail(QStringLiteral("\"%1\" cannot be %2: its undo data was not kept or was "
+                return refuse(Refusal::NoData, e), fail(QStringLiteral("\"%1\" cannot be %2: its undo data was not kept or was "
                                            "dropped for newer changes")
                                 .arg(e.operation, redo ? QStringLiteral("redone") : QStringLiteral("undone")));
         return fail(QStringLiteral("nothing to undo"));
@@ -545,30 +559,34 @@ bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done,
     for (const HistoryFile& f : entry.files) {
         const QString path = dir + QLatin1Char('/') + f.name;
         if (f.print.size != -1 ? !printMatches(path, f.print) : fileHash(path) != f.after)
-            return fail(QStringLiteral("%1 has changed since \"%2\"; %3 refused")
+            return refuse(Refusal::Changed, entry, QDir::toNativeSeparators(path)),
+                   fail(QStringLiteral("%1 has changed since \"%2\"; %3 refused")
                             .arg(QDir::toNativeSeparators(dir + QLatin1Char('/') + f.name),
                                  entry.operation, verb));
     }
     if (entry.selectedModChanged) {
         if (!selectedMod)
-            return fail(QStringLiteral("\"%1\" changed the game's selected mod, which cannot be "
+            return refuse(Refusal::Unreachable, entry), fail(QStringLiteral("\"%1\" changed the game's selected mod, which cannot be "
                                        "reached here; %2 refused").arg(entry.operation, verb));
         if (selectedMod->read() != entry.selectedModAfter)
-            return fail(QStringLiteral("%1 has changed since \"%2\"; %3 refused")
+            return refuse(Refusal::ValueChanged, entry, selectedMod->name), fail(QStringLiteral("%1 has changed since \"%2\"; %3 refused")
                             .arg(selectedMod->name, entry.operation, verb));
     }
     HistoryOperation op(dir, (redo ? QStringLiteral("Redo ") : QStringLiteral("Undo ")) + entry.label);
     op.setReverting(verb, entry.id, entry.label);
+    op.setAction(entry.action, entry.actionArgs);
     for (qsizetype k = 0; k < entry.ships.size(); ++k)
         op.addShip(entry.ships.at(k), k < entry.shipSlots.size() ? entry.shipSlots.at(k) : -1);
     {
         GameChange change(dir);
         if (!change.ok())
-            return fail(QStringLiteral("cannot start the change: ") + change.error());
+            return refuse(Refusal::Failed, entry, {}, change.error()),
+                   fail(QStringLiteral("cannot start the change: ") + change.error());
         for (int n = entry.journals; n >= 1; --n) {
             std::string reason;
             if (!journal::revert(QFile::encodeName(journalFolder(dir, entry.id, n)).toStdString(), &reason)) {
                 change.rollback();
+                refuse(Refusal::Failed, entry, {}, QString::fromLocal8Bit(reason.c_str()));
                 return fail(QStringLiteral("%1 failed, nothing was changed: %2")
                                 .arg(verb, QString::fromLocal8Bit(reason.c_str())));
             }
@@ -577,6 +595,7 @@ bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done,
         if (entry.selectedModChanged) {
             if (!selectedMod->write(entry.selectedModBefore, &why)) {
                 change.rollback();
+                refuse(Refusal::Failed, entry, {}, why);
                 return fail(QStringLiteral("%1 failed, nothing was changed: %2").arg(verb, why));
             }
             op.setSelectedMod(entry.selectedModAfter, entry.selectedModBefore);
@@ -584,9 +603,11 @@ bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done,
         if (!change.commit()) {
             if (entry.selectedModChanged)
                 selectedMod->write(entry.selectedModAfter, nullptr);
+            refuse(Refusal::Failed, entry, {}, change.error());
             return fail(QStringLiteral("%1 failed, nothing was changed: %2").arg(verb, change.error()));
         }
     }
+    refuse(Refusal::None, {});
     // A file written back in place gets its time back too: the print of the
     // change before this one (time included) then holds again. Failing costs
     // only that older undo, which is refused.
@@ -623,6 +644,12 @@ HistoryOperation::~HistoryOperation()
 void HistoryOperation::setOperation(const QString& operation)
 {
     m_entry.operation = operation;
+}
+
+void HistoryOperation::setAction(const QString& action, const QStringList& args)
+{
+    m_entry.action = action;
+    m_entry.actionArgs = args;
 }
 
 void HistoryOperation::addShip(const QString& ship, int slot)

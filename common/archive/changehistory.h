@@ -73,6 +73,11 @@ struct HistoryEntry
     QString operation; // as shown: "Install Merganser", "Undo Install Merganser"
     QString label;     // the change undo and redo name: "Install Merganser"
     QString kind;      // "change", "undo" or "redo"
+    // What `label` names, for a window to word in its language: one of the
+    // HistoryAction names and its arguments (ships, the base mod). Empty in entries
+    // written before these fields; a window shows those as `label` is.
+    QString action;
+    QStringList actionArgs;
     int reverts = 0;   // undo and redo: the entry they reverted
     QStringList ships;
     QList<int> shipSlots;
@@ -90,6 +95,24 @@ struct HistoryEntry
     QJsonObject toJson() const;
     static HistoryEntry fromJson(const QJsonObject& o);
 };
+
+// The actions of HistoryEntry::action. Stored in users' game directories: do not
+// rename. The arguments are named after each.
+namespace HistoryAction {
+inline constexpr char Install[] = "install";         // the ships (none: "Install")
+inline constexpr char Uninstall[] = "uninstall";     // the ship
+inline constexpr char Enable[] = "enable";           // the ship
+inline constexpr char Disable[] = "disable";         // the ship
+inline constexpr char UpdateMod[] = "update-mod";
+inline constexpr char BaseMod[] = "base-mod";        // the mod, "fake" for a fake patch
+inline constexpr char NoBaseMod[] = "no-base-mod";
+inline constexpr char BaseModAgain[] = "base-mod-again"; // "fake" for a fake patch
+inline constexpr char LoadingScreensOn[] = "loading-screens-on";
+inline constexpr char LoadingScreensOff[] = "loading-screens-off";
+inline constexpr char Scripts[] = "scripts";
+inline constexpr char SaveRegistry[] = "save-registry";
+inline constexpr char Edit[] = "edit";               // the ship
+} // namespace HistoryAction
 
 namespace ChangeHistory {
 
@@ -111,8 +134,17 @@ struct OutsideValue
     std::function<bool(const QString& value, QString* error)> write;
     QString name; // for messages: where the value lives
 };
+// Why undo or redo refused, for a window to word in its language (`error` is English).
+struct Refusal
+{
+    enum Reason { None, Nothing, NoData, Changed, ValueChanged, Unreachable, Failed };
+    Reason reason = None;
+    HistoryEntry entry; // the change it would have reverted (all but Nothing)
+    QString file;       // Changed: the file; ValueChanged: the outside value's name
+    QString detail;     // Failed: the failed step's own report
+};
 bool undo(const QString& gameDir, bool redo, QString* error, HistoryEntry* done = nullptr,
-          const OutsideValue* selectedMod = nullptr);
+          const OutsideValue* selectedMod = nullptr, Refusal* refusal = nullptr);
 // The bound on undo data for the changes that follow (the settings' values).
 void setLimits(const HistoryLimits& limits);
 HistoryLimits limits();
@@ -148,6 +180,8 @@ public:
     HistoryOperation& operator=(const HistoryOperation&) = delete;
 
     void setOperation(const QString& operation);
+    // What the operation is, besides its English text (HistoryEntry::action).
+    void setAction(const QString& action, const QStringList& args = {});
     void addShip(const QString& ship, int slot = -1);
     // The game's selected-mod value before and after the operation (outside the journal).
     void setSelectedMod(const QString& before, const QString& after);
@@ -164,7 +198,7 @@ public:
 private:
     friend bool ChangeHistory::committed(const QString&, const QString&, const QString&, QString*);
     friend bool ChangeHistory::undo(const QString&, bool, QString*, HistoryEntry*,
-                                    const ChangeHistory::OutsideValue*);
+                                    const ChangeHistory::OutsideValue*, ChangeHistory::Refusal*);
     QString m_gameDir;
     HistoryEntry m_entry;
     QHash<QString, FileStamp> m_before; // files changed in place, before their first write

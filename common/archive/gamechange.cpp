@@ -42,6 +42,19 @@ int GameChange::recover(const QString& journalDir, const QString& root, QString*
     return rc;
 }
 
+int GameChange::recover(const QString& gameDir, QString* report, RecoverFailure* failure)
+{
+    std::string r;
+    journal::RecoverFailure f;
+    const int rc = journal::recover(os(journalDir(gameDir)), os(gameDir), &r, &f);
+    if (report)
+        *report = QString::fromLocal8Bit(r.c_str());
+    if (failure)
+        *failure = {f.notRemoved, QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(f.journal))),
+                    QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(f.file))), f.error};
+    return rc;
+}
+
 GameChange::GameChange(const QString& journalDir, const QString& root)
 {
     std::string why;

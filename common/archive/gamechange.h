@@ -17,6 +17,16 @@ public:
     // Rolls back a journal left by a crash. 0 none, 1 rolled back, -1 failed
     // (kept for the next try); `report` says what happened.
     static int recover(const QString& gameDir, QString* report);
+    // The same; after a failed roll-back `failure` says what it met, for a message
+    // in the user's language (the report is English).
+    struct RecoverFailure
+    {
+        bool notRemoved = false; // rolled back, but the journal could not be removed
+        QString journal;         // the journal folder
+        QString file;            // otherwise: the first file that could not be put back
+        int error = 0;           // and the system's error number for it
+    };
+    static int recover(const QString& gameDir, QString* report, RecoverFailure* failure);
 
     // Opens the journal (or joins the one open in this process).
     explicit GameChange(const QString& gameDir);

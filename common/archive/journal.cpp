@@ -957,7 +957,8 @@ bool rollback(std::string* error)
     return rc >= 0;
 }
 
-int recover(const std::string& journalDir, const std::string& root, std::string* report)
+int recover(const std::string& journalDir, const std::string& root, std::string* report,
+            RecoverFailure* failure)
 {
     const std::string dir = normal(journalDir);
     const std::string base = normal(root);
@@ -975,10 +976,13 @@ int recover(const std::string& journalDir, const std::string& root, std::string*
 
     int failures = 0;
     std::string firstFailure;
+    RecoverFailure first;
     std::set<std::string> restored, dirs;
     const auto failedOn = [&](const std::string& what) {
-        if (failures++ == 0)
+        if (failures++ == 0) {
             firstFailure = what + " (" + std::strerror(errno) + ")";
+            first = {false, dir, what, errno};
+        }
     };
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
         const Record& r = *it;
@@ -1051,12 +1055,16 @@ int recover(const std::string& journalDir, const std::string& root, std::string*
         if (::stat(d.c_str(), &st) == 0)
             fio::syncDir(d.c_str());
     if (failures > 0) {
+        if (failure)
+            *failure = first;
         if (report)
             *report = "the roll-back of " + dir + " failed on " + firstFailure +
                       "; the journal is kept for the next start";
         return -1;
     }
     if (!removeJournalFiles(dir)) {
+        if (failure)
+            *failure = {true, dir, {}, 0};
         if (report)
             *report = "rolled back, but " + dir + " could not be removed";
         return -1;

@@ -70,7 +70,16 @@ bool revert(const std::string& keptDir, std::string* error);
 // Rolls back a journal left in `journalDir` (after a crash). Returns 0 when there
 // was none (or only a committed remainder), 1 when it was rolled back, -1 when
 // the roll-back failed (the journal stays for the next try). `report` says what.
-int recover(const std::string& journalDir, const std::string& root, std::string* report);
+// What a failed roll-back met, for a message in the user's language.
+struct RecoverFailure
+{
+    bool notRemoved = false; // rolled back, but the journal could not be removed
+    std::string journal;     // the journal folder
+    std::string file;        // otherwise: the first file that could not be put back
+    int error = 0;           // and the system's error number for it
+};
+int recover(const std::string& journalDir, const std::string& root, std::string* report,
+            RecoverFailure* failure = nullptr);
 
 // --- Hooks for the writers (false, errno set, when the journal cannot record) ---
 // A file that does not exist yet will be created at `path`.

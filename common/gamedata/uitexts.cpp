@@ -1,7 +1,13 @@
 #include "uitexts.h"
 
+#include "arc.h"
+
 #include <QFile>
 #include <QXmlStreamReader>
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -93,6 +99,68 @@ QLocale::Language UiTexts::localeLanguage(const QString& languageName) const
     return QLocale::AnyLanguage;
 }
 
+QLocale UiTexts::locale() const
+{
+    const QLocale::Language language = localeLanguage(m_language);
+    return language == QLocale::AnyLanguage ? QLocale() : QLocale(language);
+}
+
+int UiTexts::systemErrorText(int error)
+{
+    // Stored as text numbers in users' translation files: only add at the end.
+    static const int kErrors[] = {
+        ENOENT, EACCES, EPERM, ENOSPC, EROFS, EEXIST, EISDIR, ENOTDIR, EIO, EMFILE,
+        ENAMETOOLONG, EXDEV, EBUSY, ETXTBSY, EDQUOT, ELOOP, ENOTEMPTY, EWOULDBLOCK, ENOMEM,
+    };
+    if (error == ENFILE)
+        error = EMFILE; // the same for the user: too many files open
+    for (size_t k = 0; k < std::size(kErrors); ++k)
+        if (kErrors[k] == error)
+            return kSystemErrorFirst + int(k);
+    return -1;
+}
+
+QString UiTexts::systemError(const QStringList& shared, int error)
+{
+    const int n = systemErrorText(error);
+    if (n >= 0 && n < shared.size() && shared.at(n) != placeholder(n))
+        return shared.at(n);
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString UiTexts::archiveError(const QStringList& shared, int code)
+{
+    const int n = kArchiveErrorFirst - 1 + code;
+    if (code >= ARC_E_HANDLE && code <= ARC_E_TOOLARGE && n < shared.size() && shared.at(n) != placeholder(n))
+        return shared.at(n);
+    return QString::fromLatin1(arc_error_message(code));
+}
+
+QString UiTexts::journalFailure(const QStringList& shared, const GameChange::RecoverFailure& failure,
+                                const QString& english)
+{
+    // Shared texts: the roll-back failed on a file; the journal could not be removed.
+    constexpr int kStepFailed = 26, kNotRemoved = 27;
+    const int n = failure.notRemoved ? kNotRemoved : kStepFailed;
+    if ((!failure.notRemoved && failure.file.isEmpty()) || n >= shared.size() || shared.at(n) == placeholder(n))
+        return english;
+    const QString args[] = {failure.journal, failure.file,
+                            failure.notRemoved ? QString() : systemError(shared, failure.error)};
+    // One pass: a path holding "%2" stays as it is.
+    QString out;
+    const QString& text = shared.at(n);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
+        if (text.at(i) == QLatin1Char('%') && next >= QLatin1Char('1') && next <= QLatin1Char('3')) {
+            out += args[next.unicode() - '1'];
+            ++i;
+        } else {
+            out += text.at(i);
+        }
+    }
+    return out;
+}
+
 UiTexts::UiTexts(Program program) : m_program(program)
 {
     reset();
@@ -135,6 +203,7 @@ bool UiTexts::load(const QString& xmlPath, const QString& languageName)
 bool UiTexts::load(QIODevice& device, const QString& languageName)
 {
     reset();
+    m_language = languageName;
     const QLatin1StringView ownSection(m_program == Program::Installer ? "installer" : "creator");
 
     // Depths of the open elements that matter; -1 when not inside one. Depths

@@ -5,6 +5,8 @@
 // Numbers without a translation read "ReadText-" + n, so a gap shows its number.
 #pragma once
 
+#include "gamechange.h"
+
 #include <QList>
 #include <QLocale>
 #include <QString>
@@ -16,8 +18,8 @@ class UiTexts
 {
 public:
     enum class Program {
-        Installer, // own section "installer", 280 texts
-        Creator,   // own section "creator", 520 texts
+        Installer, // own section "installer", 340 texts
+        Creator,   // own section "creator", 560 texts
     };
 
     struct Language
@@ -29,9 +31,15 @@ public:
 
     // Room for the installer's newer messages (numbers 147 on); a translation file
     // with fewer simply leaves them placeholders.
-    static constexpr int kInstallerCount = 280;
-    static constexpr int kCreatorCount = 520;
-    static constexpr int kSharedCount = 20;
+    static constexpr int kInstallerCount = 340;
+    static constexpr int kCreatorCount = 560;
+    static constexpr int kSharedCount = 60;
+
+    // Shared texts of the details below a message: the system's error numbers
+    // users meet (errno), from kSystemErrorFirst, and the archive library's error
+    // codes 1..28, at kArchiveErrorFirst - 1 + code.
+    static constexpr int kSystemErrorFirst = 7;
+    static constexpr int kArchiveErrorFirst = 31;
 
     explicit UiTexts(Program program);
 
@@ -60,6 +68,26 @@ public:
 
     static QString placeholder(int n);
 
+    // The locale of the loaded language (dates and numbers in its way); the
+    // default locale when the language is not one the toolkit knows.
+    QLocale locale() const;
+
+    // A system error number (errno) as a text of the language in `shared` (the
+    // shared section): the common ones have texts of their own; any other, or one
+    // the language leaves out, is the system's own text.
+    static QString systemError(const QStringList& shared, int error);
+    QString systemError(int error) const { return systemError(m_shared, error); }
+    // The archive library's error code the same way (its fixed English message
+    // as the fallback).
+    static QString archiveError(const QStringList& shared, int code);
+    QString archiveError(int code) const { return archiveError(m_shared, code); }
+    // A failed roll-back of the change journal, worded; `english` (the journal's
+    // own report) when the failure says nothing.
+    static QString journalFailure(const QStringList& shared, const GameChange::RecoverFailure& failure,
+                                  const QString& english);
+    // The shared text number of a system error number, or -1 when it has none.
+    static int systemErrorText(int error);
+
     // The name of the language that a first start shows for a locale: the one
     // whose name is the locale language's own or English name, or whose game
     // language number (44 English, 49 German, 33 French, ...) is that language's;
@@ -77,4 +105,5 @@ private:
     QStringList m_shared;
     QList<Language> m_languages;
     QString m_error;
+    QString m_language; // the name asked for by the last load
 };

@@ -61,10 +61,19 @@ int CompareVersions(const QString& a, const QString& b)
 
 QString FormatText(const QString& templ, const QString& t1, const QString& t2, const QString& t3)
 {
-    QString s = templ;
-    s.replace(QLatin1String("%1"), t1);
-    s.replace(QLatin1String("%2"), t2);
-    s.replace(QLatin1String("%3"), t3);
+    // One pass: a name that holds "%2" (a ship, a file) stays as it is.
+    QString s;
+    s.reserve(templ.size() + t1.size() + t2.size() + t3.size());
+    for (qsizetype i = 0; i < templ.size(); ++i) {
+        const QChar c = templ.at(i);
+        const QChar next = i + 1 < templ.size() ? templ.at(i + 1) : QChar();
+        if (c == QLatin1Char('%') && next >= QLatin1Char('1') && next <= QLatin1Char('3')) {
+            s += next == QLatin1Char('1') ? t1 : next == QLatin1Char('2') ? t2 : t3;
+            ++i;
+        } else {
+            s += c;
+        }
+    }
     return s;
 }
 

@@ -11,7 +11,8 @@ class ProgressSink;
 QString VersionLettersToNumbers(const QString& version);
 // +1 when b is newer than a, -1 when older, 0 when equal.
 int CompareVersions(const QString& a, const QString& b);
-// Fills "%1", "%2", "%3" in that order; missing texts count as empty.
+// Fills "%1", "%2", "%3" in one pass (a filled-in text is not searched again);
+// missing texts count as empty.
 QString FormatText(const QString& templ, const QString& t1 = QString(),
                    const QString& t2 = QString(), const QString& t3 = QString());
 // Creates the missing folders of a "/"-separated relative path below base.

@@ -86,20 +86,35 @@ bool isFlagLine(QStringView line)
     return line == QLatin1String("Disabled") || line == QLatin1String("NotChecked");
 }
 
-// Why a line inside a block does not read as the writer writes it; empty when it does.
-QString blockLineFault(QStringView line, const KeyValue& kv)
+struct LineFault
 {
+    RegistryReadStatus::Fault kind = RegistryReadStatus::NoFault;
+    QString arg;
+    QString why;
+    bool isEmpty() const { return kind == RegistryReadStatus::NoFault; }
+};
+
+LineFault lineFault(RegistryReadStatus::Fault kind, const QString& why, const QString& arg = {})
+{
+    return {kind, arg, why};
+}
+
+// Why a line inside a block does not read as the writer writes it; empty when it does.
+LineFault blockLineFault(QStringView line, const KeyValue& kv)
+{
+    using F = RegistryReadStatus;
     if (isFlagLine(line))
         return {};
     const QStringView key = kv.key;
     const QStringView value = kv.value;
     if (key == QLatin1String("OriginalDesc:"))
-        return isInt(value) ? QString() : QStringLiteral("OriginalDesc is not a number");
+        return isInt(value) ? LineFault() : lineFault(F::NotANumber, QStringLiteral("OriginalDesc is not a number"),
+                                                       QStringLiteral("OriginalDesc"));
     if (key == QLatin1String("Text:")) {
         const qsizetype first = value.indexOf(QLatin1Char(':'));
         if (first < 0 || value.indexOf(QLatin1Char(':'), first + 1) < 0 ||
             !isInt(value.left(first)))
-            return QStringLiteral("Text is not language:name:description");
+            return lineFault(F::BadText, QStringLiteral("Text is not language:name:description"));
         return {};
     }
     if (key == QLatin1String("SceneFile:") || key == QLatin1String("CockpitFile:") ||
@@ -110,24 +125,25 @@ QString blockLineFault(QStringView line, const KeyValue& kv)
         bool timeOk = false;
         (void)time.key.toUInt(&timeOk);
         if (!isInt(size.key) || !timeOk || size.value.indexOf(QLatin1Char(' ')) < 0)
-            return key.chopped(1).toString() + QStringLiteral(" is not size time name");
+            return lineFault(F::NotSizeTimeName, key.chopped(1).toString() + QStringLiteral(" is not size time name"),
+                             key.chopped(1).toString());
         return {};
     }
     if (key == QLatin1String("Dummy:"))
-        return value.contains(QLatin1Char(':')) ? QString()
-                                                : QStringLiteral("Dummy is not section:data");
+        return value.contains(QLatin1Char(':')) ? LineFault()
+                                                : lineFault(F::BadDummy, QStringLiteral("Dummy is not section:data"));
     if (key == QLatin1String("Component:"))
         return value.count(QLatin1Char(';')) >= 2
-                   ? QString()
-                   : QStringLiteral("Component is not three ;-separated parts");
+                   ? LineFault()
+                   : lineFault(F::BadComponent, QStringLiteral("Component is not three ;-separated parts"));
     if (isHeaderKey(key))
-        return QStringLiteral("a header line inside a ship block");
+        return lineFault(F::HeaderInBlock, QStringLiteral("a header line inside a ship block"));
     if (key == QLatin1String("Deleted:"))
-        return QStringLiteral("a placeholder inside a ship block");
+        return lineFault(F::PlaceholderInBlock, QStringLiteral("a placeholder inside a ship block"));
     // Name, Version, Comment, ... take any text, and so do keys of other layouts.
     if (looksLikeKey(key) && line.size() > key.size() && line.at(key.size()) == QLatin1Char(' '))
         return {};
-    return QStringLiteral("unknown line in a ship block");
+    return lineFault(F::UnknownInBlock, QStringLiteral("unknown line in a ship block"));
 }
 
 // Applies the reader's rules line by line, so that a file can be streamed and a
@@ -153,15 +169,15 @@ public:
         if (bytes.endsWith('\r'))
             bytes.chop(1);
         if (bytes.contains('\0'))
-            fault(m_lineNumber, QStringLiteral("not text (NUL byte)"));
+            fault(m_lineNumber, QStringLiteral("not text (NUL byte)"), RegistryReadStatus::NotText);
         const QString line = QString::fromLocal8Bit(bytes);
         m_lastLineCloses = line == QLatin1String("</ship>");
         const KeyValue kv = splitLine(line);
 
         if (m_current && line != QLatin1String("<ship>") && line != QLatin1String("</ship>")) {
-            const QString why = blockLineFault(line, kv);
+            const LineFault why = blockLineFault(line, kv);
             if (!why.isEmpty())
-                fault(m_lineNumber, why);
+                fault(m_lineNumber, why.why, why.kind, why.arg);
         }
 
         if (kv.key == QLatin1String("InstallerVersion:")) {
@@ -186,7 +202,8 @@ public:
             ShipPackage placeholder;
             placeholder.Deleted = kv.value.toInt();
             if (!m_current && !isInt(kv.value))
-                fault(m_lineNumber, QStringLiteral("Deleted is not a number"));
+                fault(m_lineNumber, QStringLiteral("Deleted is not a number"), RegistryReadStatus::NotANumber,
+                      QStringLiteral("Deleted"));
             if (placeholder.Deleted == 0)
                 placeholder.Deleted = 1;
             m_registry.Ships.append(std::move(placeholder));
@@ -195,7 +212,8 @@ public:
             if (m_current) {
                 fault(m_lineNumber, QStringLiteral("a ship block begins before the one at line "
                                                    "%1 is closed")
-                                        .arg(m_blockLine));
+                                        .arg(m_blockLine),
+                      RegistryReadStatus::BlockNotClosed, QString::number(m_blockLine));
                 m_status.lostBlocks.append(m_registry.Ships.size());
             }
             m_current.emplace();
@@ -208,43 +226,53 @@ public:
                 m_registry.Ships.append(std::move(*m_current));
                 m_current.reset();
             } else {
-                fault(m_lineNumber, QStringLiteral("</ship> without a ship block"));
+                fault(m_lineNumber, QStringLiteral("</ship> without a ship block"),
+                      RegistryReadStatus::CloseWithoutBlock);
             }
         } else if (m_current) {
             ParseRegistryLine(line, *m_current);
         } else if (!line.trimmed().isEmpty()) {
-            fault(m_lineNumber, QStringLiteral("unknown line outside a ship block"));
+            fault(m_lineNumber, QStringLiteral("unknown line outside a ship block"),
+                  RegistryReadStatus::UnknownOutside);
         }
     }
 
     RegistryReadStatus finish()
     {
         if (m_lineNumber == 0)
-            fault(1, QStringLiteral("the file is empty"));
+            fault(1, QStringLiteral("the file is empty"), RegistryReadStatus::Empty);
         if (m_current) {
             fault(m_blockLine,
                   QStringLiteral(
-                      "the ship block that begins here is cut off by the end of the file"));
+                      "the ship block that begins here is cut off by the end of the file"),
+                  RegistryReadStatus::BlockCutOff);
             m_status.lostBlocks.append(m_registry.Ships.size());
         }
         // Editors that drop the last line end leave the closing line whole.
         if (m_lineNumber > 0 && !m_lastLineEnded && !m_lastLineCloses)
             fault(m_lineNumber,
-                  QStringLiteral("the last line has no line end: the file is cut off"));
+                  QStringLiteral("the last line has no line end: the file is cut off"),
+                  RegistryReadStatus::NoLineEnd);
         return std::move(m_status);
     }
 
     // A read that stopped short of the end.
-    void readFailed(const QString& why) { fault(m_lineNumber + 1, why); }
+    // `detail` is the system's reason, `why` the whole English message.
+    void readFailed(const QString& why, const QString& detail)
+    {
+        fault(m_lineNumber + 1, why, RegistryReadStatus::Unreadable, detail);
+    }
 
 private:
-    void fault(int line, const QString& why)
+    void fault(int line, const QString& why, RegistryReadStatus::Fault kind, const QString& arg = {})
     {
         ++m_status.brokenLines;
         if (m_status.state != RegistryReadStatus::Broken || line < m_status.line) {
             m_status.state = RegistryReadStatus::Broken;
             m_status.line = line;
             m_status.reason = why;
+            m_status.fault = kind;
+            m_status.faultArg = arg;
         }
     }
 
@@ -253,7 +281,8 @@ private:
         if (m_current)
             return; // reported by the block check
         if (!valueOk)
-            fault(m_lineNumber, key.chopped(1).toString() + QStringLiteral(" is not a number"));
+            fault(m_lineNumber, key.chopped(1).toString() + QStringLiteral(" is not a number"),
+                  RegistryReadStatus::NotANumber, key.chopped(1).toString());
         m_status.headerKeys.append(key.toString());
     }
 
@@ -486,6 +515,7 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
         // Unreadable is not "no ships": writing over it would lose them all.
         result.state = RegistryReadStatus::Broken;
         result.reason = fd < 0 ? why : QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')');
+        // The opener's words name the system's reason: not worded anew.
         result.brokenLines = 1;
         if (status)
             *status = result;
@@ -502,8 +532,8 @@ bool ReadRegistry(const QString& baseDir, ShipRegistry& registry, const QString&
         parser.addLine(line, ended);
     }
     if (file.error() != QFileDevice::NoError)
-        parser.readFailed(QStringLiteral("cannot be read (") + file.errorString() +
-                          QLatin1Char(')'));
+        parser.readFailed(QStringLiteral("cannot be read (") + file.errorString() + QLatin1Char(')'),
+                          file.errorString());
     result = parser.finish();
     if (status)
         *status = std::move(result);

@@ -37,6 +37,16 @@ struct RegistryReadStatus
     State state = Missing;
     int line = 0;   // first broken line, from 1; 0 when the file could not be opened
     QString reason; // why, for logs and messages
+    // The same as a kind and its argument (a key, a line number, or for Unreadable
+    // the system's reason), for a window to word in its language; NoFault where
+    // only `reason` says it.
+    enum Fault {
+        NoFault, Unreadable, NotText, NotANumber, BadText, NotSizeTimeName, BadDummy,
+        BadComponent, HeaderInBlock, PlaceholderInBlock, UnknownInBlock, BlockNotClosed,
+        CloseWithoutBlock, UnknownOutside, Empty, BlockCutOff, NoLineEnd,
+    };
+    Fault fault = NoFault;
+    QString faultArg;
     int brokenLines = 0;
     // Positions in Ships at which a block that never closed stood (it is not in the list).
     QList<qsizetype> lostBlocks;

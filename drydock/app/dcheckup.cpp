@@ -9,6 +9,7 @@
 #include "verify.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <iterator>
 #include <QHeaderView>
 #include <QLabel>
@@ -93,6 +94,91 @@ DPreview::DPreview(const UiTexts& texts, const DryRunResult& result, QWidget* pa
     resize(760, 420);
 }
 
+QString HistoryLabelText(const UiTexts& texts, const HistoryEntry& entry)
+{
+    using namespace InstallerText;
+    struct Wording
+    {
+        const char* action;
+        int text;      // with its arguments
+        int textFake;  // the same for a fake patch, else -1
+    };
+    // The arguments fill %1; a second one "fake" picks the fake patch's text.
+    static const Wording kWordings[] = {
+        {HistoryAction::Install, OpInstall, -1},
+        {HistoryAction::Uninstall, OpUninstall, -1},
+        {HistoryAction::Enable, OpEnable, -1},
+        {HistoryAction::Disable, OpDisable, -1},
+        {HistoryAction::UpdateMod, OpUpdateMod, -1},
+        {HistoryAction::BaseMod, OpBaseMod, OpBaseModFake},
+        {HistoryAction::NoBaseMod, OpNoBaseMod, -1},
+        {HistoryAction::BaseModAgain, OpBaseModAgain, OpBaseModAgainFake},
+        {HistoryAction::LoadingScreensOn, OpLoadingScreensOn, -1},
+        {HistoryAction::LoadingScreensOff, OpLoadingScreensOff, -1},
+        {HistoryAction::Scripts, OpScripts, -1},
+        {HistoryAction::SaveRegistry, OpSaveRegistry, -1},
+        {HistoryAction::Edit, OpEdit, -1},
+    };
+    const QStringList& args = entry.actionArgs;
+    for (const Wording& w : kWordings) {
+        if (entry.action != QLatin1String(w.action))
+            continue;
+        if (entry.action == QLatin1String(HistoryAction::Install))
+            return args.isEmpty() ? PlainUiText(texts.own(OpInstallNone))
+                                  : FormatText(PlainUiText(texts.own(OpInstall)), args.join(QStringLiteral(", ")));
+        const bool fake = w.textFake >= 0 && args.contains(QStringLiteral("fake"));
+        const QString first = entry.action == QLatin1String(HistoryAction::BaseModAgain) ? QString()
+                                                                                         : args.value(0);
+        return FormatText(PlainUiText(texts.own(fake ? w.textFake : w.text)), first);
+    }
+    // Written before actions were kept, or by a newer program: its own words.
+    return entry.label.isEmpty() ? entry.operation : entry.label;
+}
+
+QString HistoryOperationText(const UiTexts& texts, const HistoryEntry& entry)
+{
+    using namespace InstallerText;
+    if (entry.action.isEmpty())
+        return entry.operation;
+    const QString label = HistoryLabelText(texts, entry);
+    if (entry.kind == QLatin1String("undo"))
+        return FormatText(PlainUiText(texts.own(OpUndo)), label);
+    if (entry.kind == QLatin1String("redo"))
+        return FormatText(PlainUiText(texts.own(OpRedo)), label);
+    return label;
+}
+
+QString UndoRefusalText(const UiTexts& texts, const ChangeHistory::Refusal& refusal, bool redo,
+                        const QString& english)
+{
+    using namespace InstallerText;
+    using Refusal = ChangeHistory::Refusal;
+    const auto text = [&texts](int n) { return PlainUiText(texts.own(n)); };
+    const QString change = HistoryOperationText(texts, refusal.entry);
+    switch (refusal.reason) {
+    case Refusal::Nothing:
+        return text(redo ? RedoNothingLeft : UndoNothingLeft);
+    case Refusal::NoData:
+        return FormatText(text(redo ? RedoNoData : UndoNoData), change);
+    case Refusal::Changed:
+        return FormatText(text(redo ? RedoFileChanged : UndoFileChanged), refusal.file, change);
+    case Refusal::ValueChanged:
+        return FormatText(text(redo ? RedoModChanged : UndoModChanged), change);
+    case Refusal::Unreachable:
+        return FormatText(text(UndoUnreachable), change);
+    case Refusal::Failed:
+        return FormatText(text(redo ? RedoStepFailed : UndoStepFailed), refusal.detail);
+    case Refusal::None:
+        break;
+    }
+    return english;
+}
+
+QString HistoryTimeText(const UiTexts& texts, const HistoryEntry& entry)
+{
+    return texts.locale().toString(entry.time.toLocalTime(), QLocale::ShortFormat);
+}
+
 DHistory::DHistory(const UiTexts& texts, const QList<HistoryEntry>& entries, QWidget* parent)
     : QDialog(parent)
 {
@@ -108,9 +194,9 @@ DHistory::DHistory(const UiTexts& texts, const QList<HistoryEntry>& entries, QWi
                              PlainUiText(texts.own(HeaderFiles)), PlainUiText(texts.own(HeaderUndo))});
     for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
         auto* item = new QTreeWidgetItem(m_list);
-        item->setText(0, QLocale().toString(it->time.toLocalTime(), QLocale::ShortFormat));
+        item->setText(0, HistoryTimeText(texts, *it));
         item->setText(1, it->program);
-        item->setText(2, it->operation);
+        item->setText(2, HistoryOperationText(texts, *it));
         QStringList ships;
         for (qsizetype k = 0; k < it->ships.size(); ++k) {
             const int slot = k < it->shipSlots.size() ? it->shipSlots.at(k) : -1;
@@ -119,8 +205,14 @@ DHistory::DHistory(const UiTexts& texts, const QList<HistoryEntry>& entries, QWi
         item->setText(3, ships.join(QStringLiteral(", ")));
         item->setText(4, QString::number(it->files.size()));
         QStringList files;
-        for (const HistoryFile& f : it->files)
-            files << f.change + QLatin1Char(' ') + f.name;
+        for (const HistoryFile& f : it->files) {
+            const int change = f.change == QLatin1String("added")      ? FileAdded
+                               : f.change == QLatin1String("replaced") ? FileReplaced
+                               : f.change == QLatin1String("removed")  ? FileRemoved
+                                                                       : FileChanged;
+            files << FormatText(PlainUiText(texts.own(FileLine)), PlainUiText(texts.own(change)),
+                                QDir::toNativeSeparators(f.name));
+        }
         item->setToolTip(4, files.join(QLatin1Char('\n')));
         item->setText(5, it->undoable   ? PlainUiText(texts.own(CanUndo))
                          : it->redoable ? PlainUiText(texts.own(CanRedo))

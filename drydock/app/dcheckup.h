@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 struct DryRunResult;
-struct HistoryEntry;
+#include "changehistory.h"
+
 struct VerifyReport;
 class UiTexts;
 class QListWidget;
@@ -34,6 +36,18 @@ public:
 private:
     QListWidget* m_list = nullptr;
 };
+
+// A history entry's change in the language of `texts`: `label` with undo or redo
+// before it (the History dialog), or `label` alone (Edit > Undo %1). Entries
+// without an action, written before actions were kept, show their English text.
+QString HistoryOperationText(const UiTexts& texts, const HistoryEntry& entry);
+QString HistoryLabelText(const UiTexts& texts, const HistoryEntry& entry);
+// Why undo (or redo) refused, in the language of `texts`; `english` (the history's
+// own words) when the refusal does not say.
+QString UndoRefusalText(const UiTexts& texts, const ChangeHistory::Refusal& refusal, bool redo,
+                        const QString& english);
+// When a history entry took place, in the way of the language's locale.
+QString HistoryTimeText(const UiTexts& texts, const HistoryEntry& entry);
 
 // File > History: every change of the game directory, newest first, and whether
 // undo or redo can still take it back.

@@ -544,8 +544,12 @@ void DDrydock::refreshUndo()
     const HistoryEntry* undo = ChangeHistory::nextUndo(entries);
     const HistoryEntry* redo = ChangeHistory::nextRedo(entries);
     const bool idle = !m_ui->slipway->isBusy() && m_engine && m_engine->writeRefusal().isEmpty();
-    m_undoAction->setText(undo ? FormatText(installerText(UndoMenu), undo->label) : installerText(UndoNothing));
-    m_redoAction->setText(redo ? FormatText(installerText(RedoMenu), redo->label) : installerText(RedoNothing));
+    // A name's own "&" must not become a shortcut marker.
+    const auto name = [this](const HistoryEntry& e) {
+        return HistoryLabelText(m_texts, e).replace(QLatin1Char('&'), QStringLiteral("&&"));
+    };
+    m_undoAction->setText(undo ? FormatText(installerText(UndoMenu), name(*undo)) : installerText(UndoNothing));
+    m_redoAction->setText(redo ? FormatText(installerText(RedoMenu), name(*redo)) : installerText(RedoNothing));
     m_undoAction->setEnabled(undo && idle);
     m_redoAction->setEnabled(redo && idle);
 }
@@ -567,15 +571,18 @@ void DDrydock::undo(bool redo)
         return;
     QString error;
     HistoryEntry done;
-    const bool ok = m_engine->undo(redo, &error, &done);
+    ChangeHistory::Refusal refusal;
+    const bool ok = m_engine->undo(redo, &error, &done, &refusal);
     if (done.id != 0)
-        AddLog(done.operation);
+        AddLog(HistoryOperationText(m_texts, done));
     m_ui->slipway->fillBaseModBox();
     m_ui->slipway->refreshList();
     refreshUndo();
     if (!ok)
         m_prompter->ask(Prompter::Icon::Warning, installerText(UndoFailedCaption),
-                        FormatText(installerText(UndoFailedText), error), {installerText(Ok)});
+                        FormatText(installerText(UndoFailedText),
+                                   UndoRefusalText(m_texts, refusal, redo, error)),
+                        {installerText(Ok)});
 }
 
 void DDrydock::Slot_History()

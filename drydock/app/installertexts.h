@@ -138,5 +138,41 @@ enum : int {
     UndoFailedCaption = 274,
     UndoFailedText = 275, // %1 why
     VerifyLine = 276,     // %1 the problem's kind, %2 the problem
+    // A history entry's operation, worded from its action (HistoryAction).
+    OpInstall = 277,          // %1 the ships
+    OpInstallNone = 278,
+    OpUninstall = 279,        // %1 the ship
+    OpEnable = 280,           // %1 the ship
+    OpDisable = 281,          // %1 the ship
+    OpUpdateMod = 282,
+    OpBaseMod = 283,          // %1 the mod
+    OpBaseModFake = 284,      // %1 the mod
+    OpNoBaseMod = 285,
+    OpBaseModAgain = 286,
+    OpBaseModAgainFake = 287,
+    OpLoadingScreensOn = 288,
+    OpLoadingScreensOff = 289,
+    OpScripts = 290,
+    OpSaveRegistry = 291,
+    OpEdit = 292,             // %1 the ship
+    OpUndo = 293,             // %1 the change undone
+    OpRedo = 294,             // %1 the change redone
+    FileAdded = 295,
+    FileReplaced = 296,
+    FileChanged = 297,
+    FileRemoved = 298,
+    FileLine = 299,           // %1 what happened to it, %2 the file
+    // Why undo or redo refused (ChangeHistory::Refusal), after UndoFailedText.
+    UndoNothingLeft = 300,
+    RedoNothingLeft = 301,
+    UndoNoData = 302,         // %1 the change
+    RedoNoData = 303,         // %1 the change
+    UndoFileChanged = 304,    // %1 the file, %2 the change
+    RedoFileChanged = 305,    // %1 the file, %2 the change
+    UndoModChanged = 306,     // %1 the change
+    RedoModChanged = 307,     // %1 the change
+    UndoUnreachable = 308,    // %1 the change
+    UndoStepFailed = 309,     // %1 the journal's or system's report
+    RedoStepFailed = 310,     // %1 the report
 };
 } // namespace InstallerText

@@ -306,6 +306,12 @@ bool InstallerEngine::createMod()
                                              (m_settings.baseType == 1 ? QStringLiteral(" (fake patch)")
                                                                        : QString())
                                        : QStringLiteral("No base mod"));
+    if (isRealMod(m_baseMod))
+        change.setAction(QLatin1String(HistoryAction::BaseMod),
+                         m_settings.baseType == 1 ? QStringList{m_baseMod, QStringLiteral("fake")}
+                                                  : QStringList{m_baseMod});
+    else
+        change.setAction(QLatin1String(HistoryAction::NoBaseMod));
     if (!change.ok())
         return finish(false);
     QString why;

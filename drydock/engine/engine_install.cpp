@@ -290,6 +290,7 @@ InstallResult InstallerEngine::install(const QString& packagePath, ProgressSink*
     result.name = ship.Name;
     if (HistoryOperation* op = HistoryOperation::current(); op && read.status == PackageOk) {
         op->setOperation(QStringLiteral("Install ") + ship.Name);
+        op->setAction(QLatin1String(HistoryAction::Install), {ship.Name});
         const int index = findShip(ship.Name, ship.Author);
         op->addShip(ship.Name, m_registry.Buffer > 0 && index >= 0 ? m_registry.Buffer + index : -1);
     }

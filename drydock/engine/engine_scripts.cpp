@@ -166,6 +166,7 @@ void InstallerEngine::removeLoadingScreen(const ShipPackage& ship)
 void InstallerEngine::copyAllLoadingScreens()
 {
     Change change(*this, QStringLiteral("(SCRIPTS) "), QStringLiteral("Loading screens on"));
+    change.setAction(QLatin1String(HistoryAction::LoadingScreensOn));
     if (!change.ok())
         return;
     // A disabled ship has no loading screen until it is enabled again.
@@ -178,6 +179,7 @@ void InstallerEngine::copyAllLoadingScreens()
 void InstallerEngine::removeAllLoadingScreens()
 {
     Change change(*this, QStringLiteral("(SCRIPTS) "), QStringLiteral("Loading screens off"));
+    change.setAction(QLatin1String(HistoryAction::LoadingScreensOff));
     if (!change.ok())
         return;
     for (const ShipPackage& ship : std::as_const(m_registry.Ships))

@@ -107,6 +107,7 @@ bool InstallerEngine::uninstallShip(int index, bool showMessages)
     // forgets them: refuse instead of leaving files that nothing owns.
     Change change(*this, QStringLiteral("(UNINSTALL) "),
                   QStringLiteral("Uninstall ") + m_registry.Ships.at(index).Name, index);
+    change.setAction(QLatin1String(HistoryAction::Uninstall), {m_registry.Ships.at(index).Name});
     if (!change.ok())
         return false;
     if (!modWritable(QStringLiteral("(UNINSTALL) "))) {
@@ -236,6 +237,8 @@ bool InstallerEngine::setShipEnabled(int index, bool enabled)
                   (enabled ? QStringLiteral("Enable ") : QStringLiteral("Disable ")) +
                       m_registry.Ships.at(index).Name,
                   index);
+    change.setAction(QLatin1String(enabled ? HistoryAction::Enable : HistoryAction::Disable),
+                     {m_registry.Ships.at(index).Name});
     if (!change.ok())
         return false;
     if (!modWritable(tag)) {

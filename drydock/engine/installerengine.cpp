@@ -9,6 +9,7 @@
 #include "safefile.h"
 #include "sysregistry.h"
 #include "uiseams.h"
+#include "uitexts.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -150,8 +151,12 @@ InstallerEngine::Change::Change(InstallerEngine& engine, const QString& tag, con
     // A change on its own is an entry of the game's history; one made inside an
     // operation of the caller's (a command line run) joins that.
     if (!HistoryOperation::current() && !engine.m_gameDir.isEmpty())
+    {
         m_history = std::make_unique<HistoryOperation>(
             engine.m_gameDir, label.isEmpty() ? tagLabel(tag) : label);
+        if (label.isEmpty())
+            m_history->setAction(tagAction(tag));
+    }
     if (HistoryOperation* op = HistoryOperation::current();
         op && ship >= 0 && ship < engine.m_registry.Ships.size())
         op->addShip(engine.m_registry.Ships.at(ship).Name,
@@ -186,6 +191,12 @@ InstallerEngine::Change::~Change()
         m_failure = QStringLiteral("the operation did not finish");
         commit();
     }
+}
+
+void InstallerEngine::Change::setAction(const QString& action, const QStringList& args)
+{
+    if (m_history)
+        m_history->setAction(action, args);
 }
 
 void InstallerEngine::Change::failed(const QString& why)
@@ -241,6 +252,17 @@ QString InstallerEngine::tagLabel(const QString& tag)
     return labels.value(tag, tag.trimmed());
 }
 
+QString InstallerEngine::tagAction(const QString& tag)
+{
+    static const QHash<QString, QString> actions{
+        {QStringLiteral("(INSTALL) "), QLatin1String(HistoryAction::Install)},
+        {QStringLiteral("(UPDATEMOD) "), QLatin1String(HistoryAction::UpdateMod)},
+        {QStringLiteral("(SCRIPTS) "), QLatin1String(HistoryAction::Scripts)},
+        {QStringLiteral("(REGISTRY) "), QLatin1String(HistoryAction::SaveRegistry)},
+    };
+    return actions.value(tag);
+}
+
 QString InstallerEngine::selectedMod() const
 {
     return m_services.systemRegistry
@@ -249,9 +271,12 @@ QString InstallerEngine::selectedMod() const
                : QString();
 }
 
-bool InstallerEngine::undo(bool redo, QString* error, HistoryEntry* done)
+bool InstallerEngine::undo(bool redo, QString* error, HistoryEntry* done, ChangeHistory::Refusal* refusal)
 {
     if (m_gameDir.isEmpty() || !m_writeRefusal.isEmpty()) {
+        if (refusal)
+            *refusal = {ChangeHistory::Refusal::Failed, {}, {},
+                        m_gameDir.isEmpty() ? installerText(258) : m_writeRefusal};
         if (error)
             *error = m_gameDir.isEmpty() ? QStringLiteral("no game directory selected") : m_writeRefusal;
         return false;
@@ -269,7 +294,7 @@ bool InstallerEngine::undo(bool redo, QString* error, HistoryEntry* done)
             return false;
         };
     }
-    const bool ok = ChangeHistory::undo(m_gameDir, redo, error, done, registry ? &value : nullptr);
+    const bool ok = ChangeHistory::undo(m_gameDir, redo, error, done, registry ? &value : nullptr, refusal);
     log(ok ? (redo ? QStringLiteral("(HISTORY) Redone: ") : QStringLiteral("(HISTORY) Undone: ")) +
                  (done ? done->label : QString())
            : QStringLiteral("(HISTORY) ") + (error ? *error : QString()));
@@ -298,6 +323,7 @@ void InstallerEngine::setGameDir(const QString& dir)
     m_previousBaseMod.clear();
     m_registryBroken = false;
     m_registryError.clear();
+    m_registryShown.clear();
     m_lock.reset();
     m_writeRefusal.clear();
     if (dir.isEmpty())
@@ -312,9 +338,10 @@ void InstallerEngine::setGameDir(const QString& dir)
             // Not another program: the lock file itself could not be made (a full disk).
             log(where + QStringLiteral(" cannot be changed: ") + holder);
             const int e = m_lock->failureError();
-            QString why = QString::fromLocal8Bit(std::strerror(e));
-            if (e == ENOSPC || e == EDQUOT)
-                why += QLatin1Char(' ') + installerText(252);
+            // In the window's language; a full disk is worded as one by the shared texts.
+            const QString why = m_services.sharedTexts
+                                    ? UiTexts::systemError(*m_services.sharedTexts, e)
+                                    : QString::fromLocal8Bit(std::strerror(e));
             m_writeRefusal = FormatText(installerText(251), where,
                                         QDir::toNativeSeparators(m_lock->path()), why);
         } else {
@@ -329,12 +356,16 @@ void InstallerEngine::setGameDir(const QString& dir)
         }
     } else {
         QString report;
-        const int recovered = GameChange::recover(dir, &report);
+        GameChange::RecoverFailure failure;
+        const int recovered = GameChange::recover(dir, &report, &failure);
         if (recovered != 0)
             log(QStringLiteral("(JOURNAL) ") + report);
         // The journal's own report names the file and the system's reason.
         if (recovered < 0)
-            m_writeRefusal = FormatText(installerText(253), QDir::toNativeSeparators(dir), report);
+            m_writeRefusal = FormatText(installerText(253), QDir::toNativeSeparators(dir),
+                                        m_services.sharedTexts
+                                            ? UiTexts::journalFailure(*m_services.sharedTexts, failure, report)
+                                            : report);
     }
     RegistryReadStatus status;
     const bool read =
@@ -343,6 +374,7 @@ void InstallerEngine::setGameDir(const QString& dir)
     if (status.broken()) {
         m_registryBroken = true;
         m_registryError = status.message(RegistryPath(dir));
+        m_registryShown = registryMessage(status, RegistryPath(dir), m_services.installerTexts);
         log(QStringLiteral("(REGISTRY) The registry cannot be read whole, changes are refused: ") +
             m_registryError);
     }
@@ -397,11 +429,31 @@ bool InstallerEngine::refusedForBrokenRegistry(const QString& tag, QString* erro
     return true;
 }
 
+QString InstallerEngine::registryMessage(const RegistryReadStatus& status, const QString& file,
+                                         const QStringList* texts)
+{
+    // Text numbers of the reasons, in the order of RegistryReadStatus::Fault from Unreadable.
+    constexpr int kFileLine = 311, kFile = 312, kFirstFault = 313;
+    const auto text = [texts](int n) {
+        return texts && n < texts->size() && texts->at(n) != UiTexts::placeholder(n) ? texts->at(n) : QString();
+    };
+    const QString reason = status.fault == RegistryReadStatus::NoFault
+                               ? QString()
+                               : text(kFirstFault + int(status.fault) - int(RegistryReadStatus::Unreadable));
+    const QString frame = text(status.line > 0 ? kFileLine : kFile);
+    if (!status.broken() || reason.isEmpty() || frame.isEmpty())
+        return status.message(file);
+    const QString where = QDir::toNativeSeparators(file);
+    const QString worded = FormatText(reason, status.faultArg);
+    return status.line > 0 ? FormatText(frame, where, QString::number(status.line), worded)
+                           : FormatText(frame, where, worded);
+}
+
 void InstallerEngine::showBrokenRegistry() const
 {
     if (m_registryBroken && m_services.prompter)
         m_services.prompter->ask(Prompter::Icon::Critical, installerText(145),
-                                 FormatText(installerText(146), m_registryError),
+                                 FormatText(installerText(146), m_registryShown),
                                  {installerText(29)});
 }
 

@@ -108,6 +108,10 @@ public:
     // are not written over. The error names the file and the broken line.
     bool registryBroken() const { return m_registryBroken; }
     QString registryError() const { return m_registryError; }
+    // A broken registry's message in the language of `texts` (the installer's own
+    // texts; English where they lack a number).
+    static QString registryMessage(const RegistryReadStatus& status, const QString& file,
+                                   const QStringList* texts);
     // The critical box about a broken registry, through the prompter.
     void showBrokenRegistry() const;
     bool modChanged() const { return m_modChanged; }
@@ -122,7 +126,9 @@ public:
     // Reverts the game directory's last change (redo: the last undo), the game's
     // selected-mod value included, then reads the directory again. False with the
     // reason when refused or failed; `done` gets the new history entry.
-    bool undo(bool redo, QString* error, HistoryEntry* done = nullptr);
+    // `refusal` (when given) says why it refused, for the window to word.
+    bool undo(bool redo, QString* error, HistoryEntry* done = nullptr,
+              ChangeHistory::Refusal* refusal = nullptr);
 
     // --- Base mod ---
     // ":: " + installer text 14 + " ::" first, then every mods/*.cat except Hullwright.
@@ -238,6 +244,9 @@ private:
         ~Change();
         bool ok() const { return m_ok; }
         QString error() const { return m_error; }
+        // Names the change's own history entry in words a window translates
+        // (HistoryAction); nothing when it joins an operation of the caller's.
+        void setAction(const QString& action, const QStringList& args = {});
         // A file step failed: the change will be rolled back.
         void failed(const QString& why);
         bool hasFailed() const { return !m_failure.isEmpty(); }
@@ -260,6 +269,7 @@ private:
         QString m_selectedModBefore;
     };
     static QString tagLabel(const QString& tag);
+    static QString tagAction(const QString& tag);
     QString selectedMod() const;
     friend class Change;
     // The change now open in this engine, for steps that report failures into it.
@@ -317,6 +327,7 @@ private:
     QString m_updateFailure;
     bool m_registryBroken = false;
     QString m_registryError;
+    QString m_registryShown; // the same in the user's language
     // While installMany() runs: saveRegistry() only notes that the registry must be
     // written, which happens once, at the end of the change.
     bool m_registryDeferred = false;

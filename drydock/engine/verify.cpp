@@ -119,9 +119,17 @@ using namespace InstallerText;
 class Checker
 {
 public:
-    Checker(const QString& gameDir, VerifyReport& report, const QStringList* texts)
-        : m_game(gameDir), m_report(report), m_texts(texts)
+    Checker(const QString& gameDir, VerifyReport& report, const QStringList* texts,
+            const QStringList* shared)
+        : m_game(gameDir), m_report(report), m_texts(texts), m_shared(shared)
     {
+    }
+
+    // The archive library's error code, in English and in the user's language.
+    Msg archiveError(int code) const
+    {
+        const QString en = QString::fromLatin1(arc_error_message(code));
+        return {en, m_shared ? UiTexts::archiveError(*m_shared, code) : en};
     }
 
     // Text number n of the installer in the user's language (`english` when the
@@ -157,6 +165,7 @@ private:
     QString m_game;
     VerifyReport& m_report;
     const QStringList* m_texts;
+    const QStringList* m_shared;
 };
 
 // The mod pair itself: catalogue and data file agree, and every entry reads whole.
@@ -182,7 +191,7 @@ QSet<QString> checkModPair(Checker& c, const QString& catalog, VerifyReport& rep
     if (!h) {
         c.add(QStringLiteral("mod"), nullptr, shownCat,
               c.text(VerifyCatUnreadable, "%1 cannot be read: %2", shownCat,
-                     QString::fromLatin1(arc_error_message(arc_last_error()))));
+                     c.archiveError(arc_last_error())));
         return names;
     }
     // Room that the program keeps for itself (fillers) is listed but holds no file.
@@ -208,7 +217,7 @@ QSet<QString> checkModPair(Checker& c, const QString& catalog, VerifyReport& rep
         if (code != ARC_OK)
             c.add(QStringLiteral("entry"), nullptr, e.name,
                   c.text(VerifyEntryBroken, "entry %1 does not decode: %2", e.name,
-                         QString::fromLatin1(arc_error_message(code))));
+                         c.archiveError(code)));
     }
     return names;
 }
@@ -462,7 +471,7 @@ VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::S
                                 const InstallerSettings& settings)
 {
     VerifyReport report;
-    Checker c(gameDir, report, services.installerTexts);
+    Checker c(gameDir, report, services.installerTexts, services.sharedTexts);
 
     if (QFileInfo::exists(GameChange::journalDir(gameDir) + QStringLiteral("/index")))
         c.add(QStringLiteral("journal"), nullptr, QStringLiteral("mods/Hullwright.journal"),
@@ -474,7 +483,8 @@ VerifyReport VerifyInstallation(const QString& gameDir, const InstallerEngine::S
     ReadRegistry(gameDir, registry, QString(), QString(), &status);
     if (status.broken())
         c.add(QStringLiteral("registry"), nullptr, QStringLiteral("Slipway/ships.dat"),
-              Msg(status.message(RegistryPath(gameDir))));
+              Msg(status.message(RegistryPath(gameDir)),
+                  InstallerEngine::registryMessage(status, RegistryPath(gameDir), services.installerTexts)));
 
     const QString catalog = ResolvePath(gameDir, QStringLiteral("mods/") +
                                                      QLatin1String(InstallerEngine::kModName) +

@@ -11,7 +11,6 @@
 
 #include <QFileInfo>
 
-#include <cstring>
 
 // Edit mode: an installed ship opened from a game folder's registry, written
 // back in place, and reloaded when it changed under the window.
@@ -123,9 +122,10 @@ QString CreateShip::refusalText(const EditModeSaveResult& r) const
                                             : program);
     }
     case Refusal::LockFailed:
-        return FormatText(text(LockFailedText), QString::fromLocal8Bit(std::strerror(r.lockError)));
+        return FormatText(text(LockFailedText), m_texts.systemError(r.lockError));
     case Refusal::RollbackFailed:
-        return FormatText(text(RollbackFailedText), r.error);
+        return FormatText(text(RollbackFailedText),
+                          UiTexts::journalFailure(m_texts.sharedTexts(), r.rollback, r.rollbackReport));
     case Refusal::None:
         break;
     }

@@ -460,8 +460,9 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
         return r;
     }
     QString report;
-    if (GameChange::recover(game, &report) < 0) {
+    if (GameChange::recover(game, &report, &r.rollback) < 0) {
         r.refusal = EditModeSaveResult::Refusal::RollbackFailed;
+        r.rollbackReport = report;
         r.error = QStringLiteral("an unfinished change of the game directory cannot be undone: ") + report;
         return r;
     }
@@ -505,6 +506,7 @@ EditModeSaveResult SaveInstalledShip(const QString& editModePath, const ShipDraf
     ChangeHistory::setLimits({installer.undoChanges, qint64(installer.undoMiB) << 20});
     // Declared first: the entry is written once the change below has committed.
     HistoryOperation operation(game, QStringLiteral("Edit ") + id.name);
+    operation.setAction(QLatin1String(HistoryAction::Edit), {id.name});
     operation.addShip(id.name, registry.Buffer > 0 ? registry.Buffer + int(index) : -1);
     GameChange change(game);
     if (!change.ok()) {

@@ -22,11 +22,13 @@ struct EditModeSaveResult
     // Why a Failed save could not begin, for a message in the user's language:
     // another program holds the game (`holder`), the lock file cannot be made
     // (`lockError`, the system's error number) or a leftover change cannot be
-    // rolled back (`rollbackFailed`, with the journal's report in `error`).
+    // rolled back (`rollback` and the journal's own report `rollbackReport`).
     enum class Refusal { None, Held, LockFailed, RollbackFailed };
     Refusal refusal = Refusal::None;
     GameDirLock::Holder holder;
     int lockError = 0;
+    GameChange::RecoverFailure rollback;
+    QString rollbackReport;
     QString editModePath; // after a save: the path that names the ship now (renamed or not)
     bool ok() const { return outcome == Outcome::Saved; }
 };

@@ -280,6 +280,20 @@ int main(int argc, char* argv[])
         }
     }
 
+    // Undo and redo are entries of the history too.
+    if (auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo")); undo && undo->isEnabled()) {
+        QTimer::singleShot(3000, [] { // a refusal's box, should there be one
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->buttons().constFirst()->click();
+        });
+        undo->trigger();
+        pause(300);
+        if (auto* redo = window->findChild<QAction*>(QStringLiteral("actionRedo")); redo && redo->isEnabled())
+            redo->trigger();
+        pause(300);
+        shootModal(QStringLiteral("23-history-undo-redo"), [&] { window->Slot_History(); });
+    }
+
     // Verify Installation with an entry planted in the mod that no ship owns.
     WriteArchiveFile("left behind", 11, game + QStringLiteral("/mods/Hullwright.cat::stray.txt"),
                      false, false);
@@ -288,9 +302,33 @@ int main(int argc, char* argv[])
         pause(4000);
     });
 
+    // The stray entry changed the mod after the last change: undo refuses, naming
+    // the file and the change.
+    if (auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo")); undo && undo->isEnabled())
+        shootModal(QStringLiteral("24-undo-refused"), [&] { undo->trigger(); });
+
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->engine().setModChanged(false);
     window.reset();
+
+    // A game whose writer lock cannot be made (its Slipway folder is a file): the
+    // box gives the system's reason in the window's language.
+    {
+        const QString blocked = root.filePath(QStringLiteral("Vega Concord 3"));
+        SampleGame::MakeSampleGame(blocked);
+        QDir(blocked + QStringLiteral("/Slipway")).removeRecursively();
+        writeBytes(blocked + QStringLiteral("/Slipway"), "not a folder");
+        writeBytes(program + QStringLiteral("/config.dat"),
+                   installerConfig(blocked) + (argc > 2 ? "<common>\nLanguage: " + QByteArray(argv[2]) +
+                                                              "\n</common>\n"
+                                                        : QByteArray()));
+        std::unique_ptr<DDrydock> third;
+        shootModal(QStringLiteral("25-lock-file-failed"), [&] {
+            third = std::make_unique<DDrydock>(program);
+        });
+        if (third)
+            third->engine().setModChanged(false);
+    }
 
     // A game that already loads the player's own mod, whose files cannot be copied
     // (its data file is gone): Update Mod asks before the game is switched over.

@@ -2,13 +2,17 @@
 // or uninstall, and the marking of ships whose files conflict. With
 // VEGA_SCREENSHOTS set to a folder, each dialog is photographed there.
 #include "../engine/enginefixture.h"
+#include "changehistory.h"
 #include "dcheckup.h"
 #include "uiseams_qt.h"
+#include "uitexts.h"
 #include "windowtexts.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimeZone>
 #include <QTimer>
 #include <QtTest>
 
@@ -38,6 +42,25 @@ void onDialog(const QString& name, std::function<void(QDialog*)> check, bool* se
         check(dialog);
     });
     timer->start();
+}
+
+UiTexts installerTexts(const QString& language)
+{
+    UiTexts texts(UiTexts::Program::Installer);
+    texts.load(programFiles() + QStringLiteral("/hw_languages.xml"), language);
+    return texts;
+}
+
+HistoryEntry entry(const QString& action, const QStringList& args, const QString& kind = QStringLiteral("change"))
+{
+    HistoryEntry e;
+    e.id = 1;
+    e.kind = kind;
+    e.action = action;
+    e.actionArgs = args;
+    e.operation = QStringLiteral("English words");
+    e.label = QStringLiteral("English label");
+    return e;
 }
 
 } // namespace
@@ -159,6 +182,134 @@ private slots:
                                                   "objects/ships/fighters/merganser_body.bob is "
                                                   "missing from the mod")),
                  qPrintable(problems.join('\n')));
+    }
+
+    // Each action a history entry can hold, worded in German when shown; entries
+    // from before actions were kept, and actions of a newer program, keep their words.
+    void historyWording_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("label");
+        const QString change = QStringLiteral("change");
+        const auto row = [&](const char* name, const char* action, const QStringList& args, const QString& kind,
+                             const QString& shown, const QString& label) {
+            QTest::newRow(name) << QString::fromLatin1(action) << args << kind << shown << label;
+        };
+        const auto same = [&](const char* name, const char* action, const QStringList& args, const QString& shown) {
+            row(name, action, args, change, shown, shown);
+        };
+        same("install", HistoryAction::Install, {"Goosander"}, "Goosander installieren");
+        same("install of several", HistoryAction::Install, {"Teal", "Wigeon"}, "Teal, Wigeon installieren");
+        same("install of none", HistoryAction::Install, {}, "Installieren");
+        same("uninstall", HistoryAction::Uninstall, {"Merganser"}, "Merganser deinstallieren");
+        same("enable", HistoryAction::Enable, {"Merganser"}, "Merganser aktivieren");
+        same("disable", HistoryAction::Disable, {"Merganser"}, "Merganser deaktivieren");
+        same("update mod", HistoryAction::UpdateMod, {}, "Mod aktualisieren");
+        same("base mod", HistoryAction::BaseMod, {"Fleet"}, "Basis-Mod Fleet");
+        same("base mod, fake patch", HistoryAction::BaseMod, {"Fleet", "fake"}, "Basis-Mod Fleet (Fake-Patch)");
+        same("no base mod", HistoryAction::NoBaseMod, {}, "Keine Basis-Mod");
+        same("base mod again", HistoryAction::BaseModAgain, {}, "Basis-Mod neu erstellen");
+        same("base mod again, fake patch", HistoryAction::BaseModAgain, {"fake"},
+             "Basis-Mod neu erstellen (Fake-Patch)");
+        same("loading screens on", HistoryAction::LoadingScreensOn, {}, "Ladebildschirme ein");
+        same("loading screens off", HistoryAction::LoadingScreensOff, {}, "Ladebildschirme aus");
+        same("scripts", HistoryAction::Scripts, {}, "Skripte");
+        same("save registry", HistoryAction::SaveRegistry, {}, "Verzeichnis der installierten Schiffe speichern");
+        same("edit", HistoryAction::Edit, {"Merganser"}, "Merganser bearbeiten");
+        same("a name holding a marker", HistoryAction::Edit, {"%2 Teal"}, "%2 Teal bearbeiten");
+        row("undo", HistoryAction::Install, {"Goosander"}, "undo", "Rückgängig gemacht: Goosander installieren",
+            "Goosander installieren");
+        row("redo", HistoryAction::Uninstall, {"Teal"}, "redo", "Wiederhergestellt: Teal deinstallieren",
+            "Teal deinstallieren");
+        row("entry without an action", "", {}, "undo", "English words", "English label");
+        row("action of a newer program", "teleport", {"Teal"}, change, "English label", "English label");
+    }
+
+    void historyWording()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, args);
+        QFETCH(QString, kind);
+        QFETCH(QString, shown);
+        QFETCH(QString, label);
+        const UiTexts texts = installerTexts(QStringLiteral("Deutsch"));
+        const HistoryEntry e = entry(action, args, kind);
+        QCOMPARE(HistoryOperationText(texts, e), shown);
+        QCOMPARE(HistoryLabelText(texts, e), label);
+    }
+
+    // Why undo refused, in French; a refusal that says nothing keeps the English words.
+    void undoRefusalWording_data()
+    {
+        using Refusal = ChangeHistory::Refusal;
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("redo");
+        QTest::addColumn<QString>("shown");
+        const HistoryEntry e = entry(QLatin1String(HistoryAction::Uninstall), {"Teal"});
+        QTest::newRow("nothing") << int(Refusal::Nothing) << false << "il n'y a rien à annuler";
+        QTest::newRow("nothing to redo") << int(Refusal::Nothing) << true << "il n'y a rien à rétablir";
+        QTest::newRow("no data") << int(Refusal::NoData) << false
+                                 << QString::fromUtf8("« Désinstaller Teal » ne peut pas être annulé : ses données "
+                                                      "d'annulation n'ont pas été gardées ou ont été supprimées au "
+                                                      "profit de modifications plus récentes");
+        QTest::newRow("file changed") << int(Refusal::Changed) << true
+                                      << QString::fromUtf8("F a changé depuis « Désinstaller Teal », le "
+                                                           "rétablissement est donc impossible");
+        QTest::newRow("step failed") << int(Refusal::Failed) << false << QString::fromUtf8("l'annulation a échoué : D");
+        QTest::newRow("written, entry lost") << int(Refusal::None) << false << "English";
+    }
+
+    void undoRefusalWording()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, redo);
+        QFETCH(QString, shown);
+        const UiTexts texts = installerTexts(QString::fromUtf8("Fran\xc3\xa7" "ais"));
+        const ChangeHistory::Refusal refusal{ChangeHistory::Refusal::Reason(reason),
+                                             entry(QLatin1String(HistoryAction::Uninstall), {"Teal"}),
+                                             QStringLiteral("F"), QStringLiteral("D")};
+        QCOMPARE(UndoRefusalText(texts, refusal, redo, QStringLiteral("English")), shown);
+    }
+
+    // The History dialog in German: the change in its words, the time the German
+    // way, the files' changes worded; an old entry keeps its English text.
+    void historyDialogInGerman()
+    {
+        const UiTexts german = installerTexts(QStringLiteral("Deutsch"));
+        HistoryEntry old = entry(QString(), {});
+        old.operation = QStringLiteral("Install Merganser");
+        old.time = QDateTime(QDate(2026, 3, 14), QTime(12, 0), QTimeZone::utc());
+        HistoryEntry added = entry(QLatin1String(HistoryAction::Uninstall), {"Merganser"});
+        added.id = 2;
+        added.time = old.time.addDays(1);
+        for (const auto& [name, change] : {std::pair{"mods/Hullwright.cat", "replaced"},
+                                           std::pair{"Slipway/ShipPics/M.png", "removed"}}) {
+            HistoryFile file;
+            file.name = QLatin1String(name);
+            file.change = QLatin1String(change);
+            added.files.append(file);
+        }
+        DHistory dialog(german, {old, added});
+        const QTreeWidget* list = dialog.entryList();
+        QCOMPARE(list->topLevelItemCount(), 2);
+        const QTreeWidgetItem* newest = list->topLevelItem(0);
+        QCOMPARE(newest->text(2), QStringLiteral("Merganser deinstallieren"));
+        QCOMPARE(list->topLevelItem(1)->text(2), QStringLiteral("Install Merganser"));
+        QCOMPARE(newest->toolTip(4), QDir::toNativeSeparators(QStringLiteral("mods/Hullwright.cat (ersetzt)\n"
+                                                                             "Slipway/ShipPics/M.png (entfernt)")));
+        QCOMPARE(list->headerItem()->text(2), QString::fromUtf8("\xc3\x84nderung"));
+        // Dates in each language's own way, not the system's.
+        const QString germanTime = QLocale(QLocale::German).toString(added.time.toLocalTime(), QLocale::ShortFormat);
+        QCOMPARE(newest->text(0), germanTime);
+        QCOMPARE(HistoryTimeText(german, added), germanTime);
+        const QString french = HistoryTimeText(installerTexts(QString::fromUtf8("Fran\xc3\xa7" "ais")), added);
+        QCOMPARE(french, QLocale(QLocale::French).toString(added.time.toLocalTime(), QLocale::ShortFormat));
+        QVERIFY2(germanTime.contains(QLatin1String("15.03.")) && french.contains(QLatin1String("15/03/")),
+                 qPrintable(germanTime + QLatin1String(" / ") + french));
+        shoot(&dialog, QStringLiteral("history-de"));
     }
 };
 

@@ -32,6 +32,7 @@ class BoxAnswerer : public QObject
 public:
     QStringList answers;
     QStringList seen; // the captions, in order
+    QStringList texts; // and their texts
 
     BoxAnswerer()
     {
@@ -42,6 +43,7 @@ public:
                 return;
             m_last = box;
             seen << box->windowTitle();
+            texts << box->text();
             QAbstractButton* button = box->defaultButton();
             const QString wanted = answers.isEmpty() ? QString() : answers.takeFirst();
             for (QAbstractButton* b : box->buttons())
@@ -129,6 +131,12 @@ void TestRealBoxes::boxes_data()
     QTest::newRow("close with changes while the game holds the mod")
         << "close locked" << QStringList{QString(), QStringLiteral("Cancel")}
         << QStringList{installed, QStringLiteral("Mod Not Updated")};
+    // In German, the system's reason and undo's refusal are worded in German too.
+    QTest::newRow("lock file cannot be made, German")
+        << "lock German" << QStringList() << QStringList{QStringLiteral("Spielverzeichnis in Benutzung")};
+    QTest::newRow("undo refused after an outside change, German")
+        << "undo German" << QStringList()
+        << QStringList{QStringLiteral("Schiff installiert"), QString::fromUtf8("R\xc3\xbc" "ckg\xc3\xa4ngig fehlgeschlagen")};
     // Choosing to leave the game on the player's own mod is a decision, not a
     // failure: no "not updated" box follows, and the window closes.
     QTest::newRow("player's mod cannot be carried, kept")
@@ -146,8 +154,16 @@ void TestRealBoxes::boxes()
     QVERIFY2(f.ok(), qPrintable(f.error));
     makeProgramFolder(f.programDir);
     const bool noGame = scenario == QLatin1String("no game");
+    const bool german = scenario.endsWith(QLatin1String("German"));
     if (!noGame)
-        QVERIFY(writeBytes(f.programDir + QStringLiteral("/config.dat"), installerConfig(f.gameDir)));
+        QVERIFY(writeBytes(f.programDir + QStringLiteral("/config.dat"),
+                           (german ? QByteArray("<common>\nLanguage: Deutsch\n</common>\n") : QByteArray()) +
+                               installerConfig(f.gameDir)));
+    if (scenario == QLatin1String("lock German")) {
+        // The writer lock's folder is a file: the lock file cannot be made.
+        QDir(f.gameDir + QStringLiteral("/Slipway")).removeRecursively();
+        QVERIFY(writeBytes(f.gameDir + QStringLiteral("/Slipway"), "not a folder"));
+    }
     const QString merganser = f.samplePackages().value(0);
     const QString goosander = f.samplePackages().value(1);
     QVERIFY2(!merganser.isEmpty(), qPrintable(f.error));
@@ -242,6 +258,25 @@ void TestRealBoxes::boxes()
         QVERIFY(writeBytes(f.modCatalog(), readBytes(f.modCatalog()) + "x"));
         undo->trigger();
         QTRY_COMPARE(answerer.seen.size(), 2);
+        QCOMPARE(window->engine().registry().Ships.size(), 1);
+    } else if (scenario == QLatin1String("lock German")) {
+        QTRY_COMPARE(answerer.seen.size(), 1);
+        QVERIFY2(answerer.texts.value(0).contains(QStringLiteral("ein Teil des Pfades ist kein Ordner")),
+                 qPrintable(answerer.texts.value(0)));
+        QVERIFY(!window->engine().writeRefusal().isEmpty());
+    } else if (scenario == QLatin1String("undo German")) {
+        auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
+        QVERIFY(undo);
+        window->Slot_ReadInputText(merganser);
+        QTRY_COMPARE(answerer.seen.size(), 1);
+        waitIdle(*window);
+        QCOMPARE(PlainUiText(undo->text()), QString::fromUtf8("R\xc3\xbc" "ckg\xc3\xa4ngig: Merganser installieren"));
+        QVERIFY(writeBytes(f.modCatalog(), readBytes(f.modCatalog()) + "x"));
+        undo->trigger();
+        QTRY_COMPARE(answerer.seen.size(), 2);
+        QVERIFY2(answerer.texts.value(1).contains(
+                     QString::fromUtf8("wurde seit \xe2\x80\x9e" "Merganser installieren\xe2\x80\x9c ge\xc3\xa4ndert")),
+                 qPrintable(answerer.texts.value(1)));
         QCOMPARE(window->engine().registry().Ships.size(), 1);
     } else if (scenario == QLatin1String("close locked")) {
 #ifndef Q_OS_UNIX

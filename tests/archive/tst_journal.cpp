@@ -356,6 +356,25 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_journal));
     }
 
+    // A roll-back that cannot put a file back keeps the journal and says which
+    // file and the system's reason, for a message in the user's language.
+    void failedRollBackSaysWhere()
+    {
+        const QString journal = GameChange::journalDir(m_root);
+        // The change made a file below what is a file now: it cannot be removed.
+        QVERIFY(put(journal + QStringLiteral("/index"), record('N', "sub/b.txt/x")));
+        QString report;
+        GameChange::RecoverFailure failure;
+        QCOMPARE(GameChange::recover(m_root, &report, &failure), -1);
+        QVERIFY2(report.contains(QStringLiteral("kept for the next start")), qPrintable(report));
+        QVERIFY(!failure.notRemoved);
+        QCOMPARE(failure.error, ENOTDIR);
+        QVERIFY2(failure.file.endsWith(QDir::toNativeSeparators(QStringLiteral("sub/b.txt/x"))),
+                 qPrintable(failure.file));
+        QCOMPARE(failure.journal, QDir::toNativeSeparators(QDir::cleanPath(journal)));
+        QVERIFY(QFileInfo::exists(journal + QStringLiteral("/index")));
+    }
+
     // The file-I/O boundary passes the kernel's refusal on: a sync that did not
     // happen must not read as done.
     void callsReachTheKernel_data()

@@ -203,33 +203,43 @@ private slots:
         QTest::addColumn<QList<QStringList>>("prepare");
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QString>("label");
+        QTest::addColumn<QStringList>("action"); // what a window words: the action, then its arguments
         const QStringList merganser{"install", "G", "G/sample-ships/Merganser.xsp"};
         const QStringList updateMod{"update-mod", "G"};
         const QStringList goosander{"install", "G", "G/sample-ships/Goosander.xsp"};
         const QList<QStringList> installed{merganser, updateMod};
-        QTest::newRow("install") << QList<QStringList>{} << merganser << "Install Merganser";
+        QTest::newRow("install") << QList<QStringList>{} << merganser << "Install Merganser"
+                                 << QStringList{"install", "Merganser"};
         // A newer version of an installed ship replaces it.
         const QString teal1 = package(QStringLiteral("1.0")), teal2 = package(QStringLiteral("2.0"));
         QTest::newRow("update")
             << QList<QStringList>{{"install", "G", teal1}, updateMod} << QStringList{"install", "G", teal2}
-            << "Install Teal";
-        QTest::newRow("install beside") << installed << goosander << "Install Goosander";
-        QTest::newRow("update mod") << QList<QStringList>{merganser} << updateMod << "Update mod";
+            << "Install Teal" << QStringList{"install", "Teal"};
+        QTest::newRow("install beside") << installed << goosander << "Install Goosander"
+                                        << QStringList{"install", "Goosander"};
+        QTest::newRow("update mod") << QList<QStringList>{merganser} << updateMod << "Update mod"
+                                    << QStringList{"update-mod"};
         QTest::newRow("uninstall")
-            << installed << QStringList{"uninstall", "G", "Merganser", "Orrin Vale"} << "Uninstall Merganser";
+            << installed << QStringList{"uninstall", "G", "Merganser", "Orrin Vale"} << "Uninstall Merganser"
+            << QStringList{"uninstall", "Merganser"};
         QTest::newRow("disable")
-            << installed << QStringList{"disable", "G", "Merganser", "Orrin Vale"} << "Disable Merganser";
+            << installed << QStringList{"disable", "G", "Merganser", "Orrin Vale"} << "Disable Merganser"
+            << QStringList{"disable", "Merganser"};
         QTest::newRow("enable")
             << QList<QStringList>{merganser, updateMod, {"disable", "G", "Merganser", "Orrin Vale"}}
-            << QStringList{"enable", "G", "Merganser", "Orrin Vale"} << "Enable Merganser";
+            << QStringList{"enable", "G", "Merganser", "Orrin Vale"} << "Enable Merganser"
+            << QStringList{"enable", "Merganser"};
         QTest::newRow("base mod")
-            << installed << QStringList{"base-mod", "G", "Shipwrights"} << "Base mod Shipwrights";
+            << installed << QStringList{"base-mod", "G", "Shipwrights"} << "Base mod Shipwrights"
+            << QStringList{"base-mod", "Shipwrights"};
         QTest::newRow("fake patch") << installed
                                     << QStringList{"base-mod", "G", "Shipwrights", "--fake-patch"}
-                                    << "Base mod Shipwrights (fake patch)";
+                                    << "Base mod Shipwrights (fake patch)"
+                                    << QStringList{"base-mod", "Shipwrights", "fake"};
         QTest::newRow("no base mod")
             << QList<QStringList>{merganser, {"base-mod", "G", "Shipwrights"}, updateMod}
-            << QStringList{"base-mod", "G", "--none"} << "No base mod";
+            << QStringList{"base-mod", "G", "--none"} << "No base mod"
+            << QStringList{"no-base-mod"};
     }
 
     void undoRestoresEveryByte()
@@ -237,6 +247,7 @@ private slots:
         QFETCH(QList<QStringList>, prepare);
         QFETCH(QStringList, command);
         QFETCH(QString, label);
+        QFETCH(QStringList, action);
         for (const QStringList& step : prepare)
             QCOMPARE(cli(step).code, 0);
         const Files before = files();
@@ -248,12 +259,23 @@ private slots:
         const QJsonObject h = history();
         const QJsonObject newest = h.value("entries").toArray().first().toObject();
         QCOMPARE(newest.value("operation").toString(), label);
+        const auto actionOf = [](const QJsonObject& entry) {
+            QStringList a{entry.value("action").toString()};
+            for (const QJsonValue& v : entry.value("actionArgs").toArray())
+                a << v.toString();
+            return a;
+        };
+        QCOMPARE(actionOf(newest), action);
         QVERIFY(newest.value("undoable").toBool());
         QCOMPARE(h.value("nextUndo").toInt(), newest.value("id").toInt());
 
         Result r = cli({"undo", "G"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, "Undo " + label.toUtf8() + "\n");
+        // The undo names what it undid the same way.
+        const QJsonObject undoEntry = history().value("entries").toArray().first().toObject();
+        QCOMPARE(undoEntry.value("kind").toString(), QStringLiteral("undo"));
+        QCOMPARE(actionOf(undoEntry), action);
         QVERIFY2(difference(before, files()).isEmpty(), qPrintable(difference(before, files())));
         r = cli({"redo", "G"});
         QCOMPARE(r.code, 0);

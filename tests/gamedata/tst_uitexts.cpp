@@ -7,6 +7,9 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 using Texts = QMap<int, QString>;
 Q_DECLARE_METATYPE(QList<UiTexts::Language>)
 
@@ -126,11 +129,11 @@ private slots:
         QTest::addColumn<Texts>("shared");
 
         QTest::newRow("ids at and beyond the array ends")
-            << fixture("array-ends") << false << "English" << true << Texts{{279, "last"}}
-            << Texts{{19, "s-last"}};
+            << fixture("array-ends") << false << "English" << true << Texts{{339, "last"}}
+            << Texts{{59, "s-last"}};
         QTest::newRow("creator takes its own section, not the installer's")
             << fixture("creator") << true << "English" << true
-            << Texts{{1, "cre"}, {399, "top"}, {519, "last"}}
+            << Texts{{1, "cre"}, {399, "top"}, {559, "last"}}
             << Texts{};
         QTest::newRow("conversions") << fixture("conversions") << false << "English" << true
                                      << Texts{{0, "&Install"},
@@ -298,6 +301,120 @@ private slots:
               creator ? used.creator : used.installer);
         check("shared", english.sharedTexts(), translated.sharedTexts(), used.shared);
         QVERIFY2(problems.isEmpty(), qPrintable(QLatin1Char('\n') + problems.join(QLatin1Char('\n'))));
+    }
+
+    // A system error number in the loaded language: the ones users meet have
+    // texts of their own; any other, or one the language leaves out, the system's.
+    void systemErrors_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("shown");
+        const QString french = QString::fromUtf8("Fran\xc3\xa7" "ais");
+        QTest::newRow("missing file, German") << "Deutsch" << ENOENT << "die Datei oder der Ordner existiert nicht";
+        QTest::newRow("full disk, German") << "Deutsch" << ENOSPC << QString::fromUtf8("der Datenträger ist voll");
+        QTest::newRow("quota, French") << french << EDQUOT << QString::fromUtf8("le quota du disque est épuisé");
+        QTest::newRow("system-wide open files as too many open files") << "Deutsch" << ENFILE
+                                                                         << QString::fromUtf8("es sind zu viele Dateien geöffnet");
+        QTest::newRow("a link refused, French") << french << ELOOP
+                                                << QString::fromUtf8("le chemin passe par un lien, qui n'est pas suivi");
+        QTest::newRow("unknown number: the system's text") << "Deutsch" << ECHILD
+                                                           << QString::fromLocal8Bit(std::strerror(ECHILD));
+        QTest::newRow("a language the file lacks") << "Klingon" << ENOENT
+                                                   << QString::fromLocal8Bit(std::strerror(ENOENT));
+    }
+
+    void systemErrors()
+    {
+        QFETCH(QString, language);
+        QFETCH(int, error);
+        QFETCH(QString, shown);
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), language));
+        QCOMPARE(texts.systemError(error), shown);
+        QCOMPARE(UiTexts::systemError(texts.sharedTexts(), error), shown);
+    }
+
+    // Every number of the map has an English text, and no two share one.
+    void systemErrorNumbersAreTexts()
+    {
+        UiTexts english(UiTexts::Program::Creator);
+        QVERIFY(english.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("English")));
+        QSet<int> numbers;
+        for (int e : {ENOENT, EACCES, EPERM, ENOSPC, EROFS, EEXIST, EISDIR, ENOTDIR, EIO, EMFILE,
+                      ENAMETOOLONG, EXDEV, EBUSY, ETXTBSY, EDQUOT, ELOOP, ENOTEMPTY, EWOULDBLOCK, ENOMEM}) {
+            const int n = UiTexts::systemErrorText(e);
+            QVERIFY2(n >= UiTexts::kSystemErrorFirst && n < UiTexts::kArchiveErrorFirst, qPrintable(QString::number(e)));
+            QVERIFY(!isPlaceholder(english.shared(n), n));
+            numbers.insert(n);
+        }
+        QCOMPARE(numbers.size(), 19);
+        for (int code = 1; code <= 28; ++code)
+            QVERIFY2(!isPlaceholder(english.archiveError(code), UiTexts::kArchiveErrorFirst - 1 + code),
+                     qPrintable(QString::number(code)));
+    }
+
+    void archiveErrors_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("bad checksum, German") << "Deutsch" << 24
+                                              << QString::fromUtf8("gepackte Datei: die Prüfsumme der Daten stimmt nicht");
+        QTest::newRow("no data file, French") << QString::fromUtf8("Fran\xc3\xa7" "ais") << 14
+                                              << QString::fromUtf8("le fichier de données du catalogue est introuvable");
+        QTest::newRow("English") << "English" << 7 << "the file does not exist";
+        QTest::newRow("unknown code: the library's words") << "Deutsch" << 99 << "Internal error.";
+        QTest::newRow("no error code") << "Deutsch" << 0 << "No error.";
+    }
+
+    void archiveErrors()
+    {
+        QFETCH(QString, language);
+        QFETCH(int, code);
+        QFETCH(QString, shown);
+        UiTexts texts(UiTexts::Program::Creator);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), language));
+        QCOMPARE(texts.archiveError(code), shown);
+    }
+
+    // A failed roll-back of the journal worded in German, with the system's reason
+    // worded too; a failure that names no file keeps the journal's own words.
+    void journalFailure_data()
+    {
+        QTest::addColumn<bool>("notRemoved");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a file not put back")
+            << false << "/g/sub/%2.txt"
+            << QString::fromUtf8("das Zur\xc3\xbc" "cknehmen von /g/j scheiterte an /g/sub/%2.txt (ein Teil des Pfades ist "
+                                 "kein Ordner); das Journal bleibt f\xc3\xbc" "r den n\xc3\xa4" "chsten Start erhalten");
+        QTest::newRow("journal not removed")
+            << true << QString() << QString::fromUtf8("zur\xc3\xbc" "ckgenommen, aber das Journal /g/j konnte nicht "
+                                                     "entfernt werden");
+        QTest::newRow("nothing said") << false << QString() << "english";
+    }
+
+    void journalFailure()
+    {
+        QFETCH(bool, notRemoved);
+        QFETCH(QString, file);
+        QFETCH(QString, shown);
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("Deutsch")));
+        const GameChange::RecoverFailure failure{notRemoved, QStringLiteral("/g/j"), file, ENOTDIR};
+        QCOMPARE(UiTexts::journalFailure(texts.sharedTexts(), failure, QStringLiteral("english")), shown);
+    }
+
+    void localeOfLoadedLanguage()
+    {
+        UiTexts texts(UiTexts::Program::Installer);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("Deutsch")));
+        QCOMPARE(texts.locale().language(), QLocale::German);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QString::fromUtf8("Fran\xc3\xa7" "ais")));
+        QCOMPARE(texts.locale().language(), QLocale::French);
+        QVERIFY(texts.load(QStringLiteral(HW_LANGUAGES_XML), QStringLiteral("Klingon")));
+        QCOMPARE(texts.locale(), QLocale());
     }
 
     // The loader lets a later number win, so a number given twice in one section

@@ -14,6 +14,9 @@
 
 #include <QDirIterator>
 #include <QTemporaryDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 class TestHullwrightCli : public QObject
@@ -271,6 +274,13 @@ private slots:
         QVERIFY2(r.ok(), qPrintable(r.error));
         const auto afterSave = bytes();
         QVERIFY(run(dd(), {"history", game}).out.contains("\tEdit Merganser\tMerganser (slot 300)\t"));
+        // The entry keeps the action for the installer window to word in its language.
+        {
+            const QJsonObject newest = QJsonDocument::fromJson(run(dd(), {"history", game, "--json"}).out)
+                                           .object().value("entries").toArray().first().toObject();
+            QCOMPARE(newest.value("action").toString(), QStringLiteral("edit"));
+            QCOMPARE(newest.value("actionArgs").toArray(), QJsonArray{QStringLiteral("Merganser")});
+        }
         QCOMPARE(run(dd(), {"undo", game}).out, QByteArray("Undo Edit Merganser\n"));
         QVERIFY(bytes() == beforeSave);
         QCOMPARE(run(dd(), {"redo", game}).code, 0);

@@ -41,6 +41,9 @@ private slots:
         QCOMPARE(FormatText("Ship %1 by %2", "A", "B"), QString("Ship A by B"));
         QCOMPARE(FormatText("plain"), QString("plain"));
         QCOMPARE(FormatText("%3%3-%1", "x"), QString("-x"));
+        // A filled-in text is not searched again for markers.
+        QCOMPARE(FormatText("%1 by %2", "%2 Teal", "Ann"), QString("%2 Teal by Ann"));
+        QCOMPARE(FormatText("100%% %1%", "x"), QString("100%% x%"));
         QCOMPARE(VersionLettersToNumbers("1aJz"), QString("1.1..10..26."));
     }
 

@@ -288,6 +288,8 @@ int engineCommand(const QStringList& args)
         return runCommand(s, command, p);
     // Everything this run changes is one entry of the game's history, undone as one.
     HistoryOperation operation(gameDir, OperationLabel(command, p.positional, p.flags));
+    const QStringList action = OperationAction(command, p.positional, p.flags);
+    operation.setAction(action.value(0), action.mid(1));
     SystemRegistry* registry = s.services().systemRegistry;
     const auto selectedMod = [registry] {
         return registry ? registry->readString(QStringLiteral("/SKYWARD"), QStringLiteral("/Vega/ModName"))
@@ -304,6 +306,7 @@ int engineCommand(const QStringList& args)
         const QStringList ships = operation.entry().ships;
         operation.setOperation(ships.isEmpty() ? QStringLiteral("Install")
                                                : QStringLiteral("Install ") + ships.join(QStringLiteral(", ")));
+        operation.setAction(QLatin1String(HistoryAction::Install), ships);
     }
     QString why;
     if (!operation.finish(&why)) {
@@ -331,6 +334,27 @@ QString OperationLabel(const QString& command, const QStringList& positional, co
     if (command == QLatin1String("redo-base-mod"))
         return QStringLiteral("Base mod again") + patch;
     return QStringLiteral("Install");
+}
+
+QStringList OperationAction(const QString& command, const QStringList& positional, const QStringList& flags)
+{
+    const QStringList fake = flags.contains(QLatin1String("--fake-patch")) ? QStringList{QStringLiteral("fake")}
+                                                                           : QStringList();
+    if (command == QLatin1String("uninstall"))
+        return {QLatin1String(HistoryAction::Uninstall), positional.value(1)};
+    if (command == QLatin1String("disable"))
+        return {QLatin1String(HistoryAction::Disable), positional.value(1)};
+    if (command == QLatin1String("enable"))
+        return {QLatin1String(HistoryAction::Enable), positional.value(1)};
+    if (command == QLatin1String("update-mod"))
+        return {QLatin1String(HistoryAction::UpdateMod)};
+    if (command == QLatin1String("base-mod"))
+        return flags.contains(QLatin1String("--none"))
+                   ? QStringList{QLatin1String(HistoryAction::NoBaseMod)}
+                   : QStringList{QLatin1String(HistoryAction::BaseMod), positional.value(1)} + fake;
+    if (command == QLatin1String("redo-base-mod"))
+        return QStringList{QLatin1String(HistoryAction::BaseModAgain)} + fake;
+    return {QLatin1String(HistoryAction::Install)};
 }
 
 namespace {

@@ -19,6 +19,8 @@ int registryCommand(const QStringList& args); // registry repair GAMEDIR
 int engineCommand(const QStringList& args);
 // The history's name for an engine command's operation ("Uninstall Merganser").
 QString OperationLabel(const QString& command, const QStringList& positional, const QStringList& flags);
+// The same as a HistoryAction and its arguments, for the windows to word.
+QStringList OperationAction(const QString& command, const QStringList& positional, const QStringList& flags);
 // history GAMEDIR [--json] | undo GAMEDIR | redo GAMEDIR
 int historyCommand(const QStringList& args);
 
