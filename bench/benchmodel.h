@@ -15,13 +15,14 @@
 constexpr quint64 kBenchModelSeed = 20240601;
 
 // Written in blocks so that the bench never holds the model. Returns its SHA-1,
-// empty on failure.
-inline QByteArray WriteBenchModel(const QString& path, qint64 size)
+// empty on failure. Models of one ship take seeds of their own (an offset), or
+// they would be copies of one another.
+inline QByteArray WriteBenchModel(const QString& path, qint64 size, quint64 seedOffset = 0)
 {
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return {};
-    std::mt19937_64 random(kBenchModelSeed);
+    std::mt19937_64 random(kBenchModelSeed + seedOffset);
     QCryptographicHash hash(QCryptographicHash::Sha1);
     constexpr qint64 kRun = 64 * 1024;
     QByteArray block;

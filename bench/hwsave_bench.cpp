@@ -1,9 +1,12 @@
-// hwsave_bench: saves a ship package holding one large text model the way
-// Hullwright does (pack the model, write the document, compress it) and opens it
-// again for editing, next to the codecs alone on the same bytes: deflate level 9
-// of the model and LZMA with the package writer's settings on the document for
-// the save, `xz --format=lzma -dc` of the package for the open. Each size runs in
-// a child process of its own, so that its peak resident size is its own.
+// hwsave_bench: saves a ship package of large text models the way Hullwright
+// does (models packed on a second thread while the document is LZMA-encoded as
+// it is written) and opens it again for editing, next to the codecs one after
+// the other on the same bytes: deflate level 9 of the models, then LZMA with the
+// package writer's settings on the document of every model packed first. That
+// one-after-the-other package must equal the save's byte for byte. The fast save
+// runs in the same process and is set against the standard one. Each run of a
+// size is a child process of its own, so that its peak resident size is its own;
+// the table gives the medians of the runs.
 
 #include "benchtime.h"
 #include "packagebuild.h"
@@ -17,9 +20,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <lzma.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -28,10 +31,10 @@ constexpr qint64 kMiB = 1 << 20;
 constexpr qint64 kBlock = 1 << 20;
 const char kChild[] = "--one"; // internal: one size in this process
 
-const char kUsage[] = "Usage: hwsave_bench [--sizes-mb A,B,...] [--models N] [--fast] [--dir DIR]\n"
-                      "  --sizes-mb  model sizes in MiB, each in its own process (default 16,64)\n"
+const char kUsage[] = "Usage: hwsave_bench [--sizes-mb A,B,...] [--models N] [--runs N] [--dir DIR]\n"
+                      "  --sizes-mb  total model size in MiB (default 16,64)\n"
                       "  --models N  the size split over N models (default 1)\n"
-                      "  --fast      also save with the fast LZMA mode\n"
+                      "  --runs N    runs of each size, each in its own process (default 3)\n"
                       "  --dir DIR   work folder (default: a new temporary folder)\n";
 
 // Deflate level 9 in the gzip framing of the packed form, output discarded.
@@ -65,51 +68,40 @@ bool deflateFile(const QString& path)
     return rc == Z_STREAM_END;
 }
 
-// LZMA1 with the writer's settings (2 MiB dictionary, lc 3, lp 0, pb 2, normal
-// mode, 128 fast bytes, BT4), output discarded.
-bool lzmaFile(const QString& path)
+// Whether two files hold the same bytes, read in blocks.
+bool sameFiles(const QString& a, const QString& b)
 {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
+    QFile fa(a), fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
         return false;
-    lzma_options_lzma opt;
-    if (lzma_lzma_preset(&opt, 6))
-        return false;
-    opt.dict_size = 1 << 21;
-    opt.lc = 3;
-    opt.lp = 0;
-    opt.pb = 2;
-    opt.mode = LZMA_MODE_NORMAL;
-    opt.nice_len = 128;
-    opt.mf = LZMA_MF_BT4;
-    opt.depth = 0;
-    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
-    lzma_stream s = LZMA_STREAM_INIT;
-    if (lzma_raw_encoder(&s, filters) != LZMA_OK)
-        return false;
-    QByteArray out(kBlock, '\0');
-    QByteArray block;
-    lzma_action action = LZMA_RUN;
-    lzma_ret rc = LZMA_OK;
-    while (rc == LZMA_OK) {
-        if (s.avail_in == 0 && action == LZMA_RUN) {
-            block = in.read(kBlock);
-            s.next_in = reinterpret_cast<const uint8_t*>(block.constData());
-            s.avail_in = size_t(block.size());
-            if (in.atEnd())
-                action = LZMA_FINISH;
-        }
-        s.next_out = reinterpret_cast<uint8_t*>(out.data());
-        s.avail_out = size_t(out.size());
-        rc = lzma_code(&s, action);
-    }
-    lzma_end(&s);
-    return rc == LZMA_STREAM_END;
+    while (!fa.atEnd())
+        if (fa.read(kBlock) != fb.read(kBlock))
+            return false;
+    return true;
 }
 
-// One size: "<MiB> <save ms> <codecs ms> <open ms> <xz ms> <peak KiB> <fast ms>
-// <fast size / size>" on stdout (the last two -1 without fast).
-int runOne(qint64 mib, const QString& dir, int models, bool fast)
+// The columns one run prints on stdout, in this order.
+enum Column {
+    Mib,
+    SaveMs,
+    SaveCpuMs,
+    DeflateMs,
+    DeflateCpuMs,
+    LzmaMs,
+    LzmaCpuMs,
+    XzEncodeMs, // xz --format=lzma with the same settings on the document; -1 without xz
+    Same, // 1: the save's package equals the one-after-the-other package
+    FastMs,
+    FastCpuMs,
+    FastSize, // fast package / standard package, in parts per 10,000
+    PeakKiB,  // after both saves
+    OpenMs,
+    XzMs,
+    Columns
+};
+
+// One run of one size: the columns above on stdout, separated by blanks.
+int runOne(qint64 mib, const QString& dir, int models)
 {
     const QString scene = dir + QStringLiteral("/scene.bod");
     const QString program = dir + QStringLiteral("/program");
@@ -117,7 +109,7 @@ int runOne(qint64 mib, const QString& dir, int models, bool fast)
     QStringList modelFiles;
     for (int m = 0; m < models; ++m) {
         modelFiles << dir + QStringLiteral("/hull%1.bod").arg(m);
-        if (WriteBenchModel(modelFiles.last(), mib * kMiB / models).isEmpty())
+        if (WriteBenchModel(modelFiles.last(), mib * kMiB / models, quint64(m)).isEmpty())
             return 1;
     }
     QFile s(scene);
@@ -134,70 +126,108 @@ int runOne(qint64 mib, const QString& dir, int models, bool fast)
     AddDraftFiles(d.models, QStringLiteral("objects/bench"), modelFiles);
     PackageContext context;
     context.programDir = program;
+    // A fixed mask byte, so that the packages can be compared.
+    ModelConversion conversion;
+    conversion.packKey = 0x5a;
+    qint64 c[Columns] = {};
+    c[Mib] = mib;
+
     const QString target = dir + QStringLiteral("/bench.xsp");
-
-    QElapsedTimer clock;
-    clock.start();
-    if (!SaveShipPackage(BuildPackage(d, program), target, context))
+    Stopwatch clock;
+    if (!SaveShipPackage(BuildPackage(d, program), target, context, nullptr, conversion))
         return 1;
-    const qint64 saveMs = clock.elapsed();
-    if (qEnvironmentVariableIsSet("HWSAVE_BENCH_PHASES"))
-        std::fprintf(stderr, "after save: %ld KiB\n", HighWaterKiB());
+    Span span = clock.span();
+    c[SaveMs] = span.wall;
+    c[SaveCpuMs] = span.cpu;
 
-    // The same document, for the codecs alone.
+    const QString fastTarget = dir + QStringLiteral("/fast.xsp");
+    clock = Stopwatch();
+    if (!SaveShipPackage(BuildPackage(d, program), fastTarget, context, nullptr, conversion,
+                         nullptr, LzmaMode::Fast))
+        return 1;
+    span = clock.span();
+    c[FastMs] = span.wall;
+    c[FastCpuMs] = span.cpu;
+    c[FastSize] = qRound64(10000.0 * double(QFileInfo(fastTarget).size()) /
+                           double(QFileInfo(target).size()));
+    c[PeakKiB] = HighWaterKiB();
+    ShipPackage reopened;
+    if (!OpenPackageForEditing(fastTarget, program, reopened, context).ok())
+        return 1;
+    QFile::remove(fastTarget);
+
+    // One after the other: every model packed, the document written, then
+    // compressed. Only the codecs are timed: raw deflate of the models, then LZMA.
     ShipPackage p = BuildPackage(d, program);
     const QString document = dir + QStringLiteral("/bench.doc");
+    const QString sequential = dir + QStringLiteral("/sequential.xsp");
     for (PackageFile& f : p.Models)
-        if (!PrepareModelFile(f, program + QStringLiteral("/temp"), true, {}))
+        if (!PrepareModelFile(f, program + QStringLiteral("/temp"), true, conversion))
             return 1;
     if (!SavePackageText(p, document, context))
         return 1;
-    clock.restart();
+    clock = Stopwatch();
     for (const QString& model : modelFiles)
         if (!deflateFile(model))
             return 1;
-    const qint64 deflateMs = clock.elapsed();
-    if (!lzmaFile(document))
+    span = clock.span();
+    c[DeflateMs] = span.wall;
+    c[DeflateCpuMs] = span.cpu;
+    clock = Stopwatch();
+    if (!CompressFile(document, sequential))
         return 1;
-    const qint64 codecMs = clock.elapsed();
-    std::fprintf(stderr, "%lld MiB: deflate %lld ms, LZMA %lld ms\n", mib, deflateMs,
-                 codecMs - deflateMs);
-    if (qEnvironmentVariableIsSet("HWSAVE_BENCH_PHASES"))
-        std::fprintf(stderr, "after codecs: %ld KiB\n", HighWaterKiB());
-    QFile::remove(document);
-
-    clock.restart();
-    ShipPackage opened;
-    if (!OpenPackageForEditing(target, program, opened, context).ok())
-        return 1;
-    const qint64 openMs = clock.elapsed();
-
-    qint64 xzMs = -1;
+    span = clock.span();
+    c[LzmaMs] = span.wall;
+    c[LzmaCpuMs] = span.cpu;
+    c[Same] = sameFiles(target, sequential) ? 1 : 0;
+    c[XzEncodeMs] = -1;
     if (!QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty()) {
         QProcess xz;
         xz.setStandardOutputFile(QProcess::nullDevice());
-        clock.restart();
+        clock = Stopwatch();
+        xz.start(QStringLiteral("xz"),
+                 {QStringLiteral("--format=lzma"),
+                  QStringLiteral("--lzma1=dict=2MiB,lc=3,lp=0,pb=2,mode=normal,nice=128,mf=bt4"),
+                  QStringLiteral("-c"), document});
+        if (xz.waitForFinished(-1) && xz.exitCode() == 0)
+            c[XzEncodeMs] = clock.span().wall;
+    }
+    QFile::remove(document);
+    QFile::remove(sequential);
+
+    QElapsedTimer wall;
+    wall.start();
+    ShipPackage opened;
+    if (!OpenPackageForEditing(target, program, opened, context).ok())
+        return 1;
+    c[OpenMs] = wall.elapsed();
+    c[XzMs] = -1;
+    if (!QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty()) {
+        QProcess xz;
+        xz.setStandardOutputFile(QProcess::nullDevice());
+        wall.restart();
         xz.start(QStringLiteral("xz"), {QStringLiteral("--format=lzma"), QStringLiteral("-dc"), target});
         if (xz.waitForFinished(-1) && xz.exitCode() == 0)
-            xzMs = clock.elapsed();
+            c[XzMs] = wall.elapsed();
     }
-    qint64 fastMs = -1;
-    double fastSize = -1;
-    if (fast) {
-        const QString fastTarget = dir + QStringLiteral("/fast.xsp");
-        clock.restart();
-        if (!SaveShipPackage(BuildPackage(d, program), fastTarget, context, nullptr, {}, nullptr,
-                             LzmaMode::Fast))
-            return 1;
-        fastMs = clock.elapsed();
-        fastSize = double(QFileInfo(fastTarget).size()) / double(QFileInfo(target).size());
-        ShipPackage reopened;
-        if (!OpenPackageForEditing(fastTarget, program, reopened, context).ok())
-            return 1;
-    }
-    std::printf("%lld %lld %lld %lld %lld %ld %lld %.4f\n", mib, saveMs, codecMs, openMs, xzMs,
-                HighWaterKiB(), fastMs, fastSize);
+    QStringList out;
+    for (qint64 v : c)
+        out << QString::number(v);
+    std::printf("%s\n", qPrintable(out.join(QLatin1Char(' '))));
     return 0;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
+QByteArray loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').mid(0, 3).join(' ') : "?";
 }
 
 } // namespace
@@ -206,13 +236,12 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    if (args.size() == 5 && args.at(0) == QLatin1String(kChild))
-        return runOne(args.at(1).toLongLong(), args.at(2), args.at(3).toInt(),
-                      args.at(4) == QLatin1String("fast"));
+    if (args.size() == 4 && args.at(0) == QLatin1String(kChild))
+        return runOne(args.at(1).toLongLong(), args.at(2), args.at(3).toInt());
     QList<qint64> sizes = {16, 64};
     QString dir;
     int models = 1;
-    bool fast = false;
+    int runs = 3;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--sizes-mb") && i + 1 < args.size()) {
             sizes.clear();
@@ -220,8 +249,8 @@ int main(int argc, char* argv[])
                 sizes << n.toLongLong();
         } else if (args.at(i) == QLatin1String("--models") && i + 1 < args.size()) {
             models = qMax(1, args.at(++i).toInt());
-        } else if (args.at(i) == QLatin1String("--fast")) {
-            fast = true;
+        } else if (args.at(i) == QLatin1String("--runs") && i + 1 < args.size()) {
+            runs = qMax(1, args.at(++i).toInt());
         } else if (args.at(i) == QLatin1String("--dir") && i + 1 < args.size()) {
             dir = args.at(++i);
         } else {
@@ -233,37 +262,75 @@ int main(int argc, char* argv[])
                                     : dir + QStringLiteral("/hwsave-XXXXXX"));
     if (!tmp.isValid())
         return 1;
-    std::printf("%8s %10s %10s %7s %10s %10s %7s %9s\n", "MiB", "save ms", "codecs ms", "ratio",
-                "open ms", "xz ms", "ratio", "peak MiB");
-    QList<qint64> saves;
+    std::printf("load average before: %s; %d run(s) a size, medians\n", loadAverage().constData(),
+                runs);
+    std::printf("%6s %9s %6s %9s %9s %6s %5s %9s %6s %7s %8s %7s %6s %8s\n", "MiB", "save ms",
+                "cores", "deflate", "LZMA", "ratio", "same", "fast ms", "ratio", "size", "open ms",
+                "xz ms", "ratio", "peak MiB");
+    QList<double> saves;
+    bool allSame = true;
     for (qint64 mib : sizes) {
-        const QString work = tmp.filePath(QString::number(mib));
-        QDir().mkpath(work);
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QLatin1String(kChild), QString::number(mib), work, QString::number(models),
-                     fast ? QStringLiteral("fast") : QStringLiteral("standard")});
-        if (!child.waitForFinished(-1) || child.exitCode() != 0) {
-            std::fprintf(stderr, "hwsave_bench: the run of %lld MiB failed\n", mib);
-            return 1;
+        QList<QList<double>> values(Columns);
+        QList<double> saveRatio, fastRatio, openRatio, cores, saveCpuRatio, fastCpuRatio, bound,
+            xzRatio;
+        for (int run = 0; run < runs; ++run) {
+            const QString work = tmp.filePath(QStringLiteral("%1-%2").arg(mib).arg(run));
+            QDir().mkpath(work);
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QLatin1String(kChild), QString::number(mib), work, QString::number(models)});
+            const bool ok = child.waitForFinished(-1) && child.exitCode() == 0;
+            QDir(work).removeRecursively();
+            const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
+            if (!ok || f.size() != Columns) {
+                std::fprintf(stderr, "hwsave_bench: run %d of %lld MiB failed\n", run + 1, mib);
+                return 1;
+            }
+            QList<double> v;
+            for (const QByteArray& field : f)
+                v << field.toDouble();
+            for (int i = 0; i < Columns; ++i)
+                values[i] << v[i];
+            saveRatio << v[SaveMs] / qMax(1.0, v[DeflateMs] + v[LzmaMs]);
+            xzRatio << (v[XzEncodeMs] > 0 ? v[SaveMs] / (v[DeflateMs] + v[XzEncodeMs]) : 0.0);
+            fastRatio << v[FastMs] / qMax(1.0, v[SaveMs]);
+            openRatio << (v[XzMs] > 0 ? v[OpenMs] / v[XzMs] : 0.0);
+            cores << v[SaveCpuMs] / qMax(1.0, v[SaveMs]);
+            saveCpuRatio << v[SaveCpuMs] / qMax(1.0, v[DeflateCpuMs] + v[LzmaCpuMs]);
+            fastCpuRatio << v[FastCpuMs] / qMax(1.0, v[SaveCpuMs]);
+            // With a core to spare the save waits only for the first model's
+            // packing, then for the encoder.
+            bound << (v[LzmaCpuMs] + v[DeflateCpuMs] / models) /
+                         qMax(1.0, v[DeflateCpuMs] + v[LzmaCpuMs]);
+            allSame = allSame && v[Same] == 1;
+            std::fprintf(stderr,
+                         "%lld MiB run %d: save %.0f ms (CPU %.0f), deflate %.0f (CPU %.0f) + LZMA "
+                         "%.0f ms (CPU %.0f), xz %.0f ms, fast %.0f ms (CPU %.0f); load %s\n",
+                         mib, run + 1, v[SaveMs], v[SaveCpuMs], v[DeflateMs], v[DeflateCpuMs],
+                         v[LzmaMs], v[LzmaCpuMs], v[XzEncodeMs], v[FastMs], v[FastCpuMs],
+                         loadAverage().constData());
         }
-        const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
-        if (f.size() != 8)
-            return 1;
-        const double save = f[1].toDouble(), codecs = f[2].toDouble(), open = f[3].toDouble(),
-                     xz = f[4].toDouble();
-        saves << f[1].toLongLong();
-        std::printf("%8lld %10.0f %10.0f %7.2f %10.0f %10.0f %7.2f %9.1f\n", mib, save, codecs,
-                    save / qMax(1.0, codecs), open, xz, xz > 0 ? open / xz : 0.0,
-                    f[5].toDouble() / 1024.0);
-        if (fast)
-            std::printf("%8s fast save %.0f ms: %.2f x the save, %.3f x its size\n", "", f[6].toDouble(),
-                        f[6].toDouble() / qMax(1.0, save), f[7].toDouble());
-        QDir(work).removeRecursively();
+        const auto m = [&](Column c) { return median(values.at(c)); };
+        saves << m(SaveMs);
+        std::printf("%6lld %9.0f %6.2f %9.0f %9.0f %6.2f %5s %9.0f %6.2f %7.3f %8.0f %7.0f %6.2f %8.1f\n",
+                    mib, m(SaveMs), median(cores), m(DeflateMs), m(LzmaMs), median(saveRatio),
+                    m(Same) == 1 ? "yes" : "NO", m(FastMs), median(fastRatio), m(FastSize) / 10000.0,
+                    m(OpenMs), m(XzMs), median(openRatio), m(PeakKiB) / 1024.0);
+        // CPU time is what a busy machine disturbs least; the overlap itself shows
+        // only in wall time, when the machine has a core to spare.
+        std::printf("%6s CPU time: save / (deflate + LZMA) %.2f, fast / save %.2f; "
+                    "full overlap would give a ratio of %.2f\n",
+                    "", median(saveCpuRatio), median(fastCpuRatio), median(bound));
+        if (m(XzEncodeMs) > 0)
+            std::printf("%6s xz --format=lzma on the document %.0f ms: save / (deflate + xz) %.2f\n",
+                        "", m(XzEncodeMs), median(xzRatio));
     }
     if (saves.size() >= 2 && saves.first() > 0)
         std::printf("save time %lld MiB / %lld MiB: %.2f\n", sizes.last(), sizes.first(),
-                    double(saves.last()) / double(saves.first()));
-    return 0;
+                    saves.last() / saves.first());
+    std::printf("load average after: %s\n", loadAverage().constData());
+    if (!allSame)
+        std::fputs("hwsave_bench: a save differs from the one-after-the-other package\n", stderr);
+    return allSame ? 0 : 1;
 }

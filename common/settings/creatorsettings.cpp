@@ -57,6 +57,8 @@ void ParseCreatorSettings(const QByteArray& text, CreatorSettings& settings)
             settings.looseTextFolder = false;
         } else if (line == QLatin1String("SaveWeb")) {
             settings.saveWeb = true;
+        } else if (line == QLatin1String("FastSave")) {
+            settings.fastSave = true;
         } else {
             for (const PathKey& k : kPathKeys)
                 if (key == QLatin1String(k.key))
@@ -89,6 +91,9 @@ QByteArray CreatorSettingsText(const CreatorSettings& settings, const QByteArray
         lines << QStringLiteral("NoTextT");
     if (settings.saveWeb)
         lines << QStringLiteral("SaveWeb");
+    // After the older flags: a reader that does not know it passes over it.
+    if (settings.fastSave)
+        lines << QStringLiteral("FastSave");
     return ConfigText(ConfigBlock::Creator, settings.language, lines, oldText);
 }
 

@@ -29,6 +29,9 @@ struct CreatorSettings {
     bool getTextOnStart = true;                    // absent "NoText"
     bool looseTextFolder = true;                   // absent "NoTextT"
     bool saveWeb = false;                          // "SaveWeb"
+    // Packages saved with the quick LZMA settings, a little larger; off: the
+    // standard settings.
+    bool fastSave = false;                         // "FastSave"
 };
 
 // Reads <programDir>/config.dat; a missing file leaves the defaults. Directories

@@ -50,6 +50,9 @@ ConfigDialog::ConfigDialog(const UiTexts& texts, const CreatorSettings& settings
     ui.bobGroup->setTitle(texts.own(ConfigBob));
     ui.bodcompCheck->setText(texts.own(ConfigEnableBob));
     ui.bodcompLabel->setText(texts.own(ConfigBodcomp));
+    ui.saveGroup->setTitle(texts.own(ConfigSaving));
+    ui.fastSaveCheck->setText(texts.own(ConfigFastSave));
+    ui.fastSaveNote->setText(texts.own(ConfigFastSaveNote));
     ui.doneButton->setText(texts.own(Done));
     ui.doneButton->setDefault(true);
     ui.cancelButton->setText(texts.own(CancelButton));
@@ -83,6 +86,7 @@ ConfigDialog::ConfigDialog(const UiTexts& texts, const CreatorSettings& settings
     ui.scriptDirEdit->setText(settings.scriptDir);
     ui.bodcompCheck->setChecked(settings.bodcomp);
     ui.bodcompEdit->setText(settings.bodcompPath);
+    ui.fastSaveCheck->setChecked(settings.fastSave);
     updateEnabled();
 
     connect(ui.getTextCheck, &QCheckBox::toggled, this, &ConfigDialog::updateEnabled);
@@ -141,6 +145,7 @@ CreatorSettings ConfigDialog::settings() const
     s.scriptDir = ui.scriptDirEdit->text();
     s.bodcomp = ui.bodcompCheck->isChecked();
     s.bodcompPath = ui.bodcompEdit->text();
+    s.fastSave = ui.fastSaveCheck->isChecked();
     return s;
 }
 

@@ -165,7 +165,8 @@ void CreateShip::Slot_SaveFile()
     PackageContext context = packageContext();
     context.status = &status;
     QString infoError;
-    const bool saved = SaveShipPackage(package, target, context, &error, conversion, &infoError);
+    const bool saved = SaveShipPackage(package, target, context, &error, conversion, &infoError,
+                                       m_settings.fastSave ? LzmaMode::Fast : LzmaMode::Standard);
     setBusy(false);
     if (saved) {
         // Only a package that reached the disk counts as saved: after a failure the

@@ -381,6 +381,10 @@ enum : int {
     LockOtherProgram = 507,
     LockFailedText = 508,     // %1 the system's reason
     RollbackFailedText = 509, // %1 the journal's report
+    // The settings dialog's fast-save choice.
+    ConfigSaving = 511,
+    ConfigFastSave = 512,
+    ConfigFastSaveNote = 513,
 };
 } // namespace CreatorText
 

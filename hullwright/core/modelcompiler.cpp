@@ -35,7 +35,7 @@ QString withSuffix(const QString& name, const char* suffix)
 
 // Writes source in the game's packed form (a key byte, then a gzip member
 // scrambled with it) in blocks, so that a model of any size is never held whole.
-bool packStreamed(const QString& source, const QString& target, int fixedKey)
+bool packStreamed(const QString& source, const QString& target, int fixedKey, int level)
 {
     QFile in(source);
     QFile out(target);
@@ -57,7 +57,7 @@ bool packStreamed(const QString& source, const QString& target, int fixedKey)
     if (out.write(&first, 1) != 1 || !put(header, 10))
         return false;
     z_stream z{};
-    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&z, qBound(1, level, 9), Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
     constexpr qint64 kBlock = 256 * 1024;
     QByteArray block, packed(kBlock, '\0');
@@ -272,7 +272,7 @@ bool PrepareModelFile(PackageFile& entry, const QString& workDir, bool compileAl
     }
     const QString packed = base + (lowerSuffix(name) == QLatin1String("bob") ? QStringLiteral(".pbb")
                                                                             : QStringLiteral(".pbd"));
-    const bool ok = packStreamed(source, packed, conversion.packKey);
+    const bool ok = packStreamed(source, packed, conversion.packKey, conversion.packLevel);
     if (compiled)
         QFile::remove(source);
     if (!ok) {

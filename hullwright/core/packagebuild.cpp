@@ -336,6 +336,8 @@ bool SaveShipPackage(const ShipPackage& original, const QString& target,
     // One time-out per save, whatever the number of models.
     ModelConversion conversion = sharedConversion;
     conversion.hung = std::make_shared<bool>(false);
+    if (mode == LzmaMode::Fast)
+        conversion.packLevel = kFastPackLevel;
     QString why;
     // The models and files are packed in document order on a thread of their own
     // while this one writes the document straight into the LZMA encoder: packing

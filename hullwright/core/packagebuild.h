@@ -40,8 +40,9 @@ QByteArray UpdateInfoText(const ShipPackage& package, const QString& target);
 // the scene and cockpit are embedded as they are. The package is compressed
 // beside the target and renamed over it only when complete, so a failed save
 // keeps the old file; the bytes are those of preparing every entry first and
-// compressing the whole document after. LzmaMode::Fast encodes quicker into a
-// slightly larger package that every reader takes. With WriteUpdateInfo and a web address the
+// compressing the whole document after. LzmaMode::Fast packs models at
+// kFastPackLevel and encodes with the quick LZMA settings: a slightly larger
+// package that every reader takes. With WriteUpdateInfo and a web address the
 // update-info file follows. When that file cannot be written after the package
 // is in place: with updateInfoError given, true and the reason there (the
 // package is saved, the info file is not); without it, false and an error that

@@ -25,6 +25,25 @@ inline QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
+#if __has_include("lzmafile.h")
+#include "lzmafile.h"
+// The LZMA modes whose encoding of a package's document gives the package's
+// bytes. A small document may come out the same in both.
+inline QList<int> EncodedModes(const QString& package)
+{
+    const QString document = package + QStringLiteral(".doc");
+    const QString again = package + QStringLiteral(".again");
+    QList<int> modes;
+    if (DecompressFile(package, document))
+        for (LzmaMode mode : {LzmaMode::Standard, LzmaMode::Fast})
+            if (CompressFile(document, again, nullptr, mode) && readFile(again) == readFile(package))
+                modes << int(mode);
+    QFile::remove(document);
+    QFile::remove(again);
+    return modes;
+}
+#endif
+
 // Makes the folder; with a time, sets the file's modification time to it.
 inline bool writeFile(const QString& path, const QByteArray& bytes, qint64 time = 0)
 {

@@ -14,6 +14,7 @@
 #include "ui_createship.h"
 #include "uiseams_qt.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLibraryInfo>
 #include <QMenuBar>
@@ -485,11 +486,58 @@ private slots:
         for (const QString& t : visibleTexts(w.get()))
             QVERIFY2(!t.contains(QLatin1String("ReadText-")), qPrintable(t));
         QVERIFY(readFile(m_program + "/config.dat").startsWith("<common>\nLanguage: Deutsch\n"));
+        ConfigDialog config(w->texts(), w->settings());
+        screenshot(&config, "DConfigDialog-de");
         // The toolkit's own buttons follow, where its translations are installed.
         if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
             QWizard wizard;
             QVERIFY(!wizard.buttonText(QWizard::FinishButton).contains("Finish"));
         }
+    }
+
+    // The settings dialog's fast-save box goes into config.dat, and the window's
+    // save follows it.
+    void fastSaveSetting_data()
+    {
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("ticked") << true;
+        QTest::newRow("unticked") << false;
+    }
+    void fastSaveSetting()
+    {
+        QFETCH(bool, fast);
+        // The box starts in the other state.
+        if (!fast) {
+            QByteArray config = readFile(m_program + "/config.dat");
+            config.replace("</creator>", "FastSave\n</creator>");
+            QVERIFY(writeFile(m_program + "/config.dat", config));
+        }
+        const QString samples = m_root.filePath("samples");
+        QVERIFY(SampleGame::MakeSamplePackages(samples));
+        auto w = makeWindow();
+        QCOMPARE(w->settings().fastSave, !fast);
+        m_dialog = [fast](QDialog& d) {
+            auto* box = d.findChild<QCheckBox*>("fastSaveCheck");
+            if (!box || box->isChecked() == fast)
+                return int(QDialog::Rejected);
+            box->click();
+            return int(QDialog::Accepted);
+        };
+        w->Slot_Config();
+        QCOMPARE(w->settings().fastSave, fast);
+        QCOMPARE(readFile(m_program + "/config.dat").contains("\nFastSave\n"), fast);
+
+        m_files = {samples + "/Merganser.xsp"};
+        w->form()->actionOpen->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(w->currentPackage() && w->form()->centralwidget->isEnabled(),
+                                 30000);
+        const QString out = m_root.filePath(fast ? "fast" : "standard");
+        m_files = {out};
+        w->Slot_SaveAs();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(out + ".xsp") && w->form()->centralwidget->isEnabled(), 30000);
+        QCOMPARE(EncodedModes(out + ".xsp"),
+                 QList<int>{int(fast ? LzmaMode::Fast : LzmaMode::Standard)});
     }
 
     // The question before closing comes exactly when something is unsaved.

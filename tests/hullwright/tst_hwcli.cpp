@@ -94,27 +94,45 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_samples + "/o.xsp"));
     }
 
-    // "new" builds what a hand-made package of the same ship holds.
+    // "new" builds what a hand-made package of the same ship holds; with --fast
+    // (wherever it stands) it is encoded quicker and installs the same.
+    void newInstallsLikeHandMade_data()
+    {
+        QTest::addColumn<int>("fastAt"); // where --fast goes among the options; -1: not given
+        QTest::newRow("standard") << -1;
+        QTest::newRow("fast first") << 1;
+        QTest::newRow("fast last") << 100;
+    }
     void newInstallsLikeHandMade()
     {
+        QFETCH(int, fastAt);
         const QString src = m_tmp.filePath("src");
         QVERIFY(writeFile(src + "/hauler_scene.bod", "scene of the hauler\n"));
-        QVERIFY(writeFile(src + "/hauler_body.bod", "body of the hauler\n"));
+        // Large enough for the two encoders to differ.
+        QByteArray body = "body of the hauler\n";
+        for (int i = 0; i < 4000; ++i)
+            body += QByteArray::number(i * 7919 % 10007) + "; " + QByteArray::number(i % 97) + ";\n";
+        QVERIFY(writeFile(src + "/hauler_body.bod", body));
         QVERIFY(writeFile(src + "/setup.hauler.xml", "<script/>\n"));
         const QString record =
             QString::fromLatin1(kDefaultShipLine).replace("HW_NEW_SHIP", "SS_SH_HAUL");
-        const Result made = run(hw(), {"new",          m_tmp.filePath("made"),
-                                       "--name",       "Fast Hauler",
-                                       "--author",     "Orrin Vale",
-                                       "--id",         "OV-HAULER",
-                                       "--scene",      src + "/hauler_scene.bod",
-                                       "--scene-name", "ships\\hauler_scene",
-                                       "--record",     record,
-                                       "--model",      "objects/ships:" + src + "/hauler_body.bod",
-                                       "--script",     src + "/setup.hauler.xml",
-                                       "--text",       "44:Fast Hauler:A hauler: fast.",
-                                       "--version",    "1.1"});
+        QStringList args = {"new",          m_tmp.filePath("made"),
+                            "--name",       "Fast Hauler",
+                            "--author",     "Orrin Vale",
+                            "--id",         "OV-HAULER",
+                            "--scene",      src + "/hauler_scene.bod",
+                            "--scene-name", "ships\\hauler_scene",
+                            "--record",     record,
+                            "--model",      "objects/ships:" + src + "/hauler_body.bod",
+                            "--script",     src + "/setup.hauler.xml",
+                            "--text",       "44:Fast Hauler:A hauler: fast.",
+                            "--version",    "1.1"};
+        if (fastAt >= 0)
+            args.insert(qMin<qsizetype>(fastAt + 1, args.size()), "--fast");
+        const Result made = run(hw(), args);
         QVERIFY2(made.code == 0, made.err.constData());
+        QCOMPARE(EncodedModes(m_tmp.filePath("made.xsp")),
+                 QList<int>{int(fastAt >= 0 ? LzmaMode::Fast : LzmaMode::Standard)});
 
         ShipPackage p;
         p.Name = "Fast Hauler";
@@ -152,10 +170,12 @@ private slots:
         QVERIFY(SampleGame::MakeSampleMod(dir + "/mod"));
         QVERIFY(installCompiler(dir + "/compiler.sh"));
         const QString cat = dir + "/mod/" + SampleGame::ModCatalog;
+        // Saved fast: the installer reads it like any other.
         const Result r = run(hw(), {"import", cat, want.id, dir + "/out", "--author", "Orrin Vale",
-                                    "--compile", dir + "/compiler.sh"});
+                                    "--fast", "--compile", dir + "/compiler.sh"});
         QVERIFY2(r.code == 0, r.err.constData());
         QVERIFY(r.out.endsWith("saved " + (dir + "/out.xsp").toUtf8() + '\n'));
+        QVERIFY(EncodedModes(dir + "/out.xsp").contains(int(LzmaMode::Fast)));
         const QString problems =
             InstallCheck::mismatch(dd(), dir + "/out.xsp", want, dir + "/installed");
         QVERIFY2(problems.isEmpty(), qPrintable(problems));

@@ -292,6 +292,9 @@ private slots:
                                  LzmaMode(mode)),
                  qPrintable(error));
 
+        // A fast save packs its models at a quicker zlib level too.
+        if (LzmaMode(mode) == LzmaMode::Fast)
+            conversion.packLevel = kFastPackLevel;
         ShipPackage old = p;
         for (QList<PackageFile>* list : {&old.Models, &old.Files})
             for (PackageFile& f : *list)
@@ -305,8 +308,12 @@ private slots:
 
         // The fast form reads back to the same ship as the standard one.
         if (LzmaMode(mode) == LzmaMode::Fast) {
+            conversion.packLevel = 9;
             QVERIFY(SaveShipPackage(p, dir + "/std.xsp", context, &error, conversion));
             QVERIFY(readFile(dir + "/std.xsp") != readFile(dir + "/new.xsp"));
+            // The same header: properties 0x5D and a 2 MiB dictionary.
+            QCOMPARE(readFile(dir + "/new.xsp").left(5), QByteArray("\x5d\x00\x00\x20\x00", 5));
+            QCOMPARE(readFile(dir + "/std.xsp").left(5), readFile(dir + "/new.xsp").left(5));
             ShipPackage fast, standard;
             QVERIFY(readInto(dir + "/new.xsp", dir + "/fast", fast));
             QVERIFY(readInto(dir + "/std.xsp", dir + "/standard", standard));

@@ -186,8 +186,9 @@ private slots:
     }
 
     // A ship built from nothing in the window, and one made on the command line
-    // from a game ship with new scenes and ID: both install, and verify reads
-    // their lines as the game would and finds nothing wrong. So do the samples.
+    // from a game ship with new scenes and ID (saved fast): both install, and
+    // verify reads their lines as the game would and finds nothing wrong, their
+    // scenes found in the mod. So do the samples.
     void authoredShipsInTheGame()
     {
         const QString program = m_root.filePath("gv-program");
@@ -250,7 +251,7 @@ private slots:
         // No pre-save warning: the only box is the one saying it was saved.
         QCOMPARE(QtPrompter::takeAsked().size(), 1);
 
-        // From the game's table, with new scenes and ID.
+        // From the game's table, with new scenes and ID, saved fast.
         const QString table = m_root.filePath("ships.txt");
         QCOMPARE(run(kDrydock, {"game", "extract", game, "types\\TShips.pck", table}).code, 0);
         const QString cliShip = m_root.filePath("egret.xsp");
@@ -258,7 +259,8 @@ private slots:
                                 {"new", cliShip, "--name", "Egret", "--author", "Tess Marr",
                                  "--id", "TM-EGRET", "--from-table", table, "--index", "12",
                                  "--scene", scene, "--scene-name", "ships/custom/egret_scene",
-                                 "--cockpit-scene", cockpit, "--cockpit-name", "egret_cockpit"});
+                                 "--cockpit-scene", cockpit, "--cockpit-name", "egret_cockpit",
+                                 "--fast"});
         QVERIFY2(made.code == 0, made.err.constData());
 
         const QString samples = game + "/sample-ships/";

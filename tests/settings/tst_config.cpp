@@ -59,7 +59,8 @@ void TestConfig::creatorRoundTrip()
     s.defaultWeb = QStringLiteral("example.org/ships");
     s.defaultMirror1 = QStringLiteral("m1");
     s.defaultMirror2 = QStringLiteral("m2");
-    s.bodcomp = s.prefixNames = s.saveWeb = true;
+    QVERIFY(!s.fastSave); // the mandated encoder unless asked
+    s.bodcomp = s.prefixNames = s.saveWeb = s.fastSave = true;
     s.getTextOnStart = s.looseTextFolder = false;
     QVERIFY(WriteCreatorSettings(dir.path(), s));
     QCOMPARE(readBytes(dir.path() + QStringLiteral("/config.dat")),
@@ -67,10 +68,11 @@ void TestConfig::creatorRoundTrip()
                  "ModDir: C:/Program Files/Mods\nBaseLang: 49\nModelDir: /m\nSaveDir: /s\n"
                  "TypeDir: /t\nTextDir: /x\nBodcompDir: /b/bodcomp.exe\nScriptDir: /sc\n"
                  "DefAuthor: Orrin Vale\nDefWeb: example.org/ships\nDefMirror1: m1\n"
-                 "DefMirror2: m2\nBODCOMP\nPrefix\nNoText\nNoTextT\nSaveWeb\n</creator>\n");
+                 "DefMirror2: m2\nBODCOMP\nPrefix\nNoText\nNoTextT\nSaveWeb\nFastSave\n</creator>\n");
 
     CreatorSettings back;
     QVERIFY(ReadCreatorSettings(dir.path(), back));
+    QVERIFY(back.fastSave);
     QCOMPARE(CreatorSettingsText(back, {}), CreatorSettingsText(s, {}));
 
     // The base language is the second word only; a directory without vega.exe and
@@ -86,6 +88,7 @@ void TestConfig::creatorRoundTrip()
     QVERIFY(back.gameDirs.first().endsWith(QLatin1String("/g0")));
     QCOMPARE(back.language, QStringLiteral("English"));
     QVERIFY(!back.languageChosen); // a first start may follow the system's language
+    QVERIFY(!back.fastSave);
 }
 
 void TestConfig::installerBlockSurvives()

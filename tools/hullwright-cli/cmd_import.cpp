@@ -44,6 +44,7 @@ int importCommand(const QStringList& arguments)
     if (!takeOption(args, "--compile", &compiler) || !takeOption(args, "--author", &author) ||
         !takeOption(args, "--name", &name))
         return cliUsageError(QStringLiteral("--compile, --author and --name need a value"));
+    const LzmaMode mode = TakeFastOption(args);
     if (args.size() != 3)
         return cliUsageError(QStringLiteral("import needs CAT, SHIP-ID and OUT"));
     if (!compiler.isEmpty() && !QFileInfo(compiler).isFile())
@@ -104,7 +105,8 @@ int importCommand(const QStringList& arguments)
             return cliFail(out + QStringLiteral(": not saved: ") + p.message);
     PackageContext context;
     context.programDir = work.path();
-    if (!SaveShipPackage(BuildPackage(draft, work.path()), out, context, &error, conversion))
+    if (!SaveShipPackage(BuildPackage(draft, work.path()), out, context, &error, conversion,
+                         nullptr, mode))
         return cliFail(out + QStringLiteral(": ") + error);
     cliWriteOut(("saved " + out + "\n").toLocal8Bit());
     return 0;

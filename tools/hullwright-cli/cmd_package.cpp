@@ -36,10 +36,10 @@ QString readError(const OpenPackageResult& r, const QString& fallback)
 }
 
 int save(const ShipPackage& package, const QString& out, const PackageContext& context,
-         const ModelConversion& conversion = {})
+         LzmaMode mode, const ModelConversion& conversion = {})
 {
     QString error;
-    if (!SaveShipPackage(package, out, context, &error, conversion))
+    if (!SaveShipPackage(package, out, context, &error, conversion, nullptr, mode))
         return cliFail(out + QStringLiteral(": ") + error);
     cliWriteOut(("saved " + out + "\n").toLocal8Bit());
     return 0;
@@ -95,6 +95,7 @@ int resaveCommand(const QStringList& arguments)
         if (!QFileInfo(conversion.compiler).isFile())
             return cliFail(QStringLiteral("no such compiler: ") + conversion.compiler);
     }
+    const LzmaMode mode = TakeFastOption(args);
     if (args.size() != 2)
         return cliUsageError(QStringLiteral("resave needs PKG and OUT"));
     WorkFolder work;
@@ -104,7 +105,7 @@ int resaveCommand(const QStringList& arguments)
     if (!r.ok())
         return cliFail(args.at(0) + QStringLiteral(": ") + readError(r.read, r.error));
     const ShipDraft draft = DraftFromPackage(opened);
-    return save(BuildPackage(draft, work.dir.path()), PackageSaveName(args.at(1)), context,
+    return save(BuildPackage(draft, work.dir.path()), PackageSaveName(args.at(1)), context, mode,
                 conversion);
 }
 
@@ -121,8 +122,14 @@ int newCommand(const QStringList& args)
                    .record;
     QString table, index, record;
     QString id, sceneName, cockpitName;
+    LzmaMode mode = LzmaMode::Standard;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& option = args.at(i);
+        // The one option without a value; a value that reads "--fast" stays a value.
+        if (option == QLatin1String("--fast")) {
+            mode = LzmaMode::Fast;
+            continue;
+        }
         if (i + 1 >= args.size())
             return cliUsageError(option + QStringLiteral(" needs a value"));
         const QString value = args.at(++i);
@@ -205,5 +212,5 @@ int newCommand(const QStringList& args)
         if (!f.isEmpty() && !QFileInfo(f).isFile())
             return cliFail(QStringLiteral("no such file: ") + f);
     WorkFolder work;
-    return save(BuildPackage(d, work.dir.path()), out, work.context());
+    return save(BuildPackage(d, work.dir.path()), out, work.context(), mode);
 }
