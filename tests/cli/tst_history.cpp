@@ -4,6 +4,7 @@
 // undo rolls back; the undo data stays within its bound.
 #include "gamesnapshot.h"
 #include "shiprecord.h"
+#include "testfiles.h"
 #include "xspfile.h"
 
 #include <QCryptographicHash>
@@ -176,11 +177,8 @@ private slots:
     {
         QVERIFY(m_tmp.isValid());
         m_program = m_tmp.filePath("program");
-        QVERIFY(QDir().mkpath(m_program));
-        const QString built = QStringLiteral(DRYDOCK_CLI_PATH);
-        QVERIFY(QFile::copy(built, m_program + "/drydock-cli"));
-        QVERIFY(QFile::copy(QFileInfo(built).absolutePath() + "/hw_languages.xml",
-                            m_program + "/hw_languages.xml"));
+        QVERIFY(copyProgramFiles(QFileInfo(QStringLiteral(DRYDOCK_CLI_PATH)).absolutePath(), m_program,
+                                 {"drydock-cli", "hw_languages.xml"}));
         m_game = m_tmp.filePath("sample");
         QCOMPARE(cli({"make-sample-game", m_game}).code, 0);
         // The sample base mod where base-mod looks for it.

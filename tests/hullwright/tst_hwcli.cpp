@@ -10,6 +10,7 @@
 #include "packagebuild.h"
 #include "samplegame.h"
 #include "shiprecord.h"
+#include "testfiles.h"
 #include "xspfile.h"
 
 #include <QDirIterator>
@@ -62,11 +63,8 @@ private slots:
     {
         QVERIFY(m_tmp.isValid());
         m_program = m_tmp.filePath("program");
-        QVERIFY(QDir().mkpath(m_program));
-        const QString built = QFileInfo(QStringLiteral(DRYDOCK_CLI_PATH)).absolutePath();
-        for (const char* f : {"drydock-cli", "hullwright-cli", "hw_languages.xml"})
-            QVERIFY(QFile::copy(built + '/' + f, m_program + '/' + f));
-        QVERIFY(QFile::setPermissions(hw(), QFile::permissions(built + "/hullwright-cli")));
+        QVERIFY(copyProgramFiles(QFileInfo(QStringLiteral(DRYDOCK_CLI_PATH)).absolutePath(), m_program,
+                                 {"drydock-cli", "hullwright-cli", "hw_languages.xml"}));
         QCOMPARE(run(dd(), {"make-sample-game", m_tmp.filePath("sample-game")}).code, 0);
         m_samples = m_tmp.filePath("sample-game/sample-ships");
     }

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <initializer_list>
+
 inline QByteArray readBytes(const QString& path)
 {
     QFile f(path);
@@ -19,4 +21,20 @@ inline bool writeBytes(const QString& path, const QByteArray& bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A program folder of its own for a test: the built files copied in, so the
+// program's settings and work folders land in the test's temporary folder.
+inline bool copyProgramFiles(const QString& builtDir, const QString& programDir,
+                             std::initializer_list<const char*> names)
+{
+    if (!QDir().mkpath(programDir))
+        return false;
+    for (const char* name : names) {
+        const QString from = builtDir + QLatin1Char('/') + QLatin1String(name);
+        const QString to = programDir + QLatin1Char('/') + QLatin1String(name);
+        if (!QFile::copy(from, to) || !QFile::setPermissions(to, QFile::permissions(from)))
+            return false;
+    }
+    return true;
 }
